@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# KIVO: set up, build and run.
+#   ./run.sh setup     install what is missing (Debian packages, npm packages into web/)
+#   ./run.sh build     setup, then configure and build into build/
+#   ./run.sh demo      build, then simulate and monitor a short run
+#   ./run.sh test      build, then run every test (C++ through CTest, Node, browser)
+#   ./run.sh sanitize  build into build-asan/ with AddressSanitizer + UBSan and run the tests
+#   ./run.sh bench     build, then run kivo-bench
+# Each step is idempotent and prints nothing when there is nothing to do.
+set -euo pipefail
+cd "$(dirname "$0")"
+TOP=$PWD
+JOBS=$(nproc)
+
+DEB_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libgsl-dev
+              libcivetweb-dev libreadline-dev clang libclang-rt-14-dev chromium)
+
+say() { printf 'run.sh: %s\n' "$*" >&2; }
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing_debs() {
+  local p
+  for p in "${DEB_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+  # Node.js may come from another packager (it brings its own npm); ask for
+  # Debian's only when the commands are absent.
+  command -v node >/dev/null || echo nodejs
+  command -v npm >/dev/null || echo npm
+}
+
+install_debs() {
+  local missing
+  missing=$(missing_debs)
+  [ -z "$missing" ] && return 0
+  say "installing Debian packages:" $missing
+  as_root apt-get update -qq
+  # shellcheck disable=SC2086
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+}
+
+install_npm() {
+  local stamp=web/node_modules/.package-lock.json
+  if [ -f "$stamp" ] && [ "$stamp" -nt web/package.json ] && { [ ! -f web/package-lock.json ] || [ "$stamp" -nt web/package-lock.json ]; }; then
+    return 0
+  fi
+  say "installing npm packages into web/"
+  # jsroot's optional native canvas module cannot build offline; SVG output does not need it.
+  (cd web && npm install --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
+  touch "$stamp"
+}
+
+setup() {
+  install_debs
+  install_npm
+}
+
+configure_and_build() {   # build-dir [cmake options...]
+  local dir=$1; shift
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >"$TOP/$dir.configure.log" 2>&1 \
+      || { cat "$TOP/$dir.configure.log" >&2; say "configure failed"; exit 1; }
+  fi
+  if ! cmake --build "$dir" -j "$JOBS" >"$TOP/$dir.log" 2>&1; then
+    grep -E 'error|Error|warning' "$TOP/$dir.log" | head -40 >&2 || true
+    say "build failed; full log in $dir.log"
+    exit 1
+  fi
+}
+
+build() {
+  setup
+  configure_and_build build
+}
+
+run_tests() {   # build-dir [ctest options...]
+  local dir=$1; shift
+  ctest --test-dir "$dir" --output-on-failure -j "$JOBS" "$@"
+}
+
+case "${1:-}" in
+  setup) setup ;;
+  build) build ;;
+  demo) build; exec bash "$TOP/tools/demo.sh" ;;
+  test) build; run_tests build ;;
+  sanitize)
+    setup
+    configure_and_build build-asan -DKIVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    run_tests build-asan -LE 'browser|slow'
+    ;;
+  bench) build; exec "$TOP/build/bin/kivo-bench" "${@:2}" ;;
+  *)
+    sed -n '2,9s/^# \{0,1\}//p' "$0"
+    [ -n "${1:-}" ] && exit 2
+    exit 0
+    ;;
+esac
