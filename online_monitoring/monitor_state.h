@@ -1,0 +1,82 @@
+// Globals shared by the monitor's sources: geometry and channel map, counters
+// and settings, the raw, derived and display objects. Every ROOT object is
+// created once and owned by its handle for the life of the library.
+#ifndef KIVO_MONITOR_STATE_H
+#define KIVO_MONITOR_STATE_H
+
+#include <map>
+#include <utility>
+
+class TH1F;
+class TH2F;
+class TF1;
+class TGraphAsymmErrors;
+class TCanvas;
+class TPad;
+class TLatex;
+
+#define NSTAVE 4
+
+// Channel map: (ruid, ruchn) -> (istave, ichip).
+typedef std::pair<int, int> chipkey;
+typedef std::pair<int, int> chiplocation;
+extern std::map<chipkey, chiplocation> chipmap;
+
+extern int chipColor[NSTAVE];
+extern int chipMarker[NSTAVE];
+extern int max_npixels;
+
+int decode_row(int hit);
+int decode_col(int hit);
+
+// Counters and settings.
+extern int init_done;
+extern int kivo_evnts;
+extern int kivo_verbose;
+extern int kivo_refresh;
+extern int kivo_run;
+
+// Raw objects, booked by pinit.
+extern TH1F* hnevnt;
+extern TH1F* hchip;
+extern TH1F* hwarn;
+extern TH1F* herr;
+extern TH1F* hnhit_chip[NSTAVE];
+extern TH1F* hhittime_chip[NSTAVE];
+extern TH2F* h2d_chip[NSTAVE];
+extern TGraphAsymmErrors* gmpos_chip[NSTAVE];
+extern TH1F* hdiffrow_chip[NSTAVE];
+extern TH1F* hdiffcol_chip[NSTAVE];
+extern TH1F* haxis_chip;
+extern TH1F* haxis_nhit;
+extern TH1F* haxis_2d;
+extern TH1F* haxis_diff;
+extern TF1* fg;
+
+// Derived objects, created by the first analysis call.
+extern TH1F* hhitrate_chip;
+extern TH1F* hwarnrate_chip;
+extern TH1F* herrrate_chip;
+extern TH1F* hnhit_chip_norm[NSTAVE];
+extern TH2F* h2d_chip_norm[NSTAVE];
+extern TH1F* hdiffrow_chip_norm[NSTAVE];
+extern TH1F* hdiffcol_chip_norm[NSTAVE];
+
+// Display objects, created by the first OM call.
+extern TCanvas* com;
+extern TPad* phitrate;
+extern TPad* pnhit;
+extern TPad* pmean;
+extern TPad* pdiffcol;
+extern TPad* pdiffrow;
+extern TPad* p2d[NSTAVE];
+extern TLatex* lnevents;
+extern TLatex* lnhitmean[NSTAVE];
+extern TLatex* ldiffcol[NSTAVE];
+extern TLatex* ldiffrow[NSTAVE];
+
+// True once pinit has booked the histograms; otherwise prints one line naming
+// `command` and saying the histograms are not booked, and returns false.
+bool histos_booked(const char* command);
+
+#endif
