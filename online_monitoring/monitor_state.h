@@ -15,7 +15,7 @@ class TCanvas;
 class TPad;
 class TLatex;
 
-#define NSTAVE 4
+constexpr int NSTAVE = 4;
 
 // Channel map: (ruid, ruchn) -> (istave, ichip).
 typedef std::pair<int, int> chipkey;
