@@ -1,0 +1,68 @@
+// Cuts a byte stream in the stream format into events, whatever pieces the bytes
+// arrive in. Bad records (unknown version, impossible length, bad CRC-32C,
+// inconsistent payload) are reported with the source name and byte offset and
+// skipped; after a bad header the scanner resynchronises on the next record
+// marker, so no intact record behind the damage is lost.
+#ifndef KIVO_EVENTIO_RECORD_SCANNER_H
+#define KIVO_EVENTIO_RECORD_SCANNER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "StreamEvent.h"
+
+namespace kivo::eventio {
+
+struct ReaderCounters {
+  std::uint64_t records_read = 0, records_rejected = 0, bytes_read = 0;
+};
+
+class RecordScanner {
+ public:
+  explicit RecordScanner(std::string source_name);
+
+  // Space for at least `size` more bytes; commit() then appends the `count` written there.
+  std::uint8_t* prepare(std::size_t size);
+  void commit(std::size_t count);
+  void feed(const void* data, std::size_t size);
+
+  // The next intact event among the bytes so far, or null when more bytes are needed.
+  std::unique_ptr<StreamEvent> next();
+  // No more bytes will come: an incomplete record left is reported as a truncated tail.
+  void finish();
+  // finish() was called and every byte has been consumed.
+  bool drained() const { return finished_ && begin_ == buffer_.size(); }
+
+  const ReaderCounters& counters() const { return counters_; }
+
+ private:
+  enum class Step { event, need_bytes, skipped };
+
+  Step scan_one(std::unique_ptr<StreamEvent>& event);
+  Step scan_file_header();
+  Step scan_record(std::unique_ptr<StreamEvent>& event);
+  Step reject_and_resync(const std::string& what);
+  void skip_to_next_marker();
+  void compact();
+  std::size_t available() const { return buffer_.size() - begin_; }
+  std::uint64_t offset() const { return consumed_ + begin_; }
+  std::uint32_t word_at(std::size_t pos) const;
+  void report(std::uint64_t at, const std::string& what) const;
+
+  std::string source_name_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t begin_ = 0;        // first unconsumed byte in buffer_
+  std::uint64_t consumed_ = 0;   // stream offset of buffer_[0]
+  bool header_seen_ = false;
+  bool finished_ = false;
+  bool resyncing_ = false;       // scanning for a marker after a bad region
+  std::uint64_t garbage_start_ = 0;
+  ReaderCounters counters_;
+};
+
+}  // namespace kivo::eventio
+
+#endif

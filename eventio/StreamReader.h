@@ -1,0 +1,55 @@
+// Reads events of the stream format from a regular file, a file that is still
+// being written (follow), or standard input ("-"). next() never blocks: pipes
+// are read without waiting, and a followed file simply has no event yet until a
+// complete record has arrived.
+#ifndef KIVO_EVENTIO_STREAM_READER_H
+#define KIVO_EVENTIO_STREAM_READER_H
+
+#include <memory>
+#include <string>
+
+#include "Event.h"
+#include "RecordScanner.h"
+
+namespace kivo::eventio {
+
+class StreamReader {
+ public:
+  // path "-" = standard input. follow: at end of data keep waiting for more.
+  // Returns nullptr and sets error ("<path>: <reason>") if it cannot be opened.
+  static std::unique_ptr<StreamReader> open(const std::string& path, bool follow,
+                                            std::string& error);
+  ~StreamReader();
+
+  StreamReader(const StreamReader&) = delete;
+  StreamReader& operator=(const StreamReader&) = delete;
+
+  // Next intact event, or nullptr when none is available now (never blocks).
+  std::unique_ptr<Event> next();
+  // The same, with the concrete type (sequence number, record()).
+  std::unique_ptr<StreamEvent> next_stream_event();
+  // nullptr from next() means no more events will ever come.
+  bool finished() const { return scanner_.drained(); }
+  // A followed file: finish at the current end.
+  void stop_following() { follow_ = false; }
+  const ReaderCounters& counters() const { return scanner_.counters(); }
+  const std::string& path() const { return path_; }
+  // fd to poll() for readability (pipes/stdin), -1 for regular files.
+  int poll_fd() const { return is_pipe_ ? fd_ : -1; }
+
+ private:
+  StreamReader(std::string path, int fd, bool is_pipe, bool follow);
+  // Reads what is there now; false when nothing new came.
+  bool read_available();
+
+  std::string path_;
+  int fd_ = -1;
+  bool is_pipe_ = false;
+  bool follow_ = false;
+  bool owns_fd_ = true;
+  RecordScanner scanner_;
+};
+
+}  // namespace kivo::eventio
+
+#endif

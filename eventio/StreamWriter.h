@@ -1,0 +1,45 @@
+// Writes event records in the stream format to a path or to standard output ("-").
+// A path is written atomically: records go to a temporary file beside it that is
+// renamed over the path by a successful close(); without one, nothing appears.
+#ifndef KIVO_EVENTIO_STREAM_WRITER_H
+#define KIVO_EVENTIO_STREAM_WRITER_H
+
+#include <memory>
+#include <string>
+
+#include "EventRecord.h"
+
+namespace kivo::eventio {
+
+class StreamWriter {
+ public:
+  // Returns null and sets error ("<path>: <reason>") when the output cannot be created.
+  static std::unique_ptr<StreamWriter> open(const std::string& path, std::string& error);
+  ~StreamWriter();  // without a successful close() the temporary file is removed
+
+  StreamWriter(const StreamWriter&) = delete;
+  StreamWriter& operator=(const StreamWriter&) = delete;
+
+  // Appends one record (its sequence number as given). False after a write error.
+  bool write(const EventRecord& record);
+  // Flushes and, for a path, renames the temporary file into place.
+  // Returns false and sets error ("<path>: <reason>") on failure.
+  bool close(std::string& error);
+
+  const std::string& path() const { return path_; }
+
+ private:
+  StreamWriter(std::string path, std::string temp_path, int fd);
+  bool flush();
+
+  std::string path_;
+  std::string temp_path_;  // empty for standard output
+  int fd_ = -1;
+  std::string buffer_;
+  std::string error_;
+  bool closed_ = false;
+};
+
+}  // namespace kivo::eventio
+
+#endif
