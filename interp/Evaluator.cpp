@@ -1,0 +1,257 @@
+#include "interp/Evaluator.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
+#include <utility>
+#include <vector>
+
+namespace kivo::interp {
+
+std::string describe(const EvalError& error) {
+  return "column " + std::to_string(error.column) + ": " + error.message;
+}
+
+namespace {
+
+struct Node {
+  std::size_t column = 0;
+  Value literal;                 // used when `name` is empty
+  std::string name;              // the command of a call
+  std::vector<Node> arguments;
+  bool is_call() const { return !name.empty(); }
+};
+
+struct Failure {
+  EvalError error;
+};
+
+[[noreturn]] void fail(std::size_t column, std::string message) {
+  throw Failure{EvalError{column, std::move(message)}};
+}
+
+bool identifier_start(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool identifier_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+// Recursive-descent parser of: line := [expr] [';'] ; expr := call | literal ;
+// call := name '(' [expr {',' expr}] ')' ; literal := ['-'|'+'] number | string.
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : text_(text) {}
+
+  std::optional<Node> parse_line() {
+    skip_blanks();
+    std::optional<Node> node;
+    if (!at_end() && peek() != ';') node = parse_expression();
+    skip_blanks();
+    if (!at_end() && peek() == ';') {
+      ++pos_;
+      skip_blanks();
+    }
+    if (!at_end()) {
+      if (peek() == ')') fail(column(), "unbalanced parentheses: unexpected ')'");
+      fail(column(), std::string("unexpected '") + peek() + "' after the end of the expression");
+    }
+    return node;
+  }
+
+ private:
+  Node parse_expression() {
+    skip_blanks();
+    if (at_end()) fail(column(), "expression expected at the end of the line");
+    char c = peek();
+    if (identifier_start(c)) return parse_call();
+    if (c == '"') return parse_string();
+    if (digit(c) || c == '.' || c == '-' || c == '+') return parse_number();
+    fail(column(), std::string("unexpected '") + c + "'");
+  }
+
+  Node parse_call() {
+    Node node;
+    node.column = column();
+    while (!at_end() && identifier_char(peek())) node.name += text_[pos_++];
+    skip_blanks();
+    if (at_end() || peek() != '(') {
+      fail(column(), "'(' expected after '" + node.name + "'");
+    }
+    std::size_t open = column();
+    ++pos_;
+    skip_blanks();
+    if (!at_end() && peek() == ')') {
+      ++pos_;
+      return node;
+    }
+    while (true) {
+      node.arguments.push_back(parse_expression());
+      skip_blanks();
+      if (at_end()) fail(open, "unbalanced parentheses: '(' is never closed");
+      if (peek() == ')') {
+        ++pos_;
+        return node;
+      }
+      if (peek() != ',') fail(column(), std::string("',' or ')' expected, found '") + peek() + "'");
+      ++pos_;
+    }
+  }
+
+  Node parse_string() {
+    Node node;
+    node.column = column();
+    ++pos_;
+    std::string text;
+    while (true) {
+      if (at_end()) fail(node.column, "string literal is never closed");
+      char c = text_[pos_++];
+      if (c == '"') break;
+      if (c == '\\') {
+        if (at_end()) fail(node.column, "string literal is never closed");
+        text += unescape(text_[pos_++]);
+      } else {
+        text += c;
+      }
+    }
+    node.literal = Value::of_string(std::move(text));
+    return node;
+  }
+
+  static char unescape(char c) {
+    switch (c) {
+      case 'n': return '\n';
+      case 't': return '\t';
+      default: return c;
+    }
+  }
+
+  Node parse_number() {
+    Node node;
+    node.column = column();
+    std::size_t start = pos_;
+    if (peek() == '-' || peek() == '+') ++pos_;
+    bool real = false;
+    while (!at_end() && (identifier_char(peek()) || peek() == '.' ||
+                         ((peek() == '-' || peek() == '+') && exponent_sign()))) {
+      if (peek() == '.' || peek() == 'e' || peek() == 'E') real = true;
+      ++pos_;
+    }
+    std::string token(text_.substr(start, pos_ - start));
+    node.literal = real ? real_literal(token, node.column) : int_literal(token, node.column);
+    return node;
+  }
+
+  bool exponent_sign() const {
+    char before = text_[pos_ - 1];
+    return before == 'e' || before == 'E';
+  }
+
+  static Value int_literal(const std::string& token, std::size_t col) {
+    errno = 0;
+    char* end = nullptr;
+    long long value = std::strtoll(token.c_str(), &end, 10);
+    if (end == token.c_str() || *end != '\0') fail(col, "malformed number '" + token + "'");
+    if (errno == ERANGE || value > 2147483647LL || value < -2147483648LL) {
+      fail(col, "integer '" + token + "' is out of range for int");
+    }
+    return Value::of_int(static_cast<int>(value));
+  }
+
+  // A trailing f makes a float literal, as in C++; otherwise a double.
+  static Value real_literal(const std::string& token, std::size_t col) {
+    bool is_float = token.back() == 'f' || token.back() == 'F';
+    std::string digits = is_float ? token.substr(0, token.size() - 1) : token;
+    char* end = nullptr;
+    double value = std::strtod(digits.c_str(), &end);
+    if (digits.empty() || end == digits.c_str() || *end != '\0' ||
+        digits.find_first_of("xXnN") != std::string::npos) {
+      fail(col, "malformed number '" + token + "'");
+    }
+    return is_float ? Value::of_float(static_cast<float>(value)) : Value::of_double(value);
+  }
+
+  void skip_blanks() {
+    while (!at_end() && std::isspace(static_cast<unsigned char>(peek()))) ++pos_;
+  }
+  bool at_end() const { return pos_ >= text_.size(); }
+  char peek() const { return text_[pos_]; }
+  std::size_t column() const { return pos_ + 1; }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+std::string count_message(const Command& command, std::size_t given) {
+  std::size_t required = 0;
+  for (const Parameter& parameter : command.parameters) {
+    if (!parameter.default_value) ++required;
+  }
+  std::size_t most = command.parameters.size();
+  std::string expected = required == most ? std::to_string(most)
+                                          : std::to_string(required) + " to " + std::to_string(most);
+  return command.name + " takes " + expected + " argument" + (most == 1 ? "" : "s") + ", " +
+         std::to_string(given) + " given: " + signature(command);
+}
+
+// Resolves every call of the tree and checks argument counts and types;
+// returns the type the node evaluates to.
+Type check(const Node& node, const Registry& registry) {
+  if (!node.is_call()) return node.literal.type();
+  const Command* command = registry.find(node.name);
+  if (!command) fail(node.column, "unknown command '" + node.name + "'");
+  if (node.arguments.size() > command->parameters.size()) {
+    fail(node.arguments[command->parameters.size()].column,
+         count_message(*command, node.arguments.size()));
+  }
+  for (std::size_t i = node.arguments.size(); i < command->parameters.size(); ++i) {
+    if (!command->parameters[i].default_value) {
+      fail(node.column, count_message(*command, node.arguments.size()));
+    }
+  }
+  for (std::size_t i = 0; i < node.arguments.size(); ++i) {
+    const Node& argument = node.arguments[i];
+    Type given = check(argument, registry);
+    const Parameter& parameter = command->parameters[i];
+    if (!convertible(given, parameter.type)) {
+      fail(argument.column, "cannot convert " + std::string(type_name(given)) + " to " +
+                                std::string(type_name(parameter.type)) + " for parameter '" +
+                                parameter.name + "' of " + signature(*command));
+    }
+  }
+  return command->result;
+}
+
+Value run(const Node& node, const Registry& registry) {
+  if (!node.is_call()) return node.literal;
+  const Command& command = *registry.find(node.name);
+  std::vector<Value> arguments;
+  for (std::size_t i = 0; i < command.parameters.size(); ++i) {
+    const Parameter& parameter = command.parameters[i];
+    Value given = i < node.arguments.size() ? run(node.arguments[i], registry)
+                                            : *parameter.default_value;
+    arguments.push_back(*convert(given, parameter.type));
+  }
+  try {
+    return command.invoke(arguments);
+  } catch (const CommandError& error) {
+    fail(node.column, command.name + ": " + error.what());
+  } catch (const std::exception& error) {
+    fail(node.column, command.name + " failed: " + error.what());
+  }
+}
+
+}  // namespace
+
+Evaluation Evaluator::evaluate(std::string_view line) const {
+  Evaluation evaluation;
+  try {
+    std::optional<Node> tree = Parser(line).parse_line();
+    if (!tree) return evaluation;
+    check(*tree, registry_);
+    evaluation.value = run(*tree, registry_);
+  } catch (const Failure& failure) {
+    evaluation.error = failure.error;
+  }
+  return evaluation;
+}
+
+}  // namespace kivo::interp

@@ -1,0 +1,44 @@
+// Evaluates one line typed at the prompt: a call expression such as
+// `mask_pixels(2.5);` or `process_event(next_event())`, or a bare literal.
+// Arguments are int, float or string literals or nested calls; they convert
+// as in C++. The whole line is checked before anything runs, so a line with
+// an error changes nothing.
+#ifndef KIVO_INTERP_EVALUATOR_H
+#define KIVO_INTERP_EVALUATOR_H
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "interp/Registry.h"
+#include "interp/Value.h"
+
+namespace kivo::interp {
+
+struct EvalError {
+  std::size_t column;  // 1-based position in the line
+  std::string message;
+};
+
+// "column 13: cannot convert const char* to float for parameter 'thresh' of mask_pixels"
+std::string describe(const EvalError& error);
+
+struct Evaluation {
+  Value value;                    // void for an empty line or a void command
+  std::optional<EvalError> error;
+  bool ok() const { return !error; }
+};
+
+class Evaluator {
+ public:
+  explicit Evaluator(const Registry& registry) : registry_(registry) {}
+  Evaluation evaluate(std::string_view line) const;
+
+ private:
+  const Registry& registry_;
+};
+
+}  // namespace kivo::interp
+
+#endif
