@@ -49,7 +49,8 @@ struct EventRecord {
   bool operator==(const EventRecord&) const = default;
 };
 
-// An in-memory Event answering the interface; the record is copied.
+// An in-memory Event answering the interface; the record is copied. Null when
+// a unit or channel id is outside 0..65535 or a unit or channel is listed twice.
 std::unique_ptr<Event> make_event(const EventRecord& record);
 
 }  // namespace kivo::eventio

@@ -33,8 +33,9 @@ class RecordScanner {
   std::unique_ptr<StreamEvent> next();
   // No more bytes will come: an incomplete record left is reported as a truncated tail.
   void finish();
+  bool finishing() const { return finished_; }
   // finish() was called and every byte has been consumed.
-  bool drained() const { return finished_ && begin_ == buffer_.size(); }
+  bool drained() const { return finished_ && begin_ == end_; }
 
   const ReaderCounters& counters() const { return counters_; }
 
@@ -44,10 +45,11 @@ class RecordScanner {
   Step scan_one(std::unique_ptr<StreamEvent>& event);
   Step scan_file_header();
   Step scan_record(std::unique_ptr<StreamEvent>& event);
+  Step truncated(std::size_t needed);
   Step reject_and_resync(const std::string& what);
-  void skip_to_next_marker();
+  bool skip_to_next_marker();
   void compact();
-  std::size_t available() const { return buffer_.size() - begin_; }
+  std::size_t available() const { return end_ - begin_; }
   std::uint64_t offset() const { return consumed_ + begin_; }
   std::uint32_t word_at(std::size_t pos) const;
   void report(std::uint64_t at, const std::string& what) const;
@@ -55,11 +57,11 @@ class RecordScanner {
   std::string source_name_;
   std::vector<std::uint8_t> buffer_;
   std::size_t begin_ = 0;        // first unconsumed byte in buffer_
+  std::size_t end_ = 0;          // end of the bytes received in buffer_
   std::uint64_t consumed_ = 0;   // stream offset of buffer_[0]
   bool header_seen_ = false;
   bool finished_ = false;
   bool resyncing_ = false;       // scanning for a marker after a bad region
-  std::uint64_t garbage_start_ = 0;
   ReaderCounters counters_;
 };
 

@@ -24,6 +24,10 @@ void write_text(std::ostream& out, const std::vector<EventRecord>& records);
 // begin-run event written before it and is updated by begin-run records.
 void write_text_record(std::ostream& out, const EventRecord& record, int& current_run);
 
+// What the text form of `record` would lose, empty when it is exact: a run number
+// other than the current run, or a packet on an event that is not a data event.
+std::string text_form_loss(const EventRecord& record, int current_run);
+
 }  // namespace kivo::eventio
 
 #endif

@@ -1,0 +1,265 @@
+#include "StreamEvent.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <vector>
+
+#include "StreamFormat.h"
+
+static_assert(std::endian::native == std::endian::little,
+              "payload words are read as they are in memory");
+
+namespace kivo::eventio {
+
+// One channel of packet 2000: where its words start in PacketIndex::words.
+struct ChannelSlot {
+  std::uint32_t key;  // ruid << 16 | ruchn
+  std::uint32_t offset;
+  std::int32_t count;
+};
+
+struct PacketIndex {
+  std::vector<std::uint32_t> words;   // the packet body
+  std::vector<ChannelSlot> channels;  // sorted by key
+  std::vector<std::uint32_t> units;   // ruid << 16 | channel count, sorted
+};
+
+namespace {
+
+constexpr std::uint32_t channel_key(std::uint32_t ruid, std::uint32_t ruchn) {
+  return ruid << 16 | ruchn;
+}
+
+bool out_of_id_range(int ruid, int ruchn) {
+  return (static_cast<unsigned>(ruid) | static_cast<unsigned>(ruchn)) > kMaxUnitOrChannel;
+}
+
+// Walks the body of packet 2000 (unit count, then per unit: ruid, channel count,
+// then per channel: ruchn, word count, words) and checks that every count fits.
+// on_unit(ruid, channel_count) and on_channel(ruid, ruchn, word_offset, word_count).
+template <class OnUnit, class OnChannel>
+bool walk_packet_body(const std::vector<std::uint32_t>& w, std::string& error, OnUnit on_unit,
+                      OnChannel on_channel) {
+  const std::size_t n = w.size();
+  if (n < 1) {
+    error = "packet 2000 has no unit count";
+    return false;
+  }
+  std::size_t pos = 1;
+  for (std::uint32_t u = 0; u < w[0]; ++u) {
+    if (n - pos < 2) {
+      error = "packet 2000 ends inside unit " + std::to_string(u);
+      return false;
+    }
+    const std::uint32_t ruid = w[pos], nchannels = w[pos + 1];
+    pos += 2;
+    if (ruid > kMaxUnitOrChannel) {
+      error = "readout unit " + std::to_string(ruid) + " out of range";
+      return false;
+    }
+    on_unit(ruid, nchannels);
+    for (std::uint32_t c = 0; c < nchannels; ++c) {
+      if (n - pos < 2) {
+        error = "packet 2000 ends inside unit " + std::to_string(ruid);
+        return false;
+      }
+      const std::uint32_t ruchn = w[pos], nwords = w[pos + 1];
+      pos += 2;
+      if (ruchn > kMaxUnitOrChannel) {
+        error = "channel " + std::to_string(ruchn) + " of unit " + std::to_string(ruid) +
+                " out of range";
+        return false;
+      }
+      if (nwords > n - pos) {
+        error = "channel " + std::to_string(ruchn) + " of unit " + std::to_string(ruid) +
+                " claims " + std::to_string(nwords) + " words beyond the packet";
+        return false;
+      }
+      on_channel(ruid, ruchn, pos, nwords);
+      pos += nwords;
+    }
+  }
+  if (pos != n) {
+    error = "packet 2000 has " + std::to_string(n - pos) + " words after its last unit";
+    return false;
+  }
+  return true;
+}
+
+template <class Entry, class Key>
+bool has_adjacent_duplicate(const std::vector<Entry>& sorted, Key key) {
+  return std::adjacent_find(sorted.begin(), sorted.end(), [&](const Entry& a, const Entry& b) {
+           return key(a) == key(b);
+         }) != sorted.end();
+}
+
+std::shared_ptr<const PacketIndex> index_packet(const std::uint8_t* body, std::size_t size,
+                                                std::string& error) {
+  auto index = std::make_shared<PacketIndex>();
+  index->words.resize(size / 4);
+  std::memcpy(index->words.data(), body, size);
+  const bool ok = walk_packet_body(
+      index->words, error,
+      [&](std::uint32_t ruid, std::uint32_t nchannels) {
+        index->units.push_back(channel_key(ruid, std::min<std::uint32_t>(nchannels, 0xFFFFu)));
+      },
+      [&](std::uint32_t ruid, std::uint32_t ruchn, std::size_t offset, std::uint32_t nwords) {
+        index->channels.push_back({channel_key(ruid, ruchn), static_cast<std::uint32_t>(offset),
+                                   static_cast<std::int32_t>(nwords)});
+      });
+  if (!ok) return nullptr;
+  std::sort(index->units.begin(), index->units.end());
+  std::sort(index->channels.begin(), index->channels.end(),
+            [](const ChannelSlot& a, const ChannelSlot& b) { return a.key < b.key; });
+  if (has_adjacent_duplicate(index->units, [](std::uint32_t u) { return u >> 16; })) {
+    error = "packet 2000 lists a readout unit twice";
+    return nullptr;
+  }
+  if (has_adjacent_duplicate(index->channels, [](const ChannelSlot& c) { return c.key; })) {
+    error = "packet 2000 lists a channel twice";
+    return nullptr;
+  }
+  return index;
+}
+
+std::uint32_t read_u32(const std::uint8_t* p) {
+  std::uint32_t value;
+  std::memcpy(&value, p, 4);
+  return value;
+}
+
+// Packet 2000 of a StreamEvent. Lookups remember the last channel found and
+// search forward from it, so the usual walk over units and channels in rising
+// order costs a comparison or two per call.
+class StreamPacket final : public Packet {
+ public:
+  explicit StreamPacket(std::shared_ptr<const PacketIndex> index) : index_(std::move(index)) {}
+
+  int iValue(int ruid) override {
+    if (static_cast<unsigned>(ruid) > kMaxUnitOrChannel) return -1;
+    const auto& units = index_->units;
+    const std::uint32_t first = channel_key(static_cast<std::uint32_t>(ruid), 0);
+    const auto it = std::lower_bound(units.begin(), units.end(), first);
+    if (it == units.end() || (*it >> 16) != static_cast<std::uint32_t>(ruid)) return -1;
+    return static_cast<int>(*it & 0xFFFFu);
+  }
+
+  int iValue(int ruid, int ruchn) override {
+    if (out_of_id_range(ruid, ruchn)) return 0;
+    select(channel_key(static_cast<std::uint32_t>(ruid), static_cast<std::uint32_t>(ruchn)));
+    return count_;
+  }
+
+  int iValue(int ruid, int ruchn, int i) override {
+    if (out_of_id_range(ruid, ruchn)) return 0;
+    select(channel_key(static_cast<std::uint32_t>(ruid), static_cast<std::uint32_t>(ruchn)));
+    return static_cast<unsigned>(i) < static_cast<unsigned>(count_)
+               ? static_cast<int>(words_[i])
+               : 0;
+  }
+
+ private:
+  void select(std::uint32_t key) {
+    if (key == selected_key_) return;
+    selected_key_ = key;
+    const auto& channels = index_->channels;
+    std::size_t pos = cursor_;
+    if (pos < channels.size() && channels[pos].key < key) {
+      for (int step = 0; step < 4 && pos < channels.size() && channels[pos].key < key; ++step) ++pos;
+    } else if (pos > 0 && channels[pos - 1].key >= key) {
+      pos = 0;
+    }
+    if (pos < channels.size() && channels[pos].key < key) {
+      pos = static_cast<std::size_t>(
+          std::lower_bound(channels.begin() + static_cast<std::ptrdiff_t>(pos), channels.end(), key,
+                           [](const ChannelSlot& c, std::uint32_t k) { return c.key < k; }) -
+          channels.begin());
+    }
+    cursor_ = pos;
+    if (pos < channels.size() && channels[pos].key == key) {
+      words_ = index_->words.data() + channels[pos].offset;
+      count_ = channels[pos].count;
+    } else {
+      words_ = nullptr;
+      count_ = 0;
+    }
+  }
+
+  std::shared_ptr<const PacketIndex> index_;
+  std::uint64_t selected_key_ = ~std::uint64_t{0};
+  std::size_t cursor_ = 0;
+  const std::uint32_t* words_ = nullptr;
+  std::int32_t count_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<StreamEvent> StreamEvent::decode(const std::uint8_t* payload, std::size_t size,
+                                                 std::string& error) {
+  if (size < kMinPayloadSize || size % 4 != 0) {
+    error = "payload of " + std::to_string(size) + " bytes is not a whole event";
+    return nullptr;
+  }
+  std::unique_ptr<StreamEvent> event(new StreamEvent);
+  event->type_ = static_cast<int>(read_u32(payload));
+  event->run_ = static_cast<int>(read_u32(payload + 4));
+  event->sequence_ = read_u32(payload + 8);
+  const std::uint32_t npackets = read_u32(payload + 12);
+  std::size_t pos = kMinPayloadSize;
+  for (std::uint32_t p = 0; p < npackets; ++p) {
+    if (size - pos < 8) {
+      error = "payload ends inside packet header " + std::to_string(p);
+      return nullptr;
+    }
+    const std::uint32_t id = read_u32(payload + pos), length = read_u32(payload + pos + 4);
+    pos += 8;
+    if (length % 4 != 0 || length > size - pos) {
+      error = "packet " + std::to_string(id) + " has impossible length " + std::to_string(length);
+      return nullptr;
+    }
+    if (id == static_cast<std::uint32_t>(kDetectorPacketId)) {
+      if (event->packet_) {
+        error = "packet 2000 appears twice";
+        return nullptr;
+      }
+      event->packet_ = index_packet(payload + pos, length, error);
+      if (!event->packet_) return nullptr;
+    }
+    pos += length;
+  }
+  if (pos != size) {
+    error = std::to_string(size - pos) + " bytes after the last packet";
+    return nullptr;
+  }
+  return event;
+}
+
+Packet* StreamEvent::getPacket(int id) {
+  if (id != kDetectorPacketId || !packet_) return nullptr;
+  return new StreamPacket(packet_);
+}
+
+EventRecord StreamEvent::record() const {
+  EventRecord record;
+  record.type = type_;
+  record.run = run_;
+  record.sequence = sequence_;
+  record.has_packet = packet_ != nullptr;
+  if (!packet_) return record;
+  const auto& words = packet_->words;
+  std::string unused;
+  walk_packet_body(
+      words, unused,
+      [&](std::uint32_t ruid, std::uint32_t) {
+        record.units.push_back({static_cast<int>(ruid), {}});
+      },
+      [&](std::uint32_t, std::uint32_t ruchn, std::size_t offset, std::uint32_t nwords) {
+        record.units.back().channels.push_back(
+            {static_cast<int>(ruchn), std::vector<std::uint32_t>(words.begin() + offset,
+                                                                 words.begin() + offset + nwords)});
+      });
+  return record;
+}
+
+}  // namespace kivo::eventio

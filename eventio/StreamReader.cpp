@@ -1,0 +1,90 @@
+#include "StreamReader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Diagnostics.h"
+
+namespace kivo::eventio {
+namespace {
+
+constexpr std::size_t kReadChunk = std::size_t{1} << 20;
+// Bound on the bytes taken in by one next() call, so that a fast pipe cannot
+// keep the caller away from its other work.
+constexpr int kMaxChunksPerCall = 16;
+
+std::string system_error_text() { return std::strerror(errno); }
+
+}  // namespace
+
+StreamReader::StreamReader(std::string path, int fd, bool is_pipe, bool follow)
+    : path_(std::move(path)),
+      fd_(fd),
+      is_pipe_(is_pipe),
+      follow_(follow && !is_pipe),
+      owns_fd_(path_ != "-"),
+      scanner_(path_ == "-" ? "standard input" : path_) {}
+
+StreamReader::~StreamReader() {
+  if (owns_fd_ && fd_ >= 0) ::close(fd_);
+}
+
+std::unique_ptr<StreamReader> StreamReader::open(const std::string& path, bool follow,
+                                                 std::string& error) {
+  const bool from_stdin = path == "-";
+  const int fd = from_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = path + ": " + system_error_text();
+    return nullptr;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    error = path + ": " + (S_ISDIR(info.st_mode) ? std::string("is a directory") : system_error_text());
+    if (!from_stdin) ::close(fd);
+    return nullptr;
+  }
+  const bool is_pipe = !S_ISREG(info.st_mode);
+  if (is_pipe) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+      error = path + ": cannot read without blocking: " + system_error_text();
+      if (!from_stdin) ::close(fd);
+      return nullptr;
+    }
+  }
+  return std::unique_ptr<StreamReader>(new StreamReader(path, fd, is_pipe, follow));
+}
+
+bool StreamReader::read_available() {
+  bool got_bytes = false;
+  for (int chunk = 0; chunk < kMaxChunksPerCall; ++chunk) {
+    std::uint8_t* space = scanner_.prepare(kReadChunk);
+    const ssize_t n = ::read(fd_, space, kReadChunk);
+    if (n > 0) {
+      scanner_.commit(static_cast<std::size_t>(n));
+      got_bytes = true;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return got_bytes;
+    if (n < 0) report_diagnostic(path_ + ": read error: " + system_error_text());
+    if (n < 0 || !follow_) scanner_.finish();
+    return got_bytes;
+  }
+  return got_bytes;
+}
+
+std::unique_ptr<StreamEvent> StreamReader::next_stream_event() {
+  for (;;) {
+    if (auto event = scanner_.next()) return event;
+    if (scanner_.drained()) return nullptr;
+    if (!read_available() && !scanner_.finishing()) return nullptr;
+  }
+}
+
+std::unique_ptr<Event> StreamReader::next() { return next_stream_event(); }
+
+}  // namespace kivo::eventio
