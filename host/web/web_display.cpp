@@ -1,0 +1,280 @@
+#include "web_display.h"
+
+#include <civetweb.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+namespace {
+
+constexpr const char* kServerThreads = "6";
+constexpr const char* kListenBacklog = "16";
+constexpr const char* kConnectionQueue = "16";
+constexpr const char* kRequestTimeoutMs = "10000";
+constexpr const char* kMaxRequestSize = "16384";
+constexpr std::size_t kFileChunk = 64 * 1024;
+constexpr std::chrono::milliseconds kKnockInterval{20};
+
+// Subdirectories of the JSROOT package the page needs; each is served under /jsroot/<name>/.
+constexpr const char* kJsrootParts[] = {"modules", "fonts", "img", "scripts"};
+
+std::string url_host(const std::string& address) {
+  if (address.find(':') != std::string::npos) return "[" + address + "]";
+  return address;
+}
+
+std::string listening_spec(const std::string& address, int port) {
+  return url_host(address) + ":" + std::to_string(port);
+}
+
+void send_head(mg_connection* connection, int status, std::string_view content_type,
+               std::size_t content_length, std::string_view extra_headers) {
+  mg_printf(connection,
+            "HTTP/1.1 %d %s\r\n"
+            "Content-Type: %.*s\r\n"
+            "Content-Length: %zu\r\n"
+            "X-Content-Type-Options: nosniff\r\n"
+            "Connection: close\r\n"
+            "%.*s\r\n",
+            status, mg_get_response_code_text(connection, status),
+            static_cast<int>(content_type.size()), content_type.data(), content_length,
+            static_cast<int>(extra_headers.size()), extra_headers.data());
+}
+
+int send_text(mg_connection* connection, int status, std::string_view content_type,
+              std::string_view body, std::string_view extra_headers, bool head) {
+  send_head(connection, status, content_type, body.size(), extra_headers);
+  if (!head && !body.empty()) mg_write(connection, body.data(), body.size());
+  return status;
+}
+
+int send_error(mg_connection* connection, int status, std::string_view message,
+               std::string_view extra_headers = {}) {
+  const bool head = std::strcmp(mg_get_request_info(connection)->request_method, "HEAD") == 0;
+  return send_text(connection, status, "text/plain; charset=utf-8", std::string(message) + "\n",
+                   extra_headers, head);
+}
+
+bool etag_matches(const char* if_none_match, std::string_view etag) {
+  if (if_none_match == nullptr) return false;
+  std::string_view list(if_none_match);
+  while (!list.empty()) {
+    const auto comma = list.find(',');
+    std::string_view candidate = list.substr(0, comma);
+    while (!candidate.empty() && candidate.front() == ' ') candidate.remove_prefix(1);
+    while (!candidate.empty() && candidate.back() == ' ') candidate.remove_suffix(1);
+    if (candidate.starts_with("W/")) candidate.remove_prefix(2);
+    if (candidate == "*" || candidate == etag) return true;
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
+// civetweb's accept loop notices a stop request only between polls of up to two seconds;
+// a connection to the listener ends the poll at once.
+void knock(const std::string& host, int port) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return;
+  const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0) {
+    connect(fd, found->ai_addr, found->ai_addrlen);
+    close(fd);
+  }
+  freeaddrinfo(found);
+}
+
+// Suppresses civetweb's own printing; start() reports failures through its error text.
+int quiet_log(const mg_connection*, const char*) { return 1; }
+
+}  // namespace
+
+struct WebDisplay::Snapshot {
+  long version = 0;
+  int run = 0;
+  long events = 0;
+  std::string canvas_json;
+  std::string etag;
+  std::string status_json;
+};
+
+WebDisplay::WebDisplay(std::string bind_address, int port, std::string web_root)
+    : bind_address_(std::move(bind_address)),
+      port_(port),
+      web_root_(std::move(web_root)),
+      instance_tag_(std::to_string(std::chrono::system_clock::now().time_since_epoch().count())),
+      latest_(std::make_shared<const Snapshot>(
+          Snapshot{0, 0, 0, {}, {}, R"({"version":0,"run":0,"events":0})"})) {}
+
+WebDisplay::~WebDisplay() {
+  if (context_ == nullptr) return;
+  std::atomic<bool> stopped{false};
+  std::thread stopper([this, &stopped] {
+    mg_stop(context_);
+    stopped = true;
+  });
+  while (!stopped) {
+    knock(bind_address_, bound_port_);
+    std::this_thread::sleep_for(kKnockInterval);
+  }
+  stopper.join();
+  mg_exit_library();
+}
+
+bool WebDisplay::collect_static_trees(std::string& error) {
+  auto page = kivo::web::make_static_tree("/", web_root_ + "/page");
+  if (!page) {
+    error = "web display: page files not found in " + web_root_ + "/page";
+    return false;
+  }
+  trees_.push_back(std::move(*page));
+  for (const char* part : kJsrootParts) {
+    auto tree = kivo::web::make_static_tree(std::string("/jsroot/") + part + "/",
+                                            web_root_ + "/node_modules/jsroot/" + part);
+    if (tree) trees_.push_back(std::move(*tree));
+  }
+  return true;
+}
+
+bool WebDisplay::start(std::string& error) {
+  const std::string where = listening_spec(bind_address_, port_);
+  if (context_ != nullptr) {
+    error = "web display on " + where + ": already started";
+    return false;
+  }
+  if (port_ < 0 || port_ > 65535) {
+    error = "web display on " + where + ": port out of range 0..65535";
+    return false;
+  }
+  if (!collect_static_trees(error)) return false;
+
+  const char* options[] = {"listening_ports",    where.c_str(),
+                           "num_threads",        kServerThreads,
+                           "listen_backlog",     kListenBacklog,
+                           "connection_queue",   kConnectionQueue,
+                           "request_timeout_ms", kRequestTimeoutMs,
+                           "max_request_size",   kMaxRequestSize,
+                           "enable_keep_alive",  "no",
+                           nullptr};
+  mg_callbacks callbacks{};
+  callbacks.log_message = quiet_log;
+  mg_init_data init{&callbacks, this, options};
+  char reason[256] = "";
+  unsigned code = 0;
+  mg_error_data failure{&code, reason, sizeof reason};
+
+  mg_init_library(0);
+  context_ = mg_start2(&init, &failure);
+  if (context_ == nullptr) {
+    mg_exit_library();
+    error = "web display on " + where + ": " + (reason[0] != '\0' ? reason : "cannot start");
+    return false;
+  }
+  mg_server_port port{};
+  if (mg_get_server_ports(context_, 1, &port) == 1) bound_port_ = port.port;
+  mg_set_request_handler(context_, "/", &WebDisplay::handle_request, this);
+  return true;
+}
+
+std::string WebDisplay::address() const {
+  return "http://" + url_host(bind_address_) + ":" +
+         std::to_string(bound_port_ != 0 ? bound_port_ : port_) + "/";
+}
+
+void WebDisplay::publish(std::string canvas_json, int run, long events) {
+  const long version = publish_count_.fetch_add(1) + 1;
+  auto next = std::make_shared<const Snapshot>(Snapshot{
+      version, run, events, std::move(canvas_json),
+      "\"" + instance_tag_ + "-" + std::to_string(version) + "\"",
+      "{\"version\":" + std::to_string(version) + ",\"run\":" + std::to_string(run) +
+          ",\"events\":" + std::to_string(events) + "}"});
+  // The replaced snapshot is released after the lock, so no large free happens under it.
+  std::shared_ptr<const Snapshot> replaced;
+  std::lock_guard lock(latest_mutex_);
+  if (latest_->version < version) replaced = std::exchange(latest_, std::move(next));
+}
+
+std::shared_ptr<const WebDisplay::Snapshot> WebDisplay::latest() const {
+  std::lock_guard lock(latest_mutex_);
+  return latest_;
+}
+
+int WebDisplay::handle_request(mg_connection* connection, void* self) {
+  return static_cast<WebDisplay*>(self)->respond(connection);
+}
+
+int WebDisplay::respond(mg_connection* connection) {
+  const mg_request_info* request = mg_get_request_info(connection);
+  const std::string_view method(request->request_method);
+  if (method != "GET" && method != "HEAD") {
+    return send_error(connection, 405, "read-only display: only GET and HEAD are allowed",
+                      "Allow: GET, HEAD\r\n");
+  }
+  const bool head = method == "HEAD";
+  const char* path = request->local_uri_raw;
+  if (path == nullptr || path[0] != '/') return send_error(connection, 400, "bad request path");
+  if (std::strcmp(path, "/canvas.json") == 0) return respond_canvas(connection, head);
+  if (std::strcmp(path, "/status.json") == 0) return respond_status(connection, head);
+  return respond_file(connection, std::strcmp(path, "/") == 0 ? "/index.html" : path, head);
+}
+
+int WebDisplay::respond_canvas(mg_connection* connection, bool head) {
+  const auto snapshot = latest();
+  if (snapshot->version == 0) {
+    return send_error(connection, 404, "waiting for first canvas", "Cache-Control: no-store\r\n");
+  }
+  const std::string headers = "ETag: " + snapshot->etag +
+                              "\r\nCache-Control: no-cache\r\nX-KIVO-Run: " +
+                              std::to_string(snapshot->run) +
+                              "\r\nX-KIVO-Events: " + std::to_string(snapshot->events) + "\r\n";
+  if (etag_matches(mg_get_header(connection, "If-None-Match"), snapshot->etag)) {
+    mg_printf(connection, "HTTP/1.1 304 Not Modified\r\n%sConnection: close\r\n\r\n",
+              headers.c_str());
+    return 304;
+  }
+  return send_text(connection, 200, "application/json", snapshot->canvas_json, headers, head);
+}
+
+int WebDisplay::respond_status(mg_connection* connection, bool head) {
+  const auto snapshot = latest();
+  return send_text(connection, 200, "application/json", snapshot->status_json,
+                   "Cache-Control: no-store\r\n", head);
+}
+
+int WebDisplay::respond_file(mg_connection* connection, const char* url_path, bool head) {
+  const auto file = kivo::web::resolve_static_file(trees_, url_path);
+  if (!file) return send_error(connection, 404, "not found");
+  std::FILE* stream = std::fopen(file->c_str(), "rb");
+  if (stream == nullptr) return send_error(connection, 404, "not found");
+  std::fseek(stream, 0, SEEK_END);
+  const long size = std::ftell(stream);
+  std::fseek(stream, 0, SEEK_SET);
+  if (size < 0) {
+    std::fclose(stream);
+    return send_error(connection, 500, "cannot read file");
+  }
+  send_head(connection, 200, kivo::web::content_type_for(*file), static_cast<std::size_t>(size),
+            "Cache-Control: no-cache\r\n");
+  if (!head) {
+    std::vector<char> chunk(kFileChunk);
+    auto remaining = static_cast<std::size_t>(size);
+    while (remaining > 0) {
+      const std::size_t got = std::fread(chunk.data(), 1, std::min(remaining, chunk.size()), stream);
+      if (got == 0 || mg_write(connection, chunk.data(), got) <= 0) break;
+      remaining -= got;
+    }
+  }
+  std::fclose(stream);
+  return 200;
+}

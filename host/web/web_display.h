@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "static_files.h"
+
+struct mg_context;
+struct mg_connection;
+
+// Read-only live display: serves the monitoring page, JSROOT and the latest published
+// canvas over HTTP (civetweb). Event processing only ever calls publish(), which swaps
+// in an immutable snapshot; the server threads read snapshots and nothing else.
+//
+//   /              the page (web/page/index.html), other page files beside it
+//   /jsroot/...    JSROOT from web/node_modules/jsroot (modules, fonts, img, scripts)
+//   /canvas.json   latest canvas (ETag per publish, If-None-Match -> 304; 404 before the first)
+//   /status.json   {"version":N,"run":R,"events":E}; version 0 until the first publish
+class WebDisplay {
+ public:
+  WebDisplay(std::string bind_address, int port, std::string web_root);
+  ~WebDisplay();
+  WebDisplay(const WebDisplay&) = delete;
+  WebDisplay& operator=(const WebDisplay&) = delete;
+
+  // Starts listening; on failure error names the address and the reason.
+  bool start(std::string& error);
+  void publish(std::string canvas_json, int run, long events);
+  // "http://ADDR:PORT/" with the port actually bound (useful when port 0 was asked for).
+  std::string address() const;
+
+ private:
+  struct Snapshot;
+
+  static int handle_request(mg_connection* connection, void* self);
+  int respond(mg_connection* connection);
+  int respond_canvas(mg_connection* connection, bool head);
+  int respond_status(mg_connection* connection, bool head);
+  int respond_file(mg_connection* connection, const char* url_path, bool head);
+  std::shared_ptr<const Snapshot> latest() const;
+  bool collect_static_trees(std::string& error);
+
+  std::string bind_address_;
+  int port_;
+  std::string web_root_;
+  std::string instance_tag_;
+  std::vector<kivo::web::StaticTree> trees_;
+  mg_context* context_ = nullptr;
+  int bound_port_ = 0;
+
+  mutable std::mutex latest_mutex_;
+  std::shared_ptr<const Snapshot> latest_;
+  std::atomic<long> publish_count_{0};
+};

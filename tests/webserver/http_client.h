@@ -1,0 +1,22 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+// Minimal blocking HTTP/1.1 client for the server tests: one request per connection.
+struct HttpResponse {
+  int status = 0;
+  std::map<std::string, std::string> headers;  // names lower-cased
+  std::string body;
+
+  // Value of a header (name in lower case), empty when absent.
+  std::string header(const std::string& name) const {
+    const auto found = headers.find(name);
+    return found == headers.end() ? std::string() : found->second;
+  }
+};
+
+// Sends "METHOD TARGET HTTP/1.1" with the given extra header lines (each ending in
+// "\r\n") to 127.0.0.1:port and reads until the server closes. status 0 on failure.
+HttpResponse http_request(int port, const std::string& method, const std::string& target,
+                          const std::string& extra_headers = {});

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "http_client.h"
+#include "test_tree.h"
+#include "web_display.h"
+
+namespace {
+
+int port_of(const std::string& address) {
+  const auto colon = address.rfind(':');
+  return std::stoi(address.substr(colon + 1));
+}
+
+class WebDisplayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(display.start(error)) << error;
+    port = port_of(display.address());
+  }
+
+  HttpResponse get(const std::string& target, const std::string& headers = {}) {
+    return http_request(port, "GET", target, headers);
+  }
+
+  TestWebTree tree;
+  WebDisplay display{"127.0.0.1", 0, tree.root().string()};
+  int port = 0;
+};
+
+TEST_F(WebDisplayTest, AddressNamesTheBoundPort) {
+  EXPECT_TRUE(display.address().starts_with("http://127.0.0.1:"));
+  EXPECT_TRUE(display.address().ends_with("/"));
+  EXPECT_GT(port, 0);
+}
+
+TEST_F(WebDisplayTest, ServesPageAndJsroot) {
+  const auto page = get("/");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(page.body, TestWebTree::kIndex);
+  EXPECT_EQ(page.header("content-type"), "text/html; charset=utf-8");
+
+  const auto module = get("/display.mjs");
+  EXPECT_EQ(module.status, 200);
+  EXPECT_EQ(module.header("content-type"), "text/javascript; charset=utf-8");
+
+  const auto jsroot = get("/jsroot/modules/main.mjs");
+  EXPECT_EQ(jsroot.status, 200);
+  EXPECT_EQ(jsroot.body, "export const y = 2;\n");
+
+  EXPECT_EQ(get("/missing.html").status, 404);
+  EXPECT_EQ(get("/jsroot/package.json").status, 404);
+}
+
+TEST_F(WebDisplayTest, HeadSendsHeadersOnly) {
+  const auto head = http_request(port, "HEAD", "/");
+  EXPECT_EQ(head.status, 200);
+  EXPECT_EQ(head.header("content-length"), std::to_string(std::string(TestWebTree::kIndex).size()));
+  EXPECT_TRUE(head.body.empty());
+}
+
+TEST_F(WebDisplayTest, WaitsForFirstCanvas) {
+  const auto canvas = get("/canvas.json");
+  EXPECT_EQ(canvas.status, 404);
+  EXPECT_NE(canvas.body.find("waiting for first canvas"), std::string::npos);
+  const auto status = get("/status.json");
+  EXPECT_EQ(status.status, 200);
+  EXPECT_EQ(status.body, R"({"version":0,"run":0,"events":0})");
+}
+
+TEST_F(WebDisplayTest, PublishedCanvasAndStatus) {
+  display.publish(R"({"_typename":"TCanvas","n":1})", 7, 1000);
+  auto canvas = get("/canvas.json");
+  EXPECT_EQ(canvas.status, 200);
+  EXPECT_EQ(canvas.body, R"({"_typename":"TCanvas","n":1})");
+  EXPECT_EQ(canvas.header("content-type"), "application/json");
+  EXPECT_EQ(canvas.header("x-kivo-run"), "7");
+  EXPECT_EQ(canvas.header("x-kivo-events"), "1000");
+  EXPECT_EQ(get("/status.json").body, R"({"version":1,"run":7,"events":1000})");
+
+  display.publish(R"({"_typename":"TCanvas","n":2})", 8, 0);
+  EXPECT_EQ(get("/canvas.json").body, R"({"_typename":"TCanvas","n":2})");
+  EXPECT_EQ(get("/status.json").body, R"({"version":2,"run":8,"events":0})");
+}
+
+TEST_F(WebDisplayTest, ConditionalGetUsesEtag) {
+  display.publish("{}", 1, 10);
+  const auto first = get("/canvas.json");
+  const std::string etag = first.header("etag");
+  ASSERT_FALSE(etag.empty());
+
+  const auto unchanged = get("/canvas.json", "If-None-Match: " + etag + "\r\n");
+  EXPECT_EQ(unchanged.status, 304);
+  EXPECT_TRUE(unchanged.body.empty());
+  EXPECT_EQ(unchanged.header("etag"), etag);
+  EXPECT_EQ(get("/canvas.json", "If-None-Match: \"x\", W/" + etag + "\r\n").status, 304);
+
+  display.publish("{\"next\":1}", 1, 20);
+  const auto changed = get("/canvas.json", "If-None-Match: " + etag + "\r\n");
+  EXPECT_EQ(changed.status, 200);
+  EXPECT_EQ(changed.body, "{\"next\":1}");
+  EXPECT_NE(changed.header("etag"), etag);
+}
+
+TEST_F(WebDisplayTest, PathEscapesAreRefused) {
+  for (const char* target :
+       {"/../CMakeLists.txt", "/%2e%2e/CMakeLists.txt", "/%2E%2E%2Fsecret.txt", "/..%2fsecret.txt",
+        "//etc/passwd", "/web/../..", "/web/../../secret.txt", "/up/secret.txt", "/link.txt",
+        "/jsroot/modules/../../secret.txt", "/jsroot/modules/%2e%2e/package.json",
+        "/./index.html", "/page\\..\\secret.txt", "/etc/passwd",
+        "/jsroot/modules/", "/jsroot/modules"}) {
+    const auto response = get(target);
+    EXPECT_NE(response.status, 200) << target;
+    EXPECT_EQ(response.body.find(TestWebTree::kSecret), std::string::npos) << target;
+    EXPECT_EQ(response.body.find("root:"), std::string::npos) << target;
+  }
+}
+
+TEST_F(WebDisplayTest, OnlyReadMethodsAreAllowed) {
+  display.publish("{}", 3, 30);
+  for (const char* method : {"POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
+    for (const char* target : {"/", "/canvas.json", "/status.json", "/index.html"}) {
+      const auto response = http_request(port, method, target, "Content-Length: 0\r\n");
+      EXPECT_EQ(response.status, 405) << method << ' ' << target;
+      EXPECT_EQ(response.header("allow"), "GET, HEAD") << method << ' ' << target;
+    }
+  }
+  EXPECT_EQ(get("/status.json").body, R"({"version":1,"run":3,"events":30})");
+}
+
+TEST_F(WebDisplayTest, ReadersNeverSeeATornSnapshot) {
+  std::atomic<bool> done{false};
+  std::thread publisher([&] {
+    for (int i = 1; i <= 2000; ++i) display.publish("{\"n\":" + std::to_string(i) + "}", 1, i);
+    done = true;
+  });
+  int checked = 0;
+  while (!done || checked < 20) {
+    const auto canvas = get("/canvas.json");
+    if (canvas.status != 200) continue;
+    const std::string etag = canvas.header("etag");
+    const std::string version = etag.substr(etag.rfind('-') + 1, etag.size() - etag.rfind('-') - 2);
+    EXPECT_EQ(canvas.body, "{\"n\":" + version + "}");
+    EXPECT_EQ(canvas.header("x-kivo-events"), version);
+    ++checked;
+  }
+  publisher.join();
+  EXPECT_EQ(get("/status.json").body, R"({"version":2000,"run":1,"events":2000})");
+}
+
+TEST(WebDisplayStart, BusyPortNamesAddressAndReason) {
+  TestWebTree tree;
+  WebDisplay first("127.0.0.1", 0, tree.root().string());
+  std::string error;
+  ASSERT_TRUE(first.start(error)) << error;
+  const int port = port_of(first.address());
+
+  WebDisplay second("127.0.0.1", port, tree.root().string());
+  EXPECT_FALSE(second.start(error));
+  EXPECT_NE(error.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << error;
+}
+
+TEST(WebDisplayStart, MissingPageFolderIsReported) {
+  WebDisplay display("127.0.0.1", 0, "/nonexistent/kivo-web");
+  std::string error;
+  EXPECT_FALSE(display.start(error));
+  EXPECT_NE(error.find("/nonexistent/kivo-web/page"), std::string::npos) << error;
+}
+
+TEST(WebDisplayStart, BadBindAddressIsReported) {
+  TestWebTree tree;
+  WebDisplay display("256.1.1.1", 0, tree.root().string());
+  std::string error;
+  EXPECT_FALSE(display.start(error));
+  EXPECT_NE(error.find("256.1.1.1"), std::string::npos) << error;
+}
+
+TEST(WebDisplayStart, ServesTheRealPage) {
+  WebDisplay display("127.0.0.1", 0, KIVO_WEB_DIR);
+  std::string error;
+  ASSERT_TRUE(display.start(error)) << error;
+  const int port = port_of(display.address());
+  const auto page = http_request(port, "GET", "/");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find("<title>KIVO online monitoring</title>"), std::string::npos);
+  EXPECT_EQ(http_request(port, "HEAD", "/jsroot/modules/main.mjs").status, 200);
+}
+
+}  // namespace
