@@ -1,0 +1,114 @@
+#include "Simulator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace kivo::sim {
+namespace {
+
+// (ruid, ruchn) of chip c of stave s, the inverse of the detector's channel map.
+constexpr ReadoutChannel kChannels[kStaves][kChipsPerStave] = {
+    {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {1, 6}, {1, 7}, {1, 8}, {1, 27}},
+    {{2, 3}, {2, 2}, {2, 1}, {2, 4}, {2, 5}, {2, 6}, {2, 7}, {2, 8}, {2, 9}},
+    {{1, 26}, {1, 25}, {1, 24}, {1, 23}, {1, 22}, {1, 21}, {1, 20}, {1, 19}, {1, 18}},
+    {{1, 17}, {1, 16}, {1, 15}, {1, 14}, {1, 13}, {1, 12}, {1, 11}, {1, 10}, {1, 9}},
+};
+
+constexpr int kUnmappedRuid = 1;
+constexpr int kUnmappedRuchn = 28;
+
+// Pixels of a cluster, in the order they are added: each touches an earlier one.
+constexpr int kClusterShape[][2] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {0, -1}, {-1, 0}, {2, 0}, {0, 2}};
+constexpr int kMaxClusterPixels = sizeof kClusterShape / sizeof kClusterShape[0];
+
+std::uint32_t hit_word(int row, int col) {
+  return static_cast<std::uint32_t>(row) << 16 | static_cast<std::uint32_t>(col);
+}
+
+}  // namespace
+
+ReadoutChannel channel_of(int stave, int chip) { return kChannels[stave][chip]; }
+
+Simulator::Simulator(const SimConfig& config) : config_(config), rng_(config.seed) {
+  for (int stave = 0; stave < kStaves; ++stave)
+    for (int i = 0; i < config_.hot_pixels; ++i) hot_.push_back({stave, random_pixel()});
+  for (int stave = 0; stave < kStaves; ++stave)
+    for (int chip = 0; chip < kChipsPerStave; ++chip)
+      channel_order_.push_back({kChannels[stave][chip], stave * kChipsPerStave + chip});
+  channel_order_.push_back({{kUnmappedRuid, kUnmappedRuchn}, kUnmappedSlot});
+  std::sort(channel_order_.begin(), channel_order_.end(), [](const SlotChannel& a, const SlotChannel& b) {
+    return std::pair(a.channel.ruid, a.channel.ruchn) < std::pair(b.channel.ruid, b.channel.ruchn);
+  });
+}
+
+eventio::EventRecord Simulator::begin_run(std::uint32_t sequence) const {
+  return {eventio::kBeginRunEventType, config_.run, sequence, false, {}};
+}
+
+eventio::EventRecord Simulator::end_run(std::uint32_t sequence) const {
+  return {eventio::kEndRunEventType, config_.run, sequence, false, {}};
+}
+
+Simulator::Pixel Simulator::random_pixel() {
+  std::uniform_int_distribution<int> col(0, kStaveColumns - 1), row(0, kChipRows - 1);
+  const int c = col(rng_);
+  const int r = row(rng_);
+  return {c, r};
+}
+
+void Simulator::add_hit(Slots& words,
+                        int stave, Pixel pixel) {
+  if (pixel.stave_col < 0 || pixel.stave_col >= kStaveColumns || pixel.row < 0 ||
+      pixel.row >= kChipRows)
+    return;
+  const int chip = pixel.stave_col / kChipColumns;
+  words[stave * kChipsPerStave + chip].push_back(hit_word(pixel.row, pixel.stave_col % kChipColumns));
+}
+
+void Simulator::add_particle(
+    Slots& words) {
+  std::normal_distribution<double> col(config_.beam_col, config_.beam_sigma_col);
+  std::normal_distribution<double> row(config_.beam_row, config_.beam_sigma_row);
+  const double x = col(rng_), y = row(rng_);
+  std::uniform_int_distribution<int> cluster_size(1, std::clamp(config_.max_cluster, 1, kMaxClusterPixels));
+  for (int stave = 0; stave < kStaves; ++stave) {
+    const int centre_col = static_cast<int>(std::lround(x + stave * config_.stave_shift_col));
+    const int centre_row = static_cast<int>(std::lround(y + stave * config_.stave_shift_row));
+    const int size = cluster_size(rng_);
+    for (int p = 0; p < size; ++p)
+      add_hit(words, stave, {centre_col + kClusterShape[p][1], centre_row + kClusterShape[p][0]});
+  }
+}
+
+eventio::EventRecord Simulator::data_event(std::uint32_t sequence) {
+  eventio::EventRecord record{eventio::kDataEventType, config_.run, sequence, false, {}};
+  std::bernoulli_distribution missing(std::clamp(config_.missing_packet, 0.0, 1.0));
+  if (missing(rng_)) return record;
+
+  Slots words;
+  std::poisson_distribution<int> particles(std::max(config_.particles, 0.0));
+  for (int n = particles(rng_); n > 0; --n) add_particle(words);
+  std::poisson_distribution<int> noise(std::max(config_.noise, 0.0));
+  for (int stave = 0; stave < kStaves; ++stave)
+    for (int n = noise(rng_); n > 0; --n) add_hit(words, stave, random_pixel());
+  std::bernoulli_distribution fires(std::clamp(config_.hot_probability, 0.0, 1.0));
+  for (const HotPixel& hot : hot_)
+    if (fires(rng_)) add_hit(words, hot.stave, hot.pixel);
+  std::poisson_distribution<int> unmapped(std::max(config_.unmapped, 0.0));
+  std::uniform_int_distribution<int> col(0, kChipColumns - 1), row(0, kChipRows - 1);
+  for (int n = unmapped(rng_); n > 0; --n) {
+    const int r = row(rng_);
+    words[kUnmappedSlot].push_back(hit_word(r, col(rng_)));
+  }
+
+  // Every readout unit is present, also without hits; channels in rising order.
+  for (const SlotChannel& entry : channel_order_) {
+    eventio::UnitWords& unit = record.unit(entry.channel.ruid);
+    if (!words[entry.slot].empty())
+      unit.channels.push_back({entry.channel.ruchn, std::move(words[entry.slot])});
+  }
+  return record;
+}
+
+}  // namespace kivo::sim

@@ -1,0 +1,90 @@
+// Synthetic test-beam events: particles around a Gaussian beam spot crossing the
+// four staves (each stave with its own offset), small clusters of adjacent pixels
+// per particle, random noise, a few hot pixels that fire in most events, optional
+// data events without packet 2000 and optional hits on an unmapped channel.
+// Hits are placed on the readout unit and channel wired to their stave and chip.
+#ifndef KIVO_TOOLS_SIMULATOR_H
+#define KIVO_TOOLS_SIMULATOR_H
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "EventRecord.h"
+
+namespace kivo::sim {
+
+inline constexpr int kStaves = 4;
+inline constexpr int kChipsPerStave = 9;
+inline constexpr int kChipColumns = 1024;
+inline constexpr int kChipRows = 512;
+inline constexpr int kStaveColumns = kChipsPerStave * kChipColumns;
+
+struct SimConfig {
+  std::uint64_t seed = 1;
+  int run = 1;
+  long long events = 10000;
+  bool end_run = false;
+  double beam_col = 4608.0;        // stave-wide column of the beam centre
+  double beam_row = 256.0;
+  double beam_sigma_col = 300.0;
+  double beam_sigma_row = 60.0;
+  double stave_shift_col = 40.0;   // stave s sees the beam shifted by s times these
+  double stave_shift_row = 8.0;
+  double particles = 5.0;          // mean particles per event
+  int max_cluster = 4;             // pixels per particle: 1..max_cluster
+  double noise = 2.0;              // mean noise hits per stave and event
+  int hot_pixels = 3;              // per stave
+  double hot_probability = 0.9;    // chance that a hot pixel fires in an event
+  double missing_packet = 0.0;     // fraction of data events without packet 2000
+  double unmapped = 0.0;           // mean hits per event on unit 1, channel 28
+};
+
+struct ReadoutChannel {
+  int ruid;
+  int ruchn;
+};
+
+// The readout unit and channel that serve chip `chip` of stave `stave`.
+ReadoutChannel channel_of(int stave, int chip);
+
+class Simulator {
+ public:
+  explicit Simulator(const SimConfig& config);
+
+  eventio::EventRecord begin_run(std::uint32_t sequence) const;
+  eventio::EventRecord end_run(std::uint32_t sequence) const;
+  eventio::EventRecord data_event(std::uint32_t sequence);
+
+ private:
+  struct Pixel {
+    int stave_col;
+    int row;
+  };
+  struct HotPixel {
+    int stave;
+    Pixel pixel;
+  };
+  // Hit words being gathered: one slot per stave and chip, then the unmapped channel.
+  static constexpr int kUnmappedSlot = kStaves * kChipsPerStave;
+  using Slots = std::array<std::vector<std::uint32_t>, kUnmappedSlot + 1>;
+  struct SlotChannel {
+    ReadoutChannel channel;
+    int slot;
+  };
+
+  void add_particle(Slots& words);
+  void add_hit(Slots& words, int stave,
+               Pixel pixel);
+  Pixel random_pixel();
+
+  SimConfig config_;
+  std::mt19937_64 rng_;
+  std::vector<HotPixel> hot_;
+  std::vector<SlotChannel> channel_order_;  // by readout unit, then channel
+};
+
+}  // namespace kivo::sim
+
+#endif

@@ -1,0 +1,135 @@
+// kivo-sim: writes a synthetic test-beam run in the stream format.
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Simulator.h"
+#include "StreamWriter.h"
+
+namespace {
+
+using kivo::sim::SimConfig;
+
+struct Option {
+  const char* name;
+  const char* value_name;  // null for a flag
+  const char* help;
+  std::function<bool(SimConfig&, std::string_view)> apply;
+};
+
+template <class T>
+bool parse_value(std::string_view text, T& value) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end;
+}
+
+template <class T>
+std::function<bool(SimConfig&, std::string_view)> set(T SimConfig::*field) {
+  return [field](SimConfig& config, std::string_view text) { return parse_value(text, config.*field); };
+}
+
+const std::vector<Option>& options() {
+  static const std::vector<Option> table = {
+      {"--events", "N", "data events to write (default 10000)", set(&SimConfig::events)},
+      {"--run", "N", "run number (default 1)", set(&SimConfig::run)},
+      {"--seed", "S", "random seed; the same seed gives the same bytes (default 1)", set(&SimConfig::seed)},
+      {"--end-run", nullptr, "finish with an end-run event",
+       [](SimConfig& c, std::string_view) { return c.end_run = true; }},
+      {"--beam-col", "C", "beam centre, stave-wide column 0..9215 (default 4608)", set(&SimConfig::beam_col)},
+      {"--beam-row", "R", "beam centre, chip row 0..511 (default 256)", set(&SimConfig::beam_row)},
+      {"--beam-sigma-col", "W", "beam width in columns (default 300)", set(&SimConfig::beam_sigma_col)},
+      {"--beam-sigma-row", "W", "beam width in rows (default 60)", set(&SimConfig::beam_sigma_row)},
+      {"--stave-shift-col", "D", "stave s sees the beam shifted by s*D columns (default 40)",
+       set(&SimConfig::stave_shift_col)},
+      {"--stave-shift-row", "D", "stave s sees the beam shifted by s*D rows (default 8)",
+       set(&SimConfig::stave_shift_row)},
+      {"--particles", "M", "mean particles per event (default 5)", set(&SimConfig::particles)},
+      {"--cluster", "N", "pixels per particle cluster: 1..N, N at most 8 (default 4)",
+       set(&SimConfig::max_cluster)},
+      {"--noise", "M", "mean noise hits per stave and event (default 2)", set(&SimConfig::noise)},
+      {"--hot-pixels", "N", "hot pixels per stave (default 3)", set(&SimConfig::hot_pixels)},
+      {"--hot-probability", "P", "chance a hot pixel fires in an event (default 0.9)",
+       set(&SimConfig::hot_probability)},
+      {"--missing-packet", "F", "fraction of data events without packet 2000 (default 0)",
+       set(&SimConfig::missing_packet)},
+      {"--unmapped", "M", "mean hits per event on unmapped unit 1, channel 28 (default 0)",
+       set(&SimConfig::unmapped)},
+  };
+  return table;
+}
+
+void print_help() {
+  std::printf(
+      "usage: kivo-sim [OPTION]... [-o OUTPUT]\n"
+      "Writes a synthetic test-beam run in the KIVO stream format: a begin-run event,\n"
+      "then the data events (optionally an end-run event). OUTPUT is a file, written\n"
+      "atomically, or - for standard output (the default).\n\n"
+      "  -o, --output PATH    where to write (default -)\n");
+  for (const Option& option : options()) {
+    const std::string name = std::string(option.name) + (option.value_name ? std::string(" ") + option.value_name : "");
+    std::printf("  %-20s %s\n", name.c_str(), option.help);
+  }
+  std::printf("  -h, --help           this text\n");
+}
+
+const Option* find_option(std::string_view name) {
+  for (const Option& option : options())
+    if (name == option.name) return &option;
+  return nullptr;
+}
+
+bool write_run(const SimConfig& config, const std::string& output) {
+  std::string error;
+  auto writer = kivo::eventio::StreamWriter::open(output, error);
+  if (!writer) {
+    std::fprintf(stderr, "kivo-sim: %s\n", error.c_str());
+    return false;
+  }
+  kivo::sim::Simulator simulator(config);
+  std::uint32_t sequence = 0;
+  bool ok = writer->write(simulator.begin_run(sequence++));
+  for (long long i = 0; ok && i < config.events; ++i) ok = writer->write(simulator.data_event(sequence++));
+  if (ok && config.end_run) ok = writer->write(simulator.end_run(sequence++));
+  if (!writer->close(error)) {
+    std::fprintf(stderr, "kivo-sim: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimConfig config;
+  std::string output = "-";
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      print_help();
+      return 0;
+    }
+    const bool is_output = arg == "-o" || arg == "--output";
+    const Option* option = is_output ? nullptr : find_option(arg);
+    if (!is_output && !option) {
+      std::fprintf(stderr, "kivo-sim: unknown option '%s' (see --help)\n", argv[i]);
+      return 2;
+    }
+    const bool takes_value = is_output || option->value_name;
+    if (takes_value && i + 1 >= argc) {
+      std::fprintf(stderr, "kivo-sim: option '%s' needs a value\n", argv[i]);
+      return 2;
+    }
+    if (is_output) {
+      output = argv[++i];
+    } else if (!option->apply(config, takes_value ? std::string_view(argv[++i]) : std::string_view())) {
+      std::fprintf(stderr, "kivo-sim: bad value '%s' for option '%s'\n", argv[i], argv[i - 1]);
+      return 2;
+    }
+  }
+  return write_run(config, output) ? 0 : 1;
+}
