@@ -2,7 +2,7 @@
 # Demo: simulate a short test-beam run and show its first events in text form.
 # Run from the repository root after the build (./run.sh demo).
 set -euo pipefail
-BIN=build/bin
+BIN=${KIVO_BIN:-build/bin}
 OUT=$(mktemp -d)
 trap 'rm -rf "$OUT"' EXIT
 
