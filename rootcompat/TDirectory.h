@@ -1,0 +1,40 @@
+// A directory of objects in memory. Histograms join the current directory
+// (gDirectory) when created or cloned and leave it when deleted.
+#ifndef ROOT_TDirectory
+#define ROOT_TDirectory
+
+#include "TNamed.h"
+
+class TList;
+
+class TDirectory : public TNamed {
+ public:
+  TDirectory();
+  TDirectory(const char* name, const char* title);
+  TDirectory(const TDirectory&) = delete;
+  TDirectory& operator=(const TDirectory&) = delete;
+  ~TDirectory() override;
+
+  const char* ClassName() const override { return "TDirectory"; }
+  // Adds obj; with replace, an object of the same name leaves the list first.
+  virtual void Append(TObject* obj, Bool_t replace = kFALSE);
+  virtual void Add(TObject* obj, Bool_t replace = kFALSE) { Append(obj, replace); }
+  virtual Bool_t cd(const char* path = nullptr);
+  virtual void Clear(Option_t* option = "");
+  TObject* FindObject(const char* name) const override;
+  virtual TObject* FindObject(const TObject* obj) const;
+  virtual TObject* Get(const char* namecycle);
+  virtual TList* GetList() const { return fList; }
+  void RecursiveRemove(TObject* obj) override;
+  virtual TObject* Remove(TObject* obj);
+
+  // The current directory, that gDirectory names.
+  static TDirectory*& CurrentDirectory();
+
+ protected:
+  TList* fList;
+};
+
+#define gDirectory (TDirectory::CurrentDirectory())
+
+#endif

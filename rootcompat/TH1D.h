@@ -1,0 +1,2 @@
+// TH1D is declared with the other one-dimensional histograms.
+#include "TH1.h"
