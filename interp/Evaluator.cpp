@@ -41,6 +41,9 @@ class Parser {
  public:
   explicit Parser(std::string_view text) : text_(text) {}
 
+  // Whether the line ended with ';', which hides the result as at a ROOT prompt.
+  bool terminated() const { return terminated_; }
+
   std::optional<Node> parse_line() {
     skip_blanks();
     std::optional<Node> node;
@@ -48,6 +51,7 @@ class Parser {
     skip_blanks();
     if (!at_end() && peek() == ';') {
       ++pos_;
+      terminated_ = true;
       skip_blanks();
     }
     if (!at_end()) {
@@ -178,6 +182,7 @@ class Parser {
 
   std::string_view text_;
   std::size_t pos_ = 0;
+  bool terminated_ = false;
 };
 
 std::string count_message(const Command& command, std::size_t given) {
@@ -244,9 +249,11 @@ Value run(const Node& node, const Registry& registry) {
 Evaluation Evaluator::evaluate(std::string_view line) const {
   Evaluation evaluation;
   try {
-    std::optional<Node> tree = Parser(line).parse_line();
+    Parser parser(line);
+    std::optional<Node> tree = parser.parse_line();
     if (!tree) return evaluation;
     check(*tree, registry_);
+    evaluation.show_result = !parser.terminated();
     evaluation.value = run(*tree, registry_);
   } catch (const Failure& failure) {
     evaluation.error = failure.error;

@@ -27,6 +27,7 @@ std::string describe(const EvalError& error);
 struct Evaluation {
   Value value;                    // void for an empty line or a void command
   std::optional<EvalError> error;
+  bool show_result = false;       // false when the line ended with ';'
   bool ok() const { return !error; }
 };
 

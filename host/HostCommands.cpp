@@ -1,0 +1,107 @@
+// The host's own commands, registered beside the monitor's under owner "host".
+#include <cstdio>
+#include <string>
+
+#include "Session.h"
+#include "web_display.h"
+
+namespace kivo::host {
+
+namespace {
+
+using interp::Command;
+using interp::CommandError;
+using interp::Parameter;
+using interp::Type;
+using interp::Value;
+
+Parameter required(Type type, const char* name) { return Parameter{type, name, std::nullopt}; }
+
+void print_line(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+}  // namespace
+
+void Session::register_commands() {
+  auto open_source = [this](bool follow) {
+    return [this, follow](const std::vector<Value>& arguments) {
+      std::string error;
+      if (!sources_.open(arguments[0].as_string(), follow, error)) throw CommandError(error);
+      return Value();
+    };
+  };
+  add({"open", Type::Void, {required(Type::String, "path")}, "", open_source(false)});
+  add({"follow", Type::Void, {required(Type::String, "path")}, "", open_source(true)});
+  add({"run", Type::Int, {Parameter{Type::Int, "n", Value::of_int(0)}}, "",
+       [this](const std::vector<Value>& arguments) {
+         int count = arguments[0].as_int();
+         if (count < 0) throw CommandError("n must be 0 (until the sources end) or more");
+         return Value::of_int(static_cast<int>(run(static_cast<std::uint64_t>(count))));
+       }});
+  add({"start", Type::Void, {}, "", [this](const std::vector<Value>&) {
+         background_ = true;
+         return Value();
+       }});
+  add({"stop", Type::Void, {}, "", [this](const std::vector<Value>&) {
+         background_ = false;
+         sources_.stop_following();
+         return Value();
+       }});
+  add({"next_event", Type::EventPointer, {}, "",
+       [this](const std::vector<Value>&) { return next_event(); }});
+  add({"save", Type::Void, {required(Type::String, "file")}, "",
+       [this](const std::vector<Value>& arguments) {
+         std::string error;
+         if (!objects_.save(arguments[0].as_string(), error)) throw CommandError(error);
+         return Value();
+       }});
+  add({"snapshot", Type::Void, {required(Type::String, "file")}, "",
+       [this](const std::vector<Value>& arguments) {
+         std::string error;
+         if (!snapshot(arguments[0].as_string(), error)) throw CommandError(error);
+         return Value();
+       }});
+  add({"sources", Type::Void, {}, "", [this](const std::vector<Value>&) {
+         print_sources();
+         return Value();
+       }});
+  add({"help", Type::Void, {}, "", [this](const std::vector<Value>&) {
+         print_help();
+         return Value();
+       }});
+}
+
+Value Session::next_event() {
+  std::unique_ptr<Event> event = sources_.next();
+  if (!event) {
+    throw CommandError(sources_.exhausted() ? "no event left in the sources"
+                                            : "no event available yet");
+  }
+  held_events_.push_back(std::move(event));
+  return Value::of_event(held_events_.back().get());
+}
+
+void Session::print_sources() const {
+  std::vector<std::string> lines = sources_.describe();
+  if (lines.empty()) print_line("no sources open");
+  for (const std::string& line : lines) print_line(line);
+  print_line(std::to_string(events_processed_) + " events processed, " +
+             std::to_string(canvas_updates_) + " canvas updates published, background " +
+             (background_ ? "on" : "off"));
+}
+
+void Session::print_help() const {
+  std::string owner;
+  for (const Command* command : registry_.commands()) {
+    if (command->owner != owner) {
+      owner = command->owner;
+      print_line(owner == "host" ? "host commands:" : "monitor commands (" + owner + "):");
+    }
+    print_line("  " + interp::signature(*command));
+  }
+  print_line("prompt commands:\n  .q  .x FILE  .help");
+  print_line("a command ending in ';' does not show its result; Ctrl-C stops run(), Ctrl-D quits");
+  print_line(std::string("mask directory: ") + KIVO_MASK_DIR);
+  print_line("display: " + (display_ ? display_->address() : std::string("off")));
+}
+
+}  // namespace kivo::host

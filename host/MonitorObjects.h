@@ -1,0 +1,39 @@
+// The monitor's ROOT objects as the host sees them: the run number and event
+// count shown beside the live canvas, the canvas updates the monitor
+// publishes, and the file that save() writes.
+#ifndef KIVO_HOST_MONITOR_OBJECTS_H
+#define KIVO_HOST_MONITOR_OBJECTS_H
+
+#include <functional>
+#include <string>
+
+namespace kivo::host {
+
+class MonitorPlugin;
+
+class MonitorObjects {
+ public:
+  explicit MonitorObjects(const MonitorPlugin& plugin);
+
+  // kivo_run, or 0 when the library has none.
+  int run() const;
+  // Entries of hnevnt (data events with the detector packet since the last reset).
+  long events() const;
+  // Writes every histogram of the current directory, the gmpos_chip graphs
+  // and the canvases as one TList in ROOT JSON, through a temporary file
+  // renamed into place; false with `error` naming the file.
+  bool save(const std::string& path, std::string& error) const;
+
+ private:
+  const MonitorPlugin& plugin_;
+};
+
+// Makes every TCanvas::Update hand its JSON to `receive`.
+void install_canvas_publisher(std::function<void(std::string json)> receive);
+
+// Writes `text` to `path` atomically: temporary file beside it, then rename.
+bool write_file_atomically(const std::string& path, const std::string& text, std::string& error);
+
+}  // namespace kivo::host
+
+#endif

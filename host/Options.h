@@ -1,0 +1,35 @@
+// The kivo command line.
+#ifndef KIVO_HOST_OPTIONS_H
+#define KIVO_HOST_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+namespace kivo::host {
+
+// One -e command or -x file, kept in the order given.
+struct StartupItem {
+  bool is_file;
+  std::string text;  // the command, or the file path
+};
+
+struct Options {
+  bool batch = false;  // -b: no web display
+  bool quit = false;   // -q: process to the end, then exit
+  bool help = false;
+  std::vector<StartupItem> startup;
+  int port = 8080;
+  std::string bind = "127.0.0.1";
+  std::string plugin;    // empty: the monitor library beside the executable
+  std::string snapshot;  // --snapshot FILE: render the canvas there at exit
+  std::vector<std::string> streams;
+};
+
+// Parses argv; false with a one-line `error` naming the bad argument.
+bool parse_options(int argc, const char* const* argv, Options& options, std::string& error);
+
+std::string usage();
+
+}  // namespace kivo::host
+
+#endif

@@ -1,0 +1,64 @@
+#include "PromptLoop.h"
+
+#include <poll.h>
+
+#include <string>
+
+#include "Interrupt.h"
+#include "interp/Prompt.h"
+
+namespace kivo::host {
+
+namespace {
+
+constexpr int kSliceMs = 20;
+constexpr int kFollowPollMs = 50;
+
+// Processes one slice of events in the background, keeping the prompt line
+// off the screen while the monitor may print. True when it processed any.
+bool background_slice(Session& session, interp::Prompt& prompt, bool& announced_end) {
+  if (!session.background()) return false;
+  std::uint64_t processed = session.process_slice(kSliceMs, [&prompt] { prompt.hide(); });
+  if (processed > 0) announced_end = false;
+  if (!announced_end && session.sources().exhausted()) {
+    prompt.hide();
+    report("all sources read (" + std::to_string(session.sources().events_read()) + " events)");
+    announced_end = true;
+  }
+  prompt.show();
+  return processed > 0;
+}
+
+// How long to wait for input: not at all while events flow, a little while a
+// source waits for data that cannot be polled, else until something happens.
+int wait_timeout(Session& session, bool busy) {
+  if (busy) return 0;
+  if (!session.background() || session.sources().exhausted()) return -1;
+  return session.sources().poll_fd() >= 0 ? -1 : kFollowPollMs;
+}
+
+}  // namespace
+
+void run_prompt(Session& session, const interp::Registry& registry) {
+  interp::Prompt prompt("kivo> ", interp::default_history_path(), registry,
+                        [&session](std::optional<std::string> line) {
+                          if (line) {
+                            session.execute(*line, "input");
+                          } else {
+                            session.request_quit();
+                          }
+                        });
+  bool announced_end = true;
+  while (!session.quit_requested()) {
+    if (take_interrupt()) prompt.discard_line();
+    bool busy = background_slice(session, prompt, announced_end);
+    pollfd fds[2] = {{prompt.fd(), POLLIN, 0}, {session.sources().poll_fd(), POLLIN, 0}};
+    int count = session.background() && fds[1].fd >= 0 ? 2 : 1;
+    if (poll(fds, count, wait_timeout(session, busy)) > 0 &&
+        (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+      prompt.read_available();
+    }
+  }
+}
+
+}  // namespace kivo::host

@@ -1,0 +1,179 @@
+#include "Session.h"
+
+#include <poll.h>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <utility>
+
+#include "Interrupt.h"
+#include "snapshot.h"
+#include "web_display.h"
+
+namespace kivo::host {
+
+namespace {
+
+constexpr const char* kHostOwner = "host";
+constexpr int kMaxFileDepth = 16;
+constexpr int kFollowPollMs = 50;
+
+std::string_view trim(std::string_view text) {
+  const char* blanks = " \t\r\n";
+  std::size_t first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+bool comment(std::string_view line) {
+  return line.empty() || line.substr(0, 2) == "//" || line[0] == '#';
+}
+
+}  // namespace
+
+void report(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "kivo: %s\n", message.c_str());
+}
+
+Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display)
+    : plugin_(plugin), registry_(registry), evaluator_(registry), display_(display),
+      objects_(plugin) {
+  register_commands();
+  install_canvas_publisher([this](std::string json) { publish(std::move(json)); });
+}
+
+Session::~Session() {
+  install_canvas_publisher(nullptr);
+  registry_.remove_owner(kHostOwner);
+}
+
+void Session::add(interp::Command command) {
+  command.owner = kHostOwner;
+  std::string error;
+  if (!registry_.add(std::move(command), error)) report(error);
+}
+
+bool Session::execute(std::string_view line, const std::string& where) {
+  std::string_view text = trim(line);
+  if (comment(text)) return true;
+  if (text[0] == '.') return dot_command(text, where);
+  interp::Evaluation evaluation = evaluator_.evaluate(text);
+  held_events_.clear();
+  std::fflush(stdout);
+  if (!evaluation.ok()) {
+    report(where + ": " + interp::describe(*evaluation.error));
+    return false;
+  }
+  std::string result = interp::format_result(evaluation.value);
+  if (evaluation.show_result && !result.empty()) {
+    std::printf("%s\n", result.c_str());
+    std::fflush(stdout);
+  }
+  return true;
+}
+
+bool Session::dot_command(std::string_view line, const std::string& where) {
+  std::string_view word = line.substr(0, line.find_first_of(" \t"));
+  std::string_view rest = trim(line.substr(word.size()));
+  if ((word == ".q" || word == ".quit" || word == ".exit") && rest.empty()) {
+    quit_ = true;
+    return true;
+  }
+  if (word == ".help" && rest.empty()) {
+    print_help();
+    return true;
+  }
+  if (word == ".x" && !rest.empty()) return run_file(std::string(rest));
+  report(where + ": column 1: unknown prompt command '" + std::string(line) +
+         "' (known: .q, .x FILE, .help)");
+  return false;
+}
+
+bool Session::run_file(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) {
+    report(".x " + path + ": cannot open the file");
+    return false;
+  }
+  if (file_depth_ >= kMaxFileDepth) {
+    report(".x " + path + ": command files nested more than " + std::to_string(kMaxFileDepth) +
+           " deep");
+    return false;
+  }
+  ++file_depth_;
+  std::string line;
+  int number = 0;
+  bool ok = true;
+  while (ok && !quit_ && std::getline(in, line)) {
+    ok = execute(line, path + ":" + std::to_string(++number));
+  }
+  --file_depth_;
+  return ok;
+}
+
+bool Session::process_next() {
+  std::unique_ptr<Event> event = sources_.next();
+  if (!event) return false;
+  plugin_.process_event(event.get());
+  ++events_processed_;
+  return true;
+}
+
+std::uint64_t Session::run(std::uint64_t count) {
+  std::uint64_t processed = 0;
+  while ((count == 0 || processed < count) && !interrupt_pending()) {
+    if (process_next()) {
+      ++processed;
+    } else if (sources_.exhausted()) {
+      break;
+    } else {
+      wait_for_data(kFollowPollMs);
+    }
+  }
+  std::fflush(stdout);
+  interrupted_ = take_interrupt();
+  if (interrupted_) report("interrupted after " + std::to_string(processed) + " events");
+  return processed;
+}
+
+std::uint64_t Session::process_slice(int budget_ms, const std::function<void()>& before_first) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budget_ms);
+  std::uint64_t processed = 0;
+  while (std::unique_ptr<Event> event = sources_.next()) {
+    if (processed == 0) before_first();
+    plugin_.process_event(event.get());
+    ++events_processed_;
+    ++processed;
+    if (processed % 64 == 0 && std::chrono::steady_clock::now() >= deadline) break;
+  }
+  std::fflush(stdout);
+  return processed;
+}
+
+void Session::wait_for_data(int timeout_ms) const {
+  pollfd source{sources_.poll_fd(), POLLIN, 0};
+  if (source.fd >= 0) {
+    poll(&source, 1, timeout_ms);
+  } else {
+    poll(nullptr, 0, timeout_ms);
+  }
+}
+
+void Session::publish(std::string json) {
+  ++canvas_updates_;
+  if (display_) display_->publish(json, objects_.run(), objects_.events());
+  latest_canvas_ = std::move(json);
+}
+
+bool Session::snapshot(const std::string& path, std::string& error) const {
+  if (latest_canvas_.empty()) {
+    error = "no canvas has been drawn yet (OM() draws it)";
+    return false;
+  }
+  return render_snapshot(latest_canvas_, path, error);
+}
+
+}  // namespace kivo::host

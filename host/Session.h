@@ -1,0 +1,90 @@
+// One kivo session: the loaded monitor, the event sources, the host's own
+// commands in the shared registry, and the execution of command lines from
+// -e, -x files and the prompt. Everything runs on one thread; commands run
+// between two events.
+#ifndef KIVO_HOST_SESSION_H
+#define KIVO_HOST_SESSION_H
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "EventSources.h"
+#include "MonitorObjects.h"
+#include "MonitorPlugin.h"
+#include "interp/Evaluator.h"
+#include "interp/Registry.h"
+
+class WebDisplay;
+
+namespace kivo::host {
+
+class Session {
+ public:
+  // Registers the host commands; `display` may be null (-b).
+  Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Runs one line: a command, ".q", ".x FILE" or ".help"; `where` names its
+  // origin in error lines. False when the line is invalid or its command failed.
+  bool execute(std::string_view line, const std::string& where);
+  // Runs the lines of `path` in order, stopping at the first that fails.
+  bool run_file(const std::string& path);
+
+  EventSources& sources() { return sources_; }
+  // Processes the next event if one is available now.
+  bool process_next();
+  // Processes up to `count` events (0: until the sources are exhausted),
+  // waiting for followed sources; Ctrl-C stops it after the current event.
+  std::uint64_t run(std::uint64_t count);
+  // Processes what is available for about `budget_ms` milliseconds and
+  // returns the number of events processed; `before_first` runs just before
+  // the first of them.
+  std::uint64_t process_slice(int budget_ms, const std::function<void()>& before_first);
+  // Whether the last run() was stopped by Ctrl-C.
+  bool interrupted() const { return interrupted_; }
+  // Waits up to `timeout_ms` for the current source to have data.
+  void wait_for_data(int timeout_ms) const;
+
+  bool background() const { return background_; }
+  bool quit_requested() const { return quit_; }
+  void request_quit() { quit_ = true; }
+  // Renders the latest canvas to `path` (.png or .svg).
+  bool snapshot(const std::string& path, std::string& error) const;
+
+ private:
+  void register_commands();
+  void add(interp::Command command);
+  bool dot_command(std::string_view line, const std::string& where);
+  void publish(std::string json);
+  void print_help() const;
+  void print_sources() const;
+  interp::Value next_event();
+
+  const MonitorPlugin& plugin_;
+  interp::Registry& registry_;
+  interp::Evaluator evaluator_;
+  WebDisplay* display_;
+  MonitorObjects objects_;
+  EventSources sources_;
+  std::vector<std::unique_ptr<Event>> held_events_;  // from next_event(), freed after the line
+  std::string latest_canvas_;
+  std::uint64_t canvas_updates_ = 0;
+  std::uint64_t events_processed_ = 0;
+  bool background_ = true;
+  bool quit_ = false;
+  bool interrupted_ = false;
+  int file_depth_ = 0;
+};
+
+// Reports one host message on standard error: "kivo: <message>".
+void report(const std::string& message);
+
+}  // namespace kivo::host
+
+#endif

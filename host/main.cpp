@@ -1,0 +1,101 @@
+// kivo: loads the monitor library, feeds it the events of the given streams
+// and gives the operator a prompt for the monitor's and the host's commands.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "Interrupt.h"
+#include "MonitorPlugin.h"
+#include "Options.h"
+#include "PromptLoop.h"
+#include "Session.h"
+#include "interp/Registry.h"
+#include "web_display.h"
+
+namespace {
+
+using kivo::host::report;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+std::unique_ptr<WebDisplay> start_display(const kivo::host::Options& options) {
+  auto display = std::make_unique<WebDisplay>(options.bind, options.port, KIVO_WEB_DIR);
+  std::string error;
+  if (!display->start(error)) {
+    report("web display not started: " + error);
+    return nullptr;
+  }
+  report("display at " + display->address());
+  return display;
+}
+
+bool open_streams(kivo::host::Session& session, const kivo::host::Options& options) {
+  for (const std::string& path : options.streams) {
+    std::string error;
+    if (!session.sources().open(path, false, error)) {
+      report(error);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool run_startup(kivo::host::Session& session, const kivo::host::Options& options) {
+  for (const kivo::host::StartupItem& item : options.startup) {
+    bool ok = item.is_file ? session.run_file(item.text) : session.execute(item.text, "-e");
+    if (!ok) return false;
+    if (session.quit_requested()) break;
+  }
+  return true;
+}
+
+bool write_snapshot(const kivo::host::Session& session, const std::string& path) {
+  std::string error;
+  if (session.snapshot(path, error)) return true;
+  report("--snapshot " + path + ": " + error);
+  return false;
+}
+
+int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin) {
+  std::unique_ptr<WebDisplay> display = options.batch ? nullptr : start_display(options);
+  kivo::interp::Registry& registry = kivo::interp::Registry::global();
+  kivo::host::Session session(plugin, registry, display.get());
+  plugin.pinit();
+  if (!open_streams(session, options) || !run_startup(session, options)) return kExitFailure;
+  if (!session.quit_requested()) {
+    if (options.quit) {
+      session.run(0);
+      if (session.interrupted()) return kExitInterrupted;
+    } else {
+      kivo::host::run_prompt(session, registry);
+    }
+  }
+  std::fflush(stdout);
+  if (!options.snapshot.empty() && !write_snapshot(session, options.snapshot)) return kExitFailure;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kivo::host::Options options;
+  std::string error;
+  if (!kivo::host::parse_options(argc, argv, options, error)) {
+    report(error);
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::fputs(kivo::host::usage().c_str(), stdout);
+    return 0;
+  }
+  kivo::host::install_interrupt_handler();
+  std::string path = options.plugin.empty() ? kivo::host::default_plugin_path() : options.plugin;
+  std::unique_ptr<kivo::host::MonitorPlugin> plugin = kivo::host::MonitorPlugin::load(path, error);
+  if (!plugin) {
+    report(error);
+    return kExitFailure;
+  }
+  return run_session(options, *plugin);
+}
