@@ -75,6 +75,10 @@ extern TLatex* lnhitmean[NSTAVE];
 extern TLatex* ldiffcol[NSTAVE];
 extern TLatex* ldiffrow[NSTAVE];
 
+// Mask files written by mask_pixels, in the directory fixed at build time.
+extern const char* const file_name_tb1;
+extern const char* const file_name_tb2;
+
 // True once pinit has booked the histograms; otherwise prints one line naming
 // `command` and saying the histograms are not booked, and returns false.
 bool histos_booked(const char* command);

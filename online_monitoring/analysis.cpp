@@ -1,0 +1,256 @@
+// Derived quantities: per-event rates, normalised distributions and hit maps,
+// unit-area beam-position differences and the fitted beam position of every
+// stave; and the operator's status summary built from them.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+#include "TAxis.h"
+#include "TF1.h"
+#include "TGraphAsymmErrors.h"
+#include "TH1D.h"
+#include "TH1F.h"
+#include "TH2F.h"
+#include "kivo.h"
+#include "monitor_state.h"
+
+namespace {
+
+// Half-width of the refit window, in fitted sigmas.
+constexpr double kWindowSigmas = 2.5;
+
+const char* const kSeparator = "==================================================";
+
+TH1F* clone_as(TH1F* source, const char* name) {
+  return static_cast<TH1F*>(source->Clone(name));
+}
+
+void create_derived() {
+  char name[500];
+  hhitrate_chip = clone_as(hchip, "hhitrate_chip");
+  hwarnrate_chip = clone_as(hwarn, "hwarnrate_chip");
+  herrrate_chip = clone_as(herr, "herrrate_chip");
+  for (int i = 0; i < NSTAVE; i++) {
+    sprintf(name, "hnhit_chip_norm_%i", i);
+    hnhit_chip_norm[i] = clone_as(hnhit_chip[i], name);
+    sprintf(name, "h2d_chip_norm_%i", i);
+    h2d_chip_norm[i] = static_cast<TH2F*>(h2d_chip[i]->Clone(name));
+    sprintf(name, "hdiffrow_chip_norm_%i", i);
+    hdiffrow_chip_norm[i] = clone_as(hdiffrow_chip[i], name);
+    sprintf(name, "hdiffcol_chip_norm_%i", i);
+    hdiffcol_chip_norm[i] = clone_as(hdiffcol_chip[i], name);
+  }
+}
+
+// Bin b of `target` = bin b of `source` per event, with its Poisson error.
+void set_per_event(TH1F* source, TH1F* target, int b, double nevents) {
+  const float bc = source->GetBinContent(b);
+  target->SetBinContent(b, bc / nevents);
+  target->SetBinError(b, std::sqrt(bc) / nevents);
+}
+
+void fill_rates(double nevents) {
+  hhitrate_chip->Reset("");
+  hwarnrate_chip->Reset("");
+  herrrate_chip->Reset("");
+  for (int b = 1; b <= hchip->GetNbinsX(); b++) {
+    set_per_event(hchip, hhitrate_chip, b, nevents);
+    set_per_event(hwarn, hwarnrate_chip, b, nevents);
+    set_per_event(herr, herrrate_chip, b, nevents);
+  }
+}
+
+void fill_hits_per_event(int i, double nevents) {
+  hnhit_chip_norm[i]->Reset("");
+  for (int b = 1; b <= hnhit_chip[i]->GetNbinsX(); b++)
+    set_per_event(hnhit_chip[i], hnhit_chip_norm[i], b, nevents);
+}
+
+// Every in-range cell of the map divided by the event count, walked through
+// the cell arrays. The result equals one SetBinContent per bin: same contents,
+// one entry per bin written, statistics left to be rebuilt from the bins.
+void normalise_hit_map(int i, double nevents) {
+  TH2F* target = h2d_chip_norm[i];
+  target->Reset("");
+  const int nx = h2d_chip[i]->GetNbinsX();
+  const int ny = h2d_chip[i]->GetNbinsY();
+  const float* source_cells = h2d_chip[i]->GetArray();
+  float* target_cells = target->GetArray();
+  for (int y = 1; y <= ny; y++) {
+    const int row_start = y * (nx + 2);
+    for (int x = 1; x <= nx; x++)
+      target_cells[row_start + x] = static_cast<float>(source_cells[row_start + x] / nevents);
+  }
+  target->SetEntries(static_cast<double>(nx) * ny);
+}
+
+// Mean and RMS of the bins of `h` whose centres lie in [lo, hi]; false when
+// that part of `h` holds nothing.
+bool window_moments(TH1D* h, double lo, double hi, double& mean, double& rms) {
+  double sumw = 0, sumwx = 0, sumwx2 = 0;
+  for (int b = 1; b <= h->GetNbinsX(); b++) {
+    const double x = h->GetBinCenter(b);
+    if (x < lo || x > hi) continue;
+    const double w = h->GetBinContent(b);
+    sumw += w;
+    sumwx += w * x;
+    sumwx2 += w * x * x;
+  }
+  if (sumw <= 0) return false;
+  mean = sumwx / sumw;
+  rms = std::sqrt(std::max(sumwx2 / sumw - mean * mean, 0.0));
+  return true;
+}
+
+// Filled bins of `h` whose centres lie in [lo, hi].
+int filled_bins(TH1D* h, double lo, double hi) {
+  int filled = 0;
+  for (int b = 1; b <= h->GetNbinsX(); b++) {
+    const double x = h->GetBinCenter(b);
+    if (x >= lo && x <= hi && h->GetBinContent(b) > 0) filled++;
+  }
+  return filled;
+}
+
+// One Gaussian fit of `h` over [lo, hi] starting from (amplitude, m, s). A fit
+// that converges replaces m and s by its mean and sigma; one that does not, or
+// that has fewer filled bins than the Gaussian has parameters, leaves the
+// projection's mean and RMS within the window in them.
+void fit_window(TH1D* h, double amplitude, double lo, double hi, double& m, double& s) {
+  constexpr int kGaussianParameters = 3;
+  fg->SetParameters(amplitude, m, s, 0, 0, 0, 0, 0, 0, 0, 0);
+  fg->SetRange(lo, hi);
+  const bool determined = filled_bins(h, lo, hi) >= kGaussianParameters;
+  const int status = determined ? static_cast<int>(h->Fit(fg, "RQ0N", "", 0, 0)) : -1;
+  if (status == 0) {
+    m = fg->GetParameter(1);
+    s = fg->GetParameter(2);
+    return;
+  }
+  window_moments(h, lo, hi, m, s);
+}
+
+// Beam position and width along the axis of projection `h`: a fit over the
+// whole axis, then a refit within mean +/- 2.5 sigma. The mean stays within
+// the centres of the first and last bins; the width is the absolute sigma.
+// `test_before_refit` moves a first-pass window lying wholly above the axis
+// onto its last bin before refitting (done for columns only).
+void fit_beam_profile(TH1D* h, bool test_before_refit, double& position, double& width) {
+  TAxis* axis = h->GetXaxis();
+  const double first_centre = axis->GetBinCenter(1);
+  const double last_centre = axis->GetBinCenter(axis->GetNbins());
+  double m = h->GetMean(1);
+  double s = h->GetRMS(1);
+  fit_window(h, h->GetBinContent(h->GetMaximumBin()), axis->GetXmin(), axis->GetXmax(), m, s);
+  if (test_before_refit && m - kWindowSigmas * std::fabs(s) > last_centre) m = last_centre;
+  const double half_window = kWindowSigmas * std::fabs(s);
+  fit_window(h, fg->GetParameter(0), m - half_window, m + half_window, m, s);
+  position = std::clamp(m, first_centre, last_centre);
+  width = std::fabs(s);
+}
+
+// Fits the column and row projections of the stave's normalised map and
+// stores the result as point 0 of its graph; a stave with an empty map is not
+// fitted and its graph is left without a point.
+void fit_beam_position(int i) {
+  TH1D* hx = h2d_chip_norm[i]->ProjectionX("_px", 0, -1, "");
+  TH1D* hy = h2d_chip_norm[i]->ProjectionY("_py", 0, -1, "");
+  if (hx->Integral("") > 0 && hy->Integral("") > 0) {
+    double mx, rx, my, ry;
+    fit_beam_profile(hx, true, mx, rx);
+    fit_beam_profile(hy, false, my, ry);
+    gmpos_chip[i]->SetPoint(0, mx, my);
+    gmpos_chip[i]->SetPointError(0, rx, rx, ry, ry);
+  } else {
+    gmpos_chip[i]->Set(0);
+  }
+  delete hx;
+  delete hy;
+}
+
+void scale_to_unit_area(TH1F* h) {
+  const float integral = h->Integral("");
+  if (integral > 0) h->Scale(1.0 / integral, "");
+}
+
+void fill_differences(int i) {
+  hdiffrow_chip_norm[i]->Reset("");
+  hdiffcol_chip_norm[i]->Reset("");
+  for (int b = 1; b <= hdiffrow_chip[i]->GetNbinsX(); b++) {
+    hdiffrow_chip_norm[i]->SetBinContent(b, hdiffrow_chip[i]->GetBinContent(b));
+    hdiffcol_chip_norm[i]->SetBinContent(b, hdiffcol_chip[i]->GetBinContent(b));
+  }
+  scale_to_unit_area(hdiffrow_chip_norm[i]);
+  scale_to_unit_area(hdiffcol_chip_norm[i]);
+}
+
+void print_fitted_position(int i) {
+  if (gmpos_chip[i]->GetN() == 0) {
+    std::cout << "== <col>: n/a" << std::endl;
+    std::cout << "== <row>: n/a" << std::endl;
+    return;
+  }
+  double mcol, mrow;
+  gmpos_chip[i]->GetPoint(0, mcol, mrow);
+  std::cout << "== <col>: " << mcol << std::endl;
+  std::cout << "== <row>: " << mrow << std::endl;
+}
+
+// "<label>" then the peak of `h` (or n/a when it is empty) and its mean.
+void print_difference(const char* label, TH1F* h) {
+  std::cout << label;
+  if (h->Integral("") > 0)
+    std::cout << h->GetBinCenter(h->GetMaximumBin());
+  else
+    std::cout << "n/a";
+  std::cout << " (" << h->GetMean(1) << ")" << std::endl;
+}
+
+void print_stave(int i) {
+  const int bin = i + 1;
+  std::cout << kSeparator << std::endl;
+  std::cout << "==== Chip " << i << std::endl;
+  std::cout << "== events: " << hnhit_chip[i]->Integral("") << std::endl;
+  std::cout << "== Total hits: " << hchip->GetBinContent(bin) << " ("
+            << hhitrate_chip->GetBinContent(bin) << ")" << std::endl;
+  std::cout << "== Total Warnings: " << hwarn->GetBinContent(bin) << " ("
+            << hwarnrate_chip->GetBinContent(bin) << ")" << std::endl;
+  std::cout << "== Total Errors: " << herr->GetBinContent(bin) << " ("
+            << herrrate_chip->GetBinContent(bin) << ")" << std::endl;
+  std::cout << "== <hits/event>: " << hnhit_chip_norm[i]->GetMean(1) << std::endl;
+  std::cout << "== RMS(hits/event): " << hnhit_chip_norm[i]->GetRMS(1) << std::endl;
+  print_fitted_position(i);
+  if (i > 0) {
+    print_difference("== <dcol>: ", hdiffcol_chip_norm[i]);
+    print_difference("== <drow>: ", hdiffrow_chip_norm[i]);
+  }
+}
+
+}  // namespace
+
+int analysis() {
+  if (!histos_booked("analysis")) return -1;
+  if (!hhitrate_chip) create_derived();
+  const double nevents = hnevnt->Integral("");
+  if (!(nevents > 0)) return 1;
+  fill_rates(nevents);
+  for (int i = 0; i < NSTAVE; i++) {
+    fill_hits_per_event(i, nevents);
+    normalise_hit_map(i, nevents);
+    fit_beam_position(i);
+    fill_differences(i);
+  }
+  return 0;
+}
+
+int print_status() {
+  if (!histos_booked("print_status")) return -1;
+  analysis();
+  std::cout << kSeparator << std::endl << kSeparator << std::endl;
+  std::cout << "== Number of events: " << hnevnt->Integral("") << std::endl;
+  for (int i = 0; i < NSTAVE; i++)
+    if (hchip->GetBinContent(i + 1) > 0) print_stave(i);
+  std::cout << kSeparator << std::endl << kSeparator << std::endl;
+  return 0;
+}
