@@ -1,0 +1,86 @@
+// Live monitoring page: polls status.json and, when the published version changed,
+// fetches canvas.json and redraws it in place with JSROOT. Progress is exposed on
+// window.kivoDisplay for tests and for the curious.
+import { parse, redraw } from 'jsroot';
+
+const POLL_INTERVAL_MS = 500;
+
+const drawing = document.getElementById('drawing');
+const runLabel = document.getElementById('run');
+const eventsLabel = document.getElementById('events');
+const stateLabel = document.getElementById('state');
+
+const display = {
+  drawnVersion: 0,  // version of the canvas on screen, 0 before the first
+  run: null,
+  events: null,
+  redraws: 0,
+  lastRedrawMs: null,  // time JSROOT took for the last redraw
+  lastError: null,
+  updatedAt: null,  // local time of the last redraw
+};
+window.kivoDisplay = display;
+
+function showState(text, kind) {
+  stateLabel.textContent = text;
+  stateLabel.className = kind;
+}
+
+function showCounts(run, events) {
+  runLabel.textContent = `Run ${run}`;
+  eventsLabel.textContent = `${events} events`;
+}
+
+// ETags look like "<server instance>-<version>".
+function versionOf(etag) {
+  const match = /-(\d+)"?$/.exec(etag ?? '');
+  return match ? Number(match[1]) : NaN;
+}
+
+async function fetchStatus() {
+  const response = await fetch('status.json', { cache: 'no-store' });
+  if (!response.ok) throw new Error(`status.json: HTTP ${response.status}`);
+  return response.json();
+}
+
+async function drawLatestCanvas() {
+  const response = await fetch('canvas.json', { cache: 'no-cache' });
+  if (response.status === 404) return;
+  if (!response.ok) throw new Error(`canvas.json: HTTP ${response.status}`);
+  const version = versionOf(response.headers.get('ETag'));
+  const run = response.headers.get('X-KIVO-Run');
+  const events = response.headers.get('X-KIVO-Events');
+  const canvas = parse(await response.text());
+  const started = performance.now();
+  try {
+    await redraw(drawing, canvas, '');
+  } finally {
+    // A canvas JSROOT cannot draw is not fetched again until the next publish.
+    display.drawnVersion = version;
+  }
+  display.lastRedrawMs = performance.now() - started;
+  display.redraws += 1;
+  display.updatedAt = new Date().toLocaleTimeString();
+  display.run = Number(run);
+  display.events = Number(events);
+  showCounts(run, events);
+}
+
+async function poll() {
+  try {
+    const status = await fetchStatus();
+    if (status.version === 0) {
+      showState('waiting for first canvas', 'waiting');
+    } else {
+      if (status.version !== display.drawnVersion) await drawLatestCanvas();
+      showState(`live, last update ${display.updatedAt}`, 'live');
+    }
+    display.lastError = null;
+  } catch (error) {
+    display.lastError = String(error?.message ?? error);
+    showState(`display error: ${display.lastError}`, 'error');
+  }
+  setTimeout(poll, POLL_INTERVAL_MS);
+}
+
+poll();

@@ -1,0 +1,45 @@
+// Headless Chromium through playwright-core, with a fresh profile that is removed
+// again on close. Requests that leave the page's own server are recorded, so tests
+// can check that nothing is fetched from outside.
+import { mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+
+const CHROMIUM = '/usr/bin/chromium';
+const ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+              '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+
+export async function openPage(url) {
+  const profile = mkdtempSync(join(tmpdir(), 'kivo-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM, headless: true, args: ARGS,
+    viewport: { width: 1700, height: 1000 },
+  });
+  const page = context.pages()[0] ?? await context.newPage();
+  const origin = new URL(url).origin;
+  const foreignRequests = [];
+  const pageErrors = [];
+  page.on('request', (request) => {
+    if (!request.url().startsWith(origin) && !request.url().startsWith('data:'))
+      foreignRequests.push(request.url());
+  });
+  page.on('pageerror', (error) => pageErrors.push(String(error)));
+  await page.goto(url);
+  return {
+    page, foreignRequests, pageErrors,
+    async close() {
+      await context.close();
+      rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// Names of the pads JSROOT drew inside the drawing area.
+export function drawnPadNames(page) {
+  return page.$$eval('#drawing svg[pad]', (pads) => pads.map((pad) => pad.getAttribute('pad')));
+}
+
+export function waitForDrawnVersion(page, predicate, timeout = 30000) {
+  return page.waitForFunction(`(${predicate})(window.kivoDisplay?.drawnVersion ?? 0)`, null, { timeout });
+}
