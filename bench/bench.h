@@ -1,0 +1,85 @@
+// kivo-bench harness. Each subsystem adds its hot paths in its own file
+// bench/<subsystem>.cpp with KIVO_BENCH; every path measures itself and, in the
+// same run, the machine's own limit for the same work, and returns both.
+#ifndef KIVO_BENCH_BENCH_H
+#define KIVO_BENCH_BENCH_H
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kivo::bench {
+
+struct Measurement {
+  double value = 0;
+  std::string unit;  // e.g. "MB/s", "events/s", "ms"
+};
+
+// A rate bar passes when path/limit >= bar; a time bar when path/limit <= bar.
+enum class BarKind { at_least, at_most };
+
+struct Result {
+  Measurement path;
+  std::string limit_what;  // what the limit measures, e.g. "read and sum the file"
+  Measurement limit;
+  BarKind kind = BarKind::at_least;
+  double bar = 0.5;
+
+  double ratio() const { return limit.value > 0 ? path.value / limit.value : 0; }
+  bool ok() const { return kind == BarKind::at_least ? ratio() >= bar : ratio() <= bar; }
+};
+
+// Rate results (higher is better) and time results (lower is better).
+Result rate_result(double path_rate, std::string limit_what, double limit_rate, std::string unit,
+                   double min_ratio);
+Result time_result(double path_seconds, std::string limit_what, double limit_seconds,
+                   double max_ratio);
+
+using BenchFunction = std::function<Result()>;
+
+struct Bench {
+  std::string name;
+  std::string description;
+  BenchFunction run;
+};
+
+// Every registered path, in registration order.
+std::vector<Bench>& registry();
+
+struct Registrar {
+  Registrar(std::string name, std::string description, BenchFunction run);
+};
+
+// The best (shortest) of `runs` timings of `work`, in seconds, by steady_clock.
+template <class Work>
+double best_seconds(int runs, Work&& work) {
+  double best = 0;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    if (i == 0 || elapsed.count() < best) best = elapsed.count();
+  }
+  return best;
+}
+
+// The line printed for one path:
+// "<path>: <value> <unit>; limit (<what>): <value> <unit>; ratio <r> (bar: >= 0.5) ok|MISS"
+std::string format_result(const std::string& name, const Result& result);
+
+// Keeps the compiler from dropping a computation whose result is otherwise unused.
+template <class T>
+void keep(const T& value) {
+  asm volatile("" : : "g"(&value) : "memory");
+}
+
+}  // namespace kivo::bench
+
+#define KIVO_BENCH_CONCAT_INNER(a, b) a##b
+#define KIVO_BENCH_CONCAT(a, b) KIVO_BENCH_CONCAT_INNER(a, b)
+// KIVO_BENCH("name", "what it measures", function returning kivo::bench::Result)
+#define KIVO_BENCH(name, description, function) \
+  static const ::kivo::bench::Registrar KIVO_BENCH_CONCAT(kivo_bench_registrar_, __LINE__)(name, description, function)
+
+#endif
