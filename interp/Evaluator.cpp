@@ -192,6 +192,7 @@ std::string count_message(const Command& command, std::size_t given) {
   }
   std::size_t most = command.parameters.size();
   std::string expected = required == most ? std::to_string(most)
+                         : required == 0  ? "at most " + std::to_string(most)
                                           : std::to_string(required) + " to " + std::to_string(most);
   return command.name + " takes " + expected + " argument" + (most == 1 ? "" : "s") + ", " +
          std::to_string(given) + " given: " + signature(command);

@@ -1,0 +1,177 @@
+#include "interp/Evaluator.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using kivo::interp::Command;
+using kivo::interp::CommandError;
+using kivo::interp::Evaluation;
+using kivo::interp::Evaluator;
+using kivo::interp::Parameter;
+using kivo::interp::Registry;
+using kivo::interp::Type;
+using kivo::interp::Value;
+
+// A registry with commands that record every call they receive.
+class EvaluatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    add({"count", Type::Int, {}, "test", [this](const std::vector<Value>&) {
+           calls.push_back("count()");
+           return Value::of_int(3);
+         }});
+    add({"threshold", Type::Int, {{Type::Float, "thresh", Value::of_int(10)}}, "test",
+         [this](const std::vector<Value>& a) {
+           calls.push_back("threshold(" + std::to_string(a[0].as_float()) + ")");
+           return Value::of_int(static_cast<int>(a[0].as_float() * 10));
+         }});
+    add({"set_level", Type::Void, {{Type::Int, "v", std::nullopt}}, "test",
+         [this](const std::vector<Value>& a) {
+           calls.push_back("set_level(" + std::to_string(a[0].as_int()) + ")");
+           return Value();
+         }});
+    add({"open", Type::Void, {{Type::String, "path", std::nullopt}}, "test",
+         [this](const std::vector<Value>& a) {
+           if (a[0].as_string() == "missing") throw CommandError("cannot open missing");
+           calls.push_back("open(" + a[0].as_string() + ")");
+           return Value();
+         }});
+    add({"next_event", Type::EventPointer, {}, "test", [this](const std::vector<Value>&) {
+           calls.push_back("next_event()");
+           return Value::of_event(reinterpret_cast<Event*>(&event_storage));
+         }});
+    add({"process_event", Type::Int, {{Type::EventPointer, "e", std::nullopt}}, "test",
+         [this](const std::vector<Value>& a) {
+           calls.push_back(a[0].as_event() == reinterpret_cast<Event*>(&event_storage)
+                               ? "process_event(event)"
+                               : "process_event(?)");
+           return Value::of_int(0);
+         }});
+  }
+
+  void add(Command command) {
+    std::string error;
+    ASSERT_TRUE(registry.add(std::move(command), error)) << error;
+  }
+
+  Evaluation evaluate(const std::string& line) { return Evaluator(registry).evaluate(line); }
+
+  // Evaluates a line that must fail, checks that nothing ran, returns the error.
+  kivo::interp::EvalError failure(const std::string& line) {
+    Evaluation evaluation = evaluate(line);
+    EXPECT_FALSE(evaluation.ok()) << line;
+    EXPECT_TRUE(calls.empty()) << line << " ran " << calls.front();
+    return evaluation.error.value_or(kivo::interp::EvalError{0, ""});
+  }
+
+  Registry registry;
+  std::vector<std::string> calls;
+  int event_storage = 0;
+};
+
+TEST_F(EvaluatorTest, CallsWithDefaultsConversionsAndNesting) {
+  EXPECT_EQ(evaluate("threshold()").value.as_int(), 100);
+  EXPECT_EQ(evaluate("threshold(2.5)").value.as_int(), 25);
+  EXPECT_EQ(evaluate("threshold(3)").value.as_int(), 30);           // int where float expected
+  EXPECT_EQ(evaluate("  threshold ( -0.5 ) ; ").value.as_int(), -5);
+  evaluate("set_level(2.9)");                                        // float truncated to int
+  evaluate("set_level(-5);");
+  evaluate("open(\"run \\\"7\\\".kivo\")");
+  EXPECT_EQ(evaluate("process_event(next_event())").value.as_int(), 0);
+  EXPECT_EQ(calls, (std::vector<std::string>{"threshold(10.000000)", "threshold(2.500000)",
+                                             "threshold(3.000000)", "threshold(-0.500000)",
+                                             "set_level(2)", "set_level(-5)",
+                                             "open(run \"7\".kivo)", "next_event()",
+                                             "process_event(event)"}));
+}
+
+TEST_F(EvaluatorTest, ResultsShownAsRootShowsThem) {
+  EXPECT_EQ(format_result(evaluate("count()").value), "(int) 3");
+  EXPECT_EQ(format_result(evaluate("set_level(1)").value), "");
+  EXPECT_EQ(format_result(evaluate("2.5f").value), "(float) 2.5");
+  EXPECT_TRUE(evaluate("count()").show_result);
+  EXPECT_FALSE(evaluate("count();").show_result);
+  Evaluation empty = evaluate("   ;");
+  EXPECT_TRUE(empty.ok());
+  EXPECT_EQ(empty.value.type(), Type::Void);
+}
+
+TEST_F(EvaluatorTest, UnknownCommandNamesItsColumn) {
+  auto error = failure("threshold(nosuch())");
+  EXPECT_EQ(error.column, 11u);
+  EXPECT_EQ(error.message, "unknown command 'nosuch'");
+}
+
+TEST_F(EvaluatorTest, WrongArgumentCounts) {
+  auto missing = failure("set_level()");
+  EXPECT_EQ(missing.column, 1u);
+  EXPECT_EQ(missing.message, "set_level takes 1 argument, 0 given: void set_level(int v)");
+  auto extra = failure("threshold(1, 2)");
+  EXPECT_EQ(extra.column, 14u);
+  EXPECT_EQ(extra.message,
+            "threshold takes at most 1 argument, 2 given: int threshold(float thresh = 10)");
+}
+
+TEST_F(EvaluatorTest, WrongArgumentTypes) {
+  auto text = failure("threshold(\"x\")");
+  EXPECT_EQ(text.column, 11u);
+  EXPECT_EQ(text.message,
+            "cannot convert const char* to float for parameter 'thresh' of "
+            "int threshold(float thresh = 10)");
+  EXPECT_EQ(failure("open(3)").column, 6u);
+  EXPECT_EQ(failure("process_event(3)").column, 15u);
+  EXPECT_EQ(failure("threshold(set_level(1))").column, 11u);  // void is no argument
+  // The inner call is not run when the outer one is wrong.
+  EXPECT_EQ(failure("open(next_event())").column, 6u);
+}
+
+TEST_F(EvaluatorTest, SyntaxErrors) {
+  EXPECT_EQ(failure("threshold(2.5").message, "unbalanced parentheses: '(' is never closed");
+  EXPECT_EQ(failure("threshold(2.5").column, 10u);
+  EXPECT_EQ(failure("threshold(2.5))").message, "unbalanced parentheses: unexpected ')'");
+  EXPECT_EQ(failure("threshold(2.5))").column, 15u);
+  EXPECT_EQ(failure("count").message, "'(' expected after 'count'");
+  EXPECT_EQ(failure("threshold(1 2)").column, 13u);
+  EXPECT_EQ(failure("open(\"abc)").message, "string literal is never closed");
+  EXPECT_EQ(failure("threshold(1.2.3)").message, "malformed number '1.2.3'");
+  EXPECT_EQ(failure("set_level(99999999999)").message,
+            "integer '99999999999' is out of range for int");
+  EXPECT_EQ(failure("count(); count()").column, 10u);
+  EXPECT_EQ(failure("threshold(,)").column, 11u);
+  EXPECT_EQ(failure("@").column, 1u);
+}
+
+TEST_F(EvaluatorTest, CommandFailureBecomesAnError) {
+  Evaluation evaluation = evaluate("open(\"missing\")");
+  ASSERT_FALSE(evaluation.ok());
+  EXPECT_EQ(describe(*evaluation.error), "column 1: open: cannot open missing");
+}
+
+TEST(RegistryTest, RefusesDuplicatesAndRemovesByOwner) {
+  Registry registry;
+  std::string error;
+  auto nothing = [](const std::vector<Value>&) { return Value(); };
+  ASSERT_TRUE(registry.add({"a", Type::Void, {}, "one", nothing}, error));
+  ASSERT_TRUE(registry.add({"b", Type::Void, {}, "two", nothing}, error));
+  EXPECT_FALSE(registry.add({"a", Type::Void, {}, "two", nothing}, error));
+  EXPECT_EQ(error, "command 'a' of two is already registered by one");
+  registry.remove_owner("one");
+  EXPECT_EQ(registry.find("a"), nullptr);
+  ASSERT_EQ(registry.commands().size(), 1u);
+  EXPECT_EQ(registry.commands()[0]->name, "b");
+}
+
+TEST(ValueTest, ConversionsFollowCpp) {
+  using kivo::interp::convert;
+  EXPECT_EQ(convert(Value::of_double(-2.9), Type::Int)->as_int(), -2);
+  EXPECT_EQ(convert(Value::of_double(1e300), Type::Int)->as_int(), 2147483647);
+  EXPECT_FLOAT_EQ(convert(Value::of_int(7), Type::Float)->as_float(), 7.0f);
+  EXPECT_FALSE(convert(Value::of_string("x"), Type::Int));
+  EXPECT_FALSE(convert(Value::of_int(0), Type::EventPointer));
+}
+
+}  // namespace
