@@ -2,7 +2,7 @@
 //   node render.mjs <canvas.json> <out.svg|out.png>
 // The output is written to a temporary file beside it and renamed into place, so a
 // reader never sees a partial image. Errors are one line on stderr, exit status 1.
-import { readFile, writeFile, rename, unlink } from 'node:fs/promises';
+import { access, constants, readFile, writeFile, rename, unlink } from 'node:fs/promises';
 import { basename, dirname, extname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -68,6 +68,14 @@ export async function svgToPng(svg) {
   return resvg.render().asPng();
 }
 
+async function checkWritableDirectory(outPath) {
+  try {
+    await access(dirname(outPath), constants.W_OK);
+  } catch {
+    throw new RenderError(`${outPath}: cannot write: ${dirname(outPath)} is missing or not writable`);
+  }
+}
+
 async function writeAtomically(outPath, data) {
   const temporary = join(dirname(outPath), `.${basename(outPath)}.${process.pid}.tmp`);
   try {
@@ -83,6 +91,7 @@ async function main([jsonPath, outPath, ...extra]) {
   if (!jsonPath || !outPath || extra.length)
     throw new RenderError('usage: node render.mjs <canvas.json> <out.svg|out.png>');
   const format = outputFormat(outPath);
+  await checkWritableDirectory(outPath);
   const { parse } = await importPackage('jsroot');
   const svg = await renderSvg(await readCanvas(jsonPath, parse));
   await writeAtomically(outPath, format === 'png' ? await svgToPng(svg) : svg);
