@@ -1,0 +1,243 @@
+// Reading streams: damaged records are reported with their offset and skipped
+// without losing intact ones, followed files wait for whole records, and
+// standard input is read without blocking.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "StreamFormat.h"
+#include "StreamReader.h"
+#include "StreamWriter.h"
+#include "test_support.h"
+
+namespace kivo::eventio {
+namespace {
+
+using testing::CapturedDiagnostics;
+using testing::ScratchDir;
+
+std::vector<EventRecord> five_events() {
+  std::vector<EventRecord> records;
+  EventRecord begin;
+  begin.type = kBeginRunEventType;
+  begin.run = 3;
+  records.push_back(begin);
+  for (std::uint32_t i = 1; i < 5; ++i) records.push_back(testing::data_event(3, i, 1 + i, 10 * i, i));
+  return records;
+}
+
+std::vector<std::uint32_t> read_sequences(StreamReader& reader) {
+  std::vector<std::uint32_t> sequences;
+  while (auto event = reader.next_stream_event()) sequences.push_back(event->sequence());
+  return sequences;
+}
+
+std::unique_ptr<StreamReader> open_reader(const std::string& path, bool follow = false) {
+  std::string error;
+  auto reader = StreamReader::open(path, follow, error);
+  EXPECT_NE(reader, nullptr) << error;
+  return reader;
+}
+
+// Offset of record `index` (0-based) in stream_of(records).
+std::size_t record_offset(const std::vector<EventRecord>& records, std::size_t index) {
+  std::size_t offset = kFileHeaderSize;
+  for (std::size_t i = 0; i < index; ++i) offset += encode_record(records[i]).size();
+  return offset;
+}
+
+class StreamReading : public ::testing::Test {
+ protected:
+  ScratchDir dir_;
+  CapturedDiagnostics diagnostics_;
+  std::vector<EventRecord> records_ = five_events();
+  std::string path_ = dir_.file("run.kivo");
+};
+
+TEST_F(StreamReading, IntactFileGivesEveryEventAndCounts) {
+  const std::string bytes = testing::stream_of(records_);
+  testing::write_file(path_, bytes);
+  auto reader = open_reader(path_);
+  std::vector<EventRecord> read;
+  while (auto event = reader->next_stream_event()) read.push_back(event->record());
+  EXPECT_EQ(read, records_);
+  EXPECT_TRUE(reader->finished());
+  EXPECT_EQ(reader->counters().records_read, 5u);
+  EXPECT_EQ(reader->counters().records_rejected, 0u);
+  EXPECT_EQ(reader->counters().bytes_read, bytes.size());
+  EXPECT_EQ(reader->poll_fd(), -1);
+  EXPECT_TRUE(diagnostics_.lines().empty()) << diagnostics_.joined();
+}
+
+TEST_F(StreamReading, CorruptedMiddleRecordIsSkippedAndReported) {
+  std::string bytes = testing::stream_of(records_);
+  const std::size_t bad = record_offset(records_, 2);
+  bytes[bad + kRecordHeaderSize + 20] ^= 0x40;  // payload byte: CRC no longer matches
+  testing::write_file(path_, bytes);
+  auto reader = open_reader(path_);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1, 3, 4}));
+  EXPECT_EQ(reader->counters().records_rejected, 1u);
+  ASSERT_EQ(diagnostics_.lines().size(), 1u) << diagnostics_.joined();
+  EXPECT_EQ(diagnostics_.lines()[0],
+            path_ + ": offset " + std::to_string(bad) + ": bad CRC-32C; skipping to the next record");
+}
+
+TEST_F(StreamReading, ImpossibleLengthAndUnknownVersionAreSkipped) {
+  std::string bytes = testing::stream_of(records_);
+  const std::size_t first = record_offset(records_, 1), second = record_offset(records_, 3);
+  bytes[first + 8 + 3] = 0x7F;  // payload length far beyond the limit
+  bytes[second + 4] = 9;        // record version 9
+  testing::write_file(path_, bytes);
+  auto reader = open_reader(path_);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 2, 4}));
+  EXPECT_EQ(reader->counters().records_rejected, 2u);
+  const std::string all = diagnostics_.joined();
+  EXPECT_NE(all.find("offset " + std::to_string(first) + ": impossible payload length"), std::string::npos) << all;
+  EXPECT_NE(all.find("offset " + std::to_string(second) + ": unknown record version 9"), std::string::npos) << all;
+}
+
+TEST_F(StreamReading, GarbageBetweenRecordsIsSkippedOnce) {
+  std::string bytes = testing::stream_of(records_);
+  const std::size_t at = record_offset(records_, 2);
+  bytes.insert(at, "garbage that is not a record");
+  testing::write_file(path_, bytes);
+  auto reader = open_reader(path_);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1, 2, 3, 4}));
+  EXPECT_EQ(reader->counters().records_rejected, 1u);
+  ASSERT_EQ(diagnostics_.lines().size(), 1u);
+  EXPECT_NE(diagnostics_.lines()[0].find("offset " + std::to_string(at) + ": no record marker"), std::string::npos);
+}
+
+TEST_F(StreamReading, TruncatedTailIsReportedAfterTheIntactRecords) {
+  std::string bytes = testing::stream_of(records_);
+  const std::size_t last = record_offset(records_, 4);
+  bytes.resize(bytes.size() - 6);
+  testing::write_file(path_, bytes);
+  auto reader = open_reader(path_);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1, 2, 3}));
+  EXPECT_TRUE(reader->finished());
+  EXPECT_EQ(reader->counters().records_rejected, 1u);
+  ASSERT_EQ(diagnostics_.lines().size(), 1u);
+  EXPECT_NE(diagnostics_.lines()[0].find(path_ + ": offset " + std::to_string(last) + ": truncated record"),
+            std::string::npos)
+      << diagnostics_.joined();
+}
+
+TEST_F(StreamReading, ConcatenatedStreamsReadAsOne) {
+  testing::write_file(path_, testing::stream_of(records_) + testing::stream_of(records_));
+  auto reader = open_reader(path_);
+  EXPECT_EQ(read_sequences(*reader).size(), 10u);
+  EXPECT_TRUE(diagnostics_.lines().empty()) << diagnostics_.joined();
+}
+
+TEST_F(StreamReading, StructurallyBadPayloadWithGoodCrcIsRejected) {
+  EventRecord duplicate = testing::data_event(3, 1, 2, 1, 1);
+  duplicate.units.push_back(duplicate.units[0]);  // unit 1 listed twice
+  testing::write_file(path_, testing::stream_of({records_[0], duplicate, records_[2]}));
+  auto reader = open_reader(path_);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 2}));
+  EXPECT_EQ(reader->counters().records_rejected, 1u);
+  ASSERT_EQ(diagnostics_.lines().size(), 1u);
+  EXPECT_NE(diagnostics_.lines()[0].find("bad event: packet 2000 lists a readout unit twice"), std::string::npos);
+}
+
+TEST_F(StreamReading, FollowedFileWaitsForTheRestOfARecord) {
+  const std::string header_and_first = testing::stream_of({records_[0]});
+  const std::string second = encode_record(records_[1]);
+  testing::write_file(path_, header_and_first + second.substr(0, 10));
+  auto reader = open_reader(path_, true);
+  auto first = reader->next_stream_event();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->sequence(), 0u);
+  EXPECT_EQ(reader->next(), nullptr);
+  EXPECT_FALSE(reader->finished());
+  testing::append_file(path_, second.substr(10, 20));
+  EXPECT_EQ(reader->next(), nullptr);
+  testing::append_file(path_, second.substr(30));
+  auto event = reader->next_stream_event();
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(event->record(), records_[1]);
+  EXPECT_TRUE(diagnostics_.lines().empty()) << "a partial record while following is not an error";
+
+  testing::append_file(path_, encode_record(records_[2]).substr(0, 7));
+  EXPECT_EQ(reader->next(), nullptr);
+  reader->stop_following();
+  EXPECT_EQ(reader->next(), nullptr);
+  EXPECT_TRUE(reader->finished());
+  EXPECT_EQ(reader->counters().records_rejected, 1u) << "the unfinished record is a truncated tail";
+}
+
+TEST_F(StreamReading, UnopenablePathNamesItself) {
+  std::string error;
+  EXPECT_EQ(StreamReader::open(dir_.file("absent.kivo"), false, error), nullptr);
+  EXPECT_EQ(error.rfind(dir_.file("absent.kivo") + ": ", 0), 0u) << error;
+}
+
+// Runs `body` with the read end of a pipe as standard input; the write end is given to `body`.
+template <class Body>
+void with_pipe_as_stdin(Body body) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const int saved = ::dup(STDIN_FILENO);
+  ::dup2(fds[0], STDIN_FILENO);
+  ::close(fds[0]);
+  body(fds[1]);
+  ::close(fds[1]);
+  ::dup2(saved, STDIN_FILENO);
+  ::close(saved);
+}
+
+TEST_F(StreamReading, StandardInputIsReadWithoutBlocking) {
+  const std::string bytes = testing::stream_of(records_);
+  with_pipe_as_stdin([&](int write_end) {
+    auto reader = open_reader("-");
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->poll_fd(), STDIN_FILENO);
+    EXPECT_EQ(reader->next(), nullptr) << "nothing written yet: no event, no waiting";
+    EXPECT_FALSE(reader->finished());
+    const std::size_t cut = record_offset(records_, 2) + 5;
+    ASSERT_EQ(::write(write_end, bytes.data(), cut), static_cast<ssize_t>(cut));
+    EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1}));
+    ASSERT_EQ(::write(write_end, bytes.data() + cut, bytes.size() - cut), static_cast<ssize_t>(bytes.size() - cut));
+    EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{2, 3, 4}));
+    EXPECT_FALSE(reader->finished()) << "the writer may still send more";
+    ::close(write_end);
+    EXPECT_EQ(reader->next(), nullptr);
+    EXPECT_TRUE(reader->finished());
+    EXPECT_EQ(reader->path(), "-");
+  });
+  EXPECT_TRUE(diagnostics_.lines().empty()) << diagnostics_.joined();
+}
+
+TEST_F(StreamReading, WriterOutputAppearsOnlyOnClose) {
+  std::string error;
+  {
+    auto writer = StreamWriter::open(path_, error);
+    ASSERT_NE(writer, nullptr) << error;
+    EXPECT_TRUE(writer->write(records_[0]));
+  }
+  EXPECT_FALSE(std::filesystem::exists(path_)) << "no close: nothing appears";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(std::filesystem::path(path_).parent_path()),
+                          std::filesystem::directory_iterator()),
+            0)
+      << "and no temporary file is left";
+
+  auto writer = StreamWriter::open(path_, error);
+  for (const EventRecord& record : records_) EXPECT_TRUE(writer->write(record));
+  EXPECT_FALSE(std::filesystem::exists(path_));
+  ASSERT_TRUE(writer->close(error)) << error;
+  EXPECT_EQ(testing::read_file(path_), testing::stream_of(records_));
+}
+
+TEST_F(StreamReading, WriterReportsAnUncreatablePath) {
+  std::string error;
+  EXPECT_EQ(StreamWriter::open(dir_.file("no/such/dir/run.kivo"), error), nullptr);
+  EXPECT_NE(error.find("no/such/dir/run.kivo: "), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace kivo::eventio

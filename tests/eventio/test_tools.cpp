@@ -1,0 +1,156 @@
+// kivo-pack, kivo-dump and kivo-sim as programs, and the simulator's hit placement.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <set>
+
+#include "Simulator.h"
+#include "StreamFormat.h"
+#include "StreamReader.h"
+#include "TextFormat.h"
+#include "test_support.h"
+
+namespace kivo::eventio {
+namespace {
+
+using testing::ScratchDir;
+
+int run(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+TEST(Tools, PackDumpPackGivesIdenticalBytes) {
+  ScratchDir dir;
+  testing::write_file(dir.file("in.txt"),
+                      "# sample\nrun 4\nevent\nhit 1 1 3 4\nunit 2\nword 1 28 0x12345678\nevent nopacket\nend 4\n");
+  ASSERT_EQ(run(std::string(KIVO_PACK) + " " + quoted(dir.file("in.txt")) + " " + quoted(dir.file("a.kivo"))), 0);
+  ASSERT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("a.kivo")) + " " + quoted(dir.file("a.txt"))), 0);
+  ASSERT_EQ(run("cat " + quoted(dir.file("a.txt")) + " | " + KIVO_PACK + " - - > " + quoted(dir.file("b.kivo"))), 0);
+  EXPECT_EQ(testing::read_file(dir.file("a.kivo")), testing::read_file(dir.file("b.kivo")));
+  EXPECT_EQ(testing::read_file(dir.file("a.txt")),
+            "run 4\nevent\nhit 1 1 3 4\nword 1 28 0x12345678\nunit 2\nevent nopacket\nend 4\n")
+      << "canonical: each unit's lines together, units in order of first appearance";
+}
+
+TEST(Tools, PackRefusesABadLineAndWritesNothing) {
+  ScratchDir dir;
+  testing::write_file(dir.file("bad.txt"), "run 1\nevent\nhit 1 1 3\n");
+  const std::string out = dir.file("out.kivo");
+  EXPECT_EQ(run(std::string(KIVO_PACK) + " " + quoted(dir.file("bad.txt")) + " " + quoted(out) + " 2> " +
+                quoted(dir.file("err"))),
+            1);
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_NE(testing::read_file(dir.file("err")).find("bad.txt: line 3: too few fields"), std::string::npos);
+}
+
+TEST(Tools, DumpReportsDamageAndExitsNonZero) {
+  ScratchDir dir;
+  std::string bytes = testing::stream_of({testing::data_event(0, 0, 1, 1, 1), testing::data_event(0, 1, 2, 2, 2)});
+  bytes.resize(bytes.size() - 3);
+  testing::write_file(dir.file("cut.kivo"), bytes);
+  EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("cut.kivo")) + " > " + quoted(dir.file("out.txt")) +
+                " 2> " + quoted(dir.file("err"))),
+            1);
+  EXPECT_EQ(testing::read_file(dir.file("out.txt")), "event\nhit 1 1 1 1\n");
+  EXPECT_NE(testing::read_file(dir.file("err")).find("truncated record"), std::string::npos);
+}
+
+TEST(Tools, SimulatorIsDeterministicForASeed) {
+  ScratchDir dir;
+  const std::string sim = std::string(KIVO_SIM) + " --events 300 --missing-packet 0.1 --unmapped 0.5 --end-run";
+  ASSERT_EQ(run(sim + " --seed 5 -o " + quoted(dir.file("a.kivo"))), 0);
+  ASSERT_EQ(run(sim + " --seed 5 > " + quoted(dir.file("b.kivo"))), 0);
+  ASSERT_EQ(run(sim + " --seed 6 -o " + quoted(dir.file("c.kivo"))), 0);
+  EXPECT_EQ(testing::read_file(dir.file("a.kivo")), testing::read_file(dir.file("b.kivo")));
+  EXPECT_NE(testing::read_file(dir.file("a.kivo")), testing::read_file(dir.file("c.kivo")));
+  EXPECT_NE(run(std::string(KIVO_SIM) + " --events x 2>/dev/null"), 0);
+}
+
+// The detector's channel map: (ruid, ruchn) -> (stave, chip).
+const std::map<std::pair<int, int>, std::pair<int, int>> kChannelMap = {
+    {{1, 1}, {0, 0}},  {{1, 2}, {0, 1}},  {{1, 3}, {0, 2}},  {{1, 4}, {0, 3}},  {{1, 5}, {0, 4}},
+    {{1, 6}, {0, 5}},  {{1, 7}, {0, 6}},  {{1, 8}, {0, 7}},  {{1, 9}, {3, 8}},  {{1, 10}, {3, 7}},
+    {{1, 11}, {3, 6}}, {{1, 12}, {3, 5}}, {{1, 13}, {3, 4}}, {{1, 14}, {3, 3}}, {{1, 15}, {3, 2}},
+    {{1, 16}, {3, 1}}, {{1, 17}, {3, 0}}, {{1, 18}, {2, 8}}, {{1, 19}, {2, 7}}, {{1, 20}, {2, 6}},
+    {{1, 21}, {2, 5}}, {{1, 22}, {2, 4}}, {{1, 23}, {2, 3}}, {{1, 24}, {2, 2}}, {{1, 25}, {2, 1}},
+    {{1, 26}, {2, 0}}, {{1, 27}, {0, 8}}, {{2, 1}, {1, 2}},  {{2, 2}, {1, 1}},  {{2, 3}, {1, 0}},
+    {{2, 4}, {1, 3}},  {{2, 5}, {1, 4}},  {{2, 6}, {1, 5}},  {{2, 7}, {1, 6}},  {{2, 8}, {1, 7}},
+    {{2, 9}, {1, 8}},
+};
+
+// A narrow beam on chip `chip` of every stave, no noise or hot pixels: every hit must
+// come back through the channel map onto that chip, and every stave must see it.
+TEST(Simulator, HitsLandOnTheIntendedStaveAndChip) {
+  for (int chip = 0; chip < 9; ++chip) {
+    sim::SimConfig config;
+    config.beam_col = chip * 1024 + 500;
+    config.beam_sigma_col = 1;
+    config.beam_row = 300;
+    config.beam_sigma_row = 1;
+    config.stave_shift_col = 10;
+    config.stave_shift_row = 5;
+    config.noise = 0;
+    config.hot_pixels = 0;
+    config.particles = 3;
+    sim::Simulator simulator(config);
+    std::set<int> staves_seen;
+    for (std::uint32_t n = 0; n < 50; ++n) {
+      const EventRecord record = simulator.data_event(n);
+      for (const UnitWords& unit : record.units)
+        for (const ChannelWords& channel : unit.channels) {
+          const auto found = kChannelMap.find({unit.ruid, channel.ruchn});
+          ASSERT_NE(found, kChannelMap.end()) << unit.ruid << "," << channel.ruchn;
+          const auto [stave, mapped_chip] = found->second;
+          EXPECT_EQ(mapped_chip, chip) << "unit " << unit.ruid << " channel " << channel.ruchn;
+          staves_seen.insert(stave);
+          for (std::uint32_t word : channel.words) {
+            const int row = static_cast<int>(word >> 16), col = static_cast<int>(word & 0xFFFF);
+            EXPECT_NEAR(col, 500 + stave * 10, 8);
+            EXPECT_NEAR(row, 300 + stave * 5, 8);
+          }
+        }
+    }
+    EXPECT_EQ(staves_seen, (std::set<int>{0, 1, 2, 3})) << "chip " << chip;
+  }
+}
+
+TEST(Simulator, UnmappedHitsAndMissingPacketsWhenAsked) {
+  sim::SimConfig config;
+  config.unmapped = 2;
+  config.missing_packet = 0.5;
+  sim::Simulator simulator(config);
+  int without_packet = 0, unmapped_words = 0;
+  for (std::uint32_t n = 0; n < 200; ++n) {
+    const EventRecord record = simulator.data_event(n);
+    without_packet += !record.has_packet;
+    for (const UnitWords& unit : record.units)
+      for (const ChannelWords& channel : unit.channels)
+        if (unit.ruid == 1 && channel.ruchn == 28) unmapped_words += static_cast<int>(channel.words.size());
+  }
+  EXPECT_GT(without_packet, 50);
+  EXPECT_LT(without_packet, 150);
+  EXPECT_GT(unmapped_words, 50);
+}
+
+TEST(Simulator, HotPixelsFireInMostEvents) {
+  sim::SimConfig config;
+  config.particles = 0;
+  config.noise = 0;
+  config.hot_pixels = 2;
+  config.hot_probability = 0.9;
+  sim::Simulator simulator(config);
+  std::map<std::tuple<int, int, std::uint32_t>, int> fired;
+  for (std::uint32_t n = 0; n < 100; ++n)
+    for (const UnitWords& unit : simulator.data_event(n).units)
+      for (const ChannelWords& channel : unit.channels)
+        for (std::uint32_t word : channel.words) ++fired[{unit.ruid, channel.ruchn, word}];
+  EXPECT_EQ(fired.size(), 8u) << "two per stave";
+  for (const auto& [pixel, count] : fired) EXPECT_GT(count, 75);
+}
+
+}  // namespace
+}  // namespace kivo::eventio
