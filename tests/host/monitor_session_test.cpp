@@ -1,0 +1,104 @@
+// End-to-end runs of kivo with the real monitor library on packed streams:
+// exact command output, the refresh cadence as seen in published canvas
+// updates, and the saved ROOT JSON.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "kivo_process.h"
+
+namespace {
+
+using kivo::test::Finished;
+using kivo::test::run_program;
+
+const std::string kSeparator = "==================================================\n";
+
+std::string repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// The canvas-update counts reported by each sources() call, in order.
+std::vector<int> canvas_updates(const std::string& err) {
+  std::vector<int> counts;
+  std::regex pattern("([0-9]+) canvas updates published");
+  for (auto it = std::sregex_iterator(err.begin(), err.end(), pattern); it != std::sregex_iterator();
+       ++it) {
+    counts.push_back(std::stoi((*it)[1]));
+  }
+  return counts;
+}
+
+class MonitorSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { directory = kivo::test::temporary_directory(); }
+  void TearDown() override { std::filesystem::remove_all(directory); }
+
+  std::string stream(const std::string& text) {
+    std::string path = directory + "/run.kivo";
+    kivo::test::pack(text, path);
+    return path;
+  }
+  Finished kivo(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {KIVO_BIN, "-b", "-q"});
+    return run_program(arguments);
+  }
+
+  std::string directory;
+};
+
+TEST_F(MonitorSessionTest, PixelWithThreeHitsIsListedAboveTwoAndAHalfOnly) {
+  // Readout unit 1, channel 4 is stave 0, chip 3: chip row 200, column 17 is
+  // displayed row 311, stave-wide column 3089.
+  std::string events = stream("run 1\n" + repeat("event\nhit 1 4 200 17\n", 3));
+  Finished run = kivo({"-e", "run();", "-e", "process_histos(2.5)", "-e", "process_histos();",
+                       events});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::string empty_staves = "\n-- stave 1\nTotal: 0\n\n-- stave 2\nTotal: 0\n\n-- stave 3\nTotal: 0\n";
+  EXPECT_EQ(run.out, " processing event 0\n"
+                     "\n-- stave 0\n row:311 col:3089\nTotal: 1\n" + empty_staves + "(int) 1\n"
+                     "\n-- stave 0\nTotal: 0\n" + empty_staves);
+}
+
+TEST_F(MonitorSessionTest, StatusOfARunWithoutDataEvents) {
+  Finished run = kivo({"-e", "run();", "-e", "print_status();", stream("run 3\n")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, kSeparator + kSeparator + "== Number of events: 0\n" + kSeparator + kSeparator);
+}
+
+TEST_F(MonitorSessionTest, NewRefreshIntervalTakesEffectAtItsNextMultiple) {
+  std::string events = stream("run 1\n" + repeat("event nopacket\n", 4001));
+  Finished run = kivo({"-e", "run(2501);", "-e", "sources()",     // begin-run + data events 0..2499
+                       "-e", "set_refresh(1000)", "-e", "run(500);", "-e", "sources()",
+                       "-e", "run(1);", "-e", "sources()",         // data event counted 3000
+                       "-e", "run(999);", "-e", "sources()", "-e", "run(1);", "-e", "sources()",
+                       events});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(canvas_updates(run.err), (std::vector<int>{1, 1, 2, 2, 3})) << run.err;
+}
+
+TEST_F(MonitorSessionTest, SaveWritesOneListWithHistogramsGraphsAndCanvas) {
+  std::string events = stream("run 2\nevent\nhit 1 4 200 17\nhit 1 9 10 10\n");
+  std::string saved = directory + "/monitor.json";
+  Finished run = kivo({"-e", "run();", "-e", "OM();", "-e", "save(\"" + saved + "\")", events});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::string json;
+  std::getline(std::ifstream(saved), json, '\0');
+  EXPECT_EQ(json.rfind("{\"_typename\":\"TList\"", 0), 0u) << json.substr(0, 80);
+  for (const char* name : {"\"h2d_chip_0\"", "\"hnevent\"", "\"gmpos_chip_3\"", "\"TCanvas\""}) {
+    EXPECT_NE(json.find(name), std::string::npos) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(saved + ".tmp"));
+
+  Finished unwritable = kivo({"-e", "save(\"" + directory + "/no/such/dir/x.json\")", events});
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_NE(unwritable.err.find("save: cannot write"), std::string::npos) << unwritable.err;
+}
+
+}  // namespace

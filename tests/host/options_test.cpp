@@ -1,0 +1,61 @@
+#include "Options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using kivo::host::Options;
+
+bool parse(std::vector<const char*> arguments, Options& options, std::string& error) {
+  arguments.insert(arguments.begin(), "kivo");
+  return kivo::host::parse_options(static_cast<int>(arguments.size()), arguments.data(), options,
+                                   error);
+}
+
+TEST(OptionsTest, KeepsStartupItemsInOrderAndStreams) {
+  Options options;
+  std::string error;
+  ASSERT_TRUE(parse({"-b", "-e", "a()", "run1.kivo", "-x", "f.C", "-q", "-e", "b()", "--port",
+                     "9000", "--bind", "0.0.0.0", "--plugin", "p.so", "--snapshot", "s.png", "-"},
+                    options, error))
+      << error;
+  EXPECT_TRUE(options.batch);
+  EXPECT_TRUE(options.quit);
+  ASSERT_EQ(options.startup.size(), 3u);
+  EXPECT_FALSE(options.startup[0].is_file);
+  EXPECT_EQ(options.startup[0].text, "a()");
+  EXPECT_TRUE(options.startup[1].is_file);
+  EXPECT_EQ(options.startup[1].text, "f.C");
+  EXPECT_EQ(options.startup[2].text, "b()");
+  EXPECT_EQ(options.port, 9000);
+  EXPECT_EQ(options.bind, "0.0.0.0");
+  EXPECT_EQ(options.plugin, "p.so");
+  EXPECT_EQ(options.snapshot, "s.png");
+  EXPECT_EQ(options.streams, (std::vector<std::string>{"run1.kivo", "-"}));
+}
+
+TEST(OptionsTest, DefaultsMatchTheDocumentedOnes) {
+  Options options;
+  std::string error;
+  ASSERT_TRUE(parse({}, options, error));
+  EXPECT_FALSE(options.batch);
+  EXPECT_EQ(options.port, 8080);
+  EXPECT_EQ(options.bind, "127.0.0.1");
+}
+
+TEST(OptionsTest, RejectsBadArgumentsNamingThem) {
+  auto error_of = [](std::vector<const char*> arguments) {
+    Options options;
+    std::string error;
+    EXPECT_FALSE(parse(arguments, options, error));
+    return error;
+  };
+  EXPECT_EQ(error_of({"-e"}), "option -e needs a value");
+  EXPECT_EQ(error_of({"--port", "80x"}), "--port 80x: not a port number (0 to 65535)");
+  EXPECT_EQ(error_of({"--port", "70000"}), "--port 70000: not a port number (0 to 65535)");
+  EXPECT_EQ(error_of({"--verbose"}), "unknown option --verbose (see kivo --help)");
+}
+
+}  // namespace

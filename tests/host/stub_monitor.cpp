@@ -1,0 +1,55 @@
+// A stand-in monitor for the host tests: the entry points and the nine
+// commands of the monitor header, each printing one line that names the call,
+// so the order in which the host calls them shows on standard output.
+#include <cstdio>
+
+#include "Event.h"
+#include "kivo.h"
+
+int stub_verbose = 0;
+int stub_events = 0;
+
+int pinit() {
+  std::printf("pinit\n");
+  return 0;
+}
+
+int process_event(Event* e) {
+  ++stub_events;
+  if (stub_verbose > 2) std::printf("event type %d run %d\n", e->getEvtType(), e->getRunNumber());
+  return 0;
+}
+
+int process_histos(float thresh) {
+  std::printf("process_histos %g\n", thresh);
+  return 7;
+}
+
+int mask_pixels(float thresh) {
+  std::printf("mask_pixels %g\n", thresh);
+  return 8;
+}
+
+int analysis() {
+  std::printf("analysis\n");
+  return 0;
+}
+
+int OM() {
+  std::printf("OM\n");
+  return 0;
+}
+
+int print_status() {
+  std::printf("print_status after %d events\n", stub_events);
+  return 0;
+}
+
+void reset_histos() { std::printf("reset_histos\n"); }
+
+void set_verbose(int v) {
+  std::printf("set_verbose %d\n", v);
+  stub_verbose = v;
+}
+
+void set_refresh(int r) { std::printf("set_refresh %d\n", r); }

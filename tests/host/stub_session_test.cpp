@@ -1,0 +1,184 @@
+// End-to-end runs of kivo against the stub monitor, whose commands print
+// their names: the order of calls, the exit status and the interactive loop.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "kivo_process.h"
+
+namespace {
+
+using kivo::test::Finished;
+using kivo::test::LiveProcess;
+using kivo::test::run_program;
+
+std::vector<std::string> kivo_args(std::vector<std::string> extra) {
+  std::vector<std::string> argv = {KIVO_BIN, "-b", "--plugin", STUB_PLUGIN};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  return argv;
+}
+
+std::size_t count_lines(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+std::size_t occurrences(const std::string& text, const std::string& word) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+class StubSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { directory = kivo::test::temporary_directory(); }
+  void TearDown() override { std::filesystem::remove_all(directory); }
+
+  std::string file(const std::string& name, const std::string& content) {
+    std::string path = directory + "/" + name;
+    std::ofstream(path) << content;
+    return path;
+  }
+  std::string stream(const std::string& name, const std::string& text) {
+    std::string path = directory + "/" + name;
+    kivo::test::pack(text, path);
+    return path;
+  }
+
+  std::string directory;
+};
+
+TEST_F(StubSessionTest, StartupCommandsRunInTheOrderGiven) {
+  std::string commands = file("cmds.C", "// warm up\n\nOM();\nprocess_histos()\n");
+  Finished run = run_program(
+      kivo_args({"-q", "-e", "set_verbose(1);", "-x", commands, "-e", "mask_pixels();"}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "pinit\nset_verbose 1\nOM\nprocess_histos 10\n(int) 7\nmask_pixels 5\n");
+}
+
+TEST_F(StubSessionTest, StartupCommandsRunBeforeTheRemainingEvents) {
+  std::string events = stream("run.kivo",
+                              "run 5\nevent\nhit 1 4 200 17\nevent nopacket\ntype 12\nevent\n");
+  Finished run = run_program(kivo_args({"-q", "-e", "set_verbose(3);", "-e", "run(2)", "-e",
+                                        "print_status();", "-e",
+                                        "process_event(next_event());", events}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "pinit\nset_verbose 3\n"
+            "event type 9 run 5\nevent type 1 run 5\n(int) 2\n"
+            "print_status after 2 events\n"
+            "event type 1 run 5\n"
+            "event type 12 run 0\nevent type 1 run 5\n");
+}
+
+TEST_F(StubSessionTest, InvalidStartupCommandsFailWithOneLineAndStop) {
+  struct Case {
+    const char* command;
+    const char* error;
+  };
+  for (const Case& bad : {
+           Case{"set_refresh()",
+                "kivo: -e: column 1: set_refresh takes 1 argument, 0 given: void set_refresh(int r)\n"},
+           Case{"mask_pixels(\"x\")",
+                "kivo: -e: column 13: cannot convert const char* to float for parameter 'thresh' "
+                "of int mask_pixels(float thresh = 5)\n"},
+           Case{"nosuch(1)", "kivo: -e: column 1: unknown command 'nosuch'\n"},
+           Case{"OM(", "kivo: -e: column 3: unbalanced parentheses: '(' is never closed\n"},
+           Case{"next_event()", "kivo: -e: column 1: next_event: no event left in the sources\n"},
+       }) {
+    Finished run = run_program(kivo_args({"-q", "-e", bad.command, "-e", "OM()"}));
+    EXPECT_EQ(run.status, 1) << bad.command;
+    EXPECT_EQ(run.out, "pinit\n") << bad.command;
+    EXPECT_EQ(run.err, bad.error);
+  }
+}
+
+TEST_F(StubSessionTest, BadLineInACommandFileIsNamedByFileAndLine) {
+  std::string commands = file("cmds.C", "OM();\nset_verbose(\"3\")\nOM();\n");
+  Finished run = run_program(kivo_args({"-q", "-x", commands}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "pinit\nOM\n");
+  EXPECT_EQ(run.err, "kivo: " + commands +
+                         ":2: column 13: cannot convert const char* to int for parameter 'v' of "
+                         "void set_verbose(int v)\n");
+}
+
+TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
+  Finished no_plugin = run_program({KIVO_BIN, "-b", "-q", "--plugin", directory + "/none.so"});
+  EXPECT_EQ(no_plugin.status, 1);
+  EXPECT_NE(no_plugin.err.find("kivo: cannot load monitor library " + directory + "/none.so"),
+            std::string::npos)
+      << no_plugin.err;
+  EXPECT_EQ(count_lines(no_plugin.err), 1u);
+
+  Finished no_stream = run_program(kivo_args({"-q", directory + "/missing.kivo"}));
+  EXPECT_EQ(no_stream.status, 1);
+  EXPECT_EQ(no_stream.out, "pinit\n");
+  EXPECT_NE(no_stream.err.find(directory + "/missing.kivo"), std::string::npos);
+  EXPECT_EQ(count_lines(no_stream.err), 1u);
+
+  Finished bad_option = run_program({KIVO_BIN, "--port", "x"});
+  EXPECT_EQ(bad_option.status, 2);
+  EXPECT_EQ(bad_option.err, "kivo: --port x: not a port number (0 to 65535)\n");
+}
+
+TEST_F(StubSessionTest, QuitFromAStartupCommandSkipsTheEvents) {
+  std::string events = stream("run.kivo", "run 5\nevent\n");
+  Finished run = run_program(kivo_args({"-e", "set_verbose(3);", "-e", ".q", events}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "pinit\nset_verbose 3\n");
+}
+
+TEST_F(StubSessionTest, PromptOverAPipeRunsLinesAndQuitsAtEndOfInput) {
+  std::string events = stream("run.kivo", "run 5\nevent\nevent\n");
+  Finished run = run_program(kivo_args({"-e", "stop()", events}),
+                             "set_verbose(3);\nrun(2)\nbad(\nsources()\nhelp()\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "pinit\nset_verbose 3\nevent type 9 run 5\nevent type 1 run 5\n(int) 2\n");
+  EXPECT_NE(run.err.find("kivo: input: column 4: unbalanced parentheses"), std::string::npos);
+  EXPECT_NE(run.err.find(events + " (finished): 2 events read, 0 records rejected"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("  int process_histos(float thresh = 10)\n"), std::string::npos);
+  EXPECT_NE(run.err.find("  void run(int n = 0)"), std::string::npos);
+  EXPECT_NE(run.err.find(std::string("mask directory: ") + KIVO_MASK_DIR), std::string::npos);
+  EXPECT_NE(run.err.find("display: off"), std::string::npos);
+}
+
+// The stream grows while kivo runs in the background; a command typed in
+// between changes how the following events are processed.
+TEST_F(StubSessionTest, BackgroundProcessingOfAGrowingFileTakesCommandsBetweenEvents) {
+  std::string first_text = "run 7\nevent\nevent\n";
+  std::string whole_text = first_text + "event\nhit 2 1 5 6\nevent\n";
+  std::string first = stream("first.kivo", first_text);
+  std::string whole = stream("whole.kivo", whole_text);
+  std::string first_bytes, whole_bytes;
+  std::getline(std::ifstream(first), first_bytes, '\0');
+  std::getline(std::ifstream(whole), whole_bytes, '\0');
+  ASSERT_EQ(whole_bytes.compare(0, first_bytes.size(), first_bytes), 0);
+
+  std::string growing = file("growing.kivo", first_bytes);
+  LiveProcess kivo(kivo_args({}));
+  kivo.write("follow(\"" + growing + "\")\n");
+  bool seen = false;
+  for (int attempt = 0; attempt < 200 && !seen; ++attempt) {
+    kivo.write("sources()\n");
+    seen = kivo.wait_for_err("3 events read") ;
+  }
+  ASSERT_TRUE(seen) << kivo.err();
+  kivo.write("set_verbose(3);\n");
+  ASSERT_TRUE(kivo.wait_for_out("set_verbose 3\n"));
+  std::ofstream(growing, std::ios::app) << whole_bytes.substr(first_bytes.size());
+  ASSERT_TRUE(kivo.wait_for_out("event type 1 run 7\nevent type 1 run 7\n")) << kivo.out();
+  kivo.write("stop()\n.q\n");
+  EXPECT_EQ(kivo.wait(), 0);
+  EXPECT_EQ(kivo.out(), "pinit\nset_verbose 3\nevent type 1 run 7\nevent type 1 run 7\n");
+  EXPECT_EQ(occurrences(kivo.err(), "following"), occurrences(kivo.err(), "events read"));
+}
+
+}  // namespace
