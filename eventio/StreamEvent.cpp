@@ -1,8 +1,11 @@
 #include "StreamEvent.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+#include <new>
+#include <span>
 #include <vector>
 
 #include "StreamFormat.h"
@@ -19,10 +22,40 @@ struct ChannelSlot {
   std::int32_t count;
 };
 
+// Packet 2000 as stored, with its channels and units sorted for lookup. The
+// three arrays live in the same allocation as this header (see index_packet).
 struct PacketIndex {
-  std::vector<std::uint32_t> words;   // the packet body
-  std::vector<ChannelSlot> channels;  // sorted by key
-  std::vector<std::uint32_t> units;   // ruid << 16 | channel count, sorted
+  // Units below kSmallUnits with channels below kSmallChannels, the ones a
+  // detector uses, are found through a table instead of a search.
+  static constexpr std::uint32_t kSmallUnits = 8, kSmallChannels = 32;
+
+  std::span<const std::uint32_t> words;     // the packet body
+  std::span<const ChannelSlot> channels;    // sorted by key
+  std::span<const std::uint32_t> units;     // ruid << 16 | channel count, sorted
+  bool small_table_complete = false;        // every small channel is in small_slots
+  std::array<std::uint8_t, kSmallUnits * kSmallChannels> small_slots;  // 1 + slot, 0 absent
+
+  void fill_small_table() {
+    small_slots.fill(0);
+    small_table_complete = channels.size() < 255;
+    if (!small_table_complete) return;
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+      const std::uint32_t ruid = channels[i].key >> 16, ruchn = channels[i].key & 0xFFFFu;
+      if (ruid < kSmallUnits && ruchn < kSmallChannels)
+        small_slots[ruid * kSmallChannels + ruchn] = static_cast<std::uint8_t>(i + 1);
+    }
+  }
+
+  const ChannelSlot* find(std::uint32_t key) const {
+    const std::uint32_t ruid = key >> 16, ruchn = key & 0xFFFFu;
+    if (small_table_complete && ruid < kSmallUnits && ruchn < kSmallChannels) {
+      const std::uint8_t slot = small_slots[ruid * kSmallChannels + ruchn];
+      return slot ? &channels[slot - 1] : nullptr;
+    }
+    const auto it = std::lower_bound(channels.begin(), channels.end(), key,
+                                     [](const ChannelSlot& c, std::uint32_t k) { return c.key < k; });
+    return it != channels.end() && it->key == key ? &*it : nullptr;
+  }
 };
 
 namespace {
@@ -39,7 +72,7 @@ bool out_of_id_range(int ruid, int ruchn) {
 // then per channel: ruchn, word count, words) and checks that every count fits.
 // on_unit(ruid, channel_count) and on_channel(ruid, ruchn, word_offset, word_count).
 template <class OnUnit, class OnChannel>
-bool walk_packet_body(const std::vector<std::uint32_t>& w, std::string& error, OnUnit on_unit,
+bool walk_packet_body(std::span<const std::uint32_t> w, std::string& error, OnUnit on_unit,
                       OnChannel on_channel) {
   const std::size_t n = w.size();
   if (n < 1) {
@@ -88,39 +121,59 @@ bool walk_packet_body(const std::vector<std::uint32_t>& w, std::string& error, O
 }
 
 template <class Entry, class Key>
-bool has_adjacent_duplicate(const std::vector<Entry>& sorted, Key key) {
-  return std::adjacent_find(sorted.begin(), sorted.end(), [&](const Entry& a, const Entry& b) {
+bool sort_and_find_duplicate(std::span<Entry> entries, Key key) {
+  const auto by_key = [&](const Entry& a, const Entry& b) { return key(a) < key(b); };
+  if (!std::is_sorted(entries.begin(), entries.end(), by_key))
+    std::sort(entries.begin(), entries.end(), by_key);
+  return std::adjacent_find(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
            return key(a) == key(b);
-         }) != sorted.end();
+         }) != entries.end();
+}
+
+// Bytes of one allocation holding a PacketIndex for a body of `nwords` words and
+// room for as many channel slots and units as such a body can describe.
+std::size_t index_allocation_words(std::size_t nwords) {
+  const std::size_t max_entries = nwords / 2;
+  const std::size_t bytes = sizeof(PacketIndex) + nwords * 4 + max_entries * sizeof(ChannelSlot) +
+                            max_entries * 4;
+  return (bytes + 7) / 8;
 }
 
 std::shared_ptr<const PacketIndex> index_packet(const std::uint8_t* body, std::size_t size,
                                                 std::string& error) {
-  auto index = std::make_shared<PacketIndex>();
-  index->words.resize(size / 4);
-  std::memcpy(index->words.data(), body, size);
+  const std::size_t nwords = size / 4, max_entries = nwords / 2;
+  std::shared_ptr<std::uint64_t[]> block =
+      std::make_shared_for_overwrite<std::uint64_t[]>(index_allocation_words(nwords));
+  auto* index = new (block.get()) PacketIndex;
+  auto* words = reinterpret_cast<std::uint32_t*>(index + 1);
+  auto* channels = reinterpret_cast<ChannelSlot*>(words + nwords);
+  auto* units = reinterpret_cast<std::uint32_t*>(channels + max_entries);
+  std::memcpy(words, body, size);
+  std::size_t nchannels = 0, nunits = 0;
   const bool ok = walk_packet_body(
-      index->words, error,
-      [&](std::uint32_t ruid, std::uint32_t nchannels) {
-        index->units.push_back(channel_key(ruid, std::min<std::uint32_t>(nchannels, 0xFFFFu)));
+      std::span<const std::uint32_t>(words, nwords), error,
+      [&](std::uint32_t ruid, std::uint32_t count) {
+        units[nunits++] = channel_key(ruid, std::min<std::uint32_t>(count, 0xFFFFu));
       },
-      [&](std::uint32_t ruid, std::uint32_t ruchn, std::size_t offset, std::uint32_t nwords) {
-        index->channels.push_back({channel_key(ruid, ruchn), static_cast<std::uint32_t>(offset),
-                                   static_cast<std::int32_t>(nwords)});
+      [&](std::uint32_t ruid, std::uint32_t ruchn, std::size_t offset, std::uint32_t count) {
+        channels[nchannels++] = {channel_key(ruid, ruchn), static_cast<std::uint32_t>(offset),
+                                 static_cast<std::int32_t>(count)};
       });
   if (!ok) return nullptr;
-  std::sort(index->units.begin(), index->units.end());
-  std::sort(index->channels.begin(), index->channels.end(),
-            [](const ChannelSlot& a, const ChannelSlot& b) { return a.key < b.key; });
-  if (has_adjacent_duplicate(index->units, [](std::uint32_t u) { return u >> 16; })) {
+  if (sort_and_find_duplicate(std::span(units, nunits), [](std::uint32_t u) { return u >> 16; })) {
     error = "packet 2000 lists a readout unit twice";
     return nullptr;
   }
-  if (has_adjacent_duplicate(index->channels, [](const ChannelSlot& c) { return c.key; })) {
+  if (sort_and_find_duplicate(std::span(channels, nchannels),
+                              [](const ChannelSlot& c) { return c.key; })) {
     error = "packet 2000 lists a channel twice";
     return nullptr;
   }
-  return index;
+  index->words = {words, nwords};
+  index->channels = {channels, nchannels};
+  index->units = {units, nunits};
+  index->fill_small_table();
+  return std::shared_ptr<const PacketIndex>(std::move(block), index);
 }
 
 std::uint32_t read_u32(const std::uint8_t* p) {
@@ -129,16 +182,15 @@ std::uint32_t read_u32(const std::uint8_t* p) {
   return value;
 }
 
-// Packet 2000 of a StreamEvent. Lookups remember the last channel found and
-// search forward from it, so the usual walk over units and channels in rising
-// order costs a comparison or two per call.
+// Packet 2000 of a StreamEvent. It remembers the channel selected last, so the
+// count and word queries of one channel in a row cost a comparison each.
 class StreamPacket final : public Packet {
  public:
   explicit StreamPacket(std::shared_ptr<const PacketIndex> index) : index_(std::move(index)) {}
 
   int iValue(int ruid) override {
     if (static_cast<unsigned>(ruid) > kMaxUnitOrChannel) return -1;
-    const auto& units = index_->units;
+    const auto units = index_->units;
     const std::uint32_t first = channel_key(static_cast<std::uint32_t>(ruid), 0);
     const auto it = std::lower_bound(units.begin(), units.end(), first);
     if (it == units.end() || (*it >> 16) != static_cast<std::uint32_t>(ruid)) return -1;
@@ -163,32 +215,13 @@ class StreamPacket final : public Packet {
   void select(std::uint32_t key) {
     if (key == selected_key_) return;
     selected_key_ = key;
-    const auto& channels = index_->channels;
-    std::size_t pos = cursor_;
-    if (pos < channels.size() && channels[pos].key < key) {
-      for (int step = 0; step < 4 && pos < channels.size() && channels[pos].key < key; ++step) ++pos;
-    } else if (pos > 0 && channels[pos - 1].key >= key) {
-      pos = 0;
-    }
-    if (pos < channels.size() && channels[pos].key < key) {
-      pos = static_cast<std::size_t>(
-          std::lower_bound(channels.begin() + static_cast<std::ptrdiff_t>(pos), channels.end(), key,
-                           [](const ChannelSlot& c, std::uint32_t k) { return c.key < k; }) -
-          channels.begin());
-    }
-    cursor_ = pos;
-    if (pos < channels.size() && channels[pos].key == key) {
-      words_ = index_->words.data() + channels[pos].offset;
-      count_ = channels[pos].count;
-    } else {
-      words_ = nullptr;
-      count_ = 0;
-    }
+    const ChannelSlot* slot = index_->find(key);
+    words_ = slot ? index_->words.data() + slot->offset : nullptr;
+    count_ = slot ? slot->count : 0;
   }
 
   std::shared_ptr<const PacketIndex> index_;
   std::uint64_t selected_key_ = ~std::uint64_t{0};
-  std::size_t cursor_ = 0;
   const std::uint32_t* words_ = nullptr;
   std::int32_t count_ = 0;
 };
@@ -247,7 +280,7 @@ EventRecord StreamEvent::record() const {
   record.sequence = sequence_;
   record.has_packet = packet_ != nullptr;
   if (!packet_) return record;
-  const auto& words = packet_->words;
+  const auto words = packet_->words;
   std::string unused;
   walk_packet_body(
       words, unused,
