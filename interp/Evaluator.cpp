@@ -88,6 +88,8 @@ class Parser {
       return node;
     }
     while (true) {
+      skip_blanks();
+      if (at_end()) fail(open, "unbalanced parentheses: '(' is never closed");
       node.arguments.push_back(parse_expression());
       skip_blanks();
       if (at_end()) fail(open, "unbalanced parentheses: '(' is never closed");

@@ -125,10 +125,7 @@ void Prompt::deliver_line(std::optional<std::string> line) {
   if (ended_) return;
   if (!line) {
     ended_ = true;
-    if (interactive_) {
-      rl_callback_handler_remove();
-      std::fputc('\n', stderr);
-    }
+    if (interactive_) rl_callback_handler_remove();
   }
   handler_(std::move(line));
 }

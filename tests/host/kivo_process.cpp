@@ -15,8 +15,6 @@ namespace kivo::test {
 
 namespace {
 
-constexpr int kGiveUpMs = 30000;
-
 void make_pipe(int fds[2]) {
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
 }
@@ -98,20 +96,24 @@ bool LiveProcess::pump(int timeout_ms) {
   return true;
 }
 
-bool LiveProcess::wait_for(const std::string& text, const std::string& stream) {
-  auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMs);
+bool LiveProcess::wait_for(const std::string& text, const std::string& stream, int timeout_ms) {
+  auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (stream.find(text) == std::string::npos) {
     if (std::chrono::steady_clock::now() > give_up || !pump(100)) return false;
   }
   return true;
 }
 
-bool LiveProcess::wait_for_out(const std::string& text) { return wait_for(text, out_); }
-bool LiveProcess::wait_for_err(const std::string& text) { return wait_for(text, err_); }
+bool LiveProcess::wait_for_out(const std::string& text, int timeout_ms) {
+  return wait_for(text, out_, timeout_ms);
+}
+bool LiveProcess::wait_for_err(const std::string& text, int timeout_ms) {
+  return wait_for(text, err_, timeout_ms);
+}
 
 int LiveProcess::wait() {
   close_input();
-  auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMs);
+  auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGenerousMs);
   while (pump(100) && std::chrono::steady_clock::now() < give_up) {
   }
   int status = 0;

@@ -20,6 +20,9 @@ struct Finished {
 Finished run_program(const std::vector<std::string>& argv, const std::string& input = "");
 
 // A child that keeps running while the test talks to it.
+// Long enough for anything a working kivo does in these tests.
+inline constexpr int kGenerousMs = 30000;
+
 class LiveProcess {
  public:
   explicit LiveProcess(const std::vector<std::string>& argv);
@@ -29,17 +32,17 @@ class LiveProcess {
 
   void write(const std::string& text);
   void close_input();
-  // Reads output until standard output contains `text` (true) or the child
-  // ends or a generous time passes (false).
-  bool wait_for_out(const std::string& text);
-  bool wait_for_err(const std::string& text);
+  // Reads output until standard output (error) contains `text` (true) or
+  // the child ends or `timeout_ms` pass (false).
+  bool wait_for_out(const std::string& text, int timeout_ms = kGenerousMs);
+  bool wait_for_err(const std::string& text, int timeout_ms = kGenerousMs);
   // Waits for the child to end and returns its status.
   int wait();
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
 
  private:
-  bool wait_for(const std::string& text, const std::string& stream);
+  bool wait_for(const std::string& text, const std::string& stream, int timeout_ms);
   bool pump(int timeout_ms);
 
   pid_t pid_ = -1;

@@ -142,6 +142,8 @@ TEST_F(EvaluatorTest, SyntaxErrors) {
             "integer '99999999999' is out of range for int");
   EXPECT_EQ(failure("count(); count()").column, 10u);
   EXPECT_EQ(failure("threshold(,)").column, 11u);
+  EXPECT_EQ(failure("threshold(1,").message, "unbalanced parentheses: '(' is never closed");
+  EXPECT_EQ(failure("threshold(").column, 10u);
   EXPECT_EQ(failure("@").column, 1u);
 }
 
