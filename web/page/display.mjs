@@ -21,6 +21,17 @@ const display = {
 };
 window.kivoDisplay = display;
 
+class ConnectionLost extends Error {}
+
+// fetch() rejects only when the server cannot be reached at all.
+async function request(url, cache) {
+  try {
+    return await fetch(url, { cache });
+  } catch {
+    throw new ConnectionLost('connection to kivo lost, retrying');
+  }
+}
+
 function showState(text, kind) {
   stateLabel.textContent = text;
   stateLabel.className = kind;
@@ -38,13 +49,13 @@ function versionOf(etag) {
 }
 
 async function fetchStatus() {
-  const response = await fetch('status.json', { cache: 'no-store' });
+  const response = await request('status.json', 'no-store');
   if (!response.ok) throw new Error(`status.json: HTTP ${response.status}`);
   return response.json();
 }
 
 async function drawLatestCanvas() {
-  const response = await fetch('canvas.json', { cache: 'no-cache' });
+  const response = await request('canvas.json', 'no-cache');
   if (response.status === 404) return;
   if (!response.ok) throw new Error(`canvas.json: HTTP ${response.status}`);
   const version = versionOf(response.headers.get('ETag'));
@@ -78,7 +89,7 @@ async function poll() {
     display.lastError = null;
   } catch (error) {
     display.lastError = String(error?.message ?? error);
-    showState(`display error: ${display.lastError}`, 'error');
+    showState(error instanceof ConnectionLost ? error.message : `display error: ${display.lastError}`, 'error');
   }
   setTimeout(poll, POLL_INTERVAL_MS);
 }

@@ -3,6 +3,7 @@
 // stream that keeps growing.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -60,4 +61,60 @@ test('the page waits for the first canvas, draws it and follows each publish', a
 
   assert.deepEqual(browser.foreignRequests, []);
   assert.deepEqual(browser.pageErrors, []);
+
+  await fixture.stop();
+  await page.waitForFunction(() => document.getElementById('state').textContent === 'connection to kivo lost, retrying');
+  assert.equal((await drawnPadNames(page)).length, padNames.length, 'the last canvas stays on screen');
+});
+
+async function startKivo(streams) {
+  const kivo = new LineProcess(buildProgram('bin', 'kivo'), ['--port', '0', ...streams],
+                               { stream: 'stderr', env: { HOME: workDir } });
+  const line = await kivo.nextLine(/display at http:/);
+  return { kivo, url: line.match(/http:\/\/\S+/)[0] };
+}
+
+function simulate(run, events) {
+  const file = join(workDir, `run${run}.kivo`);
+  execFileSync(buildProgram('bin', 'kivo-sim'),
+               ['--events', String(events), '--run', String(run), '--seed', String(run), '-o', file]);
+  return file;
+}
+
+function shownCounts(page) {
+  return page.evaluate(() => ({ run: window.kivoDisplay.run, events: window.kivoDisplay.events }));
+}
+
+test('kivo shows the monitoring canvas live and follows new events', async (t) => {
+  const firstRun = simulate(7, 1500);
+  const secondRun = simulate(8, 1200);
+  const { kivo, url } = await startKivo([firstRun]);
+  const browser = await openPage(url);
+  t.after(async () => {
+    await browser.close();
+    await kivo.stop();
+  });
+  const { page } = browser;
+
+  assert.equal(await page.title(), 'KIVO online monitoring');
+  await page.waitForFunction(() => window.kivoDisplay.run === 7 && window.kivoDisplay.events === 1500,
+                             null, { timeout: 60000 });
+  const pads = await drawnPadNames(page);
+  assert.equal(pads.length, 9, `nine pads drawn, got ${pads}`);
+  assert.equal(await page.textContent('#events'), '1500 events');
+
+  const fedAt = Date.now();
+  kivo.send(`open("${secondRun}")`);
+  kivo.send('start()');
+  await page.waitForFunction(() => window.kivoDisplay.run === 8, null, { timeout: 60000 });
+  const redrawMs = await page.evaluate(() => window.kivoDisplay.lastRedrawMs);
+  console.log(`kivo: new run shown ${Date.now() - fedAt} ms after feeding it (JSROOT redraw ${redrawMs.toFixed(0)} ms)`);
+  await page.waitForFunction(() => window.kivoDisplay.events === 1200, null, { timeout: 60000 });
+  assert.deepEqual(await shownCounts(page), { run: 8, events: 1200 });
+  assert.equal((await drawnPadNames(page)).length, 9);
+
+  assert.deepEqual(browser.foreignRequests, []);
+  assert.deepEqual(browser.pageErrors, []);
+  kivo.send('.q');
+  assert.equal((await kivo.exited).code, 0);
 });
