@@ -1,0 +1,262 @@
+// Monitor hot paths: event processing of simulated events held in memory, the
+// analysis of full hit maps, the two hot-pixel scans, and the resident memory
+// of a booked monitor after a run and its analysis.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "EventRecord.h"
+#include "Simulator.h"
+#include "TH1F.h"
+#include "TH2F.h"
+#include "bench.h"
+#include "eventio/monitor_plugin.h"
+#include "kivo.h"
+#include "monitor_state.h"
+
+namespace {
+
+constexpr std::uint32_t kEvents = 20000;
+constexpr int kRuns = 5;
+constexpr int kMapColumns = 9216 + 2;
+constexpr int kMapRows = 512 + 2;
+constexpr std::size_t kMapCells = std::size_t{kMapColumns} * kMapRows;
+
+std::vector<kivo::eventio::EventRecord> simulated_run() {
+  kivo::sim::SimConfig config;
+  config.events = kEvents;
+  kivo::sim::Simulator simulator(config);
+  std::vector<kivo::eventio::EventRecord> records;
+  for (std::uint32_t sequence = 1; sequence <= kEvents; sequence++)
+    records.push_back(simulator.data_event(sequence));
+  return records;
+}
+
+// The hit words of one mapped channel, with where they land.
+struct ChannelHits {
+  int stave;
+  int chip;
+  const std::vector<std::uint32_t>* words;
+};
+
+std::vector<ChannelHits> mapped_channels(const std::vector<kivo::eventio::EventRecord>& records) {
+  std::vector<ChannelHits> channels;
+  for (const auto& record : records)
+    for (const auto& unit : record.units)
+      for (const auto& channel : unit.channels) {
+        auto location = chipmap.find(chipkey(unit.ruid, channel.ruchn));
+        if (location != chipmap.end())
+          channels.push_back({location->second.first, location->second.second, &channel.words});
+      }
+  return channels;
+}
+
+// The machine's limit for event processing: decode every word and increment
+// its cell in a flat float map per stave.
+void decode_and_increment(const std::vector<ChannelHits>& channels,
+                          std::vector<std::vector<float>>& maps) {
+  for (const ChannelHits& channel : channels) {
+    float* cells = maps[channel.stave].data();
+    for (std::uint32_t word : *channel.words) {
+      const unsigned col = channel.chip * 1024 + (word & 0xffff);
+      const unsigned row = 511 - (word >> 16);
+      if (col < 9216 && row < 512) cells[(row + 1) * kMapColumns + col + 1] += 1;
+    }
+  }
+}
+
+std::size_t count_hits(const std::vector<ChannelHits>& channels) {
+  std::size_t hits = 0;
+  for (const ChannelHits& channel : channels) hits += channel.words->size();
+  return hits;
+}
+
+// Runs `work` with standard output sent to /dev/null.
+template <class Work>
+void silently(Work&& work) {
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(null, STDOUT_FILENO);
+  close(null);
+  work();
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+}
+
+template <class Work>
+double best_seconds_after(int runs, void (*prepare)(), Work&& work) {
+  double best = 0;
+  for (int i = 0; i < runs; i++) {
+    prepare();
+    const double seconds = kivo::bench::best_seconds(1, work);
+    if (i == 0 || seconds < best) best = seconds;
+  }
+  return best;
+}
+
+void start_run() {
+  reset_histos();
+  kivo_evnts = 0;
+}
+
+kivo::bench::Result event_processing() {
+  pinit();
+  const auto records = simulated_run();
+  std::vector<std::unique_ptr<Event>> events;
+  for (const auto& record : records) events.push_back(kivo::eventio::make_event(record));
+  const auto channels = mapped_channels(records);
+  const double hits = static_cast<double>(count_hits(channels));
+  std::vector<std::vector<float>> maps(NSTAVE, std::vector<float>(kMapCells));
+  double path_seconds = 0;
+  silently([&] {
+    path_seconds = best_seconds_after(kRuns, start_run, [&] {
+      for (const auto& event : events) process_event(event.get());
+    });
+  });
+  const double limit_seconds =
+      kivo::bench::best_seconds(kRuns, [&] { decode_and_increment(channels, maps); });
+  kivo::bench::keep(maps);
+  return kivo::bench::rate_result(hits / path_seconds, "decode the same words into flat float maps",
+                                  hits / limit_seconds, "hits/s", 0.5);
+}
+
+// Every in-range cell of the four raw maps filled, as after a long run.
+void fill_maps() {
+  pinit();
+  start_run();
+  for (int s = 0; s < NSTAVE; s++) {
+    float* cells = h2d_chip[s]->GetArray();
+    for (int y = 1; y <= 512; y++)
+      for (int x = 1; x <= 9216; x++) cells[y * kMapColumns + x] = 1 + (x * 7 + y * 13 + s) % 50;
+    h2d_chip[s]->SetEntries(9216.0 * 512);
+  }
+  hnevnt->SetBinContent(1, 1000);
+}
+
+// The machine's limit for a pass over the maps: multiply-copy the four maps.
+double multiply_copy_seconds() {
+  std::vector<std::vector<float>> sources(NSTAVE, std::vector<float>(kMapCells, 3.0f));
+  std::vector<std::vector<float>> targets(NSTAVE, std::vector<float>(kMapCells));
+  return kivo::bench::best_seconds(kRuns, [&] {
+    for (int s = 0; s < NSTAVE; s++) {
+      const float* source = sources[s].data();
+      float* target = targets[s].data();
+      for (std::size_t i = 0; i < kMapCells; i++) target[i] = source[i] * 0.001f;
+    }
+    kivo::bench::keep(targets);
+  });
+}
+
+const char* const kMultiplyCopy = "multiply-copy the four 9218x514 float maps";
+
+kivo::bench::Result analysis_of_full_maps() {
+  fill_maps();
+  analysis();
+  const double path_seconds = kivo::bench::best_seconds(kRuns, [] { analysis(); });
+  return kivo::bench::time_result(path_seconds, kMultiplyCopy, multiply_copy_seconds(), 3.0);
+}
+
+kivo::bench::Result hot_pixel_listing() {
+  fill_maps();
+  double path_seconds = 0;
+  silently([&] { path_seconds = kivo::bench::best_seconds(kRuns, [] { process_histos(1e9); }); });
+  return kivo::bench::time_result(path_seconds, kMultiplyCopy, multiply_copy_seconds(), 3.0);
+}
+
+// Contents of a file, or nothing when it does not exist; put back afterwards.
+struct SavedFile {
+  std::string path;
+  bool existed;
+  std::string contents;
+};
+
+SavedFile save_file(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return {path, static_cast<bool>(in), contents.str()};
+}
+
+void restore_file(const SavedFile& file) {
+  if (!file.existed) {
+    std::filesystem::remove(file.path);
+    return;
+  }
+  std::ofstream(file.path, std::ios::binary | std::ios::trunc) << file.contents;
+}
+
+kivo::bench::Result mask_writing() {
+  fill_maps();
+  const SavedFile tb1 = save_file(file_name_tb1);
+  const SavedFile tb2 = save_file(file_name_tb2);
+  double path_seconds = 0;
+  silently([&] { path_seconds = kivo::bench::best_seconds(kRuns, [] { mask_pixels(1e9); }); });
+  restore_file(tb1);
+  restore_file(tb2);
+  return kivo::bench::time_result(path_seconds, kMultiplyCopy, multiply_copy_seconds(), 3.0);
+}
+
+double resident_megabytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
+  return 0;
+}
+
+// Books, processes a simulated run event by event and analyses it in a child
+// process, so that nothing else this program holds is counted.
+double monitor_resident_megabytes() {
+  int channel[2];
+  if (pipe(channel) != 0) return 0;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    pinit();
+    kivo::sim::SimConfig config;
+    config.events = kEvents;
+    kivo::sim::Simulator simulator(config);
+    silently([&] {
+      for (std::uint32_t sequence = 1; sequence <= kEvents; sequence++)
+        process_event(kivo::eventio::make_event(simulator.data_event(sequence)).get());
+      analysis();
+    });
+    const double megabytes = resident_megabytes();
+    if (write(channel[1], &megabytes, sizeof megabytes) != sizeof megabytes) _exit(1);
+    _exit(0);
+  }
+  close(channel[1]);
+  double megabytes = 0;
+  if (read(channel[0], &megabytes, sizeof megabytes) != sizeof megabytes) megabytes = 0;
+  close(channel[0]);
+  waitpid(child, nullptr, 0);
+  return megabytes;
+}
+
+kivo::bench::Result monitor_memory() {
+  kivo::bench::Result result;
+  result.path = {monitor_resident_megabytes(), "MB"};
+  result.limit_what = "allowed resident memory";
+  result.limit = {250, "MB"};
+  result.kind = kivo::bench::BarKind::at_most;
+  result.bar = 1.0;
+  return result;
+}
+
+}  // namespace
+
+KIVO_BENCH("monitor memory", "resident memory after booking, a run and analysis", monitor_memory);
+KIVO_BENCH("monitor events", "process_event on simulated events held in memory", event_processing);
+KIVO_BENCH("monitor analysis", "analysis() on four full hit maps", analysis_of_full_maps);
+KIVO_BENCH("process_histos scan", "process_histos(1e9) over four full hit maps", hot_pixel_listing);
+KIVO_BENCH("mask_pixels scan", "mask_pixels(1e9) over four full hit maps", mask_writing);
