@@ -15,6 +15,7 @@ constexpr ReadoutChannel kChannels[kStaves][kChipsPerStave] = {
     {{1, 17}, {1, 16}, {1, 15}, {1, 14}, {1, 13}, {1, 12}, {1, 11}, {1, 10}, {1, 9}},
 };
 
+constexpr double kMaxMeanHits = 10000;
 constexpr int kUnmappedRuid = 1;
 constexpr int kUnmappedRuchn = 28;
 
@@ -29,6 +30,21 @@ std::uint32_t hit_word(int row, int col) {
 }  // namespace
 
 ReadoutChannel channel_of(int stave, int chip) { return kChannels[stave][chip]; }
+
+std::string check_config(const SimConfig& config) {
+  if (config.events < 0) return "--events must not be negative";
+  if (config.beam_sigma_col < 0 || config.beam_sigma_row < 0) return "beam widths must not be negative";
+  for (double mean : {config.particles, config.noise, config.unmapped})
+    if (mean < 0 || mean > kMaxMeanHits) return "--particles, --noise and --unmapped must be 0..10000";
+  if (config.max_cluster < 1 || config.max_cluster > kMaxClusterPixels)
+    return "--cluster must be 1.." + std::to_string(kMaxClusterPixels);
+  if (config.hot_pixels < 0 || config.hot_pixels > kStaveColumns * kChipRows)
+    return "--hot-pixels must be 0.." + std::to_string(kStaveColumns * kChipRows);
+  if (config.hot_probability < 0 || config.hot_probability > 1 || config.missing_packet < 0 ||
+      config.missing_packet > 1)
+    return "--hot-probability and --missing-packet must be 0..1";
+  return {};
+}
 
 Simulator::Simulator(const SimConfig& config) : config_(config), rng_(config.seed) {
   for (int stave = 0; stave < kStaves; ++stave)
@@ -50,6 +66,16 @@ eventio::EventRecord Simulator::end_run(std::uint32_t sequence) const {
   return {eventio::kEndRunEventType, config_.run, sequence, false, {}};
 }
 
+double Simulator::gaussian(double mean, double sigma) {
+  if (sigma <= 0) return mean;
+  return std::normal_distribution<double>(mean, sigma)(rng_);
+}
+
+int Simulator::poisson(double mean) {
+  if (mean <= 0) return 0;
+  return std::poisson_distribution<int>(mean)(rng_);
+}
+
 Simulator::Pixel Simulator::random_pixel() {
   std::uniform_int_distribution<int> col(0, kStaveColumns - 1), row(0, kChipRows - 1);
   const int c = col(rng_);
@@ -68,10 +94,9 @@ void Simulator::add_hit(Slots& words,
 
 void Simulator::add_particle(
     Slots& words) {
-  std::normal_distribution<double> col(config_.beam_col, config_.beam_sigma_col);
-  std::normal_distribution<double> row(config_.beam_row, config_.beam_sigma_row);
-  const double x = col(rng_), y = row(rng_);
-  std::uniform_int_distribution<int> cluster_size(1, std::clamp(config_.max_cluster, 1, kMaxClusterPixels));
+  const double x = gaussian(config_.beam_col, config_.beam_sigma_col);
+  const double y = gaussian(config_.beam_row, config_.beam_sigma_row);
+  std::uniform_int_distribution<int> cluster_size(1, config_.max_cluster);
   for (int stave = 0; stave < kStaves; ++stave) {
     const int centre_col = static_cast<int>(std::lround(x + stave * config_.stave_shift_col));
     const int centre_row = static_cast<int>(std::lround(y + stave * config_.stave_shift_row));
@@ -83,21 +108,18 @@ void Simulator::add_particle(
 
 eventio::EventRecord Simulator::data_event(std::uint32_t sequence) {
   eventio::EventRecord record{eventio::kDataEventType, config_.run, sequence, false, {}};
-  std::bernoulli_distribution missing(std::clamp(config_.missing_packet, 0.0, 1.0));
+  std::bernoulli_distribution missing(config_.missing_packet);
   if (missing(rng_)) return record;
 
   Slots words;
-  std::poisson_distribution<int> particles(std::max(config_.particles, 0.0));
-  for (int n = particles(rng_); n > 0; --n) add_particle(words);
-  std::poisson_distribution<int> noise(std::max(config_.noise, 0.0));
+  for (int n = poisson(config_.particles); n > 0; --n) add_particle(words);
   for (int stave = 0; stave < kStaves; ++stave)
-    for (int n = noise(rng_); n > 0; --n) add_hit(words, stave, random_pixel());
-  std::bernoulli_distribution fires(std::clamp(config_.hot_probability, 0.0, 1.0));
+    for (int n = poisson(config_.noise); n > 0; --n) add_hit(words, stave, random_pixel());
+  std::bernoulli_distribution fires(config_.hot_probability);
   for (const HotPixel& hot : hot_)
     if (fires(rng_)) add_hit(words, hot.stave, hot.pixel);
-  std::poisson_distribution<int> unmapped(std::max(config_.unmapped, 0.0));
   std::uniform_int_distribution<int> col(0, kChipColumns - 1), row(0, kChipRows - 1);
-  for (int n = unmapped(rng_); n > 0; --n) {
+  for (int n = poisson(config_.unmapped); n > 0; --n) {
     const int r = row(rng_);
     words[kUnmappedSlot].push_back(hit_word(r, col(rng_)));
   }

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "EventRecord.h"
@@ -41,6 +42,9 @@ struct SimConfig {
   double unmapped = 0.0;           // mean hits per event on unit 1, channel 28
 };
 
+// Empty when every setting is usable, else what is wrong, naming the option.
+std::string check_config(const SimConfig& config);
+
 struct ReadoutChannel {
   int ruid;
   int ruchn;
@@ -51,6 +55,7 @@ ReadoutChannel channel_of(int stave, int chip);
 
 class Simulator {
  public:
+  // `config` must pass check_config.
   explicit Simulator(const SimConfig& config);
 
   eventio::EventRecord begin_run(std::uint32_t sequence) const;
@@ -78,6 +83,8 @@ class Simulator {
   void add_hit(Slots& words, int stave,
                Pixel pixel);
   Pixel random_pixel();
+  double gaussian(double mean, double sigma);
+  int poisson(double mean);
 
   SimConfig config_;
   std::mt19937_64 rng_;

@@ -1,11 +1,34 @@
 #!/usr/bin/env bash
-# Demo: simulate a short test-beam run and show its first events in text form.
+# Demo: simulate a test-beam run, monitor it in batch mode and leave the results
+# in demo/: the stream, every histogram as ROOT JSON and a picture of the
+# monitoring canvas. The mask files go to the build's mask directory.
 # Run from the repository root after the build (./run.sh demo).
 set -euo pipefail
 BIN=${KIVO_BIN:-build/bin}
-OUT=$(mktemp -d)
-trap 'rm -rf "$OUT"' EXIT
+DEMO=demo
+EVENTS=20000
+mkdir -p "$DEMO"
 
-"$BIN/kivo-sim" --events 2000 --seed 7 --missing-packet 0.01 --unmapped 0.05 --end-run -o "$OUT/run1.kivo"
-echo "demo: wrote $(stat -c %s "$OUT/run1.kivo") bytes to a simulated run of 2000 events" >&2
-"$BIN/kivo-dump" -n 3 "$OUT/run1.kivo"
+say() { printf 'demo: %s\n' "$*" >&2; }
+
+say "simulating run 1: $EVENTS events, beam on chip 4 of every stave, 3 hot pixels per stave"
+"$BIN/kivo-sim" --events "$EVENTS" --run 1 --seed 7 \
+  --beam-col 4608 --beam-row 256 --beam-sigma-col 400 --beam-sigma-row 80 --particles 3 \
+  --hot-pixels 3 --missing-packet 0.01 --end-run -o "$DEMO/run.kevt"
+
+# The host runs -e commands before it processes the remaining events, so run()
+# comes first; OM() then draws the canvas from the whole run.
+say "monitoring $DEMO/run.kevt in batch mode"
+"$BIN/kivo" -b -q \
+  -e 'set_refresh(5000)' \
+  -e 'run()' \
+  -e 'OM()' \
+  -e 'print_status()' \
+  -e 'process_histos()' \
+  -e 'mask_pixels()' \
+  -e "save(\"$DEMO/histos.json\")" \
+  --snapshot "$DEMO/canvas.png" \
+  "$DEMO/run.kevt"
+
+say "wrote $DEMO/run.kevt, $DEMO/histos.json (histograms, graphs and canvas as ROOT JSON) and $DEMO/canvas.png"
+say "to watch it live: $BIN/kivo $DEMO/run.kevt, then open the address it prints (http://127.0.0.1:8080/)"

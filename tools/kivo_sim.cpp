@@ -1,10 +1,12 @@
 // kivo-sim: writes a synthetic test-beam run in the stream format.
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "Simulator.h"
@@ -25,6 +27,9 @@ template <class T>
 bool parse_value(std::string_view text, T& value) {
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if constexpr (std::is_floating_point_v<T>) {
+    if (!std::isfinite(value)) return false;
+  }
   return ec == std::errc() && ptr == end;
 }
 
@@ -130,6 +135,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "kivo-sim: bad value '%s' for option '%s'\n", argv[i], argv[i - 1]);
       return 2;
     }
+  }
+  if (const std::string problem = kivo::sim::check_config(config); !problem.empty()) {
+    std::fprintf(stderr, "kivo-sim: %s\n", problem.c_str());
+    return 2;
   }
   return write_run(config, output) ? 0 : 1;
 }
