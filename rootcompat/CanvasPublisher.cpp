@@ -1,1 +1,28 @@
-// Implementation follows.
+#include "CanvasPublisher.h"
+
+#include <utility>
+
+#include "RootJSON.h"
+#include "TCanvas.h"
+
+namespace rootcompat {
+
+namespace {
+
+CanvasPublisher& Installed() {
+  static CanvasPublisher publisher;
+  return publisher;
+}
+
+}  // namespace
+
+void SetCanvasPublisher(CanvasPublisher publisher) { Installed() = std::move(publisher); }
+
+bool PublishCanvas(const TCanvas& canvas) {
+  const CanvasPublisher& publisher = Installed();
+  if (!publisher) return false;
+  publisher(canvas, ToJSON(canvas));
+  return true;
+}
+
+}  // namespace rootcompat

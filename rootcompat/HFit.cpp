@@ -1,1 +1,269 @@
-// Implementation follows.
+// TH1::Fit: chi-square fit of bin contents with their errors, solved with
+// GSL's nonlinear least squares. The predefined "gaus" gets ROOT's start
+// values from the selected points and its sigma bounded to [0, 10*rms]
+// through a sine transform of an unbounded internal parameter.
+#include <gsl/gsl_blas.h>
+#include <gsl/gsl_errno.h>
+#include <gsl/gsl_matrix.h>
+#include <gsl/gsl_multifit_nlinear.h>
+#include <gsl/gsl_vector.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "TError.h"
+#include "TF1.h"
+#include "TH1.h"
+#include "TList.h"
+
+namespace {
+
+struct FitPoint {
+  Double_t x;
+  Double_t y;
+  Double_t error;
+};
+
+struct FitOptions {
+  bool range = false;
+  bool quiet = false;
+  bool noDraw = false;
+  bool noStore = false;
+};
+
+FitOptions ParseOptions(Option_t* option) {
+  FitOptions opts;
+  for (const char* c = option ? option : ""; *c; ++c) {
+    switch (std::toupper(static_cast<unsigned char>(*c))) {
+      case 'R': opts.range = true; break;
+      case 'Q': opts.quiet = true; break;
+      case '0': opts.noDraw = true; break;
+      case 'N': opts.noStore = true; break;
+      default: break;
+    }
+  }
+  return opts;
+}
+
+// Bins first..last of the x axis (1..N, narrowed to [xmin, xmax] when
+// xmin < xmax, by bin centre) with a positive error.
+std::vector<FitPoint> SelectPoints(const TH1& h, Double_t xmin, Double_t xmax) {
+  const TAxis& axis = *h.GetXaxis();
+  Int_t first = axis.GetFirst();
+  Int_t last = axis.GetLast();
+  const bool useRange = xmin < xmax;
+  if (useRange) {
+    first = std::max(first, axis.FindFixBin(xmin));
+    last = std::min(last, axis.FindFixBin(xmax));
+  }
+  std::vector<FitPoint> points;
+  for (Int_t bin = first; bin <= last; ++bin) {
+    const Double_t x = axis.GetBinCenter(bin);
+    if (useRange && (x < xmin || x > xmax)) continue;
+    const Double_t error = h.GetBinError(bin);
+    if (!(error > 0)) continue;
+    points.push_back({x, h.GetBinContent(bin), error});
+  }
+  return points;
+}
+
+// ROOT's start values for "gaus": constant, mean, rms of the points, and the
+// sigma limit 10*rms.
+void InitGaus(const std::vector<FitPoint>& points, TF1& f1) {
+  static const double sqrtpi = 2.506628;
+  const size_t n = points.size();
+  double sumx = 0, sumx2 = 0, allcha = 0, valmax = 0;
+  const double rangex = points.back().x - points.front().x;
+  double binwidth = rangex > 0 ? rangex : 1;
+  double x0 = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double val = points[i].y;
+    const double x = points[i].x;
+    sumx += val * x;
+    sumx2 += val * x * x;
+    allcha += val;
+    if (val > valmax) valmax = val;
+    if (i > 0 && x - x0 < binwidth) binwidth = x - x0;
+    x0 = x;
+  }
+  if (allcha <= 0) return;
+  const double mean = sumx / allcha;
+  double rms = sumx2 / allcha - mean * mean;
+  rms = rms > 0 ? std::sqrt(rms) : binwidth * double(n) / 4;
+  const double constant = 0.5 * (valmax + binwidth * allcha / (sqrtpi * rms));
+  f1.SetParameter(0, constant);
+  f1.SetParameter(1, mean);
+  f1.SetParameter(2, rms);
+  f1.SetParLimits(2, 0, 10 * rms);
+}
+
+// Internal (unbounded) <-> external parameters. A parameter with limits
+// lo < hi is lo + (hi - lo) * (sin(t) + 1) / 2, as Minuit does.
+struct ParameterMap {
+  std::vector<double> lo;
+  std::vector<double> hi;
+
+  bool Bounded(size_t i) const { return lo[i] < hi[i]; }
+
+  double External(size_t i, double t) const {
+    return Bounded(i) ? lo[i] + (hi[i] - lo[i]) * (std::sin(t) + 1) / 2 : t;
+  }
+
+  double Internal(size_t i, double p) const {
+    if (!Bounded(i)) return p;
+    const double s = std::clamp(2 * (p - lo[i]) / (hi[i] - lo[i]) - 1, -1.0, 1.0);
+    return std::asin(s);
+  }
+
+  double Derivative(size_t i, double t) const { return Bounded(i) ? (hi[i] - lo[i]) * std::cos(t) / 2 : 1; }
+};
+
+struct Problem {
+  const std::vector<FitPoint>* points;
+  const TF1* f1;
+  ParameterMap map;
+};
+
+std::vector<double> ExternalParams(const Problem& pb, const gsl_vector* t) {
+  std::vector<double> p(t->size);
+  for (size_t i = 0; i < p.size(); ++i) p[i] = pb.map.External(i, gsl_vector_get(t, i));
+  return p;
+}
+
+// Residuals (f(x) - y) / error; rows beyond the points (when there are fewer
+// points than parameters) are zero.
+int Residuals(const gsl_vector* t, void* data, gsl_vector* f) {
+  const auto& pb = *static_cast<const Problem*>(data);
+  const std::vector<double> p = ExternalParams(pb, t);
+  gsl_vector_set_zero(f);
+  for (size_t i = 0; i < pb.points->size(); ++i) {
+    const FitPoint& pt = (*pb.points)[i];
+    gsl_vector_set(f, i, (pb.f1->EvalPar(&pt.x, p.data()) - pt.y) / pt.error);
+  }
+  return GSL_SUCCESS;
+}
+
+// Analytic Jacobian of the Gaussian residuals with respect to the internal parameters.
+int Jacobian(const gsl_vector* t, void* data, gsl_matrix* J) {
+  const auto& pb = *static_cast<const Problem*>(data);
+  const std::vector<double> p = ExternalParams(pb, t);
+  gsl_matrix_set_zero(J);
+  for (size_t i = 0; i < pb.points->size(); ++i) {
+    const FitPoint& pt = (*pb.points)[i];
+    const double u = (pt.x - p[1]) / p[2];
+    const double g = std::exp(-0.5 * u * u);
+    const double dp[3] = {g, p[0] * g * u / p[2], p[0] * g * u * u / p[2]};
+    for (size_t k = 0; k < 3; ++k)
+      gsl_matrix_set(J, i, k, dp[k] / pt.error * pb.map.Derivative(k, gsl_vector_get(t, k)));
+  }
+  return GSL_SUCCESS;
+}
+
+struct FitOutcome {
+  int status;
+  std::vector<double> params;
+  std::vector<double> errors;
+  double chi2;
+};
+
+FitOutcome Minimise(Problem& pb, const std::vector<double>& start) {
+  const size_t npar = start.size();
+  const size_t nres = std::max(pb.points->size(), npar);
+  gsl_multifit_nlinear_fdf fdf{};
+  fdf.f = Residuals;
+  fdf.df = Jacobian;
+  fdf.n = nres;
+  fdf.p = npar;
+  fdf.params = &pb;
+  gsl_multifit_nlinear_parameters params = gsl_multifit_nlinear_default_parameters();
+  gsl_multifit_nlinear_workspace* w =
+      gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &params, nres, npar);
+  gsl_vector* t0 = gsl_vector_alloc(npar);
+  for (size_t i = 0; i < npar; ++i) gsl_vector_set(t0, i, pb.map.Internal(i, start[i]));
+  gsl_multifit_nlinear_init(t0, &fdf, w);
+  int info = 0;
+  const int status = gsl_multifit_nlinear_driver(1000, 1e-10, 1e-10, 0.0, nullptr, nullptr, &info, w);
+
+  FitOutcome out{status == GSL_SUCCESS ? 0 : 4, ExternalParams(pb, w->x), std::vector<double>(npar, 0.0), 0.0};
+  gsl_blas_ddot(w->f, w->f, &out.chi2);
+  gsl_matrix* covar = gsl_matrix_alloc(npar, npar);
+  gsl_matrix* J = gsl_multifit_nlinear_jac(w);
+  gsl_multifit_nlinear_covar(J, 0.0, covar);
+  for (size_t i = 0; i < npar; ++i) {
+    const double var = gsl_matrix_get(covar, i, i);
+    out.errors[i] = std::fabs(pb.map.Derivative(i, gsl_vector_get(w->x, i))) * std::sqrt(std::max(var, 0.0));
+  }
+  gsl_matrix_free(covar);
+  gsl_vector_free(t0);
+  gsl_multifit_nlinear_free(w);
+  return out;
+}
+
+void PrintResult(const TF1& f1, const FitOutcome& out, Int_t ndf) {
+  std::printf("\n****************************************\n");
+  std::printf("Minimizer is GSL / Levenberg-Marquardt\n");
+  std::printf("Chi2                      = %12.6g\n", out.chi2);
+  std::printf("NDf                       = %12d\n", ndf);
+  for (size_t i = 0; i < out.params.size(); ++i)
+    std::printf("%-25s = %12.6g   +/-   %12.6g\n", f1.GetParName(Int_t(i)), out.params[i], out.errors[i]);
+}
+
+void StoreFunction(TList& functions, const TF1& f1, bool noDraw) {
+  TIter next(&functions);
+  std::vector<TObject*> old;
+  while (TObject* obj = next())
+    if (dynamic_cast<TF1*>(obj)) old.push_back(obj);
+  for (TObject* obj : old) {
+    functions.Remove(obj);
+    delete obj;
+  }
+  auto* copy = static_cast<TF1*>(f1.Clone());
+  if (noDraw) copy->SetBit(TF1::kNotDraw);
+  functions.Add(copy);
+}
+
+}  // namespace
+
+Int_t TH1::Fit(TF1* f1, Option_t* option, Option_t*, Double_t xmin, Double_t xmax) {
+  if (!f1) {
+    Error("Fit", "function may not be null pointer");
+    return -1;
+  }
+  const FitOptions opts = ParseOptions(option);
+  if (opts.range) f1->GetRange(xmin, xmax);
+  const std::vector<FitPoint> points = SelectPoints(*this, xmin, xmax);
+  if (points.empty()) {
+    ::Warning("Fit", "Fit data is empty ");
+    return -1;
+  }
+  const Int_t npar = f1->GetNpar();
+  if (npar != 3 || std::string(f1->GetExpFormula()) != "gaus") {
+    Error("Fit", "only the predefined \"gaus\" function can be fitted");
+    return -1;
+  }
+  InitGaus(points, *f1);
+  Problem pb{&points, f1, ParameterMap{std::vector<double>(npar), std::vector<double>(npar)}};
+  for (Int_t i = 0; i < npar; ++i) f1->GetParLimits(i, pb.map.lo[i], pb.map.hi[i]);
+  std::vector<double> start(npar);
+  for (Int_t i = 0; i < npar; ++i) start[i] = f1->GetParameter(i);
+
+  gsl_error_handler_t* previous = gsl_set_error_handler_off();
+  const FitOutcome out = Minimise(pb, start);
+  gsl_set_error_handler(previous);
+
+  const Int_t ndf = Int_t(points.size()) - npar;
+  f1->SetParameters(out.params.data());
+  f1->SetParErrors(out.errors.data());
+  f1->SetChisquare(out.chi2);
+  f1->SetNDF(ndf);
+  if (!opts.quiet) {
+    if (out.status != 0) ::Warning("Fit", "Abnormal termination of minimization.");
+    PrintResult(*f1, out, ndf);
+  }
+  if (!opts.noStore) StoreFunction(*fFunctions, *f1, opts.noDraw);
+  return out.status;
+}

@@ -1,1 +1,583 @@
-// Implementation follows.
+// ROOT JSON writer. Objects are written member by member in ROOT's streamer
+// order straight into the output string; numeric arrays of six or more
+// elements use JSROOT's "$arr" form: zero runs are skipped, runs of more than
+// five equal values become a value and a count.
+#include "RootJSON.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "TCanvas.h"
+#include "TF1.h"
+#include "TGraphAsymmErrors.h"
+#include "TH2.h"
+#include "TLatex.h"
+#include "TList.h"
+#include "TStyle.h"
+
+namespace rootcompat {
+
+namespace {
+
+// Zero runs up to this length stay inside a segment; longer ones split it.
+constexpr int kMaxInlineZeros = 12;
+// Runs of equal values longer than this become a value with a repeat count.
+constexpr int kMinSameRun = 6;
+// Arrays shorter than this are written plainly.
+constexpr int kMinCompressed = 6;
+
+template <class T>
+bool IsZero(T v) {
+  return v == T(0);
+}
+
+// Appends to a string through a raw cursor, growing it in large steps.
+class Sink {
+ public:
+  explicit Sink(std::string& out) : fOut(out), fUsed(out.size()) {}
+  ~Sink() { fOut.resize(fUsed); }
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
+
+  char* Reserve(size_t n) {
+    if (fUsed + n > fOut.size()) fOut.resize(std::max(fOut.size() * 2, fUsed + n + 4096));
+    return fOut.data() + fUsed;
+  }
+  void Commit(char* end) { fUsed = size_t(end - fOut.data()); }
+  void Put(char c) {
+    char* p = Reserve(1);
+    *p++ = c;
+    Commit(p);
+  }
+  void Put(std::string_view s) {
+    char* p = Reserve(s.size());
+    std::memcpy(p, s.data(), s.size());
+    Commit(p + s.size());
+  }
+
+ private:
+  std::string& fOut;
+  size_t fUsed;
+};
+
+// Writes one number at p (at most 32 characters), shortest round-trip form.
+// JSON has no NaN or infinity: NaN becomes 0, infinities the largest double.
+template <class T>
+char* WriteNumber(char* p, T v) {
+  if (std::isnan(v)) v = 0;
+  if (std::isinf(v)) return std::to_chars(p, p + 32, v > 0 ? 1e308 : -1e308).ptr;
+  if (v == T(0)) {
+    *p = '0';
+    return p + 1;
+  }
+  return std::to_chars(p, p + 32, v).ptr;
+}
+
+char* WriteInt(char* p, long long v) { return std::to_chars(p, p + 24, v).ptr; }
+
+}  // namespace
+
+class JSONWriter {
+ public:
+  explicit JSONWriter(std::string& out) : fSink(out) {}
+
+  void Object(const TObject& obj) {
+    if (auto* c = dynamic_cast<const TCanvas*>(&obj)) return Canvas(*c);
+    if (auto* p = dynamic_cast<const TPad*>(&obj)) return Pad(*p, "TPad");
+    if (auto* h = dynamic_cast<const TH1*>(&obj)) return Histogram(*h);
+    if (auto* g = dynamic_cast<const TGraph*>(&obj)) return Graph(*g);
+    if (auto* f = dynamic_cast<const TF1*>(&obj)) return Function(*f);
+    if (auto* t = dynamic_cast<const TText*>(&obj)) return Text(*t);
+    if (auto* l = dynamic_cast<const TList*>(&obj)) return List(*l);
+    if (auto* a = dynamic_cast<const TAxis*>(&obj)) return Axis(*a);
+    Begin(obj.ClassName());
+    ObjectMembers(obj, ObjectBits(obj));
+    if (auto* n = dynamic_cast<const TNamed*>(&obj)) NamedMembers(*n);
+    End();
+  }
+
+ private:
+  // ---- primitives ----
+  void Key(std::string_view key) {
+    char* p = fSink.Reserve(key.size() + 4);
+    *p++ = ',';
+    *p++ = '"';
+    std::memcpy(p, key.data(), key.size());
+    p += key.size();
+    *p++ = '"';
+    *p++ = ':';
+    fSink.Commit(p);
+  }
+  template <class T>
+  void Num(std::string_view key, T v) {
+    Key(key);
+    fSink.Commit(WriteNumber(fSink.Reserve(32), v));
+  }
+  void Int(std::string_view key, long long v) {
+    Key(key);
+    fSink.Commit(WriteInt(fSink.Reserve(24), v));
+  }
+  void Bool(std::string_view key, bool v) {
+    Key(key);
+    fSink.Put(v ? "true" : "false");
+  }
+  void Null(std::string_view key) {
+    Key(key);
+    fSink.Put("null");
+  }
+  void String(std::string_view s) {
+    fSink.Put('"');
+    for (char c : s) {
+      const auto u = static_cast<unsigned char>(c);
+      if (c == '"' || c == '\\') {
+        fSink.Put('\\');
+        fSink.Put(c);
+      } else if (u < 0x20) {
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\u%04x", u);
+        fSink.Put(esc);
+      } else {
+        fSink.Put(c);
+      }
+    }
+    fSink.Put('"');
+  }
+  void Str(std::string_view key, std::string_view s) {
+    Key(key);
+    String(s);
+  }
+  void Begin(std::string_view type) {
+    fSink.Put("{\"_typename\":");
+    String(type);
+  }
+  void End() { fSink.Put('}'); }
+
+  template <class T>
+  void PlainArray(const T* a, size_t n) {
+    fSink.Put('[');
+    for (size_t i = 0; i < n; ++i) {
+      char* p = fSink.Reserve(33);
+      if (i) *p++ = ',';
+      fSink.Commit(WriteNumber(p, a[i]));
+    }
+    fSink.Put(']');
+  }
+
+  // Segment keys: "p","v","n" for the first, then "p1","v1","n1", ...
+  char* SegmentKey(char* p, char letter, int segment) {
+    *p++ = ',';
+    *p++ = '"';
+    *p++ = letter;
+    if (segment) p = WriteInt(p, segment);
+    *p++ = '"';
+    *p++ = ':';
+    return p;
+  }
+
+  template <class T>
+  void CompressedArray(const char* type, const T* a, size_t n) {
+    if (n < size_t(kMinCompressed)) return PlainArray(a, n);
+    fSink.Put("{\"$arr\":\"");
+    fSink.Put(type);
+    fSink.Put("\",\"len\":");
+    fSink.Commit(WriteInt(fSink.Reserve(24), (long long)n));
+    size_t pos = 0;  // where the reader writes next
+    int segment = 0;
+    size_t i = 0;
+    while (true) {
+      while (i < n && IsZero(a[i])) ++i;
+      if (i >= n) break;
+      const size_t same = SameRun(a, i, n);
+      char* p = fSink.Reserve(100);
+      if (i != pos) {
+        p = SegmentKey(p, 'p', segment);
+        p = WriteInt(p, (long long)i);
+      }
+      p = SegmentKey(p, 'v', segment);
+      if (same >= size_t(kMinSameRun)) {
+        p = WriteNumber(p, a[i]);
+        p = SegmentKey(p, 'n', segment);
+        p = WriteInt(p, (long long)same);
+        fSink.Commit(p);
+        i += same;
+      } else {
+        fSink.Commit(p);
+        i = ValueSegment(a, i, n);
+      }
+      pos = i;
+      ++segment;
+    }
+    fSink.Put('}');
+  }
+
+  template <class T>
+  static size_t SameRun(const T* a, size_t i, size_t n) {
+    size_t j = i + 1;
+    while (j < n && a[j] == a[i]) ++j;
+    return j - i;
+  }
+
+  // Writes the values from i up to a long zero gap, a long run of equal
+  // values or the end, as a JSON array; returns the index after the last
+  // value written.
+  template <class T>
+  size_t ValueSegment(const T* a, size_t i, size_t n) {
+    fSink.Put('[');
+    bool first = true;
+    while (i < n) {
+      size_t zeros = 0;
+      while (i + zeros < n && IsZero(a[i + zeros])) ++zeros;
+      if (zeros > 0) {
+        if (i + zeros >= n || zeros > size_t(kMaxInlineZeros)) break;
+        char* p = fSink.Reserve(2 * zeros);
+        for (size_t z = 0; z < zeros; ++z) {
+          *p++ = ',';
+          *p++ = '0';
+        }
+        fSink.Commit(p);
+        i += zeros;
+        continue;
+      }
+      if (SameRun(a, i, n) >= size_t(kMinSameRun)) break;
+      char* p = fSink.Reserve(33);
+      if (!first) *p++ = ',';
+      fSink.Commit(WriteNumber(p, a[i]));
+      first = false;
+      ++i;
+    }
+    fSink.Put(']');
+    return i;
+  }
+
+  // ---- base classes ----
+  static UInt_t ObjectBits(const TObject& obj) {
+    UInt_t bits = 0;
+    for (int b = 0; b < 32; ++b)
+      if (obj.TestBit(UInt_t(1) << b)) bits |= UInt_t(1) << b;
+    return bits;
+  }
+  void ObjectMembers(const TObject& obj, UInt_t bits) {
+    Int("fUniqueID", obj.GetUniqueID());
+    Int("fBits", bits);
+  }
+  void NamedMembers(const TNamed& n) {
+    Str("fName", n.GetName());
+    Str("fTitle", n.GetTitle());
+  }
+  void LineMembers(const TAttLine& a) {
+    Int("fLineColor", a.GetLineColor());
+    Int("fLineStyle", a.GetLineStyle());
+    Int("fLineWidth", a.GetLineWidth());
+  }
+  void FillMembers(const TAttFill& a) {
+    Int("fFillColor", a.GetFillColor());
+    Int("fFillStyle", a.GetFillStyle());
+  }
+  void MarkerMembers(const TAttMarker& a) {
+    Int("fMarkerColor", a.GetMarkerColor());
+    Int("fMarkerStyle", a.GetMarkerStyle());
+    Num("fMarkerSize", a.GetMarkerSize());
+  }
+  void TextMembers(const TAttText& a) {
+    Num("fTextAngle", a.GetTextAngle());
+    Num("fTextSize", a.GetTextSize());
+    Int("fTextAlign", a.GetTextAlign());
+    Int("fTextColor", a.GetTextColor());
+    Int("fTextFont", a.GetTextFont());
+  }
+  void EmptyArray(std::string_view key) {
+    Key(key);
+    fSink.Put("[]");
+  }
+
+  // ---- classes ----
+  void List(const TList& list) {
+    Begin("TList");
+    Str("name", "TList");
+    Key("arr");
+    fSink.Put('[');
+    TIter next(&list);
+    bool first = true;
+    while (TObject* obj = next()) {
+      if (!first) fSink.Put(',');
+      Object(*obj);
+      first = false;
+    }
+    fSink.Put(']');
+    Key("opt");
+    fSink.Put('[');
+    TIter opts(&list);
+    first = true;
+    while (opts()) {
+      if (!first) fSink.Put(',');
+      String(opts.GetOption());
+      first = false;
+    }
+    fSink.Put(']');
+    End();
+  }
+
+  void Axis(const TAxis& a) {
+    Begin("TAxis");
+    ObjectMembers(a, ObjectBits(a));
+    NamedMembers(a);
+    Int("fNdivisions", a.GetNdivisions());
+    Int("fAxisColor", a.GetAxisColor());
+    Int("fLabelColor", a.GetLabelColor());
+    Int("fLabelFont", a.GetLabelFont());
+    Num("fLabelOffset", a.GetLabelOffset());
+    Num("fLabelSize", a.GetLabelSize());
+    Num("fTickLength", a.GetTickLength());
+    Num("fTitleOffset", a.GetTitleOffset());
+    Num("fTitleSize", a.GetTitleSize());
+    Int("fTitleColor", a.GetTitleColor());
+    Int("fTitleFont", a.GetTitleFont());
+    Int("fNbins", a.GetNbins());
+    Num("fXmin", a.GetXmin());
+    Num("fXmax", a.GetXmax());
+    EmptyArray("fXbins");
+    const bool range = a.TestBit(TAxis::kAxisRange);
+    Int("fFirst", range ? a.GetFirst() : 0);
+    Int("fLast", range ? a.GetLast() : 0);
+    Int("fBits2", 0);
+    Bool("fTimeDisplay", a.GetTimeDisplay());
+    Str("fTimeFormat", "");
+    Null("fLabels");
+    Null("fModLabs");
+    End();
+  }
+
+  void Histogram(const TH1& h) {
+    Begin(h.ClassName());
+    UInt_t bits = ObjectBits(h);
+    if (gStyle && gStyle->GetOptStat() == 0) bits |= TH1::kNoStats;
+    ObjectMembers(h, bits);
+    NamedMembers(h);
+    LineMembers(h);
+    FillMembers(h);
+    MarkerMembers(h);
+    Int("fNcells", h.fNcells);
+    Key("fXaxis");
+    Axis(h.fXaxis);
+    Key("fYaxis");
+    Axis(h.fYaxis);
+    Key("fZaxis");
+    Axis(h.fZaxis);
+    Int("fBarOffset", h.fBarOffset);
+    Int("fBarWidth", h.fBarWidth);
+    Num("fEntries", h.fEntries);
+    Num("fTsumw", h.fTsumw);
+    Num("fTsumw2", h.fTsumw2);
+    Num("fTsumwx", h.fTsumwx);
+    Num("fTsumwx2", h.fTsumwx2);
+    Num("fMaximum", h.fMaximum);
+    Num("fMinimum", h.fMinimum);
+    Num("fNormFactor", h.fNormFactor);
+    Key("fContour");
+    PlainArray(h.fContour.fArray, size_t(h.fContour.fN));
+    Key("fSumw2");
+    CompressedArray("Float64", h.fSumw2.fArray, size_t(h.fSumw2.fN));
+    Str("fOption", h.fOption);
+    Key("fFunctions");
+    List(*h.fFunctions);
+    Int("fBufferSize", 0);
+    EmptyArray("fBuffer");
+    Int("fBinStatErrOpt", 0);
+    Int("fStatOverflows", 2);
+    if (auto* h2 = dynamic_cast<const TH2*>(&h)) {
+      Num("fScalefactor", h2->fScalefactor);
+      Num("fTsumwy", h2->fTsumwy);
+      Num("fTsumwy2", h2->fTsumwy2);
+      Num("fTsumwxy", h2->fTsumwxy);
+    }
+    Key("fArray");
+    if (auto* floats = dynamic_cast<const TArrayF*>(&h))
+      CompressedArray("Float32", floats->fArray, size_t(floats->fN));
+    else if (auto* doubles = dynamic_cast<const TArrayD*>(&h))
+      CompressedArray("Float64", doubles->fArray, size_t(doubles->fN));
+    else
+      fSink.Put("[]");
+    End();
+  }
+
+  void Graph(const TGraph& g) {
+    Begin(g.ClassName());
+    ObjectMembers(g, ObjectBits(g));
+    NamedMembers(g);
+    LineMembers(g);
+    FillMembers(g);
+    MarkerMembers(g);
+    Int("fNpoints", g.fNpoints);
+    Key("fX");
+    PlainArray(g.fX.data(), g.fX.size());
+    Key("fY");
+    PlainArray(g.fY.data(), g.fY.size());
+    Key("fFunctions");
+    List(*g.fFunctions);
+    Null("fHistogram");
+    Num("fMinimum", g.fMinimum);
+    Num("fMaximum", g.fMaximum);
+    if (auto* ae = dynamic_cast<const TGraphAsymmErrors*>(&g)) {
+      Key("fEXlow");
+      PlainArray(ae->fEXlow.data(), ae->fEXlow.size());
+      Key("fEXhigh");
+      PlainArray(ae->fEXhigh.data(), ae->fEXhigh.size());
+      Key("fEYlow");
+      PlainArray(ae->fEYlow.data(), ae->fEYlow.size());
+      Key("fEYhigh");
+      PlainArray(ae->fEYhigh.data(), ae->fEYhigh.size());
+    }
+    End();
+  }
+
+  void Function(const TF1& f) {
+    Begin("TF1");
+    ObjectMembers(f, ObjectBits(f));
+    Str("fName", f.GetName());
+    Str("fTitle", f.fFormula);
+    LineMembers(f);
+    FillMembers(f);
+    MarkerMembers(f);
+    Num("fXmin", f.fXmin);
+    Num("fXmax", f.fXmax);
+    Int("fNpar", f.GetNpar());
+    Int("fNdim", 1);
+    Int("fNpx", f.fNpx);
+    Int("fType", 0);
+    Int("fNpfits", f.fNDF + f.GetNpar());
+    Int("fNDF", f.fNDF);
+    Num("fChisquare", f.fChisquare);
+    Num("fMinimum", -1111.0);
+    Num("fMaximum", -1111.0);
+    Key("fParErrors");
+    PlainArray(f.fParErrors.data(), f.fParErrors.size());
+    Key("fParMin");
+    PlainArray(f.fParMin.data(), f.fParMin.size());
+    Key("fParMax");
+    PlainArray(f.fParMax.data(), f.fParMax.size());
+    EmptyArray("fSave");
+    Null("fHistogram");
+    Key("fParams");
+    Begin("TF1Parameters");
+    Key("fParameters");
+    PlainArray(f.fParams.data(), f.fParams.size());
+    Key("fParNames");
+    fSink.Put('[');
+    for (size_t i = 0; i < f.fNames.size(); ++i) {
+      if (i) fSink.Put(',');
+      String(f.fNames[i]);
+    }
+    fSink.Put(']');
+    End();
+    End();
+  }
+
+  void Text(const TText& t) {
+    const auto* latex = dynamic_cast<const TLatex*>(&t);
+    Begin(latex ? "TLatex" : "TText");
+    ObjectMembers(t, ObjectBits(t));
+    NamedMembers(t);
+    TextMembers(t);
+    Num("fX", t.GetX());
+    Num("fY", t.GetY());
+    if (latex) {
+      LineMembers(*latex);
+      Num("fLimitFactorSize", latex->GetLimitFactorSize());
+      Num("fOriginSize", latex->GetOriginSize());
+    }
+    End();
+  }
+
+  void PadMembers(const TPad& p) {
+    ObjectMembers(p, ObjectBits(p));
+    LineMembers(p);
+    FillMembers(p);
+    Num("fLeftMargin", p.GetLeftMargin());
+    Num("fRightMargin", p.GetRightMargin());
+    Num("fBottomMargin", p.GetBottomMargin());
+    Num("fTopMargin", p.GetTopMargin());
+    Int("fFrameFillColor", p.GetFrameFillColor());
+    Int("fFrameLineColor", p.GetFrameLineColor());
+    Int("fFrameFillStyle", p.GetFrameFillStyle());
+    Int("fFrameLineStyle", p.GetFrameLineStyle());
+    Int("fFrameLineWidth", p.GetFrameLineWidth());
+    Int("fFrameBorderSize", p.GetFrameBorderSize());
+    Int("fFrameBorderMode", p.GetFrameBorderMode());
+    Int("fX1", 0);
+    Int("fY1", 0);
+    Int("fX2", 1);
+    Int("fY2", 1);
+    Num("fXlowNDC", p.fXlowNDC);
+    Num("fYlowNDC", p.fYlowNDC);
+    Num("fXUpNDC", p.fXUpNDC);
+    Num("fYUpNDC", p.fYUpNDC);
+    Num("fWNDC", p.fWNDC);
+    Num("fHNDC", p.fHNDC);
+    Num("fAbsXlowNDC", p.fAbsXlowNDC);
+    Num("fAbsYlowNDC", p.fAbsYlowNDC);
+    Num("fAbsWNDC", p.fAbsWNDC);
+    Num("fAbsHNDC", p.fAbsHNDC);
+    Int("fUxmin", 0);
+    Int("fUymin", 0);
+    Int("fUxmax", 0);
+    Int("fUymax", 0);
+    Int("fTheta", 30);
+    Int("fPhi", 30);
+    Int("fAspectRatio", 0);
+    Int("fNumber", p.fNumber);
+    Int("fTickx", p.fTickx);
+    Int("fTicky", p.fTicky);
+    Int("fLogx", p.fLogx);
+    Int("fLogy", p.fLogy);
+    Int("fLogz", p.fLogz);
+    Int("fBorderSize", p.fBorderSize);
+    Int("fBorderMode", p.fBorderMode);
+    Bool("fModified", p.fModified);
+    Bool("fGridx", p.fGridx);
+    Bool("fGridy", p.fGridy);
+    Bool("fEditable", p.fEditable);
+    Key("fPrimitives");
+    List(*p.fPrimitives);
+    Null("fExecs");
+    Str("fName", p.fName);
+    Str("fTitle", p.fTitle);
+  }
+
+  void Pad(const TPad& p, const char* type) {
+    Begin(type);
+    PadMembers(p);
+    End();
+  }
+
+  void Canvas(const TCanvas& c) {
+    Begin("TCanvas");
+    PadMembers(c);
+    Int("fWindowWidth", c.fCw);
+    Int("fWindowHeight", c.fCh);
+    Int("fCw", c.fCw);
+    Int("fCh", c.fCh);
+    Int("fHighLightColor", 2);
+    Bool("fBatch", true);
+    End();
+  }
+
+  Sink fSink;
+};
+
+void AppendJSON(std::string& out, const TObject& obj) {
+  JSONWriter writer(out);
+  writer.Object(obj);
+}
+
+std::string ToJSON(const TObject& obj) {
+  std::string out;
+  AppendJSON(out, obj);
+  return out;
+}
+
+}  // namespace rootcompat

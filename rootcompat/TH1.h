@@ -127,8 +127,10 @@ class TH1 : public TNamed, public TAttLine, public TAttFill, public TAttMarker {
   // Raw cell access of the concrete storage; no range checks.
   virtual Double_t RetrieveBinContent(Int_t bin) const = 0;
   virtual void UpdateBinContent(Int_t bin, Double_t content) = 0;
-  // Puts the copy into the current directory when directories are in use.
-  void AddToDirectory();
+  // Joins the current directory when directories are in use.
+  void AddToDirectory(Bool_t replace);
+  // Completes a copy made by a Clone: functions, new name, directory.
+  TH1* FinishClone(TH1* copy, const char* newname) const;
   void SetAxisParents();
 
   Int_t fNcells;

@@ -25,7 +25,6 @@ class TH2 : public TH1 {
   Double_t Integral(Option_t* option = "") const override;
   using TH1::Integral;
   virtual Double_t Integral(Int_t binx1, Int_t binx2, Int_t biny1, Int_t biny2, Option_t* option = "") const;
-  Int_t GetMaximumBin() const override;
   virtual Double_t GetCellContent(Int_t binx, Int_t biny) const { return GetBinContent(GetBin(binx, biny)); }
   virtual Double_t GetCellError(Int_t binx, Int_t biny) const { return GetBinError(GetBin(binx, biny)); }
 

@@ -103,6 +103,9 @@ class TPad : public TVirtualPad {
   TPad* fMother;
 
  private:
+  // Forgets the canvas and mother of this pad and its sub-pads, once they are gone.
+  void Detach();
+
   friend class rootcompat::JSONWriter;
 };
 
