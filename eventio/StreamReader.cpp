@@ -29,7 +29,8 @@ StreamReader::StreamReader(std::string path, int fd, bool is_pipe, bool follow)
       scanner_(path_ == "-" ? "standard input" : path_) {}
 
 StreamReader::~StreamReader() {
-  if (owns_fd_ && fd_ >= 0) ::close(fd_);
+  if (is_pipe_ && !owns_fd_) ::fcntl(fd_, F_SETFL, original_flags_);
+  if (owns_fd_) ::close(fd_);
 }
 
 std::unique_ptr<StreamReader> StreamReader::open(const std::string& path, bool follow,
@@ -47,15 +48,15 @@ std::unique_ptr<StreamReader> StreamReader::open(const std::string& path, bool f
     return nullptr;
   }
   const bool is_pipe = !S_ISREG(info.st_mode);
-  if (is_pipe) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-      error = path + ": cannot read without blocking: " + system_error_text();
-      if (!from_stdin) ::close(fd);
-      return nullptr;
-    }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (is_pipe && (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)) {
+    error = path + ": cannot read without blocking: " + system_error_text();
+    if (!from_stdin) ::close(fd);
+    return nullptr;
   }
-  return std::unique_ptr<StreamReader>(new StreamReader(path, fd, is_pipe, follow));
+  auto reader = std::unique_ptr<StreamReader>(new StreamReader(path, fd, is_pipe, follow));
+  reader->original_flags_ = flags;
+  return reader;
 }
 
 bool StreamReader::read_available() {

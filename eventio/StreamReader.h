@@ -47,6 +47,7 @@ class StreamReader {
   bool is_pipe_ = false;
   bool follow_ = false;
   bool owns_fd_ = true;
+  int original_flags_ = 0;  // file status flags of a shared standard input, restored at the end
   RecordScanner scanner_;
 };
 

@@ -209,6 +209,8 @@ TEST_F(StreamReading, StandardInputIsReadWithoutBlocking) {
     EXPECT_EQ(reader->next(), nullptr);
     EXPECT_TRUE(reader->finished());
     EXPECT_EQ(reader->path(), "-");
+    reader.reset();
+    EXPECT_EQ(::fcntl(STDIN_FILENO, F_GETFL) & O_NONBLOCK, 0) << "standard input is left as it was";
   });
   EXPECT_TRUE(diagnostics_.lines().empty()) << diagnostics_.joined();
 }
