@@ -11,7 +11,7 @@ namespace kivo::eventio {
 using DiagnosticSink = std::function<void(const std::string& line)>;
 
 // Installs `sink` (an empty function restores the standard-error sink) and
-// returns the previous one.
+// returns the previous one. Not synchronised: install it before reading starts.
 DiagnosticSink set_diagnostic_sink(DiagnosticSink sink);
 
 // Sends one line (without newline) to the current sink.
