@@ -1,0 +1,171 @@
+// ROOT JSON spot checks: structure, compressed arrays, bits, publisher.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "CanvasPublisher.h"
+#include "RootJSON.h"
+#include "TCanvas.h"
+#include "TH1F.h"
+#include "TH2F.h"
+#include "TLatex.h"
+#include "TList.h"
+#include "TPad.h"
+#include "TStyle.h"
+
+namespace {
+
+// Decodes the JSROOT compressed array that starts at text[pos] ('{').
+std::vector<double> DecodeArr(const std::string& text, size_t pos) {
+  const size_t end = text.find('}', pos);
+  const std::string obj = text.substr(pos, end - pos);
+  const size_t lenAt = obj.find("\"len\":");
+  std::vector<double> out(std::strtoul(obj.c_str() + lenAt + 6, nullptr, 10), 0.0);
+  size_t write = 0;
+  double lastValue = 0;
+  bool haveNumber = false;
+  for (size_t k = obj.find('"', lenAt + 6); k != std::string::npos; k = obj.find('"', k)) {
+    const char letter = obj[k + 1];
+    const size_t colon = obj.find(':', k);
+    const char* value = obj.c_str() + colon + 1;
+    if (letter == 'p') {
+      write = std::strtoul(value, nullptr, 10);
+    } else if (letter == 'v' && *value == '[') {
+      char* cur = const_cast<char*>(value + 1);
+      while (*cur != ']') {
+        out.at(write++) = std::strtod(cur, &cur);
+        if (*cur == ',') ++cur;
+      }
+      haveNumber = false;
+    } else if (letter == 'v') {
+      lastValue = std::strtod(value, nullptr);
+      out.at(write++) = lastValue;
+      haveNumber = true;
+    } else if (letter == 'n' && haveNumber) {
+      for (unsigned long i = 1; i < std::strtoul(value, nullptr, 10); ++i) out.at(write++) = lastValue;
+    }
+    k = colon + 1;
+  }
+  return out;
+}
+
+std::vector<double> DecodeMember(const std::string& json, const std::string& member) {
+  const size_t at = json.find("\"" + member + "\":{\"$arr\"");
+  EXPECT_NE(at, std::string::npos) << member;
+  return DecodeArr(json, json.find('{', at));
+}
+
+TEST(Json, HistogramCarriesTypeAxesAndCompressedContents) {
+  TH1F h("jh1", "Example;x;entries", 10, 0, 10);
+  const float values[] = {0, 0, 1, 3, 5, 4, 4, 4, 0, 3, 0, 0};
+  for (int bin = 0; bin < 12; ++bin) h.SetBinContent(bin, values[bin]);
+  const std::string json = rootcompat::ToJSON(h);
+  EXPECT_EQ(json.rfind("{\"_typename\":\"TH1F\"", 0), 0u);
+  EXPECT_NE(json.find("\"fName\":\"jh1\",\"fTitle\":\"Example\""), std::string::npos);
+  EXPECT_NE(json.find("\"fName\":\"xaxis\",\"fTitle\":\"x\""), std::string::npos);
+  EXPECT_NE(json.find("\"fNbins\":10,\"fXmin\":0,\"fXmax\":10,\"fXbins\":[]"), std::string::npos);
+  EXPECT_NE(json.find("\"fMaximum\":-1111,\"fMinimum\":-1111"), std::string::npos);
+  EXPECT_NE(json.find("\"fArray\":{\"$arr\":\"Float32\",\"len\":12"), std::string::npos);
+  EXPECT_NE(json.find("\"fFunctions\":{\"_typename\":\"TList\",\"name\":\"TList\",\"arr\":[],\"opt\":[]}"),
+            std::string::npos);
+  const std::vector<double> decoded = DecodeMember(json, "fArray");
+  ASSERT_EQ(decoded.size(), 12u);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(decoded[i], values[i]) << "cell " << i;
+}
+
+TEST(Json, SparseMapStaysSmallAndRoundTrips) {
+  TH2F m("jmap", ";col;row;hits", 9216, -0.5, 9215.5, 512, -0.5, 511.5);
+  m.Fill(0, 0);
+  m.Fill(100, 200, 0.125);
+  for (int x = 3000; x < 3100; ++x) m.Fill(x, 300);
+  const std::string json = rootcompat::ToJSON(m);
+  EXPECT_LT(json.size(), 6000u);
+  const std::vector<double> decoded = DecodeMember(json, "fArray");
+  ASSERT_EQ(decoded.size(), size_t(m.GetNcells()));
+  for (int bin : {m.GetBin(1, 1), m.GetBin(101, 201), m.GetBin(3001, 301), m.GetBin(3100, 301), 0})
+    EXPECT_EQ(decoded[bin], m.GetArray()[bin]) << "bin " << bin;
+  double sum = 0;
+  for (double v : decoded) sum += v;
+  EXPECT_DOUBLE_EQ(sum, 101.125);
+  EXPECT_NE(json.find("\"fSumw2\":{\"$arr\":\"Float64\""), std::string::npos);
+}
+
+TEST(Json, NumbersUseShortestRoundTripForm) {
+  TH1D h("jnum", "", 6, 0, 6);
+  h.SetBinContent(1, 0.1);
+  h.SetBinContent(2, 1.0 / 3);
+  h.SetBinContent(3, 1e-7);
+  const std::vector<double> decoded = DecodeMember(rootcompat::ToJSON(h), "fArray");
+  EXPECT_EQ(decoded[1], 0.1);
+  EXPECT_EQ(decoded[2], 1.0 / 3);
+  EXPECT_EQ(decoded[3], 1e-7);
+}
+
+TEST(Json, OptStatZeroSetsNoStatsBit) {
+  TH1F h("jstat", "", 2, 0, 2);
+  gStyle->SetOptStat(1);
+  EXPECT_NE(rootcompat::ToJSON(h).find("\"fBits\":0,"), std::string::npos);
+  gStyle->SetOptStat(0);
+  EXPECT_NE(rootcompat::ToJSON(h).find("\"fBits\":512,"), std::string::npos);
+  gStyle->SetOptStat(1);
+}
+
+TEST(Json, StringsAreEscaped) {
+  TLatex t(0.5, 0.5, "a \"quoted\" \\ text\n");
+  EXPECT_NE(rootcompat::ToJSON(t).find("\"fTitle\":\"a \\\"quoted\\\" \\\\ text\\u000a\""), std::string::npos);
+}
+
+TEST(Json, ListKeepsObjectsAndOptionsInOrder) {
+  TList list;
+  TLatex a(0.1, 0.2, "first");
+  TLatex b(0.3, 0.4, "second");
+  list.Add(&a, "same");
+  list.Add(&b);
+  const std::string json = rootcompat::ToJSON(list);
+  EXPECT_EQ(json.rfind("{\"_typename\":\"TList\",\"name\":\"TList\",\"arr\":[{\"_typename\":\"TLatex\"", 0), 0u);
+  EXPECT_LT(json.find("first"), json.find("second"));
+  EXPECT_NE(json.find("\"opt\":[\"same\",\"\"]}"), std::string::npos);
+}
+
+TEST(Json, CanvasHoldsPadsWithAbsolutePositionsAndNdcText) {
+  TCanvas c("jc", "KIVO online monitoring", 1600, 800);
+  TPad p("jp", "jp", 0.5, 0.68, 1.0, 0.9);
+  p.SetLogz();
+  p.Draw();
+  p.cd();
+  TLatex t(0.5, 0.96, "Chip 0");
+  t.SetNDC();
+  t.Draw();
+  const std::string json = rootcompat::ToJSON(c);
+  EXPECT_EQ(json.rfind("{\"_typename\":\"TCanvas\"", 0), 0u);
+  EXPECT_NE(json.find("\"fCw\":1600,\"fCh\":800"), std::string::npos);
+  EXPECT_NE(json.find("\"_typename\":\"TPad\""), std::string::npos);
+  EXPECT_NE(json.find("\"fAbsXlowNDC\":0.5,\"fAbsYlowNDC\":0.68"), std::string::npos);
+  EXPECT_NE(json.find("\"fLogz\":1"), std::string::npos);
+  EXPECT_NE(json.find("\"fBits\":16392"), std::string::npos) << "kTextNDC | kMustCleanup";
+  EXPECT_NE(json.find("\"fName\":\"jp\",\"fTitle\":\"jp\"}"), std::string::npos);
+}
+
+TEST(Publisher, UpdateHandsTheCanvasJsonToTheInstalledCallback) {
+  TCanvas c("jpub", "", 400, 300);
+  int calls = 0;
+  std::string received;
+  rootcompat::SetCanvasPublisher([&](const TCanvas& canvas, std::string json) {
+    EXPECT_EQ(&canvas, &c);
+    received = std::move(json);
+    ++calls;
+  });
+  c.Update();
+  TPad p("jpub_pad", "", 0, 0, 1, 1);
+  p.Draw();
+  p.Update();
+  EXPECT_EQ(calls, 2) << "a pad update repaints its canvas";
+  EXPECT_EQ(received, rootcompat::ToJSON(c));
+  rootcompat::SetCanvasPublisher(nullptr);
+  c.Update();
+  EXPECT_EQ(calls, 2);
+}
+
+}  // namespace
