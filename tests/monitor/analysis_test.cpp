@@ -1,0 +1,278 @@
+// Derived quantities and the status summary: rates, normalised histograms and
+// maps, unit-area differences, fitted beam positions, print_status text.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "TAxis.h"
+#include "TGraphAsymmErrors.h"
+#include "TH1F.h"
+#include "TH2F.h"
+#include "kivo.h"
+#include "monitor_state.h"
+#include "monitor_test_support.h"
+
+namespace {
+
+using monitor_test::capture_stdout;
+using monitor_test::hit_line;
+using monitor_test::process_text;
+
+const std::string kSeparator = "==================================================\n";
+
+class Analysis : public ::testing::Test {
+ protected:
+  void SetUp() override { monitor_test::reset_monitor(); }
+  void TearDown() override { monitor_test::reset_monitor(); }
+};
+
+TEST_F(Analysis, RatesPerEventWithPoissonErrors) {
+  hnevnt->SetBinContent(1, 10);
+  hchip->SetBinContent(1, 250);
+  hwarn->SetBinContent(2, 4);
+  ASSERT_EQ(analysis(), 0);
+  EXPECT_DOUBLE_EQ(hhitrate_chip->GetBinContent(1), 25);
+  EXPECT_NEAR(hhitrate_chip->GetBinError(1), std::sqrt(250.0) / 10, 1e-6);
+  EXPECT_EQ(hhitrate_chip->GetBinContent(0), 0);
+  EXPECT_EQ(hhitrate_chip->GetBinContent(5), 0);
+  EXPECT_EQ(hhitrate_chip->GetBinContent(2), 0);
+  EXPECT_FLOAT_EQ(hwarnrate_chip->GetBinContent(2), 0.4);
+  EXPECT_FLOAT_EQ(hwarnrate_chip->GetBinError(2), 0.2);
+  EXPECT_EQ(herrrate_chip->Integral(""), 0);
+}
+
+TEST_F(Analysis, NoCountedEventLeavesDerivedObjectsAsTheyWere) {
+  process_text("event\n" + hit_line(0, 10, 10) + hit_line(0, 11, 10));
+  ASSERT_EQ(analysis(), 0);
+  reset_histos();
+  process_text("event nopacket\n");
+  EXPECT_EQ(analysis(), 1);
+  EXPECT_DOUBLE_EQ(hhitrate_chip->GetBinContent(1), 2);
+  EXPECT_EQ(gmpos_chip[0]->GetN(), 1);
+}
+
+TEST_F(Analysis, HitsPerEventAndHitMapsDividedByTheEventCount) {
+  process_text("event\n" + hit_line(2, 3089, 200) + hit_line(2, 3090, 200) + "event\n" +
+               hit_line(2, 3089, 200) + "event\nevent\n");
+  ASSERT_EQ(analysis(), 0);
+  TH1F* norm = hnhit_chip_norm[2];
+  EXPECT_DOUBLE_EQ(norm->GetBinContent(norm->FindBin(2)), 0.25);
+  EXPECT_DOUBLE_EQ(norm->GetBinError(norm->FindBin(2)), 0.25);
+  EXPECT_DOUBLE_EQ(norm->GetBinContent(norm->FindBin(1)), 0.25);
+  EXPECT_DOUBLE_EQ(norm->GetMean(1), 1.5);
+  TH2F* map = h2d_chip_norm[2];
+  EXPECT_FLOAT_EQ(map->GetBinContent(3090, 312), 0.5);
+  EXPECT_FLOAT_EQ(map->GetBinContent(3091, 312), 0.25);
+  EXPECT_FLOAT_EQ(map->Integral(), 0.75);
+}
+
+TEST_F(Analysis, HitMapNormalisationMatchesPerBinDivision) {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> col(0, 9215), row(0, 511);
+  std::ostringstream text;
+  for (int e = 0; e < 7; e++) {
+    text << "event\n";
+    for (int h = 0; h < 300; h++) text << hit_line(1, col(random), row(random));
+  }
+  text << hit_line(1, 20, 900);  // a row below the map: underflow stays out
+  process_text(text.str());
+  ASSERT_EQ(analysis(), 0);
+  const double nevents = 7;
+  for (int x = 0; x <= 9217; x++) {
+    for (int y = 0; y <= 513; y++) {
+      const bool in_range = x >= 1 && x <= 9216 && y >= 1 && y <= 512;
+      const float bc = h2d_chip[1]->GetBinContent(x, y);
+      const float expected = in_range ? static_cast<float>(bc / nevents) : 0.0f;
+      ASSERT_EQ(h2d_chip_norm[1]->GetBinContent(x, y), expected) << x << "," << y;
+    }
+  }
+}
+
+TEST_F(Analysis, DifferencesScaledToUnitArea) {
+  process_text("event\n" + hit_line(3, 5, 100) + hit_line(1, 2, 103));
+  for (int i = 0; i < 6; i++) hdiffcol_chip[1]->Fill(4);
+  ASSERT_EQ(analysis(), 0);
+  TH1F* col = hdiffcol_chip_norm[1];
+  EXPECT_FLOAT_EQ(col->Integral(""), 1);
+  EXPECT_FLOAT_EQ(col->GetBinContent(col->FindBin(-3)), 1.0 / 7);
+  EXPECT_FLOAT_EQ(col->GetBinContent(col->FindBin(4)), 6.0 / 7);
+  TH1F* row = hdiffrow_chip_norm[1];
+  EXPECT_DOUBLE_EQ(row->GetBinContent(row->FindBin(3)), 1);
+  EXPECT_FLOAT_EQ(row->Integral(""), 1);
+  EXPECT_EQ(hdiffrow_chip_norm[2]->Integral(""), 0) << "empty difference stays unscaled";
+}
+
+TEST_F(Analysis, RepeatedCallsGiveIdenticalResults) {
+  process_text("event\n" + hit_line(0, 100, 100) + hit_line(0, 102, 101) + hit_line(0, 104, 99) +
+               hit_line(0, 103, 100) + hit_line(3, 10, 10));
+  ASSERT_EQ(analysis(), 0);
+  double x1, y1, x2, y2;
+  gmpos_chip[0]->GetPoint(0, x1, y1);
+  const double ex1 = gmpos_chip[0]->GetErrorXlow(0);
+  const double map1 = h2d_chip_norm[0]->GetBinContent(101, 412);
+  ASSERT_EQ(analysis(), 0);
+  gmpos_chip[0]->GetPoint(0, x2, y2);
+  EXPECT_EQ(x1, x2);
+  EXPECT_EQ(y1, y2);
+  EXPECT_EQ(ex1, gmpos_chip[0]->GetErrorXlow(0));
+  EXPECT_EQ(map1, h2d_chip_norm[0]->GetBinContent(101, 412));
+  EXPECT_EQ(gmpos_chip[0]->GetN(), 1);
+}
+
+struct Beam {
+  double col, row, col_sigma, row_sigma;  // stave-wide column, chip row
+};
+
+// One hit per stave and event, drawn around each stave's beam.
+std::string beam_events(const Beam (&beams)[NSTAVE], int nevents) {
+  std::mt19937 random(12345);
+  std::normal_distribution<double> unit(0, 1);
+  std::ostringstream text;
+  for (int e = 0; e < nevents; e++) {
+    text << "event\n";
+    for (int s = 0; s < NSTAVE; s++) {
+      const int col = std::lround(beams[s].col + beams[s].col_sigma * unit(random));
+      const int row = std::lround(beams[s].row + beams[s].row_sigma * unit(random));
+      text << hit_line(s, col, row);
+    }
+  }
+  return text.str();
+}
+
+void expect_fitted_beams(const Beam (&beams)[NSTAVE]) {
+  process_text(beam_events(beams, 20000));
+  ASSERT_EQ(analysis(), 0);
+  for (int s = 0; s < NSTAVE; s++) {
+    ASSERT_EQ(gmpos_chip[s]->GetN(), 1) << "stave " << s;
+    double x, y;
+    gmpos_chip[s]->GetPoint(0, x, y);
+    EXPECT_NEAR(x, beams[s].col, 0.75) << "stave " << s;
+    EXPECT_NEAR(y, 511 - beams[s].row, 0.75) << "stave " << s;
+    EXPECT_NEAR(gmpos_chip[s]->GetErrorXlow(0), beams[s].col_sigma, 0.1 * beams[s].col_sigma);
+    EXPECT_EQ(gmpos_chip[s]->GetErrorXlow(0), gmpos_chip[s]->GetErrorXhigh(0));
+    EXPECT_NEAR(gmpos_chip[s]->GetErrorYlow(0), beams[s].row_sigma, 0.1 * beams[s].row_sigma);
+    EXPECT_EQ(gmpos_chip[s]->GetErrorYlow(0), gmpos_chip[s]->GetErrorYhigh(0));
+  }
+}
+
+TEST_F(Analysis, FittedBeamPositionsAcrossTheStaves) {
+  const Beam beams[NSTAVE] = {
+      {700, 300, 25, 15}, {4608, 100, 40, 20}, {8900, 450, 30, 12}, {2100, 30, 20, 6}};
+  expect_fitted_beams(beams);
+}
+
+TEST_F(Analysis, FittedBeamPositionsOnOtherChipsAndRows) {
+  const Beam beams[NSTAVE] = {
+      {9100, 470, 20, 8}, {60, 256, 12, 30}, {1024, 40, 35, 3}, {6500, 400, 50, 25}};
+  expect_fitted_beams(beams);
+}
+
+TEST_F(Analysis, SinglePixelBeamSitsOnItsPixel) {
+  process_text("event\n" + hit_line(1, 5000, 200) + "event\n" + hit_line(1, 5000, 200));
+  ASSERT_EQ(analysis(), 0);
+  double x, y;
+  gmpos_chip[1]->GetPoint(0, x, y);
+  EXPECT_NEAR(x, 5000, 0.5);
+  EXPECT_NEAR(y, 311, 0.5);
+  EXPECT_GE(gmpos_chip[1]->GetErrorXlow(0), 0);
+  EXPECT_GE(gmpos_chip[1]->GetErrorYlow(0), 0);
+}
+
+TEST_F(Analysis, StaveWithoutHitsInTheMapHasNoPoint) {
+  process_text("event\n" + hit_line(0, 10, 10) + hit_line(2, 10, 10));
+  ASSERT_EQ(analysis(), 0);
+  ASSERT_EQ(gmpos_chip[2]->GetN(), 1);
+  reset_histos();
+  process_text("event\n" + hit_line(0, 10, 10) + "hit 1 26 700 3\n");
+  ASSERT_EQ(analysis(), 0);
+  EXPECT_EQ(gmpos_chip[0]->GetN(), 1);
+  EXPECT_EQ(gmpos_chip[2]->GetN(), 0);
+  EXPECT_EQ(gmpos_chip[1]->GetN(), 0);
+}
+
+TEST_F(Analysis, StatusOfAnEmptyRun) {
+  const std::string printed = capture_stdout([] { EXPECT_EQ(print_status(), 0); });
+  EXPECT_EQ(printed, kSeparator + kSeparator + "== Number of events: 0\n" + kSeparator + kSeparator);
+}
+
+TEST_F(Analysis, StatusTextOfEveryStaveWithHits) {
+  // Event 1: staves 3, 0 and 1 in one pixel each; stave 1 is 2048 columns
+  // away from stave 3, beyond the difference range. Event 2: stave 2 with a
+  // row outside the chip only, so its map stays empty and it never meets
+  // stave 3.
+  process_text("event\n" + hit_line(3, 5, 100) + hit_line(0, 300, 110) +
+               hit_line(1, 2048 + 5, 100) + "event\n" + hit_line(2, 10, 600));
+  const std::string printed = capture_stdout([] { EXPECT_EQ(print_status(), 0); });
+  const std::string expected = kSeparator + kSeparator + "== Number of events: 2\n" +
+                               kSeparator +
+                               "==== Chip 0\n"
+                               "== events: 1\n"
+                               "== Total hits: 1 (0.5)\n"
+                               "== Total Warnings: 0 (0)\n"
+                               "== Total Errors: 0 (0)\n"
+                               "== <hits/event>: 1\n"
+                               "== RMS(hits/event): 0\n"
+                               "== <col>: 300\n"
+                               "== <row>: 401\n" +
+                               kSeparator +
+                               "==== Chip 1\n"
+                               "== events: 1\n"
+                               "== Total hits: 1 (0.5)\n"
+                               "== Total Warnings: 0 (0)\n"
+                               "== Total Errors: 0 (0)\n"
+                               "== <hits/event>: 1\n"
+                               "== RMS(hits/event): 0\n"
+                               "== <col>: 2053\n"
+                               "== <row>: 411\n"
+                               "== <dcol>: n/a (0)\n"
+                               "== <drow>: 0 (0)\n" +
+                               kSeparator +
+                               "==== Chip 2\n"
+                               "== events: 1\n"
+                               "== Total hits: 1 (0.5)\n"
+                               "== Total Warnings: 0 (0)\n"
+                               "== Total Errors: 0 (0)\n"
+                               "== <hits/event>: 1\n"
+                               "== RMS(hits/event): 0\n"
+                               "== <col>: n/a\n"
+                               "== <row>: n/a\n"
+                               "== <dcol>: n/a (0)\n"
+                               "== <drow>: n/a (0)\n" +
+                               kSeparator +
+                               "==== Chip 3\n"
+                               "== events: 1\n"
+                               "== Total hits: 1 (0.5)\n"
+                               "== Total Warnings: 0 (0)\n"
+                               "== Total Errors: 0 (0)\n"
+                               "== <hits/event>: 1\n"
+                               "== RMS(hits/event): 0\n"
+                               "== <col>: 5\n"
+                               "== <row>: 411\n"
+                               "== <dcol>: 0 (0)\n"
+                               "== <drow>: 0 (0)\n" +
+                               kSeparator + kSeparator;
+  EXPECT_EQ(printed, expected);
+}
+
+TEST_F(Analysis, StatusShowsDifferencePeakAndMean) {
+  process_text("event\n" + hit_line(3, 100, 50) + hit_line(2, 97, 52) + "event\n" +
+               hit_line(3, 100, 50) + hit_line(2, 97, 52) + "event\n" + hit_line(3, 100, 50) +
+               hit_line(2, 103, 49));
+  const std::string printed = capture_stdout([] { print_status(); });
+  EXPECT_NE(printed.find("== <dcol>: -3 (-1)\n== <drow>: 2 (1)\n"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("== Total hits: 3 (1)\n"), std::string::npos) << printed;
+}
+
+TEST_F(Analysis, StatusPrintsLargeCountsInShortForm) {
+  hnevnt->SetBinContent(1, 2000000);
+  hchip->SetBinContent(1, 1000000);
+  const std::string printed = capture_stdout([] { print_status(); });
+  EXPECT_NE(printed.find("== Number of events: 2e+06\n"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("== Total hits: 1e+06 (0.5)\n"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("== <col>: n/a\n"), std::string::npos) << printed;
+}
+
+}  // namespace

@@ -1,0 +1,261 @@
+// Event processing: dispatch by event type, decoding of packet 2000 into the
+// raw histograms, the per-stave summaries and differences, messages, and the
+// refresh cadence.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "TH1F.h"
+#include "TH2F.h"
+#include "eventio/monitor_plugin.h"
+#include "kivo.h"
+#include "monitor_state.h"
+#include "monitor_test_support.h"
+
+namespace {
+
+using monitor_test::capture_stdout;
+using monitor_test::hit_line;
+using monitor_test::process_text;
+
+class EventProcessing : public ::testing::Test {
+ protected:
+  void SetUp() override { monitor_test::reset_monitor(); }
+  void TearDown() override { monitor_test::reset_monitor(); }
+};
+
+double map_content(int stave, int col, int displayed_row) {
+  TH2F* map = h2d_chip[stave];
+  return map->GetBinContent(map->GetXaxis()->FindBin(col), map->GetYaxis()->FindBin(displayed_row));
+}
+
+TEST_F(EventProcessing, BeginRunRecordsTheRunAndEmptiesTheRawHistograms) {
+  process_text("event\n" + hit_line(0, 10, 20) + hit_line(3, 10, 20) + "event\n");
+  ASSERT_EQ(hnevnt->Integral(""), 2);
+  ASSERT_EQ(kivo_evnts, 2);
+  process_text("run 42\n");
+  EXPECT_EQ(kivo_run, 42);
+  EXPECT_EQ(kivo_evnts, 0);
+  EXPECT_EQ(hnevnt->GetEntries(), 0);
+  EXPECT_EQ(hchip->GetEntries(), 0);
+  for (int s = 0; s < NSTAVE; s++) {
+    EXPECT_EQ(h2d_chip[s]->GetEntries(), 0);
+    EXPECT_EQ(hdiffrow_chip[s]->GetEntries(), 0);
+    EXPECT_EQ(hdiffcol_chip[s]->GetEntries(), 0);
+    EXPECT_EQ(hnhit_chip[s]->GetEntries(), 0);
+  }
+  EXPECT_EQ(hhittime_chip[0]->GetEntries(), 1) << "hit-time histograms span runs";
+}
+
+TEST_F(EventProcessing, OtherEventTypesChangeAndPrintNothing) {
+  process_text("event\n" + hit_line(0, 10, 20));
+  const std::string printed = capture_stdout([] { process_text("end 3\ntype 7\n"); });
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(kivo_evnts, 1);
+  EXPECT_EQ(kivo_run, 0);
+  EXPECT_EQ(hnevnt->Integral(""), 1);
+}
+
+TEST_F(EventProcessing, DataEventWithoutPacketIsCountedButFillsNothing) {
+  const std::string printed = capture_stdout([] { process_text("event nopacket\n"); });
+  EXPECT_EQ(printed, " processing event 0\n");
+  EXPECT_EQ(kivo_evnts, 1);
+  EXPECT_EQ(hnevnt->GetEntries(), 0);
+  EXPECT_EQ(hchip->GetEntries(), 0);
+}
+
+TEST_F(EventProcessing, ProgressLineEveryHundredThousandDataEvents) {
+  kivo_evnts = 100000;
+  EXPECT_EQ(capture_stdout([] { process_text("event\nevent\n"); }),
+            " processing event 100000\n");
+  EXPECT_EQ(kivo_evnts, 100002);
+}
+
+TEST_F(EventProcessing, UnmappedChannelPrintsOneLinePerHitAndDropsIt) {
+  const std::string printed = capture_stdout([] {
+    process_text(
+        "event\nhit 1 28 1 1\nhit 1 28 2 2\nhit 1 28 3 3\nhit 0 5 1 1\nhit 3 1 1 1\n" +
+        hit_line(0, 7, 8));
+  });
+  EXPECT_EQ(printed,
+            "invalid: (ruid 0, ruchn 5) \n"
+            "invalid: (ruid 1, ruchn 28) \n"
+            "invalid: (ruid 1, ruchn 28) \n"
+            "invalid: (ruid 1, ruchn 28) \n"
+            "invalid: (ruid 3, ruchn 1) \n"
+            " processing event 0\n");
+  EXPECT_EQ(hchip->GetBinContent(1), 1);
+  for (int s = 0; s < NSTAVE; s++)
+    EXPECT_EQ(h2d_chip[s]->GetEntries(), s == 0 ? 1 : 0);
+}
+
+TEST_F(EventProcessing, UnitsAndChannelsOutsideTheWalkedRangeAreIgnored) {
+  const std::string printed =
+      capture_stdout([] { process_text("event\nhit 5 1 1 1\nhit 1 29 1 1\nunit 2\n"); });
+  EXPECT_EQ(printed, " processing event 0\n");
+  EXPECT_EQ(hnevnt->Integral(""), 1);
+  EXPECT_EQ(hchip->GetEntries(), 0);
+}
+
+TEST_F(EventProcessing, HitMapTakesStaveWideColumnAndFlippedRow) {
+  process_text("event\nhit 1 27 200 17\nhit 2 1 0 0\nhit 1 9 511 1023\n");
+  EXPECT_EQ(map_content(0, 8 * 1024 + 17, 311), 1);
+  EXPECT_EQ(map_content(1, 2 * 1024, 511), 1);
+  EXPECT_EQ(map_content(3, 8 * 1024 + 1023, 0), 1);
+  EXPECT_EQ(hchip->GetBinContent(1), 1);
+  EXPECT_EQ(hchip->GetBinContent(2), 1);
+  EXPECT_EQ(hchip->GetBinContent(4), 1);
+}
+
+TEST_F(EventProcessing, OutOfChipRowsAndColumnsLandInOverflowAndEnterTheMeans) {
+  set_verbose(3);
+  const std::string printed =
+      capture_stdout([] { process_text("event\nhit 1 1 600 10\nhit 1 1 0 10000\n"); });
+  EXPECT_EQ(printed,
+            "    chip:0 npixels:2 mean:(5005, 300)\n"
+            " processing event 0\n");
+  EXPECT_EQ(h2d_chip[0]->GetEntries(), 2);
+  EXPECT_EQ(h2d_chip[0]->Integral(), 0) << "both hits lie outside the map's bins";
+}
+
+TEST_F(EventProcessing, StaveCountsOnlyBelowMaxNpixels) {
+  max_npixels = 3;
+  process_text("event\n" + hit_line(0, 1, 1) + hit_line(0, 2, 1) + hit_line(0, 3, 1) +
+               hit_line(3, 1, 1) + hit_line(3, 2, 1));
+  EXPECT_EQ(h2d_chip[0]->GetEntries(), 3) << "the map gets every mapped hit";
+  EXPECT_EQ(hchip->GetBinContent(1), 0);
+  EXPECT_EQ(hchip->GetBinContent(4), 2);
+  EXPECT_EQ(hhittime_chip[0]->GetEntries(), 0);
+  EXPECT_EQ(hnhit_chip[0]->GetEntries(), 0);
+  EXPECT_EQ(hdiffcol_chip[0]->GetEntries(), 0);
+  EXPECT_EQ(hdiffcol_chip[3]->GetEntries(), 1);
+}
+
+TEST_F(EventProcessing, StaveSummariesFillTotalsHitTimeAndHitsPerEvent) {
+  kivo_evnts = 250;
+  process_text("event\n" + hit_line(2, 100, 5) + hit_line(2, 101, 5) + hit_line(2, 102, 6));
+  EXPECT_EQ(hchip->GetBinContent(3), 3);
+  EXPECT_EQ(hhittime_chip[2]->GetBinContent(hhittime_chip[2]->FindBin(250)), 3);
+  EXPECT_EQ(hnhit_chip[2]->GetBinContent(hnhit_chip[2]->FindBin(3)), 1);
+  EXPECT_EQ(hnhit_chip[2]->GetEntries(), 1);
+  EXPECT_EQ(hnevnt->GetBinContent(1), 1);
+}
+
+TEST_F(EventProcessing, DifferencesAgainstReferenceStave) {
+  // Stave 3: row 100, chip 0, column 5. Stave 0: row 110, chip 0, column 300.
+  process_text("event\n" + hit_line(3, 5, 100) + hit_line(0, 300, 110));
+  EXPECT_EQ(hdiffrow_chip[0]->GetBinContent(hdiffrow_chip[0]->FindBin(10)), 1);
+  EXPECT_EQ(hdiffcol_chip[0]->GetBinContent(hdiffcol_chip[0]->FindBin(295)), 1);
+  EXPECT_EQ(hdiffrow_chip[3]->GetBinContent(hdiffrow_chip[3]->FindBin(0)), 1);
+  EXPECT_EQ(hdiffcol_chip[3]->GetBinContent(hdiffcol_chip[3]->FindBin(0)), 1);
+  EXPECT_EQ(hdiffrow_chip[1]->GetEntries(), 0);
+  EXPECT_EQ(hdiffrow_chip[2]->GetEntries(), 0);
+}
+
+TEST_F(EventProcessing, DifferencesUseMeansOfAllHitsAndOverflowBeyondTheRange) {
+  process_text("event\n" + hit_line(3, 10, 100) + hit_line(3, 20, 200) +
+               hit_line(1, 2 * 1024 + 5, 150));
+  EXPECT_EQ(hdiffrow_chip[1]->GetBinContent(hdiffrow_chip[1]->FindBin(0)), 1);
+  EXPECT_EQ(hdiffcol_chip[1]->GetBinContent(1024), 1) << "2048 + 5 - 15 is beyond +511.5";
+}
+
+TEST_F(EventProcessing, NoDifferenceWithoutReferenceStave) {
+  process_text("event\n" + hit_line(0, 300, 110));
+  EXPECT_EQ(hchip->GetBinContent(1), 1);
+  EXPECT_EQ(hhittime_chip[0]->GetEntries(), 1);
+  EXPECT_EQ(h2d_chip[0]->GetEntries(), 1);
+  for (int s = 0; s < NSTAVE; s++) {
+    EXPECT_EQ(hdiffrow_chip[s]->GetEntries(), 0);
+    EXPECT_EQ(hdiffcol_chip[s]->GetEntries(), 0);
+  }
+}
+
+TEST_F(EventProcessing, VerboseLinesOnlyAboveLevelTwo) {
+  const std::string event = "event\n" + hit_line(0, 300, 110) + hit_line(0, 302, 111) +
+                            hit_line(3, 5, 100);
+  set_verbose(3);
+  EXPECT_EQ(capture_stdout([&] { process_text(event); }),
+            "    chip:0 npixels:2 mean:(301, 110.5)\n"
+            "    chip:3 npixels:1 mean:(5, 100)\n"
+            " processing event 0\n");
+  set_verbose(2);
+  EXPECT_EQ(capture_stdout([&] { process_text(event); }), "");
+  EXPECT_EQ(kivo_verbose, 2);
+}
+
+// Event j carries j + 1 hits on stave 0, so after an analysis run that last
+// saw event k the hit rate of stave 0 is (k + 2) / 2.
+std::string growing_event(int j) {
+  std::string text = "event\n";
+  for (int h = 0; h <= j; h++) text += hit_line(0, h, j);
+  return text;
+}
+
+TEST_F(EventProcessing, RefreshAfterDataEventsZeroNAndTwoN) {
+  set_refresh(3);
+  for (int j = 0; j < 8; j++) {
+    process_text(growing_event(j));
+    const int last_refresh = j / 3 * 3;
+    EXPECT_FLOAT_EQ(hhitrate_chip->GetBinContent(1), (last_refresh + 2) / 2.0) << "event " << j;
+  }
+}
+
+TEST_F(EventProcessing, NoPeriodicRefreshForZeroOrNegativeInterval) {
+  process_text(growing_event(0));
+  analysis();
+  ASSERT_FLOAT_EQ(hhitrate_chip->GetBinContent(1), 1);
+  for (int refresh : {0, -5}) {
+    set_refresh(refresh);
+    kivo_evnts = 0;
+    process_text(growing_event(3));
+    EXPECT_FLOAT_EQ(hhitrate_chip->GetBinContent(1), 1) << "refresh " << refresh;
+  }
+}
+
+TEST_F(EventProcessing, NewIntervalTakesEffectAtItsNextMultiple) {
+  std::ostringstream first;
+  for (int j = 0; j < 2500; j++) first << "event\n" << hit_line(0, j % 9216, 1);
+  process_text(first.str());
+  analysis();
+  ASSERT_FLOAT_EQ(hhitrate_chip->GetBinContent(1), 1);
+  set_refresh(1000);
+  std::ostringstream more;
+  for (int j = 2500; j < 3000; j++)
+    more << "event\n" << hit_line(0, j, 1) << hit_line(0, j, 2) << hit_line(0, j, 3);
+  process_text(more.str());
+  EXPECT_FLOAT_EQ(hhitrate_chip->GetBinContent(1), 1) << "no refresh before event 3000";
+  process_text("event\n" + hit_line(0, 1, 4) + hit_line(0, 1, 5) + hit_line(0, 1, 6));
+  EXPECT_FLOAT_EQ(hhitrate_chip->GetBinContent(1), (2500 + 501 * 3) / 3001.0);
+}
+
+TEST_F(EventProcessing, BeginRunKeepsTheSettings) {
+  set_verbose(5);
+  set_refresh(7);
+  process_text("run 9\n");
+  EXPECT_EQ(kivo_verbose, 5);
+  EXPECT_EQ(kivo_refresh, 7);
+}
+
+TEST_F(EventProcessing, SecondPinitBooksNothingAndKeepsTheCounter) {
+  kivo_evnts = 17;
+  TH1F* booked = hchip;
+  EXPECT_EQ(pinit(), 1);
+  EXPECT_EQ(kivo_evnts, 17);
+  EXPECT_EQ(hchip, booked);
+}
+
+TEST_F(EventProcessing, ResetHistosKeepsHitTime) {
+  process_text("event\n" + hit_line(1, 4, 4));
+  reset_histos();
+  EXPECT_EQ(hnevnt->GetEntries(), 0);
+  EXPECT_EQ(h2d_chip[1]->GetEntries(), 0);
+  EXPECT_EQ(hhittime_chip[1]->GetEntries(), 1);
+}
+
+TEST_F(EventProcessing, NullEventIsRefused) {
+  EXPECT_EQ(capture_stdout([] { EXPECT_EQ(process_event(nullptr), -1); }),
+            "process_event: no event given\n");
+  EXPECT_EQ(kivo_evnts, 0);
+}
+
+}  // namespace

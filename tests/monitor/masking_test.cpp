@@ -1,0 +1,213 @@
+// Hot-pixel listing and mask files: thresholds, coordinates, file layout and
+// order, rewriting, and failure to write leaving the old files intact.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+#include "TH2F.h"
+#include "kivo.h"
+#include "monitor_state.h"
+#include "monitor_test_support.h"
+
+namespace {
+
+using monitor_test::capture_stdout;
+using monitor_test::hit_line;
+using monitor_test::process_text;
+using monitor_test::read_file;
+
+const std::string kHeader = "#Connector, ChipID, Col, Row\n";
+
+class Masking : public ::testing::Test {
+ protected:
+  void SetUp() override { monitor_test::reset_monitor(); }
+  void TearDown() override { monitor_test::reset_monitor(); }
+};
+
+// `times` events with one hit each at stave-wide column `col`, chip row `row`.
+void hit_pixel(int stave, int col, int row, int times) {
+  std::string text;
+  for (int i = 0; i < times; i++) text += "event\n" + hit_line(stave, col, row);
+  process_text(text);
+}
+
+std::string empty_listing(int stave) {
+  return "\n-- stave " + std::to_string(stave) + "\nTotal: 0\n";
+}
+
+// The per-chip lines and total of mask_pixels, with the counts given as
+// {stave, chip, count} (all other chips 0).
+std::string mask_summary(std::initializer_list<std::array<int, 3>> counts, int total) {
+  std::ostringstream text;
+  for (int s = 0; s < NSTAVE; s++) {
+    for (int chip = 0; chip < 9; chip++) {
+      int count = 0;
+      for (const auto& c : counts)
+        if (c[0] == s && c[1] == chip) count = c[2];
+      text << "Total pixels masked on stave " << s << ", chip " << chip << ": " << count << "\n";
+    }
+  }
+  text << "Total pixels masked: " << total << "\n";
+  return text.str();
+}
+
+TEST_F(Masking, PixelIsHotOnlyAboveTheThreshold) {
+  hit_pixel(0, 40, 7, 10);
+  EXPECT_EQ(capture_stdout([] { EXPECT_EQ(process_histos(10), 0); }),
+            empty_listing(0) + empty_listing(1) + empty_listing(2) + empty_listing(3));
+  hit_pixel(0, 40, 7, 1);
+  EXPECT_EQ(capture_stdout([] { EXPECT_EQ(process_histos(10), 1); }),
+            "\n-- stave 0\n row:504 col:40\nTotal: 1\n" + empty_listing(1) + empty_listing(2) +
+                empty_listing(3));
+}
+
+TEST_F(Masking, FractionalZeroAndNegativeThresholds) {
+  hit_pixel(3, 9000, 0, 2);
+  hit_pixel(3, 9001, 0, 3);
+  std::string printed;
+  printed = capture_stdout([] { EXPECT_EQ(process_histos(2.5), 1); });
+  EXPECT_NE(printed.find(" row:511 col:9001\n"), std::string::npos);
+  printed = capture_stdout([] { EXPECT_EQ(process_histos(0), 2); });
+  EXPECT_NE(printed.find(" row:511 col:9000\n row:511 col:9001\nTotal: 2\n"), std::string::npos);
+}
+
+TEST_F(Masking, ListingOrderIsColumnThenDisplayedRow) {
+  hit_pixel(1, 600, 10, 1);
+  hit_pixel(1, 500, 10, 1);
+  hit_pixel(1, 500, 300, 1);
+  const std::string printed = capture_stdout([] { EXPECT_EQ(process_histos(0), 3); });
+  EXPECT_EQ(printed, empty_listing(0) +
+                         "\n-- stave 1\n row:211 col:500\n row:501 col:500\n row:501 col:600\n"
+                         "Total: 3\n" +
+                         empty_listing(2) + empty_listing(3));
+}
+
+TEST_F(Masking, HotPixelOnStaveTwoChipThree) {
+  hit_pixel(2, 3 * 1024 + 17, 200, 11);
+  EXPECT_EQ(capture_stdout([] { EXPECT_EQ(process_histos(), 1); }),
+            empty_listing(0) + empty_listing(1) + "\n-- stave 2\n row:311 col:3089\nTotal: 1\n" +
+                empty_listing(3));
+  EXPECT_EQ(capture_stdout([] { EXPECT_EQ(mask_pixels(), 1); }),
+            mask_summary({{2, 3, 1}}, 1) + "New pixel mask has been created\n");
+  EXPECT_EQ(read_file(file_name_tb1), kHeader + "1,3,17,200\n");
+  EXPECT_EQ(read_file(file_name_tb2), kHeader);
+}
+
+TEST_F(Masking, HotPixelOnStaveOneChipZeroGoesToTestbenchTwo) {
+  hit_pixel(1, 0, 0, 6);
+  EXPECT_EQ(capture_stdout([] { EXPECT_EQ(mask_pixels(), 1); }),
+            mask_summary({{1, 0, 1}}, 1) + "New pixel mask has been created\n");
+  EXPECT_EQ(read_file(file_name_tb1), kHeader);
+  EXPECT_EQ(read_file(file_name_tb2), kHeader + "4,0,0,0\n");
+}
+
+TEST_F(Masking, MaskDefaultThresholdIsFive) {
+  hit_pixel(0, 5, 5, 5);
+  capture_stdout([] { EXPECT_EQ(mask_pixels(), 0); });
+  EXPECT_EQ(read_file(file_name_tb1), kHeader);
+}
+
+TEST_F(Masking, EmptyMapsGiveHeadersAndZeroCounts) {
+  EXPECT_EQ(capture_stdout([] { EXPECT_EQ(mask_pixels(5), 0); }),
+            mask_summary({}, 0) + "New pixel mask has been created\n");
+  EXPECT_EQ(read_file(file_name_tb1), kHeader);
+  EXPECT_EQ(read_file(file_name_tb2), kHeader);
+}
+
+TEST_F(Masking, FileOrderIsStaveThenColumnThenDisplayedRow) {
+  hit_pixel(3, 2, 100, 1);
+  hit_pixel(0, 8 * 1024 + 1, 5, 1);
+  hit_pixel(2, 1024, 511, 1);
+  hit_pixel(0, 3, 100, 1);
+  hit_pixel(0, 3, 200, 1);
+  hit_pixel(1, 7000, 9, 1);
+  const std::string printed = capture_stdout([] { EXPECT_EQ(mask_pixels(0), 6); });
+  EXPECT_EQ(read_file(file_name_tb1),
+            kHeader + "0,0,3,200\n0,0,3,100\n0,8,1,5\n1,1,0,511\n2,0,2,100\n");
+  EXPECT_EQ(read_file(file_name_tb2), kHeader + "4,6,856,9\n");
+  EXPECT_EQ(printed, mask_summary({{0, 0, 2}, {0, 8, 1}, {1, 6, 1}, {2, 1, 1}, {3, 0, 1}}, 6) +
+                         "New pixel mask has been created\n");
+}
+
+TEST_F(Masking, RewritingGivesTheSameFiles) {
+  hit_pixel(2, 4000, 77, 3);
+  capture_stdout([] { mask_pixels(1); });
+  const std::string first = read_file(file_name_tb1);
+  capture_stdout([] { mask_pixels(1); });
+  EXPECT_EQ(read_file(file_name_tb1), first);
+  EXPECT_EQ(first, kHeader + "1,3,928,77\n");
+}
+
+TEST_F(Masking, OverflowBinsAreNeverListed) {
+  process_text("event\nhit 1 1 600 5\nhit 1 1 5 10000\n");
+  EXPECT_EQ(capture_stdout([] { EXPECT_EQ(process_histos(0), 0); }),
+            empty_listing(0) + empty_listing(1) + empty_listing(2) + empty_listing(3));
+}
+
+TEST_F(Masking, NegativeThresholdMasksEveryPixel) {
+  capture_stdout([] { EXPECT_EQ(mask_pixels(-0.5), 4 * 9216 * 512); });
+  const std::string tb1 = read_file(file_name_tb1);
+  const std::string tb2 = read_file(file_name_tb2);
+  EXPECT_EQ(std::count(tb1.begin(), tb1.end(), '\n'), 1 + 3 * 9216 * 512);
+  EXPECT_EQ(std::count(tb2.begin(), tb2.end(), '\n'), 1 + 9216 * 512);
+  const std::string start = kHeader + "4,0,0,511\n4,0,0,510\n4,0,0,509\n";
+  EXPECT_EQ(tb2.substr(0, start.size()), start);
+}
+
+// A directory where the temporary of a mask file would go makes that file
+// impossible to write, also for root.
+class BlockedMaskFile {
+ public:
+  explicit BlockedMaskFile(const std::string& mask_file) : path_(mask_file + ".tmp") {
+    std::filesystem::create_directory(path_);
+  }
+  ~BlockedMaskFile() { std::filesystem::remove(path_); }
+
+ private:
+  std::string path_;
+};
+
+TEST_F(Masking, UnwritableFileLeavesBothOldFilesIntact) {
+  hit_pixel(0, 1, 1, 1);
+  hit_pixel(1, 1, 1, 1);
+  capture_stdout([] { ASSERT_EQ(mask_pixels(0), 2); });
+  const std::string old_tb1 = read_file(file_name_tb1);
+  const std::string old_tb2 = read_file(file_name_tb2);
+  hit_pixel(0, 2, 2, 1);
+  for (const char* blocked : {file_name_tb1, file_name_tb2}) {
+    BlockedMaskFile block(blocked);
+    const std::string printed = capture_stdout([] { EXPECT_EQ(mask_pixels(0), -1); });
+    EXPECT_EQ(printed.find("New pixel mask has been created"), std::string::npos);
+    const std::string expected_line = "mask_pixels: cannot write " + std::string(blocked) +
+                                      ".tmp: Is a directory\n";
+    EXPECT_NE(printed.find(expected_line), std::string::npos) << printed;
+    EXPECT_EQ(read_file(file_name_tb1), old_tb1);
+    EXPECT_EQ(read_file(file_name_tb2), old_tb2);
+    EXPECT_FALSE(std::filesystem::exists(std::string(file_name_tb1) + ".tmp") &&
+                 !std::filesystem::is_directory(std::string(file_name_tb1) + ".tmp"));
+    EXPECT_FALSE(std::filesystem::exists(std::string(file_name_tb2) + ".tmp") &&
+                 !std::filesystem::is_directory(std::string(file_name_tb2) + ".tmp"));
+  }
+  capture_stdout([] { EXPECT_EQ(mask_pixels(0), 3); });
+  EXPECT_EQ(read_file(file_name_tb1), kHeader + "0,0,1,1\n0,0,2,2\n");
+}
+
+TEST_F(Masking, ScansLeaveTheHitMapsUnchanged) {
+  hit_pixel(2, 10, 10, 4);
+  const double entries = h2d_chip[2]->GetEntries();
+  capture_stdout([] {
+    process_histos(1);
+    mask_pixels(1);
+  });
+  EXPECT_EQ(h2d_chip[2]->GetEntries(), entries);
+  EXPECT_EQ(h2d_chip[2]->GetBinContent(11, 502), 4);
+}
+
+}  // namespace

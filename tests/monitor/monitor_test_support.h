@@ -1,0 +1,32 @@
+// Helpers shared by the monitor tests: feeding events written in the text form
+// through the real Event/Packet classes, capturing standard output, and
+// bringing the monitor back to a known state between tests.
+#ifndef KIVO_TESTS_MONITOR_TEST_SUPPORT_H
+#define KIVO_TESTS_MONITOR_TEST_SUPPORT_H
+
+#include <functional>
+#include <string>
+
+namespace monitor_test {
+
+// Parses `text` (the event text form) and hands every event to process_event.
+// Fails the calling test on a parse error.
+void process_text(const std::string& text);
+
+// Everything written to standard output (stdio and iostreams) while `action` runs.
+std::string capture_stdout(const std::function<void()>& action);
+
+// Books the histograms if needed and empties every raw histogram, the counters
+// and the settings, as at the start of a run with default settings.
+void reset_monitor();
+
+// Text line of one hit of stave `stave` at stave-wide column `col` and chip row
+// `row`, on the readout channel that serves that chip.
+std::string hit_line(int stave, int col, int row);
+
+// Whole contents of a file; empty when it cannot be read.
+std::string read_file(const std::string& path);
+
+}  // namespace monitor_test
+
+#endif
