@@ -4,6 +4,7 @@
 // five equal values become a value and a count.
 #include "RootJSON.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -296,7 +297,9 @@ class JSONWriter {
   }
 
   // ---- classes ----
-  void List(const TList& list) {
+  // A pad's primitives: ROOT ignores "same" on the first histogram of a pad
+  // that has no frame yet, so it is dropped here for the renderer.
+  void List(const TList& list, bool padPrimitives = false) {
     Begin("TList");
     Str("name", "TList");
     Key("arr");
@@ -312,14 +315,31 @@ class JSONWriter {
     Key("opt");
     fSink.Put('[');
     TIter opts(&list);
+    bool frame = false;
     first = true;
-    while (opts()) {
+    while (TObject* obj = opts()) {
       if (!first) fSink.Put(',');
-      String(opts.GetOption());
+      std::string option = opts.GetOption();
+      if (padPrimitives) frame = DrawnOption(*obj, option, frame);
+      String(option);
       first = false;
     }
     fSink.Put(']');
     End();
+  }
+
+  // Adjusts the option of obj as drawn in a pad; returns whether the pad has a
+  // frame after it.
+  static bool DrawnOption(const TObject& obj, std::string& option, bool frame) {
+    std::string lower = option;
+    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (dynamic_cast<const TH1*>(&obj)) {
+      const size_t same = lower.find("same");
+      if (!frame && same != std::string::npos) option.erase(same, 4);
+      return true;
+    }
+    if (dynamic_cast<const TGraph*>(&obj)) return frame || lower.find('a') != std::string::npos;
+    return frame;
   }
 
   void Axis(const TAxis& a) {
@@ -542,7 +562,7 @@ class JSONWriter {
     Bool("fGridy", p.fGridy);
     Bool("fEditable", p.fEditable);
     Key("fPrimitives");
-    List(*p.fPrimitives);
+    List(*p.fPrimitives, true);
     Null("fExecs");
     Str("fName", p.fName);
     Str("fTitle", p.fTitle);
