@@ -14,6 +14,14 @@ const sample = join(buildDir, 'bin', 'kivo-canvas-sample');
 const padNames = ['phitrate', 'pnhit', 'pmean', 'pdiffcol', 'pdiffrow',
                   'p2d_0', 'p2d_1', 'p2d_2', 'p2d_3'];
 
+// The pads' rectangles on the 1600 x 800 canvas, in pixels from the top left:
+// x, y, width, height.
+const padPixels = [
+  [0, 80, 464, 360], [464, 80, 336, 240], [0, 440, 464, 360],
+  [464, 320, 336, 240], [464, 560, 336, 240],
+  [800, 80, 800, 176], [800, 256, 800, 176], [800, 432, 800, 176], [800, 608, 800, 176],
+];
+
 function publishedCanvas() {
   const dir = mkdtempSync(join(tmpdir(), 'kivo-canvas-'));
   try {
@@ -49,9 +57,16 @@ test('the published canvas is the monitoring canvas with its nine pads', () => {
   assert.deepEqual(pads.map((pad) => pad.fName), padNames);
 });
 
-test('JSROOT draws every pad', () => {
-  for (const name of padNames)
-    assert.ok(svg.includes(`pad="${name}"`), `pad ${name} missing from the SVG`);
+// JSROOT draws each sub-pad as a nested <svg> placed at its rectangle.
+function padRectangles(svgText) {
+  const rectangles = [];
+  for (const match of svgText.matchAll(/<svg viewBox="[^"]*" preserveAspectRatio="none" x="([\d.]+)" y="([\d.]+)" width="([\d.]+)" height="([\d.]+)"/g))
+    rectangles.push(match.slice(1).map((value) => Math.round(Number(value))));
+  return rectangles;
+}
+
+test('JSROOT draws the nine pads at their places', () => {
+  assert.deepEqual(padRectangles(svg), padPixels);
 });
 
 test('JSROOT draws the event label, the pad titles and the stave labels', () => {
@@ -64,6 +79,11 @@ test('JSROOT draws the event label, the pad titles and the stave labels', () => 
   for (let i = 0; i < 3; i++)
     assert.ok(texts.some((t) => new RegExp(`^chip ${i} = [+-]\\d+$`).test(t)),
               `peak label of stave ${i} not drawn`);
+});
+
+test('each hit map is drawn on its own axes with a colour palette', () => {
+  // The palette carries the map's z-axis title.
+  assert.equal(texts.filter((t) => t === 'hits').length, 4);
 });
 
 test('no statistics box is drawn', () => {
