@@ -13,8 +13,8 @@ say() { printf 'demo: %s\n' "$*" >&2; }
 
 say "simulating run 1: $EVENTS events, beam on chip 4 of every stave, 3 hot pixels per stave"
 "$BIN/kivo-sim" --events "$EVENTS" --run 1 --seed 7 \
-  --beam-col 4608 --beam-row 256 --beam-sigma-col 400 --beam-sigma-row 80 --particles 3 \
-  --hot-pixels 3 --missing-packet 0.01 --end-run -o "$DEMO/run.kevt"
+  --beam-col 4608 --beam-row 256 --beam-sigma-col 300 --beam-sigma-row 80 --particles 2 --noise 0.1 \
+  --hot-pixels 3 --hot-probability 0.05 --missing-packet 0.01 --end-run -o "$DEMO/run.kevt"
 
 # The host runs -e commands before it processes the remaining events, so run()
 # comes first; OM() then draws the canvas from the whole run.
