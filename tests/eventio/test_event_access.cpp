@@ -28,7 +28,7 @@ EventRecord sample_record() {
 }
 
 std::unique_ptr<Event> read_back(const EventRecord& record, const ScratchDir& dir) {
-  const std::string path = dir.file("one.kivo");
+  const std::string path = dir.file("one.kevt");
   testing::write_file(path, testing::stream_of({record}));
   std::string error;
   auto reader = StreamReader::open(path, false, error);

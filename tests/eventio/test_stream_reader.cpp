@@ -55,7 +55,7 @@ class StreamReading : public ::testing::Test {
   ScratchDir dir_;
   CapturedDiagnostics diagnostics_;
   std::vector<EventRecord> records_ = five_events();
-  std::string path_ = dir_.file("run.kivo");
+  std::string path_ = dir_.file("run.kevt");
 };
 
 TEST_F(StreamReading, IntactFileGivesEveryEventAndCounts) {
@@ -173,8 +173,8 @@ TEST_F(StreamReading, FollowedFileWaitsForTheRestOfARecord) {
 
 TEST_F(StreamReading, UnopenablePathNamesItself) {
   std::string error;
-  EXPECT_EQ(StreamReader::open(dir_.file("absent.kivo"), false, error), nullptr);
-  EXPECT_EQ(error.rfind(dir_.file("absent.kivo") + ": ", 0), 0u) << error;
+  EXPECT_EQ(StreamReader::open(dir_.file("absent.kevt"), false, error), nullptr);
+  EXPECT_EQ(error.rfind(dir_.file("absent.kevt") + ": ", 0), 0u) << error;
 }
 
 // Runs `body` with the read end of a pipe as standard input; the write end is given to `body`.
@@ -237,8 +237,8 @@ TEST_F(StreamReading, WriterOutputAppearsOnlyOnClose) {
 
 TEST_F(StreamReading, WriterReportsAnUncreatablePath) {
   std::string error;
-  EXPECT_EQ(StreamWriter::open(dir_.file("no/such/dir/run.kivo"), error), nullptr);
-  EXPECT_NE(error.find("no/such/dir/run.kivo: "), std::string::npos) << error;
+  EXPECT_EQ(StreamWriter::open(dir_.file("no/such/dir/run.kevt"), error), nullptr);
+  EXPECT_NE(error.find("no/such/dir/run.kevt: "), std::string::npos) << error;
 }
 
 }  // namespace

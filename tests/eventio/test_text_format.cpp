@@ -132,7 +132,7 @@ TEST(TextForm, RoundTripThroughTheStream) {
       "event nopacket\ntype 77\nevent\nend 11\n";
   const auto records = parse(text);
   testing::ScratchDir dir;
-  const std::string path = dir.file("text.kivo");
+  const std::string path = dir.file("text.kevt");
   std::string error;
   auto writer = StreamWriter::open(path, error);
   for (const EventRecord& record : records) writer->write(record);

@@ -27,10 +27,10 @@ TEST(Tools, PackDumpPackGivesIdenticalBytes) {
   ScratchDir dir;
   testing::write_file(dir.file("in.txt"),
                       "# sample\nrun 4\nevent\nhit 1 1 3 4\nunit 2\nword 1 28 0x12345678\nevent nopacket\nend 4\n");
-  ASSERT_EQ(run(std::string(KIVO_PACK) + " " + quoted(dir.file("in.txt")) + " " + quoted(dir.file("a.kivo"))), 0);
-  ASSERT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("a.kivo")) + " " + quoted(dir.file("a.txt"))), 0);
-  ASSERT_EQ(run("cat " + quoted(dir.file("a.txt")) + " | " + KIVO_PACK + " - - > " + quoted(dir.file("b.kivo"))), 0);
-  EXPECT_EQ(testing::read_file(dir.file("a.kivo")), testing::read_file(dir.file("b.kivo")));
+  ASSERT_EQ(run(std::string(KIVO_PACK) + " " + quoted(dir.file("in.txt")) + " " + quoted(dir.file("a.kevt"))), 0);
+  ASSERT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("a.kevt")) + " " + quoted(dir.file("a.txt"))), 0);
+  ASSERT_EQ(run("cat " + quoted(dir.file("a.txt")) + " | " + KIVO_PACK + " - - > " + quoted(dir.file("b.kevt"))), 0);
+  EXPECT_EQ(testing::read_file(dir.file("a.kevt")), testing::read_file(dir.file("b.kevt")));
   EXPECT_EQ(testing::read_file(dir.file("a.txt")),
             "run 4\nevent\nhit 1 1 3 4\nword 1 28 0x12345678\nunit 2\nevent nopacket\nend 4\n")
       << "canonical: each unit's lines together, units in order of first appearance";
@@ -39,7 +39,7 @@ TEST(Tools, PackDumpPackGivesIdenticalBytes) {
 TEST(Tools, PackRefusesABadLineAndWritesNothing) {
   ScratchDir dir;
   testing::write_file(dir.file("bad.txt"), "run 1\nevent\nhit 1 1 3\n");
-  const std::string out = dir.file("out.kivo");
+  const std::string out = dir.file("out.kevt");
   EXPECT_EQ(run(std::string(KIVO_PACK) + " " + quoted(dir.file("bad.txt")) + " " + quoted(out) + " 2> " +
                 quoted(dir.file("err"))),
             1);
@@ -51,8 +51,8 @@ TEST(Tools, DumpReportsDamageAndExitsNonZero) {
   ScratchDir dir;
   std::string bytes = testing::stream_of({testing::data_event(0, 0, 1, 1, 1), testing::data_event(0, 1, 2, 2, 2)});
   bytes.resize(bytes.size() - 3);
-  testing::write_file(dir.file("cut.kivo"), bytes);
-  EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("cut.kivo")) + " > " + quoted(dir.file("out.txt")) +
+  testing::write_file(dir.file("cut.kevt"), bytes);
+  EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("cut.kevt")) + " > " + quoted(dir.file("out.txt")) +
                 " 2> " + quoted(dir.file("err"))),
             1);
   EXPECT_EQ(testing::read_file(dir.file("out.txt")), "event\nhit 1 1 1 1\n");
@@ -62,11 +62,11 @@ TEST(Tools, DumpReportsDamageAndExitsNonZero) {
 TEST(Tools, SimulatorIsDeterministicForASeed) {
   ScratchDir dir;
   const std::string sim = std::string(KIVO_SIM) + " --events 300 --missing-packet 0.1 --unmapped 0.5 --end-run";
-  ASSERT_EQ(run(sim + " --seed 5 -o " + quoted(dir.file("a.kivo"))), 0);
-  ASSERT_EQ(run(sim + " --seed 5 > " + quoted(dir.file("b.kivo"))), 0);
-  ASSERT_EQ(run(sim + " --seed 6 -o " + quoted(dir.file("c.kivo"))), 0);
-  EXPECT_EQ(testing::read_file(dir.file("a.kivo")), testing::read_file(dir.file("b.kivo")));
-  EXPECT_NE(testing::read_file(dir.file("a.kivo")), testing::read_file(dir.file("c.kivo")));
+  ASSERT_EQ(run(sim + " --seed 5 -o " + quoted(dir.file("a.kevt"))), 0);
+  ASSERT_EQ(run(sim + " --seed 5 > " + quoted(dir.file("b.kevt"))), 0);
+  ASSERT_EQ(run(sim + " --seed 6 -o " + quoted(dir.file("c.kevt"))), 0);
+  EXPECT_EQ(testing::read_file(dir.file("a.kevt")), testing::read_file(dir.file("b.kevt")));
+  EXPECT_NE(testing::read_file(dir.file("a.kevt")), testing::read_file(dir.file("c.kevt")));
   EXPECT_NE(run(std::string(KIVO_SIM) + " --events x 2>/dev/null"), 0);
 }
 
