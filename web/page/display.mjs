@@ -2,8 +2,12 @@
 // fetches canvas.json and redraws it in place with JSROOT. Progress is exposed on
 // window.kivoDisplay for tests and for the curious.
 import { parse, redraw } from 'jsroot';
+import { dropSameOnFirstHistogram } from './pad-options.mjs';
+import { mergeToScreenResolution } from './screen-resolution.mjs';
 
 const POLL_INTERVAL_MS = 500;
+const CANVAS_WIDTH = 1600;
+const CANVAS_HEIGHT = 800;
 
 const drawing = document.getElementById('drawing');
 const runLabel = document.getElementById('run');
@@ -15,7 +19,7 @@ const display = {
   run: null,
   events: null,
   redraws: 0,
-  lastRedrawMs: null,  // time JSROOT took for the last redraw
+  lastRedrawMs: null,  // time from receiving the last canvas to its redraw finished
   lastError: null,
   updatedAt: null,  // local time of the last redraw
 };
@@ -61,8 +65,10 @@ async function drawLatestCanvas() {
   const version = versionOf(response.headers.get('ETag'));
   const run = response.headers.get('X-KIVO-Run');
   const events = response.headers.get('X-KIVO-Events');
-  const canvas = parse(await response.text());
   const started = performance.now();
+  const canvas = parse(await response.text());
+  dropSameOnFirstHistogram(canvas);
+  mergeToScreenResolution(canvas, CANVAS_WIDTH, CANVAS_HEIGHT);
   try {
     await redraw(drawing, canvas, '');
   } finally {

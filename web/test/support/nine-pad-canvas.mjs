@@ -1,6 +1,6 @@
-// A small canvas laid out like the monitoring canvas (nine named pads and a run /
-// event-count label on the canvas) in ROOT's JSON, for tests that need a drawable
-// canvas without the monitor.
+// A canvas laid out like the monitoring canvas (nine named pads, four of them hit maps
+// drawn "colz same", and a run / event-count label on the canvas) in ROOT's JSON, for
+// tests that need a drawable canvas without the monitor.
 const padNames = ['phitrate', 'pnhit', 'pmean', 'pdiffcol', 'pdiffrow',
                   'p2d_0', 'p2d_1', 'p2d_2', 'p2d_3'];
 
@@ -27,6 +27,25 @@ function histogram(name, title, contents) {
     fMaximum: -1111, fMinimum: -1111, fNormFactor: 0, fContour: [], fSumw2: [], fOption: '',
     fFunctions: { _typename: 'TList', name: 'TList', arr: [], opt: [] },
     fBufferSize: 0, fBuffer: [], fBinStatErrOpt: 0, fStatOverflows: 2, fArray: cells,
+  };
+}
+
+// A stave hit map as the monitor books it (9216 x 512 bins), sent in JSROOT's
+// compressed array form: a square beam spot whose size follows the event count.
+function hitMap(name, events) {
+  const nx = 9216, ny = 512, spot = 5 + (events % 20);
+  const segments = {};
+  for (let row = 0; row < spot; ++row) {
+    const suffix = row === 0 ? '' : String(row);
+    segments[`p${suffix}`] = (ny / 2 + row) * (nx + 2) + nx / 2;
+    segments[`v${suffix}`] = Array.from({ length: spot }, (_, col) => 0.01 * (1 + ((row + col) % 7)));
+  }
+  return {
+    ...histogram(name, '', []),
+    _typename: 'TH2F', fBits: 520, fNcells: (nx + 2) * (ny + 2),
+    fXaxis: axis('xaxis', nx, -0.5, nx - 0.5), fYaxis: axis('yaxis', ny, -0.5, ny - 0.5),
+    fMinimum: 1e-6, fMaximum: 1, fScalefactor: 1, fTsumwy: 0, fTsumwy2: 0, fTsumwxy: 0,
+    fArray: { $arr: 'Float32', len: (nx + 2) * (ny + 2), ...segments },
   };
 }
 
@@ -70,6 +89,12 @@ function padCorner(index) {
 export function ninePadCanvas({ run, events }) {
   const pads = padNames.map((name, index) => {
     const [x, y, w, h] = padCorner(index);
+    if (name.startsWith('p2d_')) {
+      const mapPad = pad(name, x, y, w, h, [hitMap(`h2d_${name}`, events)]);
+      mapPad.fPrimitives.opt = ['colz same'];
+      mapPad.fLogz = 1;
+      return mapPad;
+    }
     const contents = Array.from({ length: 20 }, (_, bin) => ((bin * 7 + index + events) % 13) + 1);
     return pad(name, x, y, w, h, [histogram(`h_${name}`, name, contents)]);
   });
