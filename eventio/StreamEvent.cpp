@@ -26,31 +26,34 @@ struct ChannelSlot {
 // three arrays live in the same allocation as this header (see index_packet).
 struct PacketIndex {
   // Units below kSmallUnits with channels below kSmallChannels, the ones a
-  // detector uses, are found through a table instead of a search.
+  // detector uses, are found through a bit mask per unit instead of a search.
   static constexpr std::uint32_t kSmallUnits = 8, kSmallChannels = 32;
 
   std::span<const std::uint32_t> words;     // the packet body
   std::span<const ChannelSlot> channels;    // sorted by key
   std::span<const std::uint32_t> units;     // ruid << 16 | channel count, sorted
-  bool small_table_complete = false;        // every small channel is in small_slots
-  std::array<std::uint8_t, kSmallUnits * kSmallChannels> small_slots;  // 1 + slot, 0 absent
+  std::array<std::uint32_t, kSmallUnits> small_present;  // bit ruchn: channel present
+  std::array<std::uint32_t, kSmallUnits> small_first;    // slot of the unit's first channel
 
-  void fill_small_table() {
-    small_slots.fill(0);
-    small_table_complete = channels.size() < 255;
-    if (!small_table_complete) return;
+  // Small channels of one unit are adjacent in the sorted slots, so the slot of
+  // one is its unit's first slot plus the number of present channels below it.
+  void fill_small_masks() {
+    small_present.fill(0);
+    small_first.fill(0);
     for (std::size_t i = 0; i < channels.size(); ++i) {
       const std::uint32_t ruid = channels[i].key >> 16, ruchn = channels[i].key & 0xFFFFu;
-      if (ruid < kSmallUnits && ruchn < kSmallChannels)
-        small_slots[ruid * kSmallChannels + ruchn] = static_cast<std::uint8_t>(i + 1);
+      if (ruid >= kSmallUnits || ruchn >= kSmallChannels) continue;
+      if (small_present[ruid] == 0) small_first[ruid] = static_cast<std::uint32_t>(i);
+      small_present[ruid] |= 1u << ruchn;
     }
   }
 
   const ChannelSlot* find(std::uint32_t key) const {
     const std::uint32_t ruid = key >> 16, ruchn = key & 0xFFFFu;
-    if (small_table_complete && ruid < kSmallUnits && ruchn < kSmallChannels) {
-      const std::uint8_t slot = small_slots[ruid * kSmallChannels + ruchn];
-      return slot ? &channels[slot - 1] : nullptr;
+    if (ruid < kSmallUnits && ruchn < kSmallChannels) {
+      const std::uint32_t present = small_present[ruid];
+      if (!(present >> ruchn & 1u)) return nullptr;
+      return &channels[small_first[ruid] + std::popcount(present & ((1u << ruchn) - 1u))];
     }
     const auto it = std::lower_bound(channels.begin(), channels.end(), key,
                                      [](const ChannelSlot& c, std::uint32_t k) { return c.key < k; });
@@ -172,7 +175,7 @@ std::shared_ptr<const PacketIndex> index_packet(const std::uint8_t* body, std::s
   index->words = {words, nwords};
   index->channels = {channels, nchannels};
   index->units = {units, nunits};
-  index->fill_small_table();
+  index->fill_small_masks();
   return std::shared_ptr<const PacketIndex>(std::move(block), index);
 }
 
