@@ -4,6 +4,7 @@
 // five equal values become a value and a count.
 #include "RootJSON.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -11,6 +12,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <vector>
 
 #include "TCanvas.h"
@@ -26,7 +32,7 @@ namespace rootcompat {
 namespace {
 
 // Zero runs up to this length stay inside a segment; longer ones split it.
-constexpr int kMaxInlineZeros = 12;
+constexpr int kMaxInlineZeros = 20;
 // Runs of equal values longer than this become a value with a repeat count.
 constexpr int kMinSameRun = 6;
 // Arrays shorter than this are written plainly.
@@ -37,19 +43,82 @@ bool IsZero(T v) {
   return v == T(0);
 }
 
-// Appends to a string through a raw cursor, growing it in large steps.
+// Finds the non-zero elements of an array, 64 at a time: each block of 64
+// becomes a bit mask (SSE2 compares for floats), and the set bits are walked
+// with count-trailing-zeros. -0 counts as zero. Queries must not go backwards.
+template <class T>
+class NonZeroScanner {
+ public:
+  NonZeroScanner(const T* a, size_t n) : fA(a), fN(n) {}
+
+  // Index of the first non-zero element at or after from, n if none.
+  size_t Next(size_t from) {
+    if (from >= fN) return fN;
+    size_t block = from / 64;
+    std::uint64_t mask = Mask(block) & (~std::uint64_t{0} << (from % 64));
+    while (!mask) {
+      if (++block * 64 >= fN) return fN;
+      mask = Mask(block);
+    }
+    return block * 64 + size_t(__builtin_ctzll(mask));
+  }
+
+ private:
+  std::uint64_t Mask(size_t block) {
+    if (block == fBlock) return fMask;
+    fBlock = block;
+    const size_t start = block * 64;
+    if (start + 64 <= fN) {
+      fMask = FullMask(fA + start);
+    } else {
+      fMask = 0;
+      for (size_t k = 0; start + k < fN; ++k)
+        if (!IsZero(fA[start + k])) fMask |= std::uint64_t{1} << k;
+    }
+    return fMask;
+  }
+
+  static std::uint64_t FullMask(const T* p) {
+#if defined(__SSE2__)
+    if constexpr (sizeof(T) == 4) {
+      const __m128i signless = _mm_set1_epi32(0x7fffffff);
+      const __m128i zero = _mm_setzero_si128();
+      std::uint64_t mask = 0;
+      for (int k = 0; k < 64; k += 4) {
+        const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)), signless);
+        const int isZero = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, zero)));
+        mask |= std::uint64_t(~isZero & 0xf) << k;
+      }
+      return mask;
+    }
+#endif
+    std::uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k)
+      if (!IsZero(p[k])) mask |= std::uint64_t{1} << k;
+    return mask;
+  }
+
+  const T* fA;
+  size_t fN;
+  size_t fBlock = ~size_t{0};
+  std::uint64_t fMask = 0;
+};
+
+// Collects the output in a per-thread scratch buffer that keeps its size
+// between calls (no reallocation or page faults once warm), and appends it to
+// the destination string in one copy at the end.
 class Sink {
  public:
-  explicit Sink(std::string& out) : fOut(out), fUsed(out.size()) {}
-  ~Sink() { fOut.resize(fUsed); }
+  explicit Sink(std::string& out) : fOut(out), fBuffer(Scratch()), fUsed(0) {}
+  ~Sink() { fOut.append(fBuffer.data(), fUsed); }
   Sink(const Sink&) = delete;
   Sink& operator=(const Sink&) = delete;
 
   char* Reserve(size_t n) {
-    if (fUsed + n > fOut.size()) fOut.resize(std::max(fOut.size() * 2, fUsed + n + 4096));
-    return fOut.data() + fUsed;
+    if (fUsed + n > fBuffer.size()) fBuffer.resize(std::max(fBuffer.size() * 2, fUsed + n + (size_t{1} << 20)));
+    return fBuffer.data() + fUsed;
   }
-  void Commit(char* end) { fUsed = size_t(end - fOut.data()); }
+  void Commit(char* end) { fUsed = size_t(end - fBuffer.data()); }
   void Put(char c) {
     char* p = Reserve(1);
     *p++ = c;
@@ -62,7 +131,13 @@ class Sink {
   }
 
  private:
+  static std::vector<char>& Scratch() {
+    thread_local std::vector<char> scratch;
+    return scratch;
+  }
+
   std::string& fOut;
+  std::vector<char>& fBuffer;
   size_t fUsed;
 };
 
@@ -80,6 +155,32 @@ char* WriteNumber(char* p, T v) {
 }
 
 char* WriteInt(char* p, long long v) { return std::to_chars(p, p + 24, v).ptr; }
+
+// Formatted floats by bit pattern: map contents repeat a few values (counts,
+// counts divided by the event count), so most are formatted only once.
+class FloatCache {
+ public:
+  char* Write(char* p, float v) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    Entry& e = fEntries[(bits * 2654435761u) >> (32 - kLogSize)];
+    if (e.length == 0 || e.bits != bits) {
+      e.bits = bits;
+      e.length = std::uint8_t(WriteNumber(e.text, v) - e.text);
+    }
+    std::memcpy(p, e.text, sizeof e.text);
+    return p + e.length;
+  }
+
+ private:
+  static constexpr int kLogSize = 10;
+  struct Entry {
+    std::uint32_t bits = 0;
+    std::uint8_t length = 0;
+    char text[32 - 5];
+  };
+  std::vector<Entry> fEntries = std::vector<Entry>(size_t{1} << kLogSize);
+};
 
 }  // namespace
 
@@ -169,12 +270,21 @@ class JSONWriter {
     fSink.Put(']');
   }
 
-  // Segment keys: "p","v","n" for the first, then "p1","v1","n1", ...
-  char* SegmentKey(char* p, char letter, int segment) {
+  char* ArrayValue(char* p, float v) { return fFloats.Write(p, v); }
+  char* ArrayValue(char* p, double v) { return WriteNumber(p, v); }
+
+  // Segment keys: "p","v","n" for the first segment, then the same letters
+  // with a base-62 segment number ("p1", ..., "pZ", "p10", ...); the reader
+  // looks only at the first letter, the suffix keeps the keys unique.
+  static char* SegmentKey(char* p, char letter, int segment) {
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
     *p++ = ',';
     *p++ = '"';
     *p++ = letter;
-    if (segment) p = WriteInt(p, segment);
+    char digits[8];
+    int count = 0;
+    for (; segment > 0; segment /= 62) digits[count++] = kDigits[segment % 62];
+    while (count > 0) *p++ = digits[--count];
     *p++ = '"';
     *p++ = ':';
     return p;
@@ -187,31 +297,27 @@ class JSONWriter {
     fSink.Put(type);
     fSink.Put("\",\"len\":");
     fSink.Commit(WriteInt(fSink.Reserve(24), (long long)n));
+    NonZeroScanner<T> scanner(a, n);
     size_t pos = 0;  // where the reader writes next
     int segment = 0;
-    size_t i = 0;
-    while (true) {
-      while (i < n && IsZero(a[i])) ++i;
-      if (i >= n) break;
-      const size_t same = SameRun(a, i, n);
+    for (size_t i = scanner.Next(0); i < n; ++segment) {
       char* p = fSink.Reserve(100);
       if (i != pos) {
         p = SegmentKey(p, 'p', segment);
         p = WriteInt(p, (long long)i);
       }
       p = SegmentKey(p, 'v', segment);
+      const size_t same = SameRun(a, i, n);
       if (same >= size_t(kMinSameRun)) {
-        p = WriteNumber(p, a[i]);
+        p = ArrayValue(p, a[i]);
         p = SegmentKey(p, 'n', segment);
-        p = WriteInt(p, (long long)same);
-        fSink.Commit(p);
-        i += same;
+        fSink.Commit(WriteInt(p, (long long)same));
+        pos = i + same;
+        i = scanner.Next(pos);
       } else {
         fSink.Commit(p);
-        i = ValueSegment(a, i, n);
+        i = ValueSegment(scanner, a, i, n, pos);
       }
-      pos = i;
-      ++segment;
     }
     fSink.Put('}');
   }
@@ -223,36 +329,34 @@ class JSONWriter {
     return j - i;
   }
 
-  // Writes the values from i up to a long zero gap, a long run of equal
-  // values or the end, as a JSON array; returns the index after the last
-  // value written.
+  // Writes the values from i (non-zero) up to a zero gap longer than
+  // kMaxInlineZeros, a run of kMinSameRun equal values or the last non-zero
+  // value, as a JSON array. Sets end to the index after the last value written
+  // and returns the next non-zero index.
   template <class T>
-  size_t ValueSegment(const T* a, size_t i, size_t n) {
-    fSink.Put('[');
-    bool first = true;
-    while (i < n) {
-      size_t zeros = 0;
-      while (i + zeros < n && IsZero(a[i + zeros])) ++zeros;
-      if (zeros > 0) {
-        if (i + zeros >= n || zeros > size_t(kMaxInlineZeros)) break;
-        char* p = fSink.Reserve(2 * zeros);
-        for (size_t z = 0; z < zeros; ++z) {
-          *p++ = ',';
-          *p++ = '0';
-        }
-        fSink.Commit(p);
-        i += zeros;
-        continue;
-      }
-      if (SameRun(a, i, n) >= size_t(kMinSameRun)) break;
-      char* p = fSink.Reserve(33);
-      if (!first) *p++ = ',';
-      fSink.Commit(WriteNumber(p, a[i]));
-      first = false;
-      ++i;
+  size_t ValueSegment(NonZeroScanner<T>& scanner, const T* a, size_t i, size_t n, size_t& end) {
+    static const char kZeros[] =
+        ",0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0";
+    static_assert(sizeof kZeros > 2 * kMaxInlineZeros);
+    char* p = fSink.Reserve(40);
+    *p++ = '[';
+    p = ArrayValue(p, a[i]);
+    fSink.Commit(p);
+    size_t next = scanner.Next(i + 1);
+    while (next < n) {
+      const size_t zeros = next - (i + 1);
+      if (zeros > size_t(kMaxInlineZeros) || SameRun(a, next, n) >= size_t(kMinSameRun)) break;
+      p = fSink.Reserve(2 * zeros + 40);
+      std::memcpy(p, kZeros, 2 * zeros);
+      p += 2 * zeros;
+      *p++ = ',';
+      fSink.Commit(ArrayValue(p, a[next]));
+      i = next;
+      next = scanner.Next(i + 1);
     }
     fSink.Put(']');
-    return i;
+    end = i + 1;
+    return next;
   }
 
   // ---- base classes ----
@@ -587,6 +691,7 @@ class JSONWriter {
   }
 
   Sink fSink;
+  FloatCache fFloats;
 };
 
 void AppendJSON(std::string& out, const TObject& obj) {

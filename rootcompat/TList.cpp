@@ -31,7 +31,10 @@ Int_t TSeqCollection::IndexOf(const TObject* target) const {
   return -1;
 }
 
-TList::~TList() { Clear(); }
+TList::~TList() {
+  // Only an owning list touches its objects here: others may be gone already.
+  if (IsOwner()) Delete();
+}
 
 void TList::AddFirst(TObject* obj) { AddFirst(obj, ""); }
 
