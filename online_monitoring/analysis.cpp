@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "TAxis.h"
 #include "TF1.h"
@@ -67,22 +69,82 @@ void fill_hits_per_event(int i, double nevents) {
     set_per_event(hnhit_chip[i], hnhit_chip_norm[i], b, nevents);
 }
 
+// Sums of the normalised map over its rows and over its columns: the contents
+// that ProjectionX and ProjectionY give, added up in the same order.
+struct MapProjections {
+  std::vector<double> columns;  // by x bin
+  std::vector<double> rows;     // by y bin
+};
+
+// Empties `map` as Reset("") would, except for its in-range cells, which the
+// caller overwrites next: the under- and overflow cells, sums and entries.
+void reset_outside_range(TH2F* map) {
+  const int nx = map->GetNbinsX();
+  const int ny = map->GetNbinsY();
+  const int stride = nx + 2;
+  float* cells = map->GetArray();
+  std::fill(cells, cells + stride, 0.0f);
+  std::fill(cells + (ny + 1) * stride, cells + (ny + 2) * stride, 0.0f);
+  for (int y = 1; y <= ny; y++) {
+    cells[y * stride] = 0;
+    cells[y * stride + nx + 1] = 0;
+  }
+  if (map->GetSumw2N()) map->GetSumw2()->Reset();
+  double stats[TH1::kNstat] = {};
+  map->PutStats(stats);
+  map->SetEntries(0);
+}
+
 // Every in-range cell of the map divided by the event count, walked through
-// the cell arrays. The result equals one SetBinContent per bin: same contents,
-// one entry per bin written, statistics left to be rebuilt from the bins.
-void normalise_hit_map(int i, double nevents) {
+// the cell arrays, eight rows at a time so that the row sums advance side by
+// side. The result equals Reset and one SetBinContent per bin: the same
+// contents, one entry per bin written, statistics left to be rebuilt from the
+// bins. The row and column sums of the new contents come out of the same pass.
+void normalise_hit_map(int i, double nevents, MapProjections& projections) {
+  constexpr int kRowBlock = 8;
   TH2F* target = h2d_chip_norm[i];
-  target->Reset("");
+  reset_outside_range(target);
   const int nx = h2d_chip[i]->GetNbinsX();
   const int ny = h2d_chip[i]->GetNbinsY();
+  const int stride = nx + 2;
   const float* source_cells = h2d_chip[i]->GetArray();
   float* target_cells = target->GetArray();
-  for (int y = 1; y <= ny; y++) {
-    const int row_start = y * (nx + 2);
-    for (int x = 1; x <= nx; x++)
-      target_cells[row_start + x] = static_cast<float>(source_cells[row_start + x] / nevents);
+  projections.columns.assign(stride, 0.0);
+  projections.rows.assign(ny + 2, 0.0);
+  for (int y0 = 1; y0 <= ny; y0 += kRowBlock) {
+    const int nrows = std::min(kRowBlock, ny + 1 - y0);
+    double row_sum[kRowBlock] = {};
+    for (int x = 1; x <= nx; x++) {
+      double column_sum = projections.columns[x];
+      for (int k = 0; k < nrows; k++) {
+        const int cell = (y0 + k) * stride + x;
+        const float content = static_cast<float>(source_cells[cell] / nevents);
+        target_cells[cell] = content;
+        column_sum += content;
+        row_sum[k] += content;
+      }
+      projections.columns[x] = column_sum;
+    }
+    for (int k = 0; k < nrows; k++) projections.rows[y0 + k] = row_sum[k];
   }
   target->SetEntries(static_cast<double>(nx) * ny);
+}
+
+// A fresh projection of the normalised map onto `axis`, named and filled as
+// ProjectionX("_px") or ProjectionY("_py") would make it (contents from the
+// sums above, statistics rebuilt from the bins, no errors stored).
+TH1D* make_projection(TH2F* map, const TAxis* axis, const char* suffix,
+                      const std::vector<double>& sums) {
+  const std::string name = std::string(map->GetName()) + suffix;
+  TH1D* h = new TH1D(name.c_str(), map->GetTitle(), axis->GetNbins(), axis->GetXmin(),
+                     axis->GetXmax());
+  double total = 0;
+  for (int b = 0; b <= axis->GetNbins() + 1; b++) {
+    h->SetBinContent(b, sums[b]);
+    total += sums[b];
+  }
+  h->SetEntries(std::floor(total + 0.5));
+  return h;
 }
 
 // Mean and RMS of the bins of `h` whose centres lie in [lo, hi]; false when
@@ -153,9 +215,10 @@ void fit_beam_profile(TH1D* h, bool test_before_refit, double& position, double&
 // Fits the column and row projections of the stave's normalised map and
 // stores the result as point 0 of its graph; a stave with an empty map is not
 // fitted and its graph is left without a point.
-void fit_beam_position(int i) {
-  TH1D* hx = h2d_chip_norm[i]->ProjectionX("_px", 0, -1, "");
-  TH1D* hy = h2d_chip_norm[i]->ProjectionY("_py", 0, -1, "");
+void fit_beam_position(int i, const MapProjections& projections) {
+  TH2F* map = h2d_chip_norm[i];
+  TH1D* hx = make_projection(map, map->GetXaxis(), "_px", projections.columns);
+  TH1D* hy = make_projection(map, map->GetYaxis(), "_py", projections.rows);
   if (hx->Integral("") > 0 && hy->Integral("") > 0) {
     double mx, rx, my, ry;
     fit_beam_profile(hx, true, mx, rx);
@@ -235,10 +298,11 @@ int analysis() {
   const double nevents = hnevnt->Integral("");
   if (!(nevents > 0)) return 1;
   fill_rates(nevents);
+  MapProjections projections;
   for (int i = 0; i < NSTAVE; i++) {
     fill_hits_per_event(i, nevents);
-    normalise_hit_map(i, nevents);
-    fit_beam_position(i);
+    normalise_hit_map(i, nevents, projections);
+    fit_beam_position(i, projections);
     fill_differences(i);
   }
   return 0;

@@ -37,8 +37,8 @@ TLatex* ldiffrow[NSTAVE] = {nullptr, nullptr, nullptr, nullptr};
 // is not painted over the frame.
 static TH1F* haxis_mean = nullptr;
 
-// Number of reference stave 3's lower neighbours: the staves with a difference
-// histogram and peak label.
+// Staves 0 to 2 have a difference histogram and a peak label; the reference
+// stave 3 has neither.
 static constexpr int NDIFFSTAVE = 3;
 
 static double events_counted() { return hnevnt->Integral(""); }

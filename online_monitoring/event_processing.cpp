@@ -1,6 +1,7 @@
 // Event processing: decodes the detector packet of each data event into stave
 // hits, fills the raw histograms, keeps the event counter and asks the display
 // for its periodic refresh.
+#include <algorithm>
 #include <iostream>
 
 #include "TH1F.h"
@@ -26,8 +27,80 @@ struct StaveSums {
   double mcol[NSTAVE] = {};
 };
 
+// Hit-map increments gathered before they are applied, so that the cells of
+// many hits are fetched from memory at once: the cell of each queued hit, and
+// per stave the fill statistics that the queued hits add (entries, and sums
+// over in-range hits), exactly as one Fill per hit would.
+struct PendingFills {
+  static constexpr int kCapacity = 1024;
+  float* cells[kCapacity];
+  int count = 0;
+  double entries[NSTAVE] = {};
+  double stats[NSTAVE][7] = {};  // sum w, w^2, wx, wx^2, wy, wy^2, wxy
+};
+
 bool stave_counts(const StaveSums& sums, int s) {
   return sums.npixels[s] > 0 && sums.npixels[s] < max_npixels;
+}
+
+void apply_fill_statistics(PendingFills& pending) {
+  for (int s = 0; s < NSTAVE; s++) {
+    if (pending.entries[s] == 0) continue;
+    TH2F* map = h2d_chip[s];
+    if (pending.stats[s][0] > 0) {
+      double stats[TH1::kNstat] = {};
+      map->GetStats(stats);
+      for (int k = 0; k < 7; k++) stats[k] += pending.stats[s][k];
+      map->PutStats(stats);
+    }
+    map->SetEntries(map->GetEntries() + pending.entries[s]);
+    pending.entries[s] = 0;
+    for (double& sum : pending.stats[s]) sum = 0;
+  }
+}
+
+// The statistics go first: when a map's sums are to be rebuilt from its
+// bins, the bins must not yet hold the pending hits.
+void apply_fills(PendingFills& pending) {
+  apply_fill_statistics(pending);
+  for (int i = 0; i < pending.count; i++) *pending.cells[i] += 1;
+  pending.count = 0;
+}
+
+// Queues `n` hits of one channel (chip `ichip` of stave `istave`), with their
+// decoded chip rows and columns. The hit maps have one bin per pixel: column c
+// falls in x bin c + 1, displayed row r in y bin r + 1. A column is never
+// negative and a displayed row never above 511, so only columns beyond the
+// map overflow and only rows beyond the chip (negative displayed rows)
+// underflow.
+void queue_hits(PendingFills& pending, int istave, int ichip, const int* irow, const int* icol,
+                int n) {
+  if (pending.count + n > PendingFills::kCapacity) apply_fills(pending);
+  TH2F* map = h2d_chip[istave];
+  const int nx = map->GetNbinsX();
+  float* cells = map->GetArray();
+  double* stats = pending.stats[istave];
+  for (int i = 0; i < n; i++) {
+    const int x = ichip * 1024 + icol[i];
+    const int y = 511 - irow[i];
+    const bool x_in_range = x < nx;
+    const bool y_in_range = y >= 0;
+    const int binx = x_in_range ? x + 1 : nx + 1;
+    const int biny = y_in_range ? y + 1 : 0;
+    float* cell = cells + biny * (nx + 2) + binx;
+    __builtin_prefetch(cell, 1);
+    pending.cells[pending.count++] = cell;
+    if (x_in_range && y_in_range) {
+      stats[0] += 1;
+      stats[1] += 1;
+      stats[2] += x;
+      stats[3] += double(x) * x;
+      stats[4] += y;
+      stats[5] += double(y) * y;
+      stats[6] += double(x) * y;
+    }
+  }
+  pending.entries[istave] += n;
 }
 
 void report_invalid_hits(int ruid, int ruchn, int nhits) {
@@ -35,10 +108,11 @@ void report_invalid_hits(int ruid, int ruchn, int nhits) {
     std::cout << "invalid: (ruid " << ruid << ", ruchn " << ruchn << ") " << std::endl;
 }
 
-// The channel is looked up once and its hits then filled in one run; every hit
-// word is read, decoded and filled exactly as a per-hit lookup would.
-void fill_channel(Packet* p, int ruid, int ruchn, StaveSums& sums) {
-  const int nhits = p->iValue(ruid, ruchn);
+// The channel is looked up once and its `nhits` hits then decoded in runs of
+// up to one queue's worth; every hit word is read, decoded and filled as a
+// per-hit lookup would.
+void fill_channel(Packet* p, int ruid, int ruchn, int nhits, StaveSums& sums,
+                  PendingFills& pending) {
   auto location = chipmap.find(chipkey(ruid, ruchn));
   if (location == chipmap.end()) {
     report_invalid_hits(ruid, ruchn, nhits);
@@ -46,31 +120,34 @@ void fill_channel(Packet* p, int ruid, int ruchn, StaveSums& sums) {
   }
   const int istave = location->second.first;
   const int ichip = location->second.second;
-  TH2F* map = h2d_chip[istave];
-  int npixels = 0;
+  int irow[PendingFills::kCapacity], icol[PendingFills::kCapacity];
   double rowsum = 0, colsum = 0;
-  for (int i = 0; i < nhits; i++) {
-    const int hit = p->iValue(ruid, ruchn, i);
-    const int irow = decode_row(hit) & 0xffff;
-    const int icol = decode_col(hit) & 0xffff;
-    const int col = ichip * 1024 + icol;
-    npixels++;
-    rowsum += irow;
-    colsum += col;
-    map->Fill(col, 511 - irow);
+  for (int first = 0; first < nhits; first += PendingFills::kCapacity) {
+    const int n = std::min(nhits - first, PendingFills::kCapacity);
+    for (int i = 0; i < n; i++) {
+      const int hit = p->iValue(ruid, ruchn, first + i);
+      irow[i] = decode_row(hit) & 0xffff;
+      icol[i] = decode_col(hit) & 0xffff;
+      rowsum += irow[i];
+      colsum += ichip * 1024 + icol[i];
+    }
+    queue_hits(pending, istave, ichip, irow, icol, n);
   }
-  sums.npixels[istave] += npixels;
+  sums.npixels[istave] += nhits;
   sums.mrow[istave] += rowsum;
   sums.mcol[istave] += colsum;
 }
 
 void fill_packet_hits(Packet* p, StaveSums& sums) {
+  PendingFills pending;
   for (int ruid = 0; ruid <= 4; ruid++) {
     if (p->iValue(ruid) == -1) continue;
     for (int ruchn = 0; ruchn <= 28; ruchn++) {
-      if (p->iValue(ruid, ruchn) > 0) fill_channel(p, ruid, ruchn, sums);
+      const int nhits = p->iValue(ruid, ruchn);
+      if (nhits > 0) fill_channel(p, ruid, ruchn, nhits, sums, pending);
     }
   }
+  apply_fills(pending);
 }
 
 void fill_stave_summaries(StaveSums& sums) {
