@@ -356,6 +356,4 @@ TEST_F(Display, EveryCallPublishesOneSnapshot) {
   EXPECT_NE(published[2].find("KIVO online monitoring"), std::string::npos);
 }
 
-TEST_F(Display, ReturnsZero) { EXPECT_EQ(OM(), 0); }
-
 }  // namespace
