@@ -31,4 +31,5 @@ say "monitoring $DEMO/run.kevt in batch mode"
   "$DEMO/run.kevt"
 
 say "wrote $DEMO/run.kevt, $DEMO/histos.json (histograms, graphs and canvas as ROOT JSON) and $DEMO/canvas.png"
-say "to watch it live: $BIN/kivo $DEMO/run.kevt, then open the address it prints (http://127.0.0.1:8080/)"
+say "to watch it live: $BIN/kivo -e 'set_refresh(1000)' $DEMO/run.kevt"
+say "  then open the address it prints (http://127.0.0.1:8080/); OM() at its prompt redraws, .q quits"
