@@ -21,6 +21,7 @@ constexpr const char* kConnectionQueue = "16";
 constexpr const char* kRequestTimeoutMs = "10000";
 constexpr const char* kMaxRequestSize = "16384";
 constexpr std::size_t kFileChunk = 64 * 1024;
+constexpr unsigned kFeatureIpv6 = 8;  // mg_check_feature bit
 constexpr std::chrono::milliseconds kKnockInterval{20};
 
 // Subdirectories of the JSROOT package the page needs; each is served under /jsroot/<name>/.
@@ -95,8 +96,15 @@ void knock(const std::string& host, int port) {
   freeaddrinfo(found);
 }
 
-// Suppresses civetweb's own printing; start() reports failures through its error text.
-int quiet_log(const mg_connection*, const char*) { return 1; }
+// civetweb's messages are not printed; the first one logged while starting on this thread
+// names the cause of a start failure ("cannot bind to ...: Address already in use"),
+// where the error text only says that the ports could not be set up.
+thread_local std::string first_log_message;
+
+int keep_first_log_message(const mg_connection*, const char* message) {
+  if (first_log_message.empty()) first_log_message = message;
+  return 1;
+}
 
 }  // namespace
 
@@ -133,6 +141,7 @@ WebDisplay::~WebDisplay() {
 }
 
 bool WebDisplay::collect_static_trees(std::string& error) {
+  trees_.clear();
   auto page = kivo::web::make_static_tree("/", web_root_ + "/page");
   if (!page) {
     error = "web display: page files not found in " + web_root_ + "/page";
@@ -157,6 +166,10 @@ bool WebDisplay::start(std::string& error) {
     error = "web display on " + where + ": port out of range 0..65535";
     return false;
   }
+  if (bind_address_.find(':') != std::string::npos && mg_check_feature(kFeatureIpv6) == 0) {
+    error = "web display on " + where + ": this civetweb has no IPv6 support; bind an IPv4 address";
+    return false;
+  }
   if (!collect_static_trees(error)) return false;
 
   const char* options[] = {"listening_ports",    where.c_str(),
@@ -168,17 +181,21 @@ bool WebDisplay::start(std::string& error) {
                            "enable_keep_alive",  "no",
                            nullptr};
   mg_callbacks callbacks{};
-  callbacks.log_message = quiet_log;
+  callbacks.log_message = keep_first_log_message;
   mg_init_data init{&callbacks, this, options};
   char reason[256] = "";
   unsigned code = 0;
   mg_error_data failure{&code, reason, sizeof reason};
 
   mg_init_library(0);
+  first_log_message.clear();
   context_ = mg_start2(&init, &failure);
   if (context_ == nullptr) {
     mg_exit_library();
-    error = "web display on " + where + ": " + (reason[0] != '\0' ? reason : "cannot start");
+    error = "web display on " + where + ": " +
+            (!first_log_message.empty() ? first_log_message
+             : reason[0] != '\0'      ? std::string(reason)
+                                       : std::string("cannot start"));
     return false;
   }
   mg_server_port port{};

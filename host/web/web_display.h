@@ -19,6 +19,9 @@ struct mg_connection;
 //   /jsroot/...    JSROOT from web/node_modules/jsroot (modules, fonts, img, scripts)
 //   /canvas.json   latest canvas (ETag per publish, If-None-Match -> 304; 404 before the first)
 //   /status.json   {"version":N,"run":R,"events":E}; version 0 until the first publish
+//
+// Only GET and HEAD are answered (405 otherwise). A few worker threads serve requests
+// with a short queue behind them, so a crowd of clients cannot grow the process.
 class WebDisplay {
  public:
   WebDisplay(std::string bind_address, int port, std::string web_root);

@@ -162,6 +162,7 @@ TEST(WebDisplayStart, BusyPortNamesAddressAndReason) {
   WebDisplay second("127.0.0.1", port, tree.root().string());
   EXPECT_FALSE(second.start(error));
   EXPECT_NE(error.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << error;
+  EXPECT_NE(error.find("in use"), std::string::npos) << error;
 }
 
 TEST(WebDisplayStart, MissingPageFolderIsReported) {
@@ -173,10 +174,15 @@ TEST(WebDisplayStart, MissingPageFolderIsReported) {
 
 TEST(WebDisplayStart, BadBindAddressIsReported) {
   TestWebTree tree;
-  WebDisplay display("256.1.1.1", 0, tree.root().string());
   std::string error;
-  EXPECT_FALSE(display.start(error));
+  WebDisplay malformed("256.1.1.1", 0, tree.root().string());
+  EXPECT_FALSE(malformed.start(error));
   EXPECT_NE(error.find("256.1.1.1"), std::string::npos) << error;
+
+  // 192.0.2.0/24 is reserved for documentation and never assigned to this host.
+  WebDisplay foreign("192.0.2.1", 0, tree.root().string());
+  EXPECT_FALSE(foreign.start(error));
+  EXPECT_NE(error.find("cannot bind to 192.0.2.1"), std::string::npos) << error;
 }
 
 TEST(WebDisplayStart, ServesTheRealPage) {
