@@ -95,12 +95,37 @@ void reset_outside_range(TH2F* map) {
   map->SetEntries(0);
 }
 
+// Hit counts divided by the event count. The raw maps hold whole numbers of
+// hits, mostly small: their quotients are divided once into a table, any
+// other content is divided where it is met. Either way each quotient is the
+// float of the same double division.
+struct QuotientTable {
+  static constexpr int kSize = 4096;
+  double nevents;
+  float quotients[kSize];
+};
+
+void fill_quotient_table(QuotientTable& table, double nevents) {
+  table.nevents = nevents;
+  for (int count = 0; count < QuotientTable::kSize; count++)
+    table.quotients[count] = static_cast<float>(count / nevents);
+}
+
+float per_event(const QuotientTable& table, float content) {
+  if (content >= 0 && content < QuotientTable::kSize) {
+    const int count = static_cast<int>(content);
+    if (count == content) return table.quotients[count];
+  }
+  return static_cast<float>(content / table.nevents);
+}
+
 // Every in-range cell of the map divided by the event count, walked through
 // the cell arrays, eight rows at a time so that the row sums advance side by
 // side. The result equals Reset and one SetBinContent per bin: the same
 // contents, one entry per bin written, statistics left to be rebuilt from the
-// bins. The row and column sums of the new contents come out of the same pass.
-void normalise_hit_map(int i, double nevents, MapProjections& projections) {
+// bins. The row and column sums of the new contents come out of the same
+// pass, each added up in the order of the projections.
+void normalise_hit_map(int i, const QuotientTable& table, MapProjections& projections) {
   constexpr int kRowBlock = 8;
   TH2F* target = h2d_chip_norm[i];
   reset_outside_range(target);
@@ -113,19 +138,19 @@ void normalise_hit_map(int i, double nevents, MapProjections& projections) {
   projections.rows.assign(ny + 2, 0.0);
   for (int y0 = 1; y0 <= ny; y0 += kRowBlock) {
     const int nrows = std::min(kRowBlock, ny + 1 - y0);
-    double row_sum[kRowBlock] = {};
+    double row_sums[kRowBlock] = {};
     for (int x = 1; x <= nx; x++) {
       double column_sum = projections.columns[x];
       for (int k = 0; k < nrows; k++) {
         const int cell = (y0 + k) * stride + x;
-        const float content = static_cast<float>(source_cells[cell] / nevents);
+        const float content = per_event(table, source_cells[cell]);
         target_cells[cell] = content;
         column_sum += content;
-        row_sum[k] += content;
+        row_sums[k] += content;
       }
       projections.columns[x] = column_sum;
     }
-    for (int k = 0; k < nrows; k++) projections.rows[y0 + k] = row_sum[k];
+    for (int k = 0; k < nrows; k++) projections.rows[y0 + k] = row_sums[k];
   }
   target->SetEntries(static_cast<double>(nx) * ny);
 }
@@ -298,10 +323,12 @@ int analysis() {
   const double nevents = hnevnt->Integral("");
   if (!(nevents > 0)) return 1;
   fill_rates(nevents);
+  QuotientTable table;
+  fill_quotient_table(table, nevents);
   MapProjections projections;
   for (int i = 0; i < NSTAVE; i++) {
     fill_hits_per_event(i, nevents);
-    normalise_hit_map(i, nevents, projections);
+    normalise_hit_map(i, table, projections);
     fit_beam_position(i, projections);
     fill_differences(i);
   }
