@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "CanvasPublisher.h"
 #include "TH1F.h"
 #include "TH2F.h"
 #include "eventio/monitor_plugin.h"
@@ -226,6 +227,39 @@ TEST_F(EventProcessing, NewIntervalTakesEffectAtItsNextMultiple) {
   EXPECT_FLOAT_EQ(hhitrate_chip->GetBinContent(1), 1) << "no refresh before event 3000";
   process_text("event\n" + hit_line(0, 1, 4) + hit_line(0, 1, 5) + hit_line(0, 1, 6));
   EXPECT_FLOAT_EQ(hhitrate_chip->GetBinContent(1), (2500 + 501 * 3) / 3001.0);
+}
+
+// Counts the canvas updates that OM publishes, once the display is built.
+class PublishedRefreshes {
+ public:
+  PublishedRefreshes() {
+    OM();
+    rootcompat::SetCanvasPublisher([this](const TCanvas&, std::string) { count++; });
+  }
+  ~PublishedRefreshes() { rootcompat::SetCanvasPublisher({}); }
+  int count = 0;
+};
+
+TEST_F(EventProcessing, BeginRunRedrawsTheCanvas) {
+  PublishedRefreshes refreshes;
+  process_text("run 42\n");
+  EXPECT_EQ(refreshes.count, 1);
+  process_text("event\nevent\n");
+  EXPECT_EQ(refreshes.count, 1) << "no periodic refresh by default";
+}
+
+TEST_F(EventProcessing, PeriodicRedrawAfterDataEventsZeroNAndTwoN) {
+  PublishedRefreshes refreshes;
+  set_refresh(2);
+  process_text("event\n");
+  EXPECT_EQ(refreshes.count, 1);
+  process_text("event\nevent nopacket\nevent\nevent\n");
+  EXPECT_EQ(refreshes.count, 3) << "after events 0, 2 and 4";
+  process_text("type 12\n");
+  EXPECT_EQ(refreshes.count, 3) << "other event types never redraw";
+  set_refresh(1);
+  process_text("event\nevent\n");
+  EXPECT_EQ(refreshes.count, 5);
 }
 
 TEST_F(EventProcessing, BeginRunKeepsTheSettings) {
