@@ -134,7 +134,8 @@ void Prompt::discard_line() {
   if (!interactive_ || ended_) return;
   rl_free_line_state();
   rl_callback_sigcleanup();
-  rl_replace_line("", 0);
+  rl_point = rl_end = rl_mark = 0;
+  rl_line_buffer[0] = '\0';
   std::fputs("^C\n", stderr);
   rl_on_new_line();
   rl_redisplay();

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace kivo::test {
@@ -133,6 +134,13 @@ Finished run_program(const std::vector<std::string>& argv, const std::string& in
 void pack(const std::string& text, const std::string& path) {
   Finished packed = run_program({KIVO_PACK, "-", path}, text);
   if (packed.status != 0) throw std::runtime_error("kivo-pack failed: " + packed.err);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
 }
 
 std::string temporary_directory() {

@@ -53,6 +53,9 @@ class LiveProcess {
 // Packs the text form of events into the stream file `path` with kivo-pack.
 void pack(const std::string& text, const std::string& path);
 
+// The whole content of a file, binary or not; empty when it cannot be read.
+std::string read_file(const std::string& path);
+
 // A fresh empty directory for one test.
 std::string temporary_directory();
 

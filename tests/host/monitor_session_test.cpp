@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -88,8 +87,7 @@ TEST_F(MonitorSessionTest, SaveWritesOneListWithHistogramsGraphsAndCanvas) {
   std::string saved = directory + "/monitor.json";
   Finished run = kivo({"-e", "run();", "-e", "OM();", "-e", "save(\"" + saved + "\")", events});
   ASSERT_EQ(run.status, 0) << run.err;
-  std::string json;
-  std::getline(std::ifstream(saved), json, '\0');
+  std::string json = kivo::test::read_file(saved);
   EXPECT_EQ(json.rfind("{\"_typename\":\"TList\"", 0), 0u) << json.substr(0, 80);
   for (const char* name : {"\"h2d_chip_0\"", "\"hnevent\"", "\"gmpos_chip_3\"", "\"TCanvas\""}) {
     EXPECT_NE(json.find(name), std::string::npos) << name;

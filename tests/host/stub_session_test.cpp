@@ -41,7 +41,7 @@ class StubSessionTest : public ::testing::Test {
 
   std::string file(const std::string& name, const std::string& content) {
     std::string path = directory + "/" + name;
-    std::ofstream(path) << content;
+    std::ofstream(path, std::ios::binary) << content;
     return path;
   }
   std::string stream(const std::string& name, const std::string& text) {
@@ -145,7 +145,7 @@ TEST_F(StubSessionTest, PromptOverAPipeRunsLinesAndQuitsAtEndOfInput) {
             std::string::npos)
       << run.err;
   EXPECT_NE(run.err.find("  int process_histos(float thresh = 10)\n"), std::string::npos);
-  EXPECT_NE(run.err.find("  void run(int n = 0)"), std::string::npos);
+  EXPECT_NE(run.err.find("  int run(int n = 0)"), std::string::npos);
   EXPECT_NE(run.err.find(std::string("mask directory: ") + KIVO_MASK_DIR), std::string::npos);
   EXPECT_NE(run.err.find("display: off"), std::string::npos);
 }
@@ -157,9 +157,8 @@ TEST_F(StubSessionTest, BackgroundProcessingOfAGrowingFileTakesCommandsBetweenEv
   std::string whole_text = first_text + "event\nhit 2 1 5 6\nevent\n";
   std::string first = stream("first.kivo", first_text);
   std::string whole = stream("whole.kivo", whole_text);
-  std::string first_bytes, whole_bytes;
-  std::getline(std::ifstream(first), first_bytes, '\0');
-  std::getline(std::ifstream(whole), whole_bytes, '\0');
+  std::string first_bytes = kivo::test::read_file(first);
+  std::string whole_bytes = kivo::test::read_file(whole);
   ASSERT_EQ(whole_bytes.compare(0, first_bytes.size(), first_bytes), 0);
 
   std::string growing = file("growing.kivo", first_bytes);
@@ -173,7 +172,7 @@ TEST_F(StubSessionTest, BackgroundProcessingOfAGrowingFileTakesCommandsBetweenEv
   ASSERT_TRUE(seen) << kivo.err();
   kivo.write("set_verbose(3);\n");
   ASSERT_TRUE(kivo.wait_for_out("set_verbose 3\n"));
-  std::ofstream(growing, std::ios::app) << whole_bytes.substr(first_bytes.size());
+  std::ofstream(growing, std::ios::binary | std::ios::app) << whole_bytes.substr(first_bytes.size());
   ASSERT_TRUE(kivo.wait_for_out("event type 1 run 7\nevent type 1 run 7\n")) << kivo.out();
   kivo.write("stop()\n.q\n");
   EXPECT_EQ(kivo.wait(), 0);

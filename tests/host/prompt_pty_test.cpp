@@ -1,0 +1,92 @@
+// The prompt on a terminal: kivo runs in a pseudo-terminal, as an operator
+// would use it, with tab completion, Ctrl-C, Ctrl-D and the history file.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "kivo_process.h"
+
+namespace {
+
+class PromptPtyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home = kivo::test::temporary_directory();
+    pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("HOME", home.c_str(), 1);
+      execl(KIVO_BIN, KIVO_BIN, "-b", "--plugin", STUB_PLUGIN, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  void TearDown() override {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    close(terminal);
+    std::filesystem::remove_all(home);
+  }
+
+  void type(const std::string& keys) { ASSERT_EQ(write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+
+  // Reads the terminal until `text` has appeared since the last call.
+  bool expect(const std::string& text) {
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kivo::test::kGenerousMs);
+    while (screen.find(text, seen) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > give_up) return false;
+      pollfd input{terminal, POLLIN, 0};
+      if (poll(&input, 1, 100) <= 0) continue;
+      char buffer[4096];
+      ssize_t count = read(terminal, buffer, sizeof buffer);
+      if (count <= 0) return false;
+      screen.append(buffer, static_cast<std::size_t>(count));
+    }
+    seen = screen.find(text, seen) + text.size();
+    return true;
+  }
+
+  int exit_status() {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  std::string home;
+  pid_t pid = -1;
+  int terminal = -1;
+  std::string screen;
+  std::size_t seen = 0;
+};
+
+TEST_F(PromptPtyTest, CompletesDropsLinesOnCtrlCAndKeepsHistory) {
+  ASSERT_TRUE(expect("kivo> ")) << screen;
+  type("set_verb\t3);\r");
+  ASSERT_TRUE(expect("set_verbose 3")) << screen;
+  ASSERT_TRUE(expect("kivo> "));
+  type("process_h\t)\r");
+  ASSERT_TRUE(expect("process_histos 10")) << screen;
+  ASSERT_TRUE(expect("(int) 7"));
+  type("reset_histos(");
+  ASSERT_TRUE(expect("reset_histos("));
+  kill(pid, SIGINT);
+  ASSERT_TRUE(expect("kivo> ")) << screen;
+  type("OM();\r");
+  ASSERT_TRUE(expect("OM")) << screen;
+  type("\x04");
+  EXPECT_EQ(exit_status(), 0);
+  EXPECT_EQ(screen.find("reset_histos\r\n"), std::string::npos) << "the interrupted line ran";
+  EXPECT_EQ(kivo::test::read_file(home + "/.kivo_history"), "set_verbose(3);\nprocess_histos()\nOM();\n");
+}
+
+}  // namespace
