@@ -5,7 +5,6 @@
 import { access, constants, readFile, writeFile, rename, unlink } from 'node:fs/promises';
 import { basename, dirname, extname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { dropSameOnFirstHistogram } from './page/pad-options.mjs';
 
 const WIDTH = 1600;
 const HEIGHT = 800;
@@ -50,7 +49,6 @@ async function readCanvas(jsonPath, parse) {
 
 export async function renderSvg(canvas) {
   const { makeSVG } = await importPackage('jsroot');
-  dropSameOnFirstHistogram(canvas);
   return makeSVG({ object: canvas, option: '', width: WIDTH, height: HEIGHT });
 }
 

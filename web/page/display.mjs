@@ -2,7 +2,6 @@
 // fetches canvas.json and redraws it in place with JSROOT. Progress is exposed on
 // window.kivoDisplay for tests and for the curious.
 import { parse, redraw } from 'jsroot';
-import { dropSameOnFirstHistogram } from './pad-options.mjs';
 import { mergeToScreenResolution } from './screen-resolution.mjs';
 
 const POLL_INTERVAL_MS = 500;
@@ -67,7 +66,6 @@ async function drawLatestCanvas() {
   const events = response.headers.get('X-KIVO-Events');
   const started = performance.now();
   const canvas = parse(await response.text());
-  dropSameOnFirstHistogram(canvas);
   mergeToScreenResolution(canvas, CANVAS_WIDTH, CANVAS_HEIGHT);
   try {
     await redraw(drawing, canvas, '');

@@ -1,6 +1,6 @@
 // A canvas laid out like the monitoring canvas (nine named pads, four of them hit maps
-// drawn "colz same", and a run / event-count label on the canvas) in ROOT's JSON, for
-// tests that need a drawable canvas without the monitor.
+// drawn "colz", and a run / event-count label on the canvas) in ROOT's JSON, for tests
+// that need a drawable canvas without the monitor.
 const padNames = ['phitrate', 'pnhit', 'pmean', 'pdiffcol', 'pdiffrow',
                   'p2d_0', 'p2d_1', 'p2d_2', 'p2d_3'];
 
@@ -91,7 +91,7 @@ export function ninePadCanvas({ run, events }) {
     const [x, y, w, h] = padCorner(index);
     if (name.startsWith('p2d_')) {
       const mapPad = pad(name, x, y, w, h, [hitMap(`h2d_${name}`, events)]);
-      mapPad.fPrimitives.opt = ['colz same'];
+      mapPad.fPrimitives.opt = ['colz'];
       mapPad.fLogz = 1;
       return mapPad;
     }
