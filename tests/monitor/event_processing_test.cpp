@@ -119,6 +119,40 @@ TEST_F(EventProcessing, OutOfChipRowsAndColumnsLandInOverflowAndEnterTheMeans) {
   EXPECT_EQ(h2d_chip[0]->Integral(), 0) << "both hits lie outside the map's bins";
 }
 
+TEST_F(EventProcessing, HitMapContentsAndStatisticsEqualOneFillPerHit) {
+  TH2F reference("reference", "", 9216, -0.5, 9215.5, 512, -0.5, 511.5);
+  std::ostringstream text;
+  const int hits[][2] = {{3, 7}, {1030, 500}, {9211, 0}, {5000, 600}, {10000, 3}, {3, 7}};
+  for (int round = 0; round < 700; round++) {
+    text << "event\n";
+    for (const auto& [col, row] : hits) {
+      text << hit_line(2, col % 9216 + round % 5, row);
+      reference.Fill(col % 9216 + round % 5, 511 - row);
+    }
+    text << "hit 1 18 4 " << 2000 + round << "\n";  // chip 8 of stave 2: beyond the map
+    reference.Fill(8 * 1024 + 2000 + round, 507);
+  }
+  process_text(text.str());
+  TH2F* map = h2d_chip[2];
+  EXPECT_EQ(map->GetEntries(), reference.GetEntries());
+  double stats[TH1::kNstat] = {}, expected[TH1::kNstat] = {};
+  map->GetStats(stats);
+  reference.GetStats(expected);
+  for (int k = 0; k < 7; k++) EXPECT_EQ(stats[k], expected[k]) << "sum " << k;
+  for (int x = 0; x <= 9217; x++)
+    for (int y = 0; y <= 513; y++)
+      ASSERT_EQ(map->GetBinContent(x, y), reference.GetBinContent(x, y)) << x << "," << y;
+}
+
+TEST_F(EventProcessing, StatisticsAfterOnlyOutOfRangeHitsStartFromNothing) {
+  process_text("event\nhit 1 1 700 5\nevent\n" + hit_line(0, 40, 11) + hit_line(0, 42, 13));
+  TH2F* map = h2d_chip[0];
+  EXPECT_EQ(map->GetEntries(), 3);
+  EXPECT_DOUBLE_EQ(map->GetMean(1), 41);
+  EXPECT_DOUBLE_EQ(map->GetMean(2), 499);
+  EXPECT_DOUBLE_EQ(map->GetRMS(1), 1);
+}
+
 TEST_F(EventProcessing, StaveCountsOnlyBelowMaxNpixels) {
   max_npixels = 3;
   process_text("event\n" + hit_line(0, 1, 1) + hit_line(0, 2, 1) + hit_line(0, 3, 1) +
