@@ -29,11 +29,13 @@ export function mergeBinsByMaximum(histogram, fx, fy) {
   const mx = nx / fx, my = ny / fy;
   const source = histogram.fArray;
   const merged = new source.constructor((mx + 2) * (my + 2)).fill(-Infinity);
+  const mergedColumn = new Int32Array(nx + 1);
+  for (let i = 1; i <= nx; ++i) mergedColumn[i] = Math.floor((i - 1) / fx) + 1;
   for (let j = 1; j <= ny; ++j) {
     const row = (Math.floor((j - 1) / fy) + 1) * (mx + 2);
     const sourceRow = j * (nx + 2);
     for (let i = 1; i <= nx; ++i) {
-      const cell = row + Math.floor((i - 1) / fx) + 1;
+      const cell = row + mergedColumn[i];
       const content = source[sourceRow + i];
       if (content > merged[cell]) merged[cell] = content;
     }
