@@ -20,19 +20,6 @@ TEST(ChannelMap, HoldsTheThirtySixChannelsOfTheTestStand) {
   EXPECT_EQ(chipmap, expected);
 }
 
-TEST(ChannelMap, EveryChipOfEveryStaveHasExactlyOneChannel) {
-  std::map<chiplocation, int> channels_per_chip;
-  for (const auto& entry : chipmap) channels_per_chip[entry.second]++;
-  EXPECT_EQ(channels_per_chip.size(), 36u);
-  for (const auto& [location, count] : channels_per_chip) {
-    EXPECT_EQ(count, 1) << location.first << "," << location.second;
-    EXPECT_GE(location.first, 0);
-    EXPECT_LT(location.first, NSTAVE);
-    EXPECT_GE(location.second, 0);
-    EXPECT_LE(location.second, 8);
-  }
-}
-
 TEST(ChannelMap, UnitsAndChannelsWithoutChipAreAbsent) {
   for (int ruchn = 0; ruchn <= 28; ruchn++) {
     EXPECT_EQ(chipmap.count({0, ruchn}), 0u);
@@ -43,18 +30,6 @@ TEST(ChannelMap, UnitsAndChannelsWithoutChipAreAbsent) {
   EXPECT_EQ(chipmap.count({1, 28}), 0u);
   EXPECT_EQ(chipmap.count({2, 0}), 0u);
   EXPECT_EQ(chipmap.count({2, 10}), 0u);
-}
-
-TEST(ChannelMap, StyleTablesFollowTheStaveOrder) {
-  EXPECT_EQ(chipColor[0], 600);
-  EXPECT_EQ(chipColor[1], 632);
-  EXPECT_EQ(chipColor[2], 418);
-  EXPECT_EQ(chipColor[3], 618);
-  EXPECT_EQ(chipMarker[0], 20);
-  EXPECT_EQ(chipMarker[1], 21);
-  EXPECT_EQ(chipMarker[2], 33);
-  EXPECT_EQ(chipMarker[3], 34);
-  EXPECT_EQ(max_npixels, 524288);
 }
 
 TEST(HitWord, DecodesRowFromTheUpperAndColumnFromTheLowerHalf) {
