@@ -201,18 +201,20 @@ int filled_bins(TH1D* h, double lo, double hi) {
 }
 
 // One Gaussian fit of `h` over [lo, hi] starting from (amplitude, m, s). A fit
-// that converges replaces m and s by its mean and sigma; one that does not, or
-// that has fewer filled bins than the Gaussian has parameters, leaves the
-// projection's mean and RMS within the window in them.
+// that converges to finite values replaces m and s by its mean and sigma; one
+// that does not, or that has fewer filled bins than the Gaussian has
+// parameters, leaves the projection's mean and RMS within the window in them.
 void fit_window(TH1D* h, double amplitude, double lo, double hi, double& m, double& s) {
   constexpr int kGaussianParameters = 3;
   fg->SetParameters(amplitude, m, s, 0, 0, 0, 0, 0, 0, 0, 0);
   fg->SetRange(lo, hi);
   const bool determined = filled_bins(h, lo, hi) >= kGaussianParameters;
   const int status = determined ? static_cast<int>(h->Fit(fg, "RQ0N", "", 0, 0)) : -1;
-  if (status == 0) {
-    m = fg->GetParameter(1);
-    s = fg->GetParameter(2);
+  const double mean = fg->GetParameter(1);
+  const double sigma = fg->GetParameter(2);
+  if (status == 0 && std::isfinite(mean) && std::isfinite(sigma)) {
+    m = mean;
+    s = sigma;
     return;
   }
   window_moments(h, lo, hi, m, s);
