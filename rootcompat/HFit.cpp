@@ -4,6 +4,7 @@
 // through a sine transform of an unbounded internal parameter.
 #include <gsl/gsl_blas.h>
 #include <gsl/gsl_errno.h>
+#include <gsl/gsl_linalg.h>
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_multifit_nlinear.h>
 #include <gsl/gsl_vector.h>
@@ -23,6 +24,7 @@
 namespace {
 
 struct FitPoint {
+  Int_t bin;
   Double_t x;
   Double_t y;
   Double_t error;
@@ -66,7 +68,7 @@ std::vector<FitPoint> SelectPoints(const TH1& h, Double_t xmin, Double_t xmax) {
     if (useRange && (x < xmin || x > xmax)) continue;
     const Double_t error = h.GetBinError(bin);
     if (!(error > 0)) continue;
-    points.push_back({x, h.GetBinContent(bin), error});
+    points.push_back({bin, x, h.GetBinContent(bin), error});
   }
   return points;
 }
@@ -122,9 +124,82 @@ struct ParameterMap {
   double Derivative(size_t i, double t) const { return Bounded(i) ? (hi[i] - lo[i]) * std::cos(t) / 2 : 1; }
 };
 
+// exp(-0.5*((x - mean)/sigma)^2) at the centres of consecutive equal-width
+// bins. Going out from the bin nearest the mean, each value is the previous
+// one times a ratio that itself changes by a constant factor, so a pass costs
+// two multiplications per bin; an exact exponential re-seeds it every
+// kReseed bins to bound the rounding drift.
+class GaussGrid {
+ public:
+  GaussGrid(double firstCentre, double width, size_t size) : fX0(firstCentre), fWidth(width), fValues(size) {}
+
+  const std::vector<double>& Values(double mean, double sigma) {
+    if (fValid && mean == fMean && sigma == fSigma) return fValues;
+    fValid = true;
+    fMean = mean;
+    fSigma = sigma;
+    const size_t n = fValues.size();
+    if (sigma == 0) {  // as TMath::Gaus
+      std::fill(fValues.begin(), fValues.end(), 1.e30);
+      return fValues;
+    }
+    const double s2 = sigma * sigma;
+    const double q = std::exp(-fWidth * fWidth / s2);
+    const double nearest = std::round((mean - fX0) / fWidth);
+    const size_t c = nearest <= 0 ? 0 : std::min(n - 1, size_t(std::min(nearest, double(n))));
+    fValues[c] = Exact(c);
+    double up = UpRatio(c, s2);
+    for (size_t k = c + 1; k < n; ++k) {
+      if ((k - c) % kReseed == 0) {
+        fValues[k] = Exact(k);
+        up = UpRatio(k, s2);
+        continue;
+      }
+      fValues[k] = fValues[k - 1] * up;
+      up *= q;
+    }
+    double down = DownRatio(c, s2);
+    for (size_t k = c; k-- > 0;) {
+      if ((c - k) % kReseed == 0) {
+        fValues[k] = Exact(k);
+        down = DownRatio(k, s2);
+        continue;
+      }
+      fValues[k] = fValues[k + 1] * down;
+      down *= q;
+    }
+    return fValues;
+  }
+
+ private:
+  static constexpr size_t kReseed = 256;
+
+  double Centre(size_t k) const { return fX0 + double(k) * fWidth; }
+  double Exact(size_t k) const {
+    const double u = (Centre(k) - fMean) / fSigma;
+    return std::exp(-0.5 * u * u);
+  }
+  // Value at k+1 over value at k, and value at k-1 over value at k.
+  double UpRatio(size_t k, double s2) const {
+    return std::exp(-(fWidth * (Centre(k) - fMean) + 0.5 * fWidth * fWidth) / s2);
+  }
+  double DownRatio(size_t k, double s2) const {
+    return std::exp((fWidth * (Centre(k) - fMean) - 0.5 * fWidth * fWidth) / s2);
+  }
+
+  double fX0;
+  double fWidth;
+  std::vector<double> fValues;
+  bool fValid = false;
+  double fMean = 0;
+  double fSigma = 0;
+};
+
+// The selected points of a Gaussian fit and its parameter mapping.
 struct Problem {
   const std::vector<FitPoint>* points;
-  const TF1* f1;
+  Int_t firstBin;
+  GaussGrid grid;
   ParameterMap map;
 };
 
@@ -137,30 +212,54 @@ std::vector<double> ExternalParams(const Problem& pb, const gsl_vector* t) {
 // Residuals (f(x) - y) / error; rows beyond the points (when there are fewer
 // points than parameters) are zero.
 int Residuals(const gsl_vector* t, void* data, gsl_vector* f) {
-  const auto& pb = *static_cast<const Problem*>(data);
+  auto& pb = *static_cast<Problem*>(data);
   const std::vector<double> p = ExternalParams(pb, t);
+  const std::vector<double>& g = pb.grid.Values(p[1], p[2]);
   gsl_vector_set_zero(f);
   for (size_t i = 0; i < pb.points->size(); ++i) {
     const FitPoint& pt = (*pb.points)[i];
-    gsl_vector_set(f, i, (pb.f1->EvalPar(&pt.x, p.data()) - pt.y) / pt.error);
+    gsl_vector_set(f, i, (p[0] * g[pt.bin - pb.firstBin] - pt.y) / pt.error);
   }
   return GSL_SUCCESS;
 }
 
 // Analytic Jacobian of the Gaussian residuals with respect to the internal parameters.
 int Jacobian(const gsl_vector* t, void* data, gsl_matrix* J) {
-  const auto& pb = *static_cast<const Problem*>(data);
+  auto& pb = *static_cast<Problem*>(data);
   const std::vector<double> p = ExternalParams(pb, t);
+  const std::vector<double>& g = pb.grid.Values(p[1], p[2]);
+  double chain[3];
+  for (size_t k = 0; k < 3; ++k) chain[k] = pb.map.Derivative(k, gsl_vector_get(t, k));
   gsl_matrix_set_zero(J);
   for (size_t i = 0; i < pb.points->size(); ++i) {
     const FitPoint& pt = (*pb.points)[i];
     const double u = (pt.x - p[1]) / p[2];
-    const double g = std::exp(-0.5 * u * u);
-    const double dp[3] = {g, p[0] * g * u / p[2], p[0] * g * u * u / p[2]};
-    for (size_t k = 0; k < 3; ++k)
-      gsl_matrix_set(J, i, k, dp[k] / pt.error * pb.map.Derivative(k, gsl_vector_get(t, k)));
+    const double gi = g[pt.bin - pb.firstBin] / pt.error;
+    gsl_matrix_set(J, i, 0, gi * chain[0]);
+    gsl_matrix_set(J, i, 1, p[0] * gi * u / p[2] * chain[1]);
+    gsl_matrix_set(J, i, 2, p[0] * gi * u * u / p[2] * chain[2]);
   }
   return GSL_SUCCESS;
+}
+
+// Errors of the fitted parameters: square roots of the diagonal of the
+// inverse of J^T J, J the Jacobian of the residuals in the parameters
+// themselves; zero when that matrix is singular.
+std::vector<double> ParameterErrors(Problem& pb, const std::vector<double>& p) {
+  const std::vector<double>& g = pb.grid.Values(p[1], p[2]);
+  gsl_matrix* jtj = gsl_matrix_calloc(3, 3);
+  for (const FitPoint& pt : *pb.points) {
+    const double u = (pt.x - p[1]) / p[2];
+    const double gi = g[pt.bin - pb.firstBin] / pt.error;
+    const double row[3] = {gi, p[0] * gi * u / p[2], p[0] * gi * u * u / p[2]};
+    for (size_t a = 0; a < 3; ++a)
+      for (size_t b = 0; b <= a; ++b) *gsl_matrix_ptr(jtj, a, b) += row[a] * row[b];
+  }
+  std::vector<double> errors(3, 0.0);
+  if (gsl_linalg_cholesky_decomp1(jtj) == GSL_SUCCESS && gsl_linalg_cholesky_invert(jtj) == GSL_SUCCESS)
+    for (size_t i = 0; i < 3; ++i) errors[i] = std::sqrt(std::max(gsl_matrix_get(jtj, i, i), 0.0));
+  gsl_matrix_free(jtj);
+  return errors;
 }
 
 struct FitOutcome {
@@ -179,25 +278,23 @@ FitOutcome Minimise(Problem& pb, const std::vector<double>& start) {
   fdf.n = nres;
   fdf.p = npar;
   fdf.params = &pb;
+  // Normal equations: with thousands of points and three parameters, a 3x3
+  // Cholesky per step is far cheaper than a QR of the whole Jacobian; plain
+  // Levenberg damping avoids the Jacobian column norms of every step.
   gsl_multifit_nlinear_parameters params = gsl_multifit_nlinear_default_parameters();
+  params.solver = gsl_multifit_nlinear_solver_cholesky;
+  params.scale = gsl_multifit_nlinear_scale_levenberg;
   gsl_multifit_nlinear_workspace* w =
       gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &params, nres, npar);
   gsl_vector* t0 = gsl_vector_alloc(npar);
   for (size_t i = 0; i < npar; ++i) gsl_vector_set(t0, i, pb.map.Internal(i, start[i]));
   gsl_multifit_nlinear_init(t0, &fdf, w);
   int info = 0;
-  const int status = gsl_multifit_nlinear_driver(1000, 1e-10, 1e-10, 0.0, nullptr, nullptr, &info, w);
+  const int status = gsl_multifit_nlinear_driver(1000, 1e-8, 1e-8, 0.0, nullptr, nullptr, &info, w);
 
-  FitOutcome out{status == GSL_SUCCESS ? 0 : 4, ExternalParams(pb, w->x), std::vector<double>(npar, 0.0), 0.0};
+  FitOutcome out{status == GSL_SUCCESS ? 0 : 4, ExternalParams(pb, w->x), {}, 0.0};
   gsl_blas_ddot(w->f, w->f, &out.chi2);
-  gsl_matrix* covar = gsl_matrix_alloc(npar, npar);
-  gsl_matrix* J = gsl_multifit_nlinear_jac(w);
-  gsl_multifit_nlinear_covar(J, 0.0, covar);
-  for (size_t i = 0; i < npar; ++i) {
-    const double var = gsl_matrix_get(covar, i, i);
-    out.errors[i] = std::fabs(pb.map.Derivative(i, gsl_vector_get(w->x, i))) * std::sqrt(std::max(var, 0.0));
-  }
-  gsl_matrix_free(covar);
+  out.errors = ParameterErrors(pb, out.params);
   gsl_vector_free(t0);
   gsl_multifit_nlinear_free(w);
   return out;
@@ -246,7 +343,11 @@ Int_t TH1::Fit(TF1* f1, Option_t* option, Option_t*, Double_t xmin, Double_t xma
     return -1;
   }
   InitGaus(points, *f1);
-  Problem pb{&points, f1, ParameterMap{std::vector<double>(npar), std::vector<double>(npar)}};
+  const TAxis& axis = *GetXaxis();
+  const Int_t firstBin = points.front().bin;
+  Problem pb{&points, firstBin,
+             GaussGrid(axis.GetBinCenter(firstBin), axis.GetBinWidth(firstBin), size_t(points.back().bin - firstBin + 1)),
+             ParameterMap{std::vector<double>(npar), std::vector<double>(npar)}};
   for (Int_t i = 0; i < npar; ++i) f1->GetParLimits(i, pb.map.lo[i], pb.map.hi[i]);
   std::vector<double> start(npar);
   for (Int_t i = 0; i < npar; ++i) start[i] = f1->GetParameter(i);
