@@ -266,7 +266,7 @@ int WebDisplay::respond_canvas(mg_connection* connection, bool head) {
 int WebDisplay::respond_status(mg_connection* connection, bool head) {
   const auto snapshot = latest();
   return send_text(connection, 200, "application/json", snapshot->status_json,
-                   "Cache-Control: no-store\r\n", head);
+                   "Cache-Control: no-store\r\nX-KIVO-Instance: " + instance_tag_ + "\r\n", head);
 }
 
 int WebDisplay::respond_file(mg_connection* connection, const char* url_path, bool head) {

@@ -18,7 +18,9 @@ struct mg_connection;
 //   /              the page (web/page/index.html), other page files beside it
 //   /jsroot/...    JSROOT from web/node_modules/jsroot (modules, fonts, img, scripts)
 //   /canvas.json   latest canvas (ETag per publish, If-None-Match -> 304; 404 before the first)
-//   /status.json   {"version":N,"run":R,"events":E}; version 0 until the first publish
+//   /status.json   {"version":N,"run":R,"events":E}; version 0 until the first publish.
+//                  Versions count from 1 in each kivo process; the X-KIVO-Instance header
+//                  and the ETag "INSTANCE-VERSION" tell two processes apart.
 //
 // Only GET and HEAD are answered (405 otherwise). A few worker threads serve requests
 // with a short queue behind them, so a crowd of clients cannot grow the process.

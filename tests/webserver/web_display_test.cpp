@@ -80,7 +80,11 @@ TEST_F(WebDisplayTest, PublishedCanvasAndStatus) {
   EXPECT_EQ(canvas.header("content-type"), "application/json");
   EXPECT_EQ(canvas.header("x-kivo-run"), "7");
   EXPECT_EQ(canvas.header("x-kivo-events"), "1000");
-  EXPECT_EQ(get("/status.json").body, R"({"version":1,"run":7,"events":1000})");
+  const auto status = get("/status.json");
+  EXPECT_EQ(status.body, R"({"version":1,"run":7,"events":1000})");
+  const std::string instance = status.header("x-kivo-instance");
+  ASSERT_FALSE(instance.empty());
+  EXPECT_EQ(canvas.header("etag"), std::string(1, '"').append(instance).append("-1\""));
 
   display.publish(R"({"_typename":"TCanvas","n":2})", 8, 0);
   EXPECT_EQ(get("/canvas.json").body, R"({"_typename":"TCanvas","n":2})");

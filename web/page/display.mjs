@@ -14,7 +14,8 @@ const eventsLabel = document.getElementById('events');
 const stateLabel = document.getElementById('state');
 
 const display = {
-  drawnVersion: 0,  // version of the canvas on screen, 0 before the first
+  drawnInstance: null,  // server instance and version of the canvas on screen
+  drawnVersion: 0,
   run: null,
   events: null,
   redraws: 0,
@@ -45,32 +46,34 @@ function showCounts(run, events) {
   eventsLabel.textContent = `${events} events`;
 }
 
-// ETags look like "<server instance>-<version>".
-function versionOf(etag) {
-  const match = /-(\d+)"?$/.exec(etag ?? '');
-  return match ? Number(match[1]) : NaN;
+// Canvas ETags are "<server instance>-<version>": a restarted kivo counts versions from
+// 1 again, so the instance tells its canvases from those of the previous one.
+function parseEtag(etag) {
+  const match = /^"?(.*)-(\d+)"?$/.exec(etag ?? '');
+  return match ? { instance: match[1], version: Number(match[2]) } : { instance: '', version: NaN };
 }
 
 async function fetchStatus() {
   const response = await request('status.json', 'no-store');
   if (!response.ok) throw new Error(`status.json: HTTP ${response.status}`);
-  return response.json();
+  return { ...(await response.json()), instance: response.headers.get('X-KIVO-Instance') };
 }
 
 async function drawLatestCanvas() {
   const response = await request('canvas.json', 'no-cache');
   if (response.status === 404) return;
   if (!response.ok) throw new Error(`canvas.json: HTTP ${response.status}`);
-  const version = versionOf(response.headers.get('ETag'));
+  const { instance, version } = parseEtag(response.headers.get('ETag'));
   const run = response.headers.get('X-KIVO-Run');
   const events = response.headers.get('X-KIVO-Events');
   const started = performance.now();
-  const canvas = parse(await response.text());
-  mergeToScreenResolution(canvas, CANVAS_WIDTH, CANVAS_HEIGHT);
   try {
+    const canvas = parse(await response.text());
+    mergeToScreenResolution(canvas, CANVAS_WIDTH, CANVAS_HEIGHT);
     await redraw(drawing, canvas, '');
   } finally {
     // A canvas JSROOT cannot draw is not fetched again until the next publish.
+    display.drawnInstance = instance;
     display.drawnVersion = version;
   }
   display.lastRedrawMs = performance.now() - started;
@@ -87,7 +90,8 @@ async function poll() {
     if (status.version === 0) {
       showState('waiting for first canvas', 'waiting');
     } else {
-      if (status.version !== display.drawnVersion) await drawLatestCanvas();
+      if (status.version !== display.drawnVersion || status.instance !== display.drawnInstance)
+        await drawLatestCanvas();
       showState(`live, last update ${display.updatedAt}`, 'live');
     }
     display.lastError = null;

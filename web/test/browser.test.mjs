@@ -14,8 +14,8 @@ import { LineProcess, buildProgram } from './support/processes.mjs';
 const workDir = mkdtempSync(join(tmpdir(), 'kivo-browser-'));
 after(() => rmSync(workDir, { recursive: true, force: true }));
 
-async function startFixture() {
-  const fixture = new LineProcess(buildProgram('tests', 'webserver', 'kivo-display-fixture'), ['0']);
+async function startFixture(port = 0) {
+  const fixture = new LineProcess(buildProgram('tests', 'webserver', 'kivo-display-fixture'), [String(port)]);
   const line = await fixture.nextLine(/^address /);
   return { fixture, url: line.slice('address '.length) };
 }
@@ -65,6 +65,26 @@ test('the page waits for the first canvas, draws it and follows each publish', a
   await fixture.stop();
   await page.waitForFunction(() => document.getElementById('state').textContent === 'connection to kivo lost, retrying');
   assert.equal((await drawnPadNames(page)).length, padNames.length, 'the last canvas stays on screen');
+});
+
+test('a restarted server is followed even though its versions count from 1 again', async (t) => {
+  const first = await startFixture();
+  const browser = await openPage(first.url);
+  let second = null;
+  t.after(async () => {
+    await browser.close();
+    await first.fixture.stop();
+    await second?.fixture.stop();
+  });
+  const { page } = browser;
+  assert.equal(await publish(first.fixture, 20, 5), 1);
+  await page.waitForFunction(() => window.kivoDisplay.run === 20);
+
+  await first.fixture.stop();
+  second = await startFixture(new URL(first.url).port);
+  assert.equal(await publish(second.fixture, 21, 5), 1);
+  await page.waitForFunction(() => window.kivoDisplay.run === 21);
+  assert.equal(await page.textContent('#run'), 'Run 21');
 });
 
 async function startKivo(streams) {
