@@ -39,6 +39,28 @@ struct PendingFills {
   double stats[NSTAVE][7] = {};  // sum w, w^2, wx, wx^2, wy, wy^2, wxy
 };
 
+// The channel map over the readout units and channels that packets are read
+// for, as a table: (stave, chip) of each mapped channel, (-1, -1) elsewhere.
+// Built from chipmap on first use, so every channel is looked up once.
+struct ChannelTable {
+  static constexpr int kUnits = 5;
+  static constexpr int kChannels = 29;
+  chiplocation location[kUnits][kChannels];
+};
+
+const ChannelTable& channel_table() {
+  static const ChannelTable table = [] {
+    ChannelTable t;
+    for (int ruid = 0; ruid < ChannelTable::kUnits; ruid++)
+      for (int ruchn = 0; ruchn < ChannelTable::kChannels; ruchn++) {
+        auto entry = chipmap.find(chipkey(ruid, ruchn));
+        t.location[ruid][ruchn] = entry == chipmap.end() ? chiplocation(-1, -1) : entry->second;
+      }
+    return t;
+  }();
+  return table;
+}
+
 bool stave_counts(const StaveSums& sums, int s) {
   return sums.npixels[s] > 0 && sums.npixels[s] < max_npixels;
 }
@@ -111,15 +133,14 @@ void report_invalid_hits(int ruid, int ruchn, int nhits) {
 // The channel is looked up once and its `nhits` hits then decoded in runs of
 // up to one queue's worth; every hit word is read, decoded and filled as a
 // per-hit lookup would.
-void fill_channel(Packet* p, int ruid, int ruchn, int nhits, StaveSums& sums,
-                  PendingFills& pending) {
-  auto location = chipmap.find(chipkey(ruid, ruchn));
-  if (location == chipmap.end()) {
+void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation& location,
+                  StaveSums& sums, PendingFills& pending) {
+  if (location.first < 0) {
     report_invalid_hits(ruid, ruchn, nhits);
     return;
   }
-  const int istave = location->second.first;
-  const int ichip = location->second.second;
+  const int istave = location.first;
+  const int ichip = location.second;
   int irow[PendingFills::kCapacity], icol[PendingFills::kCapacity];
   double rowsum = 0, colsum = 0;
   for (int first = 0; first < nhits; first += PendingFills::kCapacity) {
@@ -139,12 +160,14 @@ void fill_channel(Packet* p, int ruid, int ruchn, int nhits, StaveSums& sums,
 }
 
 void fill_packet_hits(Packet* p, StaveSums& sums) {
+  const ChannelTable& channels = channel_table();
   PendingFills pending;
-  for (int ruid = 0; ruid <= 4; ruid++) {
+  for (int ruid = 0; ruid < ChannelTable::kUnits; ruid++) {
     if (p->iValue(ruid) == -1) continue;
-    for (int ruchn = 0; ruchn <= 28; ruchn++) {
+    for (int ruchn = 0; ruchn < ChannelTable::kChannels; ruchn++) {
       const int nhits = p->iValue(ruid, ruchn);
-      if (nhits > 0) fill_channel(p, ruid, ruchn, nhits, sums, pending);
+      if (nhits > 0)
+        fill_channel(p, ruid, ruchn, nhits, channels.location[ruid][ruchn], sums, pending);
     }
   }
   apply_fills(pending);
