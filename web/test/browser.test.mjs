@@ -60,6 +60,7 @@ test('the page waits for the first canvas, draws it and follows each publish', a
   assert.equal((await drawnPadNames(page)).length, padNames.length);
 
   assert.deepEqual(browser.foreignRequests, []);
+  assert.deepEqual(browser.failedResponses, []);
   assert.deepEqual(browser.pageErrors, []);
 
   await fixture.stop();
@@ -146,6 +147,7 @@ test('kivo shows the monitoring canvas live and follows a growing stream', async
   assert.equal((await drawnPadNames(page)).length, 9);
 
   assert.deepEqual(browser.foreignRequests, []);
+  assert.deepEqual(browser.failedResponses, []);
   assert.deepEqual(browser.pageErrors, []);
   kivo.send('stop()');
   kivo.send('.q');

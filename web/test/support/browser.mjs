@@ -1,6 +1,6 @@
 // Headless Chromium through playwright-core, with a fresh profile that is removed
-// again on close. Requests that leave the page's own server are recorded, so tests
-// can check that nothing is fetched from outside.
+// again on close. Requests that leave the page's own server and failed responses are
+// recorded, so tests can check that nothing is fetched from outside or missing.
 import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -25,9 +25,15 @@ export async function openPage(url) {
       foreignRequests.push(request.url());
   });
   page.on('pageerror', (error) => pageErrors.push(String(error)));
+  // canvas.json answers 404 until the first publish; any other failure is a missing file.
+  const failedResponses = [];
+  page.on('response', (response) => {
+    if (response.status() >= 400 && !response.url().endsWith('/canvas.json'))
+      failedResponses.push(`${response.status()} ${response.url()}`);
+  });
   await page.goto(url);
   return {
-    page, foreignRequests, pageErrors,
+    page, foreignRequests, pageErrors, failedResponses,
     async close() {
       await context.close();
       rmSync(profile, { recursive: true, force: true });
