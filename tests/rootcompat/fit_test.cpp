@@ -110,6 +110,36 @@ TEST_F(GausFit, WithoutNTheFunctionIsStoredNotDrawnWithZero) {
   EXPECT_DOUBLE_EQ(stored->GetParameter(1), f.GetParameter(1));
 }
 
+TEST_F(GausFit, FewerPointsThanParametersStillGivesFiniteParameters) {
+  h.Fill(100, 3);
+  h.Fill(101, 5);
+  f.SetRange(0, 1023);
+  const int status = h.Fit(&f, "RQ0N", "", 0, 0);
+  EXPECT_NE(status, -1);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::isfinite(f.GetParameter(i))) << i;
+  EXPECT_EQ(f.GetNDF(), -1);
+}
+
+TEST_F(GausFit, WeightedBinsUseTheirSumw2Errors) {
+  std::mt19937 rng(8);
+  std::normal_distribution<double> dist(400, 30);
+  for (int i = 0; i < 20000; ++i) h.Fill(dist(rng), 0.5);
+  f.SetRange(0, 1023);
+  EXPECT_EQ(h.Fit(&f, "RQ0N", "", 0, 0), 0);
+  EXPECT_NEAR(f.GetParameter(1), 400, 4 * f.GetParError(1));
+  EXPECT_NEAR(f.GetChisquare() / f.GetNDF(), 1.0, 0.5) << "errors sqrt(sum w^2), not sqrt(content)";
+}
+
+TEST_F(GausFit, NotQuietPrintsTheResult) {
+  FillGauss(h, 300, 20, 10000, 9);
+  f.SetRange(0, 1023);
+  testing::internal::CaptureStdout();
+  h.Fit(&f, "R0N", "", 0, 0);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Chi2"), std::string::npos);
+  EXPECT_NE(out.find("Sigma"), std::string::npos);
+}
+
 TEST(Formula, GausParametersAndExtraValuesIgnored) {
   TF1 g("formula_g", "gaus", 0, 10);
   EXPECT_EQ(g.GetNpar(), 3);

@@ -1,6 +1,7 @@
 // ROOT JSON spot checks: structure, compressed arrays, bits, publisher.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -8,6 +9,9 @@
 #include "CanvasPublisher.h"
 #include "RootJSON.h"
 #include "TCanvas.h"
+#include "TF1.h"
+#include "TGraphAsymmErrors.h"
+#include "TH1D.h"
 #include "TH1F.h"
 #include "TH2F.h"
 #include "TLatex.h"
@@ -166,6 +170,75 @@ TEST(Publisher, UpdateHandsTheCanvasJsonToTheInstalledCallback) {
   rootcompat::SetCanvasPublisher(nullptr);
   c.Update();
   EXPECT_EQ(calls, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(JsonArrays, RunsOfEqualValuesBecomeValueAndCount) {
+  TH1D h("jruns", "", 20, 0, 20);
+  for (int bin = 3; bin <= 12; ++bin) h.SetBinContent(bin, 2.5);
+  h.SetBinContent(15, -0.0);
+  const std::string json = rootcompat::ToJSON(h);
+  EXPECT_NE(json.find("\"p\":3,\"v\":2.5,\"n\":10"), std::string::npos) << json;
+  const std::vector<double> decoded = DecodeMember(json, "fArray");
+  for (int bin = 0; bin < 22; ++bin) EXPECT_EQ(decoded[bin], h.GetBinContent(bin)) << bin;
+}
+
+TEST(JsonArrays, ShortArraysArePlainAndNonFiniteValuesStayValidJson) {
+  TGraphAsymmErrors g;
+  g.SetPoint(0, std::nan(""), 1);
+  g.SetPoint(1, HUGE_VAL, -HUGE_VAL);
+  const std::string json = rootcompat::ToJSON(g);
+  EXPECT_NE(json.find("\"fX\":[0,1e+308]"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"fY\":[1,-1e+308]"), std::string::npos);
+  EXPECT_NE(json.find("\"fEXlow\":[0,0]"), std::string::npos);
+}
+
+TEST(JsonArrays, LongGapsAndManySegmentsRoundTrip) {
+  TH1F h("jgaps", "", 5000, 0, 5000);
+  for (int bin = 1; bin <= 5000; bin += 7 + bin % 41) h.SetBinContent(bin, bin % 13 + 0.5);
+  const std::string json = rootcompat::ToJSON(h);
+  const std::vector<double> decoded = DecodeMember(json, "fArray");
+  for (int bin = 0; bin < 5002; ++bin) ASSERT_EQ(decoded[bin], h.GetBinContent(bin)) << bin;
+}
+
+TEST(JsonClasses, FunctionAndGraphMembers) {
+  TF1 f("jf", "gaus", -1, 1);
+  f.SetParameters(3, 0.5, 0.25);
+  const std::string fjson = rootcompat::ToJSON(f);
+  EXPECT_NE(fjson.find("\"fName\":\"jf\",\"fTitle\":\"gaus\""), std::string::npos);
+  EXPECT_NE(fjson.find("\"fParameters\":[3,0.5,0.25],\"fParNames\":[\"Constant\",\"Mean\",\"Sigma\"]"),
+            std::string::npos);
+  EXPECT_NE(fjson.find("\"fSave\":[]"), std::string::npos);
+  TGraphAsymmErrors g;
+  g.SetName("jg");
+  g.SetPoint(0, 1, 2);
+  g.SetPointError(0, 0.5, 0.5, 0.25, 0.75);
+  const std::string gjson = rootcompat::ToJSON(g);
+  EXPECT_NE(gjson.find("\"fNpoints\":1,\"fX\":[1],\"fY\":[2]"), std::string::npos);
+  EXPECT_NE(gjson.find("\"fEYlow\":[0.25],\"fEYhigh\":[0.75]"), std::string::npos);
+  EXPECT_NE(gjson.find("\"fMinimum\":-1111,\"fMaximum\":-1111"), std::string::npos);
+}
+
+TEST(JsonPads, SameIsDroppedOnlyForThePadsFirstHistogram) {
+  TCanvas c("jsame", "", 400, 300);
+  TH1F frame("jsame_frame", "", 2, 0, 2);
+  TH1F h("jsame_h", "", 2, 0, 2);
+  TH2F map("jsame_map", "", 2, 0, 2, 2, 0, 2);
+  TPad p1("jsame_p1", "", 0, 0, 0.5, 1);
+  p1.Draw();
+  TPad p2("jsame_p2", "", 0.5, 0, 1, 1);
+  p2.Draw();
+  p1.cd();
+  frame.Draw("");
+  h.Draw("hist e same");
+  p2.cd();
+  map.Draw("colz same");
+  const std::string json = rootcompat::ToJSON(c);
+  EXPECT_NE(json.find("\"opt\":[\"\",\"hist e same\"]"), std::string::npos);
+  EXPECT_NE(json.find("\"opt\":[\"colz \"]"), std::string::npos);
 }
 
 }  // namespace

@@ -73,6 +73,15 @@ TEST_F(ProjectionTest, StatisticsComeFromBinsAfterSetBinContent) {
   EXPECT_EQ(px->GetEntries(), 2);
 }
 
+TEST_F(ProjectionTest, UserRangeOnTheProjectedAxisNarrowsTheResult) {
+  map.GetXaxis()->SetRange(2, 3);
+  std::unique_ptr<TH1D> px(map.ProjectionX("ranged", 0, -1, ""));
+  ASSERT_EQ(px->GetNbinsX(), 2);
+  EXPECT_DOUBLE_EQ(px->GetXaxis()->GetXmin(), 0.5);
+  EXPECT_EQ(px->GetBinContent(1), 0);
+  EXPECT_EQ(px->GetBinContent(2), 2);
+}
+
 TEST_F(ProjectionTest, ExistingTH1DOfSameNameIsRefilled) {
   std::unique_ptr<TH1D> first(map.ProjectionX("_px", 0, -1, ""));
   map.Fill(1, 1);
