@@ -115,11 +115,20 @@ ChildResult run_captured(const std::vector<std::string>& args) {
   return result;
 }
 
-std::string describe_failure(const ChildResult& child) {
+void remove_prefix(std::string& text, const std::string& prefix) {
+  if (text.starts_with(prefix)) text.erase(0, prefix.size());
+}
+
+// render.mjs reports "render.mjs: FILE: reason"; the caller names the output file once.
+std::string describe_failure(const ChildResult& child, const std::string& json_path,
+                             const std::string& out_path) {
   if (child.spawn_errno == ENOENT) return std::string("node (") + KIVO_NODE_EXECUTABLE + ") not found";
   if (child.spawn_errno != 0) return std::string("cannot run node: ") + std::strerror(child.spawn_errno);
   std::string message = last_line(child.output);
-  if (message.empty()) message = "node exited with status " + std::to_string(child.exit_status);
+  if (message.empty()) return "node exited with status " + std::to_string(child.exit_status);
+  remove_prefix(message, "render.mjs: ");
+  remove_prefix(message, out_path + ": ");
+  remove_prefix(message, json_path + ": ");
   return message;
 }
 
@@ -129,22 +138,22 @@ bool render_snapshot(const std::string& canvas_json, const std::string& out_path
                      std::string& error) {
   const std::string extension = lower_extension(out_path);
   if (extension != ".png" && extension != ".svg") {
-    error = "snapshot \"" + out_path + "\": the file name must end in .png or .svg";
+    error = out_path + ": the file name must end in .png or .svg";
     return false;
   }
   if (const std::string missing = missing_tools(extension); !missing.empty()) {
-    error = "snapshot \"" + out_path + "\": " + missing;
+    error = out_path + ": " + missing;
     return false;
   }
   const std::string json_path = write_temp_json(canvas_json);
   if (json_path.empty()) {
-    error = "snapshot \"" + out_path + "\": cannot write a temporary file: " + std::strerror(errno);
+    error = out_path + ": cannot write a temporary file: " + std::strerror(errno);
     return false;
   }
   const ChildResult child =
       run_captured({KIVO_NODE_EXECUTABLE, kWebDir + "/render.mjs", json_path, out_path});
   unlink(json_path.c_str());
   if (child.spawn_errno == 0 && child.exit_status == 0) return true;
-  error = "snapshot \"" + out_path + "\": " + describe_failure(child);
+  error = out_path + ": " + describe_failure(child, json_path, out_path);
   return false;
 }

@@ -4,7 +4,8 @@
 
 // Renders a canvas (ROOT JSON as published to the display) to a 1600 x 800 PNG or SVG
 // file, chosen by the extension of out_path, with web/render.mjs under Node.js (JSROOT).
-// The file is replaced atomically. On failure returns false and error says why in one
-// line (unknown extension, node or the npm packages missing, rendering failed).
+// The file is replaced atomically. On failure returns false and error, one line
+// "OUT_PATH: reason", says why (unknown extension, node or the npm packages missing,
+// directory not writable, canvas not drawable).
 bool render_snapshot(const std::string& canvas_json, const std::string& out_path,
                      std::string& error);
