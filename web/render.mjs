@@ -2,6 +2,7 @@
 //   node render.mjs <canvas.json> <out.svg|out.png>
 // The output is written to a temporary file beside it and renamed into place, so a
 // reader never sees a partial image. Errors are one line on stderr, exit status 1.
+import { existsSync } from 'node:fs';
 import { access, constants, readFile, writeFile, rename, unlink } from 'node:fs/promises';
 import { basename, dirname, extname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -52,17 +53,31 @@ export async function renderSvg(canvas) {
   return makeSVG({ object: canvas, option: '', width: WIDTH, height: HEIGHT });
 }
 
+// JSROOT names Arial, Times New Roman and Courier New. The Liberation fonts share their
+// metrics; DejaVu (always present with fontconfig) stands in when they are missing.
+const FONT_DIR = '/usr/share/fonts/truetype';
+const FAMILIES = {
+  sans: [['Liberation Sans', 'liberation/LiberationSans-Regular.ttf'], ['DejaVu Sans', 'dejavu/DejaVuSans.ttf']],
+  serif: [['Liberation Serif', 'liberation/LiberationSerif-Regular.ttf'], ['DejaVu Serif', 'dejavu/DejaVuSerif.ttf']],
+  mono: [['Liberation Mono', 'liberation/LiberationMono-Regular.ttf'], ['DejaVu Sans Mono', 'dejavu/DejaVuSansMono.ttf']],
+};
+
+function installedFamily(candidates) {
+  return (candidates.find(([, file]) => existsSync(join(FONT_DIR, file))) ?? candidates[0])[0];
+}
+
 export async function svgToPng(svg) {
   const { Resvg } = await importPackage('@resvg/resvg-js');
+  const sans = installedFamily(FAMILIES.sans);
   const resvg = new Resvg(svg, {
     background: 'white',
     font: {
       loadSystemFonts: true,
       fontFiles: [join(here, 'node_modules/jsroot/fonts/symbol.ttf')],
-      defaultFontFamily: 'Liberation Sans',
-      sansSerifFamily: 'Liberation Sans',
-      serifFamily: 'Liberation Serif',
-      monospaceFamily: 'Liberation Mono',
+      defaultFontFamily: sans,
+      sansSerifFamily: sans,
+      serifFamily: installedFamily(FAMILIES.serif),
+      monospaceFamily: installedFamily(FAMILIES.mono),
     },
   });
   return resvg.render().asPng();
