@@ -37,7 +37,9 @@ class PromptPtyTest : public ::testing::Test {
     std::filesystem::remove_all(home);
   }
 
-  void type(const std::string& keys) { ASSERT_EQ(write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+  void type(const std::string& keys) {
+    ASSERT_EQ(write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
 
   // Reads the terminal until `text` has appeared since the last call.
   bool expect(const std::string& text) {
@@ -77,12 +79,14 @@ TEST_F(PromptPtyTest, CompletesDropsLinesOnCtrlCAndKeepsHistory) {
   type("process_h\t)\r");
   ASSERT_TRUE(expect("process_histos 10")) << screen;
   ASSERT_TRUE(expect("(int) 7"));
+  ASSERT_TRUE(expect("kivo> "));  // readline owns the terminal again
   type("reset_histos(");
   ASSERT_TRUE(expect("reset_histos("));
   kill(pid, SIGINT);
   ASSERT_TRUE(expect("kivo> ")) << screen;
   type("OM();\r");
   ASSERT_TRUE(expect("OM")) << screen;
+  ASSERT_TRUE(expect("kivo> "));
   type("\x04");
   EXPECT_EQ(exit_status(), 0);
   EXPECT_EQ(screen.find("reset_histos\r\n"), std::string::npos) << "the interrupted line ran";
