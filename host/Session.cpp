@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <exception>
 #include <fstream>
 #include <utility>
 
@@ -114,11 +113,15 @@ bool Session::run_file(const std::string& path) {
   return ok;
 }
 
+void Session::process(Event& event) {
+  plugin_.process_event(&event);
+  ++events_processed_;
+}
+
 bool Session::process_next() {
   std::unique_ptr<Event> event = sources_.next();
   if (!event) return false;
-  plugin_.process_event(event.get());
-  ++events_processed_;
+  process(*event);
   return true;
 }
 
@@ -144,8 +147,7 @@ std::uint64_t Session::process_slice(int budget_ms, const std::function<void()>&
   std::uint64_t processed = 0;
   while (std::unique_ptr<Event> event = sources_.next()) {
     if (processed == 0) before_first();
-    plugin_.process_event(event.get());
-    ++events_processed_;
+    process(*event);
     ++processed;
     if (processed % 64 == 0 && std::chrono::steady_clock::now() >= deadline) break;
   }

@@ -58,6 +58,7 @@ class Session {
   bool snapshot(const std::string& path, std::string& error) const;
 
  private:
+  void process(Event& event);
   void register_commands();
   void add(interp::Command command);
   bool dot_command(std::string_view line, const std::string& where);
