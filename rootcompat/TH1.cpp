@@ -294,7 +294,7 @@ void TH1::GetStats(Double_t* stats) const {
     }
     for (Int_t binx = firstBinX; binx <= lastBinX; ++binx) {
       const Double_t x = fXaxis.GetBinCenter(binx);
-      const Double_t w = GetBinContent(binx);
+      const Double_t w = std::fabs(GetBinContent(binx));
       const Double_t err = std::fabs(GetBinError(binx));
       stats[0] += w;
       stats[1] += err * err;

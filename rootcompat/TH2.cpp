@@ -166,7 +166,7 @@ void TH2::GetStats(Double_t* stats) const {
     for (Int_t binx = firstBinX; binx <= lastBinX; ++binx) {
       const Int_t bin = GetBin(binx, biny);
       const Double_t x = fXaxis.GetBinCenter(binx);
-      const Double_t w = RetrieveBinContent(bin);
+      const Double_t w = std::fabs(RetrieveBinContent(bin));
       const Double_t err = GetBinError(bin);
       stats[0] += w;
       stats[1] += err * err;
