@@ -126,6 +126,7 @@ bool Session::process_next() {
 }
 
 std::uint64_t Session::run(std::uint64_t count) {
+  take_interrupt();  // a Ctrl-C from before the command does not cancel it
   std::uint64_t processed = 0;
   while ((count == 0 || processed < count) && !interrupt_pending()) {
     if (process_next()) {

@@ -74,6 +74,7 @@ int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlu
   if (!open_streams(session, options) || !run_startup(session, options)) return kExitFailure;
   if (!session.quit_requested()) {
     if (options.quit || !prompt_possible(options)) {
+      if (kivo::host::interrupt_pending()) return kExitInterrupted;
       session.run(0);
       if (session.interrupted()) return kExitInterrupted;
     } else {

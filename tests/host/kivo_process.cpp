@@ -71,6 +71,8 @@ void LiveProcess::write(const std::string& text) {
   }
 }
 
+void LiveProcess::interrupt() { kill(pid_, SIGINT); }
+
 void LiveProcess::close_input() {
   if (in_ >= 0) close(in_);
   in_ = -1;

@@ -31,6 +31,7 @@ class LiveProcess {
   LiveProcess& operator=(const LiveProcess&) = delete;
 
   void write(const std::string& text);
+  void interrupt();  // SIGINT, as Ctrl-C sends
   void close_input();
   // Reads output until standard output (error) contains `text` (true) or
   // the child ends or `timeout_ms` pass (false).

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -85,6 +86,33 @@ TEST_F(MonitorSessionTest, NewRefreshIntervalTakesEffectAtItsNextMultiple) {
   const int first = updates[0];
   for (int& count : updates) count -= first;
   EXPECT_EQ(updates, (std::vector<int>{0, 0, 1, 1, 2})) << run.err;
+}
+
+TEST_F(MonitorSessionTest, VerbosityTypedWhileAFollowedFileGrowsAppliesToLaterEvents) {
+  std::string path = stream("run 9\nevent\nhit 1 4 200 17\n");
+  kivo::test::LiveProcess kivo({KIVO_BIN, "-b"});
+  kivo.write("follow(\"" + path + "\")\n");
+  ASSERT_TRUE(kivo.wait_for_out(" processing event 0\n"));
+  kivo.write("set_verbose(3);\nsources()\n");
+  ASSERT_TRUE(kivo.wait_for_err("canvas updates published"));
+  std::string more = directory + "/more.kivo";
+  kivo::test::pack("run 9\nevent\nhit 1 4 200 17\nevent\nhit 2 3 7 5\nhit 2 3 9 5\n", more);
+  std::string bytes = kivo::test::read_file(more);
+  std::string first = kivo::test::read_file(path);
+  ASSERT_EQ(bytes.compare(0, first.size(), first), 0);
+  std::ofstream(path, std::ios::binary | std::ios::app) << bytes.substr(first.size());
+  ASSERT_TRUE(kivo.wait_for_out("    chip:1 npixels:2 mean:(5, 8)\n")) << kivo.out();
+  kivo.write("stop()\n.q\n");
+  EXPECT_EQ(kivo.wait(), 0);
+  EXPECT_EQ(kivo.out(), " processing event 0\n    chip:1 npixels:2 mean:(5, 8)\n");
+}
+
+TEST_F(MonitorSessionTest, SnapshotRendersTheCanvas) {
+  std::string image = directory + "/canvas.svg";
+  Finished run = kivo({"-e", "run();", "-e", "snapshot(\"" + image + "\")",
+                       stream("run 2\nevent\nhit 1 4 200 17\n")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(kivo::test::read_file(image).rfind("<svg", 0), 0u);
 }
 
 TEST_F(MonitorSessionTest, SaveWritesOneListWithHistogramsGraphsAndCanvas) {

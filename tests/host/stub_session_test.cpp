@@ -127,6 +127,30 @@ TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
   EXPECT_EQ(bad_option.err, "kivo: --port x: not a port number (0 to 65535)\n");
 }
 
+TEST_F(StubSessionTest, SnapshotBeforeAnyCanvasIsRefused) {
+  Finished run = run_program(kivo_args({"-q", "-e", "snapshot(\"" + directory + "/c.png\")"}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "kivo: -e: column 1: snapshot: no canvas has been drawn yet (OM() draws it)\n");
+  EXPECT_FALSE(std::filesystem::exists(directory + "/c.png"));
+}
+
+TEST_F(StubSessionTest, CtrlCStopsRunAndReturnsToThePrompt) {
+  std::string growing = stream("growing.kivo", "run 1\nevent\n");
+  LiveProcess kivo(kivo_args({"-e", "stop()"}));
+  ASSERT_TRUE(kivo.wait_for_out("pinit\n"));  // Ctrl-C is handled from here on
+  kivo.write("follow(\"" + growing + "\")\nrun()\n");
+  bool stopped = false;
+  for (int attempt = 0; attempt < 150 && !stopped; ++attempt) {
+    kivo.interrupt();
+    stopped = kivo.wait_for_err("kivo: interrupted after 2 events\n", 200);
+  }
+  ASSERT_TRUE(stopped) << kivo.err();
+  ASSERT_TRUE(kivo.wait_for_out("(int) 2\n"));
+  kivo.write("OM();\n.q\n");
+  EXPECT_EQ(kivo.wait(), 0);
+  EXPECT_EQ(kivo.out(), "pinit\n(int) 2\nOM\n");
+}
+
 TEST_F(StubSessionTest, QuitFromAStartupCommandSkipsTheEvents) {
   std::string events = stream("run.kivo", "run 5\nevent\n");
   Finished run = run_program(kivo_args({"-e", "set_verbose(3);", "-e", ".q", events}));
