@@ -27,6 +27,10 @@ struct Failure {
   EvalError error;
 };
 
+// Deeper nesting than any real command line needs; the bound keeps a pasted
+// pathological line from exhausting the stack.
+constexpr int kMaxNesting = 64;
+
 [[noreturn]] void fail(std::size_t column, std::string message) {
   throw Failure{EvalError{column, std::move(message)}};
 }
@@ -75,6 +79,9 @@ class Parser {
   Node parse_call() {
     Node node;
     node.column = column();
+    if (++depth_ > kMaxNesting) {
+      fail(node.column, "calls nested more than " + std::to_string(kMaxNesting) + " deep");
+    }
     while (!at_end() && identifier_char(peek())) node.name += text_[pos_++];
     skip_blanks();
     if (at_end() || peek() != '(') {
@@ -85,6 +92,7 @@ class Parser {
     skip_blanks();
     if (!at_end() && peek() == ')') {
       ++pos_;
+      --depth_;
       return node;
     }
     while (true) {
@@ -95,6 +103,7 @@ class Parser {
       if (at_end()) fail(open, "unbalanced parentheses: '(' is never closed");
       if (peek() == ')') {
         ++pos_;
+        --depth_;
         return node;
       }
       if (peek() != ',') fail(column(), std::string("',' or ')' expected, found '") + peek() + "'");
@@ -184,6 +193,7 @@ class Parser {
 
   std::string_view text_;
   std::size_t pos_ = 0;
+  int depth_ = 0;
   bool terminated_ = false;
 };
 

@@ -147,6 +147,32 @@ TEST_F(EvaluatorTest, SyntaxErrors) {
   EXPECT_EQ(failure("@").column, 1u);
 }
 
+TEST_F(EvaluatorTest, DeepNestingIsRefused) {
+  std::string line;
+  for (int i = 0; i < 100000; ++i) line += "threshold(";
+  EXPECT_EQ(failure(line).message, "calls nested more than 64 deep");
+}
+
+// Arbitrary input never escapes as an exception or a crash, and every error
+// points inside the line.
+TEST_F(EvaluatorTest, ArbitraryLinesAreAnsweredWithoutCrashing) {
+  const std::string alphabet = "count(threshold,set_level)\"open 1.5e-3;-+x_@ ()";
+  unsigned state = 12345;
+  for (int round = 0; round < 20000; ++round) {
+    std::string line;
+    int length = static_cast<int>(state % 24);
+    for (int i = 0; i < length; ++i) {
+      state = state * 1103515245u + 12345u;
+      line += alphabet[(state >> 16) % alphabet.size()];
+    }
+    state = state * 1103515245u + 12345u;
+    Evaluation evaluation = evaluate(line);
+    if (!evaluation.ok()) {
+      EXPECT_LE(evaluation.error->column, line.size() + 1) << line;
+    }
+  }
+}
+
 TEST_F(EvaluatorTest, CommandFailureBecomesAnError) {
   Evaluation evaluation = evaluate("open(\"missing\")");
   ASSERT_FALSE(evaluation.ok());
