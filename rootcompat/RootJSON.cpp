@@ -5,6 +5,7 @@
 #include "RootJSON.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -35,6 +36,9 @@ namespace {
 constexpr int kMaxInlineZeros = 20;
 // Runs of equal values longer than this become a value with a repeat count.
 constexpr int kMinSameRun = 6;
+// Arrays with more non-zero elements than this fraction are written as
+// base64 of their bytes, shorter and faster than value segments then.
+constexpr double kMaxSparseDensity = 0.25;
 // Arrays shorter than this are written plainly.
 constexpr int kMinCompressed = 6;
 
@@ -50,6 +54,18 @@ template <class T>
 class NonZeroScanner {
  public:
   NonZeroScanner(const T* a, size_t n) : fA(a), fN(n) {}
+
+  // Fraction of non-zero elements, estimated from every 16th block of 64
+  // (0 for arrays too short to sample).
+  double SampledDensity() const {
+    constexpr size_t kStride = 16;
+    const size_t blocks = fN / 64;
+    if (blocks < kStride) return 0;
+    size_t nonZero = 0, sampled = 0;
+    for (size_t block = 0; block < blocks; block += kStride, sampled += 64)
+      nonZero += size_t(__builtin_popcountll(FullMask(fA + block * 64)));
+    return double(nonZero) / double(sampled);
+  }
 
   // Index of the first non-zero element at or after from, n if none.
   size_t Next(size_t from) {
@@ -182,6 +198,42 @@ class FloatCache {
   std::vector<Entry> fEntries = std::vector<Entry>(size_t{1} << kLogSize);
 };
 
+// Standard base64 of raw bytes, two output characters per 12 input bits.
+class Base64 {
+ public:
+  static size_t EncodedSize(size_t bytes) { return (bytes + 2) / 3 * 4; }
+
+  static char* Write(char* p, const unsigned char* in, size_t bytes) {
+    static const Base64 table;
+    size_t i = 0;
+    for (; i + 3 <= bytes; i += 3) {
+      const unsigned v = unsigned(in[i]) << 16 | unsigned(in[i + 1]) << 8 | in[i + 2];
+      std::memcpy(p, table.fPairs[v >> 12], 2);
+      std::memcpy(p + 2, table.fPairs[v & 0xfff], 2);
+      p += 4;
+    }
+    if (i < bytes) {
+      const bool two = i + 2 == bytes;
+      const unsigned v = unsigned(in[i]) << 16 | (two ? unsigned(in[i + 1]) << 8 : 0u);
+      std::memcpy(p, table.fPairs[v >> 12], 2);
+      p[2] = two ? table.fPairs[v & 0xfff][0] : '=';
+      p[3] = '=';
+      p += 4;
+    }
+    return p;
+  }
+
+ private:
+  Base64() {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (unsigned v = 0; v < 4096; ++v) {
+      fPairs[v][0] = kAlphabet[v >> 6];
+      fPairs[v][1] = kAlphabet[v & 63];
+    }
+  }
+  char fPairs[4096][2];
+};
+
 }  // namespace
 
 class JSONWriter {
@@ -298,6 +350,7 @@ class JSONWriter {
     fSink.Put("\",\"len\":");
     fSink.Commit(WriteInt(fSink.Reserve(24), (long long)n));
     NonZeroScanner<T> scanner(a, n);
+    if (scanner.SampledDensity() > kMaxSparseDensity) return Base64Array(a, n);
     size_t pos = 0;  // where the reader writes next
     int segment = 0;
     for (size_t i = scanner.Next(0); i < n; ++segment) {
@@ -320,6 +373,19 @@ class JSONWriter {
       }
     }
     fSink.Put('}');
+  }
+
+  // The rest of a "$arr" object for a dense array: its raw little-endian
+  // bytes in base64.
+  template <class T>
+  void Base64Array(const T* a, size_t n) {
+    static_assert(std::endian::native == std::endian::little);
+    const size_t bytes = n * sizeof(T);
+    char* p = fSink.Reserve(Base64::EncodedSize(bytes) + 16);
+    std::memcpy(p, ",\"b\":\"", 6);
+    p = Base64::Write(p + 6, reinterpret_cast<const unsigned char*>(a), bytes);
+    std::memcpy(p, "\"}", 2);
+    fSink.Commit(p + 2);
   }
 
   template <class T>

@@ -65,11 +65,14 @@ int main(int argc, char** argv) {
   projection.Fill(3.5, 2);
   TF1 gaus("fsample", "gaus", 0, 8);
   gaus.SetParameters(2, 3.5, 1);
+  TH2F dense("h2d_dense_sample", ";col;row;hits", 100, -0.5, 99.5, 50, -0.5, 49.5);
+  for (int x = 1; x <= 100; ++x)
+    for (int y = 1; y <= 50; ++y) dense.SetBinContent(x, y, (x * 7 + y * 13) % 50 / 1000.0 + 0.001);
   TLatex label(0.5, 0.95, "Run 42, Number of Events: 1000");
   label.SetNDC();
   label.SetTextAlign(22);
 
-  bool ok = Write(dir, "TH1F", rate) && Write(dir, "TH2F", map) && Write(dir, "TH1D", projection) &&
+  bool ok = Write(dir, "TH1F", rate) && Write(dir, "TH2F", map) && Write(dir, "TH2F_dense", dense) && Write(dir, "TH1D", projection) &&
             Write(dir, "TGraphAsymmErrors", graph) && Write(dir, "TF1", gaus) && Write(dir, "TLatex", label);
 
   TCanvas canvas("com_sample", "KIVO online monitoring", 1600, 800);

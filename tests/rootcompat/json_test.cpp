@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,40 @@ TEST(JsonArrays, LongGapsAndManySegmentsRoundTrip) {
   const std::string json = rootcompat::ToJSON(h);
   const std::vector<double> decoded = DecodeMember(json, "fArray");
   for (int bin = 0; bin < 5002; ++bin) ASSERT_EQ(decoded[bin], h.GetBinContent(bin)) << bin;
+}
+
+// Decodes standard base64.
+std::string FromBase64(const std::string& text) {
+  static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  unsigned bits = 0;
+  int count = 0;
+  for (char c : text) {
+    if (c == '=') break;
+    bits = bits << 6 | unsigned(alphabet.find(c));
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out.push_back(char((bits >> count) & 0xff));
+    }
+  }
+  return out;
+}
+
+TEST(JsonArrays, DenseArraysAreBase64OfTheirBytes) {
+  for (int nbins : {4999, 5000, 5001}) {  // byte counts 0, 1 and 2 modulo 3
+    TH1F h("jdense", "", nbins, 0, nbins);
+    for (int bin = 1; bin <= nbins; ++bin) h.SetBinContent(bin, bin * 0.25f);
+    const std::string json = rootcompat::ToJSON(h);
+    const std::string key =
+        "\"fArray\":{\"$arr\":\"Float32\",\"len\":" + std::to_string(nbins + 2) + ",\"b\":\"";
+    const size_t at = json.find(key);
+    ASSERT_NE(at, std::string::npos) << nbins;
+    const size_t start = at + key.size();
+    const std::string bytes = FromBase64(json.substr(start, json.find('"', start) - start));
+    ASSERT_EQ(bytes.size(), (nbins + 2) * sizeof(float)) << nbins;
+    EXPECT_EQ(std::memcmp(bytes.data(), h.GetArray(), bytes.size()), 0) << nbins;
+  }
 }
 
 TEST(JsonClasses, FunctionAndGraphMembers) {
