@@ -49,6 +49,13 @@ bool EventSources::following() const {
   return false;
 }
 
+bool EventSources::reads_standard_input() const {
+  for (const Source& source : sources_) {
+    if (source.reader->path() == "-") return true;
+  }
+  return false;
+}
+
 std::vector<std::string> EventSources::describe() const {
   std::vector<std::string> lines;
   for (std::size_t i = 0; i < sources_.size(); ++i) {

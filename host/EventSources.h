@@ -26,6 +26,8 @@ class EventSources {
   // it cannot be polled (a regular file) or there is none.
   int poll_fd() const;
   bool following() const;
+  // Whether a queued source is standard input ("-").
+  bool reads_standard_input() const;
   // One line per source: path, state, events read, records rejected.
   std::vector<std::string> describe() const;
   std::uint64_t events_read() const { return events_read_; }

@@ -24,8 +24,12 @@ void print_line(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_s
 void Session::register_commands() {
   auto open_source = [this](bool follow) {
     return [this, follow](const std::vector<Value>& arguments) {
+      const std::string& path = arguments[0].as_string();
+      if (path == "-" && standard_input_reserved_) {
+        throw CommandError("standard input carries the commands; give - as a STREAM with -q");
+      }
       std::string error;
-      if (!sources_.open(arguments[0].as_string(), follow, error)) throw CommandError(error);
+      if (!sources_.open(path, follow, error)) throw CommandError(error);
       return Value();
     };
   };

@@ -40,6 +40,7 @@ int wait_timeout(Session& session, bool busy) {
 }  // namespace
 
 void run_prompt(Session& session, const interp::Registry& registry) {
+  session.reserve_standard_input();
   interp::Prompt prompt("kivo> ", interp::default_history_path(), registry,
                         [&session](std::optional<std::string> line) {
                           if (line) {

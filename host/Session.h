@@ -51,6 +51,8 @@ class Session {
   // Waits up to `timeout_ms` for the current source to have data.
   void wait_for_data(int timeout_ms) const;
 
+  // Once the prompt reads standard input, open("-") and follow("-") are refused.
+  void reserve_standard_input() { standard_input_reserved_ = true; }
   bool background() const { return background_; }
   bool quit_requested() const { return quit_; }
   void request_quit() { quit_ = true; }
@@ -80,6 +82,7 @@ class Session {
   bool background_ = true;
   bool quit_ = false;
   bool interrupted_ = false;
+  bool standard_input_reserved_ = false;
   int file_depth_ = 0;
 };
 

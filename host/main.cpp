@@ -58,14 +58,6 @@ bool write_snapshot(const kivo::host::Session& session, const std::string& path)
   return false;
 }
 
-// Standard input cannot carry both events and commands: a "-" stream leaves no prompt.
-bool prompt_possible(const kivo::host::Options& options) {
-  for (const std::string& path : options.streams) {
-    if (path == "-") return false;
-  }
-  return true;
-}
-
 int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin) {
   std::unique_ptr<WebDisplay> display = options.batch ? nullptr : start_display(options);
   kivo::interp::Registry& registry = kivo::interp::Registry::global();
@@ -73,7 +65,8 @@ int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlu
   plugin.pinit();
   if (!open_streams(session, options) || !run_startup(session, options)) return kExitFailure;
   if (!session.quit_requested()) {
-    if (options.quit || !prompt_possible(options)) {
+    // Standard input cannot carry both events and commands.
+    if (options.quit || session.sources().reads_standard_input()) {
       if (kivo::host::interrupt_pending()) return kExitInterrupted;
       session.run(0);
       if (session.interrupted()) return kExitInterrupted;

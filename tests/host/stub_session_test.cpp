@@ -151,6 +151,19 @@ TEST_F(StubSessionTest, CtrlCStopsRunAndReturnsToThePrompt) {
   EXPECT_EQ(kivo.out(), "pinit\n(int) 2\nOM\n");
 }
 
+TEST_F(StubSessionTest, StandardInputCarriesEitherEventsOrCommands) {
+  std::string events = kivo::test::read_file(stream("run.kivo", "run 5\nevent\n"));
+  Finished piped = run_program(kivo_args({"-e", "set_verbose(3);", "-"}), events);
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, "pinit\nset_verbose 3\nevent type 9 run 5\nevent type 1 run 5\n");
+
+  Finished typed = run_program(kivo_args({}), "open(\"-\")\n");
+  EXPECT_EQ(typed.status, 0);
+  EXPECT_EQ(typed.err,
+            "kivo: input: column 1: open: standard input carries the commands; give - as a STREAM "
+            "with -q\n");
+}
+
 TEST_F(StubSessionTest, QuitFromAStartupCommandSkipsTheEvents) {
   std::string events = stream("run.kivo", "run 5\nevent\n");
   Finished run = run_program(kivo_args({"-e", "set_verbose(3);", "-e", ".q", events}));
