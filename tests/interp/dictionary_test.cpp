@@ -52,6 +52,7 @@ class DictionaryTest : public ::testing::TestWithParam<const char*> {
 
 TEST_P(DictionaryTest, RegistersTheNineCommandsInHeaderOrder) {
   EXPECT_EQ(dictionary_names(), kHeaderOrder);
+  EXPECT_EQ(Registry::global().commands().size(), kHeaderOrder.size());
   EXPECT_EQ(signatures(), (std::vector<std::string>{
                               "int process_event(Event* e)",
                               "int process_histos(float thresh = 10)",
