@@ -1,6 +1,7 @@
 #include "TH1.h"
 
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -57,6 +58,10 @@ TH1::TH1(const char* name, const char* title, Int_t nbinsx, Double_t xlow, Doubl
   if (nbinsx <= 0) {
     Warning("TH1", "nbins is <=0 - set to nbins = 1");
     nbinsx = 1;
+  }
+  if (nbinsx > INT_MAX / 2) {
+    Error("TH1", "nbins %d is too large - set to nbins = %d", nbinsx, INT_MAX / 2);
+    nbinsx = INT_MAX / 2;
   }
   fXaxis.Set(nbinsx, xlow, xup);
   fNcells = fXaxis.GetNbins() + 2;

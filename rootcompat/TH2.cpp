@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@
 #include "TROOT.h"
 
 namespace {
+
+constexpr Long64_t kMaxInt = INT_MAX;
 
 // Sums of contents (and squared errors) of one projection, per output bin.
 struct ProjectionSums {
@@ -60,6 +63,11 @@ TH2::TH2(const char* name, const char* title, Int_t nbinsx, Double_t xlow, Doubl
   if (nbinsy <= 0) {
     Warning("TH2", "nbinsy is <=0 - set to nbinsy = 1");
     nbinsy = 1;
+  }
+  const Long64_t maxRows = Long64_t(kMaxInt) / (fXaxis.GetNbins() + 2) - 2;
+  if (nbinsy > maxRows) {
+    Error("TH2", "%d x %d bins do not fit in one array - set to nbinsy = %lld", fXaxis.GetNbins(), nbinsy, maxRows);
+    nbinsy = Int_t(maxRows > 0 ? maxRows : 1);
   }
   fYaxis.Set(nbinsy, ylow, yup);
   fNcells = (fXaxis.GetNbins() + 2) * (fYaxis.GetNbins() + 2);

@@ -37,6 +37,14 @@ TEST(HistogramBins, TwoDimensionalGlobalBinIsXFastest) {
   EXPECT_EQ(h.GetBinContent(99, 99), h.GetBinContent(4, 3)) << "both indices clamp to overflow";
 }
 
+TEST(HistogramBins, NoBinsBecomeOneBinWithAWarning) {
+  testing::internal::CaptureStderr();
+  TH1F none("nobins", "", 0, 0, 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Warning in <TH1::TH1>: nbins is <=0 - set to nbins = 1\n");
+  EXPECT_EQ(none.GetNbinsX(), 1);
+  EXPECT_EQ(none.Fill(0.5), 1);
+}
+
 TEST(HistogramBins, FloatStorageRoundsAndDoubleDoesNot) {
   TH1F f("f32", "", 1, 0, 1);
   TH1D d("f64", "", 1, 0, 1);
