@@ -9,40 +9,14 @@
 #include <unistd.h>
 #include <vector>
 
-#include "Simulator.h"
 #include "StreamReader.h"
-#include "StreamWriter.h"
 #include "bench.h"
+#include "sample_run.h"
 
 namespace {
 
-constexpr long long kEvents = 20000;
+constexpr std::uint32_t kEvents = 20000;
 constexpr int kRuns = 5;
-
-// Writes the sample run to a new temporary file; empty on failure (reported).
-std::string write_sample_run() {
-  char path[] = "/tmp/kivo-bench-XXXXXX";
-  const int fd = ::mkstemp(path);
-  if (fd < 0) {
-    std::perror("kivo-bench: temporary file");
-    return {};
-  }
-  ::close(fd);
-  kivo::sim::SimConfig config;
-  config.events = kEvents;
-  kivo::sim::Simulator simulator(config);
-  std::string error;
-  auto writer = kivo::eventio::StreamWriter::open(path, error);
-  std::uint32_t sequence = 0;
-  bool ok = writer && writer->write(simulator.begin_run(sequence++));
-  for (long long i = 0; ok && i < kEvents; ++i) ok = writer->write(simulator.data_event(sequence++));
-  if (!writer || !writer->close(error)) {
-    std::fprintf(stderr, "kivo-bench: %s\n", error.c_str());
-    ::unlink(path);
-    return {};
-  }
-  return path;
-}
 
 std::uint64_t visit_packet(Packet& packet) {
   std::uint64_t sum = 0;
@@ -81,7 +55,7 @@ std::uint64_t read_and_sum(const std::string& path) {
 }
 
 kivo::bench::Result stream_read() {
-  const std::string path = write_sample_run();
+  const std::string path = kivo::bench::write_temporary_stream(kivo::bench::simulate_run(kEvents));
   if (path.empty()) return {};
   const double megabytes = static_cast<double>(std::filesystem::file_size(path)) / 1e6;
   read_and_sum(path);  // both measurements start from the page cache

@@ -1,6 +1,7 @@
 // Monitor hot paths: event processing of simulated events held in memory, the
-// analysis of full hit maps, the two hot-pixel scans, and the resident memory
-// of a booked monitor after a run and its analysis.
+// analysis of full hit maps, the two hot-pixel scans, one publish of the
+// monitoring canvas, and the resident memory of a booked monitor after a run
+// and its analysis.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,10 +16,14 @@
 #include <vector>
 
 #include "EventRecord.h"
+#include "RootJSON.h"
 #include "Simulator.h"
+#include "TCanvas.h"
 #include "TH1F.h"
 #include "TH2F.h"
 #include "bench.h"
+#include "event_limit.h"
+#include "sample_run.h"
 #include "eventio/monitor_plugin.h"
 #include "kivo.h"
 #include "monitor_state.h"
@@ -27,58 +32,8 @@ namespace {
 
 constexpr std::uint32_t kEvents = 20000;
 constexpr int kRuns = 7;
-constexpr int kMapColumns = 9216 + 2;
-constexpr int kMapRows = 512 + 2;
-constexpr std::size_t kMapCells = std::size_t{kMapColumns} * kMapRows;
-
-std::vector<kivo::eventio::EventRecord> simulated_run() {
-  kivo::sim::SimConfig config;
-  config.events = kEvents;
-  kivo::sim::Simulator simulator(config);
-  std::vector<kivo::eventio::EventRecord> records;
-  for (std::uint32_t sequence = 1; sequence <= kEvents; sequence++)
-    records.push_back(simulator.data_event(sequence));
-  return records;
-}
-
-// The hit words of one mapped channel, with where they land.
-struct ChannelHits {
-  int stave;
-  int chip;
-  const std::vector<std::uint32_t>* words;
-};
-
-std::vector<ChannelHits> mapped_channels(const std::vector<kivo::eventio::EventRecord>& records) {
-  std::vector<ChannelHits> channels;
-  for (const auto& record : records)
-    for (const auto& unit : record.units)
-      for (const auto& channel : unit.channels) {
-        auto location = chipmap.find(chipkey(unit.ruid, channel.ruchn));
-        if (location != chipmap.end())
-          channels.push_back({location->second.first, location->second.second, &channel.words});
-      }
-  return channels;
-}
-
-// The machine's limit for event processing: decode every word and increment
-// its cell in a flat float map per stave.
-void decode_and_increment(const std::vector<ChannelHits>& channels,
-                          std::vector<std::vector<float>>& maps) {
-  for (const ChannelHits& channel : channels) {
-    float* cells = maps[channel.stave].data();
-    for (std::uint32_t word : *channel.words) {
-      const unsigned col = channel.chip * 1024 + (word & 0xffff);
-      const unsigned row = 511 - (word >> 16);
-      if (col < 9216 && row < 512) cells[(row + 1) * kMapColumns + col + 1] += 1;
-    }
-  }
-}
-
-std::size_t count_hits(const std::vector<ChannelHits>& channels) {
-  std::size_t hits = 0;
-  for (const ChannelHits& channel : channels) hits += channel.words->size();
-  return hits;
-}
+using kivo::bench::kMapCells;
+using kivo::bench::kMapColumns;
 
 // Runs `work` with standard output sent to /dev/null.
 template <class Work>
@@ -94,19 +49,6 @@ void silently(Work&& work) {
   close(saved);
 }
 
-// Best times of `path` and `limit`, run in turns so that both see the same
-// load of a shared machine.
-template <class Path, class Limit>
-void alternate_best_seconds(Path&& path, Limit&& limit, double& path_seconds,
-                            double& limit_seconds) {
-  for (int i = 0; i < kRuns; i++) {
-    const double path_run = kivo::bench::best_seconds(1, path);
-    const double limit_run = kivo::bench::best_seconds(1, limit);
-    if (i == 0 || path_run < path_seconds) path_seconds = path_run;
-    if (i == 0 || limit_run < limit_seconds) limit_seconds = limit_run;
-  }
-}
-
 void start_run() {
   reset_histos();
   kivo_evnts = 0;
@@ -114,21 +56,21 @@ void start_run() {
 
 kivo::bench::Result event_processing() {
   pinit();
-  const auto records = simulated_run();
+  const auto records = kivo::bench::simulate_run(kEvents).data;
   std::vector<std::unique_ptr<Event>> events;
   for (const auto& record : records) events.push_back(kivo::eventio::make_event(record));
-  const auto channels = mapped_channels(records);
-  const double hits = static_cast<double>(count_hits(channels));
-  std::vector<std::vector<float>> maps(NSTAVE, std::vector<float>(kMapCells));
+  const auto channels = kivo::bench::mapped_channels(records);
+  const double hits = static_cast<double>(kivo::bench::count_hits(channels));
+  auto maps = kivo::bench::limit_maps();
   // Like the limit's maps, the hit maps are not emptied between the runs.
   start_run();
   double path_seconds = 0, limit_seconds = 0;
   silently([&] {
-    alternate_best_seconds(
-        [&] {
+    kivo::bench::alternate_best_seconds(
+        kRuns,         [&] {
           for (const auto& event : events) process_event(event.get());
         },
-        [&] { decode_and_increment(channels, maps); }, path_seconds, limit_seconds);
+        [&] { kivo::bench::decode_and_increment(channels, maps); }, path_seconds, limit_seconds);
   });
   kivo::bench::keep(maps);
   return kivo::bench::rate_result(hits / path_seconds, "decode the same words into flat float maps",
@@ -171,7 +113,7 @@ kivo::bench::Result map_pass_result(Path&& path) {
     kivo::bench::keep(targets);
   };
   double path_seconds = 0, limit_seconds = 0;
-  silently([&] { alternate_best_seconds(path, multiply_copy, path_seconds, limit_seconds); });
+  silently([&] { kivo::bench::alternate_best_seconds(kRuns, path, multiply_copy, path_seconds, limit_seconds); });
   return kivo::bench::time_result(path_seconds, kMultiplyCopy, limit_seconds, 3.0);
 }
 
@@ -184,6 +126,19 @@ kivo::bench::Result analysis_of_full_maps() {
 kivo::bench::Result hot_pixel_listing() {
   fill_maps();
   return map_pass_result([] { process_histos(1e9); });
+}
+
+// One publish of the monitoring canvas after a simulated run: the whole
+// canvas serialised to ROOT JSON, as the display sends it.
+kivo::bench::Result canvas_publish() {
+  pinit();
+  start_run();
+  const auto records = kivo::bench::simulate_run(kEvents).data;
+  silently([&] {
+    for (const auto& record : records) process_event(kivo::eventio::make_event(record).get());
+    OM();
+  });
+  return map_pass_result([] { kivo::bench::keep(rootcompat::ToJSON(*com)); });
 }
 
 // Contents of a file, or nothing when it does not exist; put back afterwards.
@@ -272,3 +227,4 @@ KIVO_BENCH("monitor events", "process_event on simulated events held in memory",
 KIVO_BENCH("monitor analysis", "analysis() on four full hit maps", analysis_of_full_maps);
 KIVO_BENCH("process_histos scan", "process_histos(1e9) over four full hit maps", hot_pixel_listing);
 KIVO_BENCH("mask_pixels scan", "mask_pixels(1e9) over four full hit maps", mask_writing);
+KIVO_BENCH("canvas publish", "the monitoring canvas after a simulated run, serialised to ROOT JSON", canvas_publish);
