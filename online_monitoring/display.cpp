@@ -139,17 +139,15 @@ static void draw_differences(TPad* pad, TH1F* const* hists, TLatex** labels, con
   lt.DrawLatex(0.5, 0.96, title);
 }
 
-// Each map is the first object of its pad. ROOT ignores "same" there and draws
-// the map on its own axes with its palette; the option is passed without it
-// because the renderer (JSROOT) would honour it and draw the map frameless in
-// the empty pad's 0..1 range, where none of it shows.
+// Each map is the first object of its pad, so ROOT ignores "same" and draws
+// the map on its own axes with its palette.
 static void draw_hit_maps(TLatex& lt) {
   char name[500];
   for (int i = 0; i < NSTAVE; i++) {
     p2d[i]->cd();
     gPad->SetLogz(1);
     gPad->Update();
-    h2d_chip_norm[i]->Draw("colz");
+    h2d_chip_norm[i]->Draw("colz same");
     h2d_chip_norm[i]->GetZaxis()->SetRangeUser(1e-6, 1);
     std::snprintf(name, sizeof name, "Chip %i", i);
     lt.SetTextColor(chipColor[i]);

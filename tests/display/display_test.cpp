@@ -229,7 +229,7 @@ TEST_F(Display, HitMapPadsDrawTheNormalisedMapAndAColouredTitle) {
     std::vector<Drawn> drawn = primitives(p2d[i]);
     ASSERT_EQ(drawn.size(), 2u);
     EXPECT_EQ(drawn[0].object, h2d_chip_norm[i]);
-    EXPECT_EQ(drawn[0].option, "colz");
+    EXPECT_EQ(drawn[0].option, "colz same");
     auto* title = dynamic_cast<TLatex*>(drawn[1].object);
     ASSERT_NE(title, nullptr);
     EXPECT_EQ(std::string(title->GetTitle()), "Chip " + std::to_string(i));
