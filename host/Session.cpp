@@ -167,16 +167,16 @@ void Session::wait_for_data(int timeout_ms) const {
 
 void Session::publish(std::string json) {
   ++canvas_updates_;
-  if (display_) display_->publish(json, objects_.run(), objects_.events());
-  latest_canvas_ = std::move(json);
+  latest_canvas_ = std::make_shared<const std::string>(std::move(json));
+  if (display_) display_->publish(latest_canvas_, objects_.run(), objects_.events());
 }
 
 bool Session::snapshot(const std::string& path, std::string& error) const {
-  if (latest_canvas_.empty()) {
-    error = "no canvas has been drawn yet (OM() draws it)";
+  if (!latest_canvas_) {
+    error = path + ": no canvas has been drawn yet (OM() draws it)";
     return false;
   }
-  return render_snapshot(latest_canvas_, path, error);
+  return render_snapshot(*latest_canvas_, path, error);
 }
 
 }  // namespace kivo::host

@@ -76,7 +76,7 @@ class Session {
   MonitorObjects objects_;
   EventSources sources_;
   std::vector<std::unique_ptr<Event>> held_events_;  // from next_event(), freed after the line
-  std::string latest_canvas_;
+  std::shared_ptr<const std::string> latest_canvas_;
   std::uint64_t canvas_updates_ = 0;
   std::uint64_t events_processed_ = 0;
   bool background_ = true;

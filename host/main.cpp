@@ -54,7 +54,7 @@ bool run_startup(kivo::host::Session& session, const kivo::host::Options& option
 bool write_snapshot(const kivo::host::Session& session, const std::string& path) {
   std::string error;
   if (session.snapshot(path, error)) return true;
-  report("--snapshot " + path + ": " + error);
+  report("--snapshot: " + error);
   return false;
 }
 

@@ -112,7 +112,7 @@ struct WebDisplay::Snapshot {
   long version = 0;
   int run = 0;
   long events = 0;
-  std::string canvas_json;
+  std::shared_ptr<const std::string> canvas_json;
   std::string etag;
   std::string status_json;
 };
@@ -209,7 +209,8 @@ std::string WebDisplay::address() const {
          std::to_string(bound_port_ != 0 ? bound_port_ : port_) + "/";
 }
 
-void WebDisplay::publish(std::string canvas_json, int run, long events) {
+void WebDisplay::publish(std::shared_ptr<const std::string> canvas_json, int run, long events) {
+  if (!canvas_json) return;
   const long version = publish_count_.fetch_add(1) + 1;
   auto next = std::make_shared<const Snapshot>(Snapshot{
       version, run, events, std::move(canvas_json),
@@ -260,7 +261,7 @@ int WebDisplay::respond_canvas(mg_connection* connection, bool head) {
               headers.c_str());
     return 304;
   }
-  return send_text(connection, 200, "application/json", snapshot->canvas_json, headers, head);
+  return send_text(connection, 200, "application/json", *snapshot->canvas_json, headers, head);
 }
 
 int WebDisplay::respond_status(mg_connection* connection, bool head) {

@@ -33,7 +33,9 @@ class WebDisplay {
 
   // Starts listening; on failure error names the address and the reason.
   bool start(std::string& error);
-  void publish(std::string canvas_json, int run, long events);
+  // The canvas text is shared, not copied: the host keeps the same string for
+  // snapshots and saving.
+  void publish(std::shared_ptr<const std::string> canvas_json, int run, long events);
   // "http://ADDR:PORT/" with the port actually bound (useful when port 0 was asked for).
   std::string address() const;
 

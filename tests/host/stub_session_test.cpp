@@ -130,7 +130,8 @@ TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
 TEST_F(StubSessionTest, SnapshotBeforeAnyCanvasIsRefused) {
   Finished run = run_program(kivo_args({"-q", "-e", "snapshot(\"" + directory + "/c.png\")"}));
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "kivo: -e: column 1: snapshot: no canvas has been drawn yet (OM() draws it)\n");
+  EXPECT_EQ(run.err, "kivo: -e: column 1: snapshot: " + directory +
+                         "/c.png: no canvas has been drawn yet (OM() draws it)\n");
   EXPECT_FALSE(std::filesystem::exists(directory + "/c.png"));
 }
 

@@ -33,7 +33,7 @@ void serve_commands(WebDisplay& display) {
     } else if (!read_file(file, canvas)) {
       std::cout << "error cannot read " << file << std::endl;
     } else {
-      display.publish(std::move(canvas), run, events);
+      display.publish(std::make_shared<const std::string>(std::move(canvas)), run, events);
       std::cout << "published " << ++version << std::endl;
     }
   }

@@ -10,6 +10,10 @@
 
 namespace {
 
+std::shared_ptr<const std::string> canvas_text(std::string text) {
+  return std::make_shared<const std::string>(std::move(text));
+}
+
 int port_of(const std::string& address) {
   const auto colon = address.rfind(':');
   return std::stoi(address.substr(colon + 1));
@@ -73,7 +77,7 @@ TEST_F(WebDisplayTest, WaitsForFirstCanvas) {
 }
 
 TEST_F(WebDisplayTest, PublishedCanvasAndStatus) {
-  display.publish(R"({"_typename":"TCanvas","n":1})", 7, 1000);
+  display.publish(canvas_text(R"({"_typename":"TCanvas","n":1})"), 7, 1000);
   auto canvas = get("/canvas.json");
   EXPECT_EQ(canvas.status, 200);
   EXPECT_EQ(canvas.body, R"({"_typename":"TCanvas","n":1})");
@@ -86,13 +90,13 @@ TEST_F(WebDisplayTest, PublishedCanvasAndStatus) {
   ASSERT_FALSE(instance.empty());
   EXPECT_EQ(canvas.header("etag"), std::string(1, '"').append(instance).append("-1\""));
 
-  display.publish(R"({"_typename":"TCanvas","n":2})", 8, 0);
+  display.publish(canvas_text(R"({"_typename":"TCanvas","n":2})"), 8, 0);
   EXPECT_EQ(get("/canvas.json").body, R"({"_typename":"TCanvas","n":2})");
   EXPECT_EQ(get("/status.json").body, R"({"version":2,"run":8,"events":0})");
 }
 
 TEST_F(WebDisplayTest, ConditionalGetUsesEtag) {
-  display.publish("{}", 1, 10);
+  display.publish(canvas_text("{}"), 1, 10);
   const auto first = get("/canvas.json");
   const std::string etag = first.header("etag");
   ASSERT_FALSE(etag.empty());
@@ -103,7 +107,7 @@ TEST_F(WebDisplayTest, ConditionalGetUsesEtag) {
   EXPECT_EQ(unchanged.header("etag"), etag);
   EXPECT_EQ(get("/canvas.json", "If-None-Match: \"x\", W/" + etag + "\r\n").status, 304);
 
-  display.publish("{\"next\":1}", 1, 20);
+  display.publish(canvas_text("{\"next\":1}"), 1, 20);
   const auto changed = get("/canvas.json", "If-None-Match: " + etag + "\r\n");
   EXPECT_EQ(changed.status, 200);
   EXPECT_EQ(changed.body, "{\"next\":1}");
@@ -125,7 +129,7 @@ TEST_F(WebDisplayTest, PathEscapesAreRefused) {
 }
 
 TEST_F(WebDisplayTest, OnlyReadMethodsAreAllowed) {
-  display.publish("{}", 3, 30);
+  display.publish(canvas_text("{}"), 3, 30);
   for (const char* method : {"POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
     for (const char* target : {"/", "/canvas.json", "/status.json", "/index.html"}) {
       const auto response = http_request(port, method, target, "Content-Length: 0\r\n");
@@ -139,7 +143,7 @@ TEST_F(WebDisplayTest, OnlyReadMethodsAreAllowed) {
 TEST_F(WebDisplayTest, ReadersNeverSeeATornSnapshot) {
   std::atomic<bool> done{false};
   std::thread publisher([&] {
-    for (int i = 1; i <= 2000; ++i) display.publish("{\"n\":" + std::to_string(i) + "}", 1, i);
+    for (int i = 1; i <= 2000; ++i) display.publish(canvas_text("{\"n\":" + std::to_string(i) + "}"), 1, i);
     done = true;
   });
   int checked = 0;
