@@ -61,13 +61,14 @@ setup() {
 
 configure_and_build() {   # build-dir [cmake options...]
   local dir=$1; shift
+  mkdir -p "$dir"
   if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >"$TOP/$dir.configure.log" 2>&1 \
-      || { cat "$TOP/$dir.configure.log" >&2; say "configure failed"; exit 1; }
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir/configure.log" 2>&1 \
+      || { cat "$dir/configure.log" >&2; say "configure failed"; exit 1; }
   fi
-  if ! cmake --build "$dir" -j "$JOBS" >"$TOP/$dir.log" 2>&1; then
-    grep -E 'error|Error|warning' "$TOP/$dir.log" | head -40 >&2 || true
-    say "build failed; full log in $dir.log"
+  if ! cmake --build "$dir" -j "$JOBS" >"$dir/build.log" 2>&1; then
+    grep -E 'error|Error|warning' "$dir/build.log" | head -40 >&2 || true
+    say "build failed; full log in $dir/build.log"
     exit 1
   fi
 }
