@@ -72,6 +72,20 @@ TEST_F(MonitorSessionTest, StatusOfARunWithoutDataEvents) {
   EXPECT_EQ(run.out, kSeparator + kSeparator + "== Number of events: 0\n" + kSeparator + kSeparator);
 }
 
+TEST_F(MonitorSessionTest, StatusOfARunWithHitsOnTwoStaves) {
+  // Unit 1 channel 1 is stave 0 chip 0; unit 1 channel 17 is stave 3 chip 0.
+  std::string events = stream("run 5\nevent\nhit 1 17 100 5\nhit 1 1 110 300\n");
+  Finished run = kivo({"-e", "run();", "-e", "print_status();", events});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string common = "== events: 1\n== Total hits: 1 (1)\n== Total Warnings: 0 (0)\n"
+                             "== Total Errors: 0 (0)\n== <hits/event>: 1\n== RMS(hits/event): 0\n";
+  EXPECT_EQ(run.out, " processing event 0\n" + kSeparator + kSeparator +
+                         "== Number of events: 1\n" + kSeparator + "==== Chip 0\n" + common +
+                         "== <col>: 300\n== <row>: 401\n" + kSeparator + "==== Chip 3\n" + common +
+                         "== <col>: 5\n== <row>: 411\n== <dcol>: 0 (0)\n== <drow>: 0 (0)\n" +
+                         kSeparator + kSeparator);
+}
+
 TEST_F(MonitorSessionTest, NewRefreshIntervalTakesEffectAtItsNextMultiple) {
   std::string events = stream("run 1\n" + repeat("event nopacket\n", 4001));
   Finished run = kivo({"-e", "run(2501);", "-e", "sources()",     // begin-run + data events 0..2499
