@@ -65,28 +65,6 @@ class TH2F : public TH2, public TArrayF {
   void AddBinContent(Int_t bin, Double_t w) override { fArray[bin] += Float_t(w); }
   void Reset(Option_t* option = "") override;
 
-  // The per-hit path: defined here so calls through a TH2F* inline.
-  using TH2::Fill;
-  Int_t Fill(Double_t x, Double_t y) final {
-    fEntries++;
-    const Int_t binx = fXaxis.FindFixBin(x);
-    const Int_t biny = fYaxis.FindFixBin(y);
-    const Int_t bin = biny * (fXaxis.GetNbins() + 2) + binx;
-    ++fArray[bin];
-    if (fSumw2.fN) ++fSumw2.fArray[bin];
-    if (binx == 0 || binx > fXaxis.GetNbins() || biny == 0 || biny > fYaxis.GetNbins()) {
-      if (!fgStatOverflows) return -1;
-    }
-    ++fTsumw;
-    ++fTsumw2;
-    fTsumwx += x;
-    fTsumwx2 += x * x;
-    fTsumwy += y;
-    fTsumwy2 += y * y;
-    fTsumwxy += x * y;
-    return bin;
-  }
-
   // Bin access used by whole-map passes; indices are clamped as ROOT does.
   using TH2::GetBinContent;
   Double_t GetBinContent(Int_t bin) const final {
