@@ -10,6 +10,7 @@
 #include <gsl/gsl_vector.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -203,49 +204,58 @@ struct Problem {
   ParameterMap map;
 };
 
-std::vector<double> ExternalParams(const Problem& pb, const gsl_vector* t) {
-  std::vector<double> p(t->size);
+// The three Gaussian parameters (constant, mean, sigma).
+using GausParams = std::array<double, 3>;
+
+GausParams ExternalParams(const Problem& pb, const gsl_vector* t) {
+  GausParams p;
   for (size_t i = 0; i < p.size(); ++i) p[i] = pb.map.External(i, gsl_vector_get(t, i));
   return p;
 }
 
 // Residuals (f(x) - y) / error; rows beyond the points (when there are fewer
-// points than parameters) are zero.
+// points than parameters) are zero. Called for every step of the minimiser:
+// it writes the vector's storage directly.
 int Residuals(const gsl_vector* t, void* data, gsl_vector* f) {
   auto& pb = *static_cast<Problem*>(data);
-  const std::vector<double> p = ExternalParams(pb, t);
-  const std::vector<double>& g = pb.grid.Values(p[1], p[2]);
-  gsl_vector_set_zero(f);
-  for (size_t i = 0; i < pb.points->size(); ++i) {
-    const FitPoint& pt = (*pb.points)[i];
-    gsl_vector_set(f, i, (p[0] * g[pt.bin - pb.firstBin] - pt.y) / pt.error);
-  }
+  const GausParams p = ExternalParams(pb, t);
+  const double* g = pb.grid.Values(p[1], p[2]).data() - pb.firstBin;
+  const size_t n = pb.points->size();
+  const FitPoint* points = pb.points->data();
+  double* out = f->data;
+  const size_t stride = f->stride;
+  for (size_t i = 0; i < n; ++i) out[i * stride] = (p[0] * g[points[i].bin] - points[i].y) / points[i].error;
+  for (size_t i = n; i < f->size; ++i) out[i * stride] = 0;
   return GSL_SUCCESS;
 }
 
-// Analytic Jacobian of the Gaussian residuals with respect to the internal parameters.
+// Analytic Jacobian of the Gaussian residuals with respect to the internal
+// parameters, written row by row into the matrix's storage.
 int Jacobian(const gsl_vector* t, void* data, gsl_matrix* J) {
   auto& pb = *static_cast<Problem*>(data);
-  const std::vector<double> p = ExternalParams(pb, t);
-  const std::vector<double>& g = pb.grid.Values(p[1], p[2]);
+  const GausParams p = ExternalParams(pb, t);
+  const double* g = pb.grid.Values(p[1], p[2]).data() - pb.firstBin;
   double chain[3];
   for (size_t k = 0; k < 3; ++k) chain[k] = pb.map.Derivative(k, gsl_vector_get(t, k));
-  gsl_matrix_set_zero(J);
-  for (size_t i = 0; i < pb.points->size(); ++i) {
-    const FitPoint& pt = (*pb.points)[i];
+  const size_t n = pb.points->size();
+  const FitPoint* points = pb.points->data();
+  for (size_t i = 0; i < n; ++i) {
+    const FitPoint& pt = points[i];
     const double u = (pt.x - p[1]) / p[2];
-    const double gi = g[pt.bin - pb.firstBin] / pt.error;
-    gsl_matrix_set(J, i, 0, gi * chain[0]);
-    gsl_matrix_set(J, i, 1, p[0] * gi * u / p[2] * chain[1]);
-    gsl_matrix_set(J, i, 2, p[0] * gi * u * u / p[2] * chain[2]);
+    const double gi = g[pt.bin] / pt.error;
+    double* row = J->data + i * J->tda;
+    row[0] = gi * chain[0];
+    row[1] = p[0] * gi * u / p[2] * chain[1];
+    row[2] = p[0] * gi * u * u / p[2] * chain[2];
   }
+  for (size_t i = n; i < J->size1; ++i) std::fill_n(J->data + i * J->tda, J->size2, 0.0);
   return GSL_SUCCESS;
 }
 
 // Errors of the fitted parameters: square roots of the diagonal of the
 // inverse of J^T J, J the Jacobian of the residuals in the parameters
 // themselves; zero when that matrix is singular.
-std::vector<double> ParameterErrors(Problem& pb, const std::vector<double>& p) {
+std::vector<double> ParameterErrors(Problem& pb, const GausParams& p) {
   const std::vector<double>& g = pb.grid.Values(p[1], p[2]);
   gsl_matrix* jtj = gsl_matrix_calloc(3, 3);
   for (const FitPoint& pt : *pb.points) {
@@ -292,9 +302,10 @@ FitOutcome Minimise(Problem& pb, const std::vector<double>& start) {
   int info = 0;
   const int status = gsl_multifit_nlinear_driver(1000, 1e-8, 1e-8, 0.0, nullptr, nullptr, &info, w);
 
-  FitOutcome out{status == GSL_SUCCESS ? 0 : 4, ExternalParams(pb, w->x), {}, 0.0};
+  const GausParams fitted = ExternalParams(pb, w->x);
+  FitOutcome out{status == GSL_SUCCESS ? 0 : 4, std::vector<double>(fitted.begin(), fitted.end()), {}, 0.0};
   gsl_blas_ddot(w->f, w->f, &out.chi2);
-  out.errors = ParameterErrors(pb, out.params);
+  out.errors = ParameterErrors(pb, fitted);
   gsl_vector_free(t0);
   gsl_multifit_nlinear_free(w);
   return out;
