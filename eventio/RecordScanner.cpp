@@ -11,7 +11,7 @@
 namespace kivo::eventio {
 namespace {
 
-constexpr std::size_t kCompactThreshold = std::size_t{1} << 20;
+constexpr std::size_t kCompactThreshold = std::size_t{1} << 18;
 
 std::uint32_t magic_start() {
   std::uint32_t word;

@@ -34,9 +34,12 @@ struct PacketIndex {
   std::span<const std::uint32_t> units;     // ruid << 16 | channel count, sorted
   std::array<std::uint32_t, kSmallUnits> small_present;  // bit ruchn: channel present
   std::array<std::uint32_t, kSmallUnits> small_first;    // slot of the unit's first channel
+  // Of a present small channel: the number of present channels below it in
+  // its unit (entries of absent channels are never read, nor written).
+  std::array<std::array<std::uint8_t, kSmallChannels>, kSmallUnits> small_rank;
 
   // Small channels of one unit are adjacent in the sorted slots, so the slot of
-  // one is its unit's first slot plus the number of present channels below it.
+  // one is its unit's first slot plus its rank.
   void fill_small_masks() {
     small_present.fill(0);
     small_first.fill(0);
@@ -44,6 +47,7 @@ struct PacketIndex {
       const std::uint32_t ruid = channels[i].key >> 16, ruchn = channels[i].key & 0xFFFFu;
       if (ruid >= kSmallUnits || ruchn >= kSmallChannels) continue;
       if (small_present[ruid] == 0) small_first[ruid] = static_cast<std::uint32_t>(i);
+      small_rank[ruid][ruchn] = static_cast<std::uint8_t>(i - small_first[ruid]);
       small_present[ruid] |= 1u << ruchn;
     }
   }
@@ -51,9 +55,8 @@ struct PacketIndex {
   const ChannelSlot* find(std::uint32_t key) const {
     const std::uint32_t ruid = key >> 16, ruchn = key & 0xFFFFu;
     if (ruid < kSmallUnits && ruchn < kSmallChannels) {
-      const std::uint32_t present = small_present[ruid];
-      if (!(present >> ruchn & 1u)) return nullptr;
-      return &channels[small_first[ruid] + std::popcount(present & ((1u << ruchn) - 1u))];
+      if (!(small_present[ruid] >> ruchn & 1u)) return nullptr;
+      return &channels[small_first[ruid] + small_rank[ruid][ruchn]];
     }
     const auto it = std::lower_bound(channels.begin(), channels.end(), key,
                                      [](const ChannelSlot& c, std::uint32_t k) { return c.key < k; });
@@ -74,9 +77,9 @@ bool out_of_id_range(int ruid, int ruchn) {
 // Walks the body of packet 2000 (unit count, then per unit: ruid, channel count,
 // then per channel: ruchn, word count, words) and checks that every count fits.
 // on_unit(ruid, channel_count) and on_channel(ruid, ruchn, word_offset, word_count).
-template <class OnUnit, class OnChannel>
-bool walk_packet_body(std::span<const std::uint32_t> w, std::string& error, OnUnit on_unit,
-                      OnChannel on_channel) {
+// `w` is a span of words or anything else with size() and operator[].
+template <class Words, class OnUnit, class OnChannel>
+bool walk_packet_body(const Words& w, std::string& error, OnUnit on_unit, OnChannel on_channel) {
   const std::size_t n = w.size();
   if (n < 1) {
     error = "packet 2000 has no unit count";
@@ -133,27 +136,43 @@ bool sort_and_find_duplicate(std::span<Entry> entries, Key key) {
          }) != entries.end();
 }
 
-// Bytes of one allocation holding a PacketIndex for a body of `nwords` words and
-// room for as many channel slots and units as such a body can describe.
-std::size_t index_allocation_words(std::size_t nwords) {
-  const std::size_t max_entries = nwords / 2;
-  const std::size_t bytes = sizeof(PacketIndex) + nwords * 4 + max_entries * sizeof(ChannelSlot) +
-                            max_entries * 4;
-  return (bytes + 7) / 8;
+std::uint32_t read_u32(const std::uint8_t* p) {
+  std::uint32_t value;
+  std::memcpy(&value, p, 4);
+  return value;
 }
 
+// The words of a packet body as they lie in the record, read without
+// assuming their alignment.
+struct BodyWords {
+  const std::uint8_t* bytes;
+  std::size_t count;
+
+  std::size_t size() const { return count; }
+  std::uint32_t operator[](std::size_t i) const { return read_u32(bytes + 4 * i); }
+};
+
+// Checks the body and indexes it in one allocation sized exactly for its
+// words, channels and units, so that an event of ordinary size stays within
+// the allocator's per-thread caches.
 std::shared_ptr<const PacketIndex> index_packet(const std::uint8_t* body, std::size_t size,
                                                 std::string& error) {
-  const std::size_t nwords = size / 4, max_entries = nwords / 2;
-  std::shared_ptr<std::uint64_t[]> block =
-      std::make_shared_for_overwrite<std::uint64_t[]>(index_allocation_words(nwords));
+  const std::size_t nwords = size / 4;
+  std::size_t nchannels = 0, nunits = 0;
+  if (!walk_packet_body(
+          BodyWords{body, nwords}, error, [&](std::uint32_t, std::uint32_t) { ++nunits; },
+          [&](std::uint32_t, std::uint32_t, std::size_t, std::uint32_t) { ++nchannels; }))
+    return nullptr;
+  const std::size_t bytes =
+      sizeof(PacketIndex) + nwords * 4 + nchannels * sizeof(ChannelSlot) + nunits * 4;
+  std::shared_ptr<std::uint64_t[]> block = std::make_shared_for_overwrite<std::uint64_t[]>((bytes + 7) / 8);
   auto* index = new (block.get()) PacketIndex;
   auto* words = reinterpret_cast<std::uint32_t*>(index + 1);
   auto* channels = reinterpret_cast<ChannelSlot*>(words + nwords);
-  auto* units = reinterpret_cast<std::uint32_t*>(channels + max_entries);
+  auto* units = reinterpret_cast<std::uint32_t*>(channels + nchannels);
   std::memcpy(words, body, size);
-  std::size_t nchannels = 0, nunits = 0;
-  const bool ok = walk_packet_body(
+  nchannels = nunits = 0;
+  walk_packet_body(
       std::span<const std::uint32_t>(words, nwords), error,
       [&](std::uint32_t ruid, std::uint32_t count) {
         units[nunits++] = channel_key(ruid, std::min<std::uint32_t>(count, 0xFFFFu));
@@ -162,7 +181,6 @@ std::shared_ptr<const PacketIndex> index_packet(const std::uint8_t* body, std::s
         channels[nchannels++] = {channel_key(ruid, ruchn), static_cast<std::uint32_t>(offset),
                                  static_cast<std::int32_t>(count)};
       });
-  if (!ok) return nullptr;
   if (sort_and_find_duplicate(std::span(units, nunits), [](std::uint32_t u) { return u >> 16; })) {
     error = "packet 2000 lists a readout unit twice";
     return nullptr;
@@ -177,12 +195,6 @@ std::shared_ptr<const PacketIndex> index_packet(const std::uint8_t* body, std::s
   index->units = {units, nunits};
   index->fill_small_masks();
   return std::shared_ptr<const PacketIndex>(std::move(block), index);
-}
-
-std::uint32_t read_u32(const std::uint8_t* p) {
-  std::uint32_t value;
-  std::memcpy(&value, p, 4);
-  return value;
 }
 
 // Packet 2000 of a StreamEvent. It remembers the channel selected last, so the

@@ -11,10 +11,9 @@
 namespace kivo::eventio {
 namespace {
 
-constexpr std::size_t kReadChunk = std::size_t{1} << 20;
-// Bound on the bytes taken in by one next() call, so that a fast pipe cannot
-// keep the caller away from its other work.
-constexpr int kMaxChunksPerCall = 16;
+// Bytes taken in by one read: small enough that a chunk is still in cache
+// while its records are checked and decoded.
+constexpr std::size_t kReadChunk = std::size_t{1} << 18;
 
 std::string system_error_text() { return std::strerror(errno); }
 
@@ -60,22 +59,19 @@ std::unique_ptr<StreamReader> StreamReader::open(const std::string& path, bool f
 }
 
 bool StreamReader::read_available() {
-  bool got_bytes = false;
-  for (int chunk = 0; chunk < kMaxChunksPerCall; ++chunk) {
+  for (;;) {
     std::uint8_t* space = scanner_.prepare(kReadChunk);
     const ssize_t n = ::read(fd_, space, kReadChunk);
     if (n > 0) {
       scanner_.commit(static_cast<std::size_t>(n));
-      got_bytes = true;
-      continue;
+      return true;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return got_bytes;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
     if (n < 0) report_diagnostic(path_ + ": read error: " + system_error_text());
     if (n < 0 || !follow_) scanner_.finish();
-    return got_bytes;
+    return false;
   }
-  return got_bytes;
 }
 
 std::unique_ptr<StreamEvent> StreamReader::next_stream_event() {

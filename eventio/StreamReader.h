@@ -39,7 +39,7 @@ class StreamReader {
 
  private:
   StreamReader(std::string path, int fd, bool is_pipe, bool follow);
-  // Reads what is there now; false when nothing new came.
+  // Reads one chunk of what is there now; false when nothing new came.
   bool read_available();
 
   std::string path_;
