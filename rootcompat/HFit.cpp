@@ -196,12 +196,50 @@ class GaussGrid {
   double fSigma = 0;
 };
 
-// The selected points of a Gaussian fit and its parameter mapping.
+// The selected points as columns, so that the loops over them run on whole
+// registers, and the Gaussian of the grid at each point.
+class PointColumns {
+ public:
+  PointColumns(const std::vector<FitPoint>& points, Int_t firstBin) {
+    for (const FitPoint& pt : points) {
+      fX.push_back(pt.x);
+      fY.push_back(pt.y);
+      fError.push_back(pt.error);
+      fCell.push_back(size_t(pt.bin - firstBin));
+    }
+    fContiguous = points.back().bin - firstBin + 1 == Int_t(points.size());
+    if (!fContiguous) fGaussAtPoints.resize(points.size());
+  }
+
+  size_t Size() const { return fX.size(); }
+  const double* X() const { return fX.data(); }
+  const double* Y() const { return fY.data(); }
+  const double* Error() const { return fError.data(); }
+
+  // The grid's values at the points: the grid itself when the points are
+  // consecutive bins, else the values picked out of it.
+  const double* GaussAtPoints(const std::vector<double>& grid) {
+    if (fContiguous) return grid.data();
+    for (size_t i = 0; i < fCell.size(); ++i) fGaussAtPoints[i] = grid[fCell[i]];
+    return fGaussAtPoints.data();
+  }
+
+ private:
+  std::vector<double> fX, fY, fError;
+  std::vector<size_t> fCell;  // bin - first bin
+  bool fContiguous = true;
+  std::vector<double> fGaussAtPoints;
+};
+
+// The selected points of a Gaussian fit, its parameter mapping and room for
+// the Jacobian's columns.
 struct Problem {
   const std::vector<FitPoint>* points;
   Int_t firstBin;
   GaussGrid grid;
   ParameterMap map;
+  PointColumns columns;
+  std::array<std::vector<double>, 3> jacobian;
 };
 
 // The three Gaussian parameters (constant, mean, sigma).
@@ -219,34 +257,58 @@ GausParams ExternalParams(const Problem& pb, const gsl_vector* t) {
 int Residuals(const gsl_vector* t, void* data, gsl_vector* f) {
   auto& pb = *static_cast<Problem*>(data);
   const GausParams p = ExternalParams(pb, t);
-  const double* g = pb.grid.Values(p[1], p[2]).data() - pb.firstBin;
-  const size_t n = pb.points->size();
-  const FitPoint* points = pb.points->data();
+  PointColumns& points = pb.columns;
+  const double* g = points.GaussAtPoints(pb.grid.Values(p[1], p[2]));
+  const double* y = points.Y();
+  const double* error = points.Error();
+  const size_t n = points.Size();
   double* out = f->data;
-  const size_t stride = f->stride;
-  for (size_t i = 0; i < n; ++i) out[i * stride] = (p[0] * g[points[i].bin] - points[i].y) / points[i].error;
-  for (size_t i = n; i < f->size; ++i) out[i * stride] = 0;
+  if (f->stride == 1) {
+    for (size_t i = 0; i < n; ++i) out[i] = (p[0] * g[i] - y[i]) / error[i];
+  } else {
+    for (size_t i = 0; i < n; ++i) out[i * f->stride] = (p[0] * g[i] - y[i]) / error[i];
+  }
+  for (size_t i = n; i < f->size; ++i) out[i * f->stride] = 0;
   return GSL_SUCCESS;
 }
 
+// The three columns of the Jacobian at the points, each a whole array.
+void JacobianColumns(size_t n, const GausParams& p, const double (&chain)[3], const double* __restrict x,
+                     const double* __restrict error, const double* __restrict g, double* __restrict d0,
+                     double* __restrict d1, double* __restrict d2) {
+  const double constant = p[0], mean = p[1], sigma = p[2];
+  const double c0 = chain[0], c1 = chain[1], c2 = chain[2];
+  for (size_t i = 0; i < n; ++i) {
+    const double u = (x[i] - mean) / sigma;
+    const double gi = g[i] / error[i];
+    d0[i] = gi * c0;
+    d1[i] = constant * gi * u / sigma * c1;
+    d2[i] = constant * gi * u * u / sigma * c2;
+  }
+}
+
 // Analytic Jacobian of the Gaussian residuals with respect to the internal
-// parameters, written row by row into the matrix's storage.
+// parameters: its three columns computed whole, then written row by row into
+// the matrix's storage.
 int Jacobian(const gsl_vector* t, void* data, gsl_matrix* J) {
   auto& pb = *static_cast<Problem*>(data);
   const GausParams p = ExternalParams(pb, t);
-  const double* g = pb.grid.Values(p[1], p[2]).data() - pb.firstBin;
+  PointColumns& points = pb.columns;
+  const double* g = points.GaussAtPoints(pb.grid.Values(p[1], p[2]));
   double chain[3];
   for (size_t k = 0; k < 3; ++k) chain[k] = pb.map.Derivative(k, gsl_vector_get(t, k));
-  const size_t n = pb.points->size();
-  const FitPoint* points = pb.points->data();
+  const size_t n = points.Size();
+  for (auto& column : pb.jacobian) column.resize(n);
+  JacobianColumns(n, p, chain, points.X(), points.Error(), g, pb.jacobian[0].data(), pb.jacobian[1].data(),
+                  pb.jacobian[2].data());
+  const double* d0 = pb.jacobian[0].data();
+  const double* d1 = pb.jacobian[1].data();
+  const double* d2 = pb.jacobian[2].data();
   for (size_t i = 0; i < n; ++i) {
-    const FitPoint& pt = points[i];
-    const double u = (pt.x - p[1]) / p[2];
-    const double gi = g[pt.bin] / pt.error;
     double* row = J->data + i * J->tda;
-    row[0] = gi * chain[0];
-    row[1] = p[0] * gi * u / p[2] * chain[1];
-    row[2] = p[0] * gi * u * u / p[2] * chain[2];
+    row[0] = d0[i];
+    row[1] = d1[i];
+    row[2] = d2[i];
   }
   for (size_t i = n; i < J->size1; ++i) std::fill_n(J->data + i * J->tda, J->size2, 0.0);
   return GSL_SUCCESS;
@@ -358,7 +420,7 @@ Int_t TH1::Fit(TF1* f1, Option_t* option, Option_t*, Double_t xmin, Double_t xma
   const Int_t firstBin = points.front().bin;
   Problem pb{&points, firstBin,
              GaussGrid(axis.GetBinCenter(firstBin), axis.GetBinWidth(firstBin), size_t(points.back().bin - firstBin + 1)),
-             ParameterMap{std::vector<double>(npar), std::vector<double>(npar)}};
+             ParameterMap{std::vector<double>(npar), std::vector<double>(npar)}, PointColumns(points, firstBin), {}};
   for (Int_t i = 0; i < npar; ++i) f1->GetParLimits(i, pb.map.lo[i], pb.map.hi[i]);
   std::vector<double> start(npar);
   for (Int_t i = 0; i < npar; ++i) start[i] = f1->GetParameter(i);
