@@ -91,6 +91,37 @@ TEST_F(Analysis, HitMapNormalisationMatchesPerBinDivision) {
   }
 }
 
+// Contents no event stream gives, set directly: small and large whole counts,
+// counts beyond any lookup table, fractions and negative values, mixed within
+// every group of neighbouring cells, and on stave 3 a magnitude so small that
+// a row's sum depends on the order of adding.
+TEST_F(Analysis, HitMapNormalisationOfAnyContentMatchesPerBinDivision) {
+  const float contents[] = {0, 1, 31, 32, 200, 4095, 4096, 70000, 2.5f, -3, 0, 0, 1e-3f};
+  constexpr int kKinds = sizeof contents / sizeof contents[0];
+  hnevnt->SetBinContent(1, 7);
+  for (int s = 2; s <= 3; s++) {
+    const int kinds = s == 3 ? kKinds : kKinds - 1;
+    for (int y = 1; y <= 512; y++)
+      for (int x = 1; x <= 9216; x++) {
+        // Rows of only whole counts below 32, of only whole counts below 4096, of mixtures.
+        const float content = y % 3 == 0   ? float(x % 29)
+                              : y % 3 == 1 ? float(x * 37 % 4096)
+                                           : contents[(x * 7 + y) % kinds];
+        h2d_chip[s]->SetBinContent(x, y, content);
+      }
+  }
+  ASSERT_EQ(analysis(), 0);
+  for (int s = 2; s <= 3; s++) {
+    for (int y = 1; y <= 512; y++)
+      for (int x = 1; x <= 9216; x++) {
+        const float bc = h2d_chip[s]->GetBinContent(x, y);
+        ASSERT_EQ(h2d_chip_norm[s]->GetBinContent(x, y), static_cast<float>(bc / 7.0))
+            << s << ":" << x << "," << y;
+      }
+    EXPECT_EQ(gmpos_chip[s]->GetN(), 1);
+  }
+}
+
 TEST_F(Analysis, DifferencesScaledToUnitArea) {
   process_text("event\n" + hit_line(3, 5, 100) + hit_line(1, 2, 103));
   for (int i = 0; i < 6; i++) hdiffcol_chip[1]->Fill(4);
