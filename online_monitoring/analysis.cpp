@@ -190,9 +190,12 @@ bool sums_are_exact(const MagnitudeRange& range, int count) {
 // One row of `n` cells divided by the event count, sixteen cells at a time:
 // whole counts below 32 are looked up in registers, other whole counts below
 // the table size gathered from the table, and any group holding another
-// content divided cell by cell. Adds each quotient to its column sum (rows
-// come in order, so those sums keep the projection's order), widens `range`,
-// and returns the row's sum added in no particular order.
+// content divided cell by cell. The groups are stored past the cache, as
+// nothing here reads the normalised map again; the cells before the first
+// 64-byte boundary of the row and those after the last group go one by one.
+// Adds each quotient to its column sum (rows come in order, so those sums keep
+// the projection's order), widens `range`, and returns the row's sum added in
+// no particular order.
 __attribute__((target("avx512f,avx512dq"))) double normalise_row_wide(
     const float* source, float* target, int n, const QuotientTable& table, double* columns,
     MagnitudeRange& range) {
@@ -206,7 +209,16 @@ __attribute__((target("avx512f,avx512dq"))) double normalise_row_wide(
   __m512i largest = _mm512_setzero_si512();
   __m512d sum_low = _mm512_setzero_pd();
   __m512d sum_high = _mm512_setzero_pd();
+  double sum = 0;
+  const auto one_cell = [&](int x) {
+    const float quotient = per_event(table, source[x]);
+    target[x] = quotient;
+    columns[x] += quotient;
+    sum += quotient;
+    range.add(quotient);
+  };
   int x = 0;
+  while (x < n && reinterpret_cast<std::uintptr_t>(target + x) % 64 != 0) one_cell(x++);
   for (; x + kLanes <= n; x += kLanes) {
     const __m512 contents = _mm512_loadu_ps(source + x);
     const __m512i counts = _mm512_cvttps_epi32(contents);
@@ -222,7 +234,7 @@ __attribute__((target("avx512f,avx512dq"))) double normalise_row_wide(
     } else {
       quotients = _mm512_i32gather_ps(counts, table.quotients, sizeof(float));
     }
-    _mm512_storeu_ps(target + x, quotients);
+    _mm512_stream_ps(target + x, quotients);
     const __m512d low = _mm512_cvtps_pd(_mm512_castps512_ps256(quotients));
     const __m512d high = _mm512_cvtps_pd(_mm512_extractf32x8_ps(quotients, 1));
     _mm512_storeu_pd(columns + x, _mm512_add_pd(_mm512_loadu_pd(columns + x), low));
@@ -234,15 +246,9 @@ __attribute__((target("avx512f,avx512dq"))) double normalise_row_wide(
     smallest = _mm512_mask_min_epu32(smallest, _mm512_test_epi32_mask(magnitudes, magnitudes), smallest,
                                      magnitudes);
   }
-  double sum = _mm512_reduce_add_pd(_mm512_add_pd(sum_low, sum_high));
+  sum += _mm512_reduce_add_pd(_mm512_add_pd(sum_low, sum_high));
   range.widen(_mm512_reduce_min_epu32(smallest), _mm512_reduce_max_epu32(largest));
-  for (; x < n; x++) {
-    const float quotient = per_event(table, source[x]);
-    target[x] = quotient;
-    columns[x] += quotient;
-    sum += quotient;
-    range.add(quotient);
-  }
+  for (; x < n; x++) one_cell(x);
   return sum;
 }
 
@@ -265,6 +271,7 @@ bool normalise_wide(const float* source_cells, float* target_cells, int nx, int 
     projections.rows[y] = normalise_row_wide(source_cells + first, target_cells + first, nx, table,
                                              projections.columns.data() + 1, range);
   }
+  _mm_sfence();  // the streamed stores are done before anyone reads the map
   return sums_are_exact(range, nx);
 }
 #endif
