@@ -73,6 +73,33 @@ TEST_F(StreamReading, IntactFileGivesEveryEventAndCounts) {
   EXPECT_TRUE(diagnostics_.lines().empty()) << diagnostics_.joined();
 }
 
+// Several megabytes: records of many sizes fall across the pieces the file is
+// read in, one record is larger than a megabyte, and a damaged record far into
+// the file is reported at its own offset.
+TEST_F(StreamReading, LongFileWithLargeRecordsGivesEveryEventInOrder) {
+  std::vector<EventRecord> records = five_events();
+  for (std::uint32_t i = 5; i < 3000; ++i) {
+    EventRecord record = testing::data_event(3, i, 1 + i % 20, i % 512, i % 1024);
+    const std::uint32_t extra = i == 1500 ? 300000 : i * 7 % 400;
+    for (std::uint32_t k = 0; k < extra; ++k) record.add_word(1 + k % 3, k % 29, k);
+    records.push_back(record);
+  }
+  std::string bytes = testing::stream_of(records);
+  ASSERT_GT(bytes.size(), std::size_t{4} << 20);
+  const std::size_t bad = record_offset(records, 2500);
+  bytes[bad + kRecordHeaderSize + 20] ^= 0x40;
+  testing::write_file(path_, bytes);
+  auto reader = open_reader(path_);
+  std::vector<EventRecord> read;
+  while (auto event = reader->next_stream_event()) read.push_back(event->record());
+  records.erase(records.begin() + 2500);
+  EXPECT_EQ(read, records);
+  EXPECT_EQ(reader->counters().bytes_read, bytes.size());
+  ASSERT_EQ(diagnostics_.lines().size(), 1u) << diagnostics_.joined();
+  EXPECT_EQ(diagnostics_.lines()[0],
+            path_ + ": offset " + std::to_string(bad) + ": bad CRC-32C; skipping to the next record");
+}
+
 TEST_F(StreamReading, CorruptedMiddleRecordIsSkippedAndReported) {
   std::string bytes = testing::stream_of(records_);
   const std::size_t bad = record_offset(records_, 2);
