@@ -67,9 +67,7 @@ kivo::bench::Result event_processing() {
   double path_seconds = 0, limit_seconds = 0;
   silently([&] {
     kivo::bench::alternate_best_seconds(
-        kRuns,         [&] {
-          for (const auto& event : events) process_event(event.get());
-        },
+        kRuns, [&] { for (const auto& event : events) process_event(event.get()); },
         [&] { kivo::bench::decode_and_increment(channels, maps); }, path_seconds, limit_seconds);
   });
   kivo::bench::keep(maps);
@@ -113,7 +111,9 @@ kivo::bench::Result map_pass_result(Path&& path) {
     kivo::bench::keep(targets);
   };
   double path_seconds = 0, limit_seconds = 0;
-  silently([&] { kivo::bench::alternate_best_seconds(kRuns, path, multiply_copy, path_seconds, limit_seconds); });
+  silently([&] {
+    kivo::bench::alternate_best_seconds(kRuns, path, multiply_copy, path_seconds, limit_seconds);
+  });
   return kivo::bench::time_result(path_seconds, kMultiplyCopy, limit_seconds, 3.0);
 }
 
