@@ -5,7 +5,6 @@
 #include <fstream>
 #include <utility>
 
-#include "CanvasPublisher.h"
 #include "MonitorPlugin.h"
 #include "RootJSON.h"
 #include "TCanvas.h"
@@ -50,15 +49,6 @@ bool MonitorObjects::save(const std::string& path, std::string& error) const {
   }
   add_all(objects, gROOT->GetListOfCanvases());
   return write_file_atomically(path, rootcompat::ToJSON(objects), error);
-}
-
-void install_canvas_publisher(std::function<void(std::string json)> receive) {
-  if (!receive) {
-    rootcompat::SetCanvasPublisher(nullptr);
-    return;
-  }
-  rootcompat::SetCanvasPublisher(
-      [receive = std::move(receive)](const TCanvas&, std::string json) { receive(std::move(json)); });
 }
 
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error) {

@@ -4,7 +4,6 @@
 #ifndef KIVO_HOST_MONITOR_OBJECTS_H
 #define KIVO_HOST_MONITOR_OBJECTS_H
 
-#include <functional>
 #include <string>
 
 namespace kivo::host {
@@ -27,9 +26,6 @@ class MonitorObjects {
  private:
   const MonitorPlugin& plugin_;
 };
-
-// Makes every TCanvas::Update hand its JSON to `receive`.
-void install_canvas_publisher(std::function<void(std::string json)> receive);
 
 // Writes `text` to `path` atomically: temporary file beside it, then rename.
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error);

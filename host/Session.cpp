@@ -7,7 +7,10 @@
 #include <fstream>
 #include <utility>
 
+#include "CanvasPublisher.h"
 #include "Interrupt.h"
+#include "RootJSON.h"
+#include "TCanvas.h"
 #include "snapshot.h"
 #include "web_display.h"
 
@@ -41,11 +44,11 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDis
     : plugin_(plugin), registry_(registry), evaluator_(registry), display_(display),
       objects_(plugin) {
   register_commands();
-  install_canvas_publisher([this](std::string json) { publish(std::move(json)); });
+  rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
 }
 
 Session::~Session() {
-  install_canvas_publisher(nullptr);
+  rootcompat::SetCanvasPublisher(nullptr);
   registry_.remove_owner(kHostOwner);
 }
 
@@ -165,18 +168,23 @@ void Session::wait_for_data(int timeout_ms) const {
   }
 }
 
-void Session::publish(std::string json) {
+// The canvas is serialised here only for a web display; without one, a
+// snapshot serialises it when asked.
+void Session::publish(const TCanvas& canvas) {
   ++canvas_updates_;
-  latest_canvas_ = std::make_shared<const std::string>(std::move(json));
-  if (display_) display_->publish(latest_canvas_, objects_.run(), objects_.events());
+  canvas_ = &canvas;
+  if (!display_) return;
+  latest_canvas_ = std::make_shared<const std::string>(rootcompat::ToJSON(canvas));
+  display_->publish(latest_canvas_, objects_.run(), objects_.events());
 }
 
 bool Session::snapshot(const std::string& path, std::string& error) const {
-  if (!latest_canvas_) {
+  if (!canvas_) {
     error = path + ": no canvas has been drawn yet (OM() draws it)";
     return false;
   }
-  return render_snapshot(*latest_canvas_, path, error);
+  if (latest_canvas_) return render_snapshot(*latest_canvas_, path, error);
+  return render_snapshot(rootcompat::ToJSON(*canvas_), path, error);
 }
 
 }  // namespace kivo::host

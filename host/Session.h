@@ -18,6 +18,7 @@
 #include "interp/Evaluator.h"
 #include "interp/Registry.h"
 
+class TCanvas;
 class WebDisplay;
 
 namespace kivo::host {
@@ -64,7 +65,7 @@ class Session {
   void register_commands();
   void add(interp::Command command);
   bool dot_command(std::string_view line, const std::string& where);
-  void publish(std::string json);
+  void publish(const TCanvas& canvas);
   void print_help() const;
   void print_sources() const;
   interp::Value next_event();
@@ -76,7 +77,8 @@ class Session {
   MonitorObjects objects_;
   EventSources sources_;
   std::vector<std::unique_ptr<Event>> held_events_;  // from next_event(), freed after the line
-  std::shared_ptr<const std::string> latest_canvas_;
+  const TCanvas* canvas_ = nullptr;                    // last canvas updated
+  std::shared_ptr<const std::string> latest_canvas_;  // its JSON as last published to the display
   std::uint64_t canvas_updates_ = 0;
   std::uint64_t events_processed_ = 0;
   bool background_ = true;

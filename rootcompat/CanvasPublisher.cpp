@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "RootJSON.h"
-#include "TCanvas.h"
 
 namespace rootcompat {
 
@@ -21,7 +19,7 @@ void SetCanvasPublisher(CanvasPublisher publisher) { Installed() = std::move(pub
 bool PublishCanvas(const TCanvas& canvas) {
   const CanvasPublisher& publisher = Installed();
   if (!publisher) return false;
-  publisher(canvas, ToJSON(canvas));
+  publisher(canvas);
   return true;
 }
 

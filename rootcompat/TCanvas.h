@@ -1,6 +1,6 @@
-// Top-level pad, registered in gROOT's list of canvases. Update() hands a JSON
-// snapshot of the whole canvas to the publisher installed with
-// rootcompat::SetCanvasPublisher (CanvasPublisher.h); without one it does nothing.
+// Top-level pad, registered in gROOT's list of canvases. Update() hands the
+// repainted canvas to the publisher installed with rootcompat::SetCanvasPublisher
+// (CanvasPublisher.h); without one it does nothing.
 #ifndef ROOT_TCanvas
 #define ROOT_TCanvas
 

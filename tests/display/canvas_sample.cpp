@@ -10,6 +10,7 @@
 #include <string>
 
 #include "CanvasPublisher.h"
+#include "RootJSON.h"
 #include "EventRecord.h"
 #include "StreamReader.h"
 #include "TCanvas.h"
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
   }
   std::string canvas_json;
   rootcompat::SetCanvasPublisher(
-      [&](const TCanvas&, std::string json) { canvas_json = std::move(json); });
+      [&](const TCanvas& canvas) { canvas_json = rootcompat::ToJSON(canvas); });
   pinit();
   if (argc == 3) {
     if (!feed_stream(argv[2])) return 1;

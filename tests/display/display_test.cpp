@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CanvasPublisher.h"
+#include "RootJSON.h"
 #include "TCanvas.h"
 #include "TGraphAsymmErrors.h"
 #include "TH1F.h"
@@ -344,9 +345,9 @@ TEST_F(Display, DerivedObjectsStayTheObjectsDrawn) {
 TEST_F(Display, EveryCallPublishesOneSnapshot) {
   std::vector<std::string> published;
   rootcompat::SetCanvasPublisher(
-      [&](const TCanvas& canvas, std::string json) {
+      [&](const TCanvas& canvas) {
         EXPECT_EQ(&canvas, com);
-        published.push_back(std::move(json));
+        published.push_back(rootcompat::ToJSON(canvas));
       });
   OM();
   OM();

@@ -218,7 +218,7 @@ class PublishedRefreshes {
  public:
   PublishedRefreshes() {
     OM();
-    rootcompat::SetCanvasPublisher([this](const TCanvas&, std::string) { count++; });
+    rootcompat::SetCanvasPublisher([this](const TCanvas&) { count++; });
   }
   ~PublishedRefreshes() { rootcompat::SetCanvasPublisher({}); }
   int count = 0;

@@ -153,13 +153,13 @@ TEST(Json, CanvasHoldsPadsWithAbsolutePositionsAndNdcText) {
   EXPECT_NE(json.find("\"fName\":\"jp\",\"fTitle\":\"jp\"}"), std::string::npos);
 }
 
-TEST(Publisher, UpdateHandsTheCanvasJsonToTheInstalledCallback) {
+TEST(Publisher, UpdateHandsTheCanvasToTheInstalledCallback) {
   TCanvas c("jpub", "", 400, 300);
   int calls = 0;
   std::string received;
-  rootcompat::SetCanvasPublisher([&](const TCanvas& canvas, std::string json) {
+  rootcompat::SetCanvasPublisher([&](const TCanvas& canvas) {
     EXPECT_EQ(&canvas, &c);
-    received = std::move(json);
+    received = rootcompat::ToJSON(canvas);
     ++calls;
   });
   c.Update();
