@@ -12,7 +12,6 @@ class TArrayD : public TArray {
   TArrayD& operator=(const TArrayD& rhs);
   ~TArrayD() override;
 
-  void Adopt(Int_t n, Double_t* array);
   // Stores c at position i (ROOT's name; it does not add).
   void AddAt(Double_t c, Int_t i);
   Double_t At(Int_t i) const;

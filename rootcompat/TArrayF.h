@@ -12,7 +12,6 @@ class TArrayF : public TArray {
   TArrayF& operator=(const TArrayF& rhs);
   ~TArrayF() override;
 
-  void Adopt(Int_t n, Float_t* array);
   // Stores c at position i (ROOT's name; it does not add).
   void AddAt(Float_t c, Int_t i);
   Float_t At(Int_t i) const;
