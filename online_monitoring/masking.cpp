@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "TAxis.h"
 #include "TH2F.h"
 #include "kivo.h"
@@ -114,6 +116,32 @@ bool install_mask_file(MaskFile& file) {
   return false;
 }
 
+// Puts both temporaries in place. Until the testbench-2 file is in place the
+// previous testbench-1 file stays reachable under a second name, so that a
+// failure there puts it back (or removes the new one when there was none).
+bool install_mask_files(MaskFile& tb1, MaskFile& tb2) {
+  const std::string previous = tb1.path + ".previous";
+  std::remove(previous.c_str());
+  const bool had_previous = link(tb1.path.c_str(), previous.c_str()) == 0;
+  if (!had_previous && errno != ENOENT) {
+    report_write_failure(tb1.path, errno);
+    return false;
+  }
+  if (!install_mask_file(tb1)) {
+    if (had_previous) std::remove(previous.c_str());
+    return false;
+  }
+  if (!install_mask_file(tb2)) {
+    if (had_previous)
+      std::rename(previous.c_str(), tb1.path.c_str());
+    else
+      std::remove(tb1.path.c_str());
+    return false;
+  }
+  if (had_previous) std::remove(previous.c_str());
+  return true;
+}
+
 // Writes the hot pixels of stave s in readout coordinates and prints the count
 // of every chip after its last column; returns the stave's count.
 int mask_stave(int s, float thresh, FILE* out) {
@@ -167,7 +195,7 @@ int mask_pixels(float thresh) {
   std::fflush(stdout);
   const bool tb1_closed = close_mask_file(tb1);
   const bool tb2_closed = close_mask_file(tb2);
-  if (!tb1_closed || !tb2_closed || !install_mask_file(tb1) || !install_mask_file(tb2)) {
+  if (!tb1_closed || !tb2_closed || !install_mask_files(tb1, tb2)) {
     discard_mask_file(tb1);
     discard_mask_file(tb2);
     return -1;

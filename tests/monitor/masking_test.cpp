@@ -199,6 +199,36 @@ TEST_F(Masking, UnwritableFileLeavesBothOldFilesIntact) {
   EXPECT_EQ(read_file(file_name_tb1), kHeader + "0,0,1,1\n0,0,2,2\n");
 }
 
+// A directory in place of the testbench-2 file: its temporary is written but
+// cannot be renamed over it, after the testbench-1 file could already be.
+TEST_F(Masking, FailureToPlaceTheSecondFileKeepsTheFirstAsItWas) {
+  hit_pixel(0, 1, 1, 1);
+  for (const bool tb1_existed : {true, false}) {
+    std::filesystem::remove(file_name_tb1);
+    std::filesystem::remove(file_name_tb2);
+    if (tb1_existed) capture_stdout([] { ASSERT_EQ(mask_pixels(5), 0); });
+    const std::string old_tb1 = read_file(file_name_tb1);
+    std::filesystem::remove(file_name_tb2);
+    std::filesystem::create_directory(file_name_tb2);
+    const std::string printed = capture_stdout([] { EXPECT_EQ(mask_pixels(0), -1); });
+    EXPECT_NE(printed.find("mask_pixels: cannot write " + std::string(file_name_tb2) +
+                           ": Is a directory\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_EQ(printed.find("New pixel mask has been created"), std::string::npos);
+    EXPECT_EQ(std::filesystem::exists(file_name_tb1), tb1_existed);
+    EXPECT_EQ(read_file(file_name_tb1), old_tb1);
+    EXPECT_TRUE(std::filesystem::is_directory(file_name_tb2));
+    const std::filesystem::path dir = std::filesystem::path(file_name_tb1).parent_path();
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+      EXPECT_TRUE(entry.path() == file_name_tb1 || entry.path() == file_name_tb2)
+          << "left behind: " << entry.path();
+    std::filesystem::remove(file_name_tb2);
+  }
+  capture_stdout([] { EXPECT_EQ(mask_pixels(0), 1); });
+  EXPECT_EQ(read_file(file_name_tb1), kHeader + "0,0,1,1\n");
+}
+
 TEST_F(Masking, ScansLeaveTheHitMapsUnchanged) {
   hit_pixel(2, 10, 10, 4);
   const double entries = h2d_chip[2]->GetEntries();
