@@ -1,9 +1,11 @@
 #include "MonitorObjects.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <utility>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "MonitorPlugin.h"
 #include "RootJSON.h"
@@ -19,6 +21,22 @@ namespace kivo::host {
 namespace {
 
 constexpr int kStaves = 4;
+
+bool write_all(int fd, const std::string& text) {
+  const char* data = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    ssize_t count = ::write(fd, data, left);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) {
+      if (count == 0) errno = EIO;
+      return false;
+    }
+    data += count;
+    left -= static_cast<std::size_t>(count);
+  }
+  return true;
+}
 
 void add_all(TList& list, const TCollection* collection) {
   if (!collection) return;
@@ -52,23 +70,30 @@ bool MonitorObjects::save(const std::string& path, std::string& error) const {
 }
 
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error) {
-  std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out || !(out << text) || !out.flush()) {
-      error = "cannot write " + temporary;
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  std::error_code failure;
-  std::filesystem::rename(temporary, path, failure);
-  if (failure) {
-    error = "cannot rename " + temporary + " to " + path + ": " + failure.message();
-    std::remove(temporary.c_str());
+  // A name of its own beside the target: a rename within one directory is
+  // atomic, and no file the operator keeps there is overwritten or removed.
+  if (path.empty()) {
+    error = "no file name given";
     return false;
   }
-  return true;
+  std::string temporary = path + ".partial-XXXXXX";
+  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  ::fchmod(fd, 0644);
+  bool written = write_all(fd, text);
+  int failure = written ? 0 : errno;
+  if (::close(fd) != 0 && written) {
+    written = false;
+    failure = errno;
+  }
+  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  if (written) failure = errno;
+  error = "cannot write " + path + ": " + std::strerror(failure);
+  ::unlink(temporary.c_str());
+  return false;
 }
 
 }  // namespace kivo::host

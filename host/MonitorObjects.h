@@ -27,7 +27,9 @@ class MonitorObjects {
   const MonitorPlugin& plugin_;
 };
 
-// Writes `text` to `path` atomically: temporary file beside it, then rename.
+// Writes `text` to `path` atomically: a temporary file of a unique name beside
+// it, renamed over `path` once complete. On failure `path` is untouched and
+// `error` names it and the reason.
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error);
 
 }  // namespace kivo::host
