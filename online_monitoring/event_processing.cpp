@@ -29,14 +29,17 @@ struct StaveSums {
 
 // Hit-map increments gathered before they are applied, so that the cells of
 // many hits are fetched from memory at once: the cell of each queued hit, and
-// per stave the fill statistics that the queued hits add (entries, and sums
-// over in-range hits), exactly as one Fill per hit would.
+// per stave the entries the queued hits add and the map's statistics sums
+// carried forward hit by hit (taken from the map at the stave's first
+// in-range hit), so that every sum is rounded exactly as one Fill per hit
+// would round it.
 struct PendingFills {
   static constexpr int kCapacity = 1024;
   float* cells[kCapacity];
   int count = 0;
   double entries[NSTAVE] = {};
-  double stats[NSTAVE][7] = {};  // sum w, w^2, wx, wx^2, wy, wy^2, wxy
+  bool summing[NSTAVE] = {};
+  double stats[NSTAVE][TH1::kNstat] = {};  // sum w, w^2, wx, wx^2, wy, wy^2, wxy
 };
 
 // The channel map over the readout units and channels that packets are read
@@ -65,24 +68,28 @@ bool stave_counts(const StaveSums& sums, int s) {
   return sums.npixels[s] > 0 && sums.npixels[s] < max_npixels;
 }
 
+// The sums of stave s's map that the queued hits add to; the map's own sums
+// are fetched at the first in-range hit of a batch, before any of its cells
+// is applied.
+double* stave_sums(PendingFills& pending, int s) {
+  if (!pending.summing[s]) {
+    h2d_chip[s]->GetStats(pending.stats[s]);
+    pending.summing[s] = true;
+  }
+  return pending.stats[s];
+}
+
 void apply_fill_statistics(PendingFills& pending) {
   for (int s = 0; s < NSTAVE; s++) {
     if (pending.entries[s] == 0) continue;
     TH2F* map = h2d_chip[s];
-    if (pending.stats[s][0] > 0) {
-      double stats[TH1::kNstat] = {};
-      map->GetStats(stats);
-      for (int k = 0; k < 7; k++) stats[k] += pending.stats[s][k];
-      map->PutStats(stats);
-    }
+    if (pending.summing[s]) map->PutStats(pending.stats[s]);
     map->SetEntries(map->GetEntries() + pending.entries[s]);
     pending.entries[s] = 0;
-    for (double& sum : pending.stats[s]) sum = 0;
+    pending.summing[s] = false;
   }
 }
 
-// The statistics go first: when a map's sums are to be rebuilt from its
-// bins, the bins must not yet hold the pending hits.
 void apply_fills(PendingFills& pending) {
   apply_fill_statistics(pending);
   for (int i = 0; i < pending.count; i++) *pending.cells[i] += 1;
@@ -101,7 +108,6 @@ void queue_hits(PendingFills& pending, int istave, int ichip, const int* irow, c
   TH2F* map = h2d_chip[istave];
   const int nx = map->GetNbinsX();
   float* cells = map->GetArray();
-  double* stats = pending.stats[istave];
   for (int i = 0; i < n; i++) {
     const int x = ichip * 1024 + icol[i];
     const int y = 511 - irow[i];
@@ -113,6 +119,7 @@ void queue_hits(PendingFills& pending, int istave, int ichip, const int* irow, c
     __builtin_prefetch(cell, 1);
     pending.cells[pending.count++] = cell;
     if (x_in_range && y_in_range) {
+      double* stats = stave_sums(pending, istave);
       stats[0] += 1;
       stats[1] += 1;
       stats[2] += x;

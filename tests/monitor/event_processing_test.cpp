@@ -153,6 +153,25 @@ TEST_F(EventProcessing, StatisticsAfterOnlyOutOfRangeHitsStartFromNothing) {
   EXPECT_DOUBLE_EQ(map->GetRMS(1), 1);
 }
 
+// Sums at 2^53 lose a lone 1 to rounding: adding the hits one by one keeps
+// the sums where they are, while adding them up first would not.
+TEST_F(EventProcessing, HitMapSumsGrowOneHitAtATimeAsFillDoes) {
+  TH2F reference("reference", "", 9216, -0.5, 9215.5, 512, -0.5, 511.5);
+  double start[TH1::kNstat] = {1, 1, 0x1p53, 0x1p53, 0x1p53, 0x1p53, 0x1p53};
+  for (TH2F* map : {h2d_chip[0], &reference}) {
+    map->PutStats(start);
+    map->SetEntries(1);
+  }
+  process_text("event\n" + hit_line(0, 1, 510) + hit_line(0, 1, 510) + hit_line(0, 3, 508));
+  for (const auto& [col, displayed_row] : {std::pair{1, 1}, {1, 1}, {3, 3}})
+    reference.Fill(col, displayed_row);
+  double stats[TH1::kNstat] = {}, expected[TH1::kNstat] = {};
+  h2d_chip[0]->GetStats(stats);
+  reference.GetStats(expected);
+  for (int k = 0; k < 7; k++) EXPECT_EQ(stats[k], expected[k]) << "sum " << k;
+  EXPECT_EQ(h2d_chip[0]->GetEntries(), reference.GetEntries());
+}
+
 TEST_F(EventProcessing, StaveCountsOnlyBelowMaxNpixels) {
   max_npixels = 3;
   process_text("event\n" + hit_line(0, 1, 1) + hit_line(0, 2, 1) + hit_line(0, 3, 1) +
