@@ -2,8 +2,11 @@
 
 #include <poll.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <utility>
 
@@ -31,6 +34,17 @@ std::string_view trim(std::string_view text) {
 
 bool comment(std::string_view line) {
   return line.empty() || line.substr(0, 2) == "//" || line[0] == '#';
+}
+
+// Opens a command file; empty when it can be read, else why not. A
+// directory opens like a file but reads as nothing, so it is refused first.
+std::string open_command_file(const std::string& path, std::ifstream& in) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return "is a directory";
+  errno = 0;
+  in.open(path);
+  if (!in) return errno != 0 ? std::strerror(errno) : "cannot open the file";
+  return {};
 }
 
 }  // namespace
@@ -95,9 +109,10 @@ bool Session::dot_command(std::string_view line, const std::string& where) {
 }
 
 bool Session::run_file(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) {
-    report(".x " + path + ": cannot open the file");
+  std::ifstream in;
+  std::string problem = open_command_file(path, in);
+  if (!problem.empty()) {
+    report(".x " + path + ": " + problem);
     return false;
   }
   if (file_depth_ >= kMaxFileDepth) {

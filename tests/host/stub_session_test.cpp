@@ -108,6 +108,18 @@ TEST_F(StubSessionTest, BadLineInACommandFileIsNamedByFileAndLine) {
                          "void set_verbose(int v)\n");
 }
 
+TEST_F(StubSessionTest, CommandFileThatCannotBeReadIsNamedWithTheReason) {
+  Finished missing = run_program(kivo_args({"-q", "-x", directory + "/none.C", "-e", "OM()"}));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "pinit\n");
+  EXPECT_EQ(missing.err, "kivo: .x " + directory + "/none.C: No such file or directory\n");
+
+  Finished folder = run_program(kivo_args({"-q", "-e", ".x " + directory, "-e", "OM()"}));
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_EQ(folder.out, "pinit\n");
+  EXPECT_EQ(folder.err, "kivo: .x " + directory + ": is a directory\n");
+}
+
 TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
   Finished no_plugin = run_program({KIVO_BIN, "-b", "-q", "--plugin", directory + "/none.so"});
   EXPECT_EQ(no_plugin.status, 1);
