@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <utility>
@@ -39,6 +41,16 @@ bool identifier_start(char c) { return std::isalpha(static_cast<unsigned char>(c
 bool identifier_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 bool digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
+// A character quoted for an error line; control and non-ASCII bytes as \xNN
+// so that the line stays one readable line.
+std::string quoted(char c) {
+  auto byte = static_cast<unsigned char>(c);
+  if (byte >= 0x20 && byte < 0x7F) return std::string("'") + c + "'";
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "'\\x%02x'", byte);
+  return escaped;
+}
+
 // Recursive-descent parser of: line := [expr] [';'] ; expr := call | literal ;
 // call := name '(' [expr {',' expr}] ')' ; literal := ['-'|'+'] number | string.
 class Parser {
@@ -60,7 +72,7 @@ class Parser {
     }
     if (!at_end()) {
       if (peek() == ')') fail(column(), "unbalanced parentheses: unexpected ')'");
-      fail(column(), std::string("unexpected '") + peek() + "' after the end of the expression");
+      fail(column(), "unexpected " + quoted(peek()) + " after the end of the expression");
     }
     return node;
   }
@@ -73,7 +85,7 @@ class Parser {
     if (identifier_start(c)) return parse_call();
     if (c == '"') return parse_string();
     if (digit(c) || c == '.' || c == '-' || c == '+') return parse_number();
-    fail(column(), std::string("unexpected '") + c + "'");
+    fail(column(), "unexpected " + quoted(c));
   }
 
   Node parse_call() {
@@ -106,7 +118,7 @@ class Parser {
         --depth_;
         return node;
       }
-      if (peek() != ',') fail(column(), std::string("',' or ')' expected, found '") + peek() + "'");
+      if (peek() != ',') fail(column(), "',' or ')' expected, found " + quoted(peek()));
       ++pos_;
     }
   }
@@ -144,10 +156,11 @@ class Parser {
     node.column = column();
     std::size_t start = pos_;
     if (peek() == '-' || peek() == '+') ++pos_;
+    const bool hex = text_.substr(pos_, 2) == "0x" || text_.substr(pos_, 2) == "0X";
     bool real = false;
     while (!at_end() && (identifier_char(peek()) || peek() == '.' ||
-                         ((peek() == '-' || peek() == '+') && exponent_sign()))) {
-      if (peek() == '.' || peek() == 'e' || peek() == 'E') real = true;
+                         (!hex && (peek() == '-' || peek() == '+') && exponent_sign()))) {
+      if (!hex && (peek() == '.' || peek() == 'e' || peek() == 'E')) real = true;
       ++pos_;
     }
     std::string token(text_.substr(start, pos_ - start));
@@ -160,10 +173,11 @@ class Parser {
     return before == 'e' || before == 'E';
   }
 
+  // Decimal, 0x hexadecimal or 0 octal, as C++ reads an int literal.
   static Value int_literal(const std::string& token, std::size_t col) {
     errno = 0;
     char* end = nullptr;
-    long long value = std::strtoll(token.c_str(), &end, 10);
+    long long value = std::strtoll(token.c_str(), &end, 0);
     if (end == token.c_str() || *end != '\0') fail(col, "malformed number '" + token + "'");
     if (errno == ERANGE || value > 2147483647LL || value < -2147483648LL) {
       fail(col, "integer '" + token + "' is out of range for int");
@@ -180,6 +194,9 @@ class Parser {
     if (digits.empty() || end == digits.c_str() || *end != '\0' ||
         digits.find_first_of("xXnN") != std::string::npos) {
       fail(col, "malformed number '" + token + "'");
+    }
+    if (std::isinf(is_float ? static_cast<float>(value) : value)) {
+      fail(col, "number '" + token + "' is out of range for " + (is_float ? "float" : "double"));
     }
     return is_float ? Value::of_float(static_cast<float>(value)) : Value::of_double(value);
   }

@@ -147,6 +147,37 @@ TEST_F(EvaluatorTest, SyntaxErrors) {
   EXPECT_EQ(failure("@").column, 1u);
 }
 
+TEST_F(EvaluatorTest, IntegerLiteralsReadAsInCpp) {
+  evaluate("set_level(0x10)");
+  evaluate("set_level(-0X1e)");
+  evaluate("set_level(010)");
+  evaluate("set_level(-0)");
+  EXPECT_EQ(evaluate("threshold(0x1e)").value.as_int(), 300);
+  EXPECT_EQ(calls, (std::vector<std::string>{"set_level(16)", "set_level(-30)", "set_level(8)",
+                                             "set_level(0)", "threshold(30.000000)"}));
+  calls.clear();
+  EXPECT_EQ(failure("set_level(08)").message, "malformed number '08'");
+  EXPECT_EQ(failure("set_level(0x)").message, "malformed number '0x'");
+  EXPECT_EQ(failure("set_level(0x80000000)").message,
+            "integer '0x80000000' is out of range for int");
+}
+
+// A literal beyond the range of its type is refused rather than passed on
+// as infinity.
+TEST_F(EvaluatorTest, RealLiteralsOutOfRangeAreRefused) {
+  EXPECT_EQ(failure("threshold(1e400)").message, "number '1e400' is out of range for double");
+  EXPECT_EQ(failure("threshold(-1e400)").column, 11u);
+  EXPECT_EQ(failure("threshold(1e39f)").message, "number '1e39f' is out of range for float");
+  EXPECT_EQ(evaluate("threshold(1e-400)").value.as_int(), 0);
+}
+
+TEST_F(EvaluatorTest, UnprintableCharactersAreShownEscaped) {
+  EXPECT_EQ(failure("\xc3\xbc()").message, "unexpected '\\xc3'");
+  EXPECT_EQ(failure(std::string("count()\0", 8)).message,
+            "unexpected '\\x00' after the end of the expression");
+  EXPECT_EQ(failure("threshold(1\t\x01)").message, "',' or ')' expected, found '\\x01'");
+}
+
 TEST_F(EvaluatorTest, DeepNestingIsRefused) {
   std::string line;
   for (int i = 0; i < 100000; ++i) line += "threshold(";
