@@ -1,11 +1,13 @@
 // Hot-pixel listing and mask files: thresholds, coordinates, file layout and
 // order, rewriting, and failure to write leaving the old files intact.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -227,6 +229,30 @@ TEST_F(Masking, FailureToPlaceTheSecondFileKeepsTheFirstAsItWas) {
   }
   capture_stdout([] { EXPECT_EQ(mask_pixels(0), 1); });
   EXPECT_EQ(read_file(file_name_tb1), kHeader + "0,0,1,1\n");
+}
+
+// A file-size limit makes the writes of a large mask fail part-way; the
+// message gives the reason the system gave for the failing write.
+TEST_F(Masking, WriteFailureReportsTheSystemsReason) {
+  capture_stdout([] { ASSERT_EQ(mask_pixels(5), 0); });
+  const std::string old_tb1 = read_file(file_name_tb1);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = 1 << 20;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const std::string printed = capture_stdout([] { EXPECT_EQ(mask_pixels(-1), -1); });
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous_handler);
+  EXPECT_NE(printed.find("mask_pixels: cannot write " + std::string(file_name_tb1) +
+                         ".tmp: File too large\n"),
+            std::string::npos)
+      << printed;
+  EXPECT_EQ(printed.find("New pixel mask has been created"), std::string::npos);
+  EXPECT_EQ(read_file(file_name_tb1), old_tb1);
+  EXPECT_FALSE(std::filesystem::exists(std::string(file_name_tb1) + ".tmp"));
+  EXPECT_FALSE(std::filesystem::exists(std::string(file_name_tb2) + ".tmp"));
 }
 
 TEST_F(Masking, ScansLeaveTheHitMapsUnchanged) {
