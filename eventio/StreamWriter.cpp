@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "OutputPath.h"
 #include "StreamFormat.h"
 
 namespace kivo::eventio {
@@ -36,6 +37,7 @@ StreamWriter::~StreamWriter() {
   if (closed_) return;
   if (temp_path_.empty()) {
     flush();
+    if (fd_ != STDOUT_FILENO) ::close(fd_);
     return;
   }
   ::close(fd_);
@@ -44,6 +46,14 @@ StreamWriter::~StreamWriter() {
 
 std::unique_ptr<StreamWriter> StreamWriter::open(const std::string& path, std::string& error) {
   if (path == "-") return std::unique_ptr<StreamWriter>(new StreamWriter(path, "", STDOUT_FILENO));
+  if (!replaceable_by_rename(path)) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      error = path + ": " + system_error_text();
+      return nullptr;
+    }
+    return std::unique_ptr<StreamWriter>(new StreamWriter(path, "", fd));
+  }
   std::string temp = path + ".partial-XXXXXX";
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
@@ -77,6 +87,10 @@ bool StreamWriter::close(std::string& error) {
   }
   closed_ = true;
   bool ok = flush();
+  if (temp_path_.empty() && fd_ != STDOUT_FILENO && ::close(fd_) != 0 && ok) {
+    error_ = path_ + ": " + system_error_text();
+    ok = false;
+  }
   if (!temp_path_.empty()) {
     const bool closed_ok = ::close(fd_) == 0;
     if (ok && !closed_ok) {

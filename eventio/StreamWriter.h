@@ -1,6 +1,7 @@
 // Writes event records in the stream format to a path or to standard output ("-").
 // A path is written atomically: records go to a temporary file beside it that is
 // renamed over the path by a successful close(); without one, nothing appears.
+// A device, pipe or symbolic link is written in place instead.
 #ifndef KIVO_EVENTIO_STREAM_WRITER_H
 #define KIVO_EVENTIO_STREAM_WRITER_H
 
@@ -33,7 +34,7 @@ class StreamWriter {
   bool flush();
 
   std::string path_;
-  std::string temp_path_;  // empty for standard output
+  std::string temp_path_;  // empty when written in place (standard output, a device)
   int fd_ = -1;
   std::string buffer_;
   std::string error_;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "MonitorPlugin.h"
+#include "OutputPath.h"
 #include "RootJSON.h"
 #include "TCanvas.h"
 #include "TDirectory.h"
@@ -36,6 +37,19 @@ bool write_all(int fd, const std::string& text) {
     left -= static_cast<std::size_t>(count);
   }
   return true;
+}
+
+// For a device, pipe or symbolic link, which a rename would replace.
+bool write_in_place(const std::string& path, const std::string& text, std::string& error) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool written = fd >= 0 && write_all(fd, text);
+  int failure = written ? 0 : errno;
+  if (fd >= 0 && ::close(fd) != 0 && written) {
+    written = false;
+    failure = errno;
+  }
+  if (!written) error = "cannot write " + path + ": " + std::strerror(failure);
+  return written;
 }
 
 void add_all(TList& list, const TCollection* collection) {
@@ -76,6 +90,7 @@ bool write_file_atomically(const std::string& path, const std::string& text, std
     error = "no file name given";
     return false;
   }
+  if (!eventio::replaceable_by_rename(path)) return write_in_place(path, text, error);
   std::string temporary = path + ".partial-XXXXXX";
   int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) {

@@ -29,7 +29,8 @@ class MonitorObjects {
 
 // Writes `text` to `path` atomically: a temporary file of a unique name beside
 // it, renamed over `path` once complete. On failure `path` is untouched and
-// `error` names it and the reason.
+// `error` names it and the reason. A device, pipe or symbolic link is
+// written in place.
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error);
 
 }  // namespace kivo::host

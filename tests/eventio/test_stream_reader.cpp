@@ -262,6 +262,20 @@ TEST_F(StreamReading, WriterOutputAppearsOnlyOnClose) {
   EXPECT_EQ(testing::read_file(path_), testing::stream_of(records_));
 }
 
+// Renaming a finished file over a link would replace the link, and over a
+// device such as /dev/null the device: such paths are written through.
+TEST_F(StreamReading, WriterWritesThroughASymbolicLink) {
+  const std::string target = dir_.file("target.kevt"), link = dir_.file("link.kevt");
+  std::filesystem::create_symlink(target, link);
+  std::string error;
+  auto writer = StreamWriter::open(link, error);
+  ASSERT_NE(writer, nullptr) << error;
+  for (const EventRecord& record : records_) EXPECT_TRUE(writer->write(record));
+  ASSERT_TRUE(writer->close(error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(testing::read_file(target), testing::stream_of(records_));
+}
+
 TEST_F(StreamReading, WriterReportsAnUncreatablePath) {
   std::string error;
   EXPECT_EQ(StreamWriter::open(dir_.file("no/such/dir/run.kevt"), error), nullptr);

@@ -42,6 +42,17 @@ TEST_F(AtomicWriteTest, ReplacesTheTargetAndLeavesNeighboursAlone) {
   EXPECT_EQ(names(), (std::set<std::string>{"monitor.json", "monitor.json.tmp"}));
 }
 
+// A rename would replace a link (or a device such as /dev/null) instead of
+// writing to it.
+TEST_F(AtomicWriteTest, WritesThroughASymbolicLink) {
+  std::filesystem::create_symlink(directory + "/target.json", directory + "/link.json");
+  std::string error;
+  ASSERT_TRUE(write_file_atomically(directory + "/link.json", "{}", error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(directory + "/link.json"));
+  EXPECT_EQ(read_file(directory + "/target.json"), "{}");
+  EXPECT_EQ(names(), (std::set<std::string>{"link.json", "target.json"}));
+}
+
 TEST_F(AtomicWriteTest, FailuresNameTheFileAndTheReasonAndLeaveNothing) {
   std::string error;
   std::string missing = directory + "/no/such/dir/x.json";
