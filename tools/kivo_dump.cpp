@@ -1,13 +1,19 @@
 // kivo-dump: turns a stream file into the text form of its events.
 #include <charconv>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "OutputPath.h"
 #include "StreamReader.h"
 #include "TextFormat.h"
 
@@ -17,8 +23,9 @@ void print_help() {
   std::printf(
       "usage: kivo-dump [-n COUNT] [INPUT [OUTPUT]]\n"
       "Reads a KIVO stream from INPUT (a file, or - for standard input, the default)\n"
-      "and writes its events in the canonical text form to OUTPUT (a file, or - for\n"
-      "standard output, the default); kivo-pack turns it back into the same bytes.\n"
+      "and writes its events in the canonical text form to OUTPUT (a file, written\n"
+      "atomically, or - for standard output, the default); kivo-pack turns it back\n"
+      "into the same bytes.\n"
       "Damaged records are reported on standard error and skipped.\n\n"
       "  -n COUNT     stop after COUNT events\n"
       "  -h, --help   this text\n\n"
@@ -91,6 +98,55 @@ bool dump(kivo::eventio::StreamReader& reader, std::ostream& out, long long limi
   return exact;
 }
 
+// A text file written under a temporary name beside its path and renamed
+// into place by commit(), so an interrupted or failed dump leaves no half file.
+// A device, pipe or symbolic link is written in place.
+class OutputFile {
+ public:
+  // False with `error` naming the path and the reason when it cannot be created.
+  bool open(const std::string& path, std::string& error) {
+    path_ = path;
+    if (!kivo::eventio::replaceable_by_rename(path)) {
+      stream_.open(path, std::ios::binary | std::ios::trunc);
+      if (!stream_) error = path + ": " + std::strerror(errno);
+      return static_cast<bool>(stream_);
+    }
+    temporary_ = path + ".partial-XXXXXX";
+    const int fd = ::mkostemp(temporary_.data(), O_CLOEXEC);
+    if (fd < 0) {
+      error = path + ": " + std::strerror(errno);
+      temporary_.clear();
+      return false;
+    }
+    ::fchmod(fd, 0644);
+    ::close(fd);
+    stream_.open(temporary_, std::ios::binary | std::ios::trunc);
+    if (!stream_) {
+      error = path + ": cannot write";
+      return false;
+    }
+    return true;
+  }
+  ~OutputFile() {
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  }
+  std::ostream& stream() { return stream_; }
+  // Closes the file and renames it over the path; false on a write error.
+  bool commit() {
+    stream_.close();
+    if (!stream_) return false;
+    if (temporary_.empty()) return true;
+    if (::rename(temporary_.c_str(), path_.c_str()) != 0) return false;
+    temporary_.clear();
+    return true;
+  }
+
+ private:
+  std::string path_;
+  std::string temporary_;
+  std::ofstream stream_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,18 +158,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kivo-dump: %s\n", error.c_str());
     return 1;
   }
-  std::ofstream file;
-  if (args.output != "-") {
-    file.open(args.output, std::ios::binary);
-    if (!file) {
-      std::fprintf(stderr, "kivo-dump: %s: cannot create\n", args.output.c_str());
-      return 1;
-    }
+  OutputFile file;
+  if (args.output != "-" && !file.open(args.output, error)) {
+    std::fprintf(stderr, "kivo-dump: %s\n", error.c_str());
+    return 1;
   }
-  std::ostream& out = args.output == "-" ? std::cout : file;
+  std::ostream& out = args.output == "-" ? std::cout : file.stream();
   const bool exact = dump(*reader, out, args.limit);
   out.flush();
-  if (!out) {
+  if (!out || (args.output != "-" && !file.commit())) {
     std::fprintf(stderr, "kivo-dump: %s: write error\n", args.output.c_str());
     return 1;
   }

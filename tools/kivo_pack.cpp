@@ -1,5 +1,8 @@
 // kivo-pack: turns the text form of events into a stream file.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -22,9 +25,13 @@ void print_help() {
 bool read_records(const std::string& input, std::vector<kivo::eventio::EventRecord>& records) {
   std::ifstream file;
   if (input != "-") {
-    file.open(input);
-    if (!file) {
-      std::fprintf(stderr, "kivo-pack: %s: cannot open\n", input.c_str());
+    // A directory opens like a file and then fails to read; name it as what it is.
+    std::error_code ignored;
+    errno = std::filesystem::is_directory(input, ignored) ? EISDIR : 0;
+    if (errno == 0) file.open(input);
+    if (!file.is_open()) {
+      std::fprintf(stderr, "kivo-pack: %s: %s\n", input.c_str(),
+                   errno != 0 ? std::strerror(errno) : "cannot open");
       return false;
     }
   }

@@ -59,6 +59,38 @@ TEST(Tools, DumpReportsDamageAndExitsNonZero) {
   EXPECT_NE(testing::read_file(dir.file("err")).find("truncated record"), std::string::npos);
 }
 
+TEST(Tools, DumpOutputAppearsWholeAndLinksStayLinks) {
+  ScratchDir dir;
+  testing::write_file(dir.file("in.kevt"), testing::stream_of({testing::data_event(0, 0, 1, 1, 1)}));
+  const std::string dump = std::string(KIVO_DUMP) + " " + quoted(dir.file("in.kevt")) + " ";
+  ASSERT_EQ(run(dump + quoted(dir.file("out.txt"))), 0);
+  std::filesystem::create_symlink(dir.file("target.txt"), dir.file("link.txt"));
+  ASSERT_EQ(run(dump + quoted(dir.file("link.txt"))), 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.txt")));
+  EXPECT_EQ(testing::read_file(dir.file("target.txt")), "event\nhit 1 1 1 1\n");
+  EXPECT_EQ(testing::read_file(dir.file("out.txt")), "event\nhit 1 1 1 1\n");
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.file(""))) {
+    names.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"in.kevt", "out.txt", "link.txt", "target.txt"}))
+      << "no temporary file is left";
+}
+
+TEST(Tools, UnusableFilesAreNamedWithTheReason) {
+  ScratchDir dir;
+  const std::string err = " 2> " + quoted(dir.file("err"));
+  EXPECT_EQ(run(std::string(KIVO_PACK) + " " + quoted(dir.file("none.txt")) + err), 1);
+  EXPECT_EQ(testing::read_file(dir.file("err")),
+            "kivo-pack: " + dir.file("none.txt") + ": No such file or directory\n");
+  EXPECT_EQ(run(std::string(KIVO_PACK) + " " + quoted(dir.file("")) + err), 1);
+  EXPECT_EQ(testing::read_file(dir.file("err")), "kivo-pack: " + dir.file("") + ": Is a directory\n");
+  testing::write_file(dir.file("in.kevt"), testing::stream_of({}));
+  const std::string missing = dir.file("no/such/dir/out.txt");
+  EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("in.kevt")) + " " + quoted(missing) + err), 1);
+  EXPECT_EQ(testing::read_file(dir.file("err")), "kivo-dump: " + missing + ": No such file or directory\n");
+}
+
 TEST(Tools, SimulatorIsDeterministicForASeed) {
   ScratchDir dir;
   const std::string sim = std::string(KIVO_SIM) + " --events 300 --missing-packet 0.1 --unmapped 0.5 --end-run";
