@@ -250,6 +250,11 @@ std::string text_form_loss(const EventRecord& record, int current_run) {
   if (!run_line && record.run != current_run)
     return "run number " + std::to_string(record.run) + " differs from the current run " +
            std::to_string(current_run);
+  for (const UnitWords& unit : record.units)
+    for (const ChannelWords& channel : unit.channels)
+      if (channel.words.empty())
+        return "channel " + std::to_string(channel.ruchn) + " of unit " + std::to_string(unit.ruid) +
+               " has no hit words and is not written";
   return {};
 }
 

@@ -25,7 +25,8 @@ void write_text(std::ostream& out, const std::vector<EventRecord>& records);
 void write_text_record(std::ostream& out, const EventRecord& record, int& current_run);
 
 // What the text form of `record` would lose, empty when it is exact: a run number
-// other than the current run, or a packet on an event that is not a data event.
+// other than the current run, a packet on an event that is not a data event, or
+// a channel stored without words.
 std::string text_form_loss(const EventRecord& record, int current_run);
 
 }  // namespace kivo::eventio

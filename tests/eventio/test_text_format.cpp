@@ -124,6 +124,12 @@ TEST(TextForm, LossIsDetectedForRecordsTheTextCannotHold) {
   EventRecord other_run = testing::data_event(5, 0, 1, 1, 1);
   EXPECT_NE(text_form_loss(other_run, 4), "");
   EXPECT_EQ(text_form_loss(other_run, 5), "");
+  EventRecord empty_channel = testing::data_event(0, 0, 1, 1, 1);
+  empty_channel.channel(1, 7);
+  EXPECT_EQ(text_form_loss(empty_channel, 0), "channel 7 of unit 1 has no hit words and is not written");
+  EventRecord bare_unit;
+  bare_unit.unit(3);
+  EXPECT_EQ(text_form_loss(bare_unit, 0), "") << "'unit 3' says it";
 }
 
 TEST(TextForm, RoundTripThroughTheStream) {
