@@ -81,14 +81,21 @@ TEST_F(Analysis, HitMapNormalisationMatchesPerBinDivision) {
   process_text(text.str());
   ASSERT_EQ(analysis(), 0);
   const double nevents = 7;
+  TH2F reference("reference", "", 9216, -0.5, 9215.5, 512, -0.5, 511.5);
   for (int x = 0; x <= 9217; x++) {
     for (int y = 0; y <= 513; y++) {
       const bool in_range = x >= 1 && x <= 9216 && y >= 1 && y <= 512;
       const float bc = h2d_chip[1]->GetBinContent(x, y);
-      const float expected = in_range ? static_cast<float>(bc / nevents) : 0.0f;
-      ASSERT_EQ(h2d_chip_norm[1]->GetBinContent(x, y), expected) << x << "," << y;
+      if (in_range) reference.SetBinContent(x, y, bc / nevents);
+      ASSERT_EQ(h2d_chip_norm[1]->GetBinContent(x, y), reference.GetBinContent(x, y))
+          << x << "," << y;
     }
   }
+  EXPECT_EQ(h2d_chip_norm[1]->GetEntries(), reference.GetEntries());
+  double stats[TH1::kNstat] = {}, expected[TH1::kNstat] = {};
+  h2d_chip_norm[1]->GetStats(stats);
+  reference.GetStats(expected);
+  for (int k = 0; k < 7; k++) EXPECT_EQ(stats[k], expected[k]) << "sum " << k;
 }
 
 // Contents no event stream gives, set directly: small and large whole counts,
