@@ -1,5 +1,8 @@
 // kivo: loads the monitor library, feeds it the events of the given streams
 // and gives the operator a prompt for the monitor's and the host's commands.
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -29,6 +32,15 @@ std::unique_ptr<WebDisplay> start_display(const kivo::host::Options& options) {
   }
   report("display at " + display->address());
   return display;
+}
+
+// A descriptor 0, 1 or 2 left closed by the caller would be taken by the
+// first stream opened, and the prompt would then read the stream's bytes as
+// commands; /dev/null holds the place instead.
+void fill_closed_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDWR);
+  }
 }
 
 bool open_streams(kivo::host::Session& session, const kivo::host::Options& options) {
@@ -92,6 +104,7 @@ int main(int argc, char** argv) {
     std::fputs(kivo::host::usage().c_str(), stdout);
     return 0;
   }
+  fill_closed_standard_descriptors();
   kivo::host::install_interrupt_handler();
   std::string path = options.plugin.empty() ? kivo::host::default_plugin_path() : options.plugin;
   std::unique_ptr<kivo::host::MonitorPlugin> plugin = kivo::host::MonitorPlugin::load(path, error);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -118,6 +119,18 @@ TEST_F(StubSessionTest, CommandFileThatCannotBeReadIsNamedWithTheReason) {
   EXPECT_EQ(folder.status, 1);
   EXPECT_EQ(folder.out, "pinit\n");
   EXPECT_EQ(folder.err, "kivo: .x " + directory + ": is a directory\n");
+}
+
+// With standard input closed, the stream would take descriptor 0 and the
+// prompt would read it as commands, or poll a closed descriptor forever.
+TEST_F(StubSessionTest, ClosedStandardInputEndsThePromptAtOnce) {
+  std::string out = directory + "/out.txt";
+  std::string command = "timeout 60 " + std::string(KIVO_BIN) + " -b --plugin " + STUB_PLUGIN +
+                        " -e 'OM()' <&- >" + out + " 2>/dev/null";
+  int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "124: still waiting for input after a minute";
+  EXPECT_EQ(kivo::test::read_file(out), "pinit\nOM\n(int) 0\n");
 }
 
 TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
