@@ -16,6 +16,7 @@ namespace kivo::interp {
 namespace {
 
 constexpr int kHistoryLines = 1000;
+constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
 constexpr const char* kPromptCommands[] = {".q", ".x", ".help"};
 
 Prompt* active_prompt = nullptr;
@@ -108,7 +109,7 @@ void Prompt::read_plain() {
     count = 0;
   }
   if (count == 0) {
-    if (!pending_.empty()) deliver_line(std::exchange(pending_, {}));
+    if (!pending_.empty() && !skipping_overlong_) deliver_line(std::exchange(pending_, {}));
     deliver_line(std::nullopt);
     return;
   }
@@ -117,8 +118,26 @@ void Prompt::read_plain() {
   while (!ended_ && (newline = pending_.find('\n')) != std::string::npos) {
     std::string line = pending_.substr(0, newline);
     pending_.erase(0, newline + 1);
+    if (std::exchange(skipping_overlong_, false)) continue;
+    if (line.size() > kMaxLineBytes) {
+      report_overlong_line();
+      continue;
+    }
     deliver_line(std::move(line));
   }
+  if (pending_.size() > kMaxLineBytes) drop_overlong_line();
+}
+
+// Input that never ends its line (a binary file piped in) would otherwise
+// grow without bound; the line is dropped up to its end.
+void Prompt::drop_overlong_line() {
+  if (!skipping_overlong_) report_overlong_line();
+  skipping_overlong_ = true;
+  pending_.clear();
+}
+
+void Prompt::report_overlong_line() {
+  std::fprintf(stderr, "kivo: input: line longer than %zu bytes ignored\n", kMaxLineBytes);
 }
 
 void Prompt::deliver_line(std::optional<std::string> line) {

@@ -41,6 +41,8 @@ class Prompt {
  private:
   static void on_readline_line(char* line);
   void read_plain();
+  void drop_overlong_line();
+  static void report_overlong_line();
   void deliver_line(std::optional<std::string> line);
 
   std::string prompt_;
@@ -50,6 +52,7 @@ class Prompt {
   bool hidden_ = false;
   bool ended_ = false;
   std::string pending_;  // partial line in plain mode
+  bool skipping_overlong_ = false;  // dropping the rest of a line that was too long
 };
 
 // "$HOME/.kivo_history", or empty when HOME is unset.

@@ -133,6 +133,17 @@ TEST_F(StubSessionTest, ClosedStandardInputEndsThePromptAtOnce) {
   EXPECT_EQ(kivo::test::read_file(out), "pinit\nOM\n(int) 0\n");
 }
 
+// Piped input that never ends its line must not grow without bound.
+TEST_F(StubSessionTest, OverlongInputLinesAreDroppedWithOneMessage) {
+  std::string endless(3 << 20, 'x');
+  std::string long_but_whole = "OM();" + std::string(2 << 20, ' ') + "\n";
+  Finished run = run_program(kivo_args({}), endless + "\nprint_status();\n" + long_but_whole);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "pinit\nprint_status after 0 events\n");
+  EXPECT_EQ(run.err, "kivo: input: line longer than 1048576 bytes ignored\n"
+                     "kivo: input: line longer than 1048576 bytes ignored\n");
+}
+
 TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
   Finished no_plugin = run_program({KIVO_BIN, "-b", "-q", "--plugin", directory + "/none.so"});
   EXPECT_EQ(no_plugin.status, 1);
