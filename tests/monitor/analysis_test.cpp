@@ -208,6 +208,38 @@ TEST_F(Analysis, FittedBeamPositionsOnOtherChipsAndRows) {
   expect_fitted_beams(beams);
 }
 
+// Beams centred beyond the map: only a tail of each lies on the stave, and
+// the fitted centre outside the map is clamped onto its edge (the widths of
+// a tail are not well determined, but never negative).
+TEST_F(Analysis, BeamsBeyondTheEdgesAreClampedOntoTheMap) {
+  std::mt19937 random(99);
+  std::normal_distribution<double> unit(0, 1);
+  const Beam beams[] = {{-60, 200, 40, 10}, {9260, 200, 30, 10}, {4000, -20, 30, 15}};
+  std::ostringstream text;
+  for (int e = 0; e < 20000; e++) {
+    text << "event\n";
+    for (int s = 0; s < 3; s++) {
+      const int col = std::lround(beams[s].col + beams[s].col_sigma * unit(random));
+      const int row = std::lround(beams[s].row + beams[s].row_sigma * unit(random));
+      if (col >= 0 && col <= 9215 && row >= 0) text << hit_line(s, col, row);
+    }
+  }
+  process_text(text.str());
+  ASSERT_EQ(analysis(), 0);
+  double x, y;
+  gmpos_chip[0]->GetPoint(0, x, y);
+  EXPECT_EQ(x, 0);
+  gmpos_chip[1]->GetPoint(0, x, y);
+  EXPECT_EQ(x, 9215);
+  gmpos_chip[2]->GetPoint(0, x, y);
+  EXPECT_NEAR(x, 4000, 3);
+  EXPECT_EQ(y, 511);
+  for (int s = 0; s < 3; s++) {
+    EXPECT_GE(gmpos_chip[s]->GetErrorXlow(0), 0) << "stave " << s;
+    EXPECT_GE(gmpos_chip[s]->GetErrorYlow(0), 0) << "stave " << s;
+  }
+}
+
 TEST_F(Analysis, SinglePixelBeamSitsOnItsPixel) {
   process_text("event\n" + hit_line(1, 5000, 200) + "event\n" + hit_line(1, 5000, 200));
   ASSERT_EQ(analysis(), 0);
