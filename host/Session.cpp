@@ -73,6 +73,7 @@ void Session::add(interp::Command command) {
 }
 
 bool Session::execute(std::string_view line, const std::string& where) {
+  interrupted_ = false;
   std::string_view text = trim(line);
   if (comment(text)) return true;
   if (text[0] == '.') return dot_command(text, where);
@@ -124,7 +125,7 @@ bool Session::run_file(const std::string& path) {
   std::string line;
   int number = 0;
   bool ok = true;
-  while (ok && !quit_ && std::getline(in, line)) {
+  while (ok && !quit_ && !interrupted_ && std::getline(in, line)) {
     ok = execute(line, path + ":" + std::to_string(++number));
   }
   --file_depth_;

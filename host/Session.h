@@ -33,8 +33,10 @@ class Session {
 
   // Runs one line: a command, ".q", ".x FILE" or ".help"; `where` names its
   // origin in error lines. False when the line is invalid or its command failed.
+  // interrupted() then tells whether Ctrl-C stopped it.
   bool execute(std::string_view line, const std::string& where);
-  // Runs the lines of `path` in order, stopping at the first that fails.
+  // Runs the lines of `path` in order, stopping at the first that fails or
+  // is stopped by Ctrl-C.
   bool run_file(const std::string& path);
 
   EventSources& sources() { return sources_; }
@@ -47,7 +49,7 @@ class Session {
   // returns the number of events processed; `before_first` runs just before
   // the first of them.
   std::uint64_t process_slice(int budget_ms, const std::function<void()>& before_first);
-  // Whether the last run() was stopped by Ctrl-C.
+  // Whether Ctrl-C stopped the last run(), or a run() of the last line executed.
   bool interrupted() const { return interrupted_; }
   // Waits up to `timeout_ms` for the current source to have data.
   void wait_for_data(int timeout_ms) const;

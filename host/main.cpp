@@ -58,7 +58,7 @@ bool run_startup(kivo::host::Session& session, const kivo::host::Options& option
   for (const kivo::host::StartupItem& item : options.startup) {
     bool ok = item.is_file ? session.run_file(item.text) : session.execute(item.text, "-e");
     if (!ok) return false;
-    if (session.quit_requested()) break;
+    if (session.quit_requested() || session.interrupted()) break;
   }
   return true;
 }
@@ -76,6 +76,8 @@ int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlu
   kivo::host::Session session(plugin, registry, display.get());
   plugin.pinit();
   if (!open_streams(session, options) || !run_startup(session, options)) return kExitFailure;
+  // Ctrl-C during a start-up command skips the rest; a batch run ends there.
+  if (session.interrupted() && options.quit) return kExitInterrupted;
   if (!session.quit_requested()) {
     // Standard input cannot carry both events and commands.
     if (options.quit || session.sources().reads_standard_input()) {

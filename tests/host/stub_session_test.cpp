@@ -188,6 +188,22 @@ TEST_F(StubSessionTest, CtrlCStopsRunAndReturnsToThePrompt) {
   EXPECT_EQ(kivo.out(), "pinit\n(int) 2\nOM\n");
 }
 
+TEST_F(StubSessionTest, CtrlCDuringAStartupCommandEndsABatchRun) {
+  std::string growing = stream("growing.kivo", "run 1\nevent\n");
+  std::string commands = file("cmds.C", "run()\nOM()\n");
+  LiveProcess kivo(kivo_args({"-q", "-e", "follow(\"" + growing + "\")", "-x", commands, "-e",
+                              "print_status()"}));
+  ASSERT_TRUE(kivo.wait_for_out("pinit\n"));
+  bool stopped = false;
+  for (int attempt = 0; attempt < 150 && !stopped; ++attempt) {
+    kivo.interrupt();
+    stopped = kivo.wait_for_err("kivo: interrupted after 2 events\n", 200);
+  }
+  ASSERT_TRUE(stopped) << kivo.err();
+  EXPECT_EQ(kivo.wait(), 130);
+  EXPECT_EQ(kivo.out(), "pinit\n(int) 2\n") << "neither OM() nor print_status() runs";
+}
+
 TEST_F(StubSessionTest, StandardInputCarriesEitherEventsOrCommands) {
   std::string events = kivo::test::read_file(stream("run.kivo", "run 5\nevent\n"));
   Finished piped = run_program(kivo_args({"-e", "set_verbose(3);", "-"}), events);
