@@ -51,7 +51,7 @@ std::string quoted(char c) {
   return escaped;
 }
 
-// Recursive-descent parser of: line := [expr] [';'] ; expr := call | literal ;
+// Recursive-descent parser of: line := [expr] [';'] [comment] ; expr := call | literal ;
 // call := name '(' [expr {',' expr}] ')' ; literal := ['-'|'+'] number | string.
 class Parser {
  public:
@@ -63,14 +63,14 @@ class Parser {
   std::optional<Node> parse_line() {
     skip_blanks();
     std::optional<Node> node;
-    if (!at_end() && peek() != ';') node = parse_expression();
+    if (!at_end() && peek() != ';' && !at_comment()) node = parse_expression();
     skip_blanks();
     if (!at_end() && peek() == ';') {
       ++pos_;
       terminated_ = true;
       skip_blanks();
     }
-    if (!at_end()) {
+    if (!at_end() && !at_comment()) {
       if (peek() == ')') fail(column(), "unbalanced parentheses: unexpected ')'");
       fail(column(), "unexpected " + quoted(peek()) + " after the end of the expression");
     }
@@ -205,6 +205,8 @@ class Parser {
     while (!at_end() && std::isspace(static_cast<unsigned char>(peek()))) ++pos_;
   }
   bool at_end() const { return pos_ >= text_.size(); }
+  // A // comment ends the line, as in C++.
+  bool at_comment() const { return text_.substr(pos_, 2) == "//"; }
   char peek() const { return text_[pos_]; }
   std::size_t column() const { return pos_ + 1; }
 

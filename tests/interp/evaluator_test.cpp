@@ -89,6 +89,16 @@ TEST_F(EvaluatorTest, CallsWithDefaultsConversionsAndNesting) {
                                              "process_event(event)"}));
 }
 
+TEST_F(EvaluatorTest, TrailingCommentIsIgnored) {
+  EXPECT_EQ(evaluate("threshold(2.5); // the usual cut").value.as_int(), 25);
+  EXPECT_TRUE(evaluate("count() //").show_result);
+  EXPECT_TRUE(evaluate("   // only a comment").ok());
+  EXPECT_TRUE(evaluate("open(\"a//b\") // path with slashes").ok());
+  EXPECT_EQ(calls, (std::vector<std::string>{"threshold(2.500000)", "count()", "open(a//b)"}));
+  calls.clear();
+  EXPECT_EQ(failure("count() / 2").column, 9u);
+}
+
 TEST_F(EvaluatorTest, ResultsShownAsRootShowsThem) {
   EXPECT_EQ(format_result(evaluate("count()").value), "(int) 3");
   EXPECT_EQ(format_result(evaluate("set_level(1)").value), "");
