@@ -29,8 +29,9 @@ void print_help() {
       "Damaged records are reported on standard error and skipped.\n\n"
       "  -n COUNT     stop after COUNT events\n"
       "  -h, --help   this text\n\n"
-      "Exit status: 0 when every record was intact, 1 when some were rejected or an\n"
-      "event cannot be written exactly in the text form, 2 on a usage error.\n");
+      "Exit status: 0 when every record was intact, 1 when some were rejected, an\n"
+      "event cannot be written exactly in the text form or a file cannot be read or\n"
+      "written, 2 on a usage error.\n");
 }
 
 struct Arguments {
