@@ -39,17 +39,28 @@ bool write_all(int fd, const std::string& text) {
   return true;
 }
 
-// For a device, pipe or symbolic link, which a rename would replace.
-bool write_in_place(const std::string& path, const std::string& text, std::string& error) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  bool written = fd >= 0 && write_all(fd, text);
+// Writes `text` to the open `fd` and closes it; false with `error` naming
+// `path` and the reason.
+bool write_and_close(int fd, const std::string& path, const std::string& text,
+                     std::string& error) {
+  bool written = write_all(fd, text);
   int failure = written ? 0 : errno;
-  if (fd >= 0 && ::close(fd) != 0 && written) {
+  if (::close(fd) != 0 && written) {
     written = false;
     failure = errno;
   }
   if (!written) error = "cannot write " + path + ": " + std::strerror(failure);
   return written;
+}
+
+// For a device, pipe or symbolic link, which a rename would replace.
+bool write_in_place(const std::string& path, const std::string& text, std::string& error) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return write_and_close(fd, path, text, error);
 }
 
 void add_all(TList& list, const TCollection* collection) {
@@ -84,13 +95,13 @@ bool MonitorObjects::save(const std::string& path, std::string& error) const {
 }
 
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error) {
-  // A name of its own beside the target: a rename within one directory is
-  // atomic, and no file the operator keeps there is overwritten or removed.
   if (path.empty()) {
     error = "no file name given";
     return false;
   }
   if (!eventio::replaceable_by_rename(path)) return write_in_place(path, text, error);
+  // A name of its own beside the target: a rename within one directory is
+  // atomic, and no file the operator keeps there is overwritten or removed.
   std::string temporary = path + ".partial-XXXXXX";
   int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) {
@@ -98,15 +109,9 @@ bool write_file_atomically(const std::string& path, const std::string& text, std
     return false;
   }
   ::fchmod(fd, 0644);
-  bool written = write_all(fd, text);
-  int failure = written ? 0 : errno;
-  if (::close(fd) != 0 && written) {
-    written = false;
-    failure = errno;
-  }
+  bool written = write_and_close(fd, path, text, error);
   if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-  if (written) failure = errno;
-  error = "cannot write " + path + ": " + std::strerror(failure);
+  if (written) error = "cannot write " + path + ": " + std::strerror(errno);
   ::unlink(temporary.c_str());
   return false;
 }
