@@ -51,6 +51,13 @@ std::string quoted(char c) {
   return escaped;
 }
 
+// A name or number as typed, shortened so that an error line stays short
+// even for a pasted run-away token.
+std::string excerpt(const std::string& token) {
+  constexpr std::size_t kShown = 40;
+  return token.size() <= kShown ? token : token.substr(0, kShown) + "...";
+}
+
 // Recursive-descent parser of: line := [expr] [';'] [comment] ; expr := call | literal ;
 // call := name '(' [expr {',' expr}] ')' ; literal := ['-'|'+'] number | string.
 class Parser {
@@ -97,7 +104,7 @@ class Parser {
     while (!at_end() && identifier_char(peek())) node.name += text_[pos_++];
     skip_blanks();
     if (at_end() || peek() != '(') {
-      fail(column(), "'(' expected after '" + node.name + "'");
+      fail(column(), "'(' expected after '" + excerpt(node.name) + "'");
     }
     std::size_t open = column();
     ++pos_;
@@ -178,9 +185,9 @@ class Parser {
     errno = 0;
     char* end = nullptr;
     long long value = std::strtoll(token.c_str(), &end, 0);
-    if (end == token.c_str() || *end != '\0') fail(col, "malformed number '" + token + "'");
+    if (end == token.c_str() || *end != '\0') fail(col, "malformed number '" + excerpt(token) + "'");
     if (errno == ERANGE || value > 2147483647LL || value < -2147483648LL) {
-      fail(col, "integer '" + token + "' is out of range for int");
+      fail(col, "integer '" + excerpt(token) + "' is out of range for int");
     }
     return Value::of_int(static_cast<int>(value));
   }
@@ -193,10 +200,10 @@ class Parser {
     double value = std::strtod(digits.c_str(), &end);
     if (digits.empty() || end == digits.c_str() || *end != '\0' ||
         digits.find_first_of("xXnN") != std::string::npos) {
-      fail(col, "malformed number '" + token + "'");
+      fail(col, "malformed number '" + excerpt(token) + "'");
     }
     if (std::isinf(is_float ? static_cast<float>(value) : value)) {
-      fail(col, "number '" + token + "' is out of range for " + (is_float ? "float" : "double"));
+      fail(col, "number '" + excerpt(token) + "' is out of range for " + (is_float ? "float" : "double"));
     }
     return is_float ? Value::of_float(static_cast<float>(value)) : Value::of_double(value);
   }
@@ -234,7 +241,7 @@ std::string count_message(const Command& command, std::size_t given) {
 Type check(const Node& node, const Registry& registry) {
   if (!node.is_call()) return node.literal.type();
   const Command* command = registry.find(node.name);
-  if (!command) fail(node.column, "unknown command '" + node.name + "'");
+  if (!command) fail(node.column, "unknown command '" + excerpt(node.name) + "'");
   if (node.arguments.size() > command->parameters.size()) {
     fail(node.arguments[command->parameters.size()].column,
          count_message(*command, node.arguments.size()));

@@ -188,6 +188,15 @@ TEST_F(EvaluatorTest, UnprintableCharactersAreShownEscaped) {
   EXPECT_EQ(failure("threshold(1\t\x01)").message, "',' or ')' expected, found '\\x01'");
 }
 
+TEST_F(EvaluatorTest, RunAwayTokensAreShortenedInErrors) {
+  const std::string name(100000, 'x');
+  EXPECT_EQ(failure(name + "()").message, "unknown command '" + name.substr(0, 40) + "...'");
+  EXPECT_EQ(failure(name).message, "'(' expected after '" + name.substr(0, 40) + "...'");
+  const std::string digits(1000, '9');
+  EXPECT_EQ(failure("set_level(" + digits + ")").message,
+            "integer '" + digits.substr(0, 40) + "...' is out of range for int");
+}
+
 TEST_F(EvaluatorTest, DeepNestingIsRefused) {
   std::string line;
   for (int i = 0; i < 100000; ++i) line += "threshold(";
