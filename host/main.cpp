@@ -43,6 +43,12 @@ void fill_closed_standard_descriptors() {
   }
 }
 
+// dlopen() looks a bare file name up in the library search path, not in the
+// working directory; --plugin names a file, so a bare name means one here.
+std::string plugin_file(const std::string& option) {
+  return option.find('/') == std::string::npos ? "./" + option : option;
+}
+
 bool open_streams(kivo::host::Session& session, const kivo::host::Options& options) {
   for (const std::string& path : options.streams) {
     std::string error;
@@ -108,7 +114,8 @@ int main(int argc, char** argv) {
   }
   fill_closed_standard_descriptors();
   kivo::host::install_interrupt_handler();
-  std::string path = options.plugin.empty() ? kivo::host::default_plugin_path() : options.plugin;
+  std::string path =
+      options.plugin.empty() ? kivo::host::default_plugin_path() : plugin_file(options.plugin);
   std::unique_ptr<kivo::host::MonitorPlugin> plugin = kivo::host::MonitorPlugin::load(path, error);
   if (!plugin) {
     report(error);

@@ -163,6 +163,16 @@ TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
   EXPECT_EQ(bad_option.err, "kivo: --port x: not a port number (0 to 65535)\n");
 }
 
+TEST_F(StubSessionTest, PluginGivenByBareFileNameIsFoundInTheWorkingDirectory) {
+  std::filesystem::copy_file(STUB_PLUGIN, directory + "/libhere.so");
+  std::string command = "cd " + directory + " && " + KIVO_BIN +
+                        " -b -q --plugin libhere.so -e 'OM()' >out.txt 2>err.txt";
+  int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << kivo::test::read_file(directory + "/err.txt");
+  EXPECT_EQ(kivo::test::read_file(directory + "/out.txt"), "pinit\nOM\n(int) 0\n");
+}
+
 TEST_F(StubSessionTest, SnapshotBeforeAnyCanvasIsRefused) {
   Finished run = run_program(kivo_args({"-q", "-e", "snapshot(\"" + directory + "/c.png\")"}));
   EXPECT_EQ(run.status, 1);
