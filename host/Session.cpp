@@ -24,6 +24,8 @@ namespace {
 constexpr const char* kHostOwner = "host";
 constexpr int kMaxFileDepth = 16;
 constexpr int kFollowPollMs = 50;
+// Editors on some systems start a UTF-8 text file with it.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string_view trim(std::string_view text) {
   const char* blanks = " \t\r\n";
@@ -126,6 +128,7 @@ bool Session::run_file(const std::string& path) {
   int number = 0;
   bool ok = true;
   while (ok && !quit_ && !interrupted_ && std::getline(in, line)) {
+    if (number == 0 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
     ok = execute(line, path + ":" + std::to_string(++number));
   }
   --file_depth_;

@@ -99,6 +99,13 @@ TEST_F(StubSessionTest, InvalidStartupCommandsFailWithOneLineAndStop) {
   }
 }
 
+TEST_F(StubSessionTest, CommandFileWithByteOrderMarkAndWindowsLineEnds) {
+  std::string commands = file("cmds.C", "\xEF\xBB\xBFOM();\r\nprint_status(); // report\r\n");
+  Finished run = run_program(kivo_args({"-q", "-x", commands}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "pinit\nOM\nprint_status after 0 events\n");
+}
+
 TEST_F(StubSessionTest, BadLineInACommandFileIsNamedByFileAndLine) {
   std::string commands = file("cmds.C", "OM();\nset_verbose(\"3\")\nOM();\n");
   Finished run = run_program(kivo_args({"-q", "-x", commands}));
