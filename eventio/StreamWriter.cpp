@@ -76,7 +76,15 @@ bool StreamWriter::flush() {
 
 bool StreamWriter::write(const EventRecord& record) {
   if (closed_ || !error_.empty()) return false;
+  const std::size_t start = buffer_.size();
   append_record(buffer_, record);
+  // Readers reject a longer payload as damage; better to refuse it here.
+  if (buffer_.size() - start - kRecordHeaderSize > kMaxPayloadSize) {
+    buffer_.resize(start);
+    error_ = path_ + ": event " + std::to_string(record.sequence) +
+             " is too large for one record (more than 64 MiB)";
+    return false;
+  }
   return buffer_.size() < kFlushThreshold || flush();
 }
 

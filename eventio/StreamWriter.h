@@ -21,7 +21,8 @@ class StreamWriter {
   StreamWriter(const StreamWriter&) = delete;
   StreamWriter& operator=(const StreamWriter&) = delete;
 
-  // Appends one record (its sequence number as given). False after a write error.
+  // Appends one record (its sequence number as given). False after a write
+  // error, or for an event whose payload would exceed the 64 MiB a record holds.
   bool write(const EventRecord& record);
   // Flushes and, for a path, renames the temporary file into place.
   // Returns false and sets error ("<path>: <reason>") on failure.

@@ -276,6 +276,19 @@ TEST_F(StreamReading, WriterWritesThroughASymbolicLink) {
   EXPECT_EQ(testing::read_file(target), testing::stream_of(records_));
 }
 
+TEST_F(StreamReading, WriterRefusesAnEventTooLargeForOneRecord) {
+  EventRecord huge;
+  huge.sequence = 7;
+  huge.channel(1, 1).words.assign(kMaxPayloadSize / 4, 0);
+  std::string error;
+  auto writer = StreamWriter::open(path_, error);
+  ASSERT_NE(writer, nullptr) << error;
+  EXPECT_FALSE(writer->write(huge));
+  EXPECT_FALSE(writer->close(error));
+  EXPECT_EQ(error, path_ + ": event 7 is too large for one record (more than 64 MiB)");
+  EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
 TEST_F(StreamReading, WriterReportsAnUncreatablePath) {
   std::string error;
   EXPECT_EQ(StreamWriter::open(dir_.file("no/such/dir/run.kevt"), error), nullptr);
