@@ -1,9 +1,10 @@
 // Renders a canvas stored as ROOT JSON to a 1600 x 800 SVG or PNG file with JSROOT.
 //   node render.mjs <canvas.json> <out.svg|out.png>
-// The output is written to a temporary file beside it and renamed into place, so a
-// reader never sees a partial image. Errors are one line on stderr, exit status 1.
+// A new or regular output file is written to a temporary file beside it and renamed
+// into place, so a reader never sees a partial image; a device, pipe or symbolic link
+// is written in place rather than replaced. Errors are one line on stderr, exit status 1.
 import { existsSync } from 'node:fs';
-import { access, constants, readFile, writeFile, rename, unlink } from 'node:fs/promises';
+import { access, constants, lstat, readFile, writeFile, rename, unlink } from 'node:fs/promises';
 import { basename, dirname, extname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -91,7 +92,21 @@ async function checkWritableDirectory(outPath) {
   }
 }
 
+async function replaceableByRename(outPath) {
+  try {
+    return (await lstat(outPath)).isFile();
+  } catch (error) {
+    return error.code === 'ENOENT';
+  }
+}
+
 async function writeAtomically(outPath, data) {
+  if (!(await replaceableByRename(outPath))) {
+    await writeFile(outPath, data).catch((error) => {
+      throw new RenderError(`${outPath}: cannot write: ${error.message}`);
+    });
+    return;
+  }
   const temporary = join(dirname(outPath), `.${basename(outPath)}.${process.pid}.tmp`);
   try {
     await writeFile(temporary, data);

@@ -4,7 +4,9 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFile, execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import {
+  existsSync, lstatSync, mkdtempSync, readFileSync, readdirSync, rmSync, symlinkSync, writeFileSync,
+} from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { promisify } from 'node:util';
@@ -63,6 +65,16 @@ test('PNG at 1600 x 800, replacing the old file without leftovers', async () => 
   assert.equal(png.readUInt32BE(20), 800);
   assert.ok(png.length > 10000, 'text and histograms make a non-trivial image');
   assert.deepEqual(readdirSync(dir).filter((name) => name.endsWith('.tmp')), []);
+});
+
+test('a symbolic link as output keeps pointing at the file it names', async () => {
+  const target = join(dir, 'linked.svg');
+  const link = join(dir, 'link.svg');
+  writeFileSync(target, 'old');
+  symlinkSync(target, link);
+  await render(input, link);
+  assert.ok(lstatSync(link).isSymbolicLink());
+  assert.match(readFileSync(target, 'utf8'), /^<svg/);
 });
 
 test('one-line errors and no output for bad requests', async () => {
