@@ -9,6 +9,7 @@
 #include <string>
 
 #include "EventRecord.h"
+#include "OutputFile.h"
 
 namespace kivo::eventio {
 
@@ -16,7 +17,6 @@ class StreamWriter {
  public:
   // Returns null and sets error ("<path>: <reason>") when the output cannot be created.
   static std::unique_ptr<StreamWriter> open(const std::string& path, std::string& error);
-  ~StreamWriter();  // without a successful close() the temporary file is removed
 
   StreamWriter(const StreamWriter&) = delete;
   StreamWriter& operator=(const StreamWriter&) = delete;
@@ -28,15 +28,13 @@ class StreamWriter {
   // Returns false and sets error ("<path>: <reason>") on failure.
   bool close(std::string& error);
 
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return file_.path(); }
 
  private:
-  StreamWriter(std::string path, std::string temp_path, int fd);
+  StreamWriter();
   bool flush();
 
-  std::string path_;
-  std::string temp_path_;  // empty when written in place (standard output, a device)
-  int fd_ = -1;
+  OutputFile file_;
   std::string buffer_;
   std::string error_;
   bool closed_ = false;

@@ -1,19 +1,13 @@
 // kivo-dump: turns a stream file into the text form of its events.
 #include <charconv>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "OutputPath.h"
+#include "OutputFile.h"
 #include "StreamReader.h"
 #include "TextFormat.h"
 
@@ -76,13 +70,24 @@ void wait_for_input(const kivo::eventio::StreamReader& reader) {
   if (input.fd >= 0) ::poll(&input, 1, -1);
 }
 
-// Reads the whole stream, waiting on a pipe when no data has arrived yet.
-bool dump(kivo::eventio::StreamReader& reader, std::ostream& out, long long limit) {
-  bool exact = true;
+// Reads the whole stream, waiting on a pipe when no data has arrived yet, and
+// writes its text form in pieces; the pending text is written before each wait,
+// so a reader of the output sees every event that has arrived. Sets `exact` to
+// false when an event does not fit the text form.
+bool dump(kivo::eventio::StreamReader& reader, kivo::eventio::OutputFile& out, long long limit,
+          bool& exact, std::string& error) {
+  constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+  std::ostringstream text;
+  const auto write_pending = [&] {
+    const bool written = out.write(text.view(), error);
+    text.str("");
+    return written;
+  };
   int current_run = 0;
   for (long long count = 0; limit < 0 || count < limit; ++count) {
     auto event = reader.next_stream_event();
     while (!event && !reader.finished()) {
+      if (!write_pending()) return false;
       wait_for_input(reader);
       event = reader.next_stream_event();
     }
@@ -94,59 +99,11 @@ bool dump(kivo::eventio::StreamReader& reader, std::ostream& out, long long limi
                    loss.c_str());
       exact = false;
     }
-    kivo::eventio::write_text_record(out, record, current_run);
+    kivo::eventio::write_text_record(text, record, current_run);
+    if (text.view().size() >= kPieceBytes && !write_pending()) return false;
   }
-  return exact;
+  return write_pending();
 }
-
-// A text file written under a temporary name beside its path and renamed
-// into place by commit(), so an interrupted or failed dump leaves no half file.
-// A device, pipe or symbolic link is written in place.
-class OutputFile {
- public:
-  // False with `error` naming the path and the reason when it cannot be created.
-  bool open(const std::string& path, std::string& error) {
-    path_ = path;
-    if (!kivo::eventio::replaceable_by_rename(path)) {
-      stream_.open(path, std::ios::binary | std::ios::trunc);
-      if (!stream_) error = path + ": " + std::strerror(errno);
-      return static_cast<bool>(stream_);
-    }
-    temporary_ = path + ".partial-XXXXXX";
-    const int fd = ::mkostemp(temporary_.data(), O_CLOEXEC);
-    if (fd < 0) {
-      error = path + ": " + std::strerror(errno);
-      temporary_.clear();
-      return false;
-    }
-    ::fchmod(fd, 0644);
-    ::close(fd);
-    stream_.open(temporary_, std::ios::binary | std::ios::trunc);
-    if (!stream_) {
-      error = path + ": cannot write";
-      return false;
-    }
-    return true;
-  }
-  ~OutputFile() {
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
-  }
-  std::ostream& stream() { return stream_; }
-  // Closes the file and renames it over the path; false on a write error.
-  bool commit() {
-    stream_.close();
-    if (!stream_) return false;
-    if (temporary_.empty()) return true;
-    if (::rename(temporary_.c_str(), path_.c_str()) != 0) return false;
-    temporary_.clear();
-    return true;
-  }
-
- private:
-  std::string path_;
-  std::string temporary_;
-  std::ofstream stream_;
-};
 
 }  // namespace
 
@@ -159,16 +116,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kivo-dump: %s\n", error.c_str());
     return 1;
   }
-  OutputFile file;
-  if (args.output != "-" && !file.open(args.output, error)) {
+  kivo::eventio::OutputFile out;
+  if (args.output == "-") {
+    out.open_standard_output();
+  } else if (!out.open(args.output, error)) {
     std::fprintf(stderr, "kivo-dump: %s\n", error.c_str());
     return 1;
   }
-  std::ostream& out = args.output == "-" ? std::cout : file.stream();
-  const bool exact = dump(*reader, out, args.limit);
-  out.flush();
-  if (!out || (args.output != "-" && !file.commit())) {
-    std::fprintf(stderr, "kivo-dump: %s: write error\n", args.output.c_str());
+  bool exact = true;
+  if (!dump(*reader, out, args.limit, exact, error) || !out.commit(error)) {
+    std::fprintf(stderr, "kivo-dump: %s\n", error.c_str());
     return 1;
   }
   return exact && reader->counters().records_rejected == 0 ? 0 : 1;

@@ -1,0 +1,42 @@
+// An output file that appears whole or not at all. A new or regular file is
+// written to a temporary file beside its path and renamed over it by commit();
+// without a successful commit nothing appears and the temporary is removed.
+// Devices, pipes and symbolic links are written in place, as is standard
+// output: a rename would replace them instead of writing to them.
+#ifndef KIVO_EVENTIO_OUTPUT_FILE_H
+#define KIVO_EVENTIO_OUTPUT_FILE_H
+
+#include <string>
+#include <string_view>
+
+namespace kivo::eventio {
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // False with `error` ("<path>: <reason>") when the file cannot be created.
+  bool open(const std::string& path, std::string& error);
+  // Writes to standard output, named "-" in messages.
+  void open_standard_output();
+  // Writes all of `data`; false with `error` ("<path>: <reason>").
+  bool write(std::string_view data, std::string& error);
+  // Closes the file and puts it in place; false with `error` ("<path>: <reason>").
+  bool commit(std::string& error);
+
+  const std::string& path() const { return path_; }
+
+ private:
+  bool fail(std::string& error, int error_number);
+
+  std::string path_;
+  std::string temporary_;  // empty when written in place
+  int fd_ = -1;
+};
+
+}  // namespace kivo::eventio
+
+#endif
