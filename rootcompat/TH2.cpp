@@ -131,16 +131,6 @@ Int_t TH2::FindBin(Double_t x, Double_t y, Double_t) {
   return GetBin(fXaxis.FindBin(x), fYaxis.FindBin(y));
 }
 
-Int_t TH2::GetBin(Int_t binx, Int_t biny, Int_t) const {
-  const Int_t ofx = fXaxis.GetNbins() + 2;
-  const Int_t ofy = fYaxis.GetNbins() + 2;
-  if (binx < 0) binx = 0;
-  if (binx >= ofx) binx = ofx - 1;
-  if (biny < 0) biny = 0;
-  if (biny >= ofy) biny = ofy - 1;
-  return binx + ofx * biny;
-}
-
 void TH2::GetStats(Double_t* stats) const {
   const bool xrange = fXaxis.TestBit(TAxis::kAxisRange);
   const bool yrange = fYaxis.TestBit(TAxis::kAxisRange);

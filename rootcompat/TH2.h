@@ -18,7 +18,16 @@ class TH2 : public TH1 {
   Int_t Fill(Double_t x, Double_t y) override;
   virtual Int_t Fill(Double_t x, Double_t y, Double_t w);
   Int_t FindBin(Double_t x, Double_t y = 0, Double_t z = 0) override;
-  Int_t GetBin(Int_t binx, Int_t biny = 0, Int_t binz = 0) const override;
+  // Global bin of (binx, biny), each clamped to its axis's cells as ROOT does.
+  Int_t GetBin(Int_t binx, Int_t biny = 0, Int_t = 0) const override {
+    const Int_t ofx = fXaxis.GetNbins() + 2;
+    const Int_t ofy = fYaxis.GetNbins() + 2;
+    if (binx < 0) binx = 0;
+    if (binx >= ofx) binx = ofx - 1;
+    if (biny < 0) biny = 0;
+    if (biny >= ofy) biny = ofy - 1;
+    return binx + ofx * biny;
+  }
   void GetStats(Double_t* stats) const override;
   void PutStats(Double_t* stats) override;
   void Reset(Option_t* option = "") override;
@@ -72,7 +81,7 @@ class TH2F : public TH2, public TArrayF {
     if (bin >= fNcells) bin = fNcells - 1;
     return Double_t(fArray[bin]);
   }
-  Double_t GetBinContent(Int_t binx, Int_t biny) const final { return GetBinContent(ClampedBin(binx, biny)); }
+  Double_t GetBinContent(Int_t binx, Int_t biny) const final { return GetBinContent(TH2::GetBin(binx, biny)); }
   using TH2::SetBinContent;
   void SetBinContent(Int_t bin, Double_t content) final {
     fEntries++;
@@ -89,17 +98,6 @@ class TH2F : public TH2, public TArrayF {
  protected:
   Double_t RetrieveBinContent(Int_t bin) const override { return Double_t(fArray[bin]); }
   void UpdateBinContent(Int_t bin, Double_t content) override { fArray[bin] = Float_t(content); }
-
- private:
-  Int_t ClampedBin(Int_t binx, Int_t biny) const {
-    const Int_t ofx = fXaxis.GetNbins() + 2;
-    const Int_t ofy = fYaxis.GetNbins() + 2;
-    if (binx < 0) binx = 0;
-    if (binx >= ofx) binx = ofx - 1;
-    if (biny < 0) biny = 0;
-    if (biny >= ofy) biny = ofy - 1;
-    return binx + ofx * biny;
-  }
 };
 
 #endif
