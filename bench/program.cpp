@@ -18,7 +18,7 @@ extern char** environ;
 
 namespace {
 
-constexpr std::uint32_t kEvents = 20000;
+constexpr std::uint32_t kEvents = 100000;
 constexpr int kRuns = 5;
 
 std::string program_beside_bench(const char* name) {

@@ -39,17 +39,21 @@ struct PacketIndex {
   std::array<std::array<std::uint8_t, kSmallChannels>, kSmallUnits> small_rank;
 
   // Small channels of one unit are adjacent in the sorted slots, so the slot of
-  // one is its unit's first slot plus its rank.
+  // one is its unit's first slot plus its rank. Built in locals: the byte
+  // stores into small_rank would otherwise force every member to be reloaded.
   void fill_small_masks() {
-    small_present.fill(0);
-    small_first.fill(0);
-    for (std::size_t i = 0; i < channels.size(); ++i) {
-      const std::uint32_t ruid = channels[i].key >> 16, ruchn = channels[i].key & 0xFFFFu;
+    std::array<std::uint32_t, kSmallUnits> present{}, first{};
+    const ChannelSlot* slots = channels.data();
+    const std::size_t count = channels.size();
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t ruid = slots[i].key >> 16, ruchn = slots[i].key & 0xFFFFu;
       if (ruid >= kSmallUnits || ruchn >= kSmallChannels) continue;
-      if (small_present[ruid] == 0) small_first[ruid] = static_cast<std::uint32_t>(i);
-      small_rank[ruid][ruchn] = static_cast<std::uint8_t>(i - small_first[ruid]);
-      small_present[ruid] |= 1u << ruchn;
+      if (present[ruid] == 0) first[ruid] = static_cast<std::uint32_t>(i);
+      small_rank[ruid][ruchn] = static_cast<std::uint8_t>(i - first[ruid]);
+      present[ruid] |= 1u << ruchn;
     }
+    small_present = present;
+    small_first = first;
   }
 
   const ChannelSlot* find(std::uint32_t key) const {
