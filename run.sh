@@ -12,7 +12,7 @@ cd "$(dirname "$0")"
 TOP=$PWD
 JOBS=$(nproc)
 
-DEB_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libgsl-dev
+DEB_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libgsl-dev libopenblas-serial-dev
               libcivetweb-dev libreadline-dev clang libclang-rt-14-dev chromium
               fonts-liberation)
 
