@@ -1,5 +1,7 @@
-// Stream reading: every hit word of a simulated run visited through Event/Packet,
-// the way the monitor walks a packet, against reading and summing the file's bytes.
+// Stream reading: every record of a simulated run read, CRC-checked and
+// decoded into an Event with its packet 2000, against reading and summing the
+// file's bytes. Walking the packet the way the monitor does is measured by
+// the "monitor events" path.
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
@@ -18,27 +20,17 @@ namespace {
 constexpr std::uint32_t kEvents = 20000;
 constexpr int kRuns = 5;
 
-std::uint64_t visit_packet(Packet& packet) {
-  std::uint64_t sum = 0;
-  for (int ruid = 0; ruid <= 4; ++ruid) {
-    if (packet.iValue(ruid) == -1) continue;
-    for (int ruchn = 0; ruchn <= 28; ++ruchn) {
-      if (packet.iValue(ruid, ruchn) <= 0) continue;
-      for (int i = 0; i < packet.iValue(ruid, ruchn); ++i)
-        sum += static_cast<std::uint32_t>(packet.iValue(ruid, ruchn, i));
-    }
-  }
-  return sum;
-}
-
+// A sum over every event's type, run and packet unit count, so that nothing
+// the reader produced can be skipped.
 std::uint64_t read_events(const std::string& path) {
   std::string error;
   auto reader = kivo::eventio::StreamReader::open(path, false, error);
   std::uint64_t sum = 0;
   if (!reader) return sum;
   while (auto event = reader->next()) {
+    sum += static_cast<std::uint64_t>(event->getEvtType() + event->getRunNumber());
     const std::unique_ptr<Packet> packet(event->getPacket(2000));
-    if (packet) sum += visit_packet(*packet);
+    if (packet) sum += static_cast<std::uint64_t>(packet->iValue(1));
   }
   return sum;
 }
@@ -70,4 +62,4 @@ kivo::bench::Result stream_read() {
 
 }  // namespace
 
-KIVO_BENCH("stream read", "all hit words of a stream file through Event/Packet", stream_read);
+KIVO_BENCH("stream read", "every record of a stream file read, checked and decoded into an Event", stream_read);
