@@ -62,7 +62,7 @@ bool open_streams(kivo::host::Session& session, const kivo::host::Options& optio
 
 bool run_startup(kivo::host::Session& session, const kivo::host::Options& options) {
   for (const kivo::host::StartupItem& item : options.startup) {
-    bool ok = item.is_file ? session.run_file(item.text) : session.execute(item.text, "-e");
+    bool ok = item.is_file ? session.run_file(item.text) : session.execute(item.text, "-e '" + item.text + "'");
     if (!ok) return false;
     if (session.quit_requested() || session.interrupted()) break;
   }

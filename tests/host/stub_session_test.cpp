@@ -84,13 +84,13 @@ TEST_F(StubSessionTest, InvalidStartupCommandsFailWithOneLineAndStop) {
   };
   for (const Case& bad : {
            Case{"set_refresh()",
-                "kivo: -e: column 1: set_refresh takes 1 argument, 0 given: void set_refresh(int r)\n"},
+                "kivo: -e 'set_refresh()': column 1: set_refresh takes 1 argument, 0 given: void set_refresh(int r)\n"},
            Case{"mask_pixels(\"x\")",
-                "kivo: -e: column 13: cannot convert const char* to float for parameter 'thresh' "
+                "kivo: -e 'mask_pixels(\"x\")': column 13: cannot convert const char* to float for parameter 'thresh' "
                 "of int mask_pixels(float thresh = 5)\n"},
-           Case{"nosuch(1)", "kivo: -e: column 1: unknown command 'nosuch'\n"},
-           Case{"OM(", "kivo: -e: column 3: unbalanced parentheses: '(' is never closed\n"},
-           Case{"next_event()", "kivo: -e: column 1: next_event: no event left in the sources\n"},
+           Case{"nosuch(1)", "kivo: -e 'nosuch(1)': column 1: unknown command 'nosuch'\n"},
+           Case{"OM(", "kivo: -e 'OM(': column 3: unbalanced parentheses: '(' is never closed\n"},
+           Case{"next_event()", "kivo: -e 'next_event()': column 1: next_event: no event left in the sources\n"},
        }) {
     Finished run = run_program(kivo_args({"-q", "-e", bad.command, "-e", "OM()"}));
     EXPECT_EQ(run.status, 1) << bad.command;
@@ -183,7 +183,7 @@ TEST_F(StubSessionTest, PluginGivenByBareFileNameIsFoundInTheWorkingDirectory) {
 TEST_F(StubSessionTest, SnapshotBeforeAnyCanvasIsRefused) {
   Finished run = run_program(kivo_args({"-q", "-e", "snapshot(\"" + directory + "/c.png\")"}));
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "kivo: -e: column 1: snapshot: " + directory +
+  EXPECT_EQ(run.err, "kivo: -e 'snapshot(\"" + directory + "/c.png\")': column 1: snapshot: " + directory +
                          "/c.png: no canvas has been drawn yet (OM() draws it)\n");
   EXPECT_FALSE(std::filesystem::exists(directory + "/c.png"));
 }
