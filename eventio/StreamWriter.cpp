@@ -1,5 +1,7 @@
 #include "StreamWriter.h"
 
+#include <unistd.h>
+
 #include "StreamFormat.h"
 
 namespace kivo::eventio {
@@ -13,9 +15,14 @@ StreamWriter::StreamWriter() : buffer_(encode_file_header()) {}
 
 std::unique_ptr<StreamWriter> StreamWriter::open(const std::string& path, std::string& error) {
   std::unique_ptr<StreamWriter> writer(new StreamWriter());
-  if (path == "-")
+  if (path == "-") {
+    // Binary records would only garble the operator's terminal.
+    if (::isatty(STDOUT_FILENO)) {
+      error = "-: standard output is a terminal; give an output file or redirect it";
+      return nullptr;
+    }
     writer->file_.open_standard_output();
-  else if (!writer->file_.open(path, error))
+  } else if (!writer->file_.open(path, error))
     return nullptr;
   return writer;
 }

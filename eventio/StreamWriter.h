@@ -15,7 +15,8 @@ namespace kivo::eventio {
 
 class StreamWriter {
  public:
-  // Returns null and sets error ("<path>: <reason>") when the output cannot be created.
+  // Returns null and sets error ("<path>: <reason>") when the output cannot be
+  // created; "-" is standard output, refused when it is a terminal.
   static std::unique_ptr<StreamWriter> open(const std::string& path, std::string& error);
 
   StreamWriter(const StreamWriter&) = delete;

@@ -18,8 +18,9 @@ void print_help() {
       "usage: kivo-pack [INPUT [OUTPUT]]\n"
       "Reads events in the text form from INPUT (a file, or - for standard input, the\n"
       "default) and writes them as a KIVO stream to OUTPUT (a file, written atomically,\n"
-      "or - for standard output, the default). On a bad line it names the line and\n"
-      "writes nothing. The text form is described in docs/stream-format.md.\n");
+      "or - for standard output, the default, refused when it is a terminal). On a\n"
+      "bad line it names the line and writes nothing. The text form is described in\n"
+      "docs/stream-format.md.\n");
 }
 
 bool read_records(const std::string& input, std::vector<kivo::eventio::EventRecord>& records) {

@@ -73,7 +73,8 @@ void print_help() {
       "usage: kivo-sim [OPTION]... [-o OUTPUT]\n"
       "Writes a synthetic test-beam run in the KIVO stream format: a begin-run event,\n"
       "then the data events (optionally an end-run event). OUTPUT is a file, written\n"
-      "atomically, or - for standard output (the default).\n\n"
+      "atomically, or - for standard output (the default; refused when it is a\n"
+      "terminal).\n\n"
       "  -o, --output PATH    where to write (default -)\n");
   for (const Option& option : options()) {
     const std::string name = std::string(option.name) + (option.value_name ? std::string(" ") + option.value_name : "");

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <thread>
@@ -293,6 +294,20 @@ TEST_F(StreamReading, WriterReportsAnUncreatablePath) {
   std::string error;
   EXPECT_EQ(StreamWriter::open(dir_.file("no/such/dir/run.kevt"), error), nullptr);
   EXPECT_NE(error.find("no/such/dir/run.kevt: "), std::string::npos) << error;
+}
+
+TEST_F(StreamReading, WriterRefusesATerminalAsStandardOutput) {
+  int terminal = -1, screen = -1;
+  ASSERT_EQ(::openpty(&terminal, &screen, nullptr, nullptr, nullptr), 0);
+  std::fflush(stdout);
+  const int saved = ::dup(STDOUT_FILENO);
+  ::dup2(screen, STDOUT_FILENO);
+  std::string error;
+  const bool refused = StreamWriter::open("-", error) == nullptr;
+  ::dup2(saved, STDOUT_FILENO);
+  for (int fd : {saved, screen, terminal}) ::close(fd);
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(error, "-: standard output is a terminal; give an output file or redirect it");
 }
 
 }  // namespace
