@@ -58,8 +58,9 @@ std::string excerpt(const std::string& token) {
   return token.size() <= kShown ? token : token.substr(0, kShown) + "...";
 }
 
-// Recursive-descent parser of: line := [expr] [';'] [comment] ; expr := call | literal ;
-// call := name '(' [expr {',' expr}] ')' ; literal := ['-'|'+'] number | string.
+// Recursive-descent parser of: line := [expr] {';' [expr]} [comment] ;
+// expr := call | literal ; call := name '(' [expr {',' expr}] ')' ;
+// literal := ['-'|'+'] number | string.
 class Parser {
  public:
   explicit Parser(std::string_view text) : text_(text) {}
@@ -67,21 +68,24 @@ class Parser {
   // Whether the line ended with ';', which hides the result as at a ROOT prompt.
   bool terminated() const { return terminated_; }
 
-  std::optional<Node> parse_line() {
-    skip_blanks();
-    std::optional<Node> node;
-    if (!at_end() && peek() != ';' && !at_comment()) node = parse_expression();
-    skip_blanks();
-    if (!at_end() && peek() == ';') {
-      ++pos_;
-      terminated_ = true;
+  // The statements of the line, in order.
+  std::vector<Node> parse_line() {
+    std::vector<Node> statements;
+    for (skip_blanks(); !at_end() && !at_comment(); skip_blanks()) {
+      if (peek() == ';') {
+        ++pos_;
+        terminated_ = true;
+        continue;
+      }
+      statements.push_back(parse_expression());
+      terminated_ = false;
       skip_blanks();
+      if (!at_end() && !at_comment() && peek() != ';') {
+        if (peek() == ')') fail(column(), "unbalanced parentheses: unexpected ')'");
+        fail(column(), "unexpected " + quoted(peek()) + " after the end of the expression");
+      }
     }
-    if (!at_end() && !at_comment()) {
-      if (peek() == ')') fail(column(), "unbalanced parentheses: unexpected ')'");
-      fail(column(), "unexpected " + quoted(peek()) + " after the end of the expression");
-    }
-    return node;
+    return statements;
   }
 
  private:
@@ -289,11 +293,10 @@ Evaluation Evaluator::evaluate(std::string_view line) const {
   Evaluation evaluation;
   try {
     Parser parser(line);
-    std::optional<Node> tree = parser.parse_line();
-    if (!tree) return evaluation;
-    check(*tree, registry_);
-    evaluation.show_result = !parser.terminated();
-    evaluation.value = run(*tree, registry_);
+    const std::vector<Node> statements = parser.parse_line();
+    for (const Node& statement : statements) check(statement, registry_);
+    evaluation.show_result = !statements.empty() && !parser.terminated();
+    for (const Node& statement : statements) evaluation.value = run(statement, registry_);
   } catch (const Failure& failure) {
     evaluation.error = failure.error;
   }

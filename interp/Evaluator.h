@@ -1,8 +1,9 @@
 // Evaluates one line typed at the prompt: a call expression such as
-// `mask_pixels(2.5);` or `process_event(next_event())`, or a bare literal.
+// `mask_pixels(2.5);` or `process_event(next_event())`, or a bare literal, or
+// several separated by ';' that run in order, as `process_histos(); mask_pixels()`.
 // Arguments are int, float or string literals or nested calls; they convert
-// as in C++. The whole line is checked before anything runs, so a line with
-// an error changes nothing.
+// as in C++. The whole line is checked before anything runs, so a line with a
+// syntax, name or type error changes nothing.
 #ifndef KIVO_INTERP_EVALUATOR_H
 #define KIVO_INTERP_EVALUATOR_H
 
@@ -25,7 +26,7 @@ struct EvalError {
 std::string describe(const EvalError& error);
 
 struct Evaluation {
-  Value value;                    // void for an empty line or a void command
+  Value value;                    // of the last statement; void for an empty line or a void command
   std::optional<EvalError> error;
   bool show_result = false;       // false when the line ended with ';'
   bool ok() const { return !error; }

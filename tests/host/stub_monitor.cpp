@@ -16,7 +16,11 @@ int pinit() {
 
 int process_event(Event* e) {
   ++stub_events;
-  if (stub_verbose > 2) std::printf("event type %d run %d\n", e->getEvtType(), e->getRunNumber());
+  if (stub_verbose > 2) {
+    // Flushed so that a test can see which events are in before it acts.
+    std::printf("event type %d run %d\n", e->getEvtType(), e->getRunNumber());
+    std::fflush(stdout);
+  }
   return 0;
 }
 

@@ -190,9 +190,11 @@ TEST_F(StubSessionTest, SnapshotBeforeAnyCanvasIsRefused) {
 
 TEST_F(StubSessionTest, CtrlCStopsRunAndReturnsToThePrompt) {
   std::string growing = stream("growing.kivo", "run 1\nevent\n");
-  LiveProcess kivo(kivo_args({"-e", "stop()"}));
-  ASSERT_TRUE(kivo.wait_for_out("pinit\n"));  // Ctrl-C is handled from here on
+  LiveProcess kivo(kivo_args({"-e", "stop()", "-e", "set_verbose(3)"}));
+  ASSERT_TRUE(kivo.wait_for_out("pinit\nset_verbose 3\n"));  // Ctrl-C is handled from here on
   kivo.write("follow(\"" + growing + "\")\nrun()\n");
+  const std::string events = "event type 9 run 1\nevent type 1 run 1\n";
+  ASSERT_TRUE(kivo.wait_for_out("pinit\nset_verbose 3\n" + events));  // run() waits for more now
   bool stopped = false;
   for (int attempt = 0; attempt < 150 && !stopped; ++attempt) {
     kivo.interrupt();
@@ -202,15 +204,16 @@ TEST_F(StubSessionTest, CtrlCStopsRunAndReturnsToThePrompt) {
   ASSERT_TRUE(kivo.wait_for_out("(int) 2\n"));
   kivo.write("OM();\n.q\n");
   EXPECT_EQ(kivo.wait(), 0);
-  EXPECT_EQ(kivo.out(), "pinit\n(int) 2\nOM\n");
+  EXPECT_EQ(kivo.out(), "pinit\nset_verbose 3\n" + events + "(int) 2\nOM\n");
 }
 
 TEST_F(StubSessionTest, CtrlCDuringAStartupCommandEndsABatchRun) {
   std::string growing = stream("growing.kivo", "run 1\nevent\n");
   std::string commands = file("cmds.C", "run()\nOM()\n");
-  LiveProcess kivo(kivo_args({"-q", "-e", "follow(\"" + growing + "\")", "-x", commands, "-e",
-                              "print_status()"}));
-  ASSERT_TRUE(kivo.wait_for_out("pinit\n"));
+  LiveProcess kivo(kivo_args({"-q", "-e", "set_verbose(3)", "-e", "follow(\"" + growing + "\")", "-x", commands,
+                              "-e", "print_status()"}));
+  // Interrupted before both events are in, run() would end earlier.
+  ASSERT_TRUE(kivo.wait_for_out("pinit\nset_verbose 3\nevent type 9 run 1\nevent type 1 run 1\n"));
   bool stopped = false;
   for (int attempt = 0; attempt < 150 && !stopped; ++attempt) {
     kivo.interrupt();
@@ -218,7 +221,8 @@ TEST_F(StubSessionTest, CtrlCDuringAStartupCommandEndsABatchRun) {
   }
   ASSERT_TRUE(stopped) << kivo.err();
   EXPECT_EQ(kivo.wait(), 130);
-  EXPECT_EQ(kivo.out(), "pinit\n(int) 2\n") << "neither OM() nor print_status() runs";
+  EXPECT_EQ(kivo.out(), "pinit\nset_verbose 3\nevent type 9 run 1\nevent type 1 run 1\n(int) 2\n")
+      << "neither OM() nor print_status() runs";
 }
 
 TEST_F(StubSessionTest, StandardInputCarriesEitherEventsOrCommands) {

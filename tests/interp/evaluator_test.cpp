@@ -110,6 +110,20 @@ TEST_F(EvaluatorTest, ResultsShownAsRootShowsThem) {
   EXPECT_EQ(empty.value.type(), Type::Void);
 }
 
+// As at the ROOT prompt: statements separated by ';' run in order and the
+// result shown is the last one's, unless the line ends with ';'.
+TEST_F(EvaluatorTest, SeveralStatementsOnOneLine) {
+  Evaluation both = evaluate("set_level(1); threshold(2)");
+  EXPECT_TRUE(both.ok());
+  EXPECT_TRUE(both.show_result);
+  EXPECT_EQ(both.value.as_int(), 20);
+  EXPECT_FALSE(evaluate(";; count();  set_level(2); // done").show_result);
+  EXPECT_EQ(calls, (std::vector<std::string>{"set_level(1)", "threshold(2.000000)", "count()", "set_level(2)"}));
+  calls.clear();
+  EXPECT_EQ(failure("count(); threshold(\"x\")").column, 20u) << "checked whole before anything runs";
+  EXPECT_EQ(failure("count(); nosuch()").column, 10u);
+}
+
 TEST_F(EvaluatorTest, UnknownCommandNamesItsColumn) {
   auto error = failure("threshold(nosuch())");
   EXPECT_EQ(error.column, 11u);
@@ -150,7 +164,7 @@ TEST_F(EvaluatorTest, SyntaxErrors) {
   EXPECT_EQ(failure("threshold(1.2.3)").message, "malformed number '1.2.3'");
   EXPECT_EQ(failure("set_level(99999999999)").message,
             "integer '99999999999' is out of range for int");
-  EXPECT_EQ(failure("count(); count()").column, 10u);
+  EXPECT_EQ(failure("count() count()").column, 9u);
   EXPECT_EQ(failure("threshold(,)").column, 11u);
   EXPECT_EQ(failure("threshold(1,").message, "unbalanced parentheses: '(' is never closed");
   EXPECT_EQ(failure("threshold(").column, 10u);
