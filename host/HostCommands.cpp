@@ -103,7 +103,8 @@ void Session::print_help() const {
     print_line("  " + interp::signature(*command));
   }
   print_line("prompt commands:\n  .q  .x FILE  .help");
-  print_line("a command ending in ';' does not show its result; Ctrl-C stops run(), Ctrl-D quits");
+  print_line("commands on one line are separated by ';'; a line ending in ';' does not show its result");
+  print_line("Ctrl-C stops run(), Ctrl-D quits");
   print_line(std::string("mask directory: ") + KIVO_MASK_DIR);
   print_line("display: " + (display_ ? display_->address() : std::string("off")));
 }
