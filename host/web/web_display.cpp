@@ -106,6 +106,17 @@ int keep_first_log_message(const mg_connection*, const char* message) {
   return 1;
 }
 
+// civetweb ends a system error as "98 (Address already in use)"; the number
+// tells an operator nothing the text does not.
+std::string without_error_number(const std::string& message) {
+  const std::size_t open = message.rfind(" (");
+  const std::size_t number = message.rfind(' ', open == std::string::npos ? 0 : open - 1);
+  if (open == std::string::npos || number == std::string::npos || message.back() != ')') return message;
+  const std::string digits = message.substr(number + 1, open - number - 1);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return message;
+  return message.substr(0, number + 1) + message.substr(open + 2, message.size() - open - 3);
+}
+
 }  // namespace
 
 struct WebDisplay::Snapshot {
@@ -192,10 +203,10 @@ bool WebDisplay::start(std::string& error) {
   context_ = mg_start2(&init, &failure);
   if (context_ == nullptr) {
     mg_exit_library();
-    error = "web display on " + where + ": " +
-            (!first_log_message.empty() ? first_log_message
-             : reason[0] != '\0'      ? std::string(reason)
-                                       : std::string("cannot start"));
+    error = !first_log_message.empty() ? without_error_number(first_log_message)
+            : reason[0] != '\0'          ? std::string(reason)
+                                          : std::string("cannot start");
+    if (error.find(where) == std::string::npos) error = "web display on " + where + ": " + error;
     return false;
   }
   mg_server_port port{};
