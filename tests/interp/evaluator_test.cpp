@@ -122,6 +122,11 @@ TEST_F(EvaluatorTest, SeveralStatementsOnOneLine) {
   calls.clear();
   EXPECT_EQ(failure("count(); threshold(\"x\")").column, 20u) << "checked whole before anything runs";
   EXPECT_EQ(failure("count(); nosuch()").column, 10u);
+
+  Evaluation failed = evaluate("count(); open(\"missing\"); count()");
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error->column, 10u);
+  EXPECT_EQ(calls, std::vector<std::string>{"count()"}) << "a failure at run time ends the line there";
 }
 
 TEST_F(EvaluatorTest, UnknownCommandNamesItsColumn) {
