@@ -287,20 +287,27 @@ void JacobianColumns(size_t n, const GausParams& p, const double (&chain)[3], co
   }
 }
 
+// The Jacobian's three columns at parameters `p` into pb.jacobian, each
+// multiplied by its chain factor (the derivative of the external parameter by
+// the one the minimiser varies).
+void FillJacobianColumns(Problem& pb, const GausParams& p, const double (&chain)[3]) {
+  PointColumns& points = pb.columns;
+  const double* g = points.GaussAtPoints(pb.grid.Values(p[1], p[2]));
+  const size_t n = points.Size();
+  for (auto& column : pb.jacobian) column.resize(n);
+  JacobianColumns(n, p, chain, points.X(), points.Error(), g, pb.jacobian[0].data(), pb.jacobian[1].data(),
+                  pb.jacobian[2].data());
+}
+
 // Analytic Jacobian of the Gaussian residuals with respect to the internal
 // parameters: its three columns computed whole, then written row by row into
 // the matrix's storage.
 int Jacobian(const gsl_vector* t, void* data, gsl_matrix* J) {
   auto& pb = *static_cast<Problem*>(data);
-  const GausParams p = ExternalParams(pb, t);
-  PointColumns& points = pb.columns;
-  const double* g = points.GaussAtPoints(pb.grid.Values(p[1], p[2]));
   double chain[3];
   for (size_t k = 0; k < 3; ++k) chain[k] = pb.map.Derivative(k, gsl_vector_get(t, k));
-  const size_t n = points.Size();
-  for (auto& column : pb.jacobian) column.resize(n);
-  JacobianColumns(n, p, chain, points.X(), points.Error(), g, pb.jacobian[0].data(), pb.jacobian[1].data(),
-                  pb.jacobian[2].data());
+  FillJacobianColumns(pb, ExternalParams(pb, t), chain);
+  const size_t n = pb.columns.Size();
   const double* d0 = pb.jacobian[0].data();
   const double* d1 = pb.jacobian[1].data();
   const double* d2 = pb.jacobian[2].data();
@@ -318,15 +325,17 @@ int Jacobian(const gsl_vector* t, void* data, gsl_matrix* J) {
 // inverse of J^T J, J the Jacobian of the residuals in the parameters
 // themselves; zero when that matrix is singular.
 std::vector<double> ParameterErrors(Problem& pb, const GausParams& p) {
-  const std::vector<double>& g = pb.grid.Values(p[1], p[2]);
+  FillJacobianColumns(pb, p, {1, 1, 1});
+  const size_t n = pb.columns.Size();
   gsl_matrix* jtj = gsl_matrix_calloc(3, 3);
-  for (const FitPoint& pt : *pb.points) {
-    const double u = (pt.x - p[1]) / p[2];
-    const double gi = g[pt.bin - pb.firstBin] / pt.error;
-    const double row[3] = {gi, p[0] * gi * u / p[2], p[0] * gi * u * u / p[2]};
-    for (size_t a = 0; a < 3; ++a)
-      for (size_t b = 0; b <= a; ++b) *gsl_matrix_ptr(jtj, a, b) += row[a] * row[b];
-  }
+  for (size_t a = 0; a < 3; ++a)
+    for (size_t b = 0; b <= a; ++b) {
+      const double* da = pb.jacobian[a].data();
+      const double* db = pb.jacobian[b].data();
+      double sum = 0;
+      for (size_t i = 0; i < n; ++i) sum += da[i] * db[i];
+      gsl_matrix_set(jtj, a, b, sum);
+    }
   std::vector<double> errors(3, 0.0);
   if (gsl_linalg_cholesky_decomp1(jtj) == GSL_SUCCESS && gsl_linalg_cholesky_invert(jtj) == GSL_SUCCESS)
     for (size_t i = 0; i < 3; ++i) errors[i] = std::sqrt(std::max(gsl_matrix_get(jtj, i, i), 0.0));
