@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <regex>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -109,12 +110,8 @@ int keep_first_log_message(const mg_connection*, const char* message) {
 // civetweb ends a system error as "98 (Address already in use)"; the number
 // tells an operator nothing the text does not.
 std::string without_error_number(const std::string& message) {
-  const std::size_t open = message.rfind(" (");
-  const std::size_t number = message.rfind(' ', open == std::string::npos ? 0 : open - 1);
-  if (open == std::string::npos || number == std::string::npos || message.back() != ')') return message;
-  const std::string digits = message.substr(number + 1, open - number - 1);
-  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return message;
-  return message.substr(0, number + 1) + message.substr(open + 2, message.size() - open - 3);
+  static const std::regex error_number(R"( \d+ \((.*)\)$)");
+  return std::regex_replace(message, error_number, " $1");
 }
 
 }  // namespace
