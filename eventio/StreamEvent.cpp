@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory_resource>
 #include <new>
 #include <span>
 #include <vector>
@@ -39,21 +40,26 @@ struct PacketIndex {
   std::array<std::array<std::uint8_t, kSmallChannels>, kSmallUnits> small_rank;
 
   // Small channels of one unit are adjacent in the sorted slots, so the slot of
-  // one is its unit's first slot plus its rank. Built in locals: the byte
-  // stores into small_rank would otherwise force every member to be reloaded.
+  // one is its unit's first slot plus its rank. Built a unit at a time, with
+  // its mask in a register.
   void fill_small_masks() {
-    std::array<std::uint32_t, kSmallUnits> present{}, first{};
+    small_present = {};
+    small_first = {};
     const ChannelSlot* slots = channels.data();
     const std::size_t count = channels.size();
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint32_t ruid = slots[i].key >> 16, ruchn = slots[i].key & 0xFFFFu;
-      if (ruid >= kSmallUnits || ruchn >= kSmallChannels) continue;
-      if (present[ruid] == 0) first[ruid] = static_cast<std::uint32_t>(i);
-      small_rank[ruid][ruchn] = static_cast<std::uint8_t>(i - first[ruid]);
-      present[ruid] |= 1u << ruchn;
+    for (std::size_t i = 0; i < count && (slots[i].key >> 16) < kSmallUnits;) {
+      const std::uint32_t ruid = slots[i].key >> 16;
+      const std::size_t first = i;
+      std::uint32_t present = 0;
+      for (; i < count && (slots[i].key >> 16) == ruid; ++i) {
+        const std::uint32_t ruchn = slots[i].key & 0xFFFFu;
+        if (ruchn >= kSmallChannels) continue;
+        small_rank[ruid][ruchn] = static_cast<std::uint8_t>(i - first);
+        present |= 1u << ruchn;
+      }
+      small_present[ruid] = present;
+      small_first[ruid] = static_cast<std::uint32_t>(first);
     }
-    small_present = present;
-    small_first = first;
   }
 
   const ChannelSlot* find(std::uint32_t key) const {
@@ -130,16 +136,6 @@ bool walk_packet_body(const Words& w, std::string& error, OnUnit on_unit, OnChan
   return true;
 }
 
-template <class Entry, class Key>
-bool sort_and_find_duplicate(std::span<Entry> entries, Key key) {
-  const auto by_key = [&](const Entry& a, const Entry& b) { return key(a) < key(b); };
-  if (!std::is_sorted(entries.begin(), entries.end(), by_key))
-    std::sort(entries.begin(), entries.end(), by_key);
-  return std::adjacent_find(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-           return key(a) == key(b);
-         }) != entries.end();
-}
-
 std::uint32_t read_u32(const std::uint8_t* p) {
   std::uint32_t value;
   std::memcpy(&value, p, 4);
@@ -156,44 +152,76 @@ struct BodyWords {
   std::uint32_t operator[](std::size_t i) const { return read_u32(bytes + 4 * i); }
 };
 
-// Checks the body and indexes it in one allocation sized exactly for its
-// words, channels and units, so that an event of ordinary size stays within
-// the allocator's per-thread caches.
+// Channels and units of a packet as the walk meets them, and whether each
+// list came in strictly rising order, which also rules out duplicates. Held on
+// the stack for packets of ordinary size.
+struct PacketScratch {
+  PacketScratch() {
+    channels.reserve(128);
+    units.reserve(16);
+  }
+
+  void add_unit(std::uint32_t ruid, std::uint32_t count) {
+    const std::uint32_t entry = channel_key(ruid, std::min<std::uint32_t>(count, 0xFFFFu));
+    units_rising &= units.empty() || entry >> 16 > units.back() >> 16;
+    units.push_back(entry);
+  }
+  void add_channel(std::uint32_t key, std::size_t offset, std::uint32_t count) {
+    channels_rising &= channels.empty() || key > channels.back().key;
+    channels.push_back({key, static_cast<std::uint32_t>(offset), static_cast<std::int32_t>(count)});
+  }
+
+  alignas(8) std::array<std::byte, 2048> buffer;
+  std::pmr::monotonic_buffer_resource resource{buffer.data(), buffer.size()};
+  std::pmr::vector<ChannelSlot> channels{&resource};
+  std::pmr::vector<std::uint32_t> units{&resource};
+  bool channels_rising = true, units_rising = true;
+};
+
+template <class Entry, class Key>
+bool sort_and_find_duplicate(std::span<Entry> entries, bool rising, Key key) {
+  if (rising) return false;
+  const auto by_key = [&](const Entry& a, const Entry& b) { return key(a) < key(b); };
+  std::sort(entries.begin(), entries.end(), by_key);
+  return std::adjacent_find(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+           return key(a) == key(b);
+         }) != entries.end();
+}
+
+// Checks the body in one walk, then indexes it in one allocation sized exactly
+// for its words, channels and units. Lists that came in rising order, as
+// writers store them, need no sorting.
 std::shared_ptr<const PacketIndex> index_packet(const std::uint8_t* body, std::size_t size,
                                                 std::string& error) {
   const std::size_t nwords = size / 4;
-  std::size_t nchannels = 0, nunits = 0;
+  PacketScratch scratch;
   if (!walk_packet_body(
-          BodyWords{body, nwords}, error, [&](std::uint32_t, std::uint32_t) { ++nunits; },
-          [&](std::uint32_t, std::uint32_t, std::size_t, std::uint32_t) { ++nchannels; }))
+          BodyWords{body, nwords}, error,
+          [&](std::uint32_t ruid, std::uint32_t count) { scratch.add_unit(ruid, count); },
+          [&](std::uint32_t ruid, std::uint32_t ruchn, std::size_t offset, std::uint32_t count) {
+            scratch.add_channel(channel_key(ruid, ruchn), offset, count);
+          }))
     return nullptr;
-  const std::size_t bytes =
-      sizeof(PacketIndex) + nwords * 4 + nchannels * sizeof(ChannelSlot) + nunits * 4;
+  if (sort_and_find_duplicate(std::span(scratch.units), scratch.units_rising,
+                              [](std::uint32_t u) { return u >> 16; })) {
+    error = "packet 2000 lists a readout unit twice";
+    return nullptr;
+  }
+  if (sort_and_find_duplicate(std::span(scratch.channels), scratch.channels_rising,
+                              [](const ChannelSlot& c) { return c.key; })) {
+    error = "packet 2000 lists a channel twice";
+    return nullptr;
+  }
+  const std::size_t nchannels = scratch.channels.size(), nunits = scratch.units.size();
+  const std::size_t bytes = sizeof(PacketIndex) + size + nchannels * sizeof(ChannelSlot) + nunits * 4;
   std::shared_ptr<std::uint64_t[]> block = std::make_shared_for_overwrite<std::uint64_t[]>((bytes + 7) / 8);
   auto* index = new (block.get()) PacketIndex;
   auto* words = reinterpret_cast<std::uint32_t*>(index + 1);
   auto* channels = reinterpret_cast<ChannelSlot*>(words + nwords);
   auto* units = reinterpret_cast<std::uint32_t*>(channels + nchannels);
   std::memcpy(words, body, size);
-  nchannels = nunits = 0;
-  walk_packet_body(
-      std::span<const std::uint32_t>(words, nwords), error,
-      [&](std::uint32_t ruid, std::uint32_t count) {
-        units[nunits++] = channel_key(ruid, std::min<std::uint32_t>(count, 0xFFFFu));
-      },
-      [&](std::uint32_t ruid, std::uint32_t ruchn, std::size_t offset, std::uint32_t count) {
-        channels[nchannels++] = {channel_key(ruid, ruchn), static_cast<std::uint32_t>(offset),
-                                 static_cast<std::int32_t>(count)};
-      });
-  if (sort_and_find_duplicate(std::span(units, nunits), [](std::uint32_t u) { return u >> 16; })) {
-    error = "packet 2000 lists a readout unit twice";
-    return nullptr;
-  }
-  if (sort_and_find_duplicate(std::span(channels, nchannels),
-                              [](const ChannelSlot& c) { return c.key; })) {
-    error = "packet 2000 lists a channel twice";
-    return nullptr;
-  }
+  std::copy(scratch.channels.begin(), scratch.channels.end(), channels);
+  std::copy(scratch.units.begin(), scratch.units.end(), units);
   index->words = {words, nwords};
   index->channels = {channels, nchannels};
   index->units = {units, nunits};

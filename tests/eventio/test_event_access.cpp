@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 
 #include "Crc32c.h"
 #include "EventRecord.h"
@@ -132,6 +133,24 @@ TEST_P(EventAccess, MonitorWalkVisitsEveryWordOnce) {
   EXPECT_EQ(seen, expected);
 }
 
+TEST_P(EventAccess, UnitsAndChannelsInAnyStoredOrder) {
+  EventRecord record;
+  for (const auto& [ruid, ruchn] : {std::pair{2, 20}, {2, 4}, {0, 31}, {2, 9}, {0, 0}, {7, 300}, {2, 40}})
+    record.add_word(ruid, ruchn, static_cast<std::uint32_t>(ruid * 1000 + ruchn));
+  const auto e = event(record);
+  std::unique_ptr<Packet> packet(e->getPacket(2000));
+  ASSERT_NE(packet, nullptr);
+  EXPECT_EQ(packet->iValue(0), 2);
+  EXPECT_EQ(packet->iValue(2), 4);
+  EXPECT_EQ(packet->iValue(7), 1);
+  for (const auto& [ruid, ruchn] : {std::pair{2, 20}, {2, 4}, {0, 31}, {2, 9}, {0, 0}, {7, 300}, {2, 40}}) {
+    EXPECT_EQ(packet->iValue(ruid, ruchn), 1) << ruid << "/" << ruchn;
+    EXPECT_EQ(packet->iValue(ruid, ruchn, 0), ruid * 1000 + ruchn) << ruid << "/" << ruchn;
+  }
+  EXPECT_EQ(packet->iValue(2, 5), 0);
+  EXPECT_EQ(packet->iValue(0, 30), 0);
+}
+
 TEST_P(EventAccess, PacketOutlivesItsEvent) {
   auto e = event(sample_record());
   std::unique_ptr<Packet> packet(e->getPacket(2000));
@@ -141,6 +160,22 @@ TEST_P(EventAccess, PacketOutlivesItsEvent) {
 
 INSTANTIATE_TEST_SUITE_P(InMemoryAndFromStream, EventAccess, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "FromStream" : "InMemory"; });
+
+TEST(MakeEvent, RejectsAUnitOrChannelListedTwice) {
+  // Channel 5 again right after itself, and again after a lower channel.
+  for (const int between : {5, 3}) {
+    EventRecord channel_twice;
+    channel_twice.add_word(1, 5, 1);
+    channel_twice.add_word(1, between, 2);
+    channel_twice.units[0].channels.push_back({5, {3}});
+    EXPECT_EQ(make_event(channel_twice), nullptr) << between;
+  }
+  EventRecord unit_twice;
+  unit_twice.add_word(4, 1, 1);
+  unit_twice.add_word(2, 1, 1);
+  unit_twice.units.push_back({4, {}});
+  EXPECT_EQ(make_event(unit_twice), nullptr);
+}
 
 TEST(MakeEvent, RejectsIdsOutsideTheStoredRange) {
   EventRecord record;
