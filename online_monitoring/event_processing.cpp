@@ -98,20 +98,21 @@ void apply_fills(PendingFills& pending) {
 
 // Queues `n` hits of one channel (chip `ichip` of stave `istave`), with their
 // decoded chip rows and columns. The hit maps have one bin per pixel: column c
-// falls in x bin c + 1, displayed row r in y bin r + 1. A column is never
-// negative and a displayed row never above 511, so only columns beyond the
-// map overflow and only rows beyond the chip (negative displayed rows)
-// underflow.
+// falls in x bin c + 1, displayed row r in y bin r + 1. A column beyond its
+// chip goes to the overflow, never onto a pixel of the next chip, and a row
+// beyond the chip (a negative displayed row) to the underflow; chip columns
+// and rows are never negative.
 void queue_hits(PendingFills& pending, int istave, int ichip, const int* irow, const int* icol,
                 int n) {
+  constexpr int kChipColumns = 1024;
   if (pending.count + n > PendingFills::kCapacity) apply_fills(pending);
   TH2F* map = h2d_chip[istave];
   const int nx = map->GetNbinsX();
   float* cells = map->GetArray();
   for (int i = 0; i < n; i++) {
-    const int x = ichip * 1024 + icol[i];
+    const int x = ichip * kChipColumns + icol[i];
     const int y = 511 - irow[i];
-    const bool x_in_range = x < nx;
+    const bool x_in_range = icol[i] < kChipColumns;
     const bool y_in_range = y >= 0;
     const int binx = x_in_range ? x + 1 : nx + 1;
     const int biny = y_in_range ? y + 1 : 0;

@@ -117,6 +117,10 @@ TEST_F(EventProcessing, OutOfChipRowsAndColumnsLandInOverflowAndEnterTheMeans) {
             " processing event 0\n");
   EXPECT_EQ(h2d_chip[0]->GetEntries(), 2);
   EXPECT_EQ(h2d_chip[0]->Integral(), 0) << "both hits lie outside the map's bins";
+
+  process_text("event\nhit 1 1 3 1500\n");
+  EXPECT_EQ(map_content(0, 1500, 508), 0) << "column 1500 of chip 0 is not column 476 of chip 1";
+  EXPECT_EQ(h2d_chip[0]->GetBinContent(9217, 509), 1);
 }
 
 TEST_F(EventProcessing, HitMapContentsAndStatisticsEqualOneFillPerHit) {

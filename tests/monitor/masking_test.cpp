@@ -148,7 +148,8 @@ TEST_F(Masking, RewritingGivesTheSameFiles) {
 }
 
 TEST_F(Masking, OverflowBinsAreNeverListed) {
-  process_text("event\nhit 1 1 600 5\nhit 1 1 5 10000\n");
+  // Row 600, then columns beyond the stave and beyond chip 0 of stave 0.
+  process_text("event\nhit 1 1 600 5\nhit 1 1 5 10000\nhit 1 1 5 1500\n");
   EXPECT_EQ(capture_stdout([] { EXPECT_EQ(process_histos(0), 0); }),
             empty_listing(0) + empty_listing(1) + empty_listing(2) + empty_listing(3));
 }
