@@ -13,6 +13,7 @@
 #include <iostream>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TAxis.h"
@@ -360,18 +361,83 @@ void fit_window(TH1D* h, double amplitude, double lo, double hi, double& m, doub
   window_moments(h, lo, hi, m, s);
 }
 
-// Beam position and width along the axis of projection `h`: a fit over the
-// whole axis, then a refit within mean +/- 2.5 sigma. The mean stays within
-// the centres of the first and last bins; the width is the absolute sigma.
-// `test_before_refit` moves a first-pass window lying wholly above the axis
-// onto its last bin before refitting (done for columns only).
+// Bins per group, and the largest bins of a group left out of its score.
+constexpr int kSeedGroup = 16, kSeedSpikes = 2;
+// Half-width of the first fit's window around the beam found, in its sigmas.
+constexpr double kSeedWindowSigmas = 3;
+
+// The bins of `h` in groups of kSeedGroup, each scored by its content without
+// its kSeedSpikes largest bins: a hot pixel or two add to a single bin of the
+// projection, a beam to many adjacent ones.
+std::vector<double> spike_free_group_scores(TH1D* h) {
+  const int nbins = h->GetNbinsX();
+  std::vector<double> scores((nbins + kSeedGroup - 1) / kSeedGroup, 0.0);
+  for (std::size_t g = 0; g < scores.size(); g++) {
+    const int first = static_cast<int>(g) * kSeedGroup + 1;
+    const int last = std::min(first + kSeedGroup - 1, nbins);
+    double sum = 0, largest[kSeedSpikes] = {};
+    for (int b = first; b <= last; b++) {
+      const double content = h->GetBinContent(b);
+      sum += content;
+      double carry = content;
+      for (double& top : largest)
+        if (carry > top) std::swap(carry, top);
+    }
+    for (double top : largest) sum -= top;
+    scores[g] = sum;
+  }
+  return scores;
+}
+
+// The window [lo, hi] of the first fit of a beam profile. A fit of the
+// predefined Gaussian starts from the mean and RMS of the bins it is given,
+// and over the whole axis those are pulled towards the middle by noise
+// spread over the stave; started there, the fit can settle on a wide, flat
+// Gaussian that follows the noise floor. The beam is found instead as the
+// best group of spike_free_group_scores: the window is centred on the
+// score-weighted centre of that group and its neighbours, and its half-width
+// is kSeedWindowSigmas times the sigma implied by where the scores fall to
+// half the best on either side. False when no group scores (a beam of one or
+// two pixels, or nothing but single hot pixels).
+bool beam_window(TH1D* h, double& lo, double& hi) {
+  const std::vector<double> scores = spike_free_group_scores(h);
+  const auto best_it = std::max_element(scores.begin(), scores.end());
+  if (best_it == scores.end() || *best_it <= 0) return false;
+  const int best = static_cast<int>(best_it - scores.begin());
+  const int groups = static_cast<int>(scores.size());
+  const TAxis* axis = h->GetXaxis();
+  const double group_width = kSeedGroup * axis->GetBinWidth(1);
+  double weight = 0, weighted_centre = 0;
+  for (int g = std::max(best - 2, 0); g <= std::min(best + 2, groups - 1); g++) {
+    weight += scores[g];
+    weighted_centre += scores[g] * (axis->GetBinLowEdge(g * kSeedGroup + 1) + 0.5 * group_width);
+  }
+  int left = best, right = best;
+  while (left > 0 && scores[left - 1] >= 0.5 * *best_it) left--;
+  while (right < groups - 1 && scores[right + 1] >= 0.5 * *best_it) right++;
+  constexpr double kHalfWidthPerSigma = 1.1774;  // sqrt(2 ln 2)
+  const double sigma = 0.5 * (right - left + 1) * group_width / kHalfWidthPerSigma;
+  const double centre = weighted_centre / weight;
+  lo = centre - kSeedWindowSigmas * sigma;
+  hi = centre + kSeedWindowSigmas * sigma;
+  return true;
+}
+
+// Beam position and width along the axis of projection `h`: a first fit in
+// the beam_window (over the whole axis when there is none), then a refit
+// within mean +/- 2.5 sigma. The mean stays within the centres of the first
+// and last bins; the width is the absolute sigma. `test_before_refit` moves a
+// first-pass window lying wholly above the axis onto its last bin before
+// refitting (done for columns only).
 void fit_beam_profile(TH1D* h, bool test_before_refit, double& position, double& width) {
   TAxis* axis = h->GetXaxis();
   const double first_centre = axis->GetBinCenter(1);
   const double last_centre = axis->GetBinCenter(axis->GetNbins());
+  double lo = axis->GetXmin(), hi = axis->GetXmax();
+  beam_window(h, lo, hi);
   double m = h->GetMean(1);
   double s = h->GetRMS(1);
-  fit_window(h, h->GetBinContent(h->GetMaximumBin()), axis->GetXmin(), axis->GetXmax(), m, s);
+  fit_window(h, h->GetBinContent(h->GetMaximumBin()), lo, hi, m, s);
   if (test_before_refit && m - kWindowSigmas * std::fabs(s) > last_centre) m = last_centre;
   const double half_window = kWindowSigmas * std::fabs(s);
   fit_window(h, fg->GetParameter(0), m - half_window, m + half_window, m, s);
