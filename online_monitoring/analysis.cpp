@@ -32,8 +32,9 @@ constexpr double kWindowSigmas = 2.5;
 
 const char* const kSeparator = "==================================================";
 
-TH1F* clone_as(TH1F* source, const char* name) {
-  return static_cast<TH1F*>(source->Clone(name));
+template <class Histogram>
+Histogram* clone_as(Histogram* source, const char* name) {
+  return static_cast<Histogram*>(source->Clone(name));
 }
 
 void create_derived() {
@@ -54,7 +55,7 @@ void create_derived() {
 }
 
 // Bin b of `target` = bin b of `source` per event, with its Poisson error.
-void set_per_event(TH1F* source, TH1F* target, int b, double nevents) {
+void set_per_event(TH1* source, TH1* target, int b, double nevents) {
   const float bc = source->GetBinContent(b);
   target->SetBinContent(b, bc / nevents);
   target->SetBinError(b, std::sqrt(bc) / nevents);

@@ -5,6 +5,7 @@
 
 #include "TF1.h"
 #include "TGraphAsymmErrors.h"
+#include "TH1D.h"
 #include "TH1F.h"
 #include "TH2F.h"
 #include "eventio/monitor_plugin.h"
@@ -17,10 +18,10 @@ int kivo_verbose = 0;
 int kivo_refresh = -1;
 int kivo_run = 0;
 
-TH1F* hnevnt = nullptr;
-TH1F* hchip = nullptr;
-TH1F* hwarn = nullptr;
-TH1F* herr = nullptr;
+TH1D* hnevnt = nullptr;
+TH1D* hchip = nullptr;
+TH1D* hwarn = nullptr;
+TH1D* herr = nullptr;
 TH1F* hnhit_chip[NSTAVE] = {};
 TH1F* hhittime_chip[NSTAVE] = {};
 TH2F* h2d_chip[NSTAVE] = {};
@@ -35,9 +36,9 @@ TH1F* haxis_diff = nullptr;
 // The one Gaussian for every beam-profile fit; exists from library load on.
 TF1* fg = new TF1("fg", "gaus", 0, 1024);
 
-TH1F* hhitrate_chip = nullptr;
-TH1F* hwarnrate_chip = nullptr;
-TH1F* herrrate_chip = nullptr;
+TH1D* hhitrate_chip = nullptr;
+TH1D* hwarnrate_chip = nullptr;
+TH1D* herrrate_chip = nullptr;
 TH1F* hnhit_chip_norm[NSTAVE] = {};
 TH2F* h2d_chip_norm[NSTAVE] = {};
 TH1F* hdiffrow_chip_norm[NSTAVE] = {};
@@ -51,9 +52,10 @@ bool histos_booked(const char* command) {
 
 namespace {
 
-TH1F* book_line_histo(const char* name, const char* title, int nbins, double xlow,
-                      double xup, int color) {
-  TH1F* h = new TH1F(name, title, nbins, xlow, xup);
+template <class Histogram = TH1F>
+Histogram* book_line_histo(const char* name, const char* title, int nbins, double xlow,
+                           double xup, int color) {
+  Histogram* h = new Histogram(name, title, nbins, xlow, xup);
   h->SetLineWidth(2);
   h->SetLineColor(color);
   return h;
@@ -97,10 +99,10 @@ int pinit() {
   if (init_done) return 1;
   init_done = 1;
   kivo_evnts = 0;
-  hnevnt = new TH1F("hnevent", "", 1, -0.5, 0.5);
-  hchip = book_line_histo("hchip", ";chip index;N pixels", 4, -0.5, 3.5, 600);
-  hwarn = book_line_histo("hwarn", ";chip index; warnings", 4, -0.5, 3.5, 402);
-  herr = book_line_histo("herr", ";chip index; errors", 4, -0.5, 3.5, 632);
+  hnevnt = new TH1D("hnevent", "", 1, -0.5, 0.5);
+  hchip = book_line_histo<TH1D>("hchip", ";chip index;N pixels", 4, -0.5, 3.5, 600);
+  hwarn = book_line_histo<TH1D>("hwarn", ";chip index; warnings", 4, -0.5, 3.5, 402);
+  herr = book_line_histo<TH1D>("herr", ";chip index; errors", 4, -0.5, 3.5, 632);
   for (int i = 0; i < NSTAVE; i++) book_stave(i);
   haxis_chip = book_frame("haxis_chip", ";chip index; N pixels / event", 4, -0.5, 3.5, 0, 500);
   haxis_nhit = book_frame("haxis_nhit", ";N pixels / event; per event", 51, -0.5, 50.5, 0, 1);

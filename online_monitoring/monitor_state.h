@@ -8,6 +8,7 @@
 #include <utility>
 
 class TH1F;
+class TH1D;
 class TH2F;
 class TF1;
 class TGraphAsymmErrors;
@@ -36,11 +37,13 @@ extern int kivo_verbose;
 extern int kivo_refresh;
 extern int kivo_run;
 
-// Raw objects, booked by pinit.
-extern TH1F* hnevnt;
-extern TH1F* hchip;
-extern TH1F* hwarn;
-extern TH1F* herr;
+// Raw objects, booked by pinit. The event count and the per-stave totals are
+// kept in double precision: a float count stops growing at 2^24, and a sum of
+// per-event hit counts drifts well before that.
+extern TH1D* hnevnt;
+extern TH1D* hchip;
+extern TH1D* hwarn;
+extern TH1D* herr;
 extern TH1F* hnhit_chip[NSTAVE];
 extern TH1F* hhittime_chip[NSTAVE];
 extern TH2F* h2d_chip[NSTAVE];
@@ -54,9 +57,9 @@ extern TH1F* haxis_diff;
 extern TF1* fg;
 
 // Derived objects, created by the first analysis call.
-extern TH1F* hhitrate_chip;
-extern TH1F* hwarnrate_chip;
-extern TH1F* herrrate_chip;
+extern TH1D* hhitrate_chip;
+extern TH1D* hwarnrate_chip;
+extern TH1D* herrrate_chip;
 extern TH1F* hnhit_chip_norm[NSTAVE];
 extern TH2F* h2d_chip_norm[NSTAVE];
 extern TH1F* hdiffrow_chip_norm[NSTAVE];

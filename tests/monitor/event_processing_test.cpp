@@ -294,9 +294,19 @@ TEST_F(EventProcessing, BeginRunKeepsTheSettings) {
   EXPECT_EQ(kivo_refresh, 7);
 }
 
+// Long runs: a float count stops at 2^24 and a float sum of small per-event
+// hit counts stops growing once its spacing exceeds twice the addend.
+TEST_F(EventProcessing, EventCountAndHitTotalsKeepGrowingInLongRuns) {
+  hnevnt->SetBinContent(1, 16777216);
+  hchip->SetBinContent(1, 134217728);
+  process_text("event\nhit 1 1 5 5\nhit 1 1 5 6\nhit 1 1 5 7\nhit 1 1 6 5\nhit 1 1 6 6\n");
+  EXPECT_EQ(hnevnt->GetBinContent(1), 16777217);
+  EXPECT_EQ(hchip->GetBinContent(1), 134217733);
+}
+
 TEST_F(EventProcessing, SecondPinitBooksNothingAndKeepsTheCounter) {
   kivo_evnts = 17;
-  TH1F* booked = hchip;
+  TH1D* booked = hchip;
   EXPECT_EQ(pinit(), 1);
   EXPECT_EQ(kivo_evnts, 17);
   EXPECT_EQ(hchip, booked);

@@ -84,7 +84,7 @@ void expect_first_analysis_creates_copies() {
     EXPECT_EQ(gmpos_chip[i]->GetN(), 0);
   }
   EXPECT_EQ(hdiffrow_chip_norm[2]->GetBinContent(hdiffrow_chip_norm[2]->FindBin(3)), 1);
-  TH1F* created = hhitrate_chip;
+  TH1D* created = hhitrate_chip;
   EXPECT_EQ(analysis(), 1);
   EXPECT_EQ(hhitrate_chip, created);
 }
