@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -61,8 +62,8 @@ int list_stave(int s, float thresh) {
   return static_cast<int>(hot.size());
 }
 
-// Mask file being written: a temporary beside its final path, renamed over it
-// once complete, so a reader never sees a partial file.
+// Mask file being written: a temporary beside the file it replaces, renamed
+// over it once complete, so a reader never sees a partial file.
 struct MaskFile {
   std::string path;
   std::string temporary;
@@ -75,8 +76,22 @@ void report_write_failure(const std::string& path, int error) {
             << std::endl;
 }
 
+// The file a mask path stands for: when the path is a symbolic link, the
+// file it leads to, so that the new mask replaces that file and the link the
+// readout follows keeps leading to it; otherwise the path itself.
+std::string file_behind(const char* path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::is_symlink(path, error)) return path;
+  const fs::path target = fs::canonical(path, error);
+  if (!error) return target.string();
+  const fs::path dangling = fs::read_symlink(path, error);  // to a file not yet there
+  if (error) return path;
+  return (dangling.is_absolute() ? dangling : fs::path(path).parent_path() / dangling).string();
+}
+
 bool open_mask_file(const char* path, MaskFile& file) {
-  file.path = path;
+  file.path = file_behind(path);
   file.temporary = file.path + ".tmp";
   file.out = std::fopen(file.temporary.c_str(), "w");
   if (!file.out) {

@@ -164,6 +164,33 @@ TEST_F(Masking, NegativeThresholdMasksEveryPixel) {
   EXPECT_EQ(tb2.substr(0, start.size()), start);
 }
 
+// Mask files that are symbolic links, one to an existing file and one to a
+// file not yet there: the files behind them get the masks, the links stay.
+TEST_F(Masking, LinkedMaskFilesUpdateTheFilesBehindTheLinks) {
+  namespace fs = std::filesystem;
+  const fs::path elsewhere = fs::temp_directory_path() / ("kivo-mask-links-" + std::to_string(getpid()));
+  fs::create_directories(elsewhere);
+  {
+    std::FILE* old = std::fopen((elsewhere / "tb1.txt").c_str(), "w");
+    ASSERT_NE(old, nullptr);
+    std::fputs("old\n", old);
+    std::fclose(old);
+  }
+  fs::remove(file_name_tb1);
+  fs::remove(file_name_tb2);
+  fs::create_symlink(elsewhere / "tb1.txt", file_name_tb1);
+  fs::create_symlink(elsewhere / "tb2.txt", file_name_tb2);
+  hit_pixel(2, 3 * 1024 + 17, 200, 6);
+  capture_stdout([] { EXPECT_EQ(mask_pixels(5), 1); });
+  EXPECT_TRUE(fs::is_symlink(file_name_tb1));
+  EXPECT_TRUE(fs::is_symlink(file_name_tb2));
+  EXPECT_EQ(read_file((elsewhere / "tb1.txt").string()), kHeader + "1,3,17,200\n");
+  EXPECT_EQ(read_file((elsewhere / "tb2.txt").string()), kHeader);
+  fs::remove(file_name_tb1);
+  fs::remove(file_name_tb2);
+  fs::remove_all(elsewhere);
+}
+
 // A directory where the temporary of a mask file would go makes that file
 // impossible to write, also for root.
 class BlockedMaskFile {
