@@ -42,6 +42,14 @@ void RecordScanner::feed(const void* data, std::size_t size) {
 
 void RecordScanner::finish() { finished_ = true; }
 
+void RecordScanner::restart() {
+  begin_ = end_ = 0;
+  consumed_ = 0;
+  header_seen_ = false;
+  finished_ = false;
+  resyncing_ = false;
+}
+
 std::unique_ptr<StreamEvent> RecordScanner::next() {
   std::unique_ptr<StreamEvent> event;
   for (;;) {

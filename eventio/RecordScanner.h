@@ -36,6 +36,9 @@ class RecordScanner {
   bool finishing() const { return finished_; }
   // finish() was called and every byte has been consumed.
   bool drained() const { return finished_ && begin_ == end_; }
+  // Once drained: the bytes fed next are a new stream, read from its file
+  // header on, with offsets counted from 0 again. The counters go on.
+  void restart();
 
   const ReaderCounters& counters() const { return counters_; }
 

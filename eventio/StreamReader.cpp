@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "Diagnostics.h"
 
@@ -69,15 +70,55 @@ bool StreamReader::read_available() {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
     if (n < 0) report_diagnostic(path_ + ": read error: " + system_error_text());
-    if (n < 0 || !follow_) scanner_.finish();
+    if (n < 0 || !follow_) {
+      scanner_.finish();
+    } else if (rewind_if_started_over()) {
+      // The old bytes end here: a record they leave unfinished is a truncated tail.
+      scanner_.finish();
+      restart_pending_ = true;
+    }
     return false;
   }
+}
+
+// The path names another file after an atomic rename over it, which is read
+// once the replaced file has nothing more; a file shorter than what was read
+// has been truncated. Standard input has no path to check.
+bool StreamReader::rewind_if_started_over() {
+  struct stat named {}, opened {};
+  if (!owns_fd_ || ::stat(path_.c_str(), &named) != 0 || ::fstat(fd_, &opened) != 0) return false;
+  const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+  if (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
+    return opened.st_size <= position && reopen_replaced_file();
+  }
+  if (named.st_size >= position || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
+  report_diagnostic(path_ + ": file truncated; reading it from the start");
+  return true;
+}
+
+// O_NONBLOCK: should the path have become a FIFO meanwhile, opening it must
+// not wait for a writer; only a regular file replaces the one followed.
+bool StreamReader::reopen_replaced_file() {
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  ::close(fd_);
+  fd_ = fd;
+  report_diagnostic(path_ + ": file replaced; reading it from the start");
+  return true;
 }
 
 std::unique_ptr<StreamEvent> StreamReader::next_stream_event() {
   for (;;) {
     if (auto event = scanner_.next()) return event;
-    if (scanner_.drained()) return nullptr;
+    if (scanner_.drained()) {
+      if (!std::exchange(restart_pending_, false)) return nullptr;
+      scanner_.restart();
+    }
     if (!read_available() && !scanner_.finishing()) return nullptr;
   }
 }

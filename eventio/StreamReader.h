@@ -1,7 +1,8 @@
 // Reads events of the stream format from a regular file, a file that is still
 // being written (follow), or standard input ("-"). next() never blocks: pipes
 // are read without waiting, and a followed file simply has no event yet until a
-// complete record has arrived.
+// complete record has arrived. A followed file that the writer replaces or
+// truncates is read again from its start, as `tail -F` does.
 #ifndef KIVO_EVENTIO_STREAM_READER_H
 #define KIVO_EVENTIO_STREAM_READER_H
 
@@ -29,7 +30,7 @@ class StreamReader {
   // The same, with the concrete type (sequence number, record()).
   std::unique_ptr<StreamEvent> next_stream_event();
   // nullptr from next() means no more events will ever come.
-  bool finished() const { return scanner_.drained(); }
+  bool finished() const { return scanner_.drained() && !restart_pending_; }
   // A followed file: finish at the current end.
   void stop_following() { follow_ = false; }
   const ReaderCounters& counters() const { return scanner_.counters(); }
@@ -41,6 +42,10 @@ class StreamReader {
   StreamReader(std::string path, int fd, bool is_pipe, bool follow);
   // Reads one chunk of what is there now; false when nothing new came.
   bool read_available();
+  // At the end of a followed file: whether the writer started it over, in
+  // which case the descriptor now reads the new content from its start.
+  bool rewind_if_started_over();
+  bool reopen_replaced_file();
 
   std::string path_;
   int fd_ = -1;
@@ -48,6 +53,7 @@ class StreamReader {
   bool follow_ = false;
   bool owns_fd_ = true;
   int original_flags_ = 0;  // file status flags of a shared standard input, restored at the end
+  bool restart_pending_ = false;  // the new content is read once the old bytes are drained
   RecordScanner scanner_;
 };
 

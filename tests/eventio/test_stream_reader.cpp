@@ -199,6 +199,25 @@ TEST_F(StreamReading, FollowedFileWaitsForTheRestOfARecord) {
   EXPECT_EQ(reader->counters().records_rejected, 1u) << "the unfinished record is a truncated tail";
 }
 
+// A writer that replaces the followed file (an atomic rename) or truncates it
+// has started a new stream: it is read from its start, after what the replaced
+// file still held, and a record the old content left unfinished is a truncated tail.
+TEST_F(StreamReading, FollowedFileStartedOverIsReadFromTheStart) {
+  const std::string first = testing::stream_of({records_[0], records_[1]}) + encode_record(records_[2]);
+  testing::write_file(path_, first.substr(0, first.size() - 9));
+  auto reader = open_reader(path_, true);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1}));
+  testing::append_file(path_, first.substr(first.size() - 9) + encode_record(records_[3]).substr(0, 9));
+  testing::write_file(dir_.file("new.kevt"), testing::stream_of({records_[3], records_[4]}));
+  std::filesystem::rename(dir_.file("new.kevt"), path_);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{2, 3, 4}));
+  testing::write_file(path_, testing::stream_of({records_[2]}));
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{2}));
+  EXPECT_EQ(diagnostics_.joined(), path_ + ": file replaced; reading it from the start\n" + path_ + ": offset " +
+                                       std::to_string(first.size()) + ": truncated record at end of data (9 of 16 bytes)\n" +
+                                       path_ + ": file truncated; reading it from the start\n");
+}
+
 TEST_F(StreamReading, UnopenablePathNamesItself) {
   std::string error;
   EXPECT_EQ(StreamReader::open(dir_.file("absent.kevt"), false, error), nullptr);
