@@ -41,6 +41,8 @@ class RecordScanner {
   void restart();
 
   const ReaderCounters& counters() const { return counters_; }
+  // Stream offset of the first byte not yet taken by an event or skipped.
+  std::uint64_t offset() const { return consumed_ + begin_; }
 
  private:
   enum class Step { event, need_bytes, skipped };
@@ -53,7 +55,6 @@ class RecordScanner {
   bool skip_to_next_marker();
   void compact();
   std::size_t available() const { return end_ - begin_; }
-  std::uint64_t offset() const { return consumed_ + begin_; }
   std::uint32_t word_at(std::size_t pos) const;
   void report(std::uint64_t at, const std::string& what) const;
 

@@ -112,12 +112,21 @@ bool StreamReader::reopen_replaced_file() {
   return true;
 }
 
+// Reads on while the bytes so far end inside a record; bytes that hold no
+// record are skipped at most about one chunk per call.
 std::unique_ptr<StreamEvent> StreamReader::next_stream_event() {
+  more_available_ = false;
+  std::uint64_t start = scanner_.offset();
   for (;;) {
     if (auto event = scanner_.next()) return event;
     if (scanner_.drained()) {
       if (!std::exchange(restart_pending_, false)) return nullptr;
       scanner_.restart();
+      start = 0;
+    }
+    if (scanner_.offset() - start >= kReadChunk) {
+      more_available_ = true;
+      return nullptr;
     }
     if (!read_available() && !scanner_.finishing()) return nullptr;
   }

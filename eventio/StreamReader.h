@@ -26,11 +26,17 @@ class StreamReader {
   StreamReader& operator=(const StreamReader&) = delete;
 
   // Next intact event, or nullptr when none is available now (never blocks).
+  // One call skips a bounded amount of bytes that hold no record, so that a
+  // source made of them (a long damaged region, /dev/zero) cannot keep it from
+  // returning: more_available() then tells that there is more to read now.
   std::unique_ptr<Event> next();
   // The same, with the concrete type (sequence number, record()).
   std::unique_ptr<StreamEvent> next_stream_event();
   // nullptr from next() means no more events will ever come.
   bool finished() const { return scanner_.drained() && !restart_pending_; }
+  // Whether the last next() gave nullptr only because it had skipped its share
+  // of bytes: calling it again goes on at once, without waiting for new data.
+  bool more_available() const { return more_available_; }
   // A followed file: finish at the current end.
   void stop_following() { follow_ = false; }
   const ReaderCounters& counters() const { return scanner_.counters(); }
@@ -54,6 +60,7 @@ class StreamReader {
   bool owns_fd_ = true;
   int original_flags_ = 0;  // file status flags of a shared standard input, restored at the end
   bool restart_pending_ = false;  // the new content is read once the old bytes are drained
+  bool more_available_ = false;
   RecordScanner scanner_;
 };
 

@@ -29,6 +29,10 @@ std::unique_ptr<Event> EventSources::next() {
   return nullptr;
 }
 
+bool EventSources::more_available() const {
+  return current_ < sources_.size() && sources_[current_].reader->more_available();
+}
+
 bool EventSources::exhausted() { return current() == nullptr; }
 
 void EventSources::stop_following() {

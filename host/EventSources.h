@@ -18,6 +18,9 @@ class EventSources {
   bool open(const std::string& path, bool follow, std::string& error);
   // The next event of the first unfinished source, or null when it has none now.
   std::unique_ptr<Event> next();
+  // Whether the last null from next() was a pause in data that is already
+  // there: calling again goes on without waiting.
+  bool more_available() const;
   // True when no queued source will ever yield another event.
   bool exhausted();
   // Followed files finish at their current end.

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "Interrupt.h"
 #include "Session.h"
 #include "web_display.h"
 
@@ -74,8 +75,11 @@ void Session::register_commands() {
        }});
 }
 
+// Goes on through data already there that holds no event (a damaged region)
+// until Ctrl-C.
 Value Session::next_event() {
   std::unique_ptr<Event> event = sources_.next();
+  while (!event && sources_.more_available() && !interrupt_pending()) event = sources_.next();
   if (!event) {
     throw CommandError(sources_.exhausted() ? "no event left in the sources"
                                             : "no event available yet");

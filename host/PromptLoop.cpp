@@ -15,7 +15,8 @@ constexpr int kSliceMs = 20;
 constexpr int kFollowPollMs = 50;
 
 // Processes one slice of events in the background, keeping the prompt line
-// off the screen while the monitor may print. True when it processed any.
+// off the screen while the monitor may print. True when it processed any or
+// stopped in data that is already there.
 bool background_slice(Session& session, interp::Prompt& prompt, bool& announced_end) {
   if (!session.background()) return false;
   std::uint64_t processed = session.process_slice(kSliceMs, [&prompt] { prompt.hide(); });
@@ -26,7 +27,7 @@ bool background_slice(Session& session, interp::Prompt& prompt, bool& announced_
     announced_end = true;
   }
   prompt.show();
-  return processed > 0;
+  return processed > 0 || session.sources().more_available();
 }
 
 // How long to wait for input: not at all while events flow, a little while a

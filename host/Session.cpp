@@ -155,7 +155,7 @@ std::uint64_t Session::run(std::uint64_t count) {
       ++processed;
     } else if (sources_.exhausted()) {
       break;
-    } else {
+    } else if (!sources_.more_available()) {
       wait_for_data(kFollowPollMs);
     }
   }
@@ -168,7 +168,12 @@ std::uint64_t Session::run(std::uint64_t count) {
 std::uint64_t Session::process_slice(int budget_ms, const std::function<void()>& before_first) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budget_ms);
   std::uint64_t processed = 0;
-  while (std::unique_ptr<Event> event = sources_.next()) {
+  for (;;) {
+    std::unique_ptr<Event> event = sources_.next();
+    if (!event) {
+      if (!sources_.more_available() || std::chrono::steady_clock::now() >= deadline) break;
+      continue;
+    }
     if (processed == 0) before_first();
     process(*event);
     ++processed;

@@ -218,6 +218,20 @@ TEST_F(StreamReading, FollowedFileStartedOverIsReadFromTheStart) {
                                        path_ + ": file truncated; reading it from the start\n");
 }
 
+// A long damaged region is skipped a bounded amount per call, so that the
+// caller gets control back.
+TEST_F(StreamReading, DataWithoutRecordsDoesNotHoldUpNext) {
+  testing::write_file(path_, std::string(std::size_t{8} << 20, '\0') + testing::stream_of(records_));
+  auto reader = open_reader(path_);
+  EXPECT_EQ(reader->next(), nullptr);
+  EXPECT_TRUE(reader->more_available());
+  std::vector<std::uint32_t> sequences;
+  for (int calls = 0; calls < 1000 && !reader->finished(); ++calls) {
+    if (auto event = reader->next_stream_event()) sequences.push_back(event->sequence());
+  }
+  EXPECT_EQ(sequences, (std::vector<std::uint32_t>{0, 1, 2, 3, 4}));
+}
+
 TEST_F(StreamReading, UnopenablePathNamesItself) {
   std::string error;
   EXPECT_EQ(StreamReader::open(dir_.file("absent.kevt"), false, error), nullptr);

@@ -35,6 +35,16 @@ std::size_t occurrences(const std::string& text, const std::string& word) {
   return count;
 }
 
+// Sends Ctrl-C until standard error shows `message`: until then kivo may not
+// yet be where the test wants to interrupt it.
+bool interrupt_until(LiveProcess& kivo, const std::string& message) {
+  for (int attempt = 0; attempt < 150; ++attempt) {
+    kivo.interrupt();
+    if (kivo.wait_for_err(message, 200)) return true;
+  }
+  return false;
+}
+
 class StubSessionTest : public ::testing::Test {
  protected:
   void SetUp() override { directory = kivo::test::temporary_directory(); }
@@ -195,12 +205,7 @@ TEST_F(StubSessionTest, CtrlCStopsRunAndReturnsToThePrompt) {
   kivo.write("follow(\"" + growing + "\")\nrun()\n");
   const std::string events = "event type 9 run 1\nevent type 1 run 1\n";
   ASSERT_TRUE(kivo.wait_for_out("pinit\nset_verbose 3\n" + events));  // run() waits for more now
-  bool stopped = false;
-  for (int attempt = 0; attempt < 150 && !stopped; ++attempt) {
-    kivo.interrupt();
-    stopped = kivo.wait_for_err("kivo: interrupted after 2 events\n", 200);
-  }
-  ASSERT_TRUE(stopped) << kivo.err();
+  ASSERT_TRUE(interrupt_until(kivo, "kivo: interrupted after 2 events\n")) << kivo.err();
   ASSERT_TRUE(kivo.wait_for_out("(int) 2\n"));
   kivo.write("OM();\n.q\n");
   EXPECT_EQ(kivo.wait(), 0);
@@ -214,15 +219,20 @@ TEST_F(StubSessionTest, CtrlCDuringAStartupCommandEndsABatchRun) {
                               "-e", "print_status()"}));
   // Interrupted before both events are in, run() would end earlier.
   ASSERT_TRUE(kivo.wait_for_out("pinit\nset_verbose 3\nevent type 9 run 1\nevent type 1 run 1\n"));
-  bool stopped = false;
-  for (int attempt = 0; attempt < 150 && !stopped; ++attempt) {
-    kivo.interrupt();
-    stopped = kivo.wait_for_err("kivo: interrupted after 2 events\n", 200);
-  }
-  ASSERT_TRUE(stopped) << kivo.err();
+  ASSERT_TRUE(interrupt_until(kivo, "kivo: interrupted after 2 events\n")) << kivo.err();
   EXPECT_EQ(kivo.wait(), 130);
   EXPECT_EQ(kivo.out(), "pinit\nset_verbose 3\nevent type 9 run 1\nevent type 1 run 1\n(int) 2\n")
       << "neither OM() nor print_status() runs";
+}
+
+// A source that never ends and holds no record: Ctrl-C still stops a batch
+// run, and the prompt still takes commands while it is read in the background.
+TEST_F(StubSessionTest, SourceWithoutRecordsLeavesKivoResponsive) {
+  LiveProcess batch(kivo_args({"-q", "/dev/zero"}));
+  ASSERT_TRUE(batch.wait_for_err("/dev/zero: offset 0: no stream file header"));  // run() reads it
+  ASSERT_TRUE(interrupt_until(batch, "kivo: interrupted after 0 events\n")) << batch.err();
+  EXPECT_EQ(batch.wait(), 130);
+  EXPECT_EQ(run_program(kivo_args({"/dev/zero"}), "OM();\n.q\n").out, "pinit\nOM\n");
 }
 
 TEST_F(StubSessionTest, StandardInputCarriesEitherEventsOrCommands) {
