@@ -40,7 +40,9 @@ void Session::register_commands() {
        [this](const std::vector<Value>& arguments) {
          int count = arguments[0].as_int();
          if (count < 0) throw CommandError("n must be 0 (until the sources end) or more");
-         return Value::of_int(static_cast<int>(run(static_cast<std::uint64_t>(count))));
+         Value processed = Value::of_int(static_cast<int>(run(static_cast<std::uint64_t>(count))));
+         if (interrupted_) throw interp::CommandInterrupted(processed);
+         return processed;
        }});
   add({"start", Type::Void, {}, "", [this](const std::vector<Value>&) {
          background_ = true;
@@ -76,10 +78,16 @@ void Session::register_commands() {
 }
 
 // Goes on through data already there that holds no event (a damaged region)
-// until Ctrl-C.
+// until Ctrl-C, which ends the line as it ends run().
 Value Session::next_event() {
+  take_interrupt();  // a Ctrl-C from before the command does not cancel it
   std::unique_ptr<Event> event = sources_.next();
   while (!event && sources_.more_available() && !interrupt_pending()) event = sources_.next();
+  if (!event && take_interrupt()) {
+    interrupted_ = true;
+    report("interrupted before an event was read");
+    throw interp::CommandInterrupted(Value::of_event(nullptr));
+  }
   if (!event) {
     throw CommandError(sources_.exhausted() ? "no event left in the sources"
                                             : "no event available yet");
@@ -108,7 +116,7 @@ void Session::print_help() const {
   }
   print_line("prompt commands:\n  .q  .x FILE  .help");
   print_line("commands on one line are separated by ';'; a line ending in ';' does not show its result");
-  print_line("Ctrl-C stops run(), Ctrl-D quits");
+  print_line("Ctrl-C stops run() and the rest of its line, Ctrl-D quits");
   print_line(std::string("mask directory: ") + KIVO_MASK_DIR);
   print_line("display: " + (display_ ? display_->address() : std::string("off")));
 }

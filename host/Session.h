@@ -33,7 +33,7 @@ class Session {
 
   // Runs one line: a command, ".q", ".x FILE" or ".help"; `where` names its
   // origin in error lines. False when the line is invalid or its command failed.
-  // interrupted() then tells whether Ctrl-C stopped it.
+  // A command stopped by Ctrl-C ends the line: interrupted() then tells so.
   bool execute(std::string_view line, const std::string& where);
   // Runs the lines of `path` in order, stopping at the first that fails or
   // is stopped by Ctrl-C.

@@ -29,6 +29,11 @@ struct Failure {
   EvalError error;
 };
 
+struct Interruption {
+  Value partial;
+  const Node* call;  // the command that was stopped
+};
+
 // Deeper nesting than any real command line needs; the bound keeps a pasted
 // pathological line from exhausting the stack.
 constexpr int kMaxNesting = 64;
@@ -280,10 +285,25 @@ Value run(const Node& node, const Registry& registry) {
   }
   try {
     return command.invoke(arguments);
+  } catch (const CommandInterrupted& stopped) {
+    throw Interruption{stopped.partial(), &node};
   } catch (const CommandError& error) {
     fail(node.column, command.name + ": " + error.what());
   } catch (const std::exception& error) {
     fail(node.column, command.name + " failed: " + error.what());
+  }
+}
+
+// Runs the statements in order until one is stopped by Ctrl-C. A partial
+// result is shown only when it is that of the line's last statement itself.
+void run_statements(const std::vector<Node>& statements, const Registry& registry,
+                    Evaluation& evaluation) {
+  try {
+    for (const Node& statement : statements) evaluation.value = run(statement, registry);
+  } catch (const Interruption& interruption) {
+    evaluation.interrupted = true;
+    evaluation.value = interruption.partial;
+    evaluation.show_result = evaluation.show_result && interruption.call == &statements.back();
   }
 }
 
@@ -296,7 +316,7 @@ Evaluation Evaluator::evaluate(std::string_view line) const {
     const std::vector<Node> statements = parser.parse_line();
     for (const Node& statement : statements) check(statement, registry_);
     evaluation.show_result = !statements.empty() && !parser.terminated();
-    for (const Node& statement : statements) evaluation.value = run(statement, registry_);
+    run_statements(statements, registry_, evaluation);
   } catch (const Failure& failure) {
     evaluation.error = failure.error;
   }

@@ -3,7 +3,8 @@
 // several separated by ';' that run in order, as `process_histos(); mask_pixels()`.
 // Arguments are int, float or string literals or nested calls; they convert
 // as in C++. The whole line is checked before anything runs, so a line with a
-// syntax, name or type error changes nothing.
+// syntax, name or type error changes nothing. A command that fails, or that
+// Ctrl-C stops, ends the line there.
 #ifndef KIVO_INTERP_EVALUATOR_H
 #define KIVO_INTERP_EVALUATOR_H
 
@@ -29,6 +30,7 @@ struct Evaluation {
   Value value;                    // of the last statement; void for an empty line or a void command
   std::optional<EvalError> error;
   bool show_result = false;       // false when the line ended with ';'
+  bool interrupted = false;       // a command was stopped by Ctrl-C; `value` is its partial result
   bool ok() const { return !error; }
 };
 

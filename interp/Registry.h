@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "interp/Value.h"
@@ -39,6 +40,17 @@ struct Command {
 class CommandError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// Thrown by a command that Ctrl-C stopped before its end, with the result of the
+// work it did; the evaluator runs nothing more of the line.
+class CommandInterrupted {
+ public:
+  explicit CommandInterrupted(Value partial) : partial_(std::move(partial)) {}
+  const Value& partial() const { return partial_; }
+
+ private:
+  Value partial_;
 };
 
 // "int process_histos(float thresh = 10)"

@@ -212,6 +212,19 @@ TEST_F(StubSessionTest, CtrlCStopsRunAndReturnsToThePrompt) {
   EXPECT_EQ(kivo.out(), "pinit\nset_verbose 3\n" + events + "(int) 2\nOM\n");
 }
 
+// `run(); mask_pixels()` must not write masks from a run the operator stopped.
+TEST_F(StubSessionTest, CtrlCEndsTheLineOfTheStoppedRun) {
+  std::string growing = stream("growing.kivo", "run 1\nevent\n");
+  const std::string start = "pinit\nset_verbose 3\nevent type 9 run 1\nevent type 1 run 1\n";
+  LiveProcess kivo(kivo_args({"-e", "stop()", "-e", "set_verbose(3)"}));
+  kivo.write("follow(\"" + growing + "\")\nrun(); mask_pixels()\n");
+  ASSERT_TRUE(kivo.wait_for_out(start));  // run() waits for more now
+  ASSERT_TRUE(interrupt_until(kivo, "kivo: interrupted after 2 events\n")) << kivo.err();
+  kivo.write("OM();\n.q\n");
+  EXPECT_EQ(kivo.wait(), 0);
+  EXPECT_EQ(kivo.out(), start + "OM\n");
+}
+
 TEST_F(StubSessionTest, CtrlCDuringAStartupCommandEndsABatchRun) {
   std::string growing = stream("growing.kivo", "run 1\nevent\n");
   std::string commands = file("cmds.C", "run()\nOM()\n");

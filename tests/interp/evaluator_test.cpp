@@ -129,6 +129,22 @@ TEST_F(EvaluatorTest, SeveralStatementsOnOneLine) {
   EXPECT_EQ(calls, std::vector<std::string>{"count()"}) << "a failure at run time ends the line there";
 }
 
+// A command stopped by Ctrl-C ends its line: nothing after it runs, not even
+// the call it was an argument of, and only its own result can be shown.
+TEST_F(EvaluatorTest, InterruptedCommandEndsTheLine) {
+  add({"stopped", Type::Int, {}, "test", [this](const std::vector<Value>&) -> Value {
+         calls.push_back("stopped()");
+         throw kivo::interp::CommandInterrupted(Value::of_int(2));
+       }});
+  Evaluation last = evaluate("count(); stopped()");
+  EXPECT_TRUE(last.ok() && last.interrupted && last.show_result);
+  EXPECT_EQ(format_result(last.value), "(int) 2");
+  Evaluation first = evaluate("stopped(); set_level(1); count()");
+  EXPECT_TRUE(first.ok() && first.interrupted && !first.show_result);
+  EXPECT_FALSE(evaluate("threshold(stopped())").show_result);
+  EXPECT_EQ(calls, (std::vector<std::string>{"count()", "stopped()", "stopped()", "stopped()"}));
+}
+
 TEST_F(EvaluatorTest, UnknownCommandNamesItsColumn) {
   auto error = failure("threshold(nosuch())");
   EXPECT_EQ(error.column, 11u);
