@@ -49,6 +49,7 @@ void run_prompt(Session& session, const interp::Registry& registry) {
                           } else {
                             session.request_quit();
                           }
+                          return !session.quit_requested();
                         });
   bool announced_end = true;
   while (!session.quit_requested()) {

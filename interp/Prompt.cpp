@@ -142,11 +142,10 @@ void Prompt::report_overlong_line() {
 
 void Prompt::deliver_line(std::optional<std::string> line) {
   if (ended_) return;
-  if (!line) {
-    ended_ = true;
-    if (interactive_) rl_callback_handler_remove();
-  }
-  handler_(std::move(line));
+  const bool end_of_input = !line;
+  if (handler_(std::move(line)) && !end_of_input) return;
+  ended_ = true;
+  if (interactive_) rl_callback_handler_remove();
 }
 
 void Prompt::discard_line() {

@@ -17,7 +17,9 @@ namespace kivo::interp {
 class Prompt {
  public:
   // Called once per complete line; with nullopt at end of input (Ctrl-D).
-  using LineHandler = std::function<void(std::optional<std::string> line)>;
+  // Returns whether further lines are wanted: after false (quit) the prompt
+  // hands over nothing more, not even lines already read with this one.
+  using LineHandler = std::function<bool(std::optional<std::string> line)>;
 
   // Only one prompt may exist at a time (readline's state is global).
   Prompt(std::string prompt, std::string history_path, const Registry& registry,

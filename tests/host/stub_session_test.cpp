@@ -284,6 +284,13 @@ TEST_F(StubSessionTest, PromptOverAPipeRunsLinesAndQuitsAtEndOfInput) {
   EXPECT_NE(run.err.find("display: off"), std::string::npos);
 }
 
+// Lines piped in after .q arrive in the same read but must not run.
+TEST_F(StubSessionTest, NothingRunsAfterQuit) {
+  Finished run = run_program(kivo_args({}), "OM();\n.q\nprint_status()\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "pinit\nOM\n");
+}
+
 // The stream grows while kivo runs in the background; a command typed in
 // between changes how the following events are processed.
 TEST_F(StubSessionTest, BackgroundProcessingOfAGrowingFileTakesCommandsBetweenEvents) {
