@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "web_display.h"
+
 namespace kivo::host {
 
 namespace {
@@ -51,6 +53,11 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
       }
     } else if (argument == "--bind") {
       if (!take_value(argc, argv, i, options.bind, error)) return false;
+      if (!WebDisplay::valid_bind_address(options.bind)) {
+        error = "--bind " + options.bind +
+                ": not a numeric IPv4 or IPv6 address (e.g. 127.0.0.1 or 0.0.0.0)";
+        return false;
+      }
     } else if (argument == "--plugin") {
       if (!take_value(argc, argv, i, options.plugin, error)) return false;
     } else if (argument == "--snapshot") {
@@ -79,7 +86,7 @@ std::string usage() {
          "  -e CMD           run the command CMD, e.g. -e 'set_refresh(1000)'\n"
          "  -x FILE          run the commands in FILE, one per line\n"
          "  --port N         web display port (default 8080)\n"
-         "  --bind ADDR      web display address (default 127.0.0.1)\n"
+         "  --bind ADDR      web display address, numeric (default 127.0.0.1)\n"
          "  --plugin PATH    monitor library (default ../lib/libkivo_monitor.so beside kivo)\n"
          "  --snapshot FILE  render the canvas to FILE (.png or .svg) before exiting\n"
          "  -h, --help       this text\n"

@@ -1,5 +1,6 @@
 #include "web_display.h"
 
+#include <arpa/inet.h>
 #include <civetweb.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -164,10 +165,20 @@ bool WebDisplay::collect_static_trees(std::string& error) {
   return true;
 }
 
+bool WebDisplay::valid_bind_address(const std::string& address) {
+  in6_addr parsed{};
+  return inet_pton(AF_INET, address.c_str(), &parsed) == 1 ||
+         inet_pton(AF_INET6, address.c_str(), &parsed) == 1;
+}
+
 bool WebDisplay::start(std::string& error) {
   const std::string where = listening_spec(bind_address_, port_);
   if (context_ != nullptr) {
     error = "web display on " + where + ": already started";
+    return false;
+  }
+  if (!valid_bind_address(bind_address_)) {
+    error = "web display on " + where + ": not a numeric IPv4 or IPv6 address";
     return false;
   }
   if (port_ < 0 || port_ > 65535) {

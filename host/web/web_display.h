@@ -31,6 +31,11 @@ class WebDisplay {
   WebDisplay(const WebDisplay&) = delete;
   WebDisplay& operator=(const WebDisplay&) = delete;
 
+  // Whether `address` is a numeric IPv4 or IPv6 address, the only form bound:
+  // civetweb would read anything else in its own syntax (a list after ',', any
+  // interface for a name it cannot parse).
+  static bool valid_bind_address(const std::string& address);
+
   // Starts listening; on failure error names the address and the reason.
   bool start(std::string& error);
   // The canvas text is shared, not copied: the host keeps the same string for

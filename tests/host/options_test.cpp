@@ -56,6 +56,11 @@ TEST(OptionsTest, RejectsBadArgumentsNamingThem) {
   EXPECT_EQ(error_of({"--port", "80x"}), "--port 80x: not a port number (0 to 65535)");
   EXPECT_EQ(error_of({"--port", "70000"}), "--port 70000: not a port number (0 to 65535)");
   EXPECT_EQ(error_of({"--verbose"}), "unknown option --verbose (see kivo --help)");
+  // civetweb would listen on every interface, or on a list of ports.
+  for (std::string bad : {"256.0.0.0", "18089,127.0.0.1", "localhost"}) {
+    EXPECT_EQ(error_of({"--bind", bad.c_str()}),
+              "--bind " + bad + ": not a numeric IPv4 or IPv6 address (e.g. 127.0.0.1 or 0.0.0.0)");
+  }
 }
 
 }  // namespace

@@ -185,6 +185,9 @@ TEST(WebDisplayStart, BadBindAddressIsReported) {
   WebDisplay malformed("256.1.1.1", 0, tree.root().string());
   EXPECT_FALSE(malformed.start(error));
   EXPECT_NE(error.find("256.1.1.1"), std::string::npos) << error;
+  WebDisplay list("18089,127.0.0.1", 0, tree.root().string());
+  EXPECT_FALSE(list.start(error)) << "civetweb would listen on port 18089 of every interface";
+  EXPECT_EQ(error, "web display on 18089,127.0.0.1:0: not a numeric IPv4 or IPv6 address");
 
   // 192.0.2.0/24 is reserved for documentation and never assigned to this host.
   WebDisplay foreign("192.0.2.1", 0, tree.root().string());
