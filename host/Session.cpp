@@ -105,7 +105,11 @@ bool Session::dot_command(std::string_view line, const std::string& where) {
     print_help();
     return true;
   }
-  if (word == ".x" && !rest.empty()) return run_file(std::string(rest));
+  if (word == ".x" && rest.empty()) {
+    report(where + ": column 1: .x needs a FILE: .x FILE runs the commands of FILE");
+    return false;
+  }
+  if (word == ".x") return run_file(std::string(rest));
   report(where + ": column 1: unknown prompt command '" + std::string(line) +
          "' (known: .q, .x FILE, .help)");
   return false;
@@ -127,11 +131,22 @@ bool Session::run_file(const std::string& path) {
   std::string line;
   int number = 0;
   bool ok = true;
-  while (ok && !quit_ && !interrupted_ && std::getline(in, line)) {
+  // errno is cleared before each read so that a read error is told by its own cause.
+  const auto read_line = [&in, &line] {
+    errno = 0;
+    return static_cast<bool>(std::getline(in, line));
+  };
+  while (ok && !quit_ && !interrupted_ && read_line()) {
     if (number == 0 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
     ok = execute(line, path + ":" + std::to_string(++number));
   }
   --file_depth_;
+  // A read error also ends getline(); it must not pass for the end of the file.
+  if (in.bad()) {
+    report(".x " + path + ": line " + std::to_string(number + 1) + " cannot be read: " +
+           (errno != 0 ? std::strerror(errno) : "read error"));
+    return false;
+  }
   return ok;
 }
 

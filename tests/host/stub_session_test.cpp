@@ -136,6 +136,13 @@ TEST_F(StubSessionTest, CommandFileThatCannotBeReadIsNamedWithTheReason) {
   EXPECT_EQ(folder.status, 1);
   EXPECT_EQ(folder.out, "pinit\n");
   EXPECT_EQ(folder.err, "kivo: .x " + directory + ": is a directory\n");
+
+  // /proc/self/mem opens, but reading its first page fails (EIO).
+  Finished unreadable = run_program(kivo_args({"-q", "-x", "/proc/self/mem", "-e", "OM()"}));
+  EXPECT_EQ(unreadable.status, 1);
+  EXPECT_EQ(unreadable.err, "kivo: .x /proc/self/mem: line 1 cannot be read: Input/output error\n");
+  EXPECT_EQ(run_program(kivo_args({}), ".x\n").err,
+            "kivo: input: column 1: .x needs a FILE: .x FILE runs the commands of FILE\n");
 }
 
 // With standard input closed, the stream would take descriptor 0 and the
