@@ -88,7 +88,7 @@ std::string usage() {
          "  --port N         web display port (default 8080)\n"
          "  --bind ADDR      web display address, numeric (default 127.0.0.1)\n"
          "  --plugin PATH    monitor library (default ../lib/libkivo_monitor.so beside kivo)\n"
-         "  --snapshot FILE  render the canvas to FILE (.png or .svg) before exiting\n"
+         "  --snapshot FILE  at exit, render the canvas as last drawn to FILE (.png or .svg)\n"
          "  -h, --help       this text\n"
          "\n"
          "Host messages go to standard error; standard output carries only what the\n"
