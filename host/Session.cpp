@@ -49,6 +49,14 @@ std::string open_command_file(const std::string& path, std::ifstream& in) {
   return {};
 }
 
+// The monitor's commands answer -1 when they fail, after saying why (a mask
+// file that cannot be written, histograms not booked): such a call counts as
+// a failed command, so that a batch run stops there with a failure status.
+bool monitor_command_failed(const interp::Command& command, const interp::Value& result) {
+  return command.owner != kHostOwner && result.type() == interp::Type::Int &&
+         result.as_int() == -1;
+}
+
 }  // namespace
 
 void report(const std::string& message) {
@@ -57,7 +65,8 @@ void report(const std::string& message) {
 }
 
 Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display)
-    : plugin_(plugin), registry_(registry), evaluator_(registry), display_(display),
+    : plugin_(plugin), registry_(registry), evaluator_(registry, monitor_command_failed),
+      display_(display),
       objects_(plugin) {
   register_commands();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });

@@ -273,18 +273,13 @@ Type check(const Node& node, const Registry& registry) {
   return command->result;
 }
 
-Value run(const Node& node, const Registry& registry) {
-  if (!node.is_call()) return node.literal;
-  const Command& command = *registry.find(node.name);
-  std::vector<Value> arguments;
-  for (std::size_t i = 0; i < command.parameters.size(); ++i) {
-    const Parameter& parameter = command.parameters[i];
-    Value given = i < node.arguments.size() ? run(node.arguments[i], registry)
-                                            : *parameter.default_value;
-    arguments.push_back(*convert(given, parameter.type));
-  }
+// Calls the command of `node` with `arguments`; a result that `failed`
+// rejects ends the line as a CommandError would.
+Value invoke(const Node& node, const Command& command, const std::vector<Value>& arguments,
+             const FailedResult& failed) {
+  Value result;
   try {
-    return command.invoke(arguments);
+    result = command.invoke(arguments);
   } catch (const CommandInterrupted& stopped) {
     throw Interruption{stopped.partial(), &node};
   } catch (const CommandError& error) {
@@ -292,14 +287,30 @@ Value run(const Node& node, const Registry& registry) {
   } catch (const std::exception& error) {
     fail(node.column, command.name + " failed: " + error.what());
   }
+  if (failed && failed(command, result))
+    fail(node.column, command.name + " failed (returned " + format_literal(result) + ")");
+  return result;
+}
+
+Value run(const Node& node, const Registry& registry, const FailedResult& failed) {
+  if (!node.is_call()) return node.literal;
+  const Command& command = *registry.find(node.name);
+  std::vector<Value> arguments;
+  for (std::size_t i = 0; i < command.parameters.size(); ++i) {
+    const Parameter& parameter = command.parameters[i];
+    Value given = i < node.arguments.size() ? run(node.arguments[i], registry, failed)
+                                            : *parameter.default_value;
+    arguments.push_back(*convert(given, parameter.type));
+  }
+  return invoke(node, command, arguments, failed);
 }
 
 // Runs the statements in order until one is stopped by Ctrl-C. A partial
 // result is shown only when it is that of the line's last statement itself.
 void run_statements(const std::vector<Node>& statements, const Registry& registry,
-                    Evaluation& evaluation) {
+                    const FailedResult& failed, Evaluation& evaluation) {
   try {
-    for (const Node& statement : statements) evaluation.value = run(statement, registry);
+    for (const Node& statement : statements) evaluation.value = run(statement, registry, failed);
   } catch (const Interruption& interruption) {
     evaluation.interrupted = true;
     evaluation.value = interruption.partial;
@@ -316,7 +327,7 @@ Evaluation Evaluator::evaluate(std::string_view line) const {
     const std::vector<Node> statements = parser.parse_line();
     for (const Node& statement : statements) check(statement, registry_);
     evaluation.show_result = !statements.empty() && !parser.terminated();
-    run_statements(statements, registry_, evaluation);
+    run_statements(statements, registry_, failed_, evaluation);
   } catch (const Failure& failure) {
     evaluation.error = failure.error;
   }

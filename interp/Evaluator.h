@@ -9,9 +9,11 @@
 #define KIVO_INTERP_EVALUATOR_H
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "interp/Registry.h"
 #include "interp/Value.h"
@@ -34,13 +36,19 @@ struct Evaluation {
   bool ok() const { return !error; }
 };
 
+// Whether a result that a command returned means that it failed; such a
+// command ends its line as one that throws CommandError does.
+using FailedResult = std::function<bool(const Command& command, const Value& result)>;
+
 class Evaluator {
  public:
-  explicit Evaluator(const Registry& registry) : registry_(registry) {}
+  explicit Evaluator(const Registry& registry, FailedResult failed = nullptr)
+      : registry_(registry), failed_(std::move(failed)) {}
   Evaluation evaluate(std::string_view line) const;
 
  private:
   const Registry& registry_;
+  FailedResult failed_;
 };
 
 }  // namespace kivo::interp

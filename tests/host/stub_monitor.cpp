@@ -29,9 +29,11 @@ int process_histos(float thresh) {
   return 7;
 }
 
+// A negative threshold stands for a mask file that cannot be written: the
+// monitor answers -1 then.
 int mask_pixels(float thresh) {
   std::printf("mask_pixels %g\n", thresh);
-  return 8;
+  return thresh < 0 ? -1 : 8;
 }
 
 int analysis() {

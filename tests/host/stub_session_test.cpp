@@ -109,6 +109,13 @@ TEST_F(StubSessionTest, InvalidStartupCommandsFailWithOneLineAndStop) {
   }
 }
 
+TEST_F(StubSessionTest, MonitorCommandAnsweringMinusOneFailsABatchRun) {
+  Finished run = run_program(kivo_args({"-q", "-e", "mask_pixels(-1); OM()", "-e", "OM()"}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "pinit\nmask_pixels -1\n");
+  EXPECT_EQ(run.err, "kivo: -e 'mask_pixels(-1); OM()': column 1: mask_pixels failed (returned -1)\n");
+}
+
 TEST_F(StubSessionTest, CommandFileWithByteOrderMarkAndWindowsLineEnds) {
   std::string commands = file("cmds.C", "\xEF\xBB\xBFOM();\r\nprint_status(); // report\r\n");
   Finished run = run_program(kivo_args({"-q", "-x", commands}));

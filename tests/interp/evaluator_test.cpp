@@ -264,6 +264,21 @@ TEST_F(EvaluatorTest, CommandFailureBecomesAnError) {
   EXPECT_EQ(describe(*evaluation.error), "column 1: open: cannot open missing");
 }
 
+// A result the evaluator is told means failure: the line ends there with an
+// error naming the command and its result; other results pass.
+TEST_F(EvaluatorTest, ResultMeaningFailureEndsTheLine) {
+  const Evaluator evaluator(registry, [](const Command& command, const Value& result) {
+    return command.name == "threshold" && result.as_int() < 0;
+  });
+  Evaluation evaluation = evaluator.evaluate("threshold(-0.5); count()");
+  ASSERT_FALSE(evaluation.ok());
+  EXPECT_EQ(describe(*evaluation.error), "column 1: threshold failed (returned -5)");
+  EXPECT_EQ(calls, std::vector<std::string>{"threshold(-0.500000)"});
+  calls.clear();
+  EXPECT_TRUE(evaluator.evaluate("threshold(0.5); count()").ok());
+  EXPECT_EQ(calls, (std::vector<std::string>{"threshold(0.500000)", "count()"}));
+}
+
 TEST(RegistryTest, RefusesDuplicatesAndRemovesByOwner) {
   Registry registry;
   std::string error;
