@@ -17,6 +17,18 @@ bool replaceable_by_rename(const std::string& path) {
   return S_ISREG(info.st_mode);
 }
 
+// The file behind `path`, links followed; "-" is the open `standard_fd`.
+bool identify(const std::string& path, int standard_fd, struct stat& info) {
+  return path == "-" ? ::fstat(standard_fd, &info) == 0 : ::stat(path.c_str(), &info) == 0;
+}
+
+// Pipes, terminals and sockets may be read and written at once without loss.
+bool holds_data(const struct stat& info) { return S_ISREG(info.st_mode) || S_ISBLK(info.st_mode); }
+
+std::string quoted(const std::string& path, const char* standard_name) {
+  return "'" + path + "'" + (path == "-" ? standard_name : "");
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -63,6 +75,15 @@ bool OutputFile::commit(std::string& error) {
   if (::rename(temporary_.c_str(), path_.c_str()) != 0) return fail(error, errno);
   temporary_.clear();
   return true;
+}
+
+std::string output_overwrites_input(const std::string& input, const std::string& output) {
+  struct stat in {}, out {};
+  if (!identify(input, STDIN_FILENO, in) || !identify(output, STDOUT_FILENO, out) || !holds_data(in) ||
+      in.st_dev != out.st_dev || in.st_ino != out.st_ino)
+    return {};
+  return "output " + quoted(output, " (standard output)") + " is the same file as input " +
+         quoted(input, " (standard input)") + "; refusing to overwrite the input";
 }
 
 bool OutputFile::fail(std::string& error, int error_number) {

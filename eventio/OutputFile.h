@@ -37,6 +37,11 @@ class OutputFile {
   int fd_ = -1;
 };
 
+// Empty when writing `output` cannot destroy `input`; otherwise a message naming
+// both: they are one existing regular file or block device, also when reached
+// through a symbolic or hard link. "-" is standard input or output.
+std::string output_overwrites_input(const std::string& input, const std::string& output);
+
 }  // namespace kivo::eventio
 
 #endif

@@ -25,7 +25,8 @@ void print_help() {
       "  -h, --help   this text\n\n"
       "Exit status: 0 when every record was intact, 1 when some were rejected, an\n"
       "event cannot be written exactly in the text form or a file cannot be read or\n"
-      "written, 2 on a usage error.\n");
+      "written, 2 on a usage error, also when OUTPUT is the INPUT file itself\n"
+      "(through a link too).\n");
 }
 
 struct Arguments {
@@ -62,6 +63,11 @@ int parse_arguments(int argc, char** argv, Arguments& args) {
   }
   if (positional.size() > 0) args.input = positional[0];
   if (positional.size() > 1) args.output = positional[1];
+  if (const std::string clash = kivo::eventio::output_overwrites_input(args.input, args.output);
+      !clash.empty()) {
+    std::fprintf(stderr, "kivo-dump: %s\n", clash.c_str());
+    return 2;
+  }
   return -1;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "OutputFile.h"
 #include "StreamWriter.h"
 #include "TextFormat.h"
 
@@ -20,7 +21,10 @@ void print_help() {
       "default) and writes them as a KIVO stream to OUTPUT (a file, written atomically,\n"
       "or - for standard output, the default, refused when it is a terminal). On a\n"
       "bad line it names the line and writes nothing. The text form is described in\n"
-      "docs/stream-format.md.\n");
+      "docs/stream-format.md.\n\n"
+      "Exit status: 0 when the stream was written, 1 on a bad line or when a file\n"
+      "cannot be read or written, 2 on a usage error, also when OUTPUT is the INPUT\n"
+      "file itself (through a link too).\n");
 }
 
 bool read_records(const std::string& input, std::vector<kivo::eventio::EventRecord>& records) {
@@ -81,6 +85,10 @@ int main(int argc, char** argv) {
   }
   const std::string input = args.size() > 0 ? args[0] : "-";
   const std::string output = args.size() > 1 ? args[1] : "-";
+  if (const std::string clash = kivo::eventio::output_overwrites_input(input, output); !clash.empty()) {
+    std::fprintf(stderr, "kivo-pack: %s\n", clash.c_str());
+    return 2;
+  }
   std::vector<kivo::eventio::EventRecord> records;
   if (!read_records(input, records)) return 1;
   return write_records(output, records) ? 0 : 1;

@@ -77,6 +77,26 @@ TEST(Tools, DumpOutputAppearsWholeAndLinksStayLinks) {
       << "no temporary file is left";
 }
 
+// The output names the input itself, or reaches it through a symbolic or hard link.
+TEST(Tools, OutputThatIsTheInputIsRefused) {
+  ScratchDir dir;
+  const std::string in = dir.file("in.kevt"), text = dir.file("in.txt"), err = " 2> " + quoted(dir.file("err"));
+  const std::string stream = testing::stream_of({testing::data_event(0, 0, 1, 1, 1)});
+  testing::write_file(in, stream);
+  testing::write_file(text, "event\n");
+  std::filesystem::create_symlink(in, dir.file("sym"));
+  std::filesystem::create_hard_link(in, dir.file("hard"));
+  for (const std::string& out : {in, dir.file("sym"), dir.file("hard")}) {
+    EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(in) + " " + quoted(out) + err), 2);
+    EXPECT_EQ(testing::read_file(dir.file("err")), "kivo-dump: output '" + out + "' is the same file as input '" + in +
+                                                       "'; refusing to overwrite the input\n");
+  }
+  EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(in) + " >> " + quoted(in) + err), 2) << "standard output";
+  EXPECT_EQ(run(std::string(KIVO_PACK) + " " + quoted(text) + " " + quoted(text) + err), 2);
+  EXPECT_EQ(testing::read_file(in), stream);
+  EXPECT_EQ(testing::read_file(text), "event\n");
+}
+
 TEST(Tools, UnusableFilesAreNamedWithTheReason) {
   ScratchDir dir;
   const std::string err = " 2> " + quoted(dir.file("err"));
