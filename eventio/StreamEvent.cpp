@@ -305,6 +305,8 @@ std::unique_ptr<StreamEvent> StreamEvent::decode(const std::uint8_t* payload, st
       }
       event->packet_ = index_packet(payload + pos, length, error);
       if (!event->packet_) return nullptr;
+    } else {
+      ++event->other_packets_;
     }
     pos += length;
   }

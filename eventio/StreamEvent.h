@@ -1,6 +1,6 @@
 // An event decoded from one record payload of the stream format. Packet 2000 is
 // indexed once at decode time so that every iValue call is a short lookup;
-// packets with other ids are skipped (getPacket answers null for them).
+// packets with other ids are counted and skipped (getPacket answers null for them).
 #ifndef KIVO_EVENTIO_STREAM_EVENT_H
 #define KIVO_EVENTIO_STREAM_EVENT_H
 
@@ -27,6 +27,8 @@ class StreamEvent final : public Event {
   Packet* getPacket(int id) override;
 
   std::uint32_t sequence() const { return sequence_; }
+  // Packets with ids other than 2000 in the payload; record() has none of them.
+  std::uint32_t other_packets() const { return other_packets_; }
   // The event as data, units and channels in stored order.
   EventRecord record() const;
 
@@ -36,6 +38,7 @@ class StreamEvent final : public Event {
   int type_ = 0;
   int run_ = 0;
   std::uint32_t sequence_ = 0;
+  std::uint32_t other_packets_ = 0;
   std::shared_ptr<const PacketIndex> packet_;  // null when packet 2000 is absent
 };
 

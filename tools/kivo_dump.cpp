@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "OutputFile.h"
@@ -19,8 +20,10 @@ void print_help() {
       "Reads a KIVO stream from INPUT (a file, or - for standard input, the default)\n"
       "and writes its events in the canonical text form to OUTPUT (a file, written\n"
       "atomically, or - for standard output, the default); kivo-pack turns it back\n"
-      "into the same bytes.\n"
-      "Damaged records are reported on standard error and skipped.\n\n"
+      "into the same stream, less the inner file headers of streams joined by cat.\n"
+      "Damaged records are reported on standard error and skipped. An event whose\n"
+      "text loses something (a packet other than 2000, a sequence number kivo-pack\n"
+      "would not give back; see docs/stream-format.md) is reported and written.\n\n"
       "  -n COUNT     stop after COUNT events\n"
       "  -h, --help   this text\n\n"
       "Exit status: 0 when every record was intact, 1 when some were rejected, an\n"
@@ -76,6 +79,39 @@ void wait_for_input(const kivo::eventio::StreamReader& reader) {
   if (input.fd >= 0) ::poll(&input, 1, -1);
 }
 
+// Packets with ids other than 2000 have no text.
+std::string other_packets_loss(const kivo::eventio::StreamEvent& event) {
+  const std::uint32_t count = event.other_packets();
+  if (count == 0) return {};
+  return std::to_string(count) + (count == 1 ? " packet" : " packets") +
+         " with an id other than 2000 not written";
+}
+
+// kivo-pack numbers events by their position in the text, so a sequence number
+// that differs from the position is lost. `shift` is sequence minus position
+// of the event before: a gap or a restart is reported once, where it occurs,
+// not again for every event that follows it.
+std::string sequence_loss(std::uint32_t sequence, std::uint32_t position, std::uint32_t& shift) {
+  const std::uint32_t previous = std::exchange(shift, sequence - position);
+  if (shift == 0 || shift == previous) return {};
+  return "sequence number not kept: the text form numbers this event " + std::to_string(position) +
+         " and counts on from there";
+}
+
+// Reports each way in which the text of `event` differs from it; false if any.
+bool report_losses(const kivo::eventio::StreamReader& reader, const kivo::eventio::StreamEvent& event,
+                   const kivo::eventio::EventRecord& record, int current_run, std::uint32_t position,
+                   std::uint32_t& shift) {
+  bool exact = true;
+  for (const std::string& loss : {kivo::eventio::text_form_loss(record, current_run), other_packets_loss(event),
+                                  sequence_loss(record.sequence, position, shift)}) {
+    if (loss.empty()) continue;
+    std::fprintf(stderr, "kivo-dump: %s: event %u: %s\n", reader.path().c_str(), record.sequence, loss.c_str());
+    exact = false;
+  }
+  return exact;
+}
+
 // Reads the whole stream, waiting on a pipe when no data has arrived yet, and
 // writes its text form in pieces; the pending text is written before each wait,
 // so a reader of the output sees every event that has arrived. Sets `exact` to
@@ -90,6 +126,7 @@ bool dump(kivo::eventio::StreamReader& reader, kivo::eventio::OutputFile& out, l
     return written;
   };
   int current_run = 0;
+  std::uint32_t shift = 0;
   for (long long count = 0; limit < 0 || count < limit; ++count) {
     auto event = reader.next_stream_event();
     while (!event && !reader.finished()) {
@@ -99,12 +136,8 @@ bool dump(kivo::eventio::StreamReader& reader, kivo::eventio::OutputFile& out, l
     }
     if (!event) break;
     const kivo::eventio::EventRecord record = event->record();
-    const std::string loss = kivo::eventio::text_form_loss(record, current_run);
-    if (!loss.empty()) {
-      std::fprintf(stderr, "kivo-dump: %s: event %u: %s\n", reader.path().c_str(), record.sequence,
-                   loss.c_str());
-      exact = false;
-    }
+    const auto position = static_cast<std::uint32_t>(count);
+    if (!report_losses(reader, *event, record, current_run, position, shift)) exact = false;
     kivo::eventio::write_text_record(text, record, current_run);
     if (text.view().size() >= kPieceBytes && !write_pending()) return false;
   }

@@ -1,9 +1,11 @@
 #include "test_support.h"
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
 
+#include "Crc32c.h"
 #include "StreamFormat.h"
 
 namespace kivo::eventio::testing {
@@ -55,6 +57,22 @@ EventRecord data_event(int run, std::uint32_t sequence, int ruchn, int row, int 
 std::string stream_of(const std::vector<EventRecord>& records) {
   std::string bytes = encode_file_header();
   for (const EventRecord& record : records) append_record(bytes, record);
+  return bytes;
+}
+
+std::string record_with_packets(const EventRecord& record, const std::vector<std::uint32_t>& other_ids) {
+  std::string bytes = encode_record(record);
+  const auto patch = [&](std::size_t pos, std::uint32_t value) { std::memcpy(&bytes[pos], &value, 4); };
+  std::uint32_t packets = 0;
+  std::memcpy(&packets, &bytes[kRecordHeaderSize + 12], 4);
+  patch(kRecordHeaderSize + 12, packets + static_cast<std::uint32_t>(other_ids.size()));
+  for (std::uint32_t id : other_ids) {
+    const std::uint32_t packet[] = {id, 4, 0xDEADBEEF};
+    bytes.append(reinterpret_cast<const char*>(packet), sizeof packet);
+  }
+  const std::size_t payload = bytes.size() - kRecordHeaderSize;
+  patch(8, static_cast<std::uint32_t>(payload));
+  patch(12, crc32c(bytes.data() + kRecordHeaderSize, payload));
   return bytes;
 }
 

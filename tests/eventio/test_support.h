@@ -43,6 +43,8 @@ void append_file(const std::string& path, const std::string& bytes);
 EventRecord data_event(int run, std::uint32_t sequence, int ruchn, int row, int col);
 // The stream bytes of `records`, file header first.
 std::string stream_of(const std::vector<EventRecord>& records);
+// One record of `record` followed, inside the payload, by one-word packets of `other_ids`.
+std::string record_with_packets(const EventRecord& record, const std::vector<std::uint32_t>& other_ids);
 
 }  // namespace kivo::eventio::testing
 

@@ -77,6 +77,28 @@ TEST(Tools, DumpOutputAppearsWholeAndLinksStayLinks) {
       << "no temporary file is left";
 }
 
+// Other packets and sequence numbers that kivo-pack would not give back are
+// named; a gap or a restart once, where it occurs. Every event is still written.
+TEST(Tools, DumpReportsEventsTheTextCannotHold) {
+  ScratchDir dir;
+  const std::string path = dir.file("in.kevt");
+  const auto event = [](std::uint32_t sequence) { return testing::data_event(0, sequence, 1, 1, 1); };
+  testing::write_file(path, testing::stream_of({}) + testing::record_with_packets(event(0), {7}) +
+                                testing::stream_of({event(1), event(3), event(4)}) +
+                                testing::stream_of({event(0), event(1)}));
+  EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(path) + " " + quoted(dir.file("out.txt")) + " 2> " +
+                quoted(dir.file("err"))),
+            1);
+  const std::string prefix = "kivo-dump: " + path + ": event ";
+  EXPECT_EQ(testing::read_file(dir.file("err")),
+            prefix + "0: 1 packet with an id other than 2000 not written\n" + prefix +
+                "3: sequence number not kept: the text form numbers this event 2 and counts on from there\n" +
+                prefix + "0: sequence number not kept: the text form numbers this event 4 and counts on from there\n");
+  std::string text;
+  for (int i = 0; i < 6; ++i) text += "event\nhit 1 1 1 1\n";
+  EXPECT_EQ(testing::read_file(dir.file("out.txt")), text);
+}
+
 // The output names the input itself, or reaches it through a symbolic or hard link.
 TEST(Tools, OutputThatIsTheInputIsRefused) {
   ScratchDir dir;
