@@ -16,6 +16,9 @@ constexpr ReadoutChannel kChannels[kStaves][kChipsPerStave] = {
 };
 
 constexpr double kMaxMeanHits = 10000;
+// Bound of beam centres, widths and stave shifts: centre, three stave shifts
+// and even a draw 100 widths out still sum to far less than INT_MAX.
+constexpr double kMaxBeamValue = 1e6;
 constexpr int kUnmappedRuid = 1;
 constexpr int kUnmappedRuchn = 28;
 
@@ -27,21 +30,43 @@ std::uint32_t hit_word(int row, int col) {
   return static_cast<std::uint32_t>(row) << 16 | static_cast<std::uint32_t>(col);
 }
 
+// False for NaN as well.
+bool within(double value, double min, double max) { return value >= min && value <= max; }
+
+// Empty when every beam setting is finite and within kMaxBeamValue, widths not negative.
+std::string check_beam(const SimConfig& config) {
+  const struct {
+    const char* option;
+    double value;
+    double min;
+  } settings[] = {
+      {"--beam-col", config.beam_col, -kMaxBeamValue},
+      {"--beam-row", config.beam_row, -kMaxBeamValue},
+      {"--beam-sigma-col", config.beam_sigma_col, 0},
+      {"--beam-sigma-row", config.beam_sigma_row, 0},
+      {"--stave-shift-col", config.stave_shift_col, -kMaxBeamValue},
+      {"--stave-shift-row", config.stave_shift_row, -kMaxBeamValue},
+  };
+  for (const auto& setting : settings)
+    if (!within(setting.value, setting.min, kMaxBeamValue))
+      return std::string(setting.option) + " must be " + (setting.min < 0 ? "-1e6" : "0") + "..1e6";
+  return {};
+}
+
 }  // namespace
 
 ReadoutChannel channel_of(int stave, int chip) { return kChannels[stave][chip]; }
 
 std::string check_config(const SimConfig& config) {
   if (config.events < 0) return "--events must not be negative";
-  if (config.beam_sigma_col < 0 || config.beam_sigma_row < 0) return "beam widths must not be negative";
+  if (std::string beam = check_beam(config); !beam.empty()) return beam;
   for (double mean : {config.particles, config.noise, config.unmapped})
-    if (mean < 0 || mean > kMaxMeanHits) return "--particles, --noise and --unmapped must be 0..10000";
+    if (!within(mean, 0, kMaxMeanHits)) return "--particles, --noise and --unmapped must be 0..10000";
   if (config.max_cluster < 1 || config.max_cluster > kMaxClusterPixels)
     return "--cluster must be 1.." + std::to_string(kMaxClusterPixels);
   if (config.hot_pixels < 0 || config.hot_pixels > kStaveColumns * kChipRows)
     return "--hot-pixels must be 0.." + std::to_string(kStaveColumns * kChipRows);
-  if (config.hot_probability < 0 || config.hot_probability > 1 || config.missing_packet < 0 ||
-      config.missing_packet > 1)
+  if (!within(config.hot_probability, 0, 1) || !within(config.missing_packet, 0, 1))
     return "--hot-probability and --missing-packet must be 0..1";
   return {};
 }

@@ -45,8 +45,8 @@ const std::vector<Option>& options() {
       {"--seed", "S", "random seed; the same seed gives the same bytes (default 1)", set(&SimConfig::seed)},
       {"--end-run", nullptr, "finish with an end-run event",
        [](SimConfig& c, std::string_view) { return c.end_run = true; }},
-      {"--beam-col", "C", "beam centre, stave-wide column 0..9215 (default 4608)", set(&SimConfig::beam_col)},
-      {"--beam-row", "R", "beam centre, chip row 0..511 (default 256)", set(&SimConfig::beam_row)},
+      {"--beam-col", "C", "beam centre, stave-wide column (default 4608)", set(&SimConfig::beam_col)},
+      {"--beam-row", "R", "beam centre, chip row (default 256)", set(&SimConfig::beam_row)},
       {"--beam-sigma-col", "W", "beam width in columns (default 300)", set(&SimConfig::beam_sigma_col)},
       {"--beam-sigma-row", "W", "beam width in rows (default 60)", set(&SimConfig::beam_sigma_row)},
       {"--stave-shift-col", "D", "stave s sees the beam shifted by s*D columns (default 40)",
@@ -80,7 +80,10 @@ void print_help() {
     const std::string name = std::string(option.name) + (option.value_name ? std::string(" ") + option.value_name : "");
     std::printf("  %-20s %s\n", name.c_str(), option.help);
   }
-  std::printf("  -h, --help           this text\n");
+  std::printf(
+      "  -h, --help           this text\n\n"
+      "Beam centres C, R and shifts D may be -1e6..1e6, widths W 0..1e6. A stave has\n"
+      "columns 0..9215 and rows 0..511; a beam centred beyond them lies off the stave.\n");
 }
 
 const Option* find_option(std::string_view name) {

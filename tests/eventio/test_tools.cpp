@@ -1,6 +1,7 @@
 // kivo-pack, kivo-dump and kivo-sim as programs, and the simulator's hit placement.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -190,6 +191,27 @@ TEST(Simulator, HitsLandOnTheIntendedStaveAndChip) {
     }
     EXPECT_EQ(staves_seen, (std::set<int>{0, 1, 2, 3})) << "chip " << chip;
   }
+}
+
+// Beyond int the pixel arithmetic wraps; a beam centred off the stave is
+// allowed, for edge beams.
+TEST(Simulator, BeamSettingsBeyondTheirRangeAreRefusedByName) {
+  using sim::SimConfig;
+  const std::pair<const char*, double SimConfig::*> settings[] = {
+      {"--beam-col", &SimConfig::beam_col},             {"--beam-row", &SimConfig::beam_row},
+      {"--beam-sigma-col", &SimConfig::beam_sigma_col}, {"--beam-sigma-row", &SimConfig::beam_sigma_row},
+      {"--stave-shift-col", &SimConfig::stave_shift_col}, {"--stave-shift-row", &SimConfig::stave_shift_row}};
+  for (const auto& [option, field] : settings)
+    for (double value : {4294971904.0, -1e300, std::nan(""), 0.0, 1e6}) {
+      SimConfig config;
+      config.*field = value;
+      const bool refused = std::isnan(value) || std::abs(value) > 1e6;
+      EXPECT_EQ(sim::check_config(config).rfind(option, 0) == 0, refused) << option << " " << value;
+    }
+  SimConfig config;
+  config.beam_col = -50;
+  config.beam_sigma_col = -1;
+  EXPECT_EQ(sim::check_config(config), "--beam-sigma-col must be 0..1e6") << "only the width is refused";
 }
 
 TEST(Simulator, UnmappedHitsAndMissingPacketsWhenAsked) {
