@@ -147,6 +147,7 @@ bool dump(kivo::eventio::StreamReader& reader, kivo::eventio::OutputFile& out, l
 }  // namespace
 
 int main(int argc, char** argv) {
+  kivo::eventio::remove_partial_output_on_signal();
   Arguments args;
   if (const int status = parse_arguments(argc, argv, args); status >= 0) return status;
   std::string error;

@@ -68,6 +68,7 @@ bool write_records(const std::string& output, const std::vector<kivo::eventio::E
 }  // namespace
 
 int main(int argc, char** argv) {
+  kivo::eventio::remove_partial_output_on_signal();
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& arg : args) {
     if (arg == "-h" || arg == "--help") {

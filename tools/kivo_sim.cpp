@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "OutputFile.h"
 #include "Simulator.h"
 #include "StreamWriter.h"
 
@@ -114,6 +115,7 @@ bool write_run(const SimConfig& config, const std::string& output) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kivo::eventio::remove_partial_output_on_signal();
   SimConfig config;
   std::string output = "-";
   for (int i = 1; i < argc; ++i) {

@@ -1,10 +1,17 @@
 // kivo-pack, kivo-dump and kivo-sim as programs, and the simulator's hit placement.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "Simulator.h"
 #include "StreamFormat.h"
@@ -132,6 +139,56 @@ TEST(Tools, UnusableFilesAreNamedWithTheReason) {
   const std::string missing = dir.file("no/such/dir/out.txt");
   EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("in.kevt")) + " " + quoted(missing) + err), 1);
   EXPECT_EQ(testing::read_file(dir.file("err")), "kivo-dump: " + missing + ": No such file or directory\n");
+}
+
+// kivo-dump writing `output` from `input`, with SIGINT, SIGTERM and SIGHUP
+// unblocked and at their default action, or SIGHUP ignored as under nohup.
+pid_t start_dump(int input, const std::string& output, bool ignore_hangup) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGHUP, ignore_hangup ? SIG_IGN : SIG_DFL);
+  dup2(input, STDIN_FILENO);
+  execl(KIVO_DUMP, KIVO_DUMP, "-", output.c_str(), static_cast<char*>(nullptr));
+  _exit(127);
+}
+
+bool has_partial(const ScratchDir& dir) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir.file("")))
+    if (entry.path().filename().string().find(".partial-") != std::string::npos) return true;
+  return false;
+}
+
+// kivo-dump waits on its open pipe, its output half written. A signal removes
+// the temporary and ends the tool as that signal does; an ignored hangup
+// leaves it to finish once the pipe closes.
+TEST(Tools, SignalRemovesTheTemporaryOutput) {
+  const std::string stream = testing::stream_of({testing::data_event(0, 0, 1, 1, 1)});
+  for (const auto& [signal, ignored] : {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGHUP, true}}) {
+    ScratchDir dir;
+    int pipe_fds[2];
+    ASSERT_EQ(pipe2(pipe_fds, O_CLOEXEC), 0);
+    ASSERT_EQ(write(pipe_fds[1], stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
+    const pid_t pid = start_dump(pipe_fds[0], dir.file("out.txt"), ignored);
+    close(pipe_fds[0]);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!has_partial(dir) && std::chrono::steady_clock::now() < give_up)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(kill(pid, has_partial(dir) ? signal : SIGKILL), 0);
+    close(pipe_fds[1]);  // the signal is already pending
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    if (ignored)
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    else
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "signal " << signal << ", status " << status;
+    EXPECT_FALSE(has_partial(dir));
+    EXPECT_EQ(std::filesystem::exists(dir.file("out.txt")), ignored);
+  }
 }
 
 TEST(Tools, SimulatorIsDeterministicForASeed) {
