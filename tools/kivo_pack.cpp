@@ -1,10 +1,15 @@
 // kivo-pack: turns the text form of events into a stream file.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
+#include <istream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -20,33 +25,79 @@ void print_help() {
       "Reads events in the text form from INPUT (a file, or - for standard input, the\n"
       "default) and writes them as a KIVO stream to OUTPUT (a file, written atomically,\n"
       "or - for standard output, the default, refused when it is a terminal). On a\n"
-      "bad line it names the line and writes nothing. The text form is described in\n"
-      "docs/stream-format.md.\n\n"
-      "Exit status: 0 when the stream was written, 1 on a bad line or when a file\n"
-      "cannot be read or written, 2 on a usage error, also when OUTPUT is the INPUT\n"
-      "file itself (through a link too).\n");
+      "bad line it names the line, on a failed read the reason, and writes nothing.\n"
+      "The text form is described in docs/stream-format.md.\n\n"
+      "Exit status: 0 when the stream was written, 1 on a bad line or when the input\n"
+      "cannot be read (standard input too) or the output written, 2 on a usage error,\n"
+      "also when OUTPUT is the INPUT file itself (through a link too).\n");
+}
+
+// Text read through a file descriptor, keeping the reason of a failed read:
+// std::cin takes a read error for the end of the input, and std::ifstream
+// drops its reason.
+class DescriptorBuffer final : public std::streambuf {
+ public:
+  explicit DescriptorBuffer(int fd) : fd_(fd) {}
+  // errno of the read that failed, 0 when none did.
+  int error() const { return error_; }
+
+ protected:
+  int_type underflow() override {
+    ssize_t n = 0;
+    while ((n = ::read(fd_, buffer_.data(), buffer_.size())) < 0 && (errno == EINTR || errno == EAGAIN))
+      if (errno == EAGAIN) wait_readable();  // a non-blocking standard input
+    if (n <= 0) {
+      error_ = n < 0 ? errno : 0;
+      return traits_type::eof();
+    }
+    setg(buffer_.data(), buffer_.data(), buffer_.data() + n);
+    return traits_type::to_int_type(buffer_[0]);
+  }
+
+ private:
+  void wait_readable() const {
+    pollfd readable{fd_, POLLIN, 0};
+    ::poll(&readable, 1, -1);
+  }
+
+  int fd_;
+  int error_ = 0;
+  std::array<char, 1 << 16> buffer_;
+};
+
+// The descriptor of INPUT, standard input for "-"; -1 with errno when it cannot
+// be opened. A directory opens like a file and then fails to read; it is named
+// as what it is.
+int open_input(const std::string& input) {
+  if (input == "-") return STDIN_FILENO;
+  const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return -1;
+  }
+  return fd;
 }
 
 bool read_records(const std::string& input, std::vector<kivo::eventio::EventRecord>& records) {
-  std::ifstream file;
-  if (input != "-") {
-    // A directory opens like a file and then fails to read; name it as what it is.
-    std::error_code ignored;
-    errno = std::filesystem::is_directory(input, ignored) ? EISDIR : 0;
-    if (errno == 0) file.open(input);
-    if (!file.is_open()) {
-      std::fprintf(stderr, "kivo-pack: %s: %s\n", input.c_str(),
-                   errno != 0 ? std::strerror(errno) : "cannot open");
-      return false;
-    }
-  }
-  std::string error;
-  if (!kivo::eventio::parse_text(input == "-" ? std::cin : file, records, error)) {
-    std::fprintf(stderr, "kivo-pack: %s: %s\n", input == "-" ? "standard input" : input.c_str(),
-                 error.c_str());
+  const int fd = open_input(input);
+  if (fd < 0) {
+    std::fprintf(stderr, "kivo-pack: %s: %s\n", input.c_str(), std::strerror(errno));
     return false;
   }
-  return true;
+  DescriptorBuffer buffer(fd);
+  std::istream text(&buffer);
+  std::string error;
+  const bool parsed = kivo::eventio::parse_text(text, records, error);
+  if (fd != STDIN_FILENO) ::close(fd);
+  // A failed read comes first: the line it cut short is no fault of the text.
+  if (buffer.error() != 0)
+    error = std::string("read error: ") + std::strerror(buffer.error());
+  else if (parsed)
+    return true;
+  std::fprintf(stderr, "kivo-pack: %s: %s\n", input == "-" ? "standard input" : input.c_str(), error.c_str());
+  return false;
 }
 
 bool write_records(const std::string& output, const std::vector<kivo::eventio::EventRecord>& records) {

@@ -135,6 +135,9 @@ TEST(Tools, UnusableFilesAreNamedWithTheReason) {
             "kivo-pack: " + dir.file("none.txt") + ": No such file or directory\n");
   EXPECT_EQ(run(std::string(KIVO_PACK) + " " + quoted(dir.file("")) + err), 1);
   EXPECT_EQ(testing::read_file(dir.file("err")), "kivo-pack: " + dir.file("") + ": Is a directory\n");
+  EXPECT_EQ(run(std::string(KIVO_PACK) + " - " + quoted(dir.file("out.kevt")) + " < " + quoted(dir.file("")) + err), 1);
+  EXPECT_EQ(testing::read_file(dir.file("err")), "kivo-pack: standard input: read error: Is a directory\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out.kevt")));
   testing::write_file(dir.file("in.kevt"), testing::stream_of({}));
   const std::string missing = dir.file("no/such/dir/out.txt");
   EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("in.kevt")) + " " + quoted(missing) + err), 1);
