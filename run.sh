@@ -19,7 +19,14 @@ DEB_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libgsl-dev lib
 say() { printf 'run.sh: %s\n' "$*" >&2; }
 
 as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  elif command -v sudo >/dev/null; then
+    sudo "$@"
+  else
+    say "root or sudo is needed to install the missing Debian packages:" $(missing_debs)
+    exit 1
+  fi
 }
 
 missing_debs() {
@@ -43,8 +50,20 @@ install_debs() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
 }
 
+# The web packages (jsroot's jsdom, playwright-core) run on Node.js 20 or later;
+# npm would install them on an older one and the display tests would fail later.
+check_node() {
+  local major
+  major=$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)
+  if [ "$major" -lt 20 ]; then
+    say "Node.js 20 or later is needed for the web display and its tests; found $(node --version 2>/dev/null || echo none)"
+    exit 1
+  fi
+}
+
 install_npm() {
   local stamp=web/node_modules/.package-lock.json
+  check_node
   if [ -f "$stamp" ] && [ "$stamp" -nt web/package.json ] && { [ ! -f web/package-lock.json ] || [ "$stamp" -nt web/package-lock.json ]; }; then
     return 0
   fi
@@ -62,10 +81,11 @@ setup() {
 configure_and_build() {   # build-dir [cmake options...]
   local dir=$1; shift
   mkdir -p "$dir"
-  if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir/configure.log" 2>&1 \
-      || { cat "$dir/configure.log" >&2; say "configure failed"; exit 1; }
-  fi
+  # Configured every time (well under a second when nothing changed): a build
+  # tree copied from another checkout, or left by a failed configure, is then
+  # refused or repaired instead of silently building stale sources.
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir/configure.log" 2>&1 \
+    || { cat "$dir/configure.log" >&2; say "configure failed"; exit 1; }
   if ! cmake --build "$dir" -j "$JOBS" >"$dir/build.log" 2>&1; then
     grep -E 'error|Error|warning' "$dir/build.log" | head -40 >&2 || true
     say "build failed; full log in $dir/build.log"
