@@ -195,6 +195,10 @@ Double_t TH2::Integral(Option_t* option) const {
   return Integral(fXaxis.GetFirst(), fXaxis.GetLast(), fYaxis.GetFirst(), fYaxis.GetLast(), option);
 }
 
+Double_t TH2::Integral(Int_t binx1, Int_t binx2, Option_t* option) const {
+  return Integral(binx1, binx2, 0, -1, option);
+}
+
 Double_t TH2::Integral(Int_t binx1, Int_t binx2, Int_t biny1, Int_t biny2, Option_t* option) const {
   const Int_t nbinsx = fXaxis.GetNbins() + 2;
   const Int_t nbinsy = fYaxis.GetNbins() + 2;

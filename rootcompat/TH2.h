@@ -32,7 +32,8 @@ class TH2 : public TH1 {
   void PutStats(Double_t* stats) override;
   void Reset(Option_t* option = "") override;
   Double_t Integral(Option_t* option = "") const override;
-  using TH1::Integral;
+  // Over x bins binx1..binx2 and every y bin, underflow and overflow included.
+  Double_t Integral(Int_t binx1, Int_t binx2, Option_t* option = "") const override;
   virtual Double_t Integral(Int_t binx1, Int_t binx2, Int_t biny1, Int_t biny2, Option_t* option = "") const;
   virtual Double_t GetCellContent(Int_t binx, Int_t biny) const { return GetBinContent(GetBin(binx, biny)); }
   virtual Double_t GetCellError(Int_t binx, Int_t biny) const { return GetBinError(GetBin(binx, biny)); }

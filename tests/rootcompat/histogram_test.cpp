@@ -131,7 +131,10 @@ TEST(HistogramQueries, IntegralSkipsUnderflowAndOverflow) {
   m.Fill(0.5, 0.5);
   m.Fill(1.5, 1.5, 2);
   m.Fill(5, 0.5);
+  m.Fill(0.5, 7);
   EXPECT_DOUBLE_EQ(m.Integral(""), 3);
+  EXPECT_DOUBLE_EQ(m.Integral(1, 1), 2) << "x bin 1 over every y bin, overflow included";
+  EXPECT_DOUBLE_EQ(m.Integral(1, 3), 5);
 }
 
 TEST(HistogramQueries, MaximumBinTakesTheLowestOfEqualBins) {
