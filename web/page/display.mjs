@@ -1,7 +1,7 @@
 // Live monitoring page: polls status.json and, when the published version changed,
 // fetches canvas.json and redraws it in place with JSROOT. Progress is exposed on
 // window.kivoDisplay for tests and for the curious.
-import { parse, redraw } from 'jsroot';
+import { cleanup, draw, parse, redraw } from 'jsroot';
 import { mergeToScreenResolution } from './screen-resolution.mjs';
 
 const POLL_INTERVAL_MS = 500;
@@ -16,6 +16,8 @@ const stateLabel = document.getElementById('state');
 const display = {
   drawnInstance: null,  // server instance and version of the canvas on screen
   drawnVersion: 0,
+  drawnShape: null,  // shapeOf the canvas on screen
+  drawError: null,  // why the last canvas fetched could not be drawn
   run: null,
   events: null,
   redraws: 0,
@@ -59,6 +61,27 @@ async function fetchStatus() {
   return { ...(await response.json()), instance: response.headers.get('X-KIVO-Instance') };
 }
 
+// The pads of a canvas and the types of what each holds. JSROOT's redraw updates
+// the drawn primitives in place and never adds any, so a canvas of another
+// shape (the first redraw of a run is built pad by pad and published on the
+// way) is drawn anew.
+function shapeOf(object) {
+  const items = object?.fPrimitives?.arr ?? [];
+  return `${object?._typename}[${items.map(shapeOf).join(',')}]`;
+}
+
+async function drawCanvas(canvas) {
+  const shape = shapeOf(canvas);
+  if (shape === display.drawnShape) {
+    await redraw(drawing, canvas, '');
+    return;
+  }
+  display.drawnShape = null;
+  cleanup(drawing);
+  await draw(drawing, canvas, '');
+  display.drawnShape = shape;
+}
+
 async function drawLatestCanvas() {
   const response = await request('canvas.json', 'no-cache');
   if (response.status === 404) return;
@@ -66,13 +89,20 @@ async function drawLatestCanvas() {
   const { instance, version } = parseEtag(response.headers.get('ETag'));
   const run = response.headers.get('X-KIVO-Run');
   const events = response.headers.get('X-KIVO-Events');
+  // A body cut off on the way throws here, and the canvas is fetched again.
+  const text = await response.text();
   const started = performance.now();
   try {
-    const canvas = parse(await response.text());
+    const canvas = parse(text);
     mergeToScreenResolution(canvas, CANVAS_WIDTH, CANVAS_HEIGHT);
-    await redraw(drawing, canvas, '');
+    await drawCanvas(canvas);
+    display.drawError = null;
+  } catch (error) {
+    // Not fetched again until the next publish; the error stays shown until then.
+    display.drawError = String(error?.message ?? error);
+    display.drawnShape = null;
+    throw error;
   } finally {
-    // A canvas JSROOT cannot draw is not fetched again until the next publish.
     display.drawnInstance = instance;
     display.drawnVersion = version;
   }
@@ -92,6 +122,7 @@ async function poll() {
     } else {
       if (status.version !== display.drawnVersion || status.instance !== display.drawnInstance)
         await drawLatestCanvas();
+      if (display.drawError) throw new Error(display.drawError);
       showState(`live, last update ${display.updatedAt}`, 'live');
     }
     display.lastError = null;
