@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -46,9 +47,16 @@ std::string missing_tools(const std::string& extension) {
   return {};
 }
 
-// Writes the canvas to a fresh temporary file; returns its path, empty on failure.
+// Writes the canvas to a fresh temporary file in the temporary directory
+// ($TMPDIR, else /tmp); returns its path, empty on failure with errno set.
 std::string write_temp_json(const std::string& canvas_json) {
-  std::string path = (std::filesystem::temp_directory_path() / "kivo-canvas-XXXXXX.json").string();
+  std::error_code unusable;
+  const std::filesystem::path directory = std::filesystem::temp_directory_path(unusable);
+  if (unusable) {
+    errno = unusable.value();
+    return {};
+  }
+  std::string path = (directory / "kivo-canvas-XXXXXX.json").string();
   const int fd = mkstemps(path.data(), 5);
   if (fd < 0) return {};
   std::string_view rest(canvas_json);
@@ -147,7 +155,10 @@ bool render_snapshot(const std::string& canvas_json, const std::string& out_path
   }
   const std::string json_path = write_temp_json(canvas_json);
   if (json_path.empty()) {
-    error = out_path + ": cannot write a temporary file: " + std::strerror(errno);
+    const char* tmpdir = std::getenv("TMPDIR");
+    error = out_path + ": cannot write a temporary file in " +
+            (tmpdir && *tmpdir ? std::string("$TMPDIR (") + tmpdir + ")" : std::string("/tmp")) + ": " +
+            std::strerror(errno);
     return false;
   }
   const ChildResult child =

@@ -129,6 +129,17 @@ TEST_F(MonitorSessionTest, SnapshotRendersTheCanvas) {
   EXPECT_EQ(kivo::test::read_file(image).rfind("<svg", 0), 0u);
 }
 
+TEST_F(MonitorSessionTest, SnapshotWithoutATemporaryDirectoryFailsWithAMessage) {
+  const std::string missing = directory + "/missing";
+  Finished run = run_program({"/usr/bin/env", "TMPDIR=" + missing, KIVO_BIN, "-b", "-q", "-e", "OM();",
+                              "--snapshot", directory + "/canvas.svg", stream("run 2\n")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("canvas.svg: cannot write a temporary file in $TMPDIR (" + missing +
+                         "): No such file or directory"),
+            std::string::npos)
+      << run.err;
+}
+
 TEST_F(MonitorSessionTest, SaveWritesOneListWithHistogramsGraphsAndCanvas) {
   std::string events = stream("run 2\nevent\nhit 1 4 200 17\nhit 1 9 10 10\n");
   std::string saved = directory + "/monitor.json";
