@@ -13,6 +13,7 @@
 #include "PromptLoop.h"
 #include "Session.h"
 #include "interp/Registry.h"
+#include "snapshot.h"
 #include "web_display.h"
 
 namespace {
@@ -111,6 +112,13 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::fputs(kivo::host::usage().c_str(), stdout);
     return 0;
+  }
+  // Told now rather than after a run that may last hours.
+  if (!options.snapshot.empty()) {
+    if (const std::string problem = snapshot_problem(options.snapshot); !problem.empty()) {
+      report("--snapshot: " + problem);
+      return kExitUsage;
+    }
   }
   fill_closed_standard_descriptors();
   kivo::host::install_interrupt_handler();

@@ -142,17 +142,21 @@ std::string describe_failure(const ChildResult& child, const std::string& json_p
 
 }  // namespace
 
+std::string snapshot_problem(const std::string& out_path) {
+  const std::string extension = lower_extension(out_path);
+  if (extension != ".png" && extension != ".svg") return out_path + ": the file name must end in .png or .svg";
+  std::error_code error;
+  const std::filesystem::path parent = std::filesystem::path(out_path).parent_path();
+  if (!parent.empty() && !std::filesystem::is_directory(parent, error))
+    return out_path + ": cannot write: " + parent.string() + " is missing or not a directory";
+  if (const std::string missing = missing_tools(extension); !missing.empty()) return out_path + ": " + missing;
+  return {};
+}
+
 bool render_snapshot(const std::string& canvas_json, const std::string& out_path,
                      std::string& error) {
-  const std::string extension = lower_extension(out_path);
-  if (extension != ".png" && extension != ".svg") {
-    error = out_path + ": the file name must end in .png or .svg";
-    return false;
-  }
-  if (const std::string missing = missing_tools(extension); !missing.empty()) {
-    error = out_path + ": " + missing;
-    return false;
-  }
+  error = snapshot_problem(out_path);
+  if (!error.empty()) return false;
   const std::string json_path = write_temp_json(canvas_json);
   if (json_path.empty()) {
     const char* tmpdir = std::getenv("TMPDIR");

@@ -9,3 +9,8 @@
 // directory not writable, canvas not drawable).
 bool render_snapshot(const std::string& canvas_json, const std::string& out_path,
                      std::string& error);
+
+// What can be told before rendering: empty when out_path has a .png or .svg
+// extension, lies in an existing directory and the tools to render it are
+// installed; otherwise "OUT_PATH: reason".
+std::string snapshot_problem(const std::string& out_path);

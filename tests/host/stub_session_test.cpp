@@ -116,6 +116,13 @@ TEST_F(StubSessionTest, MonitorCommandAnsweringMinusOneFailsABatchRun) {
   EXPECT_EQ(run.err, "kivo: -e 'mask_pixels(-1); OM()': column 1: mask_pixels failed (returned -1)\n");
 }
 
+TEST_F(StubSessionTest, SnapshotNameIsCheckedBeforeAnythingRuns) {
+  Finished run = run_program(kivo_args({"-q", "--snapshot", "canvas.txt", "-e", "OM()"}));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "kivo: --snapshot: canvas.txt: the file name must end in .png or .svg\n");
+}
+
 TEST_F(StubSessionTest, CommandFileWithByteOrderMarkAndWindowsLineEnds) {
   std::string commands = file("cmds.C", "\xEF\xBB\xBFOM();\r\nprint_status(); // report\r\n");
   Finished run = run_program(kivo_args({"-q", "-x", commands}));

@@ -67,7 +67,8 @@ TEST_F(SnapshotTest, ReportsUnwritableDirectory) {
   const fs::path out = dir / "missing" / "canvas.png";
   EXPECT_FALSE(render_snapshot(kCanvas, out.string(), error));
   EXPECT_EQ(error, out.string() + ": cannot write: " + out.parent_path().string() +
-                       " is missing or not writable");
+                       " is missing or not a directory");
+  EXPECT_EQ(snapshot_problem(out.string()), error) << "told before any rendering";
 }
 
 }  // namespace
