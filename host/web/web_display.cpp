@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string_view>
 #include <thread>
@@ -161,6 +162,11 @@ bool WebDisplay::collect_static_trees(std::string& error) {
     auto tree = kivo::web::make_static_tree(std::string("/jsroot/") + part + "/",
                                             web_root_ + "/node_modules/jsroot/" + part);
     if (tree) trees_.push_back(std::move(*tree));
+  }
+  // Without JSROOT's modules the page loads but can never draw a canvas.
+  if (!std::filesystem::is_regular_file(web_root_ + "/node_modules/jsroot/modules/main.mjs")) {
+    error = "web display: JSROOT not found in " + web_root_ + "/node_modules/jsroot (run ./run.sh setup)";
+    return false;
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -172,11 +173,18 @@ TEST(WebDisplayStart, BusyPortNamesAddressAndReason) {
   EXPECT_EQ(error, "cannot bind to 127.0.0.1:" + std::to_string(port) + ": Address already in use");
 }
 
-TEST(WebDisplayStart, MissingPageFolderIsReported) {
+TEST(WebDisplayStart, MissingPageFolderOrJsrootIsReported) {
   WebDisplay display("127.0.0.1", 0, "/nonexistent/kivo-web");
   std::string error;
   EXPECT_FALSE(display.start(error));
   EXPECT_NE(error.find("/nonexistent/kivo-web/page"), std::string::npos) << error;
+
+  TestWebTree tree;
+  std::filesystem::remove_all(tree.root() / "node_modules");
+  WebDisplay without_jsroot("127.0.0.1", 0, tree.root().string());
+  EXPECT_FALSE(without_jsroot.start(error));
+  EXPECT_EQ(error, "web display: JSROOT not found in " + tree.root().string() +
+                       "/node_modules/jsroot (run ./run.sh setup)");
 }
 
 TEST(WebDisplayStart, BadBindAddressIsReported) {
