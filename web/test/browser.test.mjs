@@ -20,23 +20,33 @@ async function startFixture(port = 0) {
   return { fixture, url: line.slice('address '.length) };
 }
 
-async function publish(fixture, run, events) {
+// Publishes `text` as the canvas of `run` after `events`; returns its version.
+async function publishText(fixture, run, events, text) {
   const file = join(workDir, `canvas-${run}-${events}.json`);
-  writeFileSync(file, ninePadCanvas({ run, events }));
+  writeFileSync(file, text);
   fixture.send(`publish ${run} ${events} ${file}`);
   const answer = await fixture.nextLine(/^(published|error) /);
   assert.match(answer, /^published \d+$/);
   return Number(answer.split(' ')[1]);
 }
 
-test('the page waits for the first canvas, draws it and follows each publish', async (t) => {
+function publish(fixture, run, events) {
+  return publishText(fixture, run, events, ninePadCanvas({ run, events }));
+}
+
+// A display fixture and a page open on it, both closed when test `t` ends.
+async function openFixturePage(t) {
   const { fixture, url } = await startFixture();
   const browser = await openPage(url);
   t.after(async () => {
     await browser.close();
     await fixture.stop();
   });
-  const { page } = browser;
+  return { fixture, browser, page: browser.page };
+}
+
+test('the page waits for the first canvas, draws it and follows each publish', async (t) => {
+  const { fixture, browser, page } = await openFixturePage(t);
 
   assert.equal(await page.title(), 'KIVO online monitoring');
   await page.waitForFunction(() => document.getElementById('state').textContent === 'waiting for first canvas');
@@ -88,45 +98,32 @@ test('a restarted server is followed even though its versions count from 1 again
   assert.equal(await page.textContent('#run'), 'Run 21');
 });
 
-async function publishText(fixture, run, events, name, text) {
-  const file = join(workDir, name);
-  writeFileSync(file, text);
-  fixture.send(`publish ${run} ${events} ${file}`);
-  assert.match(await fixture.nextLine(/^(published|error) /), /^published \d+$/);
-}
-
 // Drawn elements inside the pad `name`: none for a pad with no primitives.
 function drawnInPad(page, name) {
   return page.$$eval(`#drawing svg[pad="${name}"] .main_layer *`, (elements) => elements.length);
 }
 
 test('a canvas of another shape is drawn anew, and a failed draw stays reported', async (t) => {
-  const { fixture, url } = await startFixture();
-  const browser = await openPage(url);
-  t.after(async () => {
-    await browser.close();
-    await fixture.stop();
-  });
-  const { page } = browser;
+  const { fixture, page } = await openFixturePage(t);
 
   // As the first redraw of a run publishes it on the way: hit-map pads still empty.
   const partial = JSON.parse(ninePadCanvas({ run: 3, events: 0 }));
   for (const pad of partial.fPrimitives.arr)
     if (pad.fName?.startsWith('p2d_')) pad.fPrimitives = { ...pad.fPrimitives, arr: [], opt: [] };
-  await publishText(fixture, 3, 0, 'partial.json', JSON.stringify(partial));
+  await publishText(fixture, 3, 0, JSON.stringify(partial));
   await waitForDrawnVersion(page, '(v) => v === 1');
   assert.equal(await drawnInPad(page, 'p2d_0'), 0);
-  await publishText(fixture, 3, 10, 'full.json', ninePadCanvas({ run: 3, events: 10 }));
+  await publish(fixture, 3, 10);
   await waitForDrawnVersion(page, '(v) => v === 2');
   assert.ok(await drawnInPad(page, 'p2d_0') > 0, 'the hit map appears once its canvas has it');
 
-  await publishText(fixture, 3, 20, 'broken.json',
+  await publishText(fixture, 3, 20,
                     '{"_typename":"TCanvas","fPrimitives":{"_typename":"TList","arr":[{"_typename":"TPad"}]}}');
   await waitForDrawnVersion(page, '(v) => v === 3');
   await page.waitForFunction(() => document.getElementById('state').textContent.startsWith('display error'));
   await page.waitForTimeout(1500);  // three polls: the error is not replaced by "live"
   assert.match(await page.textContent('#state'), /^display error/);
-  await publishText(fixture, 3, 30, 'again.json', ninePadCanvas({ run: 3, events: 30 }));
+  await publish(fixture, 3, 30);
   await waitForDrawnVersion(page, '(v) => v === 4');
   await page.waitForFunction(() => document.getElementById('state').textContent.startsWith('live'));
   assert.equal(await page.textContent('#events'), '30 events');
