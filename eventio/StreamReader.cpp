@@ -1,5 +1,6 @@
 #include "StreamReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -60,30 +61,51 @@ std::unique_ptr<StreamReader> StreamReader::open(const std::string& path, bool f
 }
 
 bool StreamReader::read_available() {
+  // Checked before reading on, so that new content is never read from the
+  // old offset; the old bytes end here, and a record they leave unfinished is
+  // a truncated tail.
+  if (follow_ && rewind_if_started_over()) {
+    scanner_.finish();
+    restart_pending_ = true;
+    return false;
+  }
   for (;;) {
     std::uint8_t* space = scanner_.prepare(kReadChunk);
     const ssize_t n = ::read(fd_, space, kReadChunk);
     if (n > 0) {
+      remember_tail(space, static_cast<std::size_t>(n));
       scanner_.commit(static_cast<std::size_t>(n));
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
     if (n < 0) report_diagnostic(path_ + ": read error: " + system_error_text());
-    if (n < 0 || !follow_) {
-      scanner_.finish();
-    } else if (rewind_if_started_over()) {
-      // The old bytes end here: a record they leave unfinished is a truncated tail.
-      scanner_.finish();
-      restart_pending_ = true;
-    }
+    if (n < 0 || !follow_) scanner_.finish();
     return false;
   }
 }
 
+void StreamReader::remember_tail(const std::uint8_t* data, std::size_t size) {
+  const std::size_t kept = std::min(tail_size_, tail_.size() - std::min(size, tail_.size()));
+  std::memmove(tail_.data(), tail_.data() + tail_size_ - kept, kept);
+  const std::size_t taken = std::min(size, tail_.size());
+  std::memcpy(tail_.data() + kept, data + size - taken, taken);
+  tail_size_ = kept + taken;
+}
+
+// Whether the bytes last read, which end at `position`, are no longer there:
+// the file was truncated and written again past that point.
+bool StreamReader::tail_rewritten(off_t position) const {
+  if (tail_size_ == 0) return false;
+  std::array<std::uint8_t, kTailBytes> now{};
+  const ssize_t n = ::pread(fd_, now.data(), tail_size_, position - static_cast<off_t>(tail_size_));
+  return n != static_cast<ssize_t>(tail_size_) || std::memcmp(now.data(), tail_.data(), tail_size_) != 0;
+}
+
 // The path names another file after an atomic rename over it, which is read
-// once the replaced file has nothing more; a file shorter than what was read
-// has been truncated. Standard input has no path to check.
+// once the replaced file has nothing more; a file shorter than what was read,
+// or whose last bytes read have changed, has been truncated (and perhaps
+// written again). Standard input has no path to check.
 bool StreamReader::rewind_if_started_over() {
   struct stat named {}, opened {};
   if (!owns_fd_ || ::stat(path_.c_str(), &named) != 0 || ::fstat(fd_, &opened) != 0) return false;
@@ -91,7 +113,9 @@ bool StreamReader::rewind_if_started_over() {
   if (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
     return opened.st_size <= position && reopen_replaced_file();
   }
-  if (named.st_size >= position || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
+  if ((named.st_size >= position && !tail_rewritten(position)) || ::lseek(fd_, 0, SEEK_SET) != 0)
+    return false;
+  tail_size_ = 0;
   report_diagnostic(path_ + ": file truncated; reading it from the start");
   return true;
 }
@@ -108,6 +132,7 @@ bool StreamReader::reopen_replaced_file() {
   }
   ::close(fd_);
   fd_ = fd;
+  tail_size_ = 0;
   report_diagnostic(path_ + ": file replaced; reading it from the start");
   return true;
 }

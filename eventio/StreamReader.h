@@ -6,6 +6,9 @@
 #ifndef KIVO_EVENTIO_STREAM_READER_H
 #define KIVO_EVENTIO_STREAM_READER_H
 
+#include <sys/types.h>
+
+#include <array>
 #include <memory>
 #include <string>
 
@@ -52,6 +55,12 @@ class StreamReader {
   // which case the descriptor now reads the new content from its start.
   bool rewind_if_started_over();
   bool reopen_replaced_file();
+  // The last bytes read, to tell a followed file written again after a
+  // truncation from one that has only grown.
+  void remember_tail(const std::uint8_t* data, std::size_t size);
+  bool tail_rewritten(off_t position) const;
+
+  static constexpr std::size_t kTailBytes = 64;
 
   std::string path_;
   int fd_ = -1;
@@ -61,6 +70,8 @@ class StreamReader {
   int original_flags_ = 0;  // file status flags of a shared standard input, restored at the end
   bool restart_pending_ = false;  // the new content is read once the old bytes are drained
   bool more_available_ = false;
+  std::array<std::uint8_t, kTailBytes> tail_{};
+  std::size_t tail_size_ = 0;
   RecordScanner scanner_;
 };
 

@@ -213,9 +213,13 @@ TEST_F(StreamReading, FollowedFileStartedOverIsReadFromTheStart) {
   EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{2, 3, 4}));
   testing::write_file(path_, testing::stream_of({records_[2]}));
   EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{2}));
+  // Truncated and written again past the point read before the reader looks.
+  testing::write_file(path_, testing::stream_of({records_[0], records_[1], records_[3]}));
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1, 3}));
+  const std::string truncated = path_ + ": file truncated; reading it from the start\n";
   EXPECT_EQ(diagnostics_.joined(), path_ + ": file replaced; reading it from the start\n" + path_ + ": offset " +
                                        std::to_string(first.size()) + ": truncated record at end of data (9 of 16 bytes)\n" +
-                                       path_ + ": file truncated; reading it from the start\n");
+                                       truncated + truncated);
 }
 
 // A long damaged region is skipped a bounded amount per call, so that the
