@@ -362,8 +362,12 @@ void fit_window(TH1D* h, double amplitude, double lo, double hi, double& m, doub
   window_moments(h, lo, hi, m, s);
 }
 
-// Bins per group, and the largest bins of a group left out of its score.
-constexpr int kSeedGroup = 16, kSeedSpikes = 2;
+// Bins per group, the largest bins of a group left out of its score, and the
+// groups on either side added to a group's score to smooth it.
+constexpr int kSeedGroup = 16, kSeedSpikes = 2, kSeedSmoothing = 2;
+// Groups in a row below half the best score that end the beam's extent; a
+// single group below it is a dip of a sparse profile.
+constexpr int kSeedDips = 3;
 // Half-width of the first fit's window around the beam found, in its sigmas.
 constexpr double kSeedWindowSigmas = 3;
 
@@ -390,32 +394,54 @@ std::vector<double> spike_free_group_scores(TH1D* h) {
   return scores;
 }
 
+// Each score plus those of its kSeedSmoothing neighbours on either side: a
+// wide beam seen in few events spreads few hits over each group, and the
+// single groups' counts scatter too much to find its half maximum.
+std::vector<double> smoothed(const std::vector<double>& scores) {
+  const int groups = static_cast<int>(scores.size());
+  std::vector<double> sums(scores.size(), 0.0);
+  for (int g = 0; g < groups; g++)
+    for (int k = std::max(g - kSeedSmoothing, 0); k <= std::min(g + kSeedSmoothing, groups - 1); k++)
+      sums[g] += scores[k];
+  return sums;
+}
+
 // The window [lo, hi] of the first fit of a beam profile. A fit of the
 // predefined Gaussian starts from the mean and RMS of the bins it is given,
 // and over the whole axis those are pulled towards the middle by noise
 // spread over the stave; started there, the fit can settle on a wide, flat
 // Gaussian that follows the noise floor. The beam is found instead as the
-// best group of spike_free_group_scores: the window is centred on the
+// best of the smoothed spike_free_group_scores: the window is centred on the
 // score-weighted centre of that group and its neighbours, and its half-width
-// is kSeedWindowSigmas times the sigma implied by where the scores fall to
-// half the best on either side. False when no group scores (a beam of one or
-// two pixels, or nothing but single hot pixels).
+// is kSeedWindowSigmas times the sigma implied by where the smoothed scores
+// fall to half the best on either side. False when no group scores (a beam
+// of one or two pixels, or nothing but single hot pixels).
 bool beam_window(TH1D* h, double& lo, double& hi) {
   const std::vector<double> scores = spike_free_group_scores(h);
-  const auto best_it = std::max_element(scores.begin(), scores.end());
-  if (best_it == scores.end() || *best_it <= 0) return false;
-  const int best = static_cast<int>(best_it - scores.begin());
+  const std::vector<double> profile = smoothed(scores);
+  const auto best_it = std::max_element(profile.begin(), profile.end());
+  if (best_it == profile.end() || *best_it <= 0) return false;
+  const int best = static_cast<int>(best_it - profile.begin());
   const int groups = static_cast<int>(scores.size());
   const TAxis* axis = h->GetXaxis();
   const double group_width = kSeedGroup * axis->GetBinWidth(1);
   double weight = 0, weighted_centre = 0;
-  for (int g = std::max(best - 2, 0); g <= std::min(best + 2, groups - 1); g++) {
+  for (int g = std::max(best - kSeedSmoothing, 0); g <= std::min(best + kSeedSmoothing, groups - 1); g++) {
     weight += scores[g];
     weighted_centre += scores[g] * (axis->GetBinLowEdge(g * kSeedGroup + 1) + 0.5 * group_width);
   }
-  int left = best, right = best;
-  while (left > 0 && scores[left - 1] >= 0.5 * *best_it) left--;
-  while (right < groups - 1 && scores[right + 1] >= 0.5 * *best_it) right++;
+  // The half maximum on either side: the last group at or above it before
+  // kSeedDips groups in a row fall below it.
+  const double half = 0.5 * *best_it;
+  const auto half_maximum = [&](int step) {
+    int last = best;
+    for (int g = best + step, below = 0; g >= 0 && g < groups && below < kSeedDips; g += step) {
+      below = profile[g] >= half ? 0 : below + 1;
+      if (below == 0) last = g;
+    }
+    return last;
+  };
+  const int left = half_maximum(-1), right = half_maximum(+1);
   constexpr double kHalfWidthPerSigma = 1.1774;  // sqrt(2 ln 2)
   const double sigma = 0.5 * (right - left + 1) * group_width / kHalfWidthPerSigma;
   const double centre = weighted_centre / weight;
