@@ -47,8 +47,17 @@ std::string missing_tools(const std::string& extension) {
   return {};
 }
 
-// Writes the canvas to a fresh temporary file in the temporary directory
-// ($TMPDIR, else /tmp); returns its path, empty on failure with errno set.
+// The temporary directory as std::filesystem::temp_directory_path picks it:
+// the first of these variables that is set, else /tmp.
+std::string temporary_directory_name() {
+  for (const char* variable : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+    if (const char* value = std::getenv(variable)) return std::string("$") + variable + " (" + value + ")";
+  }
+  return "/tmp";
+}
+
+// Writes the canvas to a fresh temporary file in the temporary directory;
+// returns its path, empty on failure with errno set.
 std::string write_temp_json(const std::string& canvas_json) {
   std::error_code unusable;
   const std::filesystem::path directory = std::filesystem::temp_directory_path(unusable);
@@ -159,9 +168,7 @@ bool render_snapshot(const std::string& canvas_json, const std::string& out_path
   if (!error.empty()) return false;
   const std::string json_path = write_temp_json(canvas_json);
   if (json_path.empty()) {
-    const char* tmpdir = std::getenv("TMPDIR");
-    error = out_path + ": cannot write a temporary file in " +
-            (tmpdir && *tmpdir ? std::string("$TMPDIR (") + tmpdir + ")" : std::string("/tmp")) + ": " +
+    error = out_path + ": cannot write a temporary file in " + temporary_directory_name() + ": " +
             std::strerror(errno);
     return false;
   }
