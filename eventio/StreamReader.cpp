@@ -73,7 +73,7 @@ bool StreamReader::read_available() {
     std::uint8_t* space = scanner_.prepare(kReadChunk);
     const ssize_t n = ::read(fd_, space, kReadChunk);
     if (n > 0) {
-      remember_tail(space, static_cast<std::size_t>(n));
+      if (follow_) remember_tail(space, static_cast<std::size_t>(n));
       scanner_.commit(static_cast<std::size_t>(n));
       return true;
     }

@@ -55,8 +55,8 @@ class StreamReader {
   // which case the descriptor now reads the new content from its start.
   bool rewind_if_started_over();
   bool reopen_replaced_file();
-  // The last bytes read, to tell a followed file written again after a
-  // truncation from one that has only grown.
+  // The last bytes read from a followed file, to tell one written again
+  // after a truncation from one that has only grown.
   void remember_tail(const std::uint8_t* data, std::size_t size);
   bool tail_rewritten(off_t position) const;
 
