@@ -1,17 +1,43 @@
-// Entry points that the kivo host resolves by name in a monitor plug-in
-// (dlsym of their C++ symbols) and calls: pinit once before the first event,
-// then process_event for every event.
+// The contract between the kivo host and a monitor plug-in: every symbol the
+// host resolves by name in the monitor library (dlsym), with its exact type.
+// The monitor's sources include this header, so the compiler checks that they
+// define each symbol with the type declared here; the host reads the types
+// from here through MonitorSymbols. A new symbol the host needs is declared
+// here, added to MonitorSymbols and to for_each_monitor_symbol.
 #ifndef KIVO_EVENTIO_MONITOR_PLUGIN_H
 #define KIVO_EVENTIO_MONITOR_PLUGIN_H
 
 class Event;
+class TCanvas;
+class TGraphAsymmErrors;
+class TH1D;
+class TH2F;
 
+inline constexpr int kMonitorStaves = 4;
+
+// Entry points: pinit once before the first event, then process_event for
+// every event.
 int pinit();
 int process_event(Event* e);
 
-// Itanium C++ ABI names of the two entry points, for dlsym.
-inline constexpr const char* kPinitSymbol = "_Z5pinitv";
-inline constexpr const char* kProcessEventSymbol = "_Z13process_eventP5Event";
+// Run number of the last begin-run event; data events since it (or pinit);
+// refresh interval in data events (0 or negative: no periodic refresh).
+extern int kivo_run;
+extern int kivo_evnts;
+extern int kivo_refresh;
+
+// Histograms, graphs and the canvas, null until pinit (the canvas until the
+// first OM, h2d_chip_norm until the first analysis). hnevnt: one entry per
+// data event that carried the detector packet; hchip: hits per stave;
+// h2d_chip: hit maps (x = stave-wide column, y = displayed row);
+// h2d_chip_norm: the hit maps per event, whole only after
+// kivo_materialise_maps; gmpos_chip: fitted beam position of each stave.
+extern TH1D* hnevnt;
+extern TH1D* hchip;
+extern TH2F* h2d_chip[kMonitorStaves];
+extern TH2F* h2d_chip_norm[kMonitorStaves];
+extern TGraphAsymmErrors* gmpos_chip[kMonitorStaves];
+extern TCanvas* com;
 
 // Live view of the hit maps, for the host's display and quality checks. All
 // of them run on the thread that processes events, between two events, and
@@ -56,6 +82,50 @@ double kivo_chip_hits(int stave, int chip);
 // when out of range or not booked.
 int kivo_cells_above(int stave, double threshold, int* xbins, int* ybins, int capacity);
 
+}
+
+// The symbols above as a loaded library holds them, each typed as declared:
+// a function as a pointer to it, an object as a pointer to the object.
+struct MonitorSymbols {
+  decltype(&::pinit) pinit = nullptr;
+  decltype(&::process_event) process_event = nullptr;
+  decltype(&::kivo_run) kivo_run = nullptr;
+  decltype(&::kivo_evnts) kivo_evnts = nullptr;
+  decltype(&::kivo_refresh) kivo_refresh = nullptr;
+  decltype(&::hnevnt) hnevnt = nullptr;
+  decltype(&::hchip) hchip = nullptr;
+  decltype(&::h2d_chip) h2d_chip = nullptr;
+  decltype(&::h2d_chip_norm) h2d_chip_norm = nullptr;
+  decltype(&::gmpos_chip) gmpos_chip = nullptr;
+  decltype(&::com) com = nullptr;
+  decltype(&::kivo_norm_overview) norm_overview = nullptr;
+  decltype(&::kivo_norm_region) norm_region = nullptr;
+  decltype(&::kivo_materialise_maps) materialise_maps = nullptr;
+  decltype(&::kivo_chip_hits) chip_hits = nullptr;
+  decltype(&::kivo_cells_above) cells_above = nullptr;
+};
+
+// Calls visit(name, member) for every member of `symbols`, with the name of
+// its symbol in the library: Itanium C++ ABI names for the two entry points,
+// plain names for the objects and the C functions.
+template <class Visit>
+void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
+  visit("_Z5pinitv", symbols.pinit);
+  visit("_Z13process_eventP5Event", symbols.process_event);
+  visit("kivo_run", symbols.kivo_run);
+  visit("kivo_evnts", symbols.kivo_evnts);
+  visit("kivo_refresh", symbols.kivo_refresh);
+  visit("hnevnt", symbols.hnevnt);
+  visit("hchip", symbols.hchip);
+  visit("h2d_chip", symbols.h2d_chip);
+  visit("h2d_chip_norm", symbols.h2d_chip_norm);
+  visit("gmpos_chip", symbols.gmpos_chip);
+  visit("com", symbols.com);
+  visit("kivo_norm_overview", symbols.norm_overview);
+  visit("kivo_norm_region", symbols.norm_region);
+  visit("kivo_materialise_maps", symbols.materialise_maps);
+  visit("kivo_chip_hits", symbols.chip_hits);
+  visit("kivo_cells_above", symbols.cells_above);
 }
 
 #endif

@@ -6,15 +6,13 @@
 #include "TCanvas.h"
 #include "TDirectory.h"
 #include "TGraphAsymmErrors.h"
-#include "TH1F.h"
+#include "TH1D.h"
 #include "TList.h"
 #include "TROOT.h"
 
 namespace kivo::host {
 
 namespace {
-
-constexpr int kStaves = 4;
 
 void add_all(TList& list, const TCollection* collection) {
   if (!collection) return;
@@ -26,22 +24,18 @@ void add_all(TList& list, const TCollection* collection) {
 
 MonitorObjects::MonitorObjects(const MonitorPlugin& plugin) : plugin_(plugin) {}
 
-int MonitorObjects::run() const {
-  const int* run = static_cast<const int*>(plugin_.global("kivo_run"));
-  return run ? *run : 0;
-}
+int MonitorObjects::run() const { return *plugin_.symbols().kivo_run; }
 
 long MonitorObjects::events() const {
-  TH1F* const* events = static_cast<TH1F* const*>(plugin_.global("hnevnt"));
-  return events && *events ? static_cast<long>((*events)->GetEntries()) : 0;
+  const TH1D* events = *plugin_.symbols().hnevnt;
+  return events ? static_cast<long>(events->GetEntries()) : 0;
 }
 
 bool MonitorObjects::save(const std::string& path, std::string& error) const {
   TList objects;
   add_all(objects, gDirectory->GetList());
-  auto* graphs = static_cast<TGraphAsymmErrors* const*>(plugin_.global("gmpos_chip"));
-  for (int stave = 0; graphs && stave < kStaves; ++stave) {
-    if (graphs[stave]) objects.Add(graphs[stave]);
+  for (TGraphAsymmErrors* graph : *plugin_.symbols().gmpos_chip) {
+    if (graph) objects.Add(graph);
   }
   add_all(objects, gROOT->GetListOfCanvases());
   return write_file_atomically(path, rootcompat::ToJSON(objects), error);

@@ -14,7 +14,7 @@ class MonitorObjects {
  public:
   explicit MonitorObjects(const MonitorPlugin& plugin);
 
-  // kivo_run, or 0 when the library has none.
+  // kivo_run.
   int run() const;
   // Entries of hnevnt (data events with the detector packet since the last reset).
   long events() const;

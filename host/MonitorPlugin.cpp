@@ -1,19 +1,37 @@
 #include "MonitorPlugin.h"
 
+#include <cxxabi.h>
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <type_traits>
 #include <utility>
-
-#include "monitor_plugin.h"
 
 namespace kivo::host {
 
 namespace {
 
-template <typename Function>
-Function resolve(void* handle, const char* symbol) {
-  return reinterpret_cast<Function>(dlsym(handle, symbol));
+// A symbol as the C++ source names it: "pinit()" for "_Z5pinitv".
+std::string readable(const char* symbol) {
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(symbol, nullptr, nullptr, &status);
+  std::string name = status == 0 && demangled ? demangled : symbol;
+  std::free(demangled);
+  return name;
+}
+
+// Resolves every member of `symbols` in `handle`; the names of those the
+// library lacks, joined by ", ".
+std::string resolve_all(void* handle, MonitorSymbols& symbols) {
+  std::string missing;
+  for_each_monitor_symbol(symbols, [&](const char* name, auto& member) {
+    member = reinterpret_cast<std::remove_reference_t<decltype(member)>>(dlsym(handle, name));
+    if (member) return;
+    if (!missing.empty()) missing += ", ";
+    missing += readable(name);
+  });
+  return missing;
 }
 
 }  // namespace
@@ -26,11 +44,9 @@ std::unique_ptr<MonitorPlugin> MonitorPlugin::load(const std::string& path, std:
     return nullptr;
   }
   std::unique_ptr<MonitorPlugin> plugin(new MonitorPlugin(path, handle));
-  plugin->pinit_ = resolve<int (*)()>(handle, kPinitSymbol);
-  plugin->process_event_ = resolve<int (*)(Event*)>(handle, kProcessEventSymbol);
-  if (!plugin->pinit_ || !plugin->process_event_) {
-    error = "monitor library " + path + " does not define " +
-            (plugin->pinit_ ? "process_event(Event*)" : "pinit()");
+  const std::string missing = resolve_all(handle, plugin->symbols_);
+  if (!missing.empty()) {
+    error = "monitor library " + path + " does not define " + missing;
     return nullptr;
   }
   return plugin;
@@ -40,8 +56,6 @@ MonitorPlugin::MonitorPlugin(std::string path, void* handle)
     : path_(std::move(path)), handle_(handle) {}
 
 MonitorPlugin::~MonitorPlugin() { dlclose(handle_); }
-
-void* MonitorPlugin::global(const char* name) const { return dlsym(handle_, name); }
 
 std::string default_plugin_path() {
   std::error_code error;

@@ -1,29 +1,29 @@
-// The monitor library loaded with dlopen: its entry points pinit and
-// process_event, resolved by name, and the few globals the host reads.
+// The monitor library loaded with dlopen: every symbol of the host-to-monitor
+// contract (monitor_plugin.h), resolved by name and typed as declared there.
 #ifndef KIVO_HOST_MONITOR_PLUGIN_H
 #define KIVO_HOST_MONITOR_PLUGIN_H
 
 #include <memory>
 #include <string>
 
-class Event;
+#include "monitor_plugin.h"
 
 namespace kivo::host {
 
 class MonitorPlugin {
  public:
   // Loads `path` (its static initialisation registers the monitor's commands);
-  // null with a one-line `error` when it cannot be loaded or lacks an entry point.
+  // null with a one-line `error` when it cannot be loaded or lacks symbols of
+  // the contract, naming every one it lacks.
   static std::unique_ptr<MonitorPlugin> load(const std::string& path, std::string& error);
   ~MonitorPlugin();
   MonitorPlugin(const MonitorPlugin&) = delete;
   MonitorPlugin& operator=(const MonitorPlugin&) = delete;
 
-  int pinit() const { return pinit_(); }
-  int process_event(Event* event) const { return process_event_(event); }
-  // Address of the global `name` (unmangled, as a C++ global variable's
-  // symbol is), or null when the library has none.
-  void* global(const char* name) const;
+  int pinit() const { return symbols_.pinit(); }
+  int process_event(Event* event) const { return symbols_.process_event(event); }
+  // Every symbol of the contract, none null.
+  const MonitorSymbols& symbols() const { return symbols_; }
   const std::string& path() const { return path_; }
 
  private:
@@ -31,8 +31,7 @@ class MonitorPlugin {
 
   std::string path_;
   void* handle_;
-  int (*pinit_)() = nullptr;
-  int (*process_event_)(Event*) = nullptr;
+  MonitorSymbols symbols_;
 };
 
 // The monitor library installed beside the running executable: ../lib/libkivo_monitor.so.

@@ -7,6 +7,8 @@
 #include <map>
 #include <utility>
 
+#include "eventio/monitor_plugin.h"
+
 class TH1F;
 class TH1D;
 class TH2F;
@@ -16,7 +18,7 @@ class TCanvas;
 class TPad;
 class TLatex;
 
-constexpr int NSTAVE = 4;
+constexpr int NSTAVE = kMonitorStaves;
 
 // Channel map: (ruid, ruchn) -> (istave, ichip).
 typedef std::pair<int, int> chipkey;
@@ -30,24 +32,19 @@ extern int max_npixels;
 int decode_row(int hit);
 int decode_col(int hit);
 
-// Counters and settings.
+// Counters and settings (kivo_run, kivo_evnts and kivo_refresh are declared
+// with the host's contract).
 extern int init_done;
-extern int kivo_evnts;
 extern int kivo_verbose;
-extern int kivo_refresh;
-extern int kivo_run;
 
-// Raw objects, booked by pinit. The event count and the per-stave totals are
-// kept in double precision: a float count stops growing at 2^24, and a sum of
-// per-event hit counts drifts well before that.
-extern TH1D* hnevnt;
-extern TH1D* hchip;
+// Raw objects, booked by pinit (hnevnt, hchip, h2d_chip and gmpos_chip are
+// declared with the host's contract). The event count and the per-stave
+// totals are kept in double precision: a float count stops growing at 2^24,
+// and a sum of per-event hit counts drifts well before that.
 extern TH1D* hwarn;
 extern TH1D* herr;
 extern TH1F* hnhit_chip[NSTAVE];
 extern TH1F* hhittime_chip[NSTAVE];
-extern TH2F* h2d_chip[NSTAVE];
-extern TGraphAsymmErrors* gmpos_chip[NSTAVE];
 extern TH1F* hdiffrow_chip[NSTAVE];
 extern TH1F* hdiffcol_chip[NSTAVE];
 extern TH1F* haxis_chip;
@@ -56,17 +53,17 @@ extern TH1F* haxis_2d;
 extern TH1F* haxis_diff;
 extern TF1* fg;
 
-// Derived objects, created by the first analysis call.
+// Derived objects, created by the first analysis call (h2d_chip_norm is
+// declared with the host's contract).
 extern TH1D* hhitrate_chip;
 extern TH1D* hwarnrate_chip;
 extern TH1D* herrrate_chip;
 extern TH1F* hnhit_chip_norm[NSTAVE];
-extern TH2F* h2d_chip_norm[NSTAVE];
 extern TH1F* hdiffrow_chip_norm[NSTAVE];
 extern TH1F* hdiffcol_chip_norm[NSTAVE];
 
-// Display objects, created by the first OM call.
-extern TCanvas* com;
+// Display objects, created by the first OM call (com is declared with the
+// host's contract).
 extern TPad* phitrate;
 extern TPad* pnhit;
 extern TPad* pmean;

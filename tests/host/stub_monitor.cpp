@@ -1,13 +1,31 @@
 // A stand-in monitor for the host tests: the entry points and the nine
 // commands of the monitor header, each printing one line that names the call,
-// so the order in which the host calls them shows on standard output.
+// so the order in which the host calls them shows on standard output; the
+// other symbols of the host's contract hold nothing.
 #include <cstdio>
 
 #include "Event.h"
 #include "kivo.h"
+#include "monitor_plugin.h"
 
 int stub_verbose = 0;
 int stub_events = 0;
+
+int kivo_run = 0;
+int kivo_evnts = 0;
+int kivo_refresh = -1;
+TH1D* hnevnt = nullptr;
+TH1D* hchip = nullptr;
+TH2F* h2d_chip[kMonitorStaves] = {};
+TH2F* h2d_chip_norm[kMonitorStaves] = {};
+TGraphAsymmErrors* gmpos_chip[kMonitorStaves] = {};
+TCanvas* com = nullptr;
+
+int kivo_norm_overview(int, float*) { return -1; }
+int kivo_norm_region(int, int, int, int, int, float*) { return -1; }
+void kivo_materialise_maps() {}
+double kivo_chip_hits(int, int) { return -1; }
+int kivo_cells_above(int, double, int*, int*, int) { return -1; }
 
 int pinit() {
   std::printf("pinit\n");

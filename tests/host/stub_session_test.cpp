@@ -190,6 +190,15 @@ TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
       << no_plugin.err;
   EXPECT_EQ(count_lines(no_plugin.err), 1u);
 
+  Finished partial = run_program({KIVO_BIN, "-b", "-q", "--plugin", PARTIAL_PLUGIN});
+  EXPECT_EQ(partial.status, 1);
+  EXPECT_EQ(partial.out, "");
+  const std::string lacking = "does not define process_event(Event*), kivo_evnts, kivo_refresh, "
+                              "hnevnt, hchip, h2d_chip, h2d_chip_norm, gmpos_chip, com, "
+                              "kivo_norm_overview, kivo_norm_region, kivo_materialise_maps, "
+                              "kivo_chip_hits, kivo_cells_above\n";
+  EXPECT_EQ(partial.err, std::string("kivo: monitor library ") + PARTIAL_PLUGIN + " " + lacking);
+
   Finished no_stream = run_program(kivo_args({"-q", directory + "/missing.kivo"}));
   EXPECT_EQ(no_stream.status, 1);
   EXPECT_EQ(no_stream.out, "pinit\n");
