@@ -31,7 +31,10 @@ long MonitorObjects::events() const {
   return events ? static_cast<long>(events->GetEntries()) : 0;
 }
 
+void MonitorObjects::materialise_maps() const { plugin_.symbols().materialise_maps(); }
+
 bool MonitorObjects::save(const std::string& path, std::string& error) const {
+  materialise_maps();
   TList objects;
   add_all(objects, gDirectory->GetList());
   for (TGraphAsymmErrors* graph : *plugin_.symbols().gmpos_chip) {

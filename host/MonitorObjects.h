@@ -18,9 +18,13 @@ class MonitorObjects {
   int run() const;
   // Entries of hnevnt (data events with the detector packet since the last reset).
   long events() const;
-  // Writes every histogram of the current directory, the gmpos_chip graphs
-  // and the canvases as one TList in ROOT JSON, through a temporary file
-  // renamed into place; false with `error` naming the file.
+  // Makes the normalised hit maps whole, as the last analysis computed them,
+  // for anything that reads or writes them whole.
+  void materialise_maps() const;
+  // Writes every histogram of the current directory (the normalised hit maps
+  // made whole first), the gmpos_chip graphs and the canvases as one TList in
+  // ROOT JSON, through a temporary file renamed into place; false with
+  // `error` naming the file.
   bool save(const std::string& path, std::string& error) const;
 
  private:

@@ -217,11 +217,13 @@ void Session::wait_for_data(int timeout_ms) const {
 }
 
 // The canvas is serialised here only for a web display; without one, a
-// snapshot serialises it when asked.
+// snapshot serialises it when asked. It carries the normalised hit maps
+// whole, which are made whole first.
 void Session::publish(const TCanvas& canvas) {
   ++canvas_updates_;
   canvas_ = &canvas;
   if (!display_) return;
+  objects_.materialise_maps();
   latest_canvas_ = std::make_shared<const std::string>(rootcompat::ToJSON(canvas));
   display_->publish(latest_canvas_, objects_.run(), objects_.events());
 }
@@ -232,6 +234,7 @@ bool Session::snapshot(const std::string& path, std::string& error) const {
     return false;
   }
   if (latest_canvas_) return render_snapshot(*latest_canvas_, path, error);
+  objects_.materialise_maps();
   return render_snapshot(rootcompat::ToJSON(*canvas_), path, error);
 }
 

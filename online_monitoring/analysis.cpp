@@ -1,17 +1,10 @@
 // Derived quantities: per-event rates, normalised distributions and hit maps,
 // unit-area beam-position differences and the fitted beam position of every
 // stave; and the operator's status summary built from them.
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdio>
-#include <cstdint>
 #include <iostream>
-#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +15,7 @@
 #include "TH1D.h"
 #include "TH1F.h"
 #include "TH2F.h"
+#include "hit_maps.h"
 #include "kivo.h"
 #include "monitor_state.h"
 
@@ -78,237 +72,20 @@ void fill_hits_per_event(int i, double nevents) {
     set_per_event(hnhit_chip[i], hnhit_chip_norm[i], b, nevents);
 }
 
-// Sums of the normalised map over its rows and over its columns: the contents
-// that ProjectionX and ProjectionY give, added up in the same order.
-struct MapProjections {
-  std::vector<double> columns;  // by x bin
-  std::vector<double> rows;     // by y bin
-};
-
-// Empties `map` as Reset("") would, except for its in-range cells, which the
-// caller overwrites next: the under- and overflow cells, sums and entries.
-void reset_outside_range(TH2F* map) {
-  const int nx = map->GetNbinsX();
-  const int ny = map->GetNbinsY();
-  const int stride = nx + 2;
-  float* cells = map->GetArray();
-  std::fill(cells, cells + stride, 0.0f);
-  std::fill(cells + (ny + 1) * stride, cells + (ny + 2) * stride, 0.0f);
-  for (int y = 1; y <= ny; y++) {
-    cells[y * stride] = 0;
-    cells[y * stride + nx + 1] = 0;
-  }
-  if (map->GetSumw2N()) map->GetSumw2()->Reset();
-  double stats[TH1::kNstat] = {};
-  map->PutStats(stats);
-  map->SetEntries(0);
-}
-
-// Hit counts divided by the event count. The raw maps hold whole numbers of
-// hits, mostly small: their quotients are divided once into a table, any
-// other content is divided where it is met. Either way each quotient is the
-// float of the same double division.
-struct QuotientTable {
-  static constexpr int kSize = 4096;
-  double nevents;
-  float quotients[kSize];
-};
-
-void fill_quotient_table(QuotientTable& table, double nevents) {
-  table.nevents = nevents;
-  for (int count = 0; count < QuotientTable::kSize; count++)
-    table.quotients[count] = static_cast<float>(count / nevents);
-}
-
-float per_event(const QuotientTable& table, float content) {
-  if (content >= 0 && content < QuotientTable::kSize) {
-    const int count = static_cast<int>(content);
-    if (count == content) return table.quotients[count];
-  }
-  return static_cast<float>(content / table.nevents);
-}
-
-// Every in-range cell of `source` divided by the event count into `target`,
-// walked eight rows at a time so that the row sums advance side by side. The
-// row and column sums of the new contents come out of the same pass, each
-// added up in the order of the projections.
-void normalise_in_order(const float* source_cells, float* target_cells, int nx, int ny,
-                        const QuotientTable& table, MapProjections& projections) {
-  constexpr int kRowBlock = 8;
-  const int stride = nx + 2;
-  projections.columns.assign(stride, 0.0);
-  projections.rows.assign(ny + 2, 0.0);
-  for (int y0 = 1; y0 <= ny; y0 += kRowBlock) {
-    const int nrows = std::min(kRowBlock, ny + 1 - y0);
-    double row_sums[kRowBlock] = {};
-    for (int x = 1; x <= nx; x++) {
-      double column_sum = projections.columns[x];
-      for (int k = 0; k < nrows; k++) {
-        const int cell = (y0 + k) * stride + x;
-        const float content = per_event(table, source_cells[cell]);
-        target_cells[cell] = content;
-        column_sum += content;
-        row_sums[k] += content;
-      }
-      projections.columns[x] = column_sum;
-    }
-    for (int k = 0; k < nrows; k++) projections.rows[y0 + k] = row_sums[k];
-  }
-}
-
-// The least non-zero and the largest magnitude among the normalised contents,
-// as bit patterns of the magnitudes, which order as the magnitudes do (a NaN
-// above every number).
-struct MagnitudeRange {
-  std::uint32_t smallest = 0x7fffffff;
-  std::uint32_t largest = 0;
-
-  void widen(std::uint32_t smallest_bits, std::uint32_t largest_bits) {
-    smallest = std::min(smallest, smallest_bits);
-    largest = std::max(largest, largest_bits);
-  }
-  void add(float value) {
-    const std::uint32_t magnitude = std::bit_cast<std::uint32_t>(value) & 0x7fffffff;
-    if (magnitude != 0) widen(magnitude, magnitude);
-  }
-};
-
-// True when adding up to `count` values of magnitudes within `range` is exact
-// in double whatever the order: every value is a whole multiple of the unit in
-// the last place of the smallest, and no partial sum reaches 2^53 such units.
-bool sums_are_exact(const MagnitudeRange& range, int count) {
-  const float largest = std::bit_cast<float>(range.largest);
-  if (!std::isfinite(largest)) return false;
-  if (largest == 0) return true;
-  int exponent = 0;
-  std::frexp(std::bit_cast<float>(range.smallest), &exponent);
-  const double unit = std::ldexp(1.0, std::max(exponent - std::numeric_limits<float>::digits, -149));
-  return count * static_cast<double>(largest) < std::ldexp(unit, std::numeric_limits<double>::digits);
-}
-
-#if defined(__x86_64__)
-#define KIVO_WIDE_NORMALISATION 1
-
-// One row of `n` cells divided by the event count, sixteen cells at a time:
-// whole counts below 32 are looked up in registers, other whole counts below
-// the table size gathered from the table, and any group holding another
-// content divided cell by cell. The groups are stored past the cache, as
-// nothing here reads the normalised map again; the cells before the first
-// 64-byte boundary of the row and those after the last group go one by one.
-// Adds each quotient to its column sum (rows come in order, so those sums keep
-// the projection's order), widens `range`, and returns the row's sum added in
-// no particular order.
-__attribute__((target("avx512f,avx512dq"))) double normalise_row_wide(
-    const float* source, float* target, int n, const QuotientTable& table, double* columns,
-    MagnitudeRange& range) {
-  constexpr int kLanes = 16;
-  const __m512 first_quotients = _mm512_loadu_ps(table.quotients);
-  const __m512 next_quotients = _mm512_loadu_ps(table.quotients + kLanes);
-  const __m512i register_counts = _mm512_set1_epi32(2 * kLanes);
-  const __m512i table_size = _mm512_set1_epi32(QuotientTable::kSize);
-  const __m512i magnitude_bits = _mm512_set1_epi32(0x7fffffff);
-  __m512i smallest = magnitude_bits;
-  __m512i largest = _mm512_setzero_si512();
-  __m512d sum_low = _mm512_setzero_pd();
-  __m512d sum_high = _mm512_setzero_pd();
-  double sum = 0;
-  const auto one_cell = [&](int x) {
-    const float quotient = per_event(table, source[x]);
-    target[x] = quotient;
-    columns[x] += quotient;
-    sum += quotient;
-    range.add(quotient);
-  };
-  int x = 0;
-  while (x < n && reinterpret_cast<std::uintptr_t>(target + x) % 64 != 0) one_cell(x++);
-  for (; x + kLanes <= n; x += kLanes) {
-    const __m512 contents = _mm512_loadu_ps(source + x);
-    const __m512i counts = _mm512_cvttps_epi32(contents);
-    const __mmask16 whole = _mm512_cmp_ps_mask(_mm512_cvtepi32_ps(counts), contents, _CMP_EQ_OQ) &
-                            _mm512_cmplt_epu32_mask(counts, table_size);
-    __m512 quotients;
-    if (whole != 0xffff) {
-      alignas(64) float divided[kLanes];
-      for (int k = 0; k < kLanes; k++) divided[k] = per_event(table, source[x + k]);
-      quotients = _mm512_load_ps(divided);
-    } else if (_mm512_cmplt_epu32_mask(counts, register_counts) == 0xffff) {
-      quotients = _mm512_permutex2var_ps(first_quotients, counts, next_quotients);
-    } else {
-      quotients = _mm512_i32gather_ps(counts, table.quotients, sizeof(float));
-    }
-    _mm512_stream_ps(target + x, quotients);
-    const __m512d low = _mm512_cvtps_pd(_mm512_castps512_ps256(quotients));
-    const __m512d high = _mm512_cvtps_pd(_mm512_extractf32x8_ps(quotients, 1));
-    _mm512_storeu_pd(columns + x, _mm512_add_pd(_mm512_loadu_pd(columns + x), low));
-    _mm512_storeu_pd(columns + x + kLanes / 2, _mm512_add_pd(_mm512_loadu_pd(columns + x + kLanes / 2), high));
-    sum_low = _mm512_add_pd(sum_low, low);
-    sum_high = _mm512_add_pd(sum_high, high);
-    const __m512i magnitudes = _mm512_and_si512(_mm512_castps_si512(quotients), magnitude_bits);
-    largest = _mm512_max_epu32(largest, magnitudes);
-    smallest = _mm512_mask_min_epu32(smallest, _mm512_test_epi32_mask(magnitudes, magnitudes), smallest,
-                                     magnitudes);
-  }
-  sum += _mm512_reduce_add_pd(_mm512_add_pd(sum_low, sum_high));
-  range.widen(_mm512_reduce_min_epu32(smallest), _mm512_reduce_max_epu32(largest));
-  for (; x < n; x++) one_cell(x);
-  return sum;
-}
-
-bool wide_normalisation_available() {
-  static const bool available = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-  return available;
-}
-
-// The map normalised row by row with wide registers. False, with the sums
-// left unusable, when the row sums added out of order could differ from the
-// sums in order.
-bool normalise_wide(const float* source_cells, float* target_cells, int nx, int ny,
-                    const QuotientTable& table, MapProjections& projections) {
-  const int stride = nx + 2;
-  projections.columns.assign(stride, 0.0);
-  projections.rows.assign(ny + 2, 0.0);
-  MagnitudeRange range;
-  for (int y = 1; y <= ny; y++) {
-    const int first = y * stride + 1;
-    projections.rows[y] = normalise_row_wide(source_cells + first, target_cells + first, nx, table,
-                                             projections.columns.data() + 1, range);
-  }
-  _mm_sfence();  // the streamed stores are done before anyone reads the map
-  return sums_are_exact(range, nx);
-}
-#endif
-
-// The stave's map divided by the event count into its normalised map. The
-// result equals Reset and one SetBinContent per bin: the same contents, one
-// entry per bin written, statistics left to be rebuilt from the bins.
-void normalise_hit_map(int i, const QuotientTable& table, MapProjections& projections) {
-  TH2F* target = h2d_chip_norm[i];
-  reset_outside_range(target);
-  const int nx = h2d_chip[i]->GetNbinsX();
-  const int ny = h2d_chip[i]->GetNbinsY();
-  const float* source_cells = h2d_chip[i]->GetArray();
-  float* target_cells = target->GetArray();
-  bool normalised = false;
-#ifdef KIVO_WIDE_NORMALISATION
-  normalised = wide_normalisation_available() &&
-               normalise_wide(source_cells, target_cells, nx, ny, table, projections);
-#endif
-  if (!normalised) normalise_in_order(source_cells, target_cells, nx, ny, table, projections);
-  target->SetEntries(static_cast<double>(nx) * ny);
-}
-
 // A fresh projection of the normalised map onto `axis`, named and filled as
-// ProjectionX("_px") or ProjectionY("_py") would make it (contents from the
-// sums above, statistics rebuilt from the bins, no errors stored).
+// ProjectionX("_px") or ProjectionY("_py") would make it: contents the raw
+// map's in-range sums kept beside it, divided by the event count; statistics
+// rebuilt from the bins, no errors stored.
 TH1D* make_projection(TH2F* map, const TAxis* axis, const char* suffix,
-                      const std::vector<double>& sums) {
+                      const std::vector<double>& sums, double nevents) {
   const std::string name = std::string(map->GetName()) + suffix;
   TH1D* h = new TH1D(name.c_str(), map->GetTitle(), axis->GetNbins(), axis->GetXmin(),
                      axis->GetXmax());
   double total = 0;
-  for (int b = 0; b <= axis->GetNbins() + 1; b++) {
-    h->SetBinContent(b, sums[b]);
-    total += sums[b];
+  for (int b = 1; b <= axis->GetNbins(); b++) {
+    const double content = sums[b] / nevents;
+    h->SetBinContent(b, content);
+    total += content;
   }
   h->SetEntries(std::floor(total + 0.5));
   return h;
@@ -453,10 +230,10 @@ bool beam_window(TH1D* h, double& lo, double& hi) {
 // Beam position and width along the axis of projection `h`: a first fit in
 // the beam_window (over the whole axis when there is none), then a refit
 // within mean +/- 2.5 sigma. The mean stays within the centres of the first
-// and last bins; the width is the absolute sigma. `test_before_refit` moves a
+// and last bins; the width is the absolute sigma. `pull_onto_axis` moves a
 // first-pass window lying wholly above the axis onto its last bin before
 // refitting (done for columns only).
-void fit_beam_profile(TH1D* h, bool test_before_refit, double& position, double& width) {
+void fit_beam_profile(TH1D* h, bool pull_onto_axis, double& position, double& width) {
   TAxis* axis = h->GetXaxis();
   const double first_centre = axis->GetBinCenter(1);
   const double last_centre = axis->GetBinCenter(axis->GetNbins());
@@ -465,7 +242,7 @@ void fit_beam_profile(TH1D* h, bool test_before_refit, double& position, double&
   double m = h->GetMean(1);
   double s = h->GetRMS(1);
   fit_window(h, h->GetBinContent(h->GetMaximumBin()), lo, hi, m, s);
-  if (test_before_refit && m - kWindowSigmas * std::fabs(s) > last_centre) m = last_centre;
+  if (pull_onto_axis && m - kWindowSigmas * std::fabs(s) > last_centre) m = last_centre;
   const double half_window = kWindowSigmas * std::fabs(s);
   fit_window(h, fg->GetParameter(0), m - half_window, m + half_window, m, s);
   position = std::clamp(m, first_centre, last_centre);
@@ -475,10 +252,10 @@ void fit_beam_profile(TH1D* h, bool test_before_refit, double& position, double&
 // Fits the column and row projections of the stave's normalised map and
 // stores the result as point 0 of its graph; a stave with an empty map is not
 // fitted and its graph is left without a point.
-void fit_beam_position(int i, const MapProjections& projections) {
+void fit_beam_position(int i, const MapSummary& raw, double nevents) {
   TH2F* map = h2d_chip_norm[i];
-  TH1D* hx = make_projection(map, map->GetXaxis(), "_px", projections.columns);
-  TH1D* hy = make_projection(map, map->GetYaxis(), "_py", projections.rows);
+  TH1D* hx = make_projection(map, map->GetXaxis(), "_px", raw.column_sums, nevents);
+  TH1D* hy = make_projection(map, map->GetYaxis(), "_py", raw.row_sums, nevents);
   if (hx->Integral("") > 0 && hy->Integral("") > 0) {
     double mx, rx, my, ry;
     fit_beam_profile(hx, true, mx, rx);
@@ -497,7 +274,7 @@ void scale_to_unit_area(TH1F* h) {
   if (integral > 0) h->Scale(1.0 / integral, "");
 }
 
-void fill_differences(int i) {
+void normalise_differences(int i) {
   hdiffrow_chip_norm[i]->Reset("");
   hdiffcol_chip_norm[i]->Reset("");
   for (int b = 1; b <= hdiffrow_chip[i]->GetNbinsX(); b++) {
@@ -550,25 +327,31 @@ void print_stave(int i) {
   }
 }
 
-}  // namespace
-
-int analysis() {
+// One analysis; the normalised hit maps are made whole now when
+// `whole_maps`, otherwise when first read whole.
+int analyse(bool whole_maps) {
   if (!histos_booked("analysis")) return -1;
-  if (!hhitrate_chip) create_derived();
+  if (!hhitrate_chip) {
+    create_derived();
+    start_norm_maps();
+  }
   const double nevents = hnevnt->Integral("");
   if (!(nevents > 0)) return 1;
   fill_rates(nevents);
-  QuotientTable table;
-  fill_quotient_table(table, nevents);
-  MapProjections projections;
   for (int i = 0; i < NSTAVE; i++) {
     fill_hits_per_event(i, nevents);
-    normalise_hit_map(i, table, projections);
-    fit_beam_position(i, projections);
-    fill_differences(i);
+    fit_beam_position(i, raw_summary(i), nevents);
+    normalise_differences(i);
   }
+  record_norm_maps(nevents, whole_maps);
   return 0;
 }
+
+}  // namespace
+
+int analysis() { return analyse(true); }
+
+int refresh_analysis() { return analyse(false); }
 
 int print_status() {
   if (!histos_booked("print_status")) return -1;

@@ -8,7 +8,7 @@
 #include "TH1D.h"
 #include "TH1F.h"
 #include "TH2F.h"
-#include "eventio/monitor_plugin.h"
+#include "hit_maps.h"
 #include "kivo.h"
 #include "monitor_state.h"
 
@@ -108,11 +108,13 @@ int pinit() {
   haxis_nhit = book_frame("haxis_nhit", ";N pixels / event; per event", 51, -0.5, 50.5, 0, 1);
   haxis_2d = book_frame("haxis_2d", ";row;col", 512, -0.5, 511.5, -0.5, 511.5);
   haxis_diff = book_frame("haxis_diff", ";mean idx diff", 1023, -511.5, 511.5, 0, 1);
+  clear_raw_summaries();
   return 0;
 }
 
 void reset_histos() {
   if (!histos_booked("reset_histos")) return;
+  keep_last_analysis_maps();
   hnevnt->Reset("");
   hchip->Reset("");
   hwarn->Reset("");
@@ -123,4 +125,5 @@ void reset_histos() {
     hdiffrow_chip[i]->Reset("");
     hdiffcol_chip[i]->Reset("");
   }
+  clear_raw_summaries();
 }

@@ -207,7 +207,7 @@ static void repaint() {
 int OM() {
   if (!histos_booked("OM")) return -1;
   static bool initialized = false;
-  analysis();
+  refresh_analysis();
   gStyle->SetOptStat(0);
   if (!initialized) {
     build_display();

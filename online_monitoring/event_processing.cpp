@@ -7,7 +7,7 @@
 #include "TH1F.h"
 #include "TH2F.h"
 #include "eventio/Event.h"
-#include "eventio/monitor_plugin.h"
+#include "hit_maps.h"
 #include "kivo.h"
 #include "monitor_state.h"
 
@@ -19,27 +19,19 @@ constexpr int kDetectorPacket = 2000;
 constexpr int kReferenceStave = 3;
 constexpr int kProgressInterval = 100000;
 
-// Per-event sums of one stave: hit count, then sums (later means) of the raw
-// chip row and of the stave-wide column.
+// Per-event sums of each stave: hit count, and sums of the raw chip row and
+// of the stave-wide column of its hits.
 struct StaveSums {
   int npixels[NSTAVE] = {};
-  double mrow[NSTAVE] = {};
-  double mcol[NSTAVE] = {};
+  double row_sum[NSTAVE] = {};
+  double col_sum[NSTAVE] = {};
 };
 
-// Hit-map increments gathered before they are applied, so that the cells of
-// many hits are fetched from memory at once: the cell of each queued hit, and
-// per stave the entries the queued hits add and the map's statistics sums
-// carried forward hit by hit (taken from the map at the stave's first
-// in-range hit), so that every sum is rounded exactly as one Fill per hit
-// would round it.
-struct PendingFills {
-  static constexpr int kCapacity = 1024;
-  float* cells[kCapacity];
-  int count = 0;
-  double entries[NSTAVE] = {};
-  bool summing[NSTAVE] = {};
-  double stats[NSTAVE][TH1::kNstat] = {};  // sum w, w^2, wx, wx^2, wy, wy^2, wxy
+// Per-event means of each stave that enters the event's summaries: raw chip
+// row and stave-wide column.
+struct StaveMeans {
+  double row[NSTAVE] = {};
+  double col[NSTAVE] = {};
 };
 
 // The channel map over the readout units and channels that packets are read
@@ -64,73 +56,9 @@ const ChannelTable& channel_table() {
   return table;
 }
 
-bool stave_counts(const StaveSums& sums, int s) {
+// A stave enters an event's summaries when it has hits, fewer than max_npixels.
+bool enters_summaries(const StaveSums& sums, int s) {
   return sums.npixels[s] > 0 && sums.npixels[s] < max_npixels;
-}
-
-// The sums of stave s's map that the queued hits add to; the map's own sums
-// are fetched at the first in-range hit of a batch, before any of its cells
-// is applied.
-double* stave_sums(PendingFills& pending, int s) {
-  if (!pending.summing[s]) {
-    h2d_chip[s]->GetStats(pending.stats[s]);
-    pending.summing[s] = true;
-  }
-  return pending.stats[s];
-}
-
-void apply_fill_statistics(PendingFills& pending) {
-  for (int s = 0; s < NSTAVE; s++) {
-    if (pending.entries[s] == 0) continue;
-    TH2F* map = h2d_chip[s];
-    if (pending.summing[s]) map->PutStats(pending.stats[s]);
-    map->SetEntries(map->GetEntries() + pending.entries[s]);
-    pending.entries[s] = 0;
-    pending.summing[s] = false;
-  }
-}
-
-void apply_fills(PendingFills& pending) {
-  apply_fill_statistics(pending);
-  for (int i = 0; i < pending.count; i++) *pending.cells[i] += 1;
-  pending.count = 0;
-}
-
-// Queues `n` hits of one channel (chip `ichip` of stave `istave`), with their
-// decoded chip rows and columns. The hit maps have one bin per pixel: column c
-// falls in x bin c + 1, displayed row r in y bin r + 1. A column beyond its
-// chip goes to the overflow, never onto a pixel of the next chip, and a row
-// beyond the chip (a negative displayed row) to the underflow; chip columns
-// and rows are never negative.
-void queue_hits(PendingFills& pending, int istave, int ichip, const int* irow, const int* icol,
-                int n) {
-  constexpr int kChipColumns = 1024;
-  if (pending.count + n > PendingFills::kCapacity) apply_fills(pending);
-  TH2F* map = h2d_chip[istave];
-  const int nx = map->GetNbinsX();
-  float* cells = map->GetArray();
-  for (int i = 0; i < n; i++) {
-    const int x = ichip * kChipColumns + icol[i];
-    const int y = 511 - irow[i];
-    const bool x_in_range = icol[i] < kChipColumns;
-    const bool y_in_range = y >= 0;
-    const int binx = x_in_range ? x + 1 : nx + 1;
-    const int biny = y_in_range ? y + 1 : 0;
-    float* cell = cells + biny * (nx + 2) + binx;
-    __builtin_prefetch(cell, 1);
-    pending.cells[pending.count++] = cell;
-    if (x_in_range && y_in_range) {
-      double* stats = stave_sums(pending, istave);
-      stats[0] += 1;
-      stats[1] += 1;
-      stats[2] += x;
-      stats[3] += double(x) * x;
-      stats[4] += y;
-      stats[5] += double(y) * y;
-      stats[6] += double(x) * y;
-    }
-  }
-  pending.entries[istave] += n;
 }
 
 void report_invalid_hits(int ruid, int ruchn, int nhits) {
@@ -150,26 +78,29 @@ void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation&
   const int istave = location.first;
   const int ichip = location.second;
   int irow[PendingFills::kCapacity], icol[PendingFills::kCapacity];
-  double rowsum = 0, colsum = 0;
+  double row_sum = 0, col_sum = 0;
   for (int first = 0; first < nhits; first += PendingFills::kCapacity) {
     const int n = std::min(nhits - first, PendingFills::kCapacity);
     for (int i = 0; i < n; i++) {
       const int hit = p->iValue(ruid, ruchn, first + i);
       irow[i] = decode_row(hit) & 0xffff;
       icol[i] = decode_col(hit) & 0xffff;
-      rowsum += irow[i];
-      colsum += ichip * 1024 + icol[i];
+      row_sum += irow[i];
+      col_sum += ichip * 1024 + icol[i];
     }
     queue_hits(pending, istave, ichip, irow, icol, n);
   }
   sums.npixels[istave] += nhits;
-  sums.mrow[istave] += rowsum;
-  sums.mcol[istave] += colsum;
+  sums.row_sum[istave] += row_sum;
+  sums.col_sum[istave] += col_sum;
 }
 
 void fill_packet_hits(Packet* p, StaveSums& sums) {
   const ChannelTable& channels = channel_table();
+  FillTarget targets[NSTAVE];
+  hit_fill_targets(targets);
   PendingFills pending;
+  start_fills(pending, targets);
   for (int ruid = 0; ruid < ChannelTable::kUnits; ruid++) {
     if (p->iValue(ruid) == -1) continue;
     for (int ruchn = 0; ruchn < ChannelTable::kChannels; ruchn++) {
@@ -181,36 +112,39 @@ void fill_packet_hits(Packet* p, StaveSums& sums) {
   apply_fills(pending);
 }
 
-void fill_stave_summaries(StaveSums& sums) {
+StaveMeans fill_stave_summaries(const StaveSums& sums) {
+  StaveMeans means;
   for (int s = 0; s < NSTAVE; s++) {
-    if (!stave_counts(sums, s)) continue;
-    sums.mrow[s] /= sums.npixels[s];
-    sums.mcol[s] /= sums.npixels[s];
+    if (!enters_summaries(sums, s)) continue;
+    means.row[s] = sums.row_sum[s] / sums.npixels[s];
+    means.col[s] = sums.col_sum[s] / sums.npixels[s];
     hchip->Fill(s, sums.npixels[s]);
     hhittime_chip[s]->Fill(kivo_evnts, sums.npixels[s]);
     hnhit_chip[s]->Fill(sums.npixels[s]);
     if (kivo_verbose > 2)
       std::cout << "    chip:" << s << " npixels:" << sums.npixels[s] << " mean:("
-                << sums.mcol[s] << ", " << sums.mrow[s] << ")" << std::endl;
+                << means.col[s] << ", " << means.row[s] << ")" << std::endl;
   }
+  return means;
 }
 
-void fill_differences(const StaveSums& sums) {
-  if (!stave_counts(sums, kReferenceStave)) return;
-  const double mrow_refstave = sums.mrow[kReferenceStave];
-  const double mcol_refstave = sums.mcol[kReferenceStave];
+// Beam-position differences: each stave's mean row and column minus those of
+// the reference stave, when the reference stave enters the summaries.
+void fill_position_differences(const StaveSums& sums, const StaveMeans& means) {
+  if (!enters_summaries(sums, kReferenceStave)) return;
+  const double reference_row = means.row[kReferenceStave];
+  const double reference_col = means.col[kReferenceStave];
   for (int s = 0; s < NSTAVE; s++) {
-    if (!stave_counts(sums, s)) continue;
-    hdiffrow_chip[s]->Fill(sums.mrow[s] - mrow_refstave);
-    hdiffcol_chip[s]->Fill(sums.mcol[s] - mcol_refstave);
+    if (!enters_summaries(sums, s)) continue;
+    hdiffrow_chip[s]->Fill(means.row[s] - reference_row);
+    hdiffcol_chip[s]->Fill(means.col[s] - reference_col);
   }
 }
 
 void process_packet(Packet* p) {
   StaveSums sums;
   fill_packet_hits(p, sums);
-  fill_stave_summaries(sums);
-  fill_differences(sums);
+  fill_position_differences(sums, fill_stave_summaries(sums));
   hnevnt->Fill(0);
 }
 

@@ -1,16 +1,15 @@
 // Live view of the hit maps for the host: block maxima and regions of the
-// normalised maps, and per-chip totals and hot bins of the raw maps.
+// normalised maps of the last analysis, and per-chip totals and hot bins of
+// the raw maps, all read from what is kept beside the maps.
 #include <algorithm>
-#include <limits>
 
 #include "TH2F.h"
-#include "eventio/monitor_plugin.h"
+#include "hit_maps.h"
 #include "monitor_state.h"
 
 namespace {
 
 constexpr int kChips = 9;
-constexpr int kChipColumns = 1024;
 
 bool stave_in_range(int stave) { return stave >= 0 && stave < NSTAVE; }
 
@@ -22,17 +21,8 @@ bool raw_map_exists(int stave) { return init_done && stave_in_range(stave); }
 
 int kivo_norm_overview(int stave, float* out) {
   if (!derived_map_exists(stave)) return -1;
-  const TH2F* map = h2d_chip_norm[stave];
-  const int stride = map->GetNbinsX() + 2;
-  const float* cells = map->GetArray();
-  std::fill(out, out + kOverviewBinsX * kOverviewBinsY, -std::numeric_limits<float>::infinity());
-  for (int y = 1; y <= kOverviewBinsY * kOverviewBlockY; y++) {
-    float* blocks = out + (y - 1) / kOverviewBlockY * kOverviewBinsX;
-    for (int x = 1; x <= kOverviewBinsX * kOverviewBlockX; x++) {
-      float& block = blocks[(x - 1) / kOverviewBlockX];
-      block = std::max(block, cells[y * stride + x]);
-    }
-  }
+  const std::vector<float>& overview = norm_overview(stave);
+  std::copy(overview.begin(), overview.end(), out);
   return 0;
 }
 
@@ -42,37 +32,28 @@ int kivo_norm_region(int stave, int first_x, int last_x, int first_y, int last_y
   if (first_x < 1 || last_x > map->GetNbinsX() || first_x > last_x || first_y < 1 ||
       last_y > map->GetNbinsY() || first_y > last_y)
     return -1;
-  const int stride = map->GetNbinsX() + 2;
-  const float* cells = map->GetArray();
-  for (int y = first_y; y <= last_y; y++)
-    out = std::copy(cells + y * stride + first_x, cells + y * stride + last_x + 1, out);
+  norm_region(stave, first_x, last_x, first_y, last_y, out);
   return 0;
 }
 
-void kivo_materialise_maps() {}
+void kivo_materialise_maps() {
+  if (derived_map_exists(0)) materialise_norm_maps();
+}
 
 double kivo_chip_hits(int stave, int chip) {
   if (!raw_map_exists(stave) || chip < 0 || chip >= kChips) return -1;
-  const TH2F* map = h2d_chip[stave];
-  double hits = 0;
-  for (int y = 1; y <= map->GetNbinsY(); y++)
-    for (int x = chip * kChipColumns + 1; x <= (chip + 1) * kChipColumns; x++)
-      hits += map->GetBinContent(x, y);
-  return hits;
+  return chip_total(raw_summary(stave), chip);
 }
 
 int kivo_cells_above(int stave, double threshold, int* xbins, int* ybins, int capacity) {
   if (!raw_map_exists(stave)) return -1;
-  const TH2F* map = h2d_chip[stave];
-  int found = 0;
-  for (int y = 1; y <= map->GetNbinsY(); y++)
-    for (int x = 1; x <= map->GetNbinsX(); x++) {
-      if (!(map->GetBinContent(x, y) > threshold)) continue;
-      if (found < capacity) {
-        xbins[found] = x;
-        ybins[found] = y;
-      }
-      found++;
-    }
-  return found;
+  const TH2F& map = *h2d_chip[stave];
+  const int stride = map.GetNbinsX() + 2;
+  const std::vector<int> cells = cells_above_by_row(map, raw_summary(stave), threshold);
+  const int stored = std::min(static_cast<int>(cells.size()), std::max(capacity, 0));
+  for (int i = 0; i < stored; i++) {
+    xbins[i] = cells[i] % stride;
+    ybins[i] = cells[i] / stride;
+  }
+  return static_cast<int>(cells.size());
 }

@@ -13,6 +13,7 @@
 
 #include "TAxis.h"
 #include "TH2F.h"
+#include "hit_maps.h"
 #include "kivo.h"
 #include "monitor_state.h"
 
@@ -27,32 +28,11 @@ constexpr int kTestbench2Stave = 1;
 
 const char* const kMaskHeader = "#Connector, ChipID, Col, Row";
 
-// Cell numbers of the hot in-range bins of `map`, ordered by x bin, then by y
-// bin. The cells are scanned in memory order and then grouped by x bin, which
-// keeps the scan as fast as a plain pass over the array.
-std::vector<int> hot_cells(TH2F* map, float thresh) {
-  const int nx = map->GetNbinsX();
-  const int ny = map->GetNbinsY();
-  const int stride = nx + 2;
-  const float* cells = map->GetArray();
-  std::vector<int> column_start(stride + 1, 0);
-  for (int y = 1; y <= ny; y++)
-    for (int x = 1; x <= nx; x++)
-      if (cells[y * stride + x] > thresh) column_start[x + 1]++;
-  for (int x = 1; x <= stride; x++) column_start[x] += column_start[x - 1];
-  std::vector<int> hot(column_start[stride]);
-  if (hot.empty()) return hot;
-  for (int y = 1; y <= ny; y++)
-    for (int x = 1; x <= nx; x++)
-      if (cells[y * stride + x] > thresh) hot[column_start[x]++] = y * stride + x;
-  return hot;
-}
-
 int list_stave(int s, float thresh) {
   TH2F* map = h2d_chip[s];
   const int stride = map->GetNbinsX() + 2;
   std::cout << std::endl << "-- stave " << s << std::endl;
-  const std::vector<int> hot = hot_cells(map, thresh);
+  const std::vector<int> hot = cells_above_by_column(*map, raw_summary(s), thresh);
   for (int cell : hot) {
     const int row = map->GetYaxis()->GetBinCenter(cell / stride);
     const int col = map->GetXaxis()->GetBinCenter(cell % stride);
@@ -165,7 +145,7 @@ int mask_stave(int s, float thresh, FILE* out) {
   TAxis* yaxis = map->GetYaxis();
   const int nx = map->GetNbinsX();
   const int stride = nx + 2;
-  const std::vector<int> hot = hot_cells(map, thresh);
+  const std::vector<int> hot = cells_above_by_column(*map, raw_summary(s), thresh);
   std::size_t next = 0;
   int tot = 0, prev_tot = 0;
   for (int ix = 1; ix <= nx; ix++) {

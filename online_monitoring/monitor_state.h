@@ -79,6 +79,11 @@ extern TLatex* ldiffrow[NSTAVE];
 extern const char* const file_name_tb1;
 extern const char* const file_name_tb2;
 
+// analysis() as a refresh needs it: the same derived histograms, beam
+// positions and overviews, with the normalised hit maps made whole only when
+// something reads them whole (analysis() itself, kivo_materialise_maps).
+int refresh_analysis();
+
 // True once pinit has booked the histograms; otherwise prints one line naming
 // `command` and saying the histograms are not booked, and returns false.
 bool histos_booked(const char* command);

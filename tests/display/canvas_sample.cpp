@@ -79,8 +79,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string canvas_json;
-  rootcompat::SetCanvasPublisher(
-      [&](const TCanvas& canvas) { canvas_json = rootcompat::ToJSON(canvas); });
+  rootcompat::SetCanvasPublisher([&](const TCanvas& canvas) {
+    kivo_materialise_maps();  // the canvas carries them whole
+    canvas_json = rootcompat::ToJSON(canvas);
+  });
   pinit();
   if (argc == 3) {
     if (!feed_stream(argv[2])) return 1;

@@ -51,6 +51,10 @@ test('save() writes one TList that JSROOT reads with every monitor object', () =
   assert.equal(nx, 9216);
   assert.equal(hitMap.fArray[(311 + 1) * (nx + 2) + 3089 + 1], 2);
   assert.equal(hitMap.fEntries, 2);
+  // The last analysis (the OM() before save) divided the map by the two events.
+  const perEvent = byName(list, 'h2d_chip_norm_0');
+  assert.equal(perEvent.fArray[(311 + 1) * (nx + 2) + 3089 + 1], 1);
+  assert.equal(perEvent.fEntries, 9216 * 512);
   assert.equal(byName(list, 'hnevent').fEntries, 2);
 
   const canvases = list.arr.filter((object) => object._typename === 'TCanvas');
