@@ -62,6 +62,8 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
       if (!take_value(argc, argv, i, options.plugin, error)) return false;
     } else if (argument == "--snapshot") {
       if (!take_value(argc, argv, i, options.snapshot, error)) return false;
+    } else if (argument == "--archive") {
+      if (!take_value(argc, argv, i, options.archive, error)) return false;
     } else if (argument.size() > 1 && argument[0] == '-') {
       error = "unknown option " + std::string(argument) + " (see kivo --help)";
       return false;
@@ -74,7 +76,7 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
 
 std::string usage() {
   return "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
-         "            [--plugin PATH] [--snapshot FILE] [STREAM]...\n"
+         "            [--plugin PATH] [--snapshot FILE] [--archive DIR] [STREAM]...\n"
          "\n"
          "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
          "event source, runs the -e commands and -x command files in the order given,\n"
@@ -89,6 +91,7 @@ std::string usage() {
          "  --bind ADDR      web display address, numeric (default 127.0.0.1)\n"
          "  --plugin PATH    monitor library (default ../lib/libkivo_monitor.so beside kivo)\n"
          "  --snapshot FILE  at exit, render the canvas as last drawn to FILE (.png or .svg)\n"
+         "  --archive DIR    write each run, when it ends, to DIR/run<N>.root (a ROOT file)\n"
          "  -h, --help       this text\n"
          "\n"
          "Host messages go to standard error; standard output carries only what the\n"
