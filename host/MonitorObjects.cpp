@@ -49,6 +49,10 @@ long MonitorObjects::events() const {
 }
 
 void MonitorObjects::collect(TList& objects) const {
+  // The monitor may keep its derived maps in part between analyses; whoever
+  // reads whole maps has them completed first.
+  using Materialise = void (*)();
+  if (auto materialise = reinterpret_cast<Materialise>(plugin_.global("kivo_materialise_maps"))) materialise();
   add_all(objects, gDirectory->GetList());
   auto* graphs = static_cast<TGraphAsymmErrors* const*>(plugin_.global("gmpos_chip"));
   for (int stave = 0; graphs && stave < kStaves; ++stave) {

@@ -24,8 +24,9 @@ class MonitorObjects {
   // Entries of hnevnt (data events with the detector packet since the last reset).
   long events() const;
   // The objects that saved and archived files hold, in this order: every
-  // histogram of the current directory and the gmpos_chip graphs. Further
-  // objects to keep with each run join here.
+  // histogram of the current directory and the gmpos_chip graphs, the maps
+  // made whole first (kivo_materialise_maps). Further objects to keep with
+  // each run join here.
   void collect(TList& objects) const;
   // Writes the collected objects by the file's extension: ".json" as one
   // TList in ROOT JSON, with the canvases; ".root" as a ROOT file, one key

@@ -114,7 +114,7 @@ test('--archive refuses a directory it cannot use before reading any event', () 
   const missing = join(dir, 'missing');
   const run = kivo(['--archive', missing, '-e', 'run()', '-e', 'sources()', stream]);
   assert.equal(run.status, 2);
-  assert.match(run.stderr, new RegExp(`--archive ${missing}: No such file or directory`));
+  assert.match(run.stderr, new RegExp(`kivo: --archive: ${missing}: No such file or directory \\(see kivo --help\\)`));
   assert.doesNotMatch(run.stderr, /events processed/);
   writeFileSync(join(dir, 'plain'), '');
   assert.match(kivo(['--archive', join(dir, 'plain'), stream]).stderr, /plain: not a directory/);
