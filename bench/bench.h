@@ -39,6 +39,9 @@ Result rate_result(double path_rate, std::string limit_what, double limit_rate, 
                    double min_ratio);
 Result time_result(double path_seconds, std::string limit_what, double limit_seconds,
                    double max_ratio);
+// A quantity of `unit` where less is better, such as a size or a memory.
+Result amount_result(double path_amount, std::string limit_what, double limit_amount, std::string unit,
+                     double max_ratio);
 
 using BenchFunction = std::function<Result()>;
 

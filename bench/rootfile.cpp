@@ -84,6 +84,16 @@ std::unique_ptr<kivo::host::MonitorPlugin> monitor_library() {
   return plugin;
 }
 
+// The monitor after a simulated run, the library as kivo loads it, and a
+// directory for the files saved.
+struct SaveSetup {
+  SaveSetup() { simulated_run(); }
+  bool Usable() const { return plugin && scratch.Usable(); }
+
+  std::unique_ptr<kivo::host::MonitorPlugin> plugin = monitor_library();
+  ScratchDirectory scratch;
+};
+
 bool save(const kivo::host::MonitorObjects& objects, const std::string& path) {
   std::string error;
   if (objects.save(path, error)) return true;
@@ -92,12 +102,10 @@ bool save(const kivo::host::MonitorObjects& objects, const std::string& path) {
 }
 
 kivo::bench::Result root_save_time() {
-  simulated_run();
-  const auto plugin = monitor_library();
-  const ScratchDirectory scratch;
-  if (!plugin || !scratch.Usable()) return {};
-  const kivo::host::MonitorObjects objects(*plugin);
-  const std::string path = scratch.File("x.root");
+  const SaveSetup setup;
+  if (!setup.Usable()) return {};
+  const kivo::host::MonitorObjects objects(*setup.plugin);
+  const std::string path = setup.scratch.File("x.root");
   const auto maps = hit_maps();
   std::vector<Bytef> compressed;
   bool saved = true;
@@ -113,21 +121,14 @@ kivo::bench::Result root_save_time() {
 }
 
 kivo::bench::Result root_file_size() {
-  simulated_run();
-  const auto plugin = monitor_library();
-  const ScratchDirectory scratch;
-  if (!plugin || !scratch.Usable()) return {};
-  const kivo::host::MonitorObjects objects(*plugin);
-  const std::string root = scratch.File("x.root");
-  const std::string json = scratch.File("x.json");
+  const SaveSetup setup;
+  if (!setup.Usable()) return {};
+  const kivo::host::MonitorObjects objects(*setup.plugin);
+  const std::string root = setup.scratch.File("x.root");
+  const std::string json = setup.scratch.File("x.json");
   if (!save(objects, root) || !save(objects, json)) return {};
-  kivo::bench::Result result;
-  result.path = {double(std::filesystem::file_size(root)) / 1e6, "MB"};
-  result.limit_what = "the JSON save of the same run";
-  result.limit = {double(std::filesystem::file_size(json)) / 1e6, "MB"};
-  result.kind = kivo::bench::BarKind::at_most;
-  result.bar = 0.5;
-  return result;
+  return kivo::bench::amount_result(double(std::filesystem::file_size(root)) / 1e6, "the JSON save of the same run",
+                                    double(std::filesystem::file_size(json)) / 1e6, "MB", 0.5);
 }
 
 }  // namespace

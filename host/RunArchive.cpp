@@ -61,11 +61,7 @@ void RunArchive::archive_open_run() {
   open_run_.reset();
   std::string error;
   if (!snapshot_(job.objects, error)) {
-    const std::string failure = "run " + std::to_string(job.run) + " not written: " + error;
-    report("archive: " + failure);
-    const std::lock_guard lock(mutex_);
-    last_failure_ = failure;
-    failed_ = true;
+    record_failure(job.run, error);
     return;
   }
   {
@@ -99,16 +95,20 @@ void RunArchive::write(Job job) {
   const std::string usual = (std::filesystem::path(directory_) / ("run" + std::to_string(job.run) + ".root")).string();
   std::string error;
   if (!write_root_file(path, std::move(job.objects), error)) {
-    const std::string failure = "run " + std::to_string(job.run) + " not written: " + error;
-    report("archive: " + failure);
-    const std::lock_guard lock(mutex_);
-    last_failure_ = failure;
-    failed_ = true;
+    record_failure(job.run, error);
     return;
   }
   if (path != usual) report("archive: " + usual + " exists; run " + std::to_string(job.run) + " written to " + path);
   const std::lock_guard lock(mutex_);
   last_file_ = path;
+}
+
+void RunArchive::record_failure(int run, const std::string& error) {
+  const std::string failure = "run " + std::to_string(run) + " not written: " + error;
+  report("archive: " + failure);
+  const std::lock_guard lock(mutex_);
+  last_failure_ = failure;
+  failed_ = true;
 }
 
 std::string RunArchive::free_path(int run) const {

@@ -52,6 +52,8 @@ class RunArchive {
   };
 
   void archive_open_run();
+  // Says on standard error that `run` was not written and why, and keeps it for describe().
+  void record_failure(int run, const std::string& error);
   void write_jobs();
   void write(Job job);
   // DIR/run<N>.root, or with a suffix when that exists.
