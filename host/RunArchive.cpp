@@ -127,7 +127,8 @@ std::vector<std::string> RunArchive::describe() const {
                   (last_file_.empty() ? std::string("no run written yet") : "last run written to " + last_file_));
   if (!last_failure_.empty()) lines.push_back("archive: " + last_failure_);
   const std::size_t pending = queue_.size() + (writing_ ? 1 : 0);
-  if (pending) lines.push_back("archive: " + std::to_string(pending) + " run(s) being written");
+  if (pending)
+    lines.push_back("archive: " + std::to_string(pending) + (pending == 1 ? " run" : " runs") + " being written");
   if (open_run_) lines.push_back("archive: run " + std::to_string(*open_run_) + " in progress");
   return lines;
 }

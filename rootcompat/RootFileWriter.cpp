@@ -1,5 +1,6 @@
 #include "RootFileWriter.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -110,8 +111,7 @@ KeyRecord FileWriter::NewKey(std::string className, std::string name, std::strin
   return key;
 }
 
-// The key goes at the end of the file; its header takes the 64-bit form once
-// the file has passed kStartBigFile.
+// The key goes at the end of the file, which grows by it.
 void FileWriter::Place(KeyRecord& key, std::size_t payloadSize) {
   key.seekKey = fEnd;
   key.nbytes = Int_t(std::size_t(key.keylen) + payloadSize);
@@ -142,23 +142,36 @@ bool FileWriter::Start() {
   return false;
 }
 
+// The header form (64-bit once the file has passed kStartBigFile) and length
+// of a key placed at the end of the file now.
+std::size_t FileWriter::Shape(KeyRecord& key) const {
+  key.version = fEnd > kStartBigFile ? kKeyVersion + kBigVersion : kKeyVersion;
+  const std::size_t keylen = KeyLength(key);
+  key.keylen = Short_t(std::min<std::size_t>(keylen, SHRT_MAX));
+  return keylen;
+}
+
+// Completes the payload's class references with the key length, compresses
+// it when that shrinks it, and writes the key at the end of the file.
+bool FileWriter::Store(KeyRecord& key, std::string& payload, const std::vector<std::size_t>& references) {
+  key.objlen = Int_t(payload.size());
+  AddToReferences(payload, references, UInt_t(key.keylen));
+  std::string compressed;
+  const bool zipped = CompressPayload(payload, fCompression % 100, compressed);
+  const std::string& stored = zipped ? compressed : payload;
+  Place(key, stored.size());
+  return WriteRecord(key, stored);
+}
+
 bool FileWriter::WriteKey(StreamedObject obj, KeyRecord* placed) {
   KeyRecord key = NewKey(std::move(obj.className), std::move(obj.name), std::move(obj.title), kBegin);
   key.cycle = NextCycle(key.name);
-  key.version = fEnd > kStartBigFile ? kKeyVersion + kBigVersion : kKeyVersion;
-  const std::size_t keylen = KeyLength(key);
+  const std::size_t keylen = Shape(key);
   if (keylen > SHRT_MAX || obj.payload.size() > std::size_t(INT_MAX) - keylen) {
     fError = key.name + ": the key is too large for a ROOT file (" + std::to_string(obj.payload.size()) + " bytes)";
     return false;
   }
-  key.keylen = Short_t(keylen);
-  key.objlen = Int_t(obj.payload.size());
-  AddToReferences(obj.payload, obj.references, UInt_t(keylen));
-  std::string compressed;
-  const bool zipped = CompressPayload(obj.payload, fCompression % 100, compressed);
-  const std::string& stored = zipped ? compressed : obj.payload;
-  Place(key, stored.size());
-  if (!WriteRecord(key, stored)) return false;
+  if (!Store(key, obj.payload, obj.references)) return false;
   fClasses.insert(obj.classes.begin(), obj.classes.end());
   fKeys.push_back(key);
   if (placed) *placed = key;
@@ -168,18 +181,10 @@ bool FileWriter::WriteKey(StreamedObject obj, KeyRecord* placed) {
 bool FileWriter::WriteStreamerInfos() {
   RootBuffer list;
   WriteStreamerInfoList(list, ClassesToDescribe(fClasses));
-  StreamedObject infos;
-  infos.references = list.TakeReferences();
-  infos.payload = list.TakeData();
   fSeekInfo = NewKey("TList", "StreamerInfo", "Doubly linked list", kBegin);
-  fSeekInfo.version = fEnd > kStartBigFile ? kKeyVersion + kBigVersion : kKeyVersion;
-  fSeekInfo.keylen = Short_t(KeyLength(fSeekInfo));
-  fSeekInfo.objlen = Int_t(infos.payload.size());
-  AddToReferences(infos.payload, infos.references, UInt_t(fSeekInfo.keylen));
-  std::string compressed;
-  const bool zipped = CompressPayload(infos.payload, fCompression % 100, compressed);
-  Place(fSeekInfo, zipped ? compressed.size() : infos.payload.size());
-  return WriteRecord(fSeekInfo, zipped ? compressed : infos.payload);
+  Shape(fSeekInfo);
+  std::string payload = list.TakeData();
+  return Store(fSeekInfo, payload, list.TakeReferences());
 }
 
 // The directory's keys: their number, then each key's header.
@@ -188,8 +193,7 @@ bool FileWriter::WriteKeysList() {
   list.WriteInt(Int_t(fKeys.size()));
   for (const KeyRecord& key : fKeys) WriteKeyHeader(list, key);
   fKeysList = NewKey(kFileClass, fName, fTitle, kBegin);
-  fKeysList.version = fEnd > kStartBigFile ? kKeyVersion + kBigVersion : kKeyVersion;
-  fKeysList.keylen = Short_t(KeyLength(fKeysList));
+  Shape(fKeysList);
   fKeysList.objlen = Int_t(list.Data().size());
   Place(fKeysList, list.Data().size());
   return WriteRecord(fKeysList, list.Data());
@@ -199,8 +203,7 @@ bool FileWriter::WriteKeysList() {
 // is chosen before the key is placed, in case placing it moves fFreeLast.
 bool FileWriter::WriteFreeSegments() {
   fFree = NewKey(kFileClass, fName, fTitle, kBegin);
-  fFree.version = fEnd > kStartBigFile ? kKeyVersion + kBigVersion : kKeyVersion;
-  fFree.keylen = Short_t(KeyLength(fFree));
+  Shape(fFree);
   const bool big = fFreeLast > kStartBigFile || fEnd + fFree.keylen + 18 > fFreeLast;
   const std::size_t size = big ? 18 : 10;
   fFree.objlen = Int_t(size);

@@ -66,6 +66,9 @@ class FileWriter {
 
  private:
   KeyRecord NewKey(std::string className, std::string name, std::string title, Long64_t seekPdir) const;
+  // Sets the key's version and length; returns the length, which may not fit.
+  std::size_t Shape(KeyRecord& key) const;
+  bool Store(KeyRecord& key, std::string& payload, const std::vector<std::size_t>& references);
   // Places a key of `payloadSize` bytes at the end of the file.
   void Place(KeyRecord& key, std::size_t payloadSize);
   bool WriteRecord(const KeyRecord& key, std::string_view payload);
