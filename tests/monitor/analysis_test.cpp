@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "TAxis.h"
+#include "TF1.h"
 #include "TGraphAsymmErrors.h"
+#include "TH1D.h"
 #include "TH1F.h"
 #include "TH2F.h"
+#include "beam_profile.h"
 #include "kivo.h"
 #include "monitor_state.h"
 #include "monitor_test_support.h"
@@ -297,6 +300,27 @@ TEST_F(Analysis, BeamsBeyondTheEdgesAreClampedOntoTheMap) {
     EXPECT_GE(gmpos_chip[s]->GetErrorXlow(0), 0) << "stave " << s;
     EXPECT_GE(gmpos_chip[s]->GetErrorYlow(0), 0) << "stave " << s;
   }
+}
+
+// A beam centred beyond the last column, on the map only by its tail: the
+// first pass puts its centre beyond the stave, and the column refit runs
+// around the last column, over the tail on the map. A row fit has no such
+// pull and refits where the first pass ended.
+TEST_F(Analysis, RefitOfABeamBeyondTheLastColumnRunsOverTheMap) {
+  TH1D profile("tail_profile", "", 9216, -0.5, 9215.5);
+  for (int b = 1; b <= 9216; b++) {
+    const double distance = (b - 1 - 9400) / 40.0;
+    profile.SetBinContent(b, 1e9 * std::exp(-0.5 * distance * distance));
+  }
+  double position = 0, width = 0;
+  fit_beam_profile(&profile, PullOntoAxis::yes, position, width);
+  EXPECT_EQ(position, 9215);
+  EXPECT_NEAR(width, 40, 0.5);
+  EXPECT_LT(fg->GetXmin(), 9215) << "the refit window reaches onto the map";
+  EXPECT_GT(fg->GetXmax(), 9215);
+  fit_beam_profile(&profile, PullOntoAxis::no, position, width);
+  EXPECT_EQ(position, 9215);
+  EXPECT_GT(fg->GetXmin(), 9215) << "a row fit is not pulled";
 }
 
 TEST_F(Analysis, SinglePixelBeamSitsOnItsPixel) {

@@ -27,13 +27,7 @@ class LiveView : public ::testing::Test {
 
 // Block maxima of h2d_chip_norm[stave] read bin by bin.
 std::vector<float> overview_from_bins(int stave) {
-  std::vector<float> blocks(kOverviewBinsX * kOverviewBinsY, -std::numeric_limits<float>::infinity());
-  for (int y = 1; y <= 512; y++)
-    for (int x = 1; x <= 9216; x++) {
-      float& block = blocks[(y - 1) / kOverviewBlockY * kOverviewBinsX + (x - 1) / kOverviewBlockX];
-      block = std::max(block, static_cast<float>(h2d_chip_norm[stave]->GetBinContent(x, y)));
-    }
-  return blocks;
+  return monitor_test::block_maxima_by_bins(*h2d_chip_norm[stave]);
 }
 
 std::vector<float> overview(int stave) {

@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <limits>
+#include <memory>
 #include <sstream>
 #include <vector>
 
+#include "TH1D.h"
 #include "TH1F.h"
+#include "TH2F.h"
 #include "eventio/EventRecord.h"
 #include "eventio/TextFormat.h"
 #include "eventio/monitor_plugin.h"
@@ -78,6 +83,42 @@ std::string read_file(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::vector<float> block_maxima_by_bins(const TH2F& map) {
+  std::vector<float> maxima(kOverviewBinsX * kOverviewBinsY, -std::numeric_limits<float>::infinity());
+  for (int y = 1; y <= map.GetNbinsY(); y++)
+    for (int x = 1; x <= map.GetNbinsX(); x++) {
+      float& block = maxima[(y - 1) / kOverviewBlockY * kOverviewBinsX + (x - 1) / kOverviewBlockX];
+      block = std::max(block, static_cast<float>(map.GetBinContent(x, y)));
+    }
+  return maxima;
+}
+
+void expect_summary_of(const TH2F& map, const MapSummary& summary) {
+  SCOPED_TRACE(map.GetName());
+  const int nx = map.GetNbinsX(), ny = map.GetNbinsY();
+  std::unique_ptr<TH1D> columns(map.ProjectionX("summary_px", 1, ny));
+  std::unique_ptr<TH1D> rows(map.ProjectionY("summary_py", 1, nx));
+  for (int x = 1; x <= nx; x++)
+    ASSERT_EQ(summary.column_sums[x], columns->GetBinContent(x)) << "column " << x;
+  for (int y = 1; y <= ny; y++) ASSERT_EQ(summary.row_sums[y], rows->GetBinContent(y)) << "row " << y;
+  for (int chip = 0; chip < 9; chip++) {
+    const double integral = map.Integral(chip * 1024 + 1, chip * 1024 + 1024, 1, ny);
+    EXPECT_DOUBLE_EQ(chip_total(summary, chip), integral) << "chip " << chip;
+  }
+  EXPECT_EQ(summary.block_maxima, block_maxima_by_bins(map));
+}
+
+void expect_same_map(const TH2F& map, const TH2F& expected) {
+  SCOPED_TRACE(map.GetName());
+  for (int cell = 0; cell < map.GetSize(); cell++)
+    ASSERT_EQ(map.GetBinContent(cell), expected.GetBinContent(cell)) << "cell " << cell;
+  EXPECT_EQ(map.GetEntries(), expected.GetEntries());
+  double stats[TH1::kNstat] = {}, expected_stats[TH1::kNstat] = {};
+  map.GetStats(stats);
+  expected.GetStats(expected_stats);
+  for (int k = 0; k < TH1::kNstat; k++) EXPECT_EQ(stats[k], expected_stats[k]) << "sum " << k;
 }
 
 }  // namespace monitor_test

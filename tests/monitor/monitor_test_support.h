@@ -6,6 +6,11 @@
 
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "map_kernels.h"
+
+class TH2F;
 
 namespace monitor_test {
 
@@ -26,6 +31,19 @@ std::string hit_line(int stave, int col, int row);
 
 // Whole contents of a file; empty when it cannot be read.
 std::string read_file(const std::string& path);
+
+// The largest content of each overview block of `map` (a hit map), read bin
+// by bin, laid out as kivo_norm_overview lays out its blocks.
+std::vector<float> block_maxima_by_bins(const TH2F& map);
+
+// Expects `summary` to hold the in-range column and row sums of `map` as
+// ProjectionX and ProjectionY add them up, its chip totals as Integral, and
+// its block maxima.
+void expect_summary_of(const TH2F& map, const MapSummary& summary);
+
+// Expects every cell, the entries and the statistics sums of `map` to equal
+// those of `expected`.
+void expect_same_map(const TH2F& map, const TH2F& expected);
 
 }  // namespace monitor_test
 

@@ -1,0 +1,267 @@
+// The hit-map kernels on either path against the plain ROOT-compatible calls
+// (Fill, ProjectionX/Y, Integral, Scale, bin loops), on empty, sparse, dense
+// and hand-set maps with under- and overflow and hot cells.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <random>
+#include <vector>
+
+#include "TH1D.h"
+#include "TH2F.h"
+#include "map_kernels.h"
+#include "monitor_test_support.h"
+
+namespace {
+
+using monitor_test::expect_same_map;
+using monitor_test::expect_summary_of;
+
+constexpr int kNx = 9216;
+constexpr int kNy = 512;
+
+std::unique_ptr<TH2F> hit_map(const char* name) {
+  return std::make_unique<TH2F>(name, "", kNx, -0.5, kNx - 0.5, kNy, -0.5, kNy - 0.5);
+}
+
+class Kernels : public ::testing::TestWithParam<KernelPath> {
+ protected:
+  void SetUp() override { set_kernel_path(GetParam()); }
+  void TearDown() override { set_kernel_path(KernelPath::fast); }
+};
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, Kernels,
+                         ::testing::Values(KernelPath::fast, KernelPath::reference),
+                         [](const auto& info) {
+                           return info.param == KernelPath::fast ? "Fast" : "Reference";
+                         });
+
+// Maps of the kinds the kernels meet: empty; a few hits with under- and
+// overflow; every pixel hit with a beam and two hot cells; and contents no
+// event gives (fractions, negative, beyond a float's whole numbers).
+std::vector<std::unique_ptr<TH2F>> kinds_of_maps() {
+  std::vector<std::unique_ptr<TH2F>> maps;
+  maps.push_back(hit_map("empty"));
+  auto sparse = hit_map("sparse");
+  for (const auto& [x, y] : {std::pair{3.0, 7.0}, {9215.0, 511.0}, {0.0, 0.0}, {9300.0, 4.0},
+                            {12.0, -3.0}, {-2.0, 600.0}, {3.0, 7.0}})
+    sparse->Fill(x, y);
+  maps.push_back(std::move(sparse));
+  auto dense = hit_map("dense");
+  for (int y = 1; y <= kNy; y++)
+    for (int x = 1; x <= kNx; x++) {
+      const double dx = (x - 4600) / 300.0, dy = (y - 250) / 60.0;
+      dense->SetBinContent(x, y, std::floor(1 + 50 * std::exp(-0.5 * (dx * dx + dy * dy))));
+    }
+  dense->SetBinContent(100, 400, 70000);
+  dense->SetBinContent(8000, 3, 5000);
+  dense->SetBinContent(0, 5, 9);
+  dense->SetBinContent(kNx + 1, kNy + 1, 4);
+  maps.push_back(std::move(dense));
+  auto odd = hit_map("odd");
+  std::mt19937 random(3);
+  std::uniform_int_distribution<int> any_x(0, kNx + 1), any_y(0, kNy + 1);
+  const float contents[] = {0.25f, -3, 2.5f, 1e-3f, 16777216, 16777218, 1e30f, 7};
+  for (int i = 0; i < 40000; i++) odd->SetBinContent(any_x(random), any_y(random), contents[i % 8]);
+  maps.push_back(std::move(odd));
+  return maps;
+}
+
+TEST_P(Kernels, SummariesEqualProjectionsIntegralsAndBlockMaxima) {
+  for (const auto& map : kinds_of_maps()) {
+    MapSummary summary;
+    summarise_map(*map, summary);
+    expect_summary_of(*map, summary);
+    EXPECT_TRUE(summary_in_step(*map, summary));
+    map->Fill(5, 5);
+    EXPECT_FALSE(summary_in_step(*map, summary)) << "a Fill behind the summary shows";
+  }
+}
+
+struct Hit {
+  int target, chip, row, col;
+};
+
+// Hits on all four maps, more than one batch holds: a beam, repeats of one
+// hot pixel, columns beyond their chip and rows beyond the chip.
+std::vector<Hit> event_hits() {
+  std::mt19937 random(11);
+  std::normal_distribution<double> col(300, 80), row(250, 40);
+  std::vector<Hit> hits;
+  for (int i = 0; i < 5000; i++) {
+    const int target = i % 4;
+    hits.push_back({target, 4, std::clamp<int>(std::lround(row(random)), 0, 511),
+                    std::clamp<int>(std::lround(col(random)), 0, 1023)});
+    if (i % 7 == 0) hits.push_back({target, 0, 10, 20});
+    if (i % 97 == 0) hits.push_back({target, 8, 3, 1500});
+    if (i % 89 == 0) hits.push_back({target, 2, 700, 5});
+  }
+  return hits;
+}
+
+void fill_by_hand(TH2F& map, const Hit& hit) {
+  map.Fill(hit.col < 1024 ? hit.chip * 1024 + hit.col : 9999.0, 511 - hit.row);
+}
+
+// Four maps filled through a batch with event_hits() and with 3000 hits on
+// two cells set by hand, one to a content a float no longer counts up, one
+// to a fraction; beside each, the same filled with one Fill per hit.
+struct FilledMaps {
+  std::vector<std::unique_ptr<TH2F>> maps, by_hand;
+  MapSummary summaries[kMonitorStaves];
+  std::vector<ChangedCell> changes;  // of map 2, when kept
+  std::unique_ptr<TH2F> before;      // map 2 before the batch
+
+  explicit FilledMaps(bool keep) {
+    FillTarget targets[kMonitorStaves];
+    for (int t = 0; t < kMonitorStaves; t++) {
+      maps.push_back(hit_map(("filled" + std::to_string(t)).c_str()));
+      by_hand.push_back(hit_map(("by_hand" + std::to_string(t)).c_str()));
+      for (TH2F* map : {maps[t].get(), by_hand[t].get()}) {
+        map->SetBinContent(301, 262, 16777216);
+        map->SetBinContent(302, 262, 0.5);
+        double stats[TH1::kNstat];
+        map->GetStats(stats);  // from the bins, kept from now on
+        map->PutStats(stats);
+      }
+      summarise_map(*maps[t], summaries[t]);
+      targets[t] = {maps[t].get(), keep ? &summaries[t] : nullptr,
+                    keep && t == 2 ? &changes : nullptr};
+    }
+    before.reset(static_cast<TH2F*>(maps[2]->Clone("before")));
+    std::vector<Hit> hits = event_hits();
+    for (int t = 0; t < kMonitorStaves; t++)
+      for (int i = 0; i < 3000; i++) hits.push_back({t, 0, 511 - 261, 300 + i % 2});
+    auto pending = std::make_unique<PendingFills>();
+    start_fills(*pending, targets);
+    for (const Hit& hit : hits) {
+      queue_hits(*pending, hit.target, hit.chip, &hit.row, &hit.col, 1);
+      fill_by_hand(*by_hand[hit.target], hit);
+    }
+    apply_fills(*pending);
+  }
+};
+
+TEST_P(Kernels, BatchedFillEqualsOneFillPerHitAndKeepsTheSummaries) {
+  FilledMaps filled(true);
+  for (int t = 0; t < kMonitorStaves; t++) {
+    expect_same_map(*filled.maps[t], *filled.by_hand[t]);
+    if (GetParam() == KernelPath::fast) {
+      EXPECT_TRUE(summary_in_step(*filled.maps[t], filled.summaries[t]));
+      expect_summary_of(*filled.maps[t], filled.summaries[t]);
+    }
+  }
+  if (GetParam() == KernelPath::fast) {
+    auto replayed = hit_map("replayed"), plain = hit_map("plain");
+    normalise_map_before(*filled.maps[2], filled.changes, 1, *replayed);
+    normalise_map(*filled.before, 1, *plain);
+    expect_same_map(*replayed, *plain);
+  }
+}
+
+TEST_P(Kernels, BatchedFillWithoutSummariesLeavesThemBehind) {
+  FilledMaps filled(false);
+  for (int t = 0; t < kMonitorStaves; t++) {
+    expect_same_map(*filled.maps[t], *filled.by_hand[t]);
+    EXPECT_FALSE(summary_in_step(*filled.maps[t], filled.summaries[t]));
+  }
+}
+
+TEST_P(Kernels, NormalisationEqualsScaleAndOneSetBinContentPerBin) {
+  for (const auto& map : kinds_of_maps()) {
+    SCOPED_TRACE(map->GetName());
+    auto normalised = hit_map("normalised");
+    normalised->Fill(1, 1);  // whatever it held goes
+    normalise_map(*map, 4, *normalised);
+    const std::unique_ptr<TH2F> scaled(static_cast<TH2F*>(map->Clone("scaled")));
+    scaled->Scale(0.25);
+    auto by_bins = hit_map("by_bins");
+    for (int x = 1; x <= kNx; x++)
+      for (int y = 1; y <= kNy; y++) {
+        const float bc = map->GetBinContent(x, y);
+        by_bins->SetBinContent(x, y, bc / 4.0);
+      }
+    expect_same_map(*normalised, *by_bins);
+    for (int x = 1; x <= kNx; x++)
+      for (int y = 1; y <= kNy; y++)
+        ASSERT_EQ(normalised->GetBinContent(x, y), scaled->GetBinContent(x, y)) << x << "," << y;
+  }
+}
+
+// A map normalised at one moment, then filled further: the contents from
+// before the fills divided again, for the whole map and for a region.
+TEST_P(Kernels, NormalisationOfTheContentsBeforeLoggedChanges) {
+  auto map = hit_map("logged");
+  for (int i = 0; i < 3000; i++) map->Fill(i % 50 + 4000, i % 9 + 100);
+  const std::unique_ptr<TH2F> before(static_cast<TH2F*>(map->Clone("earlier")));
+  MapSummary summaries[kMonitorStaves];
+  std::vector<ChangedCell> changes;
+  FillTarget targets[kMonitorStaves];
+  auto spare = hit_map("spare");
+  for (int t = 0; t < kMonitorStaves; t++) {
+    summarise_map(t == 0 ? *map : *spare, summaries[t]);
+    targets[t] = {t == 0 ? map.get() : spare.get(), &summaries[t], t == 0 ? &changes : nullptr};
+  }
+  auto pending = std::make_unique<PendingFills>();
+  start_fills(*pending, targets);
+  for (int i = 0; i < 2500; i++) {
+    const int row = 511 - (i % 11 + 100), col = i % 60 + 4000 - 3072;
+    queue_hits(*pending, 0, 3, &row, &col, 1);
+  }
+  apply_fills(*pending);
+  if (GetParam() == KernelPath::fast) {
+    ASSERT_FALSE(changes.empty());
+  }
+  auto expected = hit_map("expected"), replayed = hit_map("replayed");
+  normalise_map(*before, 7, *expected);
+  normalise_map_before(*map, changes, 7, *replayed);
+  if (GetParam() == KernelPath::fast) expect_same_map(*replayed, *expected);
+  std::vector<float> region(80 * 20);
+  normalise_region_before(*map, changes, 7, 3990, 4069, 95, 114, region.data());
+  const TH2F& whole = GetParam() == KernelPath::fast ? *expected : *replayed;
+  for (int y = 95; y <= 114; y++)
+    for (int x = 3990; x <= 4069; x++)
+      ASSERT_EQ(region[(y - 95) * 80 + x - 3990], whole.GetBinContent(x, y)) << x << "," << y;
+}
+
+TEST_P(Kernels, BlockMaximaPerEventAreThoseOfTheNormalisedMap) {
+  for (const auto& map : kinds_of_maps()) {
+    SCOPED_TRACE(map->GetName());
+    MapSummary summary;
+    summarise_map(*map, summary);
+    std::vector<float> per_event;
+    per_event_maxima(summary.block_maxima, 3, per_event);
+    auto normalised = hit_map("normalised");
+    normalise_map(*map, 3, *normalised);
+    EXPECT_EQ(per_event, block_maxima_of(*normalised));
+  }
+}
+
+std::vector<int> bins_above(const TH2F& map, double threshold, bool by_column) {
+  std::vector<int> found;
+  const int outer_bins = by_column ? kNx : kNy, inner_bins = by_column ? kNy : kNx;
+  for (int outer = 1; outer <= outer_bins; outer++)
+    for (int inner = 1; inner <= inner_bins; inner++) {
+      const int x = by_column ? outer : inner, y = by_column ? inner : outer;
+      if (map.GetBinContent(x, y) > threshold) found.push_back(map.GetBin(x, y));
+    }
+  return found;
+}
+
+TEST_P(Kernels, HotBinsInRowAndColumnOrderEqualBinLoops) {
+  for (const auto& map : kinds_of_maps()) {
+    SCOPED_TRACE(map->GetName());
+    MapSummary summary;
+    summarise_map(*map, summary);
+    for (double threshold : {-1.0, 0.0, 2.5, 5000.0, 1e31}) {
+      SCOPED_TRACE(threshold);
+      EXPECT_EQ(cells_above_by_row(*map, summary, threshold), bins_above(*map, threshold, false));
+      EXPECT_EQ(cells_above_by_column(*map, summary, threshold), bins_above(*map, threshold, true));
+    }
+  }
+}
+
+}  // namespace
