@@ -39,6 +39,18 @@ std::function<bool(SimConfig&, std::string_view)> set(T SimConfig::*field) {
   return [field](SimConfig& config, std::string_view text) { return parse_value(text, config.*field); };
 }
 
+// "S:C": stave and chip.
+bool parse_chip(std::string_view text, kivo::sim::ChipAddress& address) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  return parse_value(text.substr(0, colon), address.stave) && parse_value(text.substr(colon + 1), address.chip) &&
+         address.stave >= 0 && address.chip >= 0;
+}
+
+std::function<bool(SimConfig&, std::string_view)> set_chip(kivo::sim::ChipAddress SimConfig::*field) {
+  return [field](SimConfig& config, std::string_view text) { return parse_chip(text, config.*field); };
+}
+
 const std::vector<Option>& options() {
   static const std::vector<Option> table = {
       {"--events", "N", "data events to write (default 10000)", set(&SimConfig::events)},
@@ -65,6 +77,17 @@ const std::vector<Option>& options() {
        set(&SimConfig::missing_packet)},
       {"--unmapped", "M", "mean hits per event on unmapped unit 1, channel 28 (default 0)",
        set(&SimConfig::unmapped)},
+      {"--dead-chip", "S:C", "fault: chip C of stave S records no hits", set_chip(&SimConfig::dead_chip)},
+      {"--noisy-chip", "S:C", "fault: 32 pixels of chip C of stave S fire in 2% of the events each",
+       set_chip(&SimConfig::noisy_chip)},
+      {"--desync-stave", "S", "fault: stave S records the particles of the event before",
+       set(&SimConfig::desync_stave)},
+      {"--beam-drift-col", "D", "fault: the beam centre moves D columns by the last event",
+       set(&SimConfig::beam_drift_col)},
+      {"--beam-drift-row", "D", "fault: the beam centre moves D rows by the last event",
+       set(&SimConfig::beam_drift_row)},
+      {"--faults-from", "N", "the faults and the drift begin at data event N, from 0 (default 0)",
+       set(&SimConfig::faults_from)},
   };
   return table;
 }
@@ -83,8 +106,10 @@ void print_help() {
   }
   std::printf(
       "  -h, --help           this text\n\n"
-      "Beam centres C, R and shifts D may be -1e6..1e6, widths W 0..1e6. A stave has\n"
-      "columns 0..9215 and rows 0..511; a beam centred beyond them lies off the stave.\n");
+      "Beam centres C, R, shifts and drifts D may be -1e6..1e6, widths W 0..1e6. A\n"
+      "stave has columns 0..9215 and rows 0..511; a beam centred beyond them lies off\n"
+      "the stave. Staves S are 0..3, chips C 0..8. The faults let every data-quality\n"
+      "check of kivo be seen failing on a realistic run; --missing-packet is one too.\n");
 }
 
 const Option* find_option(std::string_view name) {
