@@ -1,4 +1,5 @@
 // The host's own commands, registered beside the monitor's under owner "host".
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -58,7 +59,8 @@ void Session::register_commands() {
   add({"save", Type::Void, {required(Type::String, "file")}, "",
        [this](const std::vector<Value>& arguments) {
          std::string error;
-         if (!objects_.save(arguments[0].as_string(), error)) throw CommandError(error);
+         if (!objects_.save(arguments[0].as_string(), error, [this](TList& list) { add_extra_objects(list); }))
+           throw CommandError(error);
          return Value();
        }});
   add({"snapshot", Type::Void, {required(Type::String, "file")}, "",
@@ -103,6 +105,8 @@ void Session::print_sources() const {
   print_line(std::to_string(events_processed_) + " events processed, " +
              std::to_string(canvas_updates_) + " canvas updates published, background " +
              (background_ ? "on" : "off"));
+  const std::optional<double> rate = event_rate();
+  print_line("event rate: " + (rate ? std::to_string(std::lround(*rate)) + " events/s" : std::string("not measured yet")));
 }
 
 void Session::print_help() const {

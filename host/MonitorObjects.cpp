@@ -36,7 +36,8 @@ long MonitorObjects::events() const {
   return events && *events ? static_cast<long>((*events)->GetEntries()) : 0;
 }
 
-bool MonitorObjects::save(const std::string& path, std::string& error) const {
+bool MonitorObjects::save(const std::string& path, std::string& error,
+                          const std::function<void(TList&)>& extras) const {
   TList objects;
   add_all(objects, gDirectory->GetList());
   auto* graphs = static_cast<TGraphAsymmErrors* const*>(plugin_.global("gmpos_chip"));
@@ -44,6 +45,7 @@ bool MonitorObjects::save(const std::string& path, std::string& error) const {
     if (graphs[stave]) objects.Add(graphs[stave]);
   }
   add_all(objects, gROOT->GetListOfCanvases());
+  if (extras) extras(objects);
   return write_file_atomically(path, rootcompat::ToJSON(objects), error);
 }
 

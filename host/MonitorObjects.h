@@ -4,7 +4,10 @@
 #ifndef KIVO_HOST_MONITOR_OBJECTS_H
 #define KIVO_HOST_MONITOR_OBJECTS_H
 
+#include <functional>
 #include <string>
+
+class TList;
 
 namespace kivo::host {
 
@@ -18,10 +21,11 @@ class MonitorObjects {
   int run() const;
   // Entries of hnevnt (data events with the detector packet since the last reset).
   long events() const;
-  // Writes every histogram of the current directory, the gmpos_chip graphs
-  // and the canvases as one TList in ROOT JSON, through a temporary file
-  // renamed into place; false with `error` naming the file.
-  bool save(const std::string& path, std::string& error) const;
+  // Writes every histogram of the current directory, the gmpos_chip graphs,
+  // the canvases and what `extras` adds as one TList in ROOT JSON, through a
+  // temporary file renamed into place; false with `error` naming the file.
+  bool save(const std::string& path, std::string& error,
+            const std::function<void(TList&)>& extras = {}) const;
 
  private:
   const MonitorPlugin& plugin_;

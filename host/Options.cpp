@@ -62,6 +62,14 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
       if (!take_value(argc, argv, i, options.plugin, error)) return false;
     } else if (argument == "--snapshot") {
       if (!take_value(argc, argv, i, options.snapshot, error)) return false;
+    } else if (argument == "--checks") {
+      if (!take_value(argc, argv, i, options.checks, error)) return false;
+    } else if (argument == "--quality-log") {
+      if (!take_value(argc, argv, i, options.quality_log, error)) return false;
+    } else if (argument == "--on-bad") {
+      if (!take_value(argc, argv, i, options.on_bad, error)) return false;
+    } else if (argument == "--reference") {
+      if (!take_value(argc, argv, i, options.reference, error)) return false;
     } else if (argument.size() > 1 && argument[0] == '-') {
       error = "unknown option " + std::string(argument) + " (see kivo --help)";
       return false;
@@ -74,7 +82,8 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
 
 std::string usage() {
   return "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
-         "            [--plugin PATH] [--snapshot FILE] [STREAM]...\n"
+         "            [--plugin PATH] [--snapshot FILE] [--checks FILE]\n"
+         "            [--quality-log FILE] [--on-bad CMD] [--reference FILE] [STREAM]...\n"
          "\n"
          "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
          "event source, runs the -e commands and -x command files in the order given,\n"
@@ -89,6 +98,11 @@ std::string usage() {
          "  --bind ADDR      web display address, numeric (default 127.0.0.1)\n"
          "  --plugin PATH    monitor library (default ../lib/libkivo_monitor.so beside kivo)\n"
          "  --snapshot FILE  at exit, render the canvas as last drawn to FILE (.png or .svg)\n"
+         "  --checks FILE    data-quality checks configured by the TOML FILE (default:\n"
+         "                   the built-in configuration; checks() prints it)\n"
+         "  --quality-log FILE  append one JSON line per verdict change to FILE\n"
+         "  --on-bad CMD     run CMD with /bin/sh -c for each verdict that turns Bad\n"
+         "  --reference FILE  compare with a known-good run written by save()\n"
          "  -h, --help       this text\n"
          "\n"
          "Host messages go to standard error; standard output carries only what the\n"

@@ -64,11 +64,16 @@ void report(const std::string& message) {
   std::fprintf(stderr, "kivo: %s\n", message.c_str());
 }
 
-Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display)
+Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
+                 quality::Setup quality)
     : plugin_(plugin), registry_(registry), evaluator_(registry, monitor_command_failed),
       display_(display),
       objects_(plugin) {
+  std::optional<quality::MonitorInputs> inputs = quality::resolve_inputs(
+      [&plugin](const char* name) { return plugin.global(name); }, quality_inputs_missing_);
+  quality_ = std::make_unique<quality::Quality>(std::move(quality), inputs, report);
   register_commands();
+  register_quality_commands();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
 }
 
@@ -90,6 +95,7 @@ bool Session::execute(std::string_view line, const std::string& where) {
   if (text[0] == '.') return dot_command(text, where);
   interp::Evaluation evaluation = evaluator_.evaluate(text);
   held_events_.clear();
+  judge_after_refresh();
   std::fflush(stdout);
   if (!evaluation.ok()) {
     report(where + ": " + interp::describe(*evaluation.error));
@@ -162,7 +168,19 @@ bool Session::run_file(const std::string& path) {
 void Session::process(Event& event) {
   plugin_.process_event(&event);
   ++events_processed_;
+  constexpr std::uint64_t kRateEvery = 64;  // the clock is read once per so many events
+  if (events_processed_ % kRateEvery == 0) rate_.count(events_processed_, EventRate::Clock::now());
+  judge_after_refresh();
 }
+
+void Session::judge_after_refresh() {
+  if (!refreshed_) return;
+  refreshed_ = false;
+  rate_.count(events_processed_, EventRate::Clock::now());
+  quality_->evaluate(event_rate());
+}
+
+std::optional<double> Session::event_rate() const { return rate_.rate(EventRate::Clock::now()); }
 
 bool Session::process_next() {
   std::unique_ptr<Event> event = sources_.next();
@@ -221,6 +239,7 @@ void Session::wait_for_data(int timeout_ms) const {
 void Session::publish(const TCanvas& canvas) {
   ++canvas_updates_;
   canvas_ = &canvas;
+  refreshed_ = true;
   if (!display_) return;
   latest_canvas_ = std::make_shared<const std::string>(rootcompat::ToJSON(canvas));
   display_->publish(latest_canvas_, objects_.run(), objects_.events());

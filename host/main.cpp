@@ -11,6 +11,7 @@
 #include "MonitorPlugin.h"
 #include "Options.h"
 #include "PromptLoop.h"
+#include "Quality.h"
 #include "Session.h"
 #include "interp/Registry.h"
 #include "snapshot.h"
@@ -77,10 +78,40 @@ bool write_snapshot(const kivo::host::Session& session, const std::string& path)
   return false;
 }
 
-int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin) {
+// The data-quality configuration, log and reference run the options name;
+// false with `error` saying which option and why.
+bool quality_setup(const kivo::host::Options& options, kivo::quality::Setup& setup, std::string& error) {
+  if (!options.checks.empty()) {
+    std::optional<kivo::quality::Config> config = kivo::quality::load_config(options.checks, error);
+    if (!config) {
+      error = "--checks: " + error;
+      return false;
+    }
+    setup.config = std::move(*config);
+  }
+  if (!options.quality_log.empty()) {
+    setup.log = kivo::quality::QualityLog::open(options.quality_log, error);
+    if (!setup.log) {
+      error = "--quality-log: " + error;
+      return false;
+    }
+  }
+  if (!options.reference.empty()) {
+    setup.reference = kivo::quality::load_reference(options.reference, error);
+    if (!setup.reference) {
+      error = "--reference: " + error;
+      return false;
+    }
+  }
+  setup.on_bad = options.on_bad;
+  return true;
+}
+
+int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin,
+                kivo::quality::Setup quality) {
   std::unique_ptr<WebDisplay> display = options.batch ? nullptr : start_display(options);
   kivo::interp::Registry& registry = kivo::interp::Registry::global();
-  kivo::host::Session session(plugin, registry, display.get());
+  kivo::host::Session session(plugin, registry, display.get(), std::move(quality));
   plugin.pinit();
   if (!open_streams(session, options) || !run_startup(session, options)) return kExitFailure;
   // Ctrl-C during a start-up command skips the rest; a batch run ends there.
@@ -121,6 +152,12 @@ int main(int argc, char** argv) {
     }
   }
   fill_closed_standard_descriptors();
+  // Told before the plug-in loads, so that no event is read with a bad configuration.
+  kivo::quality::Setup quality;
+  if (!quality_setup(options, quality, error)) {
+    report(error);
+    return kExitUsage;
+  }
   kivo::host::install_interrupt_handler();
   std::string path =
       options.plugin.empty() ? kivo::host::default_plugin_path() : plugin_file(options.plugin);
@@ -129,5 +166,5 @@ int main(int argc, char** argv) {
     report(error);
     return kExitFailure;
   }
-  return run_session(options, *plugin);
+  return run_session(options, *plugin, std::move(quality));
 }
