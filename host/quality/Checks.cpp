@@ -33,6 +33,29 @@ Bins difference(const Bins& a, const Bins& b) {
   return result;
 }
 
+namespace {
+
+// Entries, mean and RMS of bins first..last of a difference distribution
+// whose bin b is centred on b + centre_of_first.
+struct Moments {
+  double entries = 0, mean = 0, rms = 0;
+};
+
+Moments moments(const Bins& bins, int first, int last, double centre_of_first) {
+  double sum = 0, sum_x = 0, sum_x2 = 0;
+  for (int b = first; b <= last; ++b) {
+    const double w = bins[static_cast<std::size_t>(b)], x = b + centre_of_first;
+    sum += w;
+    sum_x += w * x;
+    sum_x2 += w * x * x;
+  }
+  if (sum <= 0) return {};
+  const double mean = sum_x / sum;
+  return {sum, mean, std::sqrt(std::max(sum_x2 / sum - mean * mean, 0.0))};
+}
+
+}  // namespace
+
 std::optional<Peak> find_peak(const Bins& bins, double near) {
   const double entries = total(bins);
   if (bins.size() < 3 || !(entries > 0)) return std::nullopt;
@@ -40,29 +63,28 @@ std::optional<Peak> find_peak(const Bins& bins, double near) {
   const int half = static_cast<int>(near);
   // Bin b is centred on b - (last + 1) / 2: bin 1 on -511, bin 1023 on +511.
   const double centre_of_first = -(last - 1) / 2.0 - 1;
+  const auto window = [&](int centre) {
+    return moments(bins, std::max(1, centre - half), std::min(last, centre + half), centre_of_first);
+  };
   std::vector<double> sums(static_cast<std::size_t>(last + 1), 0.0);
   int best = 1;
   for (int b = 1; b <= last; ++b) {
-    double& sum = sums[static_cast<std::size_t>(b)];
-    for (int k = std::max(1, b - half); k <= std::min(last, b + half); ++k) sum += bins[static_cast<std::size_t>(k)];
-    if (sum > sums[static_cast<std::size_t>(best)]) best = b;
+    sums[static_cast<std::size_t>(b)] = window(b).entries;
+    if (sums[static_cast<std::size_t>(b)] > sums[static_cast<std::size_t>(best)]) best = b;
   }
-  const double best_sum = sums[static_cast<std::size_t>(best)];
-  const double tolerance = 2 * std::sqrt(best_sum);
-  int low = best, high = best;
+  const Moments top = window(best);
+  Peak peak{top.mean, top.mean, top.mean, top.entries / entries};
+  // Every window holding as many entries within two standard deviations of
+  // the count could be the peak's as well; their means, each give or take
+  // twice its own standard error, span where the peak may lie.
+  const double tolerance = 2 * std::sqrt(top.entries);
   for (int b = 1; b <= last; ++b) {
-    if (sums[static_cast<std::size_t>(b)] < best_sum - tolerance) continue;
-    low = std::min(low, b);
-    high = std::max(high, b);
+    if (sums[static_cast<std::size_t>(b)] < top.entries - tolerance) continue;
+    const Moments candidate = window(b);
+    const double error = 2 * candidate.rms / std::sqrt(candidate.entries);
+    peak.low = std::min(peak.low, candidate.mean - error);
+    peak.high = std::max(peak.high, candidate.mean + error);
   }
-  double weighted = 0;
-  for (int b = std::max(1, best - half); b <= std::min(last, best + half); ++b)
-    weighted += bins[static_cast<std::size_t>(b)] * (b + centre_of_first);
-  Peak peak;
-  peak.position = best_sum > 0 ? weighted / best_sum : best + centre_of_first;
-  peak.low = std::min(low + centre_of_first, peak.position);
-  peak.high = std::max(high + centre_of_first, peak.position);
-  peak.share = best_sum / entries;
   return peak;
 }
 

@@ -17,12 +17,11 @@
 
 namespace kivo::quality {
 
-// The peak of a difference distribution: the centre of the window of
-// +/- `near` bins that holds the most entries, refined to the mean of those
-// entries; the range of window centres whose windows hold as many entries
-// within two standard deviations of the count (where the peak may as well
-// lie: narrow for a sharp peak, wide for a broad or sparse distribution);
-// and the share of all entries (overflows included) inside the best window.
+// The peak of a difference distribution: the mean of the entries in the
+// window of +/- `near` bins that holds the most; the range where it may as
+// well lie (narrow for a sharp peak, wide for a broad or sparse
+// distribution, whose other windows hold about as many entries); and the
+// share of all entries (overflows included) inside the best window.
 struct Peak {
   double position = 0;
   double low = 0, high = 0;

@@ -13,12 +13,13 @@ double counted(const Reading& reading, Count count) {
   return count == Count::Events ? reading.events : reading.data_events;
 }
 
-// What the histograms held at their reset: nothing, with the data events of
-// the run before it (taken as those without the packet since then).
-Reading reset_point(const Reading& now) {
+// What the histograms held at their reset: nothing. A run starts with no
+// data events either; a reset within a run (reset_histos) comes after some,
+// taken as all but those with the packet since then.
+Reading reset_point(const Reading& now, bool same_run) {
   Reading start;
   start.run = now.run;
-  start.data_events = now.data_events > now.events ? now.data_events - now.events : 0;
+  start.data_events = same_run && now.data_events > now.events ? now.data_events - now.events : 0;
   for (StaveReading& stave : start.staves) stave.hits_per_event.assign(now.staves[0].hits_per_event.size(), 0.0);
   for (int s = 0; s < kDifferenceStaves; ++s) {
     start.column_differences[static_cast<std::size_t>(s)].assign(now.column_differences[0].size(), 0.0);
@@ -36,8 +37,9 @@ bool starts_anew(const Reading& last, const Reading& now) {
 History::History(double longest_window) : longest_window_(longest_window) {}
 
 void History::add(const Reading& reading) {
+  const bool same_run = !readings_.empty() && readings_.back().run == reading.run;
   restarted_ = readings_.empty() || starts_anew(readings_.back(), reading);
-  if (restarted_) readings_.assign(1, reset_point(reading));
+  if (restarted_) readings_.assign(1, reset_point(reading, same_run));
   readings_.push_back(reading);
   for (StaveReading& stave : readings_.back().staves)
     if (stave.hot.pixels.size() > kMaxKeptHot) stave.hot.pixels.resize(kMaxKeptHot);

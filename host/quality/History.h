@@ -24,6 +24,7 @@ class History {
   // The newest reading at least `window` events before `now`, or the start
   // of the history when there is none.
   const Reading& window_start(const Reading& now, double window, Count count) const;
+  std::size_t size() const { return readings_.size(); }
   // Whether the last add() started the history anew.
   bool restarted() const { return restarted_; }
 

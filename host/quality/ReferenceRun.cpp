@@ -157,21 +157,110 @@ std::optional<BeamFit> graph_point(const Json& object) {
   return BeamFit{first("fX"), first("fY"), first("fEXhigh"), first("fEYhigh")};
 }
 
-// Parses `text`, keeping only the objects of the saved list named in `wanted`.
-std::map<std::string, Json> wanted_in(const std::string& text, const std::vector<Wanted>& wanted) {
-  std::map<std::string, Json> found;
-  const auto keep = [&](int depth, Json::parse_event_t event, Json& parsed) {
-    if (depth != 2 || event != Json::parse_event_t::object_end) return true;
-    const Json* name = parsed.contains("fName") ? &parsed.at("fName") : nullptr;
-    if (!name || !name->is_string()) return false;
-    for (const Wanted& w : wanted)
-      if (w.name == name->get_ref<const std::string&>()) found.emplace(w.name, std::move(parsed));
+// Reads the saved list event by event (SAX) and builds only the objects
+// named in `wanted`: the hit maps, canvas and other objects around them are
+// passed over without being built, which keeps loading a large file quick.
+class WantedObjects {
+ public:
+  using string_t = Json::string_t;
+
+  explicit WantedObjects(const std::vector<Wanted>& wanted) : wanted_(wanted) {}
+
+  std::map<std::string, Json>& found() { return found_; }
+  bool is_list() const { return is_list_; }
+
+  bool null() { return value(nullptr); }
+  bool boolean(bool v) { return value(v); }
+  bool number_integer(Json::number_integer_t v) { return value(v); }
+  bool number_unsigned(Json::number_unsigned_t v) { return value(v); }
+  bool number_float(Json::number_float_t v, const string_t&) { return value(v); }
+  bool string(string_t& v) {
+    if (depth_ == 1 && key_ == "_typename") is_list_ = v == "TList";
+    // An object of the list is built only while it may still be wanted: its
+    // type and then its name can rule it out.
+    const bool element_member = recording() && stack_.size() == 1;
+    if (element_member && key_ == "_typename" && v != "TH1F" && v != "TH1D" && v != "TGraphAsymmErrors") stack_.clear();
+    if (element_member && key_ == "fName" && !is_wanted(v)) stack_.clear();
+    return value(v);
+  }
+  bool binary(Json::binary_t&) { return value(nullptr); }
+  bool key(string_t& k) {
+    key_ = k;
+    return true;
+  }
+  bool start_object(std::size_t) { return open(Json::object()); }
+  bool start_array(std::size_t) {
+    if (depth_ == 1 && key_ == "arr") in_list_ = true;
+    return open(Json::array());
+  }
+  bool end_object() { return close(); }
+  bool end_array() {
+    if (depth_ == 2 && in_list_) in_list_ = false;
+    return close();
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& failure) {
+    throw ArrayError(std::string("not a JSON file written by save(): ") + failure.what());
+  }
+
+ private:
+  bool recording() const { return !stack_.empty(); }
+  bool is_wanted(const std::string& name) const {
+    for (const Wanted& w : wanted_)
+      if (w.name == name) return true;
     return false;
-  };
-  Json root = Json::parse(text, keep);
-  if (!root.is_object() || root.value("_typename", "") != "TList")
-    throw ArrayError("not a list of objects as save() writes it");
-  return found;
+  }
+  // Adds a finished value to the container being built, if any.
+  template <class T>
+  bool value(const T& v) {
+    if (!recording()) return true;
+    Json& top = *stack_.back();
+    if (top.is_object()) top[key_] = v;
+    else top.push_back(v);
+    return true;
+  }
+  bool open(Json container) {
+    ++depth_;
+    if (depth_ == 3 && in_list_) {  // an object of the saved list
+      element_ = std::move(container);
+      stack_ = {&element_};
+      return true;
+    }
+    if (!recording()) return true;
+    Json& top = *stack_.back();
+    if (top.is_object()) {
+      top[key_] = std::move(container);
+      stack_.push_back(&top[key_]);
+    } else {
+      top.push_back(std::move(container));
+      stack_.push_back(&top.back());
+    }
+    return true;
+  }
+  bool close() {
+    if (recording()) {
+      stack_.pop_back();
+      if (stack_.empty() && depth_ == 3 && element_.contains("fName"))
+        found_.emplace(element_.at("fName").get<std::string>(), std::move(element_));
+    }
+    --depth_;
+    return true;
+  }
+
+  const std::vector<Wanted>& wanted_;
+  std::map<std::string, Json> found_;
+  int depth_ = 0;
+  bool in_list_ = false;
+  bool is_list_ = false;
+  std::string key_;
+  Json element_;
+  std::vector<Json*> stack_;  // containers being built, innermost last
+};
+
+std::map<std::string, Json> wanted_in(const std::string& text, const std::vector<Wanted>& wanted) {
+  WantedObjects reader(wanted);
+  Json::sax_parse(text, &reader);
+  if (!reader.is_list()) throw ArrayError("not a list of objects as save() writes it");
+  return std::move(reader.found());
 }
 
 ReferenceRun assemble(const std::string& path, std::map<std::string, Json>& found) {
@@ -204,8 +293,6 @@ std::optional<ReferenceRun> load_reference(const std::string& path, std::string&
   try {
     std::map<std::string, Json> found = wanted_in(text, wanted_objects());
     return assemble(path, found);
-  } catch (const Json::parse_error& failure) {
-    error = path + ": not a JSON file written by save(): " + failure.what();
   } catch (const std::exception& failure) {
     error = path + ": " + failure.what();
   }
