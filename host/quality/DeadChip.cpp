@@ -4,8 +4,12 @@
 // elsewhere is. A hot pixel can outfire the noise of a whole chip, so the
 // hits of hot pixels are left out: those since the window's start when the
 // pixel was hot then already, else their share of the run so far.
+// A chip that has just died shows long before the window has passed: each
+// chip is also judged over the shortest recent stretch of `min_events`, when
+// the other staves had enough hits there, and the worse verdict counts.
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "Checks.h"
 
@@ -34,9 +38,9 @@ std::array<double, kChips> hot_hits_by_chip(const HotPixels& now, const HotPixel
   return hits;
 }
 
-Window window_of(const Context& context) {
+Window window_of(const Context& context, double events) {
   const Reading& now = context.now;
-  const Reading& start = context.history.window_start(now, context.config.dead_chip.window_events, Count::Events);
+  const Reading& start = context.history.window_start(now, events, Count::Events);
   Window window{now.events - start.events, {}};
   const double window_share = now.events > 0 ? window.events / now.events : 0;
   for (std::size_t s = 0; s < kStaves; ++s) {
@@ -81,11 +85,17 @@ Result judge_chip(const DeadChipConfig& config, const Window& window, int stave,
 }  // namespace
 
 std::vector<Result> judge_dead_chips(const Context& context) {
-  const Window window = window_of(context);
+  const DeadChipConfig& config = context.config.dead_chip;
+  const Window window = window_of(context, config.window_events);
+  const Window recent = window_of(context, config.min_events);
   std::vector<Result> results;
   for (int stave = 0; stave < kStaves; ++stave)
-    for (int chip = 0; chip < kChips; ++chip)
-      results.push_back(judge_chip(context.config.dead_chip, window, stave, chip));
+    for (int chip = 0; chip < kChips; ++chip) {
+      Result result = judge_chip(config, window, stave, chip);
+      Result lately = judge_chip(config, recent, stave, chip);
+      const bool worse = std::tie(lately.verdict, lately.severity) > std::tie(result.verdict, result.severity);
+      results.push_back(lately.verdict != Verdict::Null && worse ? std::move(lately) : std::move(result));
+    }
   return results;
 }
 

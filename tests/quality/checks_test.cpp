@@ -182,6 +182,16 @@ TEST(DeadChip, TheWindowIsTheRecentEvents) {
   EXPECT_NE(chip.reason.find("0 hits in the last 6000 events"), std::string::npos) << chip.reason;
 }
 
+TEST(DeadChip, AChipThatJustDiedIsFoundAtTheNextRefresh) {
+  Judge judge;
+  for (double events = 1000; events <= 8000; events += 1000) judge(judge_dead_chips, healthy_reading(events));
+  Reading now = healthy_reading(9000);
+  now.staves[1].chip_hits[4] = healthy_reading(8000).staves[1].chip_hits[4];
+  const Result& chip = find(judge(judge_dead_chips, now), 1, 4);
+  EXPECT_EQ(chip.verdict, Verdict::Bad);
+  EXPECT_NE(chip.reason.find("0 hits in the last 1000 events"), std::string::npos) << chip.reason;
+}
+
 TEST(HitRate, AStaveFarFromTheOthersIsBad) {
   Judge judge;
   Reading reading = healthy_reading(5000);
