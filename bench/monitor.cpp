@@ -23,6 +23,7 @@
 #include "TH2F.h"
 #include "bench.h"
 #include "event_limit.h"
+#include "monitor_maps.h"
 #include "sample_run.h"
 #include "eventio/monitor_plugin.h"
 #include "kivo.h"
@@ -35,24 +36,9 @@ constexpr int kRuns = 7;
 using kivo::bench::kMapCells;
 using kivo::bench::kMapColumns;
 
-// Runs `work` with standard output sent to /dev/null.
-template <class Work>
-void silently(Work&& work) {
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, STDOUT_FILENO);
-  close(null);
-  work();
-  std::fflush(stdout);
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
-}
-
-void start_run() {
-  reset_histos();
-  kivo_evnts = 0;
-}
+using kivo::bench::silently;
+using kivo::bench::start_run;
+using kivo::bench::fill_maps;
 
 kivo::bench::Result event_processing() {
   pinit();
@@ -73,25 +59,6 @@ kivo::bench::Result event_processing() {
   kivo::bench::keep(maps);
   return kivo::bench::rate_result(hits / path_seconds, "decode the same words into flat float maps",
                                   hits / limit_seconds, "hits/s", 0.5);
-}
-
-// Every in-range cell of the four raw maps filled, as after a long run: a
-// beam spot over a floor of one hit per pixel.
-void fill_maps() {
-  pinit();
-  start_run();
-  for (int s = 0; s < NSTAVE; s++) {
-    float* cells = h2d_chip[s]->GetArray();
-    for (int y = 1; y <= 512; y++) {
-      const double dy = (y - 257 - 8 * s) / 60.0;
-      for (int x = 1; x <= 9216; x++) {
-        const double dx = (x - 4609 - 40 * s) / 300.0;
-        cells[y * kMapColumns + x] = std::floor(1 + 200 * std::exp(-0.5 * (dx * dx + dy * dy)));
-      }
-    }
-    h2d_chip[s]->SetEntries(9216.0 * 512);
-  }
-  hnevnt->SetBinContent(1, 1000);
 }
 
 const char* const kMultiplyCopy = "multiply-copy the four 9218x514 float maps";
@@ -131,13 +98,7 @@ kivo::bench::Result hot_pixel_listing() {
 // One publish of the monitoring canvas after a simulated run: the whole
 // canvas serialised to ROOT JSON, as the display sends it.
 kivo::bench::Result canvas_publish() {
-  pinit();
-  start_run();
-  const auto records = kivo::bench::simulate_run(kEvents).data;
-  silently([&] {
-    for (const auto& record : records) process_event(kivo::eventio::make_event(record).get());
-    OM();
-  });
+  kivo::bench::process_sample_run(kEvents);
   return map_pass_result([] { kivo::bench::keep(rootcompat::ToJSON(*com)); });
 }
 

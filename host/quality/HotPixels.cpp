@@ -15,15 +15,22 @@ constexpr const char* kCheck = "hot_pixels";
 // Candidates tested per stave and refresh: more means a map far from normal.
 constexpr int kMaxCandidates = 16384;
 
+// The cells of a map (bins 0..n+1 on both axes, row by row), read directly:
+// many candidates may need their neighbours read at a refresh.
+struct Cells {
+  const float* cells;
+  int nx, ny;
+  float at(int x, int y) const { return cells[y * (nx + 2) + x]; }
+};
+
 // The lower median of the in-range neighbours of bin (x, y).
-double neighbour_median(const TH2F& map, int x, int y) {
-  double contents[8];
+double neighbour_median(const Cells& map, int x, int y) {
+  float contents[8];
   int count = 0;
   for (int dy = -1; dy <= 1; ++dy)
     for (int dx = -1; dx <= 1; ++dx) {
       const int nx = x + dx, ny = y + dy;
-      if ((dx || dy) && nx >= 1 && nx <= map.GetNbinsX() && ny >= 1 && ny <= map.GetNbinsY())
-        contents[count++] = map.GetBinContent(nx, ny);
+      if ((dx || dy) && nx >= 1 && nx <= map.nx && ny >= 1 && ny <= map.ny) contents[count++] = map.at(nx, ny);
     }
   if (count == 0) return 0;
   std::nth_element(contents, contents + (count - 1) / 2, contents + count);
@@ -47,10 +54,11 @@ HotPixels find_hot_pixels(const MonitorInputs& inputs, int stave, double events,
   hot.candidates = inputs.cells_above(stave, threshold, xbins.data(), ybins.data(), kMaxCandidates);
   if (hot.candidates < 0) hot.candidates = 0;
   hot.examined = std::min<long>(hot.candidates, kMaxCandidates);
-  const TH2F& map = *inputs.maps[stave];
+  const TH2F& histogram = *inputs.maps[stave];
+  const Cells map{histogram.GetArray(), histogram.GetNbinsX(), histogram.GetNbinsY()};
   for (long i = 0; i < hot.examined; ++i) {
     const int x = xbins[static_cast<std::size_t>(i)], y = ybins[static_cast<std::size_t>(i)];
-    const double hits = map.GetBinContent(x, y);
+    const double hits = map.at(x, y);
     if (hits > config.neighbour_ratio * neighbour_median(map, x, y)) {
       hot.pixels.push_back({x - 1, y - 1, hits});
       hot.hits += hits;
