@@ -62,8 +62,13 @@ struct SimConfig {
   long long faults_from = 0;       // data event (from 0) where the faults and the drift begin
 };
 
-// Empty when every setting is usable, else what is wrong, naming the option.
-std::string check_config(const SimConfig& config);
+// A setting the simulator cannot use, named by its kivo-sim option.
+struct ConfigProblem {
+  std::string option;  // "--noise"; empty when every setting is usable
+  std::string reason;  // "must be 0..10000"
+};
+
+ConfigProblem check_config(const SimConfig& config);
 
 struct ReadoutChannel {
   int ruid;
