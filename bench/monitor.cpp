@@ -2,10 +2,6 @@
 // analysis of full hit maps, the two hot-pixel scans, one publish of the
 // monitoring canvas, and the resident memory of a booked monitor after a run
 // and its analysis.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -134,22 +130,8 @@ kivo::bench::Result mask_writing() {
   return result;
 }
 
-double resident_megabytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
-  return 0;
-}
-
-// Books, processes a simulated run event by event and analyses it in a child
-// process, so that nothing else this program holds is counted.
-double monitor_resident_megabytes() {
-  int channel[2];
-  if (pipe(channel) != 0) return 0;
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
+kivo::bench::Result monitor_memory() {
+  return kivo::bench::memory_result(kivo::bench::child_resident_megabytes([] {
     pinit();
     kivo::sim::SimConfig config;
     config.events = kEvents;
@@ -159,26 +141,7 @@ double monitor_resident_megabytes() {
         process_event(kivo::eventio::make_event(simulator.data_event(sequence)).get());
       analysis();
     });
-    const double megabytes = resident_megabytes();
-    if (write(channel[1], &megabytes, sizeof megabytes) != sizeof megabytes) _exit(1);
-    _exit(0);
-  }
-  close(channel[1]);
-  double megabytes = 0;
-  if (read(channel[0], &megabytes, sizeof megabytes) != sizeof megabytes) megabytes = 0;
-  close(channel[0]);
-  waitpid(child, nullptr, 0);
-  return megabytes;
-}
-
-kivo::bench::Result monitor_memory() {
-  kivo::bench::Result result;
-  result.path = {monitor_resident_megabytes(), "MB"};
-  result.limit_what = "allowed resident memory";
-  result.limit = {250, "MB"};
-  result.kind = kivo::bench::BarKind::at_most;
-  result.bar = 1.0;
-  return result;
+  }));
 }
 
 }  // namespace

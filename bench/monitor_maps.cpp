@@ -1,6 +1,10 @@
 #include "monitor_maps.h"
 
+#include <sys/wait.h>
+
 #include <cmath>
+#include <fstream>
+#include <string>
 
 #include "EventRecord.h"
 #include "TH1D.h"
@@ -44,6 +48,49 @@ void process_sample_run(std::uint32_t events) {
     for (const auto& record : records) process_event(eventio::make_event(record).get());
     OM();
   });
+}
+
+namespace {
+
+constexpr double kAllowedResidentMegabytes = 250;
+
+double resident_megabytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
+  return 0;
+}
+
+}  // namespace
+
+double child_resident_megabytes(const std::function<void()>& work) {
+  int channel[2];
+  if (pipe(channel) != 0) return 0;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    work();
+    const double megabytes = resident_megabytes();
+    if (write(channel[1], &megabytes, sizeof megabytes) != sizeof megabytes) _exit(1);
+    _exit(0);
+  }
+  close(channel[1]);
+  double megabytes = 0;
+  if (read(channel[0], &megabytes, sizeof megabytes) != sizeof megabytes) megabytes = 0;
+  close(channel[0]);
+  waitpid(child, nullptr, 0);
+  return megabytes;
+}
+
+Result memory_result(double megabytes) {
+  Result result;
+  result.path = {megabytes, "MB"};
+  result.limit_what = "allowed resident memory";
+  result.limit = {kAllowedResidentMegabytes, "MB"};
+  result.kind = BarKind::at_most;
+  result.bar = 1.0;
+  return result;
 }
 
 }  // namespace kivo::bench

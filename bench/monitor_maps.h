@@ -8,6 +8,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+
+#include "bench.h"
 
 namespace kivo::bench {
 
@@ -35,6 +38,13 @@ void fill_maps();
 // Books, then processes a simulated run of `events` data events from its
 // start and draws the canvas, silently.
 void process_sample_run(std::uint32_t events);
+
+// Resident memory, in MB, of a child process once `work` has run in it, so
+// that nothing else this program holds is counted; 0 when it cannot be told.
+double child_resident_megabytes(const std::function<void()>& work);
+
+// Resident memory against the memory allowed a kivo process.
+Result memory_result(double megabytes);
 
 }  // namespace kivo::bench
 

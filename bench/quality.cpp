@@ -3,10 +3,7 @@
 // of a simulated run, and the resident memory of a long run judged at every
 // refresh.
 #include <dlfcn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -61,22 +58,9 @@ kivo::bench::Result checks_on_sparse_maps() {
   return refresh_with_checks();
 }
 
-double resident_megabytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
-  return 0;
-}
-
-// A simulated run refreshed and judged every 100 events, in a child process
-// so that nothing else this program holds is counted.
-double judged_run_resident_megabytes() {
-  int channel[2];
-  if (pipe(channel) != 0) return 0;
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
+// A simulated run refreshed and judged every 100 events.
+kivo::bench::Result judged_run_memory() {
+  return kivo::bench::memory_result(kivo::bench::child_resident_megabytes([] {
     pinit();
     set_refresh(100);
     std::unique_ptr<kivo::quality::Quality> quality = checks_on_the_monitor();
@@ -90,26 +74,7 @@ double judged_run_resident_megabytes() {
         if (sequence % 100 == 1) quality->evaluate(kEventRate);
       }
     });
-    const double megabytes = resident_megabytes();
-    if (write(channel[1], &megabytes, sizeof megabytes) != sizeof megabytes) _exit(1);
-    _exit(0);
-  }
-  close(channel[1]);
-  double megabytes = 0;
-  if (read(channel[0], &megabytes, sizeof megabytes) != sizeof megabytes) megabytes = 0;
-  close(channel[0]);
-  waitpid(child, nullptr, 0);
-  return megabytes;
-}
-
-kivo::bench::Result judged_run_memory() {
-  kivo::bench::Result result;
-  result.path = {judged_run_resident_megabytes(), "MB"};
-  result.limit_what = "allowed resident memory";
-  result.limit = {250, "MB"};
-  result.kind = kivo::bench::BarKind::at_most;
-  result.bar = 1.0;
-  return result;
+  }));
 }
 
 }  // namespace
