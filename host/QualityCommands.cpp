@@ -1,8 +1,11 @@
-// The host's data-quality commands: quality(), checks() and reference().
+// The host's data-quality commands (quality(), checks() and reference()) and
+// the data-quality view of the live page.
+#include <algorithm>
 #include <cstdio>
 
 #include "Session.h"
 #include "TList.h"
+#include "web_display.h"
 
 namespace kivo::host {
 
@@ -18,13 +21,27 @@ void print_text(const std::string& text) {
   std::fputs(text.c_str(), stderr);
 }
 
+// The page's /quality.json: the panel always, the trends and the reference
+// distributions when the page shows them.
+class QualityPage : public PageView {
+ public:
+  explicit QualityPage(std::shared_ptr<const quality::QualityView> view) : view_(std::move(view)) {}
+  std::string json(const std::vector<std::string>& parts) const override {
+    const auto asked = [&parts](const char* part) { return std::find(parts.begin(), parts.end(), part) != parts.end(); };
+    return view_->json(asked("trends"), asked("reference"));
+  }
+
+ private:
+  std::shared_ptr<const quality::QualityView> view_;
+};
+
 }  // namespace
 
 void Session::register_quality_commands() {
   add({"quality", Type::Void, {}, "", [this](const std::vector<Value>&) {
          if (!quality_->available())
            throw CommandError("the monitor library lacks what the checks read: " + quality_inputs_missing_);
-         quality_->evaluate(event_rate());
+         judge_now();
          print_text(quality_->table(event_rate()));
          return Value();
        }});
@@ -44,11 +61,15 @@ void Session::register_quality_commands() {
          report("reference run " + reference->path + " loaded (" + std::to_string(static_cast<long>(reference->events)) +
                 " events)");
          quality_->set_reference(std::move(*reference));
-         quality_->evaluate(event_rate());
+         judge_now();
          return Value();
        }});
 }
 
 void Session::add_extra_objects(TList& list) const { quality_->add_saved_objects(list); }
+
+void Session::publish_quality() {
+  if (display_) display_->views().publish(WebDisplay::kQualityView, std::make_shared<QualityPage>(quality_->view(event_rate())));
+}
 
 }  // namespace kivo::host

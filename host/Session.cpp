@@ -74,6 +74,7 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDis
   quality_ = std::make_unique<quality::Quality>(std::move(quality), inputs, report);
   register_commands();
   register_quality_commands();
+  publish_quality();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
 }
 
@@ -176,8 +177,13 @@ void Session::process(Event& event) {
 void Session::judge_after_refresh() {
   if (!refreshed_) return;
   refreshed_ = false;
+  judge_now();
+}
+
+void Session::judge_now() {
   rate_.count(events_processed_, EventRate::Clock::now());
   quality_->evaluate(event_rate());
+  publish_quality();
 }
 
 std::optional<double> Session::event_rate() const { return rate_.rate(EventRate::Clock::now()); }

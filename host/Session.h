@@ -76,10 +76,14 @@ class Session {
   // Runs the data-quality checks when the monitor has refreshed its canvas
   // since they last ran.
   void judge_after_refresh();
+  // Runs the checks now and shows the result on the page.
+  void judge_now();
   std::optional<double> event_rate() const;
   // Adds what save() writes beside the monitor's objects: verdicts and trends.
   void add_extra_objects(TList& list) const;
   void register_quality_commands();
+  // Hands the page the data quality as it stands now.
+  void publish_quality();
   void print_help() const;
   void print_sources() const;
   interp::Value next_event();

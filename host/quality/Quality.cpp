@@ -1,6 +1,7 @@
 #include "Quality.h"
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 
 #include "TGraphAsymmErrors.h"
@@ -24,10 +25,6 @@ std::string local_time(std::chrono::system_clock::time_point time, const char* p
   char text[64];
   std::strftime(text, sizeof text, pattern, &parts);
   return text;
-}
-
-std::string since_text(const Since& since) {
-  return format("run %d, event %ld, ", since.run, since.event) + local_time(since.time, "%H:%M:%S");
 }
 
 std::string pad(std::string text, std::size_t width) {
@@ -134,9 +131,74 @@ std::string Quality::table(std::optional<double> event_rate) const {
     if (row.more > 0) reason += format(" (and %d more %s)", row.more, verdict_name(result.verdict));
     text += pad(result.check, 16) + pad(index_text(result.stave), 7) +
             pad(result.verdict >= Verdict::Medium ? index_text(result.chip) : "-", 6) +
-            pad(verdict_name(result.verdict), 9) + pad(since_text(row.shown.since), 29) + reason + "\n";
+            pad(verdict_name(result.verdict), 9) + pad(describe(row.shown.since), 29) + reason + "\n";
   }
   return text;
+}
+
+namespace {
+
+std::vector<double> copied(const double* values, int count) { return std::vector<double>(values, values + count); }
+
+QualityView::Series series_view(const TrendSeries& series) {
+  const TGraphAsymmErrors& graph = series.graph();
+  const int n = graph.GetN();
+  return {graph.GetName(),
+          graph.GetTitle(),
+          graph.GetLineColor(),
+          graph.GetMarkerStyle(),
+          copied(graph.GetX(), n),
+          copied(graph.GetY(), n),
+          copied(graph.GetEXlow(), n),
+          copied(graph.GetEXhigh(), n),
+          copied(graph.GetEYlow(), n),
+          copied(graph.GetEYhigh(), n)};
+}
+
+QualityView::Distribution difference_view(const std::string& axis, const char* label, std::size_t stave,
+                                          Bins current, const Bins& reference) {
+  const std::string number = std::to_string(stave);
+  std::string title = axis + " difference to stave 3, stave " + number + ";" + label + " index diff;events";
+  title[0] = static_cast<char>(std::toupper(title[0]));
+  return {axis + "_difference_" + number, title, -511.5, 511.5, kStaveColours[stave], std::move(current), reference};
+}
+
+// The distributions of the reference view, each as in this run (empty
+// before the first reading) and in the reference run.
+std::vector<QualityView::Distribution> distributions(const Reading* now, const ReferenceRun& reference) {
+  std::vector<QualityView::Distribution> all;
+  for (std::size_t s = 0; s < kStaves; ++s)
+    all.push_back({"hits_per_event_" + std::to_string(s),
+                   "Pixels per event, stave " + std::to_string(s) + ";N pixels / event;events", -0.5, 200.5,
+                   kStaveColours[s], now ? now->staves[s].hits_per_event : Bins(), reference.hits_per_event[s]});
+  for (std::size_t s = 0; s < kDifferenceStaves; ++s)
+    all.push_back(difference_view("column", "col", s, now ? now->column_differences[s] : Bins(),
+                                  reference.column_differences[s]));
+  for (std::size_t s = 0; s < kDifferenceStaves; ++s)
+    all.push_back(difference_view("row", "row", s, now ? now->row_differences[s] : Bins(), reference.row_differences[s]));
+  return all;
+}
+
+}  // namespace
+
+std::shared_ptr<const QualityView> Quality::view(std::optional<double> event_rate) const {
+  auto view = std::make_shared<QualityView>();
+  view->time = std::chrono::system_clock::now();
+  view->event_rate = event_rate;
+  if (last_) {
+    view->judged = true;
+    view->run = last_->run;
+    view->event = last_->data_events;
+    view->overall = overall();
+    for (int s = 0; s < kStaves; ++s) view->staves[static_cast<std::size_t>(s)] = combined(results_, s);
+    view->rows = rows_of(results_);
+  }
+  for (const TrendSeries* series : trends_.series()) view->trends.push_back(series_view(*series));
+  if (const ReferenceRun* loaded = reference()) {
+    view->reference_path = loaded->path;
+    view->distributions = distributions(reading(), *loaded);
+  }
+  return view;
 }
 
 void Quality::add_saved_objects(TList& list) const {

@@ -19,6 +19,7 @@
 #include "QualityLog.h"
 #include "Reading.h"
 #include "ReferenceRun.h"
+#include "QualityView.h"
 #include "Trends.h"
 #include "Verdict.h"
 
@@ -60,6 +61,8 @@ class Quality {
   // Replaces the reference run; the verdicts follow at the next evaluation.
   void set_reference(ReferenceRun reference);
 
+  // What the live page shows now, copied for another thread to serialise.
+  std::shared_ptr<const QualityView> view(std::optional<double> event_rate) const;
   // The quality() table: one row per check and stave.
   std::string table(std::optional<double> event_rate) const;
   // Adds the verdicts (as TNamed "quality_<check>[_<stave>[_<chip>]]", title

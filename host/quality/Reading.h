@@ -22,6 +22,8 @@ inline constexpr int kStaves = 4;
 inline constexpr int kChips = 9;
 inline constexpr int kReferenceStave = 3;     // the differences are taken against it
 inline constexpr int kDifferenceStaves = 3;   // staves 0..2 have difference distributions
+// ROOT colours of the staves, as the monitor draws them.
+inline constexpr int kStaveColours[kStaves] = {600, 632, 418, 618};
 
 struct HotPixelConfig;
 

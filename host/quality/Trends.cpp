@@ -9,7 +9,6 @@ namespace kivo::quality {
 
 namespace {
 
-constexpr int kStaveColours[kStaves] = {600, 632, 418, 618};  // as the monitor draws its staves
 constexpr int kStaveMarkers[kStaves] = {20, 21, 33, 34};
 constexpr int kBlack = 1;
 constexpr int kFullCircle = 20;

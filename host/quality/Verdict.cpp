@@ -1,6 +1,7 @@
 #include "Verdict.h"
 
 #include <algorithm>
+#include <ctime>
 #include <tuple>
 
 namespace kivo::quality {
@@ -16,6 +17,15 @@ const char* verdict_name(Verdict verdict) {
 }
 
 Verdict worst(Verdict a, Verdict b) { return std::max(a, b); }
+
+std::string describe(const Since& since) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(since.time);
+  std::tm parts{};
+  localtime_r(&seconds, &parts);
+  char time[16];
+  std::strftime(time, sizeof time, "%H:%M:%S", &parts);
+  return "run " + std::to_string(since.run) + ", event " + std::to_string(since.event) + ", " + time;
+}
 
 namespace {
 

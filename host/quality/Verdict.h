@@ -37,6 +37,9 @@ struct Since {
   std::chrono::system_clock::time_point time;
 };
 
+// "run 1, event 2001, 15:13:04" (local time).
+std::string describe(const Since& since);
+
 // A result and since when its verdict holds.
 struct TrackedResult {
   Result result;
