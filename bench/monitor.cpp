@@ -2,6 +2,10 @@
 // analysis of full hit maps, the two hot-pixel scans, one publish of the
 // monitoring canvas, and the resident memory of a booked monitor after a run
 // and its analysis.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -31,10 +35,9 @@ constexpr std::uint32_t kEvents = 20000;
 constexpr int kRuns = 7;
 using kivo::bench::kMapCells;
 using kivo::bench::kMapColumns;
-
+using kivo::bench::fill_maps;
 using kivo::bench::silently;
 using kivo::bench::start_run;
-using kivo::bench::fill_maps;
 
 kivo::bench::Result event_processing() {
   pinit();
@@ -130,6 +133,7 @@ kivo::bench::Result mask_writing() {
   return result;
 }
 
+// Books, processes a simulated run event by event and analyses it.
 kivo::bench::Result monitor_memory() {
   return kivo::bench::memory_result(kivo::bench::child_resident_megabytes([] {
     pinit();

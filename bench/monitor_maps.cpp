@@ -1,6 +1,7 @@
 #include "monitor_maps.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -84,13 +85,7 @@ double child_resident_megabytes(const std::function<void()>& work) {
 }
 
 Result memory_result(double megabytes) {
-  Result result;
-  result.path = {megabytes, "MB"};
-  result.limit_what = "allowed resident memory";
-  result.limit = {kAllowedResidentMegabytes, "MB"};
-  result.kind = BarKind::at_most;
-  result.bar = 1.0;
-  return result;
+  return amount_result(megabytes, "allowed resident memory", kAllowedResidentMegabytes, "MB", 1.0);
 }
 
 }  // namespace kivo::bench

@@ -3,30 +3,12 @@
 #ifndef KIVO_BENCH_MONITOR_MAPS_H
 #define KIVO_BENCH_MONITOR_MAPS_H
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 
 #include "bench.h"
 
 namespace kivo::bench {
-
-// Runs `work` with standard output sent to /dev/null.
-template <class Work>
-void silently(Work&& work) {
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, STDOUT_FILENO);
-  close(null);
-  work();
-  std::fflush(stdout);
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
-}
 
 // Empties the raw histograms and the event counter, as a new run does.
 void start_run();

@@ -59,8 +59,7 @@ void Session::register_commands() {
   add({"save", Type::Void, {required(Type::String, "file")}, "",
        [this](const std::vector<Value>& arguments) {
          std::string error;
-         if (!objects_.save(arguments[0].as_string(), error, [this](TList& list) { add_extra_objects(list); }))
-           throw CommandError(error);
+         if (!objects_.save(arguments[0].as_string(), error)) throw CommandError(error);
          return Value();
        }});
   add({"snapshot", Type::Void, {required(Type::String, "file")}, "",
@@ -107,6 +106,9 @@ void Session::print_sources() const {
              (background_ ? "on" : "off"));
   const std::optional<double> rate = event_rate();
   print_line("event rate: " + (rate ? std::to_string(std::lround(*rate)) + " events/s" : std::string("not measured yet")));
+  if (archive_) {
+    for (const std::string& line : archive_->describe()) print_line(line);
+  }
 }
 
 void Session::print_help() const {

@@ -11,7 +11,7 @@ using eventio::CommandOption;
 
 constexpr const char* kAbout =
     "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
-    "            [--plugin PATH] [--snapshot FILE] [--checks FILE]\n"
+    "            [--plugin PATH] [--snapshot FILE] [--archive DIR] [--checks FILE]\n"
     "            [--quality-log FILE] [--on-bad CMD] [--reference FILE] [STREAM]...\n"
     "\n"
     "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
@@ -58,6 +58,8 @@ void add_options(eventio::CommandLine& line, Options& options) {
             eventio::store_text(options.plugin)});
   line.add({"snapshot", 0, "FILE", "at exit, render the canvas as last drawn to FILE (.png or .svg)",
             eventio::store_text(options.snapshot)});
+  line.add({"archive", 0, "DIR", "write each run, when it ends, to DIR/run<N>.root (a ROOT file)",
+            eventio::store_text(options.archive)});
   line.add({"checks", 0, "FILE", "data-quality checks configured by the TOML FILE (checks() prints them)",
             eventio::store_text(options.checks)});
   line.add({"quality-log", 0, "FILE", "append one JSON line per verdict change to FILE",

@@ -66,8 +66,6 @@ void Session::register_quality_commands() {
        }});
 }
 
-void Session::add_extra_objects(TList& list) const { quality_->add_saved_objects(list); }
-
 void Session::publish_quality() {
   if (display_) display_->views().publish(WebDisplay::kQualityView, std::make_shared<QualityPage>(quality_->view(event_rate())));
 }

@@ -65,13 +65,20 @@ void report(const std::string& message) {
 }
 
 Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
-                 quality::Setup quality)
+                 const std::string& archive_directory, quality::Setup quality)
     : plugin_(plugin), registry_(registry), evaluator_(registry, monitor_command_failed),
       display_(display),
       objects_(plugin) {
+  if (!archive_directory.empty()) {
+    archive_ = std::make_unique<RunArchive>(
+        archive_directory, [this](std::vector<rootcompat::StreamedObject>& objects, std::string& error) {
+          return objects_.stream(objects, error);
+        });
+  }
   std::optional<quality::MonitorInputs> inputs = quality::resolve_inputs(
       [&plugin](const char* name) { return plugin.global(name); }, quality_inputs_missing_);
   quality_ = std::make_unique<quality::Quality>(std::move(quality), inputs, report);
+  objects_.keep_also([this](TList& list) { quality_->add_saved_objects(list); });
   register_commands();
   register_quality_commands();
   publish_quality();
@@ -167,11 +174,21 @@ bool Session::run_file(const std::string& path) {
 }
 
 void Session::process(Event& event) {
+  const int type = event.getEvtType();
+  const int run = event.getRunNumber();
+  if (archive_) archive_->before_event(type, run);
   plugin_.process_event(&event);
   ++events_processed_;
+  if (archive_) archive_->after_event(type, run);
   constexpr std::uint64_t kRateEvery = 64;  // the clock is read once per so many events
   if (events_processed_ % kRateEvery == 0) rate_.count(events_processed_, EventRate::Clock::now());
   judge_after_refresh();
+}
+
+bool Session::finish() {
+  if (!archive_) return true;
+  archive_->finish();
+  return !archive_->failed();
 }
 
 void Session::judge_after_refresh() {

@@ -1,7 +1,8 @@
 // One kivo session: the loaded monitor, the event sources, the host's own
 // commands in the shared registry, and the execution of command lines from
 // -e, -x files and the prompt. Everything runs on one thread; commands run
-// between two events.
+// between two events. With a run archive, the monitor's objects are copied at
+// the end of each run and written to a file on the archive's own thread.
 #ifndef KIVO_HOST_SESSION_H
 #define KIVO_HOST_SESSION_H
 
@@ -17,6 +18,7 @@
 #include "MonitorObjects.h"
 #include "MonitorPlugin.h"
 #include "Quality.h"
+#include "RunArchive.h"
 #include "interp/Evaluator.h"
 #include "interp/Registry.h"
 
@@ -28,10 +30,11 @@ namespace kivo::host {
 
 class Session {
  public:
-  // Registers the host commands; `display` may be null (-b). The data-quality
-  // checks run after every canvas refresh, as `quality` sets them up.
+  // Registers the host commands; `display` may be null (-b). With
+  // `archive_directory`, each run is written there (see RunArchive). The
+  // data-quality checks run after every canvas refresh, as `quality` sets them up.
   Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
-          quality::Setup quality = {});
+          const std::string& archive_directory = "", quality::Setup quality = {});
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -66,6 +69,9 @@ class Session {
   void request_quit() { quit_ = true; }
   // Renders the latest canvas to `path` (.png or .svg).
   bool snapshot(const std::string& path, std::string& error) const;
+  // At exit: archives the run in progress and waits for the archive's
+  // writes. False when some run could not be archived.
+  bool finish();
 
  private:
   void process(Event& event);
@@ -79,8 +85,6 @@ class Session {
   // Runs the checks now and shows the result on the page.
   void judge_now();
   std::optional<double> event_rate() const;
-  // Adds what save() writes beside the monitor's objects: verdicts and trends.
-  void add_extra_objects(TList& list) const;
   void register_quality_commands();
   // Hands the page the data quality as it stands now.
   void publish_quality();
@@ -93,6 +97,7 @@ class Session {
   interp::Evaluator evaluator_;
   WebDisplay* display_;
   MonitorObjects objects_;
+  std::unique_ptr<RunArchive> archive_;  // null without --archive
   EventSources sources_;
   std::vector<std::unique_ptr<Event>> held_events_;  // from next_event(), freed after the line
   std::unique_ptr<quality::Quality> quality_;

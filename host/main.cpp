@@ -79,41 +79,10 @@ bool write_snapshot(const kivo::host::Session& session, const std::string& path)
   return false;
 }
 
-// The data-quality configuration, log and reference run the options name;
-// false with `error` saying which option and why.
-bool quality_setup(const kivo::host::Options& options, kivo::quality::Setup& setup, std::string& error) {
-  if (!options.checks.empty()) {
-    std::optional<kivo::quality::Config> config = kivo::quality::load_config(options.checks, error);
-    if (!config) {
-      error = "--checks: " + error;
-      return false;
-    }
-    setup.config = std::move(*config);
-  }
-  if (!options.quality_log.empty()) {
-    setup.log = kivo::quality::QualityLog::open(options.quality_log, error);
-    if (!setup.log) {
-      error = "--quality-log: " + error;
-      return false;
-    }
-  }
-  if (!options.reference.empty()) {
-    setup.reference = kivo::quality::load_reference(options.reference, error);
-    if (!setup.reference) {
-      error = "--reference: " + error;
-      return false;
-    }
-  }
-  setup.on_bad = options.on_bad;
-  return true;
-}
-
-int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin,
-                kivo::quality::Setup quality) {
-  std::unique_ptr<WebDisplay> display = options.batch ? nullptr : start_display(options);
-  kivo::interp::Registry& registry = kivo::interp::Registry::global();
-  kivo::host::Session session(plugin, registry, display.get(), std::move(quality));
-  plugin.pinit();
+// Everything after loading: sources, start-up commands, then the events to the
+// end (-q) or the prompt.
+int process(kivo::host::Session& session, const kivo::host::Options& options,
+            kivo::interp::Registry& registry) {
   if (!open_streams(session, options) || !run_startup(session, options)) return kExitFailure;
   // Ctrl-C during a start-up command skips the rest; a batch run ends there.
   if (session.interrupted() && options.quit) return kExitInterrupted;
@@ -130,6 +99,39 @@ int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlu
   std::fflush(stdout);
   if (!options.snapshot.empty() && !write_snapshot(session, options.snapshot)) return kExitFailure;
   return 0;
+}
+
+// The data-quality configuration, log and reference run that the options
+// name; empty when they can be used, else the usage error naming the option.
+std::string quality_setup(const kivo::host::Options& options, kivo::quality::Setup& setup) {
+  std::string error;
+  if (!options.checks.empty()) {
+    std::optional<kivo::quality::Config> config = kivo::quality::load_config(options.checks, error);
+    if (!config) return kivo::eventio::usage_message("kivo", "--checks", error);
+    setup.config = std::move(*config);
+  }
+  if (!options.quality_log.empty()) {
+    setup.log = kivo::quality::QualityLog::open(options.quality_log, error);
+    if (!setup.log) return kivo::eventio::usage_message("kivo", "--quality-log", error);
+  }
+  if (!options.reference.empty()) {
+    setup.reference = kivo::quality::load_reference(options.reference, error);
+    if (!setup.reference) return kivo::eventio::usage_message("kivo", "--reference", error);
+  }
+  setup.on_bad = options.on_bad;
+  return {};
+}
+
+int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin,
+                kivo::quality::Setup quality) {
+  std::unique_ptr<WebDisplay> display = options.batch ? nullptr : start_display(options);
+  kivo::interp::Registry& registry = kivo::interp::Registry::global();
+  kivo::host::Session session(plugin, registry, display.get(), options.archive, std::move(quality));
+  plugin.pinit();
+  const int status = process(session, options, registry);
+  // The run in progress is archived however the session ends.
+  const bool archived = session.finish();
+  return status == 0 && !archived ? kExitFailure : status;
 }
 
 }  // namespace
@@ -152,11 +154,18 @@ int main(int argc, char** argv) {
       return kExitUsage;
     }
   }
+  if (!options.archive.empty()) {
+    if (const std::string problem = kivo::host::RunArchive::directory_problem(options.archive); !problem.empty()) {
+      std::fprintf(stderr, "%s\n",
+                   kivo::eventio::usage_message("kivo", "--archive", options.archive + ": " + problem).c_str());
+      return kExitUsage;
+    }
+  }
   fill_closed_standard_descriptors();
   // Told before the plug-in loads, so that no event is read with a bad configuration.
   kivo::quality::Setup quality;
-  if (!quality_setup(options, quality, error)) {
-    report(error);
+  if (const std::string problem = quality_setup(options, quality); !problem.empty()) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
     return kExitUsage;
   }
   kivo::host::install_interrupt_handler();
