@@ -198,7 +198,8 @@ TEST_F(QualitySessionTest, AConfigurationErrorNamesFileLineAndKeyBeforeAnyEvent)
   const Finished run = kivo({"--checks", checks}, simulate("normal.kevt", {}, 100));
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.err, "kivo: --checks: " + checks + ":3: dead_chip.window_event: unknown key (known: enabled, "
-                     "window_events, min_events, min_expected_hits, medium_fraction, bad_fraction)\n");
+                     "window_events, min_events, min_expected_hits, medium_fraction, bad_fraction) "
+                     "(see kivo --help)\n");
   EXPECT_EQ(run.out, "") << "no event was read";
 }
 
@@ -239,7 +240,8 @@ TEST_F(QualitySessionTest, AnUnusableReferenceIsRefusedAndTheCurrentOneStays) {
   const std::string normal = simulate("normal.kevt", {}, 100);
   const Finished start = kivo({"--reference", path("none.json")}, normal);
   EXPECT_EQ(start.status, 2);
-  EXPECT_EQ(start.err, "kivo: --reference: " + path("none.json") + ": cannot be read: No such file or directory\n");
+  EXPECT_EQ(start.err, "kivo: --reference: " + path("none.json") +
+                           ": cannot be read: No such file or directory (see kivo --help)\n");
   const Finished prompt = kivo({}, normal, {"reference(\"" + normal + "\")"});
   EXPECT_EQ(prompt.status, 1);
   EXPECT_NE(prompt.err.find(normal + ": not a JSON file written by save()"), std::string::npos) << prompt.err;
@@ -247,9 +249,14 @@ TEST_F(QualitySessionTest, AnUnusableReferenceIsRefusedAndTheCurrentOneStays) {
 }
 
 TEST_F(QualitySessionTest, SaveWritesTheVerdictsAndTheTrends) {
-  const std::string saved = path("saved.json");
-  const Finished run = kivo({}, simulate("dead.kevt", {"--dead-chip", "2:5"}), {"save(\"" + saved + "\")"});
+  const std::string saved = path("saved.json"), file = path("saved.root");
+  const Finished run = kivo({}, simulate("dead.kevt", {"--dead-chip", "2:5"}),
+                            {"save(\"" + saved + "\")", "save(\"" + file + "\")"});
   ASSERT_EQ(run.status, 0) << run.err;
+  // A ROOT file names its keys uncompressed, with their class.
+  const std::string root = kivo::test::read_file(file);
+  for (const char* key : {"TNamed", "quality_overall", "quality_dead_chip_2_5", "trend_hits_per_event_0"})
+    EXPECT_NE(root.find(key), std::string::npos) << key;
   const std::string json = kivo::test::read_file(saved);
   for (const char* text : {"\"fName\":\"quality_overall\",\"fTitle\":\"Bad\"",
                            "\"fName\":\"quality_dead_chip_2_5\",\"fTitle\":\"Bad: stave 2, chip 5: 0 hits",
