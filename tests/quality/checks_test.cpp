@@ -166,7 +166,7 @@ TEST(DeadChip, HotPixelsAreLeftOutOfTheComparison) {
     now.staves[s].chip_hits[7] += 3500;
   }
   judge(judge_dead_chips, start);
-  const Result& chip = find(judge(judge_dead_chips, now), 0, 7);
+  const Result chip = find(judge(judge_dead_chips, now), 0, 7);
   EXPECT_EQ(chip.verdict, Verdict::Good) << chip.reason;
   EXPECT_NE(chip.reason.find("300 hits in the last 6000 events"), std::string::npos) << chip.reason;
 }
@@ -177,7 +177,7 @@ TEST(DeadChip, TheWindowIsTheRecentEvents) {
   judge(judge_dead_chips, early);
   Reading late = healthy_reading(11000);
   late.staves[3].chip_hits[4] = early.staves[3].chip_hits[4];  // no hit since event 5000
-  const Result& chip = find(judge(judge_dead_chips, late), 3, 4);
+  const Result chip = find(judge(judge_dead_chips, late), 3, 4);
   EXPECT_EQ(chip.verdict, Verdict::Bad);
   EXPECT_NE(chip.reason.find("0 hits in the last 6000 events"), std::string::npos) << chip.reason;
 }
@@ -187,7 +187,7 @@ TEST(DeadChip, AChipThatJustDiedIsFoundAtTheNextRefresh) {
   for (double events = 1000; events <= 8000; events += 1000) judge(judge_dead_chips, healthy_reading(events));
   Reading now = healthy_reading(9000);
   now.staves[1].chip_hits[4] = healthy_reading(8000).staves[1].chip_hits[4];
-  const Result& chip = find(judge(judge_dead_chips, now), 1, 4);
+  const Result chip = find(judge(judge_dead_chips, now), 1, 4);
   EXPECT_EQ(chip.verdict, Verdict::Bad);
   EXPECT_NE(chip.reason.find("0 hits in the last 1000 events"), std::string::npos) << chip.reason;
 }
