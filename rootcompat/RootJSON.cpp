@@ -81,28 +81,28 @@ class JSONWriter {
     fJSON.Begin("TList");
     fJSON.Str("name", "TList");
     fJSON.Key("arr");
-    fJSON.Put('[');
+    fJSON.Put("[");
     TIter next(&list);
     bool first = true;
     while (TObject* obj = next()) {
-      if (!first) fJSON.Put(',');
+      if (!first) fJSON.Put(",");
       Object(*obj);
       first = false;
     }
-    fJSON.Put(']');
+    fJSON.Put("]");
     fJSON.Key("opt");
-    fJSON.Put('[');
+    fJSON.Put("[");
     TIter opts(&list);
     bool frame = false;
     first = true;
     while (TObject* obj = opts()) {
-      if (!first) fJSON.Put(',');
+      if (!first) fJSON.Put(",");
       std::string option = opts.GetOption();
       if (padPrimitives) frame = DrawnOption(*obj, option, frame);
       fJSON.String(option);
       first = false;
     }
-    fJSON.Put(']');
+    fJSON.Put("]");
     fJSON.End();
   }
 
@@ -267,12 +267,12 @@ class JSONWriter {
     fJSON.Key("fParameters");
     fJSON.PlainArray(f.fParams.data(), f.fParams.size());
     fJSON.Key("fParNames");
-    fJSON.Put('[');
+    fJSON.Put("[");
     for (std::size_t i = 0; i < f.fNames.size(); ++i) {
-      if (i) fJSON.Put(',');
+      if (i) fJSON.Put(",");
       fJSON.String(f.fNames[i]);
     }
-    fJSON.Put(']');
+    fJSON.Put("]");
     fJSON.End();
     fJSON.End();
   }

@@ -436,6 +436,6 @@ void JSONEncoder::CompressedArray(const float* a, std::size_t n) { fOutput->Comp
 
 void JSONEncoder::CompressedArray(const double* a, std::size_t n) { fOutput->CompressedArray(a, n); }
 
-void JSONEncoder::Put(char c) { fOutput->fSink.Put(c); }
+void JSONEncoder::Put(std::string_view text) { fOutput->fSink.Put(text); }
 
 }  // namespace rootcompat

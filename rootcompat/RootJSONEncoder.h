@@ -45,8 +45,9 @@ class JSONEncoder {
   void CompressedArray(const float* a, std::size_t n);
   void CompressedArray(const double* a, std::size_t n);
 
-  // Punctuation between values: '[', ',', ']'.
-  void Put(char c);
+  // Text already in JSON form, as it is: the punctuation between values
+  // ("[", ",", "]"), or a value written elsewhere.
+  void Put(std::string_view text);
 
  private:
   class Output;
