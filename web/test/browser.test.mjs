@@ -140,7 +140,7 @@ async function startKivo(streams) {
 }
 
 function simulate(run, events) {
-  const file = join(workDir, `run${run}.kivo`);
+  const file = join(workDir, `run${run}.kevt`);
   execFileSync(buildProgram('bin', 'kivo-sim'),
                ['--events', String(events), '--run', String(run), '--seed', String(run), '-o', file]);
   return file;
@@ -153,7 +153,7 @@ function shownCounts(page) {
 test('kivo shows the monitoring canvas live and follows a growing stream', async (t) => {
   const firstRun = simulate(7, 1500);
   const secondRun = readFileSync(simulate(8, 1200));
-  const growing = join(workDir, 'growing.kivo');
+  const growing = join(workDir, 'growing.kevt');
   const { kivo, url } = await startKivo([firstRun]);
   const browser = await openPage(url);
   t.after(async () => {
