@@ -66,6 +66,7 @@ class TH2 : public TH1 {
   void SetProjectionStats(TH1D& h1, bool onX, Int_t firstbin, Int_t lastbin, Double_t total) const;
 
   friend class rootcompat::JSONWriter;
+  friend class rootcompat::RootStreamer;
 };
 
 class TH2F : public TH2, public TArrayF {
