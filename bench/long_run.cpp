@@ -7,6 +7,7 @@
 #include "TH2F.h"
 #include "bench.h"
 #include "kivo.h"
+#include "monitor_maps.h"
 #include "monitor_state.h"
 
 namespace kivo::bench {
@@ -21,8 +22,7 @@ constexpr double kParticles = 8000;
 
 void begin_run() {
   pinit();
-  reset_histos();
-  kivo_evnts = 0;
+  start_run();
   kivo_refresh = -1;
 }
 

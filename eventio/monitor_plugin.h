@@ -11,6 +11,7 @@ class Event;
 class TCanvas;
 class TGraphAsymmErrors;
 class TH1D;
+class TH1F;
 class TH2F;
 
 inline constexpr int kMonitorStaves = 4;
@@ -29,11 +30,16 @@ extern int kivo_refresh;
 // Histograms, graphs and the canvas, null until pinit (the canvas until the
 // first OM, h2d_chip_norm until the first analysis). hnevnt: one entry per
 // data event that carried the detector packet; hchip: hits per stave;
+// hnhit_chip: hits per event of each stave; hdiffcol_chip, hdiffrow_chip:
+// mean column and row of each stave minus those of the reference stave 3;
 // h2d_chip: hit maps (x = stave-wide column, y = displayed row);
 // h2d_chip_norm: the hit maps per event, whole only after
 // kivo_materialise_maps; gmpos_chip: fitted beam position of each stave.
 extern TH1D* hnevnt;
 extern TH1D* hchip;
+extern TH1F* hnhit_chip[kMonitorStaves];
+extern TH1F* hdiffcol_chip[kMonitorStaves];
+extern TH1F* hdiffrow_chip[kMonitorStaves];
 extern TH2F* h2d_chip[kMonitorStaves];
 extern TH2F* h2d_chip_norm[kMonitorStaves];
 extern TGraphAsymmErrors* gmpos_chip[kMonitorStaves];
@@ -94,6 +100,9 @@ struct MonitorSymbols {
   decltype(&::kivo_refresh) kivo_refresh = nullptr;
   decltype(&::hnevnt) hnevnt = nullptr;
   decltype(&::hchip) hchip = nullptr;
+  decltype(&::hnhit_chip) hnhit_chip = nullptr;
+  decltype(&::hdiffcol_chip) hdiffcol_chip = nullptr;
+  decltype(&::hdiffrow_chip) hdiffrow_chip = nullptr;
   decltype(&::h2d_chip) h2d_chip = nullptr;
   decltype(&::h2d_chip_norm) h2d_chip_norm = nullptr;
   decltype(&::gmpos_chip) gmpos_chip = nullptr;
@@ -117,6 +126,9 @@ void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
   visit("kivo_refresh", symbols.kivo_refresh);
   visit("hnevnt", symbols.hnevnt);
   visit("hchip", symbols.hchip);
+  visit("hnhit_chip", symbols.hnhit_chip);
+  visit("hdiffcol_chip", symbols.hdiffcol_chip);
+  visit("hdiffrow_chip", symbols.hdiffrow_chip);
   visit("h2d_chip", symbols.h2d_chip);
   visit("h2d_chip_norm", symbols.h2d_chip_norm);
   visit("gmpos_chip", symbols.gmpos_chip);

@@ -51,6 +51,7 @@ void MonitorObjects::collect(TList& objects) const {
   for (TGraphAsymmErrors* graph : *plugin_.symbols().gmpos_chip) {
     if (graph) objects.Add(graph);
   }
+  if (keep_also_) keep_also_(objects);
 }
 
 bool MonitorObjects::save(const std::string& path, std::string& error) const {

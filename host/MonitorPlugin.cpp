@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <type_traits>
 #include <utility>
@@ -56,6 +57,15 @@ MonitorPlugin::MonitorPlugin(std::string path, void* handle)
     : path_(std::move(path)), handle_(handle) {}
 
 MonitorPlugin::~MonitorPlugin() { dlclose(handle_); }
+
+void* MonitorPlugin::symbol(const char* name) const {
+  void* address = nullptr;
+  MonitorSymbols symbols = symbols_;
+  for_each_monitor_symbol(symbols, [&](const char* symbol_name, auto& member) {
+    if (std::strcmp(symbol_name, name) == 0) address = reinterpret_cast<void*>(member);
+  });
+  return address;
+}
 
 std::string default_plugin_path() {
   std::error_code error;

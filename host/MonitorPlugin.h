@@ -24,6 +24,9 @@ class MonitorPlugin {
   int process_event(Event* event) const { return symbols_.process_event(event); }
   // Every symbol of the contract, none null.
   const MonitorSymbols& symbols() const { return symbols_; }
+  // The address of the contract's symbol `name` (as for_each_monitor_symbol
+  // names it), or null for a name outside the contract.
+  void* symbol(const char* name) const;
   const std::string& path() const { return path_; }
 
  private:

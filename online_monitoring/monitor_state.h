@@ -37,16 +37,14 @@ int decode_col(int hit);
 extern int init_done;
 extern int kivo_verbose;
 
-// Raw objects, booked by pinit (hnevnt, hchip, h2d_chip and gmpos_chip are
-// declared with the host's contract). The event count and the per-stave
+// Raw objects, booked by pinit (hnevnt, hchip, hnhit_chip, hdiffcol_chip,
+// hdiffrow_chip, h2d_chip and gmpos_chip are declared with the host's
+// contract). The event count and the per-stave
 // totals are kept in double precision: a float count stops growing at 2^24,
 // and a sum of per-event hit counts drifts well before that.
 extern TH1D* hwarn;
 extern TH1D* herr;
-extern TH1F* hnhit_chip[NSTAVE];
 extern TH1F* hhittime_chip[NSTAVE];
-extern TH1F* hdiffrow_chip[NSTAVE];
-extern TH1F* hdiffcol_chip[NSTAVE];
 extern TH1F* haxis_chip;
 extern TH1F* haxis_nhit;
 extern TH1F* haxis_2d;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "page_views.h"
 #include "static_files.h"
 
 struct mg_context;
@@ -19,6 +20,7 @@ struct mg_connection;
 //   /jsroot/...    JSROOT from web/node_modules/jsroot (modules, fonts, img, scripts)
 //   /canvas.json   latest canvas (ETag per publish, If-None-Match -> 304; 404 before the first)
 //   /status.json   {"version":N,"run":R,"events":E}; version 0 until the first publish.
+//   /NAME.json     a view beside the canvas, e.g. /quality.json (page_views.h).
 //                  Versions count from 1 in each kivo process; the X-KIVO-Instance header
 //                  and the ETag "INSTANCE-VERSION" tell two processes apart.
 //
@@ -26,6 +28,10 @@ struct mg_connection;
 // with a short queue behind them, so a crowd of clients cannot grow the process.
 class WebDisplay {
  public:
+  // The view of the data quality beside the canvas (/quality.json, web/page/quality.mjs),
+  // served from the start.
+  static constexpr const char* kQualityView = "quality";
+
   WebDisplay(std::string bind_address, int port, std::string web_root);
   ~WebDisplay();
   WebDisplay(const WebDisplay&) = delete;
@@ -41,6 +47,8 @@ class WebDisplay {
   // The canvas text is shared, not copied: the host keeps the same string for
   // snapshots and saving.
   void publish(std::shared_ptr<const std::string> canvas_json, int run, long events);
+  // Views beside the canvas: the event thread adds and publishes them.
+  PageViews& views() { return views_; }
   // "http://ADDR:PORT/" with the port actually bound (useful when port 0 was asked for).
   std::string address() const;
 
@@ -63,6 +71,7 @@ class WebDisplay {
   mg_context* context_ = nullptr;
   int bound_port_ = 0;
 
+  PageViews views_;
   mutable std::mutex latest_mutex_;
   std::shared_ptr<const Snapshot> latest_;
   std::atomic<long> publish_count_{0};

@@ -194,7 +194,8 @@ TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
   EXPECT_EQ(partial.status, 1);
   EXPECT_EQ(partial.out, "");
   const std::string lacking = "does not define process_event(Event*), kivo_evnts, kivo_refresh, "
-                              "hnevnt, hchip, h2d_chip, h2d_chip_norm, gmpos_chip, com, "
+                              "hnevnt, hchip, hnhit_chip, hdiffcol_chip, hdiffrow_chip, h2d_chip, "
+                              "h2d_chip_norm, gmpos_chip, com, "
                               "kivo_norm_overview, kivo_norm_region, kivo_materialise_maps, "
                               "kivo_chip_hits, kivo_cells_above\n";
   EXPECT_EQ(partial.err, std::string("kivo: monitor library ") + PARTIAL_PLUGIN + " " + lacking);
