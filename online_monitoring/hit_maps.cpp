@@ -107,11 +107,10 @@ void hit_fill_targets(FillTarget (&targets)[NSTAVE]) {
 
 void start_norm_maps() {
   last_analysis = LastAnalysis();
+  MapSummary copies;
   for (int s = 0; s < NSTAVE; s++) {
-    if (on_fast_path())
-      last_analysis.overview[s] = kept_summary(s).block_maxima;
-    else
-      last_analysis.overview[s] = block_maxima_of(*h2d_chip_norm[s]);
+    summarise_map(*h2d_chip_norm[s], copies);
+    last_analysis.overview[s] = copies.block_maxima;
   }
   last_analysis.generation = raw_generation;
 }
