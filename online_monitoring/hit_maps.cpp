@@ -20,11 +20,32 @@ MapSummary reference_summaries[NSTAVE];
 // behind the fill path.
 std::uint64_t raw_generation = 0;
 
-// The fill path keeps the summaries up to date from the first time
-// something reads them (a refresh that analyses, the live view); until then
-// a run costs nothing more to fill, and the first read computes them in one
-// pass.
-bool summaries_read = false;
+// Whether the fill path keeps the summaries up to date. Keeping them costs a
+// little on every hit; leaving them costs one pass over the maps at the next
+// read. They are kept once reads recur with hits filled in between (a
+// refresh that analyses, a live view), and left once kUnreadHits hits have
+// been filled since the last read, about where the little per hit adds up to
+// one pass. A batch run that reads them once at its begin-run refresh then
+// never pays for them.
+constexpr double kUnreadHits = 5e6;
+bool keeping_summaries = false;
+double entries_at_read = -1;  // all maps' entries at the last read; -1 before one
+
+double all_entries() {
+  double entries = 0;
+  for (const TH2F* map : h2d_chip) entries += map->GetEntries();
+  return entries;
+}
+
+void note_read() {
+  const double entries = all_entries();
+  if (entries_at_read >= 0 && entries != entries_at_read) keeping_summaries = true;
+  entries_at_read = entries;
+}
+
+void note_fill() {
+  if (keeping_summaries && all_entries() - entries_at_read > kUnreadHits) keeping_summaries = false;
+}
 
 // The last analysis that got past the event-count test (or, before one, the
 // copies the derived maps were created as).
@@ -42,7 +63,6 @@ LastAnalysis last_analysis;
 bool on_fast_path() { return kernel_path() == KernelPath::fast; }
 
 MapSummary& kept_summary(int stave) {
-  summaries_read = true;
   MapSummary& summary = kept_summaries[stave];
   if (!summary_in_step(*h2d_chip[stave], summary)) {
     summarise_map(*h2d_chip[stave], summary);
@@ -71,7 +91,7 @@ bool norm_maps_current(double nevents) {
 void take_overviews() {
   for (int s = 0; s < NSTAVE; s++) {
     if (on_fast_path())
-      per_event_maxima(kept_summary(s).block_maxima, last_analysis.nevents,
+      per_event_maxima(raw_summary(s).block_maxima, last_analysis.nevents,
                        last_analysis.overview[s]);
     else
       last_analysis.overview[s] = block_maxima_of(*h2d_chip_norm[s]);
@@ -88,6 +108,7 @@ void clear_raw_summaries() {
 void keep_last_analysis_maps() { materialise_norm_maps(); }
 
 const MapSummary& raw_summary(int stave) {
+  note_read();
   if (on_fast_path()) return kept_summary(stave);
   summarise_map(*h2d_chip[stave], reference_summaries[stave]);
   return reference_summaries[stave];
@@ -96,9 +117,10 @@ const MapSummary& raw_summary(int stave) {
 void hit_fill_targets(FillTarget (&targets)[NSTAVE]) {
   // The plain fill logs nothing.
   if (!on_fast_path() || logged_changes() >= kChangeLogCapacity) materialise_norm_maps();
+  note_fill();
   for (int s = 0; s < NSTAVE; s++) {
     targets[s].map = h2d_chip[s];
-    const bool keep = on_fast_path() && summaries_read;
+    const bool keep = on_fast_path() && keeping_summaries;
     targets[s].summary = keep ? &kept_summary(s) : nullptr;
     targets[s].changes = last_analysis.whole ? nullptr : &last_analysis.changes[s];
   }
@@ -107,10 +129,11 @@ void hit_fill_targets(FillTarget (&targets)[NSTAVE]) {
 
 void start_norm_maps() {
   last_analysis = LastAnalysis();
-  MapSummary copies;
   for (int s = 0; s < NSTAVE; s++) {
-    summarise_map(*h2d_chip_norm[s], copies);
-    last_analysis.overview[s] = copies.block_maxima;
+    if (on_fast_path())
+      last_analysis.overview[s] = kept_summary(s).block_maxima;
+    else
+      last_analysis.overview[s] = block_maxima_of(*h2d_chip_norm[s]);
   }
   last_analysis.generation = raw_generation;
 }

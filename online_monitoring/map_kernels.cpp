@@ -124,8 +124,7 @@ void start_fills(PendingFills& pending, const FillTarget (&targets)[kMonitorStav
   pending.path = kernel_path();
   pending.keeping = std::all_of(std::begin(targets), std::end(targets),
                                 [](const FillTarget& target) { return target.summary; });
-  pending.logging = pending.keeping &&
-                    std::any_of(std::begin(targets), std::end(targets),
+  pending.logging = std::any_of(std::begin(targets), std::end(targets),
                                 [](const FillTarget& target) { return target.changes; });
   pending.count = 0;
 }
@@ -157,10 +156,12 @@ const FillTarget& target_of(const PendingFills& pending, const float* cell) {
 
 // An in-range hit whose content did not grow by exactly one (a content that
 // a float no longer counts up by one, or a fraction set by hand): its column
-// and row sums, counted one up when it was queued, take the true change.
+// and row sums, counted one up when it was queued, take the true change
+// (when its summary is kept).
 [[gnu::noinline, gnu::cold]] void correct_sums(const PendingFills& pending, const float* cell,
                                                float before, float after) {
   const FillTarget& target = target_of(pending, cell);
+  if (!target.summary) return;
   const int index = static_cast<int>(cell - target.map->GetArray());
   const int stride = target.map->GetNbinsX() + 2;
   const double correction = double(after) - double(before) - 1;
@@ -219,12 +220,12 @@ double* statistics_sums(PendingFills& pending, int target) {
 void apply_fills(PendingFills& pending) {
   apply_fill_statistics(pending);
   const int count = pending.count;
-  if (!pending.keeping)
-    for (int i = 0; i < count; i++) *pending.cells[i] += 1;
-  else if (pending.logging)
+  if (pending.logging)
     for (int i = 0; i < count; i++) apply_logged_hit(pending, i);
-  else
+  else if (pending.keeping)
     for (int i = 0; i < count; i++) apply_hit(pending, i);
+  else
+    for (int i = 0; i < count; i++) *pending.cells[i] += 1;
   pending.count = 0;
 }
 

@@ -51,8 +51,7 @@ struct ChangedCell {
 
 // A map a batch of hits fills, the summary kept beside it (or null when it
 // is not kept up to date), and where its changed in-range cells are logged
-// (or null). A batch keeps the summaries of all its maps or of none, and
-// logs changes only while it keeps them.
+// (or null). A batch keeps the summaries of all its maps or of none.
 struct FillTarget {
   TH2F* map = nullptr;
   MapSummary* summary = nullptr;
@@ -60,9 +59,10 @@ struct FillTarget {
 };
 
 // Hits of one event gathered before they are applied, so that the cells of
-// many hits are fetched from memory at once: the cell of each queued hit and
-// the block maximum of its summary (a spare one for a hit outside the
-// in-range bins); and per map the entries the queued hits add and the map's
+// many hits are fetched from memory at once: the cell of each queued hit and,
+// while summaries are kept or changes logged, the block maximum of its
+// summary (a spare one outside the in-range bins, another inside them when
+// no summary is kept); and per map the entries the queued hits add and the map's
 // statistics sums carried forward hit by hit (taken from the map at its
 // first in-range hit), so that every sum is rounded exactly as one Fill per
 // hit would round it. The column and row sums of kept summaries count each
@@ -85,6 +85,7 @@ struct PendingFills {
   float* cells[kCapacity];
   float* block_maxima[kCapacity];
   float outside_blocks = 0;
+  float inside_spare = 0;
   int count = 0;
   double entries[kMonitorStaves] = {};
   bool summing[kMonitorStaves] = {};
@@ -117,6 +118,7 @@ inline void queue_hits(PendingFills& pending, int target, int chip, const int* i
   if (pending.count + n > PendingFills::kCapacity) apply_fills(pending);
   const PendingFills::TargetView view = pending.views[target];
   const bool keeping = pending.keeping;
+  const bool tracking = keeping || pending.logging;
   const int stride = view.nx + 2;
   double* stats = pending.stats[target];
   bool summing = pending.summing[target];
@@ -148,6 +150,7 @@ inline void queue_hits(PendingFills& pending, int target, int chip, const int* i
       sumwy += y;
       sumwy2 += double(y) * y;
       sumwxy += double(x) * y;
+      block = &pending.inside_spare;
       if (keeping) {
         view.column_sums[binx] += 1;
         view.row_sums[biny] += 1;
@@ -155,7 +158,7 @@ inline void queue_hits(PendingFills& pending, int target, int chip, const int* i
         __builtin_prefetch(block, 1);
       }
     }
-    if (keeping) pending.block_maxima[count] = block;
+    if (tracking) pending.block_maxima[count] = block;
     count++;
   }
   pending.count = count;
