@@ -100,7 +100,10 @@ void Session::print_sources() const {
   std::vector<std::string> lines = sources_.describe();
   if (lines.empty()) print_line("no sources open");
   for (const std::string& line : lines) print_line(line);
-  print_line(std::to_string(events_processed_) + " events processed, " +
+  char rate[64];
+  std::snprintf(rate, sizeof rate, " (%.0f events/s over the last %.0f s)", activity_->read().rate,
+                Activity::kRateWindow);
+  print_line(std::to_string(events_processed_) + " events processed" + rate + ", " +
              std::to_string(canvas_updates_) + " canvas updates published, background " +
              (background_ ? "on" : "off"));
 }

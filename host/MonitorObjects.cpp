@@ -7,6 +7,7 @@
 #include "TDirectory.h"
 #include "TGraphAsymmErrors.h"
 #include "TH1F.h"
+#include "TH2F.h"
 #include "TList.h"
 #include "TROOT.h"
 
@@ -36,7 +37,20 @@ long MonitorObjects::events() const {
   return events && *events ? static_cast<long>((*events)->GetEntries()) : 0;
 }
 
+HitMapSource MonitorObjects::hit_maps() const {
+  HitMapSource source;
+  source.maps = static_cast<TH2F* const*>(plugin_.global("h2d_chip_norm"));
+  source.overview = reinterpret_cast<decltype(source.overview)>(plugin_.global("kivo_norm_overview"));
+  source.region = reinterpret_cast<decltype(source.region)>(plugin_.global("kivo_norm_region"));
+  return source;
+}
+
+void MonitorObjects::materialise_maps() const {
+  if (auto materialise = reinterpret_cast<void (*)()>(plugin_.global("kivo_materialise_maps"))) materialise();
+}
+
 bool MonitorObjects::save(const std::string& path, std::string& error) const {
+  materialise_maps();
   TList objects;
   add_all(objects, gDirectory->GetList());
   auto* graphs = static_cast<TGraphAsymmErrors* const*>(plugin_.global("gmpos_chip"));

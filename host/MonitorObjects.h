@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "live_canvas.h"
+
 namespace kivo::host {
 
 class MonitorPlugin;
@@ -18,12 +20,17 @@ class MonitorObjects {
   int run() const;
   // Entries of hnevnt (data events with the detector packet since the last reset).
   long events() const;
+  // The normalised hit maps and the library's readers of them, as far as it has them.
+  HitMapSource hit_maps() const;
   // Writes every histogram of the current directory, the gmpos_chip graphs
   // and the canvases as one TList in ROOT JSON, through a temporary file
-  // renamed into place; false with `error` naming the file.
+  // renamed into place; false with `error` naming the file. The normalised
+  // maps are made whole first (the library may keep them lazily).
   bool save(const std::string& path, std::string& error) const;
 
  private:
+  void materialise_maps() const;
+
   const MonitorPlugin& plugin_;
 };
 

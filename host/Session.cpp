@@ -67,7 +67,9 @@ void report(const std::string& message) {
 Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display)
     : plugin_(plugin), registry_(registry), evaluator_(registry, monitor_command_failed),
       display_(display),
-      objects_(plugin) {
+      objects_(plugin),
+      live_canvas_(objects_.hit_maps()) {
+  if (display_) display_->attach(activity_);
   register_commands();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
 }
@@ -95,6 +97,7 @@ bool Session::execute(std::string_view line, const std::string& where) {
     report(where + ": " + interp::describe(*evaluation.error));
     return false;
   }
+  note_sources();
   std::string result = interp::format_result(evaluation.value);
   if (evaluation.show_result && !result.empty()) {
     std::printf("%s\n", result.c_str());
@@ -162,6 +165,21 @@ bool Session::run_file(const std::string& path) {
 void Session::process(Event& event) {
   plugin_.process_event(&event);
   ++events_processed_;
+  activity_->record_event();
+  serve_display();
+}
+
+void Session::serve_display() {
+  if (!display_ || !display_->zooms().new_regions()) return;
+  display_->publish(live_canvas_.regions(display_->zooms().take_new()));
+}
+
+int Session::display_fd() const { return display_ ? display_->zooms().wake_fd() : -1; }
+
+void Session::note_sources() {
+  activity_->set_sources(!sources_.opened()    ? Activity::Sources::none
+                         : sources_.exhausted() ? Activity::Sources::finished
+                                                : Activity::Sources::open);
 }
 
 bool Session::process_next() {
@@ -180,9 +198,12 @@ std::uint64_t Session::run(std::uint64_t count) {
     } else if (sources_.exhausted()) {
       break;
     } else if (!sources_.more_available()) {
+      note_sources();
       wait_for_data(kFollowPollMs);
+      serve_display();
     }
   }
+  note_sources();
   std::fflush(stdout);
   interrupted_ = take_interrupt();
   if (interrupted_) report("interrupted after " + std::to_string(processed) + " events");
@@ -203,36 +224,34 @@ std::uint64_t Session::process_slice(int budget_ms, const std::function<void()>&
     ++processed;
     if (processed % 64 == 0 && std::chrono::steady_clock::now() >= deadline) break;
   }
+  note_sources();
   std::fflush(stdout);
   return processed;
 }
 
 void Session::wait_for_data(int timeout_ms) const {
-  pollfd source{sources_.poll_fd(), POLLIN, 0};
-  if (source.fd >= 0) {
-    poll(&source, 1, timeout_ms);
-  } else {
-    poll(nullptr, 0, timeout_ms);
-  }
+  pollfd fds[2] = {{display_fd(), POLLIN, 0}, {sources_.poll_fd(), POLLIN, 0}};
+  poll(fds, 2, timeout_ms);
 }
 
-// The canvas is serialised here only for a web display; without one, a
-// snapshot serialises it when asked.
+// The canvas is copied here only for a web display, which serialises the
+// copy on its own thread; without one, a snapshot copies it when asked.
 void Session::publish(const TCanvas& canvas) {
   ++canvas_updates_;
   canvas_ = &canvas;
   if (!display_) return;
-  latest_canvas_ = std::make_shared<const std::string>(rootcompat::ToJSON(canvas));
-  display_->publish(latest_canvas_, objects_.run(), objects_.events());
+  latest_frame_ = live_canvas_.frame(canvas, display_->zooms().take_all(), objects_.run(), objects_.events());
+  display_->publish(latest_frame_);
 }
 
-bool Session::snapshot(const std::string& path, std::string& error) const {
+bool Session::snapshot(const std::string& path, std::string& error) {
   if (!canvas_) {
     error = path + ": no canvas has been drawn yet (OM() draws it)";
     return false;
   }
-  if (latest_canvas_) return render_snapshot(*latest_canvas_, path, error);
-  return render_snapshot(rootcompat::ToJSON(*canvas_), path, error);
+  const std::shared_ptr<LiveFrame> frame =
+      latest_frame_ ? latest_frame_ : live_canvas_.frame(*canvas_, {}, objects_.run(), objects_.events());
+  return render_snapshot(rootcompat::ToJSON(frame->canvas->GetCanvas()), path, error);
 }
 
 }  // namespace kivo::host

@@ -14,6 +14,8 @@
 
 #include "EventSources.h"
 #include "MonitorObjects.h"
+#include "activity.h"
+#include "live_canvas.h"
 #include "MonitorPlugin.h"
 #include "interp/Evaluator.h"
 #include "interp/Registry.h"
@@ -51,16 +53,23 @@ class Session {
   std::uint64_t process_slice(int budget_ms, const std::function<void()>& before_first);
   // Whether Ctrl-C stopped the last run(), or a run() of the last line executed.
   bool interrupted() const { return interrupted_; }
-  // Waits up to `timeout_ms` for the current source to have data.
+  // Waits up to `timeout_ms` for the current source to have data or the
+  // display to want a region.
   void wait_for_data(int timeout_ms) const;
+  // Copies the hit-map regions pages have zoomed into since the last canvas
+  // update, if any, for the display.
+  void serve_display();
+  // Polled while the loop waits: readable when serve_display() has work; -1 without a display.
+  int display_fd() const;
 
   // Once the prompt reads standard input, open("-") and follow("-") are refused.
   void reserve_standard_input() { standard_input_reserved_ = true; }
   bool background() const { return background_; }
   bool quit_requested() const { return quit_; }
   void request_quit() { quit_ = true; }
-  // Renders the latest canvas to `path` (.png or .svg).
-  bool snapshot(const std::string& path, std::string& error) const;
+  // Renders the latest canvas to `path` (.png or .svg), hit maps at the
+  // resolution the live page shows.
+  bool snapshot(const std::string& path, std::string& error);
 
  private:
   void process(Event& event);
@@ -70,6 +79,7 @@ class Session {
   void publish(const TCanvas& canvas);
   void print_help() const;
   void print_sources() const;
+  void note_sources();
   interp::Value next_event();
 
   const MonitorPlugin& plugin_;
@@ -80,7 +90,9 @@ class Session {
   EventSources sources_;
   std::vector<std::unique_ptr<Event>> held_events_;  // from next_event(), freed after the line
   const TCanvas* canvas_ = nullptr;                    // last canvas updated
-  std::shared_ptr<const std::string> latest_canvas_;  // its JSON as last published to the display
+  LiveCanvas live_canvas_;
+  std::shared_ptr<LiveFrame> latest_frame_;            // as last published to the display
+  std::shared_ptr<Activity> activity_ = std::make_shared<Activity>();
   std::uint64_t canvas_updates_ = 0;
   std::uint64_t events_processed_ = 0;
   bool background_ = true;

@@ -70,7 +70,7 @@ bool run_startup(kivo::host::Session& session, const kivo::host::Options& option
   return true;
 }
 
-bool write_snapshot(const kivo::host::Session& session, const std::string& path) {
+bool write_snapshot(kivo::host::Session& session, const std::string& path) {
   std::string error;
   if (session.snapshot(path, error)) return true;
   report("--snapshot: " + error);

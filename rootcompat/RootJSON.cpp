@@ -238,7 +238,8 @@ class Base64 {
 
 class JSONWriter {
  public:
-  explicit JSONWriter(std::string& out) : fSink(out) {}
+  explicit JSONWriter(std::string& out, const PrimitiveText* instead = nullptr)
+      : fSink(out), fInstead(instead) {}
 
   void Object(const TObject& obj) {
     if (auto* c = dynamic_cast<const TCanvas*>(&obj)) return Canvas(*c);
@@ -467,30 +468,35 @@ class JSONWriter {
   }
 
   // ---- classes ----
-  // A pad's primitives: ROOT ignores "same" on the first histogram of a pad
-  // that has no frame yet, so it is dropped here for the renderer.
-  void List(const TList& list, bool padPrimitives = false) {
+  // A list, or the primitives of `pad`: ROOT ignores "same" on the first
+  // histogram of a pad that has no frame yet, so it is dropped here for the
+  // renderer, and the primitives other than pads may be written as fInstead
+  // says.
+  void List(const TList& list, const TPad* pad = nullptr) {
     Begin("TList");
     Str("name", "TList");
     Key("arr");
     fSink.Put('[');
     TIter next(&list);
-    bool first = true;
+    int index = 0;
     while (TObject* obj = next()) {
-      if (!first) fSink.Put(',');
-      Object(*obj);
-      first = false;
+      if (index) fSink.Put(',');
+      if (pad && fInstead && !dynamic_cast<const TPad*>(obj))
+        fSink.Put((*fInstead)(*pad, index, *obj));
+      else
+        Object(*obj);
+      ++index;
     }
     fSink.Put(']');
     Key("opt");
     fSink.Put('[');
     TIter opts(&list);
     bool frame = false;
-    first = true;
+    bool first = true;
     while (TObject* obj = opts()) {
       if (!first) fSink.Put(',');
       std::string option = opts.GetOption();
-      if (padPrimitives) frame = DrawnOption(*obj, option, frame);
+      if (pad) frame = DrawnOption(*obj, option, frame);
       String(option);
       first = false;
     }
@@ -732,7 +738,7 @@ class JSONWriter {
     Bool("fGridy", p.fGridy);
     Bool("fEditable", p.fEditable);
     Key("fPrimitives");
-    List(*p.fPrimitives, true);
+    List(*p.fPrimitives, &p);
     Null("fExecs");
     Str("fName", p.fName);
     Str("fTitle", p.fTitle);
@@ -758,11 +764,17 @@ class JSONWriter {
 
   Sink fSink;
   FloatCache fFloats;
+  const PrimitiveText* fInstead;
 };
 
 void AppendJSON(std::string& out, const TObject& obj) {
   JSONWriter writer(out);
   writer.Object(obj);
+}
+
+void AppendJSON(std::string& out, const TPad& pad, const PrimitiveText& instead) {
+  JSONWriter writer(out, &instead);
+  writer.Object(pad);
 }
 
 std::string ToJSON(const TObject& obj) {
