@@ -1,5 +1,6 @@
 #include "view_store.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -87,7 +88,9 @@ void ViewStore::publish_regions(std::vector<std::pair<MapRegion, std::string>>& 
   std::map<MapRegion, Piece> kept = replace_all ? std::map<MapRegion, Piece>() : regions_;
   for (auto& [region, text] : regions) {
     const auto old = regions_.find(region);
-    kept[region] = keep_or_replace(old == regions_.end() ? nullptr : &old->second, std::move(text), status_.version);
+    kept[region] = keep_or_replace(old == regions_.end() ? nullptr : &old->second, std::move(text),
+                                   region_versions_ + 1);
+    region_versions_ = std::max(region_versions_, kept[region].version);
   }
   regions_.swap(kept);
 }
@@ -141,14 +144,14 @@ std::string ViewStore::update(const ViewRequest& request, const std::string& act
   return out;
 }
 
-std::shared_ptr<const std::string> ViewStore::canvas() const {
+ViewStore::Canvas ViewStore::canvas() const {
   std::lock_guard lock(mutex_);
-  if (!layout_.text) return nullptr;
+  if (!layout_.text) return {status_, nullptr};
   if (!canvas_ || canvas_version_ != status_.version) {
     std::map<std::string, std::shared_ptr<const std::string>> texts;
     for (const auto& [id, piece] : objects_) texts[id] = piece.text;
     canvas_ = std::make_shared<const std::string>(assemble(*layout_.text, texts));
     canvas_version_ = status_.version;
   }
-  return canvas_;
+  return {status_, canvas_};
 }

@@ -26,7 +26,8 @@ struct ViewTexts {
 };
 
 // What a page asks for: the changes since the version it holds (of this
-// server instance), and the zoomed regions, each with the version it holds.
+// server instance), and the zoomed regions, each with the version it holds
+// (regions are versioned apart from canvas publishes).
 struct ViewRequest {
   std::string instance;
   long since = 0;
@@ -59,8 +60,13 @@ class ViewStore {
   //  "reset":true (when everything is sent anew), "layout":.. (when changed),
   //  "objects":{ID:..}, "regions":[{"stave":..,"x":[..],"y":[..],"version":..,"map":..}]}
   std::string update(const ViewRequest& request, const std::string& activity_json) const;
-  // The whole canvas with every object in its place; empty before the first one.
-  std::shared_ptr<const std::string> canvas() const;
+  // The whole canvas with every object in its place (null before the first
+  // one), and the status it belongs to.
+  struct Canvas {
+    Status status;
+    std::shared_ptr<const std::string> text;
+  };
+  Canvas canvas() const;
 
  private:
   struct Piece {
@@ -78,6 +84,7 @@ class ViewStore {
   std::string hit_maps_ = "[]";
   Pieces objects_;
   std::map<MapRegion, Piece> regions_;
+  long region_versions_ = 0;
   mutable std::shared_ptr<const std::string> canvas_;  // assembled on demand, for status_.version
   mutable long canvas_version_ = 0;
 };

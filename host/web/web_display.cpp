@@ -368,8 +368,7 @@ int WebDisplay::respond_update(mg_connection* connection, bool head) {
 
 int WebDisplay::respond_canvas(mg_connection* connection, bool head) {
   publisher_.demand(kFreshViewWait);
-  const ViewStore::Status status = store_.status();
-  const std::shared_ptr<const std::string> canvas = store_.canvas();
+  const auto [status, canvas] = store_.canvas();
   if (!canvas) {
     return send_error(connection, 404, "waiting for first canvas", "Cache-Control: no-store\r\n");
   }

@@ -74,7 +74,7 @@ test('the page waits for the first canvas, draws it and follows each publish', a
   assert.deepEqual(browser.pageErrors, []);
 
   await fixture.stop();
-  await page.waitForFunction(() => document.getElementById('state').textContent === 'connection to kivo lost, retrying');
+  await page.waitForFunction(() => document.getElementById('state').textContent === 'disconnected: no answer from kivo, retrying');
   assert.equal((await drawnPadNames(page)).length, padNames.length, 'the last canvas stays on screen');
 });
 
