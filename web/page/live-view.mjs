@@ -42,7 +42,7 @@ export class LiveView {
     this.status = { run: update.run, events: update.events, published: update.published, activity: update.activity };
     if (update.layout) this.layout = update.layout;
     for (const [id, object] of Object.entries(update.objects ?? {})) this.objects.set(id, object);
-    this.hitMaps = update.hit_maps ?? [];
+    if (update.hit_maps) this.hitMaps = update.hit_maps;
     for (const entry of update.regions ?? []) {
       const region = { stave: entry.stave, firstX: entry.x[0], lastX: entry.x[1], firstY: entry.y[0], lastY: entry.y[1] };
       this.regions.set(regionKey(region), { region, version: entry.version, map: entry.map });
