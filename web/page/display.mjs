@@ -36,6 +36,7 @@ const display = {
   lastError: null,
   updatedAt: null,  // local time of the last redraw
   updateBytes: 0,  // length of the last update.json body as decoded
+  view,  // the objects as received
 };
 window.kivoDisplay = display;
 

@@ -3,13 +3,13 @@
 // simulated run and then follows a stream that keeps growing.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
 import { appendFileSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { ninePadCanvas, padNames } from './support/nine-pad-canvas.mjs';
 import { openPage, drawnPadNames, waitForDrawnVersion } from './support/browser.mjs';
 import { LineProcess, buildProgram } from './support/processes.mjs';
+import { simulate as simulateRun, startKivo as startKivoOn } from './support/kivo.mjs';
 
 const workDir = mkdtempSync(join(tmpdir(), 'kivo-browser-'));
 after(() => rmSync(workDir, { recursive: true, force: true }));
@@ -129,20 +129,14 @@ test('a canvas of another shape is drawn anew, and a failed draw stays reported'
   assert.equal(await page.textContent('#events'), '30 events');
 });
 
-async function startKivo(streams) {
+function startKivo(streams) {
   // The monitor redraws only on begin-run events unless a refresh interval is set.
-  const kivo = new LineProcess(buildProgram('bin', 'kivo'),
-                               ['--port', '0', '-e', 'set_refresh(200)', ...streams],
-                               { stream: 'stderr', env: { HOME: workDir } });
-  const line = await kivo.nextLine(/display at http:/);
-  return { kivo, url: line.match(/http:\/\/\S+/)[0] };
+  return startKivoOn(workDir, ['-e', 'set_refresh(200)', ...streams]);
 }
 
 function simulate(run, events) {
-  const file = join(workDir, `run${run}.kivo`);
-  execFileSync(buildProgram('bin', 'kivo-sim'),
-               ['--events', String(events), '--run', String(run), '--seed', String(run), '-o', file]);
-  return file;
+  return simulateRun(workDir, `run${run}.kivo`,
+                     ['--events', String(events), '--run', String(run), '--seed', String(run)]);
 }
 
 function shownCounts(page) {
