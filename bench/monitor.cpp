@@ -23,6 +23,7 @@
 #include "TH2F.h"
 #include "bench.h"
 #include "event_limit.h"
+#include "map_pass.h"
 #include "sample_run.h"
 #include "eventio/monitor_plugin.h"
 #include "kivo.h"
@@ -34,20 +35,8 @@ constexpr std::uint32_t kEvents = 20000;
 constexpr int kRuns = 7;
 using kivo::bench::kMapCells;
 using kivo::bench::kMapColumns;
-
-// Runs `work` with standard output sent to /dev/null.
-template <class Work>
-void silently(Work&& work) {
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, STDOUT_FILENO);
-  close(null);
-  work();
-  std::fflush(stdout);
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
-}
+using kivo::bench::map_pass_result;
+using kivo::bench::silently;
 
 void start_run() {
   reset_histos();
@@ -92,29 +81,6 @@ void fill_maps() {
     h2d_chip[s]->SetEntries(9216.0 * 512);
   }
   hnevnt->SetBinContent(1, 1000);
-}
-
-const char* const kMultiplyCopy = "multiply-copy the four 9218x514 float maps";
-
-// Times `path`, a pass over the four hit maps, in turns with the machine's
-// limit for such a pass: multiply-copy four maps of the same size.
-template <class Path>
-kivo::bench::Result map_pass_result(Path&& path) {
-  std::vector<std::vector<float>> sources(NSTAVE, std::vector<float>(kMapCells, 3.0f));
-  std::vector<std::vector<float>> targets(NSTAVE, std::vector<float>(kMapCells));
-  const auto multiply_copy = [&] {
-    for (int s = 0; s < NSTAVE; s++) {
-      const float* source = sources[s].data();
-      float* target = targets[s].data();
-      for (std::size_t i = 0; i < kMapCells; i++) target[i] = source[i] * 0.001f;
-    }
-    kivo::bench::keep(targets);
-  };
-  double path_seconds = 0, limit_seconds = 0;
-  silently([&] {
-    kivo::bench::alternate_best_seconds(kRuns, path, multiply_copy, path_seconds, limit_seconds);
-  });
-  return kivo::bench::time_result(path_seconds, kMultiplyCopy, limit_seconds, 3.0);
 }
 
 kivo::bench::Result analysis_of_full_maps() {
