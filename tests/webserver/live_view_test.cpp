@@ -251,8 +251,6 @@ TEST(GzipTest, CompressesAndReadsAcceptEncoding) {
   EXPECT_FALSE(accepts_gzip(nullptr));
 }
 
-int port_of(const std::string& address) { return std::stoi(address.substr(address.rfind(':') + 1)); }
-
 class UpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -12,11 +12,6 @@
 namespace {
 
 
-int port_of(const std::string& address) {
-  const auto colon = address.rfind(':');
-  return std::stoi(address.substr(colon + 1));
-}
-
 class WebDisplayTest : public ::testing::Test {
  protected:
   void SetUp() override {

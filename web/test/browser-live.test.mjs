@@ -5,8 +5,8 @@ import assert from 'node:assert/strict';
 import { appendFileSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { openPage } from './support/browser.mjs';
-import { simulate, startKivo } from './support/kivo.mjs';
+import { assertCleanPage, openPage } from './support/browser.mjs';
+import { quitKivo, simulate, startKivo } from './support/kivo.mjs';
 
 const workDir = mkdtempSync(join(tmpdir(), 'kivo-live-'));
 after(() => rmSync(workDir, { recursive: true, force: true }));
@@ -171,10 +171,6 @@ test('the page follows a long dense run, tells waiting from live and zooms a hit
   const unzoomed = await page.evaluate(() => window.kivoHitMapPad(0).getMainPainter().getHisto().fXaxis.fNbins);
   assert.equal(unzoomed, 512);
 
-  assert.deepEqual(browser.foreignRequests, []);
-  assert.deepEqual(browser.failedResponses, []);
-  assert.deepEqual(browser.pageErrors, []);
-  kivo.send('stop()');
-  kivo.send('.q');
-  assert.equal((await kivo.exited).code, 0);
+  assertCleanPage(browser, assert);
+  assert.equal(await quitKivo(kivo), 0);
 });

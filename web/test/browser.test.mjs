@@ -7,9 +7,9 @@ import { appendFileSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { ninePadCanvas, padNames } from './support/nine-pad-canvas.mjs';
-import { openPage, drawnPadNames, waitForDrawnVersion } from './support/browser.mjs';
+import { assertCleanPage, openPage, drawnPadNames, waitForDrawnVersion } from './support/browser.mjs';
 import { LineProcess, buildProgram } from './support/processes.mjs';
-import { simulate as simulateRun, startKivo as startKivoOn } from './support/kivo.mjs';
+import { quitKivo, simulate as simulateRun, startKivo as startKivoOn } from './support/kivo.mjs';
 
 const workDir = mkdtempSync(join(tmpdir(), 'kivo-browser-'));
 after(() => rmSync(workDir, { recursive: true, force: true }));
@@ -69,9 +69,7 @@ test('the page waits for the first canvas, draws it and follows each publish', a
   assert.match(await page.textContent('#drawing'), /Run 12, 2500 events/);
   assert.equal((await drawnPadNames(page)).length, padNames.length);
 
-  assert.deepEqual(browser.foreignRequests, []);
-  assert.deepEqual(browser.failedResponses, []);
-  assert.deepEqual(browser.pageErrors, []);
+  assertCleanPage(browser, assert);
 
   await fixture.stop();
   await page.waitForFunction(() => document.getElementById('state').textContent === 'disconnected: no answer from kivo, retrying');
@@ -181,10 +179,6 @@ test('kivo shows the monitoring canvas live and follows a growing stream', async
   assert.equal((await shownCounts(page)).run, 8);
   assert.equal((await drawnPadNames(page)).length, 9);
 
-  assert.deepEqual(browser.foreignRequests, []);
-  assert.deepEqual(browser.failedResponses, []);
-  assert.deepEqual(browser.pageErrors, []);
-  kivo.send('stop()');
-  kivo.send('.q');
-  assert.equal((await kivo.exited).code, 0);
+  assertCleanPage(browser, assert);
+  assert.equal(await quitKivo(kivo), 0);
 });

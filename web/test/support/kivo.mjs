@@ -17,3 +17,10 @@ export function simulate(workDir, name, args) {
   execFileSync(buildProgram('bin', 'kivo-sim'), [...args, '-o', file]);
   return file;
 }
+
+// Stops the background reading, quits at the prompt; resolves with the exit code.
+export async function quitKivo(kivo) {
+  kivo.send('stop()');
+  kivo.send('.q');
+  return (await kivo.exited).code;
+}
