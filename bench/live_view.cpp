@@ -146,13 +146,7 @@ kivo::bench::Result bytes_per_update() {
     display.publisher.demand(std::chrono::seconds(60));
     largest = std::max(largest, double(display.full_update().size()));
   }
-  kivo::bench::Result result;
-  result.path = {largest / kMegabyte, "MB"};
-  result.limit_what = "allowed per update";
-  result.limit = {1, "MB"};
-  result.kind = kivo::bench::BarKind::at_most;
-  result.bar = 1.0;
-  return result;
+  return kivo::bench::amount_result(largest / kMegabyte, "allowed per update", 1, "MB", 1.0);
 }
 
 // Fetches every update kivo publishes on `port`, as the page does, until

@@ -177,13 +177,7 @@ double monitor_resident_megabytes() {
 }
 
 kivo::bench::Result monitor_memory() {
-  kivo::bench::Result result;
-  result.path = {monitor_resident_megabytes(), "MB"};
-  result.limit_what = "allowed resident memory";
-  result.limit = {250, "MB"};
-  result.kind = kivo::bench::BarKind::at_most;
-  result.bar = 1.0;
-  return result;
+  return kivo::bench::amount_result(monitor_resident_megabytes(), "allowed resident memory", 250, "MB", 1.0);
 }
 
 }  // namespace

@@ -64,12 +64,19 @@ void report(const std::string& message) {
   std::fprintf(stderr, "kivo: %s\n", message.c_str());
 }
 
-Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display)
+Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
+                 const std::string& archive_directory)
     : plugin_(plugin), registry_(registry), evaluator_(registry, monitor_command_failed),
       display_(display),
       objects_(plugin),
       live_canvas_(objects_.hit_maps()) {
   if (display_) display_->attach(activity_);
+  if (!archive_directory.empty()) {
+    archive_ = std::make_unique<RunArchive>(
+        archive_directory, [this](std::vector<rootcompat::StreamedObject>& objects, std::string& error) {
+          return objects_.stream(objects, error);
+        });
+  }
   register_commands();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
 }
@@ -163,10 +170,20 @@ bool Session::run_file(const std::string& path) {
 }
 
 void Session::process(Event& event) {
+  const int type = event.getEvtType();
+  const int run = event.getRunNumber();
+  if (archive_) archive_->before_event(type, run);
   plugin_.process_event(&event);
   ++events_processed_;
+  if (archive_) archive_->after_event(type, run);
   activity_->record_event();
   serve_display();
+}
+
+bool Session::finish() {
+  if (!archive_) return true;
+  archive_->finish();
+  return !archive_->failed();
 }
 
 void Session::serve_display() {
