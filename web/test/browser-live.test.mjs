@@ -82,9 +82,9 @@ function shown(page) {
 
 test('the page follows a long dense run, tells waiting from live and zooms a hit map to pixels', async (t) => {
   // About 4.5 million noise hits per stave: two thirds of the pixels hit.
-  const run = readFileSync(simulate(workDir, 'dense.kivo', ['--events', String(EVENTS), '--noise', '150', '--seed', '5']));
+  const run = readFileSync(simulate(workDir, 'dense.kevt', ['--events', String(EVENTS), '--noise', '150', '--seed', '5']));
   const perEvent = run.length / (EVENTS + 1);
-  const growing = join(workDir, 'growing.kivo');
+  const growing = join(workDir, 'growing.kevt');
   const { kivo, url } = await startKivo(workDir, ['-e', `set_refresh(${REFRESH})`]);
   const browser = await openPage(url);
   t.after(async () => {
