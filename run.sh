@@ -14,6 +14,7 @@ TOP=$PWD
 JOBS=$(nproc)
 
 DEB_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libgsl-dev libopenblas-serial-dev
+              libtomlplusplus-dev nlohmann-json3-dev
               libcivetweb-dev libreadline-dev zlib1g-dev clang libclang-rt-14-dev chromium
               fonts-liberation)
 

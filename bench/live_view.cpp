@@ -28,6 +28,7 @@
 #include "kivo.h"
 #include "live_canvas.h"
 #include "map_pass.h"
+#include "monitor_maps.h"
 #include "monitor_plugin.h"
 #include "monitor_state.h"
 #include "sample_run.h"
@@ -55,8 +56,7 @@ const kivo::bench::SampleRun& noisy_run() {
 // Books the monitor and processes the noisy run event by event.
 void process_noisy_run() {
   pinit();
-  reset_histos();
-  kivo_evnts = 0;
+  kivo::bench::start_run();
   silently([] {
     process_event(kivo::eventio::make_event(noisy_run().begin).get());
     for (const auto& record : noisy_run().data) process_event(kivo::eventio::make_event(record).get());

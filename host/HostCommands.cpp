@@ -1,4 +1,5 @@
 // The host's own commands, registered beside the monitor's under owner "host".
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -100,12 +101,11 @@ void Session::print_sources() const {
   std::vector<std::string> lines = sources_.describe();
   if (lines.empty()) print_line("no sources open");
   for (const std::string& line : lines) print_line(line);
-  char rate[64];
-  std::snprintf(rate, sizeof rate, " (%.0f events/s over the last %.0f s)", activity_->read().rate,
-                Activity::kRateWindow);
-  print_line(std::to_string(events_processed_) + " events processed" + rate + ", " +
+  print_line(std::to_string(events_processed_) + " events processed, " +
              std::to_string(canvas_updates_) + " canvas updates published, background " +
              (background_ ? "on" : "off"));
+  const std::optional<double> rate = event_rate();
+  print_line("event rate: " + (rate ? std::to_string(std::lround(*rate)) + " events/s" : std::string("not measured yet")));
   if (archive_) {
     for (const std::string& line : archive_->describe()) print_line(line);
   }

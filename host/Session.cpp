@@ -65,7 +65,7 @@ void report(const std::string& message) {
 }
 
 Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
-                 const std::string& archive_directory)
+                 const std::string& archive_directory, quality::Setup quality)
     : plugin_(plugin), registry_(registry), evaluator_(registry, monitor_command_failed),
       display_(display),
       objects_(plugin),
@@ -77,7 +77,13 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDis
           return objects_.stream(objects, error);
         });
   }
+  std::optional<quality::MonitorInputs> inputs = quality::resolve_inputs(
+      [&plugin](const char* name) { return plugin.global(name); }, quality_inputs_missing_);
+  quality_ = std::make_unique<quality::Quality>(std::move(quality), inputs, report);
+  objects_.keep_also([this](TList& list) { quality_->add_saved_objects(list); });
   register_commands();
+  register_quality_commands();
+  publish_quality();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
 }
 
@@ -99,6 +105,7 @@ bool Session::execute(std::string_view line, const std::string& where) {
   if (text[0] == '.') return dot_command(text, where);
   interp::Evaluation evaluation = evaluator_.evaluate(text);
   held_events_.clear();
+  judge_after_refresh();
   std::fflush(stdout);
   if (!evaluation.ok()) {
     report(where + ": " + interp::describe(*evaluation.error));
@@ -178,6 +185,7 @@ void Session::process(Event& event) {
   if (archive_) archive_->after_event(type, run);
   activity_->record_event();
   serve_display();
+  judge_after_refresh();
 }
 
 bool Session::finish() {
@@ -197,6 +205,24 @@ void Session::note_sources() {
   activity_->set_sources(!sources_.opened()    ? Activity::Sources::none
                          : sources_.exhausted() ? Activity::Sources::finished
                                                 : Activity::Sources::open);
+}
+
+void Session::judge_after_refresh() {
+  if (!refreshed_) return;
+  refreshed_ = false;
+  judge_now();
+}
+
+void Session::judge_now() {
+  quality_->evaluate(event_rate());
+  publish_quality();
+}
+
+// Not measured before the first event.
+std::optional<double> Session::event_rate() const {
+  const Activity::Reading reading = activity_->read();
+  if (reading.events == 0) return std::nullopt;
+  return reading.rate;
 }
 
 bool Session::process_next() {
@@ -256,6 +282,7 @@ void Session::wait_for_data(int timeout_ms) const {
 void Session::publish(const TCanvas& canvas) {
   ++canvas_updates_;
   canvas_ = &canvas;
+  refreshed_ = true;
   if (!display_) return;
   latest_frame_ = live_canvas_.frame(canvas, display_->zooms().take_all(), objects_.run(), objects_.events());
   display_->publish(latest_frame_);

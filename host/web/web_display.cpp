@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -188,6 +189,19 @@ std::string without_error_number(const std::string& message) {
   return std::regex_replace(message, error_number, " $1");
 }
 
+// A variable of the request's query string, empty when absent or too long.
+std::string query_text(const mg_connection* connection, const char* name) {
+  std::string value;
+  return query_value(mg_get_request_info(connection)->query_string, name, value) ? value : "";
+}
+
+long query_number(const mg_connection* connection, const char* name) {
+  const std::string text = query_text(connection, name);
+  long value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
 }  // namespace
 
 WebDisplay::WebDisplay(std::string bind_address, int port, std::string web_root)
@@ -195,7 +209,10 @@ WebDisplay::WebDisplay(std::string bind_address, int port, std::string web_root)
       port_(port),
       web_root_(std::move(web_root)),
       instance_tag_(std::to_string(std::chrono::system_clock::now().time_since_epoch().count())),
-      store_(instance_tag_) {}
+      store_(instance_tag_) {
+  // The page asks for it from the start; it reads version 0 until the host publishes one.
+  views_.add(kQualityView);
+}
 
 WebDisplay::~WebDisplay() {
   if (context_ == nullptr) return;
@@ -336,6 +353,8 @@ int WebDisplay::respond(mg_connection* connection) {
   if (std::strcmp(path, "/update.json") == 0) return respond_update(connection, head);
   if (std::strcmp(path, "/canvas.json") == 0) return respond_canvas(connection, head);
   if (std::strcmp(path, "/status.json") == 0) return respond_status(connection, head);
+  if (auto view = views_.respond(path, query_number(connection, "since"), query_text(connection, "parts")))
+    return send_text(connection, 200, "application/json", *view, "Cache-Control: no-store\r\n", head);
   return respond_file(connection, std::strcmp(path, "/") == 0 ? "/index.html" : path, head);
 }
 

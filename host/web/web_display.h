@@ -7,6 +7,7 @@
 
 #include "activity.h"
 #include "live_frame.h"
+#include "page_views.h"
 #include "static_files.h"
 #include "view_publisher.h"
 #include "view_store.h"
@@ -32,12 +33,17 @@ struct mg_connection;
 //                  the first publish. Versions count from 1 in each kivo process; the
 //                  X-KIVO-Instance header and the ETag "INSTANCE-VERSION" tell two
 //                  processes apart.
+//   /NAME.json     a view beside the canvas, e.g. /quality.json (page_views.h).
 //
 // JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
 // answered (405 otherwise). A few worker threads serve requests with a short queue
 // behind them, so a crowd of clients cannot grow the process.
 class WebDisplay {
  public:
+  // The view of the data quality beside the canvas (/quality.json, web/page/quality.mjs),
+  // served from the start.
+  static constexpr const char* kQualityView = "quality";
+
   WebDisplay(std::string bind_address, int port, std::string web_root);
   ~WebDisplay();
   WebDisplay(const WebDisplay&) = delete;
@@ -57,6 +63,8 @@ class WebDisplay {
   // Where the rate and freshness in the page header come from.
   void attach(std::shared_ptr<const Activity> activity);
   ZoomRequests& zooms() { return zooms_; }
+  // Views beside the canvas: the event thread adds and publishes them.
+  PageViews& views() { return views_; }
   // "http://ADDR:PORT/" with the port actually bound (useful when port 0 was asked for).
   std::string address() const;
 
@@ -84,4 +92,5 @@ class WebDisplay {
   ZoomRequests zooms_;
   mutable std::mutex activity_mutex_;
   std::shared_ptr<const Activity> activity_;
+  PageViews views_;
 };
