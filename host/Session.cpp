@@ -14,6 +14,7 @@
 #include "Interrupt.h"
 #include "RootJSON.h"
 #include "TCanvas.h"
+#include "TemporaryFiles.h"
 #include "snapshot.h"
 #include "web_display.h"
 
@@ -68,6 +69,7 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDis
     : plugin_(plugin), registry_(registry), evaluator_(registry, monitor_command_failed),
       display_(display),
       objects_(plugin) {
+  remove_stale_mask_temporaries();
   register_commands();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
 }
@@ -75,6 +77,14 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDis
 Session::~Session() {
   rootcompat::SetCanvasPublisher(nullptr);
   registry_.remove_owner(kHostOwner);
+}
+
+// A kivo killed while writing the mask files leaves their temporaries behind.
+void Session::remove_stale_mask_temporaries() {
+  const int removed = eventio::remove_stale_temporaries_in(KIVO_MASK_DIR);
+  if (removed > 0)
+    report("removed " + std::to_string(removed) + " temporary file" + (removed == 1 ? "" : "s") +
+           " left in the mask directory by a kivo that ended");
 }
 
 void Session::add(interp::Command command) {

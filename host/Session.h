@@ -65,6 +65,7 @@ class Session {
  private:
   void process(Event& event);
   void register_commands();
+  static void remove_stale_mask_temporaries();
   void add(interp::Command command);
   bool dot_command(std::string_view line, const std::string& where);
   void publish(const TCanvas& canvas);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "Options.h"
 #include "PromptLoop.h"
 #include "Session.h"
+#include "TemporaryFiles.h"
 #include "interp/Registry.h"
 #include "snapshot.h"
 #include "web_display.h"
@@ -121,6 +123,8 @@ int main(int argc, char** argv) {
     }
   }
   fill_closed_standard_descriptors();
+  // Ctrl-C stops a run (see Interrupt.h); these end kivo, without leftovers.
+  kivo::eventio::remove_partial_output_on_signals({SIGTERM, SIGHUP});
   kivo::host::install_interrupt_handler();
   std::string path =
       options.plugin.empty() ? kivo::host::default_plugin_path() : plugin_file(options.plugin);

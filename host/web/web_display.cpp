@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <civetweb.h>
 #include <netdb.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -116,6 +117,19 @@ std::string without_error_number(const std::string& message) {
   return std::regex_replace(message, error_number, " $1");
 }
 
+// The server's threads inherit the signal mask of the thread that starts them:
+// with the signals that end or interrupt kivo blocked there, those signals
+// always reach the main thread, which handles them.
+mg_context* start_with_signals_blocked(mg_init_data& init, mg_error_data& failure) {
+  sigset_t blocked, previous;
+  sigemptyset(&blocked);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  mg_context* context = mg_start2(&init, &failure);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return context;
+}
+
 }  // namespace
 
 struct WebDisplay::Snapshot {
@@ -214,7 +228,7 @@ bool WebDisplay::start(std::string& error) {
 
   mg_init_library(0);
   first_log_message.clear();
-  context_ = mg_start2(&init, &failure);
+  context_ = start_with_signals_blocked(init, failure);
   if (context_ == nullptr) {
     mg_exit_library();
     error = !first_log_message.empty() ? without_error_number(first_log_message)
