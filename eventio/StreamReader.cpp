@@ -39,14 +39,20 @@ StreamReader::~StreamReader() {
 std::unique_ptr<StreamReader> StreamReader::open(const std::string& path, bool follow,
                                                  std::string& error) {
   const bool from_stdin = path == "-";
-  const int fd = from_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a named pipe must not wait for its writer.
+  const int fd = from_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = path + ": " + system_error_text();
     return nullptr;
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    error = path + ": " + (S_ISDIR(info.st_mode) ? std::string("is a directory") : system_error_text());
+  const bool stated = ::fstat(fd, &info) == 0;
+  const std::string refusal = !stated                 ? system_error_text()
+                              : S_ISDIR(info.st_mode) ? "is a directory"
+                              : !from_stdin && ::isatty(fd) ? "is a terminal, not a stream"
+                                                            : "";
+  if (!refusal.empty()) {
+    error = path + ": " + refusal;
     if (!from_stdin) ::close(fd);
     return nullptr;
   }
@@ -59,6 +65,7 @@ std::unique_ptr<StreamReader> StreamReader::open(const std::string& path, bool f
   }
   auto reader = std::unique_ptr<StreamReader>(new StreamReader(path, fd, is_pipe, follow));
   reader->original_flags_ = flags;
+  reader->writer_seen_ = from_stdin || !S_ISFIFO(info.st_mode);
   return reader;
 }
 
@@ -77,10 +84,15 @@ bool StreamReader::read_available() {
     if (n > 0) {
       if (follow_) remember_tail(space, static_cast<std::size_t>(n));
       scanner_.commit(static_cast<std::size_t>(n));
+      writer_seen_ = true;
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return nothing_new();
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      writer_seen_ = true;
+      return nothing_new();
+    }
+    if (n == 0 && !writer_seen_) return wait_for_writer();
     if (n < 0) report_diagnostic(path_ + ": read error: " + system_error_text());
     if (n < 0 || !follow_) {
       scanner_.finish();
@@ -88,6 +100,14 @@ bool StreamReader::read_available() {
     }
     return nothing_new();
   }
+}
+
+// A named pipe reads as ended until a writer opens it; its end is the end
+// of the writer that came.
+bool StreamReader::wait_for_writer() {
+  if (!writer_awaited_) report_diagnostic(path_ + ": named pipe without a writer; reading it once one opens it");
+  writer_awaited_ = true;
+  return false;
 }
 
 bool StreamReader::nothing_new() {

@@ -49,8 +49,11 @@ class StreamReader {
   void stop_following() { follow_ = false; }
   const ReaderCounters& counters() const { return scanner_.counters(); }
   const std::string& path() const { return path_; }
-  // fd to poll() for readability (pipes/stdin), -1 for regular files.
-  int poll_fd() const { return is_pipe_ ? fd_ : -1; }
+  // fd to poll() for readability (pipes/stdin), -1 for regular files and
+  // for a named pipe without a writer yet, which poll() does not tell of.
+  int poll_fd() const { return is_pipe_ && writer_seen_ ? fd_ : -1; }
+  // A named pipe that no writer has opened yet.
+  bool waiting_for_writer() const { return !writer_seen_; }
 
  private:
   StreamReader(std::string path, int fd, bool is_pipe, bool follow);
@@ -66,6 +69,7 @@ class StreamReader {
   bool read_available();
   // Nothing new has come: true when a damaged record could be skipped.
   bool nothing_new();
+  bool wait_for_writer();
   // Names, once, a record that has waited a few seconds for its bytes.
   void watch_stall();
   // Before reading a followed file: whether the writer replaced it or cut it
@@ -90,6 +94,8 @@ class StreamReader {
   int original_flags_ = 0;  // file status flags of a shared standard input, restored at the end
   bool restart_pending_ = false;  // the new content is read once the old bytes are drained
   bool more_available_ = false;
+  bool writer_seen_ = true;     // false for a named pipe until its writer showed
+  bool writer_awaited_ = false;
   std::array<std::uint8_t, kTailBytes> tail_{};
   std::size_t tail_size_ = 0;
   std::uint64_t records_before_start_ = 0;  // records read before the content now read began

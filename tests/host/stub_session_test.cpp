@@ -2,6 +2,8 @@
 // their names: the order of calls, the exit status and the interactive loop.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -157,6 +159,51 @@ TEST_F(StubSessionTest, CommandFileThatCannotBeReadIsNamedWithTheReason) {
   EXPECT_EQ(unreadable.err, "kivo: .x /proc/self/mem: line 1 cannot be read: Input/output error\n");
   EXPECT_EQ(run_program(kivo_args({}), ".x\n").err,
             "kivo: input: column 1: .x needs a FILE: .x FILE runs the commands of FILE\n");
+}
+
+// Neither a named pipe without a writer nor a device holds up the prompt:
+// as a stream a named pipe is read once a writer comes, as a command file
+// only regular files of sensible size and line length are taken.
+TEST_F(StubSessionTest, SpecialFilesNeverFreezeThePrompt) {
+  const std::string fifo = directory + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  LiveProcess kivo(kivo_args({"-e", "set_verbose(3)"}));
+  kivo.write("open(\"" + fifo + "\")\n.x " + fifo + "\n.x /dev/zero\nsources()\n");
+  ASSERT_TRUE(kivo.wait_for_err("events processed")) << kivo.err();
+  EXPECT_NE(kivo.err().find(fifo + " (waiting for a writer): 0 events read"), std::string::npos) << kivo.err();
+  EXPECT_NE(kivo.err().find("kivo: .x " + fifo + ": is a named pipe, not a command file\n"), std::string::npos);
+  EXPECT_NE(kivo.err().find("kivo: .x /dev/zero: is a device, not a command file\n"), std::string::npos);
+  EXPECT_TRUE(kivo.wait_for_err(fifo + ": named pipe without a writer; reading it once one opens it\n"));
+  {
+    std::ofstream writer(fifo, std::ios::binary);
+    writer << kivo::test::read_file(stream("run.kivo", "run 3\nevent\n"));
+  }
+  ASSERT_TRUE(kivo.wait_for_out("event type 9 run 3\nevent type 1 run 3\n")) << kivo.err();
+  kivo.write(".q\n");
+  EXPECT_EQ(kivo.wait(), 0);
+}
+
+TEST_F(StubSessionTest, CommandFilesHaveTheLineAndSizeLimitsOfThePrompt) {
+  const std::string long_line = file("long.C", "OM();\n" + std::string((1 << 20) + 1, ' ') + "OM();\nOM();\n");
+  Finished overlong = run_program(kivo_args({"-q", "-x", long_line, "-e", "print_status()"}));
+  EXPECT_EQ(overlong.status, 1);
+  EXPECT_EQ(overlong.out, "pinit\nOM\n");
+  EXPECT_EQ(overlong.err, "kivo: .x " + long_line + ": line 2 is longer than 1048576 bytes\n");
+
+  const std::string huge = file("huge.C", "OM();\n");
+  std::filesystem::resize_file(huge, (std::size_t{16} << 20) + 1);
+  Finished large = run_program(kivo_args({"-q", "-x", huge}));
+  EXPECT_EQ(large.status, 1);
+  EXPECT_EQ(large.out, "pinit\n") << "nothing of it runs";
+  EXPECT_EQ(large.err, "kivo: .x " + huge + ": is larger than 16 MiB, too large for a command file\n");
+}
+
+TEST_F(StubSessionTest, EventsProcessedAtThePromptCountInSources) {
+  std::string events = stream("run.kivo", "run 5\nevent\nevent\n");
+  Finished run = run_program(kivo_args({"-e", "stop()", events}),
+                             "process_event(next_event());\nprocess_event(next_event()); run(1);\nsources()\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("3 events read, 0 records rejected\n3 events processed"), std::string::npos) << run.err;
 }
 
 // With standard input closed, the stream would take descriptor 0 and the
