@@ -1,23 +1,24 @@
 // kivo-bench: runs the registered hot-path measurements and prints one line each.
 #include <cstdio>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "CommandLine.h"
 #include "bench.h"
 
 namespace {
 
-void print_help() {
-  std::printf(
-      "usage: kivo-bench [--list] [PATH]...\n"
-      "Measures each hot path and, in the same run, the machine's own limit for the\n"
-      "same work, and prints one line per path:\n"
-      "  <path>: <value> <unit>; limit (<what>): <value> <unit>; ratio <r> (bar: ...) ok|MISS\n"
-      "With PATH names only those paths run. Exit status 1 when a path misses its bar.\n\n"
-      "  --list       list the paths\n"
-      "  -h, --help   this text\n");
-}
+constexpr const char* kAbout =
+    "usage: kivo-bench [--list] [PATH]...\n"
+    "Measures each hot path and, in the same run, the machine's own limit for the\n"
+    "same work, and prints one line per path:\n"
+    "  <path>: <value> <unit>; limit (<what>): <value> <unit>; ratio <r> (bar: ...) ok|MISS\n"
+    "With PATH names only those paths run.\n";
+
+constexpr const char* kNotes =
+    "Exit status: 0 when every path reaches its bar, 1 when one misses it, 2 on a\n"
+    "usage error (an unknown PATH too).\n";
 
 bool selected(const std::vector<std::string>& names, const std::string& name) {
   if (names.empty()) return true;
@@ -26,31 +27,41 @@ bool selected(const std::vector<std::string>& names, const std::string& name) {
   return false;
 }
 
+bool known(const std::string& name) {
+  for (const auto& bench : kivo::bench::registry())
+    if (bench.name == name) return true;
+  return false;
+}
+
+void list_paths() {
+  for (const auto& bench : kivo::bench::registry())
+    std::printf("%s: %s\n", bench.name.c_str(), bench.description.c_str());
+}
+
+// The exit status when the command line ends the program, none when it goes on.
+std::optional<int> parse_arguments(int argc, char** argv, std::vector<std::string>& names) {
+  bool list = false;
+  kivo::eventio::CommandLine line("kivo-bench", kAbout, kNotes);
+  line.add({"list", 0, "", "list the paths", kivo::eventio::set_flag(list)});
+  if (const std::optional<int> status = line.parse_for_main(argc, argv)) return status;
+  if (list) {
+    list_paths();
+    return 0;
+  }
+  for (const std::string& name : line.operands()) {
+    if (known(name)) continue;
+    std::fprintf(stderr, "%s\n", line.usage_error(name, "unknown path; kivo-bench --list lists them").c_str());
+    return 2;
+  }
+  names = line.operands();
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> names;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      print_help();
-      return 0;
-    }
-    if (arg == "--list") {
-      for (const auto& bench : kivo::bench::registry())
-        std::printf("%s: %s\n", bench.name.c_str(), bench.description.c_str());
-      return 0;
-    }
-    names.emplace_back(arg);
-  }
-  for (const std::string& name : names) {
-    bool known = false;
-    for (const auto& bench : kivo::bench::registry()) known = known || bench.name == name;
-    if (!known) {
-      std::fprintf(stderr, "kivo-bench: unknown path '%s' (see --list)\n", name.c_str());
-      return 2;
-    }
-  }
+  if (const std::optional<int> status = parse_arguments(argc, argv, names)) return *status;
   bool all_ok = true;
   for (const auto& bench : kivo::bench::registry()) {
     if (!selected(names, bench.name)) continue;

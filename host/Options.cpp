@@ -1,98 +1,91 @@
 #include "Options.h"
 
-#include <charconv>
-#include <string_view>
-
+#include "CommandLine.h"
 #include "web_display.h"
 
 namespace kivo::host {
 
 namespace {
 
-bool parse_port(std::string_view text, int& port) {
+using eventio::CommandOption;
+
+constexpr const char* kAbout =
+    "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
+    "            [--plugin PATH] [--snapshot FILE] [STREAM]...\n"
+    "\n"
+    "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
+    "event source, runs the -e commands and -x command files in the order given,\n"
+    "then processes the remaining events: to the end and exit with -q, in the\n"
+    "background with the prompt open otherwise.\n";
+
+constexpr const char* kNotes =
+    "Host messages go to standard error; standard output carries only what the\n"
+    "commands print. Type help() at the prompt for the commands.\n";
+
+std::string parse_port(const std::string& text, int& port) {
   int value = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > 65535) {
-    return false;
-  }
+  if (!eventio::read_number(text, value).empty() || value < 0 || value > 65535)
+    return "'" + text + "' is not a port number from 0 to 65535";
   port = value;
-  return true;
+  return {};
 }
 
-// The value of an option that takes one: the next argument.
-bool take_value(int argc, const char* const* argv, int& i, std::string& value,
-                std::string& error) {
-  if (i + 1 >= argc) {
-    error = std::string("option ") + argv[i] + " needs a value";
-    return false;
-  }
-  value = argv[++i];
-  return true;
+std::string parse_bind(const std::string& text, std::string& bind) {
+  if (!WebDisplay::valid_bind_address(text))
+    return "'" + text + "' is not a numeric IPv4 or IPv6 address such as 127.0.0.1 or 0.0.0.0";
+  bind = text;
+  return {};
+}
+
+CommandOption startup_item(char name, const char* value_name, const char* help, std::vector<StartupItem>& items) {
+  return {"", name, value_name, help, [&items, name](const std::string& text) {
+            items.push_back({name == 'x', text});
+            return std::string();
+          }};
+}
+
+void add_options(eventio::CommandLine& line, Options& options) {
+  line.add({"", 'b', "", "no web display", eventio::set_flag(options.batch)});
+  line.add({"", 'q', "", "quit once every event is processed", eventio::set_flag(options.quit)});
+  line.add(startup_item('e', "CMD", "run the command CMD, e.g. -e 'set_refresh(1000)'", options.startup));
+  line.add(startup_item('x', "FILE", "run the commands in FILE, one per line", options.startup));
+  line.add({"port", 0, "N", "web display port (default 8080)",
+            [&options](const std::string& text) { return parse_port(text, options.port); }});
+  line.add({"bind", 0, "ADDR", "web display address, numeric (default 127.0.0.1)",
+            [&options](const std::string& text) { return parse_bind(text, options.bind); }});
+  line.add({"plugin", 0, "PATH", "monitor library (default ../lib/libkivo_monitor.so beside kivo)",
+            eventio::store_text(options.plugin)});
+  line.add({"snapshot", 0, "FILE", "at exit, render the canvas as last drawn to FILE (.png or .svg)",
+            eventio::store_text(options.snapshot)});
+}
+
+eventio::CommandLine command_line(Options& options) {
+  eventio::CommandLine line("kivo", kAbout, kNotes);
+  add_options(line, options);
+  return line;
 }
 
 }  // namespace
 
 bool parse_options(int argc, const char* const* argv, Options& options, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    std::string_view argument = argv[i];
-    std::string value;
-    if (argument == "-b") {
-      options.batch = true;
-    } else if (argument == "-q") {
-      options.quit = true;
-    } else if (argument == "-h" || argument == "--help") {
-      options.help = true;
-    } else if (argument == "-e" || argument == "-x") {
-      if (!take_value(argc, argv, i, value, error)) return false;
-      options.startup.push_back({argument == "-x", value});
-    } else if (argument == "--port") {
-      if (!take_value(argc, argv, i, value, error)) return false;
-      if (!parse_port(value, options.port)) {
-        error = "--port " + value + ": not a port number (0 to 65535)";
-        return false;
-      }
-    } else if (argument == "--bind") {
-      if (!take_value(argc, argv, i, options.bind, error)) return false;
-      if (!WebDisplay::valid_bind_address(options.bind)) {
-        error = "--bind " + options.bind +
-                ": not a numeric IPv4 or IPv6 address (e.g. 127.0.0.1 or 0.0.0.0)";
-        return false;
-      }
-    } else if (argument == "--plugin") {
-      if (!take_value(argc, argv, i, options.plugin, error)) return false;
-    } else if (argument == "--snapshot") {
-      if (!take_value(argc, argv, i, options.snapshot, error)) return false;
-    } else if (argument.size() > 1 && argument[0] == '-') {
-      error = "unknown option " + std::string(argument) + " (see kivo --help)";
+  eventio::CommandLine line = command_line(options);
+  switch (line.parse(argc, argv)) {
+    case eventio::CommandLine::Outcome::usage_error:
+      error = line.error();
       return false;
-    } else {
-      options.streams.emplace_back(argument);
-    }
+    case eventio::CommandLine::Outcome::help:
+      options.help = true;
+      return true;
+    case eventio::CommandLine::Outcome::proceed:
+      break;
   }
+  options.streams = line.operands();
   return true;
 }
 
 std::string usage() {
-  return "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
-         "            [--plugin PATH] [--snapshot FILE] [STREAM]...\n"
-         "\n"
-         "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
-         "event source, runs the -e commands and -x command files in the order given,\n"
-         "then processes the remaining events: to the end and exit with -q, in the\n"
-         "background with the prompt open otherwise.\n"
-         "\n"
-         "  -b               no web display\n"
-         "  -q               quit once every event is processed\n"
-         "  -e CMD           run the command CMD, e.g. -e 'set_refresh(1000)'\n"
-         "  -x FILE          run the commands in FILE, one per line\n"
-         "  --port N         web display port (default 8080)\n"
-         "  --bind ADDR      web display address, numeric (default 127.0.0.1)\n"
-         "  --plugin PATH    monitor library (default ../lib/libkivo_monitor.so beside kivo)\n"
-         "  --snapshot FILE  at exit, render the canvas as last drawn to FILE (.png or .svg)\n"
-         "  -h, --help       this text\n"
-         "\n"
-         "Host messages go to standard error; standard output carries only what the\n"
-         "commands print. Type help() at the prompt for the commands.\n";
+  Options options;
+  return command_line(options).help();
 }
 
 }  // namespace kivo::host

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "CommandLine.h"
 #include "Interrupt.h"
 #include "MonitorPlugin.h"
 #include "Options.h"
@@ -108,7 +109,7 @@ int main(int argc, char** argv) {
   kivo::host::Options options;
   std::string error;
   if (!kivo::host::parse_options(argc, argv, options, error)) {
-    report(error);
+    std::fprintf(stderr, "%s\n", error.c_str());
     return kExitUsage;
   }
   if (options.help) {
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
   // Told now rather than after a run that may last hours.
   if (!options.snapshot.empty()) {
     if (const std::string problem = snapshot_problem(options.snapshot); !problem.empty()) {
-      report("--snapshot: " + problem);
+      std::fprintf(stderr, "%s\n", kivo::eventio::usage_message("kivo", "--snapshot", problem).c_str());
       return kExitUsage;
     }
   }

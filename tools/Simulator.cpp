@@ -33,8 +33,9 @@ std::uint32_t hit_word(int row, int col) {
 // False for NaN as well.
 bool within(double value, double min, double max) { return value >= min && value <= max; }
 
-// Empty when every beam setting is finite and within kMaxBeamValue, widths not negative.
-std::string check_beam(const SimConfig& config) {
+// The first beam setting that is not finite and within kMaxBeamValue, or a
+// width that is negative.
+ConfigProblem check_beam(const SimConfig& config) {
   const struct {
     const char* option;
     double value;
@@ -49,7 +50,16 @@ std::string check_beam(const SimConfig& config) {
   };
   for (const auto& setting : settings)
     if (!within(setting.value, setting.min, kMaxBeamValue))
-      return std::string(setting.option) + " must be " + (setting.min < 0 ? "-1e6" : "0") + "..1e6";
+      return {setting.option, std::string("must be ") + (setting.min < 0 ? "-1e6" : "0") + "..1e6"};
+  return {};
+}
+
+// The first mean hit count beyond 0..kMaxMeanHits.
+ConfigProblem check_means(const SimConfig& config) {
+  const std::pair<const char*, double> means[] = {
+      {"--particles", config.particles}, {"--noise", config.noise}, {"--unmapped", config.unmapped}};
+  for (const auto& [option, mean] : means)
+    if (!within(mean, 0, kMaxMeanHits)) return {option, "must be 0..10000"};
   return {};
 }
 
@@ -57,17 +67,16 @@ std::string check_beam(const SimConfig& config) {
 
 ReadoutChannel channel_of(int stave, int chip) { return kChannels[stave][chip]; }
 
-std::string check_config(const SimConfig& config) {
-  if (config.events < 0) return "--events must not be negative";
-  if (std::string beam = check_beam(config); !beam.empty()) return beam;
-  for (double mean : {config.particles, config.noise, config.unmapped})
-    if (!within(mean, 0, kMaxMeanHits)) return "--particles, --noise and --unmapped must be 0..10000";
+ConfigProblem check_config(const SimConfig& config) {
+  if (config.events < 0) return {"--events", "must not be negative"};
+  if (ConfigProblem beam = check_beam(config); !beam.option.empty()) return beam;
+  if (ConfigProblem means = check_means(config); !means.option.empty()) return means;
   if (config.max_cluster < 1 || config.max_cluster > kMaxClusterPixels)
-    return "--cluster must be 1.." + std::to_string(kMaxClusterPixels);
+    return {"--cluster", "must be 1.." + std::to_string(kMaxClusterPixels)};
   if (config.hot_pixels < 0 || config.hot_pixels > kStaveColumns * kChipRows)
-    return "--hot-pixels must be 0.." + std::to_string(kStaveColumns * kChipRows);
-  if (!within(config.hot_probability, 0, 1) || !within(config.missing_packet, 0, 1))
-    return "--hot-probability and --missing-packet must be 0..1";
+    return {"--hot-pixels", "must be 0.." + std::to_string(kStaveColumns * kChipRows)};
+  if (!within(config.hot_probability, 0, 1)) return {"--hot-probability", "must be 0..1"};
+  if (!within(config.missing_packet, 0, 1)) return {"--missing-packet", "must be 0..1"};
   return {};
 }
 

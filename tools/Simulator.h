@@ -42,8 +42,13 @@ struct SimConfig {
   double unmapped = 0.0;           // mean hits per event on unit 1, channel 28
 };
 
-// Empty when every setting is usable, else what is wrong, naming the option.
-std::string check_config(const SimConfig& config);
+// A setting the simulator cannot use, named by its kivo-sim option.
+struct ConfigProblem {
+  std::string option;  // "--noise"; empty when every setting is usable
+  std::string reason;  // "must be 0..10000"
+};
+
+ConfigProblem check_config(const SimConfig& config);
 
 struct ReadoutChannel {
   int ruid;

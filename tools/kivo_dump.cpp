@@ -1,77 +1,47 @@
 // kivo-dump: turns a stream file into the text form of its events.
-#include <charconv>
 #include <poll.h>
+
 #include <cstdio>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <string_view>
 #include <utility>
-#include <vector>
 
+#include "CommandLine.h"
 #include "OutputFile.h"
 #include "StreamReader.h"
 #include "TextFormat.h"
 
 namespace {
 
-void print_help() {
-  std::printf(
-      "usage: kivo-dump [-n COUNT] [INPUT [OUTPUT]]\n"
-      "Reads a KIVO stream from INPUT (a file, or - for standard input, the default)\n"
-      "and writes its events in the canonical text form to OUTPUT (a file, written\n"
-      "atomically, or - for standard output, the default); kivo-pack turns it back\n"
-      "into the same stream, less the inner file headers of streams joined by cat.\n"
-      "Damaged records are reported on standard error and skipped. An event whose\n"
-      "text loses something (a packet other than 2000, a sequence number kivo-pack\n"
-      "would not give back; see docs/stream-format.md) is reported and written.\n\n"
-      "  -n COUNT     stop after COUNT events\n"
-      "  -h, --help   this text\n\n"
-      "Exit status: 0 when every record was intact, 1 when some were rejected, an\n"
-      "event cannot be written exactly in the text form or a file cannot be read or\n"
-      "written, 2 on a usage error, also when OUTPUT is the INPUT file itself\n"
-      "(through a link too).\n");
-}
+constexpr const char* kAbout =
+    "usage: kivo-dump [-n COUNT] [-o OUTPUT] [INPUT [OUTPUT]]\n"
+    "Reads a KIVO stream from INPUT (a file, or - for standard input, the default)\n"
+    "and writes its events in the canonical text form to OUTPUT (a file, written\n"
+    "atomically, or - for standard output, the default); kivo-pack turns it back\n"
+    "into the same stream, less the inner file headers of streams joined by cat.\n"
+    "Damaged records are reported on standard error and skipped. An event whose\n"
+    "text loses something (a packet other than 2000, a sequence number kivo-pack\n"
+    "would not give back; see docs/stream-format.md) is reported and written.\n";
+
+constexpr const char* kNotes =
+    "Exit status: 0 when every record was intact, 1 when some were rejected, an\n"
+    "event cannot be written exactly in the text form or a file cannot be read or\n"
+    "written, 2 on a usage error, also when OUTPUT is the INPUT file itself\n"
+    "(through a link too).\n";
 
 struct Arguments {
-  std::string input = "-";
-  std::string output = "-";
+  kivo::eventio::FilterFiles files;
   long long limit = -1;
 };
 
-int parse_arguments(int argc, char** argv, Arguments& args) {
-  std::vector<std::string> positional;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      print_help();
-      return 0;
-    }
-    if (arg == "-n") {
-      const std::string_view value = i + 1 < argc ? argv[++i] : "";
-      const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), args.limit);
-      if (value.empty() || ec != std::errc() || ptr != value.data() + value.size() || args.limit < 0) {
-        std::fprintf(stderr, "kivo-dump: -n needs a count\n");
-        return 2;
-      }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "kivo-dump: unknown option '%s' (see --help)\n", argv[i]);
-      return 2;
-    } else {
-      positional.emplace_back(arg);
-    }
-  }
-  if (positional.size() > 2) {
-    std::fprintf(stderr, "kivo-dump: too many arguments (see --help)\n");
-    return 2;
-  }
-  if (positional.size() > 0) args.input = positional[0];
-  if (positional.size() > 1) args.output = positional[1];
-  if (const std::string clash = kivo::eventio::output_overwrites_input(args.input, args.output);
-      !clash.empty()) {
-    std::fprintf(stderr, "kivo-dump: %s\n", clash.c_str());
-    return 2;
-  }
-  return -1;
+// The exit status when the command line ends the program, none when it goes on.
+std::optional<int> parse_arguments(int argc, char** argv, Arguments& args) {
+  kivo::eventio::CommandLine line("kivo-dump", kAbout, kNotes);
+  line.add({"events", 'n', "COUNT", "stop after COUNT events",
+            [&args](const std::string& text) { return kivo::eventio::read_count(text, args.limit); }});
+  args.files.add_output_option(line);
+  return args.files.parse_for_main(line, argc, argv);
 }
 
 void wait_for_input(const kivo::eventio::StreamReader& reader) {
@@ -149,17 +119,17 @@ bool dump(kivo::eventio::StreamReader& reader, kivo::eventio::OutputFile& out, l
 int main(int argc, char** argv) {
   kivo::eventio::remove_partial_output_on_signal();
   Arguments args;
-  if (const int status = parse_arguments(argc, argv, args); status >= 0) return status;
+  if (const std::optional<int> status = parse_arguments(argc, argv, args)) return *status;
   std::string error;
-  auto reader = kivo::eventio::StreamReader::open(args.input, false, error);
+  auto reader = kivo::eventio::StreamReader::open(args.files.input, false, error);
   if (!reader) {
     std::fprintf(stderr, "kivo-dump: %s\n", error.c_str());
     return 1;
   }
   kivo::eventio::OutputFile out;
-  if (args.output == "-") {
+  if (args.files.output == "-") {
     out.open_standard_output();
-  } else if (!out.open(args.output, error)) {
+  } else if (!out.open(args.files.output, error)) {
     std::fprintf(stderr, "kivo-dump: %s\n", error.c_str());
     return 1;
   }

@@ -9,28 +9,30 @@
 #include <cstdio>
 #include <cstring>
 #include <istream>
+#include <optional>
 #include <streambuf>
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "OutputFile.h"
 #include "StreamWriter.h"
 #include "TextFormat.h"
 
 namespace {
 
-void print_help() {
-  std::printf(
-      "usage: kivo-pack [INPUT [OUTPUT]]\n"
-      "Reads events in the text form from INPUT (a file, or - for standard input, the\n"
-      "default) and writes them as a KIVO stream to OUTPUT (a file, written atomically,\n"
-      "or - for standard output, the default, refused when it is a terminal). On a\n"
-      "bad line it names the line, on a failed read the reason, and writes nothing.\n"
-      "The text form is described in docs/stream-format.md.\n\n"
-      "Exit status: 0 when the stream was written, 1 on a bad line or when the input\n"
-      "cannot be read (standard input too) or the output written, 2 on a usage error,\n"
-      "also when OUTPUT is the INPUT file itself (through a link too).\n");
-}
+constexpr const char* kAbout =
+    "usage: kivo-pack [-o OUTPUT] [INPUT [OUTPUT]]\n"
+    "Reads events in the text form from INPUT (a file, or - for standard input, the\n"
+    "default) and writes them as a KIVO stream to OUTPUT (a file, written atomically,\n"
+    "or - for standard output, the default, refused when it is a terminal). On a\n"
+    "bad line it names the line, on a failed read the reason, and writes nothing.\n"
+    "The text form is described in docs/stream-format.md.\n";
+
+constexpr const char* kNotes =
+    "Exit status: 0 when the stream was written, 1 on a bad line or when the input\n"
+    "cannot be read (standard input too) or the output written, 2 on a usage error,\n"
+    "also when OUTPUT is the INPUT file itself (through a link too).\n";
 
 // Text read through a file descriptor, keeping the reason of a failed read:
 // std::cin takes a read error for the end of the input, and std::ifstream
@@ -120,28 +122,11 @@ bool write_records(const std::string& output, const std::vector<kivo::eventio::E
 
 int main(int argc, char** argv) {
   kivo::eventio::remove_partial_output_on_signal();
-  std::vector<std::string> args(argv + 1, argv + argc);
-  for (const std::string& arg : args) {
-    if (arg == "-h" || arg == "--help") {
-      print_help();
-      return 0;
-    }
-    if (arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "kivo-pack: unknown option '%s' (see --help)\n", arg.c_str());
-      return 2;
-    }
-  }
-  if (args.size() > 2) {
-    std::fprintf(stderr, "kivo-pack: too many arguments (see --help)\n");
-    return 2;
-  }
-  const std::string input = args.size() > 0 ? args[0] : "-";
-  const std::string output = args.size() > 1 ? args[1] : "-";
-  if (const std::string clash = kivo::eventio::output_overwrites_input(input, output); !clash.empty()) {
-    std::fprintf(stderr, "kivo-pack: %s\n", clash.c_str());
-    return 2;
-  }
+  kivo::eventio::CommandLine line("kivo-pack", kAbout, kNotes);
+  kivo::eventio::FilterFiles files;
+  files.add_output_option(line);
+  if (const std::optional<int> status = files.parse_for_main(line, argc, argv)) return *status;
   std::vector<kivo::eventio::EventRecord> records;
-  if (!read_records(input, records)) return 1;
-  return write_records(output, records) ? 0 : 1;
+  if (!read_records(files.input, records)) return 1;
+  return write_records(files.output, records) ? 0 : 1;
 }

@@ -1,96 +1,83 @@
 // kivo-sim: writes a synthetic test-beam run in the stream format.
-#include <charconv>
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
-#include <string_view>
-#include <type_traits>
 #include <vector>
 
+#include "CommandLine.h"
 #include "OutputFile.h"
 #include "Simulator.h"
 #include "StreamWriter.h"
 
 namespace {
 
+using kivo::eventio::CommandLine;
+using kivo::eventio::CommandOption;
 using kivo::sim::SimConfig;
 
-struct Option {
-  const char* name;
-  const char* value_name;  // null for a flag
-  const char* help;
-  std::function<bool(SimConfig&, std::string_view)> apply;
-};
-
 template <class T>
-bool parse_value(std::string_view text, T& value) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if constexpr (std::is_floating_point_v<T>) {
-    if (!std::isfinite(value)) return false;
-  }
-  return ec == std::errc() && ptr == end;
+std::function<std::string(const std::string&)> set(SimConfig& config, T SimConfig::*field) {
+  return [&config, field](const std::string& text) { return kivo::eventio::read_number(text, config.*field); };
 }
 
-template <class T>
-std::function<bool(SimConfig&, std::string_view)> set(T SimConfig::*field) {
-  return [field](SimConfig& config, std::string_view text) { return parse_value(text, config.*field); };
-}
-
-const std::vector<Option>& options() {
-  static const std::vector<Option> table = {
-      {"--events", "N", "data events to write (default 10000)", set(&SimConfig::events)},
-      {"--run", "N", "run number (default 1)", set(&SimConfig::run)},
-      {"--seed", "S", "random seed; the same seed gives the same bytes (default 1)", set(&SimConfig::seed)},
-      {"--end-run", nullptr, "finish with an end-run event",
-       [](SimConfig& c, std::string_view) { return c.end_run = true; }},
-      {"--beam-col", "C", "beam centre, stave-wide column (default 4608)", set(&SimConfig::beam_col)},
-      {"--beam-row", "R", "beam centre, chip row (default 256)", set(&SimConfig::beam_row)},
-      {"--beam-sigma-col", "W", "beam width in columns (default 300)", set(&SimConfig::beam_sigma_col)},
-      {"--beam-sigma-row", "W", "beam width in rows (default 60)", set(&SimConfig::beam_sigma_row)},
-      {"--stave-shift-col", "D", "stave s sees the beam shifted by s*D columns (default 40)",
-       set(&SimConfig::stave_shift_col)},
-      {"--stave-shift-row", "D", "stave s sees the beam shifted by s*D rows (default 8)",
-       set(&SimConfig::stave_shift_row)},
-      {"--particles", "M", "mean particles per event (default 5)", set(&SimConfig::particles)},
-      {"--cluster", "N", "pixels per particle cluster: 1..N, N at most 8 (default 4)",
-       set(&SimConfig::max_cluster)},
-      {"--noise", "M", "mean noise hits per stave and event (default 2)", set(&SimConfig::noise)},
-      {"--hot-pixels", "N", "hot pixels per stave (default 3)", set(&SimConfig::hot_pixels)},
-      {"--hot-probability", "P", "chance a hot pixel fires in an event (default 0.9)",
-       set(&SimConfig::hot_probability)},
-      {"--missing-packet", "F", "fraction of data events without packet 2000 (default 0)",
-       set(&SimConfig::missing_packet)},
-      {"--unmapped", "M", "mean hits per event on unmapped unit 1, channel 28 (default 0)",
-       set(&SimConfig::unmapped)},
+void add_options(CommandLine& line, SimConfig& config, std::string& output) {
+  const std::vector<CommandOption> options = {
+      {"output", 'o', "OUTPUT", "where to write (default -)", kivo::eventio::store_text(output)},
+      {"events", 'n', "N", "data events to write (default 10000)",
+       [&config](const std::string& text) { return kivo::eventio::read_count(text, config.events); }},
+      {"run", 0, "N", "run number (default 1)", set(config, &SimConfig::run)},
+      {"seed", 0, "S", "random seed; the same seed gives the same bytes (default 1)", set(config, &SimConfig::seed)},
+      {"end-run", 0, "", "finish with an end-run event", kivo::eventio::set_flag(config.end_run)},
+      {"beam-col", 0, "C", "beam centre, stave-wide column (default 4608)", set(config, &SimConfig::beam_col)},
+      {"beam-row", 0, "R", "beam centre, chip row (default 256)", set(config, &SimConfig::beam_row)},
+      {"beam-sigma-col", 0, "W", "beam width in columns (default 300)", set(config, &SimConfig::beam_sigma_col)},
+      {"beam-sigma-row", 0, "W", "beam width in rows (default 60)", set(config, &SimConfig::beam_sigma_row)},
+      {"stave-shift-col", 0, "D", "stave s sees the beam shifted by s*D columns (default 40)",
+       set(config, &SimConfig::stave_shift_col)},
+      {"stave-shift-row", 0, "D", "stave s sees the beam shifted by s*D rows (default 8)",
+       set(config, &SimConfig::stave_shift_row)},
+      {"particles", 0, "M", "mean particles per event (default 5)", set(config, &SimConfig::particles)},
+      {"cluster", 0, "N", "pixels per particle cluster: 1..N, N at most 8 (default 4)",
+       set(config, &SimConfig::max_cluster)},
+      {"noise", 0, "M", "mean noise hits per stave and event (default 2)", set(config, &SimConfig::noise)},
+      {"hot-pixels", 0, "N", "hot pixels per stave (default 3)", set(config, &SimConfig::hot_pixels)},
+      {"hot-probability", 0, "P", "chance a hot pixel fires in an event (default 0.9)",
+       set(config, &SimConfig::hot_probability)},
+      {"missing-packet", 0, "F", "fraction of data events without packet 2000 (default 0)",
+       set(config, &SimConfig::missing_packet)},
+      {"unmapped", 0, "M", "mean hits per event on unmapped unit 1, channel 28 (default 0)",
+       set(config, &SimConfig::unmapped)},
   };
-  return table;
+  for (const CommandOption& option : options) line.add(option);
 }
 
-void print_help() {
-  std::printf(
-      "usage: kivo-sim [OPTION]... [-o OUTPUT]\n"
-      "Writes a synthetic test-beam run in the KIVO stream format: a begin-run event,\n"
-      "then the data events (optionally an end-run event). OUTPUT is a file, written\n"
-      "atomically, or - for standard output (the default; refused when it is a\n"
-      "terminal).\n\n"
-      "  -o, --output PATH    where to write (default -)\n");
-  for (const Option& option : options()) {
-    const std::string name = std::string(option.name) + (option.value_name ? std::string(" ") + option.value_name : "");
-    std::printf("  %-20s %s\n", name.c_str(), option.help);
-  }
-  std::printf(
-      "  -h, --help           this text\n\n"
-      "Beam centres C, R and shifts D may be -1e6..1e6, widths W 0..1e6. A stave has\n"
-      "columns 0..9215 and rows 0..511; a beam centred beyond them lies off the stave.\n");
-}
+constexpr const char* kAbout =
+    "usage: kivo-sim [OPTION]... [-o OUTPUT]\n"
+    "Writes a synthetic test-beam run in the KIVO stream format: a begin-run event,\n"
+    "then the data events (optionally an end-run event). OUTPUT is a file, written\n"
+    "atomically, or - for standard output (the default; refused when it is a\n"
+    "terminal).\n";
 
-const Option* find_option(std::string_view name) {
-  for (const Option& option : options())
-    if (name == option.name) return &option;
-  return nullptr;
+constexpr const char* kNotes =
+    "Beam centres C, R and shifts D may be -1e6..1e6, widths W 0..1e6. A stave has\n"
+    "columns 0..9215 and rows 0..511; a beam centred beyond them lies off the stave.\n\n"
+    "Exit status: 0 when the run was written, 1 when it could not be, 2 on a usage\n"
+    "error.\n";
+
+// The exit status when the command line ends the program, none when it goes on.
+std::optional<int> parse_arguments(int argc, char** argv, SimConfig& config, std::string& output) {
+  CommandLine line("kivo-sim", kAbout, kNotes);
+  add_options(line, config, output);
+  if (const std::optional<int> status = line.parse_for_main(argc, argv)) return status;
+  std::string problem;
+  if (!line.operands().empty())
+    problem = line.usage_error(line.operands()[0], "unexpected operand; OUTPUT is given with -o");
+  else if (const kivo::sim::ConfigProblem setting = kivo::sim::check_config(config); !setting.option.empty())
+    problem = line.usage_error(setting.option, setting.reason);
+  if (problem.empty()) return std::nullopt;
+  std::fprintf(stderr, "%s\n", problem.c_str());
+  return 2;
 }
 
 bool write_run(const SimConfig& config, const std::string& output) {
@@ -118,33 +105,6 @@ int main(int argc, char** argv) {
   kivo::eventio::remove_partial_output_on_signal();
   SimConfig config;
   std::string output = "-";
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      print_help();
-      return 0;
-    }
-    const bool is_output = arg == "-o" || arg == "--output";
-    const Option* option = is_output ? nullptr : find_option(arg);
-    if (!is_output && !option) {
-      std::fprintf(stderr, "kivo-sim: unknown option '%s' (see --help)\n", argv[i]);
-      return 2;
-    }
-    const bool takes_value = is_output || option->value_name;
-    if (takes_value && i + 1 >= argc) {
-      std::fprintf(stderr, "kivo-sim: option '%s' needs a value\n", argv[i]);
-      return 2;
-    }
-    if (is_output) {
-      output = argv[++i];
-    } else if (!option->apply(config, takes_value ? std::string_view(argv[++i]) : std::string_view())) {
-      std::fprintf(stderr, "kivo-sim: bad value '%s' for option '%s'\n", argv[i], argv[i - 1]);
-      return 2;
-    }
-  }
-  if (const std::string problem = kivo::sim::check_config(config); !problem.empty()) {
-    std::fprintf(stderr, "kivo-sim: %s\n", problem.c_str());
-    return 2;
-  }
+  if (const std::optional<int> status = parse_arguments(argc, argv, config, output)) return *status;
   return write_run(config, output) ? 0 : 1;
 }

@@ -219,6 +219,36 @@ TEST(Tools, SimulatorIsDeterministicForASeed) {
   EXPECT_NE(run(std::string(KIVO_SIM) + " --events x 2>/dev/null"), 0);
 }
 
+// The three tools share one command line: the same message for an unknown
+// option, a missing value and a bad value, exit status 2, and -o beside the
+// OUTPUT operand.
+TEST(Tools, UsageErrorsReadAlikeAndOutputComesWithO) {
+  ScratchDir dir;
+  const std::string err = " 2> " + quoted(dir.file("err"));
+  const auto error_of = [&](const std::string& program, const std::string& arguments) {
+    EXPECT_EQ(run(program + " " + arguments + err), 2) << program << " " << arguments;
+    return testing::read_file(dir.file("err"));
+  };
+  for (const auto& [program, name] : {std::pair{KIVO_SIM, "kivo-sim"}, std::pair{KIVO_PACK, "kivo-pack"},
+                                      std::pair{KIVO_DUMP, "kivo-dump"}}) {
+    const std::string see = " (see " + std::string(name) + " --help)\n";
+    EXPECT_EQ(error_of(program, "--bogus"), name + std::string(": --bogus: unknown option") + see);
+    EXPECT_EQ(error_of(program, "-o"), name + std::string(": -o: needs a value") + see);
+  }
+  EXPECT_EQ(error_of(KIVO_SIM, "--events x"), "kivo-sim: --events: 'x' is not a count (0 or more) (see kivo-sim --help)\n");
+  EXPECT_EQ(error_of(KIVO_DUMP, "-n -2"), "kivo-dump: -n: '-2' is not a count (0 or more) (see kivo-dump --help)\n");
+  EXPECT_EQ(error_of(KIVO_SIM, "--noise 1e9"), "kivo-sim: --noise: must be 0..10000 (see kivo-sim --help)\n");
+  EXPECT_EQ(error_of(KIVO_PACK, "a b c"), "kivo-pack: c: too many operands: INPUT and OUTPUT at most (see kivo-pack --help)\n");
+
+  ASSERT_EQ(run(std::string(KIVO_SIM) + " -n 3 --end-run -o " + quoted(dir.file("sim.kevt"))), 0);
+  ASSERT_EQ(run(std::string(KIVO_DUMP) + " --events 2 -o " + quoted(dir.file("two.txt")) + " " + quoted(dir.file("sim.kevt"))), 0);
+  ASSERT_EQ(run(std::string(KIVO_PACK) + " --output=" + quoted(dir.file("two.kevt")) + " " + quoted(dir.file("two.txt"))), 0);
+  ASSERT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("two.kevt")) + " " + quoted(dir.file("again.txt"))), 0);
+  const std::string text = testing::read_file(dir.file("again.txt"));
+  EXPECT_EQ(text, testing::read_file(dir.file("two.txt")));
+  EXPECT_EQ(text.rfind("run 1\nevent\n", 0), 0u) << text.substr(0, 40);
+}
+
 // The detector's channel map: (ruid, ruchn) -> (stave, chip).
 const std::map<std::pair<int, int>, std::pair<int, int>> kChannelMap = {
     {{1, 1}, {0, 0}},  {{1, 2}, {0, 1}},  {{1, 3}, {0, 2}},  {{1, 4}, {0, 3}},  {{1, 5}, {0, 4}},
@@ -280,12 +310,14 @@ TEST(Simulator, BeamSettingsBeyondTheirRangeAreRefusedByName) {
       SimConfig config;
       config.*field = value;
       const bool refused = std::isnan(value) || std::abs(value) > 1e6;
-      EXPECT_EQ(sim::check_config(config).rfind(option, 0) == 0, refused) << option << " " << value;
+      EXPECT_EQ(sim::check_config(config).option == option, refused) << option << " " << value;
     }
   SimConfig config;
   config.beam_col = -50;
   config.beam_sigma_col = -1;
-  EXPECT_EQ(sim::check_config(config), "--beam-sigma-col must be 0..1e6") << "only the width is refused";
+  const sim::ConfigProblem problem = sim::check_config(config);
+  EXPECT_EQ(problem.option, "--beam-sigma-col") << "only the width is refused";
+  EXPECT_EQ(problem.reason, "must be 0..1e6");
 }
 
 TEST(Simulator, UnmappedHitsAndMissingPacketsWhenAsked) {

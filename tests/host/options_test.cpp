@@ -17,7 +17,7 @@ bool parse(std::vector<const char*> arguments, Options& options, std::string& er
 TEST(OptionsTest, KeepsStartupItemsInOrderAndStreams) {
   Options options;
   std::string error;
-  ASSERT_TRUE(parse({"-b", "-e", "a()", "run1.kivo", "-x", "f.C", "-q", "-e", "b()", "--port",
+  ASSERT_TRUE(parse({"-b", "-e", "a()", "run1.kevt", "-x", "f.C", "-q", "-e", "b()", "--port",
                      "9000", "--bind", "0.0.0.0", "--plugin", "p.so", "--snapshot", "s.png", "-"},
                     options, error))
       << error;
@@ -33,7 +33,7 @@ TEST(OptionsTest, KeepsStartupItemsInOrderAndStreams) {
   EXPECT_EQ(options.bind, "0.0.0.0");
   EXPECT_EQ(options.plugin, "p.so");
   EXPECT_EQ(options.snapshot, "s.png");
-  EXPECT_EQ(options.streams, (std::vector<std::string>{"run1.kivo", "-"}));
+  EXPECT_EQ(options.streams, (std::vector<std::string>{"run1.kevt", "-"}));
 }
 
 TEST(OptionsTest, DefaultsMatchTheDocumentedOnes) {
@@ -43,6 +43,23 @@ TEST(OptionsTest, DefaultsMatchTheDocumentedOnes) {
   EXPECT_FALSE(options.batch);
   EXPECT_EQ(options.port, 8080);
   EXPECT_EQ(options.bind, "127.0.0.1");
+  EXPECT_NE(kivo::host::usage().find("--port N         web display port (default 8080)"), std::string::npos);
+}
+
+// Short flags together, values in the same word, "--" before a stream whose
+// name starts with '-'.
+TEST(OptionsTest, TakesTheUsualSpellings) {
+  Options options;
+  std::string error;
+  ASSERT_TRUE(parse({"-bq", "-eOM()", "--port=0", "--", "-odd.kevt"}, options, error)) << error;
+  EXPECT_TRUE(options.batch && options.quit);
+  ASSERT_EQ(options.startup.size(), 1u);
+  EXPECT_EQ(options.startup[0].text, "OM()");
+  EXPECT_EQ(options.port, 0);
+  EXPECT_EQ(options.streams, (std::vector<std::string>{"-odd.kevt"}));
+  Options help;
+  ASSERT_TRUE(parse({"-b", "--help", "--bad"}, help, error));
+  EXPECT_TRUE(help.help);
 }
 
 TEST(OptionsTest, RejectsBadArgumentsNamingThem) {
@@ -52,14 +69,17 @@ TEST(OptionsTest, RejectsBadArgumentsNamingThem) {
     EXPECT_FALSE(parse(arguments, options, error));
     return error;
   };
-  EXPECT_EQ(error_of({"-e"}), "option -e needs a value");
-  EXPECT_EQ(error_of({"--port", "80x"}), "--port 80x: not a port number (0 to 65535)");
-  EXPECT_EQ(error_of({"--port", "70000"}), "--port 70000: not a port number (0 to 65535)");
-  EXPECT_EQ(error_of({"--verbose"}), "unknown option --verbose (see kivo --help)");
+  EXPECT_EQ(error_of({"-e"}), "kivo: -e: needs a value (see kivo --help)");
+  EXPECT_EQ(error_of({"--port", "80x"}), "kivo: --port: '80x' is not a port number from 0 to 65535 (see kivo --help)");
+  EXPECT_EQ(error_of({"--port=70000"}),
+            "kivo: --port: '70000' is not a port number from 0 to 65535 (see kivo --help)");
+  EXPECT_EQ(error_of({"--verbose"}), "kivo: --verbose: unknown option (see kivo --help)");
+  EXPECT_EQ(error_of({"-bz"}), "kivo: -z: unknown option (see kivo --help)");
   // civetweb would listen on every interface, or on a list of ports.
   for (std::string bad : {"256.0.0.0", "18089,127.0.0.1", "localhost"}) {
-    EXPECT_EQ(error_of({"--bind", bad.c_str()}),
-              "--bind " + bad + ": not a numeric IPv4 or IPv6 address (e.g. 127.0.0.1 or 0.0.0.0)");
+    EXPECT_EQ(error_of({"--bind", bad.c_str()}), "kivo: --bind: '" + bad +
+                                                     "' is not a numeric IPv4 or IPv6 address such as 127.0.0.1 or "
+                                                     "0.0.0.0 (see kivo --help)");
   }
 }
 

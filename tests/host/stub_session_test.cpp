@@ -122,7 +122,7 @@ TEST_F(StubSessionTest, SnapshotNameIsCheckedBeforeAnythingRuns) {
   Finished run = run_program(kivo_args({"-q", "--snapshot", "canvas.txt", "-e", "OM()"}));
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "kivo: --snapshot: canvas.txt: the file name must end in .png or .svg\n");
+  EXPECT_EQ(run.err, "kivo: --snapshot: canvas.txt: the file name must end in .png or .svg (see kivo --help)\n");
 }
 
 TEST_F(StubSessionTest, CommandFileWithByteOrderMarkAndWindowsLineEnds) {
@@ -245,7 +245,7 @@ TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
 
   Finished bad_option = run_program({KIVO_BIN, "--port", "x"});
   EXPECT_EQ(bad_option.status, 2);
-  EXPECT_EQ(bad_option.err, "kivo: --port x: not a port number (0 to 65535)\n");
+  EXPECT_EQ(bad_option.err, "kivo: --port: 'x' is not a port number from 0 to 65535 (see kivo --help)\n");
 }
 
 TEST_F(StubSessionTest, PluginGivenByBareFileNameIsFoundInTheWorkingDirectory) {

@@ -80,12 +80,12 @@ TEST_F(EvaluatorTest, CallsWithDefaultsConversionsAndNesting) {
   EXPECT_EQ(evaluate("  threshold ( -0.5 ) ; ").value.as_int(), -5);
   evaluate("set_level(2.9)");                                        // float truncated to int
   evaluate("set_level(-5);");
-  evaluate("open(\"run \\\"7\\\".kivo\")");
+  evaluate("open(\"run \\\"7\\\".kevt\")");
   EXPECT_EQ(evaluate("process_event(next_event())").value.as_int(), 0);
   EXPECT_EQ(calls, (std::vector<std::string>{"threshold(10.000000)", "threshold(2.500000)",
                                              "threshold(3.000000)", "threshold(-0.500000)",
                                              "set_level(2)", "set_level(-5)",
-                                             "open(run \"7\".kivo)", "next_event()",
+                                             "open(run \"7\".kevt)", "next_event()",
                                              "process_event(event)"}));
 }
 
