@@ -232,7 +232,9 @@ async function main(args) {
   if (!jsonPath || !outPath || extra.length)
     throw new RenderError('usage: node render.mjs [--stdout] <canvas.json|-> <out.svg|out.png>');
   const format = outputFormat(outPath);
-  if (!toStandardOutput) await checkWritableDirectory(outPath);
+  // JSROOT logs to standard output (a slow drawing's time); the image owns it.
+  if (toStandardOutput) console.log = console.info = console.debug = console.error;
+  else await checkWritableDirectory(outPath);
   const { parse } = await importPackage('jsroot');
   const svg = await renderSvg(await readCanvas(jsonPath, parse));
   const image = format === 'png' ? await svgToPng(svg) : svg;
