@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "access.h"
+
 namespace kivo::host {
 
 // One -e command or -x file, kept in the order given.
@@ -22,6 +24,7 @@ struct Options {
   std::string bind = "127.0.0.1";
   std::string plugin;    // empty: the monitor library beside the executable
   std::string snapshot;  // --snapshot FILE: render the canvas there at exit
+  web::Access access;    // --auth FILE, --tls CERT
   std::vector<std::string> streams;
 };
 

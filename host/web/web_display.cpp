@@ -19,10 +19,13 @@
 
 namespace {
 
-constexpr const char* kServerThreads = "6";
-constexpr const char* kListenBacklog = "16";
-constexpr const char* kConnectionQueue = "16";
-constexpr const char* kRequestTimeoutMs = "10000";
+// Enough workers that a crowd of slow clients leaves some free, each client
+// having a few seconds to send its whole request before it is dropped.
+constexpr const char* kServerThreads = "100";
+constexpr const char* kListenBacklog = "128";
+constexpr const char* kConnectionQueue = "64";
+constexpr const char* kRequestTimeoutMs = "5000";
+constexpr int kRequestsPerClient = 16;
 constexpr const char* kMaxRequestSize = "16384";
 constexpr std::size_t kFileChunk = 64 * 1024;
 constexpr unsigned kFeatureIpv6 = 8;  // mg_check_feature bit
@@ -211,17 +214,26 @@ bool WebDisplay::start(std::string& error) {
   }
   if (!collect_static_trees(error)) return false;
 
-  const char* options[] = {"listening_ports",    where.c_str(),
-                           "num_threads",        kServerThreads,
-                           "listen_backlog",     kListenBacklog,
-                           "connection_queue",   kConnectionQueue,
-                           "request_timeout_ms", kRequestTimeoutMs,
-                           "max_request_size",   kMaxRequestSize,
-                           "enable_keep_alive",  "no",
-                           nullptr};
+  const bool tls = !access_.certificate.empty();
+  if (tls) {
+    if (const std::string problem = kivo::web::enable_tls(); !problem.empty()) {
+      error = "web display on " + where + ": cannot serve HTTPS: " + problem;
+      return false;
+    }
+  }
+  const std::string ports = where + (tls ? "s" : "");
+  std::vector<const char*> options = {"listening_ports",    ports.c_str(),
+                                      "num_threads",        kServerThreads,
+                                      "listen_backlog",     kListenBacklog,
+                                      "connection_queue",   kConnectionQueue,
+                                      "request_timeout_ms", kRequestTimeoutMs,
+                                      "max_request_size",   kMaxRequestSize,
+                                      "enable_keep_alive",  "no"};
+  if (tls) options.insert(options.end(), {"ssl_certificate", access_.certificate.c_str()});
+  options.push_back(nullptr);
   mg_callbacks callbacks{};
   callbacks.log_message = keep_first_log_message;
-  mg_init_data init{&callbacks, this, options};
+  mg_init_data init{&callbacks, this, options.data()};
   char reason[256] = "";
   unsigned code = 0;
   mg_error_data failure{&code, reason, sizeof reason};
@@ -239,13 +251,19 @@ bool WebDisplay::start(std::string& error) {
   }
   mg_server_port port{};
   if (mg_get_server_ports(context_, 1, &port) == 1) bound_port_ = port.port;
+  if (!access_.password_file.empty()) mg_set_auth_handler(context_, "/", &WebDisplay::authorize, this);
   mg_set_request_handler(context_, "/", &WebDisplay::handle_request, this);
   return true;
 }
 
-std::string WebDisplay::address() const {
-  return "http://" + url_host(bind_address_) + ":" +
-         std::to_string(bound_port_ != 0 ? bound_port_ : port_) + "/";
+std::string WebDisplay::address() const { return addresses().front(); }
+
+std::vector<std::string> WebDisplay::addresses() const {
+  const std::string scheme = access_.certificate.empty() ? "http://" : "https://";
+  const std::string port = std::to_string(bound_port_ != 0 ? bound_port_ : port_);
+  std::vector<std::string> urls;
+  for (const std::string& host : kivo::web::openable_hosts(bind_address_)) urls.push_back(scheme + host + ":" + port + "/");
+  return urls;
 }
 
 void WebDisplay::publish(std::shared_ptr<const std::string> canvas_json, int run, long events) {
@@ -268,7 +286,35 @@ std::shared_ptr<const WebDisplay::Snapshot> WebDisplay::latest() const {
 }
 
 int WebDisplay::handle_request(mg_connection* connection, void* self) {
-  return static_cast<WebDisplay*>(self)->respond(connection);
+  auto* display = static_cast<WebDisplay*>(self);
+  const std::string client = mg_get_request_info(connection)->remote_addr;
+  if (!display->admit(client))
+    return send_error(connection, 503, "too many requests from this address at once", "Retry-After: 1\r\n");
+  const int status = display->respond(connection);
+  display->leave(client);
+  return status;
+}
+
+bool WebDisplay::admit(const std::string& client) {
+  std::lock_guard lock(clients_mutex_);
+  int& answering = clients_[client];
+  if (answering >= kRequestsPerClient) return false;
+  ++answering;
+  return true;
+}
+
+void WebDisplay::leave(const std::string& client) {
+  std::lock_guard lock(clients_mutex_);
+  if (--clients_[client] == 0) clients_.erase(client);
+}
+
+// Every path needs the password: the page, JSROOT and the canvas alike.
+int WebDisplay::authorize(mg_connection* connection, void* self) {
+  const kivo::web::Access& access = static_cast<WebDisplay*>(self)->access_;
+  if (mg_check_digest_access_authentication(connection, access.realm.c_str(), access.password_file.c_str()) > 0)
+    return 1;
+  mg_send_digest_access_authentication_request(connection, access.realm.c_str());
+  return 0;
 }
 
 int WebDisplay::respond(mg_connection* connection) {

@@ -4,8 +4,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "access.h"
 #include "static_files.h"
 
 struct mg_context;
@@ -22,8 +24,12 @@ struct mg_connection;
 //                  Versions count from 1 in each kivo process; the X-KIVO-Instance header
 //                  and the ETag "INSTANCE-VERSION" tell two processes apart.
 //
-// Only GET and HEAD are answered (405 otherwise). A few worker threads serve requests
-// with a short queue behind them, so a crowd of clients cannot grow the process.
+// Only GET and HEAD are answered (405 otherwise). A fixed pool of worker threads serves
+// requests with a bounded queue behind them, so a crowd of clients cannot grow the
+// process; a client has a few seconds to send its request, so slow clients cannot hold
+// the workers, and one address is answered a bounded number of requests at once.
+// With an Access password file every path needs HTTP digest authentication; with a
+// certificate the display is served over HTTPS only.
 class WebDisplay {
  public:
   WebDisplay(std::string bind_address, int port, std::string web_root);
@@ -36,18 +42,30 @@ class WebDisplay {
   // interface for a name it cannot parse).
   static bool valid_bind_address(const std::string& address);
 
+  // Set before start().
+  void set_access(kivo::web::Access access) { access_ = std::move(access); }
   // Starts listening; on failure error names the address and the reason.
   bool start(std::string& error);
   // The canvas text is shared, not copied: the host keeps the same string for
   // snapshots and saving.
   void publish(std::shared_ptr<const std::string> canvas_json, int run, long events);
-  // "http://ADDR:PORT/" with the port actually bound (useful when port 0 was asked for).
+  // "http://ADDR:PORT/" (https with a certificate) with the port actually bound
+  // (useful when port 0 was asked for); for a wildcard bind address, the first of
+  // addresses().
   std::string address() const;
+  // Every address the page can be opened at: for a wildcard bind address, one per
+  // address of this machine's interfaces.
+  std::vector<std::string> addresses() const;
 
  private:
   struct Snapshot;
 
   static int handle_request(mg_connection* connection, void* self);
+  static int authorize(mg_connection* connection, void* self);
+  // Counts the requests being answered per client address; false when the
+  // address has its share already.
+  bool admit(const std::string& client);
+  void leave(const std::string& client);
   int respond(mg_connection* connection);
   int respond_canvas(mg_connection* connection, bool head);
   int respond_status(mg_connection* connection, bool head);
@@ -58,10 +76,14 @@ class WebDisplay {
   std::string bind_address_;
   int port_;
   std::string web_root_;
+  kivo::web::Access access_;
   std::string instance_tag_;
   std::vector<kivo::web::StaticTree> trees_;
   mg_context* context_ = nullptr;
   int bound_port_ = 0;
+
+  std::mutex clients_mutex_;
+  std::unordered_map<std::string, int> clients_;
 
   mutable std::mutex latest_mutex_;
   std::shared_ptr<const Snapshot> latest_;

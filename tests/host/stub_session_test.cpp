@@ -206,6 +206,36 @@ TEST_F(StubSessionTest, EventsProcessedAtThePromptCountInSources) {
   EXPECT_NE(run.err.find("3 events read, 0 records rejected\n3 events processed"), std::string::npos) << run.err;
 }
 
+// A display bound to every interface is announced by addresses one can open,
+// and without --auth with a warning that says what anyone reaching it gets.
+TEST_F(StubSessionTest, DisplayOnEveryInterfaceNamesOpenableAddressesAndWarns) {
+  const std::vector<std::string> display = {KIVO_BIN, "--plugin", STUB_PLUGIN, "-q", "--bind", "0.0.0.0", "--port", "0"};
+  Finished open = run_program(display);
+  EXPECT_EQ(open.status, 0) << open.err;
+  EXPECT_NE(open.err.find("kivo: display at http://127.0.0.1:"), std::string::npos) << open.err;
+  EXPECT_EQ(open.err.find("0.0.0.0:"), std::string::npos) << open.err;
+  EXPECT_NE(open.err.find("kivo: warning: the display listens on 0.0.0.0 without --auth: anyone who reaches it "
+                          "can read the monitoring canvas"),
+            std::string::npos)
+      << open.err;
+
+  std::vector<std::string> locked = display;
+  locked.insert(locked.end(), {"--auth", file("users", "operator:kivo:0123456789abcdef0123456789abcdef\n")});
+  Finished protected_run = run_program(locked);
+  EXPECT_EQ(protected_run.status, 0) << protected_run.err;
+  EXPECT_EQ(protected_run.err.find("warning"), std::string::npos) << protected_run.err;
+}
+
+TEST_F(StubSessionTest, UnusableAuthAndTlsFilesAreUsageErrors) {
+  const std::string plain = file("plain", "operator:secret\n");
+  Finished auth = run_program(kivo_args({"--auth", plain}));
+  EXPECT_EQ(auth.status, 2);
+  EXPECT_EQ(auth.err, "kivo: --auth: " + plain + ": line 1 is not 'user:realm:HA1' as htdigest writes it (see kivo --help)\n");
+  Finished tls = run_program(kivo_args({"--tls", plain}));
+  EXPECT_EQ(tls.status, 2);
+  EXPECT_EQ(tls.err, "kivo: --tls: " + plain + ": no certificate in it (PEM, '-----BEGIN CERTIFICATE-----') (see kivo --help)\n");
+}
+
 // With standard input closed, the stream would take descriptor 0 and the
 // prompt would read it as commands, or poll a closed descriptor forever.
 TEST_F(StubSessionTest, ClosedStandardInputEndsThePromptAtOnce) {
