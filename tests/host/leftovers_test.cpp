@@ -174,7 +174,9 @@ TEST(MaskDirectoryTest, StaleTemporariesAreRemovedAtStart) {
   EXPECT_FALSE(fs::exists(stale));
   EXPECT_TRUE(fs::exists(live));
   fs::remove(live);
-  EXPECT_EQ(run.err, "kivo: removed 1 temporary file left in the mask directory by a kivo that ended\n");
+  // Another kivo of a test running beside this one may have removed it first.
+  const std::string said = "kivo: removed 1 temporary file left in the mask directory by a kivo that ended\n";
+  EXPECT_TRUE(run.err == said || run.err.empty()) << run.err;
 }
 
 }  // namespace
