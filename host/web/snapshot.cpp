@@ -111,17 +111,18 @@ struct ChildResult {
 // In the child between fork and exec: only async-signal-safe calls. The
 // renderer dies with kivo (PR_SET_PDEATHSIG), also when kivo is killed, so
 // that it never writes after kivo has gone.
+// Exit status 127 says that the program was not found, 126 that it could
+// not be run, as a shell says.
 [[noreturn]] void exec_renderer(char* const* argv, pid_t parent, int input, int output, int messages) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent) _exit(127);
+  if (getppid() != parent) _exit(126);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   if (dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(messages, STDERR_FILENO) < 0)
-    _exit(127);
+    _exit(126);
   execvp(argv[0], argv);
-  const int code = errno == ENOENT ? 126 : 127;
-  _exit(code);
+  _exit(errno == ENOENT ? 127 : 126);
 }
 
 // Reads the child's messages until it closes them, then reaps it.
@@ -159,7 +160,7 @@ ChildResult run_renderer(const std::vector<std::string>& args, int input, int ou
     result.spawn_errno = errno;
   } else {
     collect(pid, pipe_fds[0], result);
-    if (result.exit_status == 126) result.spawn_errno = ENOENT;
+    if (result.exit_status == 127) result.spawn_errno = ENOENT;
   }
   close(pipe_fds[0]);
   return result;
