@@ -25,6 +25,11 @@ Result time_result(double path_seconds, std::string limit_what, double limit_sec
           BarKind::at_most, max_ratio};
 }
 
+Result amount_result(double path_amount, std::string limit_what, double limit_amount, std::string unit,
+                     double max_ratio) {
+  return {{path_amount, unit}, std::move(limit_what), {limit_amount, unit}, BarKind::at_most, max_ratio};
+}
+
 std::vector<Bench>& registry() {
   static std::vector<Bench> benches;
   return benches;

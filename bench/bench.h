@@ -4,7 +4,11 @@
 #ifndef KIVO_BENCH_BENCH_H
 #define KIVO_BENCH_BENCH_H
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,6 +39,9 @@ Result rate_result(double path_rate, std::string limit_what, double limit_rate, 
                    double min_ratio);
 Result time_result(double path_seconds, std::string limit_what, double limit_seconds,
                    double max_ratio);
+// A quantity of `unit` where less is better, such as a size or a memory.
+Result amount_result(double path_amount, std::string limit_what, double limit_amount, std::string unit,
+                     double max_ratio);
 
 using BenchFunction = std::function<Result()>;
 
@@ -80,6 +87,20 @@ void alternate_best_seconds(int runs, Path&& path, Limit&& limit, double& path_s
 // The line printed for one path:
 // "<path>: <value> <unit>; limit (<what>): <value> <unit>; ratio <r> (bar: >= 0.5) ok|MISS"
 std::string format_result(const std::string& name, const Result& result);
+
+// Runs `work` with standard output sent to /dev/null.
+template <class Work>
+void silently(Work&& work) {
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(null, STDOUT_FILENO);
+  close(null);
+  work();
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+}
 
 // Keeps the compiler from dropping a computation whose result is otherwise unused.
 template <class T>

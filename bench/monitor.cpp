@@ -34,20 +34,7 @@ constexpr std::uint32_t kEvents = 20000;
 constexpr int kRuns = 7;
 using kivo::bench::kMapCells;
 using kivo::bench::kMapColumns;
-
-// Runs `work` with standard output sent to /dev/null.
-template <class Work>
-void silently(Work&& work) {
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, STDOUT_FILENO);
-  close(null);
-  work();
-  std::fflush(stdout);
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
-}
+using kivo::bench::silently;
 
 void start_run() {
   reset_histos();
@@ -211,13 +198,7 @@ double monitor_resident_megabytes() {
 }
 
 kivo::bench::Result monitor_memory() {
-  kivo::bench::Result result;
-  result.path = {monitor_resident_megabytes(), "MB"};
-  result.limit_what = "allowed resident memory";
-  result.limit = {250, "MB"};
-  result.kind = kivo::bench::BarKind::at_most;
-  result.bar = 1.0;
-  return result;
+  return kivo::bench::amount_result(monitor_resident_megabytes(), "allowed resident memory", 250, "MB", 1.0);
 }
 
 }  // namespace

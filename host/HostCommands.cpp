@@ -103,6 +103,9 @@ void Session::print_sources() const {
   print_line(std::to_string(events_processed_) + " events processed, " +
              std::to_string(canvas_updates_) + " canvas updates published, background " +
              (background_ ? "on" : "off"));
+  if (archive_) {
+    for (const std::string& line : archive_->describe()) print_line(line);
+  }
 }
 
 void Session::print_help() const {

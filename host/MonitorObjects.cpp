@@ -1,7 +1,12 @@
 #include "MonitorObjects.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
 #include "MonitorPlugin.h"
 #include "OutputFile.h"
+#include "RootFileWriter.h"
 #include "RootJSON.h"
 #include "TCanvas.h"
 #include "TDirectory.h"
@@ -22,6 +27,13 @@ void add_all(TList& list, const TCollection* collection) {
   while (TObject* object = next()) list.Add(object);
 }
 
+// The file's extension in lower case, with its dot.
+std::string extension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return ext;
+}
+
 }  // namespace
 
 MonitorObjects::MonitorObjects(const MonitorPlugin& plugin) : plugin_(plugin) {}
@@ -36,15 +48,44 @@ long MonitorObjects::events() const {
   return events && *events ? static_cast<long>((*events)->GetEntries()) : 0;
 }
 
-bool MonitorObjects::save(const std::string& path, std::string& error) const {
-  TList objects;
+void MonitorObjects::collect(TList& objects) const {
+  // The monitor may keep its derived maps in part between analyses; whoever
+  // reads whole maps has them completed first.
+  using Materialise = void (*)();
+  if (auto materialise = reinterpret_cast<Materialise>(plugin_.global("kivo_materialise_maps"))) materialise();
   add_all(objects, gDirectory->GetList());
   auto* graphs = static_cast<TGraphAsymmErrors* const*>(plugin_.global("gmpos_chip"));
   for (int stave = 0; graphs && stave < kStaves; ++stave) {
     if (graphs[stave]) objects.Add(graphs[stave]);
   }
+}
+
+bool MonitorObjects::save(const std::string& path, std::string& error) const {
+  const std::string type = extension(path);
+  if (type == ".root") {
+    std::vector<rootcompat::StreamedObject> objects;
+    return stream(objects, error) && write_root_file(path, std::move(objects), error);
+  }
+  if (type != ".json" && !path.empty()) {
+    error = path + ": " + (type.empty() ? std::string("no file type") : "unknown file type '" + type + "'") +
+            "; save() writes .json (ROOT JSON, with the canvas) or .root (a ROOT file)";
+    return false;
+  }
+  TList objects;
+  collect(objects);
   add_all(objects, gROOT->GetListOfCanvases());
   return write_file_atomically(path, rootcompat::ToJSON(objects), error);
+}
+
+bool MonitorObjects::stream(std::vector<rootcompat::StreamedObject>& objects, std::string& error) const {
+  TList collected;
+  collect(collected);
+  TIter next(&collected);
+  while (TObject* object = next()) {
+    objects.emplace_back();
+    if (!rootcompat::StreamObject(*object, nullptr, objects.back(), error)) return false;
+  }
+  return true;
 }
 
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error) {
@@ -56,6 +97,17 @@ bool write_file_atomically(const std::string& path, const std::string& text, std
   if (file.open(path, error) && file.write(text, error) && file.commit(error)) return true;
   error = "cannot write " + error;
   return false;
+}
+
+bool write_root_file(const std::string& path, std::vector<rootcompat::StreamedObject> objects,
+                     std::string& error) {
+  std::string image;
+  const std::string name = std::filesystem::path(path).filename().string();
+  if (!rootcompat::FileImage(std::move(objects), name, image, error)) {
+    error = "cannot write " + path + ": " + error;
+    return false;
+  }
+  return write_file_atomically(path, image, error);
 }
 
 }  // namespace kivo::host

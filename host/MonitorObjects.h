@@ -1,10 +1,15 @@
 // The monitor's ROOT objects as the host sees them: the run number and event
 // count shown beside the live canvas, the canvas updates the monitor
-// publishes, and the file that save() writes.
+// publishes, and the files that save() and the run archive write.
 #ifndef KIVO_HOST_MONITOR_OBJECTS_H
 #define KIVO_HOST_MONITOR_OBJECTS_H
 
 #include <string>
+#include <vector>
+
+#include "RootStreamer.h"
+
+class TList;
 
 namespace kivo::host {
 
@@ -18,10 +23,19 @@ class MonitorObjects {
   int run() const;
   // Entries of hnevnt (data events with the detector packet since the last reset).
   long events() const;
-  // Writes every histogram of the current directory, the gmpos_chip graphs
-  // and the canvases as one TList in ROOT JSON, through a temporary file
-  // renamed into place; false with `error` naming the file.
+  // The objects that saved and archived files hold, in this order: every
+  // histogram of the current directory and the gmpos_chip graphs, the maps
+  // made whole first (kivo_materialise_maps). Further objects to keep with
+  // each run join here.
+  void collect(TList& objects) const;
+  // Writes the collected objects by the file's extension: ".json" as one
+  // TList in ROOT JSON, with the canvases; ".root" as a ROOT file, one key
+  // per object. The file appears whole or not at all; false with `error`
+  // naming it.
   bool save(const std::string& path, std::string& error) const;
+  // A copy of the collected objects in ROOT's binary form, which another
+  // thread may turn into a file (write_root_file); false with `error`.
+  bool stream(std::vector<rootcompat::StreamedObject>& objects, std::string& error) const;
 
  private:
   const MonitorPlugin& plugin_;
@@ -32,6 +46,10 @@ class MonitorObjects {
 // `error` names it and the reason. A device, pipe or symbolic link is
 // written in place.
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error);
+
+// Writes `objects` as the ROOT file `path`, atomically as above.
+bool write_root_file(const std::string& path, std::vector<rootcompat::StreamedObject> objects,
+                     std::string& error);
 
 }  // namespace kivo::host
 

@@ -11,7 +11,8 @@ using eventio::CommandOption;
 
 constexpr const char* kAbout =
     "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
-    "            [--auth FILE] [--tls CERT] [--plugin PATH] [--snapshot FILE] [STREAM]...\n"
+    "            [--auth FILE] [--tls CERT] [--plugin PATH] [--snapshot FILE]\n"
+    "            [--archive DIR] [STREAM]...\n"
     "\n"
     "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
     "event source, runs the -e commands and -x command files in the order given,\n"
@@ -76,6 +77,8 @@ void add_options(eventio::CommandLine& line, Options& options) {
             eventio::store_text(options.plugin)});
   line.add({"snapshot", 0, "FILE", "at exit, render the canvas as last drawn to FILE (.png or .svg)",
             eventio::store_text(options.snapshot)});
+  line.add({"archive", 0, "DIR", "write each run, when it ends, to DIR/run<N>.root (a ROOT file)",
+            eventio::store_text(options.archive)});
 }
 
 eventio::CommandLine command_line(Options& options) {

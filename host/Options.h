@@ -24,6 +24,7 @@ struct Options {
   std::string bind = "127.0.0.1";
   std::string plugin;    // empty: the monitor library beside the executable
   std::string snapshot;  // --snapshot FILE: render the canvas there at exit
+  std::string archive;   // --archive DIR: each run written there as a ROOT file
   web::Access access;    // --auth FILE, --tls CERT
   std::vector<std::string> streams;
 };

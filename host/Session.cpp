@@ -53,7 +53,8 @@ void report(const std::string& message) {
   std::fprintf(stderr, "kivo: %s\n", message.c_str());
 }
 
-Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display)
+Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
+                 const std::string& archive_directory)
     : plugin_(plugin),
       registry_(registry),
       evaluator_(registry,
@@ -64,6 +65,12 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDis
       display_(display),
       objects_(plugin) {
   remove_stale_mask_temporaries();
+  if (!archive_directory.empty()) {
+    archive_ = std::make_unique<RunArchive>(
+        archive_directory, [this](std::vector<rootcompat::StreamedObject>& objects, std::string& error) {
+          return objects_.stream(objects, error);
+        });
+  }
   register_commands();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
 }
@@ -163,8 +170,18 @@ bool Session::run_file(const std::string& path) {
 }
 
 void Session::process(Event& event) {
+  const int type = event.getEvtType();
+  const int run = event.getRunNumber();
+  if (archive_) archive_->before_event(type, run);
   plugin_.process_event(&event);
   ++events_processed_;
+  if (archive_) archive_->after_event(type, run);
+}
+
+bool Session::finish() {
+  if (!archive_) return true;
+  archive_->finish();
+  return !archive_->failed();
 }
 
 bool Session::process_next() {

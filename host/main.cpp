@@ -93,11 +93,10 @@ bool write_snapshot(const kivo::host::Session& session, const std::string& path)
   return false;
 }
 
-int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin) {
-  std::unique_ptr<WebDisplay> display = options.batch ? nullptr : start_display(options);
-  kivo::interp::Registry& registry = kivo::interp::Registry::global();
-  kivo::host::Session session(plugin, registry, display.get());
-  plugin.pinit();
+// Everything after loading: sources, start-up commands, then the events to the
+// end (-q) or the prompt.
+int process(kivo::host::Session& session, const kivo::host::Options& options,
+            kivo::interp::Registry& registry) {
   if (!open_streams(session, options) || !run_startup(session, options)) return kExitFailure;
   // Ctrl-C during a start-up command skips the rest; a batch run ends there.
   if (session.interrupted() && options.quit) return kExitInterrupted;
@@ -114,6 +113,17 @@ int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlu
   std::fflush(stdout);
   if (!options.snapshot.empty() && !write_snapshot(session, options.snapshot)) return kExitFailure;
   return 0;
+}
+
+int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin) {
+  std::unique_ptr<WebDisplay> display = options.batch ? nullptr : start_display(options);
+  kivo::interp::Registry& registry = kivo::interp::Registry::global();
+  kivo::host::Session session(plugin, registry, display.get(), options.archive);
+  plugin.pinit();
+  const int status = process(session, options, registry);
+  // The run in progress is archived however the session ends.
+  const bool archived = session.finish();
+  return status == 0 && !archived ? kExitFailure : status;
 }
 
 }  // namespace
@@ -133,6 +143,13 @@ int main(int argc, char** argv) {
   if (!options.snapshot.empty()) {
     if (const std::string problem = snapshot_problem(options.snapshot); !problem.empty()) {
       std::fprintf(stderr, "%s\n", kivo::eventio::usage_message("kivo", "--snapshot", problem).c_str());
+      return kExitUsage;
+    }
+  }
+  if (!options.archive.empty()) {
+    if (const std::string problem = kivo::host::RunArchive::directory_problem(options.archive); !problem.empty()) {
+      std::fprintf(stderr, "%s\n",
+                   kivo::eventio::usage_message("kivo", "--archive", options.archive + ": " + problem).c_str());
       return kExitUsage;
     }
   }

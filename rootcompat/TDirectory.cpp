@@ -44,6 +44,14 @@ void TDirectory::RecursiveRemove(TObject* obj) { fList->RecursiveRemove(obj); }
 
 TObject* TDirectory::Remove(TObject* obj) { return fList->Remove(obj); }
 
+Int_t TDirectory::WriteTObject(const TObject* obj, const char* name, Option_t*, Int_t) {
+  const char* objname = name ? name : obj ? obj->GetName() : "no name specified";
+  Error("WriteTObject",
+        "The current directory (%s) is not associated with a file. The object (%s) has not been written.",
+        GetName(), objname);
+  return 0;
+}
+
 TDirectory*& TDirectory::CurrentDirectory() {
   static TDirectory* current = gROOT;
   return current;

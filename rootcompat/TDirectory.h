@@ -1,10 +1,12 @@
 // A directory of objects in memory. Histograms join the current directory
-// (gDirectory) when created or cloned and leave it when deleted.
+// (gDirectory) when created or cloned and leave it when deleted. A directory
+// of a file (TFile) also writes objects into the file as keys.
 #ifndef ROOT_TDirectory
 #define ROOT_TDirectory
 
 #include "TNamed.h"
 
+class TFile;
 class TList;
 
 class TDirectory : public TNamed {
@@ -25,6 +27,16 @@ class TDirectory : public TNamed {
   virtual TObject* FindObject(const TObject* obj) const;
   virtual TObject* Get(const char* namecycle);
   virtual TList* GetList() const { return fList; }
+  // The file this directory belongs to; null for a directory in memory only.
+  virtual TFile* GetFile() const { return nullptr; }
+  virtual TList* GetListOfKeys() const { return nullptr; }
+  virtual Bool_t IsWritable() const { return kFALSE; }
+  // Writes obj as a key of the file; a directory in memory has no file and
+  // says so. Returns the bytes written, 0 on failure.
+  virtual Int_t WriteTObject(const TObject* obj, const char* name = nullptr, Option_t* option = "",
+                             Int_t bufsize = 0);
+  Int_t Write(const char* = nullptr, Int_t = 0, Int_t = 0) override { return 0; }
+  Int_t Write(const char* = nullptr, Int_t = 0, Int_t = 0) const override { return 0; }
   void RecursiveRemove(TObject* obj) override;
   virtual TObject* Remove(TObject* obj);
 

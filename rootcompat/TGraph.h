@@ -13,6 +13,7 @@ class TList;
 
 namespace rootcompat {
 class JSONWriter;
+class RootStreamer;
 }
 
 class TGraph : public TNamed, public TAttLine, public TAttFill, public TAttMarker {
@@ -52,6 +53,7 @@ class TGraph : public TNamed, public TAttLine, public TAttFill, public TAttMarke
 
  private:
   friend class rootcompat::JSONWriter;
+  friend class rootcompat::RootStreamer;
 };
 
 #endif

@@ -34,6 +34,7 @@ class TGraphAsymmErrors : public TGraph {
 
  private:
   friend class rootcompat::JSONWriter;
+  friend class rootcompat::RootStreamer;
 };
 
 #endif

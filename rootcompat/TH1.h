@@ -21,6 +21,7 @@ class TList;
 
 namespace rootcompat {
 class JSONWriter;
+class RootStreamer;
 }
 
 class TH1 : public TNamed, public TAttLine, public TAttFill, public TAttMarker {
@@ -159,6 +160,7 @@ class TH1 : public TNamed, public TAttLine, public TAttFill, public TAttMarker {
 
  private:
   friend class rootcompat::JSONWriter;
+  friend class rootcompat::RootStreamer;
 };
 
 class TH1F : public TH1, public TArrayF {

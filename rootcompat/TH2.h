@@ -57,6 +57,7 @@ class TH2 : public TH1 {
 
  private:
   friend class rootcompat::JSONWriter;
+  friend class rootcompat::RootStreamer;
 };
 
 class TH2F : public TH2, public TArrayF {

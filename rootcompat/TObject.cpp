@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "TDirectory.h"
 #include "TList.h"
 #include "TROOT.h"
 #include "TVirtualPad.h"
@@ -73,6 +74,17 @@ Bool_t TObject::IsEqual(const TObject* obj) const { return obj == this; }
 void TObject::Print(Option_t*) const { std::printf("OBJ: %s\t%s\t%s\n", ClassName(), GetName(), GetTitle()); }
 
 void TObject::RecursiveRemove(TObject*) {}
+
+Int_t TObject::Write(const char* name, Int_t option, Int_t bufsize) {
+  return static_cast<const TObject*>(this)->Write(name, option, bufsize);
+}
+
+Int_t TObject::Write(const char* name, Int_t, Int_t bufsize) const {
+  if (gDirectory) return gDirectory->WriteTObject(this, name, "", bufsize);
+  Error("Write", "The current directory (gDirectory) is null. The object (%s) has not been written.",
+        name ? name : GetName());
+  return 0;
+}
 
 void TObject::SetBit(UInt_t f, Bool_t set) {
   if (set)

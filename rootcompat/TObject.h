@@ -14,7 +14,8 @@ class TObject {
     kHasUUID = BIT(5),
     kCannotPick = BIT(6),
     kNoContextMenu = BIT(8),
-    kInvalidObject = BIT(13)
+    kInvalidObject = BIT(13),
+    kZombie = BIT(13)
   };
 
   TObject();
@@ -36,6 +37,12 @@ class TObject {
   virtual Bool_t IsEqual(const TObject* obj) const;
   virtual void Print(Option_t* option = "") const;
   virtual void RecursiveRemove(TObject* obj);
+  // Writes the object into the current directory (gDirectory), which must be
+  // a file, as a key named `name` (its own name by default); returns the
+  // bytes written, 0 on failure. `option` and `bufsize` are not used.
+  virtual Int_t Write(const char* name = nullptr, Int_t option = 0, Int_t bufsize = 0);
+  virtual Int_t Write(const char* name = nullptr, Int_t option = 0, Int_t bufsize = 0) const;
+  Bool_t IsZombie() const { return TestBit(kZombie); }
 
   void SetBit(UInt_t f, Bool_t set);
   void SetBit(UInt_t f) { fBits |= f; }
@@ -43,6 +50,8 @@ class TObject {
   Bool_t TestBit(UInt_t f) const { return (fBits & f) != 0; }
   Int_t TestBits(UInt_t f) const { return Int_t(fBits & f); }
   void InvertBit(UInt_t f) { fBits ^= f; }
+  // Marks an object whose construction failed.
+  void MakeZombie() { SetBit(kZombie); }
 
   virtual void Info(const char* method, const char* msgfmt, ...) const
       __attribute__((format(printf, 3, 4)));

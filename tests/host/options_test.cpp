@@ -18,7 +18,8 @@ TEST(OptionsTest, KeepsStartupItemsInOrderAndStreams) {
   Options options;
   std::string error;
   ASSERT_TRUE(parse({"-b", "-e", "a()", "run1.kevt", "-x", "f.C", "-q", "-e", "b()", "--port",
-                     "9000", "--bind", "0.0.0.0", "--plugin", "p.so", "--snapshot", "s.png", "-"},
+                     "9000", "--bind", "0.0.0.0", "--plugin", "p.so", "--snapshot", "s.png", "--archive",
+                     "runs", "-"},
                     options, error))
       << error;
   EXPECT_TRUE(options.batch);
@@ -33,6 +34,7 @@ TEST(OptionsTest, KeepsStartupItemsInOrderAndStreams) {
   EXPECT_EQ(options.bind, "0.0.0.0");
   EXPECT_EQ(options.plugin, "p.so");
   EXPECT_EQ(options.snapshot, "s.png");
+  EXPECT_EQ(options.archive, "runs");
   EXPECT_EQ(options.streams, (std::vector<std::string>{"run1.kevt", "-"}));
 }
 
