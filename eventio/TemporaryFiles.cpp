@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -38,6 +39,11 @@ PathSlot g_paths[kPathSlots];
 std::atomic<pid_t> g_children[kChildSlots];
 std::atomic<bool> g_handlers_installed{false};
 sigset_t g_handled_signals;
+// Threads inside a SignalBlock. A signal that reaches another thread waits
+// for them, so that a file operation in several steps is never cut in half.
+std::atomic<int> g_blocking_threads{0};
+constexpr int kWaitSteps = 500;
+constexpr long kWaitStepNanoseconds = 10'000'000;
 
 std::string prefix_of(const std::string& file) {
   return file + kMarker + std::to_string(::getpid()) + "-";
@@ -101,6 +107,8 @@ void free_path_slot(int slot) {
 // Async-signal-safe. SA_RESETHAND has restored the default action, so the
 // raised signal ends the program as soon as the handler returns.
 extern "C" void clean_up_and_reraise(int signal) {
+  const timespec step{0, kWaitStepNanoseconds};
+  for (int waited = 0; g_blocking_threads.load() > 0 && waited < kWaitSteps; ++waited) ::nanosleep(&step, nullptr);
   for (std::atomic<pid_t>& child : g_children) {
     const pid_t pid = child.load();
     if (pid <= 0) continue;
@@ -210,10 +218,13 @@ void remove_partial_output_on_signals(std::initializer_list<int> signals) {
 SignalBlock::SignalBlock() {
   if (!g_handlers_installed) return;
   blocked_ = ::pthread_sigmask(SIG_BLOCK, &g_handled_signals, &previous_) == 0;
+  if (blocked_) ++g_blocking_threads;
 }
 
 SignalBlock::~SignalBlock() {
-  if (blocked_) ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  if (!blocked_) return;
+  --g_blocking_threads;
+  ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 }  // namespace kivo::eventio

@@ -69,8 +69,10 @@ class RegisteredChild {
 // signal does by default, so that the caller sees the usual status.
 void remove_partial_output_on_signals(std::initializer_list<int> signals);
 
-// Holds the handled signals back in this thread while alive, so that a file
-// operation in several steps (a commit, a registration) is never cut in half.
+// Holds the handled signals back in this thread while alive, and makes a
+// handled signal that reaches another thread wait (a few seconds at most) until
+// it ends, so that a file operation in several steps (a commit, a
+// registration) is never cut in half.
 class SignalBlock {
  public:
   SignalBlock();
