@@ -116,6 +116,44 @@ TEST(DisplayAccess, TricklingClientsLeaveTheDisplayAnswering) {
   EXPECT_EQ(answered, probes) << "each probe is answered within a second while 50 clients trickle";
 }
 
+// Clients that ask for a large canvas and never read it hold their requests
+// open: one address gets a bounded share of the workers, the rest is refused
+// with 503 until they are done.
+TEST(DisplayAccess, OneAddressIsAnsweredABoundedNumberOfRequestsAtOnce) {
+  TestWebTree tree;
+  WebDisplay display("127.0.0.1", 0, tree.root().string());
+  std::string error;
+  ASSERT_TRUE(display.start(error)) << error;
+  const int port = port_of(display.address());
+  display.publish(std::make_shared<const std::string>(std::string(std::size_t{48} << 20, ' ')), 1, 1);
+  std::vector<int> readers;
+  for (int i = 0; i < 16; ++i) {
+    const int fd = connect_to(port);
+    const int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    const std::string request = "GET /canvas.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    readers.push_back(fd);
+  }
+  bool refused = false;
+  for (int attempt = 0; attempt < 100 && !refused; ++attempt) {
+    const HttpResponse response = http_request(port, "GET", "/status.json");
+    refused = response.status == 503;
+    if (refused) {
+      EXPECT_EQ(response.header("retry-after"), "1");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(refused) << "a seventeenth request while sixteen are answered";
+  for (int fd : readers) close(fd);
+  bool answered = false;
+  for (int attempt = 0; attempt < 100 && !answered; ++attempt) {
+    answered = http_request(port, "GET", "/status.json").status == 200;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(answered) << "answered again once those requests are done";
+}
+
 std::string md5(const std::string& text) {
   char hex[33];
   mg_md5(hex, text.c_str(), nullptr);
