@@ -4,7 +4,8 @@
 #   ./run.sh build     setup, then configure and build into build/
 #   ./run.sh demo      build, then simulate and monitor a short run
 #   ./run.sh test      build, then run every test (C++ through CTest, Node, browser)
-#   ./run.sh sanitize  build into build-asan/ with AddressSanitizer + UBSan and run the tests
+#   ./run.sh sanitize  build into build-asan/ with AddressSanitizer + UBSan and run the
+#                      tests, less those labelled browser or slow (the fuzzers)
 #   ./run.sh bench     build, then run kivo-bench
 # Each step is idempotent and prints nothing when there is nothing to do.
 set -euo pipefail
@@ -13,6 +14,7 @@ TOP=$PWD
 JOBS=$(nproc)
 
 DEB_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libgsl-dev libopenblas-serial-dev
+              libtomlplusplus-dev nlohmann-json3-dev
               libcivetweb-dev libssl-dev openssl libreadline-dev zlib1g-dev clang libclang-rt-14-dev chromium
               fonts-liberation)
 
@@ -121,7 +123,7 @@ case "${1:-}" in
     ;;
   bench) build; exec "$TOP/build/bin/kivo-bench" "${@:2}" ;;
   *)
-    sed -n '2,9s/^# \{0,1\}//p' "$0"
+    sed -n '2,10s/^# \{0,1\}//p' "$0"
     [ -n "${1:-}" ] && exit 2
     exit 0
     ;;

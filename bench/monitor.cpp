@@ -23,6 +23,7 @@
 #include "TH2F.h"
 #include "bench.h"
 #include "event_limit.h"
+#include "monitor_maps.h"
 #include "sample_run.h"
 #include "eventio/monitor_plugin.h"
 #include "kivo.h"
@@ -34,12 +35,9 @@ constexpr std::uint32_t kEvents = 20000;
 constexpr int kRuns = 7;
 using kivo::bench::kMapCells;
 using kivo::bench::kMapColumns;
+using kivo::bench::fill_maps;
 using kivo::bench::silently;
-
-void start_run() {
-  reset_histos();
-  kivo_evnts = 0;
-}
+using kivo::bench::start_run;
 
 kivo::bench::Result event_processing() {
   pinit();
@@ -60,25 +58,6 @@ kivo::bench::Result event_processing() {
   kivo::bench::keep(maps);
   return kivo::bench::rate_result(hits / path_seconds, "decode the same words into flat float maps",
                                   hits / limit_seconds, "hits/s", 0.5);
-}
-
-// Every in-range cell of the four raw maps filled, as after a long run: a
-// beam spot over a floor of one hit per pixel.
-void fill_maps() {
-  pinit();
-  start_run();
-  for (int s = 0; s < NSTAVE; s++) {
-    float* cells = h2d_chip[s]->GetArray();
-    for (int y = 1; y <= 512; y++) {
-      const double dy = (y - 257 - 8 * s) / 60.0;
-      for (int x = 1; x <= 9216; x++) {
-        const double dx = (x - 4609 - 40 * s) / 300.0;
-        cells[y * kMapColumns + x] = std::floor(1 + 200 * std::exp(-0.5 * (dx * dx + dy * dy)));
-      }
-    }
-    h2d_chip[s]->SetEntries(9216.0 * 512);
-  }
-  hnevnt->SetBinContent(1, 1000);
 }
 
 const char* const kMultiplyCopy = "multiply-copy the four 9218x514 float maps";
@@ -118,13 +97,7 @@ kivo::bench::Result hot_pixel_listing() {
 // One publish of the monitoring canvas after a simulated run: the whole
 // canvas serialised to ROOT JSON, as the display sends it.
 kivo::bench::Result canvas_publish() {
-  pinit();
-  start_run();
-  const auto records = kivo::bench::simulate_run(kEvents).data;
-  silently([&] {
-    for (const auto& record : records) process_event(kivo::eventio::make_event(record).get());
-    OM();
-  });
+  kivo::bench::process_sample_run(kEvents);
   return map_pass_result([] { kivo::bench::keep(rootcompat::ToJSON(*com)); });
 }
 
@@ -160,22 +133,9 @@ kivo::bench::Result mask_writing() {
   return result;
 }
 
-double resident_megabytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
-  return 0;
-}
-
-// Books, processes a simulated run event by event and analyses it in a child
-// process, so that nothing else this program holds is counted.
-double monitor_resident_megabytes() {
-  int channel[2];
-  if (pipe(channel) != 0) return 0;
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
+// Books, processes a simulated run event by event and analyses it.
+kivo::bench::Result monitor_memory() {
+  return kivo::bench::memory_result(kivo::bench::child_resident_megabytes([] {
     pinit();
     kivo::sim::SimConfig config;
     config.events = kEvents;
@@ -185,20 +145,7 @@ double monitor_resident_megabytes() {
         process_event(kivo::eventio::make_event(simulator.data_event(sequence)).get());
       analysis();
     });
-    const double megabytes = resident_megabytes();
-    if (write(channel[1], &megabytes, sizeof megabytes) != sizeof megabytes) _exit(1);
-    _exit(0);
-  }
-  close(channel[1]);
-  double megabytes = 0;
-  if (read(channel[0], &megabytes, sizeof megabytes) != sizeof megabytes) megabytes = 0;
-  close(channel[0]);
-  waitpid(child, nullptr, 0);
-  return megabytes;
-}
-
-kivo::bench::Result monitor_memory() {
-  return kivo::bench::amount_result(monitor_resident_megabytes(), "allowed resident memory", 250, "MB", 1.0);
+  }));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "RootCompression.h"
 #include "TH2F.h"
 #include "bench.h"
+#include "monitor_maps.h"
 #include "sample_run.h"
 #include "eventio/monitor_plugin.h"
 #include "kivo.h"
@@ -47,16 +48,7 @@ class ScratchDirectory {
 };
 
 // The monitor as save() finds it after a simulated run and one refresh.
-void simulated_run() {
-  pinit();
-  reset_histos();
-  kivo_evnts = 0;
-  const auto records = kivo::bench::simulate_run(kEvents).data;
-  kivo::bench::silently([&] {
-    for (const auto& record : records) process_event(kivo::eventio::make_event(record).get());
-    OM();
-  });
-}
+void simulated_run() { kivo::bench::process_sample_run(kEvents); }
 
 std::vector<const TH2F*> hit_maps() {
   std::vector<const TH2F*> maps;

@@ -2,11 +2,11 @@
 
 #include <getopt.h>
 
-#include "OutputFile.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <utility>
+
+#include "OutputFile.h"
 
 namespace kivo::eventio {
 namespace {
@@ -58,7 +58,7 @@ std::string without_value(const std::string& typed) { return typed.substr(0, typ
 // The option getopt_long refused, as the user wrote it: a long one by its
 // text, a short one (perhaps among others in one word) by its letter.
 std::string name_of_rejected(const char* typed, int code) {
-  const std::string word = typed;
+  const std::string word = typed ? typed : "";
   if (word.rfind("--", 0) == 0) return without_value(word);
   return std::string("-") + static_cast<char>(code);
 }
@@ -80,6 +80,7 @@ CommandLine::Outcome CommandLine::parse(int argc, const char* const* argv) {
   const std::vector<option> longs = long_options(options_);
   operands_.clear();
   error_.clear();
+  if (argc < 1) return Outcome::proceed;  // started without even a program name
   optind = 0;  // 0 starts glibc's scan afresh, for a second parse too
   opterr = 0;  // the messages are ours
   for (;;) {

@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <memory_resource>
 #include <new>
 #include <span>
 #include <vector>
@@ -35,13 +34,11 @@ struct PacketIndex {
   std::span<const std::uint32_t> units;     // ruid << 16 | channel count, sorted
   std::array<std::uint32_t, kSmallUnits> small_present;  // bit ruchn: channel present
   std::array<std::uint32_t, kSmallUnits> small_first;    // slot of the unit's first channel
-  // Of a present small channel: the number of present channels below it in
-  // its unit (entries of absent channels are never read, nor written).
-  std::array<std::array<std::uint8_t, kSmallChannels>, kSmallUnits> small_rank;
 
-  // Small channels of one unit are adjacent in the sorted slots, so the slot of
-  // one is its unit's first slot plus its rank. Built a unit at a time, with
-  // its mask in a register.
+  // Small channels of one unit are adjacent in the sorted slots and come first
+  // in it, so the slot of one is its unit's first slot plus the number of
+  // present channels below it. Built a unit at a time, with its mask in a
+  // register.
   void fill_small_masks() {
     small_present = {};
     small_first = {};
@@ -49,24 +46,22 @@ struct PacketIndex {
     const std::size_t count = channels.size();
     for (std::size_t i = 0; i < count && (slots[i].key >> 16) < kSmallUnits;) {
       const std::uint32_t ruid = slots[i].key >> 16;
-      const std::size_t first = i;
+      small_first[ruid] = static_cast<std::uint32_t>(i);
       std::uint32_t present = 0;
       for (; i < count && (slots[i].key >> 16) == ruid; ++i) {
         const std::uint32_t ruchn = slots[i].key & 0xFFFFu;
-        if (ruchn >= kSmallChannels) continue;
-        small_rank[ruid][ruchn] = static_cast<std::uint8_t>(i - first);
-        present |= 1u << ruchn;
+        if (ruchn < kSmallChannels) present |= 1u << ruchn;
       }
       small_present[ruid] = present;
-      small_first[ruid] = static_cast<std::uint32_t>(first);
     }
   }
 
   const ChannelSlot* find(std::uint32_t key) const {
     const std::uint32_t ruid = key >> 16, ruchn = key & 0xFFFFu;
     if (ruid < kSmallUnits && ruchn < kSmallChannels) {
-      if (!(small_present[ruid] >> ruchn & 1u)) return nullptr;
-      return &channels[small_first[ruid] + small_rank[ruid][ruchn]];
+      const std::uint32_t present = small_present[ruid];
+      if (!(present >> ruchn & 1u)) return nullptr;
+      return &channels[small_first[ruid] + static_cast<std::uint32_t>(std::popcount(present & ((1u << ruchn) - 1)))];
     }
     const auto it = std::lower_bound(channels.begin(), channels.end(), key,
                                      [](const ChannelSlot& c, std::uint32_t k) { return c.key < k; });
@@ -82,58 +77,6 @@ constexpr std::uint32_t channel_key(std::uint32_t ruid, std::uint32_t ruchn) {
 
 bool out_of_id_range(int ruid, int ruchn) {
   return (static_cast<unsigned>(ruid) | static_cast<unsigned>(ruchn)) > kMaxUnitOrChannel;
-}
-
-// Walks the body of packet 2000 (unit count, then per unit: ruid, channel count,
-// then per channel: ruchn, word count, words) and checks that every count fits.
-// on_unit(ruid, channel_count) and on_channel(ruid, ruchn, word_offset, word_count).
-// `w` is a span of words or anything else with size() and operator[].
-template <class Words, class OnUnit, class OnChannel>
-bool walk_packet_body(const Words& w, std::string& error, OnUnit on_unit, OnChannel on_channel) {
-  const std::size_t n = w.size();
-  if (n < 1) {
-    error = "packet 2000 has no unit count";
-    return false;
-  }
-  std::size_t pos = 1;
-  for (std::uint32_t u = 0; u < w[0]; ++u) {
-    if (n - pos < 2) {
-      error = "packet 2000 ends inside unit " + std::to_string(u);
-      return false;
-    }
-    const std::uint32_t ruid = w[pos], nchannels = w[pos + 1];
-    pos += 2;
-    if (ruid > kMaxUnitOrChannel) {
-      error = "readout unit " + std::to_string(ruid) + " out of range";
-      return false;
-    }
-    on_unit(ruid, nchannels);
-    for (std::uint32_t c = 0; c < nchannels; ++c) {
-      if (n - pos < 2) {
-        error = "packet 2000 ends inside unit " + std::to_string(ruid);
-        return false;
-      }
-      const std::uint32_t ruchn = w[pos], nwords = w[pos + 1];
-      pos += 2;
-      if (ruchn > kMaxUnitOrChannel) {
-        error = "channel " + std::to_string(ruchn) + " of unit " + std::to_string(ruid) +
-                " out of range";
-        return false;
-      }
-      if (nwords > n - pos) {
-        error = "channel " + std::to_string(ruchn) + " of unit " + std::to_string(ruid) +
-                " claims " + std::to_string(nwords) + " words beyond the packet";
-        return false;
-      }
-      on_channel(ruid, ruchn, pos, nwords);
-      pos += nwords;
-    }
-  }
-  if (pos != n) {
-    error = "packet 2000 has " + std::to_string(n - pos) + " words after its last unit";
-    return false;
-  }
-  return true;
 }
 
 std::uint32_t read_u32(const std::uint8_t* p) {
@@ -152,31 +95,127 @@ struct BodyWords {
   std::uint32_t operator[](std::size_t i) const { return read_u32(bytes + 4 * i); }
 };
 
-// Channels and units of a packet as the walk meets them, and whether each
-// list came in strictly rising order, which also rules out duplicates. Held on
-// the stack for packets of ordinary size.
-struct PacketScratch {
-  PacketScratch() {
-    channels.reserve(128);
-    units.reserve(16);
+// A list that starts in a buffer of its own, on the stack where it is a local,
+// and moves to the heap when that is full.
+template <class T, std::size_t kOnStack>
+class GrowingList {
+ public:
+  GrowingList() = default;
+  GrowingList(const GrowingList&) = delete;
+  GrowingList& operator=(const GrowingList&) = delete;
+
+  T* data() { return data_; }
+  std::size_t room() const { return room_; }
+  // Doubles the room, keeping the first `count` entries; gives the new data
+  // and room. Rare, and kept out of the walk's loop.
+  [[gnu::noinline, gnu::cold]] T* grow(std::size_t count, std::size_t& room) {
+    std::vector<T> bigger(room_ * 2);
+    std::copy(data_, data_ + count, bigger.begin());
+    heap_ = std::move(bigger);
+    data_ = heap_.data();
+    room = room_ = heap_.size();
+    return data_;
   }
 
-  void add_unit(std::uint32_t ruid, std::uint32_t count) {
-    const std::uint32_t entry = channel_key(ruid, std::min<std::uint32_t>(count, 0xFFFFu));
-    units_rising &= units.empty() || entry >> 16 > units.back() >> 16;
-    units.push_back(entry);
-  }
-  void add_channel(std::uint32_t key, std::size_t offset, std::uint32_t count) {
-    channels_rising &= channels.empty() || key > channels.back().key;
-    channels.push_back({key, static_cast<std::uint32_t>(offset), static_cast<std::int32_t>(count)});
-  }
-
-  alignas(8) std::array<std::byte, 2048> buffer;
-  std::pmr::monotonic_buffer_resource resource{buffer.data(), buffer.size()};
-  std::pmr::vector<ChannelSlot> channels{&resource};
-  std::pmr::vector<std::uint32_t> units{&resource};
-  bool channels_rising = true, units_rising = true;
+ private:
+  std::array<T, kOnStack> stack_;
+  std::vector<T> heap_;
+  T* data_ = stack_.data();
+  std::size_t room_ = kOnStack;
 };
+
+// The units (ruid << 16 | channel count) and channel slots of a packet body
+// in stored order, and whether each list rises strictly, as writers store
+// them, which also rules out duplicates. A local, so that a body of ordinary
+// size allocates nothing but its index.
+struct BodyLists {
+  GrowingList<std::uint32_t, 16> units;
+  GrowingList<ChannelSlot, 128> channels;
+  std::size_t unit_count = 0, channel_count = 0;
+  bool units_rising = true, channels_rising = true;
+  // PacketIndex's masks of the small channels, right when the channels rise.
+  std::array<std::uint32_t, PacketIndex::kSmallUnits> small_present{}, small_first{};
+};
+
+std::string channel_name(std::uint32_t ruid, std::uint32_t ruchn) {
+  return "channel " + std::to_string(ruchn) + " of unit " + std::to_string(ruid);
+}
+
+bool body_error(std::string& error, std::string what) {
+  error = std::move(what);
+  return false;
+}
+
+// Walks the body of packet 2000 (unit count, then per unit: ruid, channel
+// count, then per channel: ruchn, word count, words), checks that every count
+// fits and every id is in range, and lists its units and channels. Its state
+// stays in locals: the body's bytes may alias anything stored to memory.
+bool check_body(const BodyWords& w, BodyLists& lists, std::string& error) {
+  const std::size_t n = w.size();
+  if (n < 1) return body_error(error, "packet 2000 has no unit count");
+  std::uint32_t* unit_out = lists.units.data();
+  ChannelSlot* channel_out = lists.channels.data();
+  std::size_t unit_room = lists.units.room(), channel_room = lists.channels.room();
+  const std::uint32_t unit_count = w[0];
+  std::size_t pos = 1, units = 0, channels = 0;
+  bool units_rising = true, channels_rising = true;
+  for (std::uint32_t u = 0; u < unit_count; ++u) {
+    if (n - pos < 2) return body_error(error, "packet 2000 ends inside unit " + std::to_string(u));
+    const std::uint32_t ruid = w[pos], nchannels = w[pos + 1];
+    pos += 2;
+    if (ruid > kMaxUnitOrChannel) return body_error(error, "readout unit " + std::to_string(ruid) + " out of range");
+    units_rising &= units == 0 || ruid > unit_out[units - 1] >> 16;
+    if (units == unit_room) [[unlikely]] unit_out = lists.units.grow(units, unit_room);
+    unit_out[units++] = channel_key(ruid, std::min<std::uint32_t>(nchannels, 0xFFFFu));
+    const std::size_t first_channel = channels;
+    std::uint32_t small_present = 0;
+    for (std::uint32_t c = 0; c < nchannels; ++c) {
+      if (n - pos < 2) return body_error(error, "packet 2000 ends inside unit " + std::to_string(ruid));
+      const std::uint32_t ruchn = w[pos], nwords = w[pos + 1];
+      pos += 2;
+      if (ruchn > kMaxUnitOrChannel) return body_error(error, channel_name(ruid, ruchn) + " out of range");
+      if (nwords > n - pos)
+        return body_error(error, channel_name(ruid, ruchn) + " claims " + std::to_string(nwords) +
+                                     " words beyond the packet");
+      const std::uint32_t key = channel_key(ruid, ruchn);
+      channels_rising &= channels == 0 || key > channel_out[channels - 1].key;
+      if (channels == channel_room) [[unlikely]] channel_out = lists.channels.grow(channels, channel_room);
+      channel_out[channels++] = {key, static_cast<std::uint32_t>(pos), static_cast<std::int32_t>(nwords)};
+      // Bit ruchn for a small channel, none for another; without a branch.
+      small_present |= static_cast<std::uint32_t>(ruchn < PacketIndex::kSmallChannels) << (ruchn & 31u);
+      pos += nwords;
+    }
+    if (ruid < PacketIndex::kSmallUnits) {
+      lists.small_present[ruid] = small_present;
+      lists.small_first[ruid] = static_cast<std::uint32_t>(first_channel);
+    }
+  }
+  if (pos != n) return body_error(error, "packet 2000 has " + std::to_string(n - pos) + " words after its last unit");
+  lists.unit_count = units;
+  lists.channel_count = channels;
+  lists.units_rising = units_rising;
+  lists.channels_rising = channels_rising;
+  return true;
+}
+
+// Walks a body that check_body accepted: on_unit(ruid, channel_count) and
+// on_channel(ruid, ruchn, word_offset, word_count) in stored order.
+template <class OnUnit, class OnChannel>
+void walk_checked_body(std::span<const std::uint32_t> w, OnUnit on_unit, OnChannel on_channel) {
+  const std::uint32_t unit_count = w[0];
+  std::size_t pos = 1;
+  for (std::uint32_t u = 0; u < unit_count; ++u) {
+    const std::uint32_t ruid = w[pos], nchannels = w[pos + 1];
+    pos += 2;
+    on_unit(ruid, nchannels);
+    for (std::uint32_t c = 0; c < nchannels; ++c) {
+      const std::uint32_t ruchn = w[pos], nwords = w[pos + 1];
+      pos += 2;
+      on_channel(ruid, ruchn, pos, nwords);
+      pos += nwords;
+    }
+  }
+}
 
 template <class Entry, class Key>
 bool sort_and_find_duplicate(std::span<Entry> entries, bool rising, Key key) {
@@ -188,31 +227,16 @@ bool sort_and_find_duplicate(std::span<Entry> entries, bool rising, Key key) {
          }) != entries.end();
 }
 
-// Checks the body in one walk, then indexes it in one allocation sized exactly
-// for its words, channels and units. Lists that came in rising order, as
-// writers store them, need no sorting.
+// Checks the body in one walk, then indexes it in one allocation sized
+// exactly for its words, channels and units. Lists that came in rising order,
+// as writers store them, need no sorting, and their walk has found the small
+// channels' masks.
 std::shared_ptr<const PacketIndex> index_packet(const std::uint8_t* body, std::size_t size,
                                                 std::string& error) {
   const std::size_t nwords = size / 4;
-  PacketScratch scratch;
-  if (!walk_packet_body(
-          BodyWords{body, nwords}, error,
-          [&](std::uint32_t ruid, std::uint32_t count) { scratch.add_unit(ruid, count); },
-          [&](std::uint32_t ruid, std::uint32_t ruchn, std::size_t offset, std::uint32_t count) {
-            scratch.add_channel(channel_key(ruid, ruchn), offset, count);
-          }))
-    return nullptr;
-  if (sort_and_find_duplicate(std::span(scratch.units), scratch.units_rising,
-                              [](std::uint32_t u) { return u >> 16; })) {
-    error = "packet 2000 lists a readout unit twice";
-    return nullptr;
-  }
-  if (sort_and_find_duplicate(std::span(scratch.channels), scratch.channels_rising,
-                              [](const ChannelSlot& c) { return c.key; })) {
-    error = "packet 2000 lists a channel twice";
-    return nullptr;
-  }
-  const std::size_t nchannels = scratch.channels.size(), nunits = scratch.units.size();
+  BodyLists lists;
+  if (!check_body(BodyWords{body, nwords}, lists, error)) return nullptr;
+  const std::size_t nchannels = lists.channel_count, nunits = lists.unit_count;
   const std::size_t bytes = sizeof(PacketIndex) + size + nchannels * sizeof(ChannelSlot) + nunits * 4;
   std::shared_ptr<std::uint64_t[]> block = std::make_shared_for_overwrite<std::uint64_t[]>((bytes + 7) / 8);
   auto* index = new (block.get()) PacketIndex;
@@ -220,12 +244,27 @@ std::shared_ptr<const PacketIndex> index_packet(const std::uint8_t* body, std::s
   auto* channels = reinterpret_cast<ChannelSlot*>(words + nwords);
   auto* units = reinterpret_cast<std::uint32_t*>(channels + nchannels);
   std::memcpy(words, body, size);
-  std::copy(scratch.channels.begin(), scratch.channels.end(), channels);
-  std::copy(scratch.units.begin(), scratch.units.end(), units);
+  std::memcpy(channels, lists.channels.data(), nchannels * sizeof(ChannelSlot));
+  std::memcpy(units, lists.units.data(), nunits * 4);
   index->words = {words, nwords};
   index->channels = {channels, nchannels};
   index->units = {units, nunits};
-  index->fill_small_masks();
+  if (sort_and_find_duplicate(std::span(units, nunits), lists.units_rising,
+                              [](std::uint32_t u) { return u >> 16; })) {
+    error = "packet 2000 lists a readout unit twice";
+    return nullptr;
+  }
+  if (sort_and_find_duplicate(std::span(channels, nchannels), lists.channels_rising,
+                              [](const ChannelSlot& c) { return c.key; })) {
+    error = "packet 2000 lists a channel twice";
+    return nullptr;
+  }
+  if (lists.channels_rising) {
+    index->small_present = lists.small_present;
+    index->small_first = lists.small_first;
+  } else {
+    index->fill_small_masks();
+  }
   return std::shared_ptr<const PacketIndex>(std::move(block), index);
 }
 
@@ -330,9 +369,8 @@ EventRecord StreamEvent::record() const {
   record.has_packet = packet_ != nullptr;
   if (!packet_) return record;
   const auto words = packet_->words;
-  std::string unused;
-  walk_packet_body(
-      words, unused,
+  walk_checked_body(
+      words,
       [&](std::uint32_t ruid, std::uint32_t) {
         record.units.push_back({static_cast<int>(ruid), {}});
       },

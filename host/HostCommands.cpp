@@ -1,4 +1,5 @@
 // The host's own commands, registered beside the monitor's under owner "host".
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -103,6 +104,8 @@ void Session::print_sources() const {
   print_line(std::to_string(events_processed_) + " events processed, " +
              std::to_string(canvas_updates_) + " canvas updates published, background " +
              (background_ ? "on" : "off"));
+  const std::optional<double> rate = event_rate();
+  print_line("event rate: " + (rate ? std::to_string(std::lround(*rate)) + " events/s" : std::string("not measured yet")));
   if (archive_) {
     for (const std::string& line : archive_->describe()) print_line(line);
   }

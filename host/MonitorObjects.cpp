@@ -58,6 +58,7 @@ void MonitorObjects::collect(TList& objects) const {
   for (int stave = 0; graphs && stave < kStaves; ++stave) {
     if (graphs[stave]) objects.Add(graphs[stave]);
   }
+  if (keep_also_) keep_also_(objects);
 }
 
 bool MonitorObjects::save(const std::string& path, std::string& error) const {

@@ -4,6 +4,7 @@
 #ifndef KIVO_HOST_MONITOR_OBJECTS_H
 #define KIVO_HOST_MONITOR_OBJECTS_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,11 @@ class MonitorObjects {
   long events() const;
   // The objects that saved and archived files hold, in this order: every
   // histogram of the current directory and the gmpos_chip graphs, the maps
-  // made whole first (kivo_materialise_maps). Further objects to keep with
-  // each run join here.
+  // made whole first (kivo_materialise_maps), then what keep_also adds.
   void collect(TList& objects) const;
+  // Further objects to keep with each run (the data-quality verdicts and
+  // trends): `add` adds them to the list that collect() fills.
+  void keep_also(std::function<void(TList&)> add) { keep_also_ = std::move(add); }
   // Writes the collected objects by the file's extension: ".json" as one
   // TList in ROOT JSON, with the canvases; ".root" as a ROOT file, one key
   // per object. The file appears whole or not at all; false with `error`
@@ -39,6 +42,7 @@ class MonitorObjects {
 
  private:
   const MonitorPlugin& plugin_;
+  std::function<void(TList&)> keep_also_;
 };
 
 // Writes `text` to `path` atomically: a temporary file of a unique name beside

@@ -12,7 +12,8 @@ using eventio::CommandOption;
 constexpr const char* kAbout =
     "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
     "            [--auth FILE] [--tls CERT] [--plugin PATH] [--snapshot FILE]\n"
-    "            [--archive DIR] [STREAM]...\n"
+    "            [--archive DIR] [--checks FILE] [--quality-log FILE] [--on-bad CMD]\n"
+    "            [--reference FILE] [STREAM]...\n"
     "\n"
     "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
     "event source, runs the -e commands and -x command files in the order given,\n"
@@ -79,6 +80,14 @@ void add_options(eventio::CommandLine& line, Options& options) {
             eventio::store_text(options.snapshot)});
   line.add({"archive", 0, "DIR", "write each run, when it ends, to DIR/run<N>.root (a ROOT file)",
             eventio::store_text(options.archive)});
+  line.add({"checks", 0, "FILE", "data-quality checks configured by the TOML FILE (checks() prints them)",
+            eventio::store_text(options.checks)});
+  line.add({"quality-log", 0, "FILE", "append one JSON line per verdict change to FILE",
+            eventio::store_text(options.quality_log)});
+  line.add({"on-bad", 0, "CMD", "run CMD with /bin/sh -c for each verdict that turns Bad",
+            eventio::store_text(options.on_bad)});
+  line.add({"reference", 0, "FILE", "compare with a known-good run written by save()",
+            eventio::store_text(options.reference)});
 }
 
 eventio::CommandLine command_line(Options& options) {

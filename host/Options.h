@@ -25,6 +25,10 @@ struct Options {
   std::string plugin;    // empty: the monitor library beside the executable
   std::string snapshot;  // --snapshot FILE: render the canvas there at exit
   std::string archive;   // --archive DIR: each run written there as a ROOT file
+  std::string checks;       // --checks FILE: data-quality configuration
+  std::string quality_log;  // --quality-log FILE: verdict changes appended
+  std::string on_bad;       // --on-bad CMD: run for each verdict turning Bad
+  std::string reference;    // --reference FILE: a known-good run saved by save()
   web::Access access;    // --auth FILE, --tls CERT
   std::vector<std::string> streams;
 };

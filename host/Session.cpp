@@ -54,7 +54,7 @@ void report(const std::string& message) {
 }
 
 Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
-                 const std::string& archive_directory)
+                 const std::string& archive_directory, quality::Setup quality)
     : plugin_(plugin),
       registry_(registry),
       evaluator_(registry,
@@ -71,7 +71,13 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDis
           return objects_.stream(objects, error);
         });
   }
+  std::optional<quality::MonitorInputs> inputs = quality::resolve_inputs(
+      [&plugin](const char* name) { return plugin.global(name); }, quality_inputs_missing_);
+  quality_ = std::make_unique<quality::Quality>(std::move(quality), inputs, report);
+  objects_.keep_also([this](TList& list) { quality_->add_saved_objects(list); });
   register_commands();
+  register_quality_commands();
+  publish_quality();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
 }
 
@@ -107,6 +113,7 @@ bool Session::execute(std::string_view line, const std::string& where) {
   if (text[0] == '.') return dot_command(text, where);
   interp::Evaluation evaluation = evaluator_.evaluate(text);
   held_events_.clear();
+  judge_after_refresh();
   std::fflush(stdout);
   if (!evaluation.ok()) {
     report(where + ": " + interp::describe(*evaluation.error));
@@ -176,6 +183,9 @@ void Session::process(Event& event) {
   plugin_.process_event(&event);
   ++events_processed_;
   if (archive_) archive_->after_event(type, run);
+  constexpr std::uint64_t kRateEvery = 64;  // the clock is read once per so many events
+  if (events_processed_ % kRateEvery == 0) rate_.count(events_processed_, EventRate::Clock::now());
+  judge_after_refresh();
 }
 
 bool Session::finish() {
@@ -183,6 +193,20 @@ bool Session::finish() {
   archive_->finish();
   return !archive_->failed();
 }
+
+void Session::judge_after_refresh() {
+  if (!refreshed_) return;
+  refreshed_ = false;
+  judge_now();
+}
+
+void Session::judge_now() {
+  rate_.count(events_processed_, EventRate::Clock::now());
+  quality_->evaluate(event_rate());
+  publish_quality();
+}
+
+std::optional<double> Session::event_rate() const { return rate_.rate(EventRate::Clock::now()); }
 
 bool Session::process_next() {
   std::unique_ptr<Event> event = sources_.next();
@@ -241,6 +265,7 @@ void Session::wait_for_data(int timeout_ms) const {
 void Session::publish(const TCanvas& canvas) {
   ++canvas_updates_;
   canvas_ = &canvas;
+  refreshed_ = true;
   if (!display_) return;
   latest_canvas_ = std::make_shared<const std::string>(rootcompat::ToJSON(canvas));
   display_->publish(latest_canvas_, objects_.run(), objects_.events());

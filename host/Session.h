@@ -13,14 +13,17 @@
 #include <string_view>
 #include <vector>
 
+#include "EventRate.h"
 #include "EventSources.h"
 #include "MonitorObjects.h"
 #include "MonitorPlugin.h"
+#include "Quality.h"
 #include "RunArchive.h"
 #include "interp/Evaluator.h"
 #include "interp/Registry.h"
 
 class TCanvas;
+class TList;
 class WebDisplay;
 
 namespace kivo::host {
@@ -28,9 +31,10 @@ namespace kivo::host {
 class Session {
  public:
   // Registers the host commands; `display` may be null (-b). With
-  // `archive_directory`, each run is written there (see RunArchive).
+  // `archive_directory`, each run is written there (see RunArchive). The
+  // data-quality checks run after every canvas refresh, as `quality` sets them up.
   Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
-          const std::string& archive_directory = "");
+          const std::string& archive_directory = "", quality::Setup quality = {});
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -77,6 +81,15 @@ class Session {
   void add(interp::Command command);
   bool dot_command(std::string_view line, const std::string& where);
   void publish(const TCanvas& canvas);
+  // Runs the data-quality checks when the monitor has refreshed its canvas
+  // since they last ran.
+  void judge_after_refresh();
+  // Runs the checks now and shows the result on the page.
+  void judge_now();
+  std::optional<double> event_rate() const;
+  void register_quality_commands();
+  // Hands the page the data quality as it stands now.
+  void publish_quality();
   void print_help() const;
   void print_sources() const;
   interp::Value next_event();
@@ -89,6 +102,10 @@ class Session {
   std::unique_ptr<RunArchive> archive_;  // null without --archive
   EventSources sources_;
   std::vector<std::unique_ptr<Event>> held_events_;  // from next_event(), freed after the line
+  std::unique_ptr<quality::Quality> quality_;
+  std::string quality_inputs_missing_;  // what the monitor library lacks for the checks
+  EventRate rate_;
+  bool refreshed_ = false;  // a canvas refresh not judged yet
   const TCanvas* canvas_ = nullptr;                    // last canvas updated
   std::shared_ptr<const std::string> latest_canvas_;  // its JSON as last published to the display
   std::uint64_t canvas_updates_ = 0;

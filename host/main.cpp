@@ -14,6 +14,7 @@
 #include "MonitorPlugin.h"
 #include "Options.h"
 #include "PromptLoop.h"
+#include "Quality.h"
 #include "Session.h"
 #include "TemporaryFiles.h"
 #include "interp/Registry.h"
@@ -115,10 +116,32 @@ int process(kivo::host::Session& session, const kivo::host::Options& options,
   return 0;
 }
 
-int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin) {
+// The data-quality configuration, log and reference run that the options
+// name; empty when they can be used, else the usage error naming the option.
+std::string quality_setup(const kivo::host::Options& options, kivo::quality::Setup& setup) {
+  std::string error;
+  if (!options.checks.empty()) {
+    std::optional<kivo::quality::Config> config = kivo::quality::load_config(options.checks, error);
+    if (!config) return kivo::eventio::usage_message("kivo", "--checks", error);
+    setup.config = std::move(*config);
+  }
+  if (!options.quality_log.empty()) {
+    setup.log = kivo::quality::QualityLog::open(options.quality_log, error);
+    if (!setup.log) return kivo::eventio::usage_message("kivo", "--quality-log", error);
+  }
+  if (!options.reference.empty()) {
+    setup.reference = kivo::quality::load_reference(options.reference, error);
+    if (!setup.reference) return kivo::eventio::usage_message("kivo", "--reference", error);
+  }
+  setup.on_bad = options.on_bad;
+  return {};
+}
+
+int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin,
+                kivo::quality::Setup quality) {
   std::unique_ptr<WebDisplay> display = options.batch ? nullptr : start_display(options);
   kivo::interp::Registry& registry = kivo::interp::Registry::global();
-  kivo::host::Session session(plugin, registry, display.get(), options.archive);
+  kivo::host::Session session(plugin, registry, display.get(), options.archive, std::move(quality));
   plugin.pinit();
   const int status = process(session, options, registry);
   // The run in progress is archived however the session ends.
@@ -154,6 +177,12 @@ int main(int argc, char** argv) {
     }
   }
   fill_closed_standard_descriptors();
+  // Told before the plug-in loads, so that no event is read with a bad configuration.
+  kivo::quality::Setup quality;
+  if (const std::string problem = quality_setup(options, quality); !problem.empty()) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
+    return kExitUsage;
+  }
   // Ctrl-C stops a run (see Interrupt.h); these end kivo, without leftovers.
   kivo::eventio::remove_partial_output_on_signals({SIGTERM, SIGHUP});
   kivo::host::install_interrupt_handler();
@@ -164,5 +193,5 @@ int main(int argc, char** argv) {
     report(error);
     return kExitFailure;
   }
-  return run_session(options, *plugin);
+  return run_session(options, *plugin, std::move(quality));
 }

@@ -5,6 +5,8 @@
 // whether values follow.
 #include "RootStreamer.h"
 
+#include <typeinfo>
+
 #include "RootBuffer.h"
 #include "StreamerInfo.h"
 #include "TError.h"
@@ -22,7 +24,7 @@ class RootStreamer {
 
   static bool CanStream(const TObject& obj) {
     return dynamic_cast<const TH2F*>(&obj) || dynamic_cast<const TH1F*>(&obj) || dynamic_cast<const TH1D*>(&obj) ||
-           dynamic_cast<const TGraph*>(&obj);
+           dynamic_cast<const TGraph*>(&obj) || typeid(obj) == typeid(TNamed);
   }
 
   // Writes obj with its own streamer; obj is of a class CanStream accepts.
@@ -33,6 +35,7 @@ class RootStreamer {
     if (auto* h = dynamic_cast<const TH1D*>(&obj)) return H1D(*h);
     if (auto* g = dynamic_cast<const TGraphAsymmErrors*>(&obj)) return GraphAsymmErrors(*g);
     if (auto* g = dynamic_cast<const TGraph*>(&obj)) return Graph(*g);
+    if (typeid(obj) == typeid(TNamed)) return Named(static_cast<const TNamed&>(obj));
   }
 
  private:

@@ -1,6 +1,6 @@
 // Objects of this library in ROOT's binary form, as the key of a ROOT file
 // holds them before compression: TH1F, TH1D, TH2F, TGraph and
-// TGraphAsymmErrors with everything they contain. Streaming copies the
+// TGraphAsymmErrors with everything they contain, and plain TNamed. Streaming copies the
 // object's state; the result is plain data that any thread may compress and
 // place into a file.
 #ifndef ROOTCOMPAT_ROOTSTREAMER_H

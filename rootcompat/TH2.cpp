@@ -224,58 +224,80 @@ TH1D* TH2::ProjectionY(const char* name, Int_t firstxbin, Int_t lastxbin, Option
   return DoProjection(false, name, firstxbin, lastxbin, option);
 }
 
+// ROOT's TH2::DoProjection, step by step: the range summed, the histogram
+// filled (an existing one of that name reset, else a new one), its contents
+// and its statistics.
 TH1D* TH2::DoProjection(bool onX, const char* name, Int_t firstbin, Int_t lastbin, Option_t* option) const {
+  const TAxis& outAxis = onX ? fXaxis : fYaxis;
+  const TAxis& inAxis = onX ? fYaxis : fXaxis;
+  ClampProjectionRange(inAxis, firstbin, lastbin);
+  std::string pname = name ? name : "";
+  if (pname == (onX ? "_px" : "_py")) pname = GetName() + pname;
   std::string opt = option ? option : "";
   for (char& c : opt) c = char(std::tolower(static_cast<unsigned char>(c)));
-  const char* expectedName = onX ? "_px" : "_py";
-  const TAxis* outAxis = onX ? &fXaxis : &fYaxis;
-  const TAxis* inAxis = onX ? &fYaxis : &fXaxis;
-  const Int_t inNbin = inAxis->GetNbins();
-  const Int_t firstOutBin = outAxis->GetFirst();
-  const Int_t lastOutBin = outAxis->GetLast();
-  if (lastbin < firstbin && inAxis->TestBit(TAxis::kAxisRange)) {
-    firstbin = inAxis->GetFirst();
-    lastbin = inAxis->GetLast();
+  TH1D* h1 = ProjectionTarget(pname, outAxis, opt.find('e') != std::string::npos);
+  if (!h1) return nullptr;
+  CopyProjectionStyle(*h1, outAxis);
+  const Double_t total = FillProjection(*h1, onX, firstbin, lastbin);
+  SetProjectionStats(*h1, onX, firstbin, lastbin, total);
+  return h1;
+}
+
+// 0..-1 (any last before first) means every bin, under- and overflow too,
+// unless the summed axis has a range set, which then applies.
+void TH2::ClampProjectionRange(const TAxis& inAxis, Int_t& firstbin, Int_t& lastbin) {
+  const Int_t inNbin = inAxis.GetNbins();
+  if (lastbin < firstbin && inAxis.TestBit(TAxis::kAxisRange)) {
+    firstbin = inAxis.GetFirst();
+    lastbin = inAxis.GetLast();
   }
   if (firstbin < 0) firstbin = 0;
   if (lastbin < 0 || lastbin > inNbin + 1) lastbin = inNbin + 1;
+}
 
-  std::string pname = name ? name : "";
-  if (pname == expectedName) pname = GetName() + pname;
-
-  // An existing TH1D of that name is reset and refilled, as ROOT does.
-  TH1D* h1 = nullptr;
-  if (TObject* h1obj = gROOT->FindObject(pname.c_str())) {
-    if (auto* hist = dynamic_cast<TH1*>(h1obj)) {
-      h1 = dynamic_cast<TH1D*>(hist);
-      if (!h1) {
-        Error("DoProjection", "Histogram with name %s must be a TH1D and is a %s", pname.c_str(), hist->ClassName());
-        return nullptr;
-      }
-      if (h1->GetNbinsX() != lastOutBin - firstOutBin + 1 ||
-          h1->GetXaxis()->GetXmin() != outAxis->GetBinLowEdge(firstOutBin) ||
-          h1->GetXaxis()->GetXmax() != outAxis->GetBinUpEdge(lastOutBin)) {
-        Error("DoProjection", "Histogram %s has incompatible axes", pname.c_str());
-        return nullptr;
-      }
-      h1->Reset();
+// An existing TH1D of that name is reset and refilled, as ROOT does; one of
+// another class or with other axes is refused with an error. A new one spans
+// the projected axis's range and keeps errors when asked or when this
+// histogram has them.
+TH1D* TH2::ProjectionTarget(const std::string& name, const TAxis& outAxis, bool errors) const {
+  const Int_t first = outAxis.GetFirst();
+  const Int_t last = outAxis.GetLast();
+  if (auto* hist = dynamic_cast<TH1*>(gROOT->FindObject(name.c_str()))) {
+    auto* h1 = dynamic_cast<TH1D*>(hist);
+    if (!h1) {
+      Error("DoProjection", "Histogram with name %s must be a TH1D and is a %s", name.c_str(), hist->ClassName());
+      return nullptr;
     }
+    if (h1->GetNbinsX() != last - first + 1 || h1->GetXaxis()->GetXmin() != outAxis.GetBinLowEdge(first) ||
+        h1->GetXaxis()->GetXmax() != outAxis.GetBinUpEdge(last)) {
+      Error("DoProjection", "Histogram %s has incompatible axes", name.c_str());
+      return nullptr;
+    }
+    h1->Reset();
+    return h1;
   }
-  if (!h1) {
-    h1 = new TH1D(pname.c_str(), GetTitle(), lastOutBin - firstOutBin + 1, outAxis->GetBinLowEdge(firstOutBin),
-                  outAxis->GetBinUpEdge(lastOutBin));
-    if (opt.find('e') != std::string::npos || GetSumw2N()) h1->Sumw2();
-  }
-  static_cast<const TAttAxis*>(outAxis)->Copy(*h1->GetXaxis());
-  h1->GetXaxis()->SetTitle(outAxis->GetTitle());
-  h1->SetLineColor(GetLineColor());
-  h1->SetFillColor(GetFillColor());
-  h1->SetMarkerColor(GetMarkerColor());
-  h1->SetMarkerStyle(GetMarkerStyle());
+  auto* h1 = new TH1D(name.c_str(), GetTitle(), last - first + 1, outAxis.GetBinLowEdge(first),
+                      outAxis.GetBinUpEdge(last));
+  if (errors || GetSumw2N()) h1->Sumw2();
+  return h1;
+}
 
-  const bool computeErrors = h1->GetSumw2N() != 0;
+void TH2::CopyProjectionStyle(TH1D& h1, const TAxis& outAxis) const {
+  static_cast<const TAttAxis&>(outAxis).Copy(*h1.GetXaxis());
+  h1.GetXaxis()->SetTitle(outAxis.GetTitle());
+  h1.SetLineColor(GetLineColor());
+  h1.SetFillColor(GetFillColor());
+  h1.SetMarkerColor(GetMarkerColor());
+  h1.SetMarkerStyle(GetMarkerStyle());
+}
+
+// Sums the cells of bins firstbin..lastbin of the other axis into h1, with
+// their errors when h1 keeps them; returns the total content put in.
+Double_t TH2::FillProjection(TH1D& h1, bool onX, Int_t firstbin, Int_t lastbin) const {
+  const TAxis& outAxis = onX ? fXaxis : fYaxis;
+  const bool computeErrors = h1.GetSumw2N() != 0;
   const Int_t nx2 = fXaxis.GetNbins() + 2;
-  const Int_t nout2 = outAxis->GetNbins() + 2;
+  const Int_t nout2 = outAxis.GetNbins() + 2;
   ProjectionSums sums{std::vector<Double_t>(nout2, 0.0), std::vector<Double_t>(nout2, 0.0)};
   const Double_t* sumw2 = fSumw2.fN ? fSumw2.fArray : nullptr;
   if (auto* floats = dynamic_cast<const TArrayF*>(this))
@@ -283,20 +305,31 @@ TH1D* TH2::DoProjection(bool onX, const char* name, Int_t firstbin, Int_t lastbi
   else if (auto* doubles = dynamic_cast<const TArrayD*>(this))
     SumCells(doubles->fArray, sumw2, nx2, onX, firstbin, lastbin, computeErrors, sums);
 
-  Double_t totcont = 0;
+  const Int_t firstOutBin = outAxis.GetFirst();
+  const Int_t lastOutBin = outAxis.GetLast();
+  Double_t total = 0;
   for (Int_t outbin = 0; outbin < nout2; ++outbin) {
-    if (outAxis->TestBit(TAxis::kAxisRange) && (outbin < firstOutBin || outbin > lastOutBin)) continue;
-    const Int_t binOut = h1->GetXaxis()->FindBin(outAxis->GetBinCenter(outbin));
-    h1->SetBinContent(binOut, sums.content[outbin]);
-    if (computeErrors) h1->SetBinError(binOut, std::sqrt(sums.error2[outbin]));
-    totcont += sums.content[outbin];
+    if (outAxis.TestBit(TAxis::kAxisRange) && (outbin < firstOutBin || outbin > lastOutBin)) continue;
+    const Int_t binOut = h1.GetXaxis()->FindBin(outAxis.GetBinCenter(outbin));
+    h1.SetBinContent(binOut, sums.content[outbin]);
+    if (computeErrors) h1.SetBinError(binOut, std::sqrt(sums.error2[outbin]));
+    total += sums.content[outbin];
   }
+  return total;
+}
 
+// The statistics are this histogram's own when the whole other axis was
+// summed (or the contents add up to its sum of weights); otherwise they are
+// recomputed from h1's bins. The entries are kept only for a projection of
+// every bin; otherwise they are the total content, rounded, or the effective
+// entries when h1 has errors.
+void TH2::SetProjectionStats(TH1D& h1, bool onX, Int_t firstbin, Int_t lastbin, Double_t total) const {
+  const Int_t inNbin = (onX ? fYaxis : fXaxis).GetNbins();
   bool reuseStats = (!fgStatOverflows && firstbin == 1 && lastbin == inNbin) ||
                     (fgStatOverflows && firstbin == 0 && lastbin == inNbin + 1);
   if (!reuseStats) {
     const double eps = dynamic_cast<const TArrayF*>(this) ? 1.E-6 : 1.E-12;
-    if (fTsumw != 0 && std::fabs(fTsumw - totcont) < std::fabs(fTsumw) * eps) reuseStats = true;
+    if (fTsumw != 0 && std::fabs(fTsumw - total) < std::fabs(fTsumw) * eps) reuseStats = true;
   }
   const bool reuseEntries = reuseStats && firstbin == 0 && lastbin == inNbin + 1;
   if (reuseStats) {
@@ -306,18 +339,17 @@ TH1D* TH2::DoProjection(bool onX, const char* name, Int_t firstbin, Int_t lastbi
       stats[2] = stats[4];
       stats[3] = stats[5];
     }
-    h1->PutStats(stats);
+    h1.PutStats(stats);
   } else {
-    h1->SetEntries(h1->GetEffectiveEntries());
+    h1.SetEntries(h1.GetEffectiveEntries());
   }
   if (reuseEntries) {
-    h1->SetEntries(fEntries);
+    h1.SetEntries(fEntries);
   } else {
-    Double_t entries = std::floor(totcont + 0.5);
-    if (h1->GetSumw2N()) entries = h1->GetEffectiveEntries();
-    h1->SetEntries(entries);
+    Double_t entries = std::floor(total + 0.5);
+    if (h1.GetSumw2N()) entries = h1.GetEffectiveEntries();
+    h1.SetEntries(entries);
   }
-  return h1;
 }
 
 TH2F::TH2F() { TArrayF::Set(fNcells); }

@@ -4,6 +4,8 @@
 #ifndef ROOT_TH2
 #define ROOT_TH2
 
+#include <string>
+
 #include "TH1.h"
 
 class TH2 : public TH1 {
@@ -56,6 +58,13 @@ class TH2 : public TH1 {
   Double_t fTsumwxy;
 
  private:
+  // The steps of DoProjection.
+  static void ClampProjectionRange(const TAxis& inAxis, Int_t& firstbin, Int_t& lastbin);
+  TH1D* ProjectionTarget(const std::string& name, const TAxis& outAxis, bool errors) const;
+  void CopyProjectionStyle(TH1D& h1, const TAxis& outAxis) const;
+  Double_t FillProjection(TH1D& h1, bool onX, Int_t firstbin, Int_t lastbin) const;
+  void SetProjectionStats(TH1D& h1, bool onX, Int_t firstbin, Int_t lastbin, Double_t total) const;
+
   friend class rootcompat::JSONWriter;
   friend class rootcompat::RootStreamer;
 };

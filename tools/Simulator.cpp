@@ -47,6 +47,8 @@ ConfigProblem check_beam(const SimConfig& config) {
       {"--beam-sigma-row", config.beam_sigma_row, 0},
       {"--stave-shift-col", config.stave_shift_col, -kMaxBeamValue},
       {"--stave-shift-row", config.stave_shift_row, -kMaxBeamValue},
+      {"--beam-drift-col", config.beam_drift_col, -kMaxBeamValue},
+      {"--beam-drift-row", config.beam_drift_row, -kMaxBeamValue},
   };
   for (const auto& setting : settings)
     if (!within(setting.value, setting.min, kMaxBeamValue))
@@ -63,6 +65,20 @@ ConfigProblem check_means(const SimConfig& config) {
   return {};
 }
 
+bool valid_chip(const ChipAddress& address) {
+  return !address.set() || (address.stave < kStaves && address.chip >= 0 && address.chip < kChipsPerStave);
+}
+
+// The first fault that names no stave or chip, or a negative start.
+ConfigProblem check_faults(const SimConfig& config) {
+  const char* const chip_range = "must be S:C with stave S 0..3 and chip C 0..8";
+  if (!valid_chip(config.dead_chip)) return {"--dead-chip", chip_range};
+  if (!valid_chip(config.noisy_chip)) return {"--noisy-chip", chip_range};
+  if (config.desync_stave < -1 || config.desync_stave >= kStaves) return {"--desync-stave", "must be 0..3"};
+  if (config.faults_from < 0) return {"--faults-from", "must not be negative"};
+  return {};
+}
+
 }  // namespace
 
 ReadoutChannel channel_of(int stave, int chip) { return kChannels[stave][chip]; }
@@ -71,6 +87,7 @@ ConfigProblem check_config(const SimConfig& config) {
   if (config.events < 0) return {"--events", "must not be negative"};
   if (ConfigProblem beam = check_beam(config); !beam.option.empty()) return beam;
   if (ConfigProblem means = check_means(config); !means.option.empty()) return means;
+  if (ConfigProblem faults = check_faults(config); !faults.option.empty()) return faults;
   if (config.max_cluster < 1 || config.max_cluster > kMaxClusterPixels)
     return {"--cluster", "must be 1.." + std::to_string(kMaxClusterPixels)};
   if (config.hot_pixels < 0 || config.hot_pixels > kStaveColumns * kChipRows)
@@ -83,6 +100,13 @@ ConfigProblem check_config(const SimConfig& config) {
 Simulator::Simulator(const SimConfig& config) : config_(config), rng_(config.seed) {
   for (int stave = 0; stave < kStaves; ++stave)
     for (int i = 0; i < config_.hot_pixels; ++i) hot_.push_back({stave, random_pixel()});
+  if (config_.noisy_chip.set()) {
+    std::uniform_int_distribution<int> col(0, kChipColumns - 1), row(0, kChipRows - 1);
+    for (int i = 0; i < kNoisyPixels; ++i) {
+      const int c = col(rng_);
+      noisy_.push_back({config_.noisy_chip.chip * kChipColumns + c, row(rng_)});
+    }
+  }
   for (int stave = 0; stave < kStaves; ++stave)
     for (int chip = 0; chip < kChipsPerStave; ++chip)
       channel_order_.push_back({kChannels[stave][chip], stave * kChipsPerStave + chip});
@@ -123,35 +147,63 @@ void Simulator::add_hit(Slots& words,
       pixel.row >= kChipRows)
     return;
   const int chip = pixel.stave_col / kChipColumns;
+  if (faulty() && config_.dead_chip.stave == stave && config_.dead_chip.chip == chip) return;
   words[stave * kChipsPerStave + chip].push_back(hit_word(pixel.row, pixel.stave_col % kChipColumns));
 }
 
-void Simulator::add_particle(
-    Slots& words) {
-  const double x = gaussian(config_.beam_col, config_.beam_sigma_col);
-  const double y = gaussian(config_.beam_row, config_.beam_sigma_row);
+// The share of the drift reached at the current event: 0 before the faults
+// begin, 1 at the last event.
+double Simulator::drift() const {
+  if (!faulty()) return 0;
+  const double span = static_cast<double>(config_.events - 1 - config_.faults_from);
+  return span > 0 ? static_cast<double>(index_ - config_.faults_from) / span : 1;
+}
+
+void Simulator::add_particle(Slots& words, std::vector<Pixel>& delayed) {
+  const double x = gaussian(config_.beam_col + drift() * config_.beam_drift_col, config_.beam_sigma_col);
+  const double y = gaussian(config_.beam_row + drift() * config_.beam_drift_row, config_.beam_sigma_row);
   std::uniform_int_distribution<int> cluster_size(1, config_.max_cluster);
   for (int stave = 0; stave < kStaves; ++stave) {
     const int centre_col = static_cast<int>(std::lround(x + stave * config_.stave_shift_col));
     const int centre_row = static_cast<int>(std::lround(y + stave * config_.stave_shift_row));
     const int size = cluster_size(rng_);
-    for (int p = 0; p < size; ++p)
-      add_hit(words, stave, {centre_col + kClusterShape[p][1], centre_row + kClusterShape[p][0]});
+    const bool late = faulty() && stave == config_.desync_stave;
+    for (int p = 0; p < size; ++p) {
+      const Pixel pixel{centre_col + kClusterShape[p][1], centre_row + kClusterShape[p][0]};
+      if (late)
+        delayed.push_back(pixel);
+      else
+        add_hit(words, stave, pixel);
+    }
   }
 }
 
 eventio::EventRecord Simulator::data_event(std::uint32_t sequence) {
   eventio::EventRecord record{eventio::kDataEventType, config_.run, sequence, false, {}};
   std::bernoulli_distribution missing(config_.missing_packet);
-  if (missing(rng_)) return record;
+  if (!missing(rng_)) fill_packet(record);
+  ++index_;
+  return record;
+}
 
+void Simulator::fill_packet(eventio::EventRecord& record) {
   Slots words;
-  for (int n = poisson(config_.particles); n > 0; --n) add_particle(words);
+  std::vector<Pixel> delayed;
+  for (int n = poisson(config_.particles); n > 0; --n) add_particle(words, delayed);
+  if (config_.desync_stave >= 0) {
+    for (const Pixel& pixel : delayed_) add_hit(words, config_.desync_stave, pixel);
+    delayed_ = std::move(delayed);
+  }
   for (int stave = 0; stave < kStaves; ++stave)
     for (int n = poisson(config_.noise); n > 0; --n) add_hit(words, stave, random_pixel());
   std::bernoulli_distribution fires(config_.hot_probability);
   for (const HotPixel& hot : hot_)
     if (fires(rng_)) add_hit(words, hot.stave, hot.pixel);
+  if (faulty()) {
+    std::bernoulli_distribution noisy_fires(kNoisyProbability);
+    for (const Pixel& pixel : noisy_)
+      if (noisy_fires(rng_)) add_hit(words, config_.noisy_chip.stave, pixel);
+  }
   std::uniform_int_distribution<int> col(0, kChipColumns - 1), row(0, kChipRows - 1);
   for (int n = poisson(config_.unmapped); n > 0; --n) {
     const int r = row(rng_);
@@ -164,7 +216,6 @@ eventio::EventRecord Simulator::data_event(std::uint32_t sequence) {
     if (!words[entry.slot].empty())
       unit.channels.push_back({entry.channel.ruchn, std::move(words[entry.slot])});
   }
-  return record;
 }
 
 }  // namespace kivo::sim

@@ -3,6 +3,9 @@
 // per particle, random noise, a few hot pixels that fire in most events, optional
 // data events without packet 2000 and optional hits on an unmapped channel.
 // Hits are placed on the readout unit and channel wired to their stave and chip.
+// Faults for the data-quality checks, from a given data event on: a dead chip,
+// a noisy chip (many pixels that fire often), a stave out of synchronisation
+// (its particles' hits those of the event before) and a beam that drifts.
 #ifndef KIVO_TOOLS_SIMULATOR_H
 #define KIVO_TOOLS_SIMULATOR_H
 
@@ -22,6 +25,17 @@ inline constexpr int kChipColumns = 1024;
 inline constexpr int kChipRows = 512;
 inline constexpr int kStaveColumns = kChipsPerStave * kChipColumns;
 
+// A chip of a stave; unset while stave is negative.
+struct ChipAddress {
+  int stave = -1;
+  int chip = -1;
+  bool set() const { return stave >= 0; }
+};
+
+// Pixels of a noisy chip and how often each fires.
+inline constexpr int kNoisyPixels = 32;
+inline constexpr double kNoisyProbability = 0.02;
+
 struct SimConfig {
   std::uint64_t seed = 1;
   int run = 1;
@@ -40,6 +54,12 @@ struct SimConfig {
   double hot_probability = 0.9;    // chance that a hot pixel fires in an event
   double missing_packet = 0.0;     // fraction of data events without packet 2000
   double unmapped = 0.0;           // mean hits per event on unit 1, channel 28
+  ChipAddress dead_chip;           // fires no more
+  ChipAddress noisy_chip;          // kNoisyPixels of its pixels fire with kNoisyProbability
+  int desync_stave = -1;           // its particles' hits come from the event before
+  double beam_drift_col = 0.0;     // the beam centre moves this far by the last event
+  double beam_drift_row = 0.0;
+  long long faults_from = 0;       // data event (from 0) where the faults and the drift begin
 };
 
 // A setting the simulator cannot use, named by its kivo-sim option.
@@ -84,9 +104,12 @@ class Simulator {
     int slot;
   };
 
-  void add_particle(Slots& words);
+  void fill_packet(eventio::EventRecord& record);
+  void add_particle(Slots& words, std::vector<Pixel>& delayed);
   void add_hit(Slots& words, int stave,
                Pixel pixel);
+  bool faulty() const { return index_ >= config_.faults_from; }
+  double drift() const;
   Pixel random_pixel();
   double gaussian(double mean, double sigma);
   int poisson(double mean);
@@ -94,6 +117,9 @@ class Simulator {
   SimConfig config_;
   std::mt19937_64 rng_;
   std::vector<HotPixel> hot_;
+  std::vector<Pixel> noisy_;                // of the noisy chip
+  std::vector<Pixel> delayed_;              // the out-of-sync stave's hits for the next event
+  long long index_ = 0;                     // of the next data event
   std::vector<SlotChannel> channel_order_;  // by readout unit, then channel
 };
 

@@ -21,6 +21,18 @@ std::function<std::string(const std::string&)> set(SimConfig& config, T SimConfi
   return [&config, field](const std::string& text) { return kivo::eventio::read_number(text, config.*field); };
 }
 
+// CommandOption::take for "S:C", a stave and a chip.
+std::function<std::string(const std::string&)> set_chip(kivo::sim::ChipAddress& address) {
+  return [&address](const std::string& text) {
+    const std::size_t colon = text.find(':');
+    const bool read = colon != std::string::npos &&
+                      kivo::eventio::read_number(text.substr(0, colon), address.stave).empty() &&
+                      kivo::eventio::read_number(text.substr(colon + 1), address.chip).empty() &&
+                      address.stave >= 0 && address.chip >= 0;
+    return read ? std::string() : "'" + text + "' is not a stave and chip S:C";
+  };
+}
+
 void add_options(CommandLine& line, SimConfig& config, std::string& output) {
   const std::vector<CommandOption> options = {
       {"output", 'o', "OUTPUT", "where to write (default -)", kivo::eventio::store_text(output)},
@@ -48,6 +60,17 @@ void add_options(CommandLine& line, SimConfig& config, std::string& output) {
        set(config, &SimConfig::missing_packet)},
       {"unmapped", 0, "M", "mean hits per event on unmapped unit 1, channel 28 (default 0)",
        set(config, &SimConfig::unmapped)},
+      {"dead-chip", 0, "S:C", "fault: chip C of stave S records no hits", set_chip(config.dead_chip)},
+      {"noisy-chip", 0, "S:C", "fault: 32 pixels of chip C of stave S fire in 2% of the events each",
+       set_chip(config.noisy_chip)},
+      {"desync-stave", 0, "S", "fault: stave S records the particles of the event before",
+       set(config, &SimConfig::desync_stave)},
+      {"beam-drift-col", 0, "D", "fault: the beam centre moves D columns by the last event",
+       set(config, &SimConfig::beam_drift_col)},
+      {"beam-drift-row", 0, "D", "fault: the beam centre moves D rows by the last event",
+       set(config, &SimConfig::beam_drift_row)},
+      {"faults-from", 0, "N", "the faults and the drift begin at data event N, from 0 (default 0)",
+       [&config](const std::string& text) { return kivo::eventio::read_count(text, config.faults_from); }},
   };
   for (const CommandOption& option : options) line.add(option);
 }
@@ -60,8 +83,10 @@ constexpr const char* kAbout =
     "terminal).\n";
 
 constexpr const char* kNotes =
-    "Beam centres C, R and shifts D may be -1e6..1e6, widths W 0..1e6. A stave has\n"
-    "columns 0..9215 and rows 0..511; a beam centred beyond them lies off the stave.\n\n"
+    "Beam centres C, R, shifts and drifts D may be -1e6..1e6, widths W 0..1e6. A\n"
+    "stave has columns 0..9215 and rows 0..511; a beam centred beyond them lies off\n"
+    "the stave. Staves S are 0..3, chips C 0..8. The faults let every data-quality\n"
+    "check of kivo be seen failing on a realistic run; --missing-packet is one too.\n\n"
     "Exit status: 0 when the run was written, 1 when it could not be, 2 on a usage\n"
     "error.\n";
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -133,6 +134,21 @@ mg_context* start_with_signals_blocked(mg_init_data& init, mg_error_data& failur
   return context;
 }
 
+// A variable of the request's query string, empty when absent.
+std::string query_text(const mg_connection* connection, const char* name) {
+  const char* query = mg_get_request_info(connection)->query_string;
+  if (query == nullptr) return {};
+  char value[256];
+  return mg_get_var(query, std::strlen(query), name, value, sizeof value) >= 0 ? value : "";
+}
+
+long query_number(const mg_connection* connection, const char* name) {
+  const std::string text = query_text(connection, name);
+  long value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
 }  // namespace
 
 struct WebDisplay::Snapshot {
@@ -150,7 +166,10 @@ WebDisplay::WebDisplay(std::string bind_address, int port, std::string web_root)
       web_root_(std::move(web_root)),
       instance_tag_(std::to_string(std::chrono::system_clock::now().time_since_epoch().count())),
       latest_(std::make_shared<const Snapshot>(
-          Snapshot{0, 0, 0, {}, {}, R"({"version":0,"run":0,"events":0})"})) {}
+          Snapshot{0, 0, 0, {}, {}, R"({"version":0,"run":0,"events":0})"})) {
+  // The page asks for it from the start; it reads version 0 until the host publishes one.
+  views_.add(kQualityView);
+}
 
 WebDisplay::~WebDisplay() {
   if (context_ == nullptr) return;
@@ -329,6 +348,8 @@ int WebDisplay::respond(mg_connection* connection) {
   if (path == nullptr || path[0] != '/') return send_error(connection, 400, "bad request path");
   if (std::strcmp(path, "/canvas.json") == 0) return respond_canvas(connection, head);
   if (std::strcmp(path, "/status.json") == 0) return respond_status(connection, head);
+  if (auto view = views_.respond(path, query_number(connection, "since"), query_text(connection, "parts")))
+    return send_text(connection, 200, "application/json", *view, "Cache-Control: no-store\r\n", head);
   return respond_file(connection, std::strcmp(path, "/") == 0 ? "/index.html" : path, head);
 }
 

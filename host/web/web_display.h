@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "access.h"
+#include "page_views.h"
 #include "static_files.h"
 
 struct mg_context;
@@ -21,6 +22,7 @@ struct mg_connection;
 //   /jsroot/...    JSROOT from web/node_modules/jsroot (modules, fonts, img, scripts)
 //   /canvas.json   latest canvas (ETag per publish, If-None-Match -> 304; 404 before the first)
 //   /status.json   {"version":N,"run":R,"events":E}; version 0 until the first publish.
+//   /NAME.json     a view beside the canvas, e.g. /quality.json (page_views.h).
 //                  Versions count from 1 in each kivo process; the X-KIVO-Instance header
 //                  and the ETag "INSTANCE-VERSION" tell two processes apart.
 //
@@ -32,6 +34,10 @@ struct mg_connection;
 // certificate the display is served over HTTPS only.
 class WebDisplay {
  public:
+  // The view of the data quality beside the canvas (/quality.json, web/page/quality.mjs),
+  // served from the start.
+  static constexpr const char* kQualityView = "quality";
+
   WebDisplay(std::string bind_address, int port, std::string web_root);
   ~WebDisplay();
   WebDisplay(const WebDisplay&) = delete;
@@ -49,6 +55,8 @@ class WebDisplay {
   // The canvas text is shared, not copied: the host keeps the same string for
   // snapshots and saving.
   void publish(std::shared_ptr<const std::string> canvas_json, int run, long events);
+  // Views beside the canvas: the event thread adds and publishes them.
+  PageViews& views() { return views_; }
   // "http://ADDR:PORT/" (https with a certificate) with the port actually bound
   // (useful when port 0 was asked for); for a wildcard bind address, the first of
   // addresses().
@@ -85,6 +93,7 @@ class WebDisplay {
   std::mutex clients_mutex_;
   std::unordered_map<std::string, int> clients_;
 
+  PageViews views_;
   mutable std::mutex latest_mutex_;
   std::shared_ptr<const Snapshot> latest_;
   std::atomic<long> publish_count_{0};

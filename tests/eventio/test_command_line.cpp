@@ -58,6 +58,9 @@ TEST(CommandLine, TakesOptionsInEverySpellingAndKeepsOperandsInOrder) {
   ASSERT_EQ(parse(line, {"--events", "7", "--end"}), CommandLine::Outcome::proceed) << "a second parse starts afresh";
   EXPECT_EQ(parsed.count, 7);
   EXPECT_TRUE(line.operands().empty());
+  const char* none[] = {nullptr};
+  EXPECT_EQ(line.parse(0, none), CommandLine::Outcome::proceed) << "a program started with no arguments at all";
+  EXPECT_TRUE(line.operands().empty());
 }
 
 TEST(CommandLine, EveryUsageErrorNamesTheOptionAndPointsToTheHelp) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "Crc32c.h"
 #include "EventRecord.h"
@@ -149,6 +151,37 @@ TEST_P(EventAccess, UnitsAndChannelsInAnyStoredOrder) {
   }
   EXPECT_EQ(packet->iValue(2, 5), 0);
   EXPECT_EQ(packet->iValue(0, 30), 0);
+}
+
+// Units below 8 with channels below 32 are looked up through masks, the
+// others by search; both in rising order (as writers store them) and not, in
+// packets of a few words and of many, with more units and channels than a
+// packet usually has.
+TEST_P(EventAccess, EveryChannelIsFoundWhateverItsIdsOrder) {
+  std::vector<int> units = {0, 3, 7, 8, 400};
+  for (int ruid = 500; ruid < 516; ++ruid) units.push_back(ruid);
+  std::vector<std::pair<int, int>> channels;
+  for (const int ruid : units)
+    for (const int ruchn : {0, 1, 30, 31, 32, 33, 1000}) channels.emplace_back(ruid, ruchn);
+  for (const bool rising : {true, false})
+    for (const int words_each : {1, 40}) {
+      EventRecord record;
+      for (std::size_t k = 0; k < channels.size(); ++k) {
+        const auto [ruid, ruchn] = channels[rising ? k : (k * 11) % channels.size()];
+        for (int i = 0; i < words_each; ++i)
+          record.add_word(ruid, ruchn, static_cast<std::uint32_t>(ruid * 10000 + ruchn * 10 + i % 10));
+      }
+      const auto e = event(record);
+      std::unique_ptr<Packet> packet(e->getPacket(2000));
+      ASSERT_NE(packet, nullptr);
+      for (const auto& [ruid, ruchn] : channels) {
+        SCOPED_TRACE(std::to_string(ruid) + "/" + std::to_string(ruchn) + (rising ? " rising" : " mixed"));
+        EXPECT_EQ(packet->iValue(ruid), 7);
+        EXPECT_EQ(packet->iValue(ruid, ruchn), words_each);
+        EXPECT_EQ(packet->iValue(ruid, ruchn, words_each - 1), ruid * 10000 + ruchn * 10 + (words_each - 1) % 10);
+        EXPECT_EQ(packet->iValue(ruid, ruchn + 2), ruchn == 30 || ruchn == 31 ? words_each : 0);
+      }
+    }
 }
 
 TEST_P(EventAccess, PacketOutlivesItsEvent) {

@@ -354,5 +354,124 @@ TEST(Simulator, HotPixelsFireInMostEvents) {
   for (const auto& [pixel, count] : fired) EXPECT_GT(count, 75);
 }
 
+// Pixels (stave-wide column, row) of stave `stave` in one event.
+std::set<std::pair<int, int>> stave_pixels(const EventRecord& record, int stave) {
+  std::set<std::pair<int, int>> pixels;
+  for (const UnitWords& unit : record.units)
+    for (const ChannelWords& channel : unit.channels) {
+      const auto found = kChannelMap.find({unit.ruid, channel.ruchn});
+      if (found == kChannelMap.end() || found->second.first != stave) continue;
+      for (std::uint32_t word : channel.words)
+        pixels.insert({found->second.second * 1024 + static_cast<int>(word & 0xFFFF), static_cast<int>(word >> 16)});
+    }
+  return pixels;
+}
+
+// A beam of single-pixel clusters at the same place on every stave.
+sim::SimConfig aligned_beam() {
+  sim::SimConfig config;
+  config.beam_col = 4608;
+  config.beam_sigma_col = 200;
+  config.stave_shift_col = 0;
+  config.stave_shift_row = 0;
+  config.max_cluster = 1;
+  config.noise = 0;
+  config.hot_pixels = 0;
+  config.particles = 4;
+  return config;
+}
+
+TEST(Simulator, DeadChipRecordsNothingFromTheFaultOn) {
+  sim::SimConfig config = aligned_beam();
+  config.beam_sigma_col = 2000;
+  config.dead_chip = {2, 4};
+  config.faults_from = 100;
+  sim::Simulator simulator(config);
+  int before = 0, after = 0, other_stave_after = 0;
+  for (std::uint32_t n = 0; n < 200; ++n) {
+    const EventRecord record = simulator.data_event(n);
+    for (const auto& [column, row] : stave_pixels(record, 2))
+      if (column / 1024 == 4) (n < 100 ? before : after)++;
+    for (const auto& [column, row] : stave_pixels(record, 1)) other_stave_after += n >= 100 && column / 1024 == 4;
+  }
+  EXPECT_GT(before, 20);
+  EXPECT_EQ(after, 0);
+  EXPECT_GT(other_stave_after, 20) << "the same chip of another stave goes on";
+}
+
+TEST(Simulator, NoisyChipHasManyPixelsFiringOften) {
+  sim::SimConfig config = aligned_beam();
+  config.particles = 0;
+  config.noisy_chip = {1, 7};
+  sim::Simulator simulator(config);
+  std::map<std::pair<int, int>, int> fired;
+  for (std::uint32_t n = 0; n < 2000; ++n)
+    for (const auto& pixel : stave_pixels(simulator.data_event(n), 1)) ++fired[pixel];
+  EXPECT_GE(fired.size(), 30u);
+  EXPECT_LE(fired.size(), static_cast<std::size_t>(sim::kNoisyPixels));
+  for (const auto& [pixel, count] : fired) {
+    EXPECT_EQ(pixel.first / 1024, 7);
+    EXPECT_GT(count, 15) << "about 2% of 2000 events";
+    EXPECT_LT(count, 80);
+  }
+}
+
+TEST(Simulator, StaveOutOfSyncRecordsTheParticlesOfTheEventBefore) {
+  sim::SimConfig config = aligned_beam();
+  config.desync_stave = 1;
+  config.faults_from = 3;
+  sim::Simulator simulator(config);
+  std::vector<EventRecord> events;
+  for (std::uint32_t n = 0; n < 10; ++n) events.push_back(simulator.data_event(n));
+  for (std::size_t n = 0; n < 3; ++n) EXPECT_EQ(stave_pixels(events[n], 1), stave_pixels(events[n], 0)) << n;
+  EXPECT_TRUE(stave_pixels(events[3], 1).empty()) << "no event before the fault to take from";
+  for (std::size_t n = 4; n < 10; ++n) EXPECT_EQ(stave_pixels(events[n], 1), stave_pixels(events[n - 1], 0)) << n;
+}
+
+TEST(Simulator, BeamDriftsFromTheFaultToTheLastEvent) {
+  sim::SimConfig config = aligned_beam();
+  config.beam_sigma_col = 5;
+  config.events = 101;
+  config.beam_drift_col = 3000;
+  config.faults_from = 1;
+  sim::Simulator simulator(config);
+  const auto mean_column = [](const EventRecord& record) {
+    double sum = 0;
+    const auto pixels = stave_pixels(record, 0);
+    for (const auto& [column, row] : pixels) sum += column;
+    return pixels.empty() ? 0 : sum / static_cast<double>(pixels.size());
+  };
+  double first = 0, last = 0;
+  for (std::uint32_t n = 0; n < 101; ++n) {
+    const EventRecord record = simulator.data_event(n);
+    if (n == 0) first = mean_column(record);
+    if (n == 100) last = mean_column(record);
+  }
+  EXPECT_NEAR(first, 4608, 30);
+  EXPECT_NEAR(last, 4608 + 3000, 30);
+}
+
+TEST(Simulator, FaultsNamingNoChipOrStaveAreRefused) {
+  sim::SimConfig config;
+  config.dead_chip = {4, 0};
+  EXPECT_EQ(sim::check_config(config).option, "--dead-chip");
+  config = {};
+  config.noisy_chip = {0, 9};
+  EXPECT_EQ(sim::check_config(config).reason, "must be S:C with stave S 0..3 and chip C 0..8");
+  config = {};
+  config.desync_stave = 4;
+  EXPECT_EQ(sim::check_config(config).option, "--desync-stave");
+  config = {};
+  config.faults_from = -1;
+  EXPECT_EQ(sim::check_config(config).reason, "must not be negative");
+  config = {};
+  config.beam_drift_row = 2e6;
+  EXPECT_EQ(sim::check_config(config).option, "--beam-drift-row");
+  const std::string sim = std::string(KIVO_SIM) + " --events 1 -o /dev/null";
+  EXPECT_EQ(run(sim + " --dead-chip 2:5"), 0);
+  EXPECT_NE(run(sim + " --dead-chip 25 2>/dev/null"), 0);
+  EXPECT_NE(run(sim + " --noisy-chip 1:x 2>/dev/null"), 0);
+}
+
 }  // namespace
 }  // namespace kivo::eventio

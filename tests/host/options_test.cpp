@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <vector>
 
 namespace {
@@ -45,7 +46,22 @@ TEST(OptionsTest, DefaultsMatchTheDocumentedOnes) {
   EXPECT_FALSE(options.batch);
   EXPECT_EQ(options.port, 8080);
   EXPECT_EQ(options.bind, "127.0.0.1");
-  EXPECT_NE(kivo::host::usage().find("--port N         web display port (default 8080)"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(kivo::host::usage(), std::regex("--port N +web display port \\(default 8080\\)")));
+}
+
+TEST(OptionsTest, TakesTheDataQualityFiles) {
+  Options options;
+  std::string error;
+  ASSERT_TRUE(parse({"--checks", "c.toml", "--quality-log=q.log", "--on-bad", "echo \"$KIVO_REASON\"",
+                     "--reference", "ref.json", "run.kevt"},
+                    options, error))
+      << error;
+  EXPECT_EQ(options.checks, "c.toml");
+  EXPECT_EQ(options.quality_log, "q.log");
+  EXPECT_EQ(options.on_bad, "echo \"$KIVO_REASON\"");
+  EXPECT_EQ(options.reference, "ref.json");
+  EXPECT_EQ(options.streams, (std::vector<std::string>{"run.kevt"}));
+  EXPECT_FALSE(parse({"--checks"}, options, error));
 }
 
 // Short flags together, values in the same word, "--" before a stream whose

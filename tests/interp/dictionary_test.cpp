@@ -78,9 +78,7 @@ TEST_P(DictionaryTest, UnloadRemovesTheCommands) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Probe, DictionaryTest, ::testing::Values(PROBE_LIBRARY), library_name);
-#ifdef MONITOR_LIBRARY
 INSTANTIATE_TEST_SUITE_P(Monitor, DictionaryTest, ::testing::Values(MONITOR_LIBRARY), library_name);
-#endif
 
 // The probe's commands return their threshold times ten, so the results
 // show which default the dictionary supplied and how arguments converted.

@@ -9,6 +9,7 @@
 
 #include "CanvasPublisher.h"
 #include "RootJSON.h"
+#include "RootJSONEncoder.h"
 #include "TCanvas.h"
 #include "TF1.h"
 #include "TGraphAsymmErrors.h"
@@ -120,6 +121,25 @@ TEST(Json, OptStatZeroSetsNoStatsBit) {
 TEST(Json, StringsAreEscaped) {
   TLatex t(0.5, 0.5, "a \"quoted\" \\ text\n");
   EXPECT_NE(rootcompat::ToJSON(t).find("\"fTitle\":\"a \\\"quoted\\\" \\\\ text\\u000a\""), std::string::npos);
+}
+
+// The encoder on its own: what is written is appended after what the output
+// held, once the encoder is done; float members keep their float spelling.
+TEST(Json, EncoderAppendsWhatItWroteWhenDone) {
+  std::string out = "[";
+  {
+    rootcompat::JSONEncoder json(out);
+    json.Begin("T");
+    json.Num("f", 0.1f);
+    json.Num("d", 0.1);
+    json.Int("i", -3);
+    json.Key("a");
+    const float small[] = {1, 0, 2};
+    json.CompressedArray(small, 3);
+    json.End();
+    EXPECT_EQ(out, "[") << "nothing appears before the encoder is done";
+  }
+  EXPECT_EQ(out, "[{\"_typename\":\"T\",\"f\":0.1,\"d\":0.1,\"i\":-3,\"a\":[1,0,2]}");
 }
 
 TEST(Json, ListKeepsObjectsAndOptionsInOrder) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <vector>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -75,6 +77,36 @@ TEST_F(WebDisplayTest, WaitsForFirstCanvas) {
   const auto status = get("/status.json");
   EXPECT_EQ(status.status, 200);
   EXPECT_EQ(status.body, R"({"version":0,"run":0,"events":0})");
+}
+
+// A view that says which parts it was asked for and how often it was serialised.
+class CountingView : public PageView {
+ public:
+  std::string json(const std::vector<std::string>& parts) const override {
+    ++serialised;
+    std::string list;
+    for (const std::string& part : parts) list += (list.empty() ? "\"" : ",\"") + part + "\"";
+    return "{\"parts\":[" + list + "]}";
+  }
+  mutable std::atomic<int> serialised{0};
+};
+
+TEST_F(WebDisplayTest, TheQualityViewIsServedByVersionWithThePartsAsked) {
+  EXPECT_EQ(get("/quality.json").body, R"({"version":0})") << "served before the host publishes one";
+  auto view = std::make_shared<CountingView>();
+  display.views().publish(WebDisplay::kQualityView, view);
+  const auto first = get("/quality.json?since=0&parts=trends,reference");
+  EXPECT_EQ(first.status, 200);
+  EXPECT_EQ(first.header("content-type"), "application/json");
+  EXPECT_EQ(first.header("cache-control"), "no-store");
+  EXPECT_EQ(first.body, R"({"version":1,"view":{"parts":["trends","reference"]}})");
+  EXPECT_EQ(get("/quality.json?since=0&parts=trends,reference").body, first.body);
+  EXPECT_EQ(view->serialised, 1) << "serialised once per version and parts";
+  EXPECT_EQ(get("/quality.json?since=0").body, R"({"version":1,"view":{"parts":[]}})");
+  EXPECT_EQ(get("/quality.json?since=1&parts=trends").body, R"({"version":1})") << "nothing new";
+  display.views().publish(WebDisplay::kQualityView, std::make_shared<CountingView>());
+  EXPECT_EQ(get("/quality.json?since=1").body, R"({"version":2,"view":{"parts":[]}})");
+  EXPECT_EQ(get("/other.json").status, 404) << "only views added are served";
 }
 
 TEST_F(WebDisplayTest, PublishedCanvasAndStatus) {

@@ -3,7 +3,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { parse, makeSVG } from 'jsroot';
-import { ninePadCanvas } from './support/nine-pad-canvas.mjs';
+import { monitorCanvasText } from './support/monitor-canvas.mjs';
 import { mergeFactor, mergeBinsByMaximum, mergeToScreenResolution } from '../page/screen-resolution.mjs';
 
 function axis(nbins, first = 0, last = 0) {
@@ -63,7 +63,7 @@ test('a single hot pixel survives the merge; small maps and 1D histograms are un
 });
 
 test('merged hit maps still draw with their palettes', async () => {
-  const canvas = parse(ninePadCanvas({ run: 1, events: 50 }));
+  const canvas = parse(monitorCanvasText());
   assert.equal(mergeToScreenResolution(canvas, 1600, 800), 4);
   const svg = await makeSVG({ object: canvas, option: '', width: 1600, height: 800 });
   // The palettes and the coloured bins are the only filled colours on this canvas.

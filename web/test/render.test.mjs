@@ -1,17 +1,15 @@
 // render.mjs, the snapshot renderer, run as kivo runs it: node render.mjs IN OUT.
-// The canvas is the monitor's own (kivo-canvas-sample) when it is built, else the
-// nine-pad stand-in.
+// The canvas is the monitor's own, as kivo-canvas-sample writes it.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFile, execFileSync, spawnSync } from 'node:child_process';
+import { execFile, spawnSync } from 'node:child_process';
 import {
   existsSync, lstatSync, mkdtempSync, readFileSync, readdirSync, rmSync, symlinkSync, writeFileSync,
 } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { promisify } from 'node:util';
-import { ninePadCanvas } from './support/nine-pad-canvas.mjs';
-import { buildDir } from './support/processes.mjs';
+import { monitorCanvasText } from './support/monitor-canvas.mjs';
 
 const run = promisify(execFile);
 const renderer = new URL('../render.mjs', import.meta.url).pathname;
@@ -20,14 +18,7 @@ process.on('exit', () => rmSync(dir, { recursive: true, force: true }));
 
 function canvasFile() {
   const path = join(dir, 'canvas.json');
-  const sample = join(buildDir, 'bin', 'kivo-canvas-sample');
-  if (existsSync(sample)) {
-    execFileSync(sample, [path], { stdio: ['ignore', 'ignore', 'inherit'] });
-    console.log('rendering the monitor canvas from kivo-canvas-sample');
-  } else {
-    writeFileSync(path, ninePadCanvas({ run: 3, events: 777 }));
-    console.log('kivo-canvas-sample not built: rendering the nine-pad stand-in');
-  }
+  writeFileSync(path, monitorCanvasText());
   return path;
 }
 

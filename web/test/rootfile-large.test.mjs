@@ -18,7 +18,7 @@ after(() => rmSync(workDir, { recursive: true, force: true }));
 const kBigFile = 2.3e9;
 
 test('the four hit maps of a long noisy run survive the ROOT file whole', async () => {
-  const stream = join(workDir, 'noisy.kivo');
+  const stream = join(workDir, 'noisy.kevt');
   const root = join(workDir, 'noisy.root');
   const json = join(workDir, 'noisy.json');
   // 2500 noise hits per stave and event: some 5 million hits per map.

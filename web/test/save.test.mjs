@@ -24,7 +24,7 @@ hit 1 4 200 17
 
 function saveMonitor() {
   const text = join(workDir, 'run.txt');
-  const stream = join(workDir, 'run.kivo');
+  const stream = join(workDir, 'run.kevt');
   const saved = join(workDir, 'monitor.json');
   writeFileSync(text, events);
   execFileSync(buildProgram('bin', 'kivo-pack'), [text, stream]);

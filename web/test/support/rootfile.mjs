@@ -122,7 +122,7 @@ export function assertSameAsJsonSave(rootObjects, json) {
 // Packs the text form of events into a stream file in `dir`.
 export function packStream(dir, name, text) {
   const textPath = join(dir, `${name}.txt`);
-  const stream = join(dir, `${name}.kivo`);
+  const stream = join(dir, `${name}.kevt`);
   writeFileSync(textPath, text);
   execFileSync(buildProgram('bin', 'kivo-pack'), [textPath, stream]);
   return stream;

@@ -1,0 +1,85 @@
+// The data-quality checks and trends at a refresh: one refresh (OM) with and
+// without them, on full maps as after a long noisy run and on the sparse maps
+// of a simulated run, and the resident memory of a long run judged at every
+// refresh.
+#include <dlfcn.h>
+
+#include <memory>
+#include <string>
+
+#include "EventRecord.h"
+#include "Quality.h"
+#include "Simulator.h"
+#include "bench.h"
+#include "kivo.h"
+#include "eventio/monitor_plugin.h"
+#include "monitor_maps.h"
+
+namespace {
+
+constexpr int kRuns = 7;
+constexpr std::uint32_t kSparseEvents = 20000;
+constexpr double kEventRate = 20000;  // any rate: the trends only record it
+
+std::unique_ptr<kivo::quality::Quality> checks_on_the_monitor() {
+  std::string missing;
+  std::optional<kivo::quality::MonitorInputs> inputs = kivo::quality::resolve_inputs(
+      [](const char* name) { return dlsym(RTLD_DEFAULT, name); }, missing);
+  if (!inputs) std::fprintf(stderr, "kivo-bench: the monitor lacks %s\n", missing.c_str());
+  return std::make_unique<kivo::quality::Quality>(kivo::quality::Setup{}, inputs, [](const std::string&) {});
+}
+
+// One refresh with the checks and trends, in turns with the same refresh
+// without them.
+kivo::bench::Result refresh_with_checks() {
+  std::unique_ptr<kivo::quality::Quality> quality = checks_on_the_monitor();
+  double path_seconds = 0, limit_seconds = 0;
+  kivo::bench::silently([&] {
+    OM();
+    quality->evaluate(kEventRate);
+    kivo::bench::alternate_best_seconds(
+        kRuns,
+        [&] {
+          OM();
+          quality->evaluate(kEventRate);
+        },
+        [] { OM(); }, path_seconds, limit_seconds);
+  });
+  return kivo::bench::time_result(path_seconds, "the same refresh without them", limit_seconds, 1.1);
+}
+
+kivo::bench::Result checks_on_full_maps() {
+  kivo::bench::fill_maps();
+  return refresh_with_checks();
+}
+
+kivo::bench::Result checks_on_sparse_maps() {
+  kivo::bench::process_sample_run(kSparseEvents);
+  return refresh_with_checks();
+}
+
+// A simulated run refreshed and judged every 100 events.
+kivo::bench::Result judged_run_memory() {
+  return kivo::bench::memory_result(kivo::bench::child_resident_megabytes([] {
+    pinit();
+    set_refresh(100);
+    std::unique_ptr<kivo::quality::Quality> quality = checks_on_the_monitor();
+    kivo::sim::SimConfig config;
+    config.events = kSparseEvents;
+    kivo::sim::Simulator simulator(config);
+    kivo::bench::silently([&] {
+      process_event(kivo::eventio::make_event(simulator.begin_run(0)).get());
+      for (std::uint32_t sequence = 1; sequence <= kSparseEvents; sequence++) {
+        process_event(kivo::eventio::make_event(simulator.data_event(sequence)).get());
+        if (sequence % 100 == 1) quality->evaluate(kEventRate);
+      }
+    });
+  }));
+}
+
+}  // namespace
+
+KIVO_BENCH("quality full maps", "OM() then the data-quality checks and trends, full maps", checks_on_full_maps);
+KIVO_BENCH("quality sparse maps", "OM() then the data-quality checks and trends after a simulated run",
+           checks_on_sparse_maps);
+KIVO_BENCH("quality memory", "resident memory after a run refreshed and judged every 100 events", judged_run_memory);

@@ -1,0 +1,109 @@
+// What the checks share: formatting, limits, difference distributions and
+// their peaks, and the order in which the checks run.
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+#include "Checks.h"
+
+namespace kivo::quality {
+
+std::string format(const char* pattern, ...) {
+  va_list arguments;
+  va_start(arguments, pattern);
+  va_list again;
+  va_copy(again, arguments);
+  const int length = std::vsnprintf(nullptr, 0, pattern, arguments);
+  va_end(arguments);
+  std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, pattern, again);
+  va_end(again);
+  return text;
+}
+
+Verdict judge_limit(double value, double medium, double bad, bool lower_is_worse) {
+  if (lower_is_worse) return value < bad ? Verdict::Bad : value < medium ? Verdict::Medium : Verdict::Good;
+  return value > bad ? Verdict::Bad : value > medium ? Verdict::Medium : Verdict::Good;
+}
+
+Bins difference(const Bins& a, const Bins& b) {
+  Bins result(a);
+  for (std::size_t i = 0; i < result.size() && i < b.size(); ++i) result[i] -= b[i];
+  return result;
+}
+
+namespace {
+
+// Entries, mean and RMS of bins first..last of a difference distribution
+// whose bin b is centred on b + centre_of_first.
+struct Moments {
+  double entries = 0, mean = 0, rms = 0;
+};
+
+Moments moments(const Bins& bins, int first, int last, double centre_of_first) {
+  double sum = 0, sum_x = 0, sum_x2 = 0;
+  for (int b = first; b <= last; ++b) {
+    const double w = bins[static_cast<std::size_t>(b)], x = b + centre_of_first;
+    sum += w;
+    sum_x += w * x;
+    sum_x2 += w * x * x;
+  }
+  if (sum <= 0) return {};
+  const double mean = sum_x / sum;
+  return {sum, mean, std::sqrt(std::max(sum_x2 / sum - mean * mean, 0.0))};
+}
+
+}  // namespace
+
+std::optional<Peak> find_peak(const Bins& bins, double near) {
+  const double entries = total(bins);
+  if (bins.size() < 3 || !(entries > 0)) return std::nullopt;
+  const int last = static_cast<int>(bins.size()) - 2;
+  const int half = static_cast<int>(near);
+  // Bin b is centred on b - (last + 1) / 2: bin 1 on -511, bin 1023 on +511.
+  const double centre_of_first = -(last - 1) / 2.0 - 1;
+  const auto window = [&](int centre) {
+    return moments(bins, std::max(1, centre - half), std::min(last, centre + half), centre_of_first);
+  };
+  std::vector<double> sums(static_cast<std::size_t>(last + 1), 0.0);
+  int best = 1;
+  for (int b = 1; b <= last; ++b) {
+    sums[static_cast<std::size_t>(b)] = window(b).entries;
+    if (sums[static_cast<std::size_t>(b)] > sums[static_cast<std::size_t>(best)]) best = b;
+  }
+  const Moments top = window(best);
+  Peak peak{top.mean, top.mean, top.mean, top.entries / entries};
+  // Every window holding as many entries within two standard deviations of
+  // the count could be the peak's as well; their means, each give or take
+  // twice its own standard error, span where the peak may lie.
+  const double tolerance = 2 * std::sqrt(top.entries);
+  for (int b = 1; b <= last; ++b) {
+    if (sums[static_cast<std::size_t>(b)] < top.entries - tolerance) continue;
+    const Moments candidate = window(b);
+    const double error = 2 * candidate.rms / std::sqrt(candidate.entries);
+    peak.low = std::min(peak.low, candidate.mean - error);
+    peak.high = std::max(peak.high, candidate.mean + error);
+  }
+  return peak;
+}
+
+std::vector<Result> judge_all(const Context& context) {
+  const Config& config = context.config;
+  std::vector<Result> results;
+  const auto add = [&results](bool enabled, std::vector<Result> (*judge)(const Context&), const Context& c) {
+    if (!enabled) return;
+    std::vector<Result> more = judge(c);
+    results.insert(results.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+  };
+  add(config.dead_chip.enabled, judge_dead_chips, context);
+  add(config.hot_pixels.enabled, judge_hot_pixels, context);
+  add(config.hit_rate.enabled, judge_hit_rates, context);
+  add(config.beam_position.enabled, judge_beam_positions, context);
+  add(config.alignment.enabled, judge_alignment, context);
+  add(config.missing_packet.enabled, judge_missing_packets, context);
+  add(config.reference.enabled, judge_reference, context);
+  return results;
+}
+
+}  // namespace kivo::quality

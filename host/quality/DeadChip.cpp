@@ -1,0 +1,102 @@
+// Dead chip: a chip with far fewer hits in the window than the same chip of
+// the other staves, which see the same beam. A chip far from the beam sees
+// only noise, so the stave's other chips are no measure; the same chip
+// elsewhere is. A hot pixel can outfire the noise of a whole chip, so the
+// hits of hot pixels are left out: those since the window's start when the
+// pixel was hot then already, else their share of the run so far.
+// A chip that has just died shows long before the window has passed: each
+// chip is also judged over the shortest recent stretch of `min_events`, when
+// the other staves had enough hits there, and the worse verdict counts.
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
+#include "Checks.h"
+
+namespace kivo::quality {
+
+namespace {
+
+constexpr const char* kCheck = "dead_chip";
+constexpr int kChipColumns = 1024;
+
+struct Window {
+  double events;
+  std::array<std::array<double, kChips>, kStaves> hits;
+};
+
+// Hits of the hot pixels now, by chip, in the window from `start`.
+std::array<double, kChips> hot_hits_by_chip(const HotPixels& now, const HotPixels& start, double window_share) {
+  std::array<double, kChips> hits{};
+  for (const HotPixel& pixel : now.pixels) {
+    auto then = std::find_if(start.pixels.begin(), start.pixels.end(), [&pixel](const HotPixel& p) {
+      return p.column == pixel.column && p.row == pixel.row;
+    });
+    const double in_window = then != start.pixels.end() ? pixel.hits - then->hits : pixel.hits * window_share;
+    hits[static_cast<std::size_t>(pixel.column / kChipColumns)] += in_window;
+  }
+  return hits;
+}
+
+Window window_of(const Context& context, double events) {
+  const Reading& now = context.now;
+  const Reading& start = context.history.window_start(now, events, Count::Events);
+  Window window{now.events - start.events, {}};
+  const double window_share = now.events > 0 ? window.events / now.events : 0;
+  for (std::size_t s = 0; s < kStaves; ++s) {
+    const std::array<double, kChips> hot = hot_hits_by_chip(now.staves[s].hot, start.staves[s].hot, window_share);
+    for (std::size_t c = 0; c < kChips; ++c) {
+      const double hits = now.staves[s].chip_hits[c] - start.staves[s].chip_hits[c];
+      window.hits[s][c] = std::max(0.0, std::round(hits - hot[c]));
+    }
+  }
+  return window;
+}
+
+Result judge_chip(const DeadChipConfig& config, const Window& window, int stave, int chip) {
+  Result result{kCheck, stave, chip, Verdict::Null, "", 0};
+  std::vector<double> others;
+  for (int s = 0; s < kStaves; ++s)
+    if (s != stave) others.push_back(window.hits[static_cast<std::size_t>(s)][static_cast<std::size_t>(chip)]);
+  std::sort(others.begin(), others.end());
+  const double expected = others[others.size() / 2];
+  const double hits = window.hits[static_cast<std::size_t>(stave)][static_cast<std::size_t>(chip)];
+  const std::string where = format("stave %d, chip %d: %.0f hits in the last %.0f events (hot pixels left out)",
+                                   stave, chip, hits, window.events);
+  const std::string others_had =
+      format("the same chip of the other staves had %.0f to %.0f", others.front(), others.back());
+  if (window.events < config.min_events) {
+    result.reason = format("stave %d, chip %d: %.0f events so far, %.0f needed", stave, chip, window.events,
+                           config.min_events);
+    return result;
+  }
+  if (expected < config.min_expected_hits) {
+    result.reason = where + "; " + others_had + ", too few to judge (median " +
+                    format("%.0f, %.0f needed)", expected, config.min_expected_hits);
+    return result;
+  }
+  const double share = hits / expected;
+  result.verdict = judge_limit(share, config.medium_fraction, config.bad_fraction, true);
+  result.severity = 1 - share;
+  result.reason = where + "; " + others_had + format(" (%.0f%% of their median)", 100 * share);
+  return result;
+}
+
+}  // namespace
+
+std::vector<Result> judge_dead_chips(const Context& context) {
+  const DeadChipConfig& config = context.config.dead_chip;
+  const Window window = window_of(context, config.window_events);
+  const Window recent = window_of(context, config.min_events);
+  std::vector<Result> results;
+  for (int stave = 0; stave < kStaves; ++stave)
+    for (int chip = 0; chip < kChips; ++chip) {
+      Result result = judge_chip(config, window, stave, chip);
+      Result lately = judge_chip(config, recent, stave, chip);
+      const bool worse = std::tie(lately.verdict, lately.severity) > std::tie(result.verdict, result.severity);
+      results.push_back(lately.verdict != Verdict::Null && worse ? std::move(lately) : std::move(result));
+    }
+  return results;
+}
+
+}  // namespace kivo::quality

@@ -1,0 +1,41 @@
+// The readings of recent refreshes, from which the checks take their
+// windows of recent events. Bounded: readings older than the longest window
+// are dropped, and of the rest the one closest to its neighbours goes first.
+#ifndef KIVO_HOST_QUALITY_HISTORY_H
+#define KIVO_HOST_QUALITY_HISTORY_H
+
+#include <vector>
+
+#include "Reading.h"
+
+namespace kivo::quality {
+
+// How a window is counted: events with the detector packet, or all data events.
+enum class Count { Events, DataEvents };
+
+class History {
+ public:
+  explicit History(double longest_window);
+
+  // Adds `reading` (with its hottest pixels only). A reading of another run, or
+  // with fewer events than the last (the histograms were reset), starts the
+  // history anew; then the start of the history stands for the reset.
+  void add(const Reading& reading);
+  // The newest reading at least `window` events before `now`, or the start
+  // of the history when there is none.
+  const Reading& window_start(const Reading& now, double window, Count count) const;
+  std::size_t size() const { return readings_.size(); }
+  // Whether the last add() started the history anew.
+  bool restarted() const { return restarted_; }
+
+ private:
+  void trim();
+
+  double longest_window_;
+  std::vector<Reading> readings_;  // oldest first; the first stands for the reset
+  bool restarted_ = false;
+};
+
+}  // namespace kivo::quality
+
+#endif

@@ -1,0 +1,97 @@
+// The data-quality subsystem of the host: after each canvas refresh (and on
+// request) it reads the monitor, runs every enabled check, keeps each
+// verdict with since when it holds, logs the changes, raises alarms for
+// those that turn Bad and extends the trends. It reads the monitor's
+// objects and never changes them.
+#ifndef KIVO_HOST_QUALITY_QUALITY_H
+#define KIVO_HOST_QUALITY_QUALITY_H
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Alarms.h"
+#include "Checks.h"
+#include "Config.h"
+#include "History.h"
+#include "QualityLog.h"
+#include "Reading.h"
+#include "ReferenceRun.h"
+#include "QualityView.h"
+#include "Trends.h"
+#include "Verdict.h"
+
+class TList;
+class TNamed;
+
+namespace kivo::quality {
+
+// What the command line chose.
+struct Setup {
+  Config config = default_config();
+  std::unique_ptr<QualityLog> log;      // --quality-log, or none
+  std::string on_bad;                   // --on-bad, or empty
+  std::optional<ReferenceRun> reference;  // --reference, or none
+};
+
+class Quality {
+ public:
+  using Report = std::function<void(const std::string&)>;
+
+  // Without inputs (a monitor library that lacks them) nothing is judged.
+  Quality(Setup setup, std::optional<MonitorInputs> inputs, Report report);
+  ~Quality();
+  Quality(const Quality&) = delete;
+  Quality& operator=(const Quality&) = delete;
+
+  bool available() const { return inputs_.has_value(); }
+  // Reads the monitor and judges it; `event_rate` (events per second) goes
+  // into the trends when known.
+  void evaluate(std::optional<double> event_rate);
+
+  const std::vector<TrackedResult>& results() const { return results_; }
+  Verdict overall() const { return combined(results_); }
+  const Config& config() const { return setup_.config; }
+  const Trends& trends() const { return trends_; }
+  const ReferenceRun* reference() const { return setup_.reference ? &*setup_.reference : nullptr; }
+  // The last reading judged, when there is one.
+  const Reading* reading() const { return last_ ? &*last_ : nullptr; }
+  // Replaces the reference run; the verdicts follow at the next evaluation.
+  void set_reference(ReferenceRun reference);
+
+  // What the live page shows now, copied for another thread to serialise.
+  std::shared_ptr<const QualityView> view(std::optional<double> event_rate) const;
+  // The quality() table: one row per check and stave.
+  std::string table(std::optional<double> event_rate) const;
+  // Adds the verdicts (as TNamed "quality_<check>[_<stave>[_<chip>]]", title
+  // "<verdict>: <reason>") and the trend graphs to `list`; they stay valid
+  // until the next call or evaluation.
+  void add_saved_objects(TList& list) const;
+
+ private:
+  void track(std::vector<Result> results, const Since& since);
+  void announce(const TrackedResult& tracked, Verdict old);
+  void extend_trends(const Reading& reading, std::optional<double> event_rate);
+
+  Setup setup_;
+  std::optional<MonitorInputs> inputs_;
+  Report report_;
+  std::unique_ptr<Alarms> alarms_;
+  History history_;
+  RunMemory memory_;
+  Trends trends_;
+  std::vector<TrackedResult> results_;
+  std::optional<Reading> last_;
+  std::optional<Reading> last_trend_;  // the reading of the last trend point
+  mutable std::vector<std::unique_ptr<TNamed>> saved_;
+  bool log_failing_ = false;
+};
+
+// The longest window of the configuration, in events.
+double longest_window(const Config& config);
+
+}  // namespace kivo::quality
+
+#endif

@@ -1,0 +1,55 @@
+// What the live page shows of the data quality, copied at one evaluation so
+// that another thread can serialise it: the panel (overall verdict, event
+// rate, one row per check and stave), the trends and the distributions of
+// the reference view.
+#ifndef KIVO_HOST_QUALITY_QUALITY_VIEW_H
+#define KIVO_HOST_QUALITY_QUALITY_VIEW_H
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Reading.h"
+#include "ReferenceRun.h"
+#include "Verdict.h"
+
+namespace kivo::quality {
+
+struct QualityView {
+  struct Series {
+    std::string name, title;
+    int colour, marker;
+    std::vector<double> x, y, x_low, x_high, y_low, y_high;
+  };
+  struct Distribution {
+    std::string name, title;
+    double x_min, x_max;
+    int colour;
+    Bins current, reference;
+  };
+
+  bool judged = false;  // false before the first evaluation
+  int run = 0;
+  double event = 0;
+  std::chrono::system_clock::time_point time;
+  Verdict overall = Verdict::Null;
+  std::array<Verdict, kStaves> staves{};
+  std::optional<double> event_rate;
+  std::vector<Row> rows;
+  std::vector<Series> trends;
+  std::string reference_path;  // empty: none loaded
+  std::vector<Distribution> distributions;
+
+  // {"judged":..,"run":..,"event":..,"time":"..Z","overall":..,"staves":[..],
+  //  "rate":..|null,"rows":[{"check","stave","chip","verdict","reason","since","more"}],
+  //  "trends":[{"name","title","colour","marker","x","y","exl","exh","eyl","eyh"}] (with_trends),
+  //  "reference":{"path","distributions":[{"name","title","xmin","xmax","colour","current","reference"}]}|null
+  //  (with_reference)}
+  std::string json(bool with_trends, bool with_reference) const;
+};
+
+}  // namespace kivo::quality
+
+#endif

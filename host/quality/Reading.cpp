@@ -1,0 +1,86 @@
+#include "Reading.h"
+
+#include <numeric>
+
+#include "Checks.h"
+#include "TGraphAsymmErrors.h"
+#include "TH1D.h"
+#include "TH1F.h"
+#include "TH2F.h"
+
+namespace kivo::quality {
+
+namespace {
+
+template <class T>
+bool resolve(const std::function<void*(const char*)>& lookup, const char* name, T& target,
+             std::string& missing) {
+  void* address = lookup(name);
+  if (!address) missing += (missing.empty() ? "" : ", ") + std::string(name);
+  target = reinterpret_cast<T>(address);
+  return address != nullptr;
+}
+
+Bins bins_of(const TH1* histogram) {
+  Bins bins(static_cast<std::size_t>(histogram->GetNbinsX() + 2));
+  for (std::size_t b = 0; b < bins.size(); ++b) bins[b] = histogram->GetBinContent(static_cast<int>(b));
+  return bins;
+}
+
+std::optional<BeamFit> beam_of(const TGraphAsymmErrors* graph) {
+  if (!graph || graph->GetN() < 1) return std::nullopt;
+  double column = 0, row = 0;
+  graph->GetPoint(0, column, row);
+  return BeamFit{column, row, graph->GetErrorXhigh(0), graph->GetErrorYhigh(0)};
+}
+
+}  // namespace
+
+std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char*)>& lookup,
+                                            std::string& missing) {
+  MonitorInputs inputs{};
+  missing.clear();
+  resolve(lookup, "kivo_run", inputs.run, missing);
+  resolve(lookup, "kivo_evnts", inputs.data_events, missing);
+  resolve(lookup, "hnevnt", inputs.events, missing);
+  resolve(lookup, "hchip", inputs.stave_hits, missing);
+  resolve(lookup, "hnhit_chip", inputs.hits_per_event, missing);
+  resolve(lookup, "hdiffcol_chip", inputs.column_differences, missing);
+  resolve(lookup, "hdiffrow_chip", inputs.row_differences, missing);
+  resolve(lookup, "gmpos_chip", inputs.beam, missing);
+  resolve(lookup, "h2d_chip", inputs.maps, missing);
+  resolve(lookup, "kivo_chip_hits", inputs.chip_hits, missing);
+  resolve(lookup, "kivo_cells_above", inputs.cells_above, missing);
+  if (!missing.empty()) return std::nullopt;
+  return inputs;
+}
+
+double Reading::map_hits(int stave) const {
+  const auto& chips = staves[static_cast<std::size_t>(stave)].chip_hits;
+  return std::accumulate(chips.begin(), chips.end(), 0.0);
+}
+
+double total(const Bins& bins) { return std::accumulate(bins.begin(), bins.end(), 0.0); }
+
+Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot) {
+  Reading reading;
+  reading.run = *inputs.run;
+  reading.data_events = *inputs.data_events;
+  if (!*inputs.events) return reading;  // not booked yet
+  reading.events = (*inputs.events)->GetBinContent(1);
+  for (int s = 0; s < kStaves; ++s) {
+    StaveReading& stave = reading.staves[static_cast<std::size_t>(s)];
+    stave.hits = (*inputs.stave_hits)->GetBinContent(s + 1);
+    for (int c = 0; c < kChips; ++c) stave.chip_hits[static_cast<std::size_t>(c)] = inputs.chip_hits(s, c);
+    stave.beam = beam_of(inputs.beam[s]);
+    stave.hits_per_event = bins_of(inputs.hits_per_event[s]);
+    stave.hot = find_hot_pixels(inputs, s, reading.events, hot);
+  }
+  for (int s = 0; s < kDifferenceStaves; ++s) {
+    reading.column_differences[static_cast<std::size_t>(s)] = bins_of(inputs.column_differences[s]);
+    reading.row_differences[static_cast<std::size_t>(s)] = bins_of(inputs.row_differences[s]);
+  }
+  return reading;
+}
+
+}  // namespace kivo::quality

@@ -1,0 +1,96 @@
+// What the checks read from the monitor at one refresh: counters, per-stave
+// and per-chip hit totals, fitted beam positions, hot pixels and copies of
+// the small distributions. The checks judge these copies only; the monitor's
+// objects are read here and never changed.
+#ifndef KIVO_HOST_QUALITY_READING_H
+#define KIVO_HOST_QUALITY_READING_H
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TH1D;
+class TH1F;
+class TH2F;
+class TGraphAsymmErrors;
+
+namespace kivo::quality {
+
+inline constexpr int kStaves = 4;
+inline constexpr int kChips = 9;
+inline constexpr int kReferenceStave = 3;     // the differences are taken against it
+inline constexpr int kDifferenceStaves = 3;   // staves 0..2 have difference distributions
+// ROOT colours of the staves, as the monitor draws them.
+inline constexpr int kStaveColours[kStaves] = {600, 632, 418, 618};
+
+struct HotPixelConfig;
+
+// The monitor's objects and live-view functions, resolved by name.
+struct MonitorInputs {
+  const int* run;
+  const int* data_events;        // kivo_evnts: data events of the run
+  TH1D* const* events;           // hnevnt: events with the detector packet
+  TH1D* const* stave_hits;       // hchip
+  TH1F* const* hits_per_event;   // hnhit_chip[4]
+  TH1F* const* column_differences;
+  TH1F* const* row_differences;
+  TGraphAsymmErrors* const* beam;  // gmpos_chip[4]
+  TH2F* const* maps;               // h2d_chip[4]
+  double (*chip_hits)(int stave, int chip);
+  int (*cells_above)(int stave, double threshold, int* xbins, int* ybins, int capacity);
+};
+
+// Resolves the inputs through `lookup` (a symbol's address by name, null when
+// absent); nullopt with the missing names in `missing`.
+std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char*)>& lookup,
+                                            std::string& missing);
+
+struct HotPixel {
+  int column;  // stave-wide
+  int row;     // displayed
+  double hits;
+};
+
+struct HotPixels {
+  std::vector<HotPixel> pixels;  // hottest first
+  long candidates = 0;           // pixels above the share, before the neighbour test
+  long examined = 0;             // candidates tested (at most the scan's capacity)
+  double hits = 0;               // hits of the hot pixels
+};
+
+struct BeamFit {
+  double column, row, column_width, row_width;
+};
+
+// A histogram's bins 0..n+1 (underflow and overflow included).
+using Bins = std::vector<double>;
+
+struct StaveReading {
+  double hits = 0;                       // hits in events where the stave counted (hchip)
+  std::array<double, kChips> chip_hits{};  // hits in the raw map since its reset
+  std::optional<BeamFit> beam;
+  HotPixels hot;
+  Bins hits_per_event;
+};
+
+struct Reading {
+  int run = 0;
+  double data_events = 0;  // with or without the packet, since the run began
+  double events = 0;       // with the detector packet, since the last reset
+  std::array<StaveReading, kStaves> staves{};
+  std::array<Bins, kDifferenceStaves> column_differences, row_differences;
+
+  double map_hits(int stave) const;
+};
+
+// Reads the monitor now; hot pixels are found with `hot` (see HotPixels.cpp).
+Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot);
+
+// Sum of all bins, underflow and overflow included.
+double total(const Bins& bins);
+
+}  // namespace kivo::quality
+
+#endif

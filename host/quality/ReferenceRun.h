@@ -1,0 +1,29 @@
+// A known-good run, read from a file written by save(): the distributions
+// the reference checks compare with and the page overlays on the current
+// run's, and the fitted beam positions.
+#ifndef KIVO_HOST_QUALITY_REFERENCE_RUN_H
+#define KIVO_HOST_QUALITY_REFERENCE_RUN_H
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "Reading.h"
+
+namespace kivo::quality {
+
+struct ReferenceRun {
+  std::string path;
+  double events = 0;  // with the detector packet
+  std::array<Bins, kStaves> hits_per_event;
+  std::array<Bins, kDifferenceStaves> column_differences, row_differences;
+  std::array<std::optional<BeamFit>, kStaves> beam;  // none when the stave had no fit
+};
+
+// Reads the ROOT JSON that save() writes; nullopt with `error` naming the
+// file and what is wrong (unreadable, not such a file, an object missing).
+std::optional<ReferenceRun> load_reference(const std::string& path, std::string& error);
+
+}  // namespace kivo::quality
+
+#endif

@@ -1,0 +1,268 @@
+// The data-quality checks through the real kivo on simulated runs: a normal
+// run is Good, each simulated fault turns exactly its check Bad, and the
+// verdicts reach the table, the log, the alarm command and save().
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "kivo_process.h"
+
+namespace {
+
+using kivo::test::Finished;
+using kivo::test::run_program;
+
+// One row of the quality() table.
+struct Row {
+  std::string check, stave, chip, verdict, reason;
+};
+
+std::vector<Row> table_rows(const std::string& err) {
+  std::vector<Row> rows;
+  const std::regex row(R"(^(\w+) +(-|\d) +(-|\d) +(Null|Good|Medium|Bad) +run \d+, event \d+, [0-9:]+ +(.*)$)");
+  std::istringstream lines(err);
+  std::string line;
+  std::smatch match;
+  while (std::getline(lines, line))
+    if (std::regex_match(line, match, row)) rows.push_back({match[1], match[2], match[3], match[4], match[5]});
+  return rows;
+}
+
+// "check stave chip" of every row with `verdict`.
+std::set<std::string> rows_judged(const std::vector<Row>& rows, const std::string& verdict) {
+  std::set<std::string> found;
+  for (const Row& row : rows)
+    if (row.verdict == verdict) found.insert(row.check + " " + row.stave + " " + row.chip);
+  return found;
+}
+
+std::string overall(const std::string& err) {
+  std::smatch match;
+  std::regex_search(err, match, std::regex(R"(data quality at run \d+, event \d+, [-0-9 :]+: (\w+))"));
+  return match.size() > 1 ? match[1].str() : "";
+}
+
+const Row* row_of(const std::vector<Row>& rows, const std::string& check, const std::string& stave) {
+  for (const Row& row : rows)
+    if (row.check == check && row.stave == stave) return &row;
+  return nullptr;
+}
+
+class QualitySessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { directory = kivo::test::temporary_directory(); }
+  void TearDown() override { std::filesystem::remove_all(directory); }
+
+  std::string path(const std::string& name) const { return directory + "/" + name; }
+
+  // A realistic test-beam run: a beam on chip 4 of every stave, little noise,
+  // a few hot pixels firing in 5% of the events, 1% of packets missing.
+  std::string simulate(const std::string& name, std::vector<std::string> extra = {}, int events = 8000) {
+    std::vector<std::string> argv = {KIVO_SIM, "--events", std::to_string(events), "--seed", "7",
+                                     "--beam-sigma-row", "80", "--particles", "2", "--noise", "0.1",
+                                     "--hot-pixels", "3", "--hot-probability", "0.05",
+                                     "--missing-packet", "0.01", "-o", path(name)};
+    argv.insert(argv.end() - 2, extra.begin(), extra.end());
+    const Finished sim = run_program(argv);
+    EXPECT_EQ(sim.status, 0) << sim.err;
+    return path(name);
+  }
+  Finished kivo(std::vector<std::string> options, const std::string& stream,
+                std::vector<std::string> commands = {"quality()"}) {
+    std::vector<std::string> argv = {KIVO_BIN, "-b", "-q"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    for (const std::string& command : std::vector<std::string>{"set_refresh(1000)", "run()"})
+      argv.insert(argv.end(), {"-e", command});
+    for (const std::string& command : commands) argv.insert(argv.end(), {"-e", command});
+    argv.push_back(stream);
+    return run_program(argv);
+  }
+
+  std::string directory;
+};
+
+TEST_F(QualitySessionTest, ANormalRunIsGoodEverywhere) {
+  const Finished run = kivo({}, simulate("normal.kevt"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(overall(run.err), "Good") << run.err;
+  const std::vector<Row> rows = table_rows(run.err);
+  ASSERT_EQ(rows.size(), 4u + 4 + 4 + 4 + 3 + 1 + 4) << run.err;
+  for (const Row& row : rows) {
+    if (row.check == "reference") {
+      EXPECT_EQ(row.verdict, "Null") << "no reference run loaded";
+      continue;
+    }
+    EXPECT_EQ(row.verdict, "Good") << row.check << " " << row.stave << ": " << row.reason;
+  }
+}
+
+TEST_F(QualitySessionTest, EachFaultTurnsExactlyItsCheckBad) {
+  const struct {
+    std::vector<std::string> fault;
+    std::set<std::string> bad;
+    std::string reason;  // part of the first Bad row's reason
+  } cases[] = {
+      {{"--dead-chip", "2:5"}, {"dead_chip 2 5"}, "stave 2, chip 5: 0 hits in the last "},
+      {{"--noisy-chip", "1:7"}, {"hot_pixels 1 -"}, "stave 1: 35 hot pixels"},
+      {{"--desync-stave", "1"}, {"alignment 1 -"}, "its events no longer belong to the same trigger as stave 3's"},
+      {{"--beam-drift-col", "3000"},
+       {"beam_position 0 -", "beam_position 1 -", "beam_position 2 -", "beam_position 3 -"},
+       "first judged in this run at column"},
+      {{"--missing-packet", "0.3"}, {"missing_packet - -"}, "data events (30.3%) came without the detector packet"},
+  };
+  for (const auto& c : cases) {
+    const Finished run = kivo({}, simulate("fault.kevt", c.fault));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<Row> rows = table_rows(run.err);
+    EXPECT_EQ(rows_judged(rows, "Bad"), c.bad) << c.fault[0] << "\n" << run.err;
+    EXPECT_EQ(rows_judged(rows, "Medium"), std::set<std::string>{}) << c.fault[0] << "\n" << run.err;
+    for (const Row& row : rows) {
+      if (row.verdict != "Bad") continue;
+      EXPECT_NE(row.reason.find(c.reason), std::string::npos) << row.reason;
+    }
+  }
+}
+
+TEST_F(QualitySessionTest, TooFewEventsGiveNull) {
+  const Finished run = kivo({}, simulate("short.kevt", {}, 600));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(overall(run.err), "Null") << run.err;
+  const std::vector<Row> rows = table_rows(run.err);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows_judged(rows, "Null").size(), rows.size()) << run.err;
+  const Row* dead_chip = row_of(rows, "dead_chip", "0");
+  ASSERT_TRUE(dead_chip);
+  EXPECT_NE(dead_chip->reason.find(" events so far, 1000 needed"), std::string::npos) << dead_chip->reason;
+}
+
+TEST_F(QualitySessionTest, AChangeToBadRunsTheAlarmOnceAndIsLogged) {
+  const std::string alarms = path("alarms.txt"), log = path("quality.log");
+  const std::string command = "printf '%s|%s|%s|%s|%s|%s\\n' \"$KIVO_CHECK\" \"$KIVO_STAVE\" \"$KIVO_CHIP\" "
+                              "\"$KIVO_VERDICT\" \"$KIVO_RUN\" \"$KIVO_REASON\" >> " + alarms;
+  const Finished run = kivo({"--on-bad", command, "--quality-log", log}, simulate("dead.kevt", {"--dead-chip", "2:5"}));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string fired = kivo::test::read_file(alarms);
+  EXPECT_EQ(fired.rfind("dead_chip|2|5|Bad|1|stave 2, chip 5: 0 hits in the last ", 0), 0u) << fired;
+  EXPECT_EQ(std::count(fired.begin(), fired.end(), '\n'), 1) << fired;
+
+  // One line per change: each changes the verdict its key held before.
+  std::istringstream lines(kivo::test::read_file(log));
+  std::string line;
+  std::map<std::string, std::string> verdicts;
+  int to_bad = 0;
+  const std::regex fields(R"re(^\{"time":"[-0-9T:.]+Z","run":1,"event":\d+,"check":"(\w+)","stave":(\w+),)re"
+                          R"re("chip":(\w+),"old":"(\w+)","new":"(\w+)","reason":".+"\}$)re");
+  std::smatch match;
+  while (std::getline(lines, line)) {
+    ASSERT_TRUE(std::regex_match(line, match, fields)) << line;
+    const std::string key = match[1].str() + " " + match[2].str() + " " + match[3].str();
+    const std::string before = verdicts.count(key) ? verdicts[key] : "Null";
+    EXPECT_EQ(match[4].str(), before) << line;
+    EXPECT_NE(match[4].str(), match[5].str()) << line;
+    verdicts[key] = match[5];
+    to_bad += match[5] == "Bad";
+  }
+  EXPECT_EQ(to_bad, 1);
+  EXPECT_EQ(verdicts["dead_chip 2 5"], "Bad");
+  EXPECT_EQ(verdicts["dead_chip 1 5"], "Good");
+}
+
+TEST_F(QualitySessionTest, ASlowAlarmDoesNotHoldUpTheEvents) {
+  const std::string started = path("started"), release = path("release"), finished = path("finished");
+  const std::string stream = simulate("dead.kevt", {"--dead-chip", "2:5"});
+  kivo::test::LiveProcess kivo({KIVO_BIN, "-b", "-e", "set_refresh(1000)", "--on-bad",
+                                "touch " + started + "; while [ ! -e " + release + " ]; do sleep 0.02; done; touch " +
+                                    finished,
+                                stream});
+  // Every event is processed while the alarm command still waits.
+  ASSERT_TRUE(kivo.wait_for_err("all sources read (8001 events)")) << kivo.err();
+  EXPECT_TRUE(std::filesystem::exists(started));
+  EXPECT_FALSE(std::filesystem::exists(finished));
+  std::ofstream(release).close();
+  kivo.write(".q\n");
+  EXPECT_EQ(kivo.wait(), 0);
+  EXPECT_TRUE(std::filesystem::exists(finished)) << "kivo waits for a running alarm before it ends";
+}
+
+TEST_F(QualitySessionTest, AConfigurationErrorNamesFileLineAndKeyBeforeAnyEvent) {
+  const std::string checks = path("checks.toml");
+  std::ofstream(checks) << "# mine\n[dead_chip]\nwindow_event = 3000\n";
+  const Finished run = kivo({"--checks", checks}, simulate("normal.kevt", {}, 100));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "kivo: --checks: " + checks + ":3: dead_chip.window_event: unknown key (known: enabled, "
+                     "window_events, min_events, min_expected_hits, medium_fraction, bad_fraction) "
+                     "(see kivo --help)\n");
+  EXPECT_EQ(run.out, "") << "no event was read";
+}
+
+TEST_F(QualitySessionTest, TheConfigurationInForceIsPrinted) {
+  const std::string checks = path("checks.toml");
+  std::ofstream(checks) << "[hot_pixels]\nbad_count = 40\n";
+  const Finished run = kivo({"--checks", checks}, simulate("normal.kevt", {}, 100), {"checks()"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("# data-quality checks in force, from " + checks + "\n[dead_chip]\nenabled = true\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("\nbad_count = 40\n"), std::string::npos);
+}
+
+TEST_F(QualitySessionTest, AReferenceOfTheSameRunIsGoodOneWithTheBeamElsewhereBad) {
+  const std::string normal = simulate("normal.kevt"), reference = path("reference.json");
+  ASSERT_EQ(kivo({}, normal, {"OM()", "save(\"" + reference + "\")"}).status, 0);
+
+  const Finished same = kivo({"--reference", reference}, normal);
+  ASSERT_EQ(same.status, 0) << same.err;
+  std::vector<Row> rows = table_rows(same.err);
+  for (const Row& row : rows) EXPECT_EQ(row.verdict, "Good") << row.check << " " << row.stave << ": " << row.reason;
+  ASSERT_TRUE(row_of(rows, "reference", "1"));
+  EXPECT_EQ(row_of(rows, "reference", "1")->reason,
+            "stave 1: pixels per event p = 1, column difference p = 1, row difference p = 1 against " + reference);
+
+  const Finished moved = kivo({"--reference", reference}, simulate("moved.kevt", {"--beam-col", "5400"}));
+  ASSERT_EQ(moved.status, 0) << moved.err;
+  rows = table_rows(moved.err);
+  for (const std::string stave : {"0", "1", "2", "3"}) {
+    ASSERT_TRUE(row_of(rows, "beam_position", stave));
+    EXPECT_EQ(row_of(rows, "beam_position", stave)->verdict, "Bad");
+    EXPECT_NE(row_of(rows, "beam_position", stave)->reason.find("the reference run's at column 4"), std::string::npos);
+  }
+}
+
+TEST_F(QualitySessionTest, AnUnusableReferenceIsRefusedAndTheCurrentOneStays) {
+  const std::string normal = simulate("normal.kevt", {}, 100);
+  const Finished start = kivo({"--reference", path("none.json")}, normal);
+  EXPECT_EQ(start.status, 2);
+  EXPECT_EQ(start.err, "kivo: --reference: " + path("none.json") +
+                           ": cannot be read: No such file or directory (see kivo --help)\n");
+  const Finished prompt = kivo({}, normal, {"reference(\"" + normal + "\")"});
+  EXPECT_EQ(prompt.status, 1);
+  EXPECT_NE(prompt.err.find(normal + ": not a JSON file written by save()"), std::string::npos) << prompt.err;
+  EXPECT_NE(prompt.err.find("; the reference stays none"), std::string::npos) << prompt.err;
+}
+
+TEST_F(QualitySessionTest, SaveWritesTheVerdictsAndTheTrends) {
+  const std::string saved = path("saved.json"), file = path("saved.root");
+  const Finished run = kivo({}, simulate("dead.kevt", {"--dead-chip", "2:5"}),
+                            {"save(\"" + saved + "\")", "save(\"" + file + "\")"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // A ROOT file names its keys uncompressed, with their class.
+  const std::string root = kivo::test::read_file(file);
+  for (const char* key : {"TNamed", "quality_overall", "quality_dead_chip_2_5", "trend_hits_per_event_0"})
+    EXPECT_NE(root.find(key), std::string::npos) << key;
+  const std::string json = kivo::test::read_file(saved);
+  for (const char* text : {"\"fName\":\"quality_overall\",\"fTitle\":\"Bad\"",
+                           "\"fName\":\"quality_dead_chip_2_5\",\"fTitle\":\"Bad: stave 2, chip 5: 0 hits",
+                           "\"fName\":\"quality_missing_packet\"", "\"fName\":\"trend_hits_per_event_0\"",
+                           "\"fName\":\"trend_event_rate\"", "\"fName\":\"trend_verdict_2\""})
+    EXPECT_NE(json.find(text), std::string::npos) << text;
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+// The checks' configuration: built-in defaults from the documented file,
+// a file laid over them, and errors that name the file, the line and the key.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Config.h"
+
+namespace kivo::quality {
+namespace {
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(Config, BuiltInDefaultsAreTheDocumentedFile) {
+  EXPECT_EQ(default_config_text(), file_text(KIVO_DEFAULT_CHECKS));
+  const Config config = default_config();
+  EXPECT_EQ(config.origin, "built-in defaults");
+  EXPECT_TRUE(config.dead_chip.enabled);
+  EXPECT_EQ(config.dead_chip.window_events, 5000);
+  EXPECT_EQ(config.hot_pixels.event_share, 0.01);
+  EXPECT_TRUE(config.alignment.expected_columns.empty());
+  EXPECT_EQ(config.reference.bad_p, 1e-6);
+  EXPECT_EQ(config.alarm.max_alarms, 5);
+}
+
+TEST(Config, AFileChangesOnlyWhatItNames) {
+  std::string error;
+  const std::optional<Config> config = parse_config(
+      "[hot_pixels]\nbad_count = 40\n[alignment]\nexpected_columns = [-120, -80.5, -40]\n"
+      "[reference]\nenabled = false\n",
+      "mine.toml", error);
+  ASSERT_TRUE(config) << error;
+  EXPECT_EQ(config->origin, "mine.toml");
+  EXPECT_EQ(config->hot_pixels.bad_count, 40);
+  EXPECT_EQ(config->hot_pixels.medium_count, default_config().hot_pixels.medium_count);
+  EXPECT_EQ(config->alignment.expected_columns, (std::vector<double>{-120, -80.5, -40}));
+  EXPECT_FALSE(config->reference.enabled);
+  EXPECT_NE(config->text.find("bad_count = 40\n"), std::string::npos) << config->text;
+  EXPECT_NE(config->text.find("expected_columns = [-120, -80.5, -40]\n"), std::string::npos);
+}
+
+TEST(Config, TheTextInForceReadsBackTheSame) {
+  std::string error;
+  const Config defaults = default_config();
+  const std::optional<Config> again = parse_config(defaults.text, "again.toml", error);
+  ASSERT_TRUE(again) << error;
+  EXPECT_EQ(again->text, defaults.text);
+}
+
+TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"[dead_chip]\nenabled = true\n\n[dead_chips]\nwindow_events = 3\n",
+       "c.toml:4: [dead_chips]: unknown check (known: dead_chip, hot_pixels, hit_rate, beam_position, alignment, "
+       "missing_packet, reference, alarm)"},
+      {"[dead_chip]\nwindow = 3\n", "c.toml:2: dead_chip.window: unknown key (known: enabled, window_events, "
+                                    "min_events, min_expected_hits, medium_fraction, bad_fraction)"},
+      {"[hit_rate]\n\nmin_events = \"many\"\n", "c.toml:3: hit_rate.min_events: expected a number"},
+      {"[hit_rate]\nenabled = 1\n", "c.toml:2: hit_rate.enabled: expected true or false"},
+      {"[missing_packet]\nbad_share = 1.5\n", "c.toml:2: missing_packet.bad_share: 1.5 is out of range (0 to 1)"},
+      {"[dead_chip]\nmin_events = 0\n", "c.toml:2: dead_chip.min_events: 0 is out of range (at least 1)"},
+      {"[hot_pixels]\nbad_count = 3\n", "c.toml:2: hot_pixels.bad_count: 3 must be at least medium_count (5)"},
+      {"[dead_chip]\nmedium_fraction = 0.01\n",
+       "c.toml:2: dead_chip.medium_fraction: 0.01 must be at least bad_fraction (0.05)"},
+      {"[alignment]\nexpected_rows = [1, 2]\n",
+       "c.toml:2: alignment.expected_rows: expected [] or one number per stave 0, 1, 2"},
+      {"verbose = true\n",
+       "c.toml:1: verbose: not a table of settings (tables: dead_chip, hot_pixels, hit_rate, beam_position, "
+       "alignment, missing_packet, reference, alarm)"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(parse_config(c.text, "c.toml", error)) << c.text;
+    EXPECT_EQ(error, c.error) << c.text;
+  }
+}
+
+TEST(Config, SyntaxErrorsNameTheLineAndColumn) {
+  std::string error;
+  EXPECT_FALSE(parse_config("[dead_chip]\nwindow_events = = 3\n", "s.toml", error));
+  EXPECT_EQ(error.rfind("s.toml:2:", 0), 0u) << error;
+}
+
+TEST(Config, UnreadableFilesAreNamed) {
+  std::string error;
+  EXPECT_FALSE(load_config("/nonexistent/checks.toml", error));
+  EXPECT_EQ(error, "/nonexistent/checks.toml: cannot be read: No such file or directory");
+  const std::string directory = std::filesystem::temp_directory_path().string();
+  EXPECT_FALSE(load_config(directory, error));
+  EXPECT_EQ(error, directory + ": cannot be read: is a directory");
+}
+
+}  // namespace
+}  // namespace kivo::quality
