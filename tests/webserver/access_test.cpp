@@ -99,12 +99,23 @@ class TricklingClients {
   std::thread thread_;
 };
 
-TEST(DisplayAccess, TricklingClientsLeaveTheDisplayAnswering) {
+class DisplayAccess : public ::testing::Test {
+ protected:
+  // Starts the display on a free port of `bind` with `access`; returns the port.
+  int start(const kivo::web::Access& access = {}, const std::string& bind = "127.0.0.1") {
+    display = std::make_unique<WebDisplay>(bind, 0, tree.root().string());
+    display->set_access(access);
+    std::string error;
+    EXPECT_TRUE(display->start(error)) << error;
+    return port_of(display->address());
+  }
+
   TestWebTree tree;
-  WebDisplay display("127.0.0.1", 0, tree.root().string());
-  std::string error;
-  ASSERT_TRUE(display.start(error)) << error;
-  const int port = port_of(display.address());
+  std::unique_ptr<WebDisplay> display;
+};
+
+TEST_F(DisplayAccess, TricklingClientsLeaveTheDisplayAnswering) {
+  const int port = start();
   const TricklingClients crowd(port, 50, std::chrono::seconds(15));
   std::this_thread::sleep_for(std::chrono::seconds(1));
   int probes = 0, answered = 0;
@@ -119,13 +130,9 @@ TEST(DisplayAccess, TricklingClientsLeaveTheDisplayAnswering) {
 // Clients that ask for a large canvas and never read it hold their requests
 // open: one address gets a bounded share of the workers, the rest is refused
 // with 503 until they are done.
-TEST(DisplayAccess, OneAddressIsAnsweredABoundedNumberOfRequestsAtOnce) {
-  TestWebTree tree;
-  WebDisplay display("127.0.0.1", 0, tree.root().string());
-  std::string error;
-  ASSERT_TRUE(display.start(error)) << error;
-  const int port = port_of(display.address());
-  display.publish(std::make_shared<const std::string>(std::string(std::size_t{48} << 20, ' ')), 1, 1);
+TEST_F(DisplayAccess, OneAddressIsAnsweredABoundedNumberOfRequestsAtOnce) {
+  const int port = start();
+  display->publish(std::make_shared<const std::string>(std::string(std::size_t{48} << 20, ' ')), 1, 1);
   std::vector<int> readers;
   for (int i = 0; i < 16; ++i) {
     const int fd = connect_to(port);
@@ -203,8 +210,7 @@ class Scratch {
   fs::path path_;
 };
 
-TEST(DisplayAccess, PasswordFileLocksEveryPath) {
-  TestWebTree tree;
+TEST_F(DisplayAccess, PasswordFileLocksEveryPath) {
   Scratch scratch;
   const std::string passwords =
       scratch.file("users.htdigest", "# operators\noperator:kivo:" + md5("operator:kivo:secret") + "\n");
@@ -212,11 +218,7 @@ TEST(DisplayAccess, PasswordFileLocksEveryPath) {
   ASSERT_EQ(kivo::web::read_password_realm(passwords, access.realm), "");
   EXPECT_EQ(access.realm, "kivo");
   access.password_file = passwords;
-  WebDisplay display("127.0.0.1", 0, tree.root().string());
-  display.set_access(access);
-  std::string error;
-  ASSERT_TRUE(display.start(error)) << error;
-  const int port = port_of(display.address());
+  const int port = start(access);
   for (const std::string path : {"/", "/status.json", "/jsroot/modules/main.mjs"}) {
     const HttpResponse refused = http_request(port, "GET", path);
     EXPECT_EQ(refused.status, 401) << path;
@@ -230,7 +232,7 @@ TEST(DisplayAccess, PasswordFileLocksEveryPath) {
   EXPECT_EQ(page.body, TestWebTree::kIndex);
 }
 
-TEST(DisplayAccess, PasswordFilesThatCannotServeAreNamed) {
+TEST_F(DisplayAccess, PasswordFilesThatCannotServeAreNamed) {
   Scratch scratch;
   std::string realm;
   EXPECT_EQ(kivo::web::read_password_realm(scratch.path("none"), realm), scratch.path("none") + ": cannot be read");
@@ -261,8 +263,7 @@ int https_status(int port, std::string& body) {
   return status;
 }
 
-TEST(DisplayAccess, CertificateServesTheDisplayOverHttps) {
-  TestWebTree tree;
+TEST_F(DisplayAccess, CertificateServesTheDisplayOverHttps) {
   Scratch scratch;
   const std::string key = scratch.path("key.pem"), certificate = scratch.path("certificate.pem");
   const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -keyout '" + key +
@@ -272,31 +273,24 @@ TEST(DisplayAccess, CertificateServesTheDisplayOverHttps) {
   ASSERT_EQ(kivo::web::certificate_problem(certificate), "");
   EXPECT_NE(kivo::web::certificate_problem(key).find("no certificate in it"), std::string::npos);
 
-  WebDisplay display("127.0.0.1", 0, tree.root().string());
-  display.set_access({"", "", certificate});
-  std::string error;
-  ASSERT_TRUE(display.start(error)) << error;
-  EXPECT_TRUE(display.address().starts_with("https://127.0.0.1:")) << display.address();
-  const int port = port_of(display.address());
+  const int port = start({"", "", certificate});
+  EXPECT_TRUE(display->address().starts_with("https://127.0.0.1:")) << display->address();
   std::string body;
   EXPECT_EQ(https_status(port, body), 200);
   EXPECT_EQ(body, R"({"version":0,"run":0,"events":0})");
   EXPECT_EQ(http_request(port, "GET", "/status.json").status, 0) << "no plain HTTP on the HTTPS port";
 }
 
-TEST(DisplayAccess, WildcardAddressIsAnnouncedAsAddressesToOpen) {
-  TestWebTree tree;
-  WebDisplay display("0.0.0.0", 0, tree.root().string());
-  std::string error;
-  ASSERT_TRUE(display.start(error)) << error;
-  const std::vector<std::string> addresses = display.addresses();
+TEST_F(DisplayAccess, WildcardAddressIsAnnouncedAsAddressesToOpen) {
+  const int port = start({}, "0.0.0.0");
+  const std::vector<std::string> addresses = display->addresses();
   ASSERT_FALSE(addresses.empty());
   EXPECT_TRUE(addresses.front().starts_with("http://127.0.0.1:")) << addresses.front();
   for (const std::string& address : addresses) {
     EXPECT_EQ(address.find("0.0.0.0"), std::string::npos) << address;
-    EXPECT_EQ(port_of(address), port_of(display.address()));
+    EXPECT_EQ(port_of(address), port);
   }
-  EXPECT_EQ(http_request(port_of(display.address()), "GET", "/status.json").status, 200);
+  EXPECT_EQ(http_request(port, "GET", "/status.json").status, 200);
   EXPECT_TRUE(kivo::web::is_loopback("127.0.0.1"));
   EXPECT_TRUE(kivo::web::is_loopback("127.3.2.1"));
   EXPECT_TRUE(kivo::web::is_loopback("::1"));
