@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -158,6 +159,27 @@ TEST_F(LeftoversTest, RendererEndsWithKivoAndNeverWritesTheImage) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(fs::exists(image));
   EXPECT_EQ(temporaries_in(directory), std::vector<std::string>{});
+}
+
+// Masking every pixel writes hundreds of megabytes: a signal that comes
+// meanwhile leaves the mask files as they were and no temporary beside them.
+TEST(MaskDirectoryTest, TerminationWhileWritingMasksLeavesTheOldFiles) {
+  const std::string tb1 = std::string(KIVO_MASK_DIR) + "/masklist_testbench1.txt";
+  const std::string tb2 = std::string(KIVO_MASK_DIR) + "/masklist_testbench2.txt";
+  std::ofstream(tb1) << "old 1\n";
+  std::ofstream(tb2) << "old 2\n";
+  TemporaryWatch watch(KIVO_MASK_DIR);
+  LiveProcess kivo({KIVO_BIN, "-b"});
+  kivo.write("mask_pixels(-1);\n");
+  ASSERT_TRUE(watch.wait_for_temporary(kivo::test::kGenerousMs)) << kivo.err();
+  kivo.send(SIGTERM);
+  EXPECT_EQ(kivo.wait(), 128 + SIGTERM);
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::directory_iterator(KIVO_MASK_DIR)) entries.push_back(entry.path().filename().string());
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"masklist_testbench1.txt", "masklist_testbench2.txt"}));
+  EXPECT_EQ(kivo::test::read_file(tb1), "old 1\n");
+  EXPECT_EQ(kivo::test::read_file(tb2), "old 2\n");
 }
 
 // At start, kivo removes the temporaries of ended writers from the mask
