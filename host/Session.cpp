@@ -2,18 +2,18 @@
 
 #include <poll.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <optional>
 #include <utility>
 
 #include "CanvasPublisher.h"
+#include "CommandFile.h"
 #include "Interrupt.h"
 #include "RootJSON.h"
 #include "TCanvas.h"
+#include "TemporaryFiles.h"
 #include "snapshot.h"
 #include "web_display.h"
 
@@ -38,17 +38,6 @@ bool comment(std::string_view line) {
   return line.empty() || line.substr(0, 2) == "//" || line[0] == '#';
 }
 
-// Opens a command file; empty when it can be read, else why not. A
-// directory opens like a file but reads as nothing, so it is refused first.
-std::string open_command_file(const std::string& path, std::ifstream& in) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) return "is a directory";
-  errno = 0;
-  in.open(path);
-  if (!in) return errno != 0 ? std::strerror(errno) : "cannot open the file";
-  return {};
-}
-
 // The monitor's commands answer -1 when they fail, after saying why (a mask
 // file that cannot be written, histograms not booked): such a call counts as
 // a failed command, so that a batch run stops there with a failure status.
@@ -66,11 +55,18 @@ void report(const std::string& message) {
 
 Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
                  const std::string& archive_directory, quality::Setup quality)
-    : plugin_(plugin), registry_(registry), evaluator_(registry, monitor_command_failed),
+    : plugin_(plugin),
+      registry_(registry),
+      evaluator_(registry,
+                 [this](const interp::Command& command, const interp::Value& result) {
+                   count_processed_event(command);
+                   return monitor_command_failed(command, result);
+                 }),
       display_(display),
       objects_(plugin),
       live_canvas_(objects_.hit_maps()) {
   if (display_) display_->attach(activity_);
+  remove_stale_mask_temporaries();
   if (!archive_directory.empty()) {
     archive_ = std::make_unique<RunArchive>(
         archive_directory, [this](std::vector<rootcompat::StreamedObject>& objects, std::string& error) {
@@ -90,6 +86,20 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDis
 Session::~Session() {
   rootcompat::SetCanvasPublisher(nullptr);
   registry_.remove_owner(kHostOwner);
+}
+
+// An event handed to the monitor's process_event at the prompt, as in
+// process_event(next_event()), is processed as much as one the host reads.
+void Session::count_processed_event(const interp::Command& command) {
+  if (command.owner != kHostOwner && command.name == "process_event") ++events_processed_;
+}
+
+// A kivo killed while writing the mask files leaves their temporaries behind.
+void Session::remove_stale_mask_temporaries() {
+  const int removed = eventio::remove_stale_temporaries_in(KIVO_MASK_DIR);
+  if (removed > 0)
+    report("removed " + std::to_string(removed) + " temporary file" + (removed == 1 ? "" : "s") +
+           " left in the mask directory by a kivo that ended");
 }
 
 void Session::add(interp::Command command) {
@@ -142,9 +152,8 @@ bool Session::dot_command(std::string_view line, const std::string& where) {
 }
 
 bool Session::run_file(const std::string& path) {
-  std::ifstream in;
-  std::string problem = open_command_file(path, in);
-  if (!problem.empty()) {
+  CommandFile file;
+  if (const std::string problem = file.open(path); !problem.empty()) {
     report(".x " + path + ": " + problem);
     return false;
   }
@@ -154,23 +163,17 @@ bool Session::run_file(const std::string& path) {
     return false;
   }
   ++file_depth_;
-  std::string line;
   int number = 0;
   bool ok = true;
-  // errno is cleared before each read so that a read error is told by its own cause.
-  const auto read_line = [&in, &line] {
-    errno = 0;
-    return static_cast<bool>(std::getline(in, line));
-  };
-  while (ok && !quit_ && !interrupted_ && read_line()) {
-    if (number == 0 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
-    ok = execute(line, path + ":" + std::to_string(++number));
+  while (ok && !quit_ && !interrupted_) {
+    std::optional<std::string> line = file.next_line();
+    if (!line) break;
+    if (number == 0 && line->starts_with(kByteOrderMark)) line->erase(0, kByteOrderMark.size());
+    ok = execute(*line, path + ":" + std::to_string(++number));
   }
   --file_depth_;
-  // A read error also ends getline(); it must not pass for the end of the file.
-  if (in.bad()) {
-    report(".x " + path + ": line " + std::to_string(number + 1) + " cannot be read: " +
-           (errno != 0 ? std::strerror(errno) : "read error"));
+  if (!file.problem().empty()) {
+    report(".x " + path + ": " + file.problem());
     return false;
   }
   return ok;

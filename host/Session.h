@@ -84,6 +84,8 @@ class Session {
  private:
   void process(Event& event);
   void register_commands();
+  static void remove_stale_mask_temporaries();
+  void count_processed_event(const interp::Command& command);
   void add(interp::Command command);
   bool dot_command(std::string_view line, const std::string& where);
   void publish(const TCanvas& canvas);

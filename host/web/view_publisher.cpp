@@ -1,5 +1,8 @@
 #include "view_publisher.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -138,6 +141,11 @@ ViewPublisher::Pending ViewPublisher::take_work() {
 }
 
 void ViewPublisher::run() {
+  // The signals that end or interrupt kivo go to the thread that handles them.
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
+  pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
   std::unique_lock lock(mutex_);
   for (;;) {
     work_.wait(lock, [this] { return stopping_ || work_ready(); });

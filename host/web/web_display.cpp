@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <civetweb.h>
 #include <netdb.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,10 +27,13 @@
 
 namespace {
 
-constexpr const char* kServerThreads = "6";
-constexpr const char* kListenBacklog = "16";
-constexpr const char* kConnectionQueue = "16";
-constexpr const char* kRequestTimeoutMs = "10000";
+// Enough workers that a crowd of slow clients leaves some free, each client
+// having a few seconds to send its whole request before it is dropped.
+constexpr const char* kServerThreads = "100";
+constexpr const char* kListenBacklog = "128";
+constexpr const char* kConnectionQueue = "64";
+constexpr const char* kRequestTimeoutMs = "5000";
+constexpr int kRequestsPerClient = 16;
 constexpr const char* kMaxRequestSize = "16384";
 constexpr std::size_t kFileChunk = 64 * 1024;
 constexpr unsigned kFeatureIpv6 = 8;  // mg_check_feature bit
@@ -189,6 +193,19 @@ std::string without_error_number(const std::string& message) {
   return std::regex_replace(message, error_number, " $1");
 }
 
+// The server's threads inherit the signal mask of the thread that starts them:
+// with the signals that end or interrupt kivo blocked there, those signals
+// always reach the main thread, which handles them.
+mg_context* start_with_signals_blocked(mg_init_data& init, mg_error_data& failure) {
+  sigset_t blocked, previous;
+  sigemptyset(&blocked);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  mg_context* context = mg_start2(&init, &failure);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return context;
+}
+
 // A variable of the request's query string, empty when absent or too long.
 std::string query_text(const mg_connection* connection, const char* name) {
   std::string value;
@@ -276,24 +293,33 @@ bool WebDisplay::start(std::string& error) {
   }
   if (!collect_static_trees(error)) return false;
 
-  const char* options[] = {"listening_ports",    where.c_str(),
-                           "num_threads",        kServerThreads,
-                           "listen_backlog",     kListenBacklog,
-                           "connection_queue",   kConnectionQueue,
-                           "request_timeout_ms", kRequestTimeoutMs,
-                           "max_request_size",   kMaxRequestSize,
-                           "enable_keep_alive",  "no",
-                           nullptr};
+  const bool tls = !access_.certificate.empty();
+  if (tls) {
+    if (const std::string problem = kivo::web::enable_tls(); !problem.empty()) {
+      error = "web display on " + where + ": cannot serve HTTPS: " + problem;
+      return false;
+    }
+  }
+  const std::string ports = where + (tls ? "s" : "");
+  std::vector<const char*> options = {"listening_ports",    ports.c_str(),
+                                      "num_threads",        kServerThreads,
+                                      "listen_backlog",     kListenBacklog,
+                                      "connection_queue",   kConnectionQueue,
+                                      "request_timeout_ms", kRequestTimeoutMs,
+                                      "max_request_size",   kMaxRequestSize,
+                                      "enable_keep_alive",  "no"};
+  if (tls) options.insert(options.end(), {"ssl_certificate", access_.certificate.c_str()});
+  options.push_back(nullptr);
   mg_callbacks callbacks{};
   callbacks.log_message = keep_first_log_message;
-  mg_init_data init{&callbacks, this, options};
+  mg_init_data init{&callbacks, this, options.data()};
   char reason[256] = "";
   unsigned code = 0;
   mg_error_data failure{&code, reason, sizeof reason};
 
   mg_init_library(0);
   first_log_message.clear();
-  context_ = mg_start2(&init, &failure);
+  context_ = start_with_signals_blocked(init, failure);
   if (context_ == nullptr) {
     mg_exit_library();
     error = !first_log_message.empty() ? without_error_number(first_log_message)
@@ -304,13 +330,19 @@ bool WebDisplay::start(std::string& error) {
   }
   mg_server_port port{};
   if (mg_get_server_ports(context_, 1, &port) == 1) bound_port_ = port.port;
+  if (!access_.password_file.empty()) mg_set_auth_handler(context_, "/", &WebDisplay::authorize, this);
   mg_set_request_handler(context_, "/", &WebDisplay::handle_request, this);
   return true;
 }
 
-std::string WebDisplay::address() const {
-  return "http://" + url_host(bind_address_) + ":" +
-         std::to_string(bound_port_ != 0 ? bound_port_ : port_) + "/";
+std::string WebDisplay::address() const { return addresses().front(); }
+
+std::vector<std::string> WebDisplay::addresses() const {
+  const std::string scheme = access_.certificate.empty() ? "http://" : "https://";
+  const std::string port = std::to_string(bound_port_ != 0 ? bound_port_ : port_);
+  std::vector<std::string> urls;
+  for (const std::string& host : kivo::web::openable_hosts(bind_address_)) urls.push_back(scheme + host + ":" + port + "/");
+  return urls;
 }
 
 void WebDisplay::publish_text(std::string canvas_json, int run, long events) {
@@ -337,7 +369,35 @@ std::string WebDisplay::activity_json() const {
 }
 
 int WebDisplay::handle_request(mg_connection* connection, void* self) {
-  return static_cast<WebDisplay*>(self)->respond(connection);
+  auto* display = static_cast<WebDisplay*>(self);
+  const std::string client = mg_get_request_info(connection)->remote_addr;
+  if (!display->admit(client))
+    return send_error(connection, 503, "too many requests from this address at once", "Retry-After: 1\r\n");
+  const int status = display->respond(connection);
+  display->leave(client);
+  return status;
+}
+
+bool WebDisplay::admit(const std::string& client) {
+  std::lock_guard lock(clients_mutex_);
+  int& answering = clients_[client];
+  if (answering >= kRequestsPerClient) return false;
+  ++answering;
+  return true;
+}
+
+void WebDisplay::leave(const std::string& client) {
+  std::lock_guard lock(clients_mutex_);
+  if (--clients_[client] == 0) clients_.erase(client);
+}
+
+// Every path needs the password: the page, JSROOT and the canvas alike.
+int WebDisplay::authorize(mg_connection* connection, void* self) {
+  const kivo::web::Access& access = static_cast<WebDisplay*>(self)->access_;
+  if (mg_check_digest_access_authentication(connection, access.realm.c_str(), access.password_file.c_str()) > 0)
+    return 1;
+  mg_send_digest_access_authentication_request(connection, access.realm.c_str());
+  return 0;
 }
 
 int WebDisplay::respond(mg_connection* connection) {

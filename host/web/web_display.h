@@ -3,10 +3,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "activity.h"
 #include "live_frame.h"
+#include "access.h"
 #include "page_views.h"
 #include "static_files.h"
 #include "view_publisher.h"
@@ -36,8 +38,12 @@ struct mg_connection;
 //   /NAME.json     a view beside the canvas, e.g. /quality.json (page_views.h).
 //
 // JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
-// answered (405 otherwise). A few worker threads serve requests with a short queue
-// behind them, so a crowd of clients cannot grow the process.
+// answered (405 otherwise). A fixed pool of worker threads serves
+// requests with a bounded queue behind them, so a crowd of clients cannot grow the
+// process; a client has a few seconds to send its request, so slow clients cannot hold
+// the workers, and one address is answered a bounded number of requests at once.
+// With an Access password file every path needs HTTP digest authentication; with a
+// certificate the display is served over HTTPS only.
 class WebDisplay {
  public:
   // The view of the data quality beside the canvas (/quality.json, web/page/quality.mjs),
@@ -54,6 +60,8 @@ class WebDisplay {
   // interface for a name it cannot parse).
   static bool valid_bind_address(const std::string& address);
 
+  // Set before start().
+  void set_access(kivo::web::Access access) { access_ = std::move(access); }
   // Starts listening; on failure error names the address and the reason.
   bool start(std::string& error);
   // Event thread: a frame copied at a canvas update, or one of regions only.
@@ -65,11 +73,21 @@ class WebDisplay {
   ZoomRequests& zooms() { return zooms_; }
   // Views beside the canvas: the event thread adds and publishes them.
   PageViews& views() { return views_; }
-  // "http://ADDR:PORT/" with the port actually bound (useful when port 0 was asked for).
+  // "http://ADDR:PORT/" (https with a certificate) with the port actually bound
+  // (useful when port 0 was asked for); for a wildcard bind address, the first of
+  // addresses().
   std::string address() const;
+  // Every address the page can be opened at: for a wildcard bind address, one per
+  // address of this machine's interfaces.
+  std::vector<std::string> addresses() const;
 
  private:
   static int handle_request(mg_connection* connection, void* self);
+  static int authorize(mg_connection* connection, void* self);
+  // Counts the requests being answered per client address; false when the
+  // address has its share already.
+  bool admit(const std::string& client);
+  void leave(const std::string& client);
   int respond(mg_connection* connection);
   int respond_update(mg_connection* connection, bool head);
   int respond_canvas(mg_connection* connection, bool head);
@@ -82,6 +100,7 @@ class WebDisplay {
   std::string bind_address_;
   int port_;
   std::string web_root_;
+  kivo::web::Access access_;
   std::string instance_tag_;
   std::vector<kivo::web::StaticTree> trees_;
   mg_context* context_ = nullptr;
@@ -92,5 +111,9 @@ class WebDisplay {
   ZoomRequests zooms_;
   mutable std::mutex activity_mutex_;
   std::shared_ptr<const Activity> activity_;
+
+  std::mutex clients_mutex_;
+  std::unordered_map<std::string, int> clients_;
+
   PageViews views_;
 };
