@@ -277,7 +277,7 @@ TEST_F(DisplayAccess, CertificateServesTheDisplayOverHttps) {
   EXPECT_TRUE(display->address().starts_with("https://127.0.0.1:")) << display->address();
   std::string body;
   EXPECT_EQ(https_status(port, body), 200);
-  EXPECT_EQ(body, R"({"version":0,"run":0,"events":0})");
+  EXPECT_EQ(body, R"({"version":0,"run":0,"events":0,"activity":null})");
   EXPECT_EQ(http_request(port, "GET", "/status.json").status, 0) << "no plain HTTP on the HTTPS port";
 }
 
