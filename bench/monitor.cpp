@@ -24,6 +24,7 @@
 #include "bench.h"
 #include "event_limit.h"
 #include "long_run.h"
+#include "map_pass.h"
 #include "monitor_maps.h"
 #include "sample_run.h"
 #include "eventio/monitor_plugin.h"
@@ -36,6 +37,7 @@ constexpr std::uint32_t kEvents = 20000;
 constexpr int kRuns = 7;
 using kivo::bench::kMapCells;
 using kivo::bench::kMapColumns;
+using kivo::bench::map_pass_result;
 using kivo::bench::fill_maps;
 using kivo::bench::silently;
 using kivo::bench::start_run;
@@ -59,30 +61,6 @@ kivo::bench::Result event_processing() {
   kivo::bench::keep(maps);
   return kivo::bench::rate_result(hits / path_seconds, "decode the same words into flat float maps",
                                   hits / limit_seconds, "hits/s", 0.5);
-}
-
-const char* const kMultiplyCopy = "multiply-copy the four 9218x514 float maps";
-
-// Times `path`, a pass over the four hit maps, in turns with the machine's
-// limit for such a pass: multiply-copy four maps of the same size; `bar` is
-// the most time allowed, in multiples of the limit's.
-template <class Path>
-kivo::bench::Result map_pass_result(Path&& path, double bar = 3.0) {
-  std::vector<std::vector<float>> sources(NSTAVE, std::vector<float>(kMapCells, 3.0f));
-  std::vector<std::vector<float>> targets(NSTAVE, std::vector<float>(kMapCells));
-  const auto multiply_copy = [&] {
-    for (int s = 0; s < NSTAVE; s++) {
-      const float* source = sources[s].data();
-      float* target = targets[s].data();
-      for (std::size_t i = 0; i < kMapCells; i++) target[i] = source[i] * 0.001f;
-    }
-    kivo::bench::keep(targets);
-  };
-  double path_seconds = 0, limit_seconds = 0;
-  silently([&] {
-    kivo::bench::alternate_best_seconds(kRuns, path, multiply_copy, path_seconds, limit_seconds);
-  });
-  return kivo::bench::time_result(path_seconds, kMultiplyCopy, limit_seconds, bar);
 }
 
 kivo::bench::Result analysis_of_full_maps() {

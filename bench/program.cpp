@@ -7,10 +7,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "bench.h"
+#include "child_process.h"
 #include "event_limit.h"
 #include "sample_run.h"
 
@@ -20,12 +20,6 @@ namespace {
 
 constexpr std::uint32_t kEvents = 100000;
 constexpr int kRuns = 5;
-
-std::string program_beside_bench(const char* name) {
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  return (self.parent_path() / name).string();
-}
 
 // Runs `argv` with standard output and error sent to /dev/null; true when it
 // exits with status 0, else says how it ended.
@@ -49,7 +43,7 @@ kivo::bench::Result batch_program() {
   const kivo::bench::SampleRun run = kivo::bench::simulate_run(kEvents);
   std::string stream = kivo::bench::write_temporary_stream(run);
   if (stream.empty()) return {};
-  std::string program = program_beside_bench("kivo");
+  std::string program = kivo::bench::program_beside_bench("kivo");
   std::string batch = "-b", quit = "-q";
   char* const argv[] = {program.data(), batch.data(), quit.data(), stream.data(), nullptr};
   const auto channels = kivo::bench::mapped_channels(run.data);

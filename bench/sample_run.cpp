@@ -10,9 +10,10 @@
 
 namespace kivo::bench {
 
-SampleRun simulate_run(std::uint32_t events) {
+SampleRun simulate_run(std::uint32_t events, double noise) {
   kivo::sim::SimConfig config;
   config.events = events;
+  if (noise >= 0) config.noise = noise;
   kivo::sim::Simulator simulator(config);
   SampleRun run{simulator.begin_run(0), {}};
   run.data.reserve(events);

@@ -16,8 +16,9 @@ struct SampleRun {
   std::vector<eventio::EventRecord> data;  // sequence numbers 1..N
 };
 
-// A begin-run event and `events` data events, as kivo-sim writes them.
-SampleRun simulate_run(std::uint32_t events);
+// A begin-run event and `events` data events, as kivo-sim writes them with
+// `noise` noise hits per stave and event (kivo-sim's default unless given).
+SampleRun simulate_run(std::uint32_t events, double noise = -1);
 
 // Writes `run` to a new temporary stream file; empty on failure (reported on
 // standard error). The caller removes the file.

@@ -6,64 +6,31 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
+#include <filesystem>
+#include <vector>
 
 namespace kivo::eventio {
 namespace {
 
-constexpr int kRemovingSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-bool g_signals_handled = false;
-// The temporary a signal removes, empty when none. Changed only with those
-// signals blocked, so the handler never sees half a path.
-char g_partial_path[PATH_MAX];
-
-sigset_t removing_signals() {
-  sigset_t set;
-  ::sigemptyset(&set);
-  for (int signal : kRemovingSignals) ::sigaddset(&set, signal);
-  return set;
+// The file `path` stands for: when it is a symbolic link, the file it leads
+// to (also one not there yet), so that the new content replaces that file and
+// the link keeps leading to it; otherwise the path itself.
+std::string file_behind(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::is_symlink(path, error)) return path;
+  const fs::path target = fs::canonical(path, error);
+  if (!error) return target.string();
+  const fs::path dangling = fs::read_symlink(path, error);
+  if (error) return path;
+  return (dangling.is_absolute() ? dangling : fs::path(path).parent_path() / dangling).string();
 }
 
-// Holds the removing signals back while alive, once handlers are installed.
-class SignalBlock {
- public:
-  SignalBlock() {
-    if (!g_signals_handled) return;
-    const sigset_t block = removing_signals();
-    ::pthread_sigmask(SIG_BLOCK, &block, &previous_);
-  }
-  ~SignalBlock() {
-    if (g_signals_handled) ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SignalBlock(const SignalBlock&) = delete;
-  SignalBlock& operator=(const SignalBlock&) = delete;
-
- private:
-  sigset_t previous_;
-};
-
-// Async-signal-safe. SA_RESETHAND has restored the default action, so the
-// raised signal ends the program as soon as the handler returns.
-extern "C" void remove_partial_and_reraise(int signal) {
-  if (g_partial_path[0] != '\0') ::unlink(g_partial_path);
-  ::raise(signal);
-}
-
-// Makes `temporary` the path a signal removes; false when handlers are not
-// installed, another temporary is registered or the path does not fit.
-bool register_partial(const std::string& temporary) {
-  if (!g_signals_handled || g_partial_path[0] != '\0' || temporary.size() >= sizeof g_partial_path)
-    return false;
-  std::memcpy(g_partial_path, temporary.c_str(), temporary.size() + 1);
-  return true;
-}
-
-// True when `path` does not exist yet or is a regular file (not a link to one).
-bool replaceable_by_rename(const std::string& path) {
+// True when `file` does not exist yet or is a regular file.
+bool replaceable_by_rename(const std::string& file) {
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return true;
+  if (::lstat(file.c_str(), &info) != 0) return true;
   return S_ISREG(info.st_mode);
 }
 
@@ -79,11 +46,33 @@ std::string quoted(const std::string& path, const char* standard_name) {
   return "'" + path + "'" + (path == "-" ? standard_name : "");
 }
 
+// One output of a commit: whether its file was renamed into place, and the
+// second name under which the content it replaced stays reachable until
+// every output is in place.
+struct Placement {
+  OutputFile* output;
+  std::string previous;
+  bool renamed = false;
+};
+
+// Puts the outputs back as they were before the commit, last placed first.
+void roll_back(std::vector<Placement>& placements) {
+  for (auto placement = placements.rbegin(); placement != placements.rend(); ++placement) {
+    if (!placement->renamed) continue;
+    const std::string& file = placement->output->file();
+    if (placement->previous.empty()) {
+      ::unlink(file.c_str());
+    } else if (::rename(placement->previous.c_str(), file.c_str()) == 0) {
+      placement->previous.clear();
+    }
+  }
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
   if (fd_ >= 0 && fd_ != STDOUT_FILENO) ::close(fd_);
-  if (temporary_.empty()) return;
+  if (!replaces_file()) return;
   const SignalBlock block;
   ::unlink(temporary_.c_str());
   forget_temporary();
@@ -91,24 +80,24 @@ OutputFile::~OutputFile() {
 
 bool OutputFile::open(const std::string& path, std::string& error) {
   path_ = path;
-  if (!replaceable_by_rename(path)) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  file_ = file_behind(path);
+  if (!replaceable_by_rename(file_)) {
+    fd_ = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     return fd_ >= 0 || fail(error, errno);
   }
-  // A name of its own beside the target: a rename within one directory is
-  // atomic, and no file the operator keeps there is overwritten or removed.
-  std::string temporary = path + ".partial-XXXXXX";
+  remove_stale_temporaries(file_);
   const SignalBlock block;
-  fd_ = ::mkostemp(temporary.data(), O_CLOEXEC);
+  std::string temporary;
+  fd_ = create_temporary(file_, temporary);
   if (fd_ < 0) return fail(error, errno);
   temporary_ = std::move(temporary);
-  removed_on_signal_ = register_partial(temporary_);
-  ::fchmod(fd_, 0644);
+  registration_ = RegisteredTemporary(temporary_);
   return true;
 }
 
 void OutputFile::open_standard_output() {
   path_ = std::string(1, '-');  // not from a literal: GCC 12 warns falsely (-Wrestrict)
+  file_ = path_;
   fd_ = STDOUT_FILENO;
 }
 
@@ -122,21 +111,50 @@ bool OutputFile::write(std::string_view data, std::string& error) {
   return true;
 }
 
-bool OutputFile::commit(std::string& error) {
+bool OutputFile::close(std::string& error) {
   const int fd = fd_;
   fd_ = -1;
-  if (fd != STDOUT_FILENO && ::close(fd) != 0) return fail(error, errno);
-  if (temporary_.empty()) return true;
-  const SignalBlock block;
-  if (::rename(temporary_.c_str(), path_.c_str()) != 0) return fail(error, errno);
-  forget_temporary();
-  return true;
+  return fd == STDOUT_FILENO || ::close(fd) == 0 || fail(error, errno);
 }
 
+bool OutputFile::commit(std::string& error) { return commit_together({this}, error); }
+
 void OutputFile::forget_temporary() {
-  if (removed_on_signal_) g_partial_path[0] = '\0';
-  removed_on_signal_ = false;
+  registration_.release();
   temporary_.clear();
+}
+
+bool OutputFile::fail(std::string& error, int error_number) {
+  error = file_ + ": " + std::strerror(error_number);
+  return false;
+}
+
+bool commit_together(std::initializer_list<OutputFile*> outputs, std::string& error) {
+  for (OutputFile* output : outputs)
+    if (!output->close(error)) return false;
+  const SignalBlock block;
+  std::vector<Placement> placements;
+  bool placed = true;
+  for (OutputFile* output : outputs) {
+    Placement& placement = placements.emplace_back(Placement{output, {}, false});
+    if (!output->replaces_file()) continue;
+    // The last output needs no second name: nothing can fail after it.
+    const bool last = output == *(outputs.end() - 1);
+    if (!last && !link_temporary(output->file(), output->file(), placement.previous) && errno != ENOENT) {
+      placed = output->fail(error, errno);
+      break;
+    }
+    if (::rename(output->temporary_.c_str(), output->file().c_str()) != 0) {
+      placed = output->fail(error, errno);
+      break;
+    }
+    placement.renamed = true;
+    output->forget_temporary();
+  }
+  if (!placed) roll_back(placements);
+  for (const Placement& placement : placements)
+    if (!placement.previous.empty()) ::unlink(placement.previous.c_str());
+  return placed;
 }
 
 std::string output_overwrites_input(const std::string& input, const std::string& output) {
@@ -148,23 +166,6 @@ std::string output_overwrites_input(const std::string& input, const std::string&
          quoted(input, " (standard input)") + "; refusing to overwrite the input";
 }
 
-bool OutputFile::fail(std::string& error, int error_number) {
-  error = path_ + ": " + std::strerror(error_number);
-  return false;
-}
-
-void remove_partial_output_on_signal() {
-  struct sigaction action {};
-  action.sa_handler = remove_partial_and_reraise;
-  action.sa_mask = removing_signals();  // one removal at a time
-  action.sa_flags = SA_RESETHAND;
-  for (int signal : kRemovingSignals) {
-    struct sigaction previous {};
-    // An ignored signal stays ignored, as nohup and background jobs expect.
-    if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
-      ::sigaction(signal, &action, nullptr);
-  }
-  g_signals_handled = true;
-}
+void remove_partial_output_on_signal() { remove_partial_output_on_signals({SIGINT, SIGTERM, SIGHUP}); }
 
 }  // namespace kivo::eventio

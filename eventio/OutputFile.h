@@ -1,14 +1,19 @@
-// An output file that appears whole or not at all. A new or regular file is
-// written to a temporary file beside its path and renamed over it by commit();
+// An output file that appears whole or not at all, alone or together with
+// others. A new or regular file is written to a temporary beside it (see
+// TemporaryFiles.h for the naming rule) and renamed over it by a commit;
 // without a successful commit nothing appears and the temporary is removed,
 // also on a signal once remove_partial_output_on_signal() has been called.
-// Devices, pipes and symbolic links are written in place, as is standard
-// output: a rename would replace them instead of writing to them.
+// A symbolic link is followed: the file it leads to is replaced and the link
+// stays. Devices and pipes are written in place, as is standard output: a
+// rename would replace them instead of writing to them.
 #ifndef KIVO_EVENTIO_OUTPUT_FILE_H
 #define KIVO_EVENTIO_OUTPUT_FILE_H
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
+
+#include "TemporaryFiles.h"
 
 namespace kivo::eventio {
 
@@ -19,33 +24,49 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // False with `error` ("<path>: <reason>") when the file cannot be created.
+  // False with `error` ("<file>: <reason>") when the file cannot be created.
+  // Stale temporaries of the same file are removed first.
   bool open(const std::string& path, std::string& error);
   // Writes to standard output, named "-" in messages.
   void open_standard_output();
-  // Writes all of `data`; false with `error` ("<path>: <reason>").
+  // Writes all of `data`; false with `error` ("<file>: <reason>").
   bool write(std::string_view data, std::string& error);
-  // Closes the file and puts it in place; false with `error` ("<path>: <reason>").
+  // Closes the file and puts it in place; false with `error` ("<file>: <reason>").
   bool commit(std::string& error);
 
+  // The path as given to open().
   const std::string& path() const { return path_; }
+  // The file written: the path, or the file its symbolic link leads to.
+  const std::string& file() const { return file_; }
+  // The descriptor the content goes to, for a writer in another process.
+  int descriptor() const { return fd_; }
 
  private:
+  friend bool commit_together(std::initializer_list<OutputFile*> outputs, std::string& error);
+
   bool fail(std::string& error, int error_number);
+  bool close(std::string& error);
   // The temporary was renamed or removed: a signal no longer removes it.
   void forget_temporary();
+  bool replaces_file() const { return !temporary_.empty(); }
 
   std::string path_;
+  std::string file_;
   std::string temporary_;  // empty when written in place
-  bool removed_on_signal_ = false;
+  RegisteredTemporary registration_;
   int fd_ = -1;
 };
 
+// Puts every output in place, in the order given, or none of them: when one
+// cannot be put in place, those before it get their previous content back
+// (or are removed when they did not exist), every temporary is removed and
+// `error` names the file and the reason. Signals wait until it is done.
+bool commit_together(std::initializer_list<OutputFile*> outputs, std::string& error);
+
 // For command-line tools, called once at start-up before any thread starts:
 // SIGINT, SIGTERM and SIGHUP, each unless ignored at start-up, remove the
-// temporary of the OutputFile being written (the first one opened while no
-// other is) and then end the program as the signal does by default, so the
-// caller sees the usual status.
+// temporaries being written and then end the program as the signal does by
+// default, so the caller sees the usual status.
 void remove_partial_output_on_signal();
 
 // Empty when writing `output` cannot destroy `input`; otherwise a message naming

@@ -12,6 +12,9 @@ namespace kivo::eventio {
 namespace {
 
 constexpr std::size_t kCompactThreshold = std::size_t{1} << 18;
+// Kept before the first unconsumed byte when the buffer is compacted, so that
+// a reader can tell whether what it took from a file is still there.
+constexpr std::size_t kRecentBytes = 64;
 
 std::uint32_t magic_start() {
   std::uint32_t word;
@@ -48,6 +51,86 @@ void RecordScanner::restart() {
   header_seen_ = false;
   finished_ = false;
   resyncing_ = false;
+  overlong_record_ = UINT64_MAX;
+}
+
+std::string_view RecordScanner::recent_bytes() const {
+  const std::size_t kept = std::min(begin_, kRecentBytes);
+  return {reinterpret_cast<const char*>(buffer_.data() + begin_ - kept), kept};
+}
+
+std::optional<PendingRecord> RecordScanner::pending_record() const {
+  if (finished_ || resyncing_ || available() < kRecordHeaderSize || word_at(begin_) != kRecordMarker)
+    return std::nullopt;
+  const std::uint32_t length = word_at(begin_ + 8);
+  if (word_at(begin_ + 4) != kFormatVersion || length < kMinPayloadSize || length > kMaxPayloadSize ||
+      length % 4 != 0)
+    return std::nullopt;
+  const std::size_t size = kRecordHeaderSize + length;
+  if (available() >= size) return std::nullopt;
+  return PendingRecord{offset(), size, available()};
+}
+
+bool RecordScanner::skip_overlong_record() {
+  const std::optional<PendingRecord> pending = pending_record();
+  if (!pending) return false;
+  if (overlong_record_ != pending->offset) {
+    overlong_record_ = pending->offset;
+    overlong_searched_ = pending->offset + 1;
+  }
+  const std::uint8_t* data = buffer_.data();
+  std::size_t pos = static_cast<std::size_t>(overlong_searched_ - consumed_);
+  std::size_t resume = end_;
+  for (; pos + 4 <= end_; ++pos) {
+    const void* next = std::memchr(data + pos, 'K', end_ - 3 - pos);
+    if (!next) {
+      pos = end_ - 3;
+      break;
+    }
+    pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - data);
+    const Candidate candidate = candidate_at(pos);
+    if (candidate == Candidate::valid) {
+      report(offset(), "record claims " + std::to_string(pending->size) + " bytes, but a valid record starts at offset " +
+                           std::to_string(consumed_ + pos) + "; skipping to the next record");
+      ++counters_.records_rejected;
+      ++begin_;
+      resyncing_ = true;
+      overlong_record_ = UINT64_MAX;
+      return true;
+    }
+    if (candidate == Candidate::undecided && resume == end_) resume = pos;
+  }
+  overlong_searched_ = consumed_ + std::min(resume, pos);
+  return false;
+}
+
+void RecordScanner::drop_unconsumed() {
+  if (available() > 0 && !resyncing_)
+    report(offset(), "record cut off when the file was cut back (" + std::to_string(available()) +
+                         " bytes of it read); reading on from here");
+  end_ = begin_;
+  overlong_record_ = UINT64_MAX;
+}
+
+// Whether a whole record with a consistent header and a matching CRC, or a
+// whole file header, starts at `pos`; undecided while its bytes have not all
+// arrived.
+RecordScanner::Candidate RecordScanner::candidate_at(std::size_t pos) const {
+  const std::size_t present = end_ - pos;
+  if (word_at(pos) == magic_start()) {
+    if (present < kFileHeaderSize) return Candidate::undecided;
+    const bool whole = std::memcmp(buffer_.data() + pos, kFileMagic, sizeof kFileMagic) == 0 &&
+                       word_at(pos + 8) == kFormatVersion && word_at(pos + 12) == kFileHeaderSize;
+    return whole ? Candidate::valid : Candidate::invalid;
+  }
+  if (word_at(pos) != kRecordMarker) return Candidate::invalid;
+  if (present < kRecordHeaderSize) return Candidate::undecided;
+  const std::uint32_t length = word_at(pos + 8);
+  if (word_at(pos + 4) != kFormatVersion || length < kMinPayloadSize || length > kMaxPayloadSize || length % 4 != 0)
+    return Candidate::invalid;
+  if (present - kRecordHeaderSize < length) return Candidate::undecided;
+  const bool intact = crc32c(buffer_.data() + pos + kRecordHeaderSize, length) == word_at(pos + 12);
+  return intact ? Candidate::valid : Candidate::invalid;
 }
 
 std::unique_ptr<StreamEvent> RecordScanner::next() {
@@ -65,15 +148,13 @@ std::unique_ptr<StreamEvent> RecordScanner::next() {
 }
 
 void RecordScanner::compact() {
-  if (begin_ == end_) {
-    consumed_ += begin_;
-    begin_ = end_ = 0;
-  } else if (begin_ >= kCompactThreshold && begin_ * 2 >= end_) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-    consumed_ += begin_;
-    end_ -= begin_;
-    begin_ = 0;
-  }
+  if (begin_ != end_ && (begin_ < kCompactThreshold || begin_ * 2 < end_)) return;
+  const std::size_t from = begin_ - std::min(begin_, kRecentBytes);
+  if (from == 0) return;
+  std::memmove(buffer_.data(), buffer_.data() + from, end_ - from);
+  consumed_ += from;
+  begin_ -= from;
+  end_ -= from;
 }
 
 std::uint32_t RecordScanner::word_at(std::size_t pos) const {

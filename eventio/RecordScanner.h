@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "StreamEvent.h"
@@ -18,6 +20,13 @@ namespace kivo::eventio {
 
 struct ReaderCounters {
   std::uint64_t records_read = 0, records_rejected = 0, bytes_read = 0;
+};
+
+// A record whose header has arrived but not all of its bytes.
+struct PendingRecord {
+  std::uint64_t offset;  // stream offset of its header
+  std::size_t size;      // header and payload, as the header claims
+  std::size_t present;   // bytes of it received so far
 };
 
 class RecordScanner {
@@ -43,9 +52,24 @@ class RecordScanner {
   const ReaderCounters& counters() const { return counters_; }
   // Stream offset of the first byte not yet taken by an event or skipped.
   std::uint64_t offset() const { return consumed_ + begin_; }
+  // Up to the last 64 bytes taken or skipped, those just before offset().
+  std::string_view recent_bytes() const;
+
+  // The record being waited for, if any.
+  std::optional<PendingRecord> pending_record() const;
+  // For a source that has nothing more to give now: when the record waited
+  // for claims more bytes than have arrived and a whole valid record (or file
+  // header) starts among those that did, the long record is damaged: it is
+  // reported and skipped as a bad header is. True when it was.
+  bool skip_overlong_record();
+  // The bytes after offset() are no longer part of the stream (its file was
+  // cut back there): they are dropped, and reported when they held part of a
+  // record. The bytes fed next continue the stream at offset().
+  void drop_unconsumed();
 
  private:
   enum class Step { event, need_bytes, skipped };
+  enum class Candidate { valid, invalid, undecided };
 
   Step scan_one(std::unique_ptr<StreamEvent>& event);
   Step scan_file_header();
@@ -53,6 +77,7 @@ class RecordScanner {
   Step truncated(std::size_t needed);
   Step reject_and_resync(const std::string& what);
   bool skip_to_next_marker();
+  Candidate candidate_at(std::size_t pos) const;
   void compact();
   std::size_t available() const { return end_ - begin_; }
   std::uint32_t word_at(std::size_t pos) const;
@@ -66,6 +91,11 @@ class RecordScanner {
   bool header_seen_ = false;
   bool finished_ = false;
   bool resyncing_ = false;       // scanning for a marker after a bad region
+  // skip_overlong_record() has ruled out every candidate before this stream
+  // offset for the record at `overlong_record_`, so that a source that stays
+  // still is not searched again from the start at every look.
+  std::uint64_t overlong_record_ = UINT64_MAX;
+  std::uint64_t overlong_searched_ = 0;
   ReaderCounters counters_;
 };
 

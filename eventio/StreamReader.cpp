@@ -16,6 +16,8 @@ namespace {
 // Bytes taken in by one read: small enough that a chunk is still in cache
 // while its records are checked and decoded.
 constexpr std::size_t kReadChunk = std::size_t{1} << 18;
+// How long a record may wait for its bytes before the reader says so.
+constexpr std::chrono::seconds kStallNotice{5};
 
 std::string system_error_text() { return std::strerror(errno); }
 
@@ -37,14 +39,20 @@ StreamReader::~StreamReader() {
 std::unique_ptr<StreamReader> StreamReader::open(const std::string& path, bool follow,
                                                  std::string& error) {
   const bool from_stdin = path == "-";
-  const int fd = from_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a named pipe must not wait for its writer.
+  const int fd = from_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = path + ": " + system_error_text();
     return nullptr;
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    error = path + ": " + (S_ISDIR(info.st_mode) ? std::string("is a directory") : system_error_text());
+  const bool stated = ::fstat(fd, &info) == 0;
+  const std::string refusal = !stated                 ? system_error_text()
+                              : S_ISDIR(info.st_mode) ? "is a directory"
+                              : !from_stdin && ::isatty(fd) ? "is a terminal, not a stream"
+                                                            : "";
+  if (!refusal.empty()) {
+    error = path + ": " + refusal;
     if (!from_stdin) ::close(fd);
     return nullptr;
   }
@@ -57,6 +65,7 @@ std::unique_ptr<StreamReader> StreamReader::open(const std::string& path, bool f
   }
   auto reader = std::unique_ptr<StreamReader>(new StreamReader(path, fd, is_pipe, follow));
   reader->original_flags_ = flags;
+  reader->writer_seen_ = from_stdin || !S_ISFIFO(info.st_mode);
   return reader;
 }
 
@@ -64,7 +73,7 @@ bool StreamReader::read_available() {
   // Checked before reading on, so that new content is never read from the
   // old offset; the old bytes end here, and a record they leave unfinished is
   // a truncated tail.
-  if (follow_ && rewind_if_started_over()) {
+  if (follow_ && look_for_changes() == Change::started_over) {
     scanner_.finish();
     restart_pending_ = true;
     return false;
@@ -75,14 +84,51 @@ bool StreamReader::read_available() {
     if (n > 0) {
       if (follow_) remember_tail(space, static_cast<std::size_t>(n));
       scanner_.commit(static_cast<std::size_t>(n));
+      writer_seen_ = true;
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      writer_seen_ = true;
+      return nothing_new();
+    }
+    if (n == 0 && !writer_seen_) return wait_for_writer();
     if (n < 0) report_diagnostic(path_ + ": read error: " + system_error_text());
-    if (n < 0 || !follow_) scanner_.finish();
-    return false;
+    if (n < 0 || !follow_) {
+      scanner_.finish();
+      return false;
+    }
+    return nothing_new();
   }
+}
+
+// A named pipe reads as ended until a writer opens it; its end is the end
+// of the writer that came.
+bool StreamReader::wait_for_writer() {
+  if (!writer_awaited_) report_diagnostic(path_ + ": named pipe without a writer; reading it once one opens it");
+  writer_awaited_ = true;
+  return false;
+}
+
+bool StreamReader::nothing_new() {
+  if (scanner_.skip_overlong_record()) return true;
+  watch_stall();
+  return false;
+}
+
+void StreamReader::watch_stall() {
+  const std::optional<PendingRecord> pending = scanner_.pending_record();
+  if (!pending) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (pending->offset != stall_.offset) stall_ = Stall{pending->offset, pending->present, now, false};
+  if (pending->present != stall_.present) {
+    stall_.present = pending->present;
+    stall_.since = now;
+  }
+  if (stall_.named || now - stall_.since < kStallNotice) return;
+  stall_.named = true;
+  report_diagnostic(path_ + ": offset " + std::to_string(pending->offset) + ": waiting for the rest of a record of " +
+                    std::to_string(pending->size) + " bytes (" + std::to_string(pending->present) + " present)");
 }
 
 void StreamReader::remember_tail(const std::uint8_t* data, std::size_t size) {
@@ -93,30 +139,43 @@ void StreamReader::remember_tail(const std::uint8_t* data, std::size_t size) {
   tail_size_ = kept + taken;
 }
 
-// Whether the bytes last read, which end at `position`, are no longer there:
-// the file was truncated and written again past that point.
-bool StreamReader::tail_rewritten(off_t position) const {
-  if (tail_size_ == 0) return false;
+// Whether the file still holds `bytes` just before `end`.
+bool StreamReader::same_bytes_before(off_t end, const std::uint8_t* bytes, std::size_t size) const {
   std::array<std::uint8_t, kTailBytes> now{};
-  const ssize_t n = ::pread(fd_, now.data(), tail_size_, position - static_cast<off_t>(tail_size_));
-  return n != static_cast<ssize_t>(tail_size_) || std::memcmp(now.data(), tail_.data(), tail_size_) != 0;
+  const ssize_t n = ::pread(fd_, now.data(), size, end - static_cast<off_t>(size));
+  return n == static_cast<ssize_t>(size) && std::memcmp(now.data(), bytes, size) == 0;
 }
 
 // The path names another file after an atomic rename over it, which is read
 // once the replaced file has nothing more; a file shorter than what was read,
-// or whose last bytes read have changed, has been truncated (and perhaps
+// or whose last bytes read have changed, has been cut back (and perhaps
 // written again). Standard input has no path to check.
-bool StreamReader::rewind_if_started_over() {
+StreamReader::Change StreamReader::look_for_changes() {
   struct stat named {}, opened {};
-  if (!owns_fd_ || ::stat(path_.c_str(), &named) != 0 || ::fstat(fd_, &opened) != 0) return false;
+  if (!owns_fd_ || ::stat(path_.c_str(), &named) != 0 || ::fstat(fd_, &opened) != 0) return Change::none;
   const off_t position = ::lseek(fd_, 0, SEEK_CUR);
-  if (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
-    return opened.st_size <= position && reopen_replaced_file();
-  }
-  if ((named.st_size >= position && !tail_rewritten(position)) || ::lseek(fd_, 0, SEEK_SET) != 0)
-    return false;
+  if (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
+    return opened.st_size <= position && reopen_replaced_file() ? Change::started_over : Change::none;
+  if (named.st_size >= position && same_bytes_before(position, tail_.data(), tail_size_)) return Change::none;
+  if (continue_after_cut(named.st_size)) return Change::cut_back;
+  if (::lseek(fd_, 0, SEEK_SET) != 0) return Change::none;
   tail_size_ = 0;
-  report_diagnostic(path_ + ": file truncated; reading it from the start");
+  announce_start_over("file truncated");
+  return Change::started_over;
+}
+
+// Everything taken from the file so far is still there: the reading goes on
+// just after it, and what was read beyond it is read again as it is now.
+bool StreamReader::continue_after_cut(off_t size) {
+  const std::uint64_t boundary = scanner_.offset();
+  const std::string_view recent = scanner_.recent_bytes();
+  const auto* recent_bytes = reinterpret_cast<const std::uint8_t*>(recent.data());
+  const auto end = static_cast<off_t>(boundary);
+  if (size < end || !same_bytes_before(end, recent_bytes, recent.size()) || ::lseek(fd_, end, SEEK_SET) != end)
+    return false;
+  scanner_.drop_unconsumed();
+  std::memcpy(tail_.data(), recent_bytes, recent.size());
+  tail_size_ = recent.size();
   return true;
 }
 
@@ -133,8 +192,15 @@ bool StreamReader::reopen_replaced_file() {
   ::close(fd_);
   fd_ = fd;
   tail_size_ = 0;
-  report_diagnostic(path_ + ": file replaced; reading it from the start");
+  announce_start_over("file replaced");
   return true;
+}
+
+// The histograms may hold the events read so far: the operator is told how many.
+void StreamReader::announce_start_over(const std::string& what) {
+  const std::uint64_t before = scanner_.counters().records_read - records_before_start_;
+  report_diagnostic(path_ + ": " + what + "; reading it from the start (" + std::to_string(before) +
+                    (before == 1 ? " event" : " events") + " read from it before)");
 }
 
 // Reads on while the bytes so far end inside a record; bytes that hold no
@@ -147,6 +213,7 @@ std::unique_ptr<StreamEvent> StreamReader::next_stream_event() {
     if (scanner_.drained()) {
       if (!std::exchange(restart_pending_, false)) return nullptr;
       scanner_.restart();
+      records_before_start_ = scanner_.counters().records_read;
       start = 0;
     }
     if (scanner_.offset() - start >= kReadChunk) {

@@ -1,7 +1,7 @@
 // Writes event records in the stream format to a path or to standard output ("-").
-// A path is written atomically: records go to a temporary file beside it that is
-// renamed over the path by a successful close(); without one, nothing appears.
-// A device, pipe or symbolic link is written in place instead.
+// A path is written atomically (see OutputFile.h): records go to a temporary
+// file that is renamed over the path by a successful close(); without one,
+// nothing appears. A symbolic link keeps leading to the file written.
 #ifndef KIVO_EVENTIO_STREAM_WRITER_H
 #define KIVO_EVENTIO_STREAM_WRITER_H
 

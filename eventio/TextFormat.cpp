@@ -84,23 +84,31 @@ class TextParser {
     return record;
   }
 
+  // "run N", "end N" and "type T", each with an optional third word
+  // "packet": the event carries packet 2000, which the lines below fill.
+  bool with_packet(const char* usage, bool& packet) {
+    packet = words_.size() == 3 && words_[2] == "packet";
+    return packet || expect_count(2, usage);
+  }
+
   bool begin_or_end_run(int type) {
     long long run = 0;
-    if (!expect_count(2, type == kBeginRunEventType ? "run N" : "end N") ||
+    bool packet = false;
+    if (!with_packet(type == kBeginRunEventType ? "run N" : "end N", packet) ||
         !number(1, INT32_MIN, INT32_MAX, "run number", run))
       return false;
-    push(type, static_cast<int>(run), false);
+    push(type, static_cast<int>(run), packet);
     if (type == kBeginRunEventType) current_run_ = static_cast<int>(run);
-    data_event_open_ = false;
+    packet_open_ = packet;
     return true;
   }
 
   bool other_type() {
     long long type = 0;
-    if (!expect_count(2, "type T") || !number(1, INT32_MIN, INT32_MAX, "event type", type))
-      return false;
-    push(static_cast<int>(type), current_run_, false);
-    data_event_open_ = false;
+    bool packet = false;
+    if (!with_packet("type T", packet) || !number(1, INT32_MIN, INT32_MAX, "event type", type)) return false;
+    push(static_cast<int>(type), current_run_, packet);
+    packet_open_ = packet;
     return true;
   }
 
@@ -109,12 +117,12 @@ class TextParser {
     if (words_.size() > 1 && !nopacket)
       return fail("unexpected '" + std::string(words_[1]) + "'; expected 'event' or 'event nopacket'");
     push(kDataEventType, current_run_, !nopacket);
-    data_event_open_ = !nopacket;
+    packet_open_ = !nopacket;
     return true;
   }
 
-  bool require_data_event() {
-    if (data_event_open_) return true;
+  bool require_packet() {
+    if (packet_open_) return true;
     std::string what(words_[0]);
     what += " outside a data event (needs an 'event' line before it)";
     return fail(what);
@@ -122,7 +130,7 @@ class TextParser {
 
   bool unit() {
     long long ruid = 0;
-    if (!expect_count(2, "unit R") || !require_data_event() ||
+    if (!expect_count(2, "unit R") || !require_packet() ||
         !number(1, 0, kMaxUnitOrChannel, "readout unit", ruid))
       return false;
     out_.back().unit(static_cast<int>(ruid));
@@ -132,7 +140,7 @@ class TextParser {
   bool hit_or_word(bool is_hit) {
     long long ruid = 0, ruchn = 0;
     if (!expect_count(is_hit ? 5 : 4, is_hit ? "hit R C ROW COL" : "word R C VALUE") ||
-        !require_data_event() || !number(1, 0, kMaxUnitOrChannel, "readout unit", ruid) ||
+        !require_packet() || !number(1, 0, kMaxUnitOrChannel, "readout unit", ruid) ||
         !number(2, 0, kMaxUnitOrChannel, "channel", ruchn))
       return false;
     std::uint32_t word = 0;
@@ -154,7 +162,7 @@ class TextParser {
   std::vector<std::string_view> words_;
   std::string error_;
   int current_run_ = 0;
-  bool data_event_open_ = false;
+  bool packet_open_ = false;  // the last event line opened a packet 2000
 };
 
 void append_number(std::string& out, long long value) {
@@ -223,30 +231,21 @@ bool parse_text(std::istream& in, std::vector<EventRecord>& out, std::string& er
 
 void write_text_record(std::ostream& out, const EventRecord& record, int& current_run) {
   std::string text;
-  if (record.type == kBeginRunEventType && !record.has_packet) {
-    text = "run ";
-    append_number(text, record.run);
-    text += '\n';
-    current_run = record.run;
-  } else if (record.type == kEndRunEventType && !record.has_packet) {
-    text = "end ";
-    append_number(text, record.run);
-    text += '\n';
-  } else if (record.type == kDataEventType) {
+  if (record.type == kDataEventType) {
     text = record.has_packet ? "event\n" : "event nopacket\n";
-    append_units(text, record);
   } else {
-    text = "type ";
-    append_number(text, record.type);
-    text += '\n';
+    text = record.type == kBeginRunEventType ? "run " : record.type == kEndRunEventType ? "end " : "type ";
+    const bool run_line = record.type == kBeginRunEventType || record.type == kEndRunEventType;
+    append_number(text, run_line ? record.run : record.type);
+    text += record.has_packet ? " packet\n" : "\n";
   }
+  if (record.type == kBeginRunEventType) current_run = record.run;
+  if (record.has_packet) append_units(text, record);
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 std::string text_form_loss(const EventRecord& record, int current_run) {
   const bool run_line = record.type == kBeginRunEventType || record.type == kEndRunEventType;
-  if (record.has_packet && record.type != kDataEventType)
-    return "packet 2000 of an event of type " + std::to_string(record.type) + " is not written";
   if (!run_line && record.run != current_run)
     return "run number " + std::to_string(record.run) + " differs from the current run " +
            std::to_string(current_run);

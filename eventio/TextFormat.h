@@ -1,6 +1,7 @@
 // The text form of events, one keyword line per item:
-//   run N / end N / type T / event / event nopacket / unit R /
-//   hit R C ROW COL / word R C VALUE, '#' comments and blank lines.
+//   run N / end N / type T (each optionally followed by "packet") / event /
+//   event nopacket / unit R / hit R C ROW COL / word R C VALUE, '#' comments
+//   and blank lines.
 #ifndef KIVO_EVENTIO_TEXT_FORMAT_H
 #define KIVO_EVENTIO_TEXT_FORMAT_H
 
@@ -25,8 +26,8 @@ void write_text(std::ostream& out, const std::vector<EventRecord>& records);
 void write_text_record(std::ostream& out, const EventRecord& record, int& current_run);
 
 // What the text form of `record` would lose, empty when it is exact: a run number
-// other than the current run, a packet on an event that is not a data event, or
-// a channel stored without words.
+// other than the current run (on an event that is no begin-run or end-run
+// event), or a channel stored without words.
 std::string text_form_loss(const EventRecord& record, int current_run);
 
 }  // namespace kivo::eventio

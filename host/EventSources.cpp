@@ -64,10 +64,11 @@ std::vector<std::string> EventSources::describe() const {
   std::vector<std::string> lines;
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     const Source& source = sources_[i];
-    const char* state = source.reader->finished() ? "finished"
-                        : source.follow           ? "following"
-                        : i == current_           ? "reading"
-                                                  : "queued";
+    const char* state = source.reader->finished()             ? "finished"
+                        : source.follow                       ? "following"
+                        : source.reader->waiting_for_writer() ? "waiting for a writer"
+                        : i == current_                       ? "reading"
+                                                              : "queued";
     lines.push_back(source.reader->path() + " (" + state + "): " +
                     std::to_string(source.events) + " events read, " +
                     std::to_string(source.reader->counters().records_rejected) +

@@ -29,6 +29,8 @@ class EventSources {
   // it cannot be polled (a regular file) or there is none.
   int poll_fd() const;
   bool following() const;
+  // Whether any source was ever queued.
+  bool opened() const { return !sources_.empty(); }
   // Whether a queued source is standard input ("-").
   bool reads_standard_input() const;
   // One line per source: path, state, events read, records rejected.

@@ -43,10 +43,13 @@ long MonitorObjects::events() const {
   return events ? static_cast<long>(events->GetEntries()) : 0;
 }
 
-void MonitorObjects::materialise_maps() const { plugin_.symbols().materialise_maps(); }
+HitMapSource MonitorObjects::hit_maps() const {
+  const MonitorSymbols& symbols = plugin_.symbols();
+  return {*symbols.h2d_chip_norm, symbols.norm_overview, symbols.norm_region};
+}
 
 void MonitorObjects::collect(TList& objects) const {
-  materialise_maps();
+  plugin_.symbols().materialise_maps();  // the maps are written whole
   add_all(objects, gDirectory->GetList());
   for (TGraphAsymmErrors* graph : *plugin_.symbols().gmpos_chip) {
     if (graph) objects.Add(graph);

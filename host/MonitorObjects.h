@@ -10,6 +10,8 @@
 
 #include "RootStreamer.h"
 
+#include "live_canvas.h"
+
 class TList;
 
 namespace kivo::host {
@@ -24,9 +26,8 @@ class MonitorObjects {
   int run() const;
   // Entries of hnevnt (data events with the detector packet since the last reset).
   long events() const;
-  // Makes the normalised hit maps whole, as the last analysis computed them,
-  // for anything that reads or writes them whole.
-  void materialise_maps() const;
+  // The normalised hit maps and the library's readers of them.
+  HitMapSource hit_maps() const;
   // The objects that saved and archived files hold, in this order: every
   // histogram of the current directory and the gmpos_chip graphs, the maps
   // made whole first (kivo_materialise_maps), then what keep_also adds.

@@ -11,8 +11,9 @@ using eventio::CommandOption;
 
 constexpr const char* kAbout =
     "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
-    "            [--plugin PATH] [--snapshot FILE] [--archive DIR] [--checks FILE]\n"
-    "            [--quality-log FILE] [--on-bad CMD] [--reference FILE] [STREAM]...\n"
+    "            [--auth FILE] [--tls CERT] [--plugin PATH] [--snapshot FILE]\n"
+    "            [--archive DIR] [--checks FILE] [--quality-log FILE] [--on-bad CMD]\n"
+    "            [--reference FILE] [STREAM]...\n"
     "\n"
     "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
     "event source, runs the -e commands and -x command files in the order given,\n"
@@ -28,6 +29,21 @@ std::string parse_port(const std::string& text, int& port) {
   if (!eventio::read_number(text, value).empty() || value < 0 || value > 65535)
     return "'" + text + "' is not a port number from 0 to 65535";
   port = value;
+  return {};
+}
+
+std::string parse_auth(const std::string& path, web::Access& access) {
+  std::string realm;
+  if (std::string problem = web::read_password_realm(path, realm); !problem.empty()) return problem;
+  access.password_file = path;
+  access.realm = realm;
+  return {};
+}
+
+std::string parse_tls(const std::string& path, web::Access& access) {
+  if (std::string problem = web::certificate_problem(path); !problem.empty()) return problem;
+  if (std::string problem = web::enable_tls(); !problem.empty()) return "cannot serve HTTPS: " + problem;
+  access.certificate = path;
   return {};
 }
 
@@ -54,6 +70,10 @@ void add_options(eventio::CommandLine& line, Options& options) {
             [&options](const std::string& text) { return parse_port(text, options.port); }});
   line.add({"bind", 0, "ADDR", "web display address, numeric (default 127.0.0.1)",
             [&options](const std::string& text) { return parse_bind(text, options.bind); }});
+  line.add({"auth", 0, "FILE", "web display: require HTTP digest authentication, users in htdigest FILE",
+            [&options](const std::string& path) { return parse_auth(path, options.access); }});
+  line.add({"tls", 0, "CERT", "web display: serve HTTPS with CERT (PEM: certificate and private key)",
+            [&options](const std::string& path) { return parse_tls(path, options.access); }});
   line.add({"plugin", 0, "PATH", "monitor library (default ../lib/libkivo_monitor.so beside kivo)",
             eventio::store_text(options.plugin)});
   line.add({"snapshot", 0, "FILE", "at exit, render the canvas as last drawn to FILE (.png or .svg)",

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "access.h"
+
 namespace kivo::host {
 
 // One -e command or -x file, kept in the order given.
@@ -27,6 +29,7 @@ struct Options {
   std::string quality_log;  // --quality-log FILE: verdict changes appended
   std::string on_bad;       // --on-bad CMD: run for each verdict turning Bad
   std::string reference;    // --reference FILE: a known-good run saved by save()
+  web::Access access;    // --auth FILE, --tls CERT
   std::vector<std::string> streams;
 };
 

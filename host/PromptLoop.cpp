@@ -55,9 +55,12 @@ void run_prompt(Session& session, const interp::Registry& registry) {
   while (!session.quit_requested()) {
     if (take_interrupt()) prompt.discard_line();
     bool busy = background_slice(session, prompt, announced_end);
-    pollfd fds[2] = {{prompt.fd(), POLLIN, 0}, {session.sources().poll_fd(), POLLIN, 0}};
-    int count = session.background() && fds[1].fd >= 0 ? 2 : 1;
-    if (poll(fds, count, wait_timeout(session, busy)) > 0 &&
+    session.serve_display();
+    // A descriptor of -1 is left out by poll().
+    pollfd fds[3] = {{prompt.fd(), POLLIN, 0},
+                     {session.display_fd(), POLLIN, 0},
+                     {session.background() ? session.sources().poll_fd() : -1, POLLIN, 0}};
+    if (poll(fds, 3, wait_timeout(session, busy)) > 0 &&
         (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
       prompt.read_available();
     }

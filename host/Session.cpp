@@ -2,18 +2,18 @@
 
 #include <poll.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <optional>
 #include <utility>
 
 #include "CanvasPublisher.h"
+#include "CommandFile.h"
 #include "Interrupt.h"
 #include "RootJSON.h"
 #include "TCanvas.h"
+#include "TemporaryFiles.h"
 #include "snapshot.h"
 #include "web_display.h"
 
@@ -38,17 +38,6 @@ bool comment(std::string_view line) {
   return line.empty() || line.substr(0, 2) == "//" || line[0] == '#';
 }
 
-// Opens a command file; empty when it can be read, else why not. A
-// directory opens like a file but reads as nothing, so it is refused first.
-std::string open_command_file(const std::string& path, std::ifstream& in) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) return "is a directory";
-  errno = 0;
-  in.open(path);
-  if (!in) return errno != 0 ? std::strerror(errno) : "cannot open the file";
-  return {};
-}
-
 // The monitor's commands answer -1 when they fail, after saying why (a mask
 // file that cannot be written, histograms not booked): such a call counts as
 // a failed command, so that a batch run stops there with a failure status.
@@ -66,9 +55,18 @@ void report(const std::string& message) {
 
 Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
                  const std::string& archive_directory, quality::Setup quality)
-    : plugin_(plugin), registry_(registry), evaluator_(registry, monitor_command_failed),
+    : plugin_(plugin),
+      registry_(registry),
+      evaluator_(registry,
+                 [this](const interp::Command& command, const interp::Value& result) {
+                   count_processed_event(command);
+                   return monitor_command_failed(command, result);
+                 }),
       display_(display),
-      objects_(plugin) {
+      objects_(plugin),
+      live_canvas_(objects_.hit_maps()) {
+  if (display_) display_->attach(activity_);
+  remove_stale_mask_temporaries();
   if (!archive_directory.empty()) {
     archive_ = std::make_unique<RunArchive>(
         archive_directory, [this](std::vector<rootcompat::StreamedObject>& objects, std::string& error) {
@@ -90,6 +88,20 @@ Session::~Session() {
   registry_.remove_owner(kHostOwner);
 }
 
+// An event handed to the monitor's process_event at the prompt, as in
+// process_event(next_event()), is processed as much as one the host reads.
+void Session::count_processed_event(const interp::Command& command) {
+  if (command.owner != kHostOwner && command.name == "process_event") ++events_processed_;
+}
+
+// A kivo killed while writing the mask files leaves their temporaries behind.
+void Session::remove_stale_mask_temporaries() {
+  const int removed = eventio::remove_stale_temporaries_in(KIVO_MASK_DIR);
+  if (removed > 0)
+    report("removed " + std::to_string(removed) + " temporary file" + (removed == 1 ? "" : "s") +
+           " left in the mask directory by a kivo that ended");
+}
+
 void Session::add(interp::Command command) {
   command.owner = kHostOwner;
   std::string error;
@@ -109,6 +121,7 @@ bool Session::execute(std::string_view line, const std::string& where) {
     report(where + ": " + interp::describe(*evaluation.error));
     return false;
   }
+  note_sources();
   std::string result = interp::format_result(evaluation.value);
   if (evaluation.show_result && !result.empty()) {
     std::printf("%s\n", result.c_str());
@@ -139,9 +152,8 @@ bool Session::dot_command(std::string_view line, const std::string& where) {
 }
 
 bool Session::run_file(const std::string& path) {
-  std::ifstream in;
-  std::string problem = open_command_file(path, in);
-  if (!problem.empty()) {
+  CommandFile file;
+  if (const std::string problem = file.open(path); !problem.empty()) {
     report(".x " + path + ": " + problem);
     return false;
   }
@@ -151,23 +163,17 @@ bool Session::run_file(const std::string& path) {
     return false;
   }
   ++file_depth_;
-  std::string line;
   int number = 0;
   bool ok = true;
-  // errno is cleared before each read so that a read error is told by its own cause.
-  const auto read_line = [&in, &line] {
-    errno = 0;
-    return static_cast<bool>(std::getline(in, line));
-  };
-  while (ok && !quit_ && !interrupted_ && read_line()) {
-    if (number == 0 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
-    ok = execute(line, path + ":" + std::to_string(++number));
+  while (ok && !quit_ && !interrupted_) {
+    std::optional<std::string> line = file.next_line();
+    if (!line) break;
+    if (number == 0 && line->starts_with(kByteOrderMark)) line->erase(0, kByteOrderMark.size());
+    ok = execute(*line, path + ":" + std::to_string(++number));
   }
   --file_depth_;
-  // A read error also ends getline(); it must not pass for the end of the file.
-  if (in.bad()) {
-    report(".x " + path + ": line " + std::to_string(number + 1) + " cannot be read: " +
-           (errno != 0 ? std::strerror(errno) : "read error"));
+  if (!file.problem().empty()) {
+    report(".x " + path + ": " + file.problem());
     return false;
   }
   return ok;
@@ -180,8 +186,8 @@ void Session::process(Event& event) {
   plugin_.process_event(&event);
   ++events_processed_;
   if (archive_) archive_->after_event(type, run);
-  constexpr std::uint64_t kRateEvery = 64;  // the clock is read once per so many events
-  if (events_processed_ % kRateEvery == 0) rate_.count(events_processed_, EventRate::Clock::now());
+  activity_->record_event();
+  serve_display();
   judge_after_refresh();
 }
 
@@ -191,6 +197,19 @@ bool Session::finish() {
   return !archive_->failed();
 }
 
+void Session::serve_display() {
+  if (!display_ || !display_->zooms().new_regions()) return;
+  display_->publish(live_canvas_.regions(display_->zooms().take_new()));
+}
+
+int Session::display_fd() const { return display_ ? display_->zooms().wake_fd() : -1; }
+
+void Session::note_sources() {
+  activity_->set_sources(!sources_.opened()    ? Activity::Sources::none
+                         : sources_.exhausted() ? Activity::Sources::finished
+                                                : Activity::Sources::open);
+}
+
 void Session::judge_after_refresh() {
   if (!refreshed_) return;
   refreshed_ = false;
@@ -198,12 +217,16 @@ void Session::judge_after_refresh() {
 }
 
 void Session::judge_now() {
-  rate_.count(events_processed_, EventRate::Clock::now());
   quality_->evaluate(event_rate());
   publish_quality();
 }
 
-std::optional<double> Session::event_rate() const { return rate_.rate(EventRate::Clock::now()); }
+// Not measured before the first event.
+std::optional<double> Session::event_rate() const {
+  const Activity::Reading reading = activity_->read();
+  if (reading.events == 0) return std::nullopt;
+  return reading.rate;
+}
 
 bool Session::process_next() {
   std::unique_ptr<Event> event = sources_.next();
@@ -221,9 +244,12 @@ std::uint64_t Session::run(std::uint64_t count) {
     } else if (sources_.exhausted()) {
       break;
     } else if (!sources_.more_available()) {
+      note_sources();
       wait_for_data(kFollowPollMs);
+      serve_display();
     }
   }
+  note_sources();
   std::fflush(stdout);
   interrupted_ = take_interrupt();
   if (interrupted_) report("interrupted after " + std::to_string(processed) + " events");
@@ -244,40 +270,35 @@ std::uint64_t Session::process_slice(int budget_ms, const std::function<void()>&
     ++processed;
     if (processed % 64 == 0 && std::chrono::steady_clock::now() >= deadline) break;
   }
+  note_sources();
   std::fflush(stdout);
   return processed;
 }
 
 void Session::wait_for_data(int timeout_ms) const {
-  pollfd source{sources_.poll_fd(), POLLIN, 0};
-  if (source.fd >= 0) {
-    poll(&source, 1, timeout_ms);
-  } else {
-    poll(nullptr, 0, timeout_ms);
-  }
+  pollfd fds[2] = {{display_fd(), POLLIN, 0}, {sources_.poll_fd(), POLLIN, 0}};
+  poll(fds, 2, timeout_ms);
 }
 
-// The canvas is serialised here only for a web display; without one, a
-// snapshot serialises it when asked. It carries the normalised hit maps
-// whole, which are made whole first.
+// The canvas is copied here only for a web display, which serialises the
+// copy on its own thread; without one, a snapshot copies it when asked.
 void Session::publish(const TCanvas& canvas) {
   ++canvas_updates_;
   canvas_ = &canvas;
   refreshed_ = true;
   if (!display_) return;
-  objects_.materialise_maps();
-  latest_canvas_ = std::make_shared<const std::string>(rootcompat::ToJSON(canvas));
-  display_->publish(latest_canvas_, objects_.run(), objects_.events());
+  latest_frame_ = live_canvas_.frame(canvas, display_->zooms().take_all(), objects_.run(), objects_.events());
+  display_->publish(latest_frame_);
 }
 
-bool Session::snapshot(const std::string& path, std::string& error) const {
+bool Session::snapshot(const std::string& path, std::string& error) {
   if (!canvas_) {
     error = path + ": no canvas has been drawn yet (OM() draws it)";
     return false;
   }
-  if (latest_canvas_) return render_snapshot(*latest_canvas_, path, error);
-  objects_.materialise_maps();
-  return render_snapshot(rootcompat::ToJSON(*canvas_), path, error);
+  const std::shared_ptr<LiveFrame> frame =
+      latest_frame_ ? latest_frame_ : live_canvas_.frame(*canvas_, {}, objects_.run(), objects_.events());
+  return render_snapshot(rootcompat::ToJSON(frame->canvas->GetCanvas()), path, error);
 }
 
 }  // namespace kivo::host

@@ -13,9 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "EventRate.h"
 #include "EventSources.h"
 #include "MonitorObjects.h"
+#include "activity.h"
+#include "live_canvas.h"
 #include "MonitorPlugin.h"
 #include "Quality.h"
 #include "RunArchive.h"
@@ -59,16 +60,23 @@ class Session {
   std::uint64_t process_slice(int budget_ms, const std::function<void()>& before_first);
   // Whether Ctrl-C stopped the last run(), or a run() of the last line executed.
   bool interrupted() const { return interrupted_; }
-  // Waits up to `timeout_ms` for the current source to have data.
+  // Waits up to `timeout_ms` for the current source to have data or the
+  // display to want a region.
   void wait_for_data(int timeout_ms) const;
+  // Copies the hit-map regions pages have zoomed into since the last canvas
+  // update, if any, for the display.
+  void serve_display();
+  // Polled while the loop waits: readable when serve_display() has work; -1 without a display.
+  int display_fd() const;
 
   // Once the prompt reads standard input, open("-") and follow("-") are refused.
   void reserve_standard_input() { standard_input_reserved_ = true; }
   bool background() const { return background_; }
   bool quit_requested() const { return quit_; }
   void request_quit() { quit_ = true; }
-  // Renders the latest canvas to `path` (.png or .svg).
-  bool snapshot(const std::string& path, std::string& error) const;
+  // Renders the latest canvas to `path` (.png or .svg), hit maps at the
+  // resolution the live page shows.
+  bool snapshot(const std::string& path, std::string& error);
   // At exit: archives the run in progress and waits for the archive's
   // writes. False when some run could not be archived.
   bool finish();
@@ -76,6 +84,8 @@ class Session {
  private:
   void process(Event& event);
   void register_commands();
+  static void remove_stale_mask_temporaries();
+  void count_processed_event(const interp::Command& command);
   void add(interp::Command command);
   bool dot_command(std::string_view line, const std::string& where);
   void publish(const TCanvas& canvas);
@@ -90,6 +100,7 @@ class Session {
   void publish_quality();
   void print_help() const;
   void print_sources() const;
+  void note_sources();
   interp::Value next_event();
 
   const MonitorPlugin& plugin_;
@@ -102,10 +113,11 @@ class Session {
   std::vector<std::unique_ptr<Event>> held_events_;  // from next_event(), freed after the line
   std::unique_ptr<quality::Quality> quality_;
   std::string quality_inputs_missing_;  // what the monitor library lacks for the checks
-  EventRate rate_;
   bool refreshed_ = false;  // a canvas refresh not judged yet
   const TCanvas* canvas_ = nullptr;                    // last canvas updated
-  std::shared_ptr<const std::string> latest_canvas_;  // its JSON as last published to the display
+  LiveCanvas live_canvas_;
+  std::shared_ptr<LiveFrame> latest_frame_;            // as last published to the display
+  std::shared_ptr<Activity> activity_ = std::make_shared<Activity>();
   std::uint64_t canvas_updates_ = 0;
   std::uint64_t events_processed_ = 0;
   bool background_ = true;

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CommandLine.h"
 #include "Interrupt.h"
@@ -14,6 +16,7 @@
 #include "PromptLoop.h"
 #include "Quality.h"
 #include "Session.h"
+#include "TemporaryFiles.h"
 #include "interp/Registry.h"
 #include "snapshot.h"
 #include "web_display.h"
@@ -26,14 +29,26 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
+// "http://a/ http://b/"
+std::string joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
 std::unique_ptr<WebDisplay> start_display(const kivo::host::Options& options) {
   auto display = std::make_unique<WebDisplay>(options.bind, options.port, KIVO_WEB_DIR);
+  display->set_access(options.access);
   std::string error;
   if (!display->start(error)) {
     report("web display not started: " + error);
     return nullptr;
   }
-  report("display at " + display->address());
+  report("display at " + joined(display->addresses()));
+  if (!kivo::web::is_loopback(options.bind) && options.access.password_file.empty())
+    report("warning: the display listens on " + options.bind +
+           " without --auth: anyone who reaches it can read the monitoring canvas, the run and event "
+           "counts, and can load it down; give --auth FILE to require a password (see docs/security.md)");
   return display;
 }
 
@@ -72,7 +87,7 @@ bool run_startup(kivo::host::Session& session, const kivo::host::Options& option
   return true;
 }
 
-bool write_snapshot(const kivo::host::Session& session, const std::string& path) {
+bool write_snapshot(kivo::host::Session& session, const std::string& path) {
   std::string error;
   if (session.snapshot(path, error)) return true;
   report("--snapshot: " + error);
@@ -168,6 +183,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     return kExitUsage;
   }
+  // Ctrl-C stops a run (see Interrupt.h); these end kivo, without leftovers.
+  kivo::eventio::remove_partial_output_on_signals({SIGTERM, SIGHUP});
   kivo::host::install_interrupt_handler();
   std::string path =
       options.plugin.empty() ? kivo::host::default_plugin_path() : plugin_file(options.plugin);

@@ -150,7 +150,7 @@ class Parser {
       if (c == '"') break;
       if (c == '\\') {
         if (at_end()) fail(node.column, "string literal is never closed");
-        text += unescape(text_[pos_++]);
+        parse_escape(text);
       } else {
         text += c;
       }
@@ -159,11 +159,91 @@ class Parser {
     return node;
   }
 
-  static char unescape(char c) {
+  // One escape sequence after its backslash, as C++ reads it in a narrow
+  // string literal: simple escapes, octal (1 to 3 digits), \x hexadecimal and
+  // \u / \U universal character names (written as UTF-8).
+  void parse_escape(std::string& text) {
+    const std::size_t escape_column = column() - 1;
+    const char c = text_[pos_++];
+    if (const char simple = simple_escape(c)) {
+      text += simple;
+    } else if (c >= '0' && c <= '7') {
+      --pos_;
+      text += static_cast<char>(escaped_number(8, 3, escape_column));
+    } else if (c == 'x') {
+      text += static_cast<char>(escaped_number(16, std::string::npos, escape_column));
+    } else if (c == 'u' || c == 'U') {
+      append_utf8(text, universal_character(c == 'u' ? 4 : 8, escape_column), escape_column);
+    } else {
+      fail(escape_column, "unknown escape sequence '\\" + std::string(1, c) + "' in a string literal");
+    }
+  }
+
+  static char simple_escape(char c) {
     switch (c) {
       case 'n': return '\n';
       case 't': return '\t';
-      default: return c;
+      case 'r': return '\r';
+      case 'a': return '\a';
+      case 'b': return '\b';
+      case 'f': return '\f';
+      case 'v': return '\v';
+      case '\\': return '\\';
+      case '\'': return '\'';
+      case '"': return '"';
+      case '?': return '?';
+      default: return '\0';
+    }
+  }
+
+  static int digit_value(char c, int base) {
+    const int value = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                      : std::isxdigit(static_cast<unsigned char>(c))
+                          ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
+                          : base;
+    return value < base ? value : -1;
+  }
+
+  // The value of up to `most` digits in `base`; it must fit in one byte.
+  unsigned escaped_number(int base, std::size_t most, std::size_t escape_column) {
+    unsigned value = 0;
+    std::size_t count = 0;
+    for (; count < most && !at_end() && digit_value(peek(), base) >= 0; ++count, ++pos_) {
+      value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit_value(peek(), base));
+      if (value > 0xFF) fail(escape_column, "escape sequence out of range for a char in a string literal");
+    }
+    if (count == 0) fail(escape_column, "\\x used with no following hex digits in a string literal");
+    return value;
+  }
+
+  char32_t universal_character(std::size_t digits, std::size_t escape_column) {
+    char32_t value = 0;
+    for (std::size_t i = 0; i < digits; ++i, ++pos_) {
+      if (at_end() || digit_value(peek(), 16) < 0)
+        fail(escape_column, "incomplete universal character name in a string literal");
+      value = value * 16 + static_cast<char32_t>(digit_value(peek(), 16));
+    }
+    return value;
+  }
+
+  static void append_utf8(std::string& text, char32_t code, std::size_t escape_column) {
+    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+      fail(escape_column, "universal character name is not a valid character in a string literal");
+    const auto byte = [](char32_t bits) { return static_cast<char>(bits); };
+    if (code < 0x80) {
+      text += byte(code);
+    } else if (code < 0x800) {
+      text += byte(0xC0 | (code >> 6));
+      text += byte(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      text += byte(0xE0 | (code >> 12));
+      text += byte(0x80 | ((code >> 6) & 0x3F));
+      text += byte(0x80 | (code & 0x3F));
+    } else {
+      text += byte(0xF0 | (code >> 18));
+      text += byte(0x80 | ((code >> 12) & 0x3F));
+      text += byte(0x80 | ((code >> 6) & 0x3F));
+      text += byte(0x80 | (code & 0x3F));
     }
   }
 

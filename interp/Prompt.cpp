@@ -16,7 +16,6 @@ namespace kivo::interp {
 namespace {
 
 constexpr int kHistoryLines = 1000;
-constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
 constexpr const char* kPromptCommands[] = {".q", ".x", ".help"};
 
 Prompt* active_prompt = nullptr;

@@ -6,6 +6,7 @@
 #ifndef KIVO_INTERP_PROMPT_H
 #define KIVO_INTERP_PROMPT_H
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -13,6 +14,9 @@
 #include "interp/Registry.h"
 
 namespace kivo::interp {
+
+// The longest line a prompt or a command file takes.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
 
 class Prompt {
  public:

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "OutputFile.h"
 #include "interp/HeaderParser.h"
 
 namespace {
@@ -137,21 +138,16 @@ bool read_file(const std::string& path, std::string& text) {
   return true;
 }
 
-// Writes through a temporary file so that an interrupted run leaves no half source.
-bool write_file(const std::string& path, const std::string& text) {
-  std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    if (!(out << text) || !out.flush()) return false;
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  return !error;
+// Written atomically, so that an interrupted run leaves no half source.
+bool write_file(const std::string& path, const std::string& text, std::string& error) {
+  kivo::eventio::OutputFile out;
+  return out.open(path, error) && out.write(text, error) && out.commit(error);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  kivo::eventio::remove_partial_output_on_signal();
   if (argc != 4) {
     std::cerr << "usage: kivo-dictgen HEADER DICTNAME OUTPUT\n";
     return 2;
@@ -169,8 +165,9 @@ int main(int argc, char** argv) {
   }
   std::ostringstream source;
   write_source(source, header_path, argv[2], header);
-  if (!write_file(argv[3], source.str())) {
-    std::cerr << "kivo-dictgen: cannot write " << argv[3] << "\n";
+  std::string error;
+  if (!write_file(argv[3], source.str(), error)) {
+    std::cerr << "kivo-dictgen: cannot write " << error << "\n";
     return 1;
   }
   return 0;

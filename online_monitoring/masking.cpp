@@ -1,16 +1,13 @@
 // Pixel masking: lists the pixels of the stave hit maps whose hit count since
 // the last reset exceeds a threshold, and writes them into the two mask files
 // of the readout.
-#include <cerrno>
+#include <charconv>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
+#include "OutputFile.h"
 #include "TAxis.h"
 #include "TH2F.h"
 #include "hit_maps.h"
@@ -28,6 +25,11 @@ constexpr int kTestbench2Stave = 1;
 
 const char* const kMaskHeader = "#Connector, ChipID, Col, Row";
 
+// `error` is "<file>: <reason>".
+void report_write_failure(const std::string& error) {
+  std::cout << "mask_pixels: cannot write " << error << std::endl;
+}
+
 int list_stave(int s, float thresh) {
   TH2F* map = h2d_chip[s];
   const int stride = map->GetNbinsX() + 2;
@@ -42,104 +44,63 @@ int list_stave(int s, float thresh) {
   return static_cast<int>(hot.size());
 }
 
-// Mask file being written: a temporary beside the file it replaces, renamed
-// over it once complete, so a reader never sees a partial file.
-struct MaskFile {
-  std::string path;
-  std::string temporary;
-  FILE* out;
-  bool created;
-};
-
-void report_write_failure(const std::string& path, int error) {
-  std::cout << "mask_pixels: cannot write " << path << ": " << std::strerror(error)
-            << std::endl;
-}
-
-// The file a mask path stands for: when the path is a symbolic link, the
-// file it leads to, so that the new mask replaces that file and the link the
-// readout follows keeps leading to it; otherwise the path itself.
-std::string file_behind(const char* path) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  if (!fs::is_symlink(path, error)) return path;
-  const fs::path target = fs::canonical(path, error);
-  if (!error) return target.string();
-  const fs::path dangling = fs::read_symlink(path, error);  // to a file not yet there
-  if (error) return path;
-  return (dangling.is_absolute() ? dangling : fs::path(path).parent_path() / dangling).string();
-}
-
-bool open_mask_file(const char* path, MaskFile& file) {
-  file.path = file_behind(path);
-  file.temporary = file.path + ".tmp";
-  file.out = std::fopen(file.temporary.c_str(), "w");
-  if (!file.out) {
-    report_write_failure(file.temporary, errno);
-    return false;
-  }
-  file.created = true;
-  std::fprintf(file.out, "%s\n", kMaskHeader);
-  return true;
-}
-
-// Closes the temporary; false (reported) when any write to it failed.
-bool close_mask_file(MaskFile& file) {
-  errno = 0;
-  const bool written = !std::ferror(file.out);
-  const bool closed = std::fclose(file.out) == 0;
-  file.out = nullptr;
-  if (written && closed) return true;
-  report_write_failure(file.temporary, errno ? errno : EIO);
-  return false;
-}
-
-// Removes the temporary, if this call created it.
-void discard_mask_file(MaskFile& file) {
-  if (file.out) std::fclose(file.out);
-  file.out = nullptr;
-  if (file.created) std::remove(file.temporary.c_str());
-  file.created = false;
-}
-
-bool install_mask_file(MaskFile& file) {
-  if (std::rename(file.temporary.c_str(), file.path.c_str()) == 0) {
-    file.created = false;
+// One mask file being written: its lines go to a temporary beside the file
+// it replaces, in pieces, and the first write that fails is remembered.
+class MaskFile {
+ public:
+  // False (reported) when the temporary cannot be created.
+  bool open(const char* path) {
+    if (!file_.open(path, error_)) return report_failure();
+    pending_ = kMaskHeader;
+    pending_ += '\n';
     return true;
   }
-  report_write_failure(file.path, errno);
-  return false;
-}
 
-// Puts both temporaries in place. Until the testbench-2 file is in place the
-// previous testbench-1 file stays reachable under a second name, so that a
-// failure there puts it back (or removes the new one when there was none).
-bool install_mask_files(MaskFile& tb1, MaskFile& tb2) {
-  const std::string previous = tb1.path + ".previous";
-  std::remove(previous.c_str());
-  const bool had_previous = link(tb1.path.c_str(), previous.c_str()) == 0;
-  if (!had_previous && errno != ENOENT) {
-    report_write_failure(tb1.path, errno);
+  void line(int connector, int chip, int col, int row) {
+    for (int value : {connector, chip, col}) {
+      append(value);
+      pending_ += ',';
+    }
+    append(row);
+    pending_ += '\n';
+    if (pending_.size() >= kPieceBytes) write_pending();
+  }
+
+  // Writes what is left; false (reported) when any write failed.
+  bool finish() {
+    write_pending();
+    return error_.empty() || report_failure();
+  }
+
+  kivo::eventio::OutputFile& output() { return file_; }
+
+ private:
+  static constexpr std::size_t kPieceBytes = std::size_t{1} << 16;
+
+  void append(int value) {
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    pending_.append(digits, end);
+  }
+
+  void write_pending() {
+    if (error_.empty()) file_.write(pending_, error_);
+    pending_.clear();
+  }
+
+  bool report_failure() const {
+    report_write_failure(error_);
     return false;
   }
-  if (!install_mask_file(tb1)) {
-    if (had_previous) std::remove(previous.c_str());
-    return false;
-  }
-  if (!install_mask_file(tb2)) {
-    if (had_previous)
-      std::rename(previous.c_str(), tb1.path.c_str());
-    else
-      std::remove(tb1.path.c_str());
-    return false;
-  }
-  if (had_previous) std::remove(previous.c_str());
-  return true;
-}
+
+  kivo::eventio::OutputFile file_;
+  std::string pending_;
+  std::string error_;
+};
 
 // Writes the hot pixels of stave s in readout coordinates and prints the count
 // of every chip after its last column; returns the stave's count.
-int mask_stave(int s, float thresh, FILE* out) {
+int mask_stave(int s, float thresh, MaskFile& out) {
   TH2F* map = h2d_chip[s];
   TAxis* xaxis = map->GetXaxis();
   TAxis* yaxis = map->GetYaxis();
@@ -154,7 +115,7 @@ int mask_stave(int s, float thresh, FILE* out) {
     const int col = c % 1024;
     for (; next < hot.size() && hot[next] % stride == ix; next++) {
       const int row = 511.0 - yaxis->GetBinCenter(hot[next] / stride);
-      std::fprintf(out, "%d,%d,%d,%d\n", stave_map[s], chipid, col, row);
+      out.line(stave_map[s], chipid, col, row);
       tot++;
     }
     if (col == 1023) {
@@ -177,22 +138,18 @@ int process_histos(float thresh) {
 
 int mask_pixels(float thresh) {
   if (!histos_booked("mask_pixels")) return -1;
-  MaskFile tb1{}, tb2{};
-  if (!open_mask_file(file_name_tb1, tb1) || !open_mask_file(file_name_tb2, tb2)) {
-    discard_mask_file(tb1);
-    discard_mask_file(tb2);
-    return -1;
-  }
+  MaskFile tb1, tb2;
+  if (!tb1.open(file_name_tb1) || !tb2.open(file_name_tb2)) return -1;
   int sum = 0;
-  for (int s = 0; s < NSTAVE; s++)
-    sum += mask_stave(s, thresh, s == kTestbench2Stave ? tb2.out : tb1.out);
+  for (int s = 0; s < NSTAVE; s++) sum += mask_stave(s, thresh, s == kTestbench2Stave ? tb2 : tb1);
   std::printf("Total pixels masked: %i\n", sum);
   std::fflush(stdout);
-  const bool tb1_closed = close_mask_file(tb1);
-  const bool tb2_closed = close_mask_file(tb2);
-  if (!tb1_closed || !tb2_closed || !install_mask_files(tb1, tb2)) {
-    discard_mask_file(tb1);
-    discard_mask_file(tb2);
+  const bool tb1_written = tb1.finish();
+  const bool tb2_written = tb2.finish();
+  if (!tb1_written || !tb2_written) return -1;
+  std::string error;
+  if (!kivo::eventio::commit_together({&tb1.output(), &tb2.output()}, error)) {
+    report_write_failure(error);
     return -1;
   }
   std::puts("New pixel mask has been created");

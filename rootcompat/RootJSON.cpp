@@ -20,7 +20,8 @@ namespace rootcompat {
 
 class JSONWriter {
  public:
-  explicit JSONWriter(std::string& out) : fJSON(out) {}
+  explicit JSONWriter(std::string& out, const PrimitiveText* instead = nullptr)
+      : fJSON(out), fInstead(instead) {}
 
   void Object(const TObject& obj) {
     if (auto* c = dynamic_cast<const TCanvas*>(&obj)) return Canvas(*c);
@@ -75,30 +76,35 @@ class JSONWriter {
     fJSON.Int("fTextFont", a.GetTextFont());
   }
 
-  // A pad's primitives: ROOT ignores "same" on the first histogram of a pad
-  // that has no frame yet, so it is dropped here for the renderer.
-  void List(const TList& list, bool padPrimitives = false) {
+  // A list, or the primitives of `pad`: ROOT ignores "same" on the first
+  // histogram of a pad that has no frame yet, so it is dropped here for the
+  // renderer, and the primitives other than pads may be written as fInstead
+  // says.
+  void List(const TList& list, const TPad* pad = nullptr) {
     fJSON.Begin("TList");
     fJSON.Str("name", "TList");
     fJSON.Key("arr");
     fJSON.Put("[");
     TIter next(&list);
-    bool first = true;
+    int index = 0;
     while (TObject* obj = next()) {
-      if (!first) fJSON.Put(",");
-      Object(*obj);
-      first = false;
+      if (index) fJSON.Put(",");
+      if (pad && fInstead && !dynamic_cast<const TPad*>(obj))
+        fJSON.Put((*fInstead)(*pad, index, *obj));
+      else
+        Object(*obj);
+      ++index;
     }
     fJSON.Put("]");
     fJSON.Key("opt");
     fJSON.Put("[");
     TIter opts(&list);
     bool frame = false;
-    first = true;
+    bool first = true;
     while (TObject* obj = opts()) {
       if (!first) fJSON.Put(",");
       std::string option = opts.GetOption();
-      if (padPrimitives) frame = DrawnOption(*obj, option, frame);
+      if (pad) frame = DrawnOption(*obj, option, frame);
       fJSON.String(option);
       first = false;
     }
@@ -342,7 +348,7 @@ class JSONWriter {
     fJSON.Bool("fGridy", p.fGridy);
     fJSON.Bool("fEditable", p.fEditable);
     fJSON.Key("fPrimitives");
-    List(*p.fPrimitives, true);
+    List(*p.fPrimitives, &p);
     fJSON.Null("fExecs");
     fJSON.Str("fName", p.fName);
     fJSON.Str("fTitle", p.fTitle);
@@ -367,11 +373,17 @@ class JSONWriter {
   }
 
   JSONEncoder fJSON;
+  const PrimitiveText* fInstead;
 };
 
 void AppendJSON(std::string& out, const TObject& obj) {
   JSONWriter writer(out);
   writer.Object(obj);
+}
+
+void AppendJSON(std::string& out, const TPad& pad, const PrimitiveText& instead) {
+  JSONWriter writer(out, &instead);
+  writer.Object(pad);
 }
 
 std::string ToJSON(const TObject& obj) {

@@ -6,14 +6,24 @@
 #ifndef ROOTCOMPAT_ROOTJSON_H
 #define ROOTCOMPAT_ROOTJSON_H
 
+#include <functional>
 #include <string>
 
 class TObject;
+class TPad;
 
 namespace rootcompat {
 
 // Appends the JSON of obj to out. A TList becomes a TList of its objects.
 void AppendJSON(std::string& out, const TObject& obj);
+
+// The text written in place of primitive number `index` (from 0) of `pad`.
+using PrimitiveText = std::function<std::string(const TPad& pad, int index, const TObject& primitive)>;
+
+// Appends the JSON of a pad or canvas and its sub-pads, each primitive other
+// than a pad written as `instead` returns it (for a reader that puts the
+// objects in itself).
+void AppendJSON(std::string& out, const TPad& pad, const PrimitiveText& instead);
 
 std::string ToJSON(const TObject& obj);
 

@@ -28,6 +28,7 @@ class TCanvas : public TPad {
   UInt_t fCh;
 
   friend class rootcompat::JSONWriter;
+  friend class rootcompat::PadMembers;
 };
 
 #endif

@@ -9,6 +9,7 @@
 
 namespace rootcompat {
 class JSONWriter;
+class PadMembers;
 }
 
 class TPad : public TVirtualPad {
@@ -107,6 +108,7 @@ class TPad : public TVirtualPad {
   void Detach();
 
   friend class rootcompat::JSONWriter;
+  friend class rootcompat::PadMembers;
 };
 
 #endif

@@ -1,11 +1,21 @@
 // Renders a canvas stored as ROOT JSON to a 1600 x 800 SVG or PNG file with JSROOT.
-//   node render.mjs <canvas.json> <out.svg|out.png>
-// A new or regular output file is written to a temporary file beside it and renamed
-// into place, so a reader never sees a partial image; a device, pipe or symbolic link
-// is written in place rather than replaced. Errors are one line on stderr, exit status 1.
-import { existsSync } from 'node:fs';
-import { access, constants, lstat, readFile, writeFile, rename, unlink } from 'node:fs/promises';
-import { basename, dirname, extname, join } from 'node:path';
+//   node render.mjs [--stdout] <canvas.json|-> <out.svg|out.png>
+// "-" reads the canvas from standard input. With --stdout the image goes to standard
+// output; OUT then only picks the format and names the image in messages (kivo runs
+// it so, with standard output on a temporary file of its own).
+// Otherwise a new or regular output file is written to a temporary file beside it,
+// "<file>.partial-<pid>-<six characters>" as kivo names its own, and renamed into
+// place, so a reader never sees a partial image; a symbolic link is followed and the
+// file it leads to replaced; a device or pipe is written in place. Temporaries of
+// the same file left by a renderer that is gone are removed first; SIGINT, SIGTERM
+// and SIGHUP remove the one being written. Errors are one line on stderr, exit status 1.
+import {
+  closeSync, existsSync, lstatSync, openSync, readFileSync, readdirSync, readlinkSync,
+  realpathSync, renameSync, unlinkSync, writeSync,
+} from 'node:fs';
+import { access, constants, readFile } from 'node:fs/promises';
+import { randomBytes } from 'node:crypto';
+import { basename, dirname, extname, isAbsolute, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const WIDTH = 1600;
@@ -34,7 +44,7 @@ async function importPackage(name) {
 async function readCanvas(jsonPath, parse) {
   let text;
   try {
-    text = await readFile(jsonPath, 'utf8');
+    text = jsonPath === '-' ? readFileSync(0, 'utf8') : await readFile(jsonPath, 'utf8');
   } catch (error) {
     throw new RenderError(`${jsonPath}: cannot read: ${error.message}`);
   }
@@ -92,42 +102,148 @@ async function checkWritableDirectory(outPath) {
   }
 }
 
-async function replaceableByRename(outPath) {
+// The file OUT stands for: the one a symbolic link leads to (also one not there yet).
+function fileBehind(outPath) {
   try {
-    return (await lstat(outPath)).isFile();
+    if (!lstatSync(outPath).isSymbolicLink()) return outPath;
+  } catch {
+    return outPath;
+  }
+  try {
+    return realpathSync(outPath);
+  } catch {
+    const target = readlinkSync(outPath);
+    return isAbsolute(target) ? target : join(dirname(outPath), target);
+  }
+}
+
+function replaceableByRename(file) {
+  try {
+    return lstatSync(file).isFile();
   } catch (error) {
     return error.code === 'ENOENT';
   }
 }
 
-async function writeAtomically(outPath, data) {
-  if (!(await replaceableByRename(outPath))) {
-    await writeFile(outPath, data).catch((error) => {
-      throw new RenderError(`${outPath}: cannot write: ${error.message}`);
-    });
+const TEMPORARY = /^(.+)\.partial-(\d+)-[A-Za-z0-9]{6}$/;
+
+function processRuns(pid) {
+  if (pid === process.pid) return true;
+  try {
+    process.kill(pid, 0);
+    return true;
+  } catch (error) {
+    return error.code === 'EPERM';
+  }
+}
+
+function removeStaleTemporaries(file) {
+  const directory = dirname(file);
+  let names = [];
+  try {
+    names = readdirSync(directory);
+  } catch {
     return;
   }
-  const temporary = join(dirname(outPath), `.${basename(outPath)}.${process.pid}.tmp`);
+  for (const name of names) {
+    const match = TEMPORARY.exec(name);
+    if (!match || match[1] !== basename(file) || processRuns(Number(match[2]))) continue;
+    try {
+      if (lstatSync(join(directory, name)).isFile()) unlinkSync(join(directory, name));
+    } catch {
+      // gone already
+    }
+  }
+}
+
+function temporaryName(file) {
+  const alphabet = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789';
+  const suffix = [...randomBytes(6)].map((byte) => alphabet[byte % alphabet.length]).join('');
+  return `${file}.partial-${process.pid}-${suffix}`;
+}
+
+// The temporary being written, removed when a signal ends the renderer.
+let pendingTemporary = null;
+
+function removePendingTemporary() {
+  if (pendingTemporary === null) return;
   try {
-    await writeFile(temporary, data);
-    await rename(temporary, outPath);
+    unlinkSync(pendingTemporary);
+  } catch {
+    // never created, or already renamed
+  }
+  pendingTemporary = null;
+}
+
+function removeTemporaryOnSignals() {
+  for (const [signal, number] of [['SIGINT', 2], ['SIGTERM', 15], ['SIGHUP', 1]]) {
+    process.on(signal, () => {
+      removePendingTemporary();
+      process.exit(128 + number);
+    });
+  }
+}
+
+function writeAll(fd, data) {
+  const bytes = typeof data === 'string' ? Buffer.from(data) : data;
+  for (let done = 0; done < bytes.length;) done += writeSync(fd, bytes, done, bytes.length - done);
+}
+
+function writeToFile(path, data, flags) {
+  const fd = openSync(path, flags, 0o644);
+  try {
+    writeAll(fd, data);
+  } finally {
+    closeSync(fd);
+  }
+}
+
+// Synchronous from the temporary's creation to its rename: signal handlers run
+// between two steps of the event loop, so they find it either to remove or gone.
+function writeAtomically(outPath, data) {
+  const file = fileBehind(outPath);
+  try {
+    if (!replaceableByRename(file)) {
+      writeToFile(file, data, 'w');
+      return;
+    }
+    removeStaleTemporaries(file);
+    pendingTemporary = temporaryName(file);
+    writeToFile(pendingTemporary, data, 'wx');
+    renameSync(pendingTemporary, file);
+    pendingTemporary = null;
   } catch (error) {
-    await unlink(temporary).catch(() => {});
+    removePendingTemporary();
     throw new RenderError(`${outPath}: cannot write: ${error.message}`);
   }
 }
 
-async function main([jsonPath, outPath, ...extra]) {
+function writeToStandardOutput(outPath, data) {
+  try {
+    writeAll(1, data);
+  } catch (error) {
+    throw new RenderError(`${outPath}: cannot write: ${error.message}`);
+  }
+}
+
+async function main(args) {
+  const toStandardOutput = args[0] === '--stdout';
+  const [jsonPath, outPath, ...extra] = toStandardOutput ? args.slice(1) : args;
   if (!jsonPath || !outPath || extra.length)
-    throw new RenderError('usage: node render.mjs <canvas.json> <out.svg|out.png>');
+    throw new RenderError('usage: node render.mjs [--stdout] <canvas.json|-> <out.svg|out.png>');
   const format = outputFormat(outPath);
-  await checkWritableDirectory(outPath);
+  // JSROOT logs to standard output (a slow drawing's time); the image owns it.
+  if (toStandardOutput) console.log = console.info = console.debug = console.error;
+  else await checkWritableDirectory(outPath);
   const { parse } = await importPackage('jsroot');
   const svg = await renderSvg(await readCanvas(jsonPath, parse));
-  await writeAtomically(outPath, format === 'png' ? await svgToPng(svg) : svg);
+  const image = format === 'png' ? await svgToPng(svg) : svg;
+  if (toStandardOutput) writeToStandardOutput(outPath, image);
+  else writeAtomically(outPath, image);
 }
 
 if (process.argv[1] === fileURLToPath(import.meta.url)) {
+  removeTemporaryOnSignals();
   main(process.argv.slice(2)).catch(error => {
     const message = error instanceof RenderError ? error.message : `rendering failed: ${error.stack ?? error}`;
     process.stderr.write(`render.mjs: ${message.split('\n')[0]}\n`);

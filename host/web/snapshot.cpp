@@ -1,7 +1,8 @@
 #include "snapshot.h"
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-extern char** environ;
+#include "OutputFile.h"
 
 namespace {
 
@@ -56,33 +57,43 @@ std::string temporary_directory_name() {
   return "/tmp";
 }
 
-// Writes the canvas to a fresh temporary file in the temporary directory;
-// returns its path, empty on failure with errno set.
-std::string write_temp_json(const std::string& canvas_json) {
+// The canvas in a file of the temporary directory that has no name: it is
+// removed at once and read through its descriptor, so that nothing is left
+// behind however kivo ends. Returns the descriptor, -1 with errno on failure.
+int anonymous_canvas_file(const std::string& canvas_json) {
   std::error_code unusable;
   const std::filesystem::path directory = std::filesystem::temp_directory_path(unusable);
   if (unusable) {
     errno = unusable.value();
-    return {};
+    return -1;
   }
   std::string path = (directory / "kivo-canvas-XXXXXX.json").string();
-  const int fd = mkstemps(path.data(), 5);
-  if (fd < 0) return {};
+  int fd = -1;
+  {
+    const kivo::eventio::SignalBlock block;
+    fd = mkostemps(path.data(), 5, O_CLOEXEC);
+    if (fd >= 0) unlink(path.c_str());
+  }
+  if (fd < 0) return -1;
   std::string_view rest(canvas_json);
   while (!rest.empty()) {
     const ssize_t written = write(fd, rest.data(), rest.size());
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
-      const int saved_errno = errno;
+      const int saved_errno = written < 0 ? errno : EIO;
       close(fd);
-      unlink(path.c_str());
       errno = saved_errno;
-      return {};
+      return -1;
     }
     rest.remove_prefix(static_cast<std::size_t>(written));
   }
-  close(fd);
-  return path;
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    const int saved_errno = errno;
+    close(fd);
+    errno = saved_errno;
+    return -1;
+  }
+  return fd;
 }
 
 std::string last_line(std::string_view text) {
@@ -97,36 +108,59 @@ struct ChildResult {
   std::string output;
 };
 
-// Runs argv with stdout and stderr captured (no shell); waits for it to finish.
-ChildResult run_captured(const std::vector<std::string>& args) {
+// In the child between fork and exec: only async-signal-safe calls. The
+// renderer dies with kivo (PR_SET_PDEATHSIG), also when kivo is killed, so
+// that it never writes after kivo has gone.
+// Exit status 127 says that the program was not found, 126 that it could
+// not be run, as a shell says.
+[[noreturn]] void exec_renderer(char* const* argv, pid_t parent, int input, int output, int messages) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(126);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(messages, STDERR_FILENO) < 0)
+    _exit(126);
+  execvp(argv[0], argv);
+  _exit(errno == ENOENT ? 127 : 126);
+}
+
+// Reads the child's messages until it closes them, then reaps it.
+void collect(pid_t pid, int messages, ChildResult& result) {
+  const kivo::eventio::RegisteredChild registration(pid);
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = read(messages, buffer, sizeof buffer)) != 0) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    if (result.output.size() < kMaxChildOutput) result.output.append(buffer, static_cast<std::size_t>(got));
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs argv (no shell) with `input` as its standard input and `output` as its
+// standard output; its standard error is captured. Waits for it to finish.
+ChildResult run_renderer(const std::vector<std::string>& args, int input, int output) {
   ChildResult result;
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
     result.spawn_errno = errno;
     return result;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
   std::vector<char*> argv;
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  pid_t pid = 0;
-  result.spawn_errno = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) exec_renderer(argv.data(), parent, input, output, pipe_fds[1]);
   close(pipe_fds[1]);
-  if (result.spawn_errno == 0) {
-    char buffer[4096];
-    ssize_t got = 0;
-    while ((got = read(pipe_fds[0], buffer, sizeof buffer)) != 0) {
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) break;
-      if (result.output.size() < kMaxChildOutput) result.output.append(buffer, got);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (pid < 0) {
+    result.spawn_errno = errno;
+  } else {
+    collect(pid, pipe_fds[0], result);
+    if (result.exit_status == 127) result.spawn_errno = ENOENT;
   }
   close(pipe_fds[0]);
   return result;
@@ -136,16 +170,21 @@ void remove_prefix(std::string& text, const std::string& prefix) {
   if (text.starts_with(prefix)) text.erase(0, prefix.size());
 }
 
+// The reason of an output error "<file>: <reason>".
+std::string reason_of(std::string error, const std::string& file) {
+  remove_prefix(error, file + ": ");
+  return error;
+}
+
 // render.mjs reports "render.mjs: FILE: reason"; the caller names the output file once.
-std::string describe_failure(const ChildResult& child, const std::string& json_path,
-                             const std::string& out_path) {
+std::string describe_failure(const ChildResult& child, const std::string& out_path) {
   if (child.spawn_errno == ENOENT) return std::string("node (") + KIVO_NODE_EXECUTABLE + ") not found";
   if (child.spawn_errno != 0) return std::string("cannot run node: ") + std::strerror(child.spawn_errno);
   std::string message = last_line(child.output);
   if (message.empty()) return "node exited with status " + std::to_string(child.exit_status);
   remove_prefix(message, "render.mjs: ");
   remove_prefix(message, out_path + ": ");
-  remove_prefix(message, json_path + ": ");
+  remove_prefix(message, "-: ");
   return message;
 }
 
@@ -166,16 +205,27 @@ bool render_snapshot(const std::string& canvas_json, const std::string& out_path
                      std::string& error) {
   error = snapshot_problem(out_path);
   if (!error.empty()) return false;
-  const std::string json_path = write_temp_json(canvas_json);
-  if (json_path.empty()) {
+  const int canvas = anonymous_canvas_file(canvas_json);
+  if (canvas < 0) {
     error = out_path + ": cannot write a temporary file in " + temporary_directory_name() + ": " +
             std::strerror(errno);
     return false;
   }
+  kivo::eventio::OutputFile image;
+  if (!image.open(out_path, error)) {
+    close(canvas);
+    error = out_path + ": cannot write: " + reason_of(error, image.file());
+    return false;
+  }
   const ChildResult child =
-      run_captured({KIVO_NODE_EXECUTABLE, kWebDir + "/render.mjs", json_path, out_path});
-  unlink(json_path.c_str());
-  if (child.spawn_errno == 0 && child.exit_status == 0) return true;
-  error = out_path + ": " + describe_failure(child, json_path, out_path);
+      run_renderer({KIVO_NODE_EXECUTABLE, kWebDir + "/render.mjs", "--stdout", "-", out_path}, canvas,
+                   image.descriptor());
+  close(canvas);
+  if (child.spawn_errno != 0 || child.exit_status != 0) {
+    error = out_path + ": " + describe_failure(child, out_path);
+    return false;
+  }
+  if (image.commit(error)) return true;
+  error = out_path + ": cannot write: " + reason_of(error, image.file());
   return false;
 }

@@ -3,10 +3,14 @@
 #include <arpa/inet.h>
 #include <civetweb.h>
 #include <netdb.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -17,16 +21,32 @@
 #include <thread>
 #include <utility>
 
+#include "gzip.h"
+#include "live_canvas.h"
+#include "monitor_plugin.h"
+
 namespace {
 
-constexpr const char* kServerThreads = "6";
-constexpr const char* kListenBacklog = "16";
-constexpr const char* kConnectionQueue = "16";
-constexpr const char* kRequestTimeoutMs = "10000";
+// Enough workers that a crowd of slow clients leaves some free, each client
+// having a few seconds to send its whole request before it is dropped.
+constexpr const char* kServerThreads = "100";
+constexpr const char* kListenBacklog = "128";
+constexpr const char* kConnectionQueue = "64";
+constexpr const char* kRequestTimeoutMs = "5000";
+constexpr int kRequestsPerClient = 16;
 constexpr const char* kMaxRequestSize = "16384";
 constexpr std::size_t kFileChunk = 64 * 1024;
 constexpr unsigned kFeatureIpv6 = 8;  // mg_check_feature bit
 constexpr std::chrono::milliseconds kKnockInterval{20};
+// JSON shorter than this goes out as it is.
+constexpr std::size_t kCompressFrom = 1024;
+// How long a request waits for a canvas update that is being serialised, and
+// for the event thread to copy a region a page has just zoomed into.
+constexpr std::chrono::milliseconds kFreshViewWait{300};
+constexpr std::chrono::milliseconds kRegionWait{1000};
+constexpr int kMapBinsX = kOverviewBinsX * kOverviewBlockX;
+constexpr int kMapBinsY = kOverviewBinsY * kOverviewBlockY;
+constexpr std::size_t kMaxQueryValue = 1024;
 
 // Subdirectories of the JSROOT package the page needs; each is served under /jsroot/<name>/.
 constexpr const char* kJsrootParts[] = {"modules", "fonts", "img", "scripts"};
@@ -84,6 +104,62 @@ bool etag_matches(const char* if_none_match, std::string_view etag) {
   return false;
 }
 
+// A query variable's value; empty when absent. False when it does not fit.
+bool query_value(const char* query, const char* name, std::string& value) {
+  value.clear();
+  if (query == nullptr) return true;
+  char buffer[kMaxQueryValue];
+  const int length = mg_get_var(query, std::strlen(query), name, buffer, sizeof buffer);
+  if (length == -2) return false;
+  if (length > 0) value.assign(buffer, static_cast<std::size_t>(length));
+  return true;
+}
+
+bool parse_long(const std::string& text, long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0';
+}
+
+// "S:X1:X2:Y1:Y2:HELD", a region of a hit map and the version of it the page holds.
+bool parse_zoom(const std::string& text, std::pair<MapRegion, long>& zoom) {
+  long fields[6];
+  std::size_t from = 0;
+  for (int i = 0; i < 6; ++i) {
+    const std::size_t colon = text.find(':', from);
+    if ((colon == std::string::npos) != (i == 5)) return false;
+    if (!parse_long(text.substr(from, colon - from), fields[i]) || fields[i] < 0 || fields[i] > INT32_MAX) return false;
+    from = colon + 1;
+  }
+  zoom.first = {int(fields[0]), int(fields[1]), int(fields[2]), int(fields[3]), int(fields[4])};
+  zoom.second = fields[5];
+  return zoom.first.valid(HitMapSource::kStaves, kMapBinsX, kMapBinsY);
+}
+
+// Reads ?instance=&since=&zoom= into `request`; empty, or what is wrong.
+// Regions too large to be copied are left out: the page shows the overview there.
+std::string parse_view_request(const char* query, ViewRequest& request) {
+  std::string since, zooms;
+  if (!query_value(query, "instance", request.instance) || !query_value(query, "since", since) ||
+      !query_value(query, "zoom", zooms))
+    return "query too long";
+  if (!since.empty() && !parse_long(since, request.since)) return "since is not a version number: " + since;
+  std::size_t from = 0;
+  while (from < zooms.size()) {
+    std::size_t comma = zooms.find(',', from);
+    if (comma == std::string::npos) comma = zooms.size();
+    std::pair<MapRegion, long> zoom;
+    const std::string item = zooms.substr(from, comma - from);
+    if (!parse_zoom(item, zoom)) return "not a hit-map region STAVE:X1:X2:Y1:Y2:HELD: " + item;
+    if (zoom.first.bins() <= LiveCanvas::kMaxRegionBins && request.regions.size() < ZoomRequests::kMaxRegions)
+      request.regions.push_back(zoom);
+    from = comma + 1;
+  }
+  return {};
+}
+
 // civetweb's accept loop notices a stop request only between polls of up to two seconds;
 // a connection to the listener ends the poll at once.
 void knock(const std::string& host, int port) {
@@ -117,12 +193,23 @@ std::string without_error_number(const std::string& message) {
   return std::regex_replace(message, error_number, " $1");
 }
 
-// A variable of the request's query string, empty when absent.
+// The server's threads inherit the signal mask of the thread that starts them:
+// with the signals that end or interrupt kivo blocked there, those signals
+// always reach the main thread, which handles them.
+mg_context* start_with_signals_blocked(mg_init_data& init, mg_error_data& failure) {
+  sigset_t blocked, previous;
+  sigemptyset(&blocked);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  mg_context* context = mg_start2(&init, &failure);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return context;
+}
+
+// A variable of the request's query string, empty when absent or too long.
 std::string query_text(const mg_connection* connection, const char* name) {
-  const char* query = mg_get_request_info(connection)->query_string;
-  if (query == nullptr) return {};
-  char value[256];
-  return mg_get_var(query, std::strlen(query), name, value, sizeof value) >= 0 ? value : "";
+  std::string value;
+  return query_value(mg_get_request_info(connection)->query_string, name, value) ? value : "";
 }
 
 long query_number(const mg_connection* connection, const char* name) {
@@ -134,22 +221,12 @@ long query_number(const mg_connection* connection, const char* name) {
 
 }  // namespace
 
-struct WebDisplay::Snapshot {
-  long version = 0;
-  int run = 0;
-  long events = 0;
-  std::shared_ptr<const std::string> canvas_json;
-  std::string etag;
-  std::string status_json;
-};
-
 WebDisplay::WebDisplay(std::string bind_address, int port, std::string web_root)
     : bind_address_(std::move(bind_address)),
       port_(port),
       web_root_(std::move(web_root)),
       instance_tag_(std::to_string(std::chrono::system_clock::now().time_since_epoch().count())),
-      latest_(std::make_shared<const Snapshot>(
-          Snapshot{0, 0, 0, {}, {}, R"({"version":0,"run":0,"events":0})"})) {
+      store_(instance_tag_) {
   // The page asks for it from the start; it reads version 0 until the host publishes one.
   views_.add(kQualityView);
 }
@@ -216,24 +293,33 @@ bool WebDisplay::start(std::string& error) {
   }
   if (!collect_static_trees(error)) return false;
 
-  const char* options[] = {"listening_ports",    where.c_str(),
-                           "num_threads",        kServerThreads,
-                           "listen_backlog",     kListenBacklog,
-                           "connection_queue",   kConnectionQueue,
-                           "request_timeout_ms", kRequestTimeoutMs,
-                           "max_request_size",   kMaxRequestSize,
-                           "enable_keep_alive",  "no",
-                           nullptr};
+  const bool tls = !access_.certificate.empty();
+  if (tls) {
+    if (const std::string problem = kivo::web::enable_tls(); !problem.empty()) {
+      error = "web display on " + where + ": cannot serve HTTPS: " + problem;
+      return false;
+    }
+  }
+  const std::string ports = where + (tls ? "s" : "");
+  std::vector<const char*> options = {"listening_ports",    ports.c_str(),
+                                      "num_threads",        kServerThreads,
+                                      "listen_backlog",     kListenBacklog,
+                                      "connection_queue",   kConnectionQueue,
+                                      "request_timeout_ms", kRequestTimeoutMs,
+                                      "max_request_size",   kMaxRequestSize,
+                                      "enable_keep_alive",  "no"};
+  if (tls) options.insert(options.end(), {"ssl_certificate", access_.certificate.c_str()});
+  options.push_back(nullptr);
   mg_callbacks callbacks{};
   callbacks.log_message = keep_first_log_message;
-  mg_init_data init{&callbacks, this, options};
+  mg_init_data init{&callbacks, this, options.data()};
   char reason[256] = "";
   unsigned code = 0;
   mg_error_data failure{&code, reason, sizeof reason};
 
   mg_init_library(0);
   first_log_message.clear();
-  context_ = mg_start2(&init, &failure);
+  context_ = start_with_signals_blocked(init, failure);
   if (context_ == nullptr) {
     mg_exit_library();
     error = !first_log_message.empty() ? without_error_number(first_log_message)
@@ -244,36 +330,74 @@ bool WebDisplay::start(std::string& error) {
   }
   mg_server_port port{};
   if (mg_get_server_ports(context_, 1, &port) == 1) bound_port_ = port.port;
+  if (!access_.password_file.empty()) mg_set_auth_handler(context_, "/", &WebDisplay::authorize, this);
   mg_set_request_handler(context_, "/", &WebDisplay::handle_request, this);
   return true;
 }
 
-std::string WebDisplay::address() const {
-  return "http://" + url_host(bind_address_) + ":" +
-         std::to_string(bound_port_ != 0 ? bound_port_ : port_) + "/";
+std::string WebDisplay::address() const { return addresses().front(); }
+
+std::vector<std::string> WebDisplay::addresses() const {
+  const std::string scheme = access_.certificate.empty() ? "http://" : "https://";
+  const std::string port = std::to_string(bound_port_ != 0 ? bound_port_ : port_);
+  std::vector<std::string> urls;
+  for (const std::string& host : kivo::web::openable_hosts(bind_address_)) urls.push_back(scheme + host + ":" + port + "/");
+  return urls;
 }
 
-void WebDisplay::publish(std::shared_ptr<const std::string> canvas_json, int run, long events) {
-  if (!canvas_json) return;
-  const long version = publish_count_.fetch_add(1) + 1;
-  auto next = std::make_shared<const Snapshot>(Snapshot{
-      version, run, events, std::move(canvas_json),
-      "\"" + instance_tag_ + "-" + std::to_string(version) + "\"",
-      "{\"version\":" + std::to_string(version) + ",\"run\":" + std::to_string(run) +
-          ",\"events\":" + std::to_string(events) + "}"});
-  // The replaced snapshot is released after the lock, so no large free happens under it.
-  std::shared_ptr<const Snapshot> replaced;
-  std::lock_guard lock(latest_mutex_);
-  if (latest_->version < version) replaced = std::exchange(latest_, std::move(next));
+void WebDisplay::publish_text(std::string canvas_json, int run, long events) {
+  ViewTexts texts;
+  texts.run = run;
+  texts.events = events;
+  texts.has_canvas = true;
+  texts.layout = std::move(canvas_json);
+  store_.publish(std::move(texts));
 }
 
-std::shared_ptr<const WebDisplay::Snapshot> WebDisplay::latest() const {
-  std::lock_guard lock(latest_mutex_);
-  return latest_;
+void WebDisplay::attach(std::shared_ptr<const Activity> activity) {
+  std::lock_guard lock(activity_mutex_);
+  activity_ = std::move(activity);
+}
+
+std::string WebDisplay::activity_json() const {
+  std::shared_ptr<const Activity> activity;
+  {
+    std::lock_guard lock(activity_mutex_);
+    activity = activity_;
+  }
+  return activity ? Activity::json(activity->read()) : "null";
 }
 
 int WebDisplay::handle_request(mg_connection* connection, void* self) {
-  return static_cast<WebDisplay*>(self)->respond(connection);
+  auto* display = static_cast<WebDisplay*>(self);
+  const std::string client = mg_get_request_info(connection)->remote_addr;
+  if (!display->admit(client))
+    return send_error(connection, 503, "too many requests from this address at once", "Retry-After: 1\r\n");
+  const int status = display->respond(connection);
+  display->leave(client);
+  return status;
+}
+
+bool WebDisplay::admit(const std::string& client) {
+  std::lock_guard lock(clients_mutex_);
+  int& answering = clients_[client];
+  if (answering >= kRequestsPerClient) return false;
+  ++answering;
+  return true;
+}
+
+void WebDisplay::leave(const std::string& client) {
+  std::lock_guard lock(clients_mutex_);
+  if (--clients_[client] == 0) clients_.erase(client);
+}
+
+// Every path needs the password: the page, JSROOT and the canvas alike.
+int WebDisplay::authorize(mg_connection* connection, void* self) {
+  const kivo::web::Access& access = static_cast<WebDisplay*>(self)->access_;
+  if (mg_check_digest_access_authentication(connection, access.realm.c_str(), access.password_file.c_str()) > 0)
+    return 1;
+  mg_send_digest_access_authentication_request(connection, access.realm.c_str());
+  return 0;
 }
 
 int WebDisplay::respond(mg_connection* connection) {
@@ -286,6 +410,7 @@ int WebDisplay::respond(mg_connection* connection) {
   const bool head = method == "HEAD";
   const char* path = request->local_uri_raw;
   if (path == nullptr || path[0] != '/') return send_error(connection, 400, "bad request path");
+  if (std::strcmp(path, "/update.json") == 0) return respond_update(connection, head);
   if (std::strcmp(path, "/canvas.json") == 0) return respond_canvas(connection, head);
   if (std::strcmp(path, "/status.json") == 0) return respond_status(connection, head);
   if (auto view = views_.respond(path, query_number(connection, "since"), query_text(connection, "parts")))
@@ -293,27 +418,58 @@ int WebDisplay::respond(mg_connection* connection) {
   return respond_file(connection, std::strcmp(path, "/") == 0 ? "/index.html" : path, head);
 }
 
+int WebDisplay::send_json(mg_connection* connection, const std::string& body, const std::string& headers,
+                          bool head) {
+  if (body.size() >= kCompressFrom && accepts_gzip(mg_get_header(connection, "Accept-Encoding"))) {
+    const std::string compressed = gzip(body);
+    if (!compressed.empty()) {
+      return send_text(connection, 200, "application/json", compressed,
+                       headers + "Content-Encoding: gzip\r\nVary: Accept-Encoding\r\n", head);
+    }
+  }
+  return send_text(connection, 200, "application/json", body, headers + "Vary: Accept-Encoding\r\n", head);
+}
+
+int WebDisplay::respond_update(mg_connection* connection, bool head) {
+  ViewRequest request;
+  const std::string problem = parse_view_request(mg_get_request_info(connection)->query_string, request);
+  if (!problem.empty()) return send_error(connection, 400, "update.json: " + problem);
+  for (const auto& [region, held] : request.regions) zooms_.ask(region);
+  publisher_.demand(kFreshViewWait);
+  publisher_.wait_for(
+      [&] {
+        return std::all_of(request.regions.begin(), request.regions.end(),
+                           [&](const auto& asked) { return store_.has_region(asked.first); });
+      },
+      kRegionWait);
+  return send_json(connection, store_.update(request, activity_json()), "Cache-Control: no-store\r\n", head);
+}
+
 int WebDisplay::respond_canvas(mg_connection* connection, bool head) {
-  const auto snapshot = latest();
-  if (snapshot->version == 0) {
+  publisher_.demand(kFreshViewWait);
+  const auto [status, canvas] = store_.canvas();
+  if (!canvas) {
     return send_error(connection, 404, "waiting for first canvas", "Cache-Control: no-store\r\n");
   }
-  const std::string headers = "ETag: " + snapshot->etag +
-                              "\r\nCache-Control: no-cache\r\nX-KIVO-Run: " +
-                              std::to_string(snapshot->run) +
-                              "\r\nX-KIVO-Events: " + std::to_string(snapshot->events) + "\r\n";
-  if (etag_matches(mg_get_header(connection, "If-None-Match"), snapshot->etag)) {
-    mg_printf(connection, "HTTP/1.1 304 Not Modified\r\n%sConnection: close\r\n\r\n",
-              headers.c_str());
+  const std::string etag = "\"" + instance_tag_ + "-" + std::to_string(status.version) + "\"";
+  const std::string headers = "ETag: " + etag + "\r\nCache-Control: no-cache\r\nX-KIVO-Run: " +
+                              std::to_string(status.run) + "\r\nX-KIVO-Events: " +
+                              std::to_string(status.events) + "\r\n";
+  if (etag_matches(mg_get_header(connection, "If-None-Match"), etag)) {
+    mg_printf(connection, "HTTP/1.1 304 Not Modified\r\n%sConnection: close\r\n\r\n", headers.c_str());
     return 304;
   }
-  return send_text(connection, 200, "application/json", *snapshot->canvas_json, headers, head);
+  return send_json(connection, *canvas, headers, head);
 }
 
 int WebDisplay::respond_status(mg_connection* connection, bool head) {
-  const auto snapshot = latest();
-  return send_text(connection, 200, "application/json", snapshot->status_json,
-                   "Cache-Control: no-store\r\nX-KIVO-Instance: " + instance_tag_ + "\r\n", head);
+  publisher_.demand(kFreshViewWait);
+  const ViewStore::Status status = store_.status();
+  const std::string body = "{\"version\":" + std::to_string(status.version) + ",\"run\":" +
+                           std::to_string(status.run) + ",\"events\":" + std::to_string(status.events) +
+                           ",\"activity\":" + activity_json() + "}";
+  return send_json(connection, body, "Cache-Control: no-store\r\nX-KIVO-Instance: " + instance_tag_ + "\r\n",
+                   head);
 }
 
 int WebDisplay::respond_file(mg_connection* connection, const char* url_path, bool head) {

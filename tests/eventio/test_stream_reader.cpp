@@ -8,6 +8,8 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "StreamFormat.h"
@@ -216,10 +218,100 @@ TEST_F(StreamReading, FollowedFileStartedOverIsReadFromTheStart) {
   // Truncated and written again past the point read before the reader looks.
   testing::write_file(path_, testing::stream_of({records_[0], records_[1], records_[3]}));
   EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1, 3}));
-  const std::string truncated = path_ + ": file truncated; reading it from the start\n";
-  EXPECT_EQ(diagnostics_.joined(), path_ + ": file replaced; reading it from the start\n" + path_ + ": offset " +
-                                       std::to_string(first.size()) + ": truncated record at end of data (9 of 16 bytes)\n" +
-                                       truncated + truncated);
+  const std::string truncated = path_ + ": file truncated; reading it from the start (";
+  EXPECT_EQ(diagnostics_.joined(), path_ + ": file replaced; reading it from the start (3 events read from it before)\n" +
+                                       path_ + ": offset " + std::to_string(first.size()) +
+                                       ": truncated record at end of data (9 of 16 bytes)\n" + truncated +
+                                       "2 events read from it before)\n" + truncated + "1 event read from it before)\n");
+}
+
+std::vector<EventRecord> numbered_events(std::uint32_t count) {
+  std::vector<EventRecord> records;
+  for (std::uint32_t i = 0; i < count; ++i) records.push_back(testing::data_event(3, i, 1 + i % 20, i % 512, i % 1024));
+  return records;
+}
+
+// Record `index` of stream_of(records) claims a payload of 64 MiB.
+std::string with_damaged_length(const std::vector<EventRecord>& records, std::size_t index) {
+  std::string bytes = testing::stream_of(records);
+  const std::size_t at = record_offset(records, index) + 8;
+  const std::uint32_t length = kMaxPayloadSize;
+  std::memcpy(bytes.data() + at, &length, 4);
+  return bytes;
+}
+
+// A length damaged to 64 MiB in a followed file: the records behind it have
+// arrived, so the long record is damaged. The reader counts what a reader of
+// the finished file counts, while the file is still followed.
+TEST_F(StreamReading, FollowedFileWithADamagedLengthGoesOnAtTheNextValidRecord) {
+  const std::vector<EventRecord> records = numbered_events(12);
+  const std::string bytes = with_damaged_length(records, 4);
+  const std::size_t damaged = record_offset(records, 4), after = record_offset(records, 7) + 5;
+  testing::write_file(path_, bytes.substr(0, after));
+  auto followed = open_reader(path_, true);
+  EXPECT_EQ(read_sequences(*followed), (std::vector<std::uint32_t>{0, 1, 2, 3, 5, 6}));
+  testing::append_file(path_, bytes.substr(after));
+  EXPECT_EQ(read_sequences(*followed), (std::vector<std::uint32_t>{7, 8, 9, 10, 11}));
+  EXPECT_FALSE(followed->finished());
+  ASSERT_EQ(diagnostics_.lines().size(), 1u) << diagnostics_.joined();
+  EXPECT_EQ(diagnostics_.lines()[0], path_ + ": offset " + std::to_string(damaged) + ": record claims " +
+                                         std::to_string(kRecordHeaderSize + kMaxPayloadSize) +
+                                         " bytes, but a valid record starts at offset " +
+                                         std::to_string(record_offset(records, 5)) + "; skipping to the next record");
+
+  auto finished = open_reader(path_);
+  EXPECT_EQ(read_sequences(*finished).size(), 11u);
+  EXPECT_EQ(followed->counters().records_read, finished->counters().records_read);
+  EXPECT_EQ(followed->counters().records_rejected, finished->counters().records_rejected);
+}
+
+// Nothing valid behind a long record: the reader says once, after a few
+// seconds, what it waits for.
+TEST_F(StreamReading, RecordWaitingForItsBytesIsNamedOnce) {
+  const std::vector<EventRecord> records = numbered_events(3);
+  testing::write_file(path_, with_damaged_length(records, 2));
+  auto reader = open_reader(path_, true);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1}));
+  const std::string waiting = path_ + ": offset " + std::to_string(record_offset(records, 2)) +
+                              ": waiting for the rest of a record of " +
+                              std::to_string(kRecordHeaderSize + kMaxPayloadSize) + " bytes (" +
+                              std::to_string(encode_record(records[2]).size()) + " present)";
+  for (int look = 0; look < 300 && diagnostics_.lines().empty(); ++look) {
+    EXPECT_EQ(reader->next(), nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  for (int look = 0; look < 5; ++look) EXPECT_EQ(reader->next(), nullptr);
+  EXPECT_EQ(diagnostics_.joined(), waiting + "\n");
+}
+
+// A writer that cuts back the record it was writing and goes on appending:
+// the reader goes on after the last whole record it took, reads nothing twice
+// and names the record cut off; cut back further, the file is read again
+// from its start and the reader says how many events it had read from it.
+TEST_F(StreamReading, FollowedFileCutBackGoesOnWithoutReadingAnythingTwice) {
+  const std::vector<EventRecord> records = numbered_events(10);
+  const std::string bytes = testing::stream_of(records);
+  const std::size_t boundary = record_offset(records, 5);
+  const std::string half = encode_record(testing::data_event(3, 99, 2, 2, 2)).substr(0, 30);
+  testing::write_file(path_, bytes.substr(0, boundary) + half);
+  auto reader = open_reader(path_, true);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1, 2, 3, 4}));
+  std::filesystem::resize_file(path_, boundary);
+  testing::append_file(path_, bytes.substr(boundary));
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{5, 6, 7, 8, 9}));
+  EXPECT_EQ(reader->counters().records_read, 10u);
+  EXPECT_EQ(reader->counters().records_rejected, 0u);
+  EXPECT_EQ(diagnostics_.joined(), path_ + ": offset " + std::to_string(boundary) +
+                                       ": record cut off when the file was cut back (30 bytes of it read); "
+                                       "reading on from here\n");
+
+  std::filesystem::resize_file(path_, record_offset(records, 7) + 3);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6}));
+  testing::append_file(path_, bytes.substr(record_offset(records, 7) + 3));
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{7, 8, 9}));
+  EXPECT_NE(diagnostics_.joined().find(path_ + ": file truncated; reading it from the start (10 events read from it before)"),
+            std::string::npos)
+      << diagnostics_.joined();
 }
 
 // A long damaged region is skipped a bounded amount per call, so that the

@@ -119,8 +119,9 @@ TEST(TextForm, WordsOutsideAChipAreWrittenInHex) {
 TEST(TextForm, LossIsDetectedForRecordsTheTextCannotHold) {
   EventRecord begin_with_packet;
   begin_with_packet.type = kBeginRunEventType;
+  begin_with_packet.run = 8;
   begin_with_packet.add_word(1, 1, 1);
-  EXPECT_NE(text_form_loss(begin_with_packet, 0), "");
+  EXPECT_EQ(text_form_loss(begin_with_packet, 0), "") << "'run 8 packet' says it";
   EventRecord other_run = testing::data_event(5, 0, 1, 1, 1);
   EXPECT_NE(text_form_loss(other_run, 4), "");
   EXPECT_EQ(text_form_loss(other_run, 5), "");
@@ -130,6 +131,33 @@ TEST(TextForm, LossIsDetectedForRecordsTheTextCannotHold) {
   EventRecord bare_unit;
   bare_unit.unit(3);
   EXPECT_EQ(text_form_loss(bare_unit, 0), "") << "'unit 3' says it";
+}
+
+// A packet on an event that is not a data event follows its line's "packet";
+// the run numbers of begin-run and end-run events stay theirs.
+TEST(TextForm, EventsOfAnyTypeCarryAPacket) {
+  const std::string text =
+      "run 7 packet\nhit 1 1 2 3\nunit 4\nevent\nhit 1 2 3 4\ntype 5 packet\nword 1 1 0xdeadbeef\n"
+      "end 7 packet\nunit 2\nrun 8\nend 8 packet\n";
+  const auto records = parse(text);
+  ASSERT_EQ(records.size(), 6u);
+  EXPECT_EQ(records[0].type, kBeginRunEventType);
+  EXPECT_EQ(records[0].run, 7);
+  EXPECT_TRUE(records[0].has_packet);
+  EXPECT_EQ(records[0].units.size(), 2u);
+  EXPECT_EQ(records[2].run, 7);
+  EXPECT_EQ(records[3].run, 7);
+  EXPECT_FALSE(records[4].has_packet);
+  EXPECT_TRUE(records[5].has_packet);
+  EXPECT_TRUE(records[5].units.empty());
+  EXPECT_EQ(canonical(records), text);
+  int current_run = 0;
+  for (const EventRecord& record : records) {
+    EXPECT_EQ(text_form_loss(record, current_run), "");
+    if (record.type == kBeginRunEventType) current_run = record.run;
+  }
+  EXPECT_EQ(parse_error("run 1 nopacket\n"), "line 1: too many fields; expected 'run N'");
+  EXPECT_EQ(parse_error("run 1\nunit 3\n"), "line 2: unit outside a data event (needs an 'event' line before it)");
 }
 
 TEST(TextForm, RoundTripThroughTheStream) {

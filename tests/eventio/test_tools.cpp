@@ -44,6 +44,20 @@ TEST(Tools, PackDumpPackGivesIdenticalBytes) {
       << "canonical: each unit's lines together, units in order of first appearance";
 }
 
+// A begin-run event that carries a packet keeps its run number through
+// kivo-dump and kivo-pack.
+TEST(Tools, BeginRunEventWithAPacketRoundTrips) {
+  ScratchDir dir;
+  EventRecord begin = testing::data_event(6, 0, 3, 10, 20);
+  begin.type = kBeginRunEventType;
+  const std::string stream = testing::stream_of({begin, testing::data_event(6, 1, 1, 1, 1)});
+  testing::write_file(dir.file("in.kevt"), stream);
+  ASSERT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(dir.file("in.kevt")) + " " + quoted(dir.file("a.txt"))), 0);
+  EXPECT_EQ(testing::read_file(dir.file("a.txt")), "run 6 packet\nhit 1 3 10 20\nevent\nhit 1 1 1 1\n");
+  ASSERT_EQ(run(std::string(KIVO_PACK) + " " + quoted(dir.file("a.txt")) + " " + quoted(dir.file("b.kevt"))), 0);
+  EXPECT_EQ(testing::read_file(dir.file("b.kevt")), stream);
+}
+
 TEST(Tools, PackRefusesABadLineAndWritesNothing) {
   ScratchDir dir;
   testing::write_file(dir.file("bad.txt"), "run 1\nevent\nhit 1 1 3\n");

@@ -71,7 +71,9 @@ void LiveProcess::write(const std::string& text) {
   }
 }
 
-void LiveProcess::interrupt() { kill(pid_, SIGINT); }
+void LiveProcess::interrupt() { send(SIGINT); }
+
+void LiveProcess::send(int signal) { kill(pid_, signal); }
 
 void LiveProcess::close_input() {
   if (in_ >= 0) close(in_);

@@ -32,6 +32,8 @@ class LiveProcess {
 
   void write(const std::string& text);
   void interrupt();  // SIGINT, as Ctrl-C sends
+  void send(int signal);
+  pid_t pid() const { return pid_; }
   void close_input();
   // Reads output until standard output (error) contains `text` (true) or
   // the child ends or `timeout_ms` pass (false).

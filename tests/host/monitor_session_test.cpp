@@ -2,6 +2,10 @@
 // exact command output, the refresh cadence as seen in published canvas
 // updates, and the saved ROOT JSON.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -22,6 +26,30 @@ std::string repeat(const std::string& text, int times) {
   std::string out;
   for (int i = 0; i < times; ++i) out += text;
   return out;
+}
+
+// A client that connects to the display on `port`, sends `request` and then
+// neither reads nor closes: -1 when it cannot connect.
+int stalled_client(int port, const std::string& request) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The port of the "display at http://127.0.0.1:PORT/" line.
+int display_port(const std::string& err) {
+  std::smatch match;
+  return std::regex_search(err, match, std::regex("display at http://127\\.0\\.0\\.1:([0-9]+)/"))
+             ? std::stoi(match[1])
+             : 0;
 }
 
 // The canvas-update counts reported by each sources() call, in order.
@@ -100,6 +128,41 @@ TEST_F(MonitorSessionTest, NewRefreshIntervalTakesEffectAtItsNextMultiple) {
   const int first = updates[0];
   for (int& count : updates) count -= first;
   EXPECT_EQ(updates, (std::vector<int>{0, 0, 1, 1, 2})) << run.err;
+}
+
+TEST_F(MonitorSessionTest, SourcesTellsTheEventRate) {
+  Finished run = kivo({"-e", "run();", "-e", "sources()", stream("run 1\n" + repeat("event\nhit 1 4 200 17\n", 200))});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(run.err, match,
+                                std::regex("\n201 events processed, [0-9]+ canvas updates published, background on\n"
+                                           "event rate: ([0-9]+) events/s\n")))
+      << run.err;
+  EXPECT_GT(std::stoi(match[1]), 0);
+}
+
+// Browsers that stop halfway through a request or never read the answer
+// hold the display's threads, never the processing of events.
+TEST_F(MonitorSessionTest, StalledBrowsersDoNotHoldUpEventProcessing) {
+  std::string events = stream("run 1\n" + repeat("event\nhit 1 4 200 17\nhit 1 9 10 10\n", 1500));
+  kivo::test::LiveProcess kivo({KIVO_BIN, "--port", "0"});
+  ASSERT_TRUE(kivo.wait_for_err("/\n")) << kivo.err();
+  const int port = display_port(kivo.err());
+  ASSERT_GT(port, 0) << kivo.err();
+  kivo.write("stop()\nset_refresh(250)\nopen(\"" + events + "\")\nrun(501)\n");
+  ASSERT_TRUE(kivo.wait_for_out("(int) 501\n")) << kivo.err();
+  std::vector<int> clients;
+  for (int i = 0; i < 40; ++i) {
+    const char* request = i % 2 ? "GET /update.json HTTP/1.1\r\nHost: kivo\r\n\r\n" : "GET /update.json HTTP/1.1\r\n";
+    if (const int fd = stalled_client(port, request); fd >= 0) clients.push_back(fd);
+  }
+  ASSERT_FALSE(clients.empty());
+  kivo.write("run()\nsources()\n");  // 1000 more events, 4 canvas updates, while they stall
+  EXPECT_TRUE(kivo.wait_for_out("(int) 1000\n")) << kivo.out();
+  EXPECT_TRUE(kivo.wait_for_err("\n1501 events processed")) << kivo.err();
+  for (const int fd : clients) close(fd);
+  kivo.write(".q\n");
+  EXPECT_EQ(kivo.wait(), 0) << kivo.err();
 }
 
 TEST_F(MonitorSessionTest, VerbosityTypedWhileAFollowedFileGrowsAppliesToLaterEvents) {

@@ -2,6 +2,8 @@
 // their names: the order of calls, the exit status and the interactive loop.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -157,6 +159,81 @@ TEST_F(StubSessionTest, CommandFileThatCannotBeReadIsNamedWithTheReason) {
   EXPECT_EQ(unreadable.err, "kivo: .x /proc/self/mem: line 1 cannot be read: Input/output error\n");
   EXPECT_EQ(run_program(kivo_args({}), ".x\n").err,
             "kivo: input: column 1: .x needs a FILE: .x FILE runs the commands of FILE\n");
+}
+
+// Neither a named pipe without a writer nor a device holds up the prompt:
+// as a stream a named pipe is read once a writer comes, as a command file
+// only regular files of sensible size and line length are taken.
+TEST_F(StubSessionTest, SpecialFilesNeverFreezeThePrompt) {
+  const std::string fifo = directory + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  LiveProcess kivo(kivo_args({"-e", "set_verbose(3)"}));
+  kivo.write("open(\"" + fifo + "\")\n.x " + fifo + "\n.x /dev/zero\nsources()\n");
+  ASSERT_TRUE(kivo.wait_for_err("events processed")) << kivo.err();
+  EXPECT_NE(kivo.err().find(fifo + " (waiting for a writer): 0 events read"), std::string::npos) << kivo.err();
+  EXPECT_NE(kivo.err().find("kivo: .x " + fifo + ": is a named pipe, not a command file\n"), std::string::npos);
+  EXPECT_NE(kivo.err().find("kivo: .x /dev/zero: is a device, not a command file\n"), std::string::npos);
+  EXPECT_TRUE(kivo.wait_for_err(fifo + ": named pipe without a writer; reading it once one opens it\n"));
+  {
+    std::ofstream writer(fifo, std::ios::binary);
+    writer << kivo::test::read_file(stream("run.kivo", "run 3\nevent\n"));
+  }
+  ASSERT_TRUE(kivo.wait_for_out("event type 9 run 3\nevent type 1 run 3\n")) << kivo.err();
+  kivo.write(".q\n");
+  EXPECT_EQ(kivo.wait(), 0);
+}
+
+TEST_F(StubSessionTest, CommandFilesHaveTheLineAndSizeLimitsOfThePrompt) {
+  const std::string long_line = file("long.C", "OM();\n" + std::string((1 << 20) + 1, ' ') + "OM();\nOM();\n");
+  Finished overlong = run_program(kivo_args({"-q", "-x", long_line, "-e", "print_status()"}));
+  EXPECT_EQ(overlong.status, 1);
+  EXPECT_EQ(overlong.out, "pinit\nOM\n");
+  EXPECT_EQ(overlong.err, "kivo: .x " + long_line + ": line 2 is longer than 1048576 bytes\n");
+
+  const std::string huge = file("huge.C", "OM();\n");
+  std::filesystem::resize_file(huge, (std::size_t{16} << 20) + 1);
+  Finished large = run_program(kivo_args({"-q", "-x", huge}));
+  EXPECT_EQ(large.status, 1);
+  EXPECT_EQ(large.out, "pinit\n") << "nothing of it runs";
+  EXPECT_EQ(large.err, "kivo: .x " + huge + ": is larger than 16 MiB, too large for a command file\n");
+}
+
+TEST_F(StubSessionTest, EventsProcessedAtThePromptCountInSources) {
+  std::string events = stream("run.kivo", "run 5\nevent\nevent\n");
+  Finished run = run_program(kivo_args({"-e", "stop()", events}),
+                             "process_event(next_event());\nprocess_event(next_event()); run(1);\nsources()\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("3 events read, 0 records rejected\n3 events processed"), std::string::npos) << run.err;
+}
+
+// A display bound to every interface is announced by addresses one can open,
+// and without --auth with a warning that says what anyone reaching it gets.
+TEST_F(StubSessionTest, DisplayOnEveryInterfaceNamesOpenableAddressesAndWarns) {
+  const std::vector<std::string> display = {KIVO_BIN, "--plugin", STUB_PLUGIN, "-q", "--bind", "0.0.0.0", "--port", "0"};
+  Finished open = run_program(display);
+  EXPECT_EQ(open.status, 0) << open.err;
+  EXPECT_NE(open.err.find("kivo: display at http://127.0.0.1:"), std::string::npos) << open.err;
+  EXPECT_EQ(open.err.find("0.0.0.0:"), std::string::npos) << open.err;
+  EXPECT_NE(open.err.find("kivo: warning: the display listens on 0.0.0.0 without --auth: anyone who reaches it "
+                          "can read the monitoring canvas"),
+            std::string::npos)
+      << open.err;
+
+  std::vector<std::string> locked = display;
+  locked.insert(locked.end(), {"--auth", file("users", "operator:kivo:0123456789abcdef0123456789abcdef\n")});
+  Finished protected_run = run_program(locked);
+  EXPECT_EQ(protected_run.status, 0) << protected_run.err;
+  EXPECT_EQ(protected_run.err.find("warning"), std::string::npos) << protected_run.err;
+}
+
+TEST_F(StubSessionTest, UnusableAuthAndTlsFilesAreUsageErrors) {
+  const std::string plain = file("plain", "operator:secret\n");
+  Finished auth = run_program(kivo_args({"--auth", plain}));
+  EXPECT_EQ(auth.status, 2);
+  EXPECT_EQ(auth.err, "kivo: --auth: " + plain + ": line 1 is not 'user:realm:HA1' as htdigest writes it (see kivo --help)\n");
+  Finished tls = run_program(kivo_args({"--tls", plain}));
+  EXPECT_EQ(tls.status, 2);
+  EXPECT_EQ(tls.err, "kivo: --tls: " + plain + ": no certificate in it (PEM, '-----BEGIN CERTIFICATE-----') (see kivo --help)\n");
 }
 
 // With standard input closed, the stream would take descriptor 0 and the

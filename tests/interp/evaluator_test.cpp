@@ -216,6 +216,33 @@ TEST_F(EvaluatorTest, RealLiteralsOutOfRangeAreRefused) {
   EXPECT_EQ(evaluate("threshold(1e-400)").value.as_int(), 0);
 }
 
+TEST_F(EvaluatorTest, StringEscapesReadAsInCpp) {
+  const auto opened = [this](const std::string& literal) {
+    calls.clear();
+    const Evaluation evaluation = evaluate("open(" + literal + ")");
+    EXPECT_TRUE(evaluation.ok()) << literal << ": " << (evaluation.ok() ? "" : evaluation.error->message);
+    return calls.empty() ? std::string("(not called)") : calls[0].substr(5, calls[0].size() - 6);
+  };
+  EXPECT_EQ(opened(R"("\x41-\x62")"), "A-b");
+  EXPECT_EQ(opened(R"("a\0b")"), std::string("a\0b", 3));
+  EXPECT_EQ(opened(R"("\101\1234\7")"), "AS4\a");
+  EXPECT_EQ(opened(R"("\u00e9t\u00E9")"), "\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(opened(R"("\U0001F600\u20AC")"), "\xF0\x9F\x98\x80\xE2\x82\xAC");
+  EXPECT_EQ(opened(R"("\n\t\r\a\b\f\v\\\'\"\?")"), "\n\t\r\a\b\f\v\\'\"?");
+  calls.clear();
+
+  EXPECT_EQ(failure(R"(open("a\qb"))").message, "unknown escape sequence '\\q' in a string literal");
+  EXPECT_EQ(failure(R"(open("a\qb"))").column, 8u);
+  EXPECT_EQ(failure(R"(open("\x62c"))").message, "escape sequence out of range for a char in a string literal");
+  EXPECT_EQ(failure(R"(open("\x"))").message, "\\x used with no following hex digits in a string literal");
+  EXPECT_EQ(failure(R"(open("\x100"))").message, "escape sequence out of range for a char in a string literal");
+  EXPECT_EQ(failure(R"(open("\777"))").message, "escape sequence out of range for a char in a string literal");
+  EXPECT_EQ(failure(R"(open("\u12"))").message, "incomplete universal character name in a string literal");
+  EXPECT_EQ(failure(R"(open("\uD800"))").message,
+            "universal character name is not a valid character in a string literal");
+  EXPECT_EQ(failure(R"(open("\U00110000"))").column, 7u);
+}
+
 TEST_F(EvaluatorTest, UnprintableCharactersAreShownEscaped) {
   EXPECT_EQ(failure("\xc3\xbc()").message, "unexpected '\\xc3'");
   EXPECT_EQ(failure(std::string("count()\0", 8)).message,

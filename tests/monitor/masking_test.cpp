@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "TH2F.h"
 #include "kivo.h"
@@ -191,18 +193,40 @@ TEST_F(Masking, LinkedMaskFilesUpdateTheFilesBehindTheLinks) {
   fs::remove_all(elsewhere);
 }
 
-// A directory where the temporary of a mask file would go makes that file
-// impossible to write, also for root.
-class BlockedMaskFile {
+// A mask file that is a symbolic link into a directory that does not exist
+// cannot be written, also by root: its temporary goes beside the file behind
+// the link.
+class UnreachableMaskFile {
  public:
-  explicit BlockedMaskFile(const std::string& mask_file) : path_(mask_file + ".tmp") {
-    std::filesystem::create_directory(path_);
+  explicit UnreachableMaskFile(const std::string& mask_file) : link_(mask_file), saved_(read_file(mask_file)) {
+    namespace fs = std::filesystem;
+    target_ = (fs::temp_directory_path() / ("kivo-no-such-dir-" + std::to_string(getpid())) / "mask.txt").string();
+    fs::remove(link_);
+    fs::create_symlink(target_, link_);
   }
-  ~BlockedMaskFile() { std::filesystem::remove(path_); }
+  ~UnreachableMaskFile() {
+    std::filesystem::remove(link_);
+    std::FILE* file = std::fopen(link_.c_str(), "w");
+    std::fputs(saved_.c_str(), file);
+    std::fclose(file);
+  }
+  const std::string& target() const { return target_; }
 
  private:
-  std::string path_;
+  std::string link_, saved_, target_;
 };
+
+// Every entry of the mask directory: after any mask_pixels, only the two mask
+// files, never a temporary or a second copy kept while both are put in place.
+std::vector<std::string> mask_directory_entries() {
+  std::vector<std::string> names;
+  const std::filesystem::path dir = std::filesystem::path(file_name_tb1).parent_path();
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+const std::vector<std::string> kOnlyTheMaskFiles = {file_name_tb1, file_name_tb2};
 
 TEST_F(Masking, UnwritableFileLeavesBothOldFilesIntact) {
   hit_pixel(0, 1, 1, 1);
@@ -212,21 +236,85 @@ TEST_F(Masking, UnwritableFileLeavesBothOldFilesIntact) {
   const std::string old_tb2 = read_file(file_name_tb2);
   hit_pixel(0, 2, 2, 1);
   for (const char* blocked : {file_name_tb1, file_name_tb2}) {
-    BlockedMaskFile block(blocked);
+    UnreachableMaskFile block(blocked);
     const std::string printed = capture_stdout([] { EXPECT_EQ(mask_pixels(0), -1); });
+    EXPECT_NE(printed.find("mask_pixels: cannot write " + block.target() + ": No such file or directory\n"),
+              std::string::npos)
+        << printed;
     EXPECT_EQ(printed.find("New pixel mask has been created"), std::string::npos);
-    const std::string expected_line = "mask_pixels: cannot write " + std::string(blocked) +
-                                      ".tmp: Is a directory\n";
-    EXPECT_NE(printed.find(expected_line), std::string::npos) << printed;
-    EXPECT_EQ(read_file(file_name_tb1), old_tb1);
-    EXPECT_EQ(read_file(file_name_tb2), old_tb2);
-    EXPECT_FALSE(std::filesystem::exists(std::string(file_name_tb1) + ".tmp") &&
-                 !std::filesystem::is_directory(std::string(file_name_tb1) + ".tmp"));
-    EXPECT_FALSE(std::filesystem::exists(std::string(file_name_tb2) + ".tmp") &&
-                 !std::filesystem::is_directory(std::string(file_name_tb2) + ".tmp"));
+    EXPECT_EQ(read_file(blocked == file_name_tb1 ? file_name_tb2 : file_name_tb1),
+              blocked == file_name_tb1 ? old_tb2 : old_tb1);
+    EXPECT_EQ(mask_directory_entries(), kOnlyTheMaskFiles);
   }
   capture_stdout([] { EXPECT_EQ(mask_pixels(0), 3); });
   EXPECT_EQ(read_file(file_name_tb1), kHeader + "0,0,1,1\n0,0,2,2\n");
+}
+
+// Writes that fail part-way, in either file: a file-size limit stops the
+// larger one, and both old files stay.
+TEST_F(Masking, WriteFailureInEitherFileLeavesOnlyTheOldMaskFiles) {
+  capture_stdout([] { ASSERT_EQ(mask_pixels(5), 0); });
+  const std::string old_tb1 = read_file(file_name_tb1);
+  const std::string old_tb2 = read_file(file_name_tb2);
+  for (const int stave : {0, 1}) {
+    monitor_test::reset_monitor();
+    for (int col = 0; col < 600; col++) hit_pixel(stave, col, 3, 1);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const std::string printed = capture_stdout([] { EXPECT_EQ(mask_pixels(0), -1); });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous_handler);
+    const char* failing = stave == 1 ? file_name_tb2 : file_name_tb1;  // stave 1 goes to test bench 2
+    EXPECT_NE(printed.find("mask_pixels: cannot write " + std::string(failing) + ": File too large\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_EQ(read_file(file_name_tb1), old_tb1);
+    EXPECT_EQ(read_file(file_name_tb2), old_tb2);
+    EXPECT_EQ(mask_directory_entries(), kOnlyTheMaskFiles);
+  }
+}
+
+// A directory in place of the testbench-1 file: it cannot be replaced, and
+// the testbench-2 file is not touched.
+TEST_F(Masking, FailureToPlaceTheFirstFileLeavesTheSecondAsItWas) {
+  hit_pixel(1, 1, 1, 1);
+  capture_stdout([] { ASSERT_EQ(mask_pixels(5), 0); });
+  const std::string old_tb2 = read_file(file_name_tb2);
+  std::filesystem::remove(file_name_tb1);
+  std::filesystem::create_directory(file_name_tb1);
+  const std::string printed = capture_stdout([] { EXPECT_EQ(mask_pixels(0), -1); });
+  EXPECT_NE(printed.find("mask_pixels: cannot write " + std::string(file_name_tb1) + ": Is a directory\n"),
+            std::string::npos)
+      << printed;
+  EXPECT_EQ(read_file(file_name_tb2), old_tb2);
+  EXPECT_EQ(mask_directory_entries(), kOnlyTheMaskFiles);
+  std::filesystem::remove(file_name_tb1);
+}
+
+// A temporary left by a writer that was killed (its process is gone) is
+// removed by the next mask_pixels; one of a writer still running stays.
+TEST_F(Masking, TemporariesOfEndedWritersAreRemoved) {
+  capture_stdout([] { ASSERT_EQ(mask_pixels(5), 0); });
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_GT(ended, 0);
+  waitpid(ended, nullptr, 0);
+  const std::string stale = std::string(file_name_tb1) + ".partial-" + std::to_string(ended) + "-AbC123";
+  const std::string running = std::string(file_name_tb2) + ".partial-" + std::to_string(getppid()) + "-AbC123";
+  for (const std::string& path : {stale, running}) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr) << path;
+    std::fclose(file);
+  }
+  capture_stdout([] { EXPECT_EQ(mask_pixels(5), 0); });
+  EXPECT_FALSE(std::filesystem::exists(stale));
+  EXPECT_TRUE(std::filesystem::exists(running));
+  std::filesystem::remove(running);
+  EXPECT_EQ(mask_directory_entries(), kOnlyTheMaskFiles);
 }
 
 // A directory in place of the testbench-2 file: its temporary is written but
@@ -274,13 +362,14 @@ TEST_F(Masking, WriteFailureReportsTheSystemsReason) {
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous_handler);
   EXPECT_NE(printed.find("mask_pixels: cannot write " + std::string(file_name_tb1) +
-                         ".tmp: File too large\n"),
+                         ": File too large\n"),
             std::string::npos)
       << printed;
   EXPECT_EQ(printed.find("New pixel mask has been created"), std::string::npos);
   EXPECT_EQ(read_file(file_name_tb1), old_tb1);
   EXPECT_FALSE(std::filesystem::exists(std::string(file_name_tb1) + ".tmp"));
   EXPECT_FALSE(std::filesystem::exists(std::string(file_name_tb2) + ".tmp"));
+  EXPECT_EQ(mask_directory_entries(), kOnlyTheMaskFiles);
 }
 
 TEST_F(Masking, ScansLeaveTheHitMapsUnchanged) {

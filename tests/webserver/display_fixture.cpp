@@ -1,7 +1,8 @@
 // Test fixture: a WebDisplay without the monitor. Prints "address URL" once listening,
 // then reads commands from standard input, one per line:
-//   publish RUN EVENTS FILE   publish the canvas JSON read from FILE
+//   publish RUN EVENTS FILE   publish the canvas JSON read from FILE (counts as an event)
 // and answers each with "published VERSION" or "error MESSAGE". Ends at end of input.
+// Its sources count as open: the page shows it live after a publish, waiting later.
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -20,7 +21,7 @@ bool read_file(const std::string& path, std::string& contents) {
   return true;
 }
 
-void serve_commands(WebDisplay& display) {
+void serve_commands(WebDisplay& display, Activity& activity) {
   long version = 0;
   std::string line;
   while (std::getline(std::cin, line)) {
@@ -33,7 +34,8 @@ void serve_commands(WebDisplay& display) {
     } else if (!read_file(file, canvas)) {
       std::cout << "error cannot read " << file << std::endl;
     } else {
-      display.publish(std::make_shared<const std::string>(std::move(canvas)), run, events);
+      display.publish_text(std::move(canvas), run, events);
+      activity.record_event();
       std::cout << "published " << ++version << std::endl;
     }
   }
@@ -52,7 +54,10 @@ int main(int argc, char** argv) {
     std::cerr << error << '\n';
     return 1;
   }
+  auto activity = std::make_shared<Activity>();
+  activity->set_sources(Activity::Sources::open);
+  display.attach(activity);
   std::cout << "address " << display.address() << std::endl;
-  serve_commands(display);
+  serve_commands(display, *activity);
   return 0;
 }

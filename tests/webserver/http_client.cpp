@@ -82,3 +82,5 @@ HttpResponse http_request(int port, const std::string& method, const std::string
   close(fd);
   return parse_response(raw);
 }
+
+int port_of(const std::string& address) { return std::stoi(address.substr(address.rfind(':') + 1)); }

@@ -20,3 +20,6 @@ struct HttpResponse {
 // "\r\n") to 127.0.0.1:port and reads until the server closes. status 0 on failure.
 HttpResponse http_request(int port, const std::string& method, const std::string& target,
                           const std::string& extra_headers = {});
+
+// The port of an address "http://HOST:PORT/".
+int port_of(const std::string& address);

@@ -13,14 +13,6 @@
 
 namespace {
 
-std::shared_ptr<const std::string> canvas_text(std::string text) {
-  return std::make_shared<const std::string>(std::move(text));
-}
-
-int port_of(const std::string& address) {
-  const auto colon = address.rfind(':');
-  return std::stoi(address.substr(colon + 1));
-}
 
 class WebDisplayTest : public ::testing::Test {
  protected:
@@ -76,7 +68,7 @@ TEST_F(WebDisplayTest, WaitsForFirstCanvas) {
   EXPECT_NE(canvas.body.find("waiting for first canvas"), std::string::npos);
   const auto status = get("/status.json");
   EXPECT_EQ(status.status, 200);
-  EXPECT_EQ(status.body, R"({"version":0,"run":0,"events":0})");
+  EXPECT_EQ(status.body, R"({"version":0,"run":0,"events":0,"activity":null})");
 }
 
 // A view that says which parts it was asked for and how often it was serialised.
@@ -110,7 +102,7 @@ TEST_F(WebDisplayTest, TheQualityViewIsServedByVersionWithThePartsAsked) {
 }
 
 TEST_F(WebDisplayTest, PublishedCanvasAndStatus) {
-  display.publish(canvas_text(R"({"_typename":"TCanvas","n":1})"), 7, 1000);
+  display.publish_text(R"({"_typename":"TCanvas","n":1})", 7, 1000);
   auto canvas = get("/canvas.json");
   EXPECT_EQ(canvas.status, 200);
   EXPECT_EQ(canvas.body, R"({"_typename":"TCanvas","n":1})");
@@ -118,18 +110,18 @@ TEST_F(WebDisplayTest, PublishedCanvasAndStatus) {
   EXPECT_EQ(canvas.header("x-kivo-run"), "7");
   EXPECT_EQ(canvas.header("x-kivo-events"), "1000");
   const auto status = get("/status.json");
-  EXPECT_EQ(status.body, R"({"version":1,"run":7,"events":1000})");
+  EXPECT_EQ(status.body, R"({"version":1,"run":7,"events":1000,"activity":null})");
   const std::string instance = status.header("x-kivo-instance");
   ASSERT_FALSE(instance.empty());
   EXPECT_EQ(canvas.header("etag"), std::string(1, '"').append(instance).append("-1\""));
 
-  display.publish(canvas_text(R"({"_typename":"TCanvas","n":2})"), 8, 0);
+  display.publish_text(R"({"_typename":"TCanvas","n":2})", 8, 0);
   EXPECT_EQ(get("/canvas.json").body, R"({"_typename":"TCanvas","n":2})");
-  EXPECT_EQ(get("/status.json").body, R"({"version":2,"run":8,"events":0})");
+  EXPECT_EQ(get("/status.json").body, R"({"version":2,"run":8,"events":0,"activity":null})");
 }
 
 TEST_F(WebDisplayTest, ConditionalGetUsesEtag) {
-  display.publish(canvas_text("{}"), 1, 10);
+  display.publish_text("{}", 1, 10);
   const auto first = get("/canvas.json");
   const std::string etag = first.header("etag");
   ASSERT_FALSE(etag.empty());
@@ -140,7 +132,7 @@ TEST_F(WebDisplayTest, ConditionalGetUsesEtag) {
   EXPECT_EQ(unchanged.header("etag"), etag);
   EXPECT_EQ(get("/canvas.json", "If-None-Match: \"x\", W/" + etag + "\r\n").status, 304);
 
-  display.publish(canvas_text("{\"next\":1}"), 1, 20);
+  display.publish_text("{\"next\":1}", 1, 20);
   const auto changed = get("/canvas.json", "If-None-Match: " + etag + "\r\n");
   EXPECT_EQ(changed.status, 200);
   EXPECT_EQ(changed.body, "{\"next\":1}");
@@ -162,7 +154,7 @@ TEST_F(WebDisplayTest, PathEscapesAreRefused) {
 }
 
 TEST_F(WebDisplayTest, OnlyReadMethodsAreAllowed) {
-  display.publish(canvas_text("{}"), 3, 30);
+  display.publish_text("{}", 3, 30);
   for (const char* method : {"POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
     for (const char* target : {"/", "/canvas.json", "/status.json", "/index.html"}) {
       const auto response = http_request(port, method, target, "Content-Length: 0\r\n");
@@ -170,13 +162,13 @@ TEST_F(WebDisplayTest, OnlyReadMethodsAreAllowed) {
       EXPECT_EQ(response.header("allow"), "GET, HEAD") << method << ' ' << target;
     }
   }
-  EXPECT_EQ(get("/status.json").body, R"({"version":1,"run":3,"events":30})");
+  EXPECT_EQ(get("/status.json").body, R"({"version":1,"run":3,"events":30,"activity":null})");
 }
 
 TEST_F(WebDisplayTest, ReadersNeverSeeATornSnapshot) {
   std::atomic<bool> done{false};
   std::thread publisher([&] {
-    for (int i = 1; i <= 2000; ++i) display.publish(canvas_text("{\"n\":" + std::to_string(i) + "}"), 1, i);
+    for (int i = 1; i <= 2000; ++i) display.publish_text("{\"n\":" + std::to_string(i) + "}", 1, i);
     done = true;
   });
   int checked = 0;
@@ -190,7 +182,7 @@ TEST_F(WebDisplayTest, ReadersNeverSeeATornSnapshot) {
     ++checked;
   }
   publisher.join();
-  EXPECT_EQ(get("/status.json").body, R"({"version":2000,"run":1,"events":2000})");
+  EXPECT_EQ(get("/status.json").body, R"({"version":2000,"run":1,"events":2000,"activity":null})");
 }
 
 TEST(WebDisplayStart, BusyPortNamesAddressAndReason) {

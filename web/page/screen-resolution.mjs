@@ -1,8 +1,10 @@
-// Hit maps have far more bins than their pads have pixels (9216 x 512 bins in about
-// 800 x 190 pixels), and JSROOT walks every bin several times per redraw. Before the
-// page draws a canvas, each such 2D histogram is merged down to at most one bin per
-// pixel, keeping the largest content of the bins merged so that a single hot pixel
-// still shows in its colour. Saved files and snapshots keep every bin.
+// kivo sends its hit maps at screen resolution already, but a canvas published
+// as it is (or a view beside it) may hold 2D histograms with far more bins than
+// their pads have pixels, and JSROOT walks every bin several times per redraw.
+// Before the page draws a canvas, each histogram with more than twice as many
+// bins as pixels along an axis is merged down to at most one bin per pixel,
+// keeping the largest content of the bins merged so that a single hot pixel
+// still shows in its colour.
 
 function isMergeable2D(object) {
   return /^TH2[FDIS]$/.test(object?._typename ?? '') &&
@@ -64,8 +66,8 @@ export function mergeToScreenResolution(pad, width, height) {
     if (object?._typename === 'TPad') {
       merged += mergeToScreenResolution(object, width, height);
     } else if (isMergeable2D(object)) {
-      const fx = mergeFactor(object.fXaxis.fNbins, pixels.x);
-      const fy = mergeFactor(object.fYaxis.fNbins, pixels.y);
+      const fx = object.fXaxis.fNbins > 2 * pixels.x ? mergeFactor(object.fXaxis.fNbins, pixels.x) : 1;
+      const fy = object.fYaxis.fNbins > 2 * pixels.y ? mergeFactor(object.fYaxis.fNbins, pixels.y) : 1;
       if (fx > 1 || fy > 1) {
         mergeBinsByMaximum(object, fx, fy);
         ++merged;

@@ -3,13 +3,13 @@
 // simulated run and then follows a stream that keeps growing.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
 import { appendFileSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { eventLabel, monitorCanvas, monitorPadNames } from './support/monitor-canvas.mjs';
-import { openPage, drawnPadNames, waitForDrawnVersion } from './support/browser.mjs';
+import { assertCleanPage, openPage, drawnPadNames, waitForDrawnVersion } from './support/browser.mjs';
 import { LineProcess, buildProgram } from './support/processes.mjs';
+import { quitKivo, simulate as simulateRun, startKivo as startKivoOn } from './support/kivo.mjs';
 
 const workDir = mkdtempSync(join(tmpdir(), 'kivo-browser-'));
 const padNames = monitorPadNames();
@@ -70,12 +70,10 @@ test('the page waits for the first canvas, draws it and follows each publish', a
   assert.ok((await page.textContent('#drawing')).includes(eventLabel(12, 2500)), 'the new canvas is drawn');
   assert.equal((await drawnPadNames(page)).length, padNames.length);
 
-  assert.deepEqual(browser.foreignRequests, []);
-  assert.deepEqual(browser.failedResponses, []);
-  assert.deepEqual(browser.pageErrors, []);
+  assertCleanPage(browser, assert);
 
   await fixture.stop();
-  await page.waitForFunction(() => document.getElementById('state').textContent === 'connection to kivo lost, retrying');
+  await page.waitForFunction(() => document.getElementById('state').textContent === 'disconnected: no answer from kivo, retrying');
   assert.equal((await drawnPadNames(page)).length, padNames.length, 'the last canvas stays on screen');
 });
 
@@ -130,20 +128,14 @@ test('a canvas of another shape is drawn anew, and a failed draw stays reported'
   assert.equal(await page.textContent('#events'), '30 events');
 });
 
-async function startKivo(streams) {
+function startKivo(streams) {
   // The monitor redraws only on begin-run events unless a refresh interval is set.
-  const kivo = new LineProcess(buildProgram('bin', 'kivo'),
-                               ['--port', '0', '-e', 'set_refresh(200)', ...streams],
-                               { stream: 'stderr', env: { HOME: workDir } });
-  const line = await kivo.nextLine(/display at http:/);
-  return { kivo, url: line.match(/http:\/\/\S+/)[0] };
+  return startKivoOn(workDir, ['-e', 'set_refresh(200)', ...streams]);
 }
 
 function simulate(run, events) {
-  const file = join(workDir, `run${run}.kevt`);
-  execFileSync(buildProgram('bin', 'kivo-sim'),
-               ['--events', String(events), '--run', String(run), '--seed', String(run), '-o', file]);
-  return file;
+  return simulateRun(workDir, `run${run}.kevt`,
+                     ['--events', String(events), '--run', String(run), '--seed', String(run)]);
 }
 
 function shownCounts(page) {
@@ -188,10 +180,6 @@ test('kivo shows the monitoring canvas live and follows a growing stream', async
   assert.equal((await shownCounts(page)).run, 8);
   assert.equal((await drawnPadNames(page)).length, 9);
 
-  assert.deepEqual(browser.foreignRequests, []);
-  assert.deepEqual(browser.failedResponses, []);
-  assert.deepEqual(browser.pageErrors, []);
-  kivo.send('stop()');
-  kivo.send('.q');
-  assert.equal((await kivo.exited).code, 0);
+  assertCleanPage(browser, assert);
+  assert.equal(await quitKivo(kivo), 0);
 });

@@ -2,7 +2,7 @@
 // The canvas is the monitor's own, as kivo-canvas-sample writes it.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFile } from 'node:child_process';
+import { execFile, spawnSync } from 'node:child_process';
 import {
   existsSync, lstatSync, mkdtempSync, readFileSync, readdirSync, rmSync, symlinkSync, writeFileSync,
 } from 'node:fs';
@@ -49,13 +49,16 @@ test('SVG at 1600 x 800 with the canvas pads drawn', async () => {
 test('PNG at 1600 x 800, replacing the old file without leftovers', async () => {
   const out = join(dir, 'canvas.png');
   writeFileSync(out, 'old');
+  // A temporary of the same file whose renderer has ended is removed.
+  const ended = spawnSync(process.execPath, ['-e', '']).pid;
+  writeFileSync(`${out}.partial-${ended}-AbC123`, 'half an image');
   await render(input, out);
   const png = readFileSync(out);
   assert.deepEqual([...png.subarray(0, 8)], [0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
   assert.equal(png.readUInt32BE(16), 1600);
   assert.equal(png.readUInt32BE(20), 800);
   assert.ok(png.length > 10000, 'text and histograms make a non-trivial image');
-  assert.deepEqual(readdirSync(dir).filter((name) => name.endsWith('.tmp')), []);
+  assert.deepEqual(readdirSync(dir).filter((name) => name.endsWith('.tmp') || name.includes('.partial-')), []);
 });
 
 test('a symbolic link as output keeps pointing at the file it names', async () => {

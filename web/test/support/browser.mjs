@@ -49,3 +49,10 @@ export function drawnPadNames(page) {
 export function waitForDrawnVersion(page, predicate, timeout = 30000) {
   return page.waitForFunction(`(${predicate})(window.kivoDisplay?.drawnVersion ?? 0)`, null, { timeout });
 }
+
+// Nothing was fetched from outside, no response failed and the page threw nothing.
+export function assertCleanPage(browser, assert) {
+  assert.deepEqual(browser.foreignRequests, []);
+  assert.deepEqual(browser.failedResponses, []);
+  assert.deepEqual(browser.pageErrors, []);
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// `text` in gzip format (RFC 1952) at zlib's fastest level; empty if zlib fails.
+std::string gzip(std::string_view text);
+
+// Whether an Accept-Encoding header value accepts gzip (present, q not 0).
+bool accepts_gzip(const char* accept_encoding);

@@ -1,0 +1,301 @@
+// Who reaches the display and how: slow clients cannot starve it, a password
+// file locks every path, a certificate serves it over HTTPS, and a wildcard
+// address is announced as addresses one can open.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <civetweb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http_client.h"
+#include "test_tree.h"
+#include "web_display.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int port_of(const std::string& address) { return std::stoi(address.substr(address.rfind(':') + 1)); }
+
+int connect_to(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+// Whether a whole answer to GET /status.json comes within `deadline_ms`.
+bool status_answered_within(int port, int deadline_ms) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
+  const int fd = connect_to(port);
+  if (fd < 0) return false;
+  const std::string request = "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  std::string answer;
+  bool closed = send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size());
+  while (!closed && std::chrono::steady_clock::now() < give_up) {
+    pollfd readable{fd, POLLIN, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(give_up - std::chrono::steady_clock::now());
+    if (poll(&readable, 1, static_cast<int>(std::max<long>(left.count(), 0))) <= 0) break;
+    char buffer[4096];
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) closed = true;
+    else answer.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  return closed && answer.starts_with("HTTP/1.1 200") && answer.find("\"version\"") != std::string::npos;
+}
+
+// Clients that send their request one byte a second, and connect again when dropped.
+class TricklingClients {
+ public:
+  TricklingClients(int port, int count, std::chrono::seconds duration)
+      : thread_([this, port, count, duration] { run(port, count, duration); }) {}
+  ~TricklingClients() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  void run(int port, int count, std::chrono::seconds duration) {
+    const std::string request = "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + std::string(4000, 'x');
+    std::vector<int> sockets(count, -1);
+    std::vector<std::size_t> sent(count, 0);
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (!stop_ && std::chrono::steady_clock::now() < end) {
+      for (int i = 0; i < count; ++i) {
+        if (sockets[i] < 0) {
+          sockets[i] = connect_to(port);
+          sent[i] = 0;
+        }
+        if (sockets[i] >= 0 && send(sockets[i], request.data() + sent[i] % request.size(), 1, MSG_NOSIGNAL) != 1) {
+          close(sockets[i]);
+          sockets[i] = -1;
+        }
+        ++sent[i];
+      }
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    for (int fd : sockets)
+      if (fd >= 0) close(fd);
+  }
+
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class DisplayAccess : public ::testing::Test {
+ protected:
+  // Starts the display on a free port of `bind` with `access`; returns the port.
+  int start(const kivo::web::Access& access = {}, const std::string& bind = "127.0.0.1") {
+    display = std::make_unique<WebDisplay>(bind, 0, tree.root().string());
+    display->set_access(access);
+    std::string error;
+    EXPECT_TRUE(display->start(error)) << error;
+    return port_of(display->address());
+  }
+
+  TestWebTree tree;
+  std::unique_ptr<WebDisplay> display;
+};
+
+TEST_F(DisplayAccess, TricklingClientsLeaveTheDisplayAnswering) {
+  const int port = start();
+  const TricklingClients crowd(port, 50, std::chrono::seconds(15));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  int probes = 0, answered = 0;
+  for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(12); std::chrono::steady_clock::now() < end;) {
+    ++probes;
+    answered += status_answered_within(port, 1000) ? 1 : 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  EXPECT_EQ(answered, probes) << "each probe is answered within a second while 50 clients trickle";
+}
+
+// Clients that ask for a large canvas and never read it hold their requests
+// open: one address gets a bounded share of the workers, the rest is refused
+// with 503 until they are done.
+TEST_F(DisplayAccess, OneAddressIsAnsweredABoundedNumberOfRequestsAtOnce) {
+  const int port = start();
+  display->publish_text(std::string(std::size_t{48} << 20, ' '), 1, 1);
+  std::vector<int> readers;
+  for (int i = 0; i < 16; ++i) {
+    const int fd = connect_to(port);
+    const int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    const std::string request = "GET /canvas.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    readers.push_back(fd);
+  }
+  bool refused = false;
+  for (int attempt = 0; attempt < 100 && !refused; ++attempt) {
+    const HttpResponse response = http_request(port, "GET", "/status.json");
+    refused = response.status == 503;
+    if (refused) {
+      EXPECT_EQ(response.header("retry-after"), "1");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(refused) << "a seventeenth request while sixteen are answered";
+  for (int fd : readers) close(fd);
+  bool answered = false;
+  for (int attempt = 0; attempt < 100 && !answered; ++attempt) {
+    answered = http_request(port, "GET", "/status.json").status == 200;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(answered) << "answered again once those requests are done";
+}
+
+std::string md5(const std::string& text) {
+  char hex[33];
+  mg_md5(hex, text.c_str(), nullptr);
+  return hex;
+}
+
+// The value of `name`="..." (or unquoted) in a WWW-Authenticate header.
+std::string parameter(const std::string& header, const std::string& name) {
+  const auto at = header.find(name + "=");
+  if (at == std::string::npos) return {};
+  std::size_t start = at + name.size() + 1;
+  const bool quoted = header[start] == '"';
+  if (quoted) ++start;
+  const auto end = header.find(quoted ? "\"" : ",", start);
+  return header.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// The Authorization header answering a digest challenge, as a browser sends it.
+std::string digest_answer(const std::string& challenge, const std::string& user, const std::string& password,
+                          const std::string& uri) {
+  const std::string realm = parameter(challenge, "realm"), nonce = parameter(challenge, "nonce");
+  const std::string ha1 = md5(user + ":" + realm + ":" + password), ha2 = md5("GET:" + uri);
+  const std::string nc = "00000001", cnonce = "0a4f113b";
+  const std::string response = md5(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2);
+  std::string header = "Authorization: Digest username=\"" + user + "\", realm=\"" + realm + "\", nonce=\"" + nonce +
+                       "\", uri=\"" + uri + "\", qop=auth, nc=" + nc + ", cnonce=\"" + cnonce + "\", response=\"" +
+                       response + "\"";
+  if (const std::string opaque = parameter(challenge, "opaque"); !opaque.empty()) header += ", opaque=\"" + opaque + "\"";
+  return header + "\r\n";
+}
+
+class Scratch {
+ public:
+  Scratch() {
+    std::string pattern = (fs::temp_directory_path() / "kivo-access-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~Scratch() { fs::remove_all(path_); }
+  std::string file(const std::string& name, const std::string& text) const {
+    const std::string path = (path_ / name).string();
+    std::ofstream(path) << text;
+    return path;
+  }
+  std::string path(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+TEST_F(DisplayAccess, PasswordFileLocksEveryPath) {
+  Scratch scratch;
+  const std::string passwords =
+      scratch.file("users.htdigest", "# operators\noperator:kivo:" + md5("operator:kivo:secret") + "\n");
+  kivo::web::Access access;
+  ASSERT_EQ(kivo::web::read_password_realm(passwords, access.realm), "");
+  EXPECT_EQ(access.realm, "kivo");
+  access.password_file = passwords;
+  const int port = start(access);
+  for (const std::string path : {"/", "/status.json", "/jsroot/modules/main.mjs"}) {
+    const HttpResponse refused = http_request(port, "GET", path);
+    EXPECT_EQ(refused.status, 401) << path;
+    EXPECT_TRUE(refused.header("www-authenticate").starts_with("Digest ")) << path;
+    EXPECT_EQ(refused.body.find("KIVO"), std::string::npos);
+    const std::string challenge = refused.header("www-authenticate");
+    EXPECT_EQ(http_request(port, "GET", path, digest_answer(challenge, "operator", "wrong", path)).status, 401);
+    EXPECT_EQ(http_request(port, "GET", path, digest_answer(challenge, "operator", "secret", path)).status, 200);
+  }
+  const HttpResponse page = http_request(port, "GET", "/", digest_answer(http_request(port, "GET", "/").header("www-authenticate"), "operator", "secret", "/"));
+  EXPECT_EQ(page.body, TestWebTree::kIndex);
+}
+
+TEST_F(DisplayAccess, PasswordFilesThatCannotServeAreNamed) {
+  Scratch scratch;
+  std::string realm;
+  EXPECT_EQ(kivo::web::read_password_realm(scratch.path("none"), realm), scratch.path("none") + ": cannot be read");
+  const std::string plain = scratch.file("plain", "operator:secret\n");
+  EXPECT_EQ(kivo::web::read_password_realm(plain, realm),
+            plain + ": line 1 is not 'user:realm:HA1' as htdigest writes it");
+  const std::string two = scratch.file("two", "a:kivo:" + md5("x") + "\nb:other:" + md5("y") + "\n");
+  EXPECT_EQ(kivo::web::read_password_realm(two, realm), two + ": line 2 has realm 'other', others 'kivo'; use one realm");
+  const std::string empty = scratch.file("empty", "# nobody yet\n");
+  EXPECT_NE(kivo::web::read_password_realm(empty, realm).find(": no user in it"), std::string::npos);
+}
+
+// GET /status.json over HTTPS with civetweb's own client; the status, 0 when
+// no TLS connection could be made.
+int https_status(int port, std::string& body) {
+  char error[256] = "";
+  mg_connection* connection = mg_connect_client("127.0.0.1", port, 1, error, sizeof error);
+  if (!connection) return 0;
+  mg_printf(connection, "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  int status = 0;
+  if (mg_get_response(connection, error, sizeof error, 10000) >= 0) {
+    status = mg_get_response_info(connection)->status_code;
+    char buffer[4096];
+    int got = 0;
+    while ((got = mg_read(connection, buffer, sizeof buffer)) > 0) body.append(buffer, static_cast<std::size_t>(got));
+  }
+  mg_close_connection(connection);
+  return status;
+}
+
+TEST_F(DisplayAccess, CertificateServesTheDisplayOverHttps) {
+  Scratch scratch;
+  const std::string key = scratch.path("key.pem"), certificate = scratch.path("certificate.pem");
+  const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -keyout '" + key +
+                              "' -out '" + certificate + "' 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0) << "openssl (the command) makes the test certificate";
+  std::ofstream(certificate, std::ios::app) << std::ifstream(key).rdbuf();
+  ASSERT_EQ(kivo::web::certificate_problem(certificate), "");
+  EXPECT_NE(kivo::web::certificate_problem(key).find("no certificate in it"), std::string::npos);
+
+  const int port = start({"", "", certificate});
+  EXPECT_TRUE(display->address().starts_with("https://127.0.0.1:")) << display->address();
+  std::string body;
+  EXPECT_EQ(https_status(port, body), 200);
+  EXPECT_EQ(body, R"({"version":0,"run":0,"events":0,"activity":null})");
+  EXPECT_EQ(http_request(port, "GET", "/status.json").status, 0) << "no plain HTTP on the HTTPS port";
+}
+
+TEST_F(DisplayAccess, WildcardAddressIsAnnouncedAsAddressesToOpen) {
+  const int port = start({}, "0.0.0.0");
+  const std::vector<std::string> addresses = display->addresses();
+  ASSERT_FALSE(addresses.empty());
+  EXPECT_TRUE(addresses.front().starts_with("http://127.0.0.1:")) << addresses.front();
+  for (const std::string& address : addresses) {
+    EXPECT_EQ(address.find("0.0.0.0"), std::string::npos) << address;
+    EXPECT_EQ(port_of(address), port);
+  }
+  EXPECT_EQ(http_request(port, "GET", "/status.json").status, 200);
+  EXPECT_TRUE(kivo::web::is_loopback("127.0.0.1"));
+  EXPECT_TRUE(kivo::web::is_loopback("127.3.2.1"));
+  EXPECT_TRUE(kivo::web::is_loopback("::1"));
+  EXPECT_FALSE(kivo::web::is_loopback("0.0.0.0"));
+  EXPECT_FALSE(kivo::web::is_loopback("192.0.2.7"));
+}
+
+}  // namespace

@@ -1,0 +1,323 @@
+// The live view behind the page: versioned pieces and what an update sends,
+// the display thread that serialises frames, the event rate and state, the
+// zoom requests, compression, and /update.json itself.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "TCanvas.h"
+#include "TLatex.h"
+#include "TNamed.h"
+#include "TPad.h"
+#include "activity.h"
+#include "gzip.h"
+#include "http_client.h"
+#include "test_tree.h"
+#include "view_publisher.h"
+#include "view_store.h"
+#include "web_display.h"
+#include "zoom_requests.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+ViewTexts texts(std::string layout, std::vector<std::pair<std::string, std::string>> objects, int events = 0) {
+  ViewTexts t;
+  t.has_canvas = true;
+  t.events = events;
+  t.layout = std::move(layout);
+  t.objects = std::move(objects);
+  return t;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(ViewStoreTest, AnUpdateSendsWhatChangedSinceTheVersionHeld) {
+  ViewStore store("tag");
+  store.publish(texts("L1", {{"a", "A1"}, {"b", "B1"}}));
+  const std::string first = store.update({"tag", 0, {}}, "null");
+  EXPECT_EQ(first.rfind(R"({"instance":"tag","version":1,"run":0,"events":0,"published":0,"activity":null,)", 0), 0u)
+      << first;
+  EXPECT_TRUE(contains(first, R"("reset":true,"layout":L1,"objects":{"a":A1,"b":B1},"regions":[]})")) << first;
+
+  store.publish(texts("L1", {{"a", "A1"}, {"b", "B2"}}));
+  const std::string second = store.update({"tag", 1, {}}, "{}");
+  EXPECT_FALSE(contains(second, "reset"));
+  EXPECT_FALSE(contains(second, "layout")) << "the layout did not change";
+  EXPECT_TRUE(contains(second, R"("objects":{"b":B2})")) << second;
+  EXPECT_TRUE(contains(store.update({"tag", 2, {}}, "{}"), R"("objects":{})"));
+  for (const ViewRequest& stale : {ViewRequest{"other", 2, {}}, ViewRequest{"tag", 9, {}}}) {
+    const std::string again = store.update(stale, "{}");
+    EXPECT_TRUE(contains(again, R"("reset":true,"layout":L1,"objects":{"a":A1,"b":B2})")) << again;
+  }
+  store.publish(texts("L3", {{"c", "C3"}}));
+  EXPECT_TRUE(contains(store.update({"tag", 2, {}}, "{}"), R"("layout":L3,"objects":{"c":C3})"));
+}
+
+TEST(ViewStoreTest, RegionsAreSentWhenNewerThanTheOneHeld) {
+  ViewStore store("tag");
+  const MapRegion region{1, 10, 59, 5, 24};
+  ViewTexts first = texts("L", {});
+  first.regions.push_back({region, "R1"});
+  store.publish(std::move(first));
+  EXPECT_TRUE(store.has_region(region));
+  const std::string asked = store.update({"tag", 1, {{region, 0}}}, "{}");
+  EXPECT_TRUE(contains(asked, R"("regions":[{"stave":1,"x":[10,59],"y":[5,24],"version":1,"map":R1}])")) << asked;
+  EXPECT_TRUE(contains(store.update({"tag", 1, {{region, 1}}}, "{}"), R"("regions":[])"));
+  EXPECT_TRUE(contains(store.update({"tag", 1, {}}, "{}"), R"("regions":[])")) << "only regions asked for";
+
+  ViewTexts copied_again;  // between two canvas publishes: same canvas version
+  copied_again.regions.push_back({region, "R2"});
+  store.publish(std::move(copied_again));
+  EXPECT_EQ(store.status().version, 1);
+  EXPECT_TRUE(contains(store.update({"tag", 1, {{region, 1}}}, "{}"), R"("version":2,"map":R2)"));
+
+  store.publish(texts("L", {}));  // a canvas publish brings every region still asked for
+  EXPECT_FALSE(store.has_region(region));
+}
+
+TEST(ViewStoreTest, TheWholeCanvasHasEveryObjectInItsPlace) {
+  ViewStore store("tag");
+  EXPECT_EQ(store.canvas().text, nullptr);
+  store.publish(texts(R"({"arr":[{"_typename":"KivoRef","id":"com/p/0"},{"_typename":"KivoRef","id":"com/1"}]})",
+                      {{"com/p/0", "[1]"}, {"com/1", R"({"t":"x"})"}}, 42));
+  const ViewStore::Canvas canvas = store.canvas();
+  ASSERT_NE(canvas.text, nullptr);
+  EXPECT_EQ(*canvas.text, R"({"arr":[[1],{"t":"x"}]})");
+  EXPECT_EQ(canvas.status.version, 1);
+  EXPECT_EQ(canvas.status.events, 42);
+}
+
+TEST(ViewStoreTest, IdsAreEscapedForJsonStrings) {
+  EXPECT_EQ(json_string_contents(R"(p"2\d)"), R"(p\u00222\u005cd)");
+  EXPECT_EQ(json_string_contents("a\nb"), "a\\u000ab");
+}
+
+// A small canvas whose label says `text`, copied as the event thread copies.
+struct Canvas {
+  TCanvas canvas{"publisher_canvas", "", 400, 300};
+  TLatex label{0.5, 0.5, ""};
+  Canvas() { label.Draw(""); }
+  std::shared_ptr<LiveFrame> frame(const std::string& text) {
+    label.SetText(0.5, 0.5, text.c_str());
+    auto frame = std::make_shared<LiveFrame>();
+    frame->canvas = std::make_unique<rootcompat::CanvasCopy>(
+        canvas, [](const TObject& primitive, const TPad&) { return std::unique_ptr<TObject>(primitive.Clone()); });
+    return frame;
+  }
+};
+
+TEST(ViewPublisherTest, OnlyTheNewestFrameIsWrittenAndOnlyOnceAsked) {
+  Canvas canvas;
+  ViewStore store("tag");
+  ViewPublisher publisher(store);
+  for (const char* text : {"one", "two", "three"}) publisher.publish(canvas.frame(text));
+  EXPECT_EQ(store.status().version, 0) << "nobody asked";
+  publisher.demand(10s);
+  EXPECT_EQ(store.status().version, 1) << "superseded frames are never written";
+  EXPECT_TRUE(contains(*store.canvas().text, "three"));
+  publisher.demand(10s);
+  EXPECT_EQ(store.status().version, 1) << "nothing new";
+  publisher.publish(canvas.frame("four"));
+  publisher.demand(10s);
+  EXPECT_EQ(store.status().version, 2);
+  EXPECT_TRUE(contains(*store.canvas().text, "four"));
+}
+
+TEST(ViewPublisherTest, ExtraObjectsAndRegionsAreWritten) {
+  Canvas canvas;
+  ViewStore store("tag");
+  ViewPublisher publisher(store);
+  auto frame = canvas.frame("run");
+  frame->objects.emplace_back("quality/verdict", std::make_unique<TNamed>("verdict", "all good"));
+  publisher.publish(frame);
+  publisher.demand(10s);
+  EXPECT_TRUE(contains(store.update({"tag", 0, {}}, "{}"), R"("quality/verdict":{"_typename":"TNamed")"));
+
+  const MapRegion region{0, 1, 2, 1, 2};
+  auto regions = std::make_shared<LiveFrame>();
+  regions->regions.push_back({region, std::make_unique<TH2F>()});
+  publisher.publish(regions);  // written without being asked: a page waits for it
+  EXPECT_TRUE(publisher.wait_for([&] { return store.has_region(region); }, 10s));
+}
+
+// Records the thread it is destroyed on.
+class Witness : public TNamed {
+ public:
+  explicit Witness(std::atomic<std::thread::id>& freed_on) : freed_on_(freed_on) {}
+  ~Witness() override { freed_on_ = std::this_thread::get_id(); }
+
+ private:
+  std::atomic<std::thread::id>& freed_on_;
+};
+
+TEST(ViewPublisherTest, FramesAreFreedOnThePublishingThread) {
+  Canvas canvas;
+  ViewStore store("tag");
+  ViewPublisher publisher(store);
+  std::atomic<std::thread::id> written_freed_on{}, dropped_freed_on{};
+  std::thread::id event_thread;
+  std::thread([&] {
+    event_thread = std::this_thread::get_id();
+    auto written = canvas.frame("written");
+    written->objects.emplace_back("witness", std::make_unique<Witness>(written_freed_on));
+    publisher.publish(std::move(written));
+    publisher.demand(10s);
+    auto dropped = canvas.frame("dropped");
+    dropped->objects.emplace_back("witness", std::make_unique<Witness>(dropped_freed_on));
+    publisher.publish(std::move(dropped));
+    publisher.publish(canvas.frame("last"));
+  }).join();
+  EXPECT_EQ(written_freed_on.load(), event_thread);
+  EXPECT_EQ(dropped_freed_on.load(), event_thread);
+}
+
+TEST(ActivityTest, StatesFollowTheSourcesAndTheEvents) {
+  Activity activity;
+  EXPECT_STREQ(Activity::state(activity.read()), "idle");
+  activity.set_sources(Activity::Sources::open);
+  for (int i = 0; i < 1000; ++i) activity.record_event();
+  const Activity::Reading reading = activity.read();
+  EXPECT_STREQ(Activity::state(reading), "live");
+  EXPECT_EQ(reading.events, 1000u);
+  EXPECT_GT(reading.rate, 0);
+  const auto now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch()).count();
+  EXPECT_NEAR(double(reading.last_event_ms), double(now_ms), 5000);
+  Activity::Reading idle = reading;
+  idle.idle_seconds = Activity::kWaitingAfter + 1;
+  EXPECT_STREQ(Activity::state(idle), "waiting");
+  activity.set_sources(Activity::Sources::finished);
+  const std::string json = Activity::json(activity.read());
+  EXPECT_EQ(json.rfind(R"({"state":"finished","events":1000,"rate":)", 0), 0u) << json;
+  EXPECT_TRUE(contains(json, R"("last_event":)") && contains(json, R"("idle":)")) << json;
+}
+
+TEST(ZoomRequestsTest, NewRegionsWakeTheEventThreadOnce) {
+  ZoomRequests zooms;
+  const MapRegion a{0, 1, 50, 1, 20}, b{1, 1, 50, 1, 20};
+  pollfd wake{zooms.wake_fd(), POLLIN, 0};
+  EXPECT_FALSE(zooms.new_regions());
+  EXPECT_EQ(poll(&wake, 1, 0), 0);
+  zooms.ask(a);
+  EXPECT_TRUE(zooms.new_regions());
+  EXPECT_EQ(poll(&wake, 1, 0), 1);
+  EXPECT_EQ(zooms.take_new(), std::vector<MapRegion>{a});
+  EXPECT_FALSE(zooms.new_regions());
+  EXPECT_EQ(poll(&wake, 1, 0), 0);
+  zooms.ask(a);
+  EXPECT_FALSE(zooms.new_regions()) << "asked again: already copied";
+  zooms.ask(b);
+  EXPECT_EQ(zooms.take_new(), std::vector<MapRegion>{b});
+  EXPECT_EQ(zooms.take_all(), (std::vector<MapRegion>{a, b}));
+  for (int i = 0; i < int(ZoomRequests::kMaxRegions); ++i) zooms.ask(MapRegion{2, 1, 1, 1, 1 + i});
+  const auto kept = zooms.take_all();
+  EXPECT_EQ(kept.size(), ZoomRequests::kMaxRegions);
+  EXPECT_EQ(std::count(kept.begin(), kept.end(), a), 0) << "the least recently asked goes";
+}
+
+std::string gunzip(const std::string& data) {
+  z_stream stream{};
+  EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);
+  std::string out(1 << 20, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = uInt(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = uInt(out.size());
+  EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  inflateEnd(&stream);
+  return out;
+}
+
+TEST(GzipTest, CompressesAndReadsAcceptEncoding) {
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += "{\"v\":" + std::to_string(i % 17) + "},";
+  const std::string packed = gzip(text);
+  EXPECT_LT(packed.size(), text.size() / 10);
+  EXPECT_EQ(gunzip(packed), text);
+  EXPECT_EQ(gunzip(gzip("")), "");
+  EXPECT_TRUE(accepts_gzip("gzip, deflate, br"));
+  EXPECT_TRUE(accepts_gzip("br;q=1.0, GZIP;q=0.5"));
+  EXPECT_FALSE(accepts_gzip("gzip;q=0"));
+  EXPECT_FALSE(accepts_gzip("deflate, x-gzip2"));
+  EXPECT_FALSE(accepts_gzip(nullptr));
+}
+
+class UpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(display.start(error)) << error;
+    port = port_of(display.address());
+    activity->set_sources(Activity::Sources::open);
+    display.attach(activity);
+  }
+  HttpResponse get(const std::string& target, const std::string& headers = {}) {
+    return http_request(port, "GET", target, headers);
+  }
+
+  TestWebTree tree;
+  WebDisplay display{"127.0.0.1", 0, tree.root().string()};
+  std::shared_ptr<Activity> activity = std::make_shared<Activity>();
+  Canvas canvas;
+  int port = 0;
+};
+
+TEST_F(UpdateTest, SendsChangesSinceTheVersionHeldCompressedWhenAccepted) {
+  std::string label(3000, 'x');
+  display.publish(canvas.frame(label));
+  const auto first = get("/update.json");
+  EXPECT_EQ(first.status, 200);
+  EXPECT_EQ(first.header("content-encoding"), "");
+  EXPECT_TRUE(contains(first.body, R"("version":1)") && contains(first.body, R"("activity":{"state":"live")"))
+      << first.body.substr(0, 300);
+  EXPECT_TRUE(contains(first.body, R"("layout":{"_typename":"TCanvas")"));
+  EXPECT_TRUE(contains(first.body, R"({"_typename":"KivoRef","id":"publisher_canvas/0"})"));
+  EXPECT_TRUE(contains(first.body, label));
+
+  const auto zipped = get("/update.json", "Accept-Encoding: gzip, deflate\r\n");
+  EXPECT_EQ(zipped.header("content-encoding"), "gzip");
+  EXPECT_LT(zipped.body.size(), first.body.size() / 4);
+  EXPECT_EQ(gunzip(zipped.body).size(), first.body.size());
+
+  const std::string instance = first.body.substr(13, first.body.find('"', 13) - 13);
+  const auto unchanged = get("/update.json?instance=" + instance + "&since=1");
+  EXPECT_FALSE(contains(unchanged.body, label));
+  EXPECT_TRUE(contains(unchanged.body, R"("objects":{},"regions":[]})")) << unchanged.body;
+  display.publish(canvas.frame("short"));
+  const auto next = get("/update.json?instance=" + instance + "&since=1");
+  EXPECT_TRUE(contains(next.body, R"("version":2)"));
+  EXPECT_TRUE(contains(next.body, "short"));
+  EXPECT_FALSE(contains(next.body, R"("layout")"));
+}
+
+TEST_F(UpdateTest, BadQueriesAreRefusedWithTheReason) {
+  display.publish(canvas.frame("x"));
+  const auto since = get("/update.json?since=abc");
+  EXPECT_EQ(since.status, 400);
+  EXPECT_TRUE(contains(since.body, "since is not a version number: abc")) << since.body;
+  for (const char* zoom : {"0:1:2:3", "4:1:50:1:20:0", "0:50:1:1:20:0", "0:1:9217:1:20:0", "0:1:50:1:20:x"}) {
+    const auto bad = get(std::string("/update.json?zoom=") + zoom);
+    EXPECT_EQ(bad.status, 400) << zoom;
+    EXPECT_TRUE(contains(bad.body, zoom)) << bad.body;
+  }
+}
+
+TEST_F(UpdateTest, AZoomIsRegisteredForTheEventThread) {
+  display.publish(canvas.frame("x"));
+  const auto response = get("/update.json?zoom=2:100:149:300:319:0,0:1:9216:1:512:0");
+  EXPECT_EQ(response.status, 200);
+  EXPECT_TRUE(contains(response.body, R"("regions":[])")) << "nobody copied it within the wait";
+  EXPECT_EQ(display.zooms().take_new(), (std::vector<MapRegion>{{2, 100, 149, 300, 319}}))
+      << "the whole map is too large to copy and is not asked for";
+}
+
+}  // namespace
