@@ -82,11 +82,17 @@ void kivo_materialise_maps();
 // or not booked.
 double kivo_chip_hits(int stave, int chip);
 
-// The in-range bins of stave `stave`'s raw map whose content is greater than
-// `threshold`, ordered by y bin, then x bin: at most `capacity` of them stored
-// in xbins/ybins (ROOT bin numbers). Returns how many there are in all, or -1
-// when out of range or not booked.
-int kivo_cells_above(int stave, double threshold, int* xbins, int* ybins, int capacity);
+// The hot cells of stave `stave`'s raw map: in-range bins whose content is
+// greater than `threshold` and greater than `ratio` times the lower median of
+// their in-range neighbours (eight, five at an edge, three in a corner),
+// ordered by y bin, then x bin: at most `capacity` of them stored in
+// xbins/ybins (ROOT bin numbers). `above`, unless null, receives how many
+// in-range bins are greater than the threshold. Returns how many hot cells there are in all,
+// or -1 when the stave is out of range or not booked or `ratio` is not a
+// number of 0 or more. What it needs from the map is kept while hits are
+// filled, so that a long run's beam spot is not read at every call.
+int kivo_hot_cells(int stave, double threshold, double ratio, int* xbins, int* ybins, int capacity,
+                   int* above);
 
 }
 
@@ -111,7 +117,7 @@ struct MonitorSymbols {
   decltype(&::kivo_norm_region) norm_region = nullptr;
   decltype(&::kivo_materialise_maps) materialise_maps = nullptr;
   decltype(&::kivo_chip_hits) chip_hits = nullptr;
-  decltype(&::kivo_cells_above) cells_above = nullptr;
+  decltype(&::kivo_hot_cells) hot_cells = nullptr;
 };
 
 // Calls visit(name, member) for every member of `symbols`, with the name of
@@ -137,7 +143,7 @@ void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
   visit("kivo_norm_region", symbols.norm_region);
   visit("kivo_materialise_maps", symbols.materialise_maps);
   visit("kivo_chip_hits", symbols.chip_hits);
-  visit("kivo_cells_above", symbols.cells_above);
+  visit("kivo_hot_cells", symbols.hot_cells);
 }
 
 #endif

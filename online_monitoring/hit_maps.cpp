@@ -15,6 +15,7 @@ constexpr std::size_t kChangeLogCapacity = std::size_t{1} << 22;
 MapSummary kept_summaries[NSTAVE];
 // Summaries computed afresh on every read, on the reference path.
 MapSummary reference_summaries[NSTAVE];
+NeighbourhoodFloors hot_cell_floors[NSTAVE];
 
 // Counts the changes of the raw maps: fill batches, resets, and changes found
 // behind the fill path.
@@ -112,6 +113,10 @@ const MapSummary& raw_summary(int stave) {
   if (on_fast_path()) return kept_summary(stave);
   summarise_map(*h2d_chip[stave], reference_summaries[stave]);
   return reference_summaries[stave];
+}
+
+HotCells raw_hot_cells(int stave, double threshold, double ratio) {
+  return hot_cells(*h2d_chip[stave], raw_summary(stave), threshold, ratio, hot_cell_floors[stave]);
 }
 
 void hit_fill_targets(FillTarget (&targets)[NSTAVE]) {

@@ -21,6 +21,10 @@ void keep_last_analysis_maps();
 // (SetBinContent, Fill or Reset called directly).
 const MapSummary& raw_summary(int stave);
 
+// The hot cells of stave `stave`'s raw map (see hot_cells), with the floors
+// kept for it from one call to the next.
+HotCells raw_hot_cells(int stave, double threshold, double ratio);
+
 // The maps a batch of event hits fills, with their summaries and, while the
 // normalised maps of the last analysis are not whole, the log of the cells
 // the batch changes (made whole first when the log is full).

@@ -1,5 +1,5 @@
 // Live view of the hit maps for the host: block maxima and regions of the
-// normalised maps of the last analysis, and per-chip totals and hot bins of
+// normalised maps of the last analysis, and per-chip totals and hot cells of
 // the raw maps, all read from what is kept beside the maps.
 #include <algorithm>
 
@@ -45,15 +45,16 @@ double kivo_chip_hits(int stave, int chip) {
   return chip_total(raw_summary(stave), chip);
 }
 
-int kivo_cells_above(int stave, double threshold, int* xbins, int* ybins, int capacity) {
-  if (!raw_map_exists(stave)) return -1;
-  const TH2F& map = *h2d_chip[stave];
-  const int stride = map.GetNbinsX() + 2;
-  const std::vector<int> cells = cells_above_by_row(map, raw_summary(stave), threshold);
-  const int stored = std::min(static_cast<int>(cells.size()), std::max(capacity, 0));
+int kivo_hot_cells(int stave, double threshold, double ratio, int* xbins, int* ybins, int capacity,
+                   int* above) {
+  if (!raw_map_exists(stave) || !(ratio >= 0)) return -1;
+  const int stride = h2d_chip[stave]->GetNbinsX() + 2;
+  const HotCells hot = raw_hot_cells(stave, threshold, ratio);
+  const int stored = std::min(static_cast<int>(hot.cells.size()), std::max(capacity, 0));
   for (int i = 0; i < stored; i++) {
-    xbins[i] = cells[i] % stride;
-    ybins[i] = cells[i] / stride;
+    xbins[i] = hot.cells[i] % stride;
+    ybins[i] = hot.cells[i] / stride;
   }
-  return static_cast<int>(cells.size());
+  if (above) *above = hot.above;
+  return static_cast<int>(hot.cells.size());
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -54,6 +55,7 @@ void clear_summary(const TH2F& map, MapSummary& summary) {
   summary.column_sums.assign(map.GetNbinsX() + 2, 0.0);
   summary.row_sums.assign(map.GetNbinsY() + 2, 0.0);
   summary.entries = map.GetEntries();
+  summary.rewrites++;
 }
 
 namespace {
@@ -445,14 +447,6 @@ std::vector<int> cells_above_in_blocks(const TH2F& map, const MapSummary& summar
   return found;
 }
 
-std::vector<int> bins_above_by_row(const TH2F& map, double threshold) {
-  std::vector<int> found;
-  for (int y = 1; y <= map.GetNbinsY(); y++)
-    for (int x = 1; x <= map.GetNbinsX(); x++)
-      if (map.GetBinContent(x, y) > threshold) found.push_back(map.GetBin(x, y));
-  return found;
-}
-
 std::vector<int> bins_above_by_column(const TH2F& map, double threshold) {
   std::vector<int> found;
   for (int x = 1; x <= map.GetNbinsX(); x++)
@@ -474,13 +468,178 @@ std::vector<int> by_column(const std::vector<int>& cells, int stride) {
 
 }  // namespace
 
-std::vector<int> cells_above_by_row(const TH2F& map, const MapSummary& summary, double threshold) {
-  if (fast()) return cells_above_in_blocks(map, summary, threshold);
-  return bins_above_by_row(map, threshold);
-}
-
 std::vector<int> cells_above_by_column(const TH2F& map, const MapSummary& summary,
                                        double threshold) {
   if (fast()) return by_column(cells_above_in_blocks(map, summary, threshold), stride_of(map));
   return bins_above_by_column(map, threshold);
+}
+
+// --- Hot cells
+
+namespace {
+
+constexpr int kBlockCells = kOverviewBlockX * kOverviewBlockY;
+
+// The lower median of the in-range neighbours of bin (x, y), bin by bin.
+double neighbour_median(const TH2F& map, int x, int y) {
+  float contents[8];
+  int count = 0;
+  for (int ny = std::max(y - 1, 1); ny <= std::min(y + 1, map.GetNbinsY()); ny++)
+    for (int nx = std::max(x - 1, 1); nx <= std::min(x + 1, map.GetNbinsX()); nx++)
+      if (nx != x || ny != y) contents[count++] = static_cast<float>(map.GetBinContent(nx, ny));
+  std::nth_element(contents, contents + (count - 1) / 2, contents + count);
+  return contents[(count - 1) / 2];
+}
+
+HotCells hot_bins(const TH2F& map, double threshold, double ratio) {
+  HotCells hot;
+  for (int y = 1; y <= map.GetNbinsY(); y++)
+    for (int x = 1; x <= map.GetNbinsX(); x++) {
+      const double content = map.GetBinContent(x, y);
+      if (!(content > threshold)) continue;
+      hot.above++;
+      if (content > ratio * neighbour_median(map, x, y)) hot.cells.push_back(map.GetBin(x, y));
+    }
+  return hot;
+}
+
+// The in-range cells of a map, read directly.
+struct CellGrid {
+  const float* cells;
+  int stride, nx, ny;
+  float at(int x, int y) const { return cells[y * stride + x]; }
+};
+
+// Whether in-range bin (x, y) is above `ratio` times the lower median of its
+// n in-range neighbours. That median is the ((n - 1) / 2 + 1)-th smallest of
+// them, and `ratio` times a content grows with the content, so the bin is
+// above it exactly when it is above `ratio` times that many neighbours.
+bool stands_out(const CellGrid& grid, int x, int y, double ratio) {
+  const double content = grid.at(x, y);
+  int neighbours = 0, exceeded = 0;
+  for (int ny = std::max(y - 1, 1); ny <= std::min(y + 1, grid.ny); ny++)
+    for (int nx = std::max(x - 1, 1); nx <= std::min(x + 1, grid.nx); nx++) {
+      if (nx == x && ny == y) continue;
+      neighbours++;
+      exceeded += content > ratio * grid.at(nx, ny);
+    }
+  return exceeded > (neighbours - 1) / 2;
+}
+
+// The float that a float content is greater than exactly when it is greater
+// than `threshold`, so that contents are compared as floats.
+float as_float_threshold(double threshold) {
+  constexpr float kLargest = std::numeric_limits<float>::max();
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  if (threshold >= kLargest) return threshold == kInfinity ? kInfinity : kLargest;
+  if (threshold < -kLargest) return -kInfinity;
+  const float nearest = static_cast<float>(threshold);  // a number or NaN
+  return nearest > threshold ? std::nextafter(nearest, -kInfinity) : nearest;
+}
+
+// One read of a block: how many of its cells are above the threshold, and
+// the smallest content of the block and of the cells around it. At the
+// map's edges these include under- and overflow cells: a floor over more
+// cells is no higher, so it is still one of the in-range neighbours.
+struct BlockReading {
+  int above = 0;
+  float floor = 0;
+};
+
+BlockReading read_block(const CellGrid& grid, int bx, int by, float threshold) {
+  constexpr int kWidth = kOverviewBlockX + 2;
+  const int first_x = bx * kOverviewBlockX + 1, first_y = by * kOverviewBlockY + 1;
+  // Taken column by column, so that a row's cells are compared at once.
+  float column_floors[kWidth];
+  std::copy_n(grid.cells + (first_y - 1) * grid.stride + first_x - 1, kWidth, column_floors);
+  for (int y = first_y; y <= first_y + kOverviewBlockY; y++) {
+    const float* row = grid.cells + y * grid.stride + first_x - 1;
+    for (int i = 0; i < kWidth; i++) column_floors[i] = row[i] < column_floors[i] ? row[i] : column_floors[i];
+  }
+  BlockReading reading;
+  for (int y = first_y; y < first_y + kOverviewBlockY; y++) {
+    const float* row = grid.cells + y * grid.stride + first_x;
+    for (int i = 0; i < kOverviewBlockX; i++) reading.above += row[i] > threshold;
+  }
+  reading.floor = *std::min_element(column_floors, column_floors + kWidth);
+  return reading;
+}
+
+// The blocks of block row `by` whose maximum is above the threshold, into
+// `found`; returns how many. Groups of blocks are first counted at once, as
+// most groups of a row hold none.
+int blocks_above(const MapSummary& summary, int by, float threshold, int* found) {
+  constexpr int kGroup = 16;
+  static_assert(kOverviewBinsX % kGroup == 0);
+  const float* maxima = summary.block_maxima.data() + by * kOverviewBinsX;
+  int count = 0;
+  for (int first = 0; first < kOverviewBinsX; first += kGroup) {
+    int in_group = 0;
+    for (int bx = first; bx < first + kGroup; bx++) in_group += maxima[bx] > threshold;
+    if (in_group == 0) continue;
+    for (int bx = first; bx < first + kGroup; bx++) {
+      found[count] = bx;
+      count += maxima[bx] > threshold;
+    }
+  }
+  return count;
+}
+
+// Counts the cells above the threshold of the blocks of block row `by`
+// whose maximum is above it, reading those whose floor is not above it or
+// cannot rule their cells out, and taking their floors afresh. Returns in
+// `testing` the blocks whose fresh floors cannot rule their cells out.
+void count_block_row(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors,
+                     int by, float threshold, double ratio, std::vector<int>& testing, HotCells& hot) {
+  int candidates[kOverviewBinsX];
+  const int count = blocks_above(summary, by, threshold, candidates);
+  testing.clear();
+  for (int i = 0; i < count; i++) {
+    const int bx = candidates[i];
+    const int block = by * kOverviewBinsX + bx;
+    const float maximum = summary.block_maxima[block];
+    float& floor = floors.floors[block];
+    if (floor > threshold && maximum <= ratio * floor) {
+      hot.above += kBlockCells;
+      continue;
+    }
+    const BlockReading reading = read_block(grid, bx, by, threshold);
+    hot.above += reading.above;
+    floor = reading.floor;
+    if (!(maximum <= ratio * floor)) testing.push_back(bx);
+  }
+}
+
+// The hot cells of the blocks `testing` of block row `by`, row by row.
+void test_block_row(const CellGrid& grid, int by, const std::vector<int>& testing, float threshold,
+                    double ratio, HotCells& hot) {
+  for (int y = by * kOverviewBlockY + 1; y <= (by + 1) * kOverviewBlockY; y++)
+    for (int bx : testing)
+      for (int x = bx * kOverviewBlockX + 1; x <= (bx + 1) * kOverviewBlockX; x++)
+        if (grid.at(x, y) > threshold && stands_out(grid, x, y, ratio)) hot.cells.push_back(y * grid.stride + x);
+}
+
+HotCells hot_cells_in_blocks(const TH2F& map, const MapSummary& summary, double threshold,
+                             double ratio, NeighbourhoodFloors& floors) {
+  if (floors.rewrites != summary.rewrites || floors.floors.size() != kBlocks) {
+    floors.floors.assign(kBlocks, kNoContent);  // rules nothing out
+    floors.rewrites = summary.rewrites;
+  }
+  const CellGrid grid{map.GetArray(), stride_of(map), map.GetNbinsX(), map.GetNbinsY()};
+  const float above = as_float_threshold(threshold);
+  HotCells hot;
+  std::vector<int> testing;
+  for (int by = 0; by < kOverviewBinsY; by++) {
+    count_block_row(grid, summary, floors, by, above, ratio, testing, hot);
+    test_block_row(grid, by, testing, above, ratio, hot);
+  }
+  return hot;
+}
+
+}  // namespace
+
+HotCells hot_cells(const TH2F& map, const MapSummary& summary, double threshold, double ratio,
+                   NeighbourhoodFloors& floors) {
+  if (fast()) return hot_cells_in_blocks(map, summary, threshold, ratio, floors);
+  return hot_bins(map, threshold, ratio);
 }

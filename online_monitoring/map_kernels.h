@@ -1,7 +1,7 @@
 // Kernels over the stave hit maps (9216 x 512 float bins with under- and
 // overflow): the batched fill of decoded hits, the summaries kept beside each
 // raw map, the division of a map by the event count, and the scans for bins
-// above a threshold. Each has a fast path and, beside it, a plain reference
+// above a threshold and for hot cells. Each has a fast path and, beside it, a plain reference
 // path made of the ROOT-compatible calls (Fill, GetBinContent,
 // SetBinContent, Reset); both give identical results.
 #ifndef KIVO_MONITOR_MAP_KERNELS_H
@@ -32,6 +32,10 @@ struct MapSummary {
   // The map's entries when the summary last matched it; the fill path keeps
   // both in step, anything else that changes the map changes its entries.
   double entries = -1;
+  // Times the summary was cleared or computed afresh. Between two reads that
+  // see the same count, the map changed only through the fill path, which
+  // never lowers a content.
+  std::uint64_t rewrites = 0;
 };
 
 // `summary` as for `map` emptied by Reset.
@@ -191,12 +195,37 @@ void per_event_maxima(const std::vector<float>& maxima, double nevents, std::vec
 std::vector<float> block_maxima_of(const TH2F& map);
 
 // The cells (x bin + (nx + 2) * y bin) of the in-range bins of `map` whose
-// content is greater than `threshold`, by y bin then x bin. The fast path
+// content is greater than `threshold`, by x bin, then y bin. The fast path
 // reads only the blocks whose maximum in `summary` (in step with `map`) is
 // greater than the threshold.
-std::vector<int> cells_above_by_row(const TH2F& map, const MapSummary& summary, double threshold);
-// The same cells by x bin, then y bin.
 std::vector<int> cells_above_by_column(const TH2F& map, const MapSummary& summary,
                                        double threshold);
+
+// Hot cells: in-range bins whose content is greater than `threshold` and
+// greater than `ratio` (0 or more) times the lower median of their in-range
+// neighbours (eight, five at an edge, three in a corner), as cells by y bin,
+// then x bin; `above` counts every in-range bin greater than the threshold.
+struct HotCells {
+  std::vector<int> cells;
+  int above = 0;
+};
+
+// Per block (laid out as MapSummary's block maxima), a content no cell of
+// the block or next to it is below, as far as it is known: the fast path of
+// hot_cells skips a block whose maximum is at most `ratio` times that floor,
+// as none of its cells can stand out from its neighbours. Floors hold while
+// the map only grows by fills, that is while the summary's rewrites stay
+// those they were taken beside.
+struct NeighbourhoodFloors {
+  std::vector<float> floors;
+  std::uint64_t rewrites = 0;
+};
+
+// The hot cells of `map`. The fast path reads only blocks whose maximum in
+// `summary` (in step with `map`) is above the threshold and, of those, only
+// the ones whose floor in `floors` cannot rule them out, taking their floors
+// afresh; contents are numbers (no NaN).
+HotCells hot_cells(const TH2F& map, const MapSummary& summary, double threshold, double ratio,
+                   NeighbourhoodFloors& floors);
 
 #endif

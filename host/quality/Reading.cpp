@@ -50,7 +50,7 @@ std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char
   resolve(lookup, "gmpos_chip", inputs.beam, missing);
   resolve(lookup, "h2d_chip", inputs.maps, missing);
   resolve(lookup, "kivo_chip_hits", inputs.chip_hits, missing);
-  resolve(lookup, "kivo_cells_above", inputs.cells_above, missing);
+  resolve(lookup, "kivo_hot_cells", inputs.hot_cells, missing);
   if (!missing.empty()) return std::nullopt;
   return inputs;
 }

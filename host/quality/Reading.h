@@ -39,7 +39,7 @@ struct MonitorInputs {
   TGraphAsymmErrors* const* beam;  // gmpos_chip[4]
   TH2F* const* maps;               // h2d_chip[4]
   double (*chip_hits)(int stave, int chip);
-  int (*cells_above)(int stave, double threshold, int* xbins, int* ybins, int capacity);
+  int (*hot_cells)(int stave, double threshold, double ratio, int* xbins, int* ybins, int capacity, int* above);
 };
 
 // Resolves the inputs through `lookup` (a symbol's address by name, null when
@@ -56,7 +56,6 @@ struct HotPixel {
 struct HotPixels {
   std::vector<HotPixel> pixels;  // hottest first
   long candidates = 0;           // pixels above the share, before the neighbour test
-  long examined = 0;             // candidates tested (at most the scan's capacity)
   double hits = 0;               // hits of the hot pixels
 };
 

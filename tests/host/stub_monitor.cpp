@@ -28,7 +28,7 @@ int kivo_norm_overview(int, float*) { return -1; }
 int kivo_norm_region(int, int, int, int, int, float*) { return -1; }
 void kivo_materialise_maps() {}
 double kivo_chip_hits(int, int) { return -1; }
-int kivo_cells_above(int, double, int*, int*, int) { return -1; }
+int kivo_hot_cells(int, double, double, int*, int*, int, int*) { return -1; }
 
 int pinit() {
   std::printf("pinit\n");

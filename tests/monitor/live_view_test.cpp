@@ -1,6 +1,6 @@
 // The live view of the hit maps that the host reads: overviews and regions of
 // the normalised maps as the last analysis left them, whether or not more
-// events or a new run came since, and totals and hot bins of the raw maps.
+// events or a new run came since, and totals and hot cells of the raw maps.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -85,7 +85,7 @@ TEST_F(LiveView, StavesAndRegionsOutsideTheMapsAreRefused) {
   EXPECT_EQ(kivo_norm_region(0, 2, 1, 1, 1, out), -1);
 }
 
-TEST_F(LiveView, ChipTotalsAndHotBinsOfTheRawMaps) {
+TEST_F(LiveView, ChipTotalsAndHotCellsOfTheRawMaps) {
   process_text("event\n" + hit_line(1, 2047, 0) + hit_line(1, 2047, 0) + hit_line(1, 2048, 5) +
                hit_line(1, 9215, 511) + hit_line(1, 20, 900));  // the last one: underflow
   EXPECT_EQ(kivo_chip_hits(1, 1), 2);
@@ -95,17 +95,57 @@ TEST_F(LiveView, ChipTotalsAndHotBinsOfTheRawMaps) {
   EXPECT_EQ(kivo_chip_hits(1, 9), -1);
 
   int xbins[2], ybins[2];
-  EXPECT_EQ(kivo_cells_above(1, 1.5, xbins, ybins, 2), 1);
+  int above = -1;
+  EXPECT_EQ(kivo_hot_cells(1, 1.5, 10, xbins, ybins, 2, &above), 1);
+  EXPECT_EQ(above, 1);
   EXPECT_EQ(xbins[0], 2048);
   EXPECT_EQ(ybins[0], 512);
-  ASSERT_EQ(kivo_cells_above(1, 0.5, xbins, ybins, 2), 3);
+  ASSERT_EQ(kivo_hot_cells(1, 0.5, 10, xbins, ybins, 2, &above), 3) << "every hit stands alone";
+  EXPECT_EQ(above, 3);
   EXPECT_EQ(ybins[0], 1) << "ordered by row, then column";
   EXPECT_EQ(xbins[0], 9216);
   EXPECT_EQ(ybins[1], 507);
+  EXPECT_EQ(kivo_hot_cells(1, 0.5, 10, xbins, ybins, 0, nullptr), 3);
+  EXPECT_EQ(kivo_hot_cells(4, 0.5, 10, xbins, ybins, 2, &above), -1);
+  EXPECT_EQ(kivo_hot_cells(1, 0.5, -1, xbins, ybins, 2, &above), -1);
+  EXPECT_EQ(kivo_hot_cells(1, 0.5, std::numeric_limits<double>::quiet_NaN(), xbins, ybins, 2, &above), -1);
+
+  process_text("event\n" + hit_line(1, 2046, 0) + hit_line(1, 2046, 0));
+  EXPECT_EQ(kivo_hot_cells(1, 1.5, 10, xbins, ybins, 2, &above), 2) << "two hot pixels side by side";
+  EXPECT_EQ(above, 2);
 
   reset_histos();
   EXPECT_EQ(kivo_chip_hits(1, 1), 0);
-  EXPECT_EQ(kivo_cells_above(1, 0, xbins, ybins, 2), 0);
+  EXPECT_EQ(kivo_hot_cells(1, 0, 10, xbins, ybins, 2, &above), 0);
+  EXPECT_EQ(above, 0);
+}
+
+// One event with a hit on every pixel of a 40 x 12 patch of stave 2 and
+// `extra` more on one pixel inside it.
+std::string patch_event(int extra) {
+  std::string text = "event\n";
+  for (int row = 100; row < 112; row++)
+    for (int column = 3000; column < 3040; column++) text += hit_line(2, column, row);
+  for (int i = 0; i < extra; i++) text += hit_line(2, 3020, 105);
+  return text;
+}
+
+TEST_F(LiveView, AHotPixelInsideABeamIsFoundWhileTheBeamGrows) {
+  std::vector<int> xbins(8), ybins(8);
+  int above = 0;
+  for (int round = 1; round <= 4; round++) {
+    SCOPED_TRACE(round);
+    process_text(patch_event(0));
+    ASSERT_EQ(kivo_hot_cells(2, 0.5, 10, xbins.data(), ybins.data(), 8, &above), 4) << "its corners only";
+    EXPECT_EQ(above, 480);
+    EXPECT_EQ(xbins[0], 3001);
+    EXPECT_EQ(ybins[0], 401);
+  }
+  process_text(patch_event(60));  // 65 hits beside 5 each
+  ASSERT_EQ(kivo_hot_cells(2, 0.5, 10, xbins.data(), ybins.data(), 8, &above), 5);
+  EXPECT_EQ(above, 480);
+  EXPECT_EQ(xbins[2], 3021);
+  EXPECT_EQ(ybins[2], 407);
 }
 
 }  // namespace

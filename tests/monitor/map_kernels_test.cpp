@@ -1,6 +1,7 @@
 // The hit-map kernels on either path against the plain ROOT-compatible calls
-// (Fill, ProjectionX/Y, Integral, Scale, bin loops), on empty, sparse, dense
-// and hand-set maps with under- and overflow and hot cells.
+// (Fill, ProjectionX/Y, Integral, Scale, bin loops, the hot-cell definition),
+// on empty, sparse, dense and hand-set maps with under- and overflow and hot
+// cells.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -255,17 +256,113 @@ std::vector<int> bins_above(const TH2F& map, double threshold, bool by_column) {
   return found;
 }
 
-TEST_P(Kernels, HotBinsInRowAndColumnOrderEqualBinLoops) {
+TEST_P(Kernels, HotBinsInColumnOrderEqualBinLoops) {
   for (const auto& map : kinds_of_maps()) {
     SCOPED_TRACE(map->GetName());
     MapSummary summary;
     summarise_map(*map, summary);
     for (double threshold : {-1.0, 0.0, 2.5, 5000.0, 1e31}) {
       SCOPED_TRACE(threshold);
-      EXPECT_EQ(cells_above_by_row(*map, summary, threshold), bins_above(*map, threshold, false));
       EXPECT_EQ(cells_above_by_column(*map, summary, threshold), bins_above(*map, threshold, true));
     }
   }
+}
+
+// Hot cells by their definition: above the threshold and above `ratio`
+// times the lower median of the in-range neighbours, sorted bin by bin.
+HotCells plain_hot_cells(const TH2F& map, double threshold, double ratio) {
+  HotCells hot;
+  std::vector<double> neighbours;
+  for (int y = 1; y <= kNy; y++)
+    for (int x = 1; x <= kNx; x++) {
+      const double content = map.GetBinContent(x, y);
+      if (!(content > threshold)) continue;
+      hot.above++;
+      neighbours.clear();
+      for (int ny = y - 1; ny <= y + 1; ny++)
+        for (int nx = x - 1; nx <= x + 1; nx++)
+          if ((nx != x || ny != y) && nx >= 1 && nx <= kNx && ny >= 1 && ny <= kNy)
+            neighbours.push_back(map.GetBinContent(nx, ny));
+      std::sort(neighbours.begin(), neighbours.end());
+      if (content > ratio * neighbours[(neighbours.size() - 1) / 2]) hot.cells.push_back(map.GetBin(x, y));
+    }
+  return hot;
+}
+
+// A wide beam spot far above the threshold with hot pixels inside it and a
+// square of four in its tail; lone hot pixels in every corner and on every
+// edge, two side by side; busy under- and overflow cells next to them.
+std::unique_ptr<TH2F> beam_with_hot_pixels() {
+  auto map = hit_map("beam_with_hot_pixels");
+  for (int y = 1; y <= kNy; y++)
+    for (int x = 1; x <= kNx; x++) {
+      const double dx = (x - 4600) / 200.0, dy = (y - 250) / 40.0;
+      map->SetBinContent(x, y, std::floor(1 + 400 * std::exp(-0.5 * (dx * dx + dy * dy))));
+    }
+  const std::pair<int, int> hot[] = {{4600, 250}, {4601, 251}, {4800, 262}, {1, 1}, {kNx, 1}, {1, kNy},
+                                     {kNx, kNy}, {5000, 1}, {1, 300}, {kNx, 40}, {3000, kNy}, {7000, 100},
+                                     {7001, 100}, {5200, 300}, {5201, 300}, {5200, 301}, {5201, 301}};
+  for (const auto& [x, y] : hot) map->SetBinContent(x, y, map->GetBinContent(x, y) * 12 + 300);
+  for (const auto& [x, y] : {std::pair{0, 1}, {kNx + 1, 40}, {3000, kNy + 1}, {5000, 0}})
+    map->SetBinContent(x, y, 90000);
+  return map;
+}
+
+void expect_plain_hot_cells(const TH2F& map, const MapSummary& summary, NeighbourhoodFloors& floors,
+                            double threshold, double ratio) {
+  SCOPED_TRACE(testing::Message() << "threshold " << threshold << ", ratio " << ratio);
+  const HotCells expected = plain_hot_cells(map, threshold, ratio);
+  const HotCells found = hot_cells(map, summary, threshold, ratio, floors);
+  EXPECT_EQ(found.cells, expected.cells);
+  EXPECT_EQ(found.above, expected.above);
+}
+
+TEST_P(Kernels, HotCellsEqualTheirDefinitionWhateverTheFloorsHold) {
+  std::vector<std::unique_ptr<TH2F>> maps = kinds_of_maps();
+  maps.push_back(beam_with_hot_pixels());
+  for (const auto& map : maps) {
+    SCOPED_TRACE(map->GetName());
+    MapSummary summary;
+    summarise_map(*map, summary);
+    NeighbourhoodFloors floors;
+    for (const auto& [threshold, ratio] :
+         {std::pair{2.5, 10.0}, {2.5, 10.0}, {-1.0, 10.0}, {40.0, 0.0}, {40.0, 1.0}, {1e31, 10.0}})
+      expect_plain_hot_cells(*map, summary, floors, threshold, ratio);
+  }
+  EXPECT_EQ(plain_hot_cells(*maps.back(), 40, 10).cells.size(), 17u) << "the map holds what it means to";
+}
+
+// Floors taken on a map stay true while fills only raise contents, and are
+// dropped when the summary is computed afresh after a change by hand.
+TEST_P(Kernels, HotCellsFollowFillsAndChangesByHand) {
+  auto map = beam_with_hot_pixels();
+  auto spare = hit_map("spare");
+  MapSummary summaries[kMonitorStaves];
+  FillTarget targets[kMonitorStaves];
+  for (int t = 0; t < kMonitorStaves; t++) {
+    summarise_map(t == 0 ? *map : *spare, summaries[t]);
+    targets[t] = {t == 0 ? map.get() : spare.get(), &summaries[t], nullptr};
+  }
+  NeighbourhoodFloors floors;
+  expect_plain_hot_cells(*map, summaries[0], floors, 40, 10);
+  auto pending = std::make_unique<PendingFills>();
+  start_fills(*pending, targets);
+  for (int i = 0; i < 6000; i++) {  // x bin 4621, y bin 246, inside the beam
+    const int row = 511 - 245, col = 4620 - 4 * 1024;
+    queue_hits(*pending, 0, 4, &row, &col, 1);
+  }
+  apply_fills(*pending);
+  if (GetParam() == KernelPath::fast) {
+    ASSERT_TRUE(summary_in_step(*map, summaries[0]));
+  }
+  expect_plain_hot_cells(*map, summaries[0], floors, 40, 10);
+  EXPECT_EQ(plain_hot_cells(*map, 40, 10).cells.size(), 18u);
+
+  for (int x = 4639; x <= 4641; x++)
+    for (int y = 239; y <= 241; y++) map->SetBinContent(x, y, x == 4640 && y == 240 ? 400 : 2);
+  summarise_map(*map, summaries[0]);
+  expect_plain_hot_cells(*map, summaries[0], floors, 40, 10);
+  EXPECT_EQ(plain_hot_cells(*map, 40, 10).cells.size(), 19u);
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 // neighbours they count; a beam spot, however intense, never does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "Checks.h"
 #include "TH2F.h"
@@ -13,12 +15,27 @@ namespace {
 
 TH2F* g_map = nullptr;
 
+// The lower median of the in-range neighbours of bin (x, y) of the map.
+double neighbour_median(int x, int y) {
+  std::vector<double> contents;
+  for (int ny = y - 1; ny <= y + 1; ++ny)
+    for (int nx = x - 1; nx <= x + 1; ++nx)
+      if ((nx != x || ny != y) && nx >= 1 && nx <= g_map->GetNbinsX() && ny >= 1 && ny <= g_map->GetNbinsY())
+        contents.push_back(g_map->GetBinContent(nx, ny));
+  std::sort(contents.begin(), contents.end());
+  return contents[(contents.size() - 1) / 2];
+}
+
 // The live-view contract over the one map of these tests.
-int cells_above(int, double threshold, int* xbins, int* ybins, int capacity) {
+int hot_cells(int, double threshold, double ratio, int* xbins, int* ybins, int capacity, int* above) {
   int found = 0;
+  *above = 0;
   for (int y = 1; y <= g_map->GetNbinsY(); ++y)
     for (int x = 1; x <= g_map->GetNbinsX(); ++x) {
-      if (!(g_map->GetBinContent(x, y) > threshold)) continue;
+      const double content = g_map->GetBinContent(x, y);
+      if (!(content > threshold)) continue;
+      ++*above;
+      if (!(content > ratio * neighbour_median(x, y))) continue;
       if (found < capacity) {
         xbins[found] = x;
         ybins[found] = y;
@@ -36,7 +53,7 @@ class HotPixels : public ::testing::Test {
     g_map = map.get();
     maps[0] = map.get();
     inputs.maps = maps;
-    inputs.cells_above = cells_above;
+    inputs.hot_cells = hot_cells;
   }
   void TearDown() override { g_map = nullptr; }
 
