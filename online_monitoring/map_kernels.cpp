@@ -565,18 +565,32 @@ BlockReading read_block(const CellGrid& grid, int bx, int by, float threshold) {
   return reading;
 }
 
+// Whether any of sixteen block maxima is above the threshold, compared four
+// at a time as vectors.
+constexpr int kGroup = 16;
+using FourFloats = float __attribute__((vector_size(4 * sizeof(float))));
+using FourFlags = int __attribute__((vector_size(4 * sizeof(int))));
+
+bool any_above(const float* maxima, float threshold) {
+  FourFlags above = {};
+  for (int i = 0; i < kGroup; i += 4) {
+    FourFloats four;
+    std::memcpy(&four, maxima + i, sizeof four);
+    above |= four > threshold;
+  }
+  std::uint64_t words[2];
+  std::memcpy(words, &above, sizeof words);
+  return (words[0] | words[1]) != 0;
+}
+
 // The blocks of block row `by` whose maximum is above the threshold, into
-// `found`; returns how many. Groups of blocks are first counted at once, as
-// most groups of a row hold none.
+// `found`; returns how many. Most groups of blocks in a row hold none.
 int blocks_above(const MapSummary& summary, int by, float threshold, int* found) {
-  constexpr int kGroup = 16;
   static_assert(kOverviewBinsX % kGroup == 0);
   const float* maxima = summary.block_maxima.data() + by * kOverviewBinsX;
   int count = 0;
   for (int first = 0; first < kOverviewBinsX; first += kGroup) {
-    int in_group = 0;
-    for (int bx = first; bx < first + kGroup; bx++) in_group += maxima[bx] > threshold;
-    if (in_group == 0) continue;
+    if (!any_above(maxima + first, threshold)) continue;
     for (int bx = first; bx < first + kGroup; bx++) {
       found[count] = bx;
       count += maxima[bx] > threshold;

@@ -9,15 +9,22 @@
 
 namespace kivo::quality {
 
+// Most texts fit the buffer on the stack and are printed once.
 std::string format(const char* pattern, ...) {
+  char buffer[256];
   va_list arguments;
   va_start(arguments, pattern);
   va_list again;
   va_copy(again, arguments);
-  const int length = std::vsnprintf(nullptr, 0, pattern, arguments);
+  const int length = std::vsnprintf(buffer, sizeof buffer, pattern, arguments);
   va_end(arguments);
-  std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
-  std::vsnprintf(text.data(), text.size() + 1, pattern, again);
+  std::string text;
+  if (length > 0 && static_cast<std::size_t>(length) < sizeof buffer) {
+    text.assign(buffer, static_cast<std::size_t>(length));
+  } else if (length > 0) {
+    text.resize(static_cast<std::size_t>(length));
+    std::vsnprintf(text.data(), text.size() + 1, pattern, again);
+  }
   va_end(again);
   return text;
 }
@@ -54,6 +61,13 @@ Moments moments(const Bins& bins, int first, int last, double centre_of_first) {
   return {sum, mean, std::sqrt(std::max(sum_x2 / sum - mean * mean, 0.0))};
 }
 
+// The entries of moments(bins, first, last, ...), without the other sums.
+double window_entries(const Bins& bins, int first, int last) {
+  double sum = 0;
+  for (int b = first; b <= last; ++b) sum += bins[static_cast<std::size_t>(b)];
+  return sum <= 0 ? 0 : sum;
+}
+
 }  // namespace
 
 std::optional<Peak> find_peak(const Bins& bins, double near) {
@@ -69,7 +83,7 @@ std::optional<Peak> find_peak(const Bins& bins, double near) {
   std::vector<double> sums(static_cast<std::size_t>(last + 1), 0.0);
   int best = 1;
   for (int b = 1; b <= last; ++b) {
-    sums[static_cast<std::size_t>(b)] = window(b).entries;
+    sums[static_cast<std::size_t>(b)] = window_entries(bins, std::max(1, b - half), std::min(last, b + half));
     if (sums[static_cast<std::size_t>(b)] > sums[static_cast<std::size_t>(best)]) best = b;
   }
   const Moments top = window(best);

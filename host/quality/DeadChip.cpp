@@ -53,33 +53,47 @@ Window window_of(const Context& context, double events) {
   return window;
 }
 
-Result judge_chip(const DeadChipConfig& config, const Window& window, int stave, int chip) {
-  Result result{kCheck, stave, chip, Verdict::Null, "", 0};
+// The hits of a chip in a window beside those of the same chip of the other
+// staves: their median, fewest and most.
+struct ChipComparison {
+  double hits, expected, fewest, most;
+};
+
+ChipComparison compare_chip(const Window& window, int stave, int chip) {
   std::vector<double> others;
   for (int s = 0; s < kStaves; ++s)
     if (s != stave) others.push_back(window.hits[static_cast<std::size_t>(s)][static_cast<std::size_t>(chip)]);
   std::sort(others.begin(), others.end());
-  const double expected = others[others.size() / 2];
-  const double hits = window.hits[static_cast<std::size_t>(stave)][static_cast<std::size_t>(chip)];
-  const std::string where = format("stave %d, chip %d: %.0f hits in the last %.0f events (hot pixels left out)",
-                                   stave, chip, hits, window.events);
-  const std::string others_had =
-      format("the same chip of the other staves had %.0f to %.0f", others.front(), others.back());
-  if (window.events < config.min_events) {
-    result.reason = format("stave %d, chip %d: %.0f events so far, %.0f needed", stave, chip, window.events,
-                           config.min_events);
-    return result;
-  }
-  if (expected < config.min_expected_hits) {
-    result.reason = where + "; " + others_had + ", too few to judge (median " +
-                    format("%.0f, %.0f needed)", expected, config.min_expected_hits);
-    return result;
-  }
-  const double share = hits / expected;
+  return {window.hits[static_cast<std::size_t>(stave)][static_cast<std::size_t>(chip)], others[others.size() / 2],
+          others.front(), others.back()};
+}
+
+// The verdict and severity of a chip over `window`; its reason is written
+// only for the judgement that is kept.
+Result assess_chip(const DeadChipConfig& config, const Window& window, const ChipComparison& chip_hits, int stave,
+                   int chip) {
+  Result result{kCheck, stave, chip, Verdict::Null, "", 0};
+  if (window.events < config.min_events || chip_hits.expected < config.min_expected_hits) return result;
+  const double share = chip_hits.hits / chip_hits.expected;
   result.verdict = judge_limit(share, config.medium_fraction, config.bad_fraction, true);
   result.severity = 1 - share;
-  result.reason = where + "; " + others_had + format(" (%.0f%% of their median)", 100 * share);
   return result;
+}
+
+std::string reason_for(const DeadChipConfig& config, const Window& window, const ChipComparison& chip_hits,
+                       int stave, int chip) {
+  if (window.events < config.min_events)
+    return format("stave %d, chip %d: %.0f events so far, %.0f needed", stave, chip, window.events,
+                  config.min_events);
+  const std::string where = format("stave %d, chip %d: %.0f hits in the last %.0f events (hot pixels left out)",
+                                   stave, chip, chip_hits.hits, window.events);
+  const std::string others_had =
+      format("the same chip of the other staves had %.0f to %.0f", chip_hits.fewest, chip_hits.most);
+  if (chip_hits.expected < config.min_expected_hits)
+    return where + "; " + others_had + ", too few to judge (median " +
+           format("%.0f, %.0f needed)", chip_hits.expected, config.min_expected_hits);
+  const double share = chip_hits.hits / chip_hits.expected;
+  return where + "; " + others_had + format(" (%.0f%% of their median)", 100 * share);
 }
 
 }  // namespace
@@ -91,10 +105,19 @@ std::vector<Result> judge_dead_chips(const Context& context) {
   std::vector<Result> results;
   for (int stave = 0; stave < kStaves; ++stave)
     for (int chip = 0; chip < kChips; ++chip) {
-      Result result = judge_chip(config, window, stave, chip);
-      Result lately = judge_chip(config, recent, stave, chip);
-      const bool worse = std::tie(lately.verdict, lately.severity) > std::tie(result.verdict, result.severity);
-      results.push_back(lately.verdict != Verdict::Null && worse ? std::move(lately) : std::move(result));
+      const ChipComparison over_window = compare_chip(window, stave, chip);
+      const ChipComparison lately = compare_chip(recent, stave, chip);
+      Result result = assess_chip(config, window, over_window, stave, chip);
+      const Result recent_result = assess_chip(config, recent, lately, stave, chip);
+      const bool worse =
+          std::tie(recent_result.verdict, recent_result.severity) > std::tie(result.verdict, result.severity);
+      if (recent_result.verdict != Verdict::Null && worse) {
+        result = recent_result;
+        result.reason = reason_for(config, recent, lately, stave, chip);
+      } else {
+        result.reason = reason_for(config, window, over_window, stave, chip);
+      }
+      results.push_back(std::move(result));
     }
   return results;
 }
