@@ -85,15 +85,16 @@ std::string reason_for(const DeadChipConfig& config, const Window& window, const
   if (window.events < config.min_events)
     return format("stave %d, chip %d: %.0f events so far, %.0f needed", stave, chip, window.events,
                   config.min_events);
-  const std::string where = format("stave %d, chip %d: %.0f hits in the last %.0f events (hot pixels left out)",
-                                   stave, chip, chip_hits.hits, window.events);
-  const std::string others_had =
-      format("the same chip of the other staves had %.0f to %.0f", chip_hits.fewest, chip_hits.most);
+  // Each reason printed at once: a refresh writes one per chip.
   if (chip_hits.expected < config.min_expected_hits)
-    return where + "; " + others_had + ", too few to judge (median " +
-           format("%.0f, %.0f needed)", chip_hits.expected, config.min_expected_hits);
+    return format("stave %d, chip %d: %.0f hits in the last %.0f events (hot pixels left out); the same chip of "
+                  "the other staves had %.0f to %.0f, too few to judge (median %.0f, %.0f needed)",
+                  stave, chip, chip_hits.hits, window.events, chip_hits.fewest, chip_hits.most, chip_hits.expected,
+                  config.min_expected_hits);
   const double share = chip_hits.hits / chip_hits.expected;
-  return where + "; " + others_had + format(" (%.0f%% of their median)", 100 * share);
+  return format("stave %d, chip %d: %.0f hits in the last %.0f events (hot pixels left out); the same chip of "
+                "the other staves had %.0f to %.0f (%.0f%% of their median)",
+                stave, chip, chip_hits.hits, window.events, chip_hits.fewest, chip_hits.most, 100 * share);
 }
 
 }  // namespace
