@@ -87,10 +87,11 @@ double kivo_chip_hits(int stave, int chip);
 // their in-range neighbours (eight, five at an edge, three in a corner),
 // ordered by y bin, then x bin: at most `capacity` of them stored in
 // xbins/ybins (ROOT bin numbers). `above`, unless null, receives how many
-// in-range bins are greater than the threshold. Returns how many hot cells there are in all,
-// or -1 when the stave is out of range or not booked or `ratio` is not a
-// number of 0 or more. What it needs from the map is kept while hits are
-// filled, so that a long run's beam spot is not read at every call.
+// in-range bins are greater than the threshold. Returns how many hot cells
+// there are in all, or -1 when the stave is out of range or not booked or
+// `ratio` is not a number of 0 or more. What it needs from the map is kept
+// while hits are filled, so that a long run's beam spot is not read at every
+// call.
 int kivo_hot_cells(int stave, double threshold, double ratio, int* xbins, int* ybins, int capacity,
                    int* above);
 

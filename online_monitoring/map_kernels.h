@@ -1,9 +1,9 @@
 // Kernels over the stave hit maps (9216 x 512 float bins with under- and
 // overflow): the batched fill of decoded hits, the summaries kept beside each
 // raw map, the division of a map by the event count, and the scans for bins
-// above a threshold and for hot cells. Each has a fast path and, beside it, a plain reference
-// path made of the ROOT-compatible calls (Fill, GetBinContent,
-// SetBinContent, Reset); both give identical results.
+// above a threshold and for hot cells. Each has a fast path and, beside it, a
+// plain reference path made of the ROOT-compatible calls (Fill,
+// GetBinContent, SetBinContent, Reset); both give identical results.
 #ifndef KIVO_MONITOR_MAP_KERNELS_H
 #define KIVO_MONITOR_MAP_KERNELS_H
 

@@ -87,6 +87,15 @@ TEST_F(HotPixels, TwoAdjacentHotPixelsBothCount) {
   EXPECT_EQ(find(10000).pixels.size(), 3u);
 }
 
+TEST_F(HotPixels, ManyHotPixelsAreAllFound) {
+  for (int i = 0; i < 5000; ++i) set(i % 3000 * 3, i / 3000 * 3, 200 + i);
+  const kivo::quality::HotPixels hot = find(10000);
+  ASSERT_EQ(hot.pixels.size(), 5000u);
+  EXPECT_EQ(hot.candidates, 5000);
+  EXPECT_EQ(hot.pixels.front().hits, 5199) << "hottest first";
+  EXPECT_EQ(hot.hits, 5000 * 200 + 4999 * 5000 / 2);
+}
+
 TEST_F(HotPixels, TheBeamSpotNeverCounts) {
   // A narrow, intense beam: its core pixels fire in far more than 1% of
   // the events, as after a long run, but so do their neighbours.
