@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 namespace rootcompat {
 
@@ -36,54 +35,43 @@ struct Pass {
   double chi2 = 0;  // f^T f
   double jtj[kParameters][kParameters] = {};  // J^T J, lower triangle
   Vector3 gradient = {};                      // J^T f
-  double stepImage2 = 0;                      // |J v|^2, J that of the point before
 };
 
 // Sums over the points kept in kLanes partial sums each (point i in lane
 // i % kLanes) and added up in a fixed order, so that the result does not
 // depend on how wide the registers are that the loop runs on.
 constexpr int kLanes = 8;
-constexpr int kSums = 11;  // f^T f, J^T f (3), J^T J (6), |J v|^2
+constexpr int kSums = 10;  // f^T f, J^T f (3), J^T J (6)
 typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
 
 double AddLanes(const Lanes& lanes) {
   return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
 }
 
-// The columns a pass reads and writes: per point its centre, content,
-// inverse error and Gaussian, the Jacobian rows at the current point (read),
-// and those at the trial point (written).
+// The columns a pass reads: per point its centre, content, inverse error and
+// Gaussian.
 struct PointBlock {
   const double* x;
   const double* y;
   const double* weight;  // 1 / error
   const double* gauss;
-  const double* before[kParameters];
-  double* rows[kParameters];
 };
 
 struct BlockConstants {
   double constant, mean, inverseSigma;
   double chain[kParameters];
-  Vector3 step;
 };
 
-// The residual and Jacobian row of kLanes points from `first` (fewer at the
-// end: the missing lanes are padded with points that add nothing) into the
-// lanes of `sums`.
+// The residuals and Jacobian rows of points (a whole vector of them, or one)
+// added into `sums`.
 template <class Value>
 [[gnu::always_inline]] inline void AddPoints(const Value& x, const Value& y, const Value& weight,
-                                             const Value& gauss, const Value (&before)[kParameters],
-                                             const BlockConstants& k, Value (&rows)[kParameters],
-                                             Value (&sums)[kSums]) {
+                                             const Value& gauss, const BlockConstants& k, Value (&sums)[kSums]) {
   const Value r = (k.constant * gauss - y) * weight;
   const Value gw = gauss * weight;
   const Value u = (x - k.mean) * k.inverseSigma;
   const Value slope = k.constant * gw * u * k.inverseSigma;
-  rows[0] = gw * k.chain[0];
-  rows[1] = slope * k.chain[1];
-  rows[2] = slope * u * k.chain[2];
-  const Value image = before[0] * k.step[0] + before[1] * k.step[1] + before[2] * k.step[2];
+  const Value rows[kParameters] = {gw * k.chain[0], slope * k.chain[1], slope * u * k.chain[2]};
   sums[0] += r * r;
   for (int c = 0; c < kParameters; ++c) sums[1 + c] += rows[c] * r;
   sums[4] += rows[0] * rows[0];
@@ -92,16 +80,12 @@ template <class Value>
   sums[7] += rows[2] * rows[0];
   sums[8] += rows[2] * rows[1];
   sums[9] += rows[2] * rows[2];
-  sums[10] += image * image;
 }
 
 [[gnu::always_inline]] inline void Load(const double* from, Lanes& lanes) {
   std::memcpy(&lanes, from, sizeof lanes);
 }
 
-[[gnu::always_inline]] inline void Store(const Lanes& lanes, double* to) {
-  std::memcpy(to, &lanes, sizeof lanes);
-}
 
 // All points, kLanes at a time in vector registers, the last few one by one
 // into their lanes: compiled for AVX-512 and AVX2 as well as the baseline, chosen when
@@ -111,60 +95,42 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void AddAllPoints(c
                                                                   Lanes (&sums)[kSums]) {
   size_t first = 0;
   for (; first + kLanes <= n; first += kLanes) {
-    Lanes x, y, weight, gauss, before[kParameters], rows[kParameters];
+    Lanes x, y, weight, gauss;
     Load(p.x + first, x);
     Load(p.y + first, y);
     Load(p.weight + first, weight);
     Load(p.gauss + first, gauss);
-    for (int c = 0; c < kParameters; ++c) Load(p.before[c] + first, before[c]);
-    AddPoints(x, y, weight, gauss, before, k, rows, sums);
-    for (int c = 0; c < kParameters; ++c) Store(rows[c], p.rows[c] + first);
+    AddPoints(x, y, weight, gauss, k, sums);
   }
   for (size_t i = first; i < n; ++i) {
     const int lane = int(i - first);
-    const double before[kParameters] = {p.before[0][i], p.before[1][i], p.before[2][i]};
-    double rows[kParameters];
     double laneSums[kSums];
     for (int s = 0; s < kSums; ++s) laneSums[s] = sums[s][lane];
-    AddPoints(p.x[i], p.y[i], p.weight[i], p.gauss[i], before, k, rows, laneSums);
+    AddPoints(p.x[i], p.y[i], p.weight[i], p.gauss[i], k, laneSums);
     for (int s = 0; s < kSums; ++s) sums[s][lane] = laneSums[s];
-    for (int c = 0; c < kParameters; ++c) p.rows[c][i] = rows[c];
   }
 }
 
-// The points of the problem with what a pass needs beside them: the inverse
-// errors, and the Jacobian rows at the current point and at the trial point.
+// The points of the problem with their inverse errors, which every pass reads.
 class Passes {
  public:
   explicit Passes(Problem& pb) : fProblem(pb), fSize(pb.columns.Size()), fWeight(fSize) {
     const double* error = pb.columns.Error();
     for (size_t i = 0; i < fSize; ++i) fWeight[i] = 1 / error[i];
-    for (int c = 0; c < kParameters; ++c) {
-      fCurrent[c].assign(fSize, 0.0);
-      fTrial[c].assign(fSize, 0.0);
-    }
   }
 
-  // The pass at internal parameters `t`, reached by `step` from the current
-  // point; its Jacobian rows are kept as the trial's.
-  Pass At(const Vector3& t, const Vector3& step) {
+  // The pass at internal parameters `t`.
+  Pass At(const Vector3& t) {
     const GausParams p = ExternalParams(fProblem, t.data());
-    BlockConstants k{p[0], p[1], 1 / p[2], {}, step};
+    BlockConstants k{p[0], p[1], 1 / p[2], {}};
     for (int c = 0; c < kParameters; ++c) k.chain[c] = fProblem.map.Derivative(size_t(c), t[size_t(c)]);
     PointColumns& points = fProblem.columns;
-    const PointBlock block{points.X(),
-                           points.Y(),
-                           fWeight.data(),
-                           points.GaussAtPoints(fProblem.grid.Values(p[1], p[2])),
-                           {fCurrent[0].data(), fCurrent[1].data(), fCurrent[2].data()},
-                           {fTrial[0].data(), fTrial[1].data(), fTrial[2].data()}};
+    const PointBlock block{points.X(), points.Y(), fWeight.data(),
+                           points.GaussAtPoints(fProblem.grid.Values(p[1], p[2]))};
     Lanes sums[kSums] = {};
     AddAllPoints(block, k, fSize, sums);
     return Collect(sums);
   }
-
-  // The trial point becomes the current one.
-  void Accept() { std::swap(fCurrent, fTrial); }
 
  private:
   static Pass Collect(const Lanes (&sums)[kSums]) {
@@ -177,14 +143,12 @@ class Passes {
     pass.jtj[2][0] = AddLanes(sums[7]);
     pass.jtj[2][1] = AddLanes(sums[8]);
     pass.jtj[2][2] = AddLanes(sums[9]);
-    pass.stepImage2 = AddLanes(sums[10]);
     return pass;
   }
 
   Problem& fProblem;
   size_t fSize;
   std::vector<double> fWeight;
-  std::array<std::vector<double>, kParameters> fCurrent, fTrial;
 };
 
 // The Levenberg-Marquardt step v of (J^T J + mu I) v = -J^T f, by Cholesky
@@ -206,6 +170,16 @@ bool SolveStep(const Pass& at, double mu, Vector3& v) {
 
 double Norm(const Vector3& v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 
+// |J v|^2 from J^T J (lower triangle).
+double SquaredImage(const double (&jtj)[kParameters][kParameters], const Vector3& v) {
+  double diagonal = 0, offDiagonal = 0;
+  for (int r = 0; r < kParameters; ++r) {
+    diagonal += jtj[r][r] * v[size_t(r)] * v[size_t(r)];
+    for (int c = 0; c < r; ++c) offDiagonal += jtj[r][c] * v[size_t(r)] * v[size_t(c)];
+  }
+  return diagonal + 2 * offDiagonal;
+}
+
 // Actual over predicted reduction of the sum of squares by step `v`, -1 when
 // the step makes it larger or the model predicts no reduction.
 double ReductionRatio(const Pass& current, const Pass& trial, const Vector3& v, double mu) {
@@ -214,7 +188,7 @@ double ReductionRatio(const Pass& current, const Pass& trial, const Vector3& v, 
   if (normfTrial >= normf) return -1.0;
   const double ratio = normfTrial / normf;
   const double actual = 1.0 - ratio * ratio;
-  const double u = std::sqrt(trial.stepImage2) / normf;
+  const double u = std::sqrt(SquaredImage(current.jtj, v)) / normf;
   const double w = Norm(v) / normf;
   const double predicted = u * u + 2.0 * mu * w * w;
   return predicted > 0.0 ? actual / predicted : -1.0;
@@ -248,10 +222,9 @@ bool Iterate(Passes& passes, State& s) {
     Pass trial;
     if (SolveStep(s.current, s.mu, s.step)) {
       const Vector3 t{s.t[0] + s.step[0], s.t[1] + s.step[1], s.t[2] + s.step[2]};
-      trial = passes.At(t, s.step);
+      trial = passes.At(t);
       rho = ReductionRatio(s.current, trial, s.step, s.mu);
       if (!(rho <= 0.0)) {
-        passes.Accept();
         s.t = t;
         s.current = trial;
         const double b = 2.0 * rho - 1.0;
@@ -297,8 +270,7 @@ FitOutcome MinimiseGaussian(Problem& pb, const std::vector<double>& start) {
   Passes passes(pb);
   State s;
   for (int c = 0; c < kParameters; ++c) s.t[size_t(c)] = pb.map.Internal(size_t(c), start[size_t(c)]);
-  s.current = passes.At(s.t, {});
-  passes.Accept();
+  s.current = passes.At(s.t);
   s.mu = InitialDamping(s.current);
   bool converged = false;
   for (size_t iteration = 0; iteration < kMaxIterations && !converged; ++iteration) {
