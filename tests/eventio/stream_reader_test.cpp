@@ -15,7 +15,7 @@
 #include "StreamFormat.h"
 #include "StreamReader.h"
 #include "StreamWriter.h"
-#include "test_support.h"
+#include "eventio_test_support.h"
 
 namespace kivo::eventio {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "CommandLine.h"
-#include "test_support.h"
+#include "eventio_test_support.h"
 
 namespace kivo::eventio {
 namespace {

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "eventio_test_support.h"
 
 #include <cstring>
 #include <fstream>

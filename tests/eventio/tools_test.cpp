@@ -17,7 +17,7 @@
 #include "StreamFormat.h"
 #include "StreamReader.h"
 #include "TextFormat.h"
-#include "test_support.h"
+#include "eventio_test_support.h"
 
 namespace kivo::eventio {
 namespace {

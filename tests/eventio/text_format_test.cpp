@@ -7,7 +7,7 @@
 #include "StreamReader.h"
 #include "StreamWriter.h"
 #include "TextFormat.h"
-#include "test_support.h"
+#include "eventio_test_support.h"
 
 namespace kivo::eventio {
 namespace {

@@ -10,7 +10,7 @@
 #include "Crc32c.h"
 #include "EventRecord.h"
 #include "StreamReader.h"
-#include "test_support.h"
+#include "eventio_test_support.h"
 
 namespace kivo::eventio {
 namespace {
