@@ -1,4 +1,5 @@
-#pragma once
+#ifndef KIVO_HOST_WEB_LIVE_FRAME_H
+#define KIVO_HOST_WEB_LIVE_FRAME_H
 
 #include <compare>
 #include <cstdint>
@@ -9,6 +10,8 @@
 
 #include "CanvasCopy.h"
 #include "TH2F.h"
+
+namespace kivo::web {
 
 // A rectangle of bins of one stave's hit map, ROOT bin numbers, both ends included.
 struct MapRegion {
@@ -55,3 +58,7 @@ struct LiveFrame {
   std::vector<LiveRegion> regions;
   std::vector<std::pair<std::string, std::unique_ptr<TObject>>> objects;
 };
+
+}  // namespace kivo::web
+
+#endif

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef KIVO_HOST_WEB_STATIC_FILES_H
+#define KIVO_HOST_WEB_STATIC_FILES_H
 
 #include <optional>
 #include <string>
@@ -26,3 +27,5 @@ std::optional<std::string> resolve_static_file(const std::vector<StaticTree>& tr
 std::string_view content_type_for(std::string_view file_name);
 
 }  // namespace kivo::web
+
+#endif

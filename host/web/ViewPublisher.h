@@ -1,4 +1,5 @@
-#pragma once
+#ifndef KIVO_HOST_WEB_VIEW_PUBLISHER_H
+#define KIVO_HOST_WEB_VIEW_PUBLISHER_H
 
 #include <chrono>
 #include <condition_variable>
@@ -8,8 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "live_frame.h"
-#include "view_store.h"
+#include "LiveFrame.h"
+#include "ViewStore.h"
+
+namespace kivo::web {
 
 // Serialises LiveFrames into the ViewStore on a thread of its own. Only the
 // newest frame waits: one that has not been written when the next comes is
@@ -61,3 +64,7 @@ class ViewPublisher {
 // Serialises a frame: layout, objects by id ("PAD/PAD/INDEX" for the canvas's
 // primitives, the frame's own ids for its other objects) and regions.
 ViewTexts serialise(const LiveFrame& frame);
+
+}  // namespace kivo::web
+
+#endif

@@ -1,4 +1,4 @@
-#include "snapshot.h"
+#include "Snapshot.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "OutputFile.h"
+
+namespace kivo::web {
 
 namespace {
 
@@ -229,3 +231,5 @@ bool render_snapshot(const std::string& canvas_json, const std::string& out_path
   error = out_path + ": cannot write: " + reason_of(error, image.file());
   return false;
 }
+
+}  // namespace kivo::web

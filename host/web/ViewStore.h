@@ -1,4 +1,5 @@
-#pragma once
+#ifndef KIVO_HOST_WEB_VIEW_STORE_H
+#define KIVO_HOST_WEB_VIEW_STORE_H
 
 #include <cstdint>
 #include <map>
@@ -8,7 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "live_frame.h"
+#include "LiveFrame.h"
+
+namespace kivo::web {
 
 // One publish, serialised: ROOT JSON texts keyed by id. The layout is the
 // canvas with each primitive other than a pad replaced by a placeholder
@@ -91,3 +94,7 @@ class ViewStore {
 
 // `text` as the contents of a JSON string (quotes and control characters as \u00XX).
 std::string json_string_contents(std::string_view text);
+
+}  // namespace kivo::web
+
+#endif

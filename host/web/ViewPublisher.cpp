@@ -1,4 +1,4 @@
-#include "view_publisher.h"
+#include "ViewPublisher.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -9,6 +9,8 @@
 #include "RootJSON.h"
 #include "TCanvas.h"
 #include "TList.h"
+
+namespace kivo::web {
 
 namespace {
 
@@ -160,3 +162,5 @@ void ViewPublisher::run() {
     written_.notify_all();
   }
 }
+
+}  // namespace kivo::web

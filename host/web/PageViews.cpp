@@ -1,7 +1,9 @@
-#include "page_views.h"
+#include "PageViews.h"
 
 #include <sstream>
 #include <utility>
+
+namespace kivo::web {
 
 namespace {
 
@@ -55,3 +57,5 @@ std::optional<std::string> PageViews::respond(std::string_view path, long since,
   }
   return version + ",\"view\":" + *text + "}";
 }
+
+}  // namespace kivo::web

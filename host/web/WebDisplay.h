@@ -1,4 +1,5 @@
-#pragma once
+#ifndef KIVO_HOST_WEB_WEB_DISPLAY_H
+#define KIVO_HOST_WEB_WEB_DISPLAY_H
 
 #include <memory>
 #include <mutex>
@@ -6,17 +7,19 @@
 #include <unordered_map>
 #include <vector>
 
-#include "activity.h"
-#include "live_frame.h"
-#include "access.h"
-#include "page_views.h"
-#include "static_files.h"
-#include "view_publisher.h"
-#include "view_store.h"
-#include "zoom_requests.h"
+#include "Access.h"
+#include "Activity.h"
+#include "LiveFrame.h"
+#include "PageViews.h"
+#include "StaticFiles.h"
+#include "ViewPublisher.h"
+#include "ViewStore.h"
+#include "ZoomRequests.h"
 
 struct mg_context;
 struct mg_connection;
+
+namespace kivo::web {
 
 // Read-only live display: serves the monitoring page, JSROOT and the latest published
 // view over HTTP (civetweb). Event processing only ever hands over copies (publish());
@@ -26,7 +29,7 @@ struct mg_connection;
 //   /              the page (web/page/index.html), other page files beside it
 //   /jsroot/...    JSROOT from web/node_modules/jsroot (modules, fonts, img, scripts)
 //   /update.json   what changed since the version the page holds, and the zoomed
-//                  regions it asks for (view_store.h):
+//                  regions it asks for (ViewStore.h):
 //                  ?instance=TAG&since=VERSION&zoom=S:X1:X2:Y1:Y2:HELD[,...]
 //                  (stave, first and last x and y bins, version of the region held)
 //   /canvas.json   the whole latest canvas (ETag per publish, If-None-Match -> 304;
@@ -35,7 +38,7 @@ struct mg_connection;
 //                  the first publish. Versions count from 1 in each kivo process; the
 //                  X-KIVO-Instance header and the ETag "INSTANCE-VERSION" tell two
 //                  processes apart.
-//   /NAME.json     a view beside the canvas, e.g. /quality.json (page_views.h).
+//   /NAME.json     a view beside the canvas, e.g. /quality.json (PageViews.h).
 //
 // JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
 // answered (405 otherwise). A fixed pool of worker threads serves
@@ -117,3 +120,7 @@ class WebDisplay {
 
   PageViews views_;
 };
+
+}  // namespace kivo::web
+
+#endif

@@ -1,12 +1,15 @@
-#pragma once
+#ifndef KIVO_HOST_WEB_LIVE_CANVAS_H
+#define KIVO_HOST_WEB_LIVE_CANVAS_H
 
 #include <memory>
 #include <vector>
 
-#include "live_frame.h"
+#include "LiveFrame.h"
 
 class TCanvas;
 class TPad;
+
+namespace kivo::web {
 
 // The monitor's normalised hit maps and the functions that read them cheaply
 // (eventio/monitor_plugin.h); any of them may be missing.
@@ -49,3 +52,7 @@ class LiveCanvas {
   std::vector<float> values_;                    // scratch for the map readers
   Pixels pad_pixels_[HitMapSource::kStaves] = {};  // frame size of each map's pad, from the last copy
 };
+
+}  // namespace kivo::web
+
+#endif

@@ -1,4 +1,4 @@
-#include "test_tree.h"
+#include "web_tree.h"
 
 #include <cstdlib>
 #include <fstream>

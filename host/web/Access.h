@@ -1,4 +1,5 @@
-#pragma once
+#ifndef KIVO_HOST_WEB_ACCESS_H
+#define KIVO_HOST_WEB_ACCESS_H
 
 #include <string>
 #include <vector>
@@ -35,3 +36,5 @@ bool is_loopback(const std::string& address);
 std::vector<std::string> openable_hosts(const std::string& address);
 
 }  // namespace kivo::web
+
+#endif

@@ -1,9 +1,11 @@
-#include "activity.h"
+#include "Activity.h"
 
 #include <time.h>
 
 #include <algorithm>
 #include <cstdio>
+
+namespace kivo::web {
 
 namespace {
 
@@ -85,3 +87,5 @@ std::string Activity::json(const Reading& reading) {
                 static_cast<long long>(reading.last_event_ms), reading.idle_seconds);
   return text;
 }
+
+}  // namespace kivo::web

@@ -1,10 +1,12 @@
-#include "gzip.h"
+#include "Gzip.h"
 
 #include <zlib.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <limits>
+
+namespace kivo::web {
 
 namespace {
 
@@ -64,3 +66,5 @@ bool accepts_gzip(const char* accept_encoding) {
   }
   return false;
 }
+
+}  // namespace kivo::web

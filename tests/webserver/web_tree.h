@@ -1,4 +1,5 @@
-#pragma once
+#ifndef KIVO_TESTS_WEBSERVER_WEB_TREE_H
+#define KIVO_TESTS_WEBSERVER_WEB_TREE_H
 
 #include <filesystem>
 #include <string>
@@ -21,3 +22,5 @@ class TestWebTree {
  private:
   std::filesystem::path root_;
 };
+
+#endif

@@ -1,11 +1,14 @@
-#pragma once
+#ifndef KIVO_HOST_WEB_ZOOM_REQUESTS_H
+#define KIVO_HOST_WEB_ZOOM_REQUESTS_H
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <vector>
 
-#include "live_frame.h"
+#include "LiveFrame.h"
+
+namespace kivo::web {
 
 // The hit-map regions pages are zoomed into. Server threads tell which
 // regions a page asks for; the event-processing thread copies the regions
@@ -47,3 +50,7 @@ class ZoomRequests {
   std::vector<Asked> asked_;
   std::atomic<bool> new_{false};
 };
+
+}  // namespace kivo::web
+
+#endif

@@ -1,6 +1,9 @@
-#pragma once
+#ifndef KIVO_HOST_WEB_SNAPSHOT_H
+#define KIVO_HOST_WEB_SNAPSHOT_H
 
 #include <string>
+
+namespace kivo::web {
 
 // Renders a canvas (ROOT JSON as published to the display) to a 1600 x 800 PNG or SVG
 // file, chosen by the extension of out_path, with web/render.mjs under Node.js (JSROOT).
@@ -14,3 +17,7 @@ bool render_snapshot(const std::string& canvas_json, const std::string& out_path
 // extension, lies in an existing directory and the tools to render it are
 // installed; otherwise "OUT_PATH: reason".
 std::string snapshot_problem(const std::string& out_path);
+
+}  // namespace kivo::web
+
+#endif

@@ -1,10 +1,13 @@
-#pragma once
+#ifndef KIVO_HOST_WEB_ACTIVITY_H
+#define KIVO_HOST_WEB_ACTIVITY_H
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
+
+namespace kivo::web {
 
 // How data is arriving, for the page header and sources(): events per second
 // over the last seconds, when the last event came, and whether sources are
@@ -53,3 +56,7 @@ class Activity {
   mutable std::mutex samples_mutex_;
   std::deque<Sample> samples_;       // counts before an event, every kSampleInterval while events flow
 };
+
+}  // namespace kivo::web
+
+#endif

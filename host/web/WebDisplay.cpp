@@ -1,4 +1,4 @@
-#include "web_display.h"
+#include "WebDisplay.h"
 
 #include <arpa/inet.h>
 #include <civetweb.h>
@@ -21,9 +21,11 @@
 #include <thread>
 #include <utility>
 
-#include "gzip.h"
-#include "live_canvas.h"
+#include "Gzip.h"
+#include "LiveCanvas.h"
 #include "monitor_plugin.h"
+
+namespace kivo::web {
 
 namespace {
 
@@ -498,3 +500,5 @@ int WebDisplay::respond_file(mg_connection* connection, const char* url_path, bo
   std::fclose(stream);
   return 200;
 }
+
+}  // namespace kivo::web

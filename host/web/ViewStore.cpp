@@ -1,8 +1,10 @@
-#include "view_store.h"
+#include "ViewStore.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
+
+namespace kivo::web {
 
 namespace {
 
@@ -155,3 +157,5 @@ ViewStore::Canvas ViewStore::canvas() const {
   }
   return {status_, canvas_};
 }
+
+}  // namespace kivo::web

@@ -1,4 +1,4 @@
-#include "access.h"
+#include "Access.h"
 
 #include <arpa/inet.h>
 #include <civetweb.h>

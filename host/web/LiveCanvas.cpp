@@ -1,4 +1,4 @@
-#include "live_canvas.h"
+#include "LiveCanvas.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,6 +9,8 @@
 #include "TH2F.h"
 #include "TPad.h"
 #include "monitor_plugin.h"
+
+namespace kivo::web {
 
 namespace {
 
@@ -170,3 +172,5 @@ std::unique_ptr<TH2F> LiveCanvas::region(const MapRegion& wanted) {
   std::replace(cells, cells + merged->GetNcells(), -std::numeric_limits<float>::infinity(), 0.0f);
   return merged;
 }
+
+}  // namespace kivo::web

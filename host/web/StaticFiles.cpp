@@ -1,4 +1,4 @@
-#include "static_files.h"
+#include "StaticFiles.h"
 
 #include <sys/stat.h>
 

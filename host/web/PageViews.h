@@ -7,7 +7,8 @@
 //       {"version":N} when the page holds version N already, else
 //       {"version":N,"view":...} with the parts asked for. Version 0: nothing
 //       published yet (no "view").
-#pragma once
+#ifndef KIVO_HOST_WEB_PAGE_VIEWS_H
+#define KIVO_HOST_WEB_PAGE_VIEWS_H
 
 #include <map>
 #include <memory>
@@ -16,6 +17,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace kivo::web {
 
 // One snapshot of a view.
 class PageView {
@@ -47,3 +50,7 @@ class PageViews {
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<const Snapshot>> views_;
 };
+
+}  // namespace kivo::web
+
+#endif

@@ -1,10 +1,12 @@
-#include "zoom_requests.h"
+#include "ZoomRequests.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+
+namespace kivo::web {
 
 ZoomRequests::ZoomRequests() : wake_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
@@ -51,3 +53,5 @@ std::vector<MapRegion> ZoomRequests::take(bool only_new) {
   }
   return regions;
 }
+
+}  // namespace kivo::web
