@@ -20,8 +20,13 @@ struct Finished {
 Finished run_program(const std::vector<std::string>& argv, const std::string& input = "");
 
 // A child that keeps running while the test talks to it.
-// Long enough for anything a working kivo does in these tests.
+// Long enough for anything a working kivo does in these tests, also when the
+// sanitizers slow it several times over and the tests run side by side.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr int kGenerousMs = 150000;
+#else
 inline constexpr int kGenerousMs = 30000;
+#endif
 
 class LiveProcess {
  public:

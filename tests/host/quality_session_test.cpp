@@ -104,32 +104,47 @@ TEST_F(QualitySessionTest, ANormalRunIsGoodEverywhere) {
   }
 }
 
-TEST_F(QualitySessionTest, EachFaultTurnsExactlyItsCheckBad) {
-  const struct {
-    std::vector<std::string> fault;
-    std::set<std::string> bad;
-    std::string reason;  // part of the first Bad row's reason
-  } cases[] = {
-      {{"--dead-chip", "2:5"}, {"dead_chip 2 5"}, "stave 2, chip 5: 0 hits in the last "},
-      {{"--noisy-chip", "1:7"}, {"hot_pixels 1 -"}, "stave 1: 35 hot pixels"},
-      {{"--desync-stave", "1"}, {"alignment 1 -"}, "its events no longer belong to the same trigger as stave 3's"},
-      {{"--beam-drift-col", "3000"},
-       {"beam_position 0 -", "beam_position 1 -", "beam_position 2 -", "beam_position 3 -"},
-       "first judged in this run at column"},
-      {{"--missing-packet", "0.3"}, {"missing_packet - -"}, "data events (30.3%) came without the detector packet"},
-  };
-  for (const auto& c : cases) {
-    const Finished run = kivo({}, simulate("fault.kevt", c.fault));
-    ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<Row> rows = table_rows(run.err);
-    EXPECT_EQ(rows_judged(rows, "Bad"), c.bad) << c.fault[0] << "\n" << run.err;
-    EXPECT_EQ(rows_judged(rows, "Medium"), std::set<std::string>{}) << c.fault[0] << "\n" << run.err;
-    for (const Row& row : rows) {
-      if (row.verdict != "Bad") continue;
-      EXPECT_NE(row.reason.find(c.reason), std::string::npos) << row.reason;
-    }
+// A simulated fault, the rows it must turn Bad ("check stave chip") and part
+// of the reason of each.
+struct Fault {
+  std::vector<std::string> options;
+  std::set<std::string> bad;
+  std::string reason;
+};
+
+class FaultTest : public QualitySessionTest, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(FaultTest, TurnsExactlyItsCheckBad) {
+  const Fault& fault = GetParam();
+  const Finished run = kivo({}, simulate("fault.kevt", fault.options));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<Row> rows = table_rows(run.err);
+  EXPECT_EQ(rows_judged(rows, "Bad"), fault.bad) << run.err;
+  EXPECT_EQ(rows_judged(rows, "Medium"), std::set<std::string>{}) << run.err;
+  for (const Row& row : rows) {
+    if (row.verdict != "Bad") continue;
+    EXPECT_NE(row.reason.find(fault.reason), std::string::npos) << row.reason;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFault, FaultTest,
+    ::testing::Values(
+        Fault{{"--dead-chip", "2:5"}, {"dead_chip 2 5"}, "stave 2, chip 5: 0 hits in the last "},
+        Fault{{"--noisy-chip", "1:7"}, {"hot_pixels 1 -"}, "stave 1: 35 hot pixels"},
+        Fault{{"--desync-stave", "1"}, {"alignment 1 -"},
+              "its events no longer belong to the same trigger as stave 3's"},
+        Fault{{"--beam-drift-col", "3000"},
+              {"beam_position 0 -", "beam_position 1 -", "beam_position 2 -", "beam_position 3 -"},
+              "first judged in this run at column"},
+        Fault{{"--missing-packet", "0.3"}, {"missing_packet - -"},
+              "data events (30.3%) came without the detector packet"}),
+    [](const ::testing::TestParamInfo<Fault>& info) {
+      std::string name;
+      for (char c : info.param.options[0].substr(2))
+        if (c != '-') name += c;
+      return name;
+    });
 
 TEST_F(QualitySessionTest, TooFewEventsGiveNull) {
   const Finished run = kivo({}, simulate("short.kevt", {}, 600));
