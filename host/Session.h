@@ -25,6 +25,7 @@
 
 class TCanvas;
 class TList;
+
 namespace kivo::web {
 class WebDisplay;
 }  // namespace kivo::web
