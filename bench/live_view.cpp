@@ -16,30 +16,36 @@
 
 #include "CanvasPublisher.h"
 #include "EventRecord.h"
+#include "Gzip.h"
+#include "LiveCanvas.h"
 #include "RootJSON.h"
+#include "Snapshot.h"
 #include "TCanvas.h"
 #include "TH1D.h"
 #include "TH2F.h"
+#include "ViewPublisher.h"
+#include "ViewStore.h"
 #include "bench.h"
 #include "child_process.h"
 #include "event_limit.h"
-#include "gzip.h"
 #include "http_client.h"
 #include "kivo.h"
-#include "live_canvas.h"
 #include "map_pass.h"
 #include "monitor_maps.h"
 #include "monitor_plugin.h"
 #include "monitor_state.h"
 #include "sample_run.h"
-#include "snapshot.h"
-#include "view_publisher.h"
-#include "view_store.h"
 
 namespace {
 
 using kivo::bench::map_pass_result;
 using kivo::bench::silently;
+using kivo::web::HitMapSource;
+using kivo::web::LiveCanvas;
+using kivo::web::ViewPublisher;
+using kivo::web::ViewStore;
+using kivo::web::gzip;
+using kivo::web::render_snapshot;
 
 constexpr std::uint32_t kNoisyEvents = 30000;
 constexpr double kNoisyNoise = 150;  // noise hits per stave and event: about 62% of pixels hit

@@ -27,7 +27,7 @@
 #include "map_pass.h"
 #include "monitor_maps.h"
 #include "sample_run.h"
-#include "eventio/monitor_plugin.h"
+#include "monitor_plugin.h"
 #include "kivo.h"
 #include "monitor_state.h"
 

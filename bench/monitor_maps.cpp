@@ -14,7 +14,7 @@
 #include "event_limit.h"
 #include "kivo.h"
 #include "monitor_state.h"
-#include "eventio/monitor_plugin.h"
+#include "monitor_plugin.h"
 #include "sample_run.h"
 
 namespace kivo::bench {

@@ -12,7 +12,7 @@
 #include "Simulator.h"
 #include "bench.h"
 #include "kivo.h"
-#include "eventio/monitor_plugin.h"
+#include "monitor_plugin.h"
 #include "monitor_maps.h"
 
 namespace {

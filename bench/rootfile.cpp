@@ -19,7 +19,7 @@
 #include "bench.h"
 #include "monitor_maps.h"
 #include "sample_run.h"
-#include "eventio/monitor_plugin.h"
+#include "monitor_plugin.h"
 #include "kivo.h"
 #include "monitor_state.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <utility>
 
-#include "interp/Prompt.h"
+#include "Prompt.h"
 
 namespace kivo::host {
 

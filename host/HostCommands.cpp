@@ -5,7 +5,7 @@
 
 #include "Interrupt.h"
 #include "Session.h"
-#include "web_display.h"
+#include "WebDisplay.h"
 
 namespace kivo::host {
 

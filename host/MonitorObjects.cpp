@@ -43,7 +43,7 @@ long MonitorObjects::events() const {
   return events ? static_cast<long>(events->GetEntries()) : 0;
 }
 
-HitMapSource MonitorObjects::hit_maps() const {
+web::HitMapSource MonitorObjects::hit_maps() const {
   const MonitorSymbols& symbols = plugin_.symbols();
   return {*symbols.h2d_chip_norm, symbols.norm_overview, symbols.norm_region};
 }

@@ -10,7 +10,7 @@
 
 #include "RootStreamer.h"
 
-#include "live_canvas.h"
+#include "LiveCanvas.h"
 
 class TList;
 
@@ -27,7 +27,7 @@ class MonitorObjects {
   // Entries of hnevnt (data events with the detector packet since the last reset).
   long events() const;
   // The normalised hit maps and the library's readers of them.
-  HitMapSource hit_maps() const;
+  web::HitMapSource hit_maps() const;
   // The objects that saved and archived files hold, in this order: every
   // histogram of the current directory and the gmpos_chip graphs, the maps
   // made whole first (kivo_materialise_maps), then what keep_also adds.

@@ -1,7 +1,7 @@
 #include "Options.h"
 
 #include "CommandLine.h"
-#include "web_display.h"
+#include "WebDisplay.h"
 
 namespace kivo::host {
 
@@ -48,7 +48,7 @@ std::string parse_tls(const std::string& path, web::Access& access) {
 }
 
 std::string parse_bind(const std::string& text, std::string& bind) {
-  if (!WebDisplay::valid_bind_address(text))
+  if (!web::WebDisplay::valid_bind_address(text))
     return "'" + text + "' is not a numeric IPv4 or IPv6 address such as 127.0.0.1 or 0.0.0.0";
   bind = text;
   return {};

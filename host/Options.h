@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "access.h"
+#include "Access.h"
 
 namespace kivo::host {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Interrupt.h"
-#include "interp/Prompt.h"
+#include "Prompt.h"
 
 namespace kivo::host {
 

@@ -4,8 +4,8 @@
 #ifndef KIVO_HOST_PROMPT_LOOP_H
 #define KIVO_HOST_PROMPT_LOOP_H
 
+#include "Registry.h"
 #include "Session.h"
-#include "interp/Registry.h"
 
 namespace kivo::host {
 

@@ -5,7 +5,7 @@
 
 #include "Session.h"
 #include "TList.h"
-#include "web_display.h"
+#include "WebDisplay.h"
 
 namespace kivo::host {
 
@@ -23,7 +23,7 @@ void print_text(const std::string& text) {
 
 // The page's /quality.json: the panel always, the trends and the reference
 // distributions when the page shows them.
-class QualityPage : public PageView {
+class QualityPage : public web::PageView {
  public:
   explicit QualityPage(std::shared_ptr<const quality::QualityView> view) : view_(std::move(view)) {}
   std::string json(const std::vector<std::string>& parts) const override {
@@ -67,7 +67,7 @@ void Session::register_quality_commands() {
 }
 
 void Session::publish_quality() {
-  if (display_) display_->views().publish(WebDisplay::kQualityView, std::make_shared<QualityPage>(quality_->view(event_rate())));
+  if (display_) display_->views().publish(web::WebDisplay::kQualityView, std::make_shared<QualityPage>(quality_->view(event_rate())));
 }
 
 }  // namespace kivo::host

@@ -12,10 +12,10 @@
 #include "CommandFile.h"
 #include "Interrupt.h"
 #include "RootJSON.h"
+#include "Snapshot.h"
 #include "TCanvas.h"
 #include "TemporaryFiles.h"
-#include "snapshot.h"
-#include "web_display.h"
+#include "WebDisplay.h"
 
 namespace kivo::host {
 
@@ -53,7 +53,7 @@ void report(const std::string& message) {
   std::fprintf(stderr, "kivo: %s\n", message.c_str());
 }
 
-Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
+Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::WebDisplay* display,
                  const std::string& archive_directory, quality::Setup quality)
     : plugin_(plugin),
       registry_(registry),
@@ -205,9 +205,9 @@ void Session::serve_display() {
 int Session::display_fd() const { return display_ ? display_->zooms().wake_fd() : -1; }
 
 void Session::note_sources() {
-  activity_->set_sources(!sources_.opened()    ? Activity::Sources::none
-                         : sources_.exhausted() ? Activity::Sources::finished
-                                                : Activity::Sources::open);
+  activity_->set_sources(!sources_.opened()    ? web::Activity::Sources::none
+                         : sources_.exhausted() ? web::Activity::Sources::finished
+                                                : web::Activity::Sources::open);
 }
 
 void Session::judge_after_refresh() {
@@ -223,7 +223,7 @@ void Session::judge_now() {
 
 // Not measured before the first event.
 std::optional<double> Session::event_rate() const {
-  const Activity::Reading reading = activity_->read();
+  const web::Activity::Reading reading = activity_->read();
   if (reading.events == 0) return std::nullopt;
   return reading.rate;
 }
@@ -296,9 +296,9 @@ bool Session::snapshot(const std::string& path, std::string& error) {
     error = path + ": no canvas has been drawn yet (OM() draws it)";
     return false;
   }
-  const std::shared_ptr<LiveFrame> frame =
+  const std::shared_ptr<web::LiveFrame> frame =
       latest_frame_ ? latest_frame_ : live_canvas_.frame(*canvas_, {}, objects_.run(), objects_.events());
-  return render_snapshot(rootcompat::ToJSON(frame->canvas->GetCanvas()), path, error);
+  return web::render_snapshot(rootcompat::ToJSON(frame->canvas->GetCanvas()), path, error);
 }
 
 }  // namespace kivo::host

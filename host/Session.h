@@ -13,19 +13,22 @@
 #include <string_view>
 #include <vector>
 
+#include "Activity.h"
+#include "Evaluator.h"
 #include "EventSources.h"
+#include "LiveCanvas.h"
 #include "MonitorObjects.h"
-#include "activity.h"
-#include "live_canvas.h"
 #include "MonitorPlugin.h"
 #include "Quality.h"
+#include "Registry.h"
 #include "RunArchive.h"
-#include "interp/Evaluator.h"
-#include "interp/Registry.h"
 
 class TCanvas;
 class TList;
+
+namespace kivo::web {
 class WebDisplay;
+}  // namespace kivo::web
 
 namespace kivo::host {
 
@@ -34,7 +37,7 @@ class Session {
   // Registers the host commands; `display` may be null (-b). With
   // `archive_directory`, each run is written there (see RunArchive). The
   // data-quality checks run after every canvas refresh, as `quality` sets them up.
-  Session(const MonitorPlugin& plugin, interp::Registry& registry, WebDisplay* display,
+  Session(const MonitorPlugin& plugin, interp::Registry& registry, web::WebDisplay* display,
           const std::string& archive_directory = "", quality::Setup quality = {});
   ~Session();
   Session(const Session&) = delete;
@@ -106,7 +109,7 @@ class Session {
   const MonitorPlugin& plugin_;
   interp::Registry& registry_;
   interp::Evaluator evaluator_;
-  WebDisplay* display_;
+  web::WebDisplay* display_;
   MonitorObjects objects_;
   std::unique_ptr<RunArchive> archive_;  // null without --archive
   EventSources sources_;
@@ -115,9 +118,9 @@ class Session {
   std::string quality_inputs_missing_;  // what the monitor library lacks for the checks
   bool refreshed_ = false;  // a canvas refresh not judged yet
   const TCanvas* canvas_ = nullptr;                    // last canvas updated
-  LiveCanvas live_canvas_;
-  std::shared_ptr<LiveFrame> latest_frame_;            // as last published to the display
-  std::shared_ptr<Activity> activity_ = std::make_shared<Activity>();
+  web::LiveCanvas live_canvas_;
+  std::shared_ptr<web::LiveFrame> latest_frame_;            // as last published to the display
+  std::shared_ptr<web::Activity> activity_ = std::make_shared<web::Activity>();
   std::uint64_t canvas_updates_ = 0;
   std::uint64_t events_processed_ = 0;
   bool background_ = true;

@@ -15,11 +15,11 @@
 #include "Options.h"
 #include "PromptLoop.h"
 #include "Quality.h"
+#include "Registry.h"
 #include "Session.h"
+#include "Snapshot.h"
 #include "TemporaryFiles.h"
-#include "interp/Registry.h"
-#include "snapshot.h"
-#include "web_display.h"
+#include "WebDisplay.h"
 
 namespace {
 
@@ -36,8 +36,8 @@ std::string joined(const std::vector<std::string>& words) {
   return text;
 }
 
-std::unique_ptr<WebDisplay> start_display(const kivo::host::Options& options) {
-  auto display = std::make_unique<WebDisplay>(options.bind, options.port, KIVO_WEB_DIR);
+std::unique_ptr<kivo::web::WebDisplay> start_display(const kivo::host::Options& options) {
+  auto display = std::make_unique<kivo::web::WebDisplay>(options.bind, options.port, KIVO_WEB_DIR);
   display->set_access(options.access);
   std::string error;
   if (!display->start(error)) {
@@ -139,7 +139,7 @@ std::string quality_setup(const kivo::host::Options& options, kivo::quality::Set
 
 int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin,
                 kivo::quality::Setup quality) {
-  std::unique_ptr<WebDisplay> display = options.batch ? nullptr : start_display(options);
+  std::unique_ptr<kivo::web::WebDisplay> display = options.batch ? nullptr : start_display(options);
   kivo::interp::Registry& registry = kivo::interp::Registry::global();
   kivo::host::Session session(plugin, registry, display.get(), options.archive, std::move(quality));
   plugin.pinit();
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
   }
   // Told now rather than after a run that may last hours.
   if (!options.snapshot.empty()) {
-    if (const std::string problem = snapshot_problem(options.snapshot); !problem.empty()) {
+    if (const std::string problem = kivo::web::snapshot_problem(options.snapshot); !problem.empty()) {
       std::fprintf(stderr, "%s\n", kivo::eventio::usage_message("kivo", "--snapshot", problem).c_str());
       return kExitUsage;
     }

@@ -1,4 +1,4 @@
-#include "interp/Evaluator.h"
+#include "Evaluator.h"
 
 #include <cctype>
 #include <cerrno>

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <utility>
 
-#include "interp/Registry.h"
-#include "interp/Value.h"
+#include "Registry.h"
+#include "Value.h"
 
 namespace kivo::interp {
 

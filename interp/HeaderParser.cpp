@@ -1,4 +1,4 @@
-#include "interp/HeaderParser.h"
+#include "HeaderParser.h"
 
 #include <algorithm>
 #include <cctype>

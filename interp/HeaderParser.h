@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "interp/Value.h"
+#include "Value.h"
 
 namespace kivo::interp {
 

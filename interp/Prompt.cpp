@@ -1,4 +1,4 @@
-#include "interp/Prompt.h"
+#include "Prompt.h"
 
 #include <readline/history.h>
 #include <readline/readline.h>

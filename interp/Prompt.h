@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "interp/Registry.h"
+#include "Registry.h"
 
 namespace kivo::interp {
 

@@ -1,4 +1,4 @@
-#include "interp/Registry.h"
+#include "Registry.h"
 
 #include <utility>
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "interp/Value.h"
+#include "Value.h"
 
 namespace kivo::interp {
 

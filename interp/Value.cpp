@@ -1,4 +1,4 @@
-#include "interp/Value.h"
+#include "Value.h"
 
 #include <cmath>
 #include <cstdio>

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "HeaderParser.h"
 #include "OutputFile.h"
-#include "interp/HeaderParser.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ void write_source(std::ostream& out, const std::string& header_path, const std::
       << header_path << ". Do not edit: it is rewritten at every build.\n"
       << "#include \"" << header_path << "\"\n\n"
       << "#include <cstdio>\n#include <optional>\n#include <string>\n#include <utility>\n#include <vector>\n\n"
-      << "#include \"interp/Registry.h\"\n\nnamespace {\n\n"
+      << "#include \"Registry.h\"\n\nnamespace {\n\n"
       << "using kivo::interp::Registry;\nusing kivo::interp::Type;\nusing kivo::interp::Value;\n\n"
       << "constexpr const char* kDictionary = \"" << dictionary << "\";\n\n";
   for (const DeclaredFunction& function : header.functions) write_wrapper(out, function);

@@ -6,7 +6,7 @@
 
 #include "TH1F.h"
 #include "TH2F.h"
-#include "eventio/Event.h"
+#include "Event.h"
 #include "hit_maps.h"
 #include "kivo.h"
 #include "monitor_state.h"

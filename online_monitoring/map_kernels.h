@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "TH1.h"
-#include "eventio/monitor_plugin.h"
+#include "monitor_plugin.h"
 
 class TH2F;
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <utility>
 
-#include "eventio/monitor_plugin.h"
+#include "monitor_plugin.h"
 
 class TH1F;
 class TH1D;

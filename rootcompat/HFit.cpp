@@ -1,6 +1,7 @@
-// TH1::Fit: chi-square fit of bin contents with their errors, solved with
-// GSL's nonlinear least squares. The predefined "gaus" gets ROOT's start
-// values from the selected points and its sigma bounded to [0, 10*rms]
+// TH1::Fit: chi-square fit of bin contents with their errors, solved by a
+// trust-region Levenberg-Marquardt minimisation (GSL's, or on the fast path
+// the same steps in GaussLeastSquares.cpp). The predefined "gaus" gets ROOT's
+// start values from the selected points and its sigma bounded to [0, 10*rms]
 // through a sine transform of an unbounded internal parameter.
 #include <gsl/gsl_blas.h>
 #include <gsl/gsl_errno.h>
@@ -17,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "GaussLeastSquares.h"
+#include "GaussProblem.h"
 #include "TError.h"
 #include "TF1.h"
 #include "TH1.h"
@@ -24,12 +27,17 @@
 
 namespace {
 
-struct FitPoint {
-  Int_t bin;
-  Double_t x;
-  Double_t y;
-  Double_t error;
-};
+using rootcompat::FitOutcome;
+using rootcompat::FitPoint;
+using rootcompat::GausParams;
+using rootcompat::PointColumns;
+using rootcompat::Problem;
+
+// The external parameters of the minimiser's vector `t`.
+GausParams ExternalParams(const Problem& pb, const gsl_vector* t) {
+  const double internal[3] = {gsl_vector_get(t, 0), gsl_vector_get(t, 1), gsl_vector_get(t, 2)};
+  return rootcompat::ExternalParams(pb, internal);
+}
 
 struct FitOptions {
   bool range = false;
@@ -104,153 +112,6 @@ void InitGaus(const std::vector<FitPoint>& points, TF1& f1) {
   f1.SetParLimits(2, 0, 10 * rms);
 }
 
-// Internal (unbounded) <-> external parameters. A parameter with limits
-// lo < hi is lo + (hi - lo) * (sin(t) + 1) / 2, as Minuit does.
-struct ParameterMap {
-  std::vector<double> lo;
-  std::vector<double> hi;
-
-  bool Bounded(size_t i) const { return lo[i] < hi[i]; }
-
-  double External(size_t i, double t) const {
-    return Bounded(i) ? lo[i] + (hi[i] - lo[i]) * (std::sin(t) + 1) / 2 : t;
-  }
-
-  double Internal(size_t i, double p) const {
-    if (!Bounded(i)) return p;
-    const double s = std::clamp(2 * (p - lo[i]) / (hi[i] - lo[i]) - 1, -1.0, 1.0);
-    return std::asin(s);
-  }
-
-  double Derivative(size_t i, double t) const { return Bounded(i) ? (hi[i] - lo[i]) * std::cos(t) / 2 : 1; }
-};
-
-// exp(-0.5*((x - mean)/sigma)^2) at the centres of consecutive equal-width
-// bins. Going out from the bin nearest the mean, each value is the previous
-// one times a ratio that itself changes by a constant factor, so a pass costs
-// two multiplications per bin; an exact exponential re-seeds it every
-// kReseed bins to bound the rounding drift.
-class GaussGrid {
- public:
-  GaussGrid(double firstCentre, double width, size_t size) : fX0(firstCentre), fWidth(width), fValues(size) {}
-
-  const std::vector<double>& Values(double mean, double sigma) {
-    if (fValid && mean == fMean && sigma == fSigma) return fValues;
-    fValid = true;
-    fMean = mean;
-    fSigma = sigma;
-    const size_t n = fValues.size();
-    if (sigma == 0) {  // as TMath::Gaus
-      std::fill(fValues.begin(), fValues.end(), 1.e30);
-      return fValues;
-    }
-    const double s2 = sigma * sigma;
-    const double q = std::exp(-fWidth * fWidth / s2);
-    const double nearest = std::round((mean - fX0) / fWidth);
-    const size_t c = nearest <= 0 ? 0 : std::min(n - 1, size_t(std::min(nearest, double(n))));
-    fValues[c] = Exact(c);
-    double up = UpRatio(c, s2);
-    for (size_t k = c + 1; k < n; ++k) {
-      if ((k - c) % kReseed == 0) {
-        fValues[k] = Exact(k);
-        up = UpRatio(k, s2);
-        continue;
-      }
-      fValues[k] = fValues[k - 1] * up;
-      up *= q;
-    }
-    double down = DownRatio(c, s2);
-    for (size_t k = c; k-- > 0;) {
-      if ((c - k) % kReseed == 0) {
-        fValues[k] = Exact(k);
-        down = DownRatio(k, s2);
-        continue;
-      }
-      fValues[k] = fValues[k + 1] * down;
-      down *= q;
-    }
-    return fValues;
-  }
-
- private:
-  static constexpr size_t kReseed = 256;
-
-  double Centre(size_t k) const { return fX0 + double(k) * fWidth; }
-  double Exact(size_t k) const {
-    const double u = (Centre(k) - fMean) / fSigma;
-    return std::exp(-0.5 * u * u);
-  }
-  // Value at k+1 over value at k, and value at k-1 over value at k.
-  double UpRatio(size_t k, double s2) const {
-    return std::exp(-(fWidth * (Centre(k) - fMean) + 0.5 * fWidth * fWidth) / s2);
-  }
-  double DownRatio(size_t k, double s2) const {
-    return std::exp((fWidth * (Centre(k) - fMean) - 0.5 * fWidth * fWidth) / s2);
-  }
-
-  double fX0;
-  double fWidth;
-  std::vector<double> fValues;
-  bool fValid = false;
-  double fMean = 0;
-  double fSigma = 0;
-};
-
-// The selected points as columns, so that the loops over them run on whole
-// registers, and the Gaussian of the grid at each point.
-class PointColumns {
- public:
-  PointColumns(const std::vector<FitPoint>& points, Int_t firstBin) {
-    for (const FitPoint& pt : points) {
-      fX.push_back(pt.x);
-      fY.push_back(pt.y);
-      fError.push_back(pt.error);
-      fCell.push_back(size_t(pt.bin - firstBin));
-    }
-    fContiguous = points.back().bin - firstBin + 1 == Int_t(points.size());
-    if (!fContiguous) fGaussAtPoints.resize(points.size());
-  }
-
-  size_t Size() const { return fX.size(); }
-  const double* X() const { return fX.data(); }
-  const double* Y() const { return fY.data(); }
-  const double* Error() const { return fError.data(); }
-
-  // The grid's values at the points: the grid itself when the points are
-  // consecutive bins, else the values picked out of it.
-  const double* GaussAtPoints(const std::vector<double>& grid) {
-    if (fContiguous) return grid.data();
-    for (size_t i = 0; i < fCell.size(); ++i) fGaussAtPoints[i] = grid[fCell[i]];
-    return fGaussAtPoints.data();
-  }
-
- private:
-  std::vector<double> fX, fY, fError;
-  std::vector<size_t> fCell;  // bin - first bin
-  bool fContiguous = true;
-  std::vector<double> fGaussAtPoints;
-};
-
-// The selected points of a Gaussian fit, its parameter mapping and room for
-// the Jacobian's columns.
-struct Problem {
-  const std::vector<FitPoint>* points;
-  Int_t firstBin;
-  GaussGrid grid;
-  ParameterMap map;
-  PointColumns columns;
-  std::array<std::vector<double>, 3> jacobian;
-};
-
-// The three Gaussian parameters (constant, mean, sigma).
-using GausParams = std::array<double, 3>;
-
-GausParams ExternalParams(const Problem& pb, const gsl_vector* t) {
-  GausParams p;
-  for (size_t i = 0; i < p.size(); ++i) p[i] = pb.map.External(i, gsl_vector_get(t, i));
-  return p;
-}
-
 // Residuals (f(x) - y) / error; rows beyond the points (when there are fewer
 // points than parameters) are zero. Called for every step of the minimiser:
 // it writes the vector's storage directly.
@@ -272,33 +133,6 @@ int Residuals(const gsl_vector* t, void* data, gsl_vector* f) {
   return GSL_SUCCESS;
 }
 
-// The three columns of the Jacobian at the points, each a whole array.
-void JacobianColumns(size_t n, const GausParams& p, const double (&chain)[3], const double* __restrict x,
-                     const double* __restrict error, const double* __restrict g, double* __restrict d0,
-                     double* __restrict d1, double* __restrict d2) {
-  const double constant = p[0], mean = p[1], sigma = p[2];
-  const double c0 = chain[0], c1 = chain[1], c2 = chain[2];
-  for (size_t i = 0; i < n; ++i) {
-    const double u = (x[i] - mean) / sigma;
-    const double gi = g[i] / error[i];
-    d0[i] = gi * c0;
-    d1[i] = constant * gi * u / sigma * c1;
-    d2[i] = constant * gi * u * u / sigma * c2;
-  }
-}
-
-// The Jacobian's three columns at parameters `p` into pb.jacobian, each
-// multiplied by its chain factor (the derivative of the external parameter by
-// the one the minimiser varies).
-void FillJacobianColumns(Problem& pb, const GausParams& p, const double (&chain)[3]) {
-  PointColumns& points = pb.columns;
-  const double* g = points.GaussAtPoints(pb.grid.Values(p[1], p[2]));
-  const size_t n = points.Size();
-  for (auto& column : pb.jacobian) column.resize(n);
-  JacobianColumns(n, p, chain, points.X(), points.Error(), g, pb.jacobian[0].data(), pb.jacobian[1].data(),
-                  pb.jacobian[2].data());
-}
-
 // Analytic Jacobian of the Gaussian residuals with respect to the internal
 // parameters: its three columns computed whole, then written row by row into
 // the matrix's storage.
@@ -306,7 +140,7 @@ int Jacobian(const gsl_vector* t, void* data, gsl_matrix* J) {
   auto& pb = *static_cast<Problem*>(data);
   double chain[3];
   for (size_t k = 0; k < 3; ++k) chain[k] = pb.map.Derivative(k, gsl_vector_get(t, k));
-  FillJacobianColumns(pb, ExternalParams(pb, t), chain);
+  rootcompat::FillJacobianColumns(pb, ExternalParams(pb, t), chain);
   const size_t n = pb.columns.Size();
   const double* d0 = pb.jacobian[0].data();
   const double* d1 = pb.jacobian[1].data();
@@ -321,36 +155,8 @@ int Jacobian(const gsl_vector* t, void* data, gsl_matrix* J) {
   return GSL_SUCCESS;
 }
 
-// Errors of the fitted parameters: square roots of the diagonal of the
-// inverse of J^T J, J the Jacobian of the residuals in the parameters
-// themselves; zero when that matrix is singular.
-std::vector<double> ParameterErrors(Problem& pb, const GausParams& p) {
-  FillJacobianColumns(pb, p, {1, 1, 1});
-  const size_t n = pb.columns.Size();
-  gsl_matrix* jtj = gsl_matrix_calloc(3, 3);
-  for (size_t a = 0; a < 3; ++a)
-    for (size_t b = 0; b <= a; ++b) {
-      const double* da = pb.jacobian[a].data();
-      const double* db = pb.jacobian[b].data();
-      double sum = 0;
-      for (size_t i = 0; i < n; ++i) sum += da[i] * db[i];
-      gsl_matrix_set(jtj, a, b, sum);
-    }
-  std::vector<double> errors(3, 0.0);
-  if (gsl_linalg_cholesky_decomp1(jtj) == GSL_SUCCESS && gsl_linalg_cholesky_invert(jtj) == GSL_SUCCESS)
-    for (size_t i = 0; i < 3; ++i) errors[i] = std::sqrt(std::max(gsl_matrix_get(jtj, i, i), 0.0));
-  gsl_matrix_free(jtj);
-  return errors;
-}
-
-struct FitOutcome {
-  int status;
-  std::vector<double> params;
-  std::vector<double> errors;
-  double chi2;
-};
-
-FitOutcome Minimise(Problem& pb, const std::vector<double>& start) {
+// The minimisation by GSL's trust-region Levenberg-Marquardt solver.
+FitOutcome MinimiseWithGsl(Problem& pb, const std::vector<double>& start) {
   const size_t npar = start.size();
   const size_t nres = std::max(pb.points->size(), npar);
   gsl_multifit_nlinear_fdf fdf{};
@@ -371,12 +177,13 @@ FitOutcome Minimise(Problem& pb, const std::vector<double>& start) {
   for (size_t i = 0; i < npar; ++i) gsl_vector_set(t0, i, pb.map.Internal(i, start[i]));
   gsl_multifit_nlinear_init(t0, &fdf, w);
   int info = 0;
-  const int status = gsl_multifit_nlinear_driver(1000, 1e-8, 1e-8, 0.0, nullptr, nullptr, &info, w);
+  auto cb = [](const size_t iter, void*, const gsl_multifit_nlinear_workspace* ww) { double c; gsl_blas_ddot(ww->f, ww->f, &c); if (getenv("FITDBG")) fprintf(stderr, "G %zu %.17g %.17g %.17g %.17g\n", iter, c, gsl_vector_get(ww->x,0), gsl_vector_get(ww->x,1), gsl_vector_get(ww->x,2)); };
+  const int status = gsl_multifit_nlinear_driver(1000, 1e-8, 1e-8, 0.0, cb, nullptr, &info, w);
 
   const GausParams fitted = ExternalParams(pb, w->x);
   FitOutcome out{status == GSL_SUCCESS ? 0 : 4, std::vector<double>(fitted.begin(), fitted.end()), {}, 0.0};
   gsl_blas_ddot(w->f, w->f, &out.chi2);
-  out.errors = ParameterErrors(pb, fitted);
+  out.errors = rootcompat::ParameterErrors(pb, fitted);
   gsl_vector_free(t0);
   gsl_multifit_nlinear_free(w);
   return out;
@@ -428,14 +235,16 @@ Int_t TH1::Fit(TF1* f1, Option_t* option, Option_t*, Double_t xmin, Double_t xma
   const TAxis& axis = *GetXaxis();
   const Int_t firstBin = points.front().bin;
   Problem pb{&points, firstBin,
-             GaussGrid(axis.GetBinCenter(firstBin), axis.GetBinWidth(firstBin), size_t(points.back().bin - firstBin + 1)),
-             ParameterMap{std::vector<double>(npar), std::vector<double>(npar)}, PointColumns(points, firstBin), {}};
+             rootcompat::GaussGrid(axis.GetBinCenter(firstBin), axis.GetBinWidth(firstBin), size_t(points.back().bin - firstBin + 1)),
+             rootcompat::ParameterMap{std::vector<double>(npar), std::vector<double>(npar)}, PointColumns(points, firstBin), {}};
   for (Int_t i = 0; i < npar; ++i) f1->GetParLimits(i, pb.map.lo[i], pb.map.hi[i]);
   std::vector<double> start(npar);
   for (Int_t i = 0; i < npar; ++i) start[i] = f1->GetParameter(i);
 
   gsl_error_handler_t* previous = gsl_set_error_handler_off();
-  const FitOutcome out = Minimise(pb, start);
+  const FitOutcome out = getenv("FITDBG") ? (rootcompat::MinimiseGaussian(pb, start), MinimiseWithGsl(pb, start)) : rootcompat::GetFitPath() == rootcompat::FitPath::fast
+                             ? rootcompat::MinimiseGaussian(pb, start)
+                             : MinimiseWithGsl(pb, start);
   gsl_set_error_handler(previous);
 
   const Int_t ndf = Int_t(points.size()) - npar;

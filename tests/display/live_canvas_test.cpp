@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "LiveCanvas.h"
 #include "RootJSON.h"
 #include "TCanvas.h"
 #include "TDirectory.h"
@@ -14,15 +15,20 @@
 #include "TLatex.h"
 #include "TList.h"
 #include "TPad.h"
+#include "ViewPublisher.h"
+#include "ViewStore.h"
 #include "feed.h"
 #include "kivo.h"
-#include "live_canvas.h"
 #include "monitor_plugin.h"
 #include "monitor_state.h"
-#include "view_publisher.h"
-#include "view_store.h"
 
 namespace {
+
+using kivo::web::HitMapSource;
+using kivo::web::LiveCanvas;
+using kivo::web::MapRegion;
+using kivo::web::ViewStore;
+using kivo::web::ViewTexts;
 
 // Readout unit and channel of chip 4 of each stave: stave-wide columns 4096..5119.
 constexpr int kChip4Unit[4] = {1, 2, 1, 1};

@@ -69,7 +69,7 @@ class MonitorSessionTest : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(directory); }
 
   std::string stream(const std::string& text) {
-    std::string path = directory + "/run.kivo";
+    std::string path = directory + "/run.kevt";
     kivo::test::pack(text, path);
     return path;
   }
@@ -172,7 +172,7 @@ TEST_F(MonitorSessionTest, VerbosityTypedWhileAFollowedFileGrowsAppliesToLaterEv
   ASSERT_TRUE(kivo.wait_for_out(" processing event 0\n"));
   kivo.write("set_verbose(3);\nsources()\n");
   ASSERT_TRUE(kivo.wait_for_err("canvas updates published"));
-  std::string more = directory + "/more.kivo";
+  std::string more = directory + "/more.kevt";
   kivo::test::pack("run 9\nevent\nhit 1 4 200 17\nevent\nhit 2 3 7 5\nhit 2 3 9 5\n", more);
   std::string bytes = kivo::test::read_file(more);
   std::string first = kivo::test::read_file(path);

@@ -75,7 +75,7 @@ TEST_F(StubSessionTest, StartupCommandsRunInTheOrderGiven) {
 }
 
 TEST_F(StubSessionTest, StartupCommandsRunBeforeTheRemainingEvents) {
-  std::string events = stream("run.kivo",
+  std::string events = stream("run.kevt",
                               "run 5\nevent\nhit 1 4 200 17\nevent nopacket\ntype 12\nevent\n");
   Finished run = run_program(kivo_args({"-q", "-e", "set_verbose(3);", "-e", "run(2)", "-e",
                                         "print_status();", "-e",
@@ -176,7 +176,7 @@ TEST_F(StubSessionTest, SpecialFilesNeverFreezeThePrompt) {
   EXPECT_TRUE(kivo.wait_for_err(fifo + ": named pipe without a writer; reading it once one opens it\n"));
   {
     std::ofstream writer(fifo, std::ios::binary);
-    writer << kivo::test::read_file(stream("run.kivo", "run 3\nevent\n"));
+    writer << kivo::test::read_file(stream("run.kevt", "run 3\nevent\n"));
   }
   ASSERT_TRUE(kivo.wait_for_out("event type 9 run 3\nevent type 1 run 3\n")) << kivo.err();
   kivo.write(".q\n");
@@ -199,7 +199,7 @@ TEST_F(StubSessionTest, CommandFilesHaveTheLineAndSizeLimitsOfThePrompt) {
 }
 
 TEST_F(StubSessionTest, EventsProcessedAtThePromptCountInSources) {
-  std::string events = stream("run.kivo", "run 5\nevent\nevent\n");
+  std::string events = stream("run.kevt", "run 5\nevent\nevent\n");
   Finished run = run_program(kivo_args({"-e", "stop()", events}),
                              "process_event(next_event());\nprocess_event(next_event()); run(1);\nsources()\n");
   EXPECT_EQ(run.status, 0) << run.err;
@@ -277,10 +277,10 @@ TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
                               "kivo_chip_hits, kivo_hot_cells\n";
   EXPECT_EQ(partial.err, std::string("kivo: monitor library ") + PARTIAL_PLUGIN + " " + lacking);
 
-  Finished no_stream = run_program(kivo_args({"-q", directory + "/missing.kivo"}));
+  Finished no_stream = run_program(kivo_args({"-q", directory + "/missing.kevt"}));
   EXPECT_EQ(no_stream.status, 1);
   EXPECT_EQ(no_stream.out, "pinit\n");
-  EXPECT_NE(no_stream.err.find(directory + "/missing.kivo"), std::string::npos);
+  EXPECT_NE(no_stream.err.find(directory + "/missing.kevt"), std::string::npos);
   EXPECT_EQ(count_lines(no_stream.err), 1u);
 
   Finished bad_option = run_program({KIVO_BIN, "--port", "x"});
@@ -307,7 +307,7 @@ TEST_F(StubSessionTest, SnapshotBeforeAnyCanvasIsRefused) {
 }
 
 TEST_F(StubSessionTest, CtrlCStopsRunAndReturnsToThePrompt) {
-  std::string growing = stream("growing.kivo", "run 1\nevent\n");
+  std::string growing = stream("growing.kevt", "run 1\nevent\n");
   LiveProcess kivo(kivo_args({"-e", "stop()", "-e", "set_verbose(3)"}));
   ASSERT_TRUE(kivo.wait_for_out("pinit\nset_verbose 3\n"));  // Ctrl-C is handled from here on
   kivo.write("follow(\"" + growing + "\")\nrun()\n");
@@ -322,7 +322,7 @@ TEST_F(StubSessionTest, CtrlCStopsRunAndReturnsToThePrompt) {
 
 // `run(); mask_pixels()` must not write masks from a run the operator stopped.
 TEST_F(StubSessionTest, CtrlCEndsTheLineOfTheStoppedRun) {
-  std::string growing = stream("growing.kivo", "run 1\nevent\n");
+  std::string growing = stream("growing.kevt", "run 1\nevent\n");
   const std::string start = "pinit\nset_verbose 3\nevent type 9 run 1\nevent type 1 run 1\n";
   LiveProcess kivo(kivo_args({"-e", "stop()", "-e", "set_verbose(3)"}));
   kivo.write("follow(\"" + growing + "\")\nrun(); mask_pixels()\n");
@@ -334,7 +334,7 @@ TEST_F(StubSessionTest, CtrlCEndsTheLineOfTheStoppedRun) {
 }
 
 TEST_F(StubSessionTest, CtrlCDuringAStartupCommandEndsABatchRun) {
-  std::string growing = stream("growing.kivo", "run 1\nevent\n");
+  std::string growing = stream("growing.kevt", "run 1\nevent\n");
   std::string commands = file("cmds.C", "run()\nOM()\n");
   LiveProcess kivo(kivo_args({"-q", "-e", "set_verbose(3)", "-e", "follow(\"" + growing + "\")", "-x", commands,
                               "-e", "print_status()"}));
@@ -357,7 +357,7 @@ TEST_F(StubSessionTest, SourceWithoutRecordsLeavesKivoResponsive) {
 }
 
 TEST_F(StubSessionTest, StandardInputCarriesEitherEventsOrCommands) {
-  std::string events = kivo::test::read_file(stream("run.kivo", "run 5\nevent\n"));
+  std::string events = kivo::test::read_file(stream("run.kevt", "run 5\nevent\n"));
   Finished piped = run_program(kivo_args({"-e", "set_verbose(3);", "-"}), events);
   EXPECT_EQ(piped.status, 0) << piped.err;
   EXPECT_EQ(piped.out, "pinit\nset_verbose 3\nevent type 9 run 5\nevent type 1 run 5\n");
@@ -370,14 +370,14 @@ TEST_F(StubSessionTest, StandardInputCarriesEitherEventsOrCommands) {
 }
 
 TEST_F(StubSessionTest, QuitFromAStartupCommandSkipsTheEvents) {
-  std::string events = stream("run.kivo", "run 5\nevent\n");
+  std::string events = stream("run.kevt", "run 5\nevent\n");
   Finished run = run_program(kivo_args({"-e", "set_verbose(3);", "-e", ".q", events}));
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "pinit\nset_verbose 3\n");
 }
 
 TEST_F(StubSessionTest, PromptOverAPipeRunsLinesAndQuitsAtEndOfInput) {
-  std::string events = stream("run.kivo", "run 5\nevent\nevent\n");
+  std::string events = stream("run.kevt", "run 5\nevent\nevent\n");
   Finished run = run_program(kivo_args({"-e", "stop()", events}),
                              "set_verbose(3);\nrun(2)\nbad(\nsources()\nhelp()\n");
   EXPECT_EQ(run.status, 0) << run.err;
@@ -404,13 +404,13 @@ TEST_F(StubSessionTest, NothingRunsAfterQuit) {
 TEST_F(StubSessionTest, BackgroundProcessingOfAGrowingFileTakesCommandsBetweenEvents) {
   std::string first_text = "run 7\nevent\nevent\n";
   std::string whole_text = first_text + "event\nhit 2 1 5 6\nevent\n";
-  std::string first = stream("first.kivo", first_text);
-  std::string whole = stream("whole.kivo", whole_text);
+  std::string first = stream("first.kevt", first_text);
+  std::string whole = stream("whole.kevt", whole_text);
   std::string first_bytes = kivo::test::read_file(first);
   std::string whole_bytes = kivo::test::read_file(whole);
   ASSERT_EQ(whole_bytes.compare(0, first_bytes.size(), first_bytes), 0);
 
-  std::string growing = file("growing.kivo", first_bytes);
+  std::string growing = file("growing.kevt", first_bytes);
   LiveProcess kivo(kivo_args({}));
   kivo.write("follow(\"" + growing + "\")\n");
   bool seen = false;

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "interp/Evaluator.h"
-#include "interp/Registry.h"
+#include "Evaluator.h"
+#include "Registry.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "CanvasPublisher.h"
 #include "TH1F.h"
 #include "TH2F.h"
-#include "eventio/monitor_plugin.h"
 #include "kivo.h"
+#include "monitor_plugin.h"
 #include "monitor_state.h"
 #include "monitor_test_support.h"
 

@@ -5,12 +5,12 @@
 
 #include <cstring>
 
+#include "EventRecord.h"
 #include "TGraphAsymmErrors.h"
 #include "TH1F.h"
 #include "TH2F.h"
-#include "eventio/EventRecord.h"
-#include "eventio/monitor_plugin.h"
 #include "kivo.h"
+#include "monitor_plugin.h"
 #include "monitor_state.h"
 #include "monitor_test_support.h"
 

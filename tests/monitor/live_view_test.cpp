@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "TH2F.h"
-#include "eventio/monitor_plugin.h"
 #include "kivo.h"
+#include "monitor_plugin.h"
 #include "monitor_state.h"
 #include "monitor_test_support.h"
 

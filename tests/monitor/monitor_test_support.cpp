@@ -12,13 +12,13 @@
 #include <sstream>
 #include <vector>
 
+#include "EventRecord.h"
 #include "TH1D.h"
 #include "TH1F.h"
 #include "TH2F.h"
-#include "eventio/EventRecord.h"
-#include "eventio/TextFormat.h"
-#include "eventio/monitor_plugin.h"
+#include "TextFormat.h"
 #include "kivo.h"
+#include "monitor_plugin.h"
 #include "monitor_state.h"
 
 namespace monitor_test {

@@ -19,13 +19,14 @@
 #include <thread>
 #include <vector>
 
+#include "WebDisplay.h"
 #include "http_client.h"
-#include "test_tree.h"
-#include "web_display.h"
+#include "web_tree.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using kivo::web::WebDisplay;
 
 int port_of(const std::string& address) { return std::stoi(address.substr(address.rfind(':') + 1)); }
 

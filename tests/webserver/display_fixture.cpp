@@ -8,9 +8,12 @@
 #include <sstream>
 #include <string>
 
-#include "web_display.h"
+#include "WebDisplay.h"
 
 namespace {
+
+using kivo::web::Activity;
+using kivo::web::WebDisplay;
 
 bool read_file(const std::string& path, std::string& contents) {
   std::ifstream in(path, std::ios::binary);

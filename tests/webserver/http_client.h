@@ -1,4 +1,5 @@
-#pragma once
+#ifndef KIVO_TESTS_WEBSERVER_HTTP_CLIENT_H
+#define KIVO_TESTS_WEBSERVER_HTTP_CLIENT_H
 
 #include <map>
 #include <string>
@@ -23,3 +24,5 @@ HttpResponse http_request(int port, const std::string& method, const std::string
 
 // The port of an address "http://HOST:PORT/".
 int port_of(const std::string& address);
+
+#endif

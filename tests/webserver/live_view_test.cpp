@@ -11,22 +11,34 @@
 #include <string>
 #include <thread>
 
+#include "Activity.h"
+#include "Gzip.h"
 #include "TCanvas.h"
 #include "TLatex.h"
 #include "TNamed.h"
 #include "TPad.h"
-#include "activity.h"
-#include "gzip.h"
+#include "ViewPublisher.h"
+#include "ViewStore.h"
+#include "WebDisplay.h"
+#include "ZoomRequests.h"
 #include "http_client.h"
-#include "test_tree.h"
-#include "view_publisher.h"
-#include "view_store.h"
-#include "web_display.h"
-#include "zoom_requests.h"
+#include "web_tree.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using kivo::web::Activity;
+using kivo::web::LiveFrame;
+using kivo::web::MapRegion;
+using kivo::web::ViewPublisher;
+using kivo::web::ViewRequest;
+using kivo::web::ViewStore;
+using kivo::web::ViewTexts;
+using kivo::web::WebDisplay;
+using kivo::web::ZoomRequests;
+using kivo::web::accepts_gzip;
+using kivo::web::gzip;
+using kivo::web::json_string_contents;
 
 ViewTexts texts(std::string layout, std::vector<std::pair<std::string, std::string>> objects, int events = 0) {
   ViewTexts t;

@@ -5,11 +5,14 @@
 #include <sstream>
 #include <string>
 
-#include "snapshot.h"
+#include "Snapshot.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using kivo::web::render_snapshot;
+using kivo::web::snapshot_problem;
 
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -7,11 +7,14 @@
 #include <string>
 #include <thread>
 
+#include "WebDisplay.h"
 #include "http_client.h"
-#include "test_tree.h"
-#include "web_display.h"
+#include "web_tree.h"
 
 namespace {
+
+using kivo::web::PageView;
+using kivo::web::WebDisplay;
 
 
 class WebDisplayTest : public ::testing::Test {

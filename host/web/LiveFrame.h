@@ -1,0 +1,64 @@
+#ifndef KIVO_HOST_WEB_LIVE_FRAME_H
+#define KIVO_HOST_WEB_LIVE_FRAME_H
+
+#include <compare>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CanvasCopy.h"
+#include "TH2F.h"
+
+namespace kivo::web {
+
+// A rectangle of bins of one stave's hit map, ROOT bin numbers, both ends included.
+struct MapRegion {
+  int stave = 0;
+  int first_x = 1;
+  int last_x = 1;
+  int first_y = 1;
+  int last_y = 1;
+
+  auto operator<=>(const MapRegion&) const = default;
+  long bins() const { return long(last_x - first_x + 1) * (last_y - first_y + 1); }
+  // Inside a map of nx x ny bins of one of `staves` staves, first <= last.
+  bool valid(int staves, int nx, int ny) const {
+    return stave >= 0 && stave < staves && first_x >= 1 && first_x <= last_x && last_x <= nx &&
+           first_y >= 1 && first_y <= last_y && last_y <= ny;
+  }
+};
+
+// A region at full resolution, or merged by maximum down to the pixels its pad can show.
+struct LiveRegion {
+  MapRegion region;
+  std::unique_ptr<TH2F> map;
+};
+
+// What the page shows, copied on the event-processing thread at one canvas
+// update, then serialised on the display's own thread: the canvas with each
+// hit map at screen resolution, the zoomed regions, and further small objects
+// by id for views beside the canvas. A frame with no canvas brings only
+// regions. Frames are freed on the thread that made them (CanvasCopy.h).
+struct LiveFrame {
+  // A hit map in the canvas copy, drawn at overview resolution.
+  struct HitMap {
+    const TObject* overview = nullptr;
+    int stave = 0;
+    int bins_x = 0;  // of the map at full resolution
+    int bins_y = 0;
+  };
+
+  int run = 0;
+  long events = 0;
+  std::int64_t published_ms = 0;  // wall-clock time of the canvas update, ms since 1970
+  std::unique_ptr<rootcompat::CanvasCopy> canvas;
+  std::vector<HitMap> hit_maps;
+  std::vector<LiveRegion> regions;
+  std::vector<std::pair<std::string, std::unique_ptr<TObject>>> objects;
+};
+
+}  // namespace kivo::web
+
+#endif

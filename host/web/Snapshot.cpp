@@ -1,0 +1,235 @@
+#include "Snapshot.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+#include "OutputFile.h"
+
+namespace kivo::web {
+
+namespace {
+
+constexpr std::size_t kMaxChildOutput = 64 * 1024;
+const std::string kWebDir = KIVO_WEB_DIR;
+
+std::string lower_extension(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
+bool package_installed(const std::string& package) {
+  return std::filesystem::exists(kWebDir + "/node_modules/" + package + "/package.json");
+}
+
+std::string missing_tools(const std::string& extension) {
+  if (!std::filesystem::exists(kWebDir + "/render.mjs")) return kWebDir + "/render.mjs is missing";
+  for (const char* package : {"jsroot", "jsdom"}) {
+    if (!package_installed(package)) {
+      return std::string("npm package ") + package + " is not installed in " + kWebDir +
+             " (run: cd web && npm install --ignore-scripts)";
+    }
+  }
+  if (extension == ".png" && !package_installed("@resvg/resvg-js")) {
+    return "npm package @resvg/resvg-js is not installed in " + kWebDir +
+           " (run: cd web && npm install --ignore-scripts)";
+  }
+  return {};
+}
+
+// The temporary directory as std::filesystem::temp_directory_path picks it:
+// the first of these variables that is set, else /tmp.
+std::string temporary_directory_name() {
+  for (const char* variable : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+    if (const char* value = std::getenv(variable)) return std::string("$") + variable + " (" + value + ")";
+  }
+  return "/tmp";
+}
+
+// The canvas in a file of the temporary directory that has no name: it is
+// removed at once and read through its descriptor, so that nothing is left
+// behind however kivo ends. Returns the descriptor, -1 with errno on failure.
+int anonymous_canvas_file(const std::string& canvas_json) {
+  std::error_code unusable;
+  const std::filesystem::path directory = std::filesystem::temp_directory_path(unusable);
+  if (unusable) {
+    errno = unusable.value();
+    return -1;
+  }
+  std::string path = (directory / "kivo-canvas-XXXXXX.json").string();
+  int fd = -1;
+  {
+    const kivo::eventio::SignalBlock block;
+    fd = mkostemps(path.data(), 5, O_CLOEXEC);
+    if (fd >= 0) unlink(path.c_str());
+  }
+  if (fd < 0) return -1;
+  std::string_view rest(canvas_json);
+  while (!rest.empty()) {
+    const ssize_t written = write(fd, rest.data(), rest.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      const int saved_errno = written < 0 ? errno : EIO;
+      close(fd);
+      errno = saved_errno;
+      return -1;
+    }
+    rest.remove_prefix(static_cast<std::size_t>(written));
+  }
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    const int saved_errno = errno;
+    close(fd);
+    errno = saved_errno;
+    return -1;
+  }
+  return fd;
+}
+
+std::string last_line(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  const auto newline = text.rfind('\n');
+  return std::string(newline == std::string_view::npos ? text : text.substr(newline + 1));
+}
+
+struct ChildResult {
+  int spawn_errno = 0;
+  int exit_status = -1;
+  std::string output;
+};
+
+// In the child between fork and exec: only async-signal-safe calls. The
+// renderer dies with kivo (PR_SET_PDEATHSIG), also when kivo is killed, so
+// that it never writes after kivo has gone.
+// Exit status 127 says that the program was not found, 126 that it could
+// not be run, as a shell says.
+[[noreturn]] void exec_renderer(char* const* argv, pid_t parent, int input, int output, int messages) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(126);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(messages, STDERR_FILENO) < 0)
+    _exit(126);
+  execvp(argv[0], argv);
+  _exit(errno == ENOENT ? 127 : 126);
+}
+
+// Reads the child's messages until it closes them, then reaps it.
+void collect(pid_t pid, int messages, ChildResult& result) {
+  const kivo::eventio::RegisteredChild registration(pid);
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = read(messages, buffer, sizeof buffer)) != 0) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    if (result.output.size() < kMaxChildOutput) result.output.append(buffer, static_cast<std::size_t>(got));
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs argv (no shell) with `input` as its standard input and `output` as its
+// standard output; its standard error is captured. Waits for it to finish.
+ChildResult run_renderer(const std::vector<std::string>& args, int input, int output) {
+  ChildResult result;
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    result.spawn_errno = errno;
+    return result;
+  }
+  std::vector<char*> argv;
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) exec_renderer(argv.data(), parent, input, output, pipe_fds[1]);
+  close(pipe_fds[1]);
+  if (pid < 0) {
+    result.spawn_errno = errno;
+  } else {
+    collect(pid, pipe_fds[0], result);
+    if (result.exit_status == 127) result.spawn_errno = ENOENT;
+  }
+  close(pipe_fds[0]);
+  return result;
+}
+
+void remove_prefix(std::string& text, const std::string& prefix) {
+  if (text.starts_with(prefix)) text.erase(0, prefix.size());
+}
+
+// The reason of an output error "<file>: <reason>".
+std::string reason_of(std::string error, const std::string& file) {
+  remove_prefix(error, file + ": ");
+  return error;
+}
+
+// render.mjs reports "render.mjs: FILE: reason"; the caller names the output file once.
+std::string describe_failure(const ChildResult& child, const std::string& out_path) {
+  if (child.spawn_errno == ENOENT) return std::string("node (") + KIVO_NODE_EXECUTABLE + ") not found";
+  if (child.spawn_errno != 0) return std::string("cannot run node: ") + std::strerror(child.spawn_errno);
+  std::string message = last_line(child.output);
+  if (message.empty()) return "node exited with status " + std::to_string(child.exit_status);
+  remove_prefix(message, "render.mjs: ");
+  remove_prefix(message, out_path + ": ");
+  remove_prefix(message, "-: ");
+  return message;
+}
+
+}  // namespace
+
+std::string snapshot_problem(const std::string& out_path) {
+  const std::string extension = lower_extension(out_path);
+  if (extension != ".png" && extension != ".svg") return out_path + ": the file name must end in .png or .svg";
+  std::error_code error;
+  const std::filesystem::path parent = std::filesystem::path(out_path).parent_path();
+  if (!parent.empty() && !std::filesystem::is_directory(parent, error))
+    return out_path + ": cannot write: " + parent.string() + " is missing or not a directory";
+  if (const std::string missing = missing_tools(extension); !missing.empty()) return out_path + ": " + missing;
+  return {};
+}
+
+bool render_snapshot(const std::string& canvas_json, const std::string& out_path,
+                     std::string& error) {
+  error = snapshot_problem(out_path);
+  if (!error.empty()) return false;
+  const int canvas = anonymous_canvas_file(canvas_json);
+  if (canvas < 0) {
+    error = out_path + ": cannot write a temporary file in " + temporary_directory_name() + ": " +
+            std::strerror(errno);
+    return false;
+  }
+  kivo::eventio::OutputFile image;
+  if (!image.open(out_path, error)) {
+    close(canvas);
+    error = out_path + ": cannot write: " + reason_of(error, image.file());
+    return false;
+  }
+  const ChildResult child =
+      run_renderer({KIVO_NODE_EXECUTABLE, kWebDir + "/render.mjs", "--stdout", "-", out_path}, canvas,
+                   image.descriptor());
+  close(canvas);
+  if (child.spawn_errno != 0 || child.exit_status != 0) {
+    error = out_path + ": " + describe_failure(child, out_path);
+    return false;
+  }
+  if (image.commit(error)) return true;
+  error = out_path + ": cannot write: " + reason_of(error, image.file());
+  return false;
+}
+
+}  // namespace kivo::web

@@ -1,0 +1,161 @@
+#include "ViewStore.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+namespace kivo::web {
+
+namespace {
+
+constexpr std::string_view kPlaceholderStart = R"({"_typename":"KivoRef","id":")";
+constexpr std::string_view kPlaceholderEnd = R"("})";
+
+void append_region(std::string& out, const MapRegion& region, long version, const std::string& map) {
+  char head[160];
+  std::snprintf(head, sizeof head, R"({"stave":%d,"x":[%d,%d],"y":[%d,%d],"version":%ld,"map":)", region.stave,
+                region.first_x, region.last_x, region.first_y, region.last_y, version);
+  out += head;
+  out += map;
+  out += '}';
+}
+
+// The layout with each placeholder replaced by its object's text.
+std::string assemble(const std::string& layout, const std::map<std::string, std::shared_ptr<const std::string>>& objects) {
+  std::string out;
+  out.reserve(layout.size());
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t start = layout.find(kPlaceholderStart, from);
+    if (start == std::string::npos) break;
+    const std::size_t id_start = start + kPlaceholderStart.size();
+    const std::size_t id_end = layout.find(kPlaceholderEnd, id_start);
+    if (id_end == std::string::npos) break;
+    const auto found = objects.find(layout.substr(id_start, id_end - id_start));
+    if (found == objects.end()) break;
+    out.append(layout, from, start - from);
+    out += *found->second;
+    from = id_end + kPlaceholderEnd.size();
+  }
+  out.append(layout, from);
+  return out;
+}
+
+}  // namespace
+
+std::string json_string_contents(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\' || u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+ViewStore::Piece ViewStore::keep_or_replace(const Piece* old, std::string text, long version) {
+  if (old && *old->text == text) return *old;
+  return {std::make_shared<const std::string>(std::move(text)), version};
+}
+
+void ViewStore::publish(ViewTexts texts) {
+  std::lock_guard lock(mutex_);
+  if (!texts.has_canvas) {
+    publish_regions(texts.regions, false);
+    return;
+  }
+  const long version = ++status_.version;
+  status_.run = texts.run;
+  status_.events = texts.events;
+  status_.published_ms = texts.published_ms;
+  hit_maps_ = std::move(texts.hit_maps);
+  layout_ = keep_or_replace(layout_.text ? &layout_ : nullptr, std::move(texts.layout), version);
+  Pieces objects;
+  for (auto& [id, text] : texts.objects) {
+    const auto old = objects_.find(id);
+    objects[id] = keep_or_replace(old == objects_.end() ? nullptr : &old->second, std::move(text), version);
+  }
+  objects_.swap(objects);
+  publish_regions(texts.regions, true);
+}
+
+// Regions keep their version while their text stays the same. A canvas
+// publish brings every region still asked for; the others are dropped.
+void ViewStore::publish_regions(std::vector<std::pair<MapRegion, std::string>>& regions, bool replace_all) {
+  std::map<MapRegion, Piece> kept = replace_all ? std::map<MapRegion, Piece>() : regions_;
+  for (auto& [region, text] : regions) {
+    const auto old = regions_.find(region);
+    kept[region] = keep_or_replace(old == regions_.end() ? nullptr : &old->second, std::move(text),
+                                   region_versions_ + 1);
+    region_versions_ = std::max(region_versions_, kept[region].version);
+  }
+  regions_.swap(kept);
+}
+
+ViewStore::Status ViewStore::status() const {
+  std::lock_guard lock(mutex_);
+  return status_;
+}
+
+bool ViewStore::has_region(const MapRegion& region) const {
+  std::lock_guard lock(mutex_);
+  return regions_.contains(region);
+}
+
+std::string ViewStore::update(const ViewRequest& request, const std::string& activity_json) const {
+  std::unique_lock lock(mutex_);
+  const Status status = status_;
+  const bool reset = request.instance != instance_ || request.since <= 0 || request.since > status.version;
+  const long since = reset ? 0 : request.since;
+  const Piece layout = layout_;
+  const std::string hit_maps = hit_maps_;
+  std::vector<std::pair<std::string, std::shared_ptr<const std::string>>> objects;
+  for (const auto& [id, piece] : objects_)
+    if (piece.version > since) objects.emplace_back(id, piece.text);
+  std::vector<std::pair<std::pair<MapRegion, long>, std::shared_ptr<const std::string>>> regions;
+  for (const auto& [region, held] : request.regions) {
+    const auto found = regions_.find(region);
+    if (found != regions_.end() && found->second.version > (reset ? 0 : held))
+      regions.push_back({{region, found->second.version}, found->second.text});
+  }
+  lock.unlock();
+
+  std::string out = R"({"instance":")" + json_string_contents(instance_) + R"(","version":)" +
+                    std::to_string(status.version) + R"(,"run":)" + std::to_string(status.run) +
+                    R"(,"events":)" + std::to_string(status.events) + R"(,"published":)" +
+                    std::to_string(status.published_ms) + R"(,"activity":)" + activity_json +
+                    R"(,"hit_maps":)" + hit_maps;
+  if (reset) out += R"(,"reset":true)";
+  if (layout.text && layout.version > since) out += R"(,"layout":)" + *layout.text;
+  out += R"(,"objects":{)";
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    if (i) out += ',';
+    out += '"' + objects[i].first + "\":" + *objects[i].second;
+  }
+  out += R"(},"regions":[)";
+  for (std::size_t i = 0; i < regions.size(); ++i) {
+    if (i) out += ',';
+    append_region(out, regions[i].first.first, regions[i].first.second, *regions[i].second);
+  }
+  out += "]}";
+  return out;
+}
+
+ViewStore::Canvas ViewStore::canvas() const {
+  std::lock_guard lock(mutex_);
+  if (!layout_.text) return {status_, nullptr};
+  if (!canvas_ || canvas_version_ != status_.version) {
+    std::map<std::string, std::shared_ptr<const std::string>> texts;
+    for (const auto& [id, piece] : objects_) texts[id] = piece.text;
+    canvas_ = std::make_shared<const std::string>(assemble(*layout_.text, texts));
+    canvas_version_ = status_.version;
+  }
+  return {status_, canvas_};
+}
+
+}  // namespace kivo::web

@@ -1,0 +1,504 @@
+#include "WebDisplay.h"
+
+#include <arpa/inet.h>
+#include <civetweb.h>
+#include <netdb.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+#include "Gzip.h"
+#include "LiveCanvas.h"
+#include "monitor_plugin.h"
+
+namespace kivo::web {
+
+namespace {
+
+// Enough workers that a crowd of slow clients leaves some free, each client
+// having a few seconds to send its whole request before it is dropped.
+constexpr const char* kServerThreads = "100";
+constexpr const char* kListenBacklog = "128";
+constexpr const char* kConnectionQueue = "64";
+constexpr const char* kRequestTimeoutMs = "5000";
+constexpr int kRequestsPerClient = 16;
+constexpr const char* kMaxRequestSize = "16384";
+constexpr std::size_t kFileChunk = 64 * 1024;
+constexpr unsigned kFeatureIpv6 = 8;  // mg_check_feature bit
+constexpr std::chrono::milliseconds kKnockInterval{20};
+// JSON shorter than this goes out as it is.
+constexpr std::size_t kCompressFrom = 1024;
+// How long a request waits for a canvas update that is being serialised, and
+// for the event thread to copy a region a page has just zoomed into.
+constexpr std::chrono::milliseconds kFreshViewWait{300};
+constexpr std::chrono::milliseconds kRegionWait{1000};
+constexpr int kMapBinsX = kOverviewBinsX * kOverviewBlockX;
+constexpr int kMapBinsY = kOverviewBinsY * kOverviewBlockY;
+constexpr std::size_t kMaxQueryValue = 1024;
+
+// Subdirectories of the JSROOT package the page needs; each is served under /jsroot/<name>/.
+constexpr const char* kJsrootParts[] = {"modules", "fonts", "img", "scripts"};
+
+std::string url_host(const std::string& address) {
+  if (address.find(':') != std::string::npos) return "[" + address + "]";
+  return address;
+}
+
+std::string listening_spec(const std::string& address, int port) {
+  return url_host(address) + ":" + std::to_string(port);
+}
+
+void send_head(mg_connection* connection, int status, std::string_view content_type,
+               std::size_t content_length, std::string_view extra_headers) {
+  mg_printf(connection,
+            "HTTP/1.1 %d %s\r\n"
+            "Content-Type: %.*s\r\n"
+            "Content-Length: %zu\r\n"
+            "X-Content-Type-Options: nosniff\r\n"
+            "Connection: close\r\n"
+            "%.*s\r\n",
+            status, mg_get_response_code_text(connection, status),
+            static_cast<int>(content_type.size()), content_type.data(), content_length,
+            static_cast<int>(extra_headers.size()), extra_headers.data());
+}
+
+int send_text(mg_connection* connection, int status, std::string_view content_type,
+              std::string_view body, std::string_view extra_headers, bool head) {
+  send_head(connection, status, content_type, body.size(), extra_headers);
+  if (!head && !body.empty()) mg_write(connection, body.data(), body.size());
+  return status;
+}
+
+int send_error(mg_connection* connection, int status, std::string_view message,
+               std::string_view extra_headers = {}) {
+  const bool head = std::strcmp(mg_get_request_info(connection)->request_method, "HEAD") == 0;
+  return send_text(connection, status, "text/plain; charset=utf-8", std::string(message) + "\n",
+                   extra_headers, head);
+}
+
+bool etag_matches(const char* if_none_match, std::string_view etag) {
+  if (if_none_match == nullptr) return false;
+  std::string_view list(if_none_match);
+  while (!list.empty()) {
+    const auto comma = list.find(',');
+    std::string_view candidate = list.substr(0, comma);
+    while (!candidate.empty() && candidate.front() == ' ') candidate.remove_prefix(1);
+    while (!candidate.empty() && candidate.back() == ' ') candidate.remove_suffix(1);
+    if (candidate.starts_with("W/")) candidate.remove_prefix(2);
+    if (candidate == "*" || candidate == etag) return true;
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
+// A query variable's value; empty when absent. False when it does not fit.
+bool query_value(const char* query, const char* name, std::string& value) {
+  value.clear();
+  if (query == nullptr) return true;
+  char buffer[kMaxQueryValue];
+  const int length = mg_get_var(query, std::strlen(query), name, buffer, sizeof buffer);
+  if (length == -2) return false;
+  if (length > 0) value.assign(buffer, static_cast<std::size_t>(length));
+  return true;
+}
+
+bool parse_long(const std::string& text, long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0';
+}
+
+// "S:X1:X2:Y1:Y2:HELD", a region of a hit map and the version of it the page holds.
+bool parse_zoom(const std::string& text, std::pair<MapRegion, long>& zoom) {
+  long fields[6];
+  std::size_t from = 0;
+  for (int i = 0; i < 6; ++i) {
+    const std::size_t colon = text.find(':', from);
+    if ((colon == std::string::npos) != (i == 5)) return false;
+    if (!parse_long(text.substr(from, colon - from), fields[i]) || fields[i] < 0 || fields[i] > INT32_MAX) return false;
+    from = colon + 1;
+  }
+  zoom.first = {int(fields[0]), int(fields[1]), int(fields[2]), int(fields[3]), int(fields[4])};
+  zoom.second = fields[5];
+  return zoom.first.valid(HitMapSource::kStaves, kMapBinsX, kMapBinsY);
+}
+
+// Reads ?instance=&since=&zoom= into `request`; empty, or what is wrong.
+// Regions too large to be copied are left out: the page shows the overview there.
+std::string parse_view_request(const char* query, ViewRequest& request) {
+  std::string since, zooms;
+  if (!query_value(query, "instance", request.instance) || !query_value(query, "since", since) ||
+      !query_value(query, "zoom", zooms))
+    return "query too long";
+  if (!since.empty() && !parse_long(since, request.since)) return "since is not a version number: " + since;
+  std::size_t from = 0;
+  while (from < zooms.size()) {
+    std::size_t comma = zooms.find(',', from);
+    if (comma == std::string::npos) comma = zooms.size();
+    std::pair<MapRegion, long> zoom;
+    const std::string item = zooms.substr(from, comma - from);
+    if (!parse_zoom(item, zoom)) return "not a hit-map region STAVE:X1:X2:Y1:Y2:HELD: " + item;
+    if (zoom.first.bins() <= LiveCanvas::kMaxRegionBins && request.regions.size() < ZoomRequests::kMaxRegions)
+      request.regions.push_back(zoom);
+    from = comma + 1;
+  }
+  return {};
+}
+
+// civetweb's accept loop notices a stop request only between polls of up to two seconds;
+// a connection to the listener ends the poll at once.
+void knock(const std::string& host, int port) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return;
+  const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0) {
+    connect(fd, found->ai_addr, found->ai_addrlen);
+    close(fd);
+  }
+  freeaddrinfo(found);
+}
+
+// civetweb's messages are not printed; the first one logged while starting on this thread
+// names the cause of a start failure ("cannot bind to ...: Address already in use"),
+// where the error text only says that the ports could not be set up.
+thread_local std::string first_log_message;
+
+int keep_first_log_message(const mg_connection*, const char* message) {
+  if (first_log_message.empty()) first_log_message = message;
+  return 1;
+}
+
+// civetweb ends a system error as "98 (Address already in use)"; the number
+// tells an operator nothing the text does not.
+std::string without_error_number(const std::string& message) {
+  static const std::regex error_number(R"( \d+ \((.*)\)$)");
+  return std::regex_replace(message, error_number, " $1");
+}
+
+// The server's threads inherit the signal mask of the thread that starts them:
+// with the signals that end or interrupt kivo blocked there, those signals
+// always reach the main thread, which handles them.
+mg_context* start_with_signals_blocked(mg_init_data& init, mg_error_data& failure) {
+  sigset_t blocked, previous;
+  sigemptyset(&blocked);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  mg_context* context = mg_start2(&init, &failure);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return context;
+}
+
+// A variable of the request's query string, empty when absent or too long.
+std::string query_text(const mg_connection* connection, const char* name) {
+  std::string value;
+  return query_value(mg_get_request_info(connection)->query_string, name, value) ? value : "";
+}
+
+long query_number(const mg_connection* connection, const char* name) {
+  const std::string text = query_text(connection, name);
+  long value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+}  // namespace
+
+WebDisplay::WebDisplay(std::string bind_address, int port, std::string web_root)
+    : bind_address_(std::move(bind_address)),
+      port_(port),
+      web_root_(std::move(web_root)),
+      instance_tag_(std::to_string(std::chrono::system_clock::now().time_since_epoch().count())),
+      store_(instance_tag_) {
+  // The page asks for it from the start; it reads version 0 until the host publishes one.
+  views_.add(kQualityView);
+}
+
+WebDisplay::~WebDisplay() {
+  if (context_ == nullptr) return;
+  std::atomic<bool> stopped{false};
+  std::thread stopper([this, &stopped] {
+    mg_stop(context_);
+    stopped = true;
+  });
+  while (!stopped) {
+    knock(bind_address_, bound_port_);
+    std::this_thread::sleep_for(kKnockInterval);
+  }
+  stopper.join();
+  mg_exit_library();
+}
+
+bool WebDisplay::collect_static_trees(std::string& error) {
+  trees_.clear();
+  auto page = kivo::web::make_static_tree("/", web_root_ + "/page");
+  if (!page) {
+    error = "web display: page files not found in " + web_root_ + "/page";
+    return false;
+  }
+  trees_.push_back(std::move(*page));
+  for (const char* part : kJsrootParts) {
+    auto tree = kivo::web::make_static_tree(std::string("/jsroot/") + part + "/",
+                                            web_root_ + "/node_modules/jsroot/" + part);
+    if (tree) trees_.push_back(std::move(*tree));
+  }
+  // Without JSROOT's modules the page loads but can never draw a canvas.
+  if (!std::filesystem::is_regular_file(web_root_ + "/node_modules/jsroot/modules/main.mjs")) {
+    error = "web display: JSROOT not found in " + web_root_ + "/node_modules/jsroot (run ./run.sh setup)";
+    return false;
+  }
+  return true;
+}
+
+bool WebDisplay::valid_bind_address(const std::string& address) {
+  in6_addr parsed{};
+  return inet_pton(AF_INET, address.c_str(), &parsed) == 1 ||
+         inet_pton(AF_INET6, address.c_str(), &parsed) == 1;
+}
+
+bool WebDisplay::start(std::string& error) {
+  const std::string where = listening_spec(bind_address_, port_);
+  if (context_ != nullptr) {
+    error = "web display on " + where + ": already started";
+    return false;
+  }
+  if (!valid_bind_address(bind_address_)) {
+    error = "web display on " + where + ": not a numeric IPv4 or IPv6 address";
+    return false;
+  }
+  if (port_ < 0 || port_ > 65535) {
+    error = "web display on " + where + ": port out of range 0..65535";
+    return false;
+  }
+  if (bind_address_.find(':') != std::string::npos && mg_check_feature(kFeatureIpv6) == 0) {
+    error = "web display on " + where + ": this civetweb has no IPv6 support; bind an IPv4 address";
+    return false;
+  }
+  if (!collect_static_trees(error)) return false;
+
+  const bool tls = !access_.certificate.empty();
+  if (tls) {
+    if (const std::string problem = kivo::web::enable_tls(); !problem.empty()) {
+      error = "web display on " + where + ": cannot serve HTTPS: " + problem;
+      return false;
+    }
+  }
+  const std::string ports = where + (tls ? "s" : "");
+  std::vector<const char*> options = {"listening_ports",    ports.c_str(),
+                                      "num_threads",        kServerThreads,
+                                      "listen_backlog",     kListenBacklog,
+                                      "connection_queue",   kConnectionQueue,
+                                      "request_timeout_ms", kRequestTimeoutMs,
+                                      "max_request_size",   kMaxRequestSize,
+                                      "enable_keep_alive",  "no"};
+  if (tls) options.insert(options.end(), {"ssl_certificate", access_.certificate.c_str()});
+  options.push_back(nullptr);
+  mg_callbacks callbacks{};
+  callbacks.log_message = keep_first_log_message;
+  mg_init_data init{&callbacks, this, options.data()};
+  char reason[256] = "";
+  unsigned code = 0;
+  mg_error_data failure{&code, reason, sizeof reason};
+
+  mg_init_library(0);
+  first_log_message.clear();
+  context_ = start_with_signals_blocked(init, failure);
+  if (context_ == nullptr) {
+    mg_exit_library();
+    error = !first_log_message.empty() ? without_error_number(first_log_message)
+            : reason[0] != '\0'          ? std::string(reason)
+                                          : std::string("cannot start");
+    if (error.find(where) == std::string::npos) error = "web display on " + where + ": " + error;
+    return false;
+  }
+  mg_server_port port{};
+  if (mg_get_server_ports(context_, 1, &port) == 1) bound_port_ = port.port;
+  if (!access_.password_file.empty()) mg_set_auth_handler(context_, "/", &WebDisplay::authorize, this);
+  mg_set_request_handler(context_, "/", &WebDisplay::handle_request, this);
+  return true;
+}
+
+std::string WebDisplay::address() const { return addresses().front(); }
+
+std::vector<std::string> WebDisplay::addresses() const {
+  const std::string scheme = access_.certificate.empty() ? "http://" : "https://";
+  const std::string port = std::to_string(bound_port_ != 0 ? bound_port_ : port_);
+  std::vector<std::string> urls;
+  for (const std::string& host : kivo::web::openable_hosts(bind_address_)) urls.push_back(scheme + host + ":" + port + "/");
+  return urls;
+}
+
+void WebDisplay::publish_text(std::string canvas_json, int run, long events) {
+  ViewTexts texts;
+  texts.run = run;
+  texts.events = events;
+  texts.has_canvas = true;
+  texts.layout = std::move(canvas_json);
+  store_.publish(std::move(texts));
+}
+
+void WebDisplay::attach(std::shared_ptr<const Activity> activity) {
+  std::lock_guard lock(activity_mutex_);
+  activity_ = std::move(activity);
+}
+
+std::string WebDisplay::activity_json() const {
+  std::shared_ptr<const Activity> activity;
+  {
+    std::lock_guard lock(activity_mutex_);
+    activity = activity_;
+  }
+  return activity ? Activity::json(activity->read()) : "null";
+}
+
+int WebDisplay::handle_request(mg_connection* connection, void* self) {
+  auto* display = static_cast<WebDisplay*>(self);
+  const std::string client = mg_get_request_info(connection)->remote_addr;
+  if (!display->admit(client))
+    return send_error(connection, 503, "too many requests from this address at once", "Retry-After: 1\r\n");
+  const int status = display->respond(connection);
+  display->leave(client);
+  return status;
+}
+
+bool WebDisplay::admit(const std::string& client) {
+  std::lock_guard lock(clients_mutex_);
+  int& answering = clients_[client];
+  if (answering >= kRequestsPerClient) return false;
+  ++answering;
+  return true;
+}
+
+void WebDisplay::leave(const std::string& client) {
+  std::lock_guard lock(clients_mutex_);
+  if (--clients_[client] == 0) clients_.erase(client);
+}
+
+// Every path needs the password: the page, JSROOT and the canvas alike.
+int WebDisplay::authorize(mg_connection* connection, void* self) {
+  const kivo::web::Access& access = static_cast<WebDisplay*>(self)->access_;
+  if (mg_check_digest_access_authentication(connection, access.realm.c_str(), access.password_file.c_str()) > 0)
+    return 1;
+  mg_send_digest_access_authentication_request(connection, access.realm.c_str());
+  return 0;
+}
+
+int WebDisplay::respond(mg_connection* connection) {
+  const mg_request_info* request = mg_get_request_info(connection);
+  const std::string_view method(request->request_method);
+  if (method != "GET" && method != "HEAD") {
+    return send_error(connection, 405, "read-only display: only GET and HEAD are allowed",
+                      "Allow: GET, HEAD\r\n");
+  }
+  const bool head = method == "HEAD";
+  const char* path = request->local_uri_raw;
+  if (path == nullptr || path[0] != '/') return send_error(connection, 400, "bad request path");
+  if (std::strcmp(path, "/update.json") == 0) return respond_update(connection, head);
+  if (std::strcmp(path, "/canvas.json") == 0) return respond_canvas(connection, head);
+  if (std::strcmp(path, "/status.json") == 0) return respond_status(connection, head);
+  if (auto view = views_.respond(path, query_number(connection, "since"), query_text(connection, "parts")))
+    return send_text(connection, 200, "application/json", *view, "Cache-Control: no-store\r\n", head);
+  return respond_file(connection, std::strcmp(path, "/") == 0 ? "/index.html" : path, head);
+}
+
+int WebDisplay::send_json(mg_connection* connection, const std::string& body, const std::string& headers,
+                          bool head) {
+  if (body.size() >= kCompressFrom && accepts_gzip(mg_get_header(connection, "Accept-Encoding"))) {
+    const std::string compressed = gzip(body);
+    if (!compressed.empty()) {
+      return send_text(connection, 200, "application/json", compressed,
+                       headers + "Content-Encoding: gzip\r\nVary: Accept-Encoding\r\n", head);
+    }
+  }
+  return send_text(connection, 200, "application/json", body, headers + "Vary: Accept-Encoding\r\n", head);
+}
+
+int WebDisplay::respond_update(mg_connection* connection, bool head) {
+  ViewRequest request;
+  const std::string problem = parse_view_request(mg_get_request_info(connection)->query_string, request);
+  if (!problem.empty()) return send_error(connection, 400, "update.json: " + problem);
+  for (const auto& [region, held] : request.regions) zooms_.ask(region);
+  publisher_.demand(kFreshViewWait);
+  publisher_.wait_for(
+      [&] {
+        return std::all_of(request.regions.begin(), request.regions.end(),
+                           [&](const auto& asked) { return store_.has_region(asked.first); });
+      },
+      kRegionWait);
+  return send_json(connection, store_.update(request, activity_json()), "Cache-Control: no-store\r\n", head);
+}
+
+int WebDisplay::respond_canvas(mg_connection* connection, bool head) {
+  publisher_.demand(kFreshViewWait);
+  const auto [status, canvas] = store_.canvas();
+  if (!canvas) {
+    return send_error(connection, 404, "waiting for first canvas", "Cache-Control: no-store\r\n");
+  }
+  const std::string etag = "\"" + instance_tag_ + "-" + std::to_string(status.version) + "\"";
+  const std::string headers = "ETag: " + etag + "\r\nCache-Control: no-cache\r\nX-KIVO-Run: " +
+                              std::to_string(status.run) + "\r\nX-KIVO-Events: " +
+                              std::to_string(status.events) + "\r\n";
+  if (etag_matches(mg_get_header(connection, "If-None-Match"), etag)) {
+    mg_printf(connection, "HTTP/1.1 304 Not Modified\r\n%sConnection: close\r\n\r\n", headers.c_str());
+    return 304;
+  }
+  return send_json(connection, *canvas, headers, head);
+}
+
+int WebDisplay::respond_status(mg_connection* connection, bool head) {
+  publisher_.demand(kFreshViewWait);
+  const ViewStore::Status status = store_.status();
+  const std::string body = "{\"version\":" + std::to_string(status.version) + ",\"run\":" +
+                           std::to_string(status.run) + ",\"events\":" + std::to_string(status.events) +
+                           ",\"activity\":" + activity_json() + "}";
+  return send_json(connection, body, "Cache-Control: no-store\r\nX-KIVO-Instance: " + instance_tag_ + "\r\n",
+                   head);
+}
+
+int WebDisplay::respond_file(mg_connection* connection, const char* url_path, bool head) {
+  const auto file = kivo::web::resolve_static_file(trees_, url_path);
+  if (!file) return send_error(connection, 404, "not found");
+  std::FILE* stream = std::fopen(file->c_str(), "rb");
+  if (stream == nullptr) return send_error(connection, 404, "not found");
+  std::fseek(stream, 0, SEEK_END);
+  const long size = std::ftell(stream);
+  std::fseek(stream, 0, SEEK_SET);
+  if (size < 0) {
+    std::fclose(stream);
+    return send_error(connection, 500, "cannot read file");
+  }
+  send_head(connection, 200, kivo::web::content_type_for(*file), static_cast<std::size_t>(size),
+            "Cache-Control: no-cache\r\n");
+  if (!head) {
+    std::vector<char> chunk(kFileChunk);
+    auto remaining = static_cast<std::size_t>(size);
+    while (remaining > 0) {
+      const std::size_t got = std::fread(chunk.data(), 1, std::min(remaining, chunk.size()), stream);
+      if (got == 0 || mg_write(connection, chunk.data(), got) <= 0) break;
+      remaining -= got;
+    }
+  }
+  std::fclose(stream);
+  return 200;
+}
+
+}  // namespace kivo::web

@@ -1,0 +1,126 @@
+#ifndef KIVO_HOST_WEB_WEB_DISPLAY_H
+#define KIVO_HOST_WEB_WEB_DISPLAY_H
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "Access.h"
+#include "Activity.h"
+#include "LiveFrame.h"
+#include "PageViews.h"
+#include "StaticFiles.h"
+#include "ViewPublisher.h"
+#include "ViewStore.h"
+#include "ZoomRequests.h"
+
+struct mg_context;
+struct mg_connection;
+
+namespace kivo::web {
+
+// Read-only live display: serves the monitoring page, JSROOT and the latest published
+// view over HTTP (civetweb). Event processing only ever hands over copies (publish());
+// they are serialised on the display's own thread, and the server threads read the
+// serialised view and nothing else.
+//
+//   /              the page (web/page/index.html), other page files beside it
+//   /jsroot/...    JSROOT from web/node_modules/jsroot (modules, fonts, img, scripts)
+//   /update.json   what changed since the version the page holds, and the zoomed
+//                  regions it asks for (ViewStore.h):
+//                  ?instance=TAG&since=VERSION&zoom=S:X1:X2:Y1:Y2:HELD[,...]
+//                  (stave, first and last x and y bins, version of the region held)
+//   /canvas.json   the whole latest canvas (ETag per publish, If-None-Match -> 304;
+//                  404 before the first)
+//   /status.json   {"version":N,"run":R,"events":E,"activity":{...}}; version 0 until
+//                  the first publish. Versions count from 1 in each kivo process; the
+//                  X-KIVO-Instance header and the ETag "INSTANCE-VERSION" tell two
+//                  processes apart.
+//   /NAME.json     a view beside the canvas, e.g. /quality.json (PageViews.h).
+//
+// JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
+// answered (405 otherwise). A fixed pool of worker threads serves
+// requests with a bounded queue behind them, so a crowd of clients cannot grow the
+// process; a client has a few seconds to send its request, so slow clients cannot hold
+// the workers, and one address is answered a bounded number of requests at once.
+// With an Access password file every path needs HTTP digest authentication; with a
+// certificate the display is served over HTTPS only.
+class WebDisplay {
+ public:
+  // The view of the data quality beside the canvas (/quality.json, web/page/quality.mjs),
+  // served from the start.
+  static constexpr const char* kQualityView = "quality";
+
+  WebDisplay(std::string bind_address, int port, std::string web_root);
+  ~WebDisplay();
+  WebDisplay(const WebDisplay&) = delete;
+  WebDisplay& operator=(const WebDisplay&) = delete;
+
+  // Whether `address` is a numeric IPv4 or IPv6 address, the only form bound:
+  // civetweb would read anything else in its own syntax (a list after ',', any
+  // interface for a name it cannot parse).
+  static bool valid_bind_address(const std::string& address);
+
+  // Set before start().
+  void set_access(kivo::web::Access access) { access_ = std::move(access); }
+  // Starts listening; on failure error names the address and the reason.
+  bool start(std::string& error);
+  // Event thread: a frame copied at a canvas update, or one of regions only.
+  void publish(std::shared_ptr<LiveFrame> frame) { publisher_.publish(std::move(frame)); }
+  // A canvas serialised already, shown as it is.
+  void publish_text(std::string canvas_json, int run, long events);
+  // Where the rate and freshness in the page header come from.
+  void attach(std::shared_ptr<const Activity> activity);
+  ZoomRequests& zooms() { return zooms_; }
+  // Views beside the canvas: the event thread adds and publishes them.
+  PageViews& views() { return views_; }
+  // "http://ADDR:PORT/" (https with a certificate) with the port actually bound
+  // (useful when port 0 was asked for); for a wildcard bind address, the first of
+  // addresses().
+  std::string address() const;
+  // Every address the page can be opened at: for a wildcard bind address, one per
+  // address of this machine's interfaces.
+  std::vector<std::string> addresses() const;
+
+ private:
+  static int handle_request(mg_connection* connection, void* self);
+  static int authorize(mg_connection* connection, void* self);
+  // Counts the requests being answered per client address; false when the
+  // address has its share already.
+  bool admit(const std::string& client);
+  void leave(const std::string& client);
+  int respond(mg_connection* connection);
+  int respond_update(mg_connection* connection, bool head);
+  int respond_canvas(mg_connection* connection, bool head);
+  int respond_status(mg_connection* connection, bool head);
+  int respond_file(mg_connection* connection, const char* url_path, bool head);
+  int send_json(mg_connection* connection, const std::string& body, const std::string& headers, bool head);
+  std::string activity_json() const;
+  bool collect_static_trees(std::string& error);
+
+  std::string bind_address_;
+  int port_;
+  std::string web_root_;
+  kivo::web::Access access_;
+  std::string instance_tag_;
+  std::vector<kivo::web::StaticTree> trees_;
+  mg_context* context_ = nullptr;
+  int bound_port_ = 0;
+
+  ViewStore store_;
+  ViewPublisher publisher_{store_};
+  ZoomRequests zooms_;
+  mutable std::mutex activity_mutex_;
+  std::shared_ptr<const Activity> activity_;
+
+  std::mutex clients_mutex_;
+  std::unordered_map<std::string, int> clients_;
+
+  PageViews views_;
+};
+
+}  // namespace kivo::web
+
+#endif
