@@ -17,6 +17,16 @@ MapSummary kept_summaries[NSTAVE];
 MapSummary reference_summaries[NSTAVE];
 NeighbourhoodFloors hot_cell_floors[NSTAVE];
 
+// The last hot cells found on the fast path, with what they were found for:
+// a map whose entries and summary are unchanged holds the same contents.
+struct FoundHotCells {
+  HotCells cells;
+  double entries = -1;
+  std::uint64_t rewrites = 0;
+  double threshold = 0, ratio = 0;
+};
+FoundHotCells last_hot_cells[NSTAVE];
+
 // Counts the changes of the raw maps: fill batches, resets, and changes found
 // behind the fill path.
 std::uint64_t raw_generation = 0;
@@ -115,8 +125,19 @@ const MapSummary& raw_summary(int stave) {
   return reference_summaries[stave];
 }
 
-HotCells raw_hot_cells(int stave, double threshold, double ratio) {
-  return hot_cells(*h2d_chip[stave], raw_summary(stave), threshold, ratio, hot_cell_floors[stave]);
+const HotCells& raw_hot_cells(int stave, double threshold, double ratio) {
+  const MapSummary& summary = raw_summary(stave);
+  FoundHotCells& found = last_hot_cells[stave];
+  const double entries = h2d_chip[stave]->GetEntries();
+  if (!on_fast_path() || found.entries != entries || found.rewrites != summary.rewrites ||
+      found.threshold != threshold || found.ratio != ratio) {
+    found.cells = hot_cells(*h2d_chip[stave], summary, threshold, ratio, hot_cell_floors[stave]);
+    found.entries = entries;
+    found.rewrites = summary.rewrites;
+    found.threshold = threshold;
+    found.ratio = ratio;
+  }
+  return found.cells;
 }
 
 void hit_fill_targets(FillTarget (&targets)[NSTAVE]) {

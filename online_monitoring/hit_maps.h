@@ -22,8 +22,9 @@ void keep_last_analysis_maps();
 const MapSummary& raw_summary(int stave);
 
 // The hot cells of stave `stave`'s raw map (see hot_cells), with the floors
-// kept for it from one call to the next.
-HotCells raw_hot_cells(int stave, double threshold, double ratio);
+// kept for it from one call to the next; those of the last call again while
+// the map and the question are unchanged.
+const HotCells& raw_hot_cells(int stave, double threshold, double ratio);
 
 // The maps a batch of event hits fills, with their summaries and, while the
 // normalised maps of the last analysis are not whole, the log of the cells

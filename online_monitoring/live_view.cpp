@@ -49,7 +49,7 @@ int kivo_hot_cells(int stave, double threshold, double ratio, int* xbins, int* y
                    int* above) {
   if (!raw_map_exists(stave) || !(ratio >= 0)) return -1;
   const int stride = h2d_chip[stave]->GetNbinsX() + 2;
-  const HotCells hot = raw_hot_cells(stave, threshold, ratio);
+  const HotCells& hot = raw_hot_cells(stave, threshold, ratio);
   const int stored = std::min(static_cast<int>(hot.cells.size()), std::max(capacity, 0));
   for (int i = 0; i < stored; i++) {
     xbins[i] = hot.cells[i] % stride;

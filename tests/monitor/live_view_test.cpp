@@ -146,6 +146,9 @@ TEST_F(LiveView, AHotPixelInsideABeamIsFoundWhileTheBeamGrows) {
   EXPECT_EQ(above, 480);
   EXPECT_EQ(xbins[2], 3021);
   EXPECT_EQ(ybins[2], 407);
+  EXPECT_EQ(kivo_hot_cells(2, 0.5, 10, xbins.data(), ybins.data(), 8, &above), 5) << "asked again";
+  h2d_chip[2]->SetBinContent(3021, 407, 5);  // by hand, behind the fills
+  EXPECT_EQ(kivo_hot_cells(2, 0.5, 10, xbins.data(), ybins.data(), 8, &above), 4);
 }
 
 }  // namespace
