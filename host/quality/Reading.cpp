@@ -21,10 +21,10 @@ bool resolve(const std::function<void*(const char*)>& lookup, const char* name, 
   return address != nullptr;
 }
 
-Bins bins_of(const TH1* histogram) {
-  Bins bins(static_cast<std::size_t>(histogram->GetNbinsX() + 2));
-  for (std::size_t b = 0; b < bins.size(); ++b) bins[b] = histogram->GetBinContent(static_cast<int>(b));
-  return bins;
+// Read straight from the contents, as GetBinContent returns them.
+Bins bins_of(const TH1F* histogram) {
+  const float* contents = histogram->GetArray();
+  return Bins(contents, contents + histogram->GetNbinsX() + 2);
 }
 
 std::optional<BeamFit> beam_of(const TGraphAsymmErrors* graph) {
