@@ -537,32 +537,43 @@ float as_float_threshold(double threshold) {
   return nearest > threshold ? std::nextafter(nearest, -kInfinity) : nearest;
 }
 
-// One read of a block: how many of its cells are above the threshold, and
-// the smallest content of the block and of the cells around it. At the
-// map's edges these include under- and overflow cells: a floor over more
-// cells is no higher, so it is still one of the in-range neighbours.
-struct BlockReading {
+// One read of a block's own cells: how many are above the threshold, and
+// the smallest of them.
+struct BlockCount {
   int above = 0;
-  float floor = 0;
+  float least = 0;
 };
 
-BlockReading read_block(const CellGrid& grid, int bx, int by, float threshold) {
-  constexpr int kWidth = kOverviewBlockX + 2;
+BlockCount count_block(const CellGrid& grid, int bx, int by, float threshold) {
   const int first_x = bx * kOverviewBlockX + 1, first_y = by * kOverviewBlockY + 1;
   // Taken column by column, so that a row's cells are compared at once.
+  float column_least[kOverviewBlockX];
+  std::copy_n(grid.cells + first_y * grid.stride + first_x, kOverviewBlockX, column_least);
+  BlockCount count;
+  for (int y = first_y; y < first_y + kOverviewBlockY; y++) {
+    const float* row = grid.cells + y * grid.stride + first_x;
+    for (int i = 0; i < kOverviewBlockX; i++) {
+      count.above += row[i] > threshold;
+      column_least[i] = row[i] < column_least[i] ? row[i] : column_least[i];
+    }
+  }
+  count.least = *std::min_element(column_least, column_least + kOverviewBlockX);
+  return count;
+}
+
+// The smallest content of a block and of the cells around it. At the map's
+// edges these include under- and overflow cells: a floor over more cells is
+// no higher, so it is still one of the in-range neighbours.
+float neighbourhood_floor(const CellGrid& grid, int bx, int by) {
+  constexpr int kWidth = kOverviewBlockX + 2;
+  const int first_x = bx * kOverviewBlockX + 1, first_y = by * kOverviewBlockY + 1;
   float column_floors[kWidth];
   std::copy_n(grid.cells + (first_y - 1) * grid.stride + first_x - 1, kWidth, column_floors);
   for (int y = first_y; y <= first_y + kOverviewBlockY; y++) {
     const float* row = grid.cells + y * grid.stride + first_x - 1;
     for (int i = 0; i < kWidth; i++) column_floors[i] = row[i] < column_floors[i] ? row[i] : column_floors[i];
   }
-  BlockReading reading;
-  for (int y = first_y; y < first_y + kOverviewBlockY; y++) {
-    const float* row = grid.cells + y * grid.stride + first_x;
-    for (int i = 0; i < kOverviewBlockX; i++) reading.above += row[i] > threshold;
-  }
-  reading.floor = *std::min_element(column_floors, column_floors + kWidth);
-  return reading;
+  return *std::min_element(column_floors, column_floors + kWidth);
 }
 
 // Whether any of sixteen block maxima is above the threshold, compared four
@@ -600,9 +611,10 @@ int blocks_above(const MapSummary& summary, int by, float threshold, int* found)
 }
 
 // Counts the cells above the threshold of the blocks of block row `by`
-// whose maximum is above it, reading those whose floor is not above it or
-// cannot rule their cells out, and taking their floors afresh. Returns in
-// `testing` the blocks whose fresh floors cannot rule their cells out.
+// whose maximum is above it, reading those whose least content is not above
+// it, and taking the floors afresh of those whose floor cannot rule their
+// cells out. Returns in `testing` the blocks whose fresh floors cannot rule
+// their cells out.
 void count_block_row(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors,
                      int by, float threshold, double ratio, std::vector<int>& testing, HotCells& hot) {
   int candidates[kOverviewBinsX];
@@ -612,15 +624,17 @@ void count_block_row(const CellGrid& grid, const MapSummary& summary, Neighbourh
     const int bx = candidates[i];
     const int block = by * kOverviewBinsX + bx;
     const float maximum = summary.block_maxima[block];
-    float& floor = floors.floors[block];
-    if (floor > threshold && maximum <= ratio * floor) {
+    BlockFloor& known = floors.floors[block];
+    if (known.least > threshold) {
       hot.above += kBlockCells;
-      continue;
+    } else {
+      const BlockCount counted = count_block(grid, bx, by, threshold);
+      hot.above += counted.above;
+      known.least = counted.least;
     }
-    const BlockReading reading = read_block(grid, bx, by, threshold);
-    hot.above += reading.above;
-    floor = reading.floor;
-    if (!(maximum <= ratio * floor)) testing.push_back(bx);
+    if (maximum <= ratio * known.floor) continue;
+    known.floor = neighbourhood_floor(grid, bx, by);
+    if (!(maximum <= ratio * known.floor)) testing.push_back(bx);
   }
 }
 
@@ -636,7 +650,7 @@ void test_block_row(const CellGrid& grid, int by, const std::vector<int>& testin
 HotCells hot_cells_in_blocks(const TH2F& map, const MapSummary& summary, double threshold,
                              double ratio, NeighbourhoodFloors& floors) {
   if (floors.rewrites != summary.rewrites || floors.floors.size() != kBlocks) {
-    floors.floors.assign(kBlocks, kNoContent);  // rules nothing out
+    floors.floors.assign(kBlocks, {kNoContent, kNoContent});  // rules nothing out
     floors.rewrites = summary.rewrites;
   }
   const CellGrid grid{map.GetArray(), stride_of(map), map.GetNbinsX(), map.GetNbinsY()};

@@ -210,14 +210,22 @@ struct HotCells {
   int above = 0;
 };
 
-// Per block (laid out as MapSummary's block maxima), a content no cell of
-// the block or next to it is below, as far as it is known: the fast path of
-// hot_cells skips a block whose maximum is at most `ratio` times that floor,
-// as none of its cells can stand out from its neighbours. Floors hold while
-// the map only grows by fills, that is while the summary's rewrites stay
-// those they were taken beside.
+// Per block (laid out as MapSummary's block maxima), what is known of its
+// lowest contents: `floor`, a content no cell of the block or next to it is
+// below, and `least`, one no cell of the block itself is below. The fast
+// path of hot_cells does not test a block whose maximum is at most `ratio`
+// times its floor, as none of its cells can stand out from its neighbours,
+// and does not count the cells above the threshold of a block whose least
+// content is above it, as all are. Both hold while the map only grows by
+// fills, that is while the summary's rewrites stay those they were taken
+// beside.
+struct BlockFloor {
+  float floor;
+  float least;
+};
+
 struct NeighbourhoodFloors {
-  std::vector<float> floors;
+  std::vector<BlockFloor> floors;
   std::uint64_t rewrites = 0;
 };
 
