@@ -537,27 +537,47 @@ float as_float_threshold(double threshold) {
   return nearest > threshold ? std::nextafter(nearest, -kInfinity) : nearest;
 }
 
-// One read of a block's own cells: how many are above the threshold, and
-// the smallest of them.
+// The float thresholds a block row's count of cells above the threshold
+// holds for: from the largest content not above the threshold up to the
+// smallest above it (or a content no cell above it is below).
+struct ThresholdSpan {
+  float lowest = kNoContent;
+  float highest = std::numeric_limits<float>::infinity();
+  void narrow(const ThresholdSpan& other) {
+    lowest = std::max(lowest, other.lowest);
+    highest = std::min(highest, other.highest);
+  }
+};
+
+// One read of a block's own cells: how many are above the threshold, the
+// smallest of them, and the thresholds that count holds for.
 struct BlockCount {
   int above = 0;
   float least = 0;
+  ThresholdSpan span;
 };
 
 BlockCount count_block(const CellGrid& grid, int bx, int by, float threshold) {
   const int first_x = bx * kOverviewBlockX + 1, first_y = by * kOverviewBlockY + 1;
   // Taken column by column, so that a row's cells are compared at once.
-  float column_least[kOverviewBlockX];
+  float column_least[kOverviewBlockX], column_lowest[kOverviewBlockX], column_highest[kOverviewBlockX];
   std::copy_n(grid.cells + first_y * grid.stride + first_x, kOverviewBlockX, column_least);
+  std::fill_n(column_lowest, kOverviewBlockX, kNoContent);
+  std::fill_n(column_highest, kOverviewBlockX, std::numeric_limits<float>::infinity());
   BlockCount count;
   for (int y = first_y; y < first_y + kOverviewBlockY; y++) {
     const float* row = grid.cells + y * grid.stride + first_x;
     for (int i = 0; i < kOverviewBlockX; i++) {
-      count.above += row[i] > threshold;
+      const bool above = row[i] > threshold;
+      count.above += above;
       column_least[i] = row[i] < column_least[i] ? row[i] : column_least[i];
+      column_lowest[i] = !above && row[i] > column_lowest[i] ? row[i] : column_lowest[i];
+      column_highest[i] = above && row[i] < column_highest[i] ? row[i] : column_highest[i];
     }
   }
   count.least = *std::min_element(column_least, column_least + kOverviewBlockX);
+  count.span.lowest = *std::max_element(column_lowest, column_lowest + kOverviewBlockX);
+  count.span.highest = *std::min_element(column_highest, column_highest + kOverviewBlockX);
   return count;
 }
 
@@ -610,15 +630,28 @@ int blocks_above(const MapSummary& summary, int by, float threshold, int* found)
   return count;
 }
 
+// The largest block maximum of block row `by` that is not above the
+// threshold.
+float largest_not_above(const MapSummary& summary, int by, float threshold) {
+  const float* maxima = summary.block_maxima.data() + by * kOverviewBinsX;
+  float largest = kNoContent;
+  for (int bx = 0; bx < kOverviewBinsX; bx++)
+    largest = maxima[bx] <= threshold && maxima[bx] > largest ? maxima[bx] : largest;
+  return largest;
+}
+
 // Counts the cells above the threshold of the blocks of block row `by`
 // whose maximum is above it, reading those whose least content is not above
 // it, and taking the floors afresh of those whose floor cannot rule their
 // cells out. Returns in `testing` the blocks whose fresh floors cannot rule
-// their cells out.
+// their cells out, and in `finding` the count and the thresholds it holds for.
 void count_block_row(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors,
-                     int by, float threshold, double ratio, std::vector<int>& testing, HotCells& hot) {
+                     int by, float threshold, double ratio, std::vector<int>& testing, RowFinding& finding) {
   int candidates[kOverviewBinsX];
   const int count = blocks_above(summary, by, threshold, candidates);
+  ThresholdSpan span;
+  span.lowest = largest_not_above(summary, by, threshold);
+  finding.above = 0;
   testing.clear();
   for (int i = 0; i < count; i++) {
     const int bx = candidates[i];
@@ -626,41 +659,75 @@ void count_block_row(const CellGrid& grid, const MapSummary& summary, Neighbourh
     const float maximum = summary.block_maxima[block];
     BlockFloor& known = floors.floors[block];
     if (known.least > threshold) {
-      hot.above += kBlockCells;
+      finding.above += kBlockCells;
+      span.highest = std::min(span.highest, known.least);
     } else {
       const BlockCount counted = count_block(grid, bx, by, threshold);
-      hot.above += counted.above;
+      finding.above += counted.above;
       known.least = counted.least;
+      span.narrow(counted.span);
     }
     if (maximum <= ratio * known.floor) continue;
     known.floor = neighbourhood_floor(grid, bx, by);
     if (!(maximum <= ratio * known.floor)) testing.push_back(bx);
   }
+  finding.lowest = span.lowest;
+  finding.highest = span.highest;
 }
 
 // The hot cells of the blocks `testing` of block row `by`, row by row.
 void test_block_row(const CellGrid& grid, int by, const std::vector<int>& testing, float threshold,
-                    double ratio, HotCells& hot) {
+                    double ratio, std::vector<int>& hot) {
+  hot.clear();
   for (int y = by * kOverviewBlockY + 1; y <= (by + 1) * kOverviewBlockY; y++)
     for (int bx : testing)
       for (int x = bx * kOverviewBlockX + 1; x <= (bx + 1) * kOverviewBlockX; x++)
-        if (grid.at(x, y) > threshold && stands_out(grid, x, y, ratio)) hot.cells.push_back(y * grid.stride + x);
+        if (grid.at(x, y) > threshold && stands_out(grid, x, y, ratio)) hot.push_back(y * grid.stride + x);
+}
+
+// Whether no cell of block row `by` or of the rows next to it has changed
+// since the row sums `before` were taken: fills only raise contents, each
+// by at least a half, and every rise shows in its row's sum while the sum
+// is small enough to tell.
+bool rows_unchanged(const MapSummary& summary, const std::vector<double>& before, int by) {
+  constexpr double kTellable = 0x1p40;
+  if (before.size() != summary.row_sums.size()) return false;
+  const int first = by * kOverviewBlockY, last = (by + 1) * kOverviewBlockY + 1;
+  for (int y = first; y <= last; y++)
+    if (summary.row_sums[y] != before[y] || !(std::abs(before[y]) < kTellable)) return false;
+  return true;
+}
+
+bool finding_holds(const RowFinding& finding, float threshold, double ratio) {
+  return finding.known && finding.lowest <= threshold && threshold < finding.highest && finding.ratio == ratio;
+}
+
+void forget_findings(const MapSummary& summary, NeighbourhoodFloors& floors) {
+  floors.floors.assign(kBlocks, {kNoContent, kNoContent});  // rules nothing out
+  floors.rows.assign(kOverviewBinsY, RowFinding{});
+  floors.row_sums.clear();
+  floors.rewrites = summary.rewrites;
 }
 
 HotCells hot_cells_in_blocks(const TH2F& map, const MapSummary& summary, double threshold,
                              double ratio, NeighbourhoodFloors& floors) {
-  if (floors.rewrites != summary.rewrites || floors.floors.size() != kBlocks) {
-    floors.floors.assign(kBlocks, {kNoContent, kNoContent});  // rules nothing out
-    floors.rewrites = summary.rewrites;
-  }
+  if (floors.rewrites != summary.rewrites || floors.floors.size() != kBlocks) forget_findings(summary, floors);
   const CellGrid grid{map.GetArray(), stride_of(map), map.GetNbinsX(), map.GetNbinsY()};
   const float above = as_float_threshold(threshold);
   HotCells hot;
   std::vector<int> testing;
   for (int by = 0; by < kOverviewBinsY; by++) {
-    count_block_row(grid, summary, floors, by, above, ratio, testing, hot);
-    test_block_row(grid, by, testing, above, ratio, hot);
+    RowFinding& finding = floors.rows[by];
+    if (!rows_unchanged(summary, floors.row_sums, by) || !finding_holds(finding, above, ratio)) {
+      count_block_row(grid, summary, floors, by, above, ratio, testing, finding);
+      test_block_row(grid, by, testing, above, ratio, finding.hot);
+      finding.ratio = ratio;
+      finding.known = true;
+    }
+    hot.above += finding.above;
+    hot.cells.insert(hot.cells.end(), finding.hot.begin(), finding.hot.end());
   }
+  floors.row_sums = summary.row_sums;
   return hot;
 }
 

@@ -224,8 +224,26 @@ struct BlockFloor {
   float least;
 };
 
+// What the fast path of hot_cells found in a block row: the cells above the
+// threshold and the hot cells among them, which hold for every float
+// threshold from `lowest` up to, not including, `highest` (no cell of the
+// row lies between), while neither the row's cells nor the rows around it
+// change and the ratio stays the same.
+struct RowFinding {
+  bool known = false;
+  float lowest = 0, highest = 0;
+  double ratio = 0;
+  int above = 0;
+  std::vector<int> hot;
+};
+
+// What the fast path of hot_cells keeps between calls on a map: the floors
+// per block, the findings per block row, and the summary's row sums when it
+// last ran, which tell the rows a fill has changed since.
 struct NeighbourhoodFloors {
   std::vector<BlockFloor> floors;
+  std::vector<RowFinding> rows;
+  std::vector<double> row_sums;
   std::uint64_t rewrites = 0;
 };
 

@@ -365,4 +365,39 @@ TEST_P(Kernels, HotCellsFollowFillsAndChangesByHand) {
   EXPECT_EQ(plain_hot_cells(*map, 40, 10).cells.size(), 19u);
 }
 
+// Fills `hits` hits into in-range bin (xbin, ybin) of target `target`.
+void fill_bin(PendingFills& pending, int target, int xbin, int ybin, int hits) {
+  const int chip = (xbin - 1) / 1024, row = 512 - ybin, col = xbin - 1 - chip * 1024;
+  for (int i = 0; i < hits; i++) queue_hits(pending, target, chip, &row, &col, 1);
+  apply_fills(pending);
+}
+
+// What was found in rows that no fill touched since is reused only while
+// the threshold passes no content and the rows around them are unchanged:
+// a lone hot pixel stops standing out when fills reach its neighbours in
+// the next block row only.
+TEST_P(Kernels, HotCellsFollowFillsNextToUnchangedRowsAndMovingThresholds) {
+  auto map = beam_with_hot_pixels();
+  auto spare = hit_map("spare");
+  MapSummary summaries[kMonitorStaves];
+  FillTarget targets[kMonitorStaves];
+  for (int t = 0; t < kMonitorStaves; t++) {
+    summarise_map(t == 0 ? *map : *spare, summaries[t]);
+    targets[t] = {t == 0 ? map.get() : spare.get(), &summaries[t], nullptr};
+  }
+  auto pending = std::make_unique<PendingFills>();
+  start_fills(*pending, targets);
+  NeighbourhoodFloors floors;
+  for (double threshold : {40.0, 40.5, 311.5, 312.0, 40.0}) expect_plain_hot_cells(*map, summaries[0], floors, threshold, 10);
+  fill_bin(*pending, 0, 2, 299, 40);  // one of the five neighbours of (1, 300), in its block row
+  expect_plain_hot_cells(*map, summaries[0], floors, 40.2, 10);
+  fill_bin(*pending, 0, 1, 301, 40);  // two more, in the block row below
+  fill_bin(*pending, 0, 2, 301, 40);
+  expect_plain_hot_cells(*map, summaries[0], floors, 40.4, 10);
+  const HotCells plain = plain_hot_cells(*map, 40.4, 10);
+  EXPECT_EQ(std::count(plain.cells.begin(), plain.cells.end(), 300 * (kNx + 2) + 1), 0) << "no longer alone";
+  fill_bin(*pending, 0, 3000, 50, 39);  // a content of 40, passed by the next threshold only
+  for (double threshold : {40.4, 39.9, 40.0}) expect_plain_hot_cells(*map, summaries[0], floors, threshold, 10);
+}
+
 }  // namespace
