@@ -48,6 +48,12 @@ struct Moments {
   double entries = 0, mean = 0, rms = 0;
 };
 
+Moments moments_of_sums(double sum, double sum_x, double sum_x2) {
+  if (sum <= 0) return {};
+  const double mean = sum_x / sum;
+  return {sum, mean, std::sqrt(std::max(sum_x2 / sum - mean * mean, 0.0))};
+}
+
 Moments moments(const Bins& bins, int first, int last, double centre_of_first) {
   double sum = 0, sum_x = 0, sum_x2 = 0;
   for (int b = first; b <= last; ++b) {
@@ -56,9 +62,7 @@ Moments moments(const Bins& bins, int first, int last, double centre_of_first) {
     sum_x += w * x;
     sum_x2 += w * x * x;
   }
-  if (sum <= 0) return {};
-  const double mean = sum_x / sum;
-  return {sum, mean, std::sqrt(std::max(sum_x2 / sum - mean * mean, 0.0))};
+  return moments_of_sums(sum, sum_x, sum_x2);
 }
 
 // The entries of moments(bins, first, last, ...), without the other sums.
@@ -67,6 +71,53 @@ double window_entries(const Bins& bins, int first, int last) {
   for (int b = first; b <= last; ++b) sum += bins[static_cast<std::size_t>(b)];
   return sum <= 0 ? 0 : sum;
 }
+
+// The sums over windows of bins 1..last of a difference distribution whose
+// bins are centred on half or whole numbers. When every bin holds a whole
+// number and the magnitudes of all its terms add up to less than 2^50,
+// every term and every sum of terms is exact, so a window's sums are the
+// same whether its bins are added in order or two running totals are
+// subtracted; otherwise they are added in order.
+class WindowSums {
+ public:
+  WindowSums(const Bins& bins, int last, double centre_of_first) : bins_(bins), centre_of_first_(centre_of_first) {
+    constexpr double kExactBelow = 0x1p50;
+    const std::size_t size = static_cast<std::size_t>(last + 1);
+    sum_.assign(size, 0.0), sum_x_.assign(size, 0.0), sum_x2_.assign(size, 0.0);
+    double magnitude = 0;
+    for (std::size_t b = 1; b < size; ++b) {
+      const double w = bins[b], x = static_cast<double>(b) + centre_of_first;
+      magnitude += std::abs(w) * std::max(1.0, x * x);
+      if (w != std::floor(w) || !(magnitude < kExactBelow)) {
+        sum_.clear();
+        return;
+      }
+      sum_[b] = sum_[b - 1] + w;
+      sum_x_[b] = sum_x_[b - 1] + w * x;
+      sum_x2_[b] = sum_x2_[b - 1] + w * x * x;
+    }
+  }
+
+  double entries(int first, int last) const {
+    if (sum_.empty()) return window_entries(bins_, first, last);
+    const double sum = across(sum_, first, last);
+    return sum <= 0 ? 0 : sum;
+  }
+
+  Moments moments(int first, int last) const {
+    if (sum_.empty()) return kivo::quality::moments(bins_, first, last, centre_of_first_);
+    return moments_of_sums(across(sum_, first, last), across(sum_x_, first, last), across(sum_x2_, first, last));
+  }
+
+ private:
+  static double across(const std::vector<double>& totals, int first, int last) {
+    return totals[static_cast<std::size_t>(last)] - totals[static_cast<std::size_t>(first - 1)];
+  }
+
+  const Bins& bins_;
+  double centre_of_first_;
+  std::vector<double> sum_, sum_x_, sum_x2_;  // running totals; empty when not exact
+};
 
 }  // namespace
 
@@ -77,13 +128,14 @@ std::optional<Peak> find_peak(const Bins& bins, double near) {
   const int half = static_cast<int>(near);
   // Bin b is centred on b - (last + 1) / 2: bin 1 on -511, bin 1023 on +511.
   const double centre_of_first = -(last - 1) / 2.0 - 1;
+  const WindowSums sums_of(bins, last, centre_of_first);
   const auto window = [&](int centre) {
-    return moments(bins, std::max(1, centre - half), std::min(last, centre + half), centre_of_first);
+    return sums_of.moments(std::max(1, centre - half), std::min(last, centre + half));
   };
   std::vector<double> sums(static_cast<std::size_t>(last + 1), 0.0);
   int best = 1;
   for (int b = 1; b <= last; ++b) {
-    sums[static_cast<std::size_t>(b)] = window_entries(bins, std::max(1, b - half), std::min(last, b + half));
+    sums[static_cast<std::size_t>(b)] = sums_of.entries(std::max(1, b - half), std::min(last, b + half));
     if (sums[static_cast<std::size_t>(b)] > sums[static_cast<std::size_t>(best)]) best = b;
   }
   const Moments top = window(best);
