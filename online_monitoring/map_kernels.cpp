@@ -643,16 +643,16 @@ float largest_not_above(const MapSummary& summary, int by, float threshold) {
 // Counts the cells above the threshold of the blocks of block row `by`
 // whose maximum is above it, reading those whose least content is not above
 // it, and taking the floors afresh of those whose floor cannot rule their
-// cells out. Returns in `testing` the blocks whose fresh floors cannot rule
-// their cells out, and in `finding` the count and the thresholds it holds for.
+// cells out. Returns in `finding` the count, the thresholds it holds for and
+// the blocks whose fresh floors cannot rule their cells out.
 void count_block_row(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors,
-                     int by, float threshold, double ratio, std::vector<int>& testing, RowFinding& finding) {
+                     int by, float threshold, double ratio, RowFinding& finding) {
   int candidates[kOverviewBinsX];
   const int count = blocks_above(summary, by, threshold, candidates);
   ThresholdSpan span;
   span.lowest = largest_not_above(summary, by, threshold);
   finding.above = 0;
-  testing.clear();
+  finding.testing.clear();
   for (int i = 0; i < count; i++) {
     const int bx = candidates[i];
     const int block = by * kOverviewBinsX + bx;
@@ -669,7 +669,7 @@ void count_block_row(const CellGrid& grid, const MapSummary& summary, Neighbourh
     }
     if (maximum <= ratio * known.floor) continue;
     known.floor = neighbourhood_floor(grid, bx, by);
-    if (!(maximum <= ratio * known.floor)) testing.push_back(bx);
+    if (!(maximum <= ratio * known.floor)) finding.testing.push_back(bx);
   }
   finding.lowest = span.lowest;
   finding.highest = span.highest;
@@ -685,14 +685,13 @@ void test_block_row(const CellGrid& grid, int by, const std::vector<int>& testin
         if (grid.at(x, y) > threshold && stands_out(grid, x, y, ratio)) hot.push_back(y * grid.stride + x);
 }
 
-// Whether no cell of block row `by` or of the rows next to it has changed
-// since the row sums `before` were taken: fills only raise contents, each
-// by at least a half, and every rise shows in its row's sum while the sum
-// is small enough to tell.
-bool rows_unchanged(const MapSummary& summary, const std::vector<double>& before, int by) {
+// Whether no cell of rows first..last has changed since the row sums
+// `before` were taken: fills only raise contents, each by at least a half,
+// and every rise shows in its row's sum while the sum is small enough to
+// tell.
+bool rows_unchanged(const MapSummary& summary, const std::vector<double>& before, int first, int last) {
   constexpr double kTellable = 0x1p40;
   if (before.size() != summary.row_sums.size()) return false;
-  const int first = by * kOverviewBlockY, last = (by + 1) * kOverviewBlockY + 1;
   for (int y = first; y <= last; y++)
     if (summary.row_sums[y] != before[y] || !(std::abs(before[y]) < kTellable)) return false;
   return true;
@@ -715,14 +714,16 @@ HotCells hot_cells_in_blocks(const TH2F& map, const MapSummary& summary, double 
   const CellGrid grid{map.GetArray(), stride_of(map), map.GetNbinsX(), map.GetNbinsY()};
   const float above = as_float_threshold(threshold);
   HotCells hot;
-  std::vector<int> testing;
   for (int by = 0; by < kOverviewBinsY; by++) {
     RowFinding& finding = floors.rows[by];
-    if (!rows_unchanged(summary, floors.row_sums, by) || !finding_holds(finding, above, ratio)) {
-      count_block_row(grid, summary, floors, by, above, ratio, testing, finding);
-      test_block_row(grid, by, testing, above, ratio, finding.hot);
+    const int first_y = by * kOverviewBlockY + 1, last_y = (by + 1) * kOverviewBlockY;
+    if (!rows_unchanged(summary, floors.row_sums, first_y, last_y) || !finding_holds(finding, above, ratio)) {
+      count_block_row(grid, summary, floors, by, above, ratio, finding);
+      test_block_row(grid, by, finding.testing, above, ratio, finding.hot);
       finding.ratio = ratio;
       finding.known = true;
+    } else if (!rows_unchanged(summary, floors.row_sums, first_y - 1, last_y + 1)) {
+      test_block_row(grid, by, finding.testing, above, ratio, finding.hot);
     }
     hot.above += finding.above;
     hot.cells.insert(hot.cells.end(), finding.hot.begin(), finding.hot.end());

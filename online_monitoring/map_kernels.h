@@ -225,15 +225,17 @@ struct BlockFloor {
 };
 
 // What the fast path of hot_cells found in a block row: the cells above the
-// threshold and the hot cells among them, which hold for every float
-// threshold from `lowest` up to, not including, `highest` (no cell of the
-// row lies between), while neither the row's cells nor the rows around it
-// change and the ratio stays the same.
+// threshold, the blocks whose cells had to be tested and the hot cells among
+// them. While the row's cells do not change, the ratio stays the same and
+// the float threshold stays from `lowest` up to, not including, `highest`
+// (no cell of the row lies between), the count and the blocks hold; the hot
+// cells, while the rows next to it do not change either.
 struct RowFinding {
   bool known = false;
   float lowest = 0, highest = 0;
   double ratio = 0;
   int above = 0;
+  std::vector<int> testing;
   std::vector<int> hot;
 };
 
