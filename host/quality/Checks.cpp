@@ -134,9 +134,11 @@ std::optional<Peak> find_peak(const Bins& bins, double near) {
   };
   std::vector<double> sums(static_cast<std::size_t>(last + 1), 0.0);
   int best = 1;
+  double best_sum = 0;
   for (int b = 1; b <= last; ++b) {
-    sums[static_cast<std::size_t>(b)] = sums_of.entries(std::max(1, b - half), std::min(last, b + half));
-    if (sums[static_cast<std::size_t>(b)] > sums[static_cast<std::size_t>(best)]) best = b;
+    const double sum = sums_of.entries(std::max(1, b - half), std::min(last, b + half));
+    sums[static_cast<std::size_t>(b)] = sum;
+    if (b == 1 || sum > best_sum) best = b, best_sum = sum;
   }
   const Moments top = window(best);
   Peak peak{top.mean, top.mean, top.mean, top.entries / entries};
