@@ -1,6 +1,7 @@
 // What the checks share: formatting, limits, difference distributions and
 // their peaks, and the order in which the checks run.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -27,6 +28,14 @@ std::string format(const char* pattern, ...) {
   }
   va_end(again);
   return text;
+}
+
+std::string whole(double value) {
+  // Fixed notation with a precision is printf's own, whatever the value.
+  char buffer[400];
+  const std::to_chars_result written =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 0);
+  return std::string(buffer, written.ptr);
 }
 
 Verdict judge_limit(double value, double medium, double bad, bool lower_is_worse) {

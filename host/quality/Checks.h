@@ -67,6 +67,8 @@ Bins difference(const Bins& a, const Bins& b);
 
 // printf-style formatting into a string, for reasons.
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+// `value` as printf's "%.0f" writes it, for reasons printed at every refresh.
+std::string whole(double value);
 
 // The verdict for a value that must stay below `medium` and `bad`, or above
 // them when `lower_is_worse`.

@@ -82,19 +82,18 @@ Result assess_chip(const DeadChipConfig& config, const Window& window, const Chi
 
 std::string reason_for(const DeadChipConfig& config, const Window& window, const ChipComparison& chip_hits,
                        int stave, int chip) {
+  const std::string which = "stave " + std::to_string(stave) + ", chip " + std::to_string(chip) + ": ";
   if (window.events < config.min_events)
-    return format("stave %d, chip %d: %.0f events so far, %.0f needed", stave, chip, window.events,
-                  config.min_events);
-  // Each reason printed at once: a refresh writes one per chip.
+    return which + whole(window.events) + " events so far, " + whole(config.min_events) + " needed";
+  // Each reason put together at once: a refresh writes one per chip.
+  const std::string seen = which + whole(chip_hits.hits) + " hits in the last " + whole(window.events) +
+                           " events (hot pixels left out); the same chip of the other staves had " +
+                           whole(chip_hits.fewest) + " to " + whole(chip_hits.most);
   if (chip_hits.expected < config.min_expected_hits)
-    return format("stave %d, chip %d: %.0f hits in the last %.0f events (hot pixels left out); the same chip of "
-                  "the other staves had %.0f to %.0f, too few to judge (median %.0f, %.0f needed)",
-                  stave, chip, chip_hits.hits, window.events, chip_hits.fewest, chip_hits.most, chip_hits.expected,
-                  config.min_expected_hits);
+    return seen + ", too few to judge (median " + whole(chip_hits.expected) + ", " +
+           whole(config.min_expected_hits) + " needed)";
   const double share = chip_hits.hits / chip_hits.expected;
-  return format("stave %d, chip %d: %.0f hits in the last %.0f events (hot pixels left out); the same chip of "
-                "the other staves had %.0f to %.0f (%.0f%% of their median)",
-                stave, chip, chip_hits.hits, window.events, chip_hits.fewest, chip_hits.most, 100 * share);
+  return seen + " (" + whole(100 * share) + "% of their median)";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "Checks.h"
 #include "Quality.h"
@@ -360,6 +361,17 @@ TEST(History, StaysBoundedOverALongRun) {
   const double start = history.window_start(now, 5000, Count::Events).events;
   EXPECT_LE(now.events - start, 5000 * 1.25);
   EXPECT_GE(now.events - start, 5000);
+}
+
+TEST(Reasons, WholeNumbersReadAsPrintfWritesThem) {
+  const double values[] = {0,       -0.0,   0.5,     1.5,       2.5,     -2.5,   0.49999999999999994,
+                           99.5,    1e20,   -1e300,  0x1p53 + 2, 123456789.5, 1e-300, std::nan(""),
+                           -std::nan(""), HUGE_VAL, -HUGE_VAL, 4294967295.5};
+  for (double value : values) {
+    char expected[400];
+    std::snprintf(expected, sizeof expected, "%.0f", value);
+    EXPECT_EQ(whole(value), expected) << value;
+  }
 }
 
 }  // namespace
