@@ -634,10 +634,13 @@ int blocks_above(const MapSummary& summary, int by, float threshold, int* found)
 // threshold.
 float largest_not_above(const MapSummary& summary, int by, float threshold) {
   const float* maxima = summary.block_maxima.data() + by * kOverviewBinsX;
-  float largest = kNoContent;
-  for (int bx = 0; bx < kOverviewBinsX; bx++)
-    largest = maxima[bx] <= threshold && maxima[bx] > largest ? maxima[bx] : largest;
-  return largest;
+  FourFloats largest = {kNoContent, kNoContent, kNoContent, kNoContent};
+  for (int bx = 0; bx < kOverviewBinsX; bx += 4) {
+    FourFloats four;
+    std::memcpy(&four, maxima + bx, sizeof four);
+    largest = ((four <= threshold) & (four > largest)) ? four : largest;
+  }
+  return std::max({largest[0], largest[1], largest[2], largest[3]});
 }
 
 // Counts the cells above the threshold of the blocks of block row `by`
