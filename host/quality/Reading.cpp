@@ -1,12 +1,14 @@
 #include "Reading.h"
 
 #include <numeric>
+#include <type_traits>
 
 #include "Checks.h"
 #include "TGraphAsymmErrors.h"
 #include "TH1D.h"
 #include "TH1F.h"
 #include "TH2F.h"
+#include "monitor_plugin.h"
 
 namespace kivo::quality {
 
@@ -35,6 +37,21 @@ std::optional<BeamFit> beam_of(const TGraphAsymmErrors* graph) {
 }
 
 }  // namespace
+
+// Each input holds what the host-to-monitor contract declares under its name.
+template <class Input, class Declared>
+constexpr bool holds = std::is_convertible_v<Declared, Input>;
+static_assert(holds<decltype(MonitorInputs::run), decltype(&::kivo_run)>);
+static_assert(holds<decltype(MonitorInputs::data_events), decltype(&::kivo_evnts)>);
+static_assert(holds<decltype(MonitorInputs::events), decltype(&::hnevnt)>);
+static_assert(holds<decltype(MonitorInputs::stave_hits), decltype(&::hchip)>);
+static_assert(holds<decltype(MonitorInputs::hits_per_event), decltype(+::hnhit_chip)>);
+static_assert(holds<decltype(MonitorInputs::column_differences), decltype(+::hdiffcol_chip)>);
+static_assert(holds<decltype(MonitorInputs::row_differences), decltype(+::hdiffrow_chip)>);
+static_assert(holds<decltype(MonitorInputs::beam), decltype(+::gmpos_chip)>);
+static_assert(holds<decltype(MonitorInputs::maps), decltype(+::h2d_chip)>);
+static_assert(std::is_same_v<decltype(MonitorInputs::chip_hits), decltype(&::kivo_chip_hits)>);
+static_assert(std::is_same_v<decltype(MonitorInputs::hot_cells), decltype(&::kivo_hot_cells)>);
 
 std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char*)>& lookup,
                                             std::string& missing) {
