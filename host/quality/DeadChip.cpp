@@ -82,18 +82,20 @@ Result assess_chip(const DeadChipConfig& config, const Window& window, const Chi
 
 std::string reason_for(const DeadChipConfig& config, const Window& window, const ChipComparison& chip_hits,
                        int stave, int chip) {
-  const std::string which = "stave " + std::to_string(stave) + ", chip " + std::to_string(chip) + ": ";
+  // Each reason put together at once, in one string: a refresh writes one per chip.
+  std::string text;
+  text.reserve(192);
+  text.append("stave ").append(std::to_string(stave)).append(", chip ").append(std::to_string(chip)).append(": ");
   if (window.events < config.min_events)
-    return which + whole(window.events) + " events so far, " + whole(config.min_events) + " needed";
-  // Each reason put together at once: a refresh writes one per chip.
-  const std::string seen = which + whole(chip_hits.hits) + " hits in the last " + whole(window.events) +
-                           " events (hot pixels left out); the same chip of the other staves had " +
-                           whole(chip_hits.fewest) + " to " + whole(chip_hits.most);
+    return text.append(whole(window.events)).append(" events so far, ").append(whole(config.min_events)).append(" needed");
+  text.append(whole(chip_hits.hits)).append(" hits in the last ").append(whole(window.events));
+  text.append(" events (hot pixels left out); the same chip of the other staves had ");
+  text.append(whole(chip_hits.fewest)).append(" to ").append(whole(chip_hits.most));
   if (chip_hits.expected < config.min_expected_hits)
-    return seen + ", too few to judge (median " + whole(chip_hits.expected) + ", " +
-           whole(config.min_expected_hits) + " needed)";
+    return text.append(", too few to judge (median ").append(whole(chip_hits.expected)).append(", ")
+        .append(whole(config.min_expected_hits)).append(" needed)");
   const double share = chip_hits.hits / chip_hits.expected;
-  return seen + " (" + whole(100 * share) + "% of their median)";
+  return text.append(" (").append(whole(100 * share)).append("% of their median)");
 }
 
 }  // namespace
