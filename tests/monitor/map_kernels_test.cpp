@@ -332,17 +332,28 @@ TEST_P(Kernels, HotCellsEqualTheirDefinitionWhateverTheFloorsHold) {
   EXPECT_EQ(plain_hot_cells(*maps.back(), 40, 10).cells.size(), 17u) << "the map holds what it means to";
 }
 
+// The beam map as the first of the maps a batch fills, the others spare,
+// each with its summary kept.
+struct BeamUnderFills {
+  std::unique_ptr<TH2F> map = beam_with_hot_pixels();
+  std::unique_ptr<TH2F> spare = hit_map("spare");
+  MapSummary summaries[kMonitorStaves];
+  FillTarget targets[kMonitorStaves];
+  BeamUnderFills() {
+    for (int t = 0; t < kMonitorStaves; t++) {
+      summarise_map(t == 0 ? *map : *spare, summaries[t]);
+      targets[t] = {t == 0 ? map.get() : spare.get(), &summaries[t], nullptr};
+    }
+  }
+};
+
 // Floors taken on a map stay true while fills only raise contents, and are
 // dropped when the summary is computed afresh after a change by hand.
 TEST_P(Kernels, HotCellsFollowFillsAndChangesByHand) {
-  auto map = beam_with_hot_pixels();
-  auto spare = hit_map("spare");
-  MapSummary summaries[kMonitorStaves];
-  FillTarget targets[kMonitorStaves];
-  for (int t = 0; t < kMonitorStaves; t++) {
-    summarise_map(t == 0 ? *map : *spare, summaries[t]);
-    targets[t] = {t == 0 ? map.get() : spare.get(), &summaries[t], nullptr};
-  }
+  BeamUnderFills beam;
+  const std::unique_ptr<TH2F>& map = beam.map;
+  MapSummary (&summaries)[kMonitorStaves] = beam.summaries;
+  FillTarget (&targets)[kMonitorStaves] = beam.targets;
   NeighbourhoodFloors floors;
   expect_plain_hot_cells(*map, summaries[0], floors, 40, 10);
   auto pending = std::make_unique<PendingFills>();
@@ -377,14 +388,10 @@ void fill_bin(PendingFills& pending, int target, int xbin, int ybin, int hits) {
 // a lone hot pixel stops standing out when fills reach its neighbours in
 // the next block row only.
 TEST_P(Kernels, HotCellsFollowFillsNextToUnchangedRowsAndMovingThresholds) {
-  auto map = beam_with_hot_pixels();
-  auto spare = hit_map("spare");
-  MapSummary summaries[kMonitorStaves];
-  FillTarget targets[kMonitorStaves];
-  for (int t = 0; t < kMonitorStaves; t++) {
-    summarise_map(t == 0 ? *map : *spare, summaries[t]);
-    targets[t] = {t == 0 ? map.get() : spare.get(), &summaries[t], nullptr};
-  }
+  BeamUnderFills beam;
+  const std::unique_ptr<TH2F>& map = beam.map;
+  MapSummary (&summaries)[kMonitorStaves] = beam.summaries;
+  FillTarget (&targets)[kMonitorStaves] = beam.targets;
   auto pending = std::make_unique<PendingFills>();
   start_fills(*pending, targets);
   NeighbourhoodFloors floors;
