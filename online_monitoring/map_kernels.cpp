@@ -581,6 +581,41 @@ BlockCount count_block(const CellGrid& grid, int bx, int by, float threshold) {
   return count;
 }
 
+// A change to a sum of contents shows while the magnitudes of its terms add
+// up to less than this: fills only raise contents, each by at least a half,
+// and every rounding of such a sum is far smaller.
+constexpr double kTellable = 0x1p40;
+
+// The total of the column sums of block column `bx`, which grows with every
+// fill of the column's cells while it is tellable; otherwise NaN, equal to
+// nothing.
+double columns_total(const MapSummary& summary, int bx) {
+  const double* sums = summary.column_sums.data() + bx * kOverviewBlockX + 1;
+  double total = 0, magnitude = 0;
+  for (int i = 0; i < kOverviewBlockX; i++) {
+    total += sums[i];
+    magnitude += std::abs(sums[i]);
+  }
+  return magnitude < kTellable ? total : std::numeric_limits<double>::quiet_NaN();
+}
+
+// Block (bx, by)'s count of cells above the threshold: that of its last
+// reading while no cell of its columns has changed since and the threshold
+// is one the count holds for, otherwise read afresh and kept, with the
+// block's least content.
+BlockCount recalled_or_counted(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors,
+                               int bx, int by, float threshold) {
+  const int block = by * kOverviewBinsX + bx;
+  BlockReading& reading = floors.readings[block];
+  const double columns = columns_total(summary, bx);
+  if (reading.columns_total == columns && reading.lowest <= threshold && threshold < reading.highest)
+    return {reading.above, floors.floors[block].least, {reading.lowest, reading.highest}};
+  const BlockCount counted = count_block(grid, bx, by, threshold);
+  reading = {counted.above, counted.span.lowest, counted.span.highest, columns};
+  floors.floors[block].least = counted.least;
+  return counted;
+}
+
 // The smallest content of a block and of the cells around it. At the map's
 // edges these include under- and overflow cells: a floor over more cells is
 // no higher, so it is still one of the in-range neighbours.
@@ -645,9 +680,10 @@ float largest_not_above(const MapSummary& summary, int by, float threshold) {
 
 // Counts the cells above the threshold of the blocks of block row `by`
 // whose maximum is above it, reading those whose least content is not above
-// it, and taking the floors afresh of those whose floor cannot rule their
-// cells out. Returns in `finding` the count, the thresholds it holds for and
-// the blocks whose fresh floors cannot rule their cells out.
+// it and whose last reading no longer holds, and taking the floors afresh of
+// those whose floor cannot rule their cells out. Returns in `finding` the
+// count, the thresholds it holds for and the blocks whose fresh floors cannot
+// rule their cells out.
 void count_block_row(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors,
                      int by, float threshold, double ratio, RowFinding& finding) {
   int candidates[kOverviewBinsX];
@@ -665,9 +701,8 @@ void count_block_row(const CellGrid& grid, const MapSummary& summary, Neighbourh
       finding.above += kBlockCells;
       span.highest = std::min(span.highest, known.least);
     } else {
-      const BlockCount counted = count_block(grid, bx, by, threshold);
+      const BlockCount counted = recalled_or_counted(grid, summary, floors, bx, by, threshold);
       finding.above += counted.above;
-      known.least = counted.least;
       span.narrow(counted.span);
     }
     if (maximum <= ratio * known.floor) continue;
@@ -693,7 +728,6 @@ void test_block_row(const CellGrid& grid, int by, const std::vector<int>& testin
 // and every rise shows in its row's sum while the sum is small enough to
 // tell.
 bool rows_unchanged(const MapSummary& summary, const std::vector<double>& before, int first, int last) {
-  constexpr double kTellable = 0x1p40;
   if (before.size() != summary.row_sums.size()) return false;
   for (int y = first; y <= last; y++)
     if (summary.row_sums[y] != before[y] || !(std::abs(before[y]) < kTellable)) return false;
@@ -706,6 +740,8 @@ bool finding_holds(const RowFinding& finding, float threshold, double ratio) {
 
 void forget_findings(const MapSummary& summary, NeighbourhoodFloors& floors) {
   floors.floors.assign(kBlocks, {kNoContent, kNoContent});  // rules nothing out
+  const BlockReading unread{0, std::numeric_limits<float>::infinity(), kNoContent, 0};  // holds for no threshold
+  floors.readings.assign(kBlocks, unread);
   floors.rows.assign(kOverviewBinsY, RowFinding{});
   floors.row_sums.clear();
   floors.rewrites = summary.rewrites;

@@ -239,11 +239,24 @@ struct RowFinding {
   std::vector<int> hot;
 };
 
+// What the fast path of hot_cells last read of a block's own cells: how many
+// are above the threshold, the float thresholds from `lowest` up to, not
+// including, `highest` that count holds for (no cell of the block lies
+// between), and the total of the column sums of the block's columns then.
+// While that total is unchanged no cell of those columns has changed, so the
+// count holds without reading the block again.
+struct BlockReading {
+  int above = 0;
+  float lowest = 0, highest = 0;
+  double columns_total = 0;
+};
+
 // What the fast path of hot_cells keeps between calls on a map: the floors
-// per block, the findings per block row, and the summary's row sums when it
-// last ran, which tell the rows a fill has changed since.
+// and readings per block, the findings per block row, and the summary's row
+// sums when it last ran, which tell the rows a fill has changed since.
 struct NeighbourhoodFloors {
   std::vector<BlockFloor> floors;
+  std::vector<BlockReading> readings;
   std::vector<RowFinding> rows;
   std::vector<double> row_sums;
   std::uint64_t rewrites = 0;
