@@ -557,27 +557,49 @@ struct BlockCount {
   ThresholdSpan span;
 };
 
+// Contents compared four at a time as vectors; block maxima in groups of
+// kGroup.
+constexpr int kGroup = 16;
+using FourFloats = float __attribute__((vector_size(4 * sizeof(float))));
+using FourFlags = int __attribute__((vector_size(4 * sizeof(int))));
+
+float least_of(FourFloats four) { return std::min({four[0], four[1], four[2], four[3]}); }
+float greatest_of(FourFloats four) { return std::max({four[0], four[1], four[2], four[3]}); }
+
+// Reads a block's own cells four columns at a time, without a branch on a
+// content, so that the reads of its rows are under way at once. A block
+// whose width is not a multiple of four has its last four columns read as
+// well, counting only those not read before.
 BlockCount count_block(const CellGrid& grid, int bx, int by, float threshold) {
+  constexpr int kWhole = kOverviewBlockX / 4 * 4;
+  constexpr int kReadAgain = kWhole + 4 - kOverviewBlockX;  // columns of the last four read before
+  static_assert(kOverviewBlockX >= 4);
   const int first_x = bx * kOverviewBlockX + 1, first_y = by * kOverviewBlockY + 1;
-  // Taken column by column, so that a row's cells are compared at once.
-  float column_least[kOverviewBlockX], column_lowest[kOverviewBlockX], column_highest[kOverviewBlockX];
-  std::copy_n(grid.cells + first_y * grid.stride + first_x, kOverviewBlockX, column_least);
-  std::fill_n(column_lowest, kOverviewBlockX, kNoContent);
-  std::fill_n(column_highest, kOverviewBlockX, std::numeric_limits<float>::infinity());
-  BlockCount count;
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  const FourFloats limit = FourFloats{} + threshold;
+  FourFloats least = FourFloats{} + kInfinity, lowest = FourFloats{} + kNoContent, highest = least;
+  FourFlags above = {};
+  const auto read = [&](const float* cells, FourFlags counted) {
+    FourFloats four;
+    std::memcpy(&four, cells, sizeof four);
+    const FourFlags is_above = four > limit;
+    above -= is_above & counted;
+    least = four < least ? four : least;
+    lowest = (~is_above & (four > lowest)) ? four : lowest;
+    highest = (is_above & (four < highest)) ? four : highest;
+  };
+  const FourFlags all = {-1, -1, -1, -1};
+  const FourFlags not_read_before = FourFlags{0, 1, 2, 3} >= kReadAgain;
   for (int y = first_y; y < first_y + kOverviewBlockY; y++) {
     const float* row = grid.cells + y * grid.stride + first_x;
-    for (int i = 0; i < kOverviewBlockX; i++) {
-      const bool above = row[i] > threshold;
-      count.above += above;
-      column_least[i] = row[i] < column_least[i] ? row[i] : column_least[i];
-      column_lowest[i] = !above && row[i] > column_lowest[i] ? row[i] : column_lowest[i];
-      column_highest[i] = above && row[i] < column_highest[i] ? row[i] : column_highest[i];
-    }
+    for (int i = 0; i < kWhole; i += 4) read(row + i, all);
+    if constexpr (kWhole < kOverviewBlockX) read(row + kOverviewBlockX - 4, not_read_before);
   }
-  count.least = *std::min_element(column_least, column_least + kOverviewBlockX);
-  count.span.lowest = *std::max_element(column_lowest, column_lowest + kOverviewBlockX);
-  count.span.highest = *std::min_element(column_highest, column_highest + kOverviewBlockX);
+  BlockCount count;
+  count.above = above[0] + above[1] + above[2] + above[3];
+  count.least = least_of(least);
+  count.span.lowest = greatest_of(lowest);
+  count.span.highest = least_of(highest);
   return count;
 }
 
@@ -631,11 +653,8 @@ float neighbourhood_floor(const CellGrid& grid, int bx, int by) {
   return *std::min_element(column_floors, column_floors + kWidth);
 }
 
-// Whether any of sixteen block maxima is above the threshold, compared four
+// Whether any of kGroup block maxima is above the threshold, compared four
 // at a time as vectors.
-constexpr int kGroup = 16;
-using FourFloats = float __attribute__((vector_size(4 * sizeof(float))));
-using FourFlags = int __attribute__((vector_size(4 * sizeof(int))));
 
 bool any_above(const float* maxima, float threshold) {
   FourFlags above = {};
@@ -692,6 +711,7 @@ void count_block_row(const CellGrid& grid, const MapSummary& summary, Neighbourh
   span.lowest = largest_not_above(summary, by, threshold);
   finding.above = 0;
   finding.testing.clear();
+  finding.partly_above.clear();
   for (int i = 0; i < count; i++) {
     const int bx = candidates[i];
     const int block = by * kOverviewBinsX + bx;
@@ -704,10 +724,95 @@ void count_block_row(const CellGrid& grid, const MapSummary& summary, Neighbourh
       const BlockCount counted = recalled_or_counted(grid, summary, floors, bx, by, threshold);
       finding.above += counted.above;
       span.narrow(counted.span);
+      if (!(counted.least > threshold)) finding.partly_above.push_back(bx);
     }
     if (maximum <= ratio * known.floor) continue;
     known.floor = neighbourhood_floor(grid, bx, by);
     if (!(maximum <= ratio * known.floor)) finding.testing.push_back(bx);
+  }
+  finding.lowest = span.lowest;
+  finding.highest = span.highest;
+  const float* maxima = summary.block_maxima.data() + by * kOverviewBinsX;
+  std::copy_n(maxima, kOverviewBinsX, floors.maxima.data() + by * kOverviewBinsX);
+}
+
+// The blocks of block row `by` whose maximum differs from the one kept in
+// `floors`, into `found`; returns how many. Most groups of blocks hold none.
+int blocks_changed(const MapSummary& summary, const NeighbourhoodFloors& floors, int by, int* found) {
+  const float* now = summary.block_maxima.data() + by * kOverviewBinsX;
+  const float* before = floors.maxima.data() + by * kOverviewBinsX;
+  int count = 0;
+  for (int first = 0; first < kOverviewBinsX; first += kGroup) {
+    FourFlags changed = {};
+    for (int i = first; i < first + kGroup; i += 4) {
+      FourFloats four_now, four_before;
+      std::memcpy(&four_now, now + i, sizeof four_now);
+      std::memcpy(&four_before, before + i, sizeof four_before);
+      changed |= four_now != four_before;
+    }
+    std::uint64_t words[2];
+    std::memcpy(words, &changed, sizeof words);
+    if ((words[0] | words[1]) == 0) continue;
+    for (int bx = first; bx < first + kGroup; bx++) {
+      found[count] = bx;
+      count += now[bx] != before[bx];
+    }
+  }
+  return count;
+}
+
+// Whether block (bx, by), whose maximum is above the threshold, may hold a
+// cell that stands out from its neighbours: not when its floor rules that
+// out, taken afresh when the one kept cannot.
+bool worth_testing(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors, int bx, int by,
+                   double ratio) {
+  const int block = by * kOverviewBinsX + bx;
+  const float maximum = summary.block_maxima[block];
+  BlockFloor& known = floors.floors[block];
+  if (maximum <= ratio * known.floor) return false;
+  known.floor = neighbourhood_floor(grid, bx, by);
+  return !(maximum <= ratio * known.floor);
+}
+
+// Brings the finding of block row `by`, which holds for the threshold and
+// the ratio, up to date with fills of the row's cells since: the blocks
+// partly above the threshold are counted again where their columns have
+// changed, the blocks whose maximum has changed are counted when it rose
+// above the threshold and tested when their floor cannot rule them out, and
+// the blocks tested before take their floors afresh. Blocks wholly above the
+// threshold stay so, and blocks still not above it add nothing.
+void update_block_row(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors, int by,
+                      float threshold, double ratio, RowFinding& finding) {
+  ThresholdSpan span{finding.lowest, finding.highest};
+  std::erase_if(finding.partly_above, [&](int bx) {
+    const int before = floors.readings[by * kOverviewBinsX + bx].above;
+    const BlockCount counted = recalled_or_counted(grid, summary, floors, bx, by, threshold);
+    finding.above += counted.above - before;
+    span.narrow(counted.span);
+    return counted.least > threshold;
+  });
+  std::erase_if(finding.testing, [&](int bx) { return !worth_testing(grid, summary, floors, bx, by, ratio); });
+  int changed[kOverviewBinsX];
+  const int count = blocks_changed(summary, floors, by, changed);
+  for (int i = 0; i < count; i++) {
+    const int bx = changed[i];
+    const int block = by * kOverviewBinsX + bx;
+    const float maximum = summary.block_maxima[block];
+    const bool was_above = floors.maxima[block] > threshold;
+    floors.maxima[block] = maximum;
+    if (!(maximum > threshold)) {
+      span.lowest = std::max(span.lowest, maximum);
+      continue;
+    }
+    if (!was_above) {
+      const BlockCount counted = recalled_or_counted(grid, summary, floors, bx, by, threshold);
+      finding.above += counted.above;
+      span.narrow(counted.span);
+      if (!(counted.least > threshold)) finding.partly_above.push_back(bx);
+    }
+    const auto place = std::lower_bound(finding.testing.begin(), finding.testing.end(), bx);
+    if ((place == finding.testing.end() || *place != bx) && worth_testing(grid, summary, floors, bx, by, ratio))
+      finding.testing.insert(place, bx);
   }
   finding.lowest = span.lowest;
   finding.highest = span.highest;
@@ -742,6 +847,7 @@ void forget_findings(const MapSummary& summary, NeighbourhoodFloors& floors) {
   floors.floors.assign(kBlocks, {kNoContent, kNoContent});  // rules nothing out
   const BlockReading unread{0, std::numeric_limits<float>::infinity(), kNoContent, 0};  // holds for no threshold
   floors.readings.assign(kBlocks, unread);
+  floors.maxima.assign(kBlocks, kNoContent);
   floors.rows.assign(kOverviewBinsY, RowFinding{});
   floors.row_sums.clear();
   floors.rewrites = summary.rewrites;
@@ -756,11 +862,14 @@ HotCells hot_cells_in_blocks(const TH2F& map, const MapSummary& summary, double 
   for (int by = 0; by < kOverviewBinsY; by++) {
     RowFinding& finding = floors.rows[by];
     const int first_y = by * kOverviewBlockY + 1, last_y = (by + 1) * kOverviewBlockY;
-    if (!rows_unchanged(summary, floors.row_sums, first_y, last_y) || !finding_holds(finding, above, ratio)) {
+    if (!finding_holds(finding, above, ratio)) {
       count_block_row(grid, summary, floors, by, above, ratio, finding);
       test_block_row(grid, by, finding.testing, above, ratio, finding.hot);
       finding.ratio = ratio;
       finding.known = true;
+    } else if (!rows_unchanged(summary, floors.row_sums, first_y, last_y)) {
+      update_block_row(grid, summary, floors, by, above, ratio, finding);
+      test_block_row(grid, by, finding.testing, above, ratio, finding.hot);
     } else if (!rows_unchanged(summary, floors.row_sums, first_y - 1, last_y + 1)) {
       test_block_row(grid, by, finding.testing, above, ratio, finding.hot);
     }
