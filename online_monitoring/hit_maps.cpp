@@ -33,14 +33,16 @@ std::uint64_t raw_generation = 0;
 
 // Whether the fill path keeps the summaries up to date. Keeping them costs a
 // little on every hit; leaving them costs one pass over the maps at the next
-// read. They are kept once reads recur with hits filled in between (a
-// refresh that analyses, a live view), and left once kUnreadHits hits have
-// been filled since the last read, about where the little per hit adds up to
-// one pass. A batch run that reads them once at its begin-run refresh then
-// never pays for them.
+// read. They are kept from the moment they are cleared with the maps (a
+// pass over nearly empty maps would cost as much as over full ones) and
+// whenever reads recur with hits filled in between (a refresh that
+// analyses, a live view), and left once kUnreadHits hits have been filled
+// since the last read or clear, about where the little per hit adds up to
+// one pass. A batch run that reads them only at its begin-run refresh pays
+// for its first kUnreadHits hits alone.
 constexpr double kUnreadHits = 5e6;
 bool keeping_summaries = false;
-double entries_at_read = -1;  // all maps' entries at the last read; -1 before one
+double entries_at_read = -1;  // all maps' entries at the last read or clear
 
 double all_entries() {
   double entries = 0;
@@ -114,6 +116,8 @@ void take_overviews() {
 void clear_raw_summaries() {
   for (int s = 0; s < NSTAVE; s++) clear_summary(*h2d_chip[s], kept_summaries[s]);
   raw_generation++;
+  keeping_summaries = true;
+  entries_at_read = all_entries();
 }
 
 void keep_last_analysis_maps() { materialise_norm_maps(); }
