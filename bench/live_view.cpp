@@ -51,6 +51,9 @@ constexpr std::uint32_t kNoisyEvents = 30000;
 constexpr double kNoisyNoise = 150;  // noise hits per stave and event: about 62% of pixels hit
 constexpr int kRefresh = 1000;
 constexpr int kProgramRuns = 3;
+// Runs of kivo on the noisy file, each a second or less: the best of more of
+// them, as the machine's other load moves a single run by a third.
+constexpr int kIngestionRuns = 7;
 constexpr double kMegabyte = 1e6;
 constexpr std::chrono::milliseconds kPagePoll{20};
 
@@ -198,7 +201,7 @@ kivo::bench::Result ingestion_with_page() {
   bool ok = true;
   double refreshing = 0, plain = 0;
   kivo::bench::alternate_best_seconds(
-      kProgramRuns, [&] { ok = ingest(stream, kRefresh) && ok; }, [&] { ok = ingest(stream, -1) && ok; },
+      kIngestionRuns, [&] { ok = ingest(stream, kRefresh) && ok; }, [&] { ok = ingest(stream, -1) && ok; },
       refreshing, plain);
   std::filesystem::remove(stream);
   if (!ok) return {};

@@ -33,14 +33,16 @@ std::uint64_t raw_generation = 0;
 
 // Whether the fill path keeps the summaries up to date. Keeping them costs a
 // little on every hit; leaving them costs one pass over the maps at the next
-// read. They are kept once reads recur with hits filled in between (a
-// refresh that analyses, a live view), and left once kUnreadHits hits have
-// been filled since the last read, about where the little per hit adds up to
-// one pass. A batch run that reads them once at its begin-run refresh then
-// never pays for them.
+// read. They are kept from the moment they are cleared with the maps (a
+// pass over nearly empty maps would cost as much as over full ones) and
+// whenever reads recur with hits filled in between (a refresh that
+// analyses, a live view), and left once kUnreadHits hits have been filled
+// since the last read or clear, about where the little per hit adds up to
+// one pass. A batch run that reads them only at its begin-run refresh pays
+// for its first kUnreadHits hits alone.
 constexpr double kUnreadHits = 5e6;
 bool keeping_summaries = false;
-double entries_at_read = -1;  // all maps' entries at the last read; -1 before one
+double entries_at_read = -1;  // all maps' entries at the last read or clear
 
 double all_entries() {
   double entries = 0;
@@ -71,9 +73,37 @@ struct LastAnalysis {
 
 LastAnalysis last_analysis;
 
+// While the changes of a raw map are logged, the fill path leaves its
+// summary and the summary is brought in step from the log when next read
+// (or before the log is emptied): the per-hit work moves out of the fill
+// loop into one tight pass at the refresh. From log entry `replay_from` on,
+// with `added_entries` the entries the fill path added meanwhile.
+struct DeferredSummary {
+  bool deferred = false;
+  std::size_t replay_from = 0;
+  double added_entries = 0;
+};
+DeferredSummary deferred_summaries[NSTAVE];
+
 bool on_fast_path() { return kernel_path() == KernelPath::fast; }
 
+// A deferred summary brought in step from the log, unless the map changed
+// other than by the fill path meanwhile (its in-step test then fails).
+void catch_up(int stave) {
+  DeferredSummary& deferred = deferred_summaries[stave];
+  if (!deferred.deferred) return;
+  deferred.deferred = false;
+  MapSummary& summary = kept_summaries[stave];
+  if (summary.entries + deferred.added_entries == h2d_chip[stave]->GetEntries())
+    replay_changes(*h2d_chip[stave], last_analysis.changes[stave], deferred.replay_from, summary);
+}
+
+void catch_up_all() {
+  for (int s = 0; s < NSTAVE; s++) catch_up(s);
+}
+
 MapSummary& kept_summary(int stave) {
+  catch_up(stave);
   MapSummary& summary = kept_summaries[stave];
   if (!summary_in_step(*h2d_chip[stave], summary)) {
     summarise_map(*h2d_chip[stave], summary);
@@ -89,7 +119,19 @@ std::size_t logged_changes() {
 }
 
 void forget_changes() {
+  catch_up_all();
   for (auto& changes : last_analysis.changes) changes.clear();
+}
+
+// Leaves stave `stave`'s summary to be brought in step from the log, in
+// step now; the entries the fill path adds are counted into the result.
+double* defer_summary(int stave) {
+  DeferredSummary& deferred = deferred_summaries[stave];
+  if (!deferred.deferred) {
+    kept_summary(stave);
+    deferred = {true, last_analysis.changes[stave].size(), 0};
+  }
+  return &deferred.added_entries;
 }
 
 // Whether h2d_chip_norm already holds the normalised maps of an analysis of
@@ -112,8 +154,13 @@ void take_overviews() {
 }  // namespace
 
 void clear_raw_summaries() {
-  for (int s = 0; s < NSTAVE; s++) clear_summary(*h2d_chip[s], kept_summaries[s]);
+  for (int s = 0; s < NSTAVE; s++) {
+    deferred_summaries[s] = DeferredSummary();
+    clear_summary(*h2d_chip[s], kept_summaries[s]);
+  }
   raw_generation++;
+  keeping_summaries = true;
+  entries_at_read = all_entries();
 }
 
 void keep_last_analysis_maps() { materialise_norm_maps(); }
@@ -144,16 +191,22 @@ void hit_fill_targets(FillTarget (&targets)[NSTAVE]) {
   // The plain fill logs nothing.
   if (!on_fast_path() || logged_changes() >= kChangeLogCapacity) materialise_norm_maps();
   note_fill();
+  const bool keep = on_fast_path() && keeping_summaries;
+  const bool log = !last_analysis.whole;
   for (int s = 0; s < NSTAVE; s++) {
+    targets[s] = FillTarget();
     targets[s].map = h2d_chip[s];
-    const bool keep = on_fast_path() && keeping_summaries;
-    targets[s].summary = keep ? &kept_summary(s) : nullptr;
-    targets[s].changes = last_analysis.whole ? nullptr : &last_analysis.changes[s];
+    targets[s].changes = log ? &last_analysis.changes[s] : nullptr;
+    if (keep && log)
+      targets[s].added_entries = defer_summary(s);
+    else if (keep)
+      targets[s].summary = &kept_summary(s);
   }
   raw_generation++;
 }
 
 void start_norm_maps() {
+  catch_up_all();
   last_analysis = LastAnalysis();
   for (int s = 0; s < NSTAVE; s++) {
     if (on_fast_path())

@@ -1,6 +1,7 @@
 // What the monitor keeps beside its hit maps, so that neither a refresh nor
 // the live view needs a pass over them: per stave the summary of the raw map,
-// kept while hits are filled, and the normalised maps of the last analysis,
+// kept while hits are filled (or brought in step from the log of changed
+// cells when read between refreshes), and the normalised maps of the last analysis,
 // made whole (h2d_chip_norm) only when something reads them whole.
 #ifndef KIVO_MONITOR_HIT_MAPS_H
 #define KIVO_MONITOR_HIT_MAPS_H

@@ -105,6 +105,23 @@ bool summary_in_step(const TH2F& map, const MapSummary& summary) {
   return summary.entries == map.GetEntries();
 }
 
+void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, std::size_t first,
+                    MapSummary& summary) {
+  const std::uint32_t stride = static_cast<std::uint32_t>(stride_of(map));
+  for (std::size_t i = first; i < changes.size(); i++) {
+    const ChangedCell& change = changes[i];
+    const int x = static_cast<int>(change.cell % stride);
+    const int y = static_cast<int>(change.cell / stride);
+    const float after = change.before + 1;
+    const double grown = double(after) - double(change.before);
+    summary.column_sums[x] += grown;
+    summary.row_sums[y] += grown;
+    float& block = summary.block_maxima[block_of(x, y)];
+    block = std::max(block, after);
+  }
+  summary.entries = map.GetEntries();
+}
+
 namespace {
 
 using FourDoubles = double __attribute__((vector_size(4 * sizeof(double))));
@@ -180,33 +197,27 @@ void apply_fill_statistics(PendingFills& pending) {
     if (pending.summing[t]) map->PutStats(pending.stats[t]);
     map->SetEntries(map->GetEntries() + pending.entries[t]);
     if (MapSummary* summary = pending.targets[t].summary) summary->entries = map->GetEntries();
+    if (double* added = pending.targets[t].added_entries) *added += pending.entries[t];
     pending.entries[t] = 0;
     pending.summing[t] = false;
   }
-}
-
-// The target whose map holds `cell`, of those the batch fills.
-const FillTarget& target_of(const PendingFills& pending, const float* cell) {
-  for (const FillTarget& target : pending.targets) {
-    const float* cells = target.map->GetArray();
-    if (cell >= cells && cell < cells + target.map->GetSize()) return target;
-  }
-  return pending.targets[kMonitorStaves - 1];
 }
 
 // An in-range hit whose content did not grow by exactly one (a content that
 // a float no longer counts up by one, or a fraction set by hand): its column
 // and row sums, counted one up when it was queued, take the true change
 // (when its summary is kept).
-[[gnu::noinline, gnu::cold]] void correct_sums(const PendingFills& pending, const float* cell,
-                                               float before, float after) {
-  const FillTarget& target = target_of(pending, cell);
-  if (!target.summary) return;
-  const int index = static_cast<int>(cell - target.map->GetArray());
-  const int stride = target.map->GetNbinsX() + 2;
+[[gnu::noinline, gnu::cold]] void correct_sums(const PendingFills& pending, int i, float before,
+                                               float after) {
+  const int target = pending.hit_targets[i];
+  MapSummary* summary = pending.targets[target].summary;
+  if (!summary) return;
+  const PendingFills::TargetView& view = pending.views[target];
+  const int index = static_cast<int>(pending.cells[i] - view.cells);
+  const int stride = view.nx + 2;
   const double correction = double(after) - double(before) - 1;
-  target.summary->column_sums[index % stride] += correction;
-  target.summary->row_sums[index / stride] += correction;
+  summary->column_sums[index % stride] += correction;
+  summary->row_sums[index / stride] += correction;
 }
 
 // One queued hit applied: its cell grows by one and its block maximum takes
@@ -219,19 +230,29 @@ const FillTarget& target_of(const PendingFills& pending, const float* cell) {
   float* block = pending.block_maxima[i];
   *block = std::max(*block, after);
   if (after - before != 1 && block != &pending.outside_blocks)
-    correct_sums(pending, cell, before, after);
+    correct_sums(pending, i, before, after);
   return before;
 }
 
-// As apply_hit, also logging the change of an in-range cell of a map whose
-// changes are logged.
-void apply_logged_hit(PendingFills& pending, int i) {
-  const float before = apply_hit(pending, i);
+// Logs the change of queued hit `i` from content `before`, when it fell in
+// range on a map whose changes are logged.
+[[gnu::always_inline]] inline void log_hit(PendingFills& pending, int i, float before) {
   if (pending.block_maxima[i] == &pending.outside_blocks) return;
-  const FillTarget& target = target_of(pending, pending.cells[i]);
-  if (target.changes)
-    target.changes->push_back(
-        {static_cast<std::uint32_t>(pending.cells[i] - target.map->GetArray()), before});
+  const int target = pending.hit_targets[i];
+  if (std::vector<ChangedCell>* changes = pending.targets[target].changes)
+    changes->push_back({static_cast<std::uint32_t>(pending.cells[i] - pending.views[target].cells), before});
+}
+
+// As apply_hit, also logging the change.
+void apply_logged_hit(PendingFills& pending, int i) { log_hit(pending, i, apply_hit(pending, i)); }
+
+// One queued hit applied and logged, no summary kept (the block pointer
+// only tells whether it fell in range).
+void apply_hit_to_log(PendingFills& pending, int i) {
+  float* cell = pending.cells[i];
+  const float before = *cell;
+  *cell = before + 1;
+  log_hit(pending, i, before);
 }
 
 }  // namespace
@@ -260,8 +281,10 @@ double* statistics_sums(PendingFills& pending, int target) {
 void apply_fills(PendingFills& pending) {
   apply_fill_statistics(pending);
   const int count = pending.count;
-  if (pending.logging)
+  if (pending.logging && pending.keeping)
     for (int i = 0; i < count; i++) apply_logged_hit(pending, i);
+  else if (pending.logging)
+    for (int i = 0; i < count; i++) apply_hit_to_log(pending, i);
   else if (pending.keeping)
     for (int i = 0; i < count; i++) apply_hit(pending, i);
   else

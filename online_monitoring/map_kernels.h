@@ -53,13 +53,24 @@ struct ChangedCell {
   float before;
 };
 
+// `summary`, in step with `map` before the fills logged in `changes` from
+// `first` on, brought in step with it after them: each change counted into
+// the column and row sums and its new content into the block maximum, as
+// the fill path keeping the summary would have done.
+void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, std::size_t first,
+                    MapSummary& summary);
+
 // A map a batch of hits fills, the summary kept beside it (or null when it
-// is not kept up to date), and where its changed in-range cells are logged
-// (or null). A batch keeps the summaries of all its maps or of none.
+// is not kept up to date), where its changed in-range cells are logged (or
+// null), and where the entries the batch adds are counted (or null): a
+// summary brought in step later from the log checks with that count that
+// nothing but the fill path changed the map meanwhile. A batch keeps the
+// summaries of all its maps or of none.
 struct FillTarget {
   TH2F* map = nullptr;
   MapSummary* summary = nullptr;
   std::vector<ChangedCell>* changes = nullptr;
+  double* added_entries = nullptr;
 };
 
 // Hits of one event gathered before they are applied, so that the cells of
@@ -88,6 +99,7 @@ struct PendingFills {
   bool logging = false;
   float* cells[kCapacity];
   float* block_maxima[kCapacity];
+  int hit_targets[kCapacity];  // the target each queued hit fills
   float outside_blocks = 0;
   float inside_spare = 0;
   int count = 0;
@@ -163,6 +175,7 @@ inline void queue_hits(PendingFills& pending, int target, int chip, const int* i
       }
     }
     if (tracking) pending.block_maxima[count] = block;
+    pending.hit_targets[count] = target;
     count++;
   }
   pending.count = count;

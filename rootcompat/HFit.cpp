@@ -177,8 +177,7 @@ FitOutcome MinimiseWithGsl(Problem& pb, const std::vector<double>& start) {
   for (size_t i = 0; i < npar; ++i) gsl_vector_set(t0, i, pb.map.Internal(i, start[i]));
   gsl_multifit_nlinear_init(t0, &fdf, w);
   int info = 0;
-  auto cb = [](const size_t iter, void*, const gsl_multifit_nlinear_workspace* ww) { double c; gsl_blas_ddot(ww->f, ww->f, &c); if (getenv("FITDBG")) fprintf(stderr, "G %zu %.17g %.17g %.17g %.17g\n", iter, c, gsl_vector_get(ww->x,0), gsl_vector_get(ww->x,1), gsl_vector_get(ww->x,2)); };
-  const int status = gsl_multifit_nlinear_driver(1000, 1e-8, 1e-8, 0.0, cb, nullptr, &info, w);
+  const int status = gsl_multifit_nlinear_driver(1000, 1e-8, 1e-8, 0.0, nullptr, nullptr, &info, w);
 
   const GausParams fitted = ExternalParams(pb, w->x);
   FitOutcome out{status == GSL_SUCCESS ? 0 : 4, std::vector<double>(fitted.begin(), fitted.end()), {}, 0.0};
@@ -242,7 +241,7 @@ Int_t TH1::Fit(TF1* f1, Option_t* option, Option_t*, Double_t xmin, Double_t xma
   for (Int_t i = 0; i < npar; ++i) start[i] = f1->GetParameter(i);
 
   gsl_error_handler_t* previous = gsl_set_error_handler_off();
-  const FitOutcome out = getenv("FITDBG") ? (rootcompat::MinimiseGaussian(pb, start), MinimiseWithGsl(pb, start)) : rootcompat::GetFitPath() == rootcompat::FitPath::fast
+  const FitOutcome out = rootcompat::GetFitPath() == rootcompat::FitPath::fast
                              ? rootcompat::MinimiseGaussian(pb, start)
                              : MinimiseWithGsl(pb, start);
   gsl_set_error_handler(previous);

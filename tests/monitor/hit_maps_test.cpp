@@ -87,6 +87,30 @@ TEST_P(HitMaps, SummariesFollowFillsResetsAndChangesBehindTheFillPath) {
   expect_summary_of(*h2d_chip[1], raw_summary(1));
 }
 
+// After a refresh the fill path logs its changes and the summaries follow
+// from the log when read; a change by hand, a reset or a new run in between
+// must not leave them behind.
+TEST_P(HitMaps, SummariesBetweenRefreshesFollowTheLogOfChanges) {
+  process_text(beam_events(100, 21));
+  ASSERT_EQ(OM(), 0);
+  process_text(beam_events(60, 22));
+  expect_summaries_of_the_maps();
+  process_text(beam_events(30, 23));
+  ASSERT_EQ(OM(), 0);
+  process_text(beam_events(30, 24));
+  h2d_chip[2]->SetBinContent(4600, 250, 0.25);
+  process_text(beam_events(30, 25));
+  expect_summaries_of_the_maps();
+  ASSERT_EQ(OM(), 0);
+  process_text(beam_events(30, 26));
+  reset_histos();
+  process_text(beam_events(30, 27));
+  expect_summaries_of_the_maps();
+  ASSERT_EQ(OM(), 0);
+  process_text("run 8\n" + beam_events(30, 28));
+  expect_summaries_of_the_maps();
+}
+
 // The stave maps divided by the current event count, one bin at a time.
 std::vector<std::unique_ptr<TH2F>> maps_per_event() {
   const double nevents = hnevnt->Integral("");
@@ -150,6 +174,7 @@ TEST_P(HitMaps, AnalysisFollowedByAVeryLongStretchOfEvents) {
   for (int h = 0; h < 5000; h++) record.add_word(1, 1 + h % 8, (h % 512) << 16 | (h * 7 % 1024));
   const auto event = kivo::eventio::make_event(record);
   for (int e = 0; e < 1000; e++) process_event(event.get());
+  expect_summaries_of_the_maps();
   kivo_materialise_maps();
   expect_norm_maps(shown);
 }

@@ -175,6 +175,17 @@ TEST_P(Kernels, BatchedFillWithoutSummariesLeavesThemBehindAndStillLogs) {
   if (GetParam() == KernelPath::fast) expect_changes_undone(filled);
 }
 
+// A summary left behind by a batch that only logged, brought in step from
+// the log: the same as summarising the filled map, including the cells a
+// float no longer counts up and the fraction.
+TEST_P(Kernels, SummaryReplayedFromTheLogEqualsTheFilledMaps) {
+  if (GetParam() == KernelPath::reference) GTEST_SKIP() << "the plain fill logs nothing";
+  FilledMaps filled(false);
+  replay_changes(*filled.maps[2], filled.changes, 0, filled.summaries[2]);
+  EXPECT_TRUE(summary_in_step(*filled.maps[2], filled.summaries[2]));
+  expect_summary_of(*filled.maps[2], filled.summaries[2]);
+}
+
 TEST_P(Kernels, NormalisationEqualsScaleAndOneSetBinContentPerBin) {
   for (const auto& map : kinds_of_maps()) {
     SCOPED_TRACE(map->GetName());
