@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "TH2F.h"
+#include "WholeSum.h"
 
 namespace {
 
@@ -122,45 +123,9 @@ void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, st
   summary.entries = map.GetEntries();
 }
 
-namespace {
-
-using FourDoubles = double __attribute__((vector_size(4 * sizeof(double))));
-using FourWords = long long __attribute__((vector_size(4 * sizeof(long long))));
-
-// The sum of a chip's column sums when each is a whole number and their
-// magnitudes add up to less than 2^52, added eight at a time: every partial
-// sum, in whatever order, is then a whole number below 2^53 and so exact,
-// equal to the sum taken in order. Otherwise nothing. A column sum is whole
-// when rounding it to a whole number leaves its bits as they were.
-__attribute__((target_clones("avx2", "default"))) std::optional<double> whole_chip_total(const double* sums) {
-  constexpr double kRounding = 0x1p52;  // adding it rounds a number below it to a whole one
-  constexpr long long kMagnitudeBits = 0x7fffffffffffffff;
-  static_assert(kChipColumns % 8 == 0);
-  FourDoubles totals[2] = {}, magnitudes[2] = {};
-  FourWords changed_by_rounding[2] = {};
-  for (int x = 0; x < kChipColumns; x += 8)
-    for (int i = 0; i < 2; i++) {
-      FourDoubles four;
-      std::memcpy(&four, sums + x + 4 * i, sizeof four);
-      totals[i] += four;
-      const FourDoubles rounded = (four + kRounding) - kRounding;
-      changed_by_rounding[i] |= reinterpret_cast<FourWords>(rounded) ^ reinterpret_cast<FourWords>(four);
-      magnitudes[i] += reinterpret_cast<FourDoubles>(reinterpret_cast<FourWords>(four) & kMagnitudeBits);
-    }
-  const FourWords changed = changed_by_rounding[0] | changed_by_rounding[1];
-  const FourDoubles magnitude = magnitudes[0] + magnitudes[1];
-  if ((changed[0] | changed[1] | changed[2] | changed[3]) != 0 ||
-      !((magnitude[0] + magnitude[1]) + (magnitude[2] + magnitude[3]) < kRounding))
-    return std::nullopt;
-  const FourDoubles total = totals[0] + totals[1];
-  return (total[0] + total[1]) + (total[2] + total[3]);
-}
-
-}  // namespace
-
 double chip_total(const MapSummary& summary, int chip) {
   const double* sums = summary.column_sums.data() + chip * kChipColumns + 1;
-  if (const std::optional<double> whole = whole_chip_total(sums)) return *whole;
+  if (const std::optional<double> whole = rootcompat::WholeSum(sums, kChipColumns)) return *whole;
   double total = 0;
   for (int x = 0; x < kChipColumns; x++) total += sums[x];
   return total;

@@ -88,6 +88,11 @@ double window_entries(const Bins& bins, int first, int last) {
 // same whether its bins are added in order or two running totals are
 // subtracted; otherwise they are added in order.
 class WindowSums {
+  // Whether a bin of magnitude below 2^51 holds a whole number: adding 1.5 *
+  // 2^52 rounds it to one, as doubles from 2^52 to 2^53 are the whole
+  // numbers, and taking it away again leaves the bin as it was.
+  static bool whole(double w) { return (w + 0x1.8p52) - 0x1.8p52 == w; }
+
  public:
   WindowSums(const Bins& bins, int last, double centre_of_first) : bins_(bins), centre_of_first_(centre_of_first) {
     constexpr double kExactBelow = 0x1p50;
@@ -97,7 +102,7 @@ class WindowSums {
     for (std::size_t b = 1; b < size; ++b) {
       const double w = bins[b], x = static_cast<double>(b) + centre_of_first;
       magnitude += std::abs(w) * std::max(1.0, x * x);
-      if (w != std::floor(w) || !(magnitude < kExactBelow)) {
+      if (!whole(w) || !(magnitude < kExactBelow)) {
         sum_.clear();
         return;
       }

@@ -8,6 +8,7 @@
 #include "TH1D.h"
 #include "TH1F.h"
 #include "TH2F.h"
+#include "WholeSum.h"
 #include "monitor_plugin.h"
 
 namespace kivo::quality {
@@ -77,7 +78,10 @@ double Reading::map_hits(int stave) const {
   return std::accumulate(chips.begin(), chips.end(), 0.0);
 }
 
-double total(const Bins& bins) { return std::accumulate(bins.begin(), bins.end(), 0.0); }
+double total(const Bins& bins) {
+  if (const std::optional<double> whole = rootcompat::WholeSum(bins.data(), bins.size())) return *whole;
+  return std::accumulate(bins.begin(), bins.end(), 0.0);
+}
 
 Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot) {
   Reading reading;
