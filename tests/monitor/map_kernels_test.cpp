@@ -419,3 +419,68 @@ TEST_P(Kernels, HotCellsFollowFillsNextToUnchangedRowsAndMovingThresholds) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first in-range cell of `map`, row by row, holding `content` in a block
+// of kOverviewBlockX x kOverviewBlockY bins that also holds a content above
+// `above`.
+int cell_beneath_block_maximum(const TH2F& map, float content, float above) {
+  for (int y = 1; y <= kNy; y++)
+    for (int x = 1; x <= kNx; x++) {
+      if (map.GetBinContent(x, y) != content) continue;
+      const int first_x = (x - 1) / kOverviewBlockX * kOverviewBlockX + 1;
+      const int first_y = (y - 1) / kOverviewBlockY * kOverviewBlockY + 1;
+      for (int by = first_y; by < first_y + kOverviewBlockY; by++)
+        for (int bx = first_x; bx < first_x + kOverviewBlockX; bx++)
+          if (map.GetBinContent(bx, by) > above) return map.GetBin(x, y);
+    }
+  return -1;
+}
+
+}  // namespace
+
+// The count of cells above the threshold follows fills that carry a cell
+// past it beneath its block's maximum, fills of the same columns in other
+// rows, a quiet block rising above the threshold as a lone hot pixel, and a
+// block wholly above it growing; then thresholds that pass contents.
+TEST_P(Kernels, HotCellCountsFollowFillsBeneathBlockMaximaAndRisingBlocks) {
+  BeamUnderFills beam;
+  TH2F& map = *beam.map;
+  MapSummary& summary = beam.summaries[0];
+  auto pending = std::make_unique<PendingFills>();
+  start_fills(*pending, beam.targets);
+  NeighbourhoodFloors floors;
+  expect_plain_hot_cells(map, summary, floors, 40.3, 10);
+  const int crossing = cell_beneath_block_maximum(map, 40, 41);
+  ASSERT_GE(crossing, 0);
+  const int x = crossing % (kNx + 2), y = crossing / (kNx + 2);
+  const int above_before = plain_hot_cells(map, 40.3, 10).above;
+  fill_bin(*pending, 0, x, y, 1);
+  EXPECT_EQ(plain_hot_cells(map, 40.3, 10).above, above_before + 1) << "one cell more, the block's maximum as it was";
+  expect_plain_hot_cells(map, summary, floors, 40.4, 10);
+  fill_bin(*pending, 0, x, y > 100 ? 5 : 500, 3);  // the same column, far from that block
+  expect_plain_hot_cells(map, summary, floors, 40.5, 10);
+  fill_bin(*pending, 0, 1500, 200, 45);  // a quiet block, now above the threshold
+  expect_plain_hot_cells(map, summary, floors, 40.5, 10);
+  const std::vector<int> lone = plain_hot_cells(map, 40.5, 10).cells;
+  EXPECT_EQ(std::count(lone.begin(), lone.end(), 200 * (kNx + 2) + 1500), 1) << "a hot pixel of its own";
+  fill_bin(*pending, 0, 4600, 250, 7);  // the beam's centre, a block wholly above
+  for (double threshold : {40.5, 40.99, 41.0, 39.5, 45.0})
+    expect_plain_hot_cells(map, summary, floors, threshold, 10);
+}
+
+// A chip's total is its column sums added in order, bit for bit, whether
+// they are whole numbers taken several at a time or fractions added in turn.
+TEST(ChipTotals, EqualTheColumnSumsAddedInOrder) {
+  MapSummary summary;
+  summary.column_sums.assign(kNx + 2, 0.0);
+  for (int x = 1; x <= kNx; x++) summary.column_sums[x] = double(x % 97) * 1e6 + x;
+  summary.column_sums[2000] = 0.1;  // chip 1 holds a fraction
+  summary.column_sums[5000] = 1e17;  // chip 4 holds a sum too large to take at once
+  for (int chip = 0; chip < 9; chip++) {
+    double in_order = 0;
+    for (int x = chip * 1024 + 1; x <= (chip + 1) * 1024; x++) in_order += summary.column_sums[x];
+    EXPECT_EQ(chip_total(summary, chip), in_order) << "chip " << chip;
+  }
+}
