@@ -98,7 +98,9 @@ class WindowSums {
     constexpr double kExactBelow = 0x1p50;
     const std::size_t size = static_cast<std::size_t>(last + 1);
     sum_.assign(size, 0.0), sum_x_.assign(size, 0.0), sum_x2_.assign(size, 0.0);
-    double magnitude = 0;
+    // The running totals are carried in locals, so that no step waits on
+    // reading back what the last one stored.
+    double magnitude = 0, sum = 0, sum_x = 0, sum_x2 = 0;
     for (std::size_t b = 1; b < size; ++b) {
       const double w = bins[b], x = static_cast<double>(b) + centre_of_first;
       magnitude += std::abs(w) * std::max(1.0, x * x);
@@ -106,9 +108,9 @@ class WindowSums {
         sum_.clear();
         return;
       }
-      sum_[b] = sum_[b - 1] + w;
-      sum_x_[b] = sum_x_[b - 1] + w * x;
-      sum_x2_[b] = sum_x2_[b - 1] + w * x * x;
+      sum_[b] = sum += w;
+      sum_x_[b] = sum_x += w * x;
+      sum_x2_[b] = sum_x2 += w * x * x;
     }
   }
 
