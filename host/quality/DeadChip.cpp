@@ -60,9 +60,10 @@ struct ChipComparison {
 };
 
 ChipComparison compare_chip(const Window& window, int stave, int chip) {
-  std::vector<double> others;
+  std::array<double, kStaves - 1> others;
+  std::size_t count = 0;
   for (int s = 0; s < kStaves; ++s)
-    if (s != stave) others.push_back(window.hits[static_cast<std::size_t>(s)][static_cast<std::size_t>(chip)]);
+    if (s != stave) others[count++] = window.hits[static_cast<std::size_t>(s)][static_cast<std::size_t>(chip)];
   std::sort(others.begin(), others.end());
   return {window.hits[static_cast<std::size_t>(stave)][static_cast<std::size_t>(chip)], others[others.size() / 2],
           others.front(), others.back()};
