@@ -13,7 +13,7 @@ namespace {
 
 constexpr const char* kCheck = "hot_pixels";
 // Hot pixels stored at the first ask; more are fetched with a second.
-constexpr int kExpectedHotPixels = 4096;
+constexpr int kExpectedHotPixels = 256;
 
 std::string hottest(const HotPixels& hot, double events) {
   if (hot.pixels.empty()) return "";
