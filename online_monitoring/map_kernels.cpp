@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include "TH2F.h"
 #include "WholeSum.h"
@@ -647,20 +648,23 @@ double columns_total(const MapSummary& summary, int bx) {
   return magnitude < kTellable ? total : std::numeric_limits<double>::quiet_NaN();
 }
 
-// Block (bx, by)'s count of cells above the threshold: that of its last
-// reading while no cell of its columns has changed since and the threshold
-// is one the count holds for, otherwise read afresh and kept, with the
-// block's least content.
-BlockCount recalled_or_counted(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors,
-                               int bx, int by, float threshold) {
-  const int block = by * kOverviewBinsX + bx;
-  BlockReading& reading = floors.readings[block];
-  const double columns = columns_total(summary, bx);
+// A block's reading that holds for no threshold: one not read yet.
+BlockReading unread(int bx) {
+  return {bx, 0, std::numeric_limits<float>::infinity(), kNoContent, kNoContent, 0};
+}
+
+// Block (reading.bx, by)'s count of cells above the threshold: that of
+// `reading`, its last, while no cell of its columns has changed since and the
+// threshold is one the count holds for, otherwise read afresh into
+// `reading`, with the block's least content kept in its floor too.
+BlockCount recalled_or_counted(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors, int by,
+                               float threshold, BlockReading& reading) {
+  const double columns = columns_total(summary, reading.bx);
   if (reading.columns_total == columns && reading.lowest <= threshold && threshold < reading.highest)
-    return {reading.above, floors.floors[block].least, {reading.lowest, reading.highest}};
-  const BlockCount counted = count_block(grid, bx, by, threshold);
-  reading = {counted.above, counted.span.lowest, counted.span.highest, columns};
-  floors.floors[block].least = counted.least;
+    return {reading.above, reading.least, {reading.lowest, reading.highest}};
+  const BlockCount counted = count_block(grid, reading.bx, by, threshold);
+  reading = {reading.bx, counted.above, counted.span.lowest, counted.span.highest, counted.least, columns};
+  floors.floors[by * kOverviewBinsX + reading.bx].least = counted.least;
   return counted;
 }
 
@@ -737,7 +741,8 @@ void count_block_row(const CellGrid& grid, const MapSummary& summary, Neighbourh
   span.lowest = largest_not_above(summary, by, threshold);
   finding.above = 0;
   finding.testing.clear();
-  finding.partly_above.clear();
+  const std::vector<BlockReading> before = std::exchange(finding.partly_above, {});
+  auto kept = before.begin();
   for (int i = 0; i < count; i++) {
     const int bx = candidates[i];
     const int block = by * kOverviewBinsX + bx;
@@ -747,10 +752,12 @@ void count_block_row(const CellGrid& grid, const MapSummary& summary, Neighbourh
       finding.above += kBlockCells;
       span.highest = std::min(span.highest, known.least);
     } else {
-      const BlockCount counted = recalled_or_counted(grid, summary, floors, bx, by, threshold);
+      while (kept != before.end() && kept->bx < bx) ++kept;
+      BlockReading reading = kept != before.end() && kept->bx == bx ? *kept : unread(bx);
+      const BlockCount counted = recalled_or_counted(grid, summary, floors, by, threshold, reading);
       finding.above += counted.above;
       span.narrow(counted.span);
-      if (!(counted.least > threshold)) finding.partly_above.push_back(bx);
+      if (!(counted.least > threshold)) finding.partly_above.push_back(reading);
     }
     if (maximum <= ratio * known.floor) continue;
     known.floor = neighbourhood_floor(grid, bx, by);
@@ -810,9 +817,9 @@ bool worth_testing(const CellGrid& grid, const MapSummary& summary, Neighbourhoo
 void update_block_row(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors, int by,
                       float threshold, double ratio, RowFinding& finding) {
   ThresholdSpan span{finding.lowest, finding.highest};
-  std::erase_if(finding.partly_above, [&](int bx) {
-    const int before = floors.readings[by * kOverviewBinsX + bx].above;
-    const BlockCount counted = recalled_or_counted(grid, summary, floors, bx, by, threshold);
+  std::erase_if(finding.partly_above, [&](BlockReading& reading) {
+    const int before = reading.above;
+    const BlockCount counted = recalled_or_counted(grid, summary, floors, by, threshold, reading);
     finding.above += counted.above - before;
     span.narrow(counted.span);
     return counted.least > threshold;
@@ -831,10 +838,15 @@ void update_block_row(const CellGrid& grid, const MapSummary& summary, Neighbour
       continue;
     }
     if (!was_above) {
-      const BlockCount counted = recalled_or_counted(grid, summary, floors, bx, by, threshold);
+      BlockReading reading = unread(bx);
+      const BlockCount counted = recalled_or_counted(grid, summary, floors, by, threshold, reading);
       finding.above += counted.above;
       span.narrow(counted.span);
-      if (!(counted.least > threshold)) finding.partly_above.push_back(bx);
+      if (!(counted.least > threshold)) {
+        const auto place = std::lower_bound(finding.partly_above.begin(), finding.partly_above.end(), bx,
+                                            [](const BlockReading& kept, int x) { return kept.bx < x; });
+        finding.partly_above.insert(place, reading);
+      }
     }
     const auto place = std::lower_bound(finding.testing.begin(), finding.testing.end(), bx);
     if ((place == finding.testing.end() || *place != bx) && worth_testing(grid, summary, floors, bx, by, ratio))
@@ -871,8 +883,6 @@ bool finding_holds(const RowFinding& finding, float threshold, double ratio) {
 
 void forget_findings(const MapSummary& summary, NeighbourhoodFloors& floors) {
   floors.floors.assign(kBlocks, {kNoContent, kNoContent});  // rules nothing out
-  const BlockReading unread{0, std::numeric_limits<float>::infinity(), kNoContent, 0};  // holds for no threshold
-  floors.readings.assign(kBlocks, unread);
   floors.maxima.assign(kBlocks, kNoContent);
   floors.rows.assign(kOverviewBinsY, RowFinding{});
   floors.row_sums.clear();

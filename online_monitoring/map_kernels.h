@@ -237,15 +237,30 @@ struct BlockFloor {
   float least;
 };
 
+// What the fast path of hot_cells last read of a block's own cells: how many
+// are above the threshold, the float thresholds from `lowest` up to, not
+// including, `highest` that count holds for (no cell of the block lies
+// between), the block's least content, and the total of the column sums of
+// the block's columns then. While that total is unchanged no cell of those
+// columns has changed, so the count holds without reading the block again.
+struct BlockReading {
+  int bx = 0;
+  int above = 0;
+  float lowest = 0, highest = 0;
+  float least = 0;
+  double columns_total = 0;
+};
+
 // What the fast path of hot_cells found in a block row: the cells above the
 // threshold, the blocks whose cells had to be tested (in order) and the hot
-// cells among them, and the blocks above the threshold whose least content
-// is not. While the row's cells do not change, the ratio stays the same and
-// the float threshold stays from `lowest` up to, not including, `highest`
-// (no cell of the row lies between), the count and the blocks hold; the hot
-// cells, while the rows next to it do not change either. While only the
-// cells change, the finding is brought up to date from the blocks whose
-// maximum has changed and the blocks partly above the threshold.
+// cells among them, and the readings of the blocks above the threshold whose
+// least content is not (in order). While the row's cells do not change, the
+// ratio stays the same and the float threshold stays from `lowest` up to,
+// not including, `highest` (no cell of the row lies between), the count and
+// the blocks hold; the hot cells, while the rows next to it do not change
+// either. While only the cells change, the finding is brought up to date
+// from the blocks whose maximum has changed and the blocks partly above the
+// threshold.
 struct RowFinding {
   bool known = false;
   float lowest = 0, highest = 0;
@@ -253,28 +268,15 @@ struct RowFinding {
   int above = 0;
   std::vector<int> testing;
   std::vector<int> hot;
-  std::vector<int> partly_above;
-};
-
-// What the fast path of hot_cells last read of a block's own cells: how many
-// are above the threshold, the float thresholds from `lowest` up to, not
-// including, `highest` that count holds for (no cell of the block lies
-// between), and the total of the column sums of the block's columns then.
-// While that total is unchanged no cell of those columns has changed, so the
-// count holds without reading the block again.
-struct BlockReading {
-  int above = 0;
-  float lowest = 0, highest = 0;
-  double columns_total = 0;
+  std::vector<BlockReading> partly_above;
 };
 
 // What the fast path of hot_cells keeps between calls on a map: the floors
-// and readings per block, the findings per block row with the block maxima
-// they were made beside, and the summary's row sums when it last ran, which
-// tell the rows a fill has changed since.
+// per block, the findings per block row with the block maxima they were made
+// beside, and the summary's row sums when it last ran, which tell the rows a
+// fill has changed since.
 struct NeighbourhoodFloors {
   std::vector<BlockFloor> floors;
-  std::vector<BlockReading> readings;
   std::vector<float> maxima;
   std::vector<RowFinding> rows;
   std::vector<double> row_sums;
