@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -38,6 +39,9 @@ constexpr int kChildSlots = 4;
 PathSlot g_paths[kPathSlots];
 std::atomic<pid_t> g_children[kChildSlots];
 std::atomic<bool> g_handlers_installed{false};
+// The terminal whose settings a signal puts back (-1: none), and those settings.
+std::atomic<int> g_terminal{-1};
+termios g_terminal_settings;
 sigset_t g_handled_signals;
 // Threads inside a SignalBlock. A signal that reaches another thread waits
 // for them, so that a file operation in several steps is never cut in half.
@@ -117,6 +121,7 @@ extern "C" void clean_up_and_reraise(int signal) {
   }
   for (PathSlot& slot : g_paths)
     if (slot.state.load() == kReady) ::unlink(slot.path);
+  if (const int terminal = g_terminal.load(); terminal >= 0) ::tcsetattr(terminal, TCSANOW, &g_terminal_settings);
   ::raise(signal);
 }
 
@@ -213,6 +218,10 @@ void remove_partial_output_on_signals(std::initializer_list<int> signals) {
       ::sigaction(signal, &action, nullptr);
   }
   g_handlers_installed = true;
+}
+
+void restore_terminal_on_signals(int fd) {
+  if (::tcgetattr(fd, &g_terminal_settings) == 0) g_terminal.store(fd);
 }
 
 SignalBlock::SignalBlock() {

@@ -69,6 +69,12 @@ class RegisteredChild {
 // signal does by default, so that the caller sees the usual status.
 void remove_partial_output_on_signals(std::initializer_list<int> signals);
 
+// The settings the terminal on `fd` has now are put back by a signal that
+// remove_partial_output_on_signals() handles, so that a program ended while
+// a line editor had turned echo off leaves a usable terminal. Called before
+// the editor changes them; nothing when `fd` is not a terminal.
+void restore_terminal_on_signals(int fd);
+
 // Holds the handled signals back in this thread while alive, and makes a
 // handled signal that reaches another thread wait (a few seconds at most) until
 // it ends, so that a file operation in several steps (a commit, a

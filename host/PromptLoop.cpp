@@ -6,6 +6,7 @@
 
 #include "Interrupt.h"
 #include "Prompt.h"
+#include "TemporaryFiles.h"
 
 namespace kivo::host {
 
@@ -42,6 +43,9 @@ int wait_timeout(Session& session, bool busy) {
 
 void run_prompt(Session& session, const interp::Registry& registry) {
   session.reserve_standard_input();
+  // The line editor turns echo off while it reads; a signal that ends kivo
+  // puts the terminal back as it was.
+  eventio::restore_terminal_on_signals(0);
   interp::Prompt prompt("kivo> ", interp::default_history_path(), registry,
                         [&session](std::optional<std::string> line) {
                           if (line) {

@@ -33,15 +33,18 @@ std::uint64_t raw_generation = 0;
 
 // Whether the fill path keeps the summaries up to date. Keeping them costs a
 // little on every hit; leaving them costs one pass over the maps at the next
-// read. They are kept from the moment they are cleared with the maps (a
-// pass over nearly empty maps would cost as much as over full ones) and
-// whenever reads recur with hits filled in between (a refresh that
-// analyses, a live view), and left once kUnreadHits hits have been filled
-// since the last read or clear, about where the little per hit adds up to
-// one pass. A batch run that reads them only at its begin-run refresh pays
-// for its first kUnreadHits hits alone.
+// read. They are kept once reads recur with hits filled in between (a
+// refresh that analyses, a live view), and left once kUnreadHits hits have
+// been filled since the last read, about where the little per hit adds up to
+// one pass. After the maps are cleared they are kept for the first
+// kHitsKeptFromClear hits only: a periodic refresh reads them after the
+// first data event, which a pass over the nearly empty maps would cost as
+// much as over full ones, and a batch run that never reads them again
+// stops paying after those few.
 constexpr double kUnreadHits = 5e6;
+constexpr double kHitsKeptFromClear = 1e5;
 bool keeping_summaries = false;
+double unread_hits_kept = 0;   // kUnreadHits, or kHitsKeptFromClear after a clear
 double entries_at_read = -1;  // all maps' entries at the last read or clear
 
 double all_entries() {
@@ -52,12 +55,15 @@ double all_entries() {
 
 void note_read() {
   const double entries = all_entries();
-  if (entries_at_read >= 0 && entries != entries_at_read) keeping_summaries = true;
+  if (entries_at_read >= 0 && entries != entries_at_read) {
+    keeping_summaries = true;
+    unread_hits_kept = kUnreadHits;
+  }
   entries_at_read = entries;
 }
 
 void note_fill() {
-  if (keeping_summaries && all_entries() - entries_at_read > kUnreadHits) keeping_summaries = false;
+  if (keeping_summaries && all_entries() - entries_at_read > unread_hits_kept) keeping_summaries = false;
 }
 
 // The last analysis that got past the event-count test (or, before one, the
@@ -160,6 +166,7 @@ void clear_raw_summaries() {
   }
   raw_generation++;
   keeping_summaries = true;
+  unread_hits_kept = kHitsKeptFromClear;
   entries_at_read = all_entries();
 }
 

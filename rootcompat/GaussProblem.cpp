@@ -115,6 +115,8 @@ void GaussGrid::FillFrom(long c, int step, double s2, double q) {
 // --- PointColumns
 
 PointColumns::PointColumns(const std::vector<FitPoint>& points, Int_t firstBin) {
+  for (auto* column : {&fX, &fY, &fError}) column->reserve(points.size());
+  fCell.reserve(points.size());
   for (const FitPoint& pt : points) {
     fX.push_back(pt.x);
     fY.push_back(pt.y);

@@ -72,6 +72,7 @@ std::vector<FitPoint> SelectPoints(const TH1& h, Double_t xmin, Double_t xmax) {
     last = std::min(last, axis.FindFixBin(xmax));
   }
   std::vector<FitPoint> points;
+  points.reserve(size_t(std::max(last - first + 1, 0)));
   for (Int_t bin = first; bin <= last; ++bin) {
     const Double_t x = axis.GetBinCenter(bin);
     if (useRange && (x < xmin || x > xmax)) continue;

@@ -107,8 +107,14 @@ void TArrayF::AddAt(Float_t c, Int_t i) {
 Float_t TArrayF::At(Int_t i) const { return BoundsOk("TArrayF::At", i, fN) ? fArray[i] : 0; }
 
 void TArrayF::Copy(TArrayF& array) const {
+  // Set gives an array of another size fresh zeroed storage, into which only
+  // the non-zero blocks need writing.
+  const bool fresh = array.fN != fN;
   array.Set(fN);
-  if (fN) std::memcpy(array.fArray, fArray, sizeof(Float_t) * fN);
+  if (fresh)
+    CopyIntoZeroed(array.fArray, fArray, fN);
+  else if (fN)
+    std::memcpy(array.fArray, fArray, sizeof(Float_t) * fN);
 }
 
 Double_t TArrayF::GetSum() const {
@@ -148,8 +154,14 @@ void TArrayD::AddAt(Double_t c, Int_t i) {
 Double_t TArrayD::At(Int_t i) const { return BoundsOk("TArrayD::At", i, fN) ? fArray[i] : 0; }
 
 void TArrayD::Copy(TArrayD& array) const {
+  // Set gives an array of another size fresh zeroed storage, into which only
+  // the non-zero blocks need writing.
+  const bool fresh = array.fN != fN;
   array.Set(fN);
-  if (fN) std::memcpy(array.fArray, fArray, sizeof(Double_t) * fN);
+  if (fresh)
+    CopyIntoZeroed(array.fArray, fArray, fN);
+  else if (fN)
+    std::memcpy(array.fArray, fArray, sizeof(Double_t) * fN);
 }
 
 Double_t TArrayD::GetSum() const {

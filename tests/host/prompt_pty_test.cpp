@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -91,6 +92,21 @@ TEST_F(PromptPtyTest, CompletesDropsLinesOnCtrlCAndKeepsHistory) {
   EXPECT_EQ(exit_status(), 0);
   EXPECT_EQ(screen.find("reset_histos\r\n"), std::string::npos) << "the interrupted line ran";
   EXPECT_EQ(kivo::test::read_file(home + "/.kivo_history"), "set_verbose(3);\nprocess_histos()\nOM();\n");
+}
+
+// Ended by a signal while the line editor reads, kivo leaves the terminal
+// echoing whole lines again, as it found it.
+TEST_F(PromptPtyTest, TerminalIsPutBackWhenASignalEndsKivo) {
+  ASSERT_TRUE(expect("kivo> ")) << screen;
+  termios reading{};
+  ASSERT_EQ(tcgetattr(terminal, &reading), 0);
+  ASSERT_EQ(reading.c_lflag & ICANON, 0u) << "the line editor reads key by key";
+  kill(pid, SIGTERM);
+  EXPECT_EQ(exit_status(), 128 + SIGTERM);
+  termios after{};
+  ASSERT_EQ(tcgetattr(terminal, &after), 0);
+  EXPECT_NE(after.c_lflag & ICANON, 0u);
+  EXPECT_NE(after.c_lflag & ECHO, 0u);
 }
 
 }  // namespace

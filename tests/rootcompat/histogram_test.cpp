@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include "TDirectory.h"
@@ -209,6 +210,26 @@ TEST(HistogramClone, IsAnIndependentFullCopyInTheCurrentDirectory) {
   c->Fill(1);
   EXPECT_EQ(h.GetBinContent(2), 3);
   EXPECT_EQ(c->GetXaxis()->GetParent(), c.get());
+}
+
+// A clone of a large, mostly empty map writes only its non-zero blocks into
+// fresh storage; every content comes across, a negative zero and the last
+// cell included, and copying into a map of the same size overwrites it.
+TEST(HistogramClone, MostlyEmptyMapsKeepEveryContent) {
+  TH2F map("sparse", "", 1000, 0, 1000, 300, 0, 300);
+  map.SetBinContent(1, 1, 2);
+  map.SetBinContent(500, 150, -0.0);
+  map.SetBinContent(777, 299, 0.125);
+  map.GetArray()[map.GetSize() - 1] = 9;
+  std::unique_ptr<TH2F> copy(static_cast<TH2F*>(map.Clone("sparse_copy")));
+  ASSERT_EQ(copy->GetSize(), map.GetSize());
+  for (int i = 0; i < map.GetSize(); i++)
+    ASSERT_EQ(std::memcmp(&copy->GetArray()[i], &map.GetArray()[i], sizeof(float)), 0) << i;
+  TH2F other("sparse_other", "", 1000, 0, 1000, 300, 0, 300);
+  other.SetBinContent(2, 2, 5);
+  map.Copy(other);
+  EXPECT_EQ(other.GetBinContent(2, 2), 0);
+  EXPECT_EQ(other.GetBinContent(777, 299), 0.125);
 }
 
 TEST(HistogramDirectory, ConstructionRegistersAndDeletionUnregisters) {
