@@ -685,7 +685,6 @@ float neighbourhood_floor(const CellGrid& grid, int bx, int by) {
 
 // Whether any of kGroup block maxima is above the threshold, compared four
 // at a time as vectors.
-
 bool any_above(const float* maxima, float threshold) {
   FourFlags above = {};
   for (int i = 0; i < kGroup; i += 4) {

@@ -286,7 +286,8 @@ struct NeighbourhoodFloors {
 // The hot cells of `map`. The fast path reads only blocks whose maximum in
 // `summary` (in step with `map`) is above the threshold and, of those, only
 // the ones whose floor in `floors` cannot rule them out, taking their floors
-// afresh; contents are numbers (no NaN).
+// afresh, and the ones partly above the threshold whose columns have changed
+// since it last read them; contents are numbers (no NaN).
 HotCells hot_cells(const TH2F& map, const MapSummary& summary, double threshold, double ratio,
                    NeighbourhoodFloors& floors);
 
