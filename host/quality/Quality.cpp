@@ -39,12 +39,14 @@ std::string saved_name(const Result& result) {
   return name;
 }
 
-// Hits per event of each stave between two readings of the same run.
-std::array<double, kStaves> hits_per_event(const Reading& now, const Reading* before) {
+// Hits per event of each stave between two readings of the same run, the
+// first given by its events and hits.
+std::array<double, kStaves> hits_per_event(const Reading& now, double events_before,
+                                           const std::array<double, kStaves>& hits_before) {
   std::array<double, kStaves> rates{};
-  const double events = now.events - (before ? before->events : 0);
+  const double events = now.events - events_before;
   for (std::size_t s = 0; s < kStaves; ++s) {
-    const double hits = now.staves[s].hits - (before ? before->staves[s].hits : 0);
+    const double hits = now.staves[s].hits - hits_before[s];
     rates[s] = events > 0 ? hits / events : 0;
   }
   return rates;
@@ -110,12 +112,13 @@ void Quality::announce(const TrackedResult& tracked, Verdict old) {
 }
 
 void Quality::extend_trends(const Reading& reading, std::optional<double> event_rate) {
-  const Reading* before = last_trend_ ? &*last_trend_ : nullptr;
-  if (before && before->data_events == reading.data_events && before->events == reading.events) return;
+  if (last_trend_ && last_trend_->data_events == reading.data_events && last_trend_->events == reading.events) return;
   TrendPoint point{reading.data_events, event_rate, overall(), {}};
   for (int s = 0; s < kStaves; ++s) point.stave_verdicts[static_cast<std::size_t>(s)] = combined(results_, s);
-  trends_.add(reading, hits_per_event(reading, before), point);
-  last_trend_ = reading;
+  const TrendBase before = last_trend_.value_or(TrendBase{});
+  trends_.add(reading, hits_per_event(reading, before.events, before.hits), point);
+  TrendBase& base = last_trend_.emplace(TrendBase{reading.data_events, reading.events, {}});
+  for (std::size_t s = 0; s < kStaves; ++s) base.hits[s] = reading.staves[s].hits;
 }
 
 std::string Quality::table(std::optional<double> event_rate) const {

@@ -84,7 +84,13 @@ class Quality {
   Trends trends_;
   std::vector<TrackedResult> results_;
   std::optional<Reading> last_;
-  std::optional<Reading> last_trend_;  // the reading of the last trend point
+  // The counts of the reading of the last trend point, which the next one's
+  // rates are taken against.
+  struct TrendBase {
+    double data_events = 0, events = 0;
+    std::array<double, kStaves> hits{};
+  };
+  std::optional<TrendBase> last_trend_;
   mutable std::vector<std::unique_ptr<TNamed>> saved_;
   bool log_failing_ = false;
 };
