@@ -366,7 +366,8 @@ TEST(History, StaysBoundedOverALongRun) {
 TEST(Reasons, WholeNumbersReadAsPrintfWritesThem) {
   const double values[] = {0,       -0.0,   0.5,     1.5,       2.5,     -2.5,   0.49999999999999994,
                            99.5,    1e20,   -1e300,  0x1p53 + 2, 123456789.5, 1e-300, std::nan(""),
-                           -std::nan(""), HUGE_VAL, -HUGE_VAL, 4294967295.5};
+                           -std::nan(""), HUGE_VAL, -HUGE_VAL, 4294967295.5, 7, -3, 1984, 0x1p51 - 1,
+                           -0x1p51 + 1, 0x1p51, 0x1p51 + 2, 1e15 + 1};
   for (double value : values) {
     char expected[400];
     std::snprintf(expected, sizeof expected, "%.0f", value);
