@@ -176,6 +176,7 @@ int analyse(bool whole_maps) {
   const double nevents = hnevnt->Integral("");
   if (!(nevents > 0)) return 1;
   fill_rates(nevents);
+  catch_up_summaries();
   for (int i = 0; i < NSTAVE; i++) {
     fill_hits_per_event(i, nevents);
     fit_beam_position(i, raw_summary(i), nevents);
