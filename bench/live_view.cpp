@@ -217,7 +217,9 @@ std::string light_canvas(Display& display) {
 }
 
 // A PNG snapshot of the noisy run's canvas, against the same with empty maps
-// (Node, JSROOT and the small objects: the part that does not depend on the maps).
+// (JSROOT and the small objects: the part that does not depend on the maps),
+// drawn by the renderer kept running between snapshots; the best of each
+// leaves out the first, which starts it.
 kivo::bench::Result snapshot_node_time() {
   process_noisy_run();
   Display display;

@@ -186,6 +186,8 @@ int main(int argc, char** argv) {
   // Ctrl-C stops a run (see Interrupt.h); these end kivo, without leftovers.
   kivo::eventio::remove_partial_output_on_signals({SIGTERM, SIGHUP});
   kivo::host::install_interrupt_handler();
+  // Node.js and JSROOT load while the events are read.
+  if (!options.snapshot.empty()) kivo::web::prepare_snapshot_renderer();
   std::string path =
       options.plugin.empty() ? kivo::host::default_plugin_path() : plugin_file(options.plugin);
   std::unique_ptr<kivo::host::MonitorPlugin> plugin = kivo::host::MonitorPlugin::load(path, error);

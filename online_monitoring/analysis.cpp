@@ -70,7 +70,8 @@ void fill_hits_per_event(int i, double nevents) {
 // A fresh projection of the normalised map onto `axis`, named and filled as
 // ProjectionX("_px") or ProjectionY("_py") would make it: contents the raw
 // map's in-range sums kept beside it, divided by the event count; statistics
-// rebuilt from the bins, no errors stored.
+// rebuilt from the bins (once, and kept: the fit reads the mean and RMS), no
+// errors stored.
 TH1D* make_projection(TH2F* map, const TAxis* axis, const char* suffix,
                       const std::vector<double>& sums, double nevents) {
   const std::string name = std::string(map->GetName()) + suffix;
@@ -83,6 +84,9 @@ TH1D* make_projection(TH2F* map, const TAxis* axis, const char* suffix,
     total += content;
   }
   h->SetEntries(std::floor(total + 0.5));
+  double stats[TH1::kNstat];
+  h->GetStats(stats);
+  h->PutStats(stats);
   return h;
 }
 
@@ -176,6 +180,7 @@ int analyse(bool whole_maps) {
   const double nevents = hnevnt->Integral("");
   if (!(nevents > 0)) return 1;
   fill_rates(nevents);
+  catch_up_summaries();
   for (int i = 0; i < NSTAVE; i++) {
     fill_hits_per_event(i, nevents);
     fit_beam_position(i, raw_summary(i), nevents);

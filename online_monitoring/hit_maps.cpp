@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <system_error>
+#include <thread>
 
 #include "TH2F.h"
 
@@ -171,6 +173,26 @@ void clear_raw_summaries() {
 }
 
 void keep_last_analysis_maps() { materialise_norm_maps(); }
+
+void catch_up_summaries() {
+  int lagging = 0;
+  for (const DeferredSummary& deferred : deferred_summaries) lagging += deferred.deferred ? 1 : 0;
+  if (lagging < 2) {
+    catch_up_all();
+    return;
+  }
+  std::thread second_half;
+  try {
+    second_half = std::thread([] {
+      for (int s = NSTAVE / 2; s < NSTAVE; s++) catch_up(s);
+    });
+  } catch (const std::system_error&) {
+    catch_up_all();  // no thread to be had: one after the other
+    return;
+  }
+  for (int s = 0; s < NSTAVE / 2; s++) catch_up(s);
+  second_half.join();
+}
 
 const MapSummary& raw_summary(int stave) {
   note_read();

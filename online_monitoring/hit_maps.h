@@ -22,6 +22,11 @@ void keep_last_analysis_maps();
 // (SetBinContent, Fill or Reset called directly).
 const MapSummary& raw_summary(int stave);
 
+// Brings the summaries left to the log of changes in step, half of the
+// staves on a second thread (each replay touches its own stave alone), as a
+// refresh is about to read them all.
+void catch_up_summaries();
+
 // The hot cells of stave `stave`'s raw map (see hot_cells), with the floors
 // kept for it from one call to the next; those of the last call again while
 // the map and the question are unchanged.

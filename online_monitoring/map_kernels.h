@@ -75,9 +75,9 @@ struct FillTarget {
 
 // Hits of one event gathered before they are applied, so that the cells of
 // many hits are fetched from memory at once: the cell of each queued hit and,
-// while summaries are kept or changes logged, the block maximum of its
-// summary (a spare one outside the in-range bins, another inside them when
-// no summary is kept); and per map the entries the queued hits add and the map's
+// while summaries are kept or changes logged, its target and the block
+// maximum of its summary (a spare one outside the in-range bins, another
+// inside them when no summary is kept); and per map the entries the queued hits add and the map's
 // statistics sums carried forward hit by hit (taken from the map at its
 // first in-range hit), so that every sum is rounded exactly as one Fill per
 // hit would round it. The column and row sums of kept summaries count each
@@ -99,7 +99,7 @@ struct PendingFills {
   bool logging = false;
   float* cells[kCapacity];
   float* block_maxima[kCapacity];
-  int hit_targets[kCapacity];  // the target each queued hit fills
+  int hit_targets[kCapacity];
   float outside_blocks = 0;
   float inside_spare = 0;
   int count = 0;
@@ -174,8 +174,10 @@ inline void queue_hits(PendingFills& pending, int target, int chip, const int* i
         __builtin_prefetch(block, 1);
       }
     }
-    if (tracking) pending.block_maxima[count] = block;
-    pending.hit_targets[count] = target;
+    if (tracking) {
+      pending.block_maxima[count] = block;
+      pending.hit_targets[count] = target;
+    }
     count++;
   }
   pending.count = count;

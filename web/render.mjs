@@ -1,5 +1,6 @@
 // Renders a canvas stored as ROOT JSON to a 1600 x 800 SVG or PNG file with JSROOT.
 //   node render.mjs [--stdout] <canvas.json|-> <out.svg|out.png>
+//   node render.mjs --serve
 // "-" reads the canvas from standard input. With --stdout the image goes to standard
 // output; OUT then only picks the format and names the image in messages (kivo runs
 // it so, with standard output on a temporary file of its own).
@@ -9,6 +10,10 @@
 // file it leads to replaced; a device or pipe is written in place. Temporaries of
 // the same file left by a renderer that is gone are removed first; SIGINT, SIGTERM
 // and SIGHUP remove the one being written. Errors are one line on stderr, exit status 1.
+// With --serve it renders one canvas after another for a program that keeps it
+// running, JSROOT loaded and drawn once beforehand: each request on standard input
+// is a line "<svg|png> <bytes>" and that many bytes of ROOT JSON, each answer on
+// standard output a line "ok <bytes>" and the image, or "error <reason>".
 import {
   closeSync, existsSync, lstatSync, openSync, readFileSync, readdirSync, readlinkSync,
   realpathSync, renameSync, unlinkSync, writeSync,
@@ -41,6 +46,18 @@ async function importPackage(name) {
   }
 }
 
+function parseCanvas(text, parse) {
+  let canvas;
+  try {
+    canvas = parse(text);
+  } catch (error) {
+    throw new RenderError(`not valid ROOT JSON: ${error.message}`);
+  }
+  if (!canvas?._typename)
+    throw new RenderError('no ROOT object (missing _typename)');
+  return canvas;
+}
+
 async function readCanvas(jsonPath, parse) {
   let text;
   try {
@@ -48,15 +65,11 @@ async function readCanvas(jsonPath, parse) {
   } catch (error) {
     throw new RenderError(`${jsonPath}: cannot read: ${error.message}`);
   }
-  let canvas;
   try {
-    canvas = parse(text);
+    return parseCanvas(text, parse);
   } catch (error) {
-    throw new RenderError(`${jsonPath}: not valid ROOT JSON: ${error.message}`);
+    throw new RenderError(`${jsonPath}: ${error.message}`);
   }
-  if (!canvas?._typename)
-    throw new RenderError(`${jsonPath}: no ROOT object (missing _typename)`);
-  return canvas;
 }
 
 export async function renderSvg(canvas) {
@@ -242,9 +255,53 @@ async function main(args) {
   else writeAtomically(outPath, image);
 }
 
+// The answer to one request of --serve.
+async function answer(format, text, parse) {
+  try {
+    if (format !== 'svg' && format !== 'png') throw new RenderError(`unknown image format ${format}`);
+    const svg = await renderSvg(parseCanvas(text, parse));
+    const image = format === 'png' ? await svgToPng(svg) : Buffer.from(svg);
+    return Buffer.concat([Buffer.from(`ok ${image.length}\n`), image]);
+  } catch (error) {
+    const message = error instanceof RenderError ? error.message : `rendering failed: ${error.message ?? error}`;
+    return Buffer.from(`error ${message.split('\n')[0]}\n`);
+  }
+}
+
+function send(data) {
+  return new Promise((resolve, reject) => process.stdout.write(data, (error) => (error ? reject(error) : resolve())));
+}
+
+// Loads JSROOT and the PNG converter and draws a small histogram, so that the
+// first request finds all of it ready.
+async function warmUp(jsroot) {
+  const histogram = jsroot.createHistogram('TH1F', 10);
+  await svgToPng(await jsroot.makeSVG({ object: histogram, option: '', width: 200, height: 100 }));
+}
+
+async function serve() {
+  console.log = console.info = console.debug = console.error;
+  const jsroot = await importPackage('jsroot');
+  await warmUp(jsroot);
+  let pending = Buffer.alloc(0);
+  for await (const chunk of process.stdin) {
+    pending = pending.length ? Buffer.concat([pending, chunk]) : chunk;
+    for (let newline = pending.indexOf(10); newline >= 0; newline = pending.indexOf(10)) {
+      const [format, length, ...rest] = pending.subarray(0, newline).toString().split(' ');
+      const size = Number(length);
+      if (rest.length || !Number.isSafeInteger(size) || size < 0) throw new RenderError('malformed request');
+      if (pending.length < newline + 1 + size) break;
+      const text = pending.subarray(newline + 1, newline + 1 + size).toString('utf8');
+      pending = pending.subarray(newline + 1 + size);
+      await send(await answer(format, text, jsroot.parse));
+    }
+  }
+}
+
 if (process.argv[1] === fileURLToPath(import.meta.url)) {
   removeTemporaryOnSignals();
-  main(process.argv.slice(2)).catch(error => {
+  const run = process.argv[2] === '--serve' && process.argv.length === 3 ? serve() : main(process.argv.slice(2));
+  run.catch(error => {
     const message = error instanceof RenderError ? error.message : `rendering failed: ${error.stack ?? error}`;
     process.stderr.write(`render.mjs: ${message.split('\n')[0]}\n`);
     process.exit(1);

@@ -1,8 +1,10 @@
 #include "Snapshot.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -168,6 +172,161 @@ ChildResult run_renderer(const std::vector<std::string>& args, int input, int ou
   return result;
 }
 
+// The renderer kept running between snapshots (render.mjs --serve): only
+// the first snapshot waits for Node.js and JSROOT to start. Requests go over
+// a socket, so that writing to a renderer that has died is an error rather
+// than SIGPIPE; answers come back on a pipe. Its messages are dropped: a
+// failed request is drawn again by a renderer of its own, which reports.
+class WarmRenderer {
+ public:
+  enum class Outcome { drawn, refused, failed };
+
+  ~WarmRenderer() { stop(); }
+
+  void start() {
+    if (pid_ > 0 || !snapshot_problem("snapshot.png").empty()) return;
+    int requests[2], answers[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0) return;
+    if (pipe2(answers, O_CLOEXEC) != 0) {
+      close(requests[0]);
+      close(requests[1]);
+      return;
+    }
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    std::string node = KIVO_NODE_EXECUTABLE, script = kWebDir + "/render.mjs", serve = "--serve";
+    char* argv[] = {node.data(), script.data(), serve.data(), nullptr};
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) exec_renderer(argv, parent, requests[1], answers[1], quiet >= 0 ? quiet : answers[1]);
+    if (quiet >= 0) close(quiet);
+    close(requests[1]);
+    close(answers[1]);
+    if (pid < 0) {
+      close(requests[0]);
+      close(answers[0]);
+      return;
+    }
+    pid_ = pid;
+    registration_.emplace(pid);
+    to_ = requests[0];
+    from_ = answers[0];
+  }
+
+  // The image of `canvas_json` as `format` ("svg" or "png") into `image`;
+  // refused with the renderer's reason in `error`, or failed (the renderer
+  // is then stopped).
+  Outcome render(const std::string& canvas_json, const std::string& format, std::string& image,
+                 std::string& error) {
+    start();
+    if (pid_ <= 0) return Outcome::failed;
+    const std::string request = format + " " + std::to_string(canvas_json.size()) + "\n";
+    std::string header;
+    if (!send_all(request) || !send_all(canvas_json) || !read_line(header)) {
+      stop();
+      return Outcome::failed;
+    }
+    if (header.starts_with("error ")) {
+      error = header.substr(6);
+      return Outcome::refused;
+    }
+    std::size_t size = 0;
+    if (!header.starts_with("ok ") || !parse_size(header.substr(3), size) || !read_exactly(size, image)) {
+      stop();
+      return Outcome::failed;
+    }
+    return Outcome::drawn;
+  }
+
+  void stop() {
+    if (pid_ <= 0) return;
+    close(to_);
+    close(from_);
+    kill(pid_, SIGKILL);
+    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {}
+    registration_.reset();
+    pid_ = to_ = from_ = -1;
+    buffered_.clear();
+  }
+
+ private:
+  // A renderer that answers nothing for this long is taken as hung.
+  static constexpr int kAnswerTimeoutMs = 120'000;
+
+  bool send_all(std::string_view data) {
+    while (!data.empty()) {
+      const ssize_t sent = send(to_, data.data(), data.size(), MSG_NOSIGNAL);
+      if (sent < 0 && errno == EINTR) continue;
+      if (sent <= 0) return false;
+      data.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    return true;
+  }
+
+  // More of the answer into buffered_; false at its end, on an error or
+  // after kAnswerTimeoutMs without a byte.
+  bool receive() {
+    pollfd readable{from_, POLLIN, 0};
+    int ready = 0;
+    while ((ready = poll(&readable, 1, kAnswerTimeoutMs)) < 0 && errno == EINTR) {}
+    if (ready <= 0) return false;
+    char chunk[65536];
+    ssize_t got = 0;
+    while ((got = read(from_, chunk, sizeof chunk)) < 0 && errno == EINTR) {}
+    if (got <= 0) return false;
+    buffered_.append(chunk, static_cast<std::size_t>(got));
+    return true;
+  }
+
+  bool read_line(std::string& line) {
+    std::size_t newline = 0;
+    while ((newline = buffered_.find('\n')) == std::string::npos)
+      if (!receive()) return false;
+    line = buffered_.substr(0, newline);
+    buffered_.erase(0, newline + 1);
+    return true;
+  }
+
+  bool read_exactly(std::size_t size, std::string& data) {
+    while (buffered_.size() < size)
+      if (!receive()) return false;
+    data = buffered_.substr(0, size);
+    buffered_.erase(0, size);
+    return true;
+  }
+
+  static bool parse_size(const std::string& text, std::size_t& size) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    size = std::stoull(text);
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int to_ = -1, from_ = -1;
+  std::optional<kivo::eventio::RegisteredChild> registration_;
+  std::string buffered_;
+};
+
+std::mutex warm_renderer_mutex;
+
+WarmRenderer& warm_renderer() {
+  static WarmRenderer renderer;
+  return renderer;
+}
+
+// Writes all of `data` to `fd`; false with errno set.
+bool write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = write(fd, data.data(), data.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written == 0) errno = EIO;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
 void remove_prefix(std::string& text, const std::string& prefix) {
   if (text.starts_with(prefix)) text.erase(0, prefix.size());
 }
@@ -190,33 +349,13 @@ std::string describe_failure(const ChildResult& child, const std::string& out_pa
   return message;
 }
 
-}  // namespace
-
-std::string snapshot_problem(const std::string& out_path) {
-  const std::string extension = lower_extension(out_path);
-  if (extension != ".png" && extension != ".svg") return out_path + ": the file name must end in .png or .svg";
-  std::error_code error;
-  const std::filesystem::path parent = std::filesystem::path(out_path).parent_path();
-  if (!parent.empty() && !std::filesystem::is_directory(parent, error))
-    return out_path + ": cannot write: " + parent.string() + " is missing or not a directory";
-  if (const std::string missing = missing_tools(extension); !missing.empty()) return out_path + ": " + missing;
-  return {};
-}
-
-bool render_snapshot(const std::string& canvas_json, const std::string& out_path,
-                     std::string& error) {
-  error = snapshot_problem(out_path);
-  if (!error.empty()) return false;
+// The canvas drawn by a renderer of its own into `image`, open already.
+bool render_alone(const std::string& canvas_json, const std::string& out_path,
+                  kivo::eventio::OutputFile& image, std::string& error) {
   const int canvas = anonymous_canvas_file(canvas_json);
   if (canvas < 0) {
     error = out_path + ": cannot write a temporary file in " + temporary_directory_name() + ": " +
             std::strerror(errno);
-    return false;
-  }
-  kivo::eventio::OutputFile image;
-  if (!image.open(out_path, error)) {
-    close(canvas);
-    error = out_path + ": cannot write: " + reason_of(error, image.file());
     return false;
   }
   const ChildResult child =
@@ -230,6 +369,56 @@ bool render_snapshot(const std::string& canvas_json, const std::string& out_path
   if (image.commit(error)) return true;
   error = out_path + ": cannot write: " + reason_of(error, image.file());
   return false;
+}
+
+}  // namespace
+
+std::string snapshot_problem(const std::string& out_path) {
+  const std::string extension = lower_extension(out_path);
+  if (extension != ".png" && extension != ".svg") return out_path + ": the file name must end in .png or .svg";
+  std::error_code error;
+  const std::filesystem::path parent = std::filesystem::path(out_path).parent_path();
+  if (!parent.empty() && !std::filesystem::is_directory(parent, error))
+    return out_path + ": cannot write: " + parent.string() + " is missing or not a directory";
+  if (const std::string missing = missing_tools(extension); !missing.empty()) return out_path + ": " + missing;
+  return {};
+}
+
+void prepare_snapshot_renderer() {
+  const std::lock_guard lock(warm_renderer_mutex);
+  warm_renderer().start();
+}
+
+bool render_snapshot(const std::string& canvas_json, const std::string& out_path,
+                     std::string& error) {
+  error = snapshot_problem(out_path);
+  if (!error.empty()) return false;
+  kivo::eventio::OutputFile image;
+  if (!image.open(out_path, error)) {
+    error = out_path + ": cannot write: " + reason_of(error, image.file());
+    return false;
+  }
+  std::string drawn;
+  const std::string format = lower_extension(out_path).substr(1);
+  WarmRenderer::Outcome outcome;
+  {
+    const std::lock_guard lock(warm_renderer_mutex);
+    outcome = warm_renderer().render(canvas_json, format, drawn, error);
+  }
+  if (outcome == WarmRenderer::Outcome::refused) {
+    error = out_path + ": " + error;
+    return false;
+  }
+  if (outcome == WarmRenderer::Outcome::drawn) {
+    if (!write_all(image.descriptor(), drawn)) {
+      error = out_path + ": cannot write: " + std::strerror(errno);
+      return false;
+    }
+    if (image.commit(error)) return true;
+    error = out_path + ": cannot write: " + reason_of(error, image.file());
+    return false;
+  }
+  return render_alone(canvas_json, out_path, image, error);
 }
 
 }  // namespace kivo::web

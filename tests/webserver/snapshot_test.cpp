@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Snapshot.h"
 
@@ -72,6 +75,36 @@ TEST_F(SnapshotTest, ReportsUnwritableDirectory) {
   EXPECT_EQ(error, out.string() + ": cannot write: " + out.parent_path().string() +
                        " is missing or not a directory");
   EXPECT_EQ(snapshot_problem(out.string()), error) << "told before any rendering";
+}
+
+// The processes this test program started that are still running.
+std::vector<pid_t> children() {
+  std::vector<pid_t> pids;
+  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+    std::ifstream list(task.path() / "children");
+    for (pid_t pid = 0; list >> pid;) pids.push_back(pid);
+  }
+  return pids;
+}
+
+// One renderer draws snapshot after snapshot, a refused canvas included;
+// killed, it is replaced and the snapshot asked meanwhile is still drawn.
+TEST_F(SnapshotTest, RendererStaysForTheNextSnapshotAndIsReplacedWhenItDies) {
+  ASSERT_TRUE(render_snapshot(kCanvas, (dir / "first.svg").string(), error)) << error;
+  const std::vector<pid_t> renderers = children();
+  ASSERT_EQ(renderers.size(), 1u);
+  EXPECT_FALSE(render_snapshot("{not json", (dir / "bad.svg").string(), error));
+  ASSERT_TRUE(render_snapshot(kCanvas, (dir / "second.png").string(), error)) << error;
+  EXPECT_EQ(children(), renderers);
+  EXPECT_TRUE(read_file(dir / "second.png").starts_with("\x89PNG\r\n"));
+
+  kill(renderers[0], SIGKILL);
+  ASSERT_TRUE(render_snapshot(kCanvas, (dir / "third.svg").string(), error)) << error;
+  EXPECT_NE(read_file(dir / "third.svg").find("4.92"), std::string::npos);
+  ASSERT_TRUE(render_snapshot(kCanvas, (dir / "fourth.svg").string(), error)) << error;
+  const std::vector<pid_t> replaced = children();
+  ASSERT_EQ(replaced.size(), 1u);
+  EXPECT_NE(replaced[0], renderers[0]);
 }
 
 }  // namespace
