@@ -90,9 +90,10 @@ double window_entries(const Bins& bins, int first, int last) {
 // The sums over windows of bins 1..last of a difference distribution whose
 // bins are centred on half or whole numbers. When every bin holds a whole
 // number and the magnitudes of all its terms add up to less than 2^50,
-// every term and every sum of terms is exact, so a window's sums are the
+// every term and every sum of terms is exact, so a window's entries are the
 // same whether its bins are added in order or two running totals are
-// subtracted; otherwise they are added in order.
+// subtracted, and are taken from running totals; otherwise they are added in
+// order. The other sums, wanted for a few windows only, are added in order.
 class WindowSums {
   // Whether a bin of magnitude below 2^51 holds a whole number: adding 1.5 *
   // 2^52 rounds it to one, as doubles from 2^52 to 2^53 are the whole
@@ -103,10 +104,10 @@ class WindowSums {
   WindowSums(const Bins& bins, int last, double centre_of_first) : bins_(bins), centre_of_first_(centre_of_first) {
     constexpr double kExactBelow = 0x1p50;
     const std::size_t size = static_cast<std::size_t>(last + 1);
-    sum_.assign(size, 0.0), sum_x_.assign(size, 0.0), sum_x2_.assign(size, 0.0);
-    // The running totals are carried in locals, so that no step waits on
+    sum_.assign(size, 0.0);
+    // The running total is carried in a local, so that no step waits on
     // reading back what the last one stored.
-    double magnitude = 0, sum = 0, sum_x = 0, sum_x2 = 0;
+    double magnitude = 0, sum = 0;
     for (std::size_t b = 1; b < size; ++b) {
       const double w = bins[b], x = static_cast<double>(b) + centre_of_first;
       magnitude += std::abs(w) * std::max(1.0, x * x);
@@ -115,30 +116,21 @@ class WindowSums {
         return;
       }
       sum_[b] = sum += w;
-      sum_x_[b] = sum_x += w * x;
-      sum_x2_[b] = sum_x2 += w * x * x;
     }
   }
 
   double entries(int first, int last) const {
     if (sum_.empty()) return window_entries(bins_, first, last);
-    const double sum = across(sum_, first, last);
+    const double sum = sum_[static_cast<std::size_t>(last)] - sum_[static_cast<std::size_t>(first - 1)];
     return sum <= 0 ? 0 : sum;
   }
 
-  Moments moments(int first, int last) const {
-    if (sum_.empty()) return kivo::quality::moments(bins_, first, last, centre_of_first_);
-    return moments_of_sums(across(sum_, first, last), across(sum_x_, first, last), across(sum_x2_, first, last));
-  }
+  Moments moments(int first, int last) const { return kivo::quality::moments(bins_, first, last, centre_of_first_); }
 
  private:
-  static double across(const std::vector<double>& totals, int first, int last) {
-    return totals[static_cast<std::size_t>(last)] - totals[static_cast<std::size_t>(first - 1)];
-  }
-
   const Bins& bins_;
   double centre_of_first_;
-  std::vector<double> sum_, sum_x_, sum_x2_;  // running totals; empty when not exact
+  std::vector<double> sum_;  // running total; empty when not exact
 };
 
 }  // namespace
