@@ -2,8 +2,10 @@
 // Null, and the numbers its reason names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 
 #include "Checks.h"
 #include "Quality.h"
@@ -252,6 +254,59 @@ TEST(Peaks, ASharpPeakIsPlacedPreciselyABroadOneLoosely) {
   EXPECT_GT(b->high - b->low, 100) << "a broad distribution places its peak loosely";
   EXPECT_LT(b->share, 0.05);
   EXPECT_FALSE(find_peak(Bins(kDifferenceCells, 0.0), 10));
+}
+
+// A peak by its definition: every window's sums added bin by bin in order.
+Peak peak_by_definition(const Bins& bins, double near) {
+  const int last = static_cast<int>(bins.size()) - 2, half = static_cast<int>(near);
+  const double entries = std::accumulate(bins.begin(), bins.end(), 0.0), centre_of_first = -(last - 1) / 2.0 - 1;
+  struct Window {
+    double entries = 0, mean = 0, rms = 0;
+  };
+  const auto window = [&](int centre) {
+    double sum = 0, sum_x = 0, sum_x2 = 0;
+    for (int b = std::max(1, centre - half); b <= std::min(last, centre + half); ++b) {
+      const double w = bins[static_cast<std::size_t>(b)], x = b + centre_of_first;
+      sum += w, sum_x += w * x, sum_x2 += w * x * x;
+    }
+    if (sum <= 0) return Window{};
+    const double mean = sum_x / sum;
+    return Window{sum, mean, std::sqrt(std::max(sum_x2 / sum - mean * mean, 0.0))};
+  };
+  int best = 1;
+  for (int b = 2; b <= last; ++b)
+    if (window(b).entries > window(best).entries) best = b;
+  const Window top = window(best);
+  Peak peak{top.mean, top.mean, top.mean, top.entries / entries};
+  for (int b = 1; b <= last; ++b) {
+    const Window candidate = window(b);
+    if (candidate.entries < top.entries - 2 * std::sqrt(top.entries)) continue;
+    const double error = 2 * candidate.rms / std::sqrt(candidate.entries);
+    peak.low = std::min(peak.low, candidate.mean - error);
+    peak.high = std::max(peak.high, candidate.mean + error);
+  }
+  return peak;
+}
+
+// Whole-number distributions (the usual ones) take their window sums from
+// running totals; the peak is that of its definition to the last bit, narrow
+// or broad, with entries in under- and overflow and bins below zero.
+TEST(Peaks, WholeNumberPeaksEqualTheirDefinitionToTheLastBit) {
+  for (double sigma : {3.0, 40.0, 250.0}) {
+    Bins bins(kDifferenceCells, 0.0);
+    add_peak(bins, -80, sigma, 5000);
+    for (double& bin : bins) bin = std::round(bin);
+    bins.front() = 7, bins.back() = 3, bins[600] = -2;
+    for (double near : {10.0, 5.0}) {
+      const std::optional<Peak> found = find_peak(bins, near);
+      const Peak expected = peak_by_definition(bins, near);
+      ASSERT_TRUE(found) << sigma;
+      EXPECT_EQ(found->position, expected.position) << sigma << " " << near;
+      EXPECT_EQ(found->low, expected.low) << sigma << " " << near;
+      EXPECT_EQ(found->high, expected.high) << sigma << " " << near;
+      EXPECT_EQ(found->share, expected.share) << sigma << " " << near;
+    }
+  }
 }
 
 TEST(Alignment, AlignedStavesAreGood) {
