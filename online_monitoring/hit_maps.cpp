@@ -175,9 +175,13 @@ void clear_raw_summaries() {
 void keep_last_analysis_maps() { materialise_norm_maps(); }
 
 void catch_up_summaries() {
-  int lagging = 0;
-  for (const DeferredSummary& deferred : deferred_summaries) lagging += deferred.deferred ? 1 : 0;
-  if (lagging < 2) {
+  // Below this many changes to replay a second thread costs more than it saves.
+  constexpr std::size_t kChangesForTwoThreads = std::size_t{1} << 16;
+  std::size_t changes = 0;
+  for (int s = 0; s < NSTAVE; s++)
+    if (deferred_summaries[s].deferred)
+      changes += last_analysis.changes[s].size() - deferred_summaries[s].replay_from;
+  if (changes < kChangesForTwoThreads) {
     catch_up_all();
     return;
   }

@@ -109,6 +109,15 @@ TEST_P(HitMaps, SummariesBetweenRefreshesFollowTheLogOfChanges) {
   ASSERT_EQ(OM(), 0);
   process_text("run 8\n" + beam_events(30, 28));
   expect_summaries_of_the_maps();
+  // Enough changes for a refresh to replay them on two threads.
+  ASSERT_EQ(OM(), 0);
+  kivo::eventio::EventRecord record;
+  record.has_packet = true;
+  for (int h = 0; h < 5000; h++) record.add_word(1 + h % 2, 1 + h % 8, (h % 512) << 16 | (h * 7 % 1024));
+  const auto event = kivo::eventio::make_event(record);
+  for (int e = 0; e < 30; e++) process_event(event.get());
+  ASSERT_EQ(OM(), 0);
+  expect_summaries_of_the_maps();
 }
 
 // The stave maps divided by the current event count, one bin at a time.
