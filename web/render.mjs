@@ -72,6 +72,12 @@ async function readCanvas(jsonPath, parse) {
   }
 }
 
+// The image of `canvas` as 'svg' (text) or 'png' (bytes).
+async function drawImage(canvas, format) {
+  const svg = await renderSvg(canvas);
+  return format === 'png' ? svgToPng(svg) : svg;
+}
+
 export async function renderSvg(canvas) {
   const { makeSVG } = await importPackage('jsroot');
   return makeSVG({ object: canvas, option: '', width: WIDTH, height: HEIGHT });
@@ -249,8 +255,7 @@ async function main(args) {
   if (toStandardOutput) console.log = console.info = console.debug = console.error;
   else await checkWritableDirectory(outPath);
   const { parse } = await importPackage('jsroot');
-  const svg = await renderSvg(await readCanvas(jsonPath, parse));
-  const image = format === 'png' ? await svgToPng(svg) : svg;
+  const image = await drawImage(await readCanvas(jsonPath, parse), format);
   if (toStandardOutput) writeToStandardOutput(outPath, image);
   else writeAtomically(outPath, image);
 }
@@ -259,8 +264,7 @@ async function main(args) {
 async function answer(format, text, parse) {
   try {
     if (format !== 'svg' && format !== 'png') throw new RenderError(`unknown image format ${format}`);
-    const svg = await renderSvg(parseCanvas(text, parse));
-    const image = format === 'png' ? await svgToPng(svg) : Buffer.from(svg);
+    const image = Buffer.from(await drawImage(parseCanvas(text, parse), format));
     return Buffer.concat([Buffer.from(`ok ${image.length}\n`), image]);
   } catch (error) {
     const message = error instanceof RenderError ? error.message : `rendering failed: ${error.message ?? error}`;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -184,7 +185,7 @@ class WarmRenderer {
   ~WarmRenderer() { stop(); }
 
   void start() {
-    if (pid_ > 0 || !snapshot_problem("snapshot.png").empty()) return;
+    if (pid_ > 0 || !missing_tools(".png").empty()) return;
     int requests[2], answers[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0) return;
     if (pipe2(answers, O_CLOEXEC) != 0) {
@@ -230,7 +231,8 @@ class WarmRenderer {
       return Outcome::refused;
     }
     std::size_t size = 0;
-    if (!header.starts_with("ok ") || !parse_size(header.substr(3), size) || !read_exactly(size, image)) {
+    if (!header.starts_with("ok ") || !parse_size(std::string_view(header).substr(3), size) ||
+        !read_exactly(size, image)) {
       stop();
       return Outcome::failed;
     }
@@ -294,10 +296,9 @@ class WarmRenderer {
     return true;
   }
 
-  static bool parse_size(const std::string& text, std::size_t& size) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    size = std::stoull(text);
-    return true;
+  static bool parse_size(std::string_view text, std::size_t& size) {
+    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), size);
+    return problem == std::errc() && end == text.data() + text.size();
   }
 
   pid_t pid_ = -1;
@@ -311,20 +312,6 @@ std::mutex warm_renderer_mutex;
 WarmRenderer& warm_renderer() {
   static WarmRenderer renderer;
   return renderer;
-}
-
-// Writes all of `data` to `fd`; false with errno set.
-bool write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = write(fd, data.data(), data.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      if (written == 0) errno = EIO;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 void remove_prefix(std::string& text, const std::string& prefix) {
@@ -349,6 +336,13 @@ std::string describe_failure(const ChildResult& child, const std::string& out_pa
   return message;
 }
 
+// Commits the image written into `image`; false with `error` saying why.
+bool put_in_place(kivo::eventio::OutputFile& image, const std::string& out_path, std::string& error) {
+  if (image.commit(error)) return true;
+  error = out_path + ": cannot write: " + reason_of(error, image.file());
+  return false;
+}
+
 // The canvas drawn by a renderer of its own into `image`, open already.
 bool render_alone(const std::string& canvas_json, const std::string& out_path,
                   kivo::eventio::OutputFile& image, std::string& error) {
@@ -366,9 +360,7 @@ bool render_alone(const std::string& canvas_json, const std::string& out_path,
     error = out_path + ": " + describe_failure(child, out_path);
     return false;
   }
-  if (image.commit(error)) return true;
-  error = out_path + ": cannot write: " + reason_of(error, image.file());
-  return false;
+  return put_in_place(image, out_path, error);
 }
 
 }  // namespace
@@ -409,16 +401,10 @@ bool render_snapshot(const std::string& canvas_json, const std::string& out_path
     error = out_path + ": " + error;
     return false;
   }
-  if (outcome == WarmRenderer::Outcome::drawn) {
-    if (!write_all(image.descriptor(), drawn)) {
-      error = out_path + ": cannot write: " + std::strerror(errno);
-      return false;
-    }
-    if (image.commit(error)) return true;
-    error = out_path + ": cannot write: " + reason_of(error, image.file());
-    return false;
-  }
-  return render_alone(canvas_json, out_path, image, error);
+  if (outcome == WarmRenderer::Outcome::failed) return render_alone(canvas_json, out_path, image, error);
+  if (image.write(drawn, error)) return put_in_place(image, out_path, error);
+  error = out_path + ": cannot write: " + reason_of(error, image.file());
+  return false;
 }
 
 }  // namespace kivo::web
