@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <utility>
 
 #include "TH2F.h"
@@ -125,11 +124,7 @@ void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, st
 }
 
 double chip_total(const MapSummary& summary, int chip) {
-  const double* sums = summary.column_sums.data() + chip * kChipColumns + 1;
-  if (const std::optional<double> whole = rootcompat::WholeSum(sums, kChipColumns)) return *whole;
-  double total = 0;
-  for (int x = 0; x < kChipColumns; x++) total += sums[x];
-  return total;
+  return rootcompat::SumInOrder(summary.column_sums.data() + chip * kChipColumns + 1, kChipColumns);
 }
 
 // --- Batched fill

@@ -10,16 +10,11 @@ namespace {
 using FourDoubles = double __attribute__((vector_size(4 * sizeof(double))));
 using FourWords = long long __attribute__((vector_size(4 * sizeof(long long))));
 
-// Magnitudes up to which the values' total is taken; adding kRounding to a
-// value of smaller magnitude gives a sum from 2^52 to 2^53, where doubles are
-// the whole numbers, so it rounds the value to a whole one.
+// Magnitudes up to which the values' total is taken (see IsWhole; larger
+// magnitudes fail the test of their total instead), and what rounds a value
+// of smaller magnitude to a whole one.
 constexpr double kMagnitudeBelow = 0x1p51;
 constexpr double kRounding = 0x1.8p52;
-
-// Whether a value of magnitude below kMagnitudeBelow is whole: rounding it
-// leaves its bits as they were. Larger magnitudes fail the test of their
-// total instead.
-bool Whole(double value) { return (value + kRounding) - kRounding == value; }
 
 }  // namespace
 
@@ -47,11 +42,18 @@ __attribute__((target_clones("avx2", "default"))) std::optional<double> WholeSum
   double magnitude = (magnitude_lanes[0] + magnitude_lanes[1]) + (magnitude_lanes[2] + magnitude_lanes[3]);
   double total = (total_lanes[0] + total_lanes[1]) + (total_lanes[2] + total_lanes[3]);
   for (; i < n; i++) {
-    whole = whole && Whole(values[i]);
+    whole = whole && IsWhole(values[i]);
     magnitude += std::abs(values[i]);
     total += values[i];
   }
   if (!whole || !(magnitude < kMagnitudeBelow)) return std::nullopt;
+  return total;
+}
+
+double SumInOrder(const double* values, std::size_t n) {
+  if (const std::optional<double> whole = WholeSum(values, n)) return *whole;
+  double total = 0;
+  for (std::size_t i = 0; i < n; i++) total += values[i];
   return total;
 }
 

@@ -14,6 +14,14 @@ namespace rootcompat {
 // adds them in order.
 std::optional<double> WholeSum(const double* values, std::size_t n);
 
+// The sum of values[0..n) taken in order: WholeSum's when it has one.
+double SumInOrder(const double* values, std::size_t n);
+
+// Whether `value`, of magnitude below 2^51, is a whole number: adding
+// 1.5 * 2^52 gives a sum from 2^52 to 2^53, where doubles are the whole
+// numbers, and taking it away again leaves the value as it was only then.
+inline bool IsWhole(double value) { return (value + 0x1.8p52) - 0x1.8p52 == value; }
+
 }  // namespace rootcompat
 
 #endif

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "Checks.h"
+#include "WholeSum.h"
 
 namespace kivo::quality {
 
@@ -33,11 +34,9 @@ std::string format(const char* pattern, ...) {
 std::string whole(double value) {
   // A whole number of magnitude below 2^51 (but negative zero) is written as
   // the integer it is, which is what printf writes and far quicker; fixed
-  // notation with a precision is printf's own for any other value. Adding
-  // 1.5 * 2^52 and taking it away rounds such a value to a whole number.
+  // notation with a precision is printf's own for any other value.
   char buffer[400];
-  const bool integer = std::abs(value) < 0x1p51 && (value + 0x1.8p52) - 0x1.8p52 == value &&
-                       !(value == 0 && std::signbit(value));
+  const bool integer = std::abs(value) < 0x1p51 && rootcompat::IsWhole(value) && !(value == 0 && std::signbit(value));
   const std::to_chars_result written =
       integer ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(value))
               : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 0);
@@ -95,11 +94,6 @@ double window_entries(const Bins& bins, int first, int last) {
 // subtracted, and are taken from running totals; otherwise they are added in
 // order. The other sums, wanted for a few windows only, are added in order.
 class WindowSums {
-  // Whether a bin of magnitude below 2^51 holds a whole number: adding 1.5 *
-  // 2^52 rounds it to one, as doubles from 2^52 to 2^53 are the whole
-  // numbers, and taking it away again leaves the bin as it was.
-  static bool whole(double w) { return (w + 0x1.8p52) - 0x1.8p52 == w; }
-
  public:
   WindowSums(const Bins& bins, int last, double centre_of_first) : bins_(bins), centre_of_first_(centre_of_first) {
     constexpr double kExactBelow = 0x1p50;
@@ -111,7 +105,7 @@ class WindowSums {
     for (std::size_t b = 1; b < size; ++b) {
       const double w = bins[b], x = static_cast<double>(b) + centre_of_first;
       magnitude += std::abs(w) * std::max(1.0, x * x);
-      if (!whole(w) || !(magnitude < kExactBelow)) {
+      if (!rootcompat::IsWhole(w) || !(magnitude < kExactBelow)) {
         sum_.clear();
         return;
       }

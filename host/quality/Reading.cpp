@@ -78,10 +78,7 @@ double Reading::map_hits(int stave) const {
   return std::accumulate(chips.begin(), chips.end(), 0.0);
 }
 
-double total(const Bins& bins) {
-  if (const std::optional<double> whole = rootcompat::WholeSum(bins.data(), bins.size())) return *whole;
-  return std::accumulate(bins.begin(), bins.end(), 0.0);
-}
+double total(const Bins& bins) { return rootcompat::SumInOrder(bins.data(), bins.size()); }
 
 Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot) {
   Reading reading;
