@@ -1,5 +1,6 @@
 // The temporary files a process writes and the helper processes it runs, and
-// what becomes of them when a signal ends the process.
+// what becomes of them (and of the terminal's settings) when a signal ends
+// the process.
 //
 // Every temporary follows one naming rule: "<file>.partial-<pid>-<six
 // characters>", beside the file it stands for, <pid> being the process that

@@ -25,7 +25,6 @@
 
 class TCanvas;
 class TList;
-
 namespace kivo::web {
 class WebDisplay;
 }  // namespace kivo::web
