@@ -159,6 +159,13 @@ void take_overviews() {
   }
 }
 
+MapSummary& summary_to_read(int stave) {
+  note_read();
+  if (on_fast_path()) return kept_summary(stave);
+  summarise_map(*h2d_chip[stave], reference_summaries[stave]);
+  return reference_summaries[stave];
+}
+
 }  // namespace
 
 void clear_raw_summaries() {
@@ -198,15 +205,10 @@ void catch_up_summaries() {
   second_half.join();
 }
 
-const MapSummary& raw_summary(int stave) {
-  note_read();
-  if (on_fast_path()) return kept_summary(stave);
-  summarise_map(*h2d_chip[stave], reference_summaries[stave]);
-  return reference_summaries[stave];
-}
+const MapSummary& raw_summary(int stave) { return summary_to_read(stave); }
 
 const HotCells& raw_hot_cells(int stave, double threshold, double ratio) {
-  const MapSummary& summary = raw_summary(stave);
+  MapSummary& summary = summary_to_read(stave);
   FoundHotCells& found = last_hot_cells[stave];
   const double entries = h2d_chip[stave]->GetEntries();
   if (!on_fast_path() || found.entries != entries || found.rewrites != summary.rewrites ||

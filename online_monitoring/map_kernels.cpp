@@ -5,6 +5,7 @@
 #include "map_kernels.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cmath>
@@ -56,6 +57,7 @@ void clear_summary(const TH2F& map, MapSummary& summary) {
   summary.block_maxima.assign(kBlocks, 0.0f);
   summary.column_sums.assign(map.GetNbinsX() + 2, 0.0);
   summary.row_sums.assign(map.GetNbinsY() + 2, 0.0);
+  summary.raised_blocks.assign(kBlocks / 64, 0);
   summary.entries = map.GetEntries();
   summary.rewrites++;
 }
@@ -117,8 +119,9 @@ void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, st
     const double grown = double(after) - double(change.before);
     summary.column_sums[x] += grown;
     summary.row_sums[y] += grown;
-    float& block = summary.block_maxima[block_of(x, y)];
-    block = std::max(block, after);
+    const int block = block_of(x, y);
+    summary.block_maxima[block] = std::max(summary.block_maxima[block], after);
+    mark_raised(summary.raised_blocks.data(), block);
   }
   summary.entries = map.GetEntries();
 }
@@ -137,7 +140,8 @@ void start_fills(PendingFills& pending, const FillTarget (&targets)[kMonitorStav
     pending.views[t] = {map.GetArray(), map.GetNbinsX(),
                         summary ? summary->column_sums.data() : nullptr,
                         summary ? summary->row_sums.data() : nullptr,
-                        summary ? summary->block_maxima.data() : nullptr};
+                        summary ? summary->block_maxima.data() : nullptr,
+                        summary ? summary->raised_blocks.data() : nullptr};
   }
   pending.path = kernel_path();
   pending.keeping = std::all_of(std::begin(targets), std::end(targets),
@@ -625,41 +629,27 @@ BlockCount count_block(const CellGrid& grid, int bx, int by, float threshold) {
   return count;
 }
 
-// A change to a sum of contents shows while the magnitudes of its terms add
-// up to less than this: fills only raise contents, each by at least a half,
-// and every rounding of such a sum is far smaller.
-constexpr double kTellable = 0x1p40;
-
-// The total of the column sums of block column `bx`, which grows with every
-// fill of the column's cells while it is tellable; otherwise NaN, equal to
-// nothing.
-double columns_total(const MapSummary& summary, int bx) {
-  const double* sums = summary.column_sums.data() + bx * kOverviewBlockX + 1;
-  double total = 0, magnitude = 0;
-  for (int i = 0; i < kOverviewBlockX; i++) {
-    total += sums[i];
-    magnitude += std::abs(sums[i]);
-  }
-  return magnitude < kTellable ? total : std::numeric_limits<double>::quiet_NaN();
-}
-
 // A block's reading that holds for no threshold: one not read yet.
 BlockReading unread(int bx) {
-  return {bx, 0, std::numeric_limits<float>::infinity(), kNoContent, kNoContent, 0};
+  return {bx, 0, std::numeric_limits<float>::infinity(), kNoContent, kNoContent};
+}
+
+bool raised(const MapSummary& summary, int block) {
+  return (summary.raised_blocks[block / 64] >> (block % 64)) & 1;
 }
 
 // Block (reading.bx, by)'s count of cells above the threshold: that of
-// `reading`, its last, while no cell of its columns has changed since and the
+// `reading`, its last, while the block has not been raised since and the
 // threshold is one the count holds for, otherwise read afresh into
 // `reading`, with the block's least content kept in its floor too.
 BlockCount recalled_or_counted(const CellGrid& grid, const MapSummary& summary, NeighbourhoodFloors& floors, int by,
                                float threshold, BlockReading& reading) {
-  const double columns = columns_total(summary, reading.bx);
-  if (reading.columns_total == columns && reading.lowest <= threshold && threshold < reading.highest)
+  const int block = by * kOverviewBinsX + reading.bx;
+  if (!raised(summary, block) && reading.lowest <= threshold && threshold < reading.highest)
     return {reading.above, reading.least, {reading.lowest, reading.highest}};
   const BlockCount counted = count_block(grid, reading.bx, by, threshold);
-  reading = {reading.bx, counted.above, counted.span.lowest, counted.span.highest, counted.least, columns};
-  floors.floors[by * kOverviewBinsX + reading.bx].least = counted.least;
+  reading = {reading.bx, counted.above, counted.span.lowest, counted.span.highest, counted.least};
+  floors.floors[block].least = counted.least;
   return counted;
 }
 
@@ -764,27 +754,20 @@ void count_block_row(const CellGrid& grid, const MapSummary& summary, Neighbourh
 }
 
 // The blocks of block row `by` whose maximum differs from the one kept in
-// `floors`, into `found`; returns how many. Most groups of blocks hold none.
+// `floors`, into `found`; returns how many. Only a raised block's maximum
+// can have changed.
 int blocks_changed(const MapSummary& summary, const NeighbourhoodFloors& floors, int by, int* found) {
+  static_assert(kOverviewBinsX % 64 == 0);
   const float* now = summary.block_maxima.data() + by * kOverviewBinsX;
   const float* before = floors.maxima.data() + by * kOverviewBinsX;
+  const std::uint64_t* words = summary.raised_blocks.data() + by * (kOverviewBinsX / 64);
   int count = 0;
-  for (int first = 0; first < kOverviewBinsX; first += kGroup) {
-    FourFlags changed = {};
-    for (int i = first; i < first + kGroup; i += 4) {
-      FourFloats four_now, four_before;
-      std::memcpy(&four_now, now + i, sizeof four_now);
-      std::memcpy(&four_before, before + i, sizeof four_before);
-      changed |= four_now != four_before;
-    }
-    std::uint64_t words[2];
-    std::memcpy(words, &changed, sizeof words);
-    if ((words[0] | words[1]) == 0) continue;
-    for (int bx = first; bx < first + kGroup; bx++) {
+  for (int w = 0; w < kOverviewBinsX / 64; w++)
+    for (std::uint64_t bits = words[w]; bits != 0; bits &= bits - 1) {
+      const int bx = w * 64 + std::countr_zero(bits);
       found[count] = bx;
       count += now[bx] != before[bx];
     }
-  }
   return count;
 }
 
@@ -860,10 +843,14 @@ void test_block_row(const CellGrid& grid, int by, const std::vector<int>& testin
         if (grid.at(x, y) > threshold && stands_out(grid, x, y, ratio)) hot.push_back(y * grid.stride + x);
 }
 
+// A change to a sum of contents shows while the magnitudes of its terms add
+// up to less than this: fills only raise contents, each by at least a half,
+// and every rounding of such a sum is far smaller.
+constexpr double kTellable = 0x1p40;
+
 // Whether no cell of rows first..last has changed since the row sums
-// `before` were taken: fills only raise contents, each by at least a half,
-// and every rise shows in its row's sum while the sum is small enough to
-// tell.
+// `before` were taken: every rise shows in its row's sum while the sum is
+// small enough to tell.
 bool rows_unchanged(const MapSummary& summary, const std::vector<double>& before, int first, int last) {
   if (before.size() != summary.row_sums.size()) return false;
   for (int y = first; y <= last; y++)
@@ -883,7 +870,7 @@ void forget_findings(const MapSummary& summary, NeighbourhoodFloors& floors) {
   floors.rewrites = summary.rewrites;
 }
 
-HotCells hot_cells_in_blocks(const TH2F& map, const MapSummary& summary, double threshold,
+HotCells hot_cells_in_blocks(const TH2F& map, MapSummary& summary, double threshold,
                              double ratio, NeighbourhoodFloors& floors) {
   if (floors.rewrites != summary.rewrites || floors.floors.size() != kBlocks) forget_findings(summary, floors);
   const CellGrid grid{map.GetArray(), stride_of(map), map.GetNbinsX(), map.GetNbinsY()};
@@ -907,12 +894,13 @@ HotCells hot_cells_in_blocks(const TH2F& map, const MapSummary& summary, double 
     hot.cells.insert(hot.cells.end(), finding.hot.begin(), finding.hot.end());
   }
   floors.row_sums = summary.row_sums;
+  std::fill(summary.raised_blocks.begin(), summary.raised_blocks.end(), 0);
   return hot;
 }
 
 }  // namespace
 
-HotCells hot_cells(const TH2F& map, const MapSummary& summary, double threshold, double ratio,
+HotCells hot_cells(const TH2F& map, MapSummary& summary, double threshold, double ratio,
                    NeighbourhoodFloors& floors) {
   if (fast()) return hot_cells_in_blocks(map, summary, threshold, ratio, floors);
   return hot_bins(map, threshold, ratio);

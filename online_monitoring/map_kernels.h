@@ -29,6 +29,11 @@ struct MapSummary {
   std::vector<float> block_maxima;
   std::vector<double> column_sums;  // by x bin, each added up in y order
   std::vector<double> row_sums;     // by y bin, each added up in x order
+  // One bit per block, as block_maxima lays them out (block b is bit b % 64
+  // of word b / 64): set when the fill path raises a cell of the block, and
+  // cleared by hot_cells once it has taken the changes in, so that it reads
+  // again only the blocks whose cells have changed.
+  std::vector<std::uint64_t> raised_blocks;
   // The map's entries when the summary last matched it; the fill path keeps
   // both in step, anything else that changes the map changes its entries.
   double entries = -1;
@@ -60,6 +65,11 @@ struct ChangedCell {
 void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, std::size_t first,
                     MapSummary& summary);
 
+// Marks block `block` of a summary's raised_blocks.
+inline void mark_raised(std::uint64_t* raised_blocks, int block) {
+  raised_blocks[block / 64] |= std::uint64_t{1} << (block % 64);
+}
+
 // A map a batch of hits fills, the summary kept beside it (or null when it
 // is not kept up to date), where its changed in-range cells are logged (or
 // null), and where the entries the batch adds are counted (or null): a
@@ -81,7 +91,7 @@ struct FillTarget {
 // statistics sums carried forward hit by hit (taken from the map at its
 // first in-range hit), so that every sum is rounded exactly as one Fill per
 // hit would round it. The column and row sums of kept summaries count each
-// hit when it is queued.
+// hit when it is queued, and mark its block raised.
 struct PendingFills {
   static constexpr int kCapacity = 1024;
   // Where each target's cells and summary lie, looked up once per batch.
@@ -91,6 +101,7 @@ struct PendingFills {
     double* column_sums;
     double* row_sums;
     float* block_maxima;
+    std::uint64_t* raised_blocks;
   };
   FillTarget targets[kMonitorStaves];
   TargetView views[kMonitorStaves];
@@ -170,8 +181,10 @@ inline void queue_hits(PendingFills& pending, int target, int chip, const int* i
       if (keeping) {
         view.column_sums[binx] += 1;
         view.row_sums[biny] += 1;
-        block = view.block_maxima + y / kOverviewBlockY * kOverviewBinsX + x / kOverviewBlockX;
+        const int block_index = y / kOverviewBlockY * kOverviewBinsX + x / kOverviewBlockX;
+        block = view.block_maxima + block_index;
         __builtin_prefetch(block, 1);
+        mark_raised(view.raised_blocks, block_index);
       }
     }
     if (tracking) {
@@ -242,15 +255,14 @@ struct BlockFloor {
 // What the fast path of hot_cells last read of a block's own cells: how many
 // are above the threshold, the float thresholds from `lowest` up to, not
 // including, `highest` that count holds for (no cell of the block lies
-// between), the block's least content, and the total of the column sums of
-// the block's columns then. While that total is unchanged no cell of those
-// columns has changed, so the count holds without reading the block again.
+// between), and the block's least content. While the summary does not mark
+// the block raised, no cell of it has changed, so the count holds without
+// reading the block again.
 struct BlockReading {
   int bx = 0;
   int above = 0;
   float lowest = 0, highest = 0;
   float least = 0;
-  double columns_total = 0;
 };
 
 // What the fast path of hot_cells found in a block row: the cells above the
@@ -288,9 +300,10 @@ struct NeighbourhoodFloors {
 // The hot cells of `map`. The fast path reads only blocks whose maximum in
 // `summary` (in step with `map`) is above the threshold and, of those, only
 // the ones whose floor in `floors` cannot rule them out, taking their floors
-// afresh, and the ones partly above the threshold whose columns have changed
-// since it last read them; contents are numbers (no NaN).
-HotCells hot_cells(const TH2F& map, const MapSummary& summary, double threshold, double ratio,
+// afresh, and the ones partly above the threshold that `summary` marks
+// raised since the last call; it then clears those marks, so `floors` must
+// be the one kept beside `summary`. Contents are numbers (no NaN).
+HotCells hot_cells(const TH2F& map, MapSummary& summary, double threshold, double ratio,
                    NeighbourhoodFloors& floors);
 
 #endif

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -320,7 +321,7 @@ std::unique_ptr<TH2F> beam_with_hot_pixels() {
   return map;
 }
 
-void expect_plain_hot_cells(const TH2F& map, const MapSummary& summary, NeighbourhoodFloors& floors,
+void expect_plain_hot_cells(const TH2F& map, MapSummary& summary, NeighbourhoodFloors& floors,
                             double threshold, double ratio) {
   SCOPED_TRACE(testing::Message() << "threshold " << threshold << ", ratio " << ratio);
   const HotCells expected = plain_hot_cells(map, threshold, ratio);
@@ -445,30 +446,52 @@ int cell_beneath_block_maximum(const TH2F& map, float content, float above) {
 // past it beneath its block's maximum, fills of the same columns in other
 // rows, a quiet block rising above the threshold as a lone hot pixel, and a
 // block wholly above it growing; then thresholds that pass contents.
-TEST_P(Kernels, HotCellCountsFollowFillsBeneathBlockMaximaAndRisingBlocks) {
-  BeamUnderFills beam;
+// `fill(x, y, hits)` fills the beam map and leaves its summary in step.
+void expect_counts_follow_fills(BeamUnderFills& beam, const std::function<void(int, int, int)>& fill) {
   TH2F& map = *beam.map;
   MapSummary& summary = beam.summaries[0];
-  auto pending = std::make_unique<PendingFills>();
-  start_fills(*pending, beam.targets);
   NeighbourhoodFloors floors;
   expect_plain_hot_cells(map, summary, floors, 40.3, 10);
   const int crossing = cell_beneath_block_maximum(map, 40, 41);
   ASSERT_GE(crossing, 0);
   const int x = crossing % (kNx + 2), y = crossing / (kNx + 2);
   const int above_before = plain_hot_cells(map, 40.3, 10).above;
-  fill_bin(*pending, 0, x, y, 1);
+  fill(x, y, 1);
   EXPECT_EQ(plain_hot_cells(map, 40.3, 10).above, above_before + 1) << "one cell more, the block's maximum as it was";
   expect_plain_hot_cells(map, summary, floors, 40.4, 10);
-  fill_bin(*pending, 0, x, y > 100 ? 5 : 500, 3);  // the same column, far from that block
+  fill(x, y > 100 ? 5 : 500, 3);  // the same column, far from that block
   expect_plain_hot_cells(map, summary, floors, 40.5, 10);
-  fill_bin(*pending, 0, 1500, 200, 45);  // a quiet block, now above the threshold
+  fill(1500, 200, 45);  // a quiet block, now above the threshold
   expect_plain_hot_cells(map, summary, floors, 40.5, 10);
   const std::vector<int> lone = plain_hot_cells(map, 40.5, 10).cells;
   EXPECT_EQ(std::count(lone.begin(), lone.end(), 200 * (kNx + 2) + 1500), 1) << "a hot pixel of its own";
-  fill_bin(*pending, 0, 4600, 250, 7);  // the beam's centre, a block wholly above
+  fill(4600, 250, 7);  // the beam's centre, a block wholly above
   for (double threshold : {40.5, 40.99, 41.0, 39.5, 45.0})
     expect_plain_hot_cells(map, summary, floors, threshold, 10);
+}
+
+TEST_P(Kernels, HotCellCountsFollowFillsBeneathBlockMaximaAndRisingBlocks) {
+  BeamUnderFills beam;
+  auto pending = std::make_unique<PendingFills>();
+  start_fills(*pending, beam.targets);
+  expect_counts_follow_fills(beam, [&](int x, int y, int hits) { fill_bin(*pending, 0, x, y, hits); });
+}
+
+// The same while the fill path only logs the changes and the summary is
+// brought in step from the log, as between two refreshes.
+TEST(FastKernels, HotCellCountsFollowFillsReplayedFromTheLog) {
+  set_kernel_path(KernelPath::fast);
+  BeamUnderFills beam;
+  std::vector<ChangedCell> changes;
+  for (FillTarget& target : beam.targets) target.summary = nullptr;
+  beam.targets[0].changes = &changes;
+  auto pending = std::make_unique<PendingFills>();
+  start_fills(*pending, beam.targets);
+  expect_counts_follow_fills(beam, [&](int x, int y, int hits) {
+    const std::size_t first = changes.size();
+    fill_bin(*pending, 0, x, y, hits);
+    replay_changes(*beam.map, changes, first, beam.summaries[0]);
+  });
 }
 
 // A chip's total is its column sums added in order, bit for bit, whether
