@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 
 #include "Checks.h"
@@ -87,68 +88,90 @@ double window_entries(const Bins& bins, int first, int last) {
 }
 
 // The sums over windows of bins 1..last of a difference distribution whose
-// bins are centred on half or whole numbers. When every bin holds a whole
-// number and the magnitudes of all its terms add up to less than 2^50,
-// every term and every sum of terms is exact, so a window's entries are the
-// same whether its bins are added in order or two running totals are
-// subtracted, and are taken from running totals; otherwise they are added in
-// order. The other sums, wanted for a few windows only, are added in order.
+// bin b is centred on b + centre_of_first. When the bins hold whole numbers
+// (`whole`: their magnitudes add up to less than 2^51 too), the centres are
+// whole numbers and the magnitudes of all terms w * x * x add up to less
+// than 2^53, every term and every sum of terms is a whole number that a
+// double holds exactly. A window's sums are then the same whether its bins
+// are added in order or two running totals kept in 64-bit integers are
+// subtracted, and are taken from those totals; otherwise they are added in
+// order.
 class WindowSums {
  public:
-  WindowSums(const Bins& bins, int last, double centre_of_first) : bins_(bins), centre_of_first_(centre_of_first) {
-    constexpr double kExactBelow = 0x1p50;
-    const std::size_t size = static_cast<std::size_t>(last + 1);
-    sum_.assign(size, 0.0);
-    // The running total is carried in a local, so that no step waits on
-    // reading back what the last one stored.
-    double magnitude = 0, sum = 0;
-    for (std::size_t b = 1; b < size; ++b) {
-      const double w = bins[b], x = static_cast<double>(b) + centre_of_first;
-      magnitude += std::abs(w) * std::max(1.0, x * x);
-      if (!rootcompat::IsWhole(w) || !(magnitude < kExactBelow)) {
-        sum_.clear();
-        return;
-      }
-      sum_[b] = sum += w;
-    }
+  WindowSums(const Bins& bins, int last, double centre_of_first, bool whole)
+      : bins_(bins), centre_of_first_(centre_of_first) {
+    if (whole && centre_of_first == std::floor(centre_of_first)) take_running_totals(last);
   }
 
   double entries(int first, int last) const {
-    if (sum_.empty()) return window_entries(bins_, first, last);
-    const double sum = sum_[static_cast<std::size_t>(last)] - sum_[static_cast<std::size_t>(first - 1)];
+    if (running_.empty()) return window_entries(bins_, first, last);
+    const double sum = static_cast<double>(difference(first, last).w);
     return sum <= 0 ? 0 : sum;
   }
 
-  Moments moments(int first, int last) const { return kivo::quality::moments(bins_, first, last, centre_of_first_); }
+  Moments moments(int first, int last) const {
+    if (running_.empty()) return kivo::quality::moments(bins_, first, last, centre_of_first_);
+    const Sums sums = difference(first, last);
+    return moments_of_sums(static_cast<double>(sums.w), static_cast<double>(sums.wx), static_cast<double>(sums.wx2));
+  }
 
  private:
+  // Kept unsigned, so that totals too large to be used wrap harmlessly
+  // before they are found to be so.
+  struct Totals {
+    std::uint64_t w = 0, wx = 0, wx2 = 0;
+  };
+  struct Sums {
+    std::int64_t w, wx, wx2;
+  };
+
+  void take_running_totals(int last) {
+    const std::int64_t offset = static_cast<std::int64_t>(centre_of_first_);
+    running_.resize(static_cast<std::size_t>(last + 1));
+    Totals total;
+    std::uint64_t magnitude = 0;
+    for (int b = 1; b <= last; ++b) {
+      const std::int64_t w = static_cast<std::int64_t>(bins_[static_cast<std::size_t>(b)]), x = b + offset;
+      magnitude += static_cast<std::uint64_t>(w < 0 ? -w : w);
+      total.w += static_cast<std::uint64_t>(w);
+      total.wx += static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(x);
+      total.wx2 += static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(x * x);
+      running_[static_cast<std::size_t>(b)] = total;
+    }
+    const double farthest = static_cast<double>(std::max({std::int64_t{1}, std::abs(1 + offset), std::abs(last + offset)}));
+    if (!(static_cast<double>(magnitude) * farthest * farthest < 0x1p53)) running_.clear();
+  }
+
+  Sums difference(int first, int last) const {
+    const Totals& to = running_[static_cast<std::size_t>(last)];
+    const Totals& before = running_[static_cast<std::size_t>(first - 1)];
+    return {static_cast<std::int64_t>(to.w - before.w), static_cast<std::int64_t>(to.wx - before.wx),
+            static_cast<std::int64_t>(to.wx2 - before.wx2)};
+  }
+
   const Bins& bins_;
   double centre_of_first_;
-  std::vector<double> sum_;  // running total; empty when not exact
+  std::vector<Totals> running_;  // of bins 1..b at index b; empty when not exact
 };
 
 }  // namespace
 
 std::optional<Peak> find_peak(const Bins& bins, double near) {
-  const double entries = total(bins);
-  if (bins.size() < 3 || !(entries > 0)) return std::nullopt;
+  if (bins.size() < 3) return std::nullopt;
+  const std::optional<double> whole = rootcompat::WholeSum(bins.data(), bins.size());
+  const double entries = whole ? *whole : total(bins);
+  if (!(entries > 0)) return std::nullopt;
   const int last = static_cast<int>(bins.size()) - 2;
   const int half = static_cast<int>(near);
   // Bin b is centred on b - (last + 1) / 2: bin 1 on -511, bin 1023 on +511.
   const double centre_of_first = -(last - 1) / 2.0 - 1;
-  const WindowSums sums_of(bins, last, centre_of_first);
-  const auto window = [&](int centre) {
-    return sums_of.moments(std::max(1, centre - half), std::min(last, centre + half));
-  };
+  const WindowSums sums_of(bins, last, centre_of_first, whole.has_value());
+  const auto first_of = [&](int centre) { return std::max(1, centre - half); };
+  const auto last_of = [&](int centre) { return std::min(last, centre + half); };
   std::vector<double> sums(static_cast<std::size_t>(last + 1), 0.0);
-  int best = 1;
-  double best_sum = 0;
-  for (int b = 1; b <= last; ++b) {
-    const double sum = sums_of.entries(std::max(1, b - half), std::min(last, b + half));
-    sums[static_cast<std::size_t>(b)] = sum;
-    if (b == 1 || sum > best_sum) best = b, best_sum = sum;
-  }
-  const Moments top = window(best);
+  for (int b = 1; b <= last; ++b) sums[static_cast<std::size_t>(b)] = sums_of.entries(first_of(b), last_of(b));
+  const int best = static_cast<int>(std::max_element(sums.begin() + 1, sums.end()) - sums.begin());
+  const Moments top = sums_of.moments(first_of(best), last_of(best));
   Peak peak{top.mean, top.mean, top.mean, top.entries / entries};
   // Every window holding as many entries within two standard deviations of
   // the count could be the peak's as well; their means, each give or take
@@ -156,7 +179,7 @@ std::optional<Peak> find_peak(const Bins& bins, double near) {
   const double tolerance = 2 * std::sqrt(top.entries);
   for (int b = 1; b <= last; ++b) {
     if (sums[static_cast<std::size_t>(b)] < top.entries - tolerance) continue;
-    const Moments candidate = window(b);
+    const Moments candidate = sums_of.moments(first_of(b), last_of(b));
     const double error = 2 * candidate.rms / std::sqrt(candidate.entries);
     peak.low = std::min(peak.low, candidate.mean - error);
     peak.high = std::max(peak.high, candidate.mean + error);
