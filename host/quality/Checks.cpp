@@ -12,15 +12,14 @@
 
 namespace kivo::quality {
 
-// Most texts fit the buffer on the stack and are printed once.
-std::string format(const char* pattern, ...) {
+namespace {
+
+// printf's own formatting of `pattern`; most texts fit the buffer on the stack.
+std::string printed(const char* pattern, va_list arguments) {
   char buffer[256];
-  va_list arguments;
-  va_start(arguments, pattern);
   va_list again;
   va_copy(again, arguments);
   const int length = std::vsnprintf(buffer, sizeof buffer, pattern, arguments);
-  va_end(arguments);
   std::string text;
   if (length > 0 && static_cast<std::size_t>(length) < sizeof buffer) {
     text.assign(buffer, static_cast<std::size_t>(length));
@@ -29,6 +28,144 @@ std::string format(const char* pattern, ...) {
     std::vsnprintf(text.data(), text.size() + 1, pattern, again);
   }
   va_end(again);
+  return text;
+}
+
+// One conversion of a pattern: flags '+' and '0', a width, a precision, a
+// length ('l' or 'z') and the conversion letter.
+struct Conversion {
+  bool plus = false, zeros = false;
+  int width = 0, precision = -1;
+  char length = 0, letter = 0;
+};
+
+int digits_at(const char*& p) {
+  int value = 0;
+  while (*p >= '0' && *p <= '9' && value < 1000) value = value * 10 + (*p++ - '0');
+  return value;
+}
+
+// Reads the conversion after a '%' at `p`; false for one that written()
+// does not write as printf would.
+bool read_conversion(const char*& p, Conversion& conversion) {
+  for (;; ++p) {
+    if (*p == '+') conversion.plus = true;
+    else if (*p == '0') conversion.zeros = true;
+    else break;
+  }
+  conversion.width = digits_at(p);
+  if (*p == '.') conversion.precision = digits_at(++p);
+  if (*p == 'l' || *p == 'z') conversion.length = *p++;
+  conversion.letter = *p++;
+  switch (conversion.letter) {
+    case 'd':
+      return conversion.length != 'z' && conversion.precision < 0;
+    case 'u':
+      return conversion.length == 'z' && conversion.precision < 0;
+    case 'f':
+    case 'g':
+      return conversion.length == 0 && conversion.width == 0 && !conversion.zeros;
+    case 's':
+      return conversion.length == 0 && conversion.width == 0 && conversion.precision < 0 && !conversion.plus &&
+             !conversion.zeros;
+    default:
+      return false;
+  }
+}
+
+// Writes `digits` (a number, signed or not) into `text` padded to the width,
+// with zeros after the sign when asked for, otherwise spaces before it.
+void append_padded(std::string& text, const char* digits, std::size_t length, const Conversion& conversion) {
+  const std::size_t width = static_cast<std::size_t>(conversion.width);
+  if (length >= width) {
+    text.append(digits, length);
+    return;
+  }
+  if (!conversion.zeros) {
+    text.append(width - length, ' ').append(digits, length);
+    return;
+  }
+  const std::size_t sign = digits[0] == '-' || digits[0] == '+';
+  text.append(digits, sign).append(width - length, '0').append(digits + sign, length - sign);
+}
+
+template <class Integer>
+void append_integer(std::string& text, Integer value, const Conversion& conversion) {
+  char buffer[32];
+  char* start = buffer + 1;
+  const std::to_chars_result written = std::to_chars(start, buffer + sizeof buffer, value);
+  if (conversion.plus && *start != '-') *--start = '+';
+  append_padded(text, start, static_cast<std::size_t>(written.ptr - start), conversion);
+}
+
+// A double as printf's %f or %g writes it: std::to_chars with a precision
+// writes what printf writes, in the C locale. False when it does not fit.
+bool append_double(std::string& text, double value, const Conversion& conversion) {
+  char buffer[400];
+  char* start = buffer + 1;
+  const bool fixed = conversion.letter == 'f';
+  const int precision = conversion.precision < 0 ? 6 : !fixed && conversion.precision == 0 ? 1 : conversion.precision;
+  const std::to_chars_result written =
+      std::to_chars(start, buffer + sizeof buffer, value,
+                    fixed ? std::chars_format::fixed : std::chars_format::general, precision);
+  if (written.ec != std::errc()) return false;
+  if (conversion.plus && *start != '-') *--start = '+';
+  text.append(start, written.ptr);
+  return true;
+}
+
+// `pattern` written as printf would, for the conversions read_conversion
+// accepts; false, with `text` unfinished, at any other.
+bool written(const char* pattern, va_list arguments, std::string& text) {
+  for (const char* p = pattern; *p;) {
+    const char* plain = p;
+    while (*p && *p != '%') ++p;
+    text.append(plain, p);
+    if (!*p) break;
+    if (*++p == '%') {
+      text += '%';
+      ++p;
+      continue;
+    }
+    Conversion conversion;
+    if (!read_conversion(p, conversion)) return false;
+    switch (conversion.letter) {
+      case 'd':
+        if (conversion.length == 'l')
+          append_integer(text, va_arg(arguments, long), conversion);
+        else
+          append_integer(text, va_arg(arguments, int), conversion);
+        break;
+      case 'u':
+        append_integer(text, va_arg(arguments, std::size_t), conversion);
+        break;
+      case 's': {
+        const char* string = va_arg(arguments, const char*);
+        if (!string) return false;
+        text += string;
+        break;
+      }
+      default:
+        if (!append_double(text, va_arg(arguments, double), conversion)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// Reasons are formatted at every refresh: the conversions they use are
+// written with std::to_chars, several times quicker than printf; any other
+// pattern is left to printf.
+std::string format(const char* pattern, ...) {
+  va_list arguments, again;
+  va_start(arguments, pattern);
+  va_copy(again, arguments);
+  std::string text;
+  text.reserve(128);
+  if (!written(pattern, arguments, text)) text = printed(pattern, again);
+  va_end(again);
+  va_end(arguments);
   return text;
 }
 

@@ -421,15 +421,43 @@ TEST(History, StaysBoundedOverALongRun) {
   EXPECT_GE(now.events - start, 5000);
 }
 
+const double kAwkwardValues[] = {0,       -0.0,   0.5,     1.5,       2.5,     -2.5,   0.49999999999999994,
+                                 99.5,    1e20,   -1e300,  0x1p53 + 2, 123456789.5, 1e-300, std::nan(""),
+                                 -std::nan(""), HUGE_VAL, -HUGE_VAL, 4294967295.5, 7, -3, 1984, 0x1p51 - 1,
+                                 -0x1p51 + 1, 0x1p51, 0x1p51 + 2, 1e15 + 1, 0.125, 0.995, 99.995, 1e-5,
+                                 0.0001234567, 123456.5, 1234567.0, 2.675, 5e-324, 1.7976931348623157e308};
+
 TEST(Reasons, WholeNumbersReadAsPrintfWritesThem) {
-  const double values[] = {0,       -0.0,   0.5,     1.5,       2.5,     -2.5,   0.49999999999999994,
-                           99.5,    1e20,   -1e300,  0x1p53 + 2, 123456789.5, 1e-300, std::nan(""),
-                           -std::nan(""), HUGE_VAL, -HUGE_VAL, 4294967295.5, 7, -3, 1984, 0x1p51 - 1,
-                           -0x1p51 + 1, 0x1p51, 0x1p51 + 2, 1e15 + 1};
-  for (double value : values) {
+  for (double value : kAwkwardValues) {
     char expected[400];
     std::snprintf(expected, sizeof expected, "%.0f", value);
     EXPECT_EQ(whole(value), expected) << value;
+  }
+}
+
+// Reasons are written without printf where they can be: what they read is
+// what printf writes, whatever the value, and patterns beyond those
+// conversions are printf's own.
+TEST(Reasons, FormattedAsPrintfFormatsThem) {
+  char expected[4000];
+  for (double value : kAwkwardValues) {
+    SCOPED_TRACE(value);
+    const auto same = [&](const std::string& found) { EXPECT_EQ(found, expected); };
+    std::snprintf(expected, sizeof expected, "x %.0f%% %+.0f %.2f %.1f %g %.2g %.10g %f y", value, value, value,
+                  value, value, value, value, value);
+    same(format("x %.0f%% %+.0f %.2f %.1f %g %.2g %.10g %f y", value, value, value, value, value, value, value,
+                value));
+    std::snprintf(expected, sizeof expected, "%.0g %+g %.900f", value, value, value);
+    same(format("%.0g %+g %.900f", value, value, value));
+  }
+  for (int value : {0, 7, -7, 12345, -2147483647 - 1, 2147483647}) {
+    std::snprintf(expected, sizeof expected, "[%d|%03d|%+d|%5d|%+06d|%ld|%zu|%s]", value, value, value, value, value,
+                  -3L * value, static_cast<std::size_t>(value) * 3, value > 0 ? "up" : "");
+    EXPECT_EQ(format("[%d|%03d|%+d|%5d|%+06d|%ld|%zu|%s]", value, value, value, value, value, -3L * value,
+                     static_cast<std::size_t>(value) * 3, value > 0 ? "up" : ""),
+              expected);
+    std::snprintf(expected, sizeof expected, "%-5d|%x|%c|%10.3s|% d", value, value, 'k', "abcdef", value);
+    EXPECT_EQ(format("%-5d|%x|%c|%10.3s|% d", value, value, 'k', "abcdef", value), expected);
   }
 }
 
