@@ -58,6 +58,7 @@ void clear_summary(const TH2F& map, MapSummary& summary) {
   summary.column_sums.assign(map.GetNbinsX() + 2, 0.0);
   summary.row_sums.assign(map.GetNbinsY() + 2, 0.0);
   summary.raised_blocks.assign(kBlocks / 64, 0);
+  summary.raised_maxima.assign(kBlocks / 64, 0);
   summary.entries = map.GetEntries();
   summary.rewrites++;
 }
@@ -120,8 +121,11 @@ void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, st
     summary.column_sums[x] += grown;
     summary.row_sums[y] += grown;
     const int block = block_of(x, y);
-    summary.block_maxima[block] = std::max(summary.block_maxima[block], after);
+    float& maximum = summary.block_maxima[block];
+    const bool rises = maximum < after;
+    maximum = rises ? after : maximum;
     mark_raised(summary.raised_blocks.data(), block);
+    summary.raised_maxima[block / 64] |= std::uint64_t{rises} << (block % 64);
   }
   summary.entries = map.GetEntries();
 }
@@ -141,7 +145,8 @@ void start_fills(PendingFills& pending, const FillTarget (&targets)[kMonitorStav
                         summary ? summary->column_sums.data() : nullptr,
                         summary ? summary->row_sums.data() : nullptr,
                         summary ? summary->block_maxima.data() : nullptr,
-                        summary ? summary->raised_blocks.data() : nullptr};
+                        summary ? summary->raised_blocks.data() : nullptr,
+                        summary ? summary->raised_maxima.data() : nullptr};
   }
   pending.path = kernel_path();
   pending.keeping = std::all_of(std::begin(targets), std::end(targets),
@@ -754,13 +759,13 @@ void count_block_row(const CellGrid& grid, const MapSummary& summary, Neighbourh
 }
 
 // The blocks of block row `by` whose maximum differs from the one kept in
-// `floors`, into `found`; returns how many. Only a raised block's maximum
+// `floors`, into `found`; returns how many. Only a maximum marked raised
 // can have changed.
 int blocks_changed(const MapSummary& summary, const NeighbourhoodFloors& floors, int by, int* found) {
   static_assert(kOverviewBinsX % 64 == 0);
   const float* now = summary.block_maxima.data() + by * kOverviewBinsX;
   const float* before = floors.maxima.data() + by * kOverviewBinsX;
-  const std::uint64_t* words = summary.raised_blocks.data() + by * (kOverviewBinsX / 64);
+  const std::uint64_t* words = summary.raised_maxima.data() + by * (kOverviewBinsX / 64);
   int count = 0;
   for (int w = 0; w < kOverviewBinsX / 64; w++)
     for (std::uint64_t bits = words[w]; bits != 0; bits &= bits - 1) {
@@ -895,6 +900,7 @@ HotCells hot_cells_in_blocks(const TH2F& map, MapSummary& summary, double thresh
   }
   floors.row_sums = summary.row_sums;
   std::fill(summary.raised_blocks.begin(), summary.raised_blocks.end(), 0);
+  std::fill(summary.raised_maxima.begin(), summary.raised_maxima.end(), 0);
   return hot;
 }
 

@@ -34,6 +34,10 @@ struct MapSummary {
   // cleared by hot_cells once it has taken the changes in, so that it reads
   // again only the blocks whose cells have changed.
   std::vector<std::uint64_t> raised_blocks;
+  // The same for the blocks whose maximum may have risen: at least those
+  // whose maximum did, fewer than those raised once most hits fall beneath
+  // their block's maximum.
+  std::vector<std::uint64_t> raised_maxima;
   // The map's entries when the summary last matched it; the fill path keeps
   // both in step, anything else that changes the map changes its entries.
   double entries = -1;
@@ -91,7 +95,7 @@ struct FillTarget {
 // statistics sums carried forward hit by hit (taken from the map at its
 // first in-range hit), so that every sum is rounded exactly as one Fill per
 // hit would round it. The column and row sums of kept summaries count each
-// hit when it is queued, and mark its block raised.
+// hit when it is queued, and mark its block and its block's maximum raised.
 struct PendingFills {
   static constexpr int kCapacity = 1024;
   // Where each target's cells and summary lie, looked up once per batch.
@@ -102,6 +106,7 @@ struct PendingFills {
     double* row_sums;
     float* block_maxima;
     std::uint64_t* raised_blocks;
+    std::uint64_t* raised_maxima;
   };
   FillTarget targets[kMonitorStaves];
   TargetView views[kMonitorStaves];
@@ -185,6 +190,7 @@ inline void queue_hits(PendingFills& pending, int target, int chip, const int* i
         block = view.block_maxima + block_index;
         __builtin_prefetch(block, 1);
         mark_raised(view.raised_blocks, block_index);
+        mark_raised(view.raised_maxima, block_index);
       }
     }
     if (tracking) {
