@@ -13,7 +13,7 @@ namespace kivo::quality {
 namespace {
 
 bool same_key(const Result& a, const Result& b) {
-  return a.check == b.check && a.stave == b.stave && a.chip == b.chip;
+  return a.stave == b.stave && a.chip == b.chip && a.check == b.check;
 }
 
 std::string index_text(int value) { return value == kNone ? "-" : std::to_string(value); }
@@ -90,9 +90,14 @@ void Quality::evaluate(std::optional<double> event_rate) {
 void Quality::track(std::vector<Result> results, const Since& since) {
   std::vector<TrackedResult> tracked;
   tracked.reserve(results.size());
-  for (Result& result : results) {
-    auto before = std::find_if(results_.begin(), results_.end(),
-                               [&result](const TrackedResult& t) { return same_key(t.result, result); });
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    Result& result = results[i];
+    // The checks give their results in the same order at every refresh, so
+    // the last result at the same place is most likely the one to follow.
+    const auto same = [&result](const TrackedResult& t) { return same_key(t.result, result); };
+    const auto before = i < results_.size() && same(results_[i])
+                            ? results_.begin() + static_cast<long>(i)
+                            : std::find_if(results_.begin(), results_.end(), same);
     const Verdict old = before == results_.end() ? Verdict::Null : before->result.verdict;
     const bool changed = old != result.verdict;
     tracked.push_back({std::move(result), changed || before == results_.end() ? since : before->since});
