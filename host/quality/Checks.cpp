@@ -236,60 +236,82 @@ double window_entries(const Bins& bins, int first, int last) {
 class WindowSums {
  public:
   WindowSums(const Bins& bins, int last, double centre_of_first, bool whole)
-      : bins_(bins), centre_of_first_(centre_of_first) {
-    if (whole && centre_of_first == std::floor(centre_of_first)) take_running_totals(last);
+      : bins_(bins), last_(last), centre_of_first_(centre_of_first) {
+    if (whole && centre_of_first == std::floor(centre_of_first)) take_running_totals();
   }
 
-  double entries(int first, int last) const {
-    if (running_.empty()) return window_entries(bins_, first, last);
-    const double sum = static_cast<double>(difference(first, last).w);
-    return sum <= 0 ? 0 : sum;
+  // The entries of the window of `half` bins either side of each centre
+  // 1..last (cut at 1 and last), at its index.
+  std::vector<double> entries_by_centre(int half) const {
+    std::vector<double> sums(static_cast<std::size_t>(last_ + 1), 0.0);
+    const auto first_of = [half](int centre) { return std::max(1, centre - half); };
+    const auto last_of = [this, half](int centre) { return std::min(last_, centre + half); };
+    if (w_.empty()) {
+      for (int b = 1; b <= last_; ++b) sums[static_cast<std::size_t>(b)] = window_entries(bins_, first_of(b), last_of(b));
+      return sums;
+    }
+    const auto from_totals = [&](int b, std::int64_t to, std::int64_t before) {
+      const std::int64_t sum = to - before;
+      sums[static_cast<std::size_t>(b)] = sum <= 0 ? 0 : static_cast<double>(sum);
+    };
+    // The centres whose window is cut at the start, those whose window is
+    // whole, read without cutting, and those whose window is cut at the end.
+    const auto cut = [&](int b) {
+      from_totals(b, w_[static_cast<std::size_t>(last_of(b))], w_[static_cast<std::size_t>(first_of(b) - 1)]);
+    };
+    const std::int64_t* w = w_.data();
+    for (int b = 1; b <= std::min(last_, half); ++b) cut(b);
+    for (int b = half + 1; b <= last_ - half; ++b) from_totals(b, w[b + half], w[b - half - 1]);
+    for (int b = std::max(half + 1, last_ - half + 1); b <= last_; ++b) cut(b);
+    return sums;
   }
 
   Moments moments(int first, int last) const {
-    if (running_.empty()) return kivo::quality::moments(bins_, first, last, centre_of_first_);
-    const Sums sums = difference(first, last);
-    return moments_of_sums(static_cast<double>(sums.w), static_cast<double>(sums.wx), static_cast<double>(sums.wx2));
+    if (w_.empty()) return kivo::quality::moments(bins_, first, last, centre_of_first_);
+    const auto sum = [first, last](const std::vector<std::int64_t>& running) {
+      return static_cast<double>(running[static_cast<std::size_t>(last)] - running[static_cast<std::size_t>(first - 1)]);
+    };
+    return moments_of_sums(sum(w_), sum(wx_), sum(wx2_));
   }
 
  private:
-  // Kept unsigned, so that totals too large to be used wrap harmlessly
+  // Added up unsigned, so that totals too large to be used wrap harmlessly
   // before they are found to be so.
-  struct Totals {
-    std::uint64_t w = 0, wx = 0, wx2 = 0;
-  };
-  struct Sums {
-    std::int64_t w, wx, wx2;
-  };
-
-  void take_running_totals(int last) {
+  void take_running_totals() {
     const std::int64_t offset = static_cast<std::int64_t>(centre_of_first_);
-    running_.resize(static_cast<std::size_t>(last + 1));
-    Totals total;
-    std::uint64_t magnitude = 0;
-    for (int b = 1; b <= last; ++b) {
-      const std::int64_t w = static_cast<std::int64_t>(bins_[static_cast<std::size_t>(b)]), x = b + offset;
+    const std::size_t size = static_cast<std::size_t>(last_ + 1);
+    w_.assign(size, 0), wx_.assign(size, 0), wx2_.assign(size, 0);
+    std::uint64_t w_total = 0, wx_total = 0, wx2_total = 0, magnitude = 0;
+    for (std::size_t b = 1; b < size; ++b) {
+      const std::int64_t w = static_cast<std::int64_t>(bins_[b]), x = static_cast<std::int64_t>(b) + offset;
       magnitude += static_cast<std::uint64_t>(w < 0 ? -w : w);
-      total.w += static_cast<std::uint64_t>(w);
-      total.wx += static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(x);
-      total.wx2 += static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(x * x);
-      running_[static_cast<std::size_t>(b)] = total;
+      w_[b] = static_cast<std::int64_t>(w_total += static_cast<std::uint64_t>(w));
+      wx_[b] = static_cast<std::int64_t>(wx_total += static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(x));
+      wx2_[b] = static_cast<std::int64_t>(wx2_total += static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(x * x));
     }
-    const double farthest = static_cast<double>(std::max({std::int64_t{1}, std::abs(1 + offset), std::abs(last + offset)}));
-    if (!(static_cast<double>(magnitude) * farthest * farthest < 0x1p53)) running_.clear();
-  }
-
-  Sums difference(int first, int last) const {
-    const Totals& to = running_[static_cast<std::size_t>(last)];
-    const Totals& before = running_[static_cast<std::size_t>(first - 1)];
-    return {static_cast<std::int64_t>(to.w - before.w), static_cast<std::int64_t>(to.wx - before.wx),
-            static_cast<std::int64_t>(to.wx2 - before.wx2)};
+    const double farthest = static_cast<double>(std::max({std::int64_t{1}, std::abs(1 + offset), std::abs(last_ + offset)}));
+    if (!(static_cast<double>(magnitude) * farthest * farthest < 0x1p53)) w_.clear(), wx_.clear(), wx2_.clear();
   }
 
   const Bins& bins_;
+  int last_;
   double centre_of_first_;
-  std::vector<Totals> running_;  // of bins 1..b at index b; empty when not exact
+  std::vector<std::int64_t> w_, wx_, wx2_;  // of bins 1..b at index b; empty when not exact
 };
+
+// The first of bins 1..n-1 with the most in it: the most is found with four
+// maxima side by side, so that no step waits on the one before, then the
+// first bin that holds it.
+int first_with_most(const std::vector<double>& sums) {
+  double most[4] = {sums[1], sums[1], sums[1], sums[1]};
+  std::size_t b = 1;
+  for (; b + 4 <= sums.size(); b += 4)
+    for (std::size_t i = 0; i < 4; ++i) most[i] = std::max(most[i], sums[b + i]);
+  for (; b < sums.size(); ++b) most[0] = std::max(most[0], sums[b]);
+  const double largest = std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
+  const auto first = std::find(sums.begin() + 1, sums.end(), largest);
+  return first == sums.end() ? 1 : static_cast<int>(first - sums.begin());  // none when NaN was the largest
+}
 
 }  // namespace
 
@@ -303,12 +325,11 @@ std::optional<Peak> find_peak(const Bins& bins, double near) {
   // Bin b is centred on b - (last + 1) / 2: bin 1 on -511, bin 1023 on +511.
   const double centre_of_first = -(last - 1) / 2.0 - 1;
   const WindowSums sums_of(bins, last, centre_of_first, whole.has_value());
-  const auto first_of = [&](int centre) { return std::max(1, centre - half); };
-  const auto last_of = [&](int centre) { return std::min(last, centre + half); };
-  std::vector<double> sums(static_cast<std::size_t>(last + 1), 0.0);
-  for (int b = 1; b <= last; ++b) sums[static_cast<std::size_t>(b)] = sums_of.entries(first_of(b), last_of(b));
-  const int best = static_cast<int>(std::max_element(sums.begin() + 1, sums.end()) - sums.begin());
-  const Moments top = sums_of.moments(first_of(best), last_of(best));
+  const auto window = [&](int centre) {
+    return sums_of.moments(std::max(1, centre - half), std::min(last, centre + half));
+  };
+  const std::vector<double> sums = sums_of.entries_by_centre(half);
+  const Moments top = window(first_with_most(sums));
   Peak peak{top.mean, top.mean, top.mean, top.entries / entries};
   // Every window holding as many entries within two standard deviations of
   // the count could be the peak's as well; their means, each give or take
@@ -316,7 +337,7 @@ std::optional<Peak> find_peak(const Bins& bins, double near) {
   const double tolerance = 2 * std::sqrt(top.entries);
   for (int b = 1; b <= last; ++b) {
     if (sums[static_cast<std::size_t>(b)] < top.entries - tolerance) continue;
-    const Moments candidate = sums_of.moments(first_of(b), last_of(b));
+    const Moments candidate = window(b);
     const double error = 2 * candidate.rms / std::sqrt(candidate.entries);
     peak.low = std::min(peak.low, candidate.mean - error);
     peak.high = std::max(peak.high, candidate.mean + error);
