@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "Checks.h"
 
@@ -25,14 +27,18 @@ struct Window {
   std::array<std::array<double, kChips>, kStaves> hits;
 };
 
-// Hits of the hot pixels now, by chip, in the window from `start`.
+// Hits of the hot pixels now, by chip, in the window from `start`. The
+// pixels then are looked up by place, sorted: a noisy chip has thousands.
 std::array<double, kChips> hot_hits_by_chip(const HotPixels& now, const HotPixels& start, double window_share) {
+  const auto place = [](const HotPixel& p) { return std::pair{p.column, p.row}; };
+  std::vector<HotPixel> then = start.pixels;
+  std::sort(then.begin(), then.end(), [&place](const HotPixel& a, const HotPixel& b) { return place(a) < place(b); });
   std::array<double, kChips> hits{};
   for (const HotPixel& pixel : now.pixels) {
-    auto then = std::find_if(start.pixels.begin(), start.pixels.end(), [&pixel](const HotPixel& p) {
-      return p.column == pixel.column && p.row == pixel.row;
-    });
-    const double in_window = then != start.pixels.end() ? pixel.hits - then->hits : pixel.hits * window_share;
+    const auto found = std::lower_bound(then.begin(), then.end(), place(pixel),
+                                        [&place](const HotPixel& p, const std::pair<int, int>& at) { return place(p) < at; });
+    const bool was_hot = found != then.end() && place(*found) == place(pixel);
+    const double in_window = was_hot ? pixel.hits - found->hits : pixel.hits * window_share;
     hits[static_cast<std::size_t>(pixel.column / kChipColumns)] += in_window;
   }
   return hits;

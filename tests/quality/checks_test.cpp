@@ -161,11 +161,13 @@ TEST(DeadChip, HotPixelsAreLeftOutOfTheComparison) {
   Reading start = healthy_reading(1000);
   Reading now = healthy_reading(7000);
   // Chip 7 sees 0.05 hits per event of noise; on staves 1 to 3 a hot pixel
-  // adds 0.5 per event. Stave 0 has none and must not look dead.
+  // adds 1500 hits in the window, half its share of the run. Stave 0 has
+  // none and must not look dead. A hotter pixel of chip 8 comes first in
+  // the list of the window's start.
   for (std::size_t s = 1; s < kStaves; ++s) {
-    start.staves[s].hot.pixels = {{7 * 1024 + 10, 100, 500}};
-    now.staves[s].hot.pixels = {{7 * 1024 + 10, 100, 3500}};
-    start.staves[s].chip_hits[7] += 500;
+    start.staves[s].hot.pixels = {{8 * 1024 + 5, 7, 5000}, {7 * 1024 + 10, 100, 2000}};
+    now.staves[s].hot.pixels = {{8 * 1024 + 5, 7, 6000}, {7 * 1024 + 10, 100, 3500}};
+    start.staves[s].chip_hits[7] += 2000;
     now.staves[s].chip_hits[7] += 3500;
   }
   judge(judge_dead_chips, start);
