@@ -36,13 +36,16 @@ bool starts_anew(const Reading& last, const Reading& now) {
 
 History::History(double longest_window) : longest_window_(longest_window) {}
 
-void History::add(const Reading& reading) {
+void History::add(Reading reading) {
   const bool same_run = !readings_.empty() && readings_.back().run == reading.run;
   restarted_ = readings_.empty() || starts_anew(readings_.back(), reading);
-  if (restarted_) readings_.assign(1, reset_point(reading, same_run));
-  readings_.push_back(reading);
-  for (StaveReading& stave : readings_.back().staves)
-    if (stave.hot.pixels.size() > kMaxKeptHot) stave.hot.pixels.resize(kMaxKeptHot);
+  if (restarted_) {
+    readings_.assign(1, reset_point(reading, same_run));
+  } else {
+    for (StaveReading& stave : readings_.back().staves)
+      if (stave.hot.pixels.size() > kMaxKeptHot) stave.hot.pixels.resize(kMaxKeptHot);
+  }
+  readings_.push_back(std::move(reading));
   trim();
 }
 

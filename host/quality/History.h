@@ -17,10 +17,13 @@ class History {
  public:
   explicit History(double longest_window);
 
-  // Adds `reading` (with its hottest pixels only). A reading of another run, or
-  // with fewer events than the last (the histograms were reset), starts the
-  // history anew; then the start of the history stands for the reset.
-  void add(const Reading& reading);
+  // Adds `reading`; the one before it keeps its hottest pixels only. A
+  // reading of another run, or with fewer events than the last (the
+  // histograms were reset), starts the history anew; then the start of the
+  // history stands for the reset.
+  void add(Reading reading);
+  // The last reading added, whole; null before the first.
+  const Reading* newest() const { return readings_.empty() ? nullptr : &readings_.back(); }
   // The newest reading at least `window` events before `now`, or the start
   // of the history when there is none.
   const Reading& window_start(const Reading& now, double window, Count count) const;

@@ -74,17 +74,17 @@ void Quality::set_reference(ReferenceRun reference) { setup_.reference = std::mo
 void Quality::evaluate(std::optional<double> event_rate) {
   if (!inputs_) return;
   Reading reading = read_monitor(*inputs_, setup_.config.hot_pixels);
-  if (!last_ || reading.run != last_->run) {
+  if (!history_.newest() || reading.run != history_.newest()->run) {
     memory_ = RunMemory{};
     trends_.clear();
     last_trend_.reset();
   }
-  history_.add(reading);
+  history_.add(std::move(reading));
   if (history_.restarted()) last_trend_.reset();
-  const Context context{setup_.config, reading, history_, reference(), memory_};
-  track(judge_all(context), Since{reading.run, static_cast<long>(reading.data_events), std::chrono::system_clock::now()});
-  extend_trends(reading, event_rate);
-  last_ = std::move(reading);
+  const Reading& now = *history_.newest();
+  const Context context{setup_.config, now, history_, reference(), memory_};
+  track(judge_all(context), Since{now.run, static_cast<long>(now.data_events), std::chrono::system_clock::now()});
+  extend_trends(now, event_rate);
 }
 
 void Quality::track(std::vector<Result> results, const Since& since) {
@@ -127,9 +127,9 @@ void Quality::extend_trends(const Reading& reading, std::optional<double> event_
 }
 
 std::string Quality::table(std::optional<double> event_rate) const {
-  if (!last_) return "data quality: nothing judged yet (the checks run at each canvas refresh)\n";
+  if (!reading()) return "data quality: nothing judged yet (the checks run at each canvas refresh)\n";
   const auto now = std::chrono::system_clock::now();
-  std::string text = format("data quality at run %d, event %.0f, ", last_->run, last_->data_events) +
+  std::string text = format("data quality at run %d, event %.0f, ", reading()->run, reading()->data_events) +
                      local_time(now, "%Y-%m-%d %H:%M:%S") + ": " + verdict_name(overall()) + "\n";
   if (event_rate) text += format("event rate: %.0f events/s\n", *event_rate);
   text += pad("check", 16) + pad("stave", 7) + pad("chip", 6) + pad("verdict", 9) + pad("since", 29) + "reason\n";
@@ -193,10 +193,10 @@ std::shared_ptr<const QualityView> Quality::view(std::optional<double> event_rat
   auto view = std::make_shared<QualityView>();
   view->time = std::chrono::system_clock::now();
   view->event_rate = event_rate;
-  if (last_) {
+  if (const Reading* last = reading()) {
     view->judged = true;
-    view->run = last_->run;
-    view->event = last_->data_events;
+    view->run = last->run;
+    view->event = last->data_events;
     view->overall = overall();
     for (int s = 0; s < kStaves; ++s) view->staves[static_cast<std::size_t>(s)] = combined(results_, s);
     view->rows = rows_of(results_);

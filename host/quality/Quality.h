@@ -57,7 +57,7 @@ class Quality {
   const Trends& trends() const { return trends_; }
   const ReferenceRun* reference() const { return setup_.reference ? &*setup_.reference : nullptr; }
   // The last reading judged, when there is one.
-  const Reading* reading() const { return last_ ? &*last_ : nullptr; }
+  const Reading* reading() const { return history_.newest(); }
   // Replaces the reference run; the verdicts follow at the next evaluation.
   void set_reference(ReferenceRun reference);
 
@@ -83,7 +83,6 @@ class Quality {
   RunMemory memory_;
   Trends trends_;
   std::vector<TrackedResult> results_;
-  std::optional<Reading> last_;
   // The counts of the reading of the last trend point, which the next one's
   // rates are taken against.
   struct TrendBase {
