@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <random>
 
 #include "Checks.h"
 #include "Quality.h"
@@ -310,6 +311,37 @@ TEST(Peaks, WholeNumberPeaksEqualTheirDefinitionToTheLastBit) {
       EXPECT_EQ(found->low, expected.low) << sigma << " " << near;
       EXPECT_EQ(found->high, expected.high) << sigma << " " << near;
       EXPECT_EQ(found->share, expected.share) << sigma << " " << near;
+    }
+  }
+}
+
+// A few filled bins, as a refresh's window of recent events holds: scattered,
+// side by side, at both ends, some below zero, and none in range at all but
+// a negative one while under- and overflow hold the entries.
+TEST(Peaks, SparsePeaksEqualTheirDefinitionToTheLastBit) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<std::size_t> place(1, kDifferenceCells - 2);
+  std::uniform_int_distribution<int> count(-2, 9);
+  for (int trial = 0; trial < 200; ++trial) {
+    Bins bins(kDifferenceCells, 0.0);
+    const int filled = trial % 40;
+    for (int i = 0; i < filled; ++i) bins[place(rng)] += count(rng);
+    if (trial % 5 == 0) bins[1] = 4, bins[2] = 1, bins[kDifferenceCells - 2] = 6;
+    if (trial % 7 == 0) bins.front() = 3, bins.back() = 2;
+    if (trial == 21) std::fill(bins.begin() + 1, bins.end() - 1, 0.0), bins[500] = -1;
+    for (double near : {10.0, 5.0, 0.0}) {
+      SCOPED_TRACE(testing::Message() << "trial " << trial << ", near " << near);
+      const std::optional<Peak> found = find_peak(bins, near);
+      if (!(std::accumulate(bins.begin(), bins.end(), 0.0) > 0)) {
+        EXPECT_FALSE(found);
+        continue;
+      }
+      ASSERT_TRUE(found);
+      const Peak expected = peak_by_definition(bins, near);
+      EXPECT_EQ(found->position, expected.position);
+      EXPECT_EQ(found->low, expected.low);
+      EXPECT_EQ(found->high, expected.high);
+      EXPECT_EQ(found->share, expected.share);
     }
   }
 }
