@@ -35,13 +35,18 @@ double hot_share(const Reading& now, int stave) {
   return hits > 0 ? now.staves[static_cast<std::size_t>(stave)].hot.hits / hits : 0;
 }
 
+bool enough_entries(const AlignmentConfig& config, const StaveDifferences& differences) {
+  return differences.entries >= config.min_events;
+}
+
+// The differences of stave `stave` in the window; their peaks only when the
+// stave can be judged.
 StaveDifferences measure(const Context& context, int stave) {
   const AlignmentConfig& config = context.config.alignment;
   const Reading& now = context.now;
   const Reading& start = context.history.window_start(now, config.window_events, Count::Events);
   const std::size_t index = static_cast<std::size_t>(stave);
   const Bins columns = difference(now.column_differences[index], start.column_differences[index]);
-  const Bins rows = difference(now.row_differences[index], start.row_differences[index]);
   StaveDifferences differences;
   differences.entries = total(columns);
   for (int s : {stave, kReferenceStave}) {
@@ -51,13 +56,14 @@ StaveDifferences measure(const Context& context, int stave) {
       differences.unreliable_stave = s;
     }
   }
+  if (!enough_entries(config, differences) || differences.unreliable_share) return differences;  // no peaks wanted
   differences.column = find_peak(columns, config.near_columns);
-  differences.row = find_peak(rows, config.near_rows);
+  differences.row = find_peak(difference(now.row_differences[index], start.row_differences[index]), config.near_rows);
   return differences;
 }
 
 bool judged(const AlignmentConfig& config, const StaveDifferences& differences) {
-  return differences.entries >= config.min_events && !differences.unreliable_share && differences.column &&
+  return enough_entries(config, differences) && !differences.unreliable_share && differences.column &&
          differences.row;
 }
 
@@ -129,7 +135,7 @@ Result judge_stave(const Context& context, int stave, const StaveDifferences& di
   const AlignmentConfig& config = context.config.alignment;
   const std::size_t index = static_cast<std::size_t>(stave);
   Result result{kCheck, stave, kNone, Verdict::Null, "", 0};
-  if (differences.entries < config.min_events) {
+  if (!enough_entries(config, differences)) {
     result.reason = format("stave %d: %.0f events with hits on stave %d and stave %d in the window, %.0f needed", stave,
                            differences.entries, stave, kReferenceStave, config.min_events);
     return result;
@@ -139,6 +145,11 @@ Result judge_stave(const Context& context, int stave, const StaveDifferences& di
                            "the per-event mean positions; mask them to judge alignment",
                            stave, 100 * *differences.unreliable_share, differences.unreliable_stave,
                            100 * config.max_hot_share);
+    return result;
+  }
+  if (!differences.column || !differences.row) {
+    result.reason = format("stave %d: no entries in its %s differences in the window", stave,
+                           differences.column ? "row" : "column");
     return result;
   }
   std::optional<Peak>& first_column = context.memory.first_column_peak[index];

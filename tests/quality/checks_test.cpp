@@ -353,6 +353,16 @@ TEST(Alignment, AlignedStavesAreGood) {
   EXPECT_TRUE(all_are(results, Verdict::Good)) << results[0].reason;
 }
 
+TEST(Alignment, ADistributionWithoutEntriesIsNotJudged) {
+  Judge judge;
+  Reading reading = healthy_reading(5000);
+  Bins& rows = reading.row_differences[2];
+  std::fill(rows.begin(), rows.end(), 0.0);
+  const Result result = find(judge(judge_alignment, reading), 2);
+  EXPECT_EQ(result.verdict, Verdict::Null);
+  EXPECT_EQ(result.reason, "stave 2: no entries in its row differences in the window");
+}
+
 TEST(Alignment, AStaveOutOfSyncIsBadAndSaysWhy) {
   Judge judge;
   judge(judge_alignment, healthy_reading(2000));
