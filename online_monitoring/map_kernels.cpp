@@ -867,6 +867,16 @@ bool finding_holds(const RowFinding& finding, float threshold, double ratio) {
   return finding.known && finding.lowest <= threshold && threshold < finding.highest && finding.ratio == ratio;
 }
 
+// Whether fills of block row `by` since the finding cannot have changed it,
+// whatever they were: no block of the row is partly above the threshold or
+// tested (so none holds a hot cell), and no block maximum was raised, so no
+// block rose above the threshold either.
+bool fills_leave_finding(const MapSummary& summary, const RowFinding& finding, int by) {
+  if (!finding.partly_above.empty() || !finding.testing.empty()) return false;
+  const std::uint64_t* words = summary.raised_maxima.data() + by * (kOverviewBinsX / 64);
+  return std::all_of(words, words + kOverviewBinsX / 64, [](std::uint64_t word) { return word == 0; });
+}
+
 void forget_findings(const MapSummary& summary, NeighbourhoodFloors& floors) {
   floors.floors.assign(kBlocks, {kNoContent, kNoContent});  // rules nothing out
   floors.maxima.assign(kBlocks, kNoContent);
@@ -889,11 +899,13 @@ HotCells hot_cells_in_blocks(const TH2F& map, MapSummary& summary, double thresh
       test_block_row(grid, by, finding.testing, above, ratio, finding.hot);
       finding.ratio = ratio;
       finding.known = true;
-    } else if (!rows_unchanged(summary, floors.row_sums, first_y, last_y)) {
-      update_block_row(grid, summary, floors, by, above, ratio, finding);
-      test_block_row(grid, by, finding.testing, above, ratio, finding.hot);
-    } else if (!rows_unchanged(summary, floors.row_sums, first_y - 1, last_y + 1)) {
-      test_block_row(grid, by, finding.testing, above, ratio, finding.hot);
+    } else if (!fills_leave_finding(summary, finding, by)) {
+      if (!rows_unchanged(summary, floors.row_sums, first_y, last_y)) {
+        update_block_row(grid, summary, floors, by, above, ratio, finding);
+        test_block_row(grid, by, finding.testing, above, ratio, finding.hot);
+      } else if (!rows_unchanged(summary, floors.row_sums, first_y - 1, last_y + 1)) {
+        test_block_row(grid, by, finding.testing, above, ratio, finding.hot);
+      }
     }
     hot.above += finding.above;
     hot.cells.insert(hot.cells.end(), finding.hot.begin(), finding.hot.end());

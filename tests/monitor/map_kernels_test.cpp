@@ -463,6 +463,8 @@ void expect_counts_follow_fills(BeamUnderFills& beam, const std::function<void(i
   expect_plain_hot_cells(map, summary, floors, 40.5, 10);
   fill(1500, 200, 45);  // a quiet block, now above the threshold
   expect_plain_hot_cells(map, summary, floors, 40.5, 10);
+  fill(2000, 460, 45);  // the same in a row with no block above it before
+  expect_plain_hot_cells(map, summary, floors, 40.5, 10);
   const std::vector<int> lone = plain_hot_cells(map, 40.5, 10).cells;
   EXPECT_EQ(std::count(lone.begin(), lone.end(), 200 * (kNx + 2) + 1500), 1) << "a hot pixel of its own";
   fill(4600, 250, 7);  // the beam's centre, a block wholly above
