@@ -37,31 +37,32 @@ bool starts_anew(const Reading& last, const Reading& now) {
 History::History(double longest_window) : longest_window_(longest_window) {}
 
 void History::add(Reading reading) {
-  const bool same_run = !readings_.empty() && readings_.back().run == reading.run;
-  restarted_ = readings_.empty() || starts_anew(readings_.back(), reading);
+  const bool same_run = !readings_.empty() && readings_.back()->run == reading.run;
+  restarted_ = readings_.empty() || starts_anew(*readings_.back(), reading);
   if (restarted_) {
-    readings_.assign(1, reset_point(reading, same_run));
+    readings_.clear();
+    readings_.push_back(std::make_unique<Reading>(reset_point(reading, same_run)));
   } else {
-    for (StaveReading& stave : readings_.back().staves)
+    for (StaveReading& stave : readings_.back()->staves)
       if (stave.hot.pixels.size() > kMaxKeptHot) stave.hot.pixels.resize(kMaxKeptHot);
   }
-  readings_.push_back(std::move(reading));
+  readings_.push_back(std::make_unique<Reading>(std::move(reading)));
   trim();
 }
 
 const Reading& History::window_start(const Reading& now, double window, Count count) const {
   for (auto it = readings_.rbegin(); it != readings_.rend(); ++it)
-    if (counted(now, count) - counted(*it, count) >= window) return *it;
-  return readings_.front();
+    if (counted(now, count) - counted(**it, count) >= window) return **it;
+  return *readings_.front();
 }
 
 void History::trim() {
   // Readings before the newest that already spans the longest window serve no window.
-  const Reading& now = readings_.back();
+  const Reading& now = *readings_.back();
   std::size_t keep_from = 0;
   for (std::size_t i = readings_.size(); i-- > 1;) {
-    const bool spans = now.events - readings_[i].events >= longest_window_ &&
-                       now.data_events - readings_[i].data_events >= longest_window_;
+    const bool spans = now.events - readings_[i]->events >= longest_window_ &&
+                       now.data_events - readings_[i]->data_events >= longest_window_;
     if (spans) {
       keep_from = i;
       break;
@@ -72,7 +73,7 @@ void History::trim() {
     std::size_t closest = 1;
     double closest_gap = -1;
     for (std::size_t i = 1; i + 1 < readings_.size(); ++i) {
-      const double gap = readings_[i + 1].data_events - readings_[i - 1].data_events;
+      const double gap = readings_[i + 1]->data_events - readings_[i - 1]->data_events;
       if (closest_gap < 0 || gap < closest_gap) {
         closest = i;
         closest_gap = gap;

@@ -4,6 +4,7 @@
 #ifndef KIVO_HOST_QUALITY_HISTORY_H
 #define KIVO_HOST_QUALITY_HISTORY_H
 
+#include <memory>
 #include <vector>
 
 #include "Reading.h"
@@ -23,7 +24,7 @@ class History {
   // history stands for the reset.
   void add(Reading reading);
   // The last reading added, whole; null before the first.
-  const Reading* newest() const { return readings_.empty() ? nullptr : &readings_.back(); }
+  const Reading* newest() const { return readings_.empty() ? nullptr : readings_.back().get(); }
   // The newest reading at least `window` events before `now`, or the start
   // of the history when there is none.
   const Reading& window_start(const Reading& now, double window, Count count) const;
@@ -35,7 +36,9 @@ class History {
   void trim();
 
   double longest_window_;
-  std::vector<Reading> readings_;  // oldest first; the first stands for the reset
+  // Oldest first; the first stands for the reset. Held by pointer, so that
+  // dropping one from the middle moves pointers only.
+  std::vector<std::unique_ptr<Reading>> readings_;
   bool restarted_ = false;
 };
 
