@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -44,6 +45,26 @@ bool holds_data(const struct stat& info) { return S_ISREG(info.st_mode) || S_ISB
 
 std::string quoted(const std::string& path, const char* standard_name) {
   return "'" + path + "'" + (path == "-" ? standard_name : "");
+}
+
+// Renames `from` to `to` unless `to` exists, in one step where the file
+// system can (no other writer can come in between), else with a hard link
+// and removing `from`, else after looking; false with errno set, EEXIST when
+// `to` exists.
+bool rename_without_replacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return false;
+  struct stat info {};
+  if (::lstat(to.c_str(), &info) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 // One output of a commit: whether its file was renamed into place, and the
@@ -118,6 +139,19 @@ bool OutputFile::close(std::string& error) {
 }
 
 bool OutputFile::commit(std::string& error) { return commit_together({this}, error); }
+
+bool OutputFile::commit_as_new(std::string& error, bool& taken) {
+  taken = false;
+  if (!replaces_file()) return commit(error);
+  if (!close(error)) return false;
+  const SignalBlock block;
+  if (!rename_without_replacing(temporary_, file_)) {
+    taken = errno == EEXIST;
+    return fail(error, errno);
+  }
+  forget_temporary();
+  return true;
+}
 
 void OutputFile::forget_temporary() {
   registration_.release();

@@ -33,6 +33,10 @@ class OutputFile {
   bool write(std::string_view data, std::string& error);
   // Closes the file and puts it in place; false with `error` ("<file>: <reason>").
   bool commit(std::string& error);
+  // The same, but only while no file is in that place: when another writer
+  // has put one there, it stays, this one's temporary is removed and `taken`
+  // is true. Devices and pipes, written in place, are committed as above.
+  bool commit_as_new(std::string& error, bool& taken);
 
   // The path as given to open().
   const std::string& path() const { return path_; }

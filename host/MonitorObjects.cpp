@@ -96,15 +96,39 @@ bool write_file_atomically(const std::string& path, const std::string& text, std
   return false;
 }
 
+namespace {
+
+// The bytes of the ROOT file `path` holding `objects`.
+bool root_file_image(const std::string& path, std::vector<rootcompat::StreamedObject> objects, std::string& image,
+                     std::string& error) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  if (rootcompat::FileImage(std::move(objects), name, image, error)) return true;
+  error = "cannot write " + path + ": " + error;
+  return false;
+}
+
+}  // namespace
+
 bool write_root_file(const std::string& path, std::vector<rootcompat::StreamedObject> objects,
                      std::string& error) {
   std::string image;
-  const std::string name = std::filesystem::path(path).filename().string();
-  if (!rootcompat::FileImage(std::move(objects), name, image, error)) {
-    error = "cannot write " + path + ": " + error;
-    return false;
+  return root_file_image(path, std::move(objects), image, error) && write_file_atomically(path, image, error);
+}
+
+std::string write_new_root_file(const std::function<std::string()>& free_path,
+                                std::vector<rootcompat::StreamedObject> objects, std::string& error) {
+  std::string path = free_path(), image;
+  if (!root_file_image(path, std::move(objects), image, error)) return {};
+  for (;;) {
+    eventio::OutputFile file;
+    bool taken = false;
+    if (file.open(path, error) && file.write(image, error) && file.commit_as_new(error, taken)) return path;
+    if (!taken) {
+      error = "cannot write " + error;
+      return {};
+    }
+    path = free_path();  // the file keeps the name it was made for inside
   }
-  return write_file_atomically(path, image, error);
 }
 
 }  // namespace kivo::host

@@ -59,6 +59,13 @@ bool write_file_atomically(const std::string& path, const std::string& text, std
 bool write_root_file(const std::string& path, std::vector<rootcompat::StreamedObject> objects,
                      std::string& error);
 
+// Writes `objects` as a ROOT file where no file is yet: at the path
+// `free_path()` gives, put in place only while nothing is there. When another
+// writer puts a file there first, that file stays and `free_path()` is asked
+// again. Returns the path written, or nothing with `error` naming the file.
+std::string write_new_root_file(const std::function<std::string()>& free_path,
+                                std::vector<rootcompat::StreamedObject> objects, std::string& error);
+
 }  // namespace kivo::host
 
 #endif

@@ -91,10 +91,10 @@ void RunArchive::write_jobs() {
 }
 
 void RunArchive::write(Job job) {
-  const std::string path = free_path(job.run);
   const std::string usual = (std::filesystem::path(directory_) / ("run" + std::to_string(job.run) + ".root")).string();
   std::string error;
-  if (!write_root_file(path, std::move(job.objects), error)) {
+  const std::string path = write_new_root_file([this, &job] { return free_path(job.run); }, std::move(job.objects), error);
+  if (path.empty()) {
     record_failure(job.run, error);
     return;
   }

@@ -5,9 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <algorithm>
+#include <vector>
 #include <string>
 
 #include "MonitorObjects.h"
+#include "TNamed.h"
 #include "kivo_process.h"
 
 namespace {
@@ -68,6 +71,28 @@ TEST_F(AtomicWriteTest, FailuresNameTheFileAndTheReasonAndLeaveNothing) {
   EXPECT_FALSE(write_file_atomically("", "{}", error));
   EXPECT_EQ(error, "no file name given");
   EXPECT_EQ(names(), (std::set<std::string>{"taken"}));
+}
+
+// Two writers that chose the same free name: the one that puts its file in
+// place second finds the first one's there, keeps it, and asks for another.
+TEST_F(AtomicWriteTest, ANewFileNeverReplacesOneThatAppearedMeanwhile) {
+  std::vector<std::string> free_names{directory + "/run7.root", directory + "/run7_1.root"};
+  std::size_t asked = 0;
+  const auto free_path = [&] {
+    if (asked == 0) std::ofstream(free_names[0]) << "the other writer's run";  // after the choice, before the commit
+    return free_names[std::min(asked++, free_names.size() - 1)];
+  };
+  std::vector<rootcompat::StreamedObject> objects(1);
+  std::string error;
+  ASSERT_TRUE(rootcompat::StreamObject(TNamed("note", "a run"), nullptr, objects[0], error)) << error;
+  EXPECT_EQ(kivo::host::write_new_root_file(free_path, std::move(objects), error), free_names[1]) << error;
+  EXPECT_EQ(asked, 2u);
+  EXPECT_EQ(read_file(free_names[0]), "the other writer's run");
+  EXPECT_EQ(read_file(free_names[1]).substr(0, 4), "root");
+  EXPECT_EQ(names(), (std::set<std::string>{"run7.root", "run7_1.root"}));
+
+  EXPECT_EQ(kivo::host::write_new_root_file([&] { return directory + "/no/such/dir/run8.root"; }, {}, error), "");
+  EXPECT_EQ(error, "cannot write " + directory + "/no/such/dir/run8.root: No such file or directory");
 }
 
 }  // namespace
