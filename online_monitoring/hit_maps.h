@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "hot_cells.h"
 #include "map_kernels.h"
 #include "monitor_state.h"
 

@@ -14,6 +14,7 @@
 
 #include "TH1D.h"
 #include "TH2F.h"
+#include "hot_cells.h"
 #include "map_kernels.h"
 #include "monitor_test_support.h"
 
