@@ -184,6 +184,15 @@ void apply_fill_statistics(PendingFills& pending) {
   summary->row_sums[index / stride] += correction;
 }
 
+// Marks the block of in-range hit `i` raised in its summary, and its
+// maximum when that rose.
+[[gnu::always_inline]] inline void mark_hit_block(const PendingFills& pending, int i, bool maximum_rose) {
+  const PendingFills::TargetView& view = pending.views[pending.hit_targets[i]];
+  const int block = static_cast<int>(pending.block_maxima[i] - view.block_maxima);
+  mark_raised(view.raised_blocks, block);
+  view.raised_maxima[block / 64] |= std::uint64_t{maximum_rose} << (block % 64);
+}
+
 // One queued hit applied: its cell grows by one and its block maximum takes
 // the new content. Returns the content from before.
 [[gnu::always_inline]] inline float apply_hit(PendingFills& pending, int i) {
@@ -192,9 +201,11 @@ void apply_fill_statistics(PendingFills& pending) {
   const float after = before + 1;
   *cell = after;
   float* block = pending.block_maxima[i];
-  *block = std::max(*block, after);
-  if (after - before != 1 && block != &pending.outside_blocks)
-    correct_sums(pending, i, before, after);
+  const bool rises = *block < after;
+  *block = rises ? after : *block;
+  if (block == &pending.outside_blocks) return before;
+  mark_hit_block(pending, i, rises);
+  if (after - before != 1) correct_sums(pending, i, before, after);
   return before;
 }
 

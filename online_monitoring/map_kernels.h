@@ -102,7 +102,8 @@ struct FillTarget {
 // statistics sums carried forward hit by hit (taken from the map at its
 // first in-range hit), so that every sum is rounded exactly as one Fill per
 // hit would round it. The column and row sums of kept summaries count each
-// hit when it is queued, and mark its block and its block's maximum raised.
+// hit when it is queued; its block, and its block's maximum when that rises,
+// are marked raised when it is applied.
 struct PendingFills {
   static constexpr int kCapacity = 1024;
   // Where each target's cells and summary lie, looked up once per batch.
@@ -193,11 +194,8 @@ inline void queue_hits(PendingFills& pending, int target, int chip, const int* i
       if (keeping) {
         view.column_sums[binx] += 1;
         view.row_sums[biny] += 1;
-        const int block_index = y / kOverviewBlockY * kOverviewBinsX + x / kOverviewBlockX;
-        block = view.block_maxima + block_index;
+        block = view.block_maxima + y / kOverviewBlockY * kOverviewBinsX + x / kOverviewBlockX;
         __builtin_prefetch(block, 1);
-        mark_raised(view.raised_blocks, block_index);
-        mark_raised(view.raised_maxima, block_index);
       }
     }
     if (tracking) {
