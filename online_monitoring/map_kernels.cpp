@@ -106,20 +106,27 @@ bool summary_in_step(const TH2F& map, const MapSummary& summary) {
 void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, std::size_t first,
                     MapSummary& summary) {
   const std::uint32_t stride = static_cast<std::uint32_t>(stride_of(map));
+  double* column_sums = summary.column_sums.data();
+  double* row_sums = summary.row_sums.data();
+  float* block_maxima = summary.block_maxima.data();
+  std::uint64_t* raised_blocks = summary.raised_blocks.data();
+  std::uint64_t* raised_maxima = summary.raised_maxima.data();
   for (std::size_t i = first; i < changes.size(); i++) {
     const ChangedCell& change = changes[i];
     const int x = static_cast<int>(change.cell % stride);
     const int y = static_cast<int>(change.cell / stride);
     const float after = change.before + 1;
     const double grown = double(after) - double(change.before);
-    summary.column_sums[x] += grown;
-    summary.row_sums[y] += grown;
+    column_sums[x] += grown;
+    row_sums[y] += grown;
     const int block = block_of(x, y);
-    float& maximum = summary.block_maxima[block];
-    const bool rises = maximum < after;
-    maximum = rises ? after : maximum;
-    mark_raised(summary.raised_blocks.data(), block);
-    summary.raised_maxima[block / 64] |= std::uint64_t{rises} << (block % 64);
+    mark_raised(raised_blocks, block);
+    // A branch, rarely taken once maps fill, rather than a mark that waits on
+    // reading the maximum: the next changes need not wait for it.
+    if (block_maxima[block] < after) [[unlikely]] {
+      block_maxima[block] = after;
+      mark_raised(raised_maxima, block);
+    }
   }
   summary.entries = map.GetEntries();
 }
