@@ -103,6 +103,25 @@ bool summary_in_step(const TH2F& map, const MapSummary& summary) {
   return summary.entries == map.GetEntries();
 }
 
+namespace {
+
+void mark_raised(std::uint64_t* raised, int block) { raised[block / 64] |= std::uint64_t{1} << (block % 64); }
+
+// Block `block` of a summary takes a content raised to `after`: the block is
+// marked raised, and its maximum rises to `after` and is marked when it was
+// below. A branch, rarely taken once maps fill, rather than a mark that
+// waits on reading the maximum, so that the next hits need not wait for it.
+void raise_block(float* block_maxima, std::uint64_t* raised_blocks, std::uint64_t* raised_maxima, int block,
+                 float after) {
+  mark_raised(raised_blocks, block);
+  if (block_maxima[block] < after) [[unlikely]] {
+    block_maxima[block] = after;
+    mark_raised(raised_maxima, block);
+  }
+}
+
+}  // namespace
+
 void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, std::size_t first,
                     MapSummary& summary) {
   const std::uint32_t stride = static_cast<std::uint32_t>(stride_of(map));
@@ -119,14 +138,7 @@ void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, st
     const double grown = double(after) - double(change.before);
     column_sums[x] += grown;
     row_sums[y] += grown;
-    const int block = block_of(x, y);
-    mark_raised(raised_blocks, block);
-    // A branch, rarely taken once maps fill, rather than a mark that waits on
-    // reading the maximum: the next changes need not wait for it.
-    if (block_maxima[block] < after) [[unlikely]] {
-      block_maxima[block] = after;
-      mark_raised(raised_maxima, block);
-    }
+    raise_block(block_maxima, raised_blocks, raised_maxima, block_of(x, y), after);
   }
   summary.entries = map.GetEntries();
 }
@@ -191,27 +203,19 @@ void apply_fill_statistics(PendingFills& pending) {
   summary->row_sums[index / stride] += correction;
 }
 
-// Marks the block of in-range hit `i` raised in its summary, and its
-// maximum when that rose.
-[[gnu::always_inline]] inline void mark_hit_block(const PendingFills& pending, int i, bool maximum_rose) {
-  const PendingFills::TargetView& view = pending.views[pending.hit_targets[i]];
-  const int block = static_cast<int>(pending.block_maxima[i] - view.block_maxima);
-  mark_raised(view.raised_blocks, block);
-  view.raised_maxima[block / 64] |= std::uint64_t{maximum_rose} << (block % 64);
-}
-
-// One queued hit applied: its cell grows by one and its block maximum takes
-// the new content. Returns the content from before.
+// One queued hit applied: its cell grows by one and, when in range, its
+// block in the summary takes the new content. Returns the content from
+// before.
 [[gnu::always_inline]] inline float apply_hit(PendingFills& pending, int i) {
   float* cell = pending.cells[i];
   const float before = *cell;
   const float after = before + 1;
   *cell = after;
-  float* block = pending.block_maxima[i];
-  const bool rises = *block < after;
-  *block = rises ? after : *block;
+  const float* block = pending.block_maxima[i];
   if (block == &pending.outside_blocks) return before;
-  mark_hit_block(pending, i, rises);
+  const PendingFills::TargetView& view = pending.views[pending.hit_targets[i]];
+  raise_block(view.block_maxima, view.raised_blocks, view.raised_maxima, static_cast<int>(block - view.block_maxima),
+              after);
   if (after - before != 1) correct_sums(pending, i, before, after);
   return before;
 }

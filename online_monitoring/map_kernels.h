@@ -76,11 +76,6 @@ struct ChangedCell {
 void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, std::size_t first,
                     MapSummary& summary);
 
-// Marks block `block` of a summary's raised_blocks.
-inline void mark_raised(std::uint64_t* raised_blocks, int block) {
-  raised_blocks[block / 64] |= std::uint64_t{1} << (block % 64);
-}
-
 // A map a batch of hits fills, the summary kept beside it (or null when it
 // is not kept up to date), where its changed in-range cells are logged (or
 // null), and where the entries the batch adds are counted (or null): a
