@@ -85,15 +85,27 @@ bool MonitorObjects::stream(std::vector<rootcompat::StreamedObject>& objects, st
   return true;
 }
 
+namespace {
+
+// Writes `text` to a temporary beside `path` and puts it in place with
+// `commit`; false with `error` naming the file and the reason.
+template <class Commit>
+bool write_through_temporary(const std::string& path, const std::string& text, std::string& error,
+                             const Commit& commit) {
+  eventio::OutputFile file;
+  if (file.open(path, error) && file.write(text, error) && commit(file)) return true;
+  error = "cannot write " + error;
+  return false;
+}
+
+}  // namespace
+
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error) {
   if (path.empty()) {
     error = "no file name given";
     return false;
   }
-  eventio::OutputFile file;
-  if (file.open(path, error) && file.write(text, error) && file.commit(error)) return true;
-  error = "cannot write " + error;
-  return false;
+  return write_through_temporary(path, text, error, [&error](eventio::OutputFile& file) { return file.commit(error); });
 }
 
 namespace {
@@ -120,13 +132,10 @@ std::string write_new_root_file(const std::function<std::string()>& free_path,
   std::string path = free_path(), image;
   if (!root_file_image(path, std::move(objects), image, error)) return {};
   for (;;) {
-    eventio::OutputFile file;
     bool taken = false;
-    if (file.open(path, error) && file.write(image, error) && file.commit_as_new(error, taken)) return path;
-    if (!taken) {
-      error = "cannot write " + error;
-      return {};
-    }
+    const auto commit_as_new = [&](eventio::OutputFile& file) { return file.commit_as_new(error, taken); };
+    if (write_through_temporary(path, image, error, commit_as_new)) return path;
+    if (!taken) return {};
     path = free_path();  // the file keeps the name it was made for inside
   }
 }
