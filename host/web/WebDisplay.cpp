@@ -8,10 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <cstdlib>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +18,7 @@
 #include <utility>
 
 #include "Gzip.h"
+#include "HttpExchange.h"
 #include "LiveCanvas.h"
 #include "monitor_plugin.h"
 
@@ -46,9 +43,6 @@ constexpr std::size_t kCompressFrom = 1024;
 // for the event thread to copy a region a page has just zoomed into.
 constexpr std::chrono::milliseconds kFreshViewWait{300};
 constexpr std::chrono::milliseconds kRegionWait{1000};
-constexpr int kMapBinsX = kOverviewBinsX * kOverviewBlockX;
-constexpr int kMapBinsY = kOverviewBinsY * kOverviewBlockY;
-constexpr std::size_t kMaxQueryValue = 1024;
 
 // Subdirectories of the JSROOT package the page needs; each is served under /jsroot/<name>/.
 constexpr const char* kJsrootParts[] = {"modules", "fonts", "img", "scripts"};
@@ -60,106 +54,6 @@ std::string url_host(const std::string& address) {
 
 std::string listening_spec(const std::string& address, int port) {
   return url_host(address) + ":" + std::to_string(port);
-}
-
-void send_head(mg_connection* connection, int status, std::string_view content_type,
-               std::size_t content_length, std::string_view extra_headers) {
-  mg_printf(connection,
-            "HTTP/1.1 %d %s\r\n"
-            "Content-Type: %.*s\r\n"
-            "Content-Length: %zu\r\n"
-            "X-Content-Type-Options: nosniff\r\n"
-            "Connection: close\r\n"
-            "%.*s\r\n",
-            status, mg_get_response_code_text(connection, status),
-            static_cast<int>(content_type.size()), content_type.data(), content_length,
-            static_cast<int>(extra_headers.size()), extra_headers.data());
-}
-
-int send_text(mg_connection* connection, int status, std::string_view content_type,
-              std::string_view body, std::string_view extra_headers, bool head) {
-  send_head(connection, status, content_type, body.size(), extra_headers);
-  if (!head && !body.empty()) mg_write(connection, body.data(), body.size());
-  return status;
-}
-
-int send_error(mg_connection* connection, int status, std::string_view message,
-               std::string_view extra_headers = {}) {
-  const bool head = std::strcmp(mg_get_request_info(connection)->request_method, "HEAD") == 0;
-  return send_text(connection, status, "text/plain; charset=utf-8", std::string(message) + "\n",
-                   extra_headers, head);
-}
-
-bool etag_matches(const char* if_none_match, std::string_view etag) {
-  if (if_none_match == nullptr) return false;
-  std::string_view list(if_none_match);
-  while (!list.empty()) {
-    const auto comma = list.find(',');
-    std::string_view candidate = list.substr(0, comma);
-    while (!candidate.empty() && candidate.front() == ' ') candidate.remove_prefix(1);
-    while (!candidate.empty() && candidate.back() == ' ') candidate.remove_suffix(1);
-    if (candidate.starts_with("W/")) candidate.remove_prefix(2);
-    if (candidate == "*" || candidate == etag) return true;
-    if (comma == std::string_view::npos) break;
-    list.remove_prefix(comma + 1);
-  }
-  return false;
-}
-
-// A query variable's value; empty when absent. False when it does not fit.
-bool query_value(const char* query, const char* name, std::string& value) {
-  value.clear();
-  if (query == nullptr) return true;
-  char buffer[kMaxQueryValue];
-  const int length = mg_get_var(query, std::strlen(query), name, buffer, sizeof buffer);
-  if (length == -2) return false;
-  if (length > 0) value.assign(buffer, static_cast<std::size_t>(length));
-  return true;
-}
-
-bool parse_long(const std::string& text, long& value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtol(text.c_str(), &end, 10);
-  return errno == 0 && *end == '\0';
-}
-
-// "S:X1:X2:Y1:Y2:HELD", a region of a hit map and the version of it the page holds.
-bool parse_zoom(const std::string& text, std::pair<MapRegion, long>& zoom) {
-  long fields[6];
-  std::size_t from = 0;
-  for (int i = 0; i < 6; ++i) {
-    const std::size_t colon = text.find(':', from);
-    if ((colon == std::string::npos) != (i == 5)) return false;
-    if (!parse_long(text.substr(from, colon - from), fields[i]) || fields[i] < 0 || fields[i] > INT32_MAX) return false;
-    from = colon + 1;
-  }
-  zoom.first = {int(fields[0]), int(fields[1]), int(fields[2]), int(fields[3]), int(fields[4])};
-  zoom.second = fields[5];
-  return zoom.first.valid(HitMapSource::kStaves, kMapBinsX, kMapBinsY);
-}
-
-// Reads ?instance=&since=&zoom= into `request`; empty, or what is wrong.
-// Regions too large to be copied are left out: the page shows the overview there.
-std::string parse_view_request(const char* query, ViewRequest& request) {
-  std::string since, zooms;
-  if (!query_value(query, "instance", request.instance) || !query_value(query, "since", since) ||
-      !query_value(query, "zoom", zooms))
-    return "query too long";
-  if (!since.empty() && !parse_long(since, request.since)) return "since is not a version number: " + since;
-  std::size_t from = 0;
-  while (from < zooms.size()) {
-    std::size_t comma = zooms.find(',', from);
-    if (comma == std::string::npos) comma = zooms.size();
-    std::pair<MapRegion, long> zoom;
-    const std::string item = zooms.substr(from, comma - from);
-    if (!parse_zoom(item, zoom)) return "not a hit-map region STAVE:X1:X2:Y1:Y2:HELD: " + item;
-    if (zoom.first.bins() <= LiveCanvas::kMaxRegionBins && request.regions.size() < ZoomRequests::kMaxRegions)
-      request.regions.push_back(zoom);
-    from = comma + 1;
-  }
-  return {};
 }
 
 // civetweb's accept loop notices a stop request only between polls of up to two seconds;
@@ -206,19 +100,6 @@ mg_context* start_with_signals_blocked(mg_init_data& init, mg_error_data& failur
   mg_context* context = mg_start2(&init, &failure);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return context;
-}
-
-// A variable of the request's query string, empty when absent or too long.
-std::string query_text(const mg_connection* connection, const char* name) {
-  std::string value;
-  return query_value(mg_get_request_info(connection)->query_string, name, value) ? value : "";
-}
-
-long query_number(const mg_connection* connection, const char* name) {
-  const std::string text = query_text(connection, name);
-  long value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
 }
 
 }  // namespace

@@ -1,0 +1,40 @@
+// Writing civetweb responses and reading request queries, shared by the
+// display's request handlers. Every response closes its connection.
+#ifndef KIVO_HOST_WEB_HTTP_EXCHANGE_H
+#define KIVO_HOST_WEB_HTTP_EXCHANGE_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "ViewStore.h"
+
+struct mg_connection;
+
+namespace kivo::web {
+
+// The status line and headers; `extra_headers` are whole lines, each ending in CRLF.
+void send_head(mg_connection* connection, int status, std::string_view content_type,
+               std::size_t content_length, std::string_view extra_headers);
+// A whole response (the body left out for HEAD); returns `status`.
+int send_text(mg_connection* connection, int status, std::string_view content_type,
+              std::string_view body, std::string_view extra_headers, bool head);
+// A plain-text error message as the whole response; returns `status`.
+int send_error(mg_connection* connection, int status, std::string_view message,
+               std::string_view extra_headers = {});
+
+// Whether an If-None-Match header names `etag` (or "*").
+bool etag_matches(const char* if_none_match, std::string_view etag);
+
+// Reads ?instance=&since=&zoom= into `request`; empty, or what is wrong.
+// Regions too large to be copied are left out: the page shows the overview there.
+std::string parse_view_request(const char* query, ViewRequest& request);
+
+// A variable of the request's query string, empty when absent or too long.
+std::string query_text(const mg_connection* connection, const char* name);
+// The same read as a number; 0 when absent or not one.
+long query_number(const mg_connection* connection, const char* name);
+
+}  // namespace kivo::web
+
+#endif
