@@ -82,6 +82,13 @@ void kivo_materialise_maps();
 // or not booked.
 double kivo_chip_hits(int stave, int chip);
 
+// The hits of stave `stave`'s raw map (h2d_chip) since its last reset,
+// added up per stave-wide column into `columns` (9216 values, column 0
+// first) and per displayed row into `rows` (512 values), in-range bins only.
+// Returns 0, or -1 when the stave is out of range or not booked. Read from
+// what is kept while hits are filled, not from the map.
+int kivo_hit_sums(int stave, double* columns, double* rows);
+
 // The hot cells of stave `stave`'s raw map: in-range bins whose content is
 // greater than `threshold` and greater than `ratio` times the lower median of
 // their in-range neighbours (eight, five at an edge, three in a corner),
@@ -119,6 +126,7 @@ struct MonitorSymbols {
   decltype(&::kivo_materialise_maps) materialise_maps = nullptr;
   decltype(&::kivo_chip_hits) chip_hits = nullptr;
   decltype(&::kivo_hot_cells) hot_cells = nullptr;
+  decltype(&::kivo_hit_sums) hit_sums = nullptr;
 };
 
 // Calls visit(name, member) for every member of `symbols`, with the name of
@@ -145,6 +153,7 @@ void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
   visit("kivo_materialise_maps", symbols.materialise_maps);
   visit("kivo_chip_hits", symbols.chip_hits);
   visit("kivo_hot_cells", symbols.hot_cells);
+  visit("kivo_hit_sums", symbols.hit_sums);
 }
 
 #endif

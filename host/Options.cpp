@@ -13,7 +13,7 @@ constexpr const char* kAbout =
     "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
     "            [--auth FILE] [--tls CERT] [--plugin PATH] [--snapshot FILE]\n"
     "            [--archive DIR] [--checks FILE] [--quality-log FILE] [--on-bad CMD]\n"
-    "            [--reference FILE] [STREAM]...\n"
+    "            [--on-good CMD] [--reference FILE] [STREAM]...\n"
     "\n"
     "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
     "event source, runs the -e commands and -x command files in the order given,\n"
@@ -84,8 +84,10 @@ void add_options(eventio::CommandLine& line, Options& options) {
             eventio::store_text(options.checks)});
   line.add({"quality-log", 0, "FILE", "append one JSON line per verdict change to FILE",
             eventio::store_text(options.quality_log)});
-  line.add({"on-bad", 0, "CMD", "run CMD with /bin/sh -c for each verdict that turns Bad",
+  line.add({"on-bad", 0, "CMD", "run CMD with /bin/sh -c when a stave's verdicts turn Bad",
             eventio::store_text(options.on_bad)});
+  line.add({"on-good", 0, "CMD", "run CMD with /bin/sh -c when a stave's last Bad verdict clears",
+            eventio::store_text(options.on_good)});
   line.add({"reference", 0, "FILE", "compare with a known-good run written by save()",
             eventio::store_text(options.reference)});
 }

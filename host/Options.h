@@ -27,7 +27,8 @@ struct Options {
   std::string archive;   // --archive DIR: each run written there as a ROOT file
   std::string checks;       // --checks FILE: data-quality configuration
   std::string quality_log;  // --quality-log FILE: verdict changes appended
-  std::string on_bad;       // --on-bad CMD: run for each verdict turning Bad
+  std::string on_bad;       // --on-bad CMD: run when a stave's verdicts turn Bad
+  std::string on_good;      // --on-good CMD: run when a stave's last Bad verdict clears
   std::string reference;    // --reference FILE: a known-good run saved by save()
   web::Access access;    // --auth FILE, --tls CERT
   std::vector<std::string> streams;

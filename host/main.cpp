@@ -134,6 +134,7 @@ std::string quality_setup(const kivo::host::Options& options, kivo::quality::Set
     if (!setup.reference) return kivo::eventio::usage_message("kivo", "--reference", error);
   }
   setup.on_bad = options.on_bad;
+  setup.on_good = options.on_good;
   return {};
 }
 

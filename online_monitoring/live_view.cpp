@@ -45,6 +45,14 @@ double kivo_chip_hits(int stave, int chip) {
   return chip_total(raw_summary(stave), chip);
 }
 
+int kivo_hit_sums(int stave, double* columns, double* rows) {
+  if (!raw_map_exists(stave)) return -1;
+  const MapSummary& summary = raw_summary(stave);
+  std::copy(summary.column_sums.begin() + 1, summary.column_sums.end() - 1, columns);
+  std::copy(summary.row_sums.begin() + 1, summary.row_sums.end() - 1, rows);
+  return 0;
+}
+
 int kivo_hot_cells(int stave, double threshold, double ratio, int* xbins, int* ybins, int capacity,
                    int* above) {
   if (!raw_map_exists(stave) || !(ratio >= 0)) return -1;

@@ -1,12 +1,16 @@
-// --on-bad CMD: runs CMD through /bin/sh -c once for each verdict that turns
-// Bad, with KIVO_CHECK, KIVO_STAVE, KIVO_CHIP, KIVO_VERDICT, KIVO_REASON and
-// KIVO_RUN in its environment. The commands run on a thread of their own:
+// --on-bad CMD and --on-good CMD: CMD runs through /bin/sh -c once for each
+// alarm: a stave (or the whole detector) whose verdicts turn Bad, with every
+// result that turned Bad at that judgement in one digest, and, with
+// --on-good, once the last Bad verdict of that stave has cleared. Its
+// environment holds KIVO_CHECK, KIVO_STAVE, KIVO_CHIP, KIVO_VERDICT,
+// KIVO_REASON and KIVO_RUN. The commands run on a thread of their own:
 // raising an alarm only queues it, so event processing never waits for one.
 // Each command runs in its own process group, with standard input from
 // /dev/null and its output on kivo's standard error; one still running at
-// the time limit is killed with its group. Failures are reported. At most
-// `max_alarms` start within `period_seconds`; the rest are held back, and
-// how many is reported once the period lets alarms through again.
+// the time limit is killed with its group, and what its shell left running
+// in the group is ended when the shell exits. Failures are reported. At most
+// `max_alarms` start within `period_seconds`; the alarms held back are
+// delivered as one summary once the period lets alarms through again.
 #ifndef KIVO_HOST_QUALITY_ALARMS_H
 #define KIVO_HOST_QUALITY_ALARMS_H
 
@@ -23,23 +27,44 @@
 
 namespace kivo::quality {
 
+// One alarm: what turned Bad (or cleared, with verdict Good).
+struct Alarm {
+  std::string check;  // one check, or several joined by ","
+  int stave = kNone;
+  int chip = kNone;   // set only when the alarm concerns one chip
+  Verdict verdict = Verdict::Bad;
+  std::string reason;
+  int run = 0;
+};
+
+struct AlarmCounts {
+  long raised = 0, held_back = 0;
+};
+
 class Alarms {
  public:
   using Report = std::function<void(const std::string&)>;
 
-  Alarms(std::string command, const AlarmConfig& config, Report report);
+  // `on_good` may be empty: recoveries then raise nothing.
+  Alarms(std::string on_bad, std::string on_good, const AlarmConfig& config, Report report);
   // Waits for the commands still running (each up to its time limit).
   ~Alarms();
   Alarms(const Alarms&) = delete;
   Alarms& operator=(const Alarms&) = delete;
 
-  // Queues the alarm for `result`, which has just turned Bad, in run `run`.
-  void raise(const Result& result, int run);
+  // Queues `alarm`: Bad for --on-bad, Good for --on-good.
+  void raise(const Alarm& alarm);
+  // Commands started, and alarms held back by the limit, so far.
+  AlarmCounts counts() const;
 
  private:
   struct Request {
+    const std::string* command;
     std::vector<std::string> environment;  // KIVO_* assignments
-    std::string what;                      // names the change in messages
+    std::string what;                      // names the alarm in messages
+    std::string reason;
+    int run = 0;
+    bool recovery = false;
   };
   struct Running {
     int pid;
@@ -49,26 +74,28 @@ class Alarms {
 
   void work();
   bool admit(std::chrono::steady_clock::time_point now);
-  void report_held_back(std::chrono::steady_clock::time_point now);
+  void deliver_held_back(std::chrono::steady_clock::time_point now, bool ending);
   void start(const Request& request, std::chrono::steady_clock::time_point now);
   void reap(std::chrono::steady_clock::time_point now);
 
-  const std::string command_;
+  const std::string on_bad_, on_good_;
   const std::chrono::duration<double> time_limit_;
   const std::size_t max_alarms_;
   const std::chrono::duration<double> period_;
   const Report report_;
 
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Request> queue_;
   long held_back_queued_ = 0;  // refused because the queue was full
   bool stopping_ = false;
+  AlarmCounts counts_;
 
   // Worker thread only.
   std::vector<Running> running_;
   std::deque<std::chrono::steady_clock::time_point> recent_starts_;
-  long held_back_ = 0;
+  std::vector<Request> held_;
+  long held_uncounted_ = 0;  // held back beyond what a summary lists
   std::thread worker_;
 };
 

@@ -1,8 +1,13 @@
-// Beam position: each stave's fitted beam position and width against the
-// reference run's, or against the first position judged in this run.
+// Beam position: each stave's beam spot in the recent window against the
+// spot of the earlier stretches of the run (or of the reference run). The
+// spot is measured without the hot pixels, without the regions the
+// occupancy check flags in this judgement, and with a noisy chip's flat
+// step taken as background, so that neither captures it; the earlier
+// stretches enter the baseline only while the spot there agreed.
 #include <algorithm>
 #include <cmath>
 
+#include "BeamProfile.h"
 #include "Checks.h"
 
 namespace kivo::quality {
@@ -18,50 +23,115 @@ double width_ratio(double now, double then) {
   return std::max(a, b) / std::min(a, b);
 }
 
-std::string describe(const BeamFit& beam) {
-  return format("column %.0f, row %.0f (widths %.0f and %.0f)", beam.column, beam.row, std::fabs(beam.column_width),
-                std::fabs(beam.row_width));
+bool significant(const BeamPositionConfig& config, const ProfilePeak& peak) {
+  return peak.signal >= config.min_beam_hits && peak.significance() >= config.min_significance;
 }
 
-Result compare(const BeamPositionConfig& config, int stave, const BeamFit& beam, const BeamFit& against,
-               const std::string& against_what) {
-  const double columns = std::fabs(beam.column - against.column);
-  const double rows = std::fabs(beam.row - against.row);
-  const double widths = std::max(width_ratio(beam.column_width, against.column_width),
-                                 width_ratio(beam.row_width, against.row_width));
-  Verdict verdict = judge_limit(columns, config.medium_columns, config.bad_columns, false);
-  verdict = worst(verdict, judge_limit(rows, config.medium_rows, config.bad_rows, false));
-  verdict = worst(verdict, judge_limit(widths, config.medium_width_ratio, config.bad_width_ratio, false));
+bool significant(const BeamPositionConfig& config, const std::optional<BeamSpot>& spot) {
+  return spot && significant(config, spot->column) && significant(config, spot->row);
+}
+
+std::string describe(const BeamSpot& spot) {
+  return format("column %.0f, row %.0f (widths %.0f and %.0f)", spot.column.centre, spot.row.centre,
+                spot.column.width, spot.row.width);
+}
+
+std::string describe_strength(const std::optional<BeamSpot>& spot) {
+  if (!spot) return "no peak above the background";
+  return format("%.0f hits above a background of %.0f", spot->column.signal, spot->column.background);
+}
+
+// A move, or a change of width, counts once it exceeds three times its
+// statistical uncertainty.
+double distance(const ProfilePeak& now, const ProfilePeak& then) {
+  const double moved = std::fabs(now.centre - then.centre);
+  return moved > 3 * std::hypot(now.centre_error(), then.centre_error()) ? moved : 0;
+}
+
+double width_change(const ProfilePeak& now, const ProfilePeak& then) {
+  const double changed = std::fabs(now.width - then.width);
+  return changed > 3 * std::hypot(now.width_error(), then.width_error()) ? width_ratio(now.width, then.width) : 1;
+}
+
+Result compare(const BeamPositionConfig& config, int stave, const BeamSpot& now, const BeamSpot& then,
+               double events, const std::string& against_what, Verdict before) {
+  const double columns = distance(now.column, then.column);
+  const double rows = distance(now.row, then.row);
+  const double widths = std::max(width_change(now.column, then.column), width_change(now.row, then.row));
+  Verdict verdict = judge_limit_held(columns, config.medium_columns, config.bad_columns, false, before);
+  verdict = worst(verdict, judge_limit_held(rows, config.medium_rows, config.bad_rows, false, before));
+  verdict = worst(verdict, judge_limit_held(widths - 1, config.medium_width_ratio - 1, config.bad_width_ratio - 1,
+                                            false, before));
   const double severity = std::max({columns / config.bad_columns, rows / config.bad_rows, widths / config.bad_width_ratio});
-  const std::string reason = format("stave %d: beam at ", stave) + describe(beam) + "; " + against_what + " " +
-                             describe(against) + format(": moved %.0f columns and %.0f rows, widths changed up to %.2f times",
-                                                        columns, rows, widths);
+  const std::string reason = format("stave %d: beam at ", stave) + describe(now) + format(" in the last %.0f events; ", events) +
+                             against_what + " " + describe(then) +
+                             format(": moved %.0f columns and %.0f rows, widths changed up to %.2f times",
+                                    std::fabs(now.column.centre - then.column.centre),
+                                    std::fabs(now.row.centre - then.row.centre), widths);
   return {kCheck, stave, kNone, verdict, reason, severity};
+}
+
+ProfileMask mask_of(const Context& context, int stave) {
+  const std::size_t index = static_cast<std::size_t>(stave);
+  ProfileMask mask;
+  for (const HotPixel& pixel : context.now.staves[index].hot.pixels) {
+    mask.columns[static_cast<std::size_t>(pixel.column)] = true;
+    mask.rows[static_cast<std::size_t>(pixel.row)] = true;
+  }
+  mask.leave_out(context.memory.suspect_columns[index]);
+  return mask;
+}
+
+Result judge_stave(const Context& context, int stave) {
+  const BeamPositionConfig& config = context.config.beam_position;
+  const Reading& now = context.now;
+  const std::size_t index = static_cast<std::size_t>(stave);
+  Baseline& baseline = context.memory.beam[index];
+  baseline.advance(context.history, now, stave, config.window_events);
+  const StaveCounts recent =
+      counts_between(context.history.window_start(now, config.window_events, Count::Events), now, stave);
+  const auto null = [stave](const std::string& why) {
+    return Result{kCheck, stave, kNone, Verdict::Null, format("stave %d: ", stave) + why, 0};
+  };
+  if (recent.events < config.min_events)
+    return null(format("%.0f events in the window, %.0f needed", recent.events, config.min_events));
+  const ProfileMask mask = mask_of(context, stave);
+  const ReferenceRun* reference = context.reference;
+  const bool from_reference = reference && significant(config, reference->beam_spot[index]);
+  std::optional<BeamSpot> expected = from_reference ? reference->beam_spot[index] : std::nullopt;
+  if (!from_reference) {
+    if (baseline.counts().events < config.baseline_events)
+      return null(format("building the baseline from earlier in the run: %.0f of %.0f events",
+                         baseline.counts().events, config.baseline_events));
+    expected = measure_beam(baseline.counts(), mask);
+    if (!significant(config, expected))
+      return null(format("no significant beam earlier in the run to compare with (%s in %.0f events; %.0f hits and "
+                         "%g standard deviations needed)",
+                         describe_strength(expected).c_str(), baseline.counts().events, config.min_beam_hits,
+                         config.min_significance));
+  }
+  const std::optional<BeamSpot> spot = measure_beam(recent, mask);
+  if (!significant(config, spot)) {
+    baseline.flag(now.events);
+    return {kCheck, stave, kNone, Verdict::Medium,
+            format("stave %d: no significant beam in the last %.0f events (%s); ", stave, recent.events,
+                   describe_strength(spot).c_str()) +
+                (from_reference ? "the reference run's at " : "earlier in the run at ") + describe(*expected),
+            1};
+  }
+  Verdict& before = context.memory.beam_verdicts[index];
+  Result result = compare(config, stave, *spot, *expected, recent.events,
+                          from_reference ? "the reference run's at" : "earlier in the run at", before);
+  before = result.verdict;
+  if (result.verdict >= Verdict::Medium) baseline.flag(now.events);
+  return result;
 }
 
 }  // namespace
 
 std::vector<Result> judge_beam_positions(const Context& context) {
-  const BeamPositionConfig& config = context.config.beam_position;
-  const double events = context.now.events;
   std::vector<Result> results;
-  for (int s = 0; s < kStaves; ++s) {
-    const std::size_t index = static_cast<std::size_t>(s);
-    const std::optional<BeamFit>& beam = context.now.staves[index].beam;
-    if (events < config.min_events || !beam) {
-      const std::string why = events < config.min_events ? format("%.0f events so far, %.0f needed", events, config.min_events)
-                                                         : std::string("no beam fitted (no hits)");
-      results.push_back({kCheck, s, kNone, Verdict::Null, format("stave %d: ", s) + why, 0});
-      continue;
-    }
-    std::optional<BeamFit>& first = context.memory.first_beam[index];
-    if (!first) first = beam;
-    const std::optional<BeamFit>* reference = context.reference ? &context.reference->beam[index] : nullptr;
-    if (reference && *reference)
-      results.push_back(compare(config, s, *beam, **reference, "the reference run's at"));
-    else
-      results.push_back(compare(config, s, *beam, *first, "first judged in this run at"));
-  }
+  for (int s = 0; s < kStaves; ++s) results.push_back(judge_stave(context, s));
   return results;
 }
 

@@ -185,6 +185,13 @@ Verdict judge_limit(double value, double medium, double bad, bool lower_is_worse
   return value > bad ? Verdict::Bad : value > medium ? Verdict::Medium : Verdict::Good;
 }
 
+Verdict judge_limit_held(double value, double medium, double bad, bool lower_is_worse, Verdict before) {
+  const double back = lower_is_worse ? 1 + kLimitMargin : 1 - kLimitMargin;
+  if (before >= Verdict::Bad) bad *= back;
+  if (before >= Verdict::Medium) medium *= back;
+  return judge_limit(value, medium, bad, lower_is_worse);
+}
+
 Bins difference(const Bins& a, const Bins& b) {
   Bins result(a);
   for (std::size_t i = 0; i < result.size() && i < b.size(); ++i) result[i] -= b[i];
@@ -199,7 +206,7 @@ std::vector<Result> judge_all(const Context& context) {
     std::vector<Result> more = judge(c);
     results.insert(results.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
   };
-  add(config.dead_chip.enabled, judge_dead_chips, context);
+  add(config.occupancy.enabled, judge_occupancy, context);
   add(config.hot_pixels.enabled, judge_hot_pixels, context);
   add(config.hit_rate.enabled, judge_hit_rates, context);
   add(config.beam_position.enabled, judge_beam_positions, context);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Baseline.h"
 #include "Config.h"
 #include "History.h"
 #include "Reading.h"
@@ -28,9 +29,16 @@ struct Peak {
   double share = 0;
 };
 
-// What a run's first judgements left, for the checks that compare with them.
+// What a run's judgements so far left, for the checks that compare with
+// them: the baselines of each stave, the columns the occupancy check flags
+// in the judgement under way (-1 too few hits, +1 too many, else 0; the beam
+// spot is measured without them), and the first peaks of the alignment check.
 struct RunMemory {
-  std::array<std::optional<BeamFit>, kStaves> first_beam;
+  std::array<Baseline, kStaves> occupancy, beam;
+  // The last verdicts of the checks that judge a measure against limits, so
+  // that a measure near a limit does not flip the verdict at every judgement.
+  std::array<Verdict, kStaves> beam_verdicts{}, rate_verdicts{};
+  std::array<std::vector<signed char>, kStaves> suspect_columns;
   std::array<std::optional<Peak>, kDifferenceStaves> first_column_peak, first_row_peak;
 };
 
@@ -42,7 +50,7 @@ struct Context {
   RunMemory& memory;
 };
 
-std::vector<Result> judge_dead_chips(const Context& context);
+std::vector<Result> judge_occupancy(const Context& context);
 std::vector<Result> judge_hot_pixels(const Context& context);
 std::vector<Result> judge_hit_rates(const Context& context);
 std::vector<Result> judge_beam_positions(const Context& context);
@@ -53,10 +61,15 @@ std::vector<Result> judge_reference(const Context& context);
 // Every enabled check, in the documented order.
 std::vector<Result> judge_all(const Context& context);
 
-// The hot pixels of stave `stave`'s raw map (HotPixels.cpp): pixels above the
-// configured share of `events` that fire far more often than their neighbours.
+// The pixels of stave `stave`'s raw map that stand out from their
+// neighbours, alone or as a block, with more hits than listing_threshold
+// (HotPixels.cpp).
 HotPixels find_hot_pixels(const MonitorInputs& inputs, int stave, double events,
                           const HotPixelConfig& config);
+double listing_threshold(const HotPixelConfig& config, double events);
+// Marks the listed pixels of `now`, the newest reading of `history`, that
+// fire in more than the configured share of the recent events.
+void mark_firing(Reading& now, const History& history, const HotPixelConfig& config);
 
 // The peak of `bins` (a difference distribution, bins 0..n+1 of unit width
 // centred on -511..511) with a window of +/- `near`; nullopt when it is empty.
@@ -73,6 +86,10 @@ std::string whole(double value);
 // The verdict for a value that must stay below `medium` and `bad`, or above
 // them when `lower_is_worse`.
 Verdict judge_limit(double value, double medium, double bad, bool lower_is_worse);
+// The same for a value judged `before` at the last judgement: a limit it
+// was past already holds until the value is back by kLimitMargin of it.
+Verdict judge_limit_held(double value, double medium, double bad, bool lower_is_worse, Verdict before);
+inline constexpr double kLimitMargin = 0.1;
 
 }  // namespace kivo::quality
 

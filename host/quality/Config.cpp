@@ -41,13 +41,20 @@ Field list(const char* table, const char* key, std::vector<double>* (*at)(Config
 
 const std::vector<Field>& fields() {
   static const std::vector<Field> table = {
-      flag("dead_chip", [](Config& c) { return &c.dead_chip.enabled; }),
-      number("dead_chip", "window_events", 1, kUnbounded, [](Config& c) { return &c.dead_chip.window_events; }),
-      number("dead_chip", "min_events", 1, kUnbounded, [](Config& c) { return &c.dead_chip.min_events; }),
-      number("dead_chip", "min_expected_hits", 1, kUnbounded, [](Config& c) { return &c.dead_chip.min_expected_hits; }),
-      number("dead_chip", "medium_fraction", 0, 1, [](Config& c) { return &c.dead_chip.medium_fraction; }),
-      number("dead_chip", "bad_fraction", 0, 1, [](Config& c) { return &c.dead_chip.bad_fraction; }),
+      number("verdicts", "confirm_judgements", 1, 100, [](Config& c) { return &c.verdicts.confirm_judgements; }),
+      flag("occupancy", [](Config& c) { return &c.occupancy.enabled; }),
+      number("occupancy", "window_events", 1, kUnbounded, [](Config& c) { return &c.occupancy.window_events; }),
+      number("occupancy", "min_events", 1, kUnbounded, [](Config& c) { return &c.occupancy.min_events; }),
+      number("occupancy", "baseline_events", 1, kUnbounded, [](Config& c) { return &c.occupancy.baseline_events; }),
+      number("occupancy", "min_expected_hits", 1, kUnbounded, [](Config& c) { return &c.occupancy.min_expected_hits; }),
+      number("occupancy", "medium_low", 0, 1, [](Config& c) { return &c.occupancy.medium_low; }),
+      number("occupancy", "bad_low", 0, 1, [](Config& c) { return &c.occupancy.bad_low; }),
+      number("occupancy", "medium_high", 1, kUnbounded, [](Config& c) { return &c.occupancy.medium_high; }),
+      number("occupancy", "bad_high", 1, kUnbounded, [](Config& c) { return &c.occupancy.bad_high; }),
+      number("occupancy", "medium_p", 0, 1, [](Config& c) { return &c.occupancy.medium_p; }),
+      number("occupancy", "bad_p", 0, 1, [](Config& c) { return &c.occupancy.bad_p; }),
       flag("hot_pixels", [](Config& c) { return &c.hot_pixels.enabled; }),
+      number("hot_pixels", "window_events", 1, kUnbounded, [](Config& c) { return &c.hot_pixels.window_events; }),
       number("hot_pixels", "min_events", 1, kUnbounded, [](Config& c) { return &c.hot_pixels.min_events; }),
       number("hot_pixels", "event_share", 0, 1, [](Config& c) { return &c.hot_pixels.event_share; }),
       number("hot_pixels", "min_hits", 1, kUnbounded, [](Config& c) { return &c.hot_pixels.min_hits; }),
@@ -64,7 +71,11 @@ const std::vector<Field>& fields() {
       number("hit_rate", "medium_ratio", 1, kUnbounded, [](Config& c) { return &c.hit_rate.medium_ratio; }),
       number("hit_rate", "bad_ratio", 1, kUnbounded, [](Config& c) { return &c.hit_rate.bad_ratio; }),
       flag("beam_position", [](Config& c) { return &c.beam_position.enabled; }),
+      number("beam_position", "window_events", 1, kUnbounded, [](Config& c) { return &c.beam_position.window_events; }),
       number("beam_position", "min_events", 1, kUnbounded, [](Config& c) { return &c.beam_position.min_events; }),
+      number("beam_position", "baseline_events", 1, kUnbounded, [](Config& c) { return &c.beam_position.baseline_events; }),
+      number("beam_position", "min_beam_hits", 1, kUnbounded, [](Config& c) { return &c.beam_position.min_beam_hits; }),
+      number("beam_position", "min_significance", 0, kUnbounded, [](Config& c) { return &c.beam_position.min_significance; }),
       number("beam_position", "medium_columns", 0, kUnbounded, [](Config& c) { return &c.beam_position.medium_columns; }),
       number("beam_position", "bad_columns", 0, kUnbounded, [](Config& c) { return &c.beam_position.bad_columns; }),
       number("beam_position", "medium_rows", 0, kUnbounded, [](Config& c) { return &c.beam_position.medium_rows; }),
@@ -92,6 +103,8 @@ const std::vector<Field>& fields() {
       number("missing_packet", "bad_share", 0, 1, [](Config& c) { return &c.missing_packet.bad_share; }),
       flag("reference", [](Config& c) { return &c.reference.enabled; }),
       number("reference", "min_entries", 1, kUnbounded, [](Config& c) { return &c.reference.min_entries; }),
+      number("reference", "medium_distance", 0, 1, [](Config& c) { return &c.reference.medium_distance; }),
+      number("reference", "bad_distance", 0, 1, [](Config& c) { return &c.reference.bad_distance; }),
       number("reference", "medium_p", 0, 1, [](Config& c) { return &c.reference.medium_p; }),
       number("reference", "bad_p", 0, 1, [](Config& c) { return &c.reference.bad_p; }),
       number("alarm", "time_limit_seconds", 0.001, 86400, [](Config& c) { return &c.alarm.time_limit_seconds; }),
@@ -111,7 +124,9 @@ struct LimitPair {
 
 const std::vector<LimitPair>& limit_pairs() {
   static const std::vector<LimitPair> pairs = {
-      {"dead_chip", "medium_fraction", "bad_fraction", true},
+      {"occupancy", "medium_low", "bad_low", true},
+      {"occupancy", "medium_high", "bad_high", false},
+      {"occupancy", "medium_p", "bad_p", true},
       {"hot_pixels", "medium_count", "bad_count", false},
       {"hit_rate", "medium_below", "bad_below", true},
       {"hit_rate", "medium_above", "bad_above", false},
@@ -123,6 +138,7 @@ const std::vector<LimitPair>& limit_pairs() {
       {"alignment", "medium_rows", "bad_rows", false},
       {"alignment", "medium_share_ratio", "bad_share_ratio", true},
       {"missing_packet", "medium_share", "bad_share", false},
+      {"reference", "medium_distance", "bad_distance", false},
       {"reference", "medium_p", "bad_p", true},
   };
   return pairs;
@@ -203,6 +219,26 @@ class Reader {
       const bool at_most = pair.bad_is_lower != name_medium;
       error = where_.at(key) + ": " + key + ": " + format_number(name_medium ? medium : bad) + " must be " +
               (at_most ? "at most " : "at least ") + other + " (" + format_number(name_medium ? bad : medium) + ")";
+      return false;
+    }
+    return true;
+  }
+
+  // A check needs its `min_events` within its window: more could never be
+  // there, and the check would wait for ever.
+  bool check_windows(const std::string& file, std::string& error) const {
+    for (const Field& field : fields()) {
+      if (std::string(field.key) != "window_events") continue;
+      const Field* least = find_field(field.table, "min_events");
+      if (!least || *least->number(config_) <= *field.number(config_)) continue;
+      const std::string table(field.table);
+      const bool name_window = where_.at(table + ".min_events").rfind(file + ":", 0) != 0;
+      const std::string key = table + (name_window ? ".window_events" : ".min_events");
+      error = where_.at(key) + ": " + key + ": " +
+              (name_window ? format_number(*field.number(config_)) + " must be at least min_events (" +
+                                 format_number(*least->number(config_)) + ")"
+                           : format_number(*least->number(config_)) + " must be at most window_events (" +
+                                 format_number(*field.number(config_)) + ")");
       return false;
     }
     return true;
@@ -314,7 +350,8 @@ std::optional<Config> build(const std::string* text, const std::string& name, st
     if (!parse_text(*text, name, given, error) || !reader.read(given, name, error)) return std::nullopt;
     config.origin = name;
   }
-  if (!reader.check_limits(text ? name : kDefaultFile, error)) return std::nullopt;
+  const std::string& given = text ? name : kDefaultFile;
+  if (!reader.check_limits(given, error) || !reader.check_windows(given, error)) return std::nullopt;
   config.text = config_text(config);
   return config;
 }

@@ -10,14 +10,15 @@
 
 namespace kivo::quality {
 
-struct DeadChipConfig {
+struct OccupancyConfig {
   bool enabled;
-  double window_events, min_events, min_expected_hits, medium_fraction, bad_fraction;
+  double window_events, min_events, baseline_events, min_expected_hits, medium_low, bad_low, medium_high, bad_high,
+      medium_p, bad_p;
 };
 
 struct HotPixelConfig {
   bool enabled;
-  double min_events, event_share, min_hits, neighbour_ratio, medium_count, bad_count;
+  double window_events, min_events, event_share, min_hits, neighbour_ratio, medium_count, bad_count;
 };
 
 struct HitRateConfig {
@@ -28,7 +29,7 @@ struct HitRateConfig {
 
 struct BeamPositionConfig {
   bool enabled;
-  double min_events, medium_columns, bad_columns, medium_rows, bad_rows, medium_width_ratio,
+  double window_events, min_events, baseline_events, min_beam_hits, min_significance, medium_columns, bad_columns, medium_rows, bad_rows, medium_width_ratio,
       bad_width_ratio;
 };
 
@@ -47,7 +48,11 @@ struct MissingPacketConfig {
 
 struct ReferenceConfig {
   bool enabled;
-  double min_entries, medium_p, bad_p;
+  double min_entries, medium_distance, bad_distance, medium_p, bad_p;
+};
+
+struct VerdictConfig {
+  double confirm_judgements;
 };
 
 struct AlarmConfig {
@@ -55,7 +60,8 @@ struct AlarmConfig {
 };
 
 struct Config {
-  DeadChipConfig dead_chip;
+  VerdictConfig verdicts;
+  OccupancyConfig occupancy;
   HotPixelConfig hot_pixels;
   HitRateConfig hit_rate;
   BeamPositionConfig beam_position;

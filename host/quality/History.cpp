@@ -5,9 +5,6 @@ namespace kivo::quality {
 namespace {
 
 constexpr std::size_t kMaxReadings = 48;
-// Hot pixels kept per stave and reading (the hottest): enough to take the
-// hits of a chip's hot pixels out of a window exactly.
-constexpr std::size_t kMaxKeptHot = 256;
 
 double counted(const Reading& reading, Count count) {
   return count == Count::Events ? reading.events : reading.data_events;
@@ -16,11 +13,15 @@ double counted(const Reading& reading, Count count) {
 // What the histograms held at their reset: nothing. A run starts with no
 // data events either; a reset within a run (reset_histos) comes after some,
 // taken as all but those with the packet since then.
-Reading reset_point(const Reading& now, bool same_run) {
+Reading reading_at_reset(const Reading& now, bool same_run) {
   Reading start;
   start.run = now.run;
   start.data_events = same_run && now.data_events > now.events ? now.data_events - now.events : 0;
-  for (StaveReading& stave : start.staves) stave.hits_per_event.assign(now.staves[0].hits_per_event.size(), 0.0);
+  for (StaveReading& stave : start.staves) {
+    stave.hits_per_event.assign(now.staves[0].hits_per_event.size(), 0.0);
+    stave.columns.assign(now.staves[0].columns.size(), 0.0);
+    stave.rows.assign(now.staves[0].rows.size(), 0.0);
+  }
   for (int s = 0; s < kDifferenceStaves; ++s) {
     start.column_differences[static_cast<std::size_t>(s)].assign(now.column_differences[0].size(), 0.0);
     start.row_differences[static_cast<std::size_t>(s)].assign(now.row_differences[0].size(), 0.0);
@@ -41,10 +42,7 @@ void History::add(Reading reading) {
   restarted_ = readings_.empty() || starts_anew(*readings_.back(), reading);
   if (restarted_) {
     readings_.clear();
-    readings_.push_back(std::make_unique<Reading>(reset_point(reading, same_run)));
-  } else {
-    for (StaveReading& stave : readings_.back()->staves)
-      if (stave.hot.pixels.size() > kMaxKeptHot) stave.hot.pixels.resize(kMaxKeptHot);
+    readings_.push_back(std::make_unique<Reading>(reading_at_reset(reading, same_run)));
   }
   readings_.push_back(std::make_unique<Reading>(std::move(reading)));
   trim();
@@ -54,6 +52,13 @@ const Reading& History::window_start(const Reading& now, double window, Count co
   for (auto it = readings_.rbegin(); it != readings_.rend(); ++it)
     if (counted(now, count) - counted(**it, count) >= window) return **it;
   return *readings_.front();
+}
+
+std::vector<const Reading*> History::readings_from(const Reading& start) const {
+  std::vector<const Reading*> from;
+  for (const auto& reading : readings_)
+    if (reading.get() == &start || !from.empty()) from.push_back(reading.get());
+  return from;
 }
 
 void History::trim() {

@@ -18,13 +18,18 @@ class History {
  public:
   explicit History(double longest_window);
 
-  // Adds `reading`; the one before it keeps its hottest pixels only. A
-  // reading of another run, or with fewer events than the last (the
+  // Adds `reading`. A reading of another run, or with fewer events than the last (the
   // histograms were reset), starts the history anew; then the start of the
   // history stands for the reset.
   void add(Reading reading);
   // The last reading added, whole; null before the first.
   const Reading* newest() const { return readings_.empty() ? nullptr : readings_.back().get(); }
+  // The same, for what is judged of it against the readings before it.
+  Reading& newest_to_complete() { return *readings_.back(); }
+  // The reading that stands for the last reset: no hits anywhere.
+  const Reading* reset_point() const { return readings_.empty() ? nullptr : readings_.front().get(); }
+  // `start` (one of the readings) and every reading after it, oldest first.
+  std::vector<const Reading*> readings_from(const Reading& start) const;
   // The newest reading at least `window` events before `now`, or the start
   // of the history when there is none.
   const Reading& window_start(const Reading& now, double window, Count count) const;

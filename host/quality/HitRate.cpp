@@ -1,6 +1,11 @@
-// Hit rate: hits per event of each stave in the window, within absolute
-// limits and against the median of the other staves.
+// Hit rate: hits per event of each stave in the recent windows, within
+// absolute limits and against the median of the other staves. The hits of
+// hot pixels are left out: those are the hot-pixel check's to judge. The
+// windows are 1, 2, ... times `min_events` up to `window_events` long, and
+// the worst judgement counts, so that a stave that has just lost its hits is
+// seen at once while a small change still has a long window to show in.
 #include <algorithm>
+#include <tuple>
 
 #include "Checks.h"
 
@@ -10,9 +15,45 @@ namespace {
 
 constexpr const char* kCheck = "hit_rate";
 
-Verdict absolute_verdict(const HitRateConfig& config, double rate) {
-  return worst(judge_limit(rate, config.medium_below, config.bad_below, true),
-               judge_limit(rate, config.medium_above, config.bad_above, false));
+Verdict absolute_verdict(const HitRateConfig& config, double rate, Verdict before) {
+  return worst(judge_limit_held(rate, config.medium_below, config.bad_below, true, before),
+               judge_limit_held(rate, config.medium_above, config.bad_above, false, before));
+}
+
+// Hits of the pixels listed now between `start` and `now`.
+double hot_hits(const HotPixels& now, const HotPixels& start) {
+  double hits = 0;
+  for (const HotPixel& pixel : now.pixels) {
+    const HotPixel* then = start.find(pixel.column, pixel.row);
+    hits += pixel.hits - (then ? then->hits : 0);
+  }
+  return hits;
+}
+
+Result judge_stave(const HitRateConfig& config, int s, const std::array<double, kStaves>& rates, double events,
+                   Verdict before) {
+  Result result{kCheck, s, kNone, Verdict::Null, "", 0};
+  std::vector<double> others;
+  for (int o = 0; o < kStaves; ++o)
+    if (o != s) others.push_back(rates[static_cast<std::size_t>(o)]);
+  std::sort(others.begin(), others.end());
+  const double rate = rates[static_cast<std::size_t>(s)];
+  const double median = others[others.size() / 2];
+  result.verdict = absolute_verdict(config, rate, before);
+  result.reason = format("stave %d: %.2f hits per event in the last %.0f events (hot pixels left out); the other "
+                         "staves %.2f to %.2f",
+                         s, rate, events, others.front(), others.back());
+  if (median > 0 && rate > 0) {
+    const double ratio = std::max(rate / median, median / rate);
+    result.verdict = worst(result.verdict,
+                           judge_limit_held(ratio - 1, config.medium_ratio - 1, config.bad_ratio - 1, false, before));
+    result.severity = ratio;
+    result.reason += format(" (%.2f times their median)", rate / median);
+  } else if (median > 0) {
+    result.verdict = Verdict::Bad;
+    result.severity = 1e9;
+  }
+  return result;
 }
 
 }  // namespace
@@ -20,38 +61,36 @@ Verdict absolute_verdict(const HitRateConfig& config, double rate) {
 std::vector<Result> judge_hit_rates(const Context& context) {
   const HitRateConfig& config = context.config.hit_rate;
   const Reading& now = context.now;
-  const Reading& start = context.history.window_start(now, config.window_events, Count::Events);
-  const double events = now.events - start.events;
-  std::array<double, kStaves> rates{};
-  for (std::size_t s = 0; s < kStaves; ++s)
-    rates[s] = events > 0 ? (now.staves[s].hits - start.staves[s].hits) / events : 0;
   std::vector<Result> results;
-  for (int s = 0; s < kStaves; ++s) {
-    Result result{kCheck, s, kNone, Verdict::Null, "", 0};
-    if (events < config.min_events) {
-      result.reason = format("stave %d: %.0f events so far, %.0f needed", s, events, config.min_events);
-      results.push_back(result);
+  for (int s = 0; s < kStaves; ++s)
+    results.push_back({kCheck, s, kNone, Verdict::Null, "", -1});
+  double previous = 0;
+  for (double length = config.min_events; previous < config.window_events; length += config.min_events) {
+    const Reading& start = context.history.window_start(now, std::min(length, config.window_events), Count::Events);
+    const double events = now.events - start.events;
+    if (events <= previous) {
+      if (start.events == context.history.reset_point()->events) break;
       continue;
     }
-    std::vector<double> others;
-    for (int o = 0; o < kStaves; ++o)
-      if (o != s) others.push_back(rates[static_cast<std::size_t>(o)]);
-    std::sort(others.begin(), others.end());
-    const double rate = rates[static_cast<std::size_t>(s)];
-    const double median = others[others.size() / 2];
-    result.verdict = absolute_verdict(config, rate);
-    result.reason = format("stave %d: %.2f hits per event in the last %.0f events; the other staves %.2f to %.2f",
-                           s, rate, events, others.front(), others.back());
-    if (median > 0 && rate > 0) {
-      const double ratio = std::max(rate / median, median / rate);
-      result.verdict = worst(result.verdict, judge_limit(ratio, config.medium_ratio, config.bad_ratio, false));
-      result.severity = ratio;
-      result.reason += format(" (%.2f times their median)", rate / median);
-    } else if (median > 0) {
-      result.verdict = Verdict::Bad;
-      result.severity = 1e9;
+    previous = events;
+    if (events < config.min_events) break;
+    std::array<double, kStaves> rates{};
+    for (std::size_t s = 0; s < kStaves; ++s) {
+      const double hits = now.staves[s].hits - start.staves[s].hits - hot_hits(now.staves[s].hot, start.staves[s].hot);
+      rates[s] = std::max(0.0, hits) / events;
     }
-    results.push_back(result);
+    for (int s = 0; s < kStaves; ++s) {
+      Result judged = judge_stave(config, s, rates, events, context.memory.rate_verdicts[static_cast<std::size_t>(s)]);
+      Result& kept = results[static_cast<std::size_t>(s)];
+      if (std::tie(judged.verdict, judged.severity) > std::tie(kept.verdict, kept.severity)) kept = std::move(judged);
+    }
+  }
+  const double events = now.events - context.history.window_start(now, config.min_events, Count::Events).events;
+  for (Result& result : results) {
+    context.memory.rate_verdicts[static_cast<std::size_t>(result.stave)] = result.verdict;
+    if (result.severity >= 0) continue;
+    result.severity = 0;
+    result.reason = format("stave %d: %.0f events so far, %.0f needed", result.stave, events, config.min_events);
   }
   return results;
 }

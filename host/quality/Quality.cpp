@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "TGraphAsymmErrors.h"
+#include "TH1D.h"
 #include "TList.h"
 #include "TNamed.h"
 
@@ -55,7 +56,8 @@ std::array<double, kStaves> hits_per_event(const Reading& now, double events_bef
 }  // namespace
 
 double longest_window(const Config& config) {
-  return std::max({config.dead_chip.window_events, config.hit_rate.window_events, config.alignment.window_events,
+  return std::max({config.occupancy.window_events, config.hot_pixels.window_events, config.hit_rate.window_events,
+                   config.beam_position.window_events, config.alignment.window_events,
                    config.missing_packet.window_events});
 }
 
@@ -64,7 +66,8 @@ Quality::Quality(Setup setup, std::optional<MonitorInputs> inputs, Report report
       inputs_(inputs),
       report_(std::move(report)),
       history_(longest_window(setup_.config)) {
-  if (!setup_.on_bad.empty()) alarms_ = std::make_unique<Alarms>(setup_.on_bad, setup_.config.alarm, report_);
+  if (!setup_.on_bad.empty() || !setup_.on_good.empty())
+    alarms_ = std::make_unique<Alarms>(setup_.on_bad, setup_.on_good, setup_.config.alarm, report_);
 }
 
 Quality::~Quality() = default;
@@ -74,22 +77,81 @@ void Quality::set_reference(ReferenceRun reference) { setup_.reference = std::mo
 void Quality::evaluate(std::optional<double> event_rate) {
   if (!inputs_) return;
   Reading reading = read_monitor(*inputs_, setup_.config.hot_pixels);
-  if (!history_.newest() || reading.run != history_.newest()->run) {
-    memory_ = RunMemory{};
-    trends_.clear();
-    last_trend_.reset();
-  }
+  const bool new_run = !history_.newest() || reading.run != history_.newest()->run;
   history_.add(std::move(reading));
-  if (history_.restarted()) last_trend_.reset();
-  const Reading& now = *history_.newest();
+  if (history_.restarted()) {
+    memory_ = RunMemory{};
+    last_trend_.reset();
+    if (new_run) trends_.clear();
+  }
+  Reading& now = history_.newest_to_complete();
+  mark_firing(now, history_, setup_.config.hot_pixels);
+  const bool fresh = history_.restarted() || now.data_events != judged_events_;
+  judged_events_ = now.data_events;
   const Context context{setup_.config, now, history_, reference(), memory_};
-  track(judge_all(context), Since{now.run, static_cast<long>(now.data_events), std::chrono::system_clock::now()});
+  track(judge_all(context), Since{now.run, static_cast<long>(now.data_events), std::chrono::system_clock::now()},
+        fresh);
   extend_trends(now, event_rate);
 }
 
-void Quality::track(std::vector<Result> results, const Since& since) {
+namespace {
+
+// Raising a verdict to Medium or Bad, and clearing one of them, waits for
+// confirmation; the rest (Null to Good and back) shows at once.
+bool needs_confirmation(Verdict shown, Verdict now) { return now >= Verdict::Medium || shown >= Verdict::Medium; }
+
+std::size_t group_of(const Result& result) {
+  return result.stave == kNone ? static_cast<std::size_t>(kStaves) : static_cast<std::size_t>(result.stave);
+}
+
+std::string group_name(std::size_t group) {
+  return group == static_cast<std::size_t>(kStaves) ? "the detector" : "stave " + std::to_string(group);
+}
+
+// One line for every result of one stave (or of the whole detector) that
+// turned to `verdict`: per check, its result, or how many of its chips and
+// the most severe of them.
+std::string digest(const std::vector<const TrackedResult*>& changed, const std::vector<TrackedResult>& all,
+                   std::string& checks, int& chip) {
+  std::string text;
+  checks.clear();
+  chip = changed.size() == 1 ? changed.front()->result.chip : kNone;
+  std::vector<std::string> seen;
+  for (const TrackedResult* tracked : changed) {
+    const std::string& check = tracked->result.check;
+    if (std::find(seen.begin(), seen.end(), check) != seen.end()) continue;
+    seen.push_back(check);
+    checks += (checks.empty() ? "" : ",") + check;
+    std::vector<const Result*> same;
+    for (const TrackedResult* other : changed)
+      if (other->result.check == check) same.push_back(&other->result);
+    const Result* worst_one = *std::max_element(same.begin(), same.end(), [](const Result* a, const Result* b) {
+      return a->severity < b->severity;
+    });
+    text += text.empty() ? "" : " | ";
+    if (same.size() > 1) {
+      const long of = std::count_if(all.begin(), all.end(), [&](const TrackedResult& t) {
+        return t.result.check == check && group_of(t.result) == group_of(tracked->result);
+      });
+      std::string chips;
+      for (const Result* result : same) chips += (chips.empty() ? "" : ", ") + std::to_string(result->chip);
+      text += format("%s: %zu of %ld chips %s (chips %s): ", check.c_str(), same.size(), of,
+                     verdict_name(worst_one->verdict), chips.c_str());
+    } else {
+      text += check + ": ";
+    }
+    text += worst_one->reason;
+  }
+  return text;
+}
+
+}  // namespace
+
+void Quality::track(std::vector<Result> results, const Since& since, bool fresh) {
+  const int confirm = static_cast<int>(setup_.config.verdicts.confirm_judgements);
   std::vector<TrackedResult> tracked;
   tracked.reserve(results.size());
+  std::vector<std::size_t> turned_bad;
   for (std::size_t i = 0; i < results.size(); ++i) {
     Result& result = results[i];
     // The checks give their results in the same order at every refresh, so
@@ -98,22 +160,87 @@ void Quality::track(std::vector<Result> results, const Since& since) {
     const auto before = i < results_.size() && same(results_[i])
                             ? results_.begin() + static_cast<long>(i)
                             : std::find_if(results_.begin(), results_.end(), same);
-    const Verdict old = before == results_.end() ? Verdict::Null : before->result.verdict;
-    const bool changed = old != result.verdict;
-    tracked.push_back({std::move(result), changed || before == results_.end() ? since : before->since});
-    if (changed) announce(tracked.back(), old);
+    const bool known = before != results_.end();
+    const Verdict shown = known ? before->result.verdict : Verdict::Null;
+    if (result.verdict == shown) {
+      tracked.push_back({std::move(result), known ? before->since : since});
+      continue;
+    }
+    if (needs_confirmation(shown, result.verdict)) {
+      const bool again = known && before->pending == result.verdict;
+      const int count = again ? before->pending_judgements + (fresh ? 1 : 0) : 1;
+      if (count < confirm) {
+        if (known)
+          tracked.push_back({before->result, before->since, result.verdict, count});
+        else
+          tracked.push_back({Result{result.check, result.stave, result.chip, Verdict::Null,
+                                    "to be confirmed: " + result.reason, 0},
+                             since, result.verdict, count});
+        continue;
+      }
+    }
+    tracked.push_back({std::move(result), since});
+    log_change(tracked.back(), shown);
+    if (tracked.back().result.verdict == Verdict::Bad) turned_bad.push_back(tracked.size() - 1);
   }
   results_ = std::move(tracked);
+  std::vector<const TrackedResult*> bad;
+  for (std::size_t index : turned_bad) bad.push_back(&results_[index]);
+  raise_alarms(bad, since);
 }
 
-void Quality::announce(const TrackedResult& tracked, Verdict old) {
-  if (setup_.log) {
-    std::string error;
-    const bool written = setup_.log->append({tracked.result, tracked.since, old}, error);
-    if (!written && !log_failing_) report_("--quality-log " + error);
-    log_failing_ = !written;
+void Quality::log_change(const TrackedResult& tracked, Verdict old) {
+  if (!setup_.log) return;
+  std::string error;
+  const bool written = setup_.log->append({tracked.result, tracked.since, old}, error);
+  if (!written && !log_failing_) report_("--quality-log " + error);
+  log_failing_ = !written;
+}
+
+// One alarm per stave (and one for the checks of the whole detector) when
+// its verdicts turn Bad, with all that turned Bad at this judgement in one
+// digest; no more for that stave until none of its verdicts is Bad, when
+// --on-good hears of the recovery.
+void Quality::raise_alarms(const std::vector<const TrackedResult*>& turned_bad, const Since& since) {
+  for (std::size_t group = 0; group < alarmed_.size(); ++group) {
+    std::vector<const TrackedResult*> changed;
+    for (const TrackedResult* tracked : turned_bad)
+      if (group_of(tracked->result) == group) changed.push_back(tracked);
+    if (!changed.empty() && !alarmed_[group]) {
+      alarmed_[group] = true;
+      Alarm alarm;
+      alarm.stave = group == static_cast<std::size_t>(kStaves) ? kNone : static_cast<int>(group);
+      alarm.reason = digest(changed, results_, alarm.check, alarm.chip);
+      alarm.run = since.run;
+      if (alarms_) alarms_->raise(alarm);
+      continue;
+    }
+    const bool still_bad = std::any_of(results_.begin(), results_.end(), [group](const TrackedResult& t) {
+      return group_of(t.result) == group && t.result.verdict == Verdict::Bad;
+    });
+    if (!alarmed_[group] || still_bad) continue;
+    alarmed_[group] = false;
+    Alarm recovery;
+    recovery.stave = group == static_cast<std::size_t>(kStaves) ? kNone : static_cast<int>(group);
+    recovery.verdict = Verdict::Good;
+    recovery.reason = group_name(group) + ": no verdict is Bad any more";
+    recovery.run = since.run;
+    if (alarms_) alarms_->raise(recovery);
   }
-  if (alarms_ && tracked.result.verdict == Verdict::Bad) alarms_->raise(tracked.result, tracked.since.run);
+}
+
+int Quality::not_judging() const {
+  int count = 0;
+  for (const Row& row : rows_of(results_))
+    if (row.shown.result.verdict == Verdict::Null && !(row.shown.result.check == "reference" && !reference())) ++count;
+  return count;
+}
+
+std::string Quality::overall_text() const {
+  const int blind = not_judging();
+  std::string text = verdict_name(overall());
+  if (blind > 0) text += format(", %d check%s not judging", blind, blind == 1 ? "" : "s");
+  return text;
 }
 
 void Quality::extend_trends(const Reading& reading, std::optional<double> event_rate) {
@@ -130,21 +257,41 @@ std::string Quality::table(std::optional<double> event_rate) const {
   if (!reading()) return "data quality: nothing judged yet (the checks run at each canvas refresh)\n";
   const auto now = std::chrono::system_clock::now();
   std::string text = format("data quality at run %d, event %.0f, ", reading()->run, reading()->data_events) +
-                     local_time(now, "%Y-%m-%d %H:%M:%S") + ": " + verdict_name(overall()) + "\n";
+                     local_time(now, "%Y-%m-%d %H:%M:%S") + ": " + overall_text() + "\n";
   if (event_rate) text += format("event rate: %.0f events/s\n", *event_rate);
-  text += pad("check", 16) + pad("stave", 7) + pad("chip", 6) + pad("verdict", 9) + pad("since", 29) + "reason\n";
+  std::vector<std::array<std::string, 6>> lines = {{"check", "stave", "chip", "verdict", "since", "reason"}};
   for (const Row& row : rows_of(results_)) {
     const Result& result = row.shown.result;
     std::string reason = result.reason;
     if (row.more > 0) reason += format(" (and %d more %s)", row.more, verdict_name(result.verdict));
-    text += pad(result.check, 16) + pad(index_text(result.stave), 7) +
-            pad(result.verdict >= Verdict::Medium ? index_text(result.chip) : "-", 6) +
-            pad(verdict_name(result.verdict), 9) + pad(describe(row.shown.since), 29) + reason + "\n";
+    lines.push_back({result.check, index_text(result.stave),
+                     result.verdict >= Verdict::Medium ? index_text(result.chip) : "-", verdict_name(result.verdict),
+                     describe(row.shown.since), reason});
+  }
+  std::array<std::size_t, 5> widths{};
+  for (const auto& line : lines)
+    for (std::size_t column = 0; column < widths.size(); ++column)
+      widths[column] = std::max(widths[column], line[column].size());
+  for (const auto& line : lines) {
+    for (std::size_t column = 0; column < widths.size(); ++column) text += pad(line[column], widths[column] + 2);
+    text += line[5] + "\n";
   }
   return text;
 }
 
 namespace {
+
+std::unique_ptr<TH1D> profile_histogram(const std::string& name, const std::string& title, int stave,
+                                        const std::vector<double>& hits, double events) {
+  const bool directory = TH1::AddDirectoryStatus();
+  TH1::AddDirectory(kFALSE);
+  auto histogram = std::make_unique<TH1D>(name.c_str(), (title + std::to_string(stave)).c_str(),
+                                          static_cast<int>(hits.size()), -0.5, static_cast<double>(hits.size()) - 0.5);
+  TH1::AddDirectory(directory);
+  for (std::size_t i = 0; i < hits.size(); ++i) histogram->SetBinContent(static_cast<int>(i) + 1, hits[i]);
+  histogram->SetEntries(events);
+  return histogram;
+}
 
 std::vector<double> copied(const double* values, int count) { return std::vector<double>(values, values + count); }
 
@@ -198,6 +345,7 @@ std::shared_ptr<const QualityView> Quality::view(std::optional<double> event_rat
     view->run = last->run;
     view->event = last->data_events;
     view->overall = overall();
+    view->not_judging = not_judging();
     for (int s = 0; s < kStaves; ++s) view->staves[static_cast<std::size_t>(s)] = combined(results_, s);
     view->rows = rows_of(results_);
   }
@@ -219,6 +367,17 @@ void Quality::add_saved_objects(TList& list) const {
   for (const auto& named : saved_) list.Add(named.get());
   for (const TrendSeries* series : trends_.series())
     list.Add(const_cast<TGraphAsymmErrors*>(&series->graph()));
+  saved_profiles_.clear();
+  if (const Reading* last = reading()) {
+    for (int s = 0; s < kStaves; ++s) {
+      const HitProfiles profiles = profiles_without_hot_pixels(last->staves[static_cast<std::size_t>(s)]);
+      saved_profiles_.push_back(profile_histogram(profile_name("column", s), "Hits per column without hot pixels, stave ",
+                                                  s, profiles.columns, last->events));
+      saved_profiles_.push_back(profile_histogram(profile_name("row", s), "Hits per row without hot pixels, stave ", s,
+                                                  profiles.rows, last->events));
+    }
+  }
+  for (const auto& histogram : saved_profiles_) list.Add(histogram.get());
 }
 
 }  // namespace kivo::quality

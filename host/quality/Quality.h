@@ -23,6 +23,7 @@
 #include "Trends.h"
 #include "Verdict.h"
 
+class TH1D;
 class TList;
 class TNamed;
 
@@ -33,6 +34,7 @@ struct Setup {
   Config config = default_config();
   std::unique_ptr<QualityLog> log;      // --quality-log, or none
   std::string on_bad;                   // --on-bad, or empty
+  std::string on_good;                  // --on-good, or empty
   std::optional<ReferenceRun> reference;  // --reference, or none
 };
 
@@ -53,6 +55,12 @@ class Quality {
 
   const std::vector<TrackedResult>& results() const { return results_; }
   Verdict overall() const { return combined(results_); }
+  // How many rows (check and stave) cannot judge now (Null), a check
+  // without what it compares with (no reference run loaded) left out.
+  int not_judging() const;
+  // "Good", "Bad, 2 checks not judging"
+  std::string overall_text() const;
+  AlarmCounts alarm_counts() const { return alarms_ ? alarms_->counts() : AlarmCounts{}; }
   const Config& config() const { return setup_.config; }
   const Trends& trends() const { return trends_; }
   const ReferenceRun* reference() const { return setup_.reference ? &*setup_.reference : nullptr; }
@@ -66,13 +74,17 @@ class Quality {
   // The quality() table: one row per check and stave.
   std::string table(std::optional<double> event_rate) const;
   // Adds the verdicts (as TNamed "quality_<check>[_<stave>[_<chip>]]", title
-  // "<verdict>: <reason>") and the trend graphs to `list`; they stay valid
-  // until the next call or evaluation.
+  // "<verdict>: <reason>"), the trend graphs and the hits of each stave per
+  // column and per row without its hot pixels (TH1D
+  // "quality_column_hits_<stave>", "quality_row_hits_<stave>", which a
+  // reference run is compared by) to `list`; they stay valid until the next
+  // call or evaluation.
   void add_saved_objects(TList& list) const;
 
  private:
-  void track(std::vector<Result> results, const Since& since);
-  void announce(const TrackedResult& tracked, Verdict old);
+  void track(std::vector<Result> results, const Since& since, bool fresh);
+  void log_change(const TrackedResult& tracked, Verdict old);
+  void raise_alarms(const std::vector<const TrackedResult*>& turned_bad, const Since& since);
   void extend_trends(const Reading& reading, std::optional<double> event_rate);
 
   Setup setup_;
@@ -83,6 +95,10 @@ class Quality {
   RunMemory memory_;
   Trends trends_;
   std::vector<TrackedResult> results_;
+  // Staves (kStaves for the whole detector) whose alarm is raised and whose
+  // verdicts have not all left Bad since.
+  std::array<bool, kStaves + 1> alarmed_{};
+  double judged_events_ = -1;  // the events of the last judgement
   // The counts of the reading of the last trend point, which the next one's
   // rates are taken against.
   struct TrendBase {
@@ -91,6 +107,7 @@ class Quality {
   };
   std::optional<TrendBase> last_trend_;
   mutable std::vector<std::unique_ptr<TNamed>> saved_;
+  mutable std::vector<std::unique_ptr<TH1D>> saved_profiles_;
   bool log_failing_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "Reading.h"
 
+#include <algorithm>
 #include <numeric>
 #include <type_traits>
 
@@ -53,6 +54,7 @@ static_assert(holds<decltype(MonitorInputs::beam), decltype(+::gmpos_chip)>);
 static_assert(holds<decltype(MonitorInputs::maps), decltype(+::h2d_chip)>);
 static_assert(std::is_same_v<decltype(MonitorInputs::chip_hits), decltype(&::kivo_chip_hits)>);
 static_assert(std::is_same_v<decltype(MonitorInputs::hot_cells), decltype(&::kivo_hot_cells)>);
+static_assert(std::is_same_v<decltype(MonitorInputs::hit_sums), decltype(&::kivo_hit_sums)>);
 
 std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char*)>& lookup,
                                             std::string& missing) {
@@ -69,13 +71,40 @@ std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char
   resolve(lookup, "h2d_chip", inputs.maps, missing);
   resolve(lookup, "kivo_chip_hits", inputs.chip_hits, missing);
   resolve(lookup, "kivo_hot_cells", inputs.hot_cells, missing);
+  resolve(lookup, "kivo_hit_sums", inputs.hit_sums, missing);
   if (!missing.empty()) return std::nullopt;
   return inputs;
+}
+
+const HotPixel* HotPixels::find(int column, int row) const {
+  const auto found = std::lower_bound(pixels.begin(), pixels.end(), std::pair{row, column},
+                                      [](const HotPixel& p, const std::pair<int, int>& at) {
+                                        return std::pair{p.row, p.column} < at;
+                                      });
+  return found != pixels.end() && found->row == row && found->column == column ? &*found : nullptr;
+}
+
+long HotPixels::firing() const {
+  return std::count_if(pixels.begin(), pixels.end(), [](const HotPixel& p) { return p.firing; });
 }
 
 double Reading::map_hits(int stave) const {
   const auto& chips = staves[static_cast<std::size_t>(stave)].chip_hits;
   return std::accumulate(chips.begin(), chips.end(), 0.0);
+}
+
+HitProfiles profiles_without_hot_pixels(const StaveReading& stave) {
+  HitProfiles profiles{stave.columns, stave.rows};
+  for (const HotPixel& pixel : stave.hot.pixels) {
+    const std::size_t column = static_cast<std::size_t>(pixel.column), row = static_cast<std::size_t>(pixel.row);
+    if (column < profiles.columns.size()) profiles.columns[column] = std::max(0.0, profiles.columns[column] - pixel.hits);
+    if (row < profiles.rows.size()) profiles.rows[row] = std::max(0.0, profiles.rows[row] - pixel.hits);
+  }
+  return profiles;
+}
+
+std::string profile_name(const std::string& axis, int stave) {
+  return "quality_" + axis + "_hits_" + std::to_string(stave);
 }
 
 double total(const Bins& bins) { return rootcompat::SumInOrder(bins.data(), bins.size()); }
@@ -90,6 +119,9 @@ Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot) {
     StaveReading& stave = reading.staves[static_cast<std::size_t>(s)];
     stave.hits = (*inputs.stave_hits)->GetBinContent(s + 1);
     for (int c = 0; c < kChips; ++c) stave.chip_hits[static_cast<std::size_t>(c)] = inputs.chip_hits(s, c);
+    stave.columns.assign(kStaveColumns, 0.0);
+    stave.rows.assign(kStaveRows, 0.0);
+    inputs.hit_sums(s, stave.columns.data(), stave.rows.data());
     stave.beam = beam_of(inputs.beam[s]);
     stave.hits_per_event = bins_of(inputs.hits_per_event[s]);
     stave.hot = find_hot_pixels(inputs, s, reading.events, hot);

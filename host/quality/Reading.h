@@ -22,6 +22,9 @@ inline constexpr int kStaves = 4;
 inline constexpr int kChips = 9;
 inline constexpr int kReferenceStave = 3;     // the differences are taken against it
 inline constexpr int kDifferenceStaves = 3;   // staves 0..2 have difference distributions
+inline constexpr int kChipColumns = 1024;
+inline constexpr int kStaveColumns = kChips * kChipColumns;  // stave-wide columns of a hit map
+inline constexpr int kStaveRows = 512;
 // ROOT colours of the staves, as the monitor draws them.
 inline constexpr int kStaveColours[kStaves] = {600, 632, 418, 618};
 
@@ -40,6 +43,7 @@ struct MonitorInputs {
   TH2F* const* maps;               // h2d_chip[4]
   double (*chip_hits)(int stave, int chip);
   int (*hot_cells)(int stave, double threshold, double ratio, int* xbins, int* ybins, int capacity, int* above);
+  int (*hit_sums)(int stave, double* columns, double* rows);
 };
 
 // Resolves the inputs through `lookup` (a symbol's address by name, null when
@@ -50,13 +54,24 @@ std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char
 struct HotPixel {
   int column;  // stave-wide
   int row;     // displayed
-  double hits;
+  double hits;  // since the last reset
+  bool in_block = false;  // one of a block of pixels that stand out together
+  bool firing = false;    // fires in more than the configured share of the recent events
 };
 
+// The pixels of a stave that stand out from their neighbours, alone or as a
+// block, with more than `threshold` hits: the hot pixels and those that may
+// become hot. Whether each fires often enough now is judged against the
+// earlier readings (see mark_firing).
 struct HotPixels {
-  std::vector<HotPixel> pixels;  // hottest first
-  long candidates = 0;           // pixels above the share, before the neighbour test
-  double hits = 0;               // hits of the hot pixels
+  std::vector<HotPixel> pixels;  // by row, then column
+  long candidates = 0;           // pixels above the threshold, before the neighbour test
+  double hits = 0;               // hits of the pixels listed
+  double threshold = 0;          // the hits a pixel needed to be listed
+
+  // The listed pixel at (column, row), or null.
+  const HotPixel* find(int column, int row) const;
+  long firing() const;
 };
 
 struct BeamFit {
@@ -69,6 +84,8 @@ using Bins = std::vector<double>;
 struct StaveReading {
   double hits = 0;                       // hits in events where the stave counted (hchip)
   std::array<double, kChips> chip_hits{};  // hits in the raw map since its reset
+  std::vector<double> columns;           // hits in the raw map since its reset, per stave-wide column
+  std::vector<double> rows;              // the same per displayed row
   std::optional<BeamFit> beam;
   HotPixels hot;
   Bins hits_per_event;
@@ -83,6 +100,15 @@ struct Reading {
 
   double map_hits(int stave) const;
 };
+
+// A stave's hits since the reset per column and per row with the hits of its
+// listed hot pixels taken out, as save() writes them for a reference run.
+struct HitProfiles {
+  std::vector<double> columns, rows;
+};
+HitProfiles profiles_without_hot_pixels(const StaveReading& stave);
+// "quality_column_hits_2"
+std::string profile_name(const std::string& axis, int stave);
 
 // Reads the monitor now; hot pixels are found with `hot` (see HotPixels.cpp).
 Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot);

@@ -263,6 +263,26 @@ std::map<std::string, Json> wanted_in(const std::string& text, const std::vector
   return std::move(reader.found());
 }
 
+// The hit profiles and the beam spot from them, when the file has them.
+void add_profiles(ReferenceRun& run, std::map<std::string, Json>& found) {
+  for (int s = 0; s < kStaves; ++s) {
+    const auto columns = found.find(profile_name("column", s)), rows = found.find(profile_name("row", s));
+    if (columns == found.end() || rows == found.end()) continue;
+    try {
+      Bins column_bins = histogram_bins(columns->second, {columns->first, kStaveColumns + 2});
+      Bins row_bins = histogram_bins(rows->second, {rows->first, kStaveRows + 2});
+      HitProfiles& profiles = run.profiles[static_cast<std::size_t>(s)];
+      profiles.columns.assign(column_bins.begin() + 1, column_bins.end() - 1);
+      profiles.rows.assign(row_bins.begin() + 1, row_bins.end() - 1);
+    } catch (const std::exception& failure) {
+      throw ArrayError(columns->first + " " + failure.what());
+    }
+    const HitProfiles& profiles = run.profiles[static_cast<std::size_t>(s)];
+    run.beam_spot[static_cast<std::size_t>(s)] =
+        measure_beam(StaveCounts{run.events, profiles.columns, profiles.rows}, ProfileMask{});
+  }
+}
+
 ReferenceRun assemble(const std::string& path, std::map<std::string, Json>& found) {
   ReferenceRun run;
   run.path = path;
@@ -282,6 +302,7 @@ ReferenceRun assemble(const std::string& path, std::map<std::string, Json>& foun
       throw ArrayError(wanted.name + " " + failure.what());
     }
   }
+  add_profiles(run, found);
   return run;
 }
 
@@ -291,7 +312,12 @@ std::optional<ReferenceRun> load_reference(const std::string& path, std::string&
   std::string text;
   if (!read_text_file(path, text, error)) return std::nullopt;
   try {
-    std::map<std::string, Json> found = wanted_in(text, wanted_objects());
+    std::vector<Wanted> wanted = wanted_objects();
+    for (int s = 0; s < kStaves; ++s) {
+      wanted.push_back({profile_name("column", s), kStaveColumns + 2});
+      wanted.push_back({profile_name("row", s), kStaveRows + 2});
+    }
+    std::map<std::string, Json> found = wanted_in(text, wanted);
     return assemble(path, found);
   } catch (const std::exception& failure) {
     error = path + ": " + failure.what();

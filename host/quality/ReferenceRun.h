@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "BeamProfile.h"
 #include "Reading.h"
 
 namespace kivo::quality {
@@ -18,6 +19,11 @@ struct ReferenceRun {
   std::array<Bins, kStaves> hits_per_event;
   std::array<Bins, kDifferenceStaves> column_differences, row_differences;
   std::array<std::optional<BeamFit>, kStaves> beam;  // none when the stave had no fit
+  // Hits per column and per row without hot pixels, and the beam spot
+  // measured from them as this run's is; empty (none) when the file holds no
+  // such profiles (a file saved before kivo wrote them).
+  std::array<HitProfiles, kStaves> profiles;
+  std::array<std::optional<BeamSpot>, kStaves> beam_spot;
 };
 
 // Reads the ROOT JSON that save() writes; nullopt with `error` naming the

@@ -40,10 +40,14 @@ struct Since {
 // "run 1, event 2001, 15:13:04" (local time).
 std::string describe(const Since& since);
 
-// A result and since when its verdict holds.
+// A result as shown and since when its verdict holds, and a different
+// verdict the checks have given it lately, not yet confirmed: how many
+// judgements in a row gave it.
 struct TrackedResult {
   Result result;
   Since since;
+  Verdict pending = Verdict::Null;
+  int pending_judgements = 0;
 };
 
 // The row shown for one check and stave: its most severe result, and how

@@ -130,13 +130,13 @@ TEST_P(FaultTest, TurnsExactlyItsCheckBad) {
 INSTANTIATE_TEST_SUITE_P(
     EachFault, FaultTest,
     ::testing::Values(
-        Fault{{"--dead-chip", "2:5"}, {"dead_chip 2 5"}, "stave 2, chip 5: 0 hits in the last "},
+        Fault{{"--dead-chip", "2:5"}, {"occupancy 2 5"}, "stave 2, chip 5: no hit in the "},
         Fault{{"--noisy-chip", "1:7"}, {"hot_pixels 1 -"}, "stave 1: 35 hot pixels"},
         Fault{{"--desync-stave", "1"}, {"alignment 1 -"},
               "its events no longer belong to the same trigger as stave 3's"},
         Fault{{"--beam-drift-col", "3000"},
               {"beam_position 0 -", "beam_position 1 -", "beam_position 2 -", "beam_position 3 -"},
-              "first judged in this run at column"},
+              "earlier in the run at column"},
         Fault{{"--missing-packet", "0.3"}, {"missing_packet - -"},
               "data events (30.3%) came without the detector packet"}),
     [](const ::testing::TestParamInfo<Fault>& info) {
@@ -153,9 +153,12 @@ TEST_F(QualitySessionTest, TooFewEventsGiveNull) {
   const std::vector<Row> rows = table_rows(run.err);
   ASSERT_FALSE(rows.empty());
   EXPECT_EQ(rows_judged(rows, "Null").size(), rows.size()) << run.err;
-  const Row* dead_chip = row_of(rows, "dead_chip", "0");
-  ASSERT_TRUE(dead_chip);
-  EXPECT_NE(dead_chip->reason.find(" events so far, 1000 needed"), std::string::npos) << dead_chip->reason;
+  const Row* occupancy = row_of(rows, "occupancy", "0");
+  ASSERT_TRUE(occupancy);
+  EXPECT_NE(occupancy->reason.find("building the baseline from earlier in the run: 0 of 2000 events"),
+            std::string::npos)
+      << occupancy->reason;
+  EXPECT_NE(run.err.find(": Null, 20 checks not judging\n"), std::string::npos) << run.err;
 }
 
 TEST_F(QualitySessionTest, AChangeToBadRunsTheAlarmOnceAndIsLogged) {
@@ -165,7 +168,7 @@ TEST_F(QualitySessionTest, AChangeToBadRunsTheAlarmOnceAndIsLogged) {
   const Finished run = kivo({"--on-bad", command, "--quality-log", log}, simulate("dead.kevt", {"--dead-chip", "2:5"}));
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string fired = kivo::test::read_file(alarms);
-  EXPECT_EQ(fired.rfind("dead_chip|2|5|Bad|1|stave 2, chip 5: 0 hits in the last ", 0), 0u) << fired;
+  EXPECT_EQ(fired.rfind("occupancy|2|5|Bad|1|occupancy: stave 2, chip 5: no hit in the ", 0), 0u) << fired;
   EXPECT_EQ(std::count(fired.begin(), fired.end(), '\n'), 1) << fired;
 
   // One line per change: each changes the verdict its key held before.
@@ -186,8 +189,8 @@ TEST_F(QualitySessionTest, AChangeToBadRunsTheAlarmOnceAndIsLogged) {
     to_bad += match[5] == "Bad";
   }
   EXPECT_EQ(to_bad, 1);
-  EXPECT_EQ(verdicts["dead_chip 2 5"], "Bad");
-  EXPECT_EQ(verdicts["dead_chip 1 5"], "Good");
+  EXPECT_EQ(verdicts["occupancy 2 5"], "Bad");
+  EXPECT_EQ(verdicts["occupancy 1 5"], "Good");
 }
 
 TEST_F(QualitySessionTest, ASlowAlarmDoesNotHoldUpTheEvents) {
@@ -209,12 +212,12 @@ TEST_F(QualitySessionTest, ASlowAlarmDoesNotHoldUpTheEvents) {
 
 TEST_F(QualitySessionTest, AConfigurationErrorNamesFileLineAndKeyBeforeAnyEvent) {
   const std::string checks = path("checks.toml");
-  std::ofstream(checks) << "# mine\n[dead_chip]\nwindow_event = 3000\n";
+  std::ofstream(checks) << "# mine\n[occupancy]\nwindow_event = 3000\n";
   const Finished run = kivo({"--checks", checks}, simulate("normal.kevt", {}, 100));
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err, "kivo: --checks: " + checks + ":3: dead_chip.window_event: unknown key (known: enabled, "
-                     "window_events, min_events, min_expected_hits, medium_fraction, bad_fraction) "
-                     "(see kivo --help)\n");
+  EXPECT_EQ(run.err, "kivo: --checks: " + checks + ":3: occupancy.window_event: unknown key (known: enabled, "
+                     "window_events, min_events, baseline_events, min_expected_hits, medium_low, bad_low, "
+                     "medium_high, bad_high, medium_p, bad_p) (see kivo --help)\n");
   EXPECT_EQ(run.out, "") << "no event was read";
 }
 
@@ -223,7 +226,7 @@ TEST_F(QualitySessionTest, TheConfigurationInForceIsPrinted) {
   std::ofstream(checks) << "[hot_pixels]\nbad_count = 40\n";
   const Finished run = kivo({"--checks", checks}, simulate("normal.kevt", {}, 100), {"checks()"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.err.find("# data-quality checks in force, from " + checks + "\n[dead_chip]\nenabled = true\n"),
+  EXPECT_NE(run.err.find("# data-quality checks in force, from " + checks + "\n[verdicts]\nconfirm_judgements = 2\n"),
             std::string::npos)
       << run.err;
   EXPECT_NE(run.err.find("\nbad_count = 40\n"), std::string::npos);
@@ -239,7 +242,8 @@ TEST_F(QualitySessionTest, AReferenceOfTheSameRunIsGoodOneWithTheBeamElsewhereBa
   for (const Row& row : rows) EXPECT_EQ(row.verdict, "Good") << row.check << " " << row.stave << ": " << row.reason;
   ASSERT_TRUE(row_of(rows, "reference", "1"));
   EXPECT_EQ(row_of(rows, "reference", "1")->reason,
-            "stave 1: pixels per event p = 1, column difference p = 1, row difference p = 1 against " + reference);
+            "stave 1: pixels per event differ by 0.0% (p = 1), hits per column differ by 0.0% (p = 1), hits per row "
+            "differ by 0.0% (p = 1) against " + reference);
 
   const Finished moved = kivo({"--reference", reference}, simulate("moved.kevt", {"--beam-col", "5400"}));
   ASSERT_EQ(moved.status, 0) << moved.err;
@@ -270,11 +274,12 @@ TEST_F(QualitySessionTest, SaveWritesTheVerdictsAndTheTrends) {
   ASSERT_EQ(run.status, 0) << run.err;
   // A ROOT file names its keys uncompressed, with their class.
   const std::string root = kivo::test::read_file(file);
-  for (const char* key : {"TNamed", "quality_overall", "quality_dead_chip_2_5", "trend_hits_per_event_0"})
+  for (const char* key : {"TNamed", "quality_overall", "quality_occupancy_2_5", "trend_hits_per_event_0",
+                          "quality_column_hits_3"})
     EXPECT_NE(root.find(key), std::string::npos) << key;
   const std::string json = kivo::test::read_file(saved);
   for (const char* text : {"\"fName\":\"quality_overall\",\"fTitle\":\"Bad\"",
-                           "\"fName\":\"quality_dead_chip_2_5\",\"fTitle\":\"Bad: stave 2, chip 5: 0 hits",
+                           "\"fName\":\"quality_occupancy_2_5\",\"fTitle\":\"Bad: stave 2, chip 5: no hit",
                            "\"fName\":\"quality_missing_packet\"", "\"fName\":\"trend_hits_per_event_0\"",
                            "\"fName\":\"trend_event_rate\"", "\"fName\":\"trend_verdict_2\""})
     EXPECT_NE(json.find(text), std::string::npos) << text;

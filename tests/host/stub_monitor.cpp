@@ -29,6 +29,7 @@ int kivo_norm_region(int, int, int, int, int, float*) { return -1; }
 void kivo_materialise_maps() {}
 double kivo_chip_hits(int, int) { return -1; }
 int kivo_hot_cells(int, double, double, int*, int*, int, int*) { return -1; }
+int kivo_hit_sums(int, double*, double*) { return -1; }
 
 int pinit() {
   std::printf("pinit\n");

@@ -22,8 +22,9 @@ TEST(Config, BuiltInDefaultsAreTheDocumentedFile) {
   EXPECT_EQ(default_config_text(), file_text(KIVO_DEFAULT_CHECKS));
   const Config config = default_config();
   EXPECT_EQ(config.origin, "built-in defaults");
-  EXPECT_TRUE(config.dead_chip.enabled);
-  EXPECT_EQ(config.dead_chip.window_events, 5000);
+  EXPECT_TRUE(config.occupancy.enabled);
+  EXPECT_EQ(config.occupancy.window_events, 3000);
+  EXPECT_EQ(config.verdicts.confirm_judgements, 2);
   EXPECT_EQ(config.hot_pixels.event_share, 0.01);
   EXPECT_TRUE(config.alignment.expected_columns.empty());
   EXPECT_EQ(config.reference.bad_p, 1e-6);
@@ -59,23 +60,28 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
     const char* text;
     const char* error;
   } cases[] = {
-      {"[dead_chip]\nenabled = true\n\n[dead_chips]\nwindow_events = 3\n",
-       "c.toml:4: [dead_chips]: unknown check (known: dead_chip, hot_pixels, hit_rate, beam_position, alignment, "
-       "missing_packet, reference, alarm)"},
-      {"[dead_chip]\nwindow = 3\n", "c.toml:2: dead_chip.window: unknown key (known: enabled, window_events, "
-                                    "min_events, min_expected_hits, medium_fraction, bad_fraction)"},
+      {"[occupancy]\nenabled = true\n\n[dead_chips]\nwindow_events = 3\n",
+       "c.toml:4: [dead_chips]: unknown check (known: verdicts, occupancy, hot_pixels, hit_rate, beam_position, "
+       "alignment, missing_packet, reference, alarm)"},
+      {"[occupancy]\nwindow = 3\n", "c.toml:2: occupancy.window: unknown key (known: enabled, window_events, "
+                                    "min_events, baseline_events, min_expected_hits, medium_low, bad_low, "
+                                    "medium_high, bad_high, medium_p, bad_p)"},
       {"[hit_rate]\n\nmin_events = \"many\"\n", "c.toml:3: hit_rate.min_events: expected a number"},
       {"[hit_rate]\nenabled = 1\n", "c.toml:2: hit_rate.enabled: expected true or false"},
       {"[missing_packet]\nbad_share = 1.5\n", "c.toml:2: missing_packet.bad_share: 1.5 is out of range (0 to 1)"},
-      {"[dead_chip]\nmin_events = 0\n", "c.toml:2: dead_chip.min_events: 0 is out of range (at least 1)"},
+      {"[occupancy]\nmin_events = 0\n", "c.toml:2: occupancy.min_events: 0 is out of range (at least 1)"},
+      {"[occupancy]\nmin_events = 4000\n", "c.toml:2: occupancy.min_events: 4000 must be at most window_events (3000)"},
+      {"[hit_rate]\nwindow_events = 500\n", "c.toml:2: hit_rate.window_events: 500 must be at least min_events (1000)"},
+      {"[verdicts]\nconfirm_judgements = 0\n",
+       "c.toml:2: verdicts.confirm_judgements: 0 is out of range (1 to 100)"},
       {"[hot_pixels]\nbad_count = 3\n", "c.toml:2: hot_pixels.bad_count: 3 must be at least medium_count (5)"},
-      {"[dead_chip]\nmedium_fraction = 0.01\n",
-       "c.toml:2: dead_chip.medium_fraction: 0.01 must be at least bad_fraction (0.05)"},
+      {"[occupancy]\nmedium_low = 0.1\n", "c.toml:2: occupancy.medium_low: 0.1 must be at least bad_low (0.25)"},
+      {"[occupancy]\nbad_high = 1.5\n", "c.toml:2: occupancy.bad_high: 1.5 must be at least medium_high (1.8)"},
       {"[alignment]\nexpected_rows = [1, 2]\n",
        "c.toml:2: alignment.expected_rows: expected [] or one number per stave 0, 1, 2"},
       {"verbose = true\n",
-       "c.toml:1: verbose: not a table of settings (tables: dead_chip, hot_pixels, hit_rate, beam_position, "
-       "alignment, missing_packet, reference, alarm)"},
+       "c.toml:1: verbose: not a table of settings (tables: verdicts, occupancy, hot_pixels, hit_rate, "
+       "beam_position, alignment, missing_packet, reference, alarm)"},
   };
   for (const auto& c : cases) {
     std::string error;
@@ -86,7 +92,7 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
 
 TEST(Config, SyntaxErrorsNameTheLineAndColumn) {
   std::string error;
-  EXPECT_FALSE(parse_config("[dead_chip]\nwindow_events = = 3\n", "s.toml", error));
+  EXPECT_FALSE(parse_config("[occupancy]\nwindow_events = = 3\n", "s.toml", error));
   EXPECT_EQ(error.rfind("s.toml:2:", 0), 0u) << error;
 }
 

@@ -51,7 +51,8 @@ class Outputs : public ::testing::Test {
   AlarmConfig limits{10, 5, 60};
 };
 
-const Result kDeadChip{"dead_chip", 2, 5, Verdict::Bad, "stave 2, chip 5: 0 hits \"quoted\"", 1};
+const Result kDeadChip{"occupancy", 2, 5, Verdict::Bad, "stave 2, chip 5: 0 hits \"quoted\"", 1};
+const Alarm kDeadChipAlarm{"occupancy", 2, 5, Verdict::Bad, "stave 2, chip 5: 0 hits \"quoted\"", 7};
 
 TEST_F(Outputs, TheLogAppendsOneWholeJsonLinePerChange) {
   const std::string log = path("quality.log");
@@ -68,7 +69,7 @@ TEST_F(Outputs, TheLogAppendsOneWholeJsonLinePerChange) {
   std::getline(lines, line);
   EXPECT_EQ(line, "earlier line");
   std::getline(lines, line);
-  EXPECT_EQ(line, "{\"time\":\"2024-05-01T12:00:03.250Z\",\"run\":7,\"event\":5000,\"check\":\"dead_chip\","
+  EXPECT_EQ(line, "{\"time\":\"2024-05-01T12:00:03.250Z\",\"run\":7,\"event\":5000,\"check\":\"occupancy\","
                   "\"stave\":2,\"chip\":5,\"old\":\"Good\",\"new\":\"Bad\",\"reason\":\"stave 2, chip 5: 0 hits "
                   "\\\"quoted\\\"\"}");
   std::getline(lines, line);
@@ -92,19 +93,20 @@ TEST_F(Outputs, AnAlarmRunsOnceWithTheChangeInItsEnvironment) {
   {
     Alarms alarms("printf '%s|%s|%s|%s|%s|%s|%s' \"$KIVO_CHECK\" \"$KIVO_STAVE\" \"$KIVO_CHIP\" \"$KIVO_VERDICT\" "
                   "\"$KIVO_RUN\" \"$KIVO_REASON\" \"$HOME\" >> " + record,
-                  limits, report);
-    alarms.raise(kDeadChip, 7);
+                  "", limits, report);
+    alarms.raise(kDeadChipAlarm);
+    alarms.raise({"occupancy", 2, kNone, Verdict::Good, "recovered", 7});  // no --on-good: nothing runs
   }  // waits for the command
-  EXPECT_EQ(read(record), "dead_chip|2|5|Bad|7|stave 2, chip 5: 0 hits \"quoted\"|" + std::string(getenv("HOME")));
+  EXPECT_EQ(read(record), "occupancy|2|5|Bad|7|stave 2, chip 5: 0 hits \"quoted\"|" + std::string(getenv("HOME")));
   EXPECT_TRUE(reported.empty());
 }
 
 TEST_F(Outputs, ASlowAlarmDoesNotHoldUpWhoRaisesIt) {
   const std::string started = path("started"), release = path("release"), finished = path("finished");
   Alarms alarms("touch " + started + "; while [ ! -e " + release + " ]; do sleep 0.01; done; touch " + finished,
-                limits, report);
-  alarms.raise(kDeadChip, 1);
-  alarms.raise({"hot_pixels", 1, kNone, Verdict::Bad, "35 hot pixels", 0}, 1);
+                "", limits, report);
+  alarms.raise(kDeadChipAlarm);
+  alarms.raise({"hot_pixels", 1, kNone, Verdict::Bad, "35 hot pixels", 1});
   // Both raise() calls are back while the first command still waits.
   ASSERT_TRUE(appears(started));
   EXPECT_FALSE(std::filesystem::exists(finished));
@@ -114,27 +116,68 @@ TEST_F(Outputs, ASlowAlarmDoesNotHoldUpWhoRaisesIt) {
 
 TEST_F(Outputs, FailuresAndTheTimeLimitAreReported) {
   {
-    Alarms alarms("exit 3", limits, report);
-    alarms.raise(kDeadChip, 1);
+    Alarms alarms("exit 3", "", limits, report);
+    alarms.raise(kDeadChipAlarm);
   }
   {
-    Alarms alarms("sleep 30", {0.1, 5, 60}, report);
-    alarms.raise({"missing_packet", kNone, kNone, Verdict::Bad, "30%", 0}, 1);
+    Alarms alarms("sleep 30", "", {0.1, 5, 60}, report);
+    alarms.raise({"missing_packet", kNone, kNone, Verdict::Bad, "30%", 1});
   }
   ASSERT_EQ(reported.size(), 2u);
-  EXPECT_EQ(reported[0], "--on-bad command for dead_chip stave 2 chip 5 failed: exit status 3");
+  EXPECT_EQ(reported[0], "--on-bad command for occupancy stave 2 chip 5 failed: exit status 3");
   EXPECT_EQ(reported[1], "--on-bad command for missing_packet stopped after the time limit of 0.1 s");
 }
 
-TEST_F(Outputs, AFloodIsHeldBackAndCounted) {
+TEST_F(Outputs, AFloodIsHeldBackAndDeliveredAsOneSummary) {
   const std::string record = path("count.txt");
   {
-    Alarms alarms("echo x >> " + record, {10, 2, 3600}, report);
-    for (int chip = 0; chip < 9; ++chip) alarms.raise({"dead_chip", 0, chip, Verdict::Bad, "", 0}, 1);
+    Alarms alarms("echo \"$KIVO_CHECK $KIVO_HELD_BACK $KIVO_REASON\" >> " + record, "", {10, 2, 3600}, report);
+    for (int chip = 0; chip < 9; ++chip)
+      alarms.raise({"occupancy", 0, chip, Verdict::Bad, "chip " + std::to_string(chip), 1});
+    for (int i = 0; i < 500 && alarms.counts().held_back < 7; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(alarms.counts().held_back, 7);
+    EXPECT_EQ(alarms.counts().raised, 2);
   }
-  EXPECT_EQ(read(record), "x\nx\n");
+  const std::string text = read(record);
+  EXPECT_NE(text.find("occupancy  chip 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("occupancy  chip 1\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nheld_back 7 7 alarms held back (more than 2 within 3600 s): occupancy stave 0 chip 2: chip 2; "),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("occupancy stave 0 chip 8: chip 8\n"), std::string::npos) << "none is dropped: " << text;
   ASSERT_EQ(reported.size(), 1u);
-  EXPECT_EQ(reported[0], "--on-bad: 7 alarms held back: more than 2 within 3600 s");
+  EXPECT_EQ(reported[0], "--on-bad: 7 alarms held back: more than 2 within 3600 s; delivered as one summary");
+}
+
+TEST_F(Outputs, WhatTheCommandLeavesRunningEndsWithIt) {
+  const std::string pid_file = path("child.pid");
+  {
+    Alarms alarms("sleep 299 & echo $! > " + pid_file, "", limits, report);
+    alarms.raise(kDeadChipAlarm);
+  }
+  const pid_t child = static_cast<pid_t>(std::stol(read(pid_file)));
+  // Gone, or a zombie that no one reaps here.
+  const auto ended = [child] {
+    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+    std::string pid, name, state;
+    return !(stat >> pid >> name >> state) || state == "Z";
+  };
+  bool gone = false;
+  for (int i = 0; i < 200 && !gone; ++i) {
+    gone = ended();
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(gone) << "the background child of the alarm command outlived it";
+}
+
+TEST_F(Outputs, RecoveriesRunTheGoodCommand) {
+  const std::string record = path("good.txt");
+  {
+    Alarms alarms("", "echo \"$KIVO_VERDICT $KIVO_STAVE $KIVO_REASON\" >> " + record, limits, report);
+    alarms.raise(kDeadChipAlarm);  // no --on-bad: nothing runs
+    alarms.raise({"occupancy", 2, kNone, Verdict::Good, "stave 2: no verdict is Bad any more", 7});
+  }
+  EXPECT_EQ(read(record), "Good 2 stave 2: no verdict is Bad any more\n");
 }
 
 }  // namespace

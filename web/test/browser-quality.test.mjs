@@ -48,7 +48,8 @@ test('the quality panel turns from Good to Bad when a faulty run follows, and th
   assert.equal(await page.title(), 'KIVO online monitoring');
   assert.match(await page.textContent('#quality-rate'), /^event rate: \d+ events\/s$/);
   const goodRows = await shownRows(page);
-  assert.ok(goodRows.some((row) => row.check === 'dead_chip' && row.stave === 2 && row.verdict === 'Good'));
+  assert.ok(goodRows.some((row) => row.check === 'hit_rate' && row.stave === 2 && row.verdict === 'Good'));
+  assert.ok(goodRows.some((row) => row.check === 'occupancy' && row.stave === 2 && row.verdict !== 'Bad'));
 
   appendFileSync(growing, faulty);
   await page.waitForFunction(() => window.kivoQuality.overall === 'Bad', null, { timeout: 60000 });
@@ -57,8 +58,8 @@ test('the quality panel turns from Good to Bad when a faulty run follows, and th
   assert.match(await page.getAttribute('#quality-badge', 'class'), /\bBad\b.*\balarm\b/);
   const bad = (await shownRows(page)).filter((row) => row.verdict === 'Bad');
   assert.deepEqual(bad.map(({ check, stave, chip }) => ({ check, stave, chip })),
-                   [{ check: 'dead_chip', stave: 2, chip: 5 }]);
-  assert.match(bad[0].reason, /^stave 2, chip 5: 0 hits in the last \d+ events/);
+                   [{ check: 'occupancy', stave: 2, chip: 5 }]);
+  assert.match(bad[0].reason, /^stave 2, chip 5: no hit in the \d+ events since the start of the run/);
   assert.match(await page.textContent('#quality-rows .verdict-Bad'), /stave 2, chip 5/);
 
   await page.click('#quality-tabs button[data-view="trends"]');

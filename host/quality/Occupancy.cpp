@@ -1,0 +1,412 @@
+// Occupancy: chips and regions of chips with too few hits (dead, partly dead)
+// or too many (noisy), found where they happen and named. The expectation of
+// each region is its share of the stave's hits earlier in the run (the
+// baseline), scaled to the recent window by the events and by the stave's
+// overall change, so that beams that differ between staves, a chip at the
+// edge of the beam and a changing beam intensity all keep their own
+// expectation. Counts are scaled down by how much more than Poisson counts
+// the regions scatter (hits come in clusters) before a Poisson test, and a
+// region must also be past a ratio limit, so that long runs do not turn
+// small, harmless differences into alarms. The columns of hot pixels are left
+// out. When the hits moved between regions as a beam that moves or appears
+// moves them, it is not a fault of the detector: the check does not judge
+// then and starts its baseline again.
+#include <gsl/gsl_sf_gamma.h>
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
+#include "BeamProfile.h"
+#include "Checks.h"
+
+namespace kivo::quality {
+
+namespace {
+
+constexpr const char* kCheck = "occupancy";
+// The median of a chi-square variable of one degree of freedom: the median
+// of (hits - expected)^2 / expected over regions of Poisson counts.
+constexpr double kChiSquareMedian = 0.454936;
+// Regions that estimate the scatter need this many expected hits, and there
+// must be this many of them.
+constexpr double kScatterFrom = 20;
+constexpr std::size_t kScatterRegions = 20;
+// The stave has lost its hits when it keeps less than this share of them.
+constexpr double kLostShare = 0.01;
+// Hits scatter more than Poisson counts by the size of their clusters, a few
+// pixels: a scatter estimated beyond this many times the least is taken as
+// the sign of a fault, not of clusters.
+constexpr double kMaxScatter = 10;
+// A chip without a single hit since the start is dead when the same chip of
+// every other stave has this many times the least expected hits.
+constexpr double kDeadFromStartHits = 5;
+// A narrower flagged region explains a wider one that lacks (or has too
+// many) hits mostly where it lies.
+constexpr double kExplainedShare = 0.8;
+
+struct Level {
+  int columns;
+  const char* name;
+};
+// Coarsest first: a region is named at the coarsest level that flags it.
+constexpr Level kLevels[] = {{kChipColumns, "chip"}, {512, "half"}, {64, "columns"}, {2, "double column"}};
+
+// One region of a chip judged in one window.
+struct Region {
+  int first = 0, last = 0;  // stave-wide columns
+  const char* level = "";
+  double hits = 0, expected = 0;
+  double events = 0;
+  Verdict verdict = Verdict::Good;
+  bool high = false;
+  double severity = 0;
+};
+
+// A recent window of a stave against its baseline.
+struct Comparison {
+  const StaveCounts& recent;
+  const StaveCounts& baseline;
+  const std::vector<bool>& excluded;  // columns
+  double scale = 1;                   // expected = baseline hits * scale
+  double scatter = 1;                 // counts are divided by this for the Poisson test
+};
+
+double valid_sum(const std::vector<double>& values, const std::vector<bool>& excluded, int first, int last) {
+  double sum = 0;
+  for (int x = first; x <= last; ++x)
+    if (!excluded[static_cast<std::size_t>(x)]) sum += values[static_cast<std::size_t>(x)];
+  return sum;
+}
+
+int valid_columns(const std::vector<bool>& excluded, int first, int last) {
+  int count = 0;
+  for (int x = first; x <= last; ++x) count += excluded[static_cast<std::size_t>(x)] ? 0 : 1;
+  return count;
+}
+
+// The stave's overall change: the median over chips, among those expecting
+// enough hits, of their hits against the events-scaled baseline. It follows
+// a change of beam intensity, which is the hit rate check's to judge, while
+// one faulty chip cannot move it. Without enough such chips (or when the
+// stave has lost its hits) the events alone scale the baseline.
+double overall_change(const Comparison& c, const OccupancyConfig& config, double events_scale) {
+  std::vector<double> ratios;
+  double hits = 0, expected = 0;
+  for (int chip = 0; chip < kChips; ++chip) {
+    const int first = chip * kChipColumns, last = first + kChipColumns - 1;
+    const double chip_expected = events_scale * valid_sum(c.baseline.columns, c.excluded, first, last);
+    const double chip_hits = valid_sum(c.recent.columns, c.excluded, first, last);
+    hits += chip_hits;
+    expected += chip_expected;
+    if (chip_expected >= config.min_expected_hits * 10) ratios.push_back(chip_hits / chip_expected);
+  }
+  if (ratios.size() < 5 || hits < kLostShare * expected) return 1;
+  const auto middle = ratios.begin() + static_cast<long>(ratios.size() / 2);
+  std::nth_element(ratios.begin(), middle, ratios.end());
+  return *middle > 0 ? *middle : 1;
+}
+
+// How much more than Poisson counts the double columns scatter around their
+// expectation: at least as much as the baseline's own fluctuation adds.
+double scatter_of(const Comparison& c) {
+  std::vector<double> terms;
+  for (int x = 0; x + 1 < kStaveColumns; x += 2) {
+    if (c.excluded[static_cast<std::size_t>(x)] || c.excluded[static_cast<std::size_t>(x + 1)]) continue;
+    const double expected = c.scale * (c.baseline.columns[static_cast<std::size_t>(x)] +
+                                       c.baseline.columns[static_cast<std::size_t>(x + 1)]);
+    if (expected < kScatterFrom) continue;
+    const double d = c.recent.columns[static_cast<std::size_t>(x)] + c.recent.columns[static_cast<std::size_t>(x + 1)] -
+                     expected;
+    terms.push_back(d * d / expected);
+  }
+  const double floor = 1 + c.scale;
+  if (terms.size() < kScatterRegions) return floor;
+  const auto middle = terms.begin() + static_cast<long>(terms.size() / 2);
+  std::nth_element(terms.begin(), middle, terms.end());
+  return std::clamp(*middle / kChiSquareMedian, floor, kMaxScatter * floor);
+}
+
+// Poisson probability of at most (low) or at least (high) `hits` when
+// `expected` are expected, for counts that may be fractional.
+double tail(double hits, double expected, bool high) {
+  if (high) return hits <= 0 ? 1 : gsl_sf_gamma_inc_P(hits, expected);
+  return gsl_sf_gamma_inc_Q(hits + 1, expected);
+}
+
+Region judge_region(const Comparison& c, const OccupancyConfig& config, int first, int last, const char* level) {
+  Region region;
+  region.first = first;
+  region.last = last;
+  region.level = level;
+  region.events = c.recent.events;
+  region.hits = valid_sum(c.recent.columns, c.excluded, first, last);
+  region.expected = c.scale * valid_sum(c.baseline.columns, c.excluded, first, last);
+  if (region.expected / c.scatter < config.min_expected_hits ||
+      2 * valid_columns(c.excluded, first, last) < last - first + 1)
+    return region;
+  const double ratio = region.hits / region.expected;
+  region.high = ratio > 1;
+  const bool past_medium = region.high ? ratio > config.medium_high : ratio < config.medium_low;
+  if (!past_medium) return region;
+  const double p = tail(region.hits / c.scatter, region.expected / c.scatter, region.high);
+  const bool past_bad = region.high ? ratio > config.bad_high : ratio < config.bad_low;
+  region.verdict = past_bad && p < config.bad_p ? Verdict::Bad : p < config.medium_p ? Verdict::Medium : Verdict::Good;
+  region.severity = -std::log10(std::max(p, 1e-300));
+  return region;
+}
+
+// Every flagged region of the stave in one window, coarsest level first.
+std::vector<Region> flagged_regions(const Comparison& c, const OccupancyConfig& config) {
+  std::vector<Region> flagged;
+  for (const Level& level : kLevels)
+    for (int first = 0; first < kStaveColumns; first += level.columns) {
+      Region region = judge_region(c, config, first, first + level.columns - 1, level.name);
+      if (region.verdict >= Verdict::Medium) flagged.push_back(region);
+    }
+  return flagged;
+}
+
+bool inside(const Region& a, const Region& b) { return a.first >= b.first && a.last <= b.last; }
+
+// The hits a region lacks (or has too many).
+double excess(const Region& region) { return std::fabs(region.hits - region.expected); }
+
+// Whether `inner`, flagged in the same direction inside `outer`, accounts
+// for most of what `outer` lacks or has too much: then the narrower region
+// is the one to name.
+bool explains(const Region& inner, const Region& outer) {
+  return inner.high == outer.high && inside(inner, outer) && inner.last - inner.first < outer.last - outer.first &&
+         excess(inner) >= kExplainedShare * excess(outer);
+}
+
+// Drops from `regions` each that lies inside a wider one of the same direction.
+std::vector<Region> widest(const std::vector<Region>& regions) {
+  std::vector<Region> kept;
+  for (const Region& region : regions) {
+    const bool within_wider = std::any_of(regions.begin(), regions.end(), [&](const Region& wider) {
+      return wider.high == region.high && inside(region, wider) && wider.last - wider.first > region.last - region.first;
+    });
+    if (!within_wider) kept.push_back(region);
+  }
+  return kept;
+}
+
+// The regions to name of those flagged in one window: a region is dropped
+// when a narrower one inside it explains it, or when it lies inside a wider
+// one that is kept.
+std::vector<Region> named(const std::vector<Region>& flagged) {
+  std::vector<Region> unexplained;
+  for (const Region& region : flagged)
+    if (std::none_of(flagged.begin(), flagged.end(), [&](const Region& inner) { return explains(inner, region); }))
+      unexplained.push_back(region);
+  return widest(unexplained);
+}
+
+// The regions named in several windows: each place once, in its most severe
+// judgement, and none inside a wider one.
+std::vector<Region> merged(const std::vector<Region>& all) {
+  std::vector<Region> places;
+  for (const Region& region : all) {
+    auto same = std::find_if(places.begin(), places.end(), [&](const Region& p) {
+      return p.first == region.first && p.last == region.last && p.high == region.high;
+    });
+    if (same == places.end())
+      places.push_back(region);
+    else if (std::tie(region.verdict, region.severity) > std::tie(same->verdict, same->severity))
+      *same = region;
+  }
+  std::vector<Region> kept = widest(places);
+  std::sort(kept.begin(), kept.end(), [](const Region& a, const Region& b) { return a.first < b.first; });
+  return kept;
+}
+
+std::string describe_region(const Region& region) {
+  const int chip_first = region.first % kChipColumns, chip_last = region.last % kChipColumns;
+  std::string place = region.last - region.first + 1 == kChipColumns
+                          ? std::string("the whole chip")
+                          : format("columns %d to %d", chip_first, chip_last);
+  const double share = region.expected > 0 ? 100 * region.hits / region.expected : 0;
+  return place + format(" (%s: %.0f hits in the last %.0f events, %.0f expected, %.0f%%)",
+                        region.high ? "too many" : "too few", region.hits, region.events, region.expected, share);
+}
+
+Result chip_result(int stave, int chip, const std::vector<Region>& regions, const std::string& judged) {
+  Result result{kCheck, stave, chip, Verdict::Good, "", 0};
+  std::string list;
+  for (const Region& region : regions) {
+    if (region.first / kChipColumns != chip) continue;
+    if (std::tie(region.verdict, region.severity) > std::tie(result.verdict, result.severity)) {
+      result.verdict = region.verdict;
+      result.severity = region.severity;
+    }
+    list += (list.empty() ? "" : "; ") + describe_region(region);
+  }
+  result.reason = format("stave %d, chip %d: ", stave, chip) +
+                  (list.empty() ? "hits as expected " + judged : list + " " + judged);
+  return result;
+}
+
+std::vector<Result> stave_results(int stave, Verdict verdict, const std::string& why) {
+  std::vector<Result> results;
+  for (int chip = 0; chip < kChips; ++chip)
+    results.push_back({kCheck, stave, chip, verdict, format("stave %d, chip %d: ", stave, chip) + why, 0});
+  return results;
+}
+
+// Columns of the hot pixels listed now: left out of every count, so that
+// the baseline and the windows lose the same.
+std::vector<bool> hot_columns(const HotPixels& hot) {
+  std::vector<bool> excluded(kStaveColumns, false);
+  for (const HotPixel& pixel : hot.pixels) excluded[static_cast<std::size_t>(pixel.column)] = true;
+  return excluded;
+}
+
+// The hot pixels' columns and rows, and the columns of the flagged regions
+// with too few hits (and, with `high`, too many): the beam spot is compared
+// without them, before and now alike.
+ProfileMask beam_mask(const HotPixels& hot, const std::vector<Region>& regions, bool high) {
+  ProfileMask mask;
+  for (const HotPixel& pixel : hot.pixels) {
+    mask.columns[static_cast<std::size_t>(pixel.column)] = true;
+    mask.rows[static_cast<std::size_t>(pixel.row)] = true;
+  }
+  std::vector<signed char> flagged(kStaveColumns, 0);
+  for (const Region& region : regions)
+    if (high || !region.high)
+      std::fill(flagged.begin() + region.first, flagged.begin() + region.last + 1, region.high ? 1 : -1);
+  mask.leave_out(flagged);
+  return mask;
+}
+
+bool beam_present(const std::optional<BeamSpot>& spot, const BeamPositionConfig& beam) {
+  return spot && spot->column.signal >= beam.min_beam_hits && spot->column.significance() >= beam.min_significance;
+}
+
+// Why the hits moved as a beam that appears or moves moves them, or an
+// empty text. Whether a beam appeared is seen with the regions of too many
+// hits (a beam may be what they hold); whether it moved, without them (a
+// noisy chip under the beam would pull it).
+std::string beam_change(const StaveCounts& baseline, const StaveCounts& recent, const HotPixels& hot,
+                        const std::vector<Region>& regions, const BeamPositionConfig& beam) {
+  const ProfileMask low_only = beam_mask(hot, regions, false);
+  if (beam_present(measure_beam(recent, low_only), beam) && !beam_present(measure_beam(baseline, low_only), beam))
+    return "the beam appeared";
+  const ProfileMask mask = beam_mask(hot, regions, true);
+  const std::optional<BeamSpot> before = measure_beam(baseline, mask);
+  const std::optional<BeamSpot> now = measure_beam(recent, mask);
+  if (!beam_present(now, beam) || !beam_present(before, beam)) return "";
+  const double moved = std::fabs(now->column.centre - before->column.centre);
+  const double error = std::hypot(now->column.centre_error(), before->column.centre_error());
+  const double widths = std::max(now->column.width, before->column.width) / std::min(now->column.width, before->column.width);
+  if ((moved > 0.5 * before->column.width && moved > 3 * error) || widths > 1.4)
+    return format("the beam moved from column %.0f (width %.0f) to column %.0f (width %.0f)", before->column.centre,
+                  before->column.width, now->column.centre, now->column.width);
+  return "";
+}
+
+// Hits that moved between regions in both directions at once: a beam moved.
+bool both_directions(const std::vector<Region>& regions) {
+  const bool low = std::any_of(regions.begin(), regions.end(), [](const Region& r) { return !r.high; });
+  const bool high = std::any_of(regions.begin(), regions.end(), [](const Region& r) { return r.high; });
+  const long high_chips = std::count_if(regions.begin(), regions.end(), [](const Region& r) {
+    return r.high && r.last - r.first + 1 == kChipColumns;
+  });
+  return (low && high) || high_chips >= 3;
+}
+
+std::vector<Result> judge_stave(const Context& context, int stave) {
+  const OccupancyConfig& config = context.config.occupancy;
+  const Reading& now = context.now;
+  const StaveReading& counts = now.staves[static_cast<std::size_t>(stave)];
+  Baseline& baseline = context.memory.occupancy[static_cast<std::size_t>(stave)];
+  baseline.advance(context.history, now, stave, config.window_events);
+  const StaveCounts& expected = baseline.counts();
+  if (expected.events < config.baseline_events)
+    return stave_results(stave, Verdict::Null,
+                         format("building the baseline from earlier in the run: %.0f of %.0f events", expected.events,
+                                config.baseline_events));
+  const std::vector<bool> excluded = hot_columns(counts.hot);
+  const StaveCounts longest =
+      counts_between(context.history.window_start(now, config.window_events, Count::Events), now, stave);
+  if (longest.events < config.min_events)
+    return stave_results(stave, Verdict::Null,
+                         format("%.0f events in the window, %.0f needed", longest.events, config.min_events));
+  Comparison reference{longest, expected, excluded};
+  const double events_scale = longest.events / expected.events;
+  reference.scale = events_scale * overall_change(reference, config, events_scale);
+  const double scatter = scatter_of(reference);
+  std::vector<Region> all;
+  double previous_events = 0;
+  for (double length = config.min_events; previous_events < longest.events; length += config.min_events) {
+    const StaveCounts recent = counts_between(context.history.window_start(now, length, Count::Events), now, stave);
+    if (recent.events <= previous_events) continue;
+    previous_events = recent.events;
+    Comparison window{recent, expected, excluded};
+    const double scale = recent.events / expected.events;
+    window.scale = scale * overall_change(window, config, scale);
+    window.scatter = std::max(scatter, 1 + window.scale);
+    const std::vector<Region> flagged = named(flagged_regions(window, config));
+    all.insert(all.end(), flagged.begin(), flagged.end());
+  }
+  const std::vector<Region> regions = merged(all);
+  std::vector<signed char>& suspect = context.memory.suspect_columns[static_cast<std::size_t>(stave)];
+  suspect.assign(kStaveColumns, 0);
+  for (const Region& region : regions)
+    std::fill(suspect.begin() + region.first, suspect.begin() + region.last + 1, region.high ? 1 : -1);
+  if (!regions.empty()) {
+    std::string change = both_directions(regions)
+                             ? "hits moved between regions of the stave as a moving beam moves them"
+                             : beam_change(expected, longest, counts.hot, regions, context.config.beam_position);
+    if (!change.empty()) {
+      baseline.restart(now, stave);
+      suspect.assign(kStaveColumns, 0);
+      return stave_results(stave, Verdict::Null, "not judged: " + change + "; the baseline starts again from here");
+    }
+  }
+  if (!regions.empty()) baseline.flag(now.events);
+  const std::string judged = format("(against %.0f events earlier in the run, hot pixels left out)", expected.events);
+  std::vector<Result> results;
+  for (int chip = 0; chip < kChips; ++chip) results.push_back(chip_result(stave, chip, regions, judged));
+  return results;
+}
+
+// A chip dead since the start of the run has no stretch of the run to
+// expect hits from. A living chip always has some, from the beam or from
+// noise, so one without a single hit since the reset, while the same chip
+// of every other stave has plenty, is dead whatever their beam spots.
+void judge_dead_from_start(const Context& context, Result& result) {
+  const OccupancyConfig& config = context.config.occupancy;
+  const Reading& now = context.now;
+  if (result.verdict == Verdict::Bad || now.events < config.min_events) return;
+  const auto hits = [&](int stave) {
+    return now.staves[static_cast<std::size_t>(stave)].chip_hits[static_cast<std::size_t>(result.chip)];
+  };
+  if (hits(result.stave) > 0) return;
+  double fewest = HUGE_VAL, most = 0;
+  for (int other = 0; other < kStaves; ++other) {
+    if (other == result.stave) continue;
+    fewest = std::min(fewest, hits(other));
+    most = std::max(most, hits(other));
+  }
+  if (fewest < kDeadFromStartHits * config.min_expected_hits) return;
+  result.verdict = Verdict::Bad;
+  result.severity = 300;
+  result.reason = format("stave %d, chip %d: no hit in the %.0f events since the start of the run (or the last "
+                         "reset), while the same chip of the other staves has %.0f to %.0f",
+                         result.stave, result.chip, now.events, fewest, most);
+}
+
+}  // namespace
+
+std::vector<Result> judge_occupancy(const Context& context) {
+  std::vector<Result> results;
+  for (int stave = 0; stave < kStaves; ++stave) {
+    std::vector<Result> more = judge_stave(context, stave);
+    results.insert(results.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+  }
+  for (Result& result : results) judge_dead_from_start(context, result);
+  return results;
+}
+
+}  // namespace kivo::quality

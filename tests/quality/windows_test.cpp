@@ -1,0 +1,301 @@
+// The checks that judge recent windows of events against the earlier run:
+// occupancy of chips and regions, the beam spot and the hit rate, on
+// readings made from a beam model refreshed every 1000 events, with faults
+// that start mid-run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numeric>
+#include <random>
+
+#include "BeamProfile.h"
+#include "Checks.h"
+#include "Quality.h"
+
+namespace kivo::quality {
+namespace {
+
+constexpr double kStep = 1000;  // events between readings
+
+// A stave's beam and noise: hits per event around a Gaussian spot, and
+// noise hits per event spread evenly.
+struct Beam {
+  double column = 4608, row = 256, column_width = 300, row_width = 60;
+  double hits = 12, noise = 2;
+};
+
+double gauss(double x, double centre, double width) {
+  return std::exp(-0.5 * (x - centre) * (x - centre) / (width * width)) / (width * std::sqrt(2 * M_PI));
+}
+
+// What one event adds to each column and row of a stave, on average.
+struct Rates {
+  std::vector<double> columns = std::vector<double>(kStaveColumns, 0.0);
+  std::vector<double> rows = std::vector<double>(kStaveRows, 0.0);
+};
+
+Rates rates_of(const Beam& beam) {
+  Rates rates;
+  for (int x = 0; x < kStaveColumns; ++x)
+    rates.columns[static_cast<std::size_t>(x)] =
+        beam.hits * gauss(x, beam.column, beam.column_width) + beam.noise / kStaveColumns;
+  for (int y = 0; y < kStaveRows; ++y)
+    rates.rows[static_cast<std::size_t>(y)] = beam.hits * gauss(y, beam.row, beam.row_width) + beam.noise / kStaveRows;
+  return rates;
+}
+
+// Readings of a run refreshed every kStep events: each step adds Poisson
+// counts drawn around the rates of that step's beams (a change of `rates`
+// between steps is a fault starting there).
+class BeamRun {
+ public:
+  BeamRun() {
+    for (StaveReading& stave : reading_.staves) {
+      stave.columns.assign(kStaveColumns, 0.0);
+      stave.rows.assign(kStaveRows, 0.0);
+      stave.hits_per_event.assign(203, 0.0);
+    }
+    for (std::size_t s = 0; s < kDifferenceStaves; ++s) {
+      reading_.column_differences[s].assign(1025, 0.0);
+      reading_.row_differences[s].assign(1025, 0.0);
+    }
+    reading_.run = 1;
+    for (std::size_t s = 0; s < kStaves; ++s) rates[s] = rates_of(Beam{4608 + 40.0 * s, 256, 300, 60, 12, 2});
+  }
+
+  // Adds one step of events and judges it with `check`.
+  std::vector<Result> step(std::vector<Result> (*check)(const Context&)) {
+    reading_.events += kStep;
+    reading_.data_events += kStep;
+    for (std::size_t s = 0; s < kStaves; ++s) {
+      StaveReading& stave = reading_.staves[s];
+      for (std::size_t x = 0; x < stave.columns.size(); ++x) stave.columns[x] += draw(kStep * rates[s].columns[x]);
+      for (std::size_t y = 0; y < stave.rows.size(); ++y) stave.rows[y] += draw(kStep * rates[s].rows[y]);
+      stave.hits = std::accumulate(stave.columns.begin(), stave.columns.end(), 0.0);
+      for (std::size_t c = 0; c < kChips; ++c)
+        stave.chip_hits[c] = std::accumulate(stave.columns.begin() + static_cast<long>(c * kChipColumns),
+                                             stave.columns.begin() + static_cast<long>((c + 1) * kChipColumns), 0.0);
+    }
+    history.add(reading_);
+    Reading& now = history.newest_to_complete();
+    return check({config, now, history, nullptr, memory});
+  }
+
+  std::vector<Result> steps(int count, std::vector<Result> (*check)(const Context&)) {
+    std::vector<Result> last;
+    for (int i = 0; i < count; ++i) last = step(check);
+    return last;
+  }
+
+  // Lists a pixel of stave `stave` as hot from the next step on.
+  void list_hot(int stave, int column, int row) {
+    reading_.staves[static_cast<std::size_t>(stave)].hot.pixels.push_back({column, row, 1000, true, true});
+  }
+
+  Config config = default_config();
+  History history{longest_window(config)};
+  RunMemory memory;
+  std::array<Rates, kStaves> rates;
+
+ private:
+  double draw(double mean) { return mean > 0 ? std::poisson_distribution<long>(mean)(rng_) : 0; }
+
+  Reading reading_;
+  std::mt19937 rng_{7};
+};
+
+const Result& find(const std::vector<Result>& results, int stave, int chip = kNone) {
+  for (const Result& result : results)
+    if (result.stave == stave && result.chip == chip) return result;
+  throw std::logic_error("no such result");
+}
+
+// Every result but those of `stave` (and `chip`, where given) has `verdict`.
+void expect_others(const std::vector<Result>& results, int stave, int chip, Verdict verdict) {
+  for (const Result& result : results) {
+    if (result.stave != stave || (chip != kNone && result.chip != chip)) {
+      EXPECT_EQ(result.verdict, verdict) << result.reason;
+    }
+  }
+}
+
+void scale_columns(Rates& rates, int first, int last, double factor) {
+  for (int x = first; x <= last; ++x) rates.columns[static_cast<std::size_t>(x)] *= factor;
+}
+
+TEST(Occupancy, AHealthyRunStaysGoodAndSaysWhenItCannotJudgeYet) {
+  BeamRun run;
+  std::vector<Result> results = run.step(judge_occupancy);
+  ASSERT_EQ(results.size(), 36u);
+  EXPECT_EQ(find(results, 1, 3).verdict, Verdict::Null);
+  EXPECT_EQ(find(results, 1, 3).reason,
+            "stave 1, chip 3: building the baseline from earlier in the run: 0 of 2000 events");
+  for (int i = 0; i < 30; ++i) {
+    results = run.step(judge_occupancy);
+    if (i >= 5) expect_others(results, kNone, kNone, Verdict::Good);
+  }
+}
+
+TEST(Occupancy, ADeadChipIsBadAtOnceAndStaysSo) {
+  BeamRun run;
+  run.steps(8, judge_occupancy);
+  scale_columns(run.rates[2], 4 * 1024, 5 * 1024 - 1, 0);
+  std::vector<Result> results = run.step(judge_occupancy);
+  EXPECT_EQ(find(results, 2, 4).verdict, Verdict::Bad);
+  EXPECT_EQ(find(results, 2, 4).reason.rfind("stave 2, chip 4: the whole chip (too few: 0 hits in the last 1000 "
+                                             "events, ",
+                                             0),
+            0u)
+      << find(results, 2, 4).reason;
+  expect_others(results, 2, 4, Verdict::Good);
+  results = run.steps(20, judge_occupancy);
+  EXPECT_EQ(find(results, 2, 4).verdict, Verdict::Bad) << "a lasting fault never becomes the expectation";
+  expect_others(results, 2, 4, Verdict::Good);
+}
+
+TEST(Occupancy, RegionsAreNamedByTheirColumns) {
+  BeamRun run;
+  run.steps(8, judge_occupancy);
+  scale_columns(run.rates[1], 4 * 1024 + 512, 5 * 1024 - 1, 0);     // half of chip 4
+  scale_columns(run.rates[3], 4 * 1024 + 600, 4 * 1024 + 601, 0);   // a double column in the beam
+  scale_columns(run.rates[0], 8 * 1024, 9 * 1024 - 1, 60);          // a noisy chip far from the beam
+  const std::vector<Result> results = run.steps(2, judge_occupancy);
+  EXPECT_EQ(find(results, 1, 4).verdict, Verdict::Bad);
+  EXPECT_NE(find(results, 1, 4).reason.find("columns 512 to 1023 (too few: 0 hits"), std::string::npos)
+      << find(results, 1, 4).reason;
+  EXPECT_EQ(find(results, 3, 4).verdict, Verdict::Bad);
+  EXPECT_NE(find(results, 3, 4).reason.find("columns 600 to 601 (too few: 0 hits"), std::string::npos)
+      << find(results, 3, 4).reason;
+  EXPECT_EQ(find(results, 0, 8).verdict, Verdict::Bad);
+  EXPECT_NE(find(results, 0, 8).reason.find("the whole chip (too many: "), std::string::npos)
+      << find(results, 0, 8).reason;
+  for (const Result& result : results) {
+    const bool faulty = (result.stave == 1 && result.chip == 4) || (result.stave == 3 && result.chip == 4) ||
+                        (result.stave == 0 && result.chip == 8);
+    if (!faulty) {
+      EXPECT_EQ(result.verdict, Verdict::Good) << result.reason;
+    }
+  }
+}
+
+TEST(Occupancy, AChangeOfIntensityIsNotAChipFault) {
+  BeamRun run;
+  run.steps(8, judge_occupancy);
+  for (Rates& rates : run.rates) scale_columns(rates, 0, kStaveColumns - 1, 0.5);
+  expect_others(run.steps(3, judge_occupancy), kNone, kNone, Verdict::Good);
+}
+
+TEST(Occupancy, AMovingBeamStartsTheBaselineAgainInsteadOfBlamingChips) {
+  BeamRun run;
+  run.steps(8, judge_occupancy);
+  run.rates[2] = rates_of(Beam{4608 + 80 + 400, 256, 300, 60, 12, 2});
+  std::vector<Result> results = run.step(judge_occupancy);
+  EXPECT_EQ(find(results, 2, 0).verdict, Verdict::Null);
+  EXPECT_NE(find(results, 2, 0).reason.find("not judged: "), std::string::npos) << find(results, 2, 0).reason;
+  EXPECT_NE(find(results, 2, 0).reason.find("the baseline starts again from here"), std::string::npos);
+  results = run.steps(8, judge_occupancy);
+  expect_others(results, kNone, kNone, Verdict::Good);
+}
+
+TEST(Occupancy, ABeamArrivingLateIsNotANoisyChip) {
+  BeamRun run;
+  for (std::size_t s = 0; s < kStaves; ++s) run.rates[s] = rates_of(Beam{4608 + 40.0 * s, 256, 60, 60, 0, 2});
+  run.steps(6, judge_occupancy);
+  for (std::size_t s = 0; s < kStaves; ++s) run.rates[s] = rates_of(Beam{4608 + 40.0 * s, 256, 60, 60, 12, 2});
+  for (int i = 0; i < 12; ++i)
+    for (const Result& result : run.step(judge_occupancy)) {
+      EXPECT_LT(result.verdict, Verdict::Medium) << result.reason;
+    }
+}
+
+TEST(BeamPosition, AJumpIsFoundInTheRecentWindowAndAHotBlockDoesNotCaptureIt) {
+  BeamRun run;
+  std::vector<Result> results = run.step(judge_beam_positions);
+  EXPECT_EQ(find(results, 0).verdict, Verdict::Null);
+  EXPECT_EQ(find(results, 0).reason, "stave 0: building the baseline from earlier in the run: 0 of 2000 events");
+  results = run.steps(8, judge_beam_positions);
+  expect_others(results, kNone, kNone, Verdict::Good);
+  EXPECT_NE(find(results, 0).reason.find("(widths 30"), std::string::npos) << find(results, 0).reason;
+  run.rates[1] = rates_of(Beam{4608 + 40 + 400, 256, 300, 60, 12, 2});
+  for (int column = 2148; column <= 2152; ++column) {  // a block of hot pixels, found and left out
+    run.rates[2].columns[static_cast<std::size_t>(column)] += 5;
+    run.list_hot(2, column, 100);
+  }
+  run.rates[2].rows[100] += 25;
+  results = run.steps(2, judge_beam_positions);
+  EXPECT_EQ(find(results, 1).verdict, Verdict::Bad);
+  EXPECT_NE(find(results, 1).reason.find("earlier in the run at column 4649"), std::string::npos)
+      << find(results, 1).reason;
+  EXPECT_EQ(find(results, 2).verdict, Verdict::Good) << find(results, 2).reason;
+}
+
+TEST(BeamPosition, ANoisyChipIsTakenAsBackground) {
+  BeamRun run;
+  run.steps(8, judge_beam_positions);
+  for (int x = 0; x < kChipColumns; ++x) run.rates[3].columns[static_cast<std::size_t>(x)] += 20.0 / kChipColumns;
+  for (double& row : run.rates[3].rows) row += 20.0 / kStaveRows;  // chip 0, far from the beam: +20 hits per event
+  for (const Result& result : run.steps(3, judge_beam_positions))
+    EXPECT_EQ(result.verdict, Verdict::Good) << result.reason;
+}
+
+TEST(BeamPosition, NoBeamEarlierIsNullAndABeamLostIsMedium) {
+  BeamRun run;
+  for (std::size_t s = 0; s < kStaves; ++s) run.rates[s] = rates_of(Beam{4608, 256, 300, 60, 0, 2});
+  std::vector<Result> results = run.steps(5, judge_beam_positions);
+  EXPECT_EQ(find(results, 0).verdict, Verdict::Null);
+  EXPECT_NE(find(results, 0).reason.find("no significant beam earlier in the run to compare with"),
+            std::string::npos)
+      << find(results, 0).reason;
+  BeamRun lost;
+  lost.steps(8, judge_beam_positions);
+  lost.rates[3] = rates_of(Beam{4608, 256, 300, 60, 0, 2});
+  results = lost.steps(2, judge_beam_positions);
+  EXPECT_EQ(find(results, 3).verdict, Verdict::Medium);
+  EXPECT_NE(find(results, 3).reason.find("no significant beam in the last 2000 events"), std::string::npos)
+      << find(results, 3).reason;
+}
+
+TEST(BeamSpot, MeasuredAboveTheBackgroundWithRegionsLeftOut) {
+  StaveCounts counts;
+  counts.events = 10000;
+  const Rates rates = rates_of(Beam{3000, 200, 150, 40, 10, 5});
+  counts.columns = rates.columns;
+  counts.rows = rates.rows;
+  for (double& c : counts.columns) c *= 10000;
+  for (double& r : counts.rows) r *= 10000;
+  ProfileMask mask;
+  std::optional<BeamSpot> spot = measure_beam(counts, mask);
+  ASSERT_TRUE(spot);
+  EXPECT_NEAR(spot->column.centre, 3000, 1);
+  EXPECT_NEAR(spot->column.width, 150, 3);
+  EXPECT_NEAR(spot->row.centre, 200, 1);
+  EXPECT_NEAR(spot->row.width, 40, 2);
+  EXPECT_NEAR(spot->column.signal, 0.9545 * 1e5, 1e3);
+  // The middle of the spot left out (a dead chip there): the centre stays.
+  std::vector<signed char> dead(kStaveColumns, 0);
+  std::fill(dead.begin() + 2900, dead.begin() + 3100, -1);
+  mask.leave_out(dead);
+  spot = measure_beam(counts, mask);
+  ASSERT_TRUE(spot);
+  EXPECT_NEAR(spot->column.centre, 3000, 1);
+  StaveCounts flat = counts;
+  std::fill(flat.columns.begin(), flat.columns.end(), 7.0);
+  std::fill(flat.rows.begin(), flat.rows.end(), 7.0 * kStaveColumns / kStaveRows);
+  EXPECT_FALSE(measure_beam(flat, ProfileMask{})) << "no beam in flat noise";
+}
+
+TEST(HitRate, AStaveThatLosesItsHitsIsSeenInTheShortestWindow) {
+  BeamRun run;
+  run.steps(8, judge_hit_rates);
+  std::fill(run.rates[2].columns.begin(), run.rates[2].columns.end(), 0.0);
+  const std::vector<Result> results = run.step(judge_hit_rates);
+  EXPECT_EQ(find(results, 2).verdict, Verdict::Bad);
+  EXPECT_NE(find(results, 2).reason.find("0.00 hits per event in the last 1000 events"), std::string::npos)
+      << find(results, 2).reason;
+  expect_others(results, 2, kNone, Verdict::Good);
+}
+
+}  // namespace
+}  // namespace kivo::quality
