@@ -108,7 +108,8 @@ double overall_change(const Comparison& c, const OccupancyConfig& config, double
 }
 
 // How much more than Poisson counts the double columns scatter around their
-// expectation: at least as much as the baseline's own fluctuation adds.
+// expectation: at least as much as the baseline's own fluctuation adds (the
+// baseline's counts are Poisson too, and scaled to the window by `scale`).
 double scatter_of(const Comparison& c) {
   std::vector<double> terms;
   for (int x = 0; x + 1 < kStaveColumns; x += 2) {
@@ -335,7 +336,9 @@ std::vector<Result> judge_stave(const Context& context, int stave) {
   Comparison reference{longest, expected, excluded};
   const double events_scale = longest.events / expected.events;
   reference.scale = events_scale * overall_change(reference, config, events_scale);
-  const double scatter = scatter_of(reference);
+  // The scatter of the longest window, taken apart: the clusters' share holds
+  // in every window, the baseline's own fluctuation grows with the window.
+  const double clusters = scatter_of(reference) / (1 + reference.scale);
   std::vector<Region> all;
   double previous_events = 0;
   for (double length = config.min_events; previous_events < longest.events; length += config.min_events) {
@@ -345,7 +348,7 @@ std::vector<Result> judge_stave(const Context& context, int stave) {
     Comparison window{recent, expected, excluded};
     const double scale = recent.events / expected.events;
     window.scale = scale * overall_change(window, config, scale);
-    window.scatter = std::max(scatter, 1 + window.scale);
+    window.scatter = clusters * (1 + window.scale);
     const std::vector<Region> flagged = named(flagged_regions(window, config));
     all.insert(all.end(), flagged.begin(), flagged.end());
   }
@@ -379,8 +382,13 @@ void judge_dead_from_start(const Context& context, Result& result) {
   const OccupancyConfig& config = context.config.occupancy;
   const Reading& now = context.now;
   if (result.verdict == Verdict::Bad || now.events < config.min_events) return;
+  // Hot pixels left out: one on a chip far from the beam outfires its noise.
   const auto hits = [&](int stave) {
-    return now.staves[static_cast<std::size_t>(stave)].chip_hits[static_cast<std::size_t>(result.chip)];
+    const StaveReading& counts = now.staves[static_cast<std::size_t>(stave)];
+    double hot = 0;
+    for (const HotPixel& pixel : counts.hot.pixels)
+      if (pixel.column / kChipColumns == result.chip) hot += pixel.hits;
+    return std::max(0.0, counts.chip_hits[static_cast<std::size_t>(result.chip)] - hot);
   };
   if (hits(result.stave) > 0) return;
   double fewest = HUGE_VAL, most = 0;
@@ -393,7 +401,7 @@ void judge_dead_from_start(const Context& context, Result& result) {
   result.verdict = Verdict::Bad;
   result.severity = 300;
   result.reason = format("stave %d, chip %d: no hit in the %.0f events since the start of the run (or the last "
-                         "reset), while the same chip of the other staves has %.0f to %.0f",
+                         "reset), while the same chip of the other staves has %.0f to %.0f (hot pixels left out)",
                          result.stave, result.chip, now.events, fewest, most);
 }
 

@@ -167,15 +167,27 @@ void Quality::track(std::vector<Result> results, const Since& since, bool fresh)
       continue;
     }
     if (needs_confirmation(shown, result.verdict)) {
-      const bool again = known && before->pending == result.verdict;
+      // The judgements in a row that moved the same way from the verdict
+      // shown; what they all reached (the least of a rise, the most of a
+      // fall) is confirmed once there are enough of them.
+      const bool rising = result.verdict > shown;
+      const bool again = known && before->pending_judgements > 0 && (before->pending > shown) == rising;
       const int count = again ? before->pending_judgements + (fresh ? 1 : 0) : 1;
+      const Verdict reached = !again ? result.verdict
+                              : rising ? std::min(before->pending, result.verdict)
+                                       : std::max(before->pending, result.verdict);
       if (count < confirm) {
         if (known)
-          tracked.push_back({before->result, before->since, result.verdict, count});
+          tracked.push_back({before->result, before->since, reached, count});
         else
           tracked.push_back({Result{result.check, result.stave, result.chip, Verdict::Null,
                                     "to be confirmed: " + result.reason, 0},
-                             since, result.verdict, count});
+                             since, reached, count});
+        continue;
+      }
+      result.verdict = reached;
+      if (reached == shown) {
+        tracked.push_back({std::move(result), known ? before->since : since});
         continue;
       }
     }

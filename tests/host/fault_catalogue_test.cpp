@@ -1,0 +1,288 @@
+// The data-quality checks as an operator meets them: runs simulated with
+// kivo-sim, faults made by hand by editing their text form (kivo-dump, edit,
+// kivo-pack) from a data event in the middle of the run, and the real kivo
+// judging them at set_refresh(1000). A healthy run of any beam raises no
+// Medium or Bad verdict; each fault is found by its check, on its stave (and
+// chip), within a few refreshes, with no other stave flagged and no more
+// alarms than root causes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kivo_process.h"
+
+namespace {
+
+using kivo::test::Finished;
+using kivo::test::run_program;
+
+constexpr int kEvents = 16000;
+constexpr int kOnset = 8000;    // the data event (from 0) where each fault starts
+constexpr int kRefresh = 1000;
+
+// (readout unit, channel) of chip c of stave s, as the readout is wired.
+constexpr int kChannels[4][9][2] = {
+    {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {1, 6}, {1, 7}, {1, 8}, {1, 27}},
+    {{2, 3}, {2, 2}, {2, 1}, {2, 4}, {2, 5}, {2, 6}, {2, 7}, {2, 8}, {2, 9}},
+    {{1, 26}, {1, 25}, {1, 24}, {1, 23}, {1, 22}, {1, 21}, {1, 20}, {1, 19}, {1, 18}},
+    {{1, 17}, {1, 16}, {1, 15}, {1, 14}, {1, 13}, {1, 12}, {1, 11}, {1, 10}, {1, 9}},
+};
+
+// One hit of the text form, by stave, chip, chip row and chip column.
+struct Hit {
+  int stave, chip, row, column;
+  int stave_column() const { return chip * 1024 + column; }
+};
+
+std::optional<Hit> parse_hit(const std::string& line) {
+  int unit, channel, row, column;
+  if (std::sscanf(line.c_str(), "hit %d %d %d %d", &unit, &channel, &row, &column) != 4) return std::nullopt;
+  for (int s = 0; s < 4; ++s)
+    for (int c = 0; c < 9; ++c)
+      if (kChannels[s][c][0] == unit && kChannels[s][c][1] == channel) return Hit{s, c, row, column};
+  return std::nullopt;
+}
+
+std::string hit_line(const Hit& hit) {
+  return "hit " + std::to_string(kChannels[hit.stave][hit.chip][0]) + " " +
+         std::to_string(kChannels[hit.stave][hit.chip][1]) + " " + std::to_string(hit.row) + " " +
+         std::to_string(hit.column);
+}
+
+// An edit of the text form from the onset on: each hit line is kept,
+// changed or dropped (`hit`), and lines may be added after each "event" line.
+struct Edit {
+  std::function<std::optional<Hit>(const Hit&)> hit;
+  std::function<std::vector<Hit>(std::mt19937&)> added;
+};
+
+std::string edited(const std::string& text, const Edit& edit) {
+  std::istringstream lines(text);
+  std::ostringstream out;
+  std::mt19937 rng(5);
+  std::string line;
+  int event = -1;
+  while (std::getline(lines, line)) {
+    if (line.rfind("event", 0) == 0) {
+      ++event;
+      out << line << "\n";
+      if (event >= kOnset && edit.added)
+        for (const Hit& hit : edit.added(rng)) out << hit_line(hit) << "\n";
+      continue;
+    }
+    const std::optional<Hit> hit = event >= kOnset && edit.hit ? parse_hit(line) : std::nullopt;
+    if (!hit) {
+      out << line << "\n";
+      continue;
+    }
+    if (const std::optional<Hit> kept = edit.hit(*hit)) out << hit_line(*kept) << "\n";
+  }
+  return out.str();
+}
+
+// A verdict change of the quality log.
+struct Change {
+  int event;
+  std::string check;
+  int stave, chip;
+  std::string from, to, reason;
+};
+
+bool alarming(const std::string& verdict) { return verdict == "Medium" || verdict == "Bad"; }
+
+class FaultCatalogue : public ::testing::Test {
+ protected:
+  void SetUp() override { directory = kivo::test::temporary_directory(); }
+  void TearDown() override { std::filesystem::remove_all(directory); }
+  std::string path(const std::string& name) const { return directory + "/" + name; }
+
+  std::string simulate(const std::vector<std::string>& options, const std::string& name = "run.kevt",
+                       int events = kEvents) {
+    std::vector<std::string> argv = {KIVO_SIM, "--events", std::to_string(events), "-o", path(name)};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const Finished sim = run_program(argv);
+    EXPECT_EQ(sim.status, 0) << sim.err;
+    return path(name);
+  }
+  std::string text_of(const std::string& stream) {
+    const Finished dump = run_program({KIVO_DUMP, stream});
+    EXPECT_EQ(dump.status, 0) << dump.err;
+    return dump.out;
+  }
+  // The stream with `edit` applied to its text form.
+  std::string with_fault(const std::string& stream, const Edit& edit) {
+    kivo::test::pack(edited(text_of(stream), edit), path("edited.kevt"));
+    return path("edited.kevt");
+  }
+  // Runs kivo on `stream`; the verdict changes it logged and the alarms it raised.
+  std::vector<Change> judge(const std::string& stream) {
+    const std::string log = path("quality.log"), alarm_file = path("alarms.txt");
+    std::filesystem::remove(log);
+    std::filesystem::remove(alarm_file);
+    const Finished run = run_program({KIVO_BIN, "-b", "-q", "-e", "set_refresh(" + std::to_string(kRefresh) + ")",
+                                      "--quality-log", log, "--on-bad",
+                                      "printf '%s|%s|%s\\n' \"$KIVO_CHECK\" \"$KIVO_STAVE\" \"$KIVO_REASON\" >> " +
+                                          alarm_file,
+                                      stream});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<Change> changes;
+    std::istringstream lines(kivo::test::read_file(log));
+    std::string line;
+    while (std::getline(lines, line)) {
+      const nlohmann::json j = nlohmann::json::parse(line);
+      changes.push_back({j["event"].get<int>(), j["check"], j["stave"].is_null() ? -1 : j["stave"].get<int>(),
+                         j["chip"].is_null() ? -1 : j["chip"].get<int>(), j["old"], j["new"], j["reason"]});
+    }
+    std::istringstream fired(kivo::test::read_file(alarm_file));
+    alarms.clear();
+    while (std::getline(fired, line)) alarms.push_back(line);
+    return changes;
+  }
+
+  void expect_quiet(const std::vector<Change>& changes) {
+    for (const Change& change : changes)
+      EXPECT_FALSE(alarming(change.to)) << "event " << change.event << " " << change.check << " stave "
+                                        << change.stave << ": " << change.reason;
+    EXPECT_TRUE(alarms.empty()) << alarms.front();
+  }
+
+  // The fault is found by `check` on `stave` (and `chip`, unless -1) within
+  // `refreshes` of the onset, with `reason_part` in its reason; no other
+  // stave turns Medium or Bad.
+  void expect_found(const std::vector<Change>& changes, const std::string& check, int stave, int chip,
+                    int refreshes, const std::string& reason_part) {
+    const auto found = std::find_if(changes.begin(), changes.end(), [&](const Change& c) {
+      return c.check == check && c.stave == stave && (chip < 0 || c.chip == chip) && alarming(c.to);
+    });
+    ASSERT_NE(found, changes.end()) << check << " never flagged stave " << stave;
+    EXPECT_LE(found->event, kOnset + refreshes * kRefresh + 1) << found->reason;
+    EXPECT_GE(found->event, kOnset) << "flagged before the fault: " << found->reason;
+    EXPECT_NE(found->reason.find(reason_part), std::string::npos) << found->reason;
+    for (const Change& change : changes)
+      if (change.stave != stave) {
+        EXPECT_FALSE(alarming(change.to)) << "another stave flagged: " << change.check << " stave " << change.stave
+                                          << ": " << change.reason;
+      }
+  }
+
+  std::string directory;
+  std::vector<std::string> alarms;
+};
+
+// Healthy runs of beams none of the checks was tuned to.
+TEST_F(FaultCatalogue, HealthyRunsOfVariedBeamsStayQuiet) {
+  const std::vector<std::vector<std::string>> beams = {
+      {"--seed", "101"},
+      {"--seed", "102", "--particles", "1", "--cluster", "1"},
+      {"--seed", "103", "--beam-sigma-col", "20", "--beam-sigma-row", "10", "--particles", "40"},
+      {"--seed", "104", "--stave-shift-col", "400", "--stave-shift-row", "30"},
+      {"--seed", "105", "--noise", "40", "--beam-sigma-col", "1500", "--beam-sigma-row", "150"},
+      {"--seed", "106", "--beam-col", "300", "--noise", "0", "--hot-pixels", "4", "--hot-probability", "0.05"},
+  };
+  for (const auto& beam : beams) {
+    SCOPED_TRACE(beam[1]);
+    expect_quiet(judge(simulate(beam)));
+  }
+}
+
+TEST_F(FaultCatalogue, ABeamArrivingAfterNoiseOnlyEventsIsNoFault) {
+  const std::string noise = text_of(simulate({"--seed", "107", "--particles", "0"}, "noise.kevt", 5000));
+  std::string beam = text_of(simulate({"--seed", "108"}, "beam.kevt", 12000));
+  beam.erase(0, beam.find('\n') + 1);  // one run: without the second begin-run line
+  kivo::test::pack(noise + beam, path("late.kevt"));
+  expect_quiet(judge(path("late.kevt")));
+}
+
+TEST_F(FaultCatalogue, DeadAndPartlyDeadRegionsAreNamed) {
+  const std::string stream = simulate({"--seed", "111"});
+  // A chip in the beam stops: one root cause, at most two alarms.
+  std::vector<Change> changes = judge(with_fault(stream, {[](const Hit& h) {
+    return h.stave == 2 && h.chip == 4 ? std::nullopt : std::optional<Hit>(h);
+  }, {}}));
+  expect_found(changes, "occupancy", 2, 4, 3, "the whole chip (too few: 0 hits");
+  EXPECT_LE(alarms.size(), 2u);
+  // Half a chip, by its columns.
+  changes = judge(with_fault(stream, {[](const Hit& h) {
+    return h.stave == 1 && h.chip == 4 && h.column >= 512 ? std::nullopt : std::optional<Hit>(h);
+  }, {}}));
+  expect_found(changes, "occupancy", 1, 4, 3, "columns 512 to 1023 (too few: 0 hits");
+  // Half a chip, by its rows: the chip is named.
+  changes = judge(with_fault(stream, {[](const Hit& h) {
+    return h.stave == 0 && h.chip == 4 && h.row >= 256 ? std::nullopt : std::optional<Hit>(h);
+  }, {}}));
+  expect_found(changes, "occupancy", 0, 4, 3, "the whole chip (too few: ");
+  EXPECT_TRUE(alarms.empty()) << "a Medium verdict raises no alarm: " << alarms.front();
+  // A double column in the beam.
+  changes = judge(with_fault(stream, {[](const Hit& h) {
+    return h.stave == 3 && h.chip == 4 && (h.column == 600 || h.column == 601) ? std::nullopt : std::optional<Hit>(h);
+  }, {}}));
+  expect_found(changes, "occupancy", 3, 4, 3, "columns 600 to 601 (too few: 0 hits");
+}
+
+TEST_F(FaultCatalogue, ADeadStaveRaisesOneAlarmWithADigest) {
+  const std::vector<Change> changes = judge(with_fault(simulate({"--seed", "112"}), {[](const Hit& h) {
+    return h.stave == 1 ? std::nullopt : std::optional<Hit>(h);
+  }, {}}));
+  expect_found(changes, "occupancy", 1, -1, 3, "too few: 0 hits");
+  ASSERT_EQ(alarms.size(), 1u);
+  EXPECT_NE(alarms[0].find("occupancy: 9 of 9 chips Bad"), std::string::npos) << alarms[0];
+}
+
+TEST_F(FaultCatalogue, NoisyRegionsAndHotBlocksAreNamed) {
+  const std::string stream = simulate({"--seed", "113"});
+  // A chip far from the beam with 20 more hits in every event.
+  std::vector<Change> changes = judge(with_fault(stream, {{}, [](std::mt19937& rng) {
+    std::vector<Hit> hits;
+    for (int i = 0; i < 20; ++i) hits.push_back({1, 8, static_cast<int>(rng() % 512), static_cast<int>(rng() % 1024)});
+    return hits;
+  }}));
+  expect_found(changes, "occupancy", 1, 8, 3, "the whole chip (too many: ");
+  // 30 hot pixels in a compact block, where the beam passes.
+  changes = judge(with_fault(stream, {{}, [](std::mt19937& rng) {
+    std::vector<Hit> hits;
+    for (int row = 100; row < 106; ++row)
+      for (int column = 500; column < 505; ++column)
+        if (rng() % 10 < 9) hits.push_back({2, 4, row, column});
+    return hits;
+  }}));
+  expect_found(changes, "hot_pixels", 2, -1, 3, "30 of them in blocks of pixels that stand out together");
+  for (const Change& change : changes)
+    EXPECT_FALSE(change.check == "beam_position" && alarming(change.to)) << "the block captured the beam: "
+                                                                         << change.reason;
+  // A few pixels that start to fire in 3% of the events.
+  changes = judge(with_fault(stream, {{}, [](std::mt19937& rng) {
+    std::vector<Hit> hits;
+    for (int i = 0; i < 6; ++i)
+      if (rng() % 100 < 3) hits.push_back({3, 1, 300, 200 + 10 * i});
+    return hits;
+  }}));
+  expect_found(changes, "hot_pixels", 3, -1, 3, " hot pixels");
+}
+
+TEST_F(FaultCatalogue, ABeamJumpAndARateDropAreFoundOnTheirStave) {
+  const std::string stream = simulate({"--seed", "114"});
+  std::vector<Change> changes = judge(with_fault(stream, {[](const Hit& h) -> std::optional<Hit> {
+    if (h.stave != 2) return h;
+    const int column = h.stave_column() + 400;
+    if (column > 9215) return std::nullopt;
+    return Hit{2, column / 1024, h.row, column % 1024};
+  }, {}}));
+  expect_found(changes, "beam_position", 2, -1, 5, "earlier in the run at column");
+  std::mt19937 thin(3);
+  changes = judge(with_fault(stream, {[&thin](const Hit& h) {
+    return h.stave == 3 && thin() % 10 >= 4 ? std::nullopt : std::optional<Hit>(h);
+  }, {}}));
+  expect_found(changes, "hit_rate", 3, -1, 3, "times their median");
+}
+
+}  // namespace
