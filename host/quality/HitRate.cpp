@@ -30,6 +30,22 @@ double hot_hits(const HotPixels& now, const HotPixels& start) {
   return hits;
 }
 
+// Past a ratio limit either way: above `limit` times the median, or below
+// the median divided by it (compared as products, so that a rate exactly
+// at the limit is not past it by a rounding).
+bool past_ratio(double rate, double median, double limit) { return rate > limit * median || rate * limit < median; }
+
+// The verdict of the rate against the median; a limit it was past at the
+// last judgement holds until the ratio is back by kLimitMargin of it.
+Verdict ratio_verdict(const HitRateConfig& config, double rate, double median, Verdict before) {
+  const auto held = [before](double limit, Verdict level) {
+    return before >= level ? 1 + (limit - 1) * (1 - kLimitMargin) : limit;
+  };
+  if (past_ratio(rate, median, held(config.bad_ratio, Verdict::Bad))) return Verdict::Bad;
+  if (past_ratio(rate, median, held(config.medium_ratio, Verdict::Medium))) return Verdict::Medium;
+  return Verdict::Good;
+}
+
 Result judge_stave(const HitRateConfig& config, int s, const std::array<double, kStaves>& rates, double events,
                    Verdict before) {
   Result result{kCheck, s, kNone, Verdict::Null, "", 0};
@@ -44,10 +60,8 @@ Result judge_stave(const HitRateConfig& config, int s, const std::array<double, 
                          "staves %.2f to %.2f",
                          s, rate, events, others.front(), others.back());
   if (median > 0 && rate > 0) {
-    const double ratio = std::max(rate / median, median / rate);
-    result.verdict = worst(result.verdict,
-                           judge_limit_held(ratio - 1, config.medium_ratio - 1, config.bad_ratio - 1, false, before));
-    result.severity = ratio;
+    result.verdict = worst(result.verdict, ratio_verdict(config, rate, median, before));
+    result.severity = std::max(rate / median, median / rate);
     result.reason += format(" (%.2f times their median)", rate / median);
   } else if (median > 0) {
     result.verdict = Verdict::Bad;

@@ -95,6 +95,17 @@ TEST_F(QualitySessionTest, ANormalRunIsGoodEverywhere) {
   EXPECT_EQ(overall(run.err), "Good") << run.err;
   const std::vector<Row> rows = table_rows(run.err);
   ASSERT_EQ(rows.size(), 4u + 4 + 4 + 4 + 3 + 1 + 4) << run.err;
+  // Columns line up whatever their widths ("event 0" and "event 8001" alike).
+  const std::size_t header = run.err.find("check ");
+  ASSERT_NE(header, std::string::npos);
+  const std::size_t line_start = run.err.rfind('\n', header) + 1;
+  const std::size_t reason_at = run.err.find("reason", header) - line_start;
+  std::istringstream lines(run.err.substr(line_start));
+  std::string line;
+  while (std::getline(lines, line) && line.size() > reason_at) {
+    EXPECT_EQ(line[reason_at - 1], ' ') << line;
+    EXPECT_NE(line[reason_at], ' ') << line;
+  }
   for (const Row& row : rows) {
     if (row.check == "reference") {
       EXPECT_EQ(row.verdict, "Null") << "no reference run loaded";

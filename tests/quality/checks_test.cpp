@@ -137,6 +137,65 @@ TEST(HitRate, AbsoluteLimitsHoldWhateverTheOthersDo) {
   EXPECT_TRUE(all_are(judge(judge_hit_rates, reading), Verdict::Bad));
 }
 
+// Every limit is exclusive: a value exactly at it keeps the verdict below.
+TEST(Limits, AValueAtALimitIsNotPastIt) {
+  EXPECT_EQ(judge_limit(10, 10, 30, false), Verdict::Good);
+  EXPECT_EQ(judge_limit(std::nextafter(10.0, 11.0), 10, 30, false), Verdict::Medium);
+  EXPECT_EQ(judge_limit(30, 10, 30, false), Verdict::Medium);
+  EXPECT_EQ(judge_limit(std::nextafter(30.0, 31.0), 10, 30, false), Verdict::Bad);
+  EXPECT_EQ(judge_limit(0.6, 0.6, 0.25, true), Verdict::Good);
+  EXPECT_EQ(judge_limit(std::nextafter(0.6, 0.0), 0.6, 0.25, true), Verdict::Medium);
+  EXPECT_EQ(judge_limit(0.25, 0.6, 0.25, true), Verdict::Medium);
+  EXPECT_EQ(judge_limit(std::nextafter(0.25, 0.0), 0.6, 0.25, true), Verdict::Bad);
+  EXPECT_EQ(judge_limit(0, 0, 0, true), Verdict::Good) << "nothing is below a limit of 0";
+  // A value past a limit at the last judgement keeps it until back by the margin.
+  EXPECT_EQ(judge_limit_held(95, 100, 300, false, Verdict::Medium), Verdict::Medium);
+  EXPECT_EQ(judge_limit_held(90, 100, 300, false, Verdict::Medium), Verdict::Good);
+  EXPECT_EQ(judge_limit_held(95, 100, 300, false, Verdict::Good), Verdict::Good);
+}
+
+// The hit rate against the other staves, exactly at and just past each
+// limit, above and below their median.
+TEST(HitRate, TheRatioLimitsOnBothSides) {
+  const auto verdict_at = [](double ratio) {
+    Judge judge;
+    Reading reading = healthy_reading(4000);
+    reading.staves[1].hits = 5 * 4000 * ratio;
+    return find(judge(judge_hit_rates, reading), 1).verdict;
+  };
+  EXPECT_EQ(verdict_at(1.5), Verdict::Good);
+  EXPECT_EQ(verdict_at(1.5 * (1 + 1e-9)), Verdict::Medium);
+  EXPECT_EQ(verdict_at(3), Verdict::Medium);
+  EXPECT_EQ(verdict_at(3 * (1 + 1e-9)), Verdict::Bad);
+  EXPECT_EQ(verdict_at(1 / 1.5), Verdict::Good);
+  EXPECT_EQ(verdict_at(1 / 1.5 * (1 - 1e-9)), Verdict::Medium);
+  EXPECT_EQ(verdict_at(1.0 / 3), Verdict::Medium);
+  EXPECT_EQ(verdict_at(1.0 / 3 * (1 - 1e-9)), Verdict::Bad);
+}
+
+TEST(HitRate, AnEmptyStaveIsBadWithTheAbsoluteLimitsAtZero) {
+  Judge judge;
+  judge.config.hit_rate.medium_below = judge.config.hit_rate.bad_below = 0;
+  Reading reading = healthy_reading(5000);
+  reading.staves[3].hits = 0;
+  const std::vector<Result> results = judge(judge_hit_rates, reading);
+  EXPECT_EQ(find(results, 3).verdict, Verdict::Bad) << find(results, 3).reason;
+  EXPECT_EQ(find(results, 0).verdict, Verdict::Good);
+}
+
+TEST(MissingPacket, TheShareLimitsAreExclusive) {
+  const auto verdict_at = [](double missing) {
+    Judge judge;
+    Reading reading = healthy_reading(10000 - missing);
+    reading.data_events = 10000;
+    return judge(judge_missing_packets, reading)[0].verdict;
+  };
+  EXPECT_EQ(verdict_at(500), Verdict::Good);
+  EXPECT_EQ(verdict_at(501), Verdict::Medium);
+  EXPECT_EQ(verdict_at(2000), Verdict::Medium);
+  EXPECT_EQ(verdict_at(2001), Verdict::Bad);
+}
+
 TEST(Peaks, ASharpPeakIsPlacedPreciselyABroadOneLoosely) {
   Bins sharp(kDifferenceCells, 0.0), broad(kDifferenceCells, 0.0);
   add_peak(sharp, -80, 3, 5000);
