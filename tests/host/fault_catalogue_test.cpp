@@ -125,15 +125,18 @@ class FaultCatalogue : public ::testing::Test {
     return path("edited.kevt");
   }
   // Runs kivo on `stream`; the verdict changes it logged and the alarms it raised.
-  std::vector<Change> judge(const std::string& stream) {
+  std::vector<Change> judge(const std::string& stream) { return judge_with(stream, {}); }
+  std::vector<Change> judge_with(const std::string& stream, const std::vector<std::string>& options) {
     const std::string log = path("quality.log"), alarm_file = path("alarms.txt");
     std::filesystem::remove(log);
     std::filesystem::remove(alarm_file);
-    const Finished run = run_program({KIVO_BIN, "-b", "-q", "-e", "set_refresh(" + std::to_string(kRefresh) + ")",
-                                      "--quality-log", log, "--on-bad",
-                                      "printf '%s|%s|%s\\n' \"$KIVO_CHECK\" \"$KIVO_STAVE\" \"$KIVO_REASON\" >> " +
-                                          alarm_file,
-                                      stream});
+    std::vector<std::string> argv = {KIVO_BIN, "-b", "-q", "-e", "set_refresh(" + std::to_string(kRefresh) + ")",
+                                     "--quality-log", log, "--on-bad",
+                                     "printf '%s|%s|%s\\n' \"$KIVO_CHECK\" \"$KIVO_STAVE\" \"$KIVO_REASON\" >> " +
+                                         alarm_file};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(stream);
+    const Finished run = run_program(argv);
     EXPECT_EQ(run.status, 0) << run.err;
     std::vector<Change> changes;
     std::istringstream lines(kivo::test::read_file(log));
@@ -283,6 +286,31 @@ TEST_F(FaultCatalogue, ABeamJumpAndARateDropAreFoundOnTheirStave) {
     return h.stave == 3 && thin() % 10 >= 4 ? std::nullopt : std::optional<Hit>(h);
   }, {}}));
   expect_found(changes, "hit_rate", 3, -1, 3, "times their median");
+}
+
+// A reference run of the same conditions, other seed and other hot pixels:
+// Good however long the run; other conditions are not.
+TEST_F(FaultCatalogue, AReferenceOfTheSameConditionsStaysGoodOthersDoNot) {
+  const std::string reference = path("reference.json");
+  const Finished saved = run_program({KIVO_BIN, "-b", "-q", "-e", "run()", "-e", "OM()", "-e",
+                                      "save(\"" + reference + "\")", simulate({"--seed", "121"}, "good.kevt", 30000)});
+  ASSERT_EQ(saved.status, 0) << saved.err;
+  const auto judged = [&](const std::vector<std::string>& options) {
+    return judge_with(simulate(options, "run.kevt", 30000), {"--reference", reference});
+  };
+  expect_quiet(judged({"--seed", "122"}));
+  for (const auto& [options, check] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--seed", "123", "--noise", "20"}, "reference"},
+           {{"--seed", "124", "--particles", "10"}, "reference"},
+           {{"--seed", "125", "--beam-col", "4708"}, "reference"}}) {
+    SCOPED_TRACE(options[2]);
+    const std::vector<Change> changes = judged(options);
+    const auto found = std::find_if(changes.begin(), changes.end(), [&](const Change& c) {
+      return c.check == check && alarming(c.to);
+    });
+    ASSERT_NE(found, changes.end());
+    EXPECT_LE(found->event, 5001) << found->reason;
+  }
 }
 
 }  // namespace
