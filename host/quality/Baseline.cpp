@@ -10,7 +10,7 @@ namespace {
 
 StaveCounts cumulative(const Reading& reading, int stave) {
   const StaveReading& counts = reading.staves[static_cast<std::size_t>(stave)];
-  return {reading.events, counts.columns, counts.rows};
+  return {reading.events, counts.double_columns, counts.rows};
 }
 
 void add_to(std::vector<double>& sum, const std::vector<double>& later, const std::vector<double>& earlier) {
@@ -25,7 +25,7 @@ StaveCounts counts_between(const Reading& from, const Reading& to, int stave) {
   const StaveReading& earlier = from.staves[static_cast<std::size_t>(stave)];
   const StaveReading& later = to.staves[static_cast<std::size_t>(stave)];
   counts.events = to.events - from.events;
-  add_to(counts.columns, later.columns, earlier.columns);
+  add_to(counts.double_columns, later.double_columns, earlier.double_columns);
   add_to(counts.rows, later.rows, earlier.rows);
   return counts;
 }
@@ -38,7 +38,7 @@ void Baseline::advance(const History& history, const Reading& now, int stave, do
   window_ = window;
   if (!started_) {
     through_ = cumulative(*history.reset_point(), stave);
-    sum_ = StaveCounts{0, std::vector<double>(now.staves[static_cast<std::size_t>(stave)].columns.size(), 0.0),
+    sum_ = StaveCounts{0, std::vector<double>(now.staves[static_cast<std::size_t>(stave)].double_columns.size(), 0.0),
                        std::vector<double>(now.staves[static_cast<std::size_t>(stave)].rows.size(), 0.0)};
     started_ = true;
   }
@@ -48,7 +48,7 @@ void Baseline::advance(const History& history, const Reading& now, int stave, do
   if (!flagged_between(through_.events, until.events + window)) {
     const StaveReading& later = until.staves[static_cast<std::size_t>(stave)];
     sum_.events += until.events - through_.events;
-    add_to(sum_.columns, later.columns, through_.columns);
+    add_to(sum_.double_columns, later.double_columns, through_.double_columns);
     add_to(sum_.rows, later.rows, through_.rows);
   }
   through_ = cumulative(until, stave);
@@ -57,7 +57,7 @@ void Baseline::advance(const History& history, const Reading& now, int stave, do
 
 void Baseline::restart(const Reading& now, int stave) {
   through_ = cumulative(now, stave);
-  std::fill(sum_.columns.begin(), sum_.columns.end(), 0.0);
+  std::fill(sum_.double_columns.begin(), sum_.double_columns.end(), 0.0);
   std::fill(sum_.rows.begin(), sum_.rows.end(), 0.0);
   sum_.events = 0;
   flags_.clear();

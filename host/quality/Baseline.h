@@ -16,7 +16,7 @@ class History;
 // Hits of one stave over a stretch of events (with the detector packet).
 struct StaveCounts {
   double events = 0;
-  std::vector<double> columns;  // kStaveColumns values
+  std::vector<double> double_columns;  // kDoubleColumns values
   std::vector<double> rows;     // kStaveRows values
 };
 

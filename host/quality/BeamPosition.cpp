@@ -15,6 +15,7 @@ namespace kivo::quality {
 namespace {
 
 constexpr const char* kCheck = "beam_position";
+constexpr double kRemeasureGrowth = 1.1;
 
 double width_ratio(double now, double then) {
   const double a = std::fabs(now), b = std::fabs(then);
@@ -74,12 +75,19 @@ Result compare(const BeamPositionConfig& config, int stave, const BeamSpot& now,
 ProfileMask mask_of(const Context& context, int stave) {
   const std::size_t index = static_cast<std::size_t>(stave);
   ProfileMask mask;
-  for (const HotPixel& pixel : context.now.staves[index].hot.pixels) {
-    mask.columns[static_cast<std::size_t>(pixel.column)] = true;
-    mask.rows[static_cast<std::size_t>(pixel.row)] = true;
-  }
-  mask.leave_out(context.memory.suspect_columns[index]);
+  for (const HotPixel& pixel : context.now.staves[index].hot.pixels) mask.leave_out_pixel(pixel.column, pixel.row);
+  mask.leave_out(context.memory.suspect_double_columns[index]);
   return mask;
+}
+
+// The spot of the baseline, measured again only when the baseline has grown
+// by a tenth since, or the mask changed: one stretch more barely moves it.
+std::optional<BeamSpot> baseline_spot(MeasuredSpot& kept, const StaveCounts& counts, const ProfileMask& mask) {
+  const bool still = kept.events > 0 && counts.events < kRemeasureGrowth * kept.events &&
+                     counts.events >= kept.events && kept.mask.double_columns == mask.double_columns &&
+                     kept.mask.rows == mask.rows && kept.mask.spread == mask.spread;
+  if (!still) kept = {measure_beam(counts, mask), counts.events, mask};
+  return kept.spot;
 }
 
 Result judge_stave(const Context& context, int stave) {
@@ -103,7 +111,7 @@ Result judge_stave(const Context& context, int stave) {
     if (baseline.counts().events < config.baseline_events)
       return null(format("building the baseline from earlier in the run: %.0f of %.0f events",
                          baseline.counts().events, config.baseline_events));
-    expected = measure_beam(baseline.counts(), mask);
+    expected = baseline_spot(context.memory.beam_spots[index], baseline.counts(), mask);
     if (!significant(config, expected))
       return null(format("no significant beam earlier in the run to compare with (%s in %.0f events; %.0f hits and "
                          "%g standard deviations needed)",

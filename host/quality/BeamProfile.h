@@ -32,21 +32,28 @@ struct BeamSpot {
   ProfilePeak column, row;  // stave-wide columns, displayed rows
 };
 
-// Columns and rows to leave out of the profiles: those of hot pixels, and
-// regions whose hits are taken as spread evenly over the rows (a noisy
-// chip's), which the row profile then counts as background.
-struct ProfileMask {
-  std::vector<bool> columns = std::vector<bool>(kStaveColumns, false);
-  std::vector<bool> rows = std::vector<bool>(kStaveRows, false);
-  std::vector<bool> spread = std::vector<bool>(kStaveColumns, false);
+// Flags of double columns or rows, one byte each (read at every bin of a
+// profile, so not packed in bits).
+using Flags = std::vector<unsigned char>;
 
-  // Leaves out the columns where `flags` is not 0: those above 0 (too many
-  // hits) with their hits spread over the rows.
+// Double columns and rows to leave out of the profiles: those of hot
+// pixels, and regions whose hits are taken as spread evenly over the rows (a
+// noisy chip's), which the row profile then counts as background.
+struct ProfileMask {
+  Flags double_columns = Flags(kDoubleColumns, 0);
+  Flags rows = Flags(kStaveRows, 0);
+  Flags spread = Flags(kDoubleColumns, 0);
+
+  // Leaves out the double columns where `flags` is not 0: those above 0 (too
+  // many hits) with their hits spread over the rows.
   void leave_out(const std::vector<signed char>& flags);
+  // Leaves out the column and the row of a hot pixel.
+  void leave_out_pixel(int column, int row);
 };
 
-// The beam spot of `counts`; nullopt when either profile has no peak above
-// its background.
+// The beam spot of `counts`, its columns measured in bins of 8 (a bin with
+// a double column left out is left out); nullopt when either profile has no
+// peak above its background.
 std::optional<BeamSpot> measure_beam(const StaveCounts& counts, const ProfileMask& mask);
 
 }  // namespace kivo::quality

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Baseline.h"
+#include "BeamProfile.h"
 #include "Config.h"
 #include "History.h"
 #include "Reading.h"
@@ -30,15 +31,24 @@ struct Peak {
 };
 
 // What a run's judgements so far left, for the checks that compare with
-// them: the baselines of each stave, the columns the occupancy check flags
-// in the judgement under way (-1 too few hits, +1 too many, else 0; the beam
-// spot is measured without them), and the first peaks of the alignment check.
+// them: the baselines of each stave, the double columns the occupancy check
+// flags in the judgement under way (-1 too few hits, +1 too many, else 0; the
+// beam spot is measured without them), and the first peaks of the alignment
+// check.
+// A beam spot measured from counts of `events` events with `mask`.
+struct MeasuredSpot {
+  std::optional<BeamSpot> spot;
+  double events = 0;
+  ProfileMask mask;
+};
+
 struct RunMemory {
   std::array<Baseline, kStaves> occupancy, beam;
+  std::array<MeasuredSpot, kStaves> beam_spots;  // of the beam baselines
   // The last verdicts of the checks that judge a measure against limits, so
   // that a measure near a limit does not flip the verdict at every judgement.
   std::array<Verdict, kStaves> beam_verdicts{}, rate_verdicts{};
-  std::array<std::vector<signed char>, kStaves> suspect_columns;
+  std::array<std::vector<signed char>, kStaves> suspect_double_columns;
   std::array<std::optional<Peak>, kDifferenceStaves> first_column_peak, first_row_peak;
 };
 

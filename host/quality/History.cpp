@@ -19,7 +19,7 @@ Reading reading_at_reset(const Reading& now, bool same_run) {
   start.data_events = same_run && now.data_events > now.events ? now.data_events - now.events : 0;
   for (StaveReading& stave : start.staves) {
     stave.hits_per_event.assign(now.staves[0].hits_per_event.size(), 0.0);
-    stave.columns.assign(now.staves[0].columns.size(), 0.0);
+    stave.double_columns.assign(now.staves[0].double_columns.size(), 0.0);
     stave.rows.assign(now.staves[0].rows.size(), 0.0);
   }
   for (int s = 0; s < kDifferenceStaves; ++s) {

@@ -41,21 +41,23 @@ constexpr double kMaxScatter = 10;
 // A chip without a single hit since the start is dead when the same chip of
 // every other stave has this many times the least expected hits.
 constexpr double kDeadFromStartHits = 5;
+// Regions within this many standard deviations of their expectation are
+// passed over without a Poisson probability: none of them could be below the
+// p limits (a region expecting 10 to 18 hits, the least judged, needs 4.3 to
+// reach 1e-8 even at 0 hits). In a long run many regions are past a ratio
+// limit by chance, few by this much.
+constexpr double kScreenDeviations = 4;
 // A narrower flagged region explains a wider one that lacks (or has too
 // many) hits mostly where it lies.
 constexpr double kExplainedShare = 0.8;
 
-struct Level {
-  int columns;
-  const char* name;
-};
-// Coarsest first: a region is named at the coarsest level that flags it.
-constexpr Level kLevels[] = {{kChipColumns, "chip"}, {512, "half"}, {64, "columns"}, {2, "double column"}};
+// Regions by their width in double columns, coarsest first: a chip, its
+// halves, groups of 64 columns and double columns.
+constexpr int kLevels[] = {kChipDoubleColumns, kChipDoubleColumns / 2, 32, 1};
 
 // One region of a chip judged in one window.
 struct Region {
-  int first = 0, last = 0;  // stave-wide columns
-  const char* level = "";
+  int first = 0, last = 0;  // double columns
   double hits = 0, expected = 0;
   double events = 0;
   Verdict verdict = Verdict::Good;
@@ -63,27 +65,36 @@ struct Region {
   double severity = 0;
 };
 
+// Running totals over the double columns of a stave, the excluded ones
+// counted as empty, so that any region's total is one subtraction.
+class ColumnTotals {
+ public:
+  // The hits of `later` less those of `earlier` (counts since the reset at
+  // two readings), or of `later` alone when `earlier` is null.
+  ColumnTotals(const std::vector<double>& later, const std::vector<double>* earlier, const Flags& excluded)
+      : at_(later.size() + 1, 0.0) {
+    for (std::size_t x = 0; x < later.size(); ++x)
+      at_[x + 1] = at_[x] + (excluded[x] ? 0.0 : later[x] - (earlier ? (*earlier)[x] : 0.0));
+  }
+  // Double columns first..last.
+  double between(int first, int last) const {
+    return at_[static_cast<std::size_t>(last) + 1] - at_[static_cast<std::size_t>(first)];
+  }
+
+ private:
+  std::vector<double> at_;
+};
+
 // A recent window of a stave against its baseline.
 struct Comparison {
-  const StaveCounts& recent;
-  const StaveCounts& baseline;
-  const std::vector<bool>& excluded;  // columns
+  double events;                      // of the window
+  const Flags& excluded;  // double columns
+  const ColumnTotals& recent_totals;
+  const ColumnTotals& baseline_totals;
+  const ColumnTotals& valid;          // how many double columns are not excluded
   double scale = 1;                   // expected = baseline hits * scale
   double scatter = 1;                 // counts are divided by this for the Poisson test
 };
-
-double valid_sum(const std::vector<double>& values, const std::vector<bool>& excluded, int first, int last) {
-  double sum = 0;
-  for (int x = first; x <= last; ++x)
-    if (!excluded[static_cast<std::size_t>(x)]) sum += values[static_cast<std::size_t>(x)];
-  return sum;
-}
-
-int valid_columns(const std::vector<bool>& excluded, int first, int last) {
-  int count = 0;
-  for (int x = first; x <= last; ++x) count += excluded[static_cast<std::size_t>(x)] ? 0 : 1;
-  return count;
-}
 
 // The stave's overall change: the median over chips, among those expecting
 // enough hits, of their hits against the events-scaled baseline. It follows
@@ -94,9 +105,9 @@ double overall_change(const Comparison& c, const OccupancyConfig& config, double
   std::vector<double> ratios;
   double hits = 0, expected = 0;
   for (int chip = 0; chip < kChips; ++chip) {
-    const int first = chip * kChipColumns, last = first + kChipColumns - 1;
-    const double chip_expected = events_scale * valid_sum(c.baseline.columns, c.excluded, first, last);
-    const double chip_hits = valid_sum(c.recent.columns, c.excluded, first, last);
+    const int first = chip * kChipDoubleColumns, last = first + kChipDoubleColumns - 1;
+    const double chip_expected = events_scale * c.baseline_totals.between(first, last);
+    const double chip_hits = c.recent_totals.between(first, last);
     hits += chip_hits;
     expected += chip_expected;
     if (chip_expected >= config.min_expected_hits * 10) ratios.push_back(chip_hits / chip_expected);
@@ -112,14 +123,11 @@ double overall_change(const Comparison& c, const OccupancyConfig& config, double
 // baseline's counts are Poisson too, and scaled to the window by `scale`).
 double scatter_of(const Comparison& c) {
   std::vector<double> terms;
-  for (int x = 0; x + 1 < kStaveColumns; x += 2) {
-    if (c.excluded[static_cast<std::size_t>(x)] || c.excluded[static_cast<std::size_t>(x + 1)]) continue;
-    const double expected = c.scale * (c.baseline.columns[static_cast<std::size_t>(x)] +
-                                       c.baseline.columns[static_cast<std::size_t>(x + 1)]);
-    if (expected < kScatterFrom) continue;
-    const double d = c.recent.columns[static_cast<std::size_t>(x)] + c.recent.columns[static_cast<std::size_t>(x + 1)] -
-                     expected;
-    terms.push_back(d * d / expected);
+  for (int d = 0; d < kDoubleColumns; ++d) {
+    const double expected = c.scale * c.baseline_totals.between(d, d);
+    if (c.excluded[static_cast<std::size_t>(d)] || expected < kScatterFrom) continue;
+    const double difference = c.recent_totals.between(d, d) - expected;
+    terms.push_back(difference * difference / expected);
   }
   const double floor = 1 + c.scale;
   if (terms.size() < kScatterRegions) return floor;
@@ -135,36 +143,39 @@ double tail(double hits, double expected, bool high) {
   return gsl_sf_gamma_inc_Q(hits + 1, expected);
 }
 
-Region judge_region(const Comparison& c, const OccupancyConfig& config, int first, int last, const char* level) {
-  Region region;
-  region.first = first;
-  region.last = last;
-  region.level = level;
-  region.events = c.recent.events;
-  region.hits = valid_sum(c.recent.columns, c.excluded, first, last);
-  region.expected = c.scale * valid_sum(c.baseline.columns, c.excluded, first, last);
-  if (region.expected / c.scatter < config.min_expected_hits ||
-      2 * valid_columns(c.excluded, first, last) < last - first + 1)
-    return region;
-  const double ratio = region.hits / region.expected;
-  region.high = ratio > 1;
-  const bool past_medium = region.high ? ratio > config.medium_high : ratio < config.medium_low;
-  if (!past_medium) return region;
-  const double p = tail(region.hits / c.scatter, region.expected / c.scatter, region.high);
+// The judgement of the region first..last (double columns) of hits `hits`
+// where `expected` are expected and past a ratio limit.
+Region judge_region(const Comparison& c, const OccupancyConfig& config, int first, int last, double hits,
+                    double expected) {
+  Region region{first, last, hits, expected, c.events, Verdict::Good, hits > expected, 0};
+  if (2 * c.valid.between(first, last) < last - first + 1) return region;
+  const double ratio = hits / expected;
+  const double p = tail(hits / c.scatter, expected / c.scatter, region.high);
   const bool past_bad = region.high ? ratio > config.bad_high : ratio < config.bad_low;
   region.verdict = past_bad && p < config.bad_p ? Verdict::Bad : p < config.medium_p ? Verdict::Medium : Verdict::Good;
   region.severity = -std::log10(std::max(p, 1e-300));
   return region;
 }
 
-// Every flagged region of the stave in one window, coarsest level first.
-std::vector<Region> flagged_regions(const Comparison& c, const OccupancyConfig& config) {
+// Every flagged region of the stave in one window, coarsest level first. A
+// region is judged when it expects enough hits and is past a Medium ratio
+// limit; only those few need a Poisson probability.
+std::vector<Region> flagged_regions(const Comparison& c, const OccupancyConfig& config, double most_per_double_column) {
   std::vector<Region> flagged;
-  for (const Level& level : kLevels)
-    for (int first = 0; first < kStaveColumns; first += level.columns) {
-      Region region = judge_region(c, config, first, first + level.columns - 1, level.name);
+  const double least_expected = config.min_expected_hits * c.scatter;
+  for (const int width : kLevels) {
+    if (c.scale * width * most_per_double_column < least_expected) continue;  // no region of the level is judged
+    for (int first = 0; first < kDoubleColumns; first += width) {
+      const int last = first + width - 1;
+      const double expected = c.scale * c.baseline_totals.between(first, last);
+      if (expected < least_expected) continue;
+      const double hits = c.recent_totals.between(first, last);
+      if (hits <= config.medium_high * expected && hits >= config.medium_low * expected) continue;
+      if (std::fabs(hits - expected) < kScreenDeviations * std::sqrt(c.scatter * expected)) continue;
+      Region region = judge_region(c, config, first, last, hits, expected);
       if (region.verdict >= Verdict::Medium) flagged.push_back(region);
     }
+  }
   return flagged;
 }
 
@@ -223,8 +234,8 @@ std::vector<Region> merged(const std::vector<Region>& all) {
 }
 
 std::string describe_region(const Region& region) {
-  const int chip_first = region.first % kChipColumns, chip_last = region.last % kChipColumns;
-  std::string place = region.last - region.first + 1 == kChipColumns
+  const int chip_first = 2 * (region.first % kChipDoubleColumns), chip_last = 2 * (region.last % kChipDoubleColumns) + 1;
+  std::string place = region.last - region.first + 1 == kChipDoubleColumns
                           ? std::string("the whole chip")
                           : format("columns %d to %d", chip_first, chip_last);
   const double share = region.expected > 0 ? 100 * region.hits / region.expected : 0;
@@ -236,7 +247,7 @@ Result chip_result(int stave, int chip, const std::vector<Region>& regions, cons
   Result result{kCheck, stave, chip, Verdict::Good, "", 0};
   std::string list;
   for (const Region& region : regions) {
-    if (region.first / kChipColumns != chip) continue;
+    if (region.first / kChipDoubleColumns != chip) continue;
     if (std::tie(region.verdict, region.severity) > std::tie(result.verdict, result.severity)) {
       result.verdict = region.verdict;
       result.severity = region.severity;
@@ -255,11 +266,11 @@ std::vector<Result> stave_results(int stave, Verdict verdict, const std::string&
   return results;
 }
 
-// Columns of the hot pixels listed now: left out of every count, so that
-// the baseline and the windows lose the same.
-std::vector<bool> hot_columns(const HotPixels& hot) {
-  std::vector<bool> excluded(kStaveColumns, false);
-  for (const HotPixel& pixel : hot.pixels) excluded[static_cast<std::size_t>(pixel.column)] = true;
+// Double columns of the hot pixels listed now: left out of every count, so
+// that the baseline and the windows lose the same.
+Flags hot_double_columns(const HotPixels& hot) {
+  Flags excluded(kDoubleColumns, 0);
+  for (const HotPixel& pixel : hot.pixels) excluded[static_cast<std::size_t>(pixel.column / 2)] = 1;
   return excluded;
 }
 
@@ -268,11 +279,8 @@ std::vector<bool> hot_columns(const HotPixels& hot) {
 // without them, before and now alike.
 ProfileMask beam_mask(const HotPixels& hot, const std::vector<Region>& regions, bool high) {
   ProfileMask mask;
-  for (const HotPixel& pixel : hot.pixels) {
-    mask.columns[static_cast<std::size_t>(pixel.column)] = true;
-    mask.rows[static_cast<std::size_t>(pixel.row)] = true;
-  }
-  std::vector<signed char> flagged(kStaveColumns, 0);
+  for (const HotPixel& pixel : hot.pixels) mask.leave_out_pixel(pixel.column, pixel.row);
+  std::vector<signed char> flagged(kDoubleColumns, 0);
   for (const Region& region : regions)
     if (high || !region.high)
       std::fill(flagged.begin() + region.first, flagged.begin() + region.last + 1, region.high ? 1 : -1);
@@ -311,7 +319,7 @@ bool both_directions(const std::vector<Region>& regions) {
   const bool low = std::any_of(regions.begin(), regions.end(), [](const Region& r) { return !r.high; });
   const bool high = std::any_of(regions.begin(), regions.end(), [](const Region& r) { return r.high; });
   const long high_chips = std::count_if(regions.begin(), regions.end(), [](const Region& r) {
-    return r.high && r.last - r.first + 1 == kChipColumns;
+    return r.high && r.last - r.first + 1 == kChipDoubleColumns;
   });
   return (low && high) || high_chips >= 3;
 }
@@ -327,43 +335,54 @@ std::vector<Result> judge_stave(const Context& context, int stave) {
     return stave_results(stave, Verdict::Null,
                          format("building the baseline from earlier in the run: %.0f of %.0f events", expected.events,
                                 config.baseline_events));
-  const std::vector<bool> excluded = hot_columns(counts.hot);
-  const StaveCounts longest =
-      counts_between(context.history.window_start(now, config.window_events, Count::Events), now, stave);
-  if (longest.events < config.min_events)
+  const Flags excluded = hot_double_columns(counts.hot);
+  const Reading& longest_start = context.history.window_start(now, config.window_events, Count::Events);
+  const double longest_events = now.events - longest_start.events;
+  if (longest_events < config.min_events)
     return stave_results(stave, Verdict::Null,
-                         format("%.0f events in the window, %.0f needed", longest.events, config.min_events));
-  Comparison reference{longest, expected, excluded};
-  const double events_scale = longest.events / expected.events;
+                         format("%.0f events in the window, %.0f needed", longest_events, config.min_events));
+  const std::vector<double>& columns_now = counts.double_columns;
+  const auto columns_at = [stave](const Reading& reading) {
+    return &reading.staves[static_cast<std::size_t>(stave)].double_columns;
+  };
+  const ColumnTotals baseline_totals(expected.double_columns, nullptr, excluded);
+  const ColumnTotals longest_totals(columns_now, columns_at(longest_start), excluded);
+  const ColumnTotals valid(std::vector<double>(kDoubleColumns, 1.0), nullptr, excluded);
+  Comparison reference{longest_events, excluded, longest_totals, baseline_totals, valid};
+  const double events_scale = longest_events / expected.events;
   reference.scale = events_scale * overall_change(reference, config, events_scale);
   // The scatter of the longest window, taken apart: the clusters' share holds
   // in every window, the baseline's own fluctuation grows with the window.
   const double clusters = scatter_of(reference) / (1 + reference.scale);
+  const double most_per_double_column = *std::max_element(expected.double_columns.begin(), expected.double_columns.end());
   std::vector<Region> all;
   double previous_events = 0;
-  for (double length = config.min_events; previous_events < longest.events; length += config.min_events) {
-    const StaveCounts recent = counts_between(context.history.window_start(now, length, Count::Events), now, stave);
-    if (recent.events <= previous_events) continue;
-    previous_events = recent.events;
-    Comparison window{recent, expected, excluded};
-    const double scale = recent.events / expected.events;
+  for (double length = config.min_events; previous_events < longest_events; length += config.min_events) {
+    const Reading& start = context.history.window_start(now, length, Count::Events);
+    const double events = now.events - start.events;
+    if (events <= previous_events) continue;
+    previous_events = events;
+    const ColumnTotals recent_totals(columns_now, columns_at(start), excluded);
+    Comparison window{events, excluded, recent_totals, baseline_totals, valid};
+    const double scale = events / expected.events;
     window.scale = scale * overall_change(window, config, scale);
     window.scatter = clusters * (1 + window.scale);
-    const std::vector<Region> flagged = named(flagged_regions(window, config));
+    const std::vector<Region> flagged = named(flagged_regions(window, config, most_per_double_column));
     all.insert(all.end(), flagged.begin(), flagged.end());
   }
   const std::vector<Region> regions = merged(all);
-  std::vector<signed char>& suspect = context.memory.suspect_columns[static_cast<std::size_t>(stave)];
-  suspect.assign(kStaveColumns, 0);
+  std::vector<signed char>& suspect = context.memory.suspect_double_columns[static_cast<std::size_t>(stave)];
+  suspect.assign(kDoubleColumns, 0);
   for (const Region& region : regions)
     std::fill(suspect.begin() + region.first, suspect.begin() + region.last + 1, region.high ? 1 : -1);
   if (!regions.empty()) {
     std::string change = both_directions(regions)
                              ? "hits moved between regions of the stave as a moving beam moves them"
-                             : beam_change(expected, longest, counts.hot, regions, context.config.beam_position);
+                             : beam_change(expected, counts_between(longest_start, now, stave), counts.hot, regions,
+                                           context.config.beam_position);
     if (!change.empty()) {
       baseline.restart(now, stave);
-      suspect.assign(kStaveColumns, 0);
+      suspect.assign(kDoubleColumns, 0);
       return stave_results(stave, Verdict::Null, "not judged: " + change + "; the baseline starts again from here");
     }
   }

@@ -383,8 +383,9 @@ void Quality::add_saved_objects(TList& list) const {
   if (const Reading* last = reading()) {
     for (int s = 0; s < kStaves; ++s) {
       const HitProfiles profiles = profiles_without_hot_pixels(last->staves[static_cast<std::size_t>(s)]);
-      saved_profiles_.push_back(profile_histogram(profile_name("column", s), "Hits per column without hot pixels, stave ",
-                                                  s, profiles.columns, last->events));
+      saved_profiles_.push_back(profile_histogram(profile_name("double_column", s),
+                                                  "Hits per double column without hot pixels, stave ", s,
+                                                  profiles.double_columns, last->events));
       saved_profiles_.push_back(profile_histogram(profile_name("row", s), "Hits per row without hot pixels, stave ", s,
                                                   profiles.rows, last->events));
     }

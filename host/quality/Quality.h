@@ -76,7 +76,7 @@ class Quality {
   // Adds the verdicts (as TNamed "quality_<check>[_<stave>[_<chip>]]", title
   // "<verdict>: <reason>"), the trend graphs and the hits of each stave per
   // column and per row without its hot pixels (TH1D
-  // "quality_column_hits_<stave>", "quality_row_hits_<stave>", which a
+  // "quality_double_column_hits_<stave>", "quality_row_hits_<stave>", which a
   // reference run is compared by) to `list`; they stay valid until the next
   // call or evaluation.
   void add_saved_objects(TList& list) const;

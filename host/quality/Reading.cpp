@@ -94,10 +94,11 @@ double Reading::map_hits(int stave) const {
 }
 
 HitProfiles profiles_without_hot_pixels(const StaveReading& stave) {
-  HitProfiles profiles{stave.columns, stave.rows};
+  HitProfiles profiles{stave.double_columns, stave.rows};
   for (const HotPixel& pixel : stave.hot.pixels) {
-    const std::size_t column = static_cast<std::size_t>(pixel.column), row = static_cast<std::size_t>(pixel.row);
-    if (column < profiles.columns.size()) profiles.columns[column] = std::max(0.0, profiles.columns[column] - pixel.hits);
+    const std::size_t column = static_cast<std::size_t>(pixel.column / 2), row = static_cast<std::size_t>(pixel.row);
+    if (column < profiles.double_columns.size())
+      profiles.double_columns[column] = std::max(0.0, profiles.double_columns[column] - pixel.hits);
     if (row < profiles.rows.size()) profiles.rows[row] = std::max(0.0, profiles.rows[row] - pixel.hits);
   }
   return profiles;
@@ -115,13 +116,15 @@ Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot) {
   reading.data_events = *inputs.data_events;
   if (!*inputs.events) return reading;  // not booked yet
   reading.events = (*inputs.events)->GetBinContent(1);
+  std::vector<double> columns(kStaveColumns, 0.0);
   for (int s = 0; s < kStaves; ++s) {
     StaveReading& stave = reading.staves[static_cast<std::size_t>(s)];
     stave.hits = (*inputs.stave_hits)->GetBinContent(s + 1);
     for (int c = 0; c < kChips; ++c) stave.chip_hits[static_cast<std::size_t>(c)] = inputs.chip_hits(s, c);
-    stave.columns.assign(kStaveColumns, 0.0);
     stave.rows.assign(kStaveRows, 0.0);
-    inputs.hit_sums(s, stave.columns.data(), stave.rows.data());
+    inputs.hit_sums(s, columns.data(), stave.rows.data());
+    stave.double_columns.resize(kDoubleColumns);
+    for (std::size_t d = 0; d < kDoubleColumns; ++d) stave.double_columns[d] = columns[2 * d] + columns[2 * d + 1];
     stave.beam = beam_of(inputs.beam[s]);
     stave.hits_per_event = bins_of(inputs.hits_per_event[s]);
     stave.hot = find_hot_pixels(inputs, s, reading.events, hot);

@@ -24,6 +24,9 @@ inline constexpr int kReferenceStave = 3;     // the differences are taken again
 inline constexpr int kDifferenceStaves = 3;   // staves 0..2 have difference distributions
 inline constexpr int kChipColumns = 1024;
 inline constexpr int kStaveColumns = kChips * kChipColumns;  // stave-wide columns of a hit map
+// The checks count hits per double column (stave-wide columns 2d and 2d + 1).
+inline constexpr int kDoubleColumns = kStaveColumns / 2;
+inline constexpr int kChipDoubleColumns = kChipColumns / 2;
 inline constexpr int kStaveRows = 512;
 // ROOT colours of the staves, as the monitor draws them.
 inline constexpr int kStaveColours[kStaves] = {600, 632, 418, 618};
@@ -84,7 +87,7 @@ using Bins = std::vector<double>;
 struct StaveReading {
   double hits = 0;                       // hits in events where the stave counted (hchip)
   std::array<double, kChips> chip_hits{};  // hits in the raw map since its reset
-  std::vector<double> columns;           // hits in the raw map since its reset, per stave-wide column
+  std::vector<double> double_columns;    // hits in the raw map since its reset, per double column
   std::vector<double> rows;              // the same per displayed row
   std::optional<BeamFit> beam;
   HotPixels hot;
@@ -104,10 +107,10 @@ struct Reading {
 // A stave's hits since the reset per column and per row with the hits of its
 // listed hot pixels taken out, as save() writes them for a reference run.
 struct HitProfiles {
-  std::vector<double> columns, rows;
+  std::vector<double> double_columns, rows;
 };
 HitProfiles profiles_without_hot_pixels(const StaveReading& stave);
-// "quality_column_hits_2"
+// "quality_double_column_hits_2"
 std::string profile_name(const std::string& axis, int stave);
 
 // Reads the monitor now; hot pixels are found with `hot` (see HotPixels.cpp).

@@ -20,7 +20,7 @@ namespace kivo::quality {
 namespace {
 
 constexpr const char* kCheck = "reference";
-constexpr std::size_t kColumnGroup = 64;
+constexpr std::size_t kColumnGroup = 32;  // double columns: 64 columns
 constexpr std::size_t kRowGroup = 8;
 
 struct Comparison {
@@ -80,8 +80,9 @@ Result judge_stave(const ReferenceConfig& config, const Reading& now, const Refe
   };
   std::vector<Test> tests = {
       {"pixels per event", in_range(now.staves[index].hits_per_event), in_range(reference.hits_per_event[index])}};
-  if (!then.columns.empty()) {
-    tests.push_back({"hits per column", grouped(current.columns, kColumnGroup), grouped(then.columns, kColumnGroup)});
+  if (!then.double_columns.empty()) {
+    tests.push_back({"hits per column", grouped(current.double_columns, kColumnGroup),
+                     grouped(then.double_columns, kColumnGroup)});
     tests.push_back({"hits per row", grouped(current.rows, kRowGroup), grouped(then.rows, kRowGroup)});
   }
   Result result{kCheck, stave, kNone, Verdict::Null, "", 0};
@@ -98,7 +99,7 @@ Result judge_stave(const ReferenceConfig& config, const Reading& now, const Refe
   const std::string needs =
       result.verdict == Verdict::Null ? format(" (each needs %.0f entries here and in the reference)", config.min_entries)
                                       : "";
-  const std::string without_profiles = then.columns.empty() ? " (it holds no hit profiles)" : "";
+  const std::string without_profiles = then.double_columns.empty() ? " (it holds no hit profiles)" : "";
   result.reason = format("stave %d: ", stave) + values + needs + " against " + reference.path + without_profiles;
   return result;
 }

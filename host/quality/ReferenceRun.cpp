@@ -266,20 +266,20 @@ std::map<std::string, Json> wanted_in(const std::string& text, const std::vector
 // The hit profiles and the beam spot from them, when the file has them.
 void add_profiles(ReferenceRun& run, std::map<std::string, Json>& found) {
   for (int s = 0; s < kStaves; ++s) {
-    const auto columns = found.find(profile_name("column", s)), rows = found.find(profile_name("row", s));
+    const auto columns = found.find(profile_name("double_column", s)), rows = found.find(profile_name("row", s));
     if (columns == found.end() || rows == found.end()) continue;
     try {
-      Bins column_bins = histogram_bins(columns->second, {columns->first, kStaveColumns + 2});
+      Bins column_bins = histogram_bins(columns->second, {columns->first, kDoubleColumns + 2});
       Bins row_bins = histogram_bins(rows->second, {rows->first, kStaveRows + 2});
       HitProfiles& profiles = run.profiles[static_cast<std::size_t>(s)];
-      profiles.columns.assign(column_bins.begin() + 1, column_bins.end() - 1);
+      profiles.double_columns.assign(column_bins.begin() + 1, column_bins.end() - 1);
       profiles.rows.assign(row_bins.begin() + 1, row_bins.end() - 1);
     } catch (const std::exception& failure) {
       throw ArrayError(columns->first + " " + failure.what());
     }
     const HitProfiles& profiles = run.profiles[static_cast<std::size_t>(s)];
     run.beam_spot[static_cast<std::size_t>(s)] =
-        measure_beam(StaveCounts{run.events, profiles.columns, profiles.rows}, ProfileMask{});
+        measure_beam(StaveCounts{run.events, profiles.double_columns, profiles.rows}, ProfileMask{});
   }
 }
 
@@ -314,7 +314,7 @@ std::optional<ReferenceRun> load_reference(const std::string& path, std::string&
   try {
     std::vector<Wanted> wanted = wanted_objects();
     for (int s = 0; s < kStaves; ++s) {
-      wanted.push_back({profile_name("column", s), kStaveColumns + 2});
+      wanted.push_back({profile_name("double_column", s), kDoubleColumns + 2});
       wanted.push_back({profile_name("row", s), kStaveRows + 2});
     }
     std::map<std::string, Json> found = wanted_in(text, wanted);

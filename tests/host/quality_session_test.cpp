@@ -286,7 +286,7 @@ TEST_F(QualitySessionTest, SaveWritesTheVerdictsAndTheTrends) {
   // A ROOT file names its keys uncompressed, with their class.
   const std::string root = kivo::test::read_file(file);
   for (const char* key : {"TNamed", "quality_overall", "quality_occupancy_2_5", "trend_hits_per_event_0",
-                          "quality_column_hits_3"})
+                          "quality_double_column_hits_3"})
     EXPECT_NE(root.find(key), std::string::npos) << key;
   const std::string json = kivo::test::read_file(saved);
   for (const char* text : {"\"fName\":\"quality_overall\",\"fTitle\":\"Bad\"",

@@ -53,7 +53,7 @@ class BeamRun {
  public:
   BeamRun() {
     for (StaveReading& stave : reading_.staves) {
-      stave.columns.assign(kStaveColumns, 0.0);
+      stave.double_columns.assign(kDoubleColumns, 0.0);
       stave.rows.assign(kStaveRows, 0.0);
       stave.hits_per_event.assign(203, 0.0);
     }
@@ -71,12 +71,14 @@ class BeamRun {
     reading_.data_events += kStep;
     for (std::size_t s = 0; s < kStaves; ++s) {
       StaveReading& stave = reading_.staves[s];
-      for (std::size_t x = 0; x < stave.columns.size(); ++x) stave.columns[x] += draw(kStep * rates[s].columns[x]);
+      for (std::size_t x = 0; x < rates[s].columns.size(); ++x)
+        stave.double_columns[x / 2] += draw(kStep * rates[s].columns[x]);
       for (std::size_t y = 0; y < stave.rows.size(); ++y) stave.rows[y] += draw(kStep * rates[s].rows[y]);
-      stave.hits = std::accumulate(stave.columns.begin(), stave.columns.end(), 0.0);
+      const auto& columns = stave.double_columns;
+      stave.hits = std::accumulate(columns.begin(), columns.end(), 0.0);
       for (std::size_t c = 0; c < kChips; ++c)
-        stave.chip_hits[c] = std::accumulate(stave.columns.begin() + static_cast<long>(c * kChipColumns),
-                                             stave.columns.begin() + static_cast<long>((c + 1) * kChipColumns), 0.0);
+        stave.chip_hits[c] = std::accumulate(columns.begin() + static_cast<long>(c * kChipDoubleColumns),
+                                             columns.begin() + static_cast<long>((c + 1) * kChipDoubleColumns), 0.0);
     }
     history.add(reading_);
     Reading& now = history.newest_to_complete();
@@ -261,9 +263,9 @@ TEST(BeamSpot, MeasuredAboveTheBackgroundWithRegionsLeftOut) {
   StaveCounts counts;
   counts.events = 10000;
   const Rates rates = rates_of(Beam{3000, 200, 150, 40, 10, 5});
-  counts.columns = rates.columns;
+  counts.double_columns.assign(kDoubleColumns, 0.0);
+  for (std::size_t x = 0; x < rates.columns.size(); ++x) counts.double_columns[x / 2] += 10000 * rates.columns[x];
   counts.rows = rates.rows;
-  for (double& c : counts.columns) c *= 10000;
   for (double& r : counts.rows) r *= 10000;
   ProfileMask mask;
   std::optional<BeamSpot> spot = measure_beam(counts, mask);
@@ -274,16 +276,42 @@ TEST(BeamSpot, MeasuredAboveTheBackgroundWithRegionsLeftOut) {
   EXPECT_NEAR(spot->row.width, 40, 2);
   EXPECT_NEAR(spot->column.signal, 0.9545 * 1e5, 1e3);
   // The middle of the spot left out (a dead chip there): the centre stays.
-  std::vector<signed char> dead(kStaveColumns, 0);
-  std::fill(dead.begin() + 2900, dead.begin() + 3100, -1);
+  std::vector<signed char> dead(kDoubleColumns, 0);
+  std::fill(dead.begin() + 1450, dead.begin() + 1550, -1);
   mask.leave_out(dead);
   spot = measure_beam(counts, mask);
   ASSERT_TRUE(spot);
   EXPECT_NEAR(spot->column.centre, 3000, 1);
   StaveCounts flat = counts;
-  std::fill(flat.columns.begin(), flat.columns.end(), 7.0);
+  std::fill(flat.double_columns.begin(), flat.double_columns.end(), 14.0);
   std::fill(flat.rows.begin(), flat.rows.end(), 7.0 * kStaveColumns / kStaveRows);
   EXPECT_FALSE(measure_beam(flat, ProfileMask{})) << "no beam in flat noise";
+}
+
+// Whatever the counts (sparse noise, spikes at the edges, most of the stave
+// left out), a spot found lies on the stave.
+TEST(BeamSpot, AnyCountsGiveASpotOnTheStaveOrNone) {
+  std::mt19937 rng(17);
+  for (int trial = 0; trial < 300; ++trial) {
+    StaveCounts counts{1000, std::vector<double>(kDoubleColumns, 0.0), std::vector<double>(kStaveRows, 0.0)};
+    const double level = trial % 7 == 0 ? 0 : std::uniform_real_distribution<double>(0, 3)(rng);
+    for (double& c : counts.double_columns) c = std::poisson_distribution<int>(level)(rng);
+    for (double& r : counts.rows) r = std::poisson_distribution<int>(level * 9)(rng);
+    for (int spike = 0; spike < trial % 4; ++spike) {
+      counts.double_columns[rng() % 2 ? 0 : kDoubleColumns - 1 - rng() % 8] += 500;
+      counts.rows[rng() % kStaveRows] += 500;
+    }
+    ProfileMask mask;
+    std::vector<signed char> left_out(kDoubleColumns, 0);
+    for (std::size_t d = 0; d < left_out.size(); ++d) left_out[d] = static_cast<int>(rng() % 10) < trial % 10 ? -1 : 0;
+    mask.leave_out(left_out);
+    const std::optional<BeamSpot> spot = measure_beam(counts, mask);
+    if (!spot) continue;
+    EXPECT_GE(spot->column.centre, 0) << trial;
+    EXPECT_LE(spot->column.centre, kStaveColumns - 1) << trial;
+    EXPECT_GE(spot->row.centre, 0) << trial;
+    EXPECT_LE(spot->row.centre, kStaveRows - 1) << trial;
+  }
 }
 
 TEST(HitRate, AStaveThatLosesItsHitsIsSeenInTheShortestWindow) {
