@@ -29,7 +29,8 @@ struct Options {
   std::string quality_log;  // --quality-log FILE: verdict changes appended
   std::string on_bad;       // --on-bad CMD: run for each verdict turning Bad
   std::string reference;    // --reference FILE: a known-good run saved by save()
-  web::Access access;    // --auth FILE, --tls CERT
+  std::string stand;        // --name STAND: labels /metrics; the host name by default
+  web::Access access;    // --auth FILE, --tls CERT, --metrics-token FILE
   std::vector<std::string> streams;
 };
 

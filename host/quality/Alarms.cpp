@@ -70,10 +70,12 @@ void Alarms::raise(const Result& result, int run) {
                          "KIVO_REASON=" + result.reason,     "KIVO_RUN=" + std::to_string(run)};
   request.what = result.check + (result.stave == kNone ? "" : " stave " + std::to_string(result.stave)) +
                  (result.chip == kNone ? "" : " chip " + std::to_string(result.chip));
+  ++raised_total_;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.size() >= kMaxQueued) {
       ++held_back_queued_;
+      ++held_back_total_;
       return;
     }
     queue_.push_back(std::move(request));
@@ -112,7 +114,16 @@ bool Alarms::admit(std::chrono::steady_clock::time_point now) {
   while (!recent_starts_.empty() && now - recent_starts_.front() >= period_) recent_starts_.pop_front();
   if (recent_starts_.size() < max_alarms_) return true;
   ++held_back_;
+  ++held_back_total_;
   return false;
+}
+
+// Held back read first: an alarm is counted raised before it can be held back.
+AlarmCounts Alarms::counts() const {
+  AlarmCounts counts;
+  counts.held_back = held_back_total_.load();
+  counts.raised = raised_total_.load();
+  return counts;
 }
 
 // Told once the period lets alarms through again (or when kivo ends).

@@ -10,6 +10,7 @@
 #ifndef KIVO_HOST_QUALITY_ALARMS_H
 #define KIVO_HOST_QUALITY_ALARMS_H
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -23,6 +24,12 @@
 
 namespace kivo::quality {
 
+// Alarms since kivo started: raised (every verdict that turned Bad) and, of
+// those, held back by the limit instead of running the command.
+struct AlarmCounts {
+  long raised = 0, held_back = 0;
+};
+
 class Alarms {
  public:
   using Report = std::function<void(const std::string&)>;
@@ -35,6 +42,8 @@ class Alarms {
 
   // Queues the alarm for `result`, which has just turned Bad, in run `run`.
   void raise(const Result& result, int run);
+  // Any thread.
+  AlarmCounts counts() const;
 
  private:
   struct Request {
@@ -69,6 +78,8 @@ class Alarms {
   std::vector<Running> running_;
   std::deque<std::chrono::steady_clock::time_point> recent_starts_;
   long held_back_ = 0;
+  std::atomic<long> raised_total_{0};
+  std::atomic<long> held_back_total_{0};
   std::thread worker_;
 };
 

@@ -58,6 +58,8 @@ class Quality {
   const ReferenceRun* reference() const { return setup_.reference ? &*setup_.reference : nullptr; }
   // The last reading judged, when there is one.
   const Reading* reading() const { return history_.newest(); }
+  // The --on-bad alarms raised and held back so far (zeros without --on-bad); any thread.
+  AlarmCounts alarm_counts() const { return alarms_ ? alarms_->counts() : AlarmCounts{}; }
   // Replaces the reference run; the verdicts follow at the next evaluation.
   void set_reference(ReferenceRun reference);
 

@@ -276,7 +276,7 @@ TEST_F(DisplayAccess, CertificateServesTheDisplayOverHttps) {
   ASSERT_EQ(kivo::web::certificate_problem(certificate), "");
   EXPECT_NE(kivo::web::certificate_problem(key).find("no certificate in it"), std::string::npos);
 
-  const int port = start({"", "", certificate});
+  const int port = start({"", "", certificate, ""});
   EXPECT_TRUE(display->address().starts_with("https://127.0.0.1:")) << display->address();
   std::string body;
   EXPECT_EQ(https_status(port, body), 200);
