@@ -130,7 +130,13 @@ TEST_F(Outputs, AFloodIsHeldBackAndCounted) {
   const std::string record = path("count.txt");
   {
     Alarms alarms("echo x >> " + record, {10, 2, 3600}, report);
+    EXPECT_EQ(alarms.counts().raised, 0);
     for (int chip = 0; chip < 9; ++chip) alarms.raise({"dead_chip", 0, chip, Verdict::Bad, "", 0}, 1);
+    EXPECT_EQ(alarms.counts().raised, 9);
+    // Counted held back on the alarms' own thread.
+    for (int wait = 0; wait < 500 && alarms.counts().held_back < 7; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(alarms.counts().held_back, 7);
   }
   EXPECT_EQ(read(record), "x\nx\n");
   ASSERT_EQ(reported.size(), 1u);
