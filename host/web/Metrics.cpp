@@ -60,8 +60,6 @@ class Exposition {
 };
 
 void write_activity(Exposition& out, const Activity::Reading& activity) {
-  out.family("kivo_events_processed_total", "counter", "Events handed to the monitor since kivo started.");
-  out.sample(static_cast<double>(activity.events));
   out.family("kivo_events_per_second", "gauge", "Events processed per second over the last 5 seconds.");
   out.sample(activity.rate);
   out.family("kivo_last_event_age_seconds", "gauge",
@@ -70,6 +68,8 @@ void write_activity(Exposition& out, const Activity::Reading& activity) {
 }
 
 void write_host(Exposition& out, const HostFigures& host) {
+  out.family("kivo_events_processed_total", "counter", "Events handed to the monitor since kivo started.");
+  out.sample(static_cast<double>(host.events_processed.load(std::memory_order_relaxed)));
   out.family("kivo_records_rejected_total", "counter",
              "Stream records the readers rejected (bad checksum, impossible length), over every source.");
   out.sample(static_cast<double>(host.records_rejected.load(std::memory_order_relaxed)));
@@ -217,8 +217,8 @@ std::string Metrics::text() const {
     quality = quality_;
   }
   Exposition out(stand_);
-  if (activity) write_activity(out, activity->read());
   if (host) write_host(out, *host);
+  if (activity) write_activity(out, activity->read());
   if (quality) {
     write_verdicts(out, *quality);
     write_detector(out, *quality);

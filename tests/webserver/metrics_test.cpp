@@ -74,7 +74,8 @@ TEST(MetricsText, EverySeriesCarriesTheStandAndPromtoolFindsNothingToSay) {
   EXPECT_TRUE(has_line(text, "kivo_beam_centre_pixels{" + stand + R"(,stave="0",axis="column"} 4608.25)"));
   EXPECT_TRUE(has_line(text, "kivo_beam_width_pixels{" + stand + R"(,stave="0",axis="row"} 59.75)"));
   EXPECT_EQ(text.find(R"(stave="1",axis=)"), std::string::npos) << "no beam fitted on stave 1 yet";
-  EXPECT_TRUE(has_line(text, "kivo_events_processed_total{" + stand + "} 0")) << "counted by the activity";
+  EXPECT_TRUE(has_line(text, "kivo_events_processed_total{" + stand + "} 1"));
+  EXPECT_TRUE(has_line(text, "kivo_events_per_second{" + stand + "} 0"));
   EXPECT_TRUE(has_line(text, "kivo_records_rejected_total{" + stand + "} 7"));
   EXPECT_TRUE(has_line(text, "kivo_run_number{" + stand + "} 42"));
   EXPECT_TRUE(has_line(text, "kivo_run_data_events{" + stand + "} 1999"));
