@@ -132,7 +132,6 @@ TEST_F(PrometheusTest, MetricsOfARunWithFaultsPassPromtool) {
   EXPECT_NE(sample_value(metrics.body, "kivo_chip_hits_per_event{" + stand + R"(,stave="2",chip="4"})"), "0");
   EXPECT_EQ(sample_value(metrics.body, "kivo_records_rejected_total{" + stand + "}"), "1") << kivo.err();
   EXPECT_EQ(sample_value(metrics.body, "kivo_events_processed_total{" + stand + "}"), "4000") << "one event lost";
-  EXPECT_EQ(sample_value(metrics.body, "kivo_run_number{" + stand + "}"), "1");
   EXPECT_EQ(sample_value(metrics.body, "kivo_sources_open{" + stand + "}"), "0");
   EXPECT_FALSE(sample_value(metrics.body, "kivo_beam_centre_pixels{" + stand + R"(,stave="0",axis="column"})").empty());
   kivo.write(".q\n");
