@@ -60,6 +60,19 @@ bool EventSources::reads_standard_input() const {
   return false;
 }
 
+std::uint64_t EventSources::records_rejected() const {
+  std::uint64_t rejected = 0;
+  for (const Source& source : sources_) rejected += source.reader->counters().records_rejected;
+  return rejected;
+}
+
+int EventSources::unfinished() const {
+  int count = 0;
+  for (std::size_t i = current_; i < sources_.size(); ++i)
+    if (!sources_[i].reader->finished()) ++count;
+  return count;
+}
+
 std::vector<std::string> EventSources::describe() const {
   std::vector<std::string> lines;
   for (std::size_t i = 0; i < sources_.size(); ++i) {

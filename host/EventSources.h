@@ -36,6 +36,10 @@ class EventSources {
   // One line per source: path, state, events read, records rejected.
   std::vector<std::string> describe() const;
   std::uint64_t events_read() const { return events_read_; }
+  // Records rejected by every source so far.
+  std::uint64_t records_rejected() const;
+  // Sources that may still yield events.
+  int unfinished() const;
 
  private:
   struct Source {

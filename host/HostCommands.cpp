@@ -101,8 +101,8 @@ void Session::print_sources() const {
   std::vector<std::string> lines = sources_.describe();
   if (lines.empty()) print_line("no sources open");
   for (const std::string& line : lines) print_line(line);
-  print_line(std::to_string(events_processed_) + " events processed, " +
-             std::to_string(canvas_updates_) + " canvas updates published, background " +
+  print_line(std::to_string(figures_->events_processed.load()) + " events processed, " +
+             std::to_string(figures_->canvas_updates.load()) + " canvas updates published, background " +
              (background_ ? "on" : "off"));
   const std::optional<double> rate = event_rate();
   print_line("event rate: " + (rate ? std::to_string(std::lround(*rate)) + " events/s" : std::string("not measured yet")));

@@ -1,6 +1,12 @@
 #include "Options.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+
 #include "CommandLine.h"
+#include "MetricsToken.h"
 #include "WebDisplay.h"
 
 namespace kivo::host {
@@ -13,7 +19,8 @@ constexpr const char* kAbout =
     "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
     "            [--auth FILE] [--tls CERT] [--plugin PATH] [--snapshot FILE]\n"
     "            [--archive DIR] [--checks FILE] [--quality-log FILE] [--on-bad CMD]\n"
-    "            [--on-good CMD] [--reference FILE] [STREAM]...\n"
+    "            [--on-good CMD] [--reference FILE] [--name STAND] [--metrics-token FILE]\n"
+    "            [STREAM]...\n"
     "\n"
     "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
     "event source, runs the -e commands and -x command files in the order given,\n"
@@ -44,6 +51,32 @@ std::string parse_tls(const std::string& path, web::Access& access) {
   if (std::string problem = web::certificate_problem(path); !problem.empty()) return problem;
   if (std::string problem = web::enable_tls(); !problem.empty()) return "cannot serve HTTPS: " + problem;
   access.certificate = path;
+  return {};
+}
+
+constexpr std::size_t kMaxStandName = 256;
+
+// A label value of /metrics: any text of one line.
+std::string parse_stand(const std::string& text, std::string& stand) {
+  if (text.empty()) return "the stand name is empty";
+  if (text.size() > kMaxStandName) return "the stand name is longer than " + std::to_string(kMaxStandName) + " bytes";
+  if (std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < ' ' || c == 0x7f; }))
+    return "the stand name holds a control character";
+  stand = text;
+  return {};
+}
+
+std::string host_name() {
+  char name[HOST_NAME_MAX + 1] = "";
+  if (gethostname(name, sizeof name) != 0) return "localhost";
+  name[HOST_NAME_MAX] = '\0';
+  return name[0] != '\0' ? name : "localhost";
+}
+
+std::string parse_metrics_token(const std::string& path, web::Access& access) {
+  std::string token;
+  if (std::string problem = web::read_metrics_token(path, token); !problem.empty()) return problem;
+  access.metrics_token = token;
   return {};
 }
 
@@ -90,6 +123,10 @@ void add_options(eventio::CommandLine& line, Options& options) {
             eventio::store_text(options.on_good)});
   line.add({"reference", 0, "FILE", "compare with a known-good run written by save()",
             eventio::store_text(options.reference)});
+  line.add({"name", 0, "STAND", "the stand label of every series of /metrics (default: the host name)",
+            [&options](const std::string& text) { return parse_stand(text, options.stand); }});
+  line.add({"metrics-token", 0, "FILE", "/metrics also opens to the bearer token in FILE (private to its owner)",
+            [&options](const std::string& path) { return parse_metrics_token(path, options.access); }});
 }
 
 eventio::CommandLine command_line(Options& options) {
@@ -113,6 +150,7 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
       break;
   }
   options.streams = line.operands();
+  if (options.stand.empty()) options.stand = host_name();
   return true;
 }
 

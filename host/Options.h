@@ -30,7 +30,8 @@ struct Options {
   std::string on_bad;       // --on-bad CMD: run when a stave's verdicts turn Bad
   std::string on_good;      // --on-good CMD: run when a stave's last Bad verdict clears
   std::string reference;    // --reference FILE: a known-good run saved by save()
-  web::Access access;    // --auth FILE, --tls CERT
+  std::string stand;        // --name STAND: labels /metrics; the host name by default
+  web::Access access;    // --auth FILE, --tls CERT, --metrics-token FILE
   std::vector<std::string> streams;
 };
 

@@ -67,7 +67,9 @@ void Session::register_quality_commands() {
 }
 
 void Session::publish_quality() {
-  if (display_) display_->views().publish(web::WebDisplay::kQualityView, std::make_shared<QualityPage>(quality_->view(event_rate())));
+  if (!display_) return;
+  display_->views().publish(web::WebDisplay::kQualityView, std::make_shared<QualityPage>(quality_->view(event_rate())));
+  display_->metrics().publish(metrics_feed_.figures(*quality_));
 }
 
 }  // namespace kivo::host

@@ -99,8 +99,12 @@ void RunArchive::write(Job job) {
     return;
   }
   if (path != usual) report("archive: " + usual + " exists; run " + std::to_string(job.run) + " written to " + path);
+  std::error_code size_unknown;
+  const std::uintmax_t size = std::filesystem::file_size(path, size_unknown);
   const std::lock_guard lock(mutex_);
   last_file_ = path;
+  ++counts_.runs_written;
+  if (!size_unknown) counts_.bytes_written += size;
 }
 
 void RunArchive::record_failure(int run, const std::string& error) {
@@ -109,6 +113,7 @@ void RunArchive::record_failure(int run, const std::string& error) {
   const std::lock_guard lock(mutex_);
   last_failure_ = failure;
   failed_ = true;
+  ++counts_.runs_failed;
 }
 
 std::string RunArchive::free_path(int run) const {
@@ -136,6 +141,11 @@ std::vector<std::string> RunArchive::describe() const {
 bool RunArchive::failed() const {
   const std::lock_guard lock(mutex_);
   return failed_;
+}
+
+RunArchive::Counts RunArchive::counts() const {
+  const std::lock_guard lock(mutex_);
+  return counts_;
 }
 
 }  // namespace kivo::host

@@ -9,6 +9,7 @@
 #define KIVO_HOST_RUN_ARCHIVE_H
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -44,6 +45,12 @@ class RunArchive {
   std::vector<std::string> describe() const;
   // Whether some run could not be written.
   bool failed() const;
+  struct Counts {
+    long runs_written = 0, runs_failed = 0;
+    std::uint64_t bytes_written = 0;
+  };
+  // What the archive has done since kivo started; any thread.
+  Counts counts() const;
 
  private:
   struct Job {
@@ -71,6 +78,7 @@ class RunArchive {
   std::string last_file_;
   std::string last_failure_;
   bool failed_ = false;
+  Counts counts_;
   std::thread writer_;
 };
 

@@ -79,11 +79,13 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
   objects_.keep_also([this](TList& list) { quality_->add_saved_objects(list); });
   register_commands();
   register_quality_commands();
+  feed_metrics();
   publish_quality();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
 }
 
 Session::~Session() {
+  if (display_) display_->metrics().set_live_counts(nullptr);
   rootcompat::SetCanvasPublisher(nullptr);
   registry_.remove_owner(kHostOwner);
 }
@@ -91,7 +93,26 @@ Session::~Session() {
 // An event handed to the monitor's process_event at the prompt, as in
 // process_event(next_event()), is processed as much as one the host reads.
 void Session::count_processed_event(const interp::Command& command) {
-  if (command.owner != kHostOwner && command.name == "process_event") ++events_processed_;
+  if (command.owner != kHostOwner && command.name == "process_event") count_event();
+}
+
+// Stores only: a scrape reads these without waiting for this thread.
+void Session::count_event() {
+  web::HostFigures::add_one(figures_->events_processed);
+  figures_->run.store(*plugin_.symbols().kivo_run, std::memory_order_relaxed);
+  figures_->data_events.store(*plugin_.symbols().kivo_evnts, std::memory_order_relaxed);
+  figures_->records_rejected.store(sources_.records_rejected(), std::memory_order_relaxed);
+}
+
+void Session::feed_metrics() {
+  if (!display_) return;
+  display_->metrics().attach(activity_, figures_);
+  display_->metrics().set_live_counts([this] {
+    const quality::AlarmCounts alarms = quality_->alarm_counts();
+    const RunArchive::Counts archived = archive_ ? archive_->counts() : RunArchive::Counts{};
+    return web::LiveCounts{alarms.raised, alarms.held_back, archived.runs_written, archived.runs_failed,
+                           archived.bytes_written};
+  });
 }
 
 // A kivo killed while writing the mask files leaves their temporaries behind.
@@ -184,7 +205,7 @@ void Session::process(Event& event) {
   const int run = event.getRunNumber();
   if (archive_) archive_->before_event(type, run);
   plugin_.process_event(&event);
-  ++events_processed_;
+  count_event();
   if (archive_) archive_->after_event(type, run);
   activity_->record_event();
   serve_display();
@@ -205,6 +226,8 @@ void Session::serve_display() {
 int Session::display_fd() const { return display_ ? display_->zooms().wake_fd() : -1; }
 
 void Session::note_sources() {
+  figures_->sources_open.store(sources_.unfinished(), std::memory_order_relaxed);
+  figures_->records_rejected.store(sources_.records_rejected(), std::memory_order_relaxed);
   activity_->set_sources(!sources_.opened()    ? web::Activity::Sources::none
                          : sources_.exhausted() ? web::Activity::Sources::finished
                                                 : web::Activity::Sources::open);
@@ -283,7 +306,7 @@ void Session::wait_for_data(int timeout_ms) const {
 // The canvas is copied here only for a web display, which serialises the
 // copy on its own thread; without one, a snapshot copies it when asked.
 void Session::publish(const TCanvas& canvas) {
-  ++canvas_updates_;
+  web::HostFigures::add_one(figures_->canvas_updates);
   canvas_ = &canvas;
   refreshed_ = true;
   if (!display_) return;

@@ -17,6 +17,8 @@
 #include "Evaluator.h"
 #include "EventSources.h"
 #include "LiveCanvas.h"
+#include "Metrics.h"
+#include "MetricsFeed.h"
 #include "MonitorObjects.h"
 #include "MonitorPlugin.h"
 #include "Quality.h"
@@ -85,6 +87,10 @@ class Session {
 
  private:
   void process(Event& event);
+  // Counts an event the monitor has processed, for sources() and /metrics.
+  void count_event();
+  // Has /metrics read the host's figures, the quality and the other threads' counts.
+  void feed_metrics();
   void register_commands();
   static void remove_stale_mask_temporaries();
   void count_processed_event(const interp::Command& command);
@@ -120,8 +126,8 @@ class Session {
   web::LiveCanvas live_canvas_;
   std::shared_ptr<web::LiveFrame> latest_frame_;            // as last published to the display
   std::shared_ptr<web::Activity> activity_ = std::make_shared<web::Activity>();
-  std::uint64_t canvas_updates_ = 0;
-  std::uint64_t events_processed_ = 0;
+  std::shared_ptr<web::HostFigures> figures_ = std::make_shared<web::HostFigures>();
+  MetricsFeed metrics_feed_;
   bool background_ = true;
   bool quit_ = false;
   bool interrupted_ = false;

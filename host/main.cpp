@@ -39,6 +39,7 @@ std::string joined(const std::vector<std::string>& words) {
 std::unique_ptr<kivo::web::WebDisplay> start_display(const kivo::host::Options& options) {
   auto display = std::make_unique<kivo::web::WebDisplay>(options.bind, options.port, KIVO_WEB_DIR);
   display->set_access(options.access);
+  display->metrics().set_stand(options.stand);
   std::string error;
   if (!display->start(error)) {
     report("web display not started: " + error);

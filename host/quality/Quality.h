@@ -60,12 +60,14 @@ class Quality {
   int not_judging() const;
   // "Good", "Bad, 2 checks not judging"
   std::string overall_text() const;
-  AlarmCounts alarm_counts() const { return alarms_ ? alarms_->counts() : AlarmCounts{}; }
   const Config& config() const { return setup_.config; }
   const Trends& trends() const { return trends_; }
   const ReferenceRun* reference() const { return setup_.reference ? &*setup_.reference : nullptr; }
   // The last reading judged, when there is one.
   const Reading* reading() const { return history_.newest(); }
+  // The alarm commands started and the alarms held back so far (zeros
+  // without --on-bad and --on-good); any thread.
+  AlarmCounts alarm_counts() const { return alarms_ ? alarms_->counts() : AlarmCounts{}; }
   // Replaces the reference run; the verdicts follow at the next evaluation.
   void set_reference(ReferenceRun reference);
 

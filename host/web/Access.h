@@ -11,6 +11,7 @@ struct Access {
   std::string password_file;  // htdigest file every request authenticates against; empty: none
   std::string realm;          // the realm of its entries
   std::string certificate;    // PEM file with certificate and private key: HTTPS; empty: HTTP
+  std::string metrics_token;  // bearer token that opens /metrics alone (MetricsToken.h); empty: none
 };
 
 // Reads an htdigest password file ("user:realm:HA1" lines, HA1 the MD5 of

@@ -20,6 +20,7 @@
 #include "Gzip.h"
 #include "HttpExchange.h"
 #include "LiveCanvas.h"
+#include "MetricsToken.h"
 #include "monitor_plugin.h"
 
 namespace kivo::web {
@@ -213,7 +214,8 @@ bool WebDisplay::start(std::string& error) {
   }
   mg_server_port port{};
   if (mg_get_server_ports(context_, 1, &port) == 1) bound_port_ = port.port;
-  if (!access_.password_file.empty()) mg_set_auth_handler(context_, "/", &WebDisplay::authorize, this);
+  if (!access_.password_file.empty() || !access_.metrics_token.empty())
+    mg_set_auth_handler(context_, "/", &WebDisplay::authorize, this);
   mg_set_request_handler(context_, "/", &WebDisplay::handle_request, this);
   return true;
 }
@@ -274,9 +276,11 @@ void WebDisplay::leave(const std::string& client) {
   if (--clients_[client] == 0) clients_.erase(client);
 }
 
-// Every path needs the password: the page, JSROOT and the canvas alike.
+// Every path needs the password: the page, JSROOT and the canvas alike; the
+// metrics token opens /metrics.
 int WebDisplay::authorize(mg_connection* connection, void* self) {
   const kivo::web::Access& access = static_cast<WebDisplay*>(self)->access_;
+  if (const std::optional<int> decided = authorize_metrics(connection, access)) return *decided;
   if (mg_check_digest_access_authentication(connection, access.realm.c_str(), access.password_file.c_str()) > 0)
     return 1;
   mg_send_digest_access_authentication_request(connection, access.realm.c_str());
@@ -296,6 +300,7 @@ int WebDisplay::respond(mg_connection* connection) {
   if (std::strcmp(path, "/update.json") == 0) return respond_update(connection, head);
   if (std::strcmp(path, "/canvas.json") == 0) return respond_canvas(connection, head);
   if (std::strcmp(path, "/status.json") == 0) return respond_status(connection, head);
+  if (std::strcmp(path, kMetricsPath) == 0) return metrics_.respond(connection, head);
   if (auto view = views_.respond(path, query_number(connection, "since"), query_text(connection, "parts")))
     return send_text(connection, 200, "application/json", *view, "Cache-Control: no-store\r\n", head);
   return respond_file(connection, std::strcmp(path, "/") == 0 ? "/index.html" : path, head);
@@ -317,6 +322,7 @@ int WebDisplay::respond_update(mg_connection* connection, bool head) {
   ViewRequest request;
   const std::string problem = parse_view_request(mg_get_request_info(connection)->query_string, request);
   if (!problem.empty()) return send_error(connection, 400, "update.json: " + problem);
+  metrics_.page_clients().polled(mg_get_request_info(connection)->remote_addr);
   for (const auto& [region, held] : request.regions) zooms_.ask(region);
   publisher_.demand(kFreshViewWait);
   publisher_.wait_for(

@@ -10,6 +10,7 @@
 #include "Access.h"
 #include "Activity.h"
 #include "LiveFrame.h"
+#include "Metrics.h"
 #include "PageViews.h"
 #include "StaticFiles.h"
 #include "ViewPublisher.h"
@@ -39,14 +40,16 @@ namespace kivo::web {
 //                  X-KIVO-Instance header and the ETag "INSTANCE-VERSION" tell two
 //                  processes apart.
 //   /NAME.json     a view beside the canvas, e.g. /quality.json (PageViews.h).
+//   /metrics       Prometheus's text format (Metrics.h).
 //
 // JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
 // answered (405 otherwise). A fixed pool of worker threads serves
 // requests with a bounded queue behind them, so a crowd of clients cannot grow the
 // process; a client has a few seconds to send its request, so slow clients cannot hold
 // the workers, and one address is answered a bounded number of requests at once.
-// With an Access password file every path needs HTTP digest authentication; with a
-// certificate the display is served over HTTPS only.
+// With an Access password file every path needs HTTP digest authentication; a metrics
+// token opens /metrics alone (MetricsToken.h); with a certificate the display is served
+// over HTTPS only.
 class WebDisplay {
  public:
   // The view of the data quality beside the canvas (/quality.json, web/page/quality.mjs),
@@ -76,6 +79,8 @@ class WebDisplay {
   ZoomRequests& zooms() { return zooms_; }
   // Views beside the canvas: the event thread adds and publishes them.
   PageViews& views() { return views_; }
+  // What /metrics serves: the event thread attaches and publishes its figures.
+  Metrics& metrics() { return metrics_; }
   // "http://ADDR:PORT/" (https with a certificate) with the port actually bound
   // (useful when port 0 was asked for); for a wildcard bind address, the first of
   // addresses().
@@ -119,6 +124,7 @@ class WebDisplay {
   std::unordered_map<std::string, int> clients_;
 
   PageViews views_;
+  Metrics metrics_;
 };
 
 }  // namespace kivo::web

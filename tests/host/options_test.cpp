@@ -1,7 +1,12 @@
 #include "Options.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
+#include <cstdio>
+#include <fstream>
 #include <regex>
 #include <vector>
 
@@ -99,6 +104,40 @@ TEST(OptionsTest, RejectsBadArgumentsNamingThem) {
                                                      "' is not a numeric IPv4 or IPv6 address such as 127.0.0.1 or "
                                                      "0.0.0.0 (see kivo --help)");
   }
+}
+
+// --name labels /metrics, the host name unless given; --metrics-token reads
+// its token at once and refuses a file other users may read.
+TEST(OptionsTest, TakesTheStandNameAndAPrivateMetricsToken) {
+  char host[HOST_NAME_MAX + 1] = "";
+  gethostname(host, sizeof host);
+  Options defaults;
+  std::string error;
+  ASSERT_TRUE(parse({}, defaults, error)) << error;
+  EXPECT_EQ(defaults.stand, host);
+  EXPECT_EQ(defaults.access.metrics_token, "");
+
+  char pattern[] = "/tmp/kivo-token-XXXXXX";
+  const int fd = mkstemp(pattern);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  const std::string token = pattern;
+  std::ofstream(token) << "s3cr3t-t0ken\n";
+  chmod(token.c_str(), 0600);
+  Options options;
+  ASSERT_TRUE(parse({"--name", "hall B", "--metrics-token", token.c_str()}, options, error)) << error;
+  EXPECT_EQ(options.stand, "hall B");
+  EXPECT_EQ(options.access.metrics_token, "s3cr3t-t0ken");
+
+  chmod(token.c_str(), 0644);
+  EXPECT_FALSE(parse({"--metrics-token", token.c_str()}, options, error));
+  EXPECT_EQ(error, "kivo: --metrics-token: " + token + ": other users may read or change it (mode 0644); make it private: chmod 600 " +
+                       token + " (see kivo --help)");
+  std::remove(token.c_str());
+  EXPECT_FALSE(parse({"--name", ""}, options, error));
+  EXPECT_EQ(error, "kivo: --name: the stand name is empty (see kivo --help)");
+  EXPECT_FALSE(parse({"--name", "a\nb"}, options, error));
+  EXPECT_EQ(error, "kivo: --name: the stand name holds a control character (see kivo --help)");
 }
 
 }  // namespace

@@ -79,6 +79,12 @@ TEST_F(RunArchiveTest, EachRunIsCopiedBeforeTheNextResetAndWrittenOnce) {
   EXPECT_EQ(files(), (std::vector<std::string>{"run4.root", "run5.root", "run6.root"}));
   EXPECT_FALSE(archive.failed());
   EXPECT_NE(archive.describe()[0].find("last run written to " + directory_ + "/run6.root"), std::string::npos);
+  const RunArchive::Counts counts = archive.counts();
+  EXPECT_EQ(counts.runs_written, 3);
+  EXPECT_EQ(counts.runs_failed, 0);
+  std::uintmax_t bytes = 0;
+  for (const std::string& name : files()) bytes += std::filesystem::file_size(directory_ + "/" + name);
+  EXPECT_EQ(counts.bytes_written, bytes);
 }
 
 TEST_F(RunArchiveTest, DataWithoutABeginRunIsARunToo) {
@@ -105,6 +111,8 @@ TEST_F(RunArchiveTest, KeepsExistingFilesAndTellsFailures) {
   EXPECT_NE(messages.find("run4.root exists; run 4 written to " + directory_ + "/run4_2.root"), std::string::npos);
   EXPECT_NE(messages.find("archive: run 5 not written: the monitor's objects are gone"), std::string::npos);
   EXPECT_TRUE(archive.failed());
+  EXPECT_EQ(archive.counts().runs_written, 1);
+  EXPECT_EQ(archive.counts().runs_failed, 1);
   const std::vector<std::string> lines = archive.describe();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[1], "archive: run 5 not written: the monitor's objects are gone");
