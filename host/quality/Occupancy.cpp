@@ -162,14 +162,18 @@ Region judge_region(const Comparison& c, const OccupancyConfig& config, int firs
 // limit; only those few need a Poisson probability.
 std::vector<Region> flagged_regions(const Comparison& c, const OccupancyConfig& config, double most_per_double_column) {
   std::vector<Region> flagged;
+  // Too few hits can show only where many are expected; too many show even
+  // where a few are.
   const double least_expected = config.min_expected_hits * c.scatter;
+  const double least_for_excess = c.scatter;
   for (const int width : kLevels) {
-    if (c.scale * width * most_per_double_column < least_expected) continue;  // no region of the level is judged
+    if (c.scale * width * most_per_double_column < least_for_excess) continue;  // no region of the level is judged
     for (int first = 0; first < kDoubleColumns; first += width) {
       const int last = first + width - 1;
       const double expected = c.scale * c.baseline_totals.between(first, last);
-      if (expected < least_expected) continue;
+      if (expected < least_for_excess) continue;
       const double hits = c.recent_totals.between(first, last);
+      if (expected < least_expected && hits <= expected) continue;
       if (hits <= config.medium_high * expected && hits >= config.medium_low * expected) continue;
       if (std::fabs(hits - expected) < kScreenDeviations * std::sqrt(c.scatter * expected)) continue;
       Region region = judge_region(c, config, first, last, hits, expected);

@@ -250,6 +250,13 @@ TEST_F(FaultCatalogue, NoisyRegionsAndHotBlocksAreNamed) {
     return hits;
   }}));
   expect_found(changes, "occupancy", 1, 8, 3, "the whole chip (too many: ");
+  // A region of 64 columns with 3 more hits in every event.
+  changes = judge(with_fault(stream, {{}, [](std::mt19937& rng) {
+    std::vector<Hit> hits;
+    for (int i = 0; i < 3; ++i) hits.push_back({0, 6, static_cast<int>(rng() % 512), 320 + static_cast<int>(rng() % 64)});
+    return hits;
+  }}));
+  expect_found(changes, "occupancy", 0, 6, 3, "columns 320 to 383 (too many: ");
   // 30 hot pixels in a compact block, where the beam passes.
   changes = judge(with_fault(stream, {{}, [](std::mt19937& rng) {
     std::vector<Hit> hits;
@@ -272,7 +279,7 @@ TEST_F(FaultCatalogue, NoisyRegionsAndHotBlocksAreNamed) {
   expect_found(changes, "hot_pixels", 3, -1, 3, " hot pixels");
 }
 
-TEST_F(FaultCatalogue, ABeamJumpAndARateDropAreFoundOnTheirStave) {
+TEST_F(FaultCatalogue, ABeamJumpFlippedRowsAndARateDropAreFoundOnTheirStave) {
   const std::string stream = simulate({"--seed", "114"});
   std::vector<Change> changes = judge(with_fault(stream, {[](const Hit& h) -> std::optional<Hit> {
     if (h.stave != 2) return h;
@@ -281,6 +288,12 @@ TEST_F(FaultCatalogue, ABeamJumpAndARateDropAreFoundOnTheirStave) {
     return Hit{2, column / 1024, h.row, column % 1024};
   }, {}}));
   expect_found(changes, "beam_position", 2, -1, 5, "earlier in the run at column");
+  // The rows of a chip in the beam read upside down (a beam off the
+  // middle row, so that it shows).
+  changes = judge(with_fault(simulate({"--seed", "115", "--beam-row", "150"}), {[](const Hit& h) {
+    return h.stave == 1 && h.chip == 4 ? Hit{1, 4, 511 - h.row, h.column} : h;
+  }, {}}));
+  expect_found(changes, "beam_position", 1, -1, 5, "rows");
   std::mt19937 thin(3);
   changes = judge(with_fault(stream, {[&thin](const Hit& h) {
     return h.stave == 3 && thin() % 10 >= 4 ? std::nullopt : std::optional<Hit>(h);
