@@ -190,7 +190,12 @@ bool WebDisplay::start(std::string& error) {
                                       "connection_queue",   kConnectionQueue,
                                       "request_timeout_ms", kRequestTimeoutMs,
                                       "max_request_size",   kMaxRequestSize,
-                                      "enable_keep_alive",  "no"};
+                                      "enable_keep_alive",  "no",
+                                      // No leave for other sites' pages to read the display, and
+                                      // no preflight answered before authentication.
+                                      "access_control_allow_origin",  "",
+                                      "access_control_allow_methods", "",
+                                      "access_control_allow_headers", ""};
   if (tls) options.insert(options.end(), {"ssl_certificate", access_.certificate.c_str()});
   options.push_back(nullptr);
   mg_callbacks callbacks{};

@@ -231,6 +231,9 @@ TEST_F(DisplayAccess, PasswordFileLocksEveryPath) {
     EXPECT_EQ(http_request(port, "GET", path, digest_answer(challenge, "operator", "wrong", path)).status, 401);
     EXPECT_EQ(http_request(port, "GET", path, digest_answer(challenge, "operator", "secret", path)).status, 200);
   }
+  const HttpResponse preflight = http_request(port, "OPTIONS", "/status.json",
+                                              "Origin: http://elsewhere.example\r\nAccess-Control-Request-Method: GET\r\n");
+  EXPECT_EQ(preflight.status, 401) << "a preflight needs the password too";
   const HttpResponse page = http_request(port, "GET", "/", digest_answer(http_request(port, "GET", "/").header("www-authenticate"), "operator", "secret", "/"));
   EXPECT_EQ(page.body, TestWebTree::kIndex);
 }

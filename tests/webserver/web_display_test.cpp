@@ -200,6 +200,20 @@ TEST_F(WebDisplayTest, OnlyReadMethodsAreAllowed) {
   EXPECT_EQ(get("/status.json").body, R"({"version":1,"run":3,"events":30,"activity":null})");
 }
 
+// Pages of other sites get no leave to read the display: no CORS headers,
+// and a preflight is refused like any other method.
+TEST_F(WebDisplayTest, NoCrossOriginAccess) {
+  display.publish_text("{}", 3, 30);
+  const std::string origin = "Origin: http://elsewhere.example\r\n";
+  const auto preflight = http_request(port, "OPTIONS", "/status.json",
+                                      origin + "Access-Control-Request-Method: GET\r\n");
+  EXPECT_EQ(preflight.status, 405);
+  for (const auto& response : {preflight, get("/status.json", origin), get("/", origin)}) {
+    for (const auto& [name, value] : response.headers)
+      EXPECT_FALSE(name.starts_with("access-control-")) << name << ": " << value;
+  }
+}
+
 TEST_F(WebDisplayTest, ReadersNeverSeeATornSnapshot) {
   std::atomic<bool> done{false};
   std::thread publisher([&] {
