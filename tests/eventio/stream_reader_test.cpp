@@ -142,6 +142,26 @@ TEST_F(StreamReading, GarbageBetweenRecordsIsSkippedOnce) {
   EXPECT_NE(diagnostics_.lines()[0].find("offset " + std::to_string(at) + ": no record marker"), std::string::npos);
 }
 
+// One to three stray bytes, some of them the start of a record marker or of
+// the file header, cost no intact record: the scan finds the marker just behind.
+TEST_F(StreamReading, StrayBytesBeforeARecordCostNoEvent) {
+  for (std::size_t count = 1; count <= 3; ++count) {
+    for (const std::string& stray : {std::string(count, '\0'), std::string("KEV").substr(0, count),
+                                     std::string("KIV").substr(0, count), std::string(count, 'K'),
+                                     std::string("\xff\x4b\x45").substr(0, count)}) {
+      for (const std::size_t index : {std::size_t{1}, std::size_t{3}}) {
+        std::string bytes = testing::stream_of(records_);
+        bytes.insert(record_offset(records_, index), stray);
+        testing::write_file(path_, bytes);
+        auto reader = open_reader(path_);
+        const std::string what = std::to_string(count) + " stray bytes before record " + std::to_string(index);
+        EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1, 2, 3, 4})) << what;
+        EXPECT_EQ(reader->counters().records_rejected, 1u) << what;
+      }
+    }
+  }
+}
+
 TEST_F(StreamReading, TruncatedTailIsReportedAfterTheIntactRecords) {
   std::string bytes = testing::stream_of(records_);
   const std::size_t last = record_offset(records_, 4);

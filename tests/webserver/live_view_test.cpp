@@ -316,7 +316,9 @@ TEST_F(UpdateTest, BadQueriesAreRefusedWithTheReason) {
   const auto since = get("/update.json?since=abc");
   EXPECT_EQ(since.status, 400);
   EXPECT_TRUE(contains(since.body, "since is not a version number: abc")) << since.body;
-  for (const char* zoom : {"0:1:2:3", "4:1:50:1:20:0", "0:50:1:1:20:0", "0:1:9217:1:20:0", "0:1:50:1:20:x"}) {
+  // Bins 0 and 9217 x 513 are the underflow and overflow bins, outside the map.
+  for (const char* zoom : {"0:1:2:3", "4:1:50:1:20:0", "0:50:1:1:20:0", "0:1:9217:1:20:0", "0:1:50:1:20:x",
+                           "0:0:50:1:20:0", "1:10:50:0:20:0", "3:10:50:1:513:0", "-1:1:50:1:20:0"}) {
     const auto bad = get(std::string("/update.json?zoom=") + zoom);
     EXPECT_EQ(bad.status, 400) << zoom;
     EXPECT_TRUE(contains(bad.body, zoom)) << bad.body;
