@@ -429,4 +429,19 @@ TEST_F(StubSessionTest, BackgroundProcessingOfAGrowingFileTakesCommandsBetweenEv
   EXPECT_EQ(occurrences(kivo.err(), "following"), occurrences(kivo.err(), "events read"));
 }
 
+// A followed file deleted under kivo is said once and shown in sources().
+TEST_F(StubSessionTest, ADeletedFollowedFileIsSaidOnceAndShownInSources) {
+  std::string growing = file("growing.kevt", kivo::test::read_file(stream("first.kevt", "run 7\nevent\n")));
+  LiveProcess kivo(kivo_args({}));
+  kivo.write("follow(\"" + growing + "\")\nsources()\n");
+  ASSERT_TRUE(kivo.wait_for_err(growing + " (following): ")) << kivo.err();
+  std::filesystem::remove(growing);
+  ASSERT_TRUE(kivo.wait_for_err(growing + ": file deleted or moved away")) << kivo.err();
+  kivo.write("sources()\n");
+  ASSERT_TRUE(kivo.wait_for_err(growing + " (following, file deleted): 2 events read")) << kivo.err();
+  kivo.write("stop()\n.q\n");
+  EXPECT_EQ(kivo.wait(), 0);
+  EXPECT_EQ(occurrences(kivo.err(), "file deleted or moved away"), 1u) << kivo.err();
+}
+
 }  // namespace
