@@ -200,6 +200,8 @@ bool WebDisplay::start(std::string& error) {
   options.push_back(nullptr);
   mg_callbacks callbacks{};
   callbacks.log_message = keep_first_log_message;
+  callbacks.init_connection = &WebDisplay::connection_taken;
+  callbacks.begin_request = &WebDisplay::request_head_read;
   mg_init_data init{&callbacks, this, options.data()};
   char reason[256] = "";
   unsigned code = 0;
@@ -218,6 +220,7 @@ bool WebDisplay::start(std::string& error) {
   }
   mg_server_port port{};
   if (mg_get_server_ports(context_, 1, &port) == 1) bound_port_ = port.port;
+  gate_.start(bind_address_, bound_port_);
   if (!access_.password_file.empty()) mg_set_auth_handler(context_, "/", &WebDisplay::authorize, this);
   mg_set_request_handler(context_, "/", &WebDisplay::handle_request, this);
   return true;
@@ -264,6 +267,18 @@ int WebDisplay::handle_request(mg_connection* connection, void* self) {
   const int status = display->respond(connection);
   display->leave(client);
   return status;
+}
+
+int WebDisplay::connection_taken(const mg_connection* connection, void** data) {
+  *data = nullptr;
+  static_cast<WebDisplay*>(mg_get_user_data(mg_get_context(connection)))->gate_.connection_taken();
+  return 0;
+}
+
+int WebDisplay::request_head_read(mg_connection* connection) {
+  const mg_request_info* request = mg_get_request_info(connection);
+  static_cast<WebDisplay*>(request->user_data)->gate_.request_read(request->remote_addr, request->remote_port);
+  return 0;  // civetweb goes on with the request
 }
 
 bool WebDisplay::admit(const std::string& client) {

@@ -9,6 +9,7 @@
 
 #include "Access.h"
 #include "Activity.h"
+#include "ConnectionGate.h"
 #include "LiveFrame.h"
 #include "PageViews.h"
 #include "StaticFiles.h"
@@ -43,8 +44,9 @@ namespace kivo::web {
 // JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
 // answered (405 otherwise). A fixed pool of worker threads serves
 // requests with a bounded queue behind them, so a crowd of clients cannot grow the
-// process; a client has a few seconds to send its request, so slow clients cannot hold
-// the workers, and one address is answered a bounded number of requests at once.
+// process; one address holds a bounded number of connections, each of which has two
+// seconds to send its request (ConnectionGate.h), so slow clients cannot hold the
+// workers, and one address is answered a bounded number of requests at once.
 // With an Access password file every path needs HTTP digest authentication; with a
 // certificate the display is served over HTTPS only.
 class WebDisplay {
@@ -86,6 +88,8 @@ class WebDisplay {
 
  private:
   static int handle_request(mg_connection* connection, void* self);
+  static int connection_taken(const mg_connection* connection, void** data);
+  static int request_head_read(mg_connection* connection);
   static int authorize(mg_connection* connection, void* self);
   // Counts the requests being answered per client address; false when the
   // address has its share already.
@@ -115,6 +119,7 @@ class WebDisplay {
   mutable std::mutex activity_mutex_;
   std::shared_ptr<const Activity> activity_;
 
+  ConnectionGate gate_;
   std::mutex clients_mutex_;
   std::unordered_map<std::string, int> clients_;
 

@@ -30,8 +30,17 @@ using kivo::web::WebDisplay;
 
 int port_of(const std::string& address) { return std::stoi(address.substr(address.rfind(':') + 1)); }
 
-int connect_to(int port) {
+// A connection to 127.0.0.1:`port` from `from`, another loopback address
+// standing for another client.
+int connect_to(int port, const char* from = "127.0.0.1") {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  inet_pton(AF_INET, from, &source.sin_addr);
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+    close(fd);
+    return -1;
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
@@ -62,18 +71,19 @@ bool status_answered_within(int port, int deadline_ms) {
   return closed && answer.starts_with("HTTP/1.1 200") && answer.find("\"version\"") != std::string::npos;
 }
 
-// Clients that send their request one byte a second, and connect again when dropped.
+// Clients of one address that send their request one byte a second, and
+// connect again when dropped.
 class TricklingClients {
  public:
-  TricklingClients(int port, int count, std::chrono::seconds duration)
-      : thread_([this, port, count, duration] { run(port, count, duration); }) {}
+  TricklingClients(int port, int count, std::chrono::seconds duration, const char* from)
+      : thread_([this, port, count, duration, from] { run(port, count, duration, from); }) {}
   ~TricklingClients() {
     stop_ = true;
     thread_.join();
   }
 
  private:
-  void run(int port, int count, std::chrono::seconds duration) {
+  void run(int port, int count, std::chrono::seconds duration, const char* from) {
     const std::string request = "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + std::string(4000, 'x');
     std::vector<int> sockets(count, -1);
     std::vector<std::size_t> sent(count, 0);
@@ -81,7 +91,7 @@ class TricklingClients {
     while (!stop_ && std::chrono::steady_clock::now() < end) {
       for (int i = 0; i < count; ++i) {
         if (sockets[i] < 0) {
-          sockets[i] = connect_to(port);
+          sockets[i] = connect_to(port, from);
           sent[i] = 0;
         }
         if (sockets[i] >= 0 && send(sockets[i], request.data() + sent[i] % request.size(), 1, MSG_NOSIGNAL) != 1) {
@@ -115,17 +125,60 @@ class DisplayAccess : public ::testing::Test {
   std::unique_ptr<WebDisplay> display;
 };
 
-TEST_F(DisplayAccess, TricklingClientsLeaveTheDisplayAnswering) {
+// More slow clients of one address than there are workers: the address gets
+// its share of connections, each of which must send its request in time, and
+// the other addresses are answered.
+TEST_F(DisplayAccess, TricklingClientsOfOneAddressLeaveTheOthersAnswered) {
   const int port = start();
-  const TricklingClients crowd(port, 50, std::chrono::seconds(15));
+  const TricklingClients crowd(port, 150, std::chrono::seconds(9), "127.0.0.2");
   std::this_thread::sleep_for(std::chrono::seconds(1));
   int probes = 0, answered = 0;
-  for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(12); std::chrono::steady_clock::now() < end;) {
+  for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(7); std::chrono::steady_clock::now() < end;) {
     ++probes;
     answered += status_answered_within(port, 1000) ? 1 : 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
   }
-  EXPECT_EQ(answered, probes) << "each probe is answered within a second while 50 clients trickle";
+  EXPECT_EQ(answered, probes) << "each probe is answered within a second while 150 clients of another address trickle";
+}
+
+// Whatever comes in the reply to a connection that sends `sent`, once the
+// server closes it (empty when it is still open after ten seconds).
+std::string reply_to_silence(int fd, const std::string& sent) {
+  if (!sent.empty()) send(fd, sent.data(), sent.size(), MSG_NOSIGNAL);
+  std::string reply;
+  pollfd readable{fd, POLLIN, 0};
+  while (poll(&readable, 1, 10000) == 1) {
+    char buffer[4096];
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) return reply.empty() ? "closed" : reply;
+    reply.append(buffer, static_cast<std::size_t>(got));
+  }
+  return reply;
+}
+
+// Connections that send nothing, or half a request, are answered 408 and
+// closed; those of one address beyond its share are answered 503 at once.
+TEST_F(DisplayAccess, ConnectionsAreBoundedPerAddressAndMustSendTheirRequest) {
+  const int port = start();
+  std::vector<int> idle;
+  for (int i = 0; i < kivo::web::ConnectionGate::kConnectionsPerAddress; ++i) idle.push_back(connect_to(port, "127.0.0.3"));
+  const int excess = connect_to(port, "127.0.0.3");
+  const std::string refused = reply_to_silence(excess, "");
+  EXPECT_TRUE(refused.starts_with("HTTP/1.1 503 ")) << refused;
+  EXPECT_NE(refused.find("too many connections from this address at once"), std::string::npos) << refused;
+  EXPECT_EQ(http_request(port, "GET", "/status.json").status, 200) << "another address is answered";
+  const std::string timed_out = reply_to_silence(idle.front(), "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+  EXPECT_TRUE(timed_out.starts_with("HTTP/1.1 408 ")) << timed_out;
+  for (std::size_t i = 1; i < idle.size(); ++i) {
+    const std::string reply = reply_to_silence(idle[i], "");
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 408 ")) << "sent nothing: " << reply;
+  }
+  for (int fd : idle) close(fd);
+  close(excess);
+  const int again = connect_to(port, "127.0.0.3");
+  EXPECT_TRUE(reply_to_silence(again, "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").starts_with("HTTP/1.1 200 "))
+      << "the address is answered again once its connections are gone";
+  close(again);
 }
 
 // Clients that ask for a large canvas and never read it hold their requests
