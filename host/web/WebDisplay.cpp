@@ -221,7 +221,10 @@ bool WebDisplay::start(std::string& error) {
   mg_server_port port{};
   if (mg_get_server_ports(context_, 1, &port) == 1) bound_port_ = port.port;
   gate_.start(bind_address_, bound_port_);
-  if (!access_.password_file.empty()) mg_set_auth_handler(context_, "/", &WebDisplay::authorize, this);
+  if (!access_.password_file.empty()) {
+    digest_ = std::make_unique<DigestAuth>(access_.password_file, access_.realm);
+    mg_set_auth_handler(context_, "/", &WebDisplay::authorize, this);
+  }
   mg_set_request_handler(context_, "/", &WebDisplay::handle_request, this);
   return true;
 }
@@ -296,11 +299,7 @@ void WebDisplay::leave(const std::string& client) {
 
 // Every path needs the password: the page, JSROOT and the canvas alike.
 int WebDisplay::authorize(mg_connection* connection, void* self) {
-  const kivo::web::Access& access = static_cast<WebDisplay*>(self)->access_;
-  if (mg_check_digest_access_authentication(connection, access.realm.c_str(), access.password_file.c_str()) > 0)
-    return 1;
-  mg_send_digest_access_authentication_request(connection, access.realm.c_str());
-  return 0;
+  return static_cast<WebDisplay*>(self)->digest_->admit(connection) ? 1 : 0;
 }
 
 int WebDisplay::respond(mg_connection* connection) {

@@ -10,6 +10,7 @@
 #include "Access.h"
 #include "Activity.h"
 #include "ConnectionGate.h"
+#include "DigestAuth.h"
 #include "LiveFrame.h"
 #include "PageViews.h"
 #include "StaticFiles.h"
@@ -47,8 +48,8 @@ namespace kivo::web {
 // process; one address holds a bounded number of connections, each of which has two
 // seconds to send its request (ConnectionGate.h), so slow clients cannot hold the
 // workers, and one address is answered a bounded number of requests at once.
-// With an Access password file every path needs HTTP digest authentication; with a
-// certificate the display is served over HTTPS only.
+// With an Access password file every path needs HTTP digest authentication
+// (DigestAuth.h); with a certificate the display is served over HTTPS only.
 class WebDisplay {
  public:
   // The view of the data quality beside the canvas (/quality.json, web/page/quality.mjs),
@@ -108,6 +109,7 @@ class WebDisplay {
   int port_;
   std::string web_root_;
   kivo::web::Access access_;
+  std::unique_ptr<DigestAuth> digest_;  // with a password file
   std::string instance_tag_;
   std::vector<kivo::web::StaticTree> trees_;
   mg_context* context_ = nullptr;

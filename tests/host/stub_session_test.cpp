@@ -221,6 +221,19 @@ TEST_F(StubSessionTest, DisplayOnEveryInterfaceNamesOpenableAddressesAndWarns) {
 
   std::vector<std::string> locked = display;
   locked.insert(locked.end(), {"--auth", file("users", "operator:kivo:0123456789abcdef0123456789abcdef\n")});
+  Finished clear_run = run_program(locked);
+  EXPECT_EQ(clear_run.status, 0) << clear_run.err;
+  EXPECT_NE(clear_run.err.find("kivo: warning: the display listens on 0.0.0.0 with --auth but without --tls: the "
+                               "canvas and the counts cross the network readable by anyone on the way"),
+            std::string::npos)
+      << clear_run.err;
+
+  const std::string key = directory + "/key.pem", certificate = directory + "/certificate.pem";
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -keyout '" + key +
+                         "' -out '" + certificate + "' 2>/dev/null && cat '" + key + "' >> '" + certificate + "'")
+                            .c_str()),
+            0);
+  locked.insert(locked.end(), {"--tls", certificate});
   Finished protected_run = run_program(locked);
   EXPECT_EQ(protected_run.status, 0) << protected_run.err;
   EXPECT_EQ(protected_run.err.find("warning"), std::string::npos) << protected_run.err;

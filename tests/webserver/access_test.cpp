@@ -236,10 +236,10 @@ std::string parameter(const std::string& header, const std::string& name) {
 
 // The Authorization header answering a digest challenge, as a browser sends it.
 std::string digest_answer(const std::string& challenge, const std::string& user, const std::string& password,
-                          const std::string& uri) {
+                          const std::string& uri, const std::string& nc = "00000001") {
   const std::string realm = parameter(challenge, "realm"), nonce = parameter(challenge, "nonce");
   const std::string ha1 = md5(user + ":" + realm + ":" + password), ha2 = md5("GET:" + uri);
-  const std::string nc = "00000001", cnonce = "0a4f113b";
+  const std::string cnonce = "0a4f113b";
   const std::string response = md5(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2);
   std::string header = "Authorization: Digest username=\"" + user + "\", realm=\"" + realm + "\", nonce=\"" + nonce +
                        "\", uri=\"" + uri + "\", qop=auth, nc=" + nc + ", cnonce=\"" + cnonce + "\", response=\"" +
@@ -289,6 +289,60 @@ TEST_F(DisplayAccess, PasswordFileLocksEveryPath) {
   EXPECT_EQ(preflight.status, 401) << "a preflight needs the password too";
   const HttpResponse page = http_request(port, "GET", "/", digest_answer(http_request(port, "GET", "/").header("www-authenticate"), "operator", "secret", "/"));
   EXPECT_EQ(page.body, TestWebTree::kIndex);
+}
+
+// An answer overheard on the network is good for its own request once: not
+// for another target, not again, not with another nonce.
+TEST_F(DisplayAccess, OverheardAnswersCannotBeReplayedOrMoved) {
+  Scratch scratch;
+  kivo::web::Access access{scratch.file("users", "operator:kivo:" + md5("operator:kivo:secret") + "\n"), "kivo", ""};
+  const int port = start(access);
+  const std::string challenge = http_request(port, "GET", "/status.json").header("www-authenticate");
+  EXPECT_EQ(parameter(challenge, "qop"), "auth");
+  const std::string answer = digest_answer(challenge, "operator", "secret", "/status.json");
+  EXPECT_EQ(http_request(port, "GET", "/status.json", answer).status, 200);
+  const HttpResponse replayed = http_request(port, "GET", "/status.json", answer);
+  EXPECT_EQ(replayed.status, 401) << "the same nonce count again";
+  EXPECT_NE(replayed.header("www-authenticate").find("stale=true"), std::string::npos)
+      << "a browser asks again with a new nonce without asking the user";
+  const HttpResponse moved = http_request(port, "GET", "/canvas.json", digest_answer(challenge, "operator", "secret", "/status.json", "00000002"));
+  EXPECT_EQ(moved.status, 401) << "an answer for another target";
+  EXPECT_EQ(moved.header("www-authenticate").find("stale=true"), std::string::npos);
+  EXPECT_EQ(http_request(port, "GET", "/quality.json?parts=reference",
+                         digest_answer(challenge, "operator", "secret", "/quality.json?parts=trends", "00000003")).status,
+            401) << "an answer for another query";
+  std::string altered = digest_answer(challenge, "operator", "secret", "/status.json", "00000004");
+  const std::string nonce = parameter(challenge, "nonce");
+  std::string next_nonce = nonce;
+  next_nonce.back() = next_nonce.back() == '0' ? '1' : '0';
+  altered.replace(altered.find(nonce), nonce.size(), next_nonce);
+  EXPECT_EQ(http_request(port, "GET", "/status.json", altered).status, 401) << "another nonce, the answer kept";
+  EXPECT_EQ(http_request(port, "GET", "/status.json", digest_answer(challenge, "operator", "secret", "/status.json", "00000007")).status, 200);
+  EXPECT_EQ(http_request(port, "GET", "/status.json", digest_answer(challenge, "operator", "secret", "/status.json", "00000006")).status, 200)
+      << "parallel requests may bring their counts out of order";
+  EXPECT_EQ(http_request(port, "GET", "/status.json", digest_answer(challenge, "operator", "secret", "/status.json", "00000006")).status, 401);
+}
+
+// Nonces expire: a right answer with an old nonce is told to ask again.
+TEST(DigestAuthTest, NoncesExpireAndAreForgottenOldestFirst) {
+  Scratch scratch;
+  kivo::web::DigestAuth digest(scratch.file("users", "operator:kivo:" + md5("operator:kivo:secret") + "\n"), "kivo");
+  using Verdict = kivo::web::DigestAuth::Verdict;
+  const auto t0 = kivo::web::DigestAuth::Clock::now();
+  const auto check = [&](const std::string& challenge, const std::string& nc, auto now) {
+    std::string header = digest_answer(challenge, "operator", "secret", "/", nc);
+    header = header.substr(std::string("Authorization: ").size(), header.size() - 2 - std::string("Authorization: ").size());
+    return digest.check(header.c_str(), "GET", "/", nullptr, now);
+  };
+  const std::string first = digest.challenge(false, t0);
+  EXPECT_EQ(check(first, "00000001", t0 + std::chrono::minutes(4)), Verdict::granted);
+  EXPECT_EQ(check(first, "00000002", t0 + kivo::web::DigestAuth::kNonceLifetime), Verdict::stale);
+  EXPECT_EQ(check(first, "00000003", t0), Verdict::stale) << "forgotten once expired";
+  const std::string second = digest.challenge(false, t0);
+  for (std::size_t i = 0; i < kivo::web::DigestAuth::kMaxNonces; ++i) digest.challenge(false, t0);
+  EXPECT_EQ(check(second, "00000001", t0), Verdict::stale) << "the oldest of too many is forgotten";
+  EXPECT_EQ(digest.check(nullptr, "GET", "/", nullptr, t0), Verdict::refused);
+  EXPECT_EQ(digest.check("Basic b3BlcmF0b3I6c2VjcmV0", "GET", "/", nullptr, t0), Verdict::refused);
 }
 
 TEST_F(DisplayAccess, PasswordFilesThatCannotServeAreNamed) {
