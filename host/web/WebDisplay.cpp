@@ -196,12 +196,15 @@ bool WebDisplay::start(std::string& error) {
                                       "access_control_allow_origin",  "",
                                       "access_control_allow_methods", "",
                                       "access_control_allow_headers", ""};
-  if (tls) options.insert(options.end(), {"ssl_certificate", access_.certificate.c_str()});
+  if (tls)
+    options.insert(options.end(), {"ssl_certificate", access_.certificate.c_str(), "ssl_protocol_version",
+                                   kTlsFromVersion12, "ssl_cipher_list", kTls12Ciphers});
   options.push_back(nullptr);
   mg_callbacks callbacks{};
   callbacks.log_message = keep_first_log_message;
   callbacks.init_connection = &WebDisplay::connection_taken;
   callbacks.begin_request = &WebDisplay::request_head_read;
+  callbacks.init_ssl = prepare_tls_context;
   mg_init_data init{&callbacks, this, options.data()};
   char reason[256] = "";
   unsigned code = 0;

@@ -247,6 +247,20 @@ TEST_F(StubSessionTest, UnusableAuthAndTlsFilesAreUsageErrors) {
   Finished tls = run_program(kivo_args({"--tls", plain}));
   EXPECT_EQ(tls.status, 2);
   EXPECT_EQ(tls.err, "kivo: --tls: " + plain + ": no certificate in it (PEM, '-----BEGIN CERTIFICATE-----') (see kivo --help)\n");
+
+  // A key of another certificate: refused before any event, not a display that does not start.
+  const std::string key = directory + "/key.pem", certificate = directory + "/certificate.pem";
+  const std::string other = directory + "/other.pem";
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "
+                         "/CN=localhost -keyout '" + key + "' -out '" + certificate + "' 2>/dev/null && openssl genpkey "
+                         "-algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 >> '" + certificate + "'")
+                            .c_str()),
+            0);
+  Finished mismatched = run_program(kivo_args({"-q", "--tls", certificate, stream("run.kevt", "run 1\nevent\n")}));
+  EXPECT_EQ(mismatched.status, 2);
+  EXPECT_EQ(mismatched.out, "") << "no event processed";
+  EXPECT_EQ(mismatched.err, "kivo: --tls: " + certificate +
+                                ": the private key does not belong to the certificate (see kivo --help)\n");
 }
 
 // With standard input closed, the stream would take descriptor 0 and the

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <civetweb.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -248,6 +250,12 @@ std::string digest_answer(const std::string& challenge, const std::string& user,
   return header + "\r\n";
 }
 
+std::string read_text(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
 class Scratch {
  public:
   Scratch() {
@@ -376,6 +384,26 @@ int https_status(int port, std::string& body) {
   return status;
 }
 
+// Whether a TLS handshake with the display succeeds for a client offering
+// only `ciphers` of TLS 1.2 (or TLS 1.3 with its default suites when null).
+bool handshake(int port, const char* ciphers) {
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  if (ciphers) {
+    SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_cipher_list(context, ciphers);
+  } else {
+    SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION);
+  }
+  SSL* ssl = SSL_new(context);
+  const int fd = connect_to(port);
+  SSL_set_fd(ssl, fd);
+  const bool done = SSL_connect(ssl) == 1;
+  SSL_free(ssl);
+  SSL_CTX_free(context);
+  close(fd);
+  return done;
+}
+
 TEST_F(DisplayAccess, CertificateServesTheDisplayOverHttps) {
   Scratch scratch;
   const std::string key = scratch.path("key.pem"), certificate = scratch.path("certificate.pem");
@@ -391,7 +419,43 @@ TEST_F(DisplayAccess, CertificateServesTheDisplayOverHttps) {
   std::string body;
   EXPECT_EQ(https_status(port, body), 200);
   EXPECT_EQ(body, R"({"version":0,"run":0,"events":0,"activity":null})");
-  EXPECT_EQ(http_request(port, "GET", "/status.json").status, 0) << "no plain HTTP on the HTTPS port";
+  const HttpResponse plain = http_request(port, "GET", "/status.json");
+  EXPECT_EQ(plain.status, 400) << "no plain HTTP on the HTTPS port";
+  EXPECT_EQ(plain.body, "this display is served over HTTPS only: open it with https://\n");
+
+  EXPECT_TRUE(handshake(port, "ECDHE-RSA-AES128-GCM-SHA256"));
+  EXPECT_TRUE(handshake(port, "ECDHE-RSA-CHACHA20-POLY1305"));
+  EXPECT_TRUE(handshake(port, nullptr)) << "TLS 1.3";
+  for (const char* weak : {"AES128-SHA", "AES256-SHA256", "AES128-GCM-SHA256", "ECDHE-RSA-AES128-SHA",
+                           "ECDHE-RSA-AES256-SHA384", "DHE-RSA-AES128-GCM-SHA256"})
+    EXPECT_FALSE(handshake(port, weak)) << weak << ": no forward secrecy, or no authenticated encryption";
+}
+
+// A certificate that cannot serve is named before anything starts: a key of
+// another certificate, a key with a pass phrase (which would be asked for on
+// the terminal), a key that does not decode.
+TEST(CertificateTest, KeysThatCannotServeAreNamed) {
+  Scratch scratch;
+  const std::string key = scratch.path("key.pem"), certificate = scratch.path("certificate.pem");
+  const std::string other = scratch.path("other.pem"), locked = scratch.path("locked.pem");
+  const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "
+                           "/CN=localhost -keyout '" + key + "' -out '" + certificate + "' 2>/dev/null && "
+                           "openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out '" + other +
+                           "' && openssl pkey -in '" + key + "' -aes256 -passout pass:secret -out '" + locked + "'";
+  ASSERT_EQ(std::system(make.c_str()), 0) << "openssl (the command) makes the test keys";
+  const std::string cert_text = read_text(certificate);
+  const std::string mismatched = scratch.file("mismatched.pem", cert_text + read_text(other));
+  EXPECT_EQ(kivo::web::certificate_problem(mismatched), mismatched + ": the private key does not belong to the certificate");
+  const std::string encrypted = scratch.file("encrypted.pem", cert_text + read_text(locked));
+  EXPECT_TRUE(kivo::web::certificate_problem(encrypted).starts_with(
+      encrypted + ": the private key is encrypted, and kivo cannot ask for its pass phrase"))
+      << kivo::web::certificate_problem(encrypted);
+  std::string broken_key = read_text(key);
+  broken_key.replace(broken_key.find('\n') + 1, 10, "AAAAAAAAAA");
+  const std::string broken = scratch.file("broken.pem", cert_text + broken_key);
+  EXPECT_TRUE(kivo::web::certificate_problem(broken).starts_with(broken + ": the private key cannot be read ("))
+      << kivo::web::certificate_problem(broken);
+  EXPECT_EQ(kivo::web::certificate_problem(scratch.file("good.pem", cert_text + read_text(key))), "");
 }
 
 TEST_F(DisplayAccess, WildcardAddressIsAnnouncedAsAddressesToOpen) {
