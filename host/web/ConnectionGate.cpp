@@ -66,7 +66,7 @@ void ConnectionGate::start(const std::string& address, int port) {
 
 void ConnectionGate::connection_taken() {
   std::lock_guard lock(mutex_);
-  look();
+  if (Clock::now() - last_look_ >= kLookAtMostEvery) look();
 }
 
 void ConnectionGate::request_read(const std::string& address, int port) {
@@ -111,6 +111,7 @@ void ConnectionGate::look() {
     }
   }
   closedir(descriptors);
+  last_look_ = now;
   std::map<std::string, int> open;
   for (auto& [inode, connection] : seen) {
     if (!connection.closed && !connection.requested && now - connection.since > kRequestHeadTimeout) {

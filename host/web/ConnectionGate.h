@@ -30,6 +30,9 @@ class ConnectionGate {
   // Time a connection has to send the head of its first request.
   static constexpr std::chrono::milliseconds kRequestHeadTimeout{2000};
   static constexpr std::chrono::milliseconds kLookInterval{250};
+  // A crowd of connections is looked at no more often than this: a look
+  // costs a system call per descriptor of the process.
+  static constexpr std::chrono::milliseconds kLookAtMostEvery{10};
 
   ConnectionGate() = default;
   ~ConnectionGate();
@@ -39,7 +42,8 @@ class ConnectionGate {
   // Starts looking after the sockets connected to `port` of `address` (any
   // address of this machine for a wildcard one).
   void start(const std::string& address, int port);
-  // A worker takes up a new connection: the gate looks at once.
+  // A worker takes up a new connection: the gate looks at once, unless it
+  // has just looked.
   void connection_taken();
   // The head of a request on the connection from `address`:`port` has come.
   void request_read(const std::string& address, int port);
@@ -70,6 +74,7 @@ class ConnectionGate {
   std::mutex mutex_;
   Connections connections_;
   std::set<ino_t> others_;  // sockets that are not connections to this server
+  Clock::time_point last_look_{};
   std::condition_variable wake_;
   bool stopping_ = false;
   std::thread thread_;

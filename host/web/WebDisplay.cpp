@@ -339,13 +339,13 @@ int WebDisplay::respond_update(mg_connection* connection, bool head) {
   ViewRequest request;
   const std::string problem = parse_view_request(mg_get_request_info(connection)->query_string, request);
   if (!problem.empty()) return send_error(connection, 400, "update.json: " + problem);
-  for (const auto& [region, held] : request.regions) zooms_.ask(region);
+  const std::string client = mg_get_request_info(connection)->remote_addr;
+  std::vector<MapRegion> taken;
+  for (const auto& [region, held] : request.regions)
+    if (zooms_.ask(region, client)) taken.push_back(region);
   publisher_.demand(kFreshViewWait);
   publisher_.wait_for(
-      [&] {
-        return std::all_of(request.regions.begin(), request.regions.end(),
-                           [&](const auto& asked) { return store_.has_region(asked.first); });
-      },
+      [&] { return std::all_of(taken.begin(), taken.end(), [&](const MapRegion& r) { return store_.has_region(r); }); },
       kRegionWait);
   return send_json(connection, store_.update(request, activity_json()), "Cache-Control: no-store\r\n", head);
 }

@@ -91,7 +91,12 @@ TEST(ViewStoreTest, RegionsAreSentWhenNewerThanTheOneHeld) {
   EXPECT_EQ(store.status().version, 1);
   EXPECT_TRUE(contains(store.update({"tag", 1, {{region, 1}}}, "{}"), R"("version":2,"map":R2)"));
 
-  store.publish(texts("L", {}));  // a canvas publish brings every region still asked for
+  ViewTexts not_copied = texts("L", {});  // still asked for, its turn to be copied not come
+  not_copied.kept_regions.push_back(region);
+  store.publish(std::move(not_copied));
+  EXPECT_TRUE(contains(store.update({"tag", 1, {{region, 1}}}, "{}"), R"("version":2,"map":R2)"));
+
+  store.publish(texts("L", {}));  // a canvas publish names every region still asked for
   EXPECT_FALSE(store.has_region(region));
 }
 
@@ -218,21 +223,50 @@ TEST(ZoomRequestsTest, NewRegionsWakeTheEventThreadOnce) {
   pollfd wake{zooms.wake_fd(), POLLIN, 0};
   EXPECT_FALSE(zooms.new_regions());
   EXPECT_EQ(poll(&wake, 1, 0), 0);
-  zooms.ask(a);
+  EXPECT_TRUE(zooms.ask(a, "page"));
   EXPECT_TRUE(zooms.new_regions());
   EXPECT_EQ(poll(&wake, 1, 0), 1);
   EXPECT_EQ(zooms.take_new(), std::vector<MapRegion>{a});
   EXPECT_FALSE(zooms.new_regions());
   EXPECT_EQ(poll(&wake, 1, 0), 0);
-  zooms.ask(a);
+  EXPECT_TRUE(zooms.ask(a, "page"));
   EXPECT_FALSE(zooms.new_regions()) << "asked again: already copied";
-  zooms.ask(b);
+  EXPECT_TRUE(zooms.ask(b, "other page"));
   EXPECT_EQ(zooms.take_new(), std::vector<MapRegion>{b});
-  EXPECT_EQ(zooms.take_all(), (std::vector<MapRegion>{a, b}));
-  for (int i = 0; i < int(ZoomRequests::kMaxRegions); ++i) zooms.ask(MapRegion{2, 1, 1, 1, 1 + i});
-  const auto kept = zooms.take_all();
+  const auto soon = ZoomRequests::Clock::now() + ZoomRequests::kCopyAgainAfter;
+  EXPECT_EQ(zooms.take_all(soon).copy, (std::vector<MapRegion>{a, b}));
+  for (int i = 0; i < int(ZoomRequests::kMaxRegions); ++i) EXPECT_TRUE(zooms.ask(MapRegion{2, 1, 1, 1, 1 + i}, "third page", soon));
+  const auto kept = zooms.take_all(soon).copy;
   EXPECT_EQ(kept.size(), ZoomRequests::kMaxRegions);
   EXPECT_EQ(std::count(kept.begin(), kept.end(), a), 0) << "the least recently asked goes";
+}
+
+// One client asking for region after region adds only a few a second; the
+// event thread copies a bounded number of bins a second, copies a region
+// again at most twice a second, and the regions whose turn has not come keep
+// their last copy.
+TEST(ZoomRequestsTest, WhatOneClientCanMakeTheEventThreadCopyIsBounded) {
+  ZoomRequests zooms;
+  const auto t0 = ZoomRequests::Clock::now();
+  const auto large = [](int i) { return MapRegion{i % 4, 1 + 2048 * (i / 4 % 4), 2048 * (i / 4 % 4 + 1), 1, 512}; };
+  int taken = 0;
+  for (int i = 0; i < 16; ++i) taken += zooms.ask(large(i), "127.0.0.2", t0) ? 1 : 0;
+  EXPECT_EQ(taken, int(ZoomRequests::kNewRegionsBurst)) << "a burst, then no more";
+  EXPECT_TRUE(zooms.ask(MapRegion{0, 1, 10, 1, 10}, "127.0.0.1", t0)) << "another client is not held up";
+  EXPECT_TRUE(zooms.ask(large(7), "127.0.0.2", t0)) << "a region already asked for costs nothing";
+  EXPECT_TRUE(zooms.ask(large(20), "127.0.0.2", t0 + std::chrono::milliseconds(250))) << "a new one a quarter second later";
+
+  ZoomRequests::Turn first = zooms.take_all(t0 + std::chrono::milliseconds(250));
+  long bins = 0;
+  for (const MapRegion& region : first.copy) bins += region.bins();
+  EXPECT_LE(bins, ZoomRequests::kBinsBurst);
+  EXPECT_FALSE(first.copy.empty());
+  EXPECT_TRUE(zooms.new_regions()) << "the others wait for their turn";
+  const ZoomRequests::Turn next = zooms.take_all(t0 + std::chrono::milliseconds(300));
+  EXPECT_EQ(next.keep, first.copy) << "copied a moment ago: the last copy stays";
+  long later = 0;
+  for (const MapRegion& region : next.copy) later += region.bins();
+  EXPECT_LE(later, ZoomRequests::kBinsPerSecond * 0.05 + 1) << "bins a second, not a burst per update";
 }
 
 std::string gunzip(const std::string& data) {
