@@ -64,9 +64,11 @@ void ConnectionGate::start(const std::string& address, int port) {
   thread_ = std::thread([this] { run(); });
 }
 
+// A worker never waits for the gate: while another looks, that look or the
+// next one finds this connection.
 void ConnectionGate::connection_taken() {
-  std::lock_guard lock(mutex_);
-  if (Clock::now() - last_look_ >= kLookAtMostEvery) look();
+  std::unique_lock lock(mutex_, std::try_to_lock);
+  if (lock.owns_lock() && Clock::now() - last_look_ >= kLookAtMostEvery) look();
 }
 
 void ConnectionGate::request_read(const std::string& address, int port) {

@@ -43,6 +43,9 @@ constexpr std::size_t kCompressFrom = 1024;
 // for the event thread to copy a region a page has just zoomed into.
 constexpr std::chrono::milliseconds kFreshViewWait{300};
 constexpr std::chrono::milliseconds kRegionWait{1000};
+// /status.json asks for the newest view at most this often, so that a crowd
+// polling it cannot make the display serialise every canvas update.
+constexpr std::chrono::milliseconds kStatusFreshness{1000};
 
 // Subdirectories of the JSROOT package the page needs; each is served under /jsroot/<name>/.
 constexpr const char* kJsrootParts[] = {"modules", "fonts", "img", "scripts"};
@@ -367,8 +370,15 @@ int WebDisplay::respond_canvas(mg_connection* connection, bool head) {
   return send_json(connection, *canvas, headers, head);
 }
 
+bool WebDisplay::status_may_demand() {
+  const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::int64_t last = last_status_demand_.load();
+  return now - last >= std::chrono::nanoseconds(kStatusFreshness).count() &&
+         last_status_demand_.compare_exchange_strong(last, now);
+}
+
 int WebDisplay::respond_status(mg_connection* connection, bool head) {
-  publisher_.demand(kFreshViewWait);
+  if (status_may_demand()) publisher_.demand(kFreshViewWait);
   const ViewStore::Status status = store_.status();
   const std::string body = "{\"version\":" + std::to_string(status.version) + ",\"run\":" +
                            std::to_string(status.run) + ",\"events\":" + std::to_string(status.events) +

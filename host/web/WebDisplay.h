@@ -1,6 +1,9 @@
 #ifndef KIVO_HOST_WEB_WEB_DISPLAY_H
 #define KIVO_HOST_WEB_WEB_DISPLAY_H
 
+#include <atomic>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,7 +40,7 @@ namespace kivo::web {
 //   /canvas.json   the whole latest canvas (ETag per publish, If-None-Match -> 304;
 //                  404 before the first)
 //   /status.json   {"version":N,"run":R,"events":E,"activity":{...}}; version 0 until
-//                  the first publish. Versions count from 1 in each kivo process; the
+//                  the first publish; at most a second behind the newest update. Versions count from 1 in each kivo process; the
 //                  X-KIVO-Instance header and the ETag "INSTANCE-VERSION" tell two
 //                  processes apart.
 //   /NAME.json     a view beside the canvas, e.g. /quality.json (PageViews.h).
@@ -100,6 +103,8 @@ class WebDisplay {
   int respond_update(mg_connection* connection, bool head);
   int respond_canvas(mg_connection* connection, bool head);
   int respond_status(mg_connection* connection, bool head);
+  // Whether this status request may ask for the newest view (once a second).
+  bool status_may_demand();
   int respond_file(mg_connection* connection, const char* url_path, bool head);
   int send_json(mg_connection* connection, const std::string& body, const std::string& headers, bool head);
   std::string activity_json() const;
@@ -118,6 +123,7 @@ class WebDisplay {
   ViewStore store_;
   ViewPublisher publisher_{store_};
   ZoomRequests zooms_;
+  std::atomic<std::int64_t> last_status_demand_{std::numeric_limits<std::int64_t>::min() / 2};
   mutable std::mutex activity_mutex_;
   std::shared_ptr<const Activity> activity_;
 

@@ -23,6 +23,7 @@
 
 #include "WebDisplay.h"
 #include "http_client.h"
+#include "http_crowd.h"
 #include "web_tree.h"
 
 namespace {
@@ -32,25 +33,7 @@ using kivo::web::WebDisplay;
 
 int port_of(const std::string& address) { return std::stoi(address.substr(address.rfind(':') + 1)); }
 
-// A connection to 127.0.0.1:`port` from `from`, another loopback address
-// standing for another client.
-int connect_to(int port, const char* from = "127.0.0.1") {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in source{};
-  source.sin_family = AF_INET;
-  inet_pton(AF_INET, from, &source.sin_addr);
-  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
-    close(fd);
-    return -1;
-  }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  if (fd >= 0) close(fd);
-  return -1;
-}
+int connect_to(int port, const char* from = "127.0.0.1") { return connect_from(from, port); }
 
 // Whether a whole answer to GET /status.json comes within `deadline_ms`.
 bool status_answered_within(int port, int deadline_ms) {

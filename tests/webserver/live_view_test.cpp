@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "WebDisplay.h"
 #include "ZoomRequests.h"
 #include "http_client.h"
+#include "http_crowd.h"
 #include "web_tree.h"
 
 namespace {
@@ -357,6 +359,35 @@ TEST_F(UpdateTest, BadQueriesAreRefusedWithTheReason) {
     EXPECT_EQ(bad.status, 400) << zoom;
     EXPECT_TRUE(contains(bad.body, zoom)) << bad.body;
   }
+}
+
+// Five hundred clients of one address polling the status as fast as they are
+// answered while the canvas is updated a hundred times a second: they do not
+// make the display serialise every update (the status asks for the newest
+// view once a second), those beyond the address's share are refused, and
+// another address is answered without waiting for them.
+TEST_F(UpdateTest, ACrowdPollingTheStatusCostsLittleAndHoldsNobodyUp) {
+  HttpCrowd crowd(port, 500, "/status.json", "127.0.0.2");
+  int published = 0;
+  std::chrono::duration<double> slowest{0};
+  auto next_probe = std::chrono::steady_clock::now();
+  for (const auto end = next_probe + std::chrono::seconds(3); std::chrono::steady_clock::now() < end;) {
+    display.publish(canvas.frame(std::to_string(++published)));
+    if (std::chrono::steady_clock::now() >= next_probe) {
+      const auto asked = std::chrono::steady_clock::now();
+      EXPECT_EQ(get("/status.json").status, 200);
+      slowest = std::max<std::chrono::duration<double>>(slowest, std::chrono::steady_clock::now() - asked);
+      next_probe = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const HttpCrowd::Tally tally = crowd.stop();
+  const std::string last = get("/update.json").body;
+  const long serialised = std::stol(last.substr(last.find(R"("version":)") + 10));
+  EXPECT_LE(serialised, 8) << published << " updates published while the crowd polled";
+  EXPECT_GT(tally.answered, 0);
+  EXPECT_GT(tally.refused, 0) << "the address's share is bounded";
+  EXPECT_LT(slowest.count(), 3.0) << "another address waits for nobody";
 }
 
 TEST_F(UpdateTest, AZoomIsRegisteredForTheEventThread) {
