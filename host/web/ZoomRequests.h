@@ -19,7 +19,7 @@ namespace kivo::web {
 //
 // What a client can make the event thread do is bounded: a region asked for
 // by several pages is one region; one client address may add only a few new
-// regions a second; a region is copied again at most twice a second; and the
+// regions a second; a region is copied again at most once a second; and the
 // bins copied a second are limited in all, a region whose turn has not come
 // keeping its last copy.
 class ZoomRequests {
@@ -35,10 +35,11 @@ class ZoomRequests {
   // Client addresses remembered for their rate; the least recently seen goes.
   static constexpr std::size_t kMaxClients = 64;
   // A region copied is copied again no sooner than this.
-  static constexpr std::chrono::milliseconds kCopyAgainAfter{500};
-  // Bins copied on the event thread: a burst, then a rate.
-  static constexpr double kBinsBurst = 4.0 * (1 << 20);
-  static constexpr double kBinsPerSecond = 8.0 * (1 << 20);
+  static constexpr std::chrono::milliseconds kCopyAgainAfter{1000};
+  // Bins copied on the event thread: a burst (the largest region), then a
+  // rate (the four maps' chips, one each, every second).
+  static constexpr double kBinsBurst = 1 << 20;
+  static constexpr double kBinsPerSecond = 2.0 * (1 << 20);
 
   // The regions of one copy: those to copy now, and those asked for whose
   // last copy stays until their turn comes.
