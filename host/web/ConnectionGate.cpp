@@ -59,8 +59,11 @@ ConnectionGate::~ConnectionGate() {
 }
 
 void ConnectionGate::start(const std::string& address, int port) {
-  address_ = address;
-  port_ = port;
+  {
+    std::lock_guard lock(mutex_);  // workers may look already
+    address_ = address;
+    port_ = port;
+  }
   thread_ = std::thread([this] { run(); });
 }
 
@@ -74,8 +77,13 @@ void ConnectionGate::connection_taken() {
 void ConnectionGate::request_read(const std::string& address, int port) {
   std::lock_guard lock(mutex_);
   for (auto& [inode, connection] : connections_) {
-    if (connection.port == port && connection.address == address) connection.requested = true;
+    if (connection.port == port && connection.address == address) {
+      connection.requested = true;
+      return;
+    }
   }
+  // Not looked at yet: told when it is.
+  requested_unseen_.emplace(address, port);
 }
 
 void ConnectionGate::run() {
@@ -89,12 +97,32 @@ void ConnectionGate::run() {
 }
 
 void ConnectionGate::look() {
-  DIR* descriptors = opendir("/proc/self/fd");
-  if (descriptors == nullptr) return;
   const auto now = Clock::now();
-  Connections seen;
-  std::set<ino_t> others;
-  std::map<ino_t, Connection> arrived;
+  Sockets sockets;
+  if (!read_descriptors(now, sockets)) return;
+  last_look_ = now;
+  std::map<std::string, int> open;
+  for (auto& [inode, connection] : sockets.known) {
+    if (!connection.closed && !connection.requested && now - connection.since > kRequestHeadTimeout) {
+      answer_and_shut(inode, connection, kRequestTooSlow);
+      connection.closed = true;
+    }
+    if (!connection.closed) ++open[connection.address];
+  }
+  for (auto& [inode, connection] : sockets.arrived) {
+    connection.requested = requested_unseen_.contains({connection.address, connection.port});
+    admit_or_refuse(sockets.known, open, inode, connection);
+  }
+  requested_unseen_.clear();
+  connections_.swap(sockets.known);
+  others_.swap(sockets.others);
+}
+
+// The sockets of the process as they are now: the connections known and
+// those that arrived, and the others; false when they cannot be listed.
+bool ConnectionGate::read_descriptors(Clock::time_point now, Sockets& sockets) {
+  DIR* descriptors = opendir("/proc/self/fd");
+  if (descriptors == nullptr) return false;
   while (const dirent* entry = readdir(descriptors)) {
     const int fd = std::atoi(entry->d_name);
     struct stat info {};
@@ -102,29 +130,16 @@ void ConnectionGate::look() {
       continue;
     if (const auto known = connections_.find(info.st_ino); known != connections_.end()) {
       known->second.fd = fd;
-      seen.insert(*known);
-    } else if (others_.contains(info.st_ino)) {
-      others.insert(info.st_ino);
-    } else if (Connection connection; inspect(fd, info.st_ino, connection)) {
+      sockets.known.insert(*known);
+    } else if (Connection connection; !others_.contains(info.st_ino) && inspect(fd, info.st_ino, connection)) {
       connection.since = now;
-      arrived.emplace(info.st_ino, connection);
+      sockets.arrived.emplace(info.st_ino, connection);
     } else {
-      others.insert(info.st_ino);
+      sockets.others.insert(info.st_ino);
     }
   }
   closedir(descriptors);
-  last_look_ = now;
-  std::map<std::string, int> open;
-  for (auto& [inode, connection] : seen) {
-    if (!connection.closed && !connection.requested && now - connection.since > kRequestHeadTimeout) {
-      answer_and_shut(inode, connection, kRequestTooSlow);
-      connection.closed = true;
-    }
-    if (!connection.closed) ++open[connection.address];
-  }
-  for (auto& [inode, connection] : arrived) admit_or_refuse(seen, open, inode, connection);
-  connections_.swap(seen);
-  others_.swap(others);
+  return true;
 }
 
 void ConnectionGate::admit_or_refuse(Connections& connections, std::map<std::string, int>& open, ino_t inode,

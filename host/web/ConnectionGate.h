@@ -59,10 +59,15 @@ class ConnectionGate {
     bool closed = false;  // answered and shut by the gate
   };
   using Connections = std::map<ino_t, Connection>;
+  struct Sockets {
+    Connections known, arrived;
+    std::set<ino_t> others;
+  };
 
   void run();
   // Looks at every socket of the process; under mutex_.
   void look();
+  bool read_descriptors(Clock::time_point now, Sockets& sockets);
   // The connection to this server that `fd` holds, if it is one.
   bool inspect(int fd, ino_t inode, Connection& connection) const;
   void admit_or_refuse(Connections& connections, std::map<std::string, int>& open, ino_t inode,
@@ -74,6 +79,7 @@ class ConnectionGate {
   std::mutex mutex_;
   Connections connections_;
   std::set<ino_t> others_;  // sockets that are not connections to this server
+  std::set<std::pair<std::string, int>> requested_unseen_;  // requests read before their look
   Clock::time_point last_look_{};
   std::condition_variable wake_;
   bool stopping_ = false;

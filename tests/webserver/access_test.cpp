@@ -166,6 +166,31 @@ TEST_F(DisplayAccess, ConnectionsAreBoundedPerAddressAndMustSendTheirRequest) {
   close(again);
 }
 
+// The time a connection has to send its request does not limit the time it
+// may take to read the answer: a slow reader gets all of a large canvas.
+TEST_F(DisplayAccess, ASlowReaderGetsTheWholeAnswer) {
+  const int port = start();
+  const std::string canvas(std::size_t{12} << 20, 'c');  // more than the socket buffers hold
+  display->publish_text(canvas, 1, 1);
+  const int fd = connect_to(port);
+  const int small = 1 << 16;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  const std::string request = "GET /canvas.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string answer;
+  char buffer[1 << 16];
+  std::size_t paused_at = 0;
+  for (ssize_t got = 0; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+    answer.append(buffer, static_cast<std::size_t>(got));
+    if (answer.size() - paused_at < (std::size_t{1} << 20)) continue;
+    paused_at = answer.size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  }
+  close(fd);
+  ASSERT_TRUE(answer.starts_with("HTTP/1.1 200")) << answer.substr(0, 100);
+  EXPECT_EQ(answer.size() - answer.find("\r\n\r\n") - 4, canvas.size()) << "read over about four seconds";
+}
+
 // Clients that ask for a large canvas and never read it hold their requests
 // open: one address gets a bounded share of the workers, the rest is refused
 // with 503 until they are done.
