@@ -1,16 +1,20 @@
 // The live view's hot paths, on hit maps filled by a long noisy run (about two
 // thirds of the pixels hit): one OM() with the display on, the event thread's
 // and the display thread's shares of a publish, the bytes a page receives per
-// update at any occupancy, ingestion while a page fetches every update, and a
+// update at any occupancy, ingestion while a page fetches every update (alone,
+// with a crowd polling the status, with a client zooming wildly), and a
 // snapshot's Node time.
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -29,6 +33,7 @@
 #include "child_process.h"
 #include "event_limit.h"
 #include "http_client.h"
+#include "http_crowd.h"
 #include "kivo.h"
 #include "map_pass.h"
 #include "monitor_maps.h"
@@ -159,28 +164,69 @@ kivo::bench::Result bytes_per_update() {
   return kivo::bench::amount_result(largest / kMegabyte, "allowed per update", 1, "MB", 1.0);
 }
 
+// The body of a response, inflated when it came gzip-compressed.
+std::string body_of(const HttpResponse& response) {
+  if (response.header("content-encoding") != "gzip") return response.body;
+  z_stream stream{};
+  inflateInit2(&stream, 15 + 16);
+  std::string out;
+  char buffer[1 << 16];
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(response.body.data()));
+  stream.avail_in = static_cast<uInt>(response.body.size());
+  for (int status = Z_OK; status == Z_OK;) {
+    stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream.avail_out = sizeof buffer;
+    status = inflate(&stream, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  return out;
+}
+
+// The text of the JSON field `name` at the start of an update: its string
+// or its number.
+std::string update_field(const std::string& update, const std::string& name) {
+  const auto at = update.find("\"" + name + "\":");
+  if (at == std::string::npos) return {};
+  const auto start = at + name.size() + 3 + (update[at + name.size() + 3] == '"' ? 1 : 0);
+  return update.substr(start, update.find_first_of(",\"}", start) - start);
+}
+
 // Fetches every update kivo publishes on `port`, as the page does but 25
-// times as often, until kivo goes away: status.json every 20 ms, update.json
-// when the version moves.
-void watch(int port) {
-  std::string instance;
-  long held = 0;
+// times as often, until kivo goes away; each request also asks for the
+// regions `zooms()` gives.
+void watch(int port, const std::function<std::string()>& zooms = [] { return std::string(); }) {
+  std::string instance = "none", held = "0";
   for (;; std::this_thread::sleep_for(kPagePoll)) {
-    const HttpResponse status = http_request(port, "GET", "/status.json");
-    if (status.status != 200) return;
-    instance = status.header("x-kivo-instance");
-    const auto at = status.body.find("\"version\":");
-    const long version = at == std::string::npos ? 0 : std::stol(status.body.substr(at + 10));
-    if (version == held) continue;
-    http_request(port, "GET", "/update.json?instance=" + instance + "&since=" + std::to_string(held),
-                 "Accept-Encoding: gzip\r\n");
-    held = version;
+    const std::string zoom = zooms();
+    const HttpResponse update = http_request(
+        port, "GET", "/update.json?instance=" + instance + "&since=" + held + (zoom.empty() ? "" : "&zoom=" + zoom),
+        "Accept-Encoding: gzip\r\n");
+    if (update.status != 200) return;
+    const std::string body = body_of(update);
+    instance = update_field(body, "instance");
+    held = update_field(body, "version");
   }
 }
 
+// Eight regions of 2048 x 512 bins at random places, as a client zooming
+// wildly asks for them.
+std::string random_wide_zooms() {
+  static std::mt19937 random(7);
+  std::string zooms;
+  for (int i = 0; i < 8; ++i) {
+    const int first = 1 + int(random() % (9216 - 2047));
+    if (!zooms.empty()) zooms += ',';
+    zooms += std::to_string(i % 4);
+    zooms += ':' + std::to_string(first) + ':' + std::to_string(first + 2047) + ":1:512:0";
+  }
+  return zooms;
+}
+
 // Runs kivo on `stream` with refresh interval `refresh` and the display on,
-// while a page fetches every update; false when it fails.
-bool ingest(const std::string& stream, int refresh) {
+// while a page fetches every update and `load` (if any) runs beside it with
+// the display's port; false when it fails.
+bool ingest(const std::string& stream, int refresh, const std::function<void(int)>& load = {}) {
   kivo::bench::Child kivo({kivo::bench::program_beside_bench("kivo"), "-q", "--port", "0", "-e",
                            "set_refresh(" + std::to_string(refresh) + ")", stream});
   const std::string line = kivo.error_line_with("display at http://127.0.0.1:");
@@ -189,9 +235,14 @@ bool ingest(const std::string& stream, int refresh) {
     std::fprintf(stderr, "kivo-bench: kivo did not start its display\n");
     return false;
   }
-  std::thread page(watch, std::stoi(line.substr(colon + 1)));
+  const int port = std::stoi(line.substr(colon + 1));
+  std::thread page([port] { watch(port); });
+  std::thread beside([&load, port] {
+    if (load) load(port);
+  });
   const bool ok = kivo.wait() == 0;
   page.join();
+  beside.join();
   return ok;
 }
 
@@ -208,6 +259,41 @@ kivo::bench::Result ingestion_with_page() {
   const double events = kNoisyEvents + 1.0;
   return kivo::bench::rate_result(events / refreshing, "the same file at set_refresh(-1)", events / plain,
                                   "events/s", 0.4);
+}
+
+// Ingestion with a page watching and `load` beside it, against the same
+// with `baseline` beside it instead.
+kivo::bench::Result ingestion_under(const std::function<void(int)>& load, const std::function<void(int)>& baseline,
+                                    const char* limit_what) {
+  const std::string stream = kivo::bench::write_temporary_stream(noisy_run());
+  if (stream.empty()) return {};
+  bool ok = true;
+  double loaded = 0, page_only = 0;
+  kivo::bench::alternate_best_seconds(
+      kIngestionRuns, [&] { ok = ingest(stream, kRefresh, load) && ok; },
+      [&] { ok = ingest(stream, kRefresh, baseline) && ok; }, loaded, page_only);
+  std::filesystem::remove(stream);
+  if (!ok) return {};
+  const double events = kNoisyEvents + 1.0;
+  return kivo::bench::rate_result(events / loaded, limit_what, events / page_only, "events/s", 0.9);
+}
+
+// Five hundred clients of one address asking for /status.json as fast as
+// they are answered, until kivo goes away.
+kivo::bench::Result ingestion_with_crowd() {
+  return ingestion_under(
+      [](int port) {
+        HttpCrowd crowd(port, 500, "/status.json", "127.0.0.2");
+        while (http_request(port, "GET", "/status.json").status == 200) std::this_thread::sleep_for(kPagePoll);
+      },
+      {}, "the same with the page alone");
+}
+
+// A second page asking for eight random regions of 2048 x 512 bins at every
+// poll.
+kivo::bench::Result ingestion_with_zooms() {
+  return ingestion_under([](int port) { watch(port, random_wide_zooms); }, [](int port) { watch(port); },
+                         "the same with a second page not zooming");
 }
 
 // The light canvas as the page and snapshots draw it, serialised.
@@ -249,4 +335,8 @@ KIVO_BENCH("live serialise", "the display thread's share: a copy serialised and 
 KIVO_BENCH("bytes per update", "the largest full update a page receives, any occupancy", bytes_per_update);
 KIVO_BENCH("ingestion with page", "kivo at set_refresh(1000), display on, a page fetching every update",
            ingestion_with_page);
+KIVO_BENCH("ingestion with crowd", "the same, 500 clients of another address polling /status.json at once",
+           ingestion_with_crowd);
+KIVO_BENCH("ingestion with zooms", "the same, another page asking for 8 random 2048x512 regions at every poll",
+           ingestion_with_zooms);
 KIVO_BENCH("snapshot", "a PNG snapshot of a long noisy run, rendered by Node", snapshot_node_time);

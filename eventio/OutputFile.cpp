@@ -35,6 +35,19 @@ bool replaceable_by_rename(const std::string& file) {
   return S_ISREG(info.st_mode);
 }
 
+// What `file` is when it is a pipe, a device or a socket ("a named pipe",
+// ...), which a writer opening it may have to wait for; empty otherwise. A
+// directory is not one: the rename over it fails at once.
+std::string kind_of_special_file(const std::string& file) {
+  struct stat info {};
+  if (::lstat(file.c_str(), &info) != 0) return {};
+  return S_ISFIFO(info.st_mode)   ? "a named pipe"
+         : S_ISCHR(info.st_mode)  ? "a character device"
+         : S_ISBLK(info.st_mode)  ? "a block device"
+         : S_ISSOCK(info.st_mode) ? "a socket"
+                                  : "";
+}
+
 // The file behind `path`, links followed; "-" is the open `standard_fd`.
 bool identify(const std::string& path, int standard_fd, struct stat& info) {
   return path == "-" ? ::fstat(standard_fd, &info) == 0 : ::stat(path.c_str(), &info) == 0;
@@ -99,11 +112,20 @@ OutputFile::~OutputFile() {
   forget_temporary();
 }
 
-bool OutputFile::open(const std::string& path, std::string& error) {
+bool OutputFile::open(const std::string& path, std::string& error, SpecialFiles special) {
   path_ = path;
   file_ = file_behind(path);
+  const bool refusing = special == SpecialFiles::refuse;
+  if (refusing) {
+    if (const std::string problem = special_file_problem(file_); !problem.empty()) {
+      error = file_ + ": " + problem;
+      return false;
+    }
+  }
   if (!replaceable_by_rename(file_)) {
-    fd_ = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Refusing, only a directory comes here, and fails to open; O_NONBLOCK
+    // keeps a pipe put there since the look from making it wait.
+    fd_ = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (refusing ? O_NONBLOCK : 0), 0644);
     return fd_ >= 0 || fail(error, errno);
   }
   remove_stale_temporaries(file_);
@@ -189,6 +211,11 @@ bool commit_together(std::initializer_list<OutputFile*> outputs, std::string& er
   for (const Placement& placement : placements)
     if (!placement.previous.empty()) ::unlink(placement.previous.c_str());
   return placed;
+}
+
+std::string special_file_problem(const std::string& path) {
+  const std::string kind = kind_of_special_file(file_behind(path));
+  return kind.empty() ? kind : "is " + kind + "; only a regular file is written";
 }
 
 std::string output_overwrites_input(const std::string& input, const std::string& output) {

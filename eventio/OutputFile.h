@@ -5,7 +5,8 @@
 // also on a signal once remove_partial_output_on_signal() has been called.
 // A symbolic link is followed: the file it leads to is replaced and the link
 // stays. Devices and pipes are written in place, as is standard output: a
-// rename would replace them instead of writing to them.
+// rename would replace them instead of writing to them; an output that must
+// not wait for a reader refuses them instead (SpecialFiles::refuse).
 #ifndef KIVO_EVENTIO_OUTPUT_FILE_H
 #define KIVO_EVENTIO_OUTPUT_FILE_H
 
@@ -19,6 +20,11 @@ namespace kivo::eventio {
 
 class OutputFile {
  public:
+  // What open() does with a path that leads to a device, a pipe or a socket:
+  // write to it (a pipe without a reader then waits for one), or refuse it
+  // with an error naming what it is.
+  enum class SpecialFiles { write_in_place, refuse };
+
   OutputFile() = default;
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
@@ -26,7 +32,7 @@ class OutputFile {
 
   // False with `error` ("<file>: <reason>") when the file cannot be created.
   // Stale temporaries of the same file are removed first.
-  bool open(const std::string& path, std::string& error);
+  bool open(const std::string& path, std::string& error, SpecialFiles special = SpecialFiles::write_in_place);
   // Writes to standard output, named "-" in messages.
   void open_standard_output();
   // Writes all of `data`; false with `error` ("<file>: <reason>").
@@ -72,6 +78,11 @@ bool commit_together(std::initializer_list<OutputFile*> outputs, std::string& er
 // temporaries being written and then end the program as the signal does by
 // default, so the caller sees the usual status.
 void remove_partial_output_on_signal();
+
+// Empty unless `path` (its symbolic links followed) is a pipe, a device or a
+// socket; then why an output refusing special files refuses it ("is a named
+// pipe; only a regular file is written").
+std::string special_file_problem(const std::string& path);
 
 // Empty when writing `output` cannot destroy `input`; otherwise a message naming
 // both: they are one existing regular file or block device, also when reached

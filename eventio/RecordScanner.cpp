@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "Crc32c.h"
-#include "Diagnostics.h"
 #include "StreamFormat.h"
 
 namespace kivo::eventio {
@@ -163,9 +162,7 @@ std::uint32_t RecordScanner::word_at(std::size_t pos) const {
   return word;
 }
 
-void RecordScanner::report(std::uint64_t at, const std::string& what) const {
-  report_diagnostic(source_name_ + ": offset " + std::to_string(at) + ": " + what);
-}
+void RecordScanner::report(std::uint64_t at, const std::string& what) { diagnostics_.report(at, what); }
 
 RecordScanner::Step RecordScanner::scan_one(std::unique_ptr<StreamEvent>& event) {
   if (resyncing_ && !skip_to_next_marker()) return Step::need_bytes;

@@ -2,7 +2,8 @@
 // arrive in. Bad records (unknown version, impossible length, bad CRC-32C,
 // inconsistent payload) are reported with the source name and byte offset and
 // skipped; after a bad header the scanner resynchronises on the next record
-// marker, so no intact record behind the damage is lost.
+// marker, so no intact record behind the damage is lost. Problems that come by
+// the thousand are summarised (DiagnosticThrottle.h).
 #ifndef KIVO_EVENTIO_RECORD_SCANNER_H
 #define KIVO_EVENTIO_RECORD_SCANNER_H
 
@@ -14,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "DiagnosticThrottle.h"
 #include "StreamEvent.h"
 
 namespace kivo::eventio {
@@ -66,6 +68,9 @@ class RecordScanner {
   // cut back there): they are dropped, and reported when they held part of a
   // record. The bytes fed next continue the stream at offset().
   void drop_unconsumed();
+  // Tells the problems held back from reporting once their minute is over,
+  // or all of them now once drained().
+  void report_held_back() { drained() ? diagnostics_.flush() : diagnostics_.tick(); }
 
  private:
   enum class Step { event, need_bytes, skipped };
@@ -81,9 +86,10 @@ class RecordScanner {
   void compact();
   std::size_t available() const { return end_ - begin_; }
   std::uint32_t word_at(std::size_t pos) const;
-  void report(std::uint64_t at, const std::string& what) const;
+  void report(std::uint64_t at, const std::string& what);
 
   std::string source_name_;
+  DiagnosticThrottle diagnostics_{source_name_};
   std::vector<std::uint8_t> buffer_;
   std::size_t begin_ = 0;        // first unconsumed byte in buffer_
   std::size_t end_ = 0;          // end of the bytes received in buffer_

@@ -152,7 +152,12 @@ bool StreamReader::same_bytes_before(off_t end, const std::uint8_t* bytes, std::
 // written again). Standard input has no path to check.
 StreamReader::Change StreamReader::look_for_changes() {
   struct stat named {}, opened {};
-  if (!owns_fd_ || ::stat(path_.c_str(), &named) != 0 || ::fstat(fd_, &opened) != 0) return Change::none;
+  if (!owns_fd_ || ::fstat(fd_, &opened) != 0) return Change::none;
+  if (::stat(path_.c_str(), &named) != 0) {
+    if (errno == ENOENT) note_deleted();
+    return Change::none;
+  }
+  deleted_ = false;
   const off_t position = ::lseek(fd_, 0, SEEK_CUR);
   if (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
     return opened.st_size <= position && reopen_replaced_file() ? Change::started_over : Change::none;
@@ -162,6 +167,13 @@ StreamReader::Change StreamReader::look_for_changes() {
   tail_size_ = 0;
   announce_start_over("file truncated");
   return Change::started_over;
+}
+
+void StreamReader::note_deleted() {
+  if (deleted_) return;
+  deleted_ = true;
+  report_diagnostic(path_ + ": file deleted or moved away; reading on what its writer still adds, and a new file "
+                    "of this name from its start");
 }
 
 // Everything taken from the file so far is still there: the reading goes on
@@ -203,9 +215,16 @@ void StreamReader::announce_start_over(const std::string& what) {
                     (before == 1 ? " event" : " events") + " read from it before)");
 }
 
+// Problems held back from reporting are told while no event comes.
+std::unique_ptr<StreamEvent> StreamReader::next_stream_event() {
+  std::unique_ptr<StreamEvent> event = read_next_event();
+  if (!event) scanner_.report_held_back();
+  return event;
+}
+
 // Reads on while the bytes so far end inside a record; bytes that hold no
 // record are skipped at most about one chunk per call.
-std::unique_ptr<StreamEvent> StreamReader::next_stream_event() {
+std::unique_ptr<StreamEvent> StreamReader::read_next_event() {
   more_available_ = false;
   std::uint64_t start = scanner_.offset();
   for (;;) {

@@ -5,7 +5,9 @@
 // record already follows inside the length it claims is damaged and skipped;
 // one still waited for after a few seconds is named once. A followed file cut
 // back to where its last record taken ends (or beyond) is read on from there;
-// one cut back further, or replaced, is read again from its start.
+// one cut back further, or replaced, is read again from its start. A followed
+// file deleted (or moved away) is said once: what its writer still adds is
+// read, and a new file of that name from its start.
 #ifndef KIVO_EVENTIO_STREAM_READER_H
 #define KIVO_EVENTIO_STREAM_READER_H
 
@@ -54,6 +56,8 @@ class StreamReader {
   int poll_fd() const { return is_pipe_ && writer_seen_ ? fd_ : -1; }
   // A named pipe that no writer has opened yet.
   bool waiting_for_writer() const { return !writer_seen_; }
+  // A followed file whose path names no file any more.
+  bool deleted() const { return deleted_; }
 
  private:
   StreamReader(std::string path, int fd, bool is_pipe, bool follow);
@@ -65,6 +69,7 @@ class StreamReader {
     bool named = false;
   };
 
+  std::unique_ptr<StreamEvent> read_next_event();
   // Reads one chunk of what is there now; false when nothing new came.
   bool read_available();
   // Nothing new has come: true when a damaged record could be skipped.
@@ -76,6 +81,8 @@ class StreamReader {
   // back (and perhaps wrote it again); the descriptor then reads on where the
   // change leaves the reading.
   Change look_for_changes();
+  // The path names no file: said once until one is there again.
+  void note_deleted();
   bool reopen_replaced_file();
   bool continue_after_cut(off_t size);
   void announce_start_over(const std::string& what);
@@ -96,6 +103,7 @@ class StreamReader {
   bool more_available_ = false;
   bool writer_seen_ = true;     // false for a named pipe until its writer showed
   bool writer_awaited_ = false;
+  bool deleted_ = false;
   std::array<std::uint8_t, kTailBytes> tail_{};
   std::size_t tail_size_ = 0;
   std::uint64_t records_before_start_ = 0;  // records read before the content now read began

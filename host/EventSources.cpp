@@ -78,6 +78,7 @@ std::vector<std::string> EventSources::describe() const {
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     const Source& source = sources_[i];
     const char* state = source.reader->finished()             ? "finished"
+                        : source.follow && source.reader->deleted() ? "following, file deleted"
                         : source.follow                       ? "following"
                         : source.reader->waiting_for_writer() ? "waiting for a writer"
                         : i == current_                       ? "reading"

@@ -93,7 +93,8 @@ template <class Commit>
 bool write_through_temporary(const std::string& path, const std::string& text, std::string& error,
                              const Commit& commit) {
   eventio::OutputFile file;
-  if (file.open(path, error) && file.write(text, error) && commit(file)) return true;
+  if (file.open(path, error, eventio::OutputFile::SpecialFiles::refuse) && file.write(text, error) && commit(file))
+    return true;
   error = "cannot write " + error;
   return false;
 }

@@ -51,8 +51,8 @@ class MonitorObjects {
 
 // Writes `text` to `path` atomically: a temporary file of a unique name beside
 // it, renamed over `path` once complete. On failure `path` is untouched and
-// `error` names it and the reason. A device, pipe or symbolic link is
-// written in place.
+// `error` names it and the reason. A symbolic link is followed; a device,
+// pipe or socket is refused, since writing to it could wait for ever.
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error);
 
 // Writes `objects` as the ROOT file `path`, atomically as above.

@@ -38,7 +38,10 @@ std::string resolve_all(void* handle, MonitorSymbols& symbols) {
 }  // namespace
 
 std::unique_ptr<MonitorPlugin> MonitorPlugin::load(const std::string& path, std::string& error) {
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // RTLD_NODELETE: the monitor's globals hold its histograms, graphs and
+  // canvas for the life of the process, as ROOT keeps a loaded library's;
+  // unmapped at exit they would leave those objects unreachable, leaked.
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle) {
     const char* reason = dlerror();
     error = "cannot load monitor library " + path + ": " + (reason ? reason : "unknown error");

@@ -310,7 +310,9 @@ void Session::publish(const TCanvas& canvas) {
   canvas_ = &canvas;
   refreshed_ = true;
   if (!display_) return;
-  latest_frame_ = live_canvas_.frame(canvas, display_->zooms().take_all(), objects_.run(), objects_.events());
+  const web::ZoomRequests::Turn regions = display_->zooms().take_all();
+  latest_frame_ = live_canvas_.frame(canvas, regions.copy, objects_.run(), objects_.events());
+  latest_frame_->kept_regions = regions.keep;
   display_->publish(latest_frame_);
 }
 

@@ -46,10 +46,16 @@ std::unique_ptr<kivo::web::WebDisplay> start_display(const kivo::host::Options& 
     return nullptr;
   }
   report("display at " + joined(display->addresses()));
-  if (!kivo::web::is_loopback(options.bind) && options.access.password_file.empty())
+  if (kivo::web::is_loopback(options.bind)) return display;
+  if (options.access.password_file.empty())
     report("warning: the display listens on " + options.bind +
            " without --auth: anyone who reaches it can read the monitoring canvas, the run and event "
            "counts, and can load it down; give --auth FILE to require a password (see docs/security.md)");
+  else if (options.access.certificate.empty())
+    report("warning: the display listens on " + options.bind +
+           " with --auth but without --tls: the canvas and the counts cross the network readable by anyone "
+           "on the way, and an overheard answer to the password challenge can be attacked offline; give "
+           "--tls CERT to encrypt them (see docs/security.md)");
   return display;
 }
 

@@ -50,7 +50,7 @@ class MaskFile {
  public:
   // False (reported) when the temporary cannot be created.
   bool open(const char* path) {
-    if (!file_.open(path, error_)) return report_failure();
+    if (!file_.open(path, error_, kivo::eventio::OutputFile::SpecialFiles::refuse)) return report_failure();
     pending_ = kMaskHeader;
     pending_ += '\n';
     return true;

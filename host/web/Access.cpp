@@ -1,21 +1,17 @@
 #include "Access.h"
 
 #include <arpa/inet.h>
-#include <civetweb.h>
-#include <dlfcn.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
 #include <algorithm>
 #include <cctype>
 #include <fstream>
-#include <sstream>
 
 namespace kivo::web {
 
 namespace {
 
-constexpr unsigned kFeatureTls = 2;  // mg_check_feature / mg_init_library bit
 constexpr std::size_t kDigestLength = 32;
 
 bool hexadecimal(const std::string& text) {
@@ -61,31 +57,6 @@ std::string read_password_realm(const std::string& path, std::string& realm) {
     realm = entry_realm;
   }
   if (realm.empty()) return path + ": no user in it (create one with: htdigest -c " + path + " kivo USER)";
-  return {};
-}
-
-std::string certificate_problem(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) return path + ": cannot be read";
-  std::ostringstream text;
-  text << in.rdbuf();
-  const std::string pem = text.str();
-  if (pem.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
-    return path + ": no certificate in it (PEM, '-----BEGIN CERTIFICATE-----')";
-  if (pem.find("PRIVATE KEY-----") == std::string::npos)
-    return path + ": no private key in it (the PEM file holds the certificate and its key)";
-  return {};
-}
-
-// civetweb 1.15 loads libssl by the name "libssl.so" and looks up the
-// functions of OpenSSL 1.1, one of which OpenSSL 3 offers only under a new
-// name. A small library under that name adds it and leads to OpenSSL for the
-// rest; once loaded, civetweb's load of "libssl.so" finds it.
-std::string enable_tls() {
-  if (mg_check_feature(kFeatureTls) == 0) return "this civetweb library was built without TLS";
-  dlopen(KIVO_SSL_COMPAT_LIBRARY, RTLD_NOW);
-  if ((mg_init_library(kFeatureTls) & kFeatureTls) == 0)
-    return "civetweb cannot load OpenSSL (libssl.so and libcrypto.so; install libssl-dev)";
   return {};
 }
 

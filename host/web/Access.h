@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "Tls.h"
+
 namespace kivo::web {
 
 // Who may open the display and how it is reached.
@@ -19,14 +21,6 @@ struct Access {
 // `realm` set when it holds at least one entry and all of one realm,
 // otherwise why it cannot be used.
 std::string read_password_realm(const std::string& path, std::string& realm);
-
-// Empty when `path` is a readable PEM file with a certificate and a private
-// key, otherwise why it cannot serve HTTPS.
-std::string certificate_problem(const std::string& path);
-
-// Makes civetweb able to serve HTTPS (it loads OpenSSL at run time); empty on
-// success, otherwise why it cannot.
-std::string enable_tls();
 
 // Whether the numeric address reaches only this machine (127.0.0.0/8, ::1).
 bool is_loopback(const std::string& address);

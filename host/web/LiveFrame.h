@@ -56,6 +56,7 @@ struct LiveFrame {
   std::unique_ptr<rootcompat::CanvasCopy> canvas;
   std::vector<HitMap> hit_maps;
   std::vector<LiveRegion> regions;
+  std::vector<MapRegion> kept_regions;  // still asked for, their last copy shown
   std::vector<std::pair<std::string, std::unique_ptr<TObject>>> objects;
 };
 

@@ -372,6 +372,8 @@ std::string snapshot_problem(const std::string& out_path) {
   const std::filesystem::path parent = std::filesystem::path(out_path).parent_path();
   if (!parent.empty() && !std::filesystem::is_directory(parent, error))
     return out_path + ": cannot write: " + parent.string() + " is missing or not a directory";
+  if (const std::string problem = kivo::eventio::special_file_problem(out_path); !problem.empty())
+    return out_path + ": cannot write: " + problem;
   if (const std::string missing = missing_tools(extension); !missing.empty()) return out_path + ": " + missing;
   return {};
 }
@@ -386,7 +388,7 @@ bool render_snapshot(const std::string& canvas_json, const std::string& out_path
   error = snapshot_problem(out_path);
   if (!error.empty()) return false;
   kivo::eventio::OutputFile image;
-  if (!image.open(out_path, error)) {
+  if (!image.open(out_path, error, kivo::eventio::OutputFile::SpecialFiles::refuse)) {
     error = out_path + ": cannot write: " + reason_of(error, image.file());
     return false;
   }

@@ -1,4 +1,4 @@
-// Loaded only for civetweb's TLS (see enable_tls in Access.cpp): the one
+// Loaded only for civetweb's TLS (see enable_tls in Tls.cpp): the one
 // OpenSSL 1.1 function civetweb 1.15 looks up that OpenSSL 3 renamed.
 #include <openssl/ssl.h>
 

@@ -74,6 +74,7 @@ ViewTexts serialise(const LiveFrame& frame) {
     texts.objects.emplace_back(json_string_contents(id), rootcompat::ToJSON(*object));
   for (const LiveRegion& region : frame.regions)
     texts.regions.emplace_back(region.region, rootcompat::ToJSON(*region.map));
+  texts.kept_regions = frame.kept_regions;
   return texts;
 }
 

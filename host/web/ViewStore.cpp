@@ -66,7 +66,7 @@ ViewStore::Piece ViewStore::keep_or_replace(const Piece* old, std::string text, 
 void ViewStore::publish(ViewTexts texts) {
   std::lock_guard lock(mutex_);
   if (!texts.has_canvas) {
-    publish_regions(texts.regions, false);
+    publish_regions(texts.regions, false, {});
     return;
   }
   const long version = ++status_.version;
@@ -81,13 +81,17 @@ void ViewStore::publish(ViewTexts texts) {
     objects[id] = keep_or_replace(old == objects_.end() ? nullptr : &old->second, std::move(text), version);
   }
   objects_.swap(objects);
-  publish_regions(texts.regions, true);
+  publish_regions(texts.regions, true, texts.kept_regions);
 }
 
 // Regions keep their version while their text stays the same. A canvas
-// publish brings every region still asked for; the others are dropped.
-void ViewStore::publish_regions(std::vector<std::pair<MapRegion, std::string>>& regions, bool replace_all) {
+// publish names every region still asked for, copied or kept as it was; the
+// others are dropped.
+void ViewStore::publish_regions(std::vector<std::pair<MapRegion, std::string>>& regions, bool replace_all,
+                                const std::vector<MapRegion>& kept_as_they_are) {
   std::map<MapRegion, Piece> kept = replace_all ? std::map<MapRegion, Piece>() : regions_;
+  for (const MapRegion& region : kept_as_they_are)
+    if (const auto old = regions_.find(region); old != regions_.end()) kept.insert(*old);
   for (auto& [region, text] : regions) {
     const auto old = regions_.find(region);
     kept[region] = keep_or_replace(old == regions_.end() ? nullptr : &old->second, std::move(text),

@@ -26,6 +26,7 @@ struct ViewTexts {
   std::string hit_maps = "[]";  // [{"id":ID,"stave":S,"bins":[NX,NY]}], the zoomable maps
   std::vector<std::pair<std::string, std::string>> objects;
   std::vector<std::pair<MapRegion, std::string>> regions;
+  std::vector<MapRegion> kept_regions;  // not copied this time, their last text stays
 };
 
 // What a page asks for: the changes since the version it holds (of this
@@ -78,7 +79,8 @@ class ViewStore {
   };
   using Pieces = std::map<std::string, Piece>;
   static Piece keep_or_replace(const Piece* old, std::string text, long version);
-  void publish_regions(std::vector<std::pair<MapRegion, std::string>>& regions, bool replace_all);
+  void publish_regions(std::vector<std::pair<MapRegion, std::string>>& regions, bool replace_all,
+                       const std::vector<MapRegion>& kept);
 
   const std::string instance_;
   mutable std::mutex mutex_;

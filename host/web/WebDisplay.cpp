@@ -44,6 +44,9 @@ constexpr std::size_t kCompressFrom = 1024;
 // for the event thread to copy a region a page has just zoomed into.
 constexpr std::chrono::milliseconds kFreshViewWait{300};
 constexpr std::chrono::milliseconds kRegionWait{1000};
+// /status.json asks for the newest view at most this often, so that a crowd
+// polling it cannot make the display serialise every canvas update.
+constexpr std::chrono::milliseconds kStatusFreshness{1000};
 
 // Subdirectories of the JSROOT package the page needs; each is served under /jsroot/<name>/.
 constexpr const char* kJsrootParts[] = {"modules", "fonts", "img", "scripts"};
@@ -112,7 +115,7 @@ WebDisplay::WebDisplay(std::string bind_address, int port, std::string web_root)
       instance_tag_(std::to_string(std::chrono::system_clock::now().time_since_epoch().count())),
       store_(instance_tag_) {
   // The page asks for it from the start; it reads version 0 until the host publishes one.
-  views_.add(kQualityView);
+  views_.add(kQualityView, {"trends", "reference"});
 }
 
 WebDisplay::~WebDisplay() {
@@ -191,11 +194,21 @@ bool WebDisplay::start(std::string& error) {
                                       "connection_queue",   kConnectionQueue,
                                       "request_timeout_ms", kRequestTimeoutMs,
                                       "max_request_size",   kMaxRequestSize,
-                                      "enable_keep_alive",  "no"};
-  if (tls) options.insert(options.end(), {"ssl_certificate", access_.certificate.c_str()});
+                                      "enable_keep_alive",  "no",
+                                      // No leave for other sites' pages to read the display, and
+                                      // no preflight answered before authentication.
+                                      "access_control_allow_origin",  "",
+                                      "access_control_allow_methods", "",
+                                      "access_control_allow_headers", ""};
+  if (tls)
+    options.insert(options.end(), {"ssl_certificate", access_.certificate.c_str(), "ssl_protocol_version",
+                                   kTlsFromVersion12, "ssl_cipher_list", kTls12Ciphers});
   options.push_back(nullptr);
   mg_callbacks callbacks{};
   callbacks.log_message = keep_first_log_message;
+  callbacks.init_connection = &WebDisplay::connection_taken;
+  callbacks.begin_request = &WebDisplay::request_head_read;
+  callbacks.init_ssl = prepare_tls_context;
   mg_init_data init{&callbacks, this, options.data()};
   char reason[256] = "";
   unsigned code = 0;
@@ -214,7 +227,9 @@ bool WebDisplay::start(std::string& error) {
   }
   mg_server_port port{};
   if (mg_get_server_ports(context_, 1, &port) == 1) bound_port_ = port.port;
-  if (!access_.password_file.empty() || !access_.metrics_token.empty())
+  gate_.start(bind_address_, bound_port_);
+  if (!access_.password_file.empty()) digest_ = std::make_unique<DigestAuth>(access_.password_file, access_.realm);
+  if (digest_ || !access_.metrics_token.empty())
     mg_set_auth_handler(context_, "/", &WebDisplay::authorize, this);
   mg_set_request_handler(context_, "/", &WebDisplay::handle_request, this);
   return true;
@@ -263,6 +278,18 @@ int WebDisplay::handle_request(mg_connection* connection, void* self) {
   return status;
 }
 
+int WebDisplay::connection_taken(const mg_connection* connection, void** data) {
+  *data = nullptr;
+  static_cast<WebDisplay*>(mg_get_user_data(mg_get_context(connection)))->gate_.connection_taken();
+  return 0;
+}
+
+int WebDisplay::request_head_read(mg_connection* connection) {
+  const mg_request_info* request = mg_get_request_info(connection);
+  static_cast<WebDisplay*>(request->user_data)->gate_.request_read(request->remote_addr, request->remote_port);
+  return 0;  // civetweb goes on with the request
+}
+
 bool WebDisplay::admit(const std::string& client) {
   std::lock_guard lock(clients_mutex_);
   int& answering = clients_[client];
@@ -279,12 +306,9 @@ void WebDisplay::leave(const std::string& client) {
 // Every path needs the password: the page, JSROOT and the canvas alike; the
 // metrics token opens /metrics.
 int WebDisplay::authorize(mg_connection* connection, void* self) {
-  const kivo::web::Access& access = static_cast<WebDisplay*>(self)->access_;
-  if (const std::optional<int> decided = authorize_metrics(connection, access)) return *decided;
-  if (mg_check_digest_access_authentication(connection, access.realm.c_str(), access.password_file.c_str()) > 0)
-    return 1;
-  mg_send_digest_access_authentication_request(connection, access.realm.c_str());
-  return 0;
+  WebDisplay* display = static_cast<WebDisplay*>(self);
+  if (const std::optional<int> decided = authorize_metrics(connection, display->access_)) return *decided;
+  return display->digest_->admit(connection) ? 1 : 0;
 }
 
 int WebDisplay::respond(mg_connection* connection) {
@@ -322,14 +346,14 @@ int WebDisplay::respond_update(mg_connection* connection, bool head) {
   ViewRequest request;
   const std::string problem = parse_view_request(mg_get_request_info(connection)->query_string, request);
   if (!problem.empty()) return send_error(connection, 400, "update.json: " + problem);
-  metrics_.page_clients().polled(mg_get_request_info(connection)->remote_addr);
-  for (const auto& [region, held] : request.regions) zooms_.ask(region);
+  const std::string client = mg_get_request_info(connection)->remote_addr;
+  metrics_.page_clients().polled(client);
+  std::vector<MapRegion> taken;
+  for (const auto& [region, held] : request.regions)
+    if (zooms_.ask(region, client)) taken.push_back(region);
   publisher_.demand(kFreshViewWait);
   publisher_.wait_for(
-      [&] {
-        return std::all_of(request.regions.begin(), request.regions.end(),
-                           [&](const auto& asked) { return store_.has_region(asked.first); });
-      },
+      [&] { return std::all_of(taken.begin(), taken.end(), [&](const MapRegion& r) { return store_.has_region(r); }); },
       kRegionWait);
   return send_json(connection, store_.update(request, activity_json()), "Cache-Control: no-store\r\n", head);
 }
@@ -351,8 +375,15 @@ int WebDisplay::respond_canvas(mg_connection* connection, bool head) {
   return send_json(connection, *canvas, headers, head);
 }
 
+bool WebDisplay::status_may_demand() {
+  const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::int64_t last = last_status_demand_.load();
+  return now - last >= std::chrono::nanoseconds(kStatusFreshness).count() &&
+         last_status_demand_.compare_exchange_strong(last, now);
+}
+
 int WebDisplay::respond_status(mg_connection* connection, bool head) {
-  publisher_.demand(kFreshViewWait);
+  if (status_may_demand()) publisher_.demand(kFreshViewWait);
   const ViewStore::Status status = store_.status();
   const std::string body = "{\"version\":" + std::to_string(status.version) + ",\"run\":" +
                            std::to_string(status.run) + ",\"events\":" + std::to_string(status.events) +

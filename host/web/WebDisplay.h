@@ -1,6 +1,9 @@
 #ifndef KIVO_HOST_WEB_WEB_DISPLAY_H
 #define KIVO_HOST_WEB_WEB_DISPLAY_H
 
+#include <atomic>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -9,6 +12,8 @@
 
 #include "Access.h"
 #include "Activity.h"
+#include "ConnectionGate.h"
+#include "DigestAuth.h"
 #include "LiveFrame.h"
 #include "Metrics.h"
 #include "PageViews.h"
@@ -36,7 +41,7 @@ namespace kivo::web {
 //   /canvas.json   the whole latest canvas (ETag per publish, If-None-Match -> 304;
 //                  404 before the first)
 //   /status.json   {"version":N,"run":R,"events":E,"activity":{...}}; version 0 until
-//                  the first publish. Versions count from 1 in each kivo process; the
+//                  the first publish; at most a second behind the newest update. Versions count from 1 in each kivo process; the
 //                  X-KIVO-Instance header and the ETag "INSTANCE-VERSION" tell two
 //                  processes apart.
 //   /NAME.json     a view beside the canvas, e.g. /quality.json (PageViews.h).
@@ -45,15 +50,16 @@ namespace kivo::web {
 // JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
 // answered (405 otherwise). A fixed pool of worker threads serves
 // requests with a bounded queue behind them, so a crowd of clients cannot grow the
-// process; a client has a few seconds to send its request, so slow clients cannot hold
-// the workers, and one address is answered a bounded number of requests at once.
-// With an Access password file every path needs HTTP digest authentication; a metrics
-// token opens /metrics alone (MetricsToken.h); with a certificate the display is served
-// over HTTPS only.
+// process; one address holds a bounded number of connections, each of which has two
+// seconds to send its request (ConnectionGate.h), so slow clients cannot hold the
+// workers, and one address is answered a bounded number of requests at once.
+// With an Access password file every path needs HTTP digest authentication
+// (DigestAuth.h); a metrics token opens /metrics alone (MetricsToken.h); with a
+// certificate the display is served over HTTPS only.
 class WebDisplay {
  public:
   // The view of the data quality beside the canvas (/quality.json, web/page/quality.mjs),
-  // served from the start.
+  // served from the start, with its optional parts ("trends", "reference").
   static constexpr const char* kQualityView = "quality";
 
   WebDisplay(std::string bind_address, int port, std::string web_root);
@@ -91,6 +97,8 @@ class WebDisplay {
 
  private:
   static int handle_request(mg_connection* connection, void* self);
+  static int connection_taken(const mg_connection* connection, void** data);
+  static int request_head_read(mg_connection* connection);
   static int authorize(mg_connection* connection, void* self);
   // Counts the requests being answered per client address; false when the
   // address has its share already.
@@ -100,6 +108,8 @@ class WebDisplay {
   int respond_update(mg_connection* connection, bool head);
   int respond_canvas(mg_connection* connection, bool head);
   int respond_status(mg_connection* connection, bool head);
+  // Whether this status request may ask for the newest view (once a second).
+  bool status_may_demand();
   int respond_file(mg_connection* connection, const char* url_path, bool head);
   int send_json(mg_connection* connection, const std::string& body, const std::string& headers, bool head);
   std::string activity_json() const;
@@ -109,6 +119,7 @@ class WebDisplay {
   int port_;
   std::string web_root_;
   kivo::web::Access access_;
+  std::unique_ptr<DigestAuth> digest_;  // with a password file
   std::string instance_tag_;
   std::vector<kivo::web::StaticTree> trees_;
   mg_context* context_ = nullptr;
@@ -117,9 +128,11 @@ class WebDisplay {
   ViewStore store_;
   ViewPublisher publisher_{store_};
   ZoomRequests zooms_;
+  std::atomic<std::int64_t> last_status_demand_{std::numeric_limits<std::int64_t>::min() / 2};
   mutable std::mutex activity_mutex_;
   std::shared_ptr<const Activity> activity_;
 
+  ConnectionGate gate_;
   std::mutex clients_mutex_;
   std::unordered_map<std::string, int> clients_;
 

@@ -10,8 +10,10 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
+#include "DiagnosticThrottle.h"
 #include "StreamFormat.h"
 #include "StreamReader.h"
 #include "StreamWriter.h"
@@ -140,6 +142,26 @@ TEST_F(StreamReading, GarbageBetweenRecordsIsSkippedOnce) {
   EXPECT_EQ(reader->counters().records_rejected, 1u);
   ASSERT_EQ(diagnostics_.lines().size(), 1u);
   EXPECT_NE(diagnostics_.lines()[0].find("offset " + std::to_string(at) + ": no record marker"), std::string::npos);
+}
+
+// One to three stray bytes, some of them the start of a record marker or of
+// the file header, cost no intact record: the scan finds the marker just behind.
+TEST_F(StreamReading, StrayBytesBeforeARecordCostNoEvent) {
+  for (std::size_t count = 1; count <= 3; ++count) {
+    for (const std::string& stray : {std::string(count, '\0'), std::string("KEV").substr(0, count),
+                                     std::string("KIV").substr(0, count), std::string(count, 'K'),
+                                     std::string("\xff\x4b\x45").substr(0, count)}) {
+      for (const std::size_t index : {std::size_t{1}, std::size_t{3}}) {
+        std::string bytes = testing::stream_of(records_);
+        bytes.insert(record_offset(records_, index), stray);
+        testing::write_file(path_, bytes);
+        auto reader = open_reader(path_);
+        const std::string what = std::to_string(count) + " stray bytes before record " + std::to_string(index);
+        EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1, 2, 3, 4})) << what;
+        EXPECT_EQ(reader->counters().records_rejected, 1u) << what;
+      }
+    }
+  }
 }
 
 TEST_F(StreamReading, TruncatedTailIsReportedAfterTheIntactRecords) {
@@ -312,6 +334,73 @@ TEST_F(StreamReading, FollowedFileCutBackGoesOnWithoutReadingAnythingTwice) {
   EXPECT_NE(diagnostics_.joined().find(path_ + ": file truncated; reading it from the start (10 events read from it before)"),
             std::string::npos)
       << diagnostics_.joined();
+}
+
+// A megabyte of record markers appended to a followed file is a quarter of
+// a million damaged records: a few are named, the rest are counted in one
+// line, and the records behind them are all read.
+TEST_F(StreamReading, AMegabyteOfDamageCostsAFewLines) {
+  std::string marker(4, '\0');
+  std::memcpy(marker.data(), &kRecordMarker, 4);
+  std::string damage;
+  for (int i = 0; i < (1 << 18); ++i) damage += marker;
+  testing::write_file(path_, testing::stream_of({records_[0], records_[1]}));
+  auto reader = open_reader(path_, true);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1}));
+  testing::append_file(path_, damage);
+  for (std::size_t i = 2; i < records_.size(); ++i) testing::append_file(path_, encode_record(records_[i]));
+  std::vector<std::uint32_t> sequences;
+  for (int calls = 0; calls < 1000 && sequences.size() < 3; ++calls) {
+    if (auto event = reader->next_stream_event()) sequences.push_back(event->sequence());
+  }
+  EXPECT_EQ(sequences, (std::vector<std::uint32_t>{2, 3, 4}));
+  EXPECT_EQ(reader->counters().records_rejected, std::uint64_t{1} << 18);
+  EXPECT_EQ(diagnostics_.lines().size(), std::size_t(DiagnosticThrottle::kShownPerKind)) << diagnostics_.joined();
+  reader.reset();
+  ASSERT_EQ(diagnostics_.lines().size(), std::size_t(DiagnosticThrottle::kShownPerKind) + 1);
+  const std::string first = std::to_string(record_offset(records_, 2) + 4 * DiagnosticThrottle::kShownPerKind);
+  const std::string last = std::to_string(record_offset(records_, 2) + damage.size() - 4);
+  EXPECT_EQ(diagnostics_.lines().back(), path_ + ": offsets " + first + " to " + last + ": " +
+                                             std::to_string((1 << 18) - DiagnosticThrottle::kShownPerKind) +
+                                             " more like \"unknown record version 1414939979\"");
+}
+
+// Of each kind of problem, the first few of a minute are named as they come;
+// the others are counted and told once the minute is over.
+TEST(DiagnosticThrottleTest, EachKindHasAFewLinesAMinute) {
+  CapturedDiagnostics captured;
+  const auto t0 = DiagnosticThrottle::Clock::now();
+  DiagnosticThrottle throttle("run.kevt");
+  for (int i = 0; i < 6; ++i) throttle.report(100 + i, "bad CRC-32C; skipping", t0);
+  throttle.report(200, "impossible payload length 17", t0);
+  throttle.report(300, "impossible payload length 4000000", t0 + std::chrono::seconds(10));
+  ASSERT_EQ(captured.lines().size(), 5u) << captured.joined();
+  EXPECT_EQ(captured.lines()[3], "run.kevt: offset 200: impossible payload length 17");
+  throttle.tick(t0 + std::chrono::seconds(59));
+  EXPECT_EQ(captured.lines().size(), 5u) << "the minute is not over";
+  throttle.tick(t0 + std::chrono::seconds(60));
+  ASSERT_EQ(captured.lines().size(), 6u);
+  EXPECT_EQ(captured.lines()[5], R"(run.kevt: offsets 103 to 105: 3 more like "bad CRC-32C; skipping")");
+  throttle.report(400, "bad CRC-32C; skipping", t0 + std::chrono::seconds(61));
+  EXPECT_EQ(captured.lines().back(), "run.kevt: offset 400: bad CRC-32C; skipping") << "a new minute";
+}
+
+// A followed file deleted while kivo reads it is said once; a new file of
+// that name is read from its start.
+TEST_F(StreamReading, DeletedFollowedFileIsSaidOnce) {
+  testing::write_file(path_, testing::stream_of({records_[0], records_[1]}));
+  auto reader = open_reader(path_, true);
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{0, 1}));
+  EXPECT_FALSE(reader->deleted());
+  std::filesystem::remove(path_);
+  for (int look = 0; look < 5; ++look) EXPECT_EQ(reader->next(), nullptr);
+  EXPECT_TRUE(reader->deleted());
+  EXPECT_FALSE(reader->finished());
+  EXPECT_EQ(diagnostics_.joined(), path_ + ": file deleted or moved away; reading on what its writer still adds, "
+                                           "and a new file of this name from its start\n");
+  testing::write_file(path_, testing::stream_of({records_[2]}));
+  EXPECT_EQ(read_sequences(*reader), (std::vector<std::uint32_t>{2}));
+  EXPECT_FALSE(reader->deleted());
 }
 
 // A long damaged region is skipped a bounded amount per call, so that the

@@ -2,7 +2,13 @@
 // or not at all, and no other file beside it is touched.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <set>
 #include <algorithm>
@@ -45,8 +51,7 @@ TEST_F(AtomicWriteTest, ReplacesTheTargetAndLeavesNeighboursAlone) {
   EXPECT_EQ(names(), (std::set<std::string>{"monitor.json", "monitor.json.tmp"}));
 }
 
-// A rename would replace a link (or a device such as /dev/null) instead of
-// writing to it.
+// A rename would replace a link instead of writing to it.
 TEST_F(AtomicWriteTest, WritesThroughASymbolicLink) {
   std::filesystem::create_symlink(directory + "/target.json", directory + "/link.json");
   std::string error;
@@ -71,6 +76,29 @@ TEST_F(AtomicWriteTest, FailuresNameTheFileAndTheReasonAndLeaveNothing) {
   EXPECT_FALSE(write_file_atomically("", "{}", error));
   EXPECT_EQ(error, "no file name given");
   EXPECT_EQ(names(), (std::set<std::string>{"taken"}));
+}
+
+// A named pipe without a reader would hold the event thread and the prompt
+// until one came: it is refused, as are devices, and left as it is.
+TEST_F(AtomicWriteTest, NamedPipesAndDevicesAreRefusedWithoutWaiting) {
+  const std::string pipe = directory + "/p.json";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::string error;
+  auto saving = std::async(std::launch::async, [&] { return write_file_atomically(pipe, "{}", error); });
+  if (saving.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);  // lets a blocked writer go on
+    saving.wait();
+    close(reader);
+    FAIL() << "writing waited for a reader of the named pipe";
+  }
+  EXPECT_FALSE(saving.get());
+  EXPECT_EQ(error, "cannot write " + pipe + ": is a named pipe; only a regular file is written");
+  EXPECT_EQ(std::filesystem::status(pipe).type(), std::filesystem::file_type::fifo);
+  EXPECT_EQ(names(), (std::set<std::string>{"p.json"}));
+
+  std::filesystem::create_symlink("/dev/null", directory + "/null.json");
+  EXPECT_FALSE(write_file_atomically(directory + "/null.json", "{}", error));
+  EXPECT_EQ(error, "cannot write /dev/null: is a character device; only a regular file is written");
 }
 
 // Two writers that chose the same free name: the one that puts its file in

@@ -100,6 +100,17 @@ TEST_F(MonitorSessionTest, StatusOfARunWithoutDataEvents) {
   EXPECT_EQ(run.out, kSeparator + kSeparator + "== Number of events: 0\n" + kSeparator + kSeparator);
 }
 
+// Every way out of kivo leaves nothing it made unreachable: under the
+// sanitizers a leak would end these runs with LeakSanitizer's status instead.
+TEST_F(MonitorSessionTest, EveryExitLeavesNothingLeaked) {
+  const std::string data_only = stream(repeat("event\nhit 1 4 200 17\n", 3));
+  EXPECT_EQ(kivo({data_only}).status, 0) << "events without a begin-run";
+  EXPECT_EQ(kivo({"-e", "OM()", data_only}).status, 0) << "the canvas drawn";
+  EXPECT_EQ(kivo({"-e", "no_such_command()", data_only}).status, 1) << "a start-up command refused";
+  EXPECT_EQ(run_program({KIVO_BIN, "-q", "--port", "0", data_only}).status, 0) << "the display on";
+  EXPECT_EQ(run_program({KIVO_BIN, "-b"}, "OM();\n.q\n").status, 0) << "quit at the prompt";
+}
+
 TEST_F(MonitorSessionTest, StatusOfARunWithHitsOnTwoStaves) {
   // Unit 1 channel 1 is stave 0 chip 0; unit 1 channel 17 is stave 3 chip 0.
   std::string events = stream("run 5\nevent\nhit 1 17 100 5\nhit 1 1 110 300\n");

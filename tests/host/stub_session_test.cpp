@@ -221,6 +221,19 @@ TEST_F(StubSessionTest, DisplayOnEveryInterfaceNamesOpenableAddressesAndWarns) {
 
   std::vector<std::string> locked = display;
   locked.insert(locked.end(), {"--auth", file("users", "operator:kivo:0123456789abcdef0123456789abcdef\n")});
+  Finished clear_run = run_program(locked);
+  EXPECT_EQ(clear_run.status, 0) << clear_run.err;
+  EXPECT_NE(clear_run.err.find("kivo: warning: the display listens on 0.0.0.0 with --auth but without --tls: the "
+                               "canvas and the counts cross the network readable by anyone on the way"),
+            std::string::npos)
+      << clear_run.err;
+
+  const std::string key = directory + "/key.pem", certificate = directory + "/certificate.pem";
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -keyout '" + key +
+                         "' -out '" + certificate + "' 2>/dev/null && cat '" + key + "' >> '" + certificate + "'")
+                            .c_str()),
+            0);
+  locked.insert(locked.end(), {"--tls", certificate});
   Finished protected_run = run_program(locked);
   EXPECT_EQ(protected_run.status, 0) << protected_run.err;
   EXPECT_EQ(protected_run.err.find("warning"), std::string::npos) << protected_run.err;
@@ -234,6 +247,20 @@ TEST_F(StubSessionTest, UnusableAuthAndTlsFilesAreUsageErrors) {
   Finished tls = run_program(kivo_args({"--tls", plain}));
   EXPECT_EQ(tls.status, 2);
   EXPECT_EQ(tls.err, "kivo: --tls: " + plain + ": no certificate in it (PEM, '-----BEGIN CERTIFICATE-----') (see kivo --help)\n");
+
+  // A key of another certificate: refused before any event, not a display that does not start.
+  const std::string key = directory + "/key.pem", certificate = directory + "/certificate.pem";
+  const std::string other = directory + "/other.pem";
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "
+                         "/CN=localhost -keyout '" + key + "' -out '" + certificate + "' 2>/dev/null && openssl genpkey "
+                         "-algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 >> '" + certificate + "'")
+                            .c_str()),
+            0);
+  Finished mismatched = run_program(kivo_args({"-q", "--tls", certificate, stream("run.kevt", "run 1\nevent\n")}));
+  EXPECT_EQ(mismatched.status, 2);
+  EXPECT_EQ(mismatched.out, "") << "no event processed";
+  EXPECT_EQ(mismatched.err, "kivo: --tls: " + certificate +
+                                ": the private key does not belong to the certificate (see kivo --help)\n");
 }
 
 // With standard input closed, the stream would take descriptor 0 and the
@@ -427,6 +454,21 @@ TEST_F(StubSessionTest, BackgroundProcessingOfAGrowingFileTakesCommandsBetweenEv
   EXPECT_EQ(kivo.wait(), 0);
   EXPECT_EQ(kivo.out(), "pinit\nset_verbose 3\nevent type 1 run 7\nevent type 1 run 7\n");
   EXPECT_EQ(occurrences(kivo.err(), "following"), occurrences(kivo.err(), "events read"));
+}
+
+// A followed file deleted under kivo is said once and shown in sources().
+TEST_F(StubSessionTest, ADeletedFollowedFileIsSaidOnceAndShownInSources) {
+  std::string growing = file("growing.kevt", kivo::test::read_file(stream("first.kevt", "run 7\nevent\n")));
+  LiveProcess kivo(kivo_args({}));
+  kivo.write("follow(\"" + growing + "\")\nsources()\n");
+  ASSERT_TRUE(kivo.wait_for_err(growing + " (following): ")) << kivo.err();
+  std::filesystem::remove(growing);
+  ASSERT_TRUE(kivo.wait_for_err(growing + ": file deleted or moved away")) << kivo.err();
+  kivo.write("sources()\n");
+  ASSERT_TRUE(kivo.wait_for_err(growing + " (following, file deleted): 2 events read")) << kivo.err();
+  kivo.write("stop()\n.q\n");
+  EXPECT_EQ(kivo.wait(), 0);
+  EXPECT_EQ(occurrences(kivo.err(), "file deleted or moved away"), 1u) << kivo.err();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Hot-pixel listing and mask files: thresholds, coordinates, file layout and
 // order, rewriting, and failure to write leaving the old files intact.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -191,6 +193,30 @@ TEST_F(Masking, LinkedMaskFilesUpdateTheFilesBehindTheLinks) {
   fs::remove(file_name_tb1);
   fs::remove(file_name_tb2);
   fs::remove_all(elsewhere);
+}
+
+// A named pipe in the place of a mask file would hold kivo until something
+// read it: it is refused, and neither file changes.
+TEST_F(Masking, ANamedPipeAsMaskFileIsRefusedWithoutWaiting) {
+  namespace fs = std::filesystem;
+  capture_stdout([] { mask_pixels(5); });
+  const std::string tb1 = read_file(file_name_tb1);
+  fs::remove(file_name_tb2);
+  ASSERT_EQ(mkfifo(file_name_tb2, 0600), 0);
+  hit_pixel(2, 3 * 1024 + 17, 200, 6);
+  std::string printed;
+  auto masking = std::async(std::launch::async, [&] { printed = capture_stdout([] { EXPECT_EQ(mask_pixels(5), -1); }); });
+  if (masking.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    const int reader = open(file_name_tb2, O_RDONLY | O_NONBLOCK);  // lets a blocked writer go on
+    masking.wait();
+    close(reader);
+    ADD_FAILURE() << "mask_pixels waited for a reader of the named pipe";
+  }
+  EXPECT_EQ(printed, std::string("mask_pixels: cannot write ") + file_name_tb2 +
+                         ": is a named pipe; only a regular file is written\n");
+  EXPECT_EQ(read_file(file_name_tb1), tb1);
+  EXPECT_EQ(fs::status(file_name_tb2).type(), fs::file_type::fifo);
+  fs::remove(file_name_tb2);
 }
 
 // A mask file that is a symbolic link into a directory that does not exist

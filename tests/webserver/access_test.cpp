@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <civetweb.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "MetricsToken.h"
 #include "WebDisplay.h"
 #include "http_client.h"
+#include "http_crowd.h"
 #include "web_tree.h"
 
 namespace {
@@ -32,16 +35,7 @@ using kivo::web::WebDisplay;
 
 int port_of(const std::string& address) { return std::stoi(address.substr(address.rfind(':') + 1)); }
 
-int connect_to(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  if (fd >= 0) close(fd);
-  return -1;
-}
+int connect_to(int port, const char* from = "127.0.0.1") { return connect_from(from, port); }
 
 // Whether a whole answer to GET /status.json comes within `deadline_ms`.
 bool status_answered_within(int port, int deadline_ms) {
@@ -64,18 +58,19 @@ bool status_answered_within(int port, int deadline_ms) {
   return closed && answer.starts_with("HTTP/1.1 200") && answer.find("\"version\"") != std::string::npos;
 }
 
-// Clients that send their request one byte a second, and connect again when dropped.
+// Clients of one address that send their request one byte a second, and
+// connect again when dropped.
 class TricklingClients {
  public:
-  TricklingClients(int port, int count, std::chrono::seconds duration)
-      : thread_([this, port, count, duration] { run(port, count, duration); }) {}
+  TricklingClients(int port, int count, std::chrono::seconds duration, const char* from)
+      : thread_([this, port, count, duration, from] { run(port, count, duration, from); }) {}
   ~TricklingClients() {
     stop_ = true;
     thread_.join();
   }
 
  private:
-  void run(int port, int count, std::chrono::seconds duration) {
+  void run(int port, int count, std::chrono::seconds duration, const char* from) {
     const std::string request = "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + std::string(4000, 'x');
     std::vector<int> sockets(count, -1);
     std::vector<std::size_t> sent(count, 0);
@@ -83,7 +78,7 @@ class TricklingClients {
     while (!stop_ && std::chrono::steady_clock::now() < end) {
       for (int i = 0; i < count; ++i) {
         if (sockets[i] < 0) {
-          sockets[i] = connect_to(port);
+          sockets[i] = connect_to(port, from);
           sent[i] = 0;
         }
         if (sockets[i] >= 0 && send(sockets[i], request.data() + sent[i] % request.size(), 1, MSG_NOSIGNAL) != 1) {
@@ -117,17 +112,85 @@ class DisplayAccess : public ::testing::Test {
   std::unique_ptr<WebDisplay> display;
 };
 
-TEST_F(DisplayAccess, TricklingClientsLeaveTheDisplayAnswering) {
+// More slow clients of one address than there are workers: the address gets
+// its share of connections, each of which must send its request in time, and
+// the other addresses are answered.
+TEST_F(DisplayAccess, TricklingClientsOfOneAddressLeaveTheOthersAnswered) {
   const int port = start();
-  const TricklingClients crowd(port, 50, std::chrono::seconds(15));
+  const TricklingClients crowd(port, 150, std::chrono::seconds(9), "127.0.0.2");
   std::this_thread::sleep_for(std::chrono::seconds(1));
   int probes = 0, answered = 0;
-  for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(12); std::chrono::steady_clock::now() < end;) {
+  for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(7); std::chrono::steady_clock::now() < end;) {
     ++probes;
     answered += status_answered_within(port, 1000) ? 1 : 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
   }
-  EXPECT_EQ(answered, probes) << "each probe is answered within a second while 50 clients trickle";
+  EXPECT_EQ(answered, probes) << "each probe is answered within a second while 150 clients of another address trickle";
+}
+
+// Whatever comes in the reply to a connection that sends `sent`, once the
+// server closes it (empty when it is still open after ten seconds).
+std::string reply_to_silence(int fd, const std::string& sent) {
+  if (!sent.empty()) send(fd, sent.data(), sent.size(), MSG_NOSIGNAL);
+  std::string reply;
+  pollfd readable{fd, POLLIN, 0};
+  while (poll(&readable, 1, 10000) == 1) {
+    char buffer[4096];
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) return reply.empty() ? "closed" : reply;
+    reply.append(buffer, static_cast<std::size_t>(got));
+  }
+  return reply;
+}
+
+// Connections that send nothing, or half a request, are answered 408 and
+// closed; those of one address beyond its share are answered 503 at once.
+TEST_F(DisplayAccess, ConnectionsAreBoundedPerAddressAndMustSendTheirRequest) {
+  const int port = start();
+  std::vector<int> idle;
+  for (int i = 0; i < kivo::web::ConnectionGate::kConnectionsPerAddress; ++i) idle.push_back(connect_to(port, "127.0.0.3"));
+  const int excess = connect_to(port, "127.0.0.3");
+  const std::string refused = reply_to_silence(excess, "");
+  EXPECT_TRUE(refused.starts_with("HTTP/1.1 503 ")) << refused;
+  EXPECT_NE(refused.find("too many connections from this address at once"), std::string::npos) << refused;
+  EXPECT_EQ(http_request(port, "GET", "/status.json").status, 200) << "another address is answered";
+  const std::string timed_out = reply_to_silence(idle.front(), "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+  EXPECT_TRUE(timed_out.starts_with("HTTP/1.1 408 ")) << timed_out;
+  for (std::size_t i = 1; i < idle.size(); ++i) {
+    const std::string reply = reply_to_silence(idle[i], "");
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 408 ")) << "sent nothing: " << reply;
+  }
+  for (int fd : idle) close(fd);
+  close(excess);
+  const int again = connect_to(port, "127.0.0.3");
+  EXPECT_TRUE(reply_to_silence(again, "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").starts_with("HTTP/1.1 200 "))
+      << "the address is answered again once its connections are gone";
+  close(again);
+}
+
+// The time a connection has to send its request does not limit the time it
+// may take to read the answer: a slow reader gets all of a large canvas.
+TEST_F(DisplayAccess, ASlowReaderGetsTheWholeAnswer) {
+  const int port = start();
+  const std::string canvas(std::size_t{12} << 20, 'c');  // more than the socket buffers hold
+  display->publish_text(canvas, 1, 1);
+  const int fd = connect_to(port);
+  const int small = 1 << 16;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  const std::string request = "GET /canvas.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string answer;
+  char buffer[1 << 16];
+  std::size_t paused_at = 0;
+  for (ssize_t got = 0; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+    answer.append(buffer, static_cast<std::size_t>(got));
+    if (answer.size() - paused_at < (std::size_t{1} << 20)) continue;
+    paused_at = answer.size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  }
+  close(fd);
+  ASSERT_TRUE(answer.starts_with("HTTP/1.1 200")) << answer.substr(0, 100);
+  EXPECT_EQ(answer.size() - answer.find("\r\n\r\n") - 4, canvas.size()) << "read over about four seconds";
 }
 
 // Clients that ask for a large canvas and never read it hold their requests
@@ -185,16 +248,22 @@ std::string parameter(const std::string& header, const std::string& name) {
 
 // The Authorization header answering a digest challenge, as a browser sends it.
 std::string digest_answer(const std::string& challenge, const std::string& user, const std::string& password,
-                          const std::string& uri) {
+                          const std::string& uri, const std::string& nc = "00000001") {
   const std::string realm = parameter(challenge, "realm"), nonce = parameter(challenge, "nonce");
   const std::string ha1 = md5(user + ":" + realm + ":" + password), ha2 = md5("GET:" + uri);
-  const std::string nc = "00000001", cnonce = "0a4f113b";
+  const std::string cnonce = "0a4f113b";
   const std::string response = md5(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2);
   std::string header = "Authorization: Digest username=\"" + user + "\", realm=\"" + realm + "\", nonce=\"" + nonce +
                        "\", uri=\"" + uri + "\", qop=auth, nc=" + nc + ", cnonce=\"" + cnonce + "\", response=\"" +
                        response + "\"";
   if (const std::string opaque = parameter(challenge, "opaque"); !opaque.empty()) header += ", opaque=\"" + opaque + "\"";
   return header + "\r\n";
+}
+
+std::string read_text(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
 }
 
 class Scratch {
@@ -233,6 +302,9 @@ TEST_F(DisplayAccess, PasswordFileLocksEveryPath) {
     EXPECT_EQ(http_request(port, "GET", path, digest_answer(challenge, "operator", "wrong", path)).status, 401);
     EXPECT_EQ(http_request(port, "GET", path, digest_answer(challenge, "operator", "secret", path)).status, 200);
   }
+  const HttpResponse preflight = http_request(port, "OPTIONS", "/status.json",
+                                              "Origin: http://elsewhere.example\r\nAccess-Control-Request-Method: GET\r\n");
+  EXPECT_EQ(preflight.status, 401) << "a preflight needs the password too";
   const HttpResponse page = http_request(port, "GET", "/", digest_answer(http_request(port, "GET", "/").header("www-authenticate"), "operator", "secret", "/"));
   EXPECT_EQ(page.body, TestWebTree::kIndex);
 }
@@ -303,6 +375,60 @@ TEST_F(DisplayAccess, MetricsTokenFilesThatCannotServeAreNamed) {
   EXPECT_EQ(kivo::web::read_metrics_token(scratch.path(""), token), scratch.path("") + ": not a regular file");
 }
 
+// An answer overheard on the network is good for its own request once: not
+// for another target, not again, not with another nonce.
+TEST_F(DisplayAccess, OverheardAnswersCannotBeReplayedOrMoved) {
+  Scratch scratch;
+  kivo::web::Access access{scratch.file("users", "operator:kivo:" + md5("operator:kivo:secret") + "\n"), "kivo", "", ""};
+  const int port = start(access);
+  const std::string challenge = http_request(port, "GET", "/status.json").header("www-authenticate");
+  EXPECT_EQ(parameter(challenge, "qop"), "auth");
+  const std::string answer = digest_answer(challenge, "operator", "secret", "/status.json");
+  EXPECT_EQ(http_request(port, "GET", "/status.json", answer).status, 200);
+  const HttpResponse replayed = http_request(port, "GET", "/status.json", answer);
+  EXPECT_EQ(replayed.status, 401) << "the same nonce count again";
+  EXPECT_NE(replayed.header("www-authenticate").find("stale=true"), std::string::npos)
+      << "a browser asks again with a new nonce without asking the user";
+  const HttpResponse moved = http_request(port, "GET", "/canvas.json", digest_answer(challenge, "operator", "secret", "/status.json", "00000002"));
+  EXPECT_EQ(moved.status, 401) << "an answer for another target";
+  EXPECT_EQ(moved.header("www-authenticate").find("stale=true"), std::string::npos);
+  EXPECT_EQ(http_request(port, "GET", "/quality.json?parts=reference",
+                         digest_answer(challenge, "operator", "secret", "/quality.json?parts=trends", "00000003")).status,
+            401) << "an answer for another query";
+  std::string altered = digest_answer(challenge, "operator", "secret", "/status.json", "00000004");
+  const std::string nonce = parameter(challenge, "nonce");
+  std::string next_nonce = nonce;
+  next_nonce.back() = next_nonce.back() == '0' ? '1' : '0';
+  altered.replace(altered.find(nonce), nonce.size(), next_nonce);
+  EXPECT_EQ(http_request(port, "GET", "/status.json", altered).status, 401) << "another nonce, the answer kept";
+  EXPECT_EQ(http_request(port, "GET", "/status.json", digest_answer(challenge, "operator", "secret", "/status.json", "00000007")).status, 200);
+  EXPECT_EQ(http_request(port, "GET", "/status.json", digest_answer(challenge, "operator", "secret", "/status.json", "00000006")).status, 200)
+      << "parallel requests may bring their counts out of order";
+  EXPECT_EQ(http_request(port, "GET", "/status.json", digest_answer(challenge, "operator", "secret", "/status.json", "00000006")).status, 401);
+}
+
+// Nonces expire: a right answer with an old nonce is told to ask again.
+TEST(DigestAuthTest, NoncesExpireAndAreForgottenOldestFirst) {
+  Scratch scratch;
+  kivo::web::DigestAuth digest(scratch.file("users", "operator:kivo:" + md5("operator:kivo:secret") + "\n"), "kivo");
+  using Verdict = kivo::web::DigestAuth::Verdict;
+  const auto t0 = kivo::web::DigestAuth::Clock::now();
+  const auto check = [&](const std::string& challenge, const std::string& nc, auto now) {
+    std::string header = digest_answer(challenge, "operator", "secret", "/", nc);
+    header = header.substr(std::string("Authorization: ").size(), header.size() - 2 - std::string("Authorization: ").size());
+    return digest.check(header.c_str(), "GET", "/", nullptr, now);
+  };
+  const std::string first = digest.challenge(false, t0);
+  EXPECT_EQ(check(first, "00000001", t0 + std::chrono::minutes(4)), Verdict::granted);
+  EXPECT_EQ(check(first, "00000002", t0 + kivo::web::DigestAuth::kNonceLifetime), Verdict::stale);
+  EXPECT_EQ(check(first, "00000003", t0), Verdict::stale) << "forgotten once expired";
+  const std::string second = digest.challenge(false, t0);
+  for (std::size_t i = 0; i < kivo::web::DigestAuth::kMaxNonces; ++i) digest.challenge(false, t0);
+  EXPECT_EQ(check(second, "00000001", t0), Verdict::stale) << "the oldest of too many is forgotten";
+  EXPECT_EQ(digest.check(nullptr, "GET", "/", nullptr, t0), Verdict::refused);
+  EXPECT_EQ(digest.check("Basic b3BlcmF0b3I6c2VjcmV0", "GET", "/", nullptr, t0), Verdict::refused);
+}
+
 TEST_F(DisplayAccess, PasswordFilesThatCannotServeAreNamed) {
   Scratch scratch;
   std::string realm;
@@ -334,6 +460,26 @@ int https_status(int port, std::string& body) {
   return status;
 }
 
+// Whether a TLS handshake with the display succeeds for a client offering
+// only `ciphers` of TLS 1.2 (or TLS 1.3 with its default suites when null).
+bool handshake(int port, const char* ciphers) {
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  if (ciphers) {
+    SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_cipher_list(context, ciphers);
+  } else {
+    SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION);
+  }
+  SSL* ssl = SSL_new(context);
+  const int fd = connect_to(port);
+  SSL_set_fd(ssl, fd);
+  const bool done = SSL_connect(ssl) == 1;
+  SSL_free(ssl);
+  SSL_CTX_free(context);
+  close(fd);
+  return done;
+}
+
 TEST_F(DisplayAccess, CertificateServesTheDisplayOverHttps) {
   Scratch scratch;
   const std::string key = scratch.path("key.pem"), certificate = scratch.path("certificate.pem");
@@ -349,7 +495,43 @@ TEST_F(DisplayAccess, CertificateServesTheDisplayOverHttps) {
   std::string body;
   EXPECT_EQ(https_status(port, body), 200);
   EXPECT_EQ(body, R"({"version":0,"run":0,"events":0,"activity":null})");
-  EXPECT_EQ(http_request(port, "GET", "/status.json").status, 0) << "no plain HTTP on the HTTPS port";
+  const HttpResponse plain = http_request(port, "GET", "/status.json");
+  EXPECT_EQ(plain.status, 400) << "no plain HTTP on the HTTPS port";
+  EXPECT_EQ(plain.body, "this display is served over HTTPS only: open it with https://\n");
+
+  EXPECT_TRUE(handshake(port, "ECDHE-RSA-AES128-GCM-SHA256"));
+  EXPECT_TRUE(handshake(port, "ECDHE-RSA-CHACHA20-POLY1305"));
+  EXPECT_TRUE(handshake(port, nullptr)) << "TLS 1.3";
+  for (const char* weak : {"AES128-SHA", "AES256-SHA256", "AES128-GCM-SHA256", "ECDHE-RSA-AES128-SHA",
+                           "ECDHE-RSA-AES256-SHA384", "DHE-RSA-AES128-GCM-SHA256"})
+    EXPECT_FALSE(handshake(port, weak)) << weak << ": no forward secrecy, or no authenticated encryption";
+}
+
+// A certificate that cannot serve is named before anything starts: a key of
+// another certificate, a key with a pass phrase (which would be asked for on
+// the terminal), a key that does not decode.
+TEST(CertificateTest, KeysThatCannotServeAreNamed) {
+  Scratch scratch;
+  const std::string key = scratch.path("key.pem"), certificate = scratch.path("certificate.pem");
+  const std::string other = scratch.path("other.pem"), locked = scratch.path("locked.pem");
+  const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "
+                           "/CN=localhost -keyout '" + key + "' -out '" + certificate + "' 2>/dev/null && "
+                           "openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out '" + other +
+                           "' && openssl pkey -in '" + key + "' -aes256 -passout pass:secret -out '" + locked + "'";
+  ASSERT_EQ(std::system(make.c_str()), 0) << "openssl (the command) makes the test keys";
+  const std::string cert_text = read_text(certificate);
+  const std::string mismatched = scratch.file("mismatched.pem", cert_text + read_text(other));
+  EXPECT_EQ(kivo::web::certificate_problem(mismatched), mismatched + ": the private key does not belong to the certificate");
+  const std::string encrypted = scratch.file("encrypted.pem", cert_text + read_text(locked));
+  EXPECT_TRUE(kivo::web::certificate_problem(encrypted).starts_with(
+      encrypted + ": the private key is encrypted, and kivo cannot ask for its pass phrase"))
+      << kivo::web::certificate_problem(encrypted);
+  std::string broken_key = read_text(key);
+  broken_key.replace(broken_key.find('\n') + 1, 10, "AAAAAAAAAA");
+  const std::string broken = scratch.file("broken.pem", cert_text + broken_key);
+  EXPECT_TRUE(kivo::web::certificate_problem(broken).starts_with(broken + ": the private key cannot be read ("))
+      << kivo::web::certificate_problem(broken);
+  EXPECT_EQ(kivo::web::certificate_problem(scratch.file("good.pem", cert_text + read_text(key))), "");
 }
 
 TEST_F(DisplayAccess, WildcardAddressIsAnnouncedAsAddressesToOpen) {

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "WebDisplay.h"
 #include "ZoomRequests.h"
 #include "http_client.h"
+#include "http_crowd.h"
 #include "web_tree.h"
 
 namespace {
@@ -91,7 +93,12 @@ TEST(ViewStoreTest, RegionsAreSentWhenNewerThanTheOneHeld) {
   EXPECT_EQ(store.status().version, 1);
   EXPECT_TRUE(contains(store.update({"tag", 1, {{region, 1}}}, "{}"), R"("version":2,"map":R2)"));
 
-  store.publish(texts("L", {}));  // a canvas publish brings every region still asked for
+  ViewTexts not_copied = texts("L", {});  // still asked for, its turn to be copied not come
+  not_copied.kept_regions.push_back(region);
+  store.publish(std::move(not_copied));
+  EXPECT_TRUE(contains(store.update({"tag", 1, {{region, 1}}}, "{}"), R"("version":2,"map":R2)"));
+
+  store.publish(texts("L", {}));  // a canvas publish names every region still asked for
   EXPECT_FALSE(store.has_region(region));
 }
 
@@ -218,21 +225,50 @@ TEST(ZoomRequestsTest, NewRegionsWakeTheEventThreadOnce) {
   pollfd wake{zooms.wake_fd(), POLLIN, 0};
   EXPECT_FALSE(zooms.new_regions());
   EXPECT_EQ(poll(&wake, 1, 0), 0);
-  zooms.ask(a);
+  EXPECT_TRUE(zooms.ask(a, "page"));
   EXPECT_TRUE(zooms.new_regions());
   EXPECT_EQ(poll(&wake, 1, 0), 1);
   EXPECT_EQ(zooms.take_new(), std::vector<MapRegion>{a});
   EXPECT_FALSE(zooms.new_regions());
   EXPECT_EQ(poll(&wake, 1, 0), 0);
-  zooms.ask(a);
+  EXPECT_TRUE(zooms.ask(a, "page"));
   EXPECT_FALSE(zooms.new_regions()) << "asked again: already copied";
-  zooms.ask(b);
+  EXPECT_TRUE(zooms.ask(b, "other page"));
   EXPECT_EQ(zooms.take_new(), std::vector<MapRegion>{b});
-  EXPECT_EQ(zooms.take_all(), (std::vector<MapRegion>{a, b}));
-  for (int i = 0; i < int(ZoomRequests::kMaxRegions); ++i) zooms.ask(MapRegion{2, 1, 1, 1, 1 + i});
-  const auto kept = zooms.take_all();
+  const auto soon = ZoomRequests::Clock::now() + ZoomRequests::kCopyAgainAfter;
+  EXPECT_EQ(zooms.take_all(soon).copy, (std::vector<MapRegion>{a, b}));
+  for (int i = 0; i < int(ZoomRequests::kMaxRegions); ++i) EXPECT_TRUE(zooms.ask(MapRegion{2, 1, 1, 1, 1 + i}, "third page", soon));
+  const auto kept = zooms.take_all(soon).copy;
   EXPECT_EQ(kept.size(), ZoomRequests::kMaxRegions);
   EXPECT_EQ(std::count(kept.begin(), kept.end(), a), 0) << "the least recently asked goes";
+}
+
+// One client asking for region after region adds only a few a second; the
+// event thread copies a bounded number of bins a second, copies a region
+// again at most twice a second, and the regions whose turn has not come keep
+// their last copy.
+TEST(ZoomRequestsTest, WhatOneClientCanMakeTheEventThreadCopyIsBounded) {
+  ZoomRequests zooms;
+  const auto t0 = ZoomRequests::Clock::now();
+  const auto large = [](int i) { return MapRegion{i % 4, 1 + 2048 * (i / 4 % 4), 2048 * (i / 4 % 4 + 1), 1, 512}; };
+  int taken = 0;
+  for (int i = 0; i < 16; ++i) taken += zooms.ask(large(i), "127.0.0.2", t0) ? 1 : 0;
+  EXPECT_EQ(taken, int(ZoomRequests::kNewRegionsBurst)) << "a burst, then no more";
+  EXPECT_TRUE(zooms.ask(MapRegion{0, 1, 10, 1, 10}, "127.0.0.1", t0)) << "another client is not held up";
+  EXPECT_TRUE(zooms.ask(large(7), "127.0.0.2", t0)) << "a region already asked for costs nothing";
+  EXPECT_TRUE(zooms.ask(large(20), "127.0.0.2", t0 + std::chrono::milliseconds(250))) << "a new one a quarter second later";
+
+  ZoomRequests::Turn first = zooms.take_all(t0 + std::chrono::milliseconds(250));
+  long bins = 0;
+  for (const MapRegion& region : first.copy) bins += region.bins();
+  EXPECT_LE(bins, ZoomRequests::kBinsBurst);
+  EXPECT_FALSE(first.copy.empty());
+  EXPECT_TRUE(zooms.new_regions()) << "the others wait for their turn";
+  const ZoomRequests::Turn next = zooms.take_all(t0 + std::chrono::milliseconds(300));
+  EXPECT_EQ(next.keep, first.copy) << "copied a moment ago: the last copy stays";
+  long later = 0;
+  for (const MapRegion& region : next.copy) later += region.bins();
+  EXPECT_LE(later, ZoomRequests::kBinsPerSecond * 0.05 + 1) << "bins a second, not a burst per update";
 }
 
 std::string gunzip(const std::string& data) {
@@ -316,11 +352,42 @@ TEST_F(UpdateTest, BadQueriesAreRefusedWithTheReason) {
   const auto since = get("/update.json?since=abc");
   EXPECT_EQ(since.status, 400);
   EXPECT_TRUE(contains(since.body, "since is not a version number: abc")) << since.body;
-  for (const char* zoom : {"0:1:2:3", "4:1:50:1:20:0", "0:50:1:1:20:0", "0:1:9217:1:20:0", "0:1:50:1:20:x"}) {
+  // Bins 0 and 9217 x 513 are the underflow and overflow bins, outside the map.
+  for (const char* zoom : {"0:1:2:3", "4:1:50:1:20:0", "0:50:1:1:20:0", "0:1:9217:1:20:0", "0:1:50:1:20:x",
+                           "0:0:50:1:20:0", "1:10:50:0:20:0", "3:10:50:1:513:0", "-1:1:50:1:20:0"}) {
     const auto bad = get(std::string("/update.json?zoom=") + zoom);
     EXPECT_EQ(bad.status, 400) << zoom;
     EXPECT_TRUE(contains(bad.body, zoom)) << bad.body;
   }
+}
+
+// Five hundred clients of one address polling the status as fast as they are
+// answered while the canvas is updated a hundred times a second: they do not
+// make the display serialise every update (the status asks for the newest
+// view once a second), those beyond the address's share are refused, and
+// another address is answered without waiting for them.
+TEST_F(UpdateTest, ACrowdPollingTheStatusCostsLittleAndHoldsNobodyUp) {
+  HttpCrowd crowd(port, 500, "/status.json", "127.0.0.2");
+  int published = 0;
+  std::chrono::duration<double> slowest{0};
+  auto next_probe = std::chrono::steady_clock::now();
+  for (const auto end = next_probe + std::chrono::seconds(3); std::chrono::steady_clock::now() < end;) {
+    display.publish(canvas.frame(std::to_string(++published)));
+    if (std::chrono::steady_clock::now() >= next_probe) {
+      const auto asked = std::chrono::steady_clock::now();
+      EXPECT_EQ(get("/status.json").status, 200);
+      slowest = std::max<std::chrono::duration<double>>(slowest, std::chrono::steady_clock::now() - asked);
+      next_probe = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const HttpCrowd::Tally tally = crowd.stop();
+  const std::string last = get("/update.json").body;
+  const long serialised = std::stol(last.substr(last.find(R"("version":)") + 10));
+  EXPECT_LE(serialised, 8) << published << " updates published while the crowd polled";
+  EXPECT_GT(tally.answered, 0);
+  EXPECT_GT(tally.refused, 0) << "the address's share is bounded";
+  EXPECT_LT(slowest.count(), 3.0) << "another address waits for nobody";
 }
 
 TEST_F(UpdateTest, AZoomIsRegisteredForTheEventThread) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -75,6 +76,17 @@ TEST_F(SnapshotTest, ReportsUnwritableDirectory) {
   EXPECT_EQ(error, out.string() + ": cannot write: " + out.parent_path().string() +
                        " is missing or not a directory");
   EXPECT_EQ(snapshot_problem(out.string()), error) << "told before any rendering";
+}
+
+// A named pipe would hold the snapshot until something read it.
+TEST_F(SnapshotTest, RefusesANamedPipe) {
+  const fs::path out = dir / "canvas.png";
+  ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+  EXPECT_EQ(snapshot_problem(out.string()),
+            out.string() + ": cannot write: is a named pipe; only a regular file is written");
+  EXPECT_FALSE(render_snapshot(kCanvas, out.string(), error));
+  EXPECT_EQ(error, snapshot_problem(out.string()));
+  EXPECT_EQ(fs::status(out).type(), fs::file_type::fifo);
 }
 
 // The processes this test program started that are still running.

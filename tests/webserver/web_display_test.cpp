@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
 #include <vector>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -104,6 +106,36 @@ TEST_F(WebDisplayTest, TheQualityViewIsServedByVersionWithThePartsAsked) {
   EXPECT_EQ(get("/other.json").status, 404) << "only views added are served";
 }
 
+// Resident memory of this process, in bytes.
+long resident_bytes() {
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Clients asking for parts no view has cannot make the server keep a text
+// per query: every unknown name is ignored, so the text is made once.
+TEST_F(WebDisplayTest, DistinctQueriesDoNotGrowMemory) {
+  class LargeView : public PageView {
+   public:
+    std::string json(const std::vector<std::string>& parts) const override {
+      ++serialised;
+      return "{\"parts\":" + std::to_string(parts.size()) + ",\"padding\":\"" + std::string(100000, 'x') + "\"}";
+    }
+    mutable std::atomic<int> serialised{0};
+  };
+  auto view = std::make_shared<LargeView>();
+  display.views().publish(WebDisplay::kQualityView, view);
+  ASSERT_EQ(http_request(port, "HEAD", "/quality.json?parts=trends").status, 200);
+  const long before = resident_bytes();
+  for (int i = 0; i < 3000; ++i)
+    ASSERT_EQ(http_request(port, "HEAD", "/quality.json?parts=trends," + std::to_string(i)).status, 200) << i;
+  EXPECT_EQ(view->serialised, 1) << "the view made once for the parts it has";
+  EXPECT_LT(resident_bytes() - before, 16L << 20) << "3000 distinct queries of a 100 kB view";
+  EXPECT_TRUE(get("/quality.json?parts=reference,trends,trends,x").body.starts_with(R"({"version":1,"view":{"parts":2,)"));
+  EXPECT_EQ(view->serialised, 2) << "both parts, in any order, any number of times";
+}
+
 TEST_F(WebDisplayTest, PublishedCanvasAndStatus) {
   display.publish_text(R"({"_typename":"TCanvas","n":1})", 7, 1000);
   auto canvas = get("/canvas.json");
@@ -166,6 +198,20 @@ TEST_F(WebDisplayTest, OnlyReadMethodsAreAllowed) {
     }
   }
   EXPECT_EQ(get("/status.json").body, R"({"version":1,"run":3,"events":30,"activity":null})");
+}
+
+// Pages of other sites get no leave to read the display: no CORS headers,
+// and a preflight is refused like any other method.
+TEST_F(WebDisplayTest, NoCrossOriginAccess) {
+  display.publish_text("{}", 3, 30);
+  const std::string origin = "Origin: http://elsewhere.example\r\n";
+  const auto preflight = http_request(port, "OPTIONS", "/status.json",
+                                      origin + "Access-Control-Request-Method: GET\r\n");
+  EXPECT_EQ(preflight.status, 405);
+  for (const auto& response : {preflight, get("/status.json", origin), get("/", origin)}) {
+    for (const auto& [name, value] : response.headers)
+      EXPECT_FALSE(name.starts_with("access-control-")) << name << ": " << value;
+  }
 }
 
 TEST_F(WebDisplayTest, ReadersNeverSeeATornSnapshot) {
