@@ -36,6 +36,8 @@ class EventSources {
   // One line per source: path, state, events read, records rejected.
   std::vector<std::string> describe() const;
   std::uint64_t events_read() const { return events_read_; }
+  // The path of the source the last event came from ("-": standard input).
+  const std::string& last_source() const { return last_source_; }
 
  private:
   struct Source {
@@ -48,6 +50,7 @@ class EventSources {
   std::vector<Source> sources_;
   std::size_t current_ = 0;
   std::uint64_t events_read_ = 0;
+  std::string last_source_;
 };
 
 }  // namespace kivo::host

@@ -96,6 +96,8 @@ class Session {
   void judge_after_refresh();
   // Runs the checks now and shows the result on the page.
   void judge_now();
+  // The run archive's copy of the run that has just ended.
+  bool copy_run(const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error);
   std::optional<double> event_rate() const;
   void register_quality_commands();
   // Hands the page the data quality as it stands now.
@@ -122,6 +124,7 @@ class Session {
   std::shared_ptr<web::Activity> activity_ = std::make_shared<web::Activity>();
   std::uint64_t canvas_updates_ = 0;
   std::uint64_t events_processed_ = 0;
+  std::uint64_t judged_at_event_ = 0;  // events_processed_ when the checks last ran
   bool background_ = true;
   bool quit_ = false;
   bool interrupted_ = false;

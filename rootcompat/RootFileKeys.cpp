@@ -121,7 +121,8 @@ struct Header {
 };
 
 bool ReadHeader(const File& file, Header& header, std::string& error) {
-  Cursor c(file.Read(0, 64));
+  const std::string bytes = file.Read(0, 64);
+  Cursor c(bytes);
   const std::string magic = {char(c.Number(1)), char(c.Number(1)), char(c.Number(1)), char(c.Number(1))};
   if (c.Failed() || magic != "root") {
     error = "not a ROOT file";
@@ -161,7 +162,8 @@ bool ReadTopDirectory(const File& file, const Header& header, std::string& title
 }
 
 bool ReadKeysList(const File& file, Long64_t seekKeys, std::vector<KeyRecord>& keys, std::string& error) {
-  Cursor head(file.Read(seekKeys, 4));
+  const std::string first = file.Read(seekKeys, 4);
+  Cursor head(first);
   const Int_t nbytes = head.Int();
   if (head.Failed() || nbytes <= 0 || nbytes > kMaxKeysListBytes || seekKeys + nbytes > file.Size()) {
     error = "truncated or damaged ROOT file (its list of keys lies outside it)";

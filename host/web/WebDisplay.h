@@ -9,6 +9,7 @@
 
 #include "Access.h"
 #include "Activity.h"
+#include "ArchiveListing.h"
 #include "LiveFrame.h"
 #include "PageViews.h"
 #include "StaticFiles.h"
@@ -39,6 +40,8 @@ namespace kivo::web {
 //                  X-KIVO-Instance header and the ETag "INSTANCE-VERSION" tell two
 //                  processes apart.
 //   /NAME.json     a view beside the canvas, e.g. /quality.json (PageViews.h).
+//   /runs.json     with an archive directory, the runs archived there
+//                  (ArchiveListing.h); /archive/NAME their files (ArchiveFiles.h).
 //
 // JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
 // answered (405 otherwise). A fixed pool of worker threads serves
@@ -65,6 +68,8 @@ class WebDisplay {
 
   // Set before start().
   void set_access(kivo::web::Access access) { access_ = std::move(access); }
+  // The run archive the page lists and opens; none by default.
+  void set_archive(const std::string& directory);
   // Starts listening; on failure error names the address and the reason.
   bool start(std::string& error);
   // Event thread: a frame copied at a canvas update, or one of regions only.
@@ -96,6 +101,7 @@ class WebDisplay {
   int respond_canvas(mg_connection* connection, bool head);
   int respond_status(mg_connection* connection, bool head);
   int respond_file(mg_connection* connection, const char* url_path, bool head);
+  int respond_runs(mg_connection* connection, bool head);
   int send_json(mg_connection* connection, const std::string& body, const std::string& headers, bool head);
   std::string activity_json() const;
   bool collect_static_trees(std::string& error);
@@ -119,6 +125,9 @@ class WebDisplay {
   std::unordered_map<std::string, int> clients_;
 
   PageViews views_;
+
+  std::string archive_directory_;
+  std::unique_ptr<ArchiveListing> archive_listing_;
 };
 
 }  // namespace kivo::web

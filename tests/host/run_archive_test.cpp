@@ -30,16 +30,21 @@ class RunArchiveTest : public testing::Test {
 
   // The monitor stand-in: its state is the run whose events it holds.
   RunArchive::Snapshot snapshot() {
-    return [this](std::vector<rootcompat::StreamedObject>& objects, std::string& error) {
+    return [this](const kivo::host::RunFacts& facts, RunArchive::RunCopy& copy, std::string& error) {
       if (fail_) {
         error = "the monitor's objects are gone";
         return false;
       }
       copies_.push_back(monitor_run_);
-      TH1F h("state", "", 1, 0, 1);
-      h.SetDirectory(nullptr);
-      objects.emplace_back();
-      return rootcompat::StreamObject(h, nullptr, objects.back(), error);
+      facts_.push_back(facts);
+      copy.title = "run " + std::to_string(facts.run);
+      copy.objects = [](const kivo::host::AddObject& add, std::string& failure) {
+        TH1F h("state", "", 1, 0, 1);
+        h.SetDirectory(nullptr);
+        rootcompat::StreamedObject streamed;
+        return rootcompat::StreamObject(h, nullptr, streamed, failure) && add(std::move(streamed), failure);
+      };
+      return true;
     };
   }
 
@@ -62,6 +67,7 @@ class RunArchiveTest : public testing::Test {
   int monitor_run_ = 0;
   bool fail_ = false;
   std::vector<int> copies_;
+  std::vector<kivo::host::RunFacts> facts_;
 };
 
 TEST_F(RunArchiveTest, EachRunIsCopiedBeforeTheNextResetAndWrittenOnce) {
