@@ -1,7 +1,10 @@
 #include "Interrupt.h"
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include "TemporaryFiles.h"
 
@@ -14,6 +17,16 @@ volatile std::sig_atomic_t terminating = 0;
 
 void on_interrupt(int) { interrupted = 1; }
 
+// Told at once (write() is safe in a handler), so that the operator and
+// whoever sent the signal know it was taken.
+void tell_taken(int signal) {
+  const char* text = signal == SIGHUP
+                         ? "kivo: SIGHUP: ending once the command or event under way is done (again: at once)\n"
+                         : "kivo: SIGTERM: ending once the command or event under way is done (again: at once)\n";
+  const ssize_t written = ::write(STDERR_FILENO, text, std::strlen(text));
+  static_cast<void>(written);
+}
+
 void on_termination(int signal) {
   if (terminating != 0) {
     eventio::end_as_by_signal(signal);
@@ -21,6 +34,7 @@ void on_termination(int signal) {
   }
   terminating = signal;
   interrupted = 1;
+  tell_taken(signal);
 }
 
 // No SA_RESTART: a blocked poll() returns at once.
