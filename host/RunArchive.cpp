@@ -121,10 +121,14 @@ void RunArchive::report_strays() {
   strays_ = 0;
 }
 
+// Told once while the writer stays behind, not at every run.
 void RunArchive::wait_for_room(int run) {
   std::unique_lock lock(mutex_);
   if (queue_.size() < kWaitingRuns) return;
-  report("archive: run " + std::to_string(run) + " waits until the runs before it are written");
+  if (!told_waiting_)
+    report("archive: events wait while the runs before run " + std::to_string(run) +
+           " are written (one run waits at most, to bound memory)");
+  told_waiting_ = true;
   changed_.wait(lock, [this] { return queue_.size() < kWaitingRuns; });
 }
 
@@ -160,6 +164,7 @@ void RunArchive::write_jobs() {
     write(std::move(job));
     lock.lock();
     writing_ = false;
+    if (queue_.empty()) told_waiting_ = false;
     lock.unlock();
     changed_.notify_all();
   }

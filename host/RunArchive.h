@@ -104,6 +104,7 @@ class RunArchive {
   std::deque<Job> queue_;
   bool writing_ = false;
   bool stopping_ = false;
+  bool told_waiting_ = false;  // that events wait for the writer, since it last caught up
   std::string last_file_;
   std::string last_failure_;
   ArchiveCounts counts_;
