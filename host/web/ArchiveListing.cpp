@@ -15,6 +15,8 @@ namespace kivo::web {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 bool all_digits(const std::string& text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -99,8 +101,10 @@ bool list_archive(const std::string& directory, std::vector<ArchivedRun>& runs, 
   }
   for (const auto& entry : entries) {
     const std::string name = entry.path().filename().string();
+    // Regular files only: a symbolic link may lead out of the archive.
     std::error_code type_failure;
-    if (is_run_file_name(name) && entry.is_regular_file(type_failure)) runs.push_back(read_archived_run(directory, name));
+    if (is_run_file_name(name) && fs::is_regular_file(entry.symlink_status(type_failure)))
+      runs.push_back(read_archived_run(directory, name));
   }
   std::sort(runs.begin(), runs.end(), [](const ArchivedRun& a, const ArchivedRun& b) {
     return a.run != b.run ? a.run < b.run : a.file < b.file;
