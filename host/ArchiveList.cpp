@@ -15,8 +15,8 @@ std::string padded(std::string text, std::size_t width, bool right = false) {
 
 std::string or_unknown(const std::string& text) { return text.empty() ? "?" : text; }
 
-// Medium, Bad and Null verdicts: what an operator looks at again.
-bool worth_telling(const std::string& title) { return !title.starts_with("Good"); }
+// Medium and Bad verdicts: what an operator looks at again.
+bool worth_telling(const std::string& title) { return title.starts_with("Medium") || title.starts_with("Bad"); }
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 // kivo --list-archive DIR: the runs archived in DIR, one line each with the
 // facts its file keeps (run, first and last event, data events, overall
-// verdict, kivo version), and below it the verdicts that were not Good.
+// verdict, kivo version), and below it the verdicts that were Medium or Bad.
 #ifndef KIVO_HOST_ARCHIVE_LIST_H
 #define KIVO_HOST_ARCHIVE_LIST_H
 
