@@ -165,7 +165,7 @@ bool ReadKeysList(const File& file, Long64_t seekKeys, std::vector<KeyRecord>& k
   const std::string first = file.Read(seekKeys, 4);
   Cursor head(first);
   const Int_t nbytes = head.Int();
-  if (head.Failed() || nbytes <= 0 || nbytes > kMaxKeysListBytes || seekKeys + nbytes > file.Size()) {
+  if (head.Failed() || nbytes <= 0 || nbytes > kMaxKeysListBytes || seekKeys > file.Size() - nbytes) {
     error = "truncated or damaged ROOT file (its list of keys lies outside it)";
     return false;
   }
