@@ -248,7 +248,8 @@ bool Session::process_next() {
 std::uint64_t Session::run(std::uint64_t count) {
   take_interrupt();  // a Ctrl-C from before the command does not cancel it
   std::uint64_t processed = 0;
-  while ((count == 0 || processed < count) && !interrupt_pending()) {
+  // A Ctrl-C from before the command is dropped, a request to end is not.
+  while ((count == 0 || processed < count) && !interrupt_pending() && !termination_requested()) {
     if (process_next()) {
       ++processed;
     } else if (sources_.exhausted()) {
@@ -261,7 +262,7 @@ std::uint64_t Session::run(std::uint64_t count) {
   }
   note_sources();
   std::fflush(stdout);
-  interrupted_ = take_interrupt();
+  interrupted_ = take_interrupt() || termination_requested();
   if (interrupted_ && termination_requested())
     report(std::string(termination_requested() == SIGHUP ? "SIGHUP" : "SIGTERM") + ": ending after " +
            std::to_string(processed) + " events");

@@ -231,9 +231,10 @@ TEST_F(ArchiveLeftoversTest, TerminationArchivesTheRunInProgress) {
     const auto sent = std::chrono::steady_clock::now();
     kivo.send(signal);
     EXPECT_EQ(kivo.wait(), 128 + signal) << kivo.err();
-#if !defined(__SANITIZE_ADDRESS__)
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(10)) << "ended within 10 s";
-#endif
+    // Well within 10 s on an idle machine; bounded here by what a loaded one needs.
+    const auto took = std::chrono::steady_clock::now() - sent;
+    EXPECT_LT(took, std::chrono::milliseconds(kivo::test::kGenerousMs))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
     EXPECT_EQ(runs(), std::vector<std::string>{"run21.root"}) << kivo.err();
     rootcompat::FileKeys contents;
     std::string error;
