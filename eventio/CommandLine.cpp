@@ -15,6 +15,8 @@ namespace {
 constexpr int kLongOnlyCode = 256;
 // getopt_long's code for an operand, in RETURN_IN_ORDER mode.
 constexpr int kOperandCode = 1;
+// getopt_long's code for --version, below every long-only option's.
+constexpr int kVersionCode = kLongOnlyCode - 1;
 
 int code_of(const CommandOption& option, std::size_t index) {
   return option.short_name != 0 ? static_cast<unsigned char>(option.short_name)
@@ -48,6 +50,7 @@ std::vector<option> long_options(const std::vector<CommandOption>& options) {
     table.push_back({options[i].long_name.c_str(), has_arg, nullptr, code_of(options[i], i)});
   }
   table.push_back({"help", no_argument, nullptr, 'h'});
+  table.push_back({"version", no_argument, nullptr, kVersionCode});
   table.push_back({nullptr, 0, nullptr, 0});
   return table;
 }
@@ -103,6 +106,7 @@ CommandLine::Outcome CommandLine::take(int code, const char* word, bool typed_lo
     return Outcome::proceed;
   }
   if (code == 'h') return Outcome::help;
+  if (code == kVersionCode) return Outcome::version;
   if (code == ':') return fail(name_of_rejected(word, optopt), "needs a value");
   if (code == '?') {
     const std::string name = name_of_rejected(word, optopt);
@@ -119,6 +123,9 @@ std::optional<int> CommandLine::parse_for_main(int argc, const char* const* argv
     case Outcome::help:
       std::fputs(help().c_str(), stdout);
       return 0;
+    case Outcome::version:
+      std::fputs(version_text(program_).c_str(), stdout);
+      return 0;
     case Outcome::usage_error:
       std::fprintf(stderr, "%s\n", error_.c_str());
       return 2;
@@ -128,12 +135,18 @@ std::optional<int> CommandLine::parse_for_main(int argc, const char* const* argv
   return std::nullopt;
 }
 
+const char* kivo_version() { return KIVO_VERSION; }
+
+std::string version_text(const std::string& program) {
+  return program + " (KIVO) " + kivo_version() + "\n";
+}
+
 std::string CommandLine::usage_error(const std::string& subject, const std::string& reason) const {
   return usage_message(program_, subject, reason);
 }
 
 std::string CommandLine::option_help() const {
-  std::size_t width = std::string("-h, --help").size();
+  std::size_t width = std::string("    --version").size();
   for (const CommandOption& option : options_) width = std::max(width, spelled(option).size());
   std::string text;
   const auto line = [&](const std::string& name, const std::string& help) {
@@ -141,6 +154,7 @@ std::string CommandLine::option_help() const {
   };
   for (const CommandOption& option : options_) line(spelled(option), option.help);
   line("-h, --help", "this text");
+  line("    --version", "the version of KIVO this program belongs to");
   return text;
 }
 

@@ -27,7 +27,7 @@ struct CommandOption {
 
 class CommandLine {
  public:
-  enum class Outcome { proceed, help, usage_error };
+  enum class Outcome { proceed, help, version, usage_error };
 
   // `about` opens the help text (usage line and description), `notes` end it;
   // the option lines come between them.
@@ -35,13 +35,14 @@ class CommandLine {
 
   void add(CommandOption option);
 
-  // Reads argv[1..]. -h and --help give Outcome::help at once; a usage error
-  // stops the reading with error() set. Operands ("-" is one) are kept in order.
+  // Reads argv[1..]. -h and --help give Outcome::help at once, --version
+  // Outcome::version; a usage error stops the reading with error() set.
+  // Operands ("-" is one) are kept in order.
   Outcome parse(int argc, const char* const* argv);
 
-  // For a program's main(): parses argv, prints the help text or the usage
-  // error, and gives the exit status to end with then (0 after the help, 2
-  // after an error); none when the program goes on.
+  // For a program's main(): parses argv, prints the help text, the version
+  // or the usage error, and gives the exit status to end with then (0 after
+  // the help or version, 2 after an error); none when the program goes on.
   std::optional<int> parse_for_main(int argc, const char* const* argv);
 
   const std::string& program() const { return program_; }
@@ -51,7 +52,7 @@ class CommandLine {
   // "PROGRAM: SUBJECT: REASON (see PROGRAM --help)"
   std::string usage_error(const std::string& subject, const std::string& reason) const;
 
-  // One aligned line per option in the order added, then -h, --help.
+  // One aligned line per option in the order added, then -h, --help and --version.
   std::string option_help() const;
   // about, a blank line, the option lines, a blank line, notes.
   std::string help() const;
@@ -85,6 +86,11 @@ struct FilterFiles {
   // two, OUTPUT is given both ways, or writing OUTPUT would destroy INPUT.
   std::string take_operands(const CommandLine& line);
 };
+
+// KIVO's version ("1.0.0"), as every program prints it and the files it writes record it.
+const char* kivo_version();
+// What PROGRAM --version prints: "PROGRAM (KIVO) VERSION" and a newline, as GNU programs do.
+std::string version_text(const std::string& program);
 
 // "PROGRAM: SUBJECT: REASON (see PROGRAM --help)", for usage errors found
 // after the command line has been read.

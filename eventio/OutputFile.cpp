@@ -154,10 +154,41 @@ bool OutputFile::write(std::string_view data, std::string& error) {
   return true;
 }
 
+bool OutputFile::write_at(std::uint64_t offset, std::string_view data, std::string& error) {
+  while (!data.empty()) {
+    const ssize_t n = ::pwrite(fd_, data.data(), data.size(), static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail(error, n == 0 ? EIO : errno);
+    data.remove_prefix(static_cast<std::size_t>(n));
+    offset += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
 bool OutputFile::close(std::string& error) {
   const int fd = fd_;
   fd_ = -1;
-  return fd == STDOUT_FILENO || ::close(fd) == 0 || fail(error, errno);
+  if (fd < 0 || fd == STDOUT_FILENO) return true;  // closed by an earlier commit
+  const bool synced = !durable_ || ::fsync(fd) == 0 || errno == EINVAL;
+  const int sync_error = errno;
+  if (::close(fd) != 0) return fail(error, errno);
+  return synced || fail(error, sync_error);
+}
+
+bool OutputFile::sync_directory(std::string& error) {
+  if (!durable_) return true;
+  const std::filesystem::path parent = std::filesystem::path(file_).parent_path();
+  const int fd = ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return fail(error, errno);
+  const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+  const int sync_error = errno;
+  ::close(fd);
+  return synced || fail(error, sync_error);
+}
+
+void OutputFile::retarget(const std::string& path) {
+  path_ = path;
+  file_ = path;
 }
 
 bool OutputFile::commit(std::string& error) { return commit_together({this}, error); }
@@ -172,7 +203,7 @@ bool OutputFile::commit_as_new(std::string& error, bool& taken) {
     return fail(error, errno);
   }
   forget_temporary();
-  return true;
+  return sync_directory(error);
 }
 
 void OutputFile::forget_temporary() {
@@ -210,6 +241,9 @@ bool commit_together(std::initializer_list<OutputFile*> outputs, std::string& er
   if (!placed) roll_back(placements);
   for (const Placement& placement : placements)
     if (!placement.previous.empty()) ::unlink(placement.previous.c_str());
+  if (placed)
+    for (OutputFile* output : outputs)
+      if (!output->sync_directory(error)) return false;
   return placed;
 }
 

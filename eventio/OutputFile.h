@@ -10,6 +10,7 @@
 #ifndef KIVO_EVENTIO_OUTPUT_FILE_H
 #define KIVO_EVENTIO_OUTPUT_FILE_H
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -37,12 +38,22 @@ class OutputFile {
   void open_standard_output();
   // Writes all of `data`; false with `error` ("<file>: <reason>").
   bool write(std::string_view data, std::string& error);
+  // The same at `offset` from the file's start, for a writer that goes back
+  // to fill in a header.
+  bool write_at(std::uint64_t offset, std::string_view data, std::string& error);
+  // Commits from now on reach the disk before they return: the content is
+  // flushed before the rename, the directory after it, so that a power cut
+  // leaves the old file or the whole new one.
+  void make_durable() { durable_ = true; }
   // Closes the file and puts it in place; false with `error` ("<file>: <reason>").
   bool commit(std::string& error);
   // The same, but only while no file is in that place: when another writer
   // has put one there, it stays, this one's temporary is removed and `taken`
   // is true. Devices and pipes, written in place, are committed as above.
   bool commit_as_new(std::string& error, bool& taken);
+  // After commit_as_new found its place taken: the temporary, which stays,
+  // is to be put at `path` instead (a new file in the same directory).
+  void retarget(const std::string& path);
 
   // The path as given to open().
   const std::string& path() const { return path_; }
@@ -59,12 +70,15 @@ class OutputFile {
   // The temporary was renamed or removed: a signal no longer removes it.
   void forget_temporary();
   bool replaces_file() const { return !temporary_.empty(); }
+  // Flushes the directory of the file to disk when durable.
+  bool sync_directory(std::string& error);
 
   std::string path_;
   std::string file_;
   std::string temporary_;  // empty when written in place
   RegisteredTemporary registration_;
   int fd_ = -1;
+  bool durable_ = false;
 };
 
 // Puts every output in place, in the order given, or none of them: when one

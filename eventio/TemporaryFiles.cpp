@@ -127,6 +127,14 @@ extern "C" void clean_up_and_reraise(int signal) {
 
 }  // namespace
 
+void end_as_by_signal(int signal) {
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  ::sigemptyset(&default_action.sa_mask);
+  ::sigaction(signal, &default_action, nullptr);
+  clean_up_and_reraise(signal);
+}
+
 int create_temporary(const std::string& file, std::string& path) {
   path = prefix_of(file) + "XXXXXX";
   const int fd = ::mkostemp(path.data(), O_CLOEXEC);

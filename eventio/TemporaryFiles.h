@@ -70,6 +70,12 @@ class RegisteredChild {
 // signal does by default, so that the caller sees the usual status.
 void remove_partial_output_on_signals(std::initializer_list<int> signals);
 
+// Does at once what a signal that remove_partial_output_on_signals() handles
+// does, for a handler of the program's own that decides to end the program
+// (a second request to stop): async-signal-safe; the program ends as the
+// signal does by default when the handler returns.
+void end_as_by_signal(int signal);
+
 // The settings the terminal on `fd` has now are put back by a signal that
 // remove_partial_output_on_signals() handles, so that a program ended while
 // a line editor had turned echo off leaves a usable terminal. Called before

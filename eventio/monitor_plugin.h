@@ -13,6 +13,7 @@ class TGraphAsymmErrors;
 class TH1D;
 class TH1F;
 class TH2F;
+class TObject;
 
 inline constexpr int kMonitorStaves = 4;
 
@@ -102,6 +103,29 @@ int kivo_hit_sums(int stave, double* columns, double* rows);
 int kivo_hot_cells(int stave, double threshold, double ratio, int* xbins, int* ybins, int capacity,
                    int* above);
 
+// The run archive's copy of the run the monitor holds, taken when the run
+// ends (on the thread that processes events, between two events), then
+// turned into the objects of its file on another thread.
+struct KivoRunCopy;
+
+// A copy of every raw histogram of the monitor's directory, of the frames
+// and of the beam-position graphs (emptied), as save() would list them; the
+// derived histograms are not copied but computed from the copy by
+// kivo_derive_run. Null before pinit.
+KivoRunCopy* kivo_copy_run();
+
+// Computes the copy's derived objects (rates, normalised distributions and
+// maps, beam positions) as analysis() computes the monitor's from the same
+// raw histograms, and as OM() shows them; then calls visit(object, context)
+// for every object of the copy in the order save() writes the monitor's,
+// until a call returns non-zero. A normalised map exists only during its
+// visit. Callable on any thread: touches nothing of the monitor's. Returns 0,
+// or -1 when a visit stopped it.
+int kivo_derive_run(KivoRunCopy* copy, int (*visit)(const TObject* object, void* context), void* context);
+
+// Frees the copy, on any thread.
+void kivo_free_run(KivoRunCopy* copy);
+
 }
 
 // The symbols above as a loaded library holds them, each typed as declared:
@@ -127,6 +151,9 @@ struct MonitorSymbols {
   decltype(&::kivo_chip_hits) chip_hits = nullptr;
   decltype(&::kivo_hot_cells) hot_cells = nullptr;
   decltype(&::kivo_hit_sums) hit_sums = nullptr;
+  decltype(&::kivo_copy_run) copy_run = nullptr;
+  decltype(&::kivo_derive_run) derive_run = nullptr;
+  decltype(&::kivo_free_run) free_run = nullptr;
 };
 
 // Calls visit(name, member) for every member of `symbols`, with the name of
@@ -154,6 +181,9 @@ void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
   visit("kivo_chip_hits", symbols.chip_hits);
   visit("kivo_hot_cells", symbols.hot_cells);
   visit("kivo_hit_sums", symbols.hit_sums);
+  visit("kivo_copy_run", symbols.copy_run);
+  visit("kivo_derive_run", symbols.derive_run);
+  visit("kivo_free_run", symbols.free_run);
 }
 
 #endif

@@ -22,6 +22,7 @@ std::unique_ptr<Event> EventSources::next() {
     if (event) {
       ++source->events;
       ++events_read_;
+      if (last_source_ != source->reader->path()) last_source_ = source->reader->path();
       return event;
     }
     if (!source->reader->finished()) return nullptr;

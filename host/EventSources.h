@@ -40,6 +40,8 @@ class EventSources {
   std::uint64_t records_rejected() const;
   // Sources that may still yield events.
   int unfinished() const;
+  // The path of the source the last event came from ("-": standard input).
+  const std::string& last_source() const { return last_source_; }
 
  private:
   struct Source {
@@ -52,6 +54,7 @@ class EventSources {
   std::vector<Source> sources_;
   std::size_t current_ = 0;
   std::uint64_t events_read_ = 0;
+  std::string last_source_;
 };
 
 }  // namespace kivo::host

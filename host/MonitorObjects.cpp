@@ -14,6 +14,7 @@
 #include "TH1D.h"
 #include "TList.h"
 #include "TROOT.h"
+#include "TStyle.h"
 
 namespace kivo::host {
 
@@ -75,70 +76,40 @@ bool MonitorObjects::save(const std::string& path, std::string& error) const {
 }
 
 bool MonitorObjects::stream(std::vector<rootcompat::StreamedObject>& objects, std::string& error) const {
+  // As in the JSON the page draws: no statistics box once the canvas is drawn without them.
+  const bool no_stats = gStyle && gStyle->GetOptStat() == 0;
   TList collected;
   collect(collected);
   TIter next(&collected);
   while (TObject* object = next()) {
     objects.emplace_back();
-    if (!rootcompat::StreamObject(*object, nullptr, objects.back(), error)) return false;
+    if (!rootcompat::StreamObject(*object, nullptr, objects.back(), error, no_stats)) return false;
   }
   return true;
 }
-
-namespace {
-
-// Writes `text` to a temporary beside `path` and puts it in place with
-// `commit`; false with `error` naming the file and the reason.
-template <class Commit>
-bool write_through_temporary(const std::string& path, const std::string& text, std::string& error,
-                             const Commit& commit) {
-  eventio::OutputFile file;
-  if (file.open(path, error, eventio::OutputFile::SpecialFiles::refuse) && file.write(text, error) && commit(file))
-    return true;
-  error = "cannot write " + error;
-  return false;
-}
-
-}  // namespace
 
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& error) {
   if (path.empty()) {
     error = "no file name given";
     return false;
   }
-  return write_through_temporary(path, text, error, [&error](eventio::OutputFile& file) { return file.commit(error); });
-}
-
-namespace {
-
-// The bytes of the ROOT file `path` holding `objects`.
-bool root_file_image(const std::string& path, std::vector<rootcompat::StreamedObject> objects, std::string& image,
-                     std::string& error) {
-  const std::string name = std::filesystem::path(path).filename().string();
-  if (rootcompat::FileImage(std::move(objects), name, image, error)) return true;
-  error = "cannot write " + path + ": " + error;
+  eventio::OutputFile file;
+  if (file.open(path, error, eventio::OutputFile::SpecialFiles::refuse) && file.write(text, error) &&
+      file.commit(error))
+    return true;
+  error = "cannot write " + error;
   return false;
 }
 
-}  // namespace
-
 bool write_root_file(const std::string& path, std::vector<rootcompat::StreamedObject> objects,
                      std::string& error) {
+  const std::string name = std::filesystem::path(path).filename().string();
   std::string image;
-  return root_file_image(path, std::move(objects), image, error) && write_file_atomically(path, image, error);
-}
-
-std::string write_new_root_file(const std::function<std::string()>& free_path,
-                                std::vector<rootcompat::StreamedObject> objects, std::string& error) {
-  std::string path = free_path(), image;
-  if (!root_file_image(path, std::move(objects), image, error)) return {};
-  for (;;) {
-    bool taken = false;
-    const auto commit_as_new = [&](eventio::OutputFile& file) { return file.commit_as_new(error, taken); };
-    if (write_through_temporary(path, image, error, commit_as_new)) return path;
-    if (!taken) return {};
-    path = free_path();  // the file keeps the name it was made for inside
+  if (!rootcompat::FileImage(std::move(objects), name, image, error)) {
+    error = "cannot write " + path + ": " + error;
+    return false;
   }
+  return write_file_atomically(path, image, error);
 }
 
 }  // namespace kivo::host

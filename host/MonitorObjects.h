@@ -37,14 +37,14 @@ class MonitorObjects {
   void keep_also(std::function<void(TList&)> add) { keep_also_ = std::move(add); }
   // Writes the collected objects by the file's extension: ".json" as one
   // TList in ROOT JSON, with the canvases; ".root" as a ROOT file, one key
-  // per object. The file appears whole or not at all; false with `error`
-  // naming it.
+  // per object, histograms with the no-statistics bit as in the JSON. The
+  // file appears whole or not at all; false with `error` naming it.
   bool save(const std::string& path, std::string& error) const;
-  // A copy of the collected objects in ROOT's binary form, which another
-  // thread may turn into a file (write_root_file); false with `error`.
-  bool stream(std::vector<rootcompat::StreamedObject>& objects, std::string& error) const;
 
  private:
+  // The collected objects in ROOT's binary form; false with `error`.
+  bool stream(std::vector<rootcompat::StreamedObject>& objects, std::string& error) const;
+
   const MonitorPlugin& plugin_;
   std::function<void(TList&)> keep_also_;
 };
@@ -58,13 +58,6 @@ bool write_file_atomically(const std::string& path, const std::string& text, std
 // Writes `objects` as the ROOT file `path`, atomically as above.
 bool write_root_file(const std::string& path, std::vector<rootcompat::StreamedObject> objects,
                      std::string& error);
-
-// Writes `objects` as a ROOT file where no file is yet: at the path
-// `free_path()` gives, put in place only while nothing is there. When another
-// writer puts a file there first, that file stays and `free_path()` is asked
-// again. Returns the path written, or nothing with `error` naming the file.
-std::string write_new_root_file(const std::function<std::string()>& free_path,
-                                std::vector<rootcompat::StreamedObject> objects, std::string& error);
 
 }  // namespace kivo::host
 

@@ -87,6 +87,15 @@ std::string parse_bind(const std::string& text, std::string& bind) {
   return {};
 }
 
+// A directory option: an empty value names no directory.
+std::function<std::string(const std::string&)> store_directory(std::string& directory) {
+  return [&directory](const std::string& text) {
+    if (text.empty()) return std::string("no directory given");
+    directory = text;
+    return std::string();
+  };
+}
+
 CommandOption startup_item(char name, const char* value_name, const char* help, std::vector<StartupItem>& items) {
   return {"", name, value_name, help, [&items, name](const std::string& text) {
             items.push_back({name == 'x', text});
@@ -112,7 +121,9 @@ void add_options(eventio::CommandLine& line, Options& options) {
   line.add({"snapshot", 0, "FILE", "at exit, render the canvas as last drawn to FILE (.png or .svg)",
             eventio::store_text(options.snapshot)});
   line.add({"archive", 0, "DIR", "write each run, when it ends, to DIR/run<N>.root (a ROOT file)",
-            eventio::store_text(options.archive)});
+            store_directory(options.archive)});
+  line.add({"list-archive", 0, "DIR", "print the runs archived in DIR, their times, events and verdicts, and exit",
+            store_directory(options.list_archive)});
   line.add({"checks", 0, "FILE", "data-quality checks configured by the TOML FILE (checks() prints them)",
             eventio::store_text(options.checks)});
   line.add({"quality-log", 0, "FILE", "append one JSON line per verdict change to FILE",
@@ -145,6 +156,9 @@ bool parse_options(int argc, const char* const* argv, Options& options, std::str
       return false;
     case eventio::CommandLine::Outcome::help:
       options.help = true;
+      return true;
+    case eventio::CommandLine::Outcome::version:
+      options.version = true;
       return true;
     case eventio::CommandLine::Outcome::proceed:
       break;

@@ -19,12 +19,14 @@ struct Options {
   bool batch = false;  // -b: no web display
   bool quit = false;   // -q: process to the end, then exit
   bool help = false;
+  bool version = false;
   std::vector<StartupItem> startup;
   int port = 8080;
   std::string bind = "127.0.0.1";
   std::string plugin;    // empty: the monitor library beside the executable
   std::string snapshot;  // --snapshot FILE: render the canvas there at exit
   std::string archive;   // --archive DIR: each run written there as a ROOT file
+  std::string list_archive;  // --list-archive DIR: print the runs archived there and exit
   std::string checks;       // --checks FILE: data-quality configuration
   std::string quality_log;  // --quality-log FILE: verdict changes appended
   std::string on_bad;       // --on-bad CMD: run when a stave's verdicts turn Bad

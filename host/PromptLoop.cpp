@@ -56,7 +56,7 @@ void run_prompt(Session& session, const interp::Registry& registry) {
                           return !session.quit_requested();
                         });
   bool announced_end = true;
-  while (!session.quit_requested()) {
+  while (!session.quit_requested() && !termination_requested()) {
     if (take_interrupt()) prompt.discard_line();
     bool busy = background_slice(session, prompt, announced_end);
     session.serve_display();

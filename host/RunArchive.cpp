@@ -1,17 +1,42 @@
 #include "RunArchive.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
 #include "EventRecord.h"
-#include "MonitorObjects.h"
 #include "Session.h"
+#include "TemporaryFiles.h"
 
 namespace kivo::host {
+
+namespace {
+
+// Runs ended and copied that may wait while another is written.
+constexpr std::size_t kWaitingRuns = 1;
+
+std::string plural(long count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// A thread that never takes the signals that stop kivo: they reach the
+// thread that processes events, which looks at them.
+std::thread thread_without_stop_signals(std::function<void()> work) {
+  sigset_t blocked, previous;
+  sigemptyset(&blocked);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  std::thread thread(std::move(work));
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return thread;
+}
+
+}  // namespace
 
 std::string RunArchive::directory_problem(const std::string& directory) {
   if (directory.empty()) return "no directory given";
@@ -23,8 +48,13 @@ std::string RunArchive::directory_problem(const std::string& directory) {
   return {};
 }
 
-RunArchive::RunArchive(std::string directory, Snapshot snapshot)
-    : directory_(std::move(directory)), snapshot_(std::move(snapshot)), writer_([this] { write_jobs(); }) {}
+RunArchive::RunArchive(std::string directory, Snapshot snapshot, Written written)
+    : directory_(std::move(directory)), snapshot_(std::move(snapshot)), written_(std::move(written)) {
+  if (const int removed = eventio::remove_stale_temporaries_in(directory_); removed > 0)
+    report("archive: removed " + plural(removed, "temporary file", "temporary files") + " left in " + directory_ +
+           " by a kivo that ended while writing");
+  writer_ = thread_without_stop_signals([this] { write_jobs(); });
+}
 
 RunArchive::~RunArchive() {
   {
@@ -37,30 +67,78 @@ RunArchive::~RunArchive() {
 
 // A begin-run ends the run in progress before the monitor resets for the new one.
 void RunArchive::before_event(int type, int) {
-  if (type == eventio::kBeginRunEventType && open_run_) archive_open_run();
+  if (type != eventio::kBeginRunEventType) return;
+  if (open_run_) archive_open_run();
+  report_strays();
+  ended_run_.reset();
 }
 
-void RunArchive::after_event(int type, int run) {
+void RunArchive::after_event(int type, int run, const std::string& stream) {
   if (type == eventio::kBeginRunEventType) {
-    open_run_ = run;
-  } else if (type == eventio::kEndRunEventType) {
-    if (open_run_) archive_open_run();
+    open_run(run, true);
+  } else if (type == eventio::kDataEventType && !open_run_ && !ended_run_) {
+    open_run(run, false);  // data without a begin-run event before it
   } else if (type == eventio::kDataEventType && !open_run_) {
-    open_run_ = run;  // data without a begin-run event before it
+    ++strays_;
+    ++strays_total_;
+    return;
   }
+  if (!open_run_) return;
+  note_event(stream);
+  if (type == eventio::kDataEventType) ++open_run_->data_events;
+  if (type == eventio::kEndRunEventType) {
+    open_run_->end_seen = true;
+    ended_run_ = open_run_->run;
+    archive_open_run();
+  }
+}
+
+void RunArchive::open_run(int run, bool begin_seen) {
+  open_run_ = RunFacts();
+  open_run_->run = run;
+  open_run_->begin_seen = begin_seen;
+  open_run_->first_event = std::chrono::system_clock::now();
+}
+
+void RunArchive::note_event(const std::string& stream) {
+  open_run_->last_event = std::chrono::system_clock::now();
+  std::vector<std::string>& streams = open_run_->streams;
+  if (!stream.empty() && std::find(streams.begin(), streams.end(), stream) == streams.end()) streams.push_back(stream);
 }
 
 void RunArchive::finish() {
   if (open_run_) archive_open_run();
+  report_strays();
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return queue_.empty() && !writing_; });
 }
 
+void RunArchive::report_strays() {
+  if (strays_ == 0) return;
+  report("archive: " + plural(strays_, "data event", "data events") + " after the end-run of run " +
+         std::to_string(*ended_run_) + " and before a begin-run are in no run file (run " +
+         std::to_string(*ended_run_) + "'s file holds the run as it ended)");
+  strays_ = 0;
+}
+
+// Told once while the writer stays behind, not at every run.
+void RunArchive::wait_for_room(int run) {
+  std::unique_lock lock(mutex_);
+  if (queue_.size() < kWaitingRuns) return;
+  if (!told_waiting_)
+    report("archive: events wait while the runs before run " + std::to_string(run) +
+           " are written (one run waits at most, to bound memory)");
+  told_waiting_ = true;
+  changed_.wait(lock, [this] { return queue_.size() < kWaitingRuns; });
+}
+
 void RunArchive::archive_open_run() {
-  Job job{*open_run_, {}};
+  const RunFacts facts = std::move(*open_run_);
   open_run_.reset();
+  wait_for_room(facts.run);
+  Job job{facts.run, {}};
   std::string error;
-  if (!snapshot_(job.objects, error)) {
+  if (!snapshot_(facts, job.copy, error)) {
     record_failure(job.run, error);
     return;
   }
@@ -82,9 +160,11 @@ void RunArchive::write_jobs() {
     queue_.pop_front();
     writing_ = true;
     lock.unlock();
+    changed_.notify_all();
     write(std::move(job));
     lock.lock();
     writing_ = false;
+    if (queue_.empty()) told_waiting_ = false;
     lock.unlock();
     changed_.notify_all();
   }
@@ -93,18 +173,22 @@ void RunArchive::write_jobs() {
 void RunArchive::write(Job job) {
   const std::string usual = (std::filesystem::path(directory_) / ("run" + std::to_string(job.run) + ".root")).string();
   std::string error;
-  const std::string path = write_new_root_file([this, &job] { return free_path(job.run); }, std::move(job.objects), error);
+  long long bytes = 0;
+  const std::string path =
+      write_new_run_file([this, &job] { return free_path(job.run); }, job.copy.title, job.copy.objects, bytes, error);
+  job.copy = {};  // the run's copy goes before the next is taken
   if (path.empty()) {
     record_failure(job.run, error);
     return;
   }
   if (path != usual) report("archive: " + usual + " exists; run " + std::to_string(job.run) + " written to " + path);
-  std::error_code size_unknown;
-  const std::uintmax_t size = std::filesystem::file_size(path, size_unknown);
-  const std::lock_guard lock(mutex_);
-  last_file_ = path;
-  ++counts_.runs_written;
-  if (!size_unknown) counts_.bytes_written += size;
+  {
+    const std::lock_guard lock(mutex_);
+    last_file_ = path;
+    ++counts_.written;
+    counts_.bytes += bytes;
+  }
+  if (written_) written_(path);
 }
 
 void RunArchive::record_failure(int run, const std::string& error) {
@@ -112,8 +196,7 @@ void RunArchive::record_failure(int run, const std::string& error) {
   report("archive: " + failure);
   const std::lock_guard lock(mutex_);
   last_failure_ = failure;
-  failed_ = true;
-  ++counts_.runs_failed;
+  ++counts_.failed;
 }
 
 std::string RunArchive::free_path(int run) const {
@@ -133,17 +216,20 @@ std::vector<std::string> RunArchive::describe() const {
   if (!last_failure_.empty()) lines.push_back("archive: " + last_failure_);
   const std::size_t pending = queue_.size() + (writing_ ? 1 : 0);
   if (pending)
-    lines.push_back("archive: " + std::to_string(pending) + (pending == 1 ? " run" : " runs") + " being written");
-  if (open_run_) lines.push_back("archive: run " + std::to_string(*open_run_) + " in progress");
+    lines.push_back("archive: " + plural(long(pending), "run", "runs") + " being written");
+  if (open_run_) lines.push_back("archive: run " + std::to_string(open_run_->run) + " in progress");
+  if (strays_total_ > 0)
+    lines.push_back("archive: " + plural(strays_total_, "data event", "data events") +
+                    " after an end-run and before a begin-run, in no run file");
   return lines;
 }
 
 bool RunArchive::failed() const {
   const std::lock_guard lock(mutex_);
-  return failed_;
+  return counts_.failed > 0;
 }
 
-RunArchive::Counts RunArchive::counts() const {
+RunArchive::ArchiveCounts RunArchive::counts() const {
   const std::lock_guard lock(mutex_);
   return counts_;
 }

@@ -1,13 +1,19 @@
 // kivo --archive DIR: every run, complete, as the ROOT file DIR/run<N>.root.
 // A run ends at its end-run event, at the next begin-run event (before the
-// monitor resets its histograms for the new run) and at exit. The event
-// thread only takes a copy of the monitor's objects; compressing and writing
-// happen on a thread of the archive's own, which exit waits for. A file of
-// the same run already there is kept: the new one gets a suffix. A failure is
-// told on standard error and by sources(); events are processed on.
+// monitor resets its histograms for the new run) and at exit. Data events
+// after an end-run and before the next begin-run belong to no run: they are
+// counted and told, never archived as a run of their own (the monitor's
+// histograms still hold the ended run). The event thread only takes a copy
+// of the run; deriving, compressing and writing happen on a thread of the
+// archive's own, which exit waits for. At most one ended run waits while
+// another is written: the event thread waits for room, so that memory stays
+// bounded. A file of the same run already there is kept: the new one gets a
+// suffix. A failure is told on standard error and by sources(); events are
+// processed on.
 #ifndef KIVO_HOST_RUN_ARCHIVE_H
 #define KIVO_HOST_RUN_ARCHIVE_H
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -18,47 +24,67 @@
 #include <thread>
 #include <vector>
 
-#include "RootStreamer.h"
+#include "RunFile.h"
+#include "RunMetadata.h"
 
 namespace kivo::host {
 
 class RunArchive {
  public:
-  // Takes the copy of the objects of a run that has ended.
-  using Snapshot = std::function<bool(std::vector<rootcompat::StreamedObject>&, std::string& error)>;
+  // A run that has ended, copied: its objects, handed to the file on the
+  // writer thread, and the file's title.
+  struct RunCopy {
+    ObjectSource objects;
+    std::string title;
+  };
+  // Takes the copy of the run that has just ended, on the event thread;
+  // false with `error` when there is none to take.
+  using Snapshot = std::function<bool(const RunFacts& facts, RunCopy& copy, std::string& error)>;
+  // Told of every file written, on the writer thread.
+  using Written = std::function<void(const std::string& path)>;
+
+  struct ArchiveCounts {
+    long written = 0;
+    long failed = 0;
+    long long bytes = 0;
+  };
 
   // Empty when archive files can be written into `directory`, else why not.
   static std::string directory_problem(const std::string& directory);
 
-  RunArchive(std::string directory, Snapshot snapshot);
+  // Removes the temporaries a kivo that ended while writing left in `directory`.
+  RunArchive(std::string directory, Snapshot snapshot, Written written = {});
   ~RunArchive();
   RunArchive(const RunArchive&) = delete;
   RunArchive& operator=(const RunArchive&) = delete;
 
-  // Around each event the monitor processes, with its type and run number.
+  // Around each event the monitor processes, with its type, run number and
+  // the stream it came from.
   void before_event(int type, int run);
-  void after_event(int type, int run);
+  void after_event(int type, int run, const std::string& stream = {});
   // Archives the run in progress, if any, and waits until every file is written.
   void finish();
   // What sources() shows: the directory, the last file written, the last
-  // failure, the runs still being written.
+  // failure, the runs still being written, the events archived in no run.
   std::vector<std::string> describe() const;
   // Whether some run could not be written.
   bool failed() const;
-  struct Counts {
-    long runs_written = 0, runs_failed = 0;
-    std::uint64_t bytes_written = 0;
-  };
-  // What the archive has done since kivo started; any thread.
-  Counts counts() const;
+  // Runs written and failed, bytes written; from any thread.
+  ArchiveCounts counts() const;
 
  private:
   struct Job {
     int run;
-    std::vector<rootcompat::StreamedObject> objects;
+    RunCopy copy;
   };
 
+  void open_run(int run, bool begin_seen);
+  void note_event(const std::string& stream);
   void archive_open_run();
+  // Waits until the writer can take one more run.
+  void wait_for_room(int run);
+  // Says on standard error that events came after the end of a run, once.
+  void report_strays();
   // Says on standard error that `run` was not written and why, and keeps it for describe().
   void record_failure(int run, const std::string& error);
   void write_jobs();
@@ -68,17 +94,21 @@ class RunArchive {
 
   const std::string directory_;
   const Snapshot snapshot_;
-  std::optional<int> open_run_;  // the run whose events the monitor holds, not yet archived
+  const Written written_;
+  std::optional<RunFacts> open_run_;  // the run whose events the monitor holds, not yet archived
+  std::optional<int> ended_run_;      // the run that ended last, while no begin-run followed
+  long strays_ = 0;                   // data events since it ended
+  long strays_total_ = 0;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Job> queue_;
   bool writing_ = false;
   bool stopping_ = false;
+  bool told_waiting_ = false;  // that events wait for the writer, since it last caught up
   std::string last_file_;
   std::string last_failure_;
-  bool failed_ = false;
-  Counts counts_;
+  ArchiveCounts counts_;
   std::thread writer_;
 };
 

@@ -3,11 +3,13 @@
 #include <poll.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <utility>
 
+#include "ArchiveCopy.h"
 #include "CanvasPublisher.h"
 #include "CommandFile.h"
 #include "Interrupt.h"
@@ -67,15 +69,15 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
       live_canvas_(objects_.hit_maps()) {
   if (display_) display_->attach(activity_);
   remove_stale_mask_temporaries();
-  if (!archive_directory.empty()) {
-    archive_ = std::make_unique<RunArchive>(
-        archive_directory, [this](std::vector<rootcompat::StreamedObject>& objects, std::string& error) {
-          return objects_.stream(objects, error);
-        });
-  }
   std::optional<quality::MonitorInputs> inputs = quality::resolve_inputs(
       [&plugin](const char* name) { return plugin.symbol(name); }, quality_inputs_missing_);
   quality_ = std::make_unique<quality::Quality>(std::move(quality), inputs, report);
+  if (!archive_directory.empty()) {
+    archive_ = std::make_unique<RunArchive>(
+        archive_directory, [this](const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error) {
+          return copy_run(facts, copy, error);
+        });
+  }
   objects_.keep_also([this](TList& list) { quality_->add_saved_objects(list); });
   register_commands();
   register_quality_commands();
@@ -109,9 +111,9 @@ void Session::feed_metrics() {
   display_->metrics().attach(activity_, figures_);
   display_->metrics().set_live_counts([this] {
     const quality::AlarmCounts alarms = quality_->alarm_counts();
-    const RunArchive::Counts archived = archive_ ? archive_->counts() : RunArchive::Counts{};
-    return web::LiveCounts{alarms.raised, alarms.held_back, archived.runs_written, archived.runs_failed,
-                           archived.bytes_written};
+    const RunArchive::ArchiveCounts archived = archive_ ? archive_->counts() : RunArchive::ArchiveCounts{};
+    return web::LiveCounts{alarms.raised, alarms.held_back, archived.written, archived.failed,
+                           static_cast<std::uint64_t>(archived.bytes)};
   });
 }
 
@@ -206,7 +208,7 @@ void Session::process(Event& event) {
   if (archive_) archive_->before_event(type, run);
   plugin_.process_event(&event);
   count_event();
-  if (archive_) archive_->after_event(type, run);
+  if (archive_) archive_->after_event(type, run, sources_.last_source());
   activity_->record_event();
   serve_display();
   judge_after_refresh();
@@ -241,7 +243,15 @@ void Session::judge_after_refresh() {
 
 void Session::judge_now() {
   quality_->evaluate(event_rate());
+  judged_at_event_ = events_processed();
   publish_quality();
+}
+
+// The verdicts a run's file keeps are those of its end: judged now when
+// events came since the checks last ran (with the refresh off, not at all).
+bool Session::copy_run(const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error) {
+  if (quality_->available() && judged_at_event_ != events_processed()) judge_now();
+  return copy_monitor_run(plugin_, *quality_, facts, copy, error);
 }
 
 // Not measured before the first event.
@@ -261,7 +271,8 @@ bool Session::process_next() {
 std::uint64_t Session::run(std::uint64_t count) {
   take_interrupt();  // a Ctrl-C from before the command does not cancel it
   std::uint64_t processed = 0;
-  while ((count == 0 || processed < count) && !interrupt_pending()) {
+  // A Ctrl-C from before the command is dropped, a request to end is not.
+  while ((count == 0 || processed < count) && !interrupt_pending() && !termination_requested()) {
     if (process_next()) {
       ++processed;
     } else if (sources_.exhausted()) {
@@ -274,8 +285,12 @@ std::uint64_t Session::run(std::uint64_t count) {
   }
   note_sources();
   std::fflush(stdout);
-  interrupted_ = take_interrupt();
-  if (interrupted_) report("interrupted after " + std::to_string(processed) + " events");
+  interrupted_ = take_interrupt() || termination_requested();
+  if (interrupted_ && termination_requested())
+    report(std::string(termination_requested() == SIGHUP ? "SIGHUP" : "SIGTERM") + ": ending after " +
+           std::to_string(processed) + " events");
+  else if (interrupted_)
+    report("interrupted after " + std::to_string(processed) + " events");
   return processed;
 }
 

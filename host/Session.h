@@ -89,6 +89,7 @@ class Session {
   void process(Event& event);
   // Counts an event the monitor has processed, for sources() and /metrics.
   void count_event();
+  std::uint64_t events_processed() const { return figures_->events_processed.load(std::memory_order_relaxed); }
   // Has /metrics read the host's figures, the quality and the other threads' counts.
   void feed_metrics();
   void register_commands();
@@ -102,6 +103,8 @@ class Session {
   void judge_after_refresh();
   // Runs the checks now and shows the result on the page.
   void judge_now();
+  // The run archive's copy of the run that has just ended.
+  bool copy_run(const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error);
   std::optional<double> event_rate() const;
   void register_quality_commands();
   // Hands the page the data quality as it stands now.
@@ -128,6 +131,7 @@ class Session {
   std::shared_ptr<web::Activity> activity_ = std::make_shared<web::Activity>();
   std::shared_ptr<web::HostFigures> figures_ = std::make_shared<web::HostFigures>();
   MetricsFeed metrics_feed_;
+  std::uint64_t judged_at_event_ = 0;  // events processed when the checks last ran
   bool background_ = true;
   bool quit_ = false;
   bool interrupted_ = false;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveList.h"
 #include "CommandLine.h"
 #include "Interrupt.h"
 #include "MonitorPlugin.h"
@@ -40,6 +41,7 @@ std::unique_ptr<kivo::web::WebDisplay> start_display(const kivo::host::Options& 
   auto display = std::make_unique<kivo::web::WebDisplay>(options.bind, options.port, KIVO_WEB_DIR);
   display->set_access(options.access);
   display->metrics().set_stand(options.stand);
+  display->set_archive(options.archive);
   std::string error;
   if (!display->start(error)) {
     report("web display not started: " + error);
@@ -152,8 +154,13 @@ int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlu
   kivo::host::Session session(plugin, registry, display.get(), options.archive, std::move(quality));
   plugin.pinit();
   const int status = process(session, options, registry);
-  // The run in progress is archived however the session ends.
+  // The run in progress is archived however the session ends, a request to
+  // end (SIGTERM, SIGHUP) included; a second such signal ends kivo at once.
   const bool archived = session.finish();
+  if (kivo::host::termination_requested() != 0) {
+    std::fflush(stdout);
+    kivo::host::end_by_requested_signal();
+  }
   return status == 0 && !archived ? kExitFailure : status;
 }
 
@@ -170,6 +177,11 @@ int main(int argc, char** argv) {
     std::fputs(kivo::host::usage().c_str(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::fputs(kivo::eventio::version_text("kivo").c_str(), stdout);
+    return 0;
+  }
+  if (!options.list_archive.empty()) return kivo::host::print_archive(options.list_archive);
   // Told now rather than after a run that may last hours.
   if (!options.snapshot.empty()) {
     if (const std::string problem = kivo::web::snapshot_problem(options.snapshot); !problem.empty()) {
@@ -191,7 +203,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     return kExitUsage;
   }
-  // Ctrl-C stops a run (see Interrupt.h); these end kivo, without leftovers.
+  // Ctrl-C stops a run, SIGTERM and SIGHUP end kivo as .q does, a second
+  // one at once, without leftovers (see Interrupt.h).
   kivo::eventio::remove_partial_output_on_signals({SIGTERM, SIGHUP});
   kivo::host::install_interrupt_handler();
   // Node.js and JSROOT load while the events are read.

@@ -9,7 +9,9 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
+#include "CommandLine.h"
 #include "HeaderParser.h"
 #include "OutputFile.h"
 
@@ -148,6 +150,10 @@ bool write_file(const std::string& path, const std::string& text, std::string& e
 
 int main(int argc, char** argv) {
   kivo::eventio::remove_partial_output_on_signal();
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::cout << kivo::eventio::version_text("kivo-dictgen");
+    return 0;
+  }
   if (argc != 4) {
     std::cerr << "usage: kivo-dictgen HEADER DICTNAME OUTPUT\n";
     return 2;

@@ -13,6 +13,7 @@
 #include "TH1F.h"
 #include "TH2F.h"
 #include "beam_profile.h"
+#include "derivation.h"
 #include "hit_maps.h"
 #include "kivo.h"
 #include "monitor_state.h"
@@ -26,23 +27,6 @@ Histogram* clone_as(Histogram* source, const char* name) {
   return static_cast<Histogram*>(source->Clone(name));
 }
 
-void create_derived() {
-  char name[500];
-  hhitrate_chip = clone_as(hchip, "hhitrate_chip");
-  hwarnrate_chip = clone_as(hwarn, "hwarnrate_chip");
-  herrrate_chip = clone_as(herr, "herrrate_chip");
-  for (int i = 0; i < NSTAVE; i++) {
-    sprintf(name, "hnhit_chip_norm_%i", i);
-    hnhit_chip_norm[i] = clone_as(hnhit_chip[i], name);
-    sprintf(name, "h2d_chip_norm_%i", i);
-    h2d_chip_norm[i] = static_cast<TH2F*>(h2d_chip[i]->Clone(name));
-    sprintf(name, "hdiffrow_chip_norm_%i", i);
-    hdiffrow_chip_norm[i] = clone_as(hdiffrow_chip[i], name);
-    sprintf(name, "hdiffcol_chip_norm_%i", i);
-    hdiffcol_chip_norm[i] = clone_as(hdiffcol_chip[i], name);
-  }
-}
-
 // Bin b of `target` = bin b of `source` per event, with its Poisson error.
 void set_per_event(TH1* source, TH1* target, int b, double nevents) {
   const float bc = source->GetBinContent(b);
@@ -50,33 +34,34 @@ void set_per_event(TH1* source, TH1* target, int b, double nevents) {
   target->SetBinError(b, std::sqrt(bc) / nevents);
 }
 
-void fill_rates(double nevents) {
-  hhitrate_chip->Reset("");
-  hwarnrate_chip->Reset("");
-  herrrate_chip->Reset("");
-  for (int b = 1; b <= hchip->GetNbinsX(); b++) {
-    set_per_event(hchip, hhitrate_chip, b, nevents);
-    set_per_event(hwarn, hwarnrate_chip, b, nevents);
-    set_per_event(herr, herrrate_chip, b, nevents);
+void fill_rates(const RunObjects& o, double nevents) {
+  o.hhitrate_chip->Reset("");
+  o.hwarnrate_chip->Reset("");
+  o.herrrate_chip->Reset("");
+  for (int b = 1; b <= o.hchip->GetNbinsX(); b++) {
+    set_per_event(o.hchip, o.hhitrate_chip, b, nevents);
+    set_per_event(o.hwarn, o.hwarnrate_chip, b, nevents);
+    set_per_event(o.herr, o.herrrate_chip, b, nevents);
   }
 }
 
-void fill_hits_per_event(int i, double nevents) {
-  hnhit_chip_norm[i]->Reset("");
-  for (int b = 1; b <= hnhit_chip[i]->GetNbinsX(); b++)
-    set_per_event(hnhit_chip[i], hnhit_chip_norm[i], b, nevents);
+void fill_hits_per_event(const RunObjects& o, int i, double nevents) {
+  o.hnhit_chip_norm[i]->Reset("");
+  for (int b = 1; b <= o.hnhit_chip[i]->GetNbinsX(); b++)
+    set_per_event(o.hnhit_chip[i], o.hnhit_chip_norm[i], b, nevents);
 }
 
-// A fresh projection of the normalised map onto `axis`, named and filled as
+// A fresh projection of stave `i`'s normalised map onto `axis` (of its raw
+// map, which has the same title and binning), named and filled as
 // ProjectionX("_px") or ProjectionY("_py") would make it: contents the raw
 // map's in-range sums kept beside it, divided by the event count; statistics
 // rebuilt from the bins (once, and kept: the fit reads the mean and RMS), no
 // errors stored.
-TH1D* make_projection(TH2F* map, const TAxis* axis, const char* suffix,
+TH1D* make_projection(int i, const TH2F* map, const TAxis* axis, const char* suffix,
                       const std::vector<double>& sums, double nevents) {
-  const std::string name = std::string(map->GetName()) + suffix;
-  TH1D* h = new TH1D(name.c_str(), map->GetTitle(), axis->GetNbins(), axis->GetXmin(),
-                     axis->GetXmax());
+  char name[500];
+  sprintf(name, "h2d_chip_norm_%i%s", i, suffix);
+  TH1D* h = new TH1D(name, map->GetTitle(), axis->GetNbins(), axis->GetXmin(), axis->GetXmax());
   double total = 0;
   for (int b = 1; b <= axis->GetNbins(); b++) {
     const double content = sums[b] / nevents;
@@ -90,22 +75,21 @@ TH1D* make_projection(TH2F* map, const TAxis* axis, const char* suffix,
   return h;
 }
 
-
 // Fits the column and row projections of the stave's normalised map and
 // stores the result as point 0 of its graph; a stave with an empty map is not
 // fitted and its graph is left without a point.
-void fit_beam_position(int i, const MapSummary& raw, double nevents) {
-  TH2F* map = h2d_chip_norm[i];
-  TH1D* hx = make_projection(map, map->GetXaxis(), "_px", raw.column_sums, nevents);
-  TH1D* hy = make_projection(map, map->GetYaxis(), "_py", raw.row_sums, nevents);
+void fit_beam_position(const RunObjects& o, int i, const MapSummary& raw, double nevents) {
+  const TH2F* map = o.h2d_chip[i];
+  TH1D* hx = make_projection(i, map, map->GetXaxis(), "_px", raw.column_sums, nevents);
+  TH1D* hy = make_projection(i, map, map->GetYaxis(), "_py", raw.row_sums, nevents);
   if (hx->Integral("") > 0 && hy->Integral("") > 0) {
     double mx, rx, my, ry;
-    fit_beam_profile(hx, PullOntoAxis::yes, mx, rx);
-    fit_beam_profile(hy, PullOntoAxis::no, my, ry);
-    gmpos_chip[i]->SetPoint(0, mx, my);
-    gmpos_chip[i]->SetPointError(0, rx, rx, ry, ry);
+    fit_beam_profile(hx, o.fit, PullOntoAxis::yes, mx, rx);
+    fit_beam_profile(hy, o.fit, PullOntoAxis::no, my, ry);
+    o.gmpos_chip[i]->SetPoint(0, mx, my);
+    o.gmpos_chip[i]->SetPointError(0, rx, rx, ry, ry);
   } else {
-    gmpos_chip[i]->Set(0);
+    o.gmpos_chip[i]->Set(0);
   }
   delete hx;
   delete hy;
@@ -116,15 +100,40 @@ void scale_to_unit_area(TH1F* h) {
   if (integral > 0) h->Scale(1.0 / integral, "");
 }
 
-void normalise_differences(int i) {
-  hdiffrow_chip_norm[i]->Reset("");
-  hdiffcol_chip_norm[i]->Reset("");
-  for (int b = 1; b <= hdiffrow_chip[i]->GetNbinsX(); b++) {
-    hdiffrow_chip_norm[i]->SetBinContent(b, hdiffrow_chip[i]->GetBinContent(b));
-    hdiffcol_chip_norm[i]->SetBinContent(b, hdiffcol_chip[i]->GetBinContent(b));
+void normalise_differences(const RunObjects& o, int i) {
+  o.hdiffrow_chip_norm[i]->Reset("");
+  o.hdiffcol_chip_norm[i]->Reset("");
+  for (int b = 1; b <= o.hdiffrow_chip[i]->GetNbinsX(); b++) {
+    o.hdiffrow_chip_norm[i]->SetBinContent(b, o.hdiffrow_chip[i]->GetBinContent(b));
+    o.hdiffcol_chip_norm[i]->SetBinContent(b, o.hdiffcol_chip[i]->GetBinContent(b));
   }
-  scale_to_unit_area(hdiffrow_chip_norm[i]);
-  scale_to_unit_area(hdiffcol_chip_norm[i]);
+  scale_to_unit_area(o.hdiffrow_chip_norm[i]);
+  scale_to_unit_area(o.hdiffcol_chip_norm[i]);
+}
+
+// The monitor's own objects.
+RunObjects monitor_objects() {
+  RunObjects o;
+  o.hnevnt = hnevnt;
+  o.hchip = hchip;
+  o.hwarn = hwarn;
+  o.herr = herr;
+  o.hhitrate_chip = hhitrate_chip;
+  o.hwarnrate_chip = hwarnrate_chip;
+  o.herrrate_chip = herrrate_chip;
+  for (int i = 0; i < NSTAVE; i++) {
+    o.hnhit_chip[i] = hnhit_chip[i];
+    o.hdiffrow_chip[i] = hdiffrow_chip[i];
+    o.hdiffcol_chip[i] = hdiffcol_chip[i];
+    o.h2d_chip[i] = h2d_chip[i];
+    o.hnhit_chip_norm[i] = hnhit_chip_norm[i];
+    o.hdiffrow_chip_norm[i] = hdiffrow_chip_norm[i];
+    o.hdiffcol_chip_norm[i] = hdiffcol_chip_norm[i];
+    o.h2d_chip_norm[i] = h2d_chip_norm[i];
+    o.gmpos_chip[i] = gmpos_chip[i];
+  }
+  o.fit = fg;
+  return o;
 }
 
 void print_fitted_position(int i) {
@@ -169,6 +178,22 @@ void print_stave(int i) {
   }
 }
 
+// The monitor's derived objects, created (and so listed in gDirectory) stave
+// by stave.
+void create_derived() {
+  RunObjects o = monitor_objects();
+  clone_derived(o, true);
+  hhitrate_chip = o.hhitrate_chip;
+  hwarnrate_chip = o.hwarnrate_chip;
+  herrrate_chip = o.herrrate_chip;
+  for (int i = 0; i < NSTAVE; i++) {
+    hnhit_chip_norm[i] = o.hnhit_chip_norm[i];
+    h2d_chip_norm[i] = o.h2d_chip_norm[i];
+    hdiffrow_chip_norm[i] = o.hdiffrow_chip_norm[i];
+    hdiffcol_chip_norm[i] = o.hdiffcol_chip_norm[i];
+  }
+}
+
 // One analysis; the normalised hit maps are made whole now when
 // `whole_maps`, otherwise when first read whole.
 int analyse(bool whole_maps) {
@@ -179,18 +204,46 @@ int analyse(bool whole_maps) {
   }
   const double nevents = hnevnt->Integral("");
   if (!(nevents > 0)) return 1;
-  fill_rates(nevents);
   catch_up_summaries();
-  for (int i = 0; i < NSTAVE; i++) {
-    fill_hits_per_event(i, nevents);
-    fit_beam_position(i, raw_summary(i), nevents);
-    normalise_differences(i);
-  }
+  const MapSummary* summaries[NSTAVE];
+  for (int i = 0; i < NSTAVE; i++) summaries[i] = &raw_summary(i);
+  derive(monitor_objects(), summaries, nevents);
   record_norm_maps(nevents, whole_maps);
   return 0;
 }
 
 }  // namespace
+
+void clone_derived(RunObjects& o, bool with_maps) {
+  o.hhitrate_chip = clone_as(o.hchip, "hhitrate_chip");
+  o.hwarnrate_chip = clone_as(o.hwarn, "hwarnrate_chip");
+  o.herrrate_chip = clone_as(o.herr, "herrrate_chip");
+  char name[500];
+  for (int i = 0; i < NSTAVE; i++) {
+    sprintf(name, "hnhit_chip_norm_%i", i);
+    o.hnhit_chip_norm[i] = clone_as(o.hnhit_chip[i], name);
+    if (with_maps) o.h2d_chip_norm[i] = clone_norm_map(o.h2d_chip[i], i);
+    sprintf(name, "hdiffrow_chip_norm_%i", i);
+    o.hdiffrow_chip_norm[i] = clone_as(o.hdiffrow_chip[i], name);
+    sprintf(name, "hdiffcol_chip_norm_%i", i);
+    o.hdiffcol_chip_norm[i] = clone_as(o.hdiffcol_chip[i], name);
+  }
+}
+
+TH2F* clone_norm_map(TH2F* raw, int stave) {
+  char name[500];
+  sprintf(name, "h2d_chip_norm_%i", stave);
+  return clone_as(raw, name);
+}
+
+void derive(const RunObjects& o, const MapSummary* const (&summaries)[NSTAVE], double nevents) {
+  fill_rates(o, nevents);
+  for (int i = 0; i < NSTAVE; i++) {
+    fill_hits_per_event(o, i, nevents);
+    fit_beam_position(o, i, *summaries[i], nevents);
+    normalise_differences(o, i);
+  }
+}
 
 int analysis() { return analyse(true); }
 

@@ -8,7 +8,6 @@
 #include "TAxis.h"
 #include "TF1.h"
 #include "TH1D.h"
-#include "monitor_state.h"
 
 namespace {
 
@@ -47,14 +46,14 @@ int filled_bins(TH1D* h, double lo, double hi) {
 // that converges to finite values replaces m and s by its mean and sigma; one
 // that does not, or that has fewer filled bins than the Gaussian has
 // parameters, leaves the projection's mean and RMS within the window in them.
-void fit_window(TH1D* h, double amplitude, double lo, double hi, double& m, double& s) {
+void fit_window(TH1D* h, TF1* gaussian, double amplitude, double lo, double hi, double& m, double& s) {
   constexpr int kGaussianParameters = 3;
-  fg->SetParameters(amplitude, m, s, 0, 0, 0, 0, 0, 0, 0, 0);
-  fg->SetRange(lo, hi);
+  gaussian->SetParameters(amplitude, m, s, 0, 0, 0, 0, 0, 0, 0, 0);
+  gaussian->SetRange(lo, hi);
   const bool determined = filled_bins(h, lo, hi) >= kGaussianParameters;
-  const int status = determined ? static_cast<int>(h->Fit(fg, "RQ0N", "", 0, 0)) : -1;
-  const double mean = fg->GetParameter(1);
-  const double sigma = fg->GetParameter(2);
+  const int status = determined ? static_cast<int>(h->Fit(gaussian, "RQ0N", "", 0, 0)) : -1;
+  const double mean = gaussian->GetParameter(1);
+  const double sigma = gaussian->GetParameter(2);
   if (status == 0 && std::isfinite(mean) && std::isfinite(sigma)) {
     m = mean;
     s = sigma;
@@ -153,7 +152,7 @@ bool beam_window(TH1D* h, double& lo, double& hi) {
 
 }  // namespace
 
-void fit_beam_profile(TH1D* h, PullOntoAxis pull, double& position, double& width) {
+void fit_beam_profile(TH1D* h, TF1* gaussian, PullOntoAxis pull, double& position, double& width) {
   TAxis* axis = h->GetXaxis();
   const double first_centre = axis->GetBinCenter(1);
   const double last_centre = axis->GetBinCenter(axis->GetNbins());
@@ -161,10 +160,10 @@ void fit_beam_profile(TH1D* h, PullOntoAxis pull, double& position, double& widt
   beam_window(h, lo, hi);
   double m = h->GetMean(1);
   double s = h->GetRMS(1);
-  fit_window(h, h->GetBinContent(h->GetMaximumBin()), lo, hi, m, s);
+  fit_window(h, gaussian, h->GetBinContent(h->GetMaximumBin()), lo, hi, m, s);
   if (pull == PullOntoAxis::yes && m - kWindowSigmas * std::fabs(s) > last_centre) m = last_centre;
   const double half_window = kWindowSigmas * std::fabs(s);
-  fit_window(h, fg->GetParameter(0), m - half_window, m + half_window, m, s);
+  fit_window(h, gaussian, gaussian->GetParameter(0), m - half_window, m + half_window, m, s);
   position = std::clamp(m, first_centre, last_centre);
   width = std::fabs(s);
 }

@@ -3,6 +3,7 @@
 // pad once; every call (the first included) rewrites the numeric labels and
 // repaints. The pads hold the very objects that analysis refills in place, so
 // a refresh never creates or draws anything.
+#include "derivation.h"
 #include "kivo.h"
 #include "monitor_state.h"
 
@@ -139,6 +140,8 @@ static void draw_differences(TPad* pad, TH1F* const* hists, TLatex** labels, con
   lt.DrawLatex(0.5, 0.96, title);
 }
 
+void set_norm_map_range(TH2F* map) { map->GetZaxis()->SetRangeUser(1e-6, 1); }
+
 // Each map is the first object of its pad, so ROOT ignores "same" and draws
 // the map on its own axes with its palette.
 static void draw_hit_maps(TLatex& lt) {
@@ -148,7 +151,7 @@ static void draw_hit_maps(TLatex& lt) {
     gPad->SetLogz(1);
     gPad->Update();
     h2d_chip_norm[i]->Draw("colz same");
-    h2d_chip_norm[i]->GetZaxis()->SetRangeUser(1e-6, 1);
+    set_norm_map_range(h2d_chip_norm[i]);
     std::snprintf(name, sizeof name, "Chip %i", i);
     lt.SetTextColor(chipColor[i]);
     lt.DrawLatex(0.5, 0.96, name);

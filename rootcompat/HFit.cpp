@@ -15,6 +15,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,37 @@ void PrintResult(const TF1& f1, const FitOutcome& out, Int_t ndf) {
     std::printf("%-25s = %12.6g   +/-   %12.6g\n", f1.GetParName(Int_t(i)), out.params[i], out.errors[i]);
 }
 
+// GSL's error handler is one for the process: it is turned off while any
+// thread fits (a failed step is an outcome of the fit, not an abort) and put
+// back when the last one ends.
+class GslErrorsReturned {
+ public:
+  GslErrorsReturned() {
+    const std::lock_guard lock(Mutex());
+    if (Fitting()++ == 0) Previous() = gsl_set_error_handler_off();
+  }
+  ~GslErrorsReturned() {
+    const std::lock_guard lock(Mutex());
+    if (--Fitting() == 0) gsl_set_error_handler(Previous());
+  }
+  GslErrorsReturned(const GslErrorsReturned&) = delete;
+  GslErrorsReturned& operator=(const GslErrorsReturned&) = delete;
+
+ private:
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  static int& Fitting() {
+    static int fitting = 0;
+    return fitting;
+  }
+  static gsl_error_handler_t*& Previous() {
+    static gsl_error_handler_t* previous = nullptr;
+    return previous;
+  }
+};
+
 void StoreFunction(TList& functions, const TF1& f1, bool noDraw) {
   TIter next(&functions);
   std::vector<TObject*> old;
@@ -241,11 +273,11 @@ Int_t TH1::Fit(TF1* f1, Option_t* option, Option_t*, Double_t xmin, Double_t xma
   std::vector<double> start(npar);
   for (Int_t i = 0; i < npar; ++i) start[i] = f1->GetParameter(i);
 
-  gsl_error_handler_t* previous = gsl_set_error_handler_off();
-  const FitOutcome out = rootcompat::GetFitPath() == rootcompat::FitPath::fast
-                             ? rootcompat::MinimiseGaussian(pb, start)
-                             : MinimiseWithGsl(pb, start);
-  gsl_set_error_handler(previous);
+  const FitOutcome out = [&] {
+    const GslErrorsReturned errorsReturned;
+    return rootcompat::GetFitPath() == rootcompat::FitPath::fast ? rootcompat::MinimiseGaussian(pb, start)
+                                                                  : MinimiseWithGsl(pb, start);
+  }();
 
   const Int_t ndf = Int_t(points.size()) - npar;
   f1->SetParameters(out.params.data());

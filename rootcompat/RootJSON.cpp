@@ -148,11 +148,37 @@ class JSONWriter {
     const bool range = a.TestBit(TAxis::kAxisRange);
     fJSON.Int("fFirst", range ? a.GetFirst() : 0);
     fJSON.Int("fLast", range ? a.GetLast() : 0);
-    fJSON.Int("fBits2", 0);
+    fJSON.Int("fBits2", a.GetBits2());
     fJSON.Bool("fTimeDisplay", a.GetTimeDisplay());
     fJSON.Str("fTimeFormat", "");
-    fJSON.Null("fLabels");
+    if (a.GetLabelList().empty())
+      fJSON.Null("fLabels");
+    else
+      Labels(a.GetLabelList());
     fJSON.Null("fModLabs");
+    fJSON.End();
+  }
+
+  // A THashList of one TObjString per label, its unique ID the bin.
+  void Labels(const std::vector<std::pair<Int_t, std::string>>& labels) {
+    fJSON.Key("fLabels");
+    fJSON.Begin("THashList");
+    fJSON.Str("name", "THashList");
+    fJSON.Key("arr");
+    fJSON.Put("[");
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+      if (i) fJSON.Put(",");
+      fJSON.Begin("TObjString");
+      fJSON.Int("fUniqueID", labels[i].first);
+      fJSON.Int("fBits", 0);
+      fJSON.Str("fString", labels[i].second);
+      fJSON.End();
+    }
+    fJSON.Put("]");
+    fJSON.Key("opt");
+    fJSON.Put("[");
+    for (std::size_t i = 0; i < labels.size(); ++i) fJSON.Put(i ? ",\"\"" : "\"\"");
+    fJSON.Put("]");
     fJSON.End();
   }
 

@@ -18,7 +18,7 @@ namespace rootcompat {
 
 class RootStreamer {
  public:
-  explicit RootStreamer(std::set<std::string>& classes) : fClasses(classes) {}
+  RootStreamer(std::set<std::string>& classes, bool noStats) : fClasses(classes), fNoStats(noStats) {}
 
   RootBuffer& Buffer() { return fBuffer; }
 
@@ -53,9 +53,9 @@ class RootStreamer {
     return bits;
   }
 
-  void Named(const TNamed& n) {
+  void Named(const TNamed& n, UInt_t extraBits = 0) {
     const std::size_t start = Start("TNamed");
-    fBuffer.WriteObjectHeader(n.GetUniqueID(), Bits(n));
+    fBuffer.WriteObjectHeader(n.GetUniqueID(), Bits(n) | extraBits);
     fBuffer.WriteString(n.GetName());
     fBuffer.WriteString(n.GetTitle());
     End(start);
@@ -122,12 +122,38 @@ class RootStreamer {
     const bool range = a.TestBit(TAxis::kAxisRange);
     fBuffer.WriteInt(range ? a.GetFirst() : 0);
     fBuffer.WriteInt(range ? a.GetLast() : 0);
-    fBuffer.WriteShort(0);  // fBits2
+    fBuffer.WriteShort(Short_t(a.GetBits2()));
     fBuffer.WriteBool(a.GetTimeDisplay());
     fBuffer.WriteString("");  // fTimeFormat
-    fBuffer.WriteNullObject();  // fLabels
+    if (a.GetLabelList().empty())
+      fBuffer.WriteNullObject();
+    else
+      Labels(a.GetLabelList());
     fBuffer.WriteNullObject();  // fModLabs
     End(start);
+  }
+
+  // fLabels: a THashList (streamed as a TList) of one TObjString per label,
+  // its unique ID the bin.
+  void Labels(const std::vector<std::pair<Int_t, std::string>>& labels) {
+    fClasses.insert("THashList");
+    fClasses.insert("TObjString");
+    const std::size_t tagged = fBuffer.StartTaggedObject("THashList");
+    const std::size_t start = Start("TList");
+    fBuffer.WriteObjectHeader(0, 0);
+    fBuffer.WriteString("");
+    fBuffer.WriteInt(Int_t(labels.size()));
+    for (const auto& [bin, text] : labels) {
+      const std::size_t label = fBuffer.StartTaggedObject("TObjString");
+      const std::size_t string = Start("TObjString");
+      fBuffer.WriteObjectHeader(UInt_t(bin), 0);
+      fBuffer.WriteString(text);
+      End(string);
+      fBuffer.EndVersioned(label);
+      fBuffer.WriteString("");  // the option
+    }
+    End(start);
+    fBuffer.EndVersioned(tagged);
   }
 
   // A list's streamer: name, size, then each object with its class tag and option.
@@ -161,7 +187,7 @@ class RootStreamer {
 
   void H1(const TH1& h) {
     const std::size_t start = Start("TH1");
-    Named(h);
+    Named(h, fNoStats ? UInt_t(TH1::kNoStats) : 0);
     AttLine(h);
     AttFill(h);
     AttMarker(h);
@@ -246,9 +272,10 @@ class RootStreamer {
 
   RootBuffer fBuffer;
   std::set<std::string>& fClasses;
+  bool fNoStats;
 };
 
-bool StreamObject(const TObject& obj, const char* name, StreamedObject& out, std::string& error) {
+bool StreamObject(const TObject& obj, const char* name, StreamedObject& out, std::string& error, bool noStats) {
   if (!RootStreamer::CanStream(obj)) {
     error = std::string("objects of class ") + obj.ClassName() + " cannot be written to a ROOT file (" +
             obj.GetName() + ")";
@@ -258,7 +285,7 @@ bool StreamObject(const TObject& obj, const char* name, StreamedObject& out, std
   out.name = name && *name ? name : obj.GetName();
   out.title = obj.GetTitle();
   out.classes.clear();
-  RootStreamer streamer(out.classes);
+  RootStreamer streamer(out.classes, noStats);
   streamer.Object(obj);
   out.references = streamer.Buffer().TakeReferences();
   out.payload = streamer.Buffer().TakeData();

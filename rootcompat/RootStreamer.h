@@ -30,8 +30,11 @@ struct StreamedObject {
 // Streams obj for a key named `name` (the object's own name when null or
 // empty). False with `error` naming the class when this library cannot write
 // objects of it. Objects of such classes in a histogram's or graph's list of
-// functions are left out, with a warning.
-bool StreamObject(const TObject& obj, const char* name, StreamedObject& out, std::string& error);
+// functions are left out, with a warning. With `noStats`, histograms carry
+// kNoStats, as in the ROOT JSON of a style whose OptStat is 0: ROOT then
+// draws them without a statistics box, as the page does.
+bool StreamObject(const TObject& obj, const char* name, StreamedObject& out, std::string& error,
+                  bool noStats = false);
 
 }  // namespace rootcompat
 

@@ -4,7 +4,8 @@
 
 #include "TH1.h"
 
-TAxis::TAxis() : fNbins(1), fXmin(0), fXmax(1), fFirst(0), fLast(0), fTimeDisplay(kFALSE), fParent(nullptr) {}
+TAxis::TAxis()
+    : fNbins(1), fXmin(0), fXmax(1), fFirst(0), fLast(0), fTimeDisplay(kFALSE), fBits2(0), fParent(nullptr) {}
 
 TAxis::TAxis(Int_t nbins, Double_t xmin, Double_t xmax) : TAxis() { Set(nbins, xmin, xmax); }
 
@@ -29,6 +30,29 @@ void TAxis::Copy(TObject& obj) const {
   axis.fFirst = fFirst;
   axis.fLast = fLast;
   axis.fTimeDisplay = fTimeDisplay;
+  axis.fBits2 = fBits2;
+  axis.fLabels = fLabels;
+}
+
+const char* TAxis::GetBinLabel(Int_t bin) const {
+  for (const auto& [labelled, text] : fLabels)
+    if (labelled == bin) return text.c_str();
+  return "";
+}
+
+void TAxis::SetBinLabel(Int_t bin, const char* label) {
+  if (bin <= 0 || bin > fNbins) {
+    Error("SetBinLabel", "Illegal bin number: %d", bin);
+    return;
+  }
+  const std::string text = label ? label : "";
+  for (auto& [labelled, old] : fLabels) {
+    if (labelled != bin) continue;
+    old = text;
+    return;
+  }
+  fLabels.emplace_back(bin, text);
+  if (!(fBits2 & kNotAlpha) && Int_t(fLabels.size()) == fNbins) fBits2 |= kAlphanumeric | kCanExtend;
 }
 
 Int_t TAxis::FindBin(Double_t x) { return FindFixBin(x); }

@@ -53,6 +53,6 @@ Int_t TDirectory::WriteTObject(const TObject* obj, const char* name, Option_t*, 
 }
 
 TDirectory*& TDirectory::CurrentDirectory() {
-  static TDirectory* current = gROOT;
+  thread_local TDirectory* current = gROOT;
   return current;
 }

@@ -1,6 +1,8 @@
 // A directory of objects in memory. Histograms join the current directory
 // (gDirectory) when created or cloned and leave it when deleted. A directory
-// of a file (TFile) also writes objects into the file as keys.
+// of a file (TFile) also writes objects into the file as keys. Each thread
+// has its own current directory, gROOT until it changes it, as in ROOT with
+// thread safety enabled.
 #ifndef ROOT_TDirectory
 #define ROOT_TDirectory
 
@@ -40,8 +42,21 @@ class TDirectory : public TNamed {
   void RecursiveRemove(TObject* obj) override;
   virtual TObject* Remove(TObject* obj);
 
-  // The current directory, that gDirectory names.
+  // The current directory of the calling thread, that gDirectory names.
   static TDirectory*& CurrentDirectory();
+
+  // Makes `directory` (null: none, so that histograms created meanwhile
+  // belong to no directory) the current one of this thread while alive.
+  class TContext {
+   public:
+    explicit TContext(TDirectory* directory) : fPrevious(CurrentDirectory()) { CurrentDirectory() = directory; }
+    ~TContext() { CurrentDirectory() = fPrevious; }
+    TContext(const TContext&) = delete;
+    TContext& operator=(const TContext&) = delete;
+
+   private:
+    TDirectory* fPrevious;
+  };
 
  protected:
   TList* fList;

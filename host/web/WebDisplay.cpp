@@ -17,6 +17,7 @@
 #include <thread>
 #include <utility>
 
+#include "ArchiveFiles.h"
 #include "Gzip.h"
 #include "HttpExchange.h"
 #include "LiveCanvas.h"
@@ -235,6 +236,11 @@ bool WebDisplay::start(std::string& error) {
   return true;
 }
 
+void WebDisplay::set_archive(const std::string& directory) {
+  archive_directory_ = directory;
+  archive_listing_ = directory.empty() ? nullptr : std::make_unique<ArchiveListing>(directory);
+}
+
 std::string WebDisplay::address() const { return addresses().front(); }
 
 std::vector<std::string> WebDisplay::addresses() const {
@@ -325,6 +331,9 @@ int WebDisplay::respond(mg_connection* connection) {
   if (std::strcmp(path, "/canvas.json") == 0) return respond_canvas(connection, head);
   if (std::strcmp(path, "/status.json") == 0) return respond_status(connection, head);
   if (std::strcmp(path, kMetricsPath) == 0) return metrics_.respond(connection, head);
+  if (std::strcmp(path, "/runs.json") == 0) return respond_runs(connection, head);
+  if (std::string_view(path).starts_with(kArchivePrefix) && archive_listing_)
+    return send_archive_file(connection, archive_directory_, std::string_view(path).substr(kArchivePrefix.size()), head);
   if (auto view = views_.respond(path, query_number(connection, "since"), query_text(connection, "parts")))
     return send_text(connection, 200, "application/json", *view, "Cache-Control: no-store\r\n", head);
   return respond_file(connection, std::strcmp(path, "/") == 0 ? "/index.html" : path, head);
@@ -390,6 +399,12 @@ int WebDisplay::respond_status(mg_connection* connection, bool head) {
                            ",\"activity\":" + activity_json() + "}";
   return send_json(connection, body, "Cache-Control: no-store\r\nX-KIVO-Instance: " + instance_tag_ + "\r\n",
                    head);
+}
+
+// Without an archive the list is empty: the page then says so.
+int WebDisplay::respond_runs(mg_connection* connection, bool head) {
+  const std::string body = archive_listing_ ? archive_listing_->json() : std::string("{\"runs\":[],\"archive\":false}");
+  return send_json(connection, body, "Cache-Control: no-store\r\n", head);
 }
 
 int WebDisplay::respond_file(mg_connection* connection, const char* url_path, bool head) {

@@ -14,6 +14,7 @@
 #include "Activity.h"
 #include "ConnectionGate.h"
 #include "DigestAuth.h"
+#include "ArchiveListing.h"
 #include "LiveFrame.h"
 #include "Metrics.h"
 #include "PageViews.h"
@@ -46,6 +47,8 @@ namespace kivo::web {
 //                  processes apart.
 //   /NAME.json     a view beside the canvas, e.g. /quality.json (PageViews.h).
 //   /metrics       Prometheus's text format (Metrics.h).
+//   /runs.json     with an archive directory, the runs archived there
+//                  (ArchiveListing.h); /archive/NAME their files (ArchiveFiles.h).
 //
 // JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
 // answered (405 otherwise). A fixed pool of worker threads serves
@@ -74,6 +77,8 @@ class WebDisplay {
 
   // Set before start().
   void set_access(kivo::web::Access access) { access_ = std::move(access); }
+  // The run archive the page lists and opens; none by default.
+  void set_archive(const std::string& directory);
   // Starts listening; on failure error names the address and the reason.
   bool start(std::string& error);
   // Event thread: a frame copied at a canvas update, or one of regions only.
@@ -111,6 +116,7 @@ class WebDisplay {
   // Whether this status request may ask for the newest view (once a second).
   bool status_may_demand();
   int respond_file(mg_connection* connection, const char* url_path, bool head);
+  int respond_runs(mg_connection* connection, bool head);
   int send_json(mg_connection* connection, const std::string& body, const std::string& headers, bool head);
   std::string activity_json() const;
   bool collect_static_trees(std::string& error);
@@ -138,6 +144,9 @@ class WebDisplay {
 
   PageViews views_;
   Metrics metrics_;
+
+  std::string archive_directory_;
+  std::unique_ptr<ArchiveListing> archive_listing_;
 };
 
 }  // namespace kivo::web

@@ -80,18 +80,22 @@ TEST(CommandLine, EveryUsageErrorNamesTheOptionAndPointsToTheHelp) {
       << "a short option among others in one word, after a long one";
 }
 
-TEST(CommandLine, HelpComesFirstAndListsEveryOption) {
+TEST(CommandLine, HelpAndVersionComeFirstAndTheHelpListsEveryOption) {
   Parsed parsed;
   CommandLine line = line_for(parsed);
   EXPECT_EQ(parse(line, {"-n", "1", "--help", "--bad"}), CommandLine::Outcome::help);
   EXPECT_EQ(parse(line, {"-h"}), CommandLine::Outcome::help);
+  EXPECT_EQ(parse(line, {"--version", "--bad"}), CommandLine::Outcome::version);
+  EXPECT_EQ(parse(line, {"--vers"}), CommandLine::Outcome::version) << "abbreviated as GNU programs allow";
+  EXPECT_EQ(kivo::eventio::version_text("prog"), std::string("prog (KIVO) ") + kivo::eventio::kivo_version() + "\n");
   EXPECT_EQ(line.help(),
             "usage: prog\n\n"
             "  -n, --events N   a count\n"
             "      --name TEXT  a text\n"
             "      --end-run    a flag\n"
             "  -e CMD           a short option only\n"
-            "  -h, --help       this text\n\n"
+            "  -h, --help       this text\n"
+            "      --version    the version of KIVO this program belongs to\n\n"
             "notes\n");
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "MonitorObjects.h"
+#include "RunFile.h"
 #include "TNamed.h"
 #include "kivo_process.h"
 
@@ -110,16 +111,22 @@ TEST_F(AtomicWriteTest, ANewFileNeverReplacesOneThatAppearedMeanwhile) {
     if (asked == 0) std::ofstream(free_names[0]) << "the other writer's run";  // after the choice, before the commit
     return free_names[std::min(asked++, free_names.size() - 1)];
   };
-  std::vector<rootcompat::StreamedObject> objects(1);
+  const kivo::host::ObjectSource one_note = [](const kivo::host::AddObject& add, std::string& error) {
+    rootcompat::StreamedObject note;
+    return rootcompat::StreamObject(TNamed("note", "a run"), nullptr, note, error) && add(std::move(note), error);
+  };
   std::string error;
-  ASSERT_TRUE(rootcompat::StreamObject(TNamed("note", "a run"), nullptr, objects[0], error)) << error;
-  EXPECT_EQ(kivo::host::write_new_root_file(free_path, std::move(objects), error), free_names[1]) << error;
+  long long bytes = 0;
+  EXPECT_EQ(kivo::host::write_new_run_file(free_path, "a title", one_note, bytes, error), free_names[1]) << error;
   EXPECT_EQ(asked, 2u);
   EXPECT_EQ(read_file(free_names[0]), "the other writer's run");
   EXPECT_EQ(read_file(free_names[1]).substr(0, 4), "root");
+  EXPECT_EQ(static_cast<long long>(read_file(free_names[1]).size()), bytes);
   EXPECT_EQ(names(), (std::set<std::string>{"run7.root", "run7_1.root"}));
 
-  EXPECT_EQ(kivo::host::write_new_root_file([&] { return directory + "/no/such/dir/run8.root"; }, {}, error), "");
+  EXPECT_EQ(kivo::host::write_new_run_file([&] { return directory + "/no/such/dir/run8.root"; }, "", one_note, bytes,
+                                           error),
+            "");
   EXPECT_EQ(error, "cannot write " + directory + "/no/such/dir/run8.root: No such file or directory");
 }
 

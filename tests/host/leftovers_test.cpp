@@ -1,7 +1,9 @@
 // kivo ended by a signal in the middle of writing a file leaves nothing behind:
 // no temporary of save(), no renderer of snapshot() that goes on and writes
 // the image, and what a killed kivo could not remove goes with the next output
-// of the same file, or at the next start for the mask directory.
+// of the same file, or at the next start for the mask directory. A first
+// SIGTERM or SIGHUP lets the command under way finish; a second ends kivo at
+// once, which is what these tests send.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "RootFileKeys.h"
 #include "kivo_process.h"
 
 namespace {
@@ -97,6 +100,13 @@ bool eventually(Condition condition, int timeout_ms = kivo::test::kGenerousMs) {
   return true;
 }
 
+// A second SIGTERM or SIGHUP, once kivo has taken the first, ends it at once.
+void send_twice(LiveProcess& kivo, int signal) {
+  kivo.send(signal);
+  ASSERT_TRUE(kivo.wait_for_err(signal == SIGHUP ? "SIGHUP: ending" : "SIGTERM: ending")) << kivo.err();
+  kivo.send(signal);
+}
+
 pid_t ended_process() {
   const pid_t pid = fork();
   if (pid == 0) _exit(0);
@@ -129,7 +139,7 @@ TEST_F(LeftoversTest, TerminationDuringALargeSaveLeavesNoTemporary) {
       LiveProcess kivo({KIVO_BIN, "-b", events});
       kivo.write("save(\"" + saved + "\")\n");
       ASSERT_TRUE(watch.wait_for_temporary(kivo::test::kGenerousMs)) << kivo.err();
-      kivo.send(signal);
+      send_twice(kivo, signal);
       EXPECT_EQ(kivo.wait(), 128 + signal);
       EXPECT_EQ(temporaries_in(directory), std::vector<std::string>{});
       ended_while_writing = !fs::exists(saved);
@@ -146,7 +156,10 @@ TEST_F(LeftoversTest, RendererEndsWithKivoAndNeverWritesTheImage) {
     kivo.write("snapshot(\"" + image + "\")\n");
     pid_t renderer = 0;
     ASSERT_TRUE(eventually([&] { return (renderer = child_of(kivo.pid())) != 0; })) << kivo.err();
-    kivo.send(signal);
+    if (signal == SIGKILL)
+      kivo.send(signal);
+    else
+      send_twice(kivo, signal);
     EXPECT_EQ(kivo.wait(), 128 + signal);
     EXPECT_TRUE(eventually([&] { return !running(renderer); })) << "renderer " << renderer << " outlived kivo";
     EXPECT_FALSE(fs::exists(image));
@@ -172,7 +185,7 @@ TEST(MaskDirectoryTest, TerminationWhileWritingMasksLeavesTheOldFiles) {
   LiveProcess kivo({KIVO_BIN, "-b"});
   kivo.write("mask_pixels(-1);\n");
   ASSERT_TRUE(watch.wait_for_temporary(kivo::test::kGenerousMs)) << kivo.err();
-  kivo.send(SIGTERM);
+  send_twice(kivo, SIGTERM);
   EXPECT_EQ(kivo.wait(), 128 + SIGTERM);
   std::vector<std::string> entries;
   for (const auto& entry : fs::directory_iterator(KIVO_MASK_DIR)) entries.push_back(entry.path().filename().string());
@@ -180,6 +193,85 @@ TEST(MaskDirectoryTest, TerminationWhileWritingMasksLeavesTheOldFiles) {
   EXPECT_EQ(entries, (std::vector<std::string>{"masklist_testbench1.txt", "masklist_testbench2.txt"}));
   EXPECT_EQ(kivo::test::read_file(tb1), "old 1\n");
   EXPECT_EQ(kivo::test::read_file(tb2), "old 2\n");
+}
+
+class ArchiveLeftoversTest : public LeftoversTest {
+ protected:
+  void SetUp() override {
+    LeftoversTest::SetUp();
+    archive = directory + "/runs";
+    fs::create_directory(archive);
+  }
+
+  // The run files in the archive directory.
+  std::vector<std::string> runs() const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(archive)) found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+
+  std::string archive;
+};
+
+// kivo following a run as the data acquisition writes it is stopped by
+// systemd or by its terminal closing: the run in progress is archived whole,
+// and kivo ends as the signal does, soon, leaving no temporary.
+TEST_F(ArchiveLeftoversTest, TerminationArchivesTheRunInProgress) {
+  const std::string stream = directory + "/run21.kevt";
+  ASSERT_EQ(run_program({KIVO_SIM, "--run", "21", "-n", "1001", "-o", stream}).status, 0);
+  for (const int signal : {SIGTERM, SIGHUP}) {
+    fs::remove_all(archive);
+    fs::create_directory(archive);
+    LiveProcess kivo({KIVO_BIN, "-b", "--archive", archive, "-e", "follow(\"" + stream + "\")"});
+    ASSERT_TRUE(eventually([&] {
+      kivo.write("sources()\n");
+      return kivo.wait_for_err("1002 events read", 200);
+    })) << kivo.out() << kivo.err();
+    const auto sent = std::chrono::steady_clock::now();
+    kivo.send(signal);
+    EXPECT_EQ(kivo.wait(), 128 + signal) << kivo.err();
+    // Well within 10 s on an idle machine; bounded here by what a loaded one needs.
+    const auto took = std::chrono::steady_clock::now() - sent;
+    EXPECT_LT(took, std::chrono::milliseconds(kivo::test::kGenerousMs))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    EXPECT_EQ(runs(), std::vector<std::string>{"run21.root"}) << kivo.err();
+    rootcompat::FileKeys contents;
+    std::string error;
+    ASSERT_TRUE(rootcompat::ReadFileKeys(archive + "/run21.root", contents, error)) << error;
+    const auto fact = [&](const std::string& name) {
+      for (const rootcompat::KeyRecord& key : contents.keys)
+        if (key.name == name) return key.title;
+      return std::string("(none)");
+    };
+    EXPECT_EQ(fact("run_data_events"), "1001");
+    EXPECT_EQ(fact("run_end_seen"), "no");
+    EXPECT_NE(kivo.err().find("ending once the command or event under way is done"), std::string::npos);
+  }
+}
+
+// A kivo killed while it writes a run leaves the run's temporary; the next
+// kivo with the same archive removes it before it reads any event.
+TEST_F(ArchiveLeftoversTest, AKilledWriterLeavesNoTemporaryPastTheNextStart) {
+  bool killed_while_writing = false;
+  for (int attempt = 0; attempt < 3 && !killed_while_writing; ++attempt) {
+    TemporaryWatch watch(archive);
+    LiveProcess kivo({KIVO_BIN, "-b", "-q", "--archive", archive, events});
+    ASSERT_TRUE(watch.wait_for_temporary(kivo::test::kGenerousMs)) << kivo.err();
+    kivo.send(SIGKILL);
+    EXPECT_EQ(kivo.wait(), 128 + SIGKILL);
+    killed_while_writing = !temporaries_in(archive).empty();
+    auto restart = run_program({KIVO_BIN, "-b", "-q", "--plugin", STUB_PLUGIN, "--archive", archive});
+    EXPECT_EQ(restart.status, 0) << restart.err;
+    EXPECT_EQ(temporaries_in(archive), std::vector<std::string>{});
+    if (killed_while_writing) {
+      EXPECT_NE(restart.err.find("archive: removed 1 temporary file left in " + archive), std::string::npos)
+          << restart.err;
+    }
+    fs::remove_all(archive);
+    fs::create_directory(archive);
+  }
+  EXPECT_TRUE(killed_while_writing);
 }
 
 // At start, kivo removes the temporaries of ended writers from the mask

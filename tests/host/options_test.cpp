@@ -83,6 +83,12 @@ TEST(OptionsTest, TakesTheUsualSpellings) {
   Options help;
   ASSERT_TRUE(parse({"-b", "--help", "--bad"}, help, error));
   EXPECT_TRUE(help.help);
+  Options version;
+  ASSERT_TRUE(parse({"--version", "--bad"}, version, error));
+  EXPECT_TRUE(version.version);
+  Options listing;
+  ASSERT_TRUE(parse({"--list-archive", "runs"}, listing, error));
+  EXPECT_EQ(listing.list_archive, "runs");
 }
 
 TEST(OptionsTest, RejectsBadArgumentsNamingThem) {
@@ -98,6 +104,8 @@ TEST(OptionsTest, RejectsBadArgumentsNamingThem) {
             "kivo: --port: '70000' is not a port number from 0 to 65535 (see kivo --help)");
   EXPECT_EQ(error_of({"--verbose"}), "kivo: --verbose: unknown option (see kivo --help)");
   EXPECT_EQ(error_of({"-bz"}), "kivo: -z: unknown option (see kivo --help)");
+  EXPECT_EQ(error_of({"--archive", ""}), "kivo: --archive: no directory given (see kivo --help)");
+  EXPECT_EQ(error_of({"--list-archive="}), "kivo: --list-archive: no directory given (see kivo --help)");
   // civetweb would listen on every interface, or on a list of ports.
   for (std::string bad : {"256.0.0.0", "18089,127.0.0.1", "localhost"}) {
     EXPECT_EQ(error_of({"--bind", bad.c_str()}), "kivo: --bind: '" + bad +

@@ -1,14 +1,24 @@
 // The run archive's rule of when a run ends, with a stand-in for the monitor:
 // the copy is taken before a begin-run event reaches the monitor, a run is
-// written once, an existing file is kept, and a failure is told.
+// written once, events after an end-run make no run, an existing file is
+// kept, a failure is told, at most one ended run waits for the writer, and
+// what a killed writer left goes at start.
 #include "RunArchive.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "EventRecord.h"
 #include "TH1F.h"
@@ -30,24 +40,43 @@ class RunArchiveTest : public testing::Test {
 
   // The monitor stand-in: its state is the run whose events it holds.
   RunArchive::Snapshot snapshot() {
-    return [this](std::vector<rootcompat::StreamedObject>& objects, std::string& error) {
+    return [this](const kivo::host::RunFacts& facts, RunArchive::RunCopy& copy, std::string& error) {
       if (fail_) {
         error = "the monitor's objects are gone";
         return false;
       }
       copies_.push_back(monitor_run_);
-      TH1F h("state", "", 1, 0, 1);
-      h.SetDirectory(nullptr);
-      objects.emplace_back();
-      return rootcompat::StreamObject(h, nullptr, objects.back(), error);
+      facts_.push_back(facts);
+      copy.title = "run " + std::to_string(facts.run);
+      copy.objects = [this](const kivo::host::AddObject& add, std::string& failure) {
+        pass_gate();
+        TH1F h("state", "", 1, 0, 1);
+        h.SetDirectory(nullptr);
+        rootcompat::StreamedObject streamed;
+        return rootcompat::StreamObject(h, nullptr, streamed, failure) && add(std::move(streamed), failure);
+      };
+      return true;
     };
   }
 
   // One event through the archive and the monitor, as the session does.
-  void event(RunArchive& archive, int type, int run) {
+  void event(RunArchive& archive, int type, int run, const std::string& stream = "a.kevt") {
     archive.before_event(type, run);
     if (type == kBeginRunEventType) monitor_run_ = run;  // the monitor resets
-    archive.after_event(type, run);
+    archive.after_event(type, run, stream);
+  }
+
+  // The writer thread stops in a run's objects while the gate is closed.
+  void pass_gate() {
+    std::unique_lock lock(gate_mutex_);
+    gate_changed_.wait(lock, [this] { return gate_open_; });
+  }
+  void set_gate(bool open) {
+    {
+      const std::lock_guard lock(gate_mutex_);
+      gate_open_ = open;
+    }
+    gate_changed_.notify_all();
   }
 
   std::vector<std::string> files() const {
@@ -62,6 +91,10 @@ class RunArchiveTest : public testing::Test {
   int monitor_run_ = 0;
   bool fail_ = false;
   std::vector<int> copies_;
+  std::vector<kivo::host::RunFacts> facts_;
+  std::mutex gate_mutex_;
+  std::condition_variable gate_changed_;
+  bool gate_open_ = true;
 };
 
 TEST_F(RunArchiveTest, EachRunIsCopiedBeforeTheNextResetAndWrittenOnce) {
@@ -79,12 +112,12 @@ TEST_F(RunArchiveTest, EachRunIsCopiedBeforeTheNextResetAndWrittenOnce) {
   EXPECT_EQ(files(), (std::vector<std::string>{"run4.root", "run5.root", "run6.root"}));
   EXPECT_FALSE(archive.failed());
   EXPECT_NE(archive.describe()[0].find("last run written to " + directory_ + "/run6.root"), std::string::npos);
-  const RunArchive::Counts counts = archive.counts();
-  EXPECT_EQ(counts.runs_written, 3);
-  EXPECT_EQ(counts.runs_failed, 0);
-  std::uintmax_t bytes = 0;
+  const RunArchive::ArchiveCounts counts = archive.counts();
+  EXPECT_EQ(counts.written, 3);
+  EXPECT_EQ(counts.failed, 0);
+  long long bytes = 0;
   for (const std::string& name : files()) bytes += std::filesystem::file_size(directory_ + "/" + name);
-  EXPECT_EQ(counts.bytes_written, bytes);
+  EXPECT_EQ(counts.bytes, bytes);
 }
 
 TEST_F(RunArchiveTest, DataWithoutABeginRunIsARunToo) {
@@ -111,11 +144,90 @@ TEST_F(RunArchiveTest, KeepsExistingFilesAndTellsFailures) {
   EXPECT_NE(messages.find("run4.root exists; run 4 written to " + directory_ + "/run4_2.root"), std::string::npos);
   EXPECT_NE(messages.find("archive: run 5 not written: the monitor's objects are gone"), std::string::npos);
   EXPECT_TRUE(archive.failed());
-  EXPECT_EQ(archive.counts().runs_written, 1);
-  EXPECT_EQ(archive.counts().runs_failed, 1);
+  EXPECT_EQ(archive.counts().written, 1);
+  EXPECT_EQ(archive.counts().failed, 1);
   const std::vector<std::string> lines = archive.describe();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[1], "archive: run 5 not written: the monitor's objects are gone");
+}
+
+TEST_F(RunArchiveTest, EventsAfterAnEndRunMakeNoRunAndAreCounted) {
+  RunArchive archive(directory_, snapshot());
+  testing::internal::CaptureStderr();
+  event(archive, kBeginRunEventType, 11);
+  event(archive, kDataEventType, 11);
+  event(archive, kDataEventType, 11, "b.kevt");
+  event(archive, kEndRunEventType, 11);
+  for (int i = 0; i < 3; ++i) event(archive, kDataEventType, 11);  // the monitor adds them to run 11
+  EXPECT_NE(archive.describe().back().find("3 data events after an end-run and before a begin-run, in no run file"),
+            std::string::npos);
+  event(archive, kBeginRunEventType, 12);
+  event(archive, kDataEventType, 12);
+  archive.finish();
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(copies_, (std::vector<int>{11, 12})) << "never run 11 again";
+  EXPECT_EQ(files(), (std::vector<std::string>{"run11.root", "run12.root"}));
+  EXPECT_NE(messages.find("archive: 3 data events after the end-run of run 11 and before a begin-run are in no run "
+                          "file"),
+            std::string::npos)
+      << messages;
+  ASSERT_EQ(facts_.size(), 2u);
+  EXPECT_EQ(facts_[0].data_events, 2);
+  EXPECT_TRUE(facts_[0].begin_seen && facts_[0].end_seen);
+  EXPECT_EQ(facts_[0].streams, (std::vector<std::string>{"a.kevt", "b.kevt"}));
+  EXPECT_LE(facts_[0].first_event, facts_[0].last_event);
+  EXPECT_EQ(facts_[1].data_events, 1);
+  EXPECT_TRUE(facts_[1].begin_seen);
+  EXPECT_FALSE(facts_[1].end_seen) << "run 12 ended at exit";
+}
+
+// While run 1 is being written and run 2 waits, the end of run 3 waits for
+// room before its copy is taken: no more than two runs are held at once.
+TEST_F(RunArchiveTest, AtMostOneEndedRunWaitsWhileAnotherIsWritten) {
+  RunArchive archive(directory_, snapshot());
+  testing::internal::CaptureStderr();
+  set_gate(false);
+  for (int run : {1, 2}) {
+    event(archive, kBeginRunEventType, run);
+    event(archive, kEndRunEventType, run);
+  }
+  event(archive, kBeginRunEventType, 3);
+  std::atomic<bool> copied{false};
+  std::thread ending([&] {
+    event(archive, kEndRunEventType, 3);
+    copied = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(copied) << "run 3 is copied only once run 1 is written";
+  EXPECT_EQ(copies_.size(), 2u);
+  set_gate(true);
+  ending.join();
+  archive.finish();
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(files(), (std::vector<std::string>{"run1.root", "run2.root", "run3.root"}));
+  EXPECT_NE(messages.find("archive: events wait while the runs before run "), std::string::npos) << messages;
+  const RunArchive::ArchiveCounts counts = archive.counts();
+  EXPECT_EQ(counts.written, 3);
+  EXPECT_EQ(counts.failed, 0);
+  long long bytes = 0;
+  for (const std::string& name : files()) bytes += std::filesystem::file_size(directory_ + "/" + name);
+  EXPECT_EQ(counts.bytes, bytes);
+}
+
+TEST_F(RunArchiveTest, TemporariesOfAKivoThatEndedGoAtStart) {
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  const std::string stale = directory_ + "/run31.root.partial-" + std::to_string(ended) + "-AbC123";
+  const std::string live = directory_ + "/run32.root.partial-" + std::to_string(getpid()) + "-AbC123";
+  std::ofstream(stale) << "";
+  std::ofstream(live) << "being written";
+  testing::internal::CaptureStderr();
+  RunArchive archive(directory_, snapshot());
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(std::filesystem::exists(stale));
+  EXPECT_TRUE(std::filesystem::exists(live)) << "its writer still runs";
+  EXPECT_NE(messages.find("archive: removed 1 temporary file left in " + directory_), std::string::npos) << messages;
 }
 
 TEST(RunArchiveDirectory, NamesWhatIsWrongWithIt) {

@@ -313,12 +313,12 @@ TEST_F(Analysis, RefitOfABeamBeyondTheLastColumnRunsOverTheMap) {
     profile.SetBinContent(b, 1e9 * std::exp(-0.5 * distance * distance));
   }
   double position = 0, width = 0;
-  fit_beam_profile(&profile, PullOntoAxis::yes, position, width);
+  fit_beam_profile(&profile, fg, PullOntoAxis::yes, position, width);
   EXPECT_EQ(position, 9215);
   EXPECT_NEAR(width, 40, 0.5);
   EXPECT_LT(fg->GetXmin(), 9215) << "the refit window reaches onto the map";
   EXPECT_GT(fg->GetXmax(), 9215);
-  fit_beam_profile(&profile, PullOntoAxis::no, position, width);
+  fit_beam_profile(&profile, fg, PullOntoAxis::no, position, width);
   EXPECT_EQ(position, 9215);
   EXPECT_GT(fg->GetXmin(), 9215) << "a row fit is not pulled";
 }

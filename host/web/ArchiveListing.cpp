@@ -1,0 +1,145 @@
+#include "ArchiveListing.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "RootFileKeys.h"
+
+namespace kivo::web {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool all_digits(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+template <class Number>
+Number number_or(const std::string& text, Number fallback) {
+  Number value{};
+  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return status == std::errc() && end == text.data() + text.size() ? value : fallback;
+}
+
+// "Good: reason" -> "Good", "reason".
+std::pair<std::string, std::string> verdict_parts(const std::string& title) {
+  const std::size_t colon = title.find(": ");
+  if (colon == std::string::npos) return {title, ""};
+  return {title.substr(0, colon), title.substr(colon + 2)};
+}
+
+bool is_verdict_name(const std::string& name) {
+  return name.starts_with(kVerdictPrefix) && name != kOverallVerdictName && name != "quality_verdicts" &&
+         name != "quality_checks";
+}
+
+void take_fact(ArchivedRun& run, const rootcompat::KeyRecord& key) {
+  if (key.className != "TNamed") return;
+  const std::string& title = key.title;
+  if (key.name == kRunNumberName) run.run = number_or(title, -1);
+  if (key.name == kRunFirstEventName) run.first_event = title;
+  if (key.name == kRunLastEventName) run.last_event = title;
+  if (key.name == kRunDataEventsName) run.data_events = number_or(title, -1L);
+  if (key.name == kKivoVersionName) run.version = title;
+  if (key.name == kOverallVerdictName) std::tie(run.overall, run.overall_reason) = verdict_parts(title);
+  if (is_verdict_name(key.name)) run.verdicts.emplace_back(key.name, title);
+}
+
+// The run number a file's name gives: run<N>[_<K>].root.
+int run_of_name(const std::string& name) {
+  const std::string stem = name.substr(3, name.size() - 3 - 5);
+  return number_or(stem.substr(0, stem.find('_')), -1);
+}
+
+template <class Value>
+nlohmann::json known(const Value& value, bool is_known) {
+  return is_known ? nlohmann::json(value) : nlohmann::json(nullptr);
+}
+
+}  // namespace
+
+bool is_run_file_name(const std::string& name) {
+  if (!name.starts_with("run") || !name.ends_with(".root") || name.size() <= 8) return false;
+  const std::string stem = name.substr(3, name.size() - 3 - 5);
+  const std::size_t underscore = stem.find('_');
+  if (underscore == std::string::npos) return all_digits(stem);
+  return all_digits(stem.substr(0, underscore)) && all_digits(stem.substr(underscore + 1));
+}
+
+ArchivedRun read_archived_run(const std::string& directory, const std::string& name) {
+  ArchivedRun run;
+  run.file = name;
+  const std::string path = (std::filesystem::path(directory) / name).string();
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) run.bytes = info.st_size;
+  rootcompat::FileKeys contents;
+  std::string error;
+  if (!rootcompat::ReadFileKeys(path, contents, error)) {
+    run.problem = error;
+    run.run = run_of_name(name);
+    return run;
+  }
+  for (const rootcompat::KeyRecord& key : contents.keys) take_fact(run, key);
+  if (run.run < 0) run.run = run_of_name(name);
+  return run;
+}
+
+bool list_archive(const std::string& directory, std::vector<ArchivedRun>& runs, std::string& error) {
+  runs.clear();
+  std::error_code failure;
+  std::filesystem::directory_iterator entries(directory, failure);
+  if (failure) {
+    error = directory + ": " + failure.message();
+    return false;
+  }
+  for (const auto& entry : entries) {
+    const std::string name = entry.path().filename().string();
+    // Regular files only: a symbolic link may lead out of the archive.
+    std::error_code type_failure;
+    if (is_run_file_name(name) && fs::is_regular_file(entry.symlink_status(type_failure)))
+      runs.push_back(read_archived_run(directory, name));
+  }
+  std::sort(runs.begin(), runs.end(), [](const ArchivedRun& a, const ArchivedRun& b) {
+    return a.run != b.run ? a.run < b.run : a.file < b.file;
+  });
+  return true;
+}
+
+std::string runs_json(const std::vector<ArchivedRun>& runs) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const ArchivedRun& run : runs) {
+    list.push_back({{"file", run.file},
+                    {"bytes", run.bytes},
+                    {"run", known(run.run, run.run >= 0)},
+                    {"first_event", known(run.first_event, !run.first_event.empty())},
+                    {"last_event", known(run.last_event, !run.last_event.empty())},
+                    {"data_events", known(run.data_events, run.data_events >= 0)},
+                    {"overall", known(run.overall, !run.overall.empty())},
+                    {"overall_reason", known(run.overall_reason, !run.overall.empty())},
+                    {"version", known(run.version, !run.version.empty())},
+                    {"problem", known(run.problem, !run.problem.empty())}});
+  }
+  return nlohmann::json{{"archive", true}, {"runs", list}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string ArchiveListing::json() {
+  const std::lock_guard lock(mutex_);
+  struct stat info {};
+  const bool known = ::stat(directory_.c_str(), &info) == 0;
+  if (known && info.st_mtim.tv_sec == read_at_.tv_sec && info.st_mtim.tv_nsec == read_at_.tv_nsec) return json_;
+  std::vector<ArchivedRun> runs;
+  std::string error;
+  list_archive(directory_, runs, error);
+  json_ = runs_json(runs);
+  read_at_ = known ? info.st_mtim : timespec{-1, 0};
+  return json_;
+}
+
+}  // namespace kivo::web
