@@ -10,6 +10,7 @@
 
 #include "CanvasPublisher.h"
 #include "CommandFile.h"
+#include "EventRecord.h"
 #include "Interrupt.h"
 #include "RootJSON.h"
 #include "Snapshot.h"
@@ -64,6 +65,7 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
                  }),
       display_(display),
       objects_(plugin),
+      refresh_(display != nullptr, CanvasRefresh::Clock::now()),
       live_canvas_(objects_.hit_maps()) {
   if (display_) display_->attach(activity_);
   remove_stale_mask_temporaries();
@@ -183,12 +185,36 @@ void Session::process(Event& event) {
   const int type = event.getEvtType();
   const int run = event.getRunNumber();
   if (archive_) archive_->before_event(type, run);
+  const std::uint64_t updates_before = canvas_updates_;
   plugin_.process_event(&event);
   ++events_processed_;
   if (archive_) archive_->after_event(type, run);
   activity_->record_event();
+  if (type == eventio::kEndRunEventType) activity_->record_run_end(run);
+  activity_->set_monitor_events(objects_.events());
+  const auto now = CanvasRefresh::Clock::now();
+  if (type == eventio::kDataEventType && canvas_updates_ == updates_before) refresh_.data_event(now);
+  if (refresh_.due_after_event(type == eventio::kEndRunEventType, now)) redraw_canvas();
   serve_display();
   judge_after_refresh();
+}
+
+void Session::refresh_if_due(const std::function<void()>& before) {
+  if (!refresh_.due_while_idle(sources_.exhausted(), CanvasRefresh::Clock::now())) return;
+  if (before) before();
+  redraw_canvas();
+  judge_after_refresh();
+}
+
+int Session::refresh_wait_ms() const { return refresh_.idle_wait_ms(CanvasRefresh::Clock::now()); }
+
+std::string Session::set_refresh_seconds(double seconds) { return refresh_.set_interval(seconds); }
+
+void Session::redraw_canvas() {
+  const interp::Command* redraw = registry_.find("OM");
+  if (redraw == nullptr || redraw->owner == kHostOwner) return;
+  redraw->invoke({});
+  std::fflush(stdout);
 }
 
 bool Session::finish() {
@@ -245,11 +271,13 @@ std::uint64_t Session::run(std::uint64_t count) {
       break;
     } else if (!sources_.more_available()) {
       note_sources();
+      refresh_if_due();
       wait_for_data(kFollowPollMs);
       serve_display();
     }
   }
   note_sources();
+  refresh_if_due();
   std::fflush(stdout);
   interrupted_ = take_interrupt();
   if (interrupted_) report("interrupted after " + std::to_string(processed) + " events");
@@ -271,6 +299,7 @@ std::uint64_t Session::process_slice(int budget_ms, const std::function<void()>&
     if (processed % 64 == 0 && std::chrono::steady_clock::now() >= deadline) break;
   }
   note_sources();
+  refresh_if_due();
   std::fflush(stdout);
   return processed;
 }
@@ -284,6 +313,7 @@ void Session::wait_for_data(int timeout_ms) const {
 // copy on its own thread; without one, a snapshot copies it when asked.
 void Session::publish(const TCanvas& canvas) {
   ++canvas_updates_;
+  refresh_.redrawn(CanvasRefresh::Clock::now());
   canvas_ = &canvas;
   refreshed_ = true;
   if (!display_) return;
