@@ -11,6 +11,7 @@
 #include "Activity.h"
 #include "LiveFrame.h"
 #include "PageViews.h"
+#include "StaticCache.h"
 #include "StaticFiles.h"
 #include "ViewPublisher.h"
 #include "ViewStore.h"
@@ -26,8 +27,11 @@ namespace kivo::web {
 // they are serialised on the display's own thread, and the server threads read the
 // serialised view and nothing else.
 //
-//   /              the page (web/page/index.html), other page files beside it
+//   /              the page (web/page/index.html), other page files beside it;
+//                  /favicon.ico is the page's favicon.svg
 //   /jsroot/...    JSROOT from web/node_modules/jsroot (modules, fonts, img, scripts)
+//                  Page and JSROOT files carry an ETag (If-None-Match -> 304) and
+//                  go gzip-compressed to clients that accept it (StaticCache.h).
 //   /update.json   what changed since the version the page holds, and the zoomed
 //                  regions it asks for (ViewStore.h):
 //                  ?instance=TAG&since=VERSION&zoom=S:X1:X2:Y1:Y2:HELD[,...]
@@ -40,7 +44,8 @@ namespace kivo::web {
 //                  processes apart.
 //   /NAME.json     a view beside the canvas, e.g. /quality.json (PageViews.h).
 //
-// JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
+// JSON responses are gzip-compressed for clients that accept it. Connections are
+// kept open between requests (HTTP keep-alive). Only GET and HEAD are
 // answered (405 otherwise). A fixed pool of worker threads serves
 // requests with a bounded queue behind them, so a crowd of clients cannot grow the
 // process; a client has a few seconds to send its request, so slow clients cannot hold
@@ -106,6 +111,7 @@ class WebDisplay {
   kivo::web::Access access_;
   std::string instance_tag_;
   std::vector<kivo::web::StaticTree> trees_;
+  StaticCache static_files_;
   mg_context* context_ = nullptr;
   int bound_port_ = 0;
 
