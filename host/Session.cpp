@@ -210,10 +210,12 @@ int Session::refresh_wait_ms() const { return refresh_.idle_wait_ms(CanvasRefres
 
 std::string Session::set_refresh_seconds(double seconds) { return refresh_.set_interval(seconds); }
 
+// Counts as a redraw even when the monitor publishes nothing, so that it is
+// not asked again and again.
 void Session::redraw_canvas() {
   const interp::Command* redraw = registry_.find("OM");
-  if (redraw == nullptr || redraw->owner == kHostOwner) return;
-  redraw->invoke({});
+  if (redraw != nullptr && redraw->owner != kHostOwner) redraw->invoke({});
+  refresh_.redrawn(CanvasRefresh::Clock::now());
   std::fflush(stdout);
 }
 
