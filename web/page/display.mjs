@@ -28,9 +28,11 @@ const ONE_COLUMN_PX = 900;
 // A drag on a frame zooms; it never moves or resizes it. Log labels carry
 // their exponent in the label's own size (10⁻⁵), not a smaller one. Frames
 // less than 100 pixels high (the hit maps on a laptop) keep their axes and
-// zoom, which JSROOT drops on small pads.
+// zoom, which JSROOT drops on small pads. An enlarged pad takes the canvas's
+// place, not the whole window: the banner stays in sight.
 settings.MoveResize = false;
 settings.SmallPad = null;
+settings.CanEnlarge = false;
 settings.DragGraphs = false;
 settings.Latex = constants.Latex.Symbols;
 
@@ -97,8 +99,9 @@ function showHeader() {
 // The largest 2:1 box the canvas area holds (the whole width in one column).
 function canvasSize() {
   const oneColumn = window.innerWidth < ONE_COLUMN_PX;
-  const width = Math.floor(oneColumn ? area.clientWidth : Math.min(area.clientWidth, 2 * area.clientHeight));
-  return { width: Math.max(width, 100), height: Math.max(Math.floor(width / 2), 50) };
+  const width = oneColumn ? area.clientWidth : Math.min(area.clientWidth, 2 * area.clientHeight);
+  const height = Math.max(Math.floor(width / 2), 50);
+  return { width: 2 * height, height };
 }
 
 function fitCanvas() {
@@ -118,7 +121,19 @@ function shapeOf(object) {
   return `${object?._typename}[${items.map(shapeOf).join(',')}]`;
 }
 
-// The painters of the hit-map pads on screen, by stave.
+// The painters of the pads showing a stave's hit map, by stave: the map's
+// name ends in the stave index ("h2d_chip_norm_2").
+function mapPadPainters() {
+  const found = new Map();
+  getElementCanvPainter(drawing)?.forEachPainterInPad((painter) => {
+    const name = painter.getMainPainter?.()?.getHisto?.()?.fName ?? '';
+    const stave = /^h2d_chip(?:_norm)?_(\d+)$/.exec(name)?.[1];
+    if (stave !== undefined && !painter.isTopPad()) found.set(Number(stave), painter);
+  }, 'pads');
+  return found;
+}
+
+// The painters of the hit maps kivo sends by region (LiveView's hitMaps), by stave.
 function hitMapPainters() {
   const found = new Map();
   const padOf = new Map(view.hitMaps.map(({ id, stave }) => [id.slice(0, id.lastIndexOf('/')), stave]));
@@ -189,7 +204,7 @@ async function drawCanvas(canvas) {
     display.drawnShape = shape;
     await padViews.restore();
   }
-  for (const [stave, padPainter] of hitMapPainters())
+  for (const [stave, padPainter] of mapPadPainters())
     decorateHitMap(padPainter.getMainPainter(), stave, () => display.events ?? 0);
   padViews.layout(width, height);
 }
@@ -295,7 +310,7 @@ function setPaused(paused) {
 
 // Zooms hit map `stave` to `rectangle` (from the go-to box or a quality row).
 async function goTo({ stave, rectangle }) {
-  const padPainter = hitMapPainters().get(stave);
+  const padPainter = mapPadPainters().get(stave);
   const frame = padPainter?.getFramePainter();
   if (!frame) return;
   const name = padPainter.getRootPad().fName;
@@ -310,7 +325,7 @@ document.addEventListener('kivo:goto', (event) => goTo(event.detail));
 new ResizeObserver(() => {
   if (!fitCanvas() || !display.drawnVersion) return;
   serially(async () => {
-    resize(drawing, true);
+    await resize(drawing, true);
     await redrawView(zoomedOnScreen).catch(() => {});
   });
 }).observe(area);

@@ -1,9 +1,11 @@
 // What the page adds to JSROOT's drawing of a hit map: a tooltip that names
-// the chip, chip column and chip row and gives raw hits and hits per event;
+// the chip, chip column and chip row and gives raw hits and hits per event,
+// over every bin (JSROOT finds none over bins narrower than two screen
+// pixels, as the overview's are on most screens, nor over empty ones);
 // zooming by a drag however small (JSROOT zooms only along a side dragged
 // over more than 5 screen pixels, and a hot spot of 50 x 20 pixels is 3 x 5
 // screen pixels on the overview); and zooming to a rectangle from code.
-import { binTooltip } from './pixels.mjs';
+import { binOf, binTooltip } from './pixels.mjs';
 
 // A drag shorter than this along both sides is a click.
 const CLICK_PX = 2;
@@ -13,12 +15,23 @@ const CLICK_PX = 2;
 export function decorateHitMap(painter, stave, events) {
   if (!painter || painter.$kivoDecorated) return;
   painter.$kivoDecorated = true;
-  painter.getBinTooltips = (i, j) => {
+  const lines = (i, j) => {
     const histogram = painter.getHisto();
-    const content = histogram.getBinContent(i + 1, j + 1);
-    return binTooltip(stave, histogram, i, j, content, events());
+    return binTooltip(stave, histogram, i, j, histogram.getBinContent(i + 1, j + 1), events());
   };
+  painter.getBinTooltips = lines;
   const frame = painter.getFramePainter();
+  const jsrootTooltip = painter.processTooltipEvent.bind(painter);
+  painter.processTooltipEvent = (point) => {
+    const found = jsrootTooltip(point);
+    if (found || !point || !frame) return found;
+    const histogram = painter.getHisto();
+    const i = binOf(histogram.fXaxis, frame.revertAxis('x', point.x));
+    const j = binOf(histogram.fYaxis, frame.revertAxis('y', point.y));
+    if (i === null || j === null) return null;
+    return { name: histogram.fName, title: histogram.fTitle, x: point.x, y: point.y, color1: 'black', color2: 'white',
+             lines: lines(i, j), exact: true };
+  };
   if (frame) acceptSmallDrags(frame);
 }
 

@@ -11,6 +11,7 @@ import { getElementCanvPainter } from 'jsroot';
 
 const LOGS = ['fLogx', 'fLogy', 'fLogz'];
 const NO_VALUE = -1111;
+const RANGE_MARGIN = 1e-3;
 
 const isHistogram = (object) => /^TH[12]/.test(object?._typename ?? '');
 const is2D = (object) => /^TH2/.test(object?._typename ?? '');
@@ -40,19 +41,28 @@ function contentRange(histogram) {
 
 // The z range of a map from its smallest positive to its largest content,
 // so that the colours span what the map holds; an empty map keeps its range.
+// The ends are widened a little: a content on an end would fall outside the
+// palette and lose its colour and tooltip. The map is replaced in the pad by
+// a copy with that range (and axes of its own, which drawing may change).
 export function autoZRange(pad) {
-  for (const map of (pad.fPrimitives?.arr ?? []).filter(is2D)) {
+  const objects = pad.fPrimitives?.arr ?? [];
+  objects.forEach((map, index) => {
+    if (!is2D(map)) return;
     const range = contentRange(map);
-    if (!range) continue;
-    map.fMinimum = range.low;
-    map.fMaximum = range.high > range.low ? range.high : range.low * 10;
-  }
+    if (!range) return;
+    const high = range.high > range.low ? range.high : range.low * 10;
+    objects[index] = { ...map, fXaxis: { ...map.fXaxis }, fYaxis: { ...map.fYaxis },
+                       fMinimum: range.low * (1 - RANGE_MARGIN), fMaximum: high * (1 + RANGE_MARGIN) };
+  });
 }
 
-const shortNumber = (value) => (Math.abs(value) >= 1e4 || Math.abs(value) < 1e-3 ? value.toExponential(2)
-                                                                                   : String(+value.toPrecision(3)));
+function shortNumber(value) {
+  const size = Math.abs(value);
+  if (size >= 1e5 || size < 1e-3) return value.toExponential(2);
+  return size >= 100 ? String(Math.round(value)) : String(+value.toPrecision(3));
+}
 
-// "2 values above 100, the largest 4.52e+3" for the contents of the pad's
+// "2 values above 100, the largest 4521" for the contents of the pad's
 // histograms above the maximum of its frame (the first histogram with a
 // fixed maximum); null when none is.
 export function overflowNote(pad) {
@@ -158,27 +168,31 @@ export class PadViews {
   // Before the canvas is drawn anew (a canvas of another shape): the zooms
   // and the enlarged pad to restore afterwards.
   keep() {
-    this.keptZooms.clear();
     for (const [name, painter] of this.padPainters()) {
       const frame = painter.getFramePainter?.();
       if (!frame) continue;
       const zoom = ['x', 'y', 'z'].map((axis) => [frame[`zoom_${axis}min`], frame[`zoom_${axis}max`]]);
       if (zoom.some(([low, high]) => low !== high)) this.keptZooms.set(name, zoom);
+      else this.keptZooms.delete(name);
     }
-    this.wantEnlarged = this.enlarged();
+    this.wantEnlarged = this.enlarged() ?? this.wantEnlarged;
   }
 
-  // After a canvas is drawn anew: the kept zooms and enlarged pad again.
+  // After a canvas is drawn anew: the kept zooms and enlarged pad again. A
+  // pad drawn without its frame yet (a canvas being built) keeps its zoom
+  // for a later canvas.
   async restore() {
     const painters = this.padPainters();
-    for (const [name, zoom] of this.keptZooms) {
+    for (const [name, zoom] of [...this.keptZooms]) {
       const frame = painters.get(name)?.getFramePainter?.();
-      const flat = zoom.flat().map((value) => value ?? 0);
-      if (frame) await frame.zoom(...flat);
+      if (!frame) continue;
+      await frame.zoom(...zoom.flat().map((value) => value ?? 0));
+      this.keptZooms.delete(name);
     }
-    this.keptZooms.clear();
-    if (this.wantEnlarged && !this.enlarged()) await painters.get(this.wantEnlarged)?.enlargePad();
-    this.wantEnlarged = null;
+    if (this.wantEnlarged && painters.has(this.wantEnlarged)) {
+      if (!this.enlarged()) await painters.get(this.wantEnlarged).enlargePad();
+      this.wantEnlarged = null;
+    }
   }
 
   async toggleEnlarged(name) {

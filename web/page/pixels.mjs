@@ -30,6 +30,23 @@ export function binPixels(histogram, i, j) {
            firstRow: Math.round(y1 + 0.5), lastRow: Math.round(y2 - 0.5) };
 }
 
+// The bin (from 0) of `axis` holding `value`, or null outside the axis.
+export function binOf(axis, value) {
+  if (axis.fXbins?.length) {
+    const edges = axis.fXbins;
+    if (!(value >= edges[0] && value < edges[edges.length - 1])) return null;
+    let low = 0, high = edges.length - 1;
+    while (high - low > 1) {
+      const middle = (low + high) >> 1;
+      if (value < edges[middle]) high = middle;
+      else low = middle;
+    }
+    return low;
+  }
+  if (!(value >= axis.fXmin && value < axis.fXmax)) return null;
+  return Math.min(axis.fNbins - 1, Math.floor(((value - axis.fXmin) / (axis.fXmax - axis.fXmin)) * axis.fNbins));
+}
+
 function binEdges(axis, bin) {
   if (axis.fXbins?.length) return [axis.fXbins[bin], axis.fXbins[bin + 1]];
   const width = (axis.fXmax - axis.fXmin) / axis.fNbins;

@@ -8,32 +8,15 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { eventLabel, monitorCanvas, monitorPadNames } from './support/monitor-canvas.mjs';
 import { assertCleanPage, openPage, drawnPadNames, waitForDrawnVersion } from './support/browser.mjs';
-import { LineProcess, buildProgram } from './support/processes.mjs';
+import { publish as publishFixture, publishText as publishFixtureText, startFixture } from './support/fixture.mjs';
 import { quitKivo, simulate as simulateRun, startKivo as startKivoOn } from './support/kivo.mjs';
 
 const workDir = mkdtempSync(join(tmpdir(), 'kivo-browser-'));
 const padNames = monitorPadNames();
 after(() => rmSync(workDir, { recursive: true, force: true }));
 
-async function startFixture(port = 0) {
-  const fixture = new LineProcess(buildProgram('tests', 'webserver', 'kivo-display-fixture'), [String(port)]);
-  const line = await fixture.nextLine(/^address /);
-  return { fixture, url: line.slice('address '.length) };
-}
-
-// Publishes `text` as the canvas of `run` after `events`; returns its version.
-async function publishText(fixture, run, events, text) {
-  const file = join(workDir, `canvas-${run}-${events}.json`);
-  writeFileSync(file, text);
-  fixture.send(`publish ${run} ${events} ${file}`);
-  const answer = await fixture.nextLine(/^(published|error) /);
-  assert.match(answer, /^published \d+$/);
-  return Number(answer.split(' ')[1]);
-}
-
-function publish(fixture, run, events) {
-  return publishText(fixture, run, events, JSON.stringify(monitorCanvas({ run, events })));
-}
+const publishText = (fixture, run, events, text) => publishFixtureText(fixture, workDir, run, events, text);
+const publish = (fixture, run, events) => publishFixture(fixture, workDir, run, events);
 
 // A display fixture and a page open on it, both closed when test `t` ends.
 async function openFixturePage(t) {
