@@ -15,7 +15,7 @@ constexpr auto kWindowNs = static_cast<std::int64_t>(Activity::kRateWindow * kNs
 constexpr auto kPauseNs = static_cast<std::int64_t>(Activity::kWaitingAfter * kNsPerSecond);
 // The shortest span a rate is taken over: right after a pause, a few events
 // over a few milliseconds say nothing of the rate yet.
-constexpr std::int64_t kShortestSpanNs = kNsPerSecond;
+constexpr std::int64_t kShortestSpanNs = kSampleIntervalNs;
 
 // The coarse clocks cost a few nanoseconds, little enough for every event.
 std::int64_t clock_ns(clockid_t clock) {

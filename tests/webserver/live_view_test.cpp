@@ -216,11 +216,11 @@ std::int64_t hand_clock_ns = 0;
 std::int64_t hand_clock() { return hand_clock_ns; }
 std::int64_t hand_wall_clock() { return 1700000000000000000 + hand_clock_ns; }
 
-// `per_second` events a second for `seconds`, ten steps a second.
+// `per_second` events a second for `seconds`, in steps of 10 ms.
 void feed(Activity& activity, double seconds, int per_second) {
-  for (int step = 0; step < int(seconds * 10); ++step) {
-    hand_clock_ns += 100000000;
-    for (int i = 0; i < per_second / 10; ++i) activity.record_event();
+  for (int step = 0; step < int(seconds * 100); ++step) {
+    hand_clock_ns += 10000000;
+    for (int i = 0; i < per_second / 100; ++i) activity.record_event();
   }
 }
 
