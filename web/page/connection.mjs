@@ -7,6 +7,8 @@
 export const NO_ANSWER_AFTER_MS = 3000;
 
 export class NoAnswer extends Error {}
+// kivo answered, with a status other than 200.
+export class HttpError extends Error {}
 
 export class Connection {
   constructor(now = Date.now()) {
@@ -15,7 +17,7 @@ export class Connection {
   }
 
   // The body of `url` as text, within `timeoutMs`; throws NoAnswer when
-  // kivo cannot be reached or does not answer in time, and an Error naming
+  // kivo cannot be reached or does not answer in time, and HttpError naming
   // the status for an answer other than 200.
   async text(url, timeoutMs) {
     const abort = new AbortController();
@@ -24,10 +26,10 @@ export class Connection {
       const response = await fetch(url, { cache: 'no-store', signal: abort.signal });
       const body = await response.text();
       this.answered();
-      if (!response.ok) throw new Error(`${url.split('?')[0]}: HTTP ${response.status}`);
+      if (!response.ok) throw new HttpError(`${url.split('?')[0]}: HTTP ${response.status}`);
       return body;
     } catch (error) {
-      if (error instanceof Error && error.message.includes('HTTP')) throw error;
+      if (error instanceof HttpError) throw error;
       this.failing = true;
       throw new NoAnswer(abort.signal.aborted ? `no answer within ${timeoutMs / 1000} s` : 'cannot reach kivo');
     } finally {

@@ -4,6 +4,8 @@
 // the z range and overflow notes of the pads and the raised text sizes.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
+import { createServer } from 'node:http';
+import { Connection, HttpError, NoAnswer, NO_ANSWER_AFTER_MS } from '../page/connection.mjs';
 import { describeHeader } from '../page/header.mjs';
 import { autoZRange, overflowNote, padKind } from '../page/pad-views.mjs';
 import { binOf, binTooltip, parsePlace, placeOfRow } from '../page/pixels.mjs';
@@ -36,6 +38,27 @@ test('the header says how data arrive, how far the canvas is behind and when kiv
   assert.deepEqual([silent.flow, silent.kind, silent.state, silent.rate],
                    ['no-answer', 'error', 'no answer from kivo for 4 s', '']);
   assert.equal(describeHeader({ activity: activity(), canvas, drawError: 'bad pad' }).state, 'display error: bad pad');
+});
+
+test('a request that gets no answer in time fails, and the silence is counted from the last answer', async (t) => {
+  const server = createServer((request, response) => {
+    if (request.url === '/missing') response.writeHead(404).end('not found');
+    else if (request.url === '/ok') response.end('fine');
+    // /frozen: never answered, as by a kivo stopped with SIGSTOP
+  });
+  await new Promise((listening) => server.listen(0, '127.0.0.1', listening));
+  t.after(() => server.close());
+  const base = `http://127.0.0.1:${server.address().port}`;
+  const connection = new Connection(1000);
+  assert.equal(connection.silentSeconds(1000 + NO_ANSWER_AFTER_MS - 1), null, 'not yet');
+  assert.equal(connection.silentSeconds(1000 + 7500), 7);
+  assert.equal(await connection.text(`${base}/ok`, 1000), 'fine');
+  assert.equal(connection.silentSeconds(), null);
+  await assert.rejects(connection.text(`${base}/missing`, 1000), HttpError);
+  assert.equal(connection.silentSeconds(), null, 'an error answer is an answer');
+  await assert.rejects(connection.text(`${base}/frozen`, 200), NoAnswer);
+  assert.equal(connection.silentSeconds(), 1, 'no answer: shown at once, at least 1 s');
+  server.closeAllConnections?.();
 });
 
 // A hit map as kivo sends it: 512 x 128 blocks of 18 x 4 pixels.
