@@ -61,6 +61,7 @@ const display = {
   paused: false,
   redraws: 0,
   lastRedrawMs: null,  // time from receiving the last update to its redraw finished
+  firstDrawnMs: null,  // time from opening the page to its first canvas drawn
   latencies: [],  // ms from kivo's canvas update to the page having drawn it
   zoomed: {},  // stave -> region shown at full resolution
   lastError: null,
@@ -227,6 +228,7 @@ async function redrawView(zoomed) {
   }
   display.lastRedrawMs = performance.now() - started;
   display.redraws += 1;
+  display.firstDrawnMs ??= performance.now();
   display.updatedAt = new Date().toLocaleTimeString();
   display.zoomed = Object.fromEntries([...zoomed].filter(([stave]) => canvas && isComposed(canvas, stave)));
 }

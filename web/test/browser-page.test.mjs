@@ -377,6 +377,9 @@ test('the header says when the data stopped, how far the canvas is behind, and t
                                                           headers: await response.allHeaders() }));
   await page.reload();
   await page.waitForFunction(() => window.kivoDisplay?.drawnVersion > 0);
+  const opened = await page.evaluate(() => [performance.getEntriesByType('navigation')[0].loadEventEnd,
+                                            window.kivoDisplay.firstDrawnMs]);
+  console.log(`page: reloaded in ${opened[0].toFixed(0)} ms, canvas drawn at ${opened[1].toFixed(0)} ms`);
   const entries = await page.evaluate(() => performance.getEntriesByType('navigation')
     .concat(performance.getEntriesByType('resource'))
     .map(({ name, transferSize, encodedBodySize }) => ({ name, transferSize, encodedBodySize })));
