@@ -75,10 +75,10 @@ window.kivoDisplay = display;
 const padViews = new PadViews(drawing, document.getElementById('pad-overlays'), () => drawOnScreen());
 
 // Drawing is one thing at a time: an update, a change of scale, a resize.
-let drawing_queue = Promise.resolve();
+let drawingQueue = Promise.resolve();
 function serially(work) {
-  const next = drawing_queue.then(work, work);
-  drawing_queue = next.catch(() => {});
+  const next = drawingQueue.then(work, work);
+  drawingQueue = next.catch(() => {});
   return next;
 }
 
