@@ -233,7 +233,7 @@ test('scales, z ranges, zooms and the enlarged pad stay as set through updates; 
   });
   await publishUpdates(fixture, pages, 5, (canvas) => {
     const rates = canvas.fPrimitives.arr.find((pad) => pad.fName === 'phitrate').fPrimitives.arr[1];
-    rates.fArray.v[0] = 4521;
+    rates.fArray[1] = 4521;
   });
   for (const page of pages) {
     assert.equal((await padState(page, 'p2d_1')).logz, 0, 'linear z kept');

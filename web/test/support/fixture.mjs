@@ -4,8 +4,13 @@
 import assert from 'node:assert/strict';
 import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
+import { parse } from 'jsroot';
+import { mergeBinsByMaximum } from '../../page/screen-resolution.mjs';
 import { monitorCanvas } from './monitor-canvas.mjs';
 import { LineProcess, buildProgram } from './processes.mjs';
+
+// kivo sends each hit map as blocks of 18 x 4 pixels, the largest of each.
+const BLOCK = [18, 4];
 
 let written = 0;
 
@@ -32,11 +37,23 @@ export async function publishText(fixture, workDir, run, events, text) {
   return Number(answer.split(' ')[1]);
 }
 
-// Publishes the sample canvas labelled `run` and `events`, changed by `edit` first.
+// The sample canvas labelled `run` and `events`, its hit maps at the
+// resolution kivo sends them, parsed as the page receives it.
+export function overviewCanvas(run, events) {
+  const canvas = parse(monitorCanvas({ run, events }));
+  for (const pad of canvas.fPrimitives.arr)
+    for (const object of pad.fPrimitives?.arr ?? [])
+      if (object._typename === 'TH2F') mergeBinsByMaximum(object, ...BLOCK);
+  return canvas;
+}
+
+const plainArrays = (key, value) => (ArrayBuffer.isView(value) ? Array.from(value) : value);
+
+// Publishes the sample canvas of overviewCanvas(), changed by `edit` first.
 export function publish(fixture, workDir, run, events, edit = () => {}) {
-  const canvas = monitorCanvas({ run, events });
+  const canvas = overviewCanvas(run, events);
   edit(canvas);
-  return publishText(fixture, workDir, run, events, JSON.stringify(canvas));
+  return publishText(fixture, workDir, run, events, JSON.stringify(canvas, plainArrays));
 }
 
 // Publishes `view` as the data-quality view (/quality.json's "view").
