@@ -66,11 +66,12 @@ function acceptSmallDrags(frame) {
     if ((dx > 5 && dy > 5) || (dx < CLICK_PX && dy < CLICK_PX)) return result;
     const xs = atLeastClick(rectangle[0], end[0]).map((x) => frame.revertAxis('x', x));
     const ys = atLeastClick(rectangle[1], end[1]).map((y) => frame.revertAxis('y', y));
-    return frame.zoom(Math.min(...xs), Math.max(...xs), Math.min(...ys), Math.max(...ys));
+    return frame.zoom(Math.min(...xs), Math.max(...xs), Math.min(...ys), Math.max(...ys), undefined, undefined, true);
   };
 }
 
-// Zooms the frame of a hit-map pad to `rectangle` (axis values).
+// Zooms the frame of a hit-map pad to `rectangle` (axis values), as the
+// operator's own zoom, which later updates keep.
 export function zoomTo(frame, rectangle) {
-  return frame.zoom(rectangle.x1, rectangle.x2, rectangle.y1, rectangle.y2);
+  return frame.zoom(rectangle.x1, rectangle.x2, rectangle.y1, rectangle.y2, undefined, undefined, true);
 }

@@ -186,7 +186,7 @@ export class PadViews {
     for (const [name, zoom] of [...this.keptZooms]) {
       const frame = painters.get(name)?.getFramePainter?.();
       if (!frame) continue;
-      await frame.zoom(...zoom.flat().map((value) => value ?? 0));
+      await frame.zoom(...zoom.flat().map((value) => value ?? 0), true);
       this.keptZooms.delete(name);
     }
     if (this.wantEnlarged && painters.has(this.wantEnlarged)) {

@@ -2,7 +2,8 @@
 // 1920 x 1080 side by side: a followed run that pauses shows waiting, a rate
 // of 0 and a dimmed canvas brought up to the last event; the rate is right
 // again two seconds after the pause; the end of the run shows every event and
-// "ended"; a frozen kivo (SIGSTOP) is shown as not answering within seconds.
+// "ended"; the go-to box brings a pixel's region; a frozen kivo (SIGSTOP) is
+// shown as not answering within seconds.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { appendFileSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -99,6 +100,18 @@ test('waiting, the rate after a pause, the end of the run and a frozen kivo, as 
                                null, { timeout: 10000 });
     await keepScreenshot(page, 'honest-ended');
   }
+
+  // The go-to box zooms to a pixel and kivo sends its region at full resolution.
+  const [laptop] = pages;
+  await laptop.selectOption('#goto-stave', '1');
+  await laptop.fill('#goto-place', '4/100/200');
+  await laptop.click('#goto button[type="submit"]');
+  await laptop.waitForFunction(() => window.kivoDisplay.zoomed[1], null, { timeout: 15000 });
+  const region = await laptop.evaluate(() => window.kivoDisplay.zoomed[1]);
+  // Stave-wide column 4196 and displayed row 311 are bins 4197 and 312.
+  assert.ok(region.firstX <= 4197 && region.lastX >= 4197 && region.firstY <= 312 && region.lastY >= 312 &&
+            region.lastX - region.firstX < 60, JSON.stringify(region));
+  await keepScreenshot(laptop, 'honest-goto');
 
   // kivo frozen: the page says it gets no answer, whatever the reason, and recovers.
   process.kill(kivo.child.pid, 'SIGSTOP');
