@@ -45,15 +45,30 @@ function contentRange(histogram) {
 // palette and lose its colour and tooltip. The map is replaced in the pad by
 // a copy with that range (and axes of its own, which drawing may change).
 export function autoZRange(pad) {
+  setZRange(pad, (map) => {
+    const range = contentRange(map);
+    if (!range) return null;
+    const high = range.high > range.low ? range.high : range.low * 10;
+    return [range.low * (1 - RANGE_MARGIN), high * (1 + RANGE_MARGIN)];
+  });
+}
+
+// Replaces each map of `pad` by a copy whose z range is `rangeOf(map)`
+// ([minimum, maximum], or null to leave the map as it is).
+function setZRange(pad, rangeOf) {
   const objects = pad.fPrimitives?.arr ?? [];
   objects.forEach((map, index) => {
     if (!is2D(map)) return;
-    const range = contentRange(map);
-    if (!range) return;
-    const high = range.high > range.low ? range.high : range.low * 10;
-    objects[index] = { ...map, fXaxis: { ...map.fXaxis }, fYaxis: { ...map.fYaxis },
-                       fMinimum: range.low * (1 - RANGE_MARGIN), fMaximum: high * (1 + RANGE_MARGIN) };
+    const range = rangeOf(map);
+    if (range) objects[index] = { ...map, fXaxis: { ...map.fXaxis }, fYaxis: { ...map.fYaxis }, fMinimum: range[0], fMaximum: range[1] };
   });
+}
+
+// "MIN MAX" typed by the operator as a z range, or null when it is none.
+export function parseZRange(text) {
+  const numbers = String(text ?? '').trim().split(/[\s,;]+/).map(Number);
+  if (numbers.length !== 2 || !numbers.every(Number.isFinite) || !(numbers[0] < numbers[1])) return null;
+  return numbers;
 }
 
 function shortNumber(value) {
@@ -87,6 +102,16 @@ export function overflowNote(pad) {
   return `▲ ${count} value${count === 1 ? '' : 's'} above ${shortNumber(limit)}, the largest ${shortNumber(largest)}`;
 }
 
+// The button that cycles the z range of a map between automatic and as the
+// monitor draws it (a range typed in goes back to automatic).
+function zRangeButton(zRange) {
+  if (zRange === 'auto')
+    return button('z auto', 'z range from the smallest to the largest value; click for 1e-6 to 1 as the monitor draws it', 'z-range');
+  if (zRange === 'fixed')
+    return button('z 1e-6–1', 'z range 1e-6 to 1 as the monitor draws it; click for the range of the values', 'z-range');
+  return button(`z ${zRange.map(shortNumber).join('–')}`, 'z range typed in; click for the range of the values', 'z-range');
+}
+
 function button(text, title, action) {
   const node = document.createElement('button');
   node.type = 'button';
@@ -102,7 +127,7 @@ export class PadViews {
     this.drawing = drawing;
     this.overlays = overlays;
     this.redraw = redraw;
-    this.choices = new Map();  // pad name -> { fLogx, fLogy, fLogz, zRange }
+    this.choices = new Map();  // pad name -> { fLogx, fLogy, fLogz, zRange: 'auto', 'fixed' or [min, max] }
     this.written = new Map();  // pad name -> the scales written into the canvas on screen
     this.keptZooms = new Map();  // pad name -> zoom, across a canvas drawn anew
     this.pads = [];  // the pads of the canvas on screen: { name, kind, pad }
@@ -157,8 +182,10 @@ export class PadViews {
       const kind = padKind(pad);
       const choice = this.choices.get(pad.fName) ?? {};
       for (const key of LOGS) if (key in choice) pad[key] = choice[key];
+      const zRange = choice.zRange ?? 'auto';
+      if (kind === 'hit-map' && zRange === 'auto') autoZRange(pad);
+      if (kind === 'hit-map' && Array.isArray(zRange)) setZRange(pad, () => zRange);
       this.written.set(pad.fName, Object.fromEntries(LOGS.map((key) => [key, pad[key]])));
-      if (kind === 'hit-map' && (choice.zRange ?? 'auto') === 'auto') autoZRange(pad);
       const note = overflowNote(pad);
       if (note) this.notes.set(pad.fName, note);
       this.pads.push({ name: pad.fName, kind, pad });
@@ -171,7 +198,7 @@ export class PadViews {
     for (const [name, painter] of this.padPainters()) {
       const frame = painter.getFramePainter?.();
       if (!frame) continue;
-      const zoom = ['x', 'y', 'z'].map((axis) => [frame[`zoom_${axis}min`], frame[`zoom_${axis}max`]]);
+      const zoom = ['x', 'y'].map((axis) => [frame[`zoom_${axis}min`], frame[`zoom_${axis}max`]]);
       if (zoom.some(([low, high]) => low !== high)) this.keptZooms.set(name, zoom);
       else this.keptZooms.delete(name);
     }
@@ -186,7 +213,7 @@ export class PadViews {
     for (const [name, zoom] of [...this.keptZooms]) {
       const frame = painters.get(name)?.getFramePainter?.();
       if (!frame) continue;
-      await frame.zoom(...zoom.flat().map((value) => value ?? 0), true);
+      await frame.zoom(...zoom.flat().map((value) => value ?? 0), undefined, undefined, true);
       this.keptZooms.delete(name);
     }
     if (this.wantEnlarged && painters.has(this.wantEnlarged)) {
@@ -219,6 +246,10 @@ export class PadViews {
       choice[key] = (choice[key] ?? pad[key]) ? 0 : 1;
     } else if (action === 'z-range') {
       choice.zRange = (choice.zRange ?? 'auto') === 'auto' ? 'fixed' : 'auto';
+    } else if (action === 'z-set') {
+      const range = parseZRange(window.prompt(`z range of ${name}: smallest and largest value, e.g. 1e-5 0.01`));
+      if (!range) return;
+      choice.zRange = range;
     }
     this.redraw();
   }
@@ -257,11 +288,7 @@ export class PadViews {
       const log = pad[kind === 'hit-map' ? 'fLogz' : 'fLogy'];
       tools.append(button(log ? `log ${axis}` : `lin ${axis}`, `switch ${axis} to a ${log ? 'linear' : 'logarithmic'} scale`, 'log'));
     }
-    if (kind === 'hit-map') {
-      const auto = (choice.zRange ?? 'auto') === 'auto';
-      tools.append(button(auto ? 'z auto' : 'z 1e-6–1', auto ? 'z range: from the smallest to the largest value; click for 1e-6 to 1 as the monitor draws it'
-                                                             : 'z range: 1e-6 to 1 as the monitor draws it; click for the range of the values', 'z-range'));
-    }
+    if (kind === 'hit-map') tools.append(zRangeButton(choice.zRange ?? 'auto'), button('z…', 'type a z range', 'z-set'));
     tools.append(button(whole ? '⤡' : '⤢', whole ? 'restore the canvas (Esc)' : 'enlarge this pad', 'enlarge'));
     node.append(tools);
     const note = this.notes.get(name);

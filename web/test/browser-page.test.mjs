@@ -224,7 +224,10 @@ test('scales, z ranges, zooms and the enlarged pad stay as set through updates; 
       painter.getRootPad().fLogy = 0;
       await painter.interactiveRedraw('pad', 'logy');
     });
-    await page.evaluate(() => window.kivoPad('p2d_2').getFramePainter().zoom(1000.5, 2000.5, 100.5, 200.5));
+    await page.evaluate(() => window.kivoPad('p2d_2').getFramePainter().zoom(1000.5, 2000.5, 100.5, 200.5, undefined, undefined, true));
+    // A z range of one's own, typed in.
+    page.once('dialog', (dialog) => dialog.accept('0.003 0.006'));
+    await page.click('[data-pad="p2d_1"] button[data-action="z-set"]');
     await page.click('[data-pad="p2d_3"] button[data-action="enlarge"]');
   }
   // A frame drawn anew (a canvas of another shape) and five updates.
@@ -237,11 +240,13 @@ test('scales, z ranges, zooms and the enlarged pad stay as set through updates; 
   });
   for (const page of pages) {
     assert.equal((await padState(page, 'p2d_1')).logz, 0, 'linear z kept');
+    const typed = await padState(page, 'p2d_1');
+    assert.deepEqual([typed.minimum, typed.maximum], [0.003, 0.006], 'z range typed in kept');
     assert.equal((await padState(page, 'p2d_2')).logz, 1);
     assert.equal((await padState(page, 'pnhit')).logy, 0, 'linear y chosen in JSROOT\'s menu kept');
     const fixed = await padState(page, 'p2d_0');
     assert.deepEqual([fixed.minimum, fixed.maximum], [1e-6, 1], 'z 1e-6 to 1 as the monitor draws it');
-    const auto = await padState(page, 'p2d_1');
+    const auto = await padState(page, 'p2d_3');
     assert.ok(auto.minimum > 1e-6, `automatic z range ${auto.minimum}..${auto.maximum}`);
     assert.deepEqual((await padState(page, 'p2d_2')).zoom, [1000.5, 2000.5, 100.5, 200.5], 'zoom kept');
     const enlarged = await padState(page, 'p2d_3');

@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import { createServer } from 'node:http';
 import { Connection, HttpError, NoAnswer, NO_ANSWER_AFTER_MS } from '../page/connection.mjs';
 import { describeHeader } from '../page/header.mjs';
-import { autoZRange, overflowNote, padKind } from '../page/pad-views.mjs';
+import { autoZRange, overflowNote, padKind, parseZRange } from '../page/pad-views.mjs';
 import { binOf, binTooltip, parsePlace, placeOfRow } from '../page/pixels.mjs';
 import { newlyBad, orderedRows, rowKey, verdictGrid, worstRow } from '../page/quality-rows.mjs';
 import { raiseTextSizes, smallestText } from '../page/readable-text.mjs';
@@ -160,6 +160,8 @@ test('a hit map gets the range of its values, and values above a fixed range are
   autoZRange(empty);
   assert.deepEqual([empty.fPrimitives.arr[0].fMinimum, empty.fPrimitives.arr[0].fMaximum], [1e-6, 1]);
   assert.equal(overflowNote(hitMapPad([[1, 1, 1.5], [2, 2, 3]])), '▲ 2 values above 1, the largest 3');
+  assert.deepEqual(parseZRange(' 1e-5, 0.01 '), [1e-5, 0.01]);
+  for (const bad of ['', '0.1', '0.1 0.01', '1 x', null]) assert.equal(parseZRange(bad), null, String(bad));
 
   const frame = { _typename: 'TH1F', fXaxis: { fNbins: 4 }, fArray: [0, 0, 0, 0, 0, 0], fMaximum: 100, fMinimum: 1e-5 };
   const rates = { _typename: 'TH1D', fXaxis: { fNbins: 4 }, fArray: [0, 12, 4521, 130, 0, 999], fMaximum: -1111 };
