@@ -51,15 +51,15 @@ const SIX_BAD = [DEAD_CHIP,
   { check: 'missing_packet', stave: null, reason: '40 of the last 500 data events came without the detector packet' }];
 
 // The fixture with a canvas and a quality view published, and pages open on
-// it at `sizes`; closed when test `t` ends.
-async function openPages(t, sizes, view = qualityView([DEAD_CHIP])) {
+// it at `sizes`; closed when `closing` (a test or the file) ends.
+async function openPages(closing, sizes, view = qualityView([DEAD_CHIP])) {
   const { fixture, url } = await startFixture();
   await publishQuality(fixture, workDir, view);
   const version = await publish(fixture, workDir, 12, 400);
   const browser = await openPage(url, sizes[0]);
   const pages = [browser.page];
   for (const size of sizes.slice(1)) pages.push(await browser.another(size));
-  t.after(async () => {
+  closing(async () => {
     await browser.close();
     await fixture.stop();
   });
@@ -69,6 +69,16 @@ async function openPages(t, sizes, view = qualityView([DEAD_CHIP])) {
     await installPadLookup(page);
   }
   return { fixture, browser, pages };
+}
+
+// One fixture and pages at 1366 x 768 and 1920 x 1080 for the tests that
+// follow each other on it (signals, then pixels, then states and loading).
+let shared = null;
+let closeShared = null;
+after(() => closeShared?.());
+function sharedPages() {
+  shared ??= openPages((close) => { closeShared = close; }, [LAPTOP, DESKTOP], qualityView([]));
+  return shared;
 }
 
 // Gives the page window.kivoPad(name): the painter of the pad of that name.
@@ -144,7 +154,7 @@ function waitForFit(page) {
 }
 
 test('from laptop to wide screen, the verdict, the worst check and every Bad row are in sight and the canvas whole', async (t) => {
-  const { browser, pages: [page] } = await openPages(t, [{ width: 1280, height: 720 }], qualityView(SIX_BAD));
+  const { browser, pages: [page] } = await openPages(t.after.bind(t), [{ width: 1280, height: 720 }], qualityView(SIX_BAD));
   for (const size of [{ width: 1280, height: 720 }, LAPTOP, DESKTOP, { width: 2560, height: 1440 }]) {
     await page.setViewportSize(size);
     await waitForFit(page);
@@ -181,8 +191,8 @@ test('from laptop to wide screen, the verdict, the worst check and every Bad row
   assertCleanPage(browser, assert);
 });
 
-test('every row turning Bad is signalled, also while the page is Bad already', async (t) => {
-  const { fixture, pages } = await openPages(t, [LAPTOP, DESKTOP], qualityView([]));
+test('every row turning Bad is signalled, also while the page is Bad already', async () => {
+  const { fixture, pages } = await sharedPages();
   for (const page of pages) {
     assert.equal(await page.title(), TITLE);
     await page.click('#alarm-sound');
@@ -213,8 +223,8 @@ test('every row turning Bad is signalled, also while the page is Bad already', a
 });
 
 test('scales, z ranges, zooms and the enlarged pad stay as set through updates; pause holds the canvas', async (t) => {
-  const { fixture, pages } = await openPages(t, [LAPTOP, DESKTOP]);
-  for (const page of pages) {
+  const { fixture, pages } = await openPages(t.after.bind(t), [LAPTOP, DESKTOP]);
+  await Promise.all(pages.map(async (page) => {
     assert.equal(await page.evaluate(async () => (await import('jsroot')).settings.MoveResize), false);
     await page.click('[data-pad="p2d_1"] button[data-action="log"]');
     await page.click('[data-pad="p2d_0"] button[data-action="z-range"]');
@@ -229,16 +239,16 @@ test('scales, z ranges, zooms and the enlarged pad stay as set through updates; 
     page.once('dialog', (dialog) => dialog.accept('0.003 0.006'));
     await page.click('[data-pad="p2d_1"] button[data-action="z-set"]');
     await page.click('[data-pad="p2d_3"] button[data-action="enlarge"]');
-  }
-  // A frame drawn anew (a canvas of another shape) and five updates.
+  }));
+  // Five updates, the first a canvas of another shape, drawn anew.
   await publishUpdates(fixture, pages, 1, (canvas) => {
     for (const pad of canvas.fPrimitives.arr) if (pad.fName === 'p2d_2') pad.fPrimitives = { ...pad.fPrimitives, arr: [], opt: [] };
   });
-  await publishUpdates(fixture, pages, 5, (canvas) => {
+  await publishUpdates(fixture, pages, 4, (canvas) => {
     const rates = canvas.fPrimitives.arr.find((pad) => pad.fName === 'phitrate').fPrimitives.arr[1];
     rates.fArray[1] = 4521;
   });
-  for (const page of pages) {
+  await Promise.all(pages.map(async (page) => {
     assert.equal((await padState(page, 'p2d_1')).logz, 0, 'linear z kept');
     const typed = await padState(page, 'p2d_1');
     assert.deepEqual([typed.minimum, typed.maximum], [0.003, 0.006], 'z range typed in kept');
@@ -258,7 +268,7 @@ test('scales, z ranges, zooms and the enlarged pad stay as set through updates; 
     await page.waitForFunction(() => document.querySelector('[data-pad="phitrate"] .pad-note'));
     assert.equal(await page.textContent('[data-pad="phitrate"] .pad-note'), '▲ 1 value above 100, the largest 4521');
     await keepScreenshot(page, 'views-kept');
-  }
+  }));
 
   const [page] = pages;
   await page.click('#pause');
@@ -272,9 +282,9 @@ test('scales, z ranges, zooms and the enlarged pad stay as set through updates; 
   await waitForDrawnVersion(page, `(v) => v === ${next}`);
 });
 
-test('pixels are one click away: tooltips name chip, column, row and hits; the go-to box, the rows and a small drag zoom', async (t) => {
-  const { pages } = await openPages(t, [LAPTOP, DESKTOP]);
-  for (const page of pages) {
+test('pixels are one click away: tooltips name chip, column, row and hits; the go-to box, the rows and a small drag zoom', async () => {
+  const { pages } = await sharedPages();
+  await Promise.all(pages.map(async (page) => {
     // The bin of the map as drawn that holds stave-wide column 4600, displayed row 250.
     const tip = await page.evaluate(() => {
       const painter = window.kivoPad('p2d_1').getMainPainter();
@@ -343,11 +353,11 @@ test('pixels are one click away: tooltips name chip, column, row and hits; the g
     await page.mouse.move(before.x + 60, before.y + 30);
     await page.mouse.up();
     assert.deepEqual(await frameBox(page, 'p2d_0'), before);
-  }
+  }));
 });
 
-test('the header says when the data stopped, how far the canvas is behind, and the page loads light and cached', async (t) => {
-  const { fixture, browser, pages } = await openPages(t, [LAPTOP, DESKTOP]);
+test('the header says when the data stopped, how far the canvas is behind, and the page loads light and cached', async () => {
+  const { fixture, browser, pages } = await sharedPages();
   await fixtureCommand(fixture, 'monitor 450');
   await fixtureCommand(fixture, 'sources finished');
   for (const page of pages) {
