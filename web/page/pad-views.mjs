@@ -1,6 +1,6 @@
 // The operator's view of each pad, kept through every update: log or linear
-// scale, the z range of the hit maps (automatic by default, or 1e-6 to 1 as
-// the monitor draws them), zoom, and the pad enlarged. JSROOT's redraw takes
+// scale, the z range of the hit maps (automatic by default, 1e-6 to 1 as the
+// monitor draws them, or typed in), zoom, and the pad enlarged. JSROOT's redraw takes
 // the scales of the canvas it is handed, so the choices are written into each
 // canvas before it is drawn; a choice made through JSROOT's own menu is read
 // back from its painters first. Values above a pad's fixed axis range, which
