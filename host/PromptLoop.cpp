@@ -70,10 +70,10 @@ void run_prompt(Session& session, const interp::Registry& registry) {
     if (take_interrupt()) prompt.discard_line();
     bool busy = background_slice(session, prompt, announced_end);
     session.serve_display();
-    if (!busy) {
-      session.refresh_if_due([&prompt] { prompt.hide(); });
-      prompt.show();
-    }
+    // The prompt line leaves the screen while the checks that follow a
+    // redraw may report.
+    session.refresh_if_due([&prompt] { prompt.hide(); });
+    prompt.show();
     // A descriptor of -1 is left out by poll().
     pollfd fds[3] = {{prompt.fd(), POLLIN, 0},
                      {session.display_fd(), POLLIN, 0},

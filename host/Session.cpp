@@ -301,7 +301,6 @@ std::uint64_t Session::process_slice(int budget_ms, const std::function<void()>&
     if (processed % 64 == 0 && std::chrono::steady_clock::now() >= deadline) break;
   }
   note_sources();
-  refresh_if_due();
   std::fflush(stdout);
   return processed;
 }
