@@ -68,6 +68,12 @@ void Session::register_commands() {
          if (!snapshot(arguments[0].as_string(), error)) throw CommandError(error);
          return Value();
        }});
+  add({"set_refresh_seconds", Type::Void, {required(Type::Double, "seconds")}, "",
+       [this](const std::vector<Value>& arguments) {
+         if (const std::string problem = set_refresh_seconds(arguments[0].as_double()); !problem.empty())
+           throw CommandError(problem);
+         return Value();
+       }});
   add({"sources", Type::Void, {}, "", [this](const std::vector<Value>&) {
          print_sources();
          return Value();

@@ -18,6 +18,7 @@ using eventio::CommandOption;
 constexpr const char* kAbout =
     "usage: kivo [-b] [-q] [-e CMD]... [-x FILE]... [--port N] [--bind ADDR]\n"
     "            [--auth FILE] [--tls CERT] [--plugin PATH] [--snapshot FILE]\n"
+    "            [--refresh-seconds S]\n"
     "            [--archive DIR] [--checks FILE] [--quality-log FILE] [--on-bad CMD]\n"
     "            [--on-good CMD] [--reference FILE] [--name STAND] [--metrics-token FILE]\n"
     "            [STREAM]...\n"
@@ -36,6 +37,14 @@ std::string parse_port(const std::string& text, int& port) {
   if (!eventio::read_number(text, value).empty() || value < 0 || value > 65535)
     return "'" + text + "' is not a port number from 0 to 65535";
   port = value;
+  return {};
+}
+
+std::string parse_seconds(const std::string& text, double& seconds) {
+  double value = 0;
+  if (!eventio::read_number(text, value).empty() || !(value >= 0) || value > 365.0 * 24 * 3600)
+    return "'" + text + "' is not a number of seconds from 0 (none) to a year";
+  seconds = value;
   return {};
 }
 
@@ -120,6 +129,9 @@ void add_options(eventio::CommandLine& line, Options& options) {
             eventio::store_text(options.plugin)});
   line.add({"snapshot", 0, "FILE", "at exit, render the canvas as last drawn to FILE (.png or .svg)",
             eventio::store_text(options.snapshot)});
+  line.add({"refresh-seconds", 0, "S",
+            "also redraw the canvas every S seconds while events arrive (as set_refresh_seconds(S))",
+            [&options](const std::string& text) { return parse_seconds(text, options.refresh_seconds); }});
   line.add({"archive", 0, "DIR", "write each run, when it ends, to DIR/run<N>.root (a ROOT file)",
             store_directory(options.archive)});
   line.add({"list-archive", 0, "DIR", "print the runs archived in DIR, their times, events and verdicts, and exit",

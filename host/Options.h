@@ -25,6 +25,7 @@ struct Options {
   std::string bind = "127.0.0.1";
   std::string plugin;    // empty: the monitor library beside the executable
   std::string snapshot;  // --snapshot FILE: render the canvas there at exit
+  double refresh_seconds = 0;  // --refresh-seconds S: also redraw every S seconds while events arrive
   std::string archive;   // --archive DIR: each run written there as a ROOT file
   std::string list_archive;  // --list-archive DIR: print the runs archived there and exit
   std::string checks;       // --checks FILE: data-quality configuration

@@ -31,12 +31,22 @@ bool background_slice(Session& session, interp::Prompt& prompt, bool& announced_
   return processed > 0 || session.sources().more_available();
 }
 
+// The shorter of two waits in ms, -1 standing for no limit.
+int shorter_wait(int a, int b) {
+  if (a < 0) return b;
+  if (b < 0) return a;
+  return a < b ? a : b;
+}
+
 // How long to wait for input: not at all while events flow, a little while a
-// source waits for data that cannot be polled, else until something happens.
+// source waits for data that cannot be polled, else until something happens
+// or a canvas refresh falls due.
 int wait_timeout(Session& session, bool busy) {
   if (busy) return 0;
-  if (!session.background() || session.sources().exhausted()) return -1;
-  return session.sources().poll_fd() >= 0 ? -1 : kFollowPollMs;
+  int wait = -1;
+  if (session.background() && !session.sources().exhausted() && session.sources().poll_fd() < 0)
+    wait = kFollowPollMs;
+  return shorter_wait(wait, session.refresh_wait_ms());
 }
 
 }  // namespace
@@ -60,6 +70,10 @@ void run_prompt(Session& session, const interp::Registry& registry) {
     if (take_interrupt()) prompt.discard_line();
     bool busy = background_slice(session, prompt, announced_end);
     session.serve_display();
+    // The prompt line leaves the screen while the checks that follow a
+    // redraw may report.
+    session.refresh_if_due([&prompt] { prompt.hide(); });
+    prompt.show();
     // A descriptor of -1 is left out by poll().
     pollfd fds[3] = {{prompt.fd(), POLLIN, 0},
                      {session.display_fd(), POLLIN, 0},

@@ -12,6 +12,7 @@
 #include "ArchiveCopy.h"
 #include "CanvasPublisher.h"
 #include "CommandFile.h"
+#include "EventRecord.h"
 #include "Interrupt.h"
 #include "RootJSON.h"
 #include "Snapshot.h"
@@ -66,6 +67,7 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
                  }),
       display_(display),
       objects_(plugin),
+      refresh_(display != nullptr, CanvasRefresh::Clock::now()),
       live_canvas_(objects_.hit_maps()) {
   if (display_) display_->attach(activity_);
   remove_stale_mask_temporaries();
@@ -206,12 +208,38 @@ void Session::process(Event& event) {
   const int type = event.getEvtType();
   const int run = event.getRunNumber();
   if (archive_) archive_->before_event(type, run);
+  const std::uint64_t updates_before = canvas_updates();
   plugin_.process_event(&event);
   count_event();
   if (archive_) archive_->after_event(type, run, sources_.last_source());
   activity_->record_event();
+  if (type == eventio::kEndRunEventType) activity_->record_run_end(run);
+  activity_->set_monitor_events(objects_.events());
+  const auto now = CanvasRefresh::Clock::now();
+  if (type == eventio::kDataEventType && canvas_updates() == updates_before) refresh_.data_event(now);
+  if (refresh_.due_after_event(type == eventio::kEndRunEventType, now)) redraw_canvas();
   serve_display();
   judge_after_refresh();
+}
+
+void Session::refresh_if_due(const std::function<void()>& before) {
+  if (!refresh_.due_while_idle(sources_.exhausted(), CanvasRefresh::Clock::now())) return;
+  if (before) before();
+  redraw_canvas();
+  judge_after_refresh();
+}
+
+int Session::refresh_wait_ms() const { return refresh_.idle_wait_ms(CanvasRefresh::Clock::now()); }
+
+std::string Session::set_refresh_seconds(double seconds) { return refresh_.set_interval(seconds); }
+
+// Counts as a redraw even when the monitor publishes nothing, so that it is
+// not asked again and again.
+void Session::redraw_canvas() {
+  const interp::Command* redraw = registry_.find("OM");
+  if (redraw != nullptr && redraw->owner != kHostOwner) redraw->invoke({});
+  refresh_.redrawn(CanvasRefresh::Clock::now());
+  std::fflush(stdout);
 }
 
 bool Session::finish() {
@@ -279,11 +307,13 @@ std::uint64_t Session::run(std::uint64_t count) {
       break;
     } else if (!sources_.more_available()) {
       note_sources();
+      refresh_if_due();
       wait_for_data(kFollowPollMs);
       serve_display();
     }
   }
   note_sources();
+  refresh_if_due();
   std::fflush(stdout);
   interrupted_ = take_interrupt() || termination_requested();
   if (interrupted_ && termination_requested())
@@ -322,6 +352,7 @@ void Session::wait_for_data(int timeout_ms) const {
 // copy on its own thread; without one, a snapshot copies it when asked.
 void Session::publish(const TCanvas& canvas) {
   web::HostFigures::add_one(figures_->canvas_updates);
+  refresh_.redrawn(CanvasRefresh::Clock::now());
   canvas_ = &canvas;
   refreshed_ = true;
   if (!display_) return;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Activity.h"
+#include "CanvasRefresh.h"
 #include "Evaluator.h"
 #include "EventSources.h"
 #include "LiveCanvas.h"
@@ -72,6 +73,15 @@ class Session {
   void serve_display();
   // Polled while the loop waits: readable when serve_display() has work; -1 without a display.
   int display_fd() const;
+  // Redraws the canvas when the data have stopped with the display on, or
+  // the refresh interval in seconds has passed, and events came since the
+  // last redraw (CanvasRefresh.h); `before` runs just before a redraw.
+  void refresh_if_due(const std::function<void()>& before = {});
+  // How long the loop may wait for input before refresh_if_due() has work, in ms; -1: no limit.
+  int refresh_wait_ms() const;
+  // The refresh by time, every `seconds` while data events arrive (0: none);
+  // empty, or what is wrong with `seconds`.
+  std::string set_refresh_seconds(double seconds);
 
   // Once the prompt reads standard input, open("-") and follow("-") are refused.
   void reserve_standard_input() { standard_input_reserved_ = true; }
@@ -90,6 +100,7 @@ class Session {
   // Counts an event the monitor has processed, for sources() and /metrics.
   void count_event();
   std::uint64_t events_processed() const { return figures_->events_processed.load(std::memory_order_relaxed); }
+  std::uint64_t canvas_updates() const { return figures_->canvas_updates.load(std::memory_order_relaxed); }
   // Has /metrics read the host's figures, the quality and the other threads' counts.
   void feed_metrics();
   void register_commands();
@@ -98,6 +109,8 @@ class Session {
   void add(interp::Command command);
   bool dot_command(std::string_view line, const std::string& where);
   void publish(const TCanvas& canvas);
+  // Asks the monitor to redraw (its OM command), as the operator would.
+  void redraw_canvas();
   // Runs the data-quality checks when the monitor has refreshed its canvas
   // since they last ran.
   void judge_after_refresh();
@@ -125,6 +138,7 @@ class Session {
   std::unique_ptr<quality::Quality> quality_;
   std::string quality_inputs_missing_;  // what the monitor library lacks for the checks
   bool refreshed_ = false;  // a canvas refresh not judged yet
+  CanvasRefresh refresh_;
   const TCanvas* canvas_ = nullptr;                    // last canvas updated
   web::LiveCanvas live_canvas_;
   std::shared_ptr<web::LiveFrame> latest_frame_;            // as last published to the display

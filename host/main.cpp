@@ -152,6 +152,7 @@ int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlu
   std::unique_ptr<kivo::web::WebDisplay> display = options.batch ? nullptr : start_display(options);
   kivo::interp::Registry& registry = kivo::interp::Registry::global();
   kivo::host::Session session(plugin, registry, display.get(), options.archive, std::move(quality));
+  session.set_refresh_seconds(options.refresh_seconds);  // checked by parse_options
   plugin.pinit();
   const int status = process(session, options, registry);
   // The run in progress is archived however the session ends, a request to

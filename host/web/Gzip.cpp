@@ -39,10 +39,10 @@ bool coding_accepts_gzip(std::string_view coding) {
 
 }  // namespace
 
-std::string gzip(std::string_view text) {
+std::string gzip(std::string_view text, int level) {
   if (text.size() > std::numeric_limits<uInt>::max()) return {};
   z_stream stream{};
-  if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, kGzipWindowBits, kMemoryLevel, Z_DEFAULT_STRATEGY) != Z_OK)
+  if (deflateInit2(&stream, level, Z_DEFLATED, kGzipWindowBits, kMemoryLevel, Z_DEFAULT_STRATEGY) != Z_OK)
     return {};
   std::string out(deflateBound(&stream, static_cast<uLong>(text.size())) + 32, '\0');
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));

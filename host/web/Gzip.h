@@ -6,8 +6,13 @@
 
 namespace kivo::web {
 
-// `text` in gzip format (RFC 1952) at zlib's fastest level; empty if zlib fails.
-std::string gzip(std::string_view text);
+// zlib's compression levels: the fastest, for data sent once; the smallest,
+// for files compressed once and sent many times.
+inline constexpr int kGzipFastest = 1;
+inline constexpr int kGzipSmallest = 9;
+
+// `text` in gzip format (RFC 1952) at `level`; empty if zlib fails.
+std::string gzip(std::string_view text, int level = kGzipFastest);
 
 // Whether an Accept-Encoding header value accepts gzip (present, q not 0).
 bool accepts_gzip(const char* accept_encoding);

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "Gzip.h"
 #include "LiveCanvas.h"
 #include "ZoomRequests.h"
 #include "monitor_plugin.h"
@@ -57,18 +59,16 @@ bool parse_zoom(const std::string& text, std::pair<MapRegion, long>& zoom) {
 
 }  // namespace
 
+// civetweb's response headers add "Connection: keep-alive" or "close" as the
+// request and the server's settings allow.
 void send_head(mg_connection* connection, int status, std::string_view content_type,
                std::size_t content_length, std::string_view extra_headers) {
-  mg_printf(connection,
-            "HTTP/1.1 %d %s\r\n"
-            "Content-Type: %.*s\r\n"
-            "Content-Length: %zu\r\n"
-            "X-Content-Type-Options: nosniff\r\n"
-            "Connection: close\r\n"
-            "%.*s\r\n",
-            status, mg_get_response_code_text(connection, status),
-            static_cast<int>(content_type.size()), content_type.data(), content_length,
-            static_cast<int>(extra_headers.size()), extra_headers.data());
+  mg_response_header_start(connection, status);
+  mg_response_header_add(connection, "Content-Type", content_type.data(), static_cast<int>(content_type.size()));
+  mg_response_header_add(connection, "Content-Length", std::to_string(content_length).c_str(), -1);
+  mg_response_header_add(connection, "X-Content-Type-Options", "nosniff", -1);
+  if (!extra_headers.empty()) mg_response_header_add_lines(connection, std::string(extra_headers).c_str());
+  mg_response_header_send(connection);
 }
 
 int send_text(mg_connection* connection, int status, std::string_view content_type,
@@ -83,6 +83,24 @@ int send_error(mg_connection* connection, int status, std::string_view message,
   const bool head = std::strcmp(mg_get_request_info(connection)->request_method, "HEAD") == 0;
   return send_text(connection, status, "text/plain; charset=utf-8", std::string(message) + "\n",
                    extra_headers, head);
+}
+
+// No body and so no length: the client keeps the one it holds.
+int send_not_modified(mg_connection* connection, std::string_view extra_headers) {
+  mg_response_header_start(connection, 304);
+  if (!extra_headers.empty()) mg_response_header_add_lines(connection, std::string(extra_headers).c_str());
+  mg_response_header_send(connection);
+  return 304;
+}
+
+int send_static_file(mg_connection* connection, const CachedFile& file, bool head) {
+  const std::string headers = "ETag: " + file.etag + "\r\nCache-Control: no-cache\r\n" +
+                              (file.gzipped.empty() ? "" : "Vary: Accept-Encoding\r\n");
+  if (etag_matches(mg_get_header(connection, "If-None-Match"), file.etag))
+    return send_not_modified(connection, headers);
+  if (!file.gzipped.empty() && accepts_gzip(mg_get_header(connection, "Accept-Encoding")))
+    return send_text(connection, 200, file.content_type, file.gzipped, headers + "Content-Encoding: gzip\r\n", head);
+  return send_text(connection, 200, file.content_type, file.body, headers, head);
 }
 
 bool etag_matches(const char* if_none_match, std::string_view etag) {

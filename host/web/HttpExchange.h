@@ -1,5 +1,7 @@
 // Writing civetweb responses and reading request queries, shared by the
-// display's request handlers. Every response closes its connection.
+// display's request handlers. Connections are kept open between requests when
+// the client and the server allow it (civetweb decides, and says so in the
+// Connection header).
 #ifndef KIVO_HOST_WEB_HTTP_EXCHANGE_H
 #define KIVO_HOST_WEB_HTTP_EXCHANGE_H
 
@@ -7,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "StaticCache.h"
 #include "ViewStore.h"
 
 struct mg_connection;
@@ -22,6 +25,13 @@ int send_text(mg_connection* connection, int status, std::string_view content_ty
 // A plain-text error message as the whole response; returns `status`.
 int send_error(mg_connection* connection, int status, std::string_view message,
                std::string_view extra_headers = {});
+
+// "304 Not Modified" with `extra_headers` (the ETag and caching headers); returns 304.
+int send_not_modified(mg_connection* connection, std::string_view extra_headers);
+// A page or JSROOT file: 304 when the client holds this version (If-None-Match),
+// gzip-compressed when there is a compressed copy and the client accepts it.
+// Clients revalidate at each use, so that a changed file is fetched at once.
+int send_static_file(mg_connection* connection, const CachedFile& file, bool head);
 
 // Whether an If-None-Match header names `etag` (or "*").
 bool etag_matches(const char* if_none_match, std::string_view etag);

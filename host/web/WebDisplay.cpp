@@ -34,9 +34,11 @@ constexpr const char* kServerThreads = "100";
 constexpr const char* kListenBacklog = "128";
 constexpr const char* kConnectionQueue = "64";
 constexpr const char* kRequestTimeoutMs = "5000";
+// Longer than the page's poll intervals, so that its polls reuse one
+// connection (one TLS handshake) rather than open one each.
+constexpr const char* kKeepAliveTimeoutMs = "3000";
 constexpr int kRequestsPerClient = 16;
 constexpr const char* kMaxRequestSize = "16384";
-constexpr std::size_t kFileChunk = 64 * 1024;
 constexpr unsigned kFeatureIpv6 = 8;  // mg_check_feature bit
 constexpr std::chrono::milliseconds kKnockInterval{20};
 // JSON shorter than this goes out as it is.
@@ -195,7 +197,8 @@ bool WebDisplay::start(std::string& error) {
                                       "connection_queue",   kConnectionQueue,
                                       "request_timeout_ms", kRequestTimeoutMs,
                                       "max_request_size",   kMaxRequestSize,
-                                      "enable_keep_alive",  "no",
+                                      "enable_keep_alive",  "yes",
+                                      "keep_alive_timeout_ms", kKeepAliveTimeoutMs,
                                       // No leave for other sites' pages to read the display, and
                                       // no preflight answered before authentication.
                                       "access_control_allow_origin",  "",
@@ -336,7 +339,9 @@ int WebDisplay::respond(mg_connection* connection) {
     return send_archive_file(connection, archive_directory_, std::string_view(path).substr(kArchivePrefix.size()), head);
   if (auto view = views_.respond(path, query_number(connection, "since"), query_text(connection, "parts")))
     return send_text(connection, 200, "application/json", *view, "Cache-Control: no-store\r\n", head);
-  return respond_file(connection, std::strcmp(path, "/") == 0 ? "/index.html" : path, head);
+  if (std::strcmp(path, "/") == 0) return respond_file(connection, "/index.html", head);
+  if (std::strcmp(path, "/favicon.ico") == 0) return respond_file(connection, "/favicon.svg", head);
+  return respond_file(connection, path, head);
 }
 
 int WebDisplay::send_json(mg_connection* connection, const std::string& body, const std::string& headers,
@@ -377,10 +382,7 @@ int WebDisplay::respond_canvas(mg_connection* connection, bool head) {
   const std::string headers = "ETag: " + etag + "\r\nCache-Control: no-cache\r\nX-KIVO-Run: " +
                               std::to_string(status.run) + "\r\nX-KIVO-Events: " +
                               std::to_string(status.events) + "\r\n";
-  if (etag_matches(mg_get_header(connection, "If-None-Match"), etag)) {
-    mg_printf(connection, "HTTP/1.1 304 Not Modified\r\n%sConnection: close\r\n\r\n", headers.c_str());
-    return 304;
-  }
+  if (etag_matches(mg_get_header(connection, "If-None-Match"), etag)) return send_not_modified(connection, headers);
   return send_json(connection, *canvas, headers, head);
 }
 
@@ -408,30 +410,10 @@ int WebDisplay::respond_runs(mg_connection* connection, bool head) {
 }
 
 int WebDisplay::respond_file(mg_connection* connection, const char* url_path, bool head) {
-  const auto file = kivo::web::resolve_static_file(trees_, url_path);
+  const auto path = kivo::web::resolve_static_file(trees_, url_path);
+  const auto file = path ? static_files_.get(*path) : nullptr;
   if (!file) return send_error(connection, 404, "not found");
-  std::FILE* stream = std::fopen(file->c_str(), "rb");
-  if (stream == nullptr) return send_error(connection, 404, "not found");
-  std::fseek(stream, 0, SEEK_END);
-  const long size = std::ftell(stream);
-  std::fseek(stream, 0, SEEK_SET);
-  if (size < 0) {
-    std::fclose(stream);
-    return send_error(connection, 500, "cannot read file");
-  }
-  send_head(connection, 200, kivo::web::content_type_for(*file), static_cast<std::size_t>(size),
-            "Cache-Control: no-cache\r\n");
-  if (!head) {
-    std::vector<char> chunk(kFileChunk);
-    auto remaining = static_cast<std::size_t>(size);
-    while (remaining > 0) {
-      const std::size_t got = std::fread(chunk.data(), 1, std::min(remaining, chunk.size()), stream);
-      if (got == 0 || mg_write(connection, chunk.data(), got) <= 0) break;
-      remaining -= got;
-    }
-  }
-  std::fclose(stream);
-  return 200;
+  return send_static_file(connection, *file, head);
 }
 
 }  // namespace kivo::web

@@ -18,6 +18,7 @@
 #include "LiveFrame.h"
 #include "Metrics.h"
 #include "PageViews.h"
+#include "StaticCache.h"
 #include "StaticFiles.h"
 #include "ViewPublisher.h"
 #include "ViewStore.h"
@@ -33,8 +34,11 @@ namespace kivo::web {
 // they are serialised on the display's own thread, and the server threads read the
 // serialised view and nothing else.
 //
-//   /              the page (web/page/index.html), other page files beside it
+//   /              the page (web/page/index.html), other page files beside it;
+//                  /favicon.ico is the page's favicon.svg
 //   /jsroot/...    JSROOT from web/node_modules/jsroot (modules, fonts, img, scripts)
+//                  Page and JSROOT files carry an ETag (If-None-Match -> 304) and
+//                  go gzip-compressed to clients that accept it (StaticCache.h).
 //   /update.json   what changed since the version the page holds, and the zoomed
 //                  regions it asks for (ViewStore.h):
 //                  ?instance=TAG&since=VERSION&zoom=S:X1:X2:Y1:Y2:HELD[,...]
@@ -50,7 +54,8 @@ namespace kivo::web {
 //   /runs.json     with an archive directory, the runs archived there
 //                  (ArchiveListing.h); /archive/NAME their files (ArchiveFiles.h).
 //
-// JSON responses are gzip-compressed for clients that accept it. Only GET and HEAD are
+// JSON responses are gzip-compressed for clients that accept it. Connections are
+// kept open between requests (HTTP keep-alive). Only GET and HEAD are
 // answered (405 otherwise). A fixed pool of worker threads serves
 // requests with a bounded queue behind them, so a crowd of clients cannot grow the
 // process; one address holds a bounded number of connections, each of which has two
@@ -128,6 +133,7 @@ class WebDisplay {
   std::unique_ptr<DigestAuth> digest_;  // with a password file
   std::string instance_tag_;
   std::vector<kivo::web::StaticTree> trees_;
+  StaticCache static_files_;
   mg_context* context_ = nullptr;
   int bound_port_ = 0;
 

@@ -206,6 +206,44 @@ TEST_F(StubSessionTest, EventsProcessedAtThePromptCountInSources) {
   EXPECT_NE(run.err.find("3 events read, 0 records rejected\n3 events processed"), std::string::npos) << run.err;
 }
 
+// With the display on, the canvas is brought up to the last event when the
+// data stop: after an end-run event, and at the end of the sources; a batch
+// run (-b) redraws exactly as the monitor asks and no more.
+TEST_F(StubSessionTest, DisplayRedrawsWhenTheDataStopAndBatchRunsDoNot) {
+  const std::string ended = stream("ended.kevt", "run 5\nevent\nevent\nend 5\n");
+  const std::string cut = stream("cut.kevt", "run 6\nevent\nevent nopacket\n");
+  const std::vector<std::string> display = {KIVO_BIN, "--plugin", STUB_PLUGIN, "--port", "0", "-q", "-e",
+                                            "set_verbose(3)"};
+  std::vector<std::string> with_end = display;
+  with_end.push_back(ended);
+  Finished at_end = run_program(with_end);
+  EXPECT_EQ(at_end.status, 0) << at_end.err;
+  EXPECT_EQ(at_end.out, "pinit\nset_verbose 3\nevent type 9 run 5\nevent type 1 run 5\nevent type 1 run 5\n"
+                        "event type 12 run 5\nOM\n");
+  std::vector<std::string> without_end = display;
+  without_end.push_back(cut);
+  Finished cut_off = run_program(without_end);
+  EXPECT_EQ(cut_off.status, 0) << cut_off.err;
+  EXPECT_EQ(cut_off.out, "pinit\nset_verbose 3\nevent type 9 run 6\nevent type 1 run 6\nevent type 1 run 6\nOM\n");
+
+  Finished batch = run_program(kivo_args({"-q", "-e", "set_verbose(3)", ended, cut}));
+  EXPECT_EQ(batch.status, 0) << batch.err;
+  EXPECT_EQ(batch.out.find("OM"), std::string::npos) << batch.out;
+}
+
+TEST_F(StubSessionTest, RefreshSecondsRefusesWhatIsNoNumberOfSeconds) {
+  Finished command = run_program(kivo_args({"-q", "-e", "set_refresh_seconds(-2)"}));
+  EXPECT_EQ(command.status, 1);
+  EXPECT_EQ(command.err, "kivo: -e 'set_refresh_seconds(-2)': column 1: set_refresh_seconds: seconds must be 0 "
+                         "(no refresh by time) or a positive number of seconds up to a year\n");
+  Finished option = run_program(kivo_args({"-q", "--refresh-seconds", "soon"}));
+  EXPECT_EQ(option.status, 2);
+  EXPECT_EQ(option.err, "kivo: --refresh-seconds: 'soon' is not a number of seconds from 0 (none) to a year "
+                        "(see kivo --help)\n");
+  Finished fine = run_program(kivo_args({"-q", "--refresh-seconds", "2.5", "-e", "set_refresh_seconds(0)"}));
+  EXPECT_EQ(fine.status, 0) << fine.err;
+}
+
 // A display bound to every interface is announced by addresses one can open,
 // and without --auth with a warning that says what anyone reaching it gets.
 TEST_F(StubSessionTest, DisplayOnEveryInterfaceNamesOpenableAddressesAndWarns) {

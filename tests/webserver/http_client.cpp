@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -81,6 +83,29 @@ HttpResponse http_request(int port, const std::string& method, const std::string
   if (send_all(fd, request)) raw = receive_all(fd);
   close(fd);
   return parse_response(raw);
+}
+
+std::string http_exchange(int port, const std::string& requests) {
+  const int fd = connect_local(port);
+  if (fd < 0) return {};
+  std::string raw;
+  if (send_all(fd, requests)) raw = receive_all(fd);
+  close(fd);
+  return raw;
+}
+
+std::string gunzip(const std::string& data) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 15 + 16) != Z_OK) return {};
+  std::string out(1 << 20, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = uInt(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = uInt(out.size());
+  const bool whole = inflate(&stream, Z_FINISH) == Z_STREAM_END;
+  out.resize(stream.total_out);
+  inflateEnd(&stream);
+  return whole ? out : std::string();
 }
 
 int port_of(const std::string& address) { return std::stoi(address.substr(address.rfind(':') + 1)); }

@@ -22,7 +22,14 @@ struct HttpResponse {
 HttpResponse http_request(int port, const std::string& method, const std::string& target,
                           const std::string& extra_headers = {});
 
+// Sends `requests` as they are (several, to see a connection kept open) and
+// returns all the server sends until it closes.
+std::string http_exchange(int port, const std::string& requests);
+
 // The port of an address "http://HOST:PORT/".
 int port_of(const std::string& address);
+
+// The text of gzip `data`; empty when it is not gzip.
+std::string gunzip(const std::string& data);
 
 #endif

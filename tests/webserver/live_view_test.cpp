@@ -3,7 +3,6 @@
 // zoom requests, compression, and /update.json itself.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -219,6 +218,55 @@ TEST(ActivityTest, StatesFollowTheSourcesAndTheEvents) {
   EXPECT_TRUE(contains(json, R"("last_event":)") && contains(json, R"("idle":)")) << json;
 }
 
+// A clock the Activity tests move by hand.
+std::int64_t hand_clock_ns = 0;
+std::int64_t hand_clock() { return hand_clock_ns; }
+std::int64_t hand_wall_clock() { return 1700000000000000000 + hand_clock_ns; }
+
+// `per_second` events a second for `seconds`, in steps of 10 ms.
+void feed(Activity& activity, double seconds, int per_second) {
+  for (int step = 0; step < int(seconds * 100); ++step) {
+    hand_clock_ns += 10000000;
+    for (int i = 0; i < per_second / 100; ++i) activity.record_event();
+  }
+}
+
+TEST(ActivityTest, RateIsThatOfTheEventsSinceAPauseFromItsFirstSecond) {
+  hand_clock_ns = 1000000000;
+  Activity activity({hand_clock, hand_wall_clock});
+  activity.set_sources(Activity::Sources::open);
+  feed(activity, 10, 1000);
+  EXPECT_NEAR(activity.read().rate, 1000, 50);
+  hand_clock_ns += 2000000000;
+  EXPECT_STREQ(Activity::state(activity.read()), "live") << "a short gap";
+  EXPECT_GT(activity.read().rate, 0);
+  hand_clock_ns += 20000000000;
+  const Activity::Reading paused = activity.read();
+  EXPECT_STREQ(Activity::state(paused), "waiting");
+  EXPECT_EQ(paused.rate, 0) << "no rate while waiting";
+  feed(activity, 1, 3000);
+  EXPECT_NEAR(activity.read().rate, 3000, 300) << "one second after the pause";
+  feed(activity, 1, 3000);
+  EXPECT_NEAR(activity.read().rate, 3000, 300) << "two seconds after the pause";
+}
+
+TEST(ActivityTest, TellsTheEndOfARunAndTheMonitorsCountUntilTheNextEvent) {
+  hand_clock_ns = 1000000000;
+  Activity activity({hand_clock, hand_wall_clock});
+  activity.set_sources(Activity::Sources::open);
+  activity.record_event();
+  activity.record_run_end(7);
+  activity.set_monitor_events(1234);
+  const Activity::Reading ended = activity.read();
+  EXPECT_TRUE(ended.run_ended);
+  EXPECT_EQ(ended.ended_run, 7);
+  const std::string json = Activity::json(ended);
+  EXPECT_TRUE(contains(json, R"("monitor_events":1234,"ended":{"run":7,"at":1700000001000})")) << json;
+  activity.record_event();
+  EXPECT_FALSE(activity.read().run_ended);
+  EXPECT_TRUE(contains(Activity::json(activity.read()), R"("ended":null})"));
+}
+
 TEST(ZoomRequestsTest, NewRegionsWakeTheEventThreadOnce) {
   ZoomRequests zooms;
   const MapRegion a{0, 1, 50, 1, 20}, b{1, 1, 50, 1, 20};
@@ -269,20 +317,6 @@ TEST(ZoomRequestsTest, WhatOneClientCanMakeTheEventThreadCopyIsBounded) {
   long later = 0;
   for (const MapRegion& region : next.copy) later += region.bins();
   EXPECT_LE(later, ZoomRequests::kBinsPerSecond * 0.05 + 1) << "bins a second, not a burst per update";
-}
-
-std::string gunzip(const std::string& data) {
-  z_stream stream{};
-  EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);
-  std::string out(1 << 20, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = uInt(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = uInt(out.size());
-  EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  inflateEnd(&stream);
-  return out;
 }
 
 TEST(GzipTest, CompressesAndReadsAcceptEncoding) {

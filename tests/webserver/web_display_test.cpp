@@ -18,6 +18,8 @@ namespace {
 using kivo::web::PageView;
 using kivo::web::WebDisplay;
 
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 
 class WebDisplayTest : public ::testing::Test {
  protected:
@@ -172,6 +174,48 @@ TEST_F(WebDisplayTest, ConditionalGetUsesEtag) {
   EXPECT_EQ(changed.status, 200);
   EXPECT_EQ(changed.body, "{\"next\":1}");
   EXPECT_NE(changed.header("etag"), etag);
+}
+
+// Page and JSROOT files: compressed once, tagged with their version, asked
+// again only to be revalidated, and read anew when they change.
+TEST_F(WebDisplayTest, StaticFilesGoCompressedWithAVersionTag) {
+  std::string module;
+  for (int i = 0; i < 400; ++i) module += "export const value" + std::to_string(i) + " = " + std::to_string(i) + ";\n";
+  tree.write("page/big.mjs", module);
+  const auto packed = get("/big.mjs", "Accept-Encoding: gzip\r\n");
+  EXPECT_EQ(packed.status, 200);
+  EXPECT_EQ(packed.header("content-encoding"), "gzip");
+  EXPECT_EQ(packed.header("cache-control"), "no-cache");
+  EXPECT_LT(packed.body.size(), module.size() / 3);
+  EXPECT_EQ(gunzip(packed.body), module);
+  const std::string etag = packed.header("etag");
+  ASSERT_FALSE(etag.empty());
+  EXPECT_EQ(get("/big.mjs").body, module) << "plain for clients without gzip";
+
+  const auto unchanged = get("/big.mjs", "If-None-Match: " + etag + "\r\n");
+  EXPECT_EQ(unchanged.status, 304);
+  EXPECT_TRUE(unchanged.body.empty());
+  EXPECT_EQ(unchanged.header("content-length"), "");
+
+  tree.write("page/big.mjs", "export const changed = 1;\n");
+  const auto changed = get("/big.mjs", "If-None-Match: " + etag + "\r\n");
+  EXPECT_EQ(changed.status, 200);
+  EXPECT_EQ(changed.body, "export const changed = 1;\n");
+  EXPECT_NE(changed.header("etag"), etag);
+}
+
+TEST_F(WebDisplayTest, ConnectionsStayOpenAndTheFaviconIsServed) {
+  tree.write("page/favicon.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>");
+  const std::string answers = http_exchange(port, "GET /favicon.ico HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+                                                  "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  const auto second = answers.find("HTTP/1.1", 1);
+  ASSERT_NE(second, std::string::npos) << answers;
+  const std::string first = answers.substr(0, second);
+  EXPECT_TRUE(first.starts_with("HTTP/1.1 200")) << first;
+  EXPECT_TRUE(contains(first, "Content-Type: image/svg+xml")) << first;
+  EXPECT_TRUE(contains(first, "Connection: keep-alive")) << first;
+  EXPECT_TRUE(answers.substr(second).starts_with("HTTP/1.1 200")) << answers;
+  EXPECT_TRUE(contains(answers.substr(second), TestWebTree::kIndex));
 }
 
 TEST_F(WebDisplayTest, PathEscapesAreRefused) {

@@ -1,83 +1,116 @@
 // Live monitoring page: polls update.json, which brings what changed since the
-// version on screen, and redraws the canvas in place with JSROOT. Hit maps come
-// at screen resolution; a zoomed hit map asks for its region at full
-// resolution and shows it until unzoomed. Progress is exposed on
-// window.kivoDisplay for tests and for the curious.
-import { cleanup, draw, getElementCanvPainter, parse, redraw } from 'jsroot';
+// version on screen, and redraws the canvas in place with JSROOT, scaled to
+// the space the window leaves it. Hit maps come at screen resolution; a
+// zoomed hit map asks for its region at full resolution and shows it until
+// unzoomed. Every request has a time limit, and the header says so when kivo
+// does not answer. Pause holds the canvas still while kivo goes on. Progress
+// is exposed on window.kivoDisplay for tests and for the curious.
+import { cleanup, constants, draw, getElementCanvPainter, parse, redraw, resize, settings } from 'jsroot';
+import { Connection, NoAnswer } from './connection.mjs';
+import { describeHeader } from './header.mjs';
+import { decorateHitMap, zoomTo } from './hit-map-tools.mjs';
 import { LiveView, regionForZoom } from './live-view.mjs';
+import { PadViews } from './pad-views.mjs';
+import { raiseTextSizes } from './readable-text.mjs';
 import { mergeToScreenResolution } from './screen-resolution.mjs';
+import './goto-box.mjs';
 
 const POLL_INTERVAL_MS = 500;
 const ZOOM_CHECK_MS = 200;
-const CANVAS_WIDTH = 1600;
-const CANVAS_HEIGHT = 800;
+const HEADER_TICK_MS = 500;
+// An update with four dense hit maps is about 250 kB; a slow network gets time for it.
+const UPDATE_TIMEOUT_MS = 5000;
+const STATUS_TIMEOUT_MS = 3000;
 const KEPT_LATENCIES = 1000;
+// Narrower than this, the page is one column and the canvas takes the whole width.
+const ONE_COLUMN_PX = 900;
+
+// A drag on a frame zooms; it never moves or resizes it. Log labels carry
+// their exponent in the label's own size (10⁻⁵), not a smaller one. Frames
+// less than 100 pixels high (the hit maps on a laptop) keep their axes and
+// zoom, which JSROOT drops on small pads. An enlarged pad takes the canvas's
+// place, not the whole window: the banner stays in sight.
+settings.MoveResize = false;
+settings.SmallPad = null;
+settings.CanEnlarge = false;
+settings.DragGraphs = false;
+settings.Latex = constants.Latex.Symbols;
 
 const drawing = document.getElementById('drawing');
-const runLabel = document.getElementById('run');
-const eventsLabel = document.getElementById('events');
-const rateLabel = document.getElementById('rate');
-const lastEventLabel = document.getElementById('last-event');
-const stateLabel = document.getElementById('state');
+const views = document.getElementById('quality-views');
+const area = document.getElementById('canvas-area');
+const pauseButton = document.getElementById('pause');
+const headerParts = {
+  run: document.getElementById('run'), events: document.getElementById('events'),
+  rate: document.getElementById('rate'), lastEvent: document.getElementById('last-event'),
+  state: document.getElementById('state'),
+};
 
 const view = new LiveView();
+const connection = new Connection();
 const display = {
   drawnInstance: null,  // server instance and version of the canvas on screen
   drawnVersion: 0,
   drawnShape: null,  // shapeOf the canvas on screen
   drawError: null,  // why the last canvas could not be drawn
+  requestError: null,  // kivo's answer to the last request, when it was an error
   run: null,
   events: null,
   activity: null,  // kivo's event rate, last event and state, as last received
+  flow: 'first',  // what the header says of the data: live, waiting, ended, finished, no-answer, ...
+  paused: false,
   redraws: 0,
   lastRedrawMs: null,  // time from receiving the last update to its redraw finished
+  firstDrawnMs: null,  // time from opening the page to its first canvas drawn
   latencies: [],  // ms from kivo's canvas update to the page having drawn it
   zoomed: {},  // stave -> region shown at full resolution
   lastError: null,
   updatedAt: null,  // local time of the last redraw
   updateBytes: 0,  // length of the last update.json body as decoded
+  size: { width: 0, height: 0 },  // of the canvas as drawn
   view,  // the objects as received
 };
 window.kivoDisplay = display;
 
-class ConnectionLost extends Error {}
+const padViews = new PadViews(drawing, document.getElementById('pad-overlays'), () => drawOnScreen());
 
-// fetch() rejects only when the server cannot be reached at all.
-async function request(url) {
-  try {
-    return await fetch(url, { cache: 'no-store' });
-  } catch {
-    throw new ConnectionLost('disconnected: no answer from kivo, retrying');
-  }
+// Drawing is one thing at a time: an update, a change of scale, a resize.
+let drawingQueue = Promise.resolve();
+function serially(work) {
+  const next = drawingQueue.then(work, work);
+  drawingQueue = next.catch(() => {});
+  return next;
 }
 
-function showState(text, kind) {
-  stateLabel.textContent = text;
-  stateLabel.className = kind;
+function showHeader() {
+  const parts = describeHeader({
+    activity: display.activity,
+    canvas: display.drawnVersion ? { run: display.run, events: display.events } : null,
+    silentSeconds: connection.silentSeconds(),
+    drawError: display.drawError ?? display.requestError,
+  });
+  for (const name of ['run', 'events', 'rate', 'lastEvent']) headerParts[name].textContent = parts[name];
+  headerParts.state.textContent = parts.state;
+  headerParts.state.className = parts.kind;
+  display.flow = parts.flow;
+  document.body.dataset.flow = parts.flow;
+  document.dispatchEvent(new CustomEvent('kivo:header', { detail: parts }));
 }
 
-function showCounts(run, events) {
-  runLabel.textContent = `Run ${run}`;
-  eventsLabel.textContent = `${events} events`;
+// The largest 2:1 box the canvas area holds (the whole width in one column).
+function canvasSize() {
+  const oneColumn = window.innerWidth < ONE_COLUMN_PX;
+  const width = oneColumn ? area.clientWidth : Math.min(area.clientWidth, 2 * area.clientHeight);
+  const height = Math.max(Math.floor(width / 2), 50);
+  return { width: 2 * height, height };
 }
 
-// Rate, last event and state as kivo reports them; "live" when it reports none.
-function showActivity(activity) {
-  if (!activity) {
-    rateLabel.textContent = lastEventLabel.textContent = '';
-    showState('live', 'live');
-    return;
-  }
-  rateLabel.textContent = `${Math.round(activity.rate)} events/s`;
-  lastEventLabel.textContent = activity.last_event
-    ? `last event ${new Date(activity.last_event).toLocaleTimeString()}` : 'no event yet';
-  const states = {
-    live: ['live', 'live'],
-    waiting: [`waiting: no event for ${Math.round(activity.idle)} s`, 'waiting'],
-    finished: ['finished: all sources read', 'finished'],
-    idle: ['idle: no source open', 'finished'],
-  };
-  showState(...(states[activity.state] ?? [activity.state, 'waiting']));
+function fitCanvas() {
+  const size = canvasSize();
+  if (size.width === display.size.width && size.height === display.size.height) return false;
+  display.size = size;
+  for (const node of [views, drawing]) Object.assign(node.style, { width: `${size.width}px`, height: `${size.height}px` });
+  return true;
 }
 
 // The pads of a canvas and the types of what each holds. JSROOT's redraw updates
@@ -89,16 +122,24 @@ function shapeOf(object) {
   return `${object?._typename}[${items.map(shapeOf).join(',')}]`;
 }
 
-// The painters of the hit maps on screen, by stave: their pad's frame (zoom)
-// and main painter (histogram drawn).
+// The painters of the pads showing a stave's hit map, by stave: the map's
+// name ends in the stave index ("h2d_chip_norm_2").
+function mapPadPainters() {
+  const found = new Map();
+  getElementCanvPainter(drawing)?.forEachPainterInPad((painter) => {
+    const name = painter.getMainPainter?.()?.getHisto?.()?.fName ?? '';
+    const stave = /^h2d_chip(?:_norm)?_(\d+)$/.exec(name)?.[1];
+    if (stave !== undefined && !painter.isTopPad()) found.set(Number(stave), painter);
+  }, 'pads');
+  return found;
+}
+
+// The painters of the hit maps kivo sends by region (LiveView's hitMaps), by stave.
 function hitMapPainters() {
   const found = new Map();
-  const canvasPainter = getElementCanvPainter(drawing);
-  if (!canvasPainter) return found;
   const padOf = new Map(view.hitMaps.map(({ id, stave }) => [id.slice(0, id.lastIndexOf('/')), stave]));
-  canvasPainter.forEachPainterInPad((painter) => {
-    const pad = painter.getRootPad?.();
-    const path = pad && padPath(painter);
+  getElementCanvPainter(drawing)?.forEachPainterInPad((painter) => {
+    const path = painter.getRootPad?.() && padPath(painter);
     if (path && padOf.has(path)) found.set(padOf.get(path), painter);
   }, 'pads');
   return found;
@@ -148,17 +189,25 @@ function findPlaced(canvas, path) {
 }
 
 async function drawCanvas(canvas) {
-  mergeToScreenResolution(canvas, CANVAS_WIDTH, CANVAS_HEIGHT);
+  const { width, height } = display.size;
+  padViews.prepare(canvas);
+  raiseTextSizes(canvas, width, height, { enlarged: padViews.enlarged() });
+  mergeToScreenResolution(canvas, width, height);
   const shape = shapeOf(canvas);
   if (shape === display.drawnShape) {
     takeBinEdges(canvas);
     await redraw(drawing, canvas, '');
-    return;
+  } else {
+    padViews.keep();
+    display.drawnShape = null;
+    cleanup(drawing);
+    await draw(drawing, canvas, '');
+    display.drawnShape = shape;
+    await padViews.restore();
   }
-  display.drawnShape = null;
-  cleanup(drawing);
-  await draw(drawing, canvas, '');
-  display.drawnShape = shape;
+  for (const [stave, padPainter] of mapPadPainters())
+    decorateHitMap(padPainter.getMainPainter(), stave, () => display.events ?? 0);
+  padViews.layout(width, height);
 }
 
 async function redrawView(zoomed) {
@@ -179,8 +228,16 @@ async function redrawView(zoomed) {
   }
   display.lastRedrawMs = performance.now() - started;
   display.redraws += 1;
+  display.firstDrawnMs ??= performance.now();
   display.updatedAt = new Date().toLocaleTimeString();
   display.zoomed = Object.fromEntries([...zoomed].filter(([stave]) => canvas && isComposed(canvas, stave)));
+}
+
+// The canvas on screen drawn again: a scale chosen, a pad enlarged, the window resized.
+function drawOnScreen() {
+  return serially(async () => {
+    if (display.drawnVersion) await redrawView(zoomedOnScreen).catch(() => {});
+  });
 }
 
 function isComposed(canvas, stave) {
@@ -196,29 +253,27 @@ function sameRegions(a, b) {
 
 async function update() {
   const zoomed = wantedRegions();
-  const response = await request(`update.json?${view.query([...zoomed.values()])}`);
-  if (!response.ok) throw new Error(`update.json: HTTP ${response.status}`);
-  // A body cut off on the way throws here, and the update is asked for again.
-  const text = await response.text();
+  const text = await connection.text(`update.json?${view.query([...zoomed.values()])}`, UPDATE_TIMEOUT_MS);
   display.updateBytes = text.length;
   const before = `${view.instance}-${view.version}`;
   const changed = view.apply(parse(text));
   const { run, events, published, activity } = view.status;
   display.activity = activity;
-  if (view.version === 0) {
-    showState('waiting for first canvas', 'waiting');
-    return;
-  }
+  if (view.version === 0) return;
   if (changed || !sameRegions(zoomed, zoomedOnScreen)) {
     zoomedOnScreen = zoomed;
-    await redrawView(zoomed);
+    await serially(() => redrawView(zoomed));
     if (published && before !== `${view.instance}-${view.version}`) recordLatency(Date.now() - published);
     display.run = run;
     display.events = events;
-    showCounts(run, events);
   }
   if (display.drawError) throw new Error(display.drawError);
-  showActivity(activity);
+}
+
+// While paused, only how data arrive: the canvas stays as it is.
+async function updateStatus() {
+  const status = JSON.parse(await connection.text('status.json', STATUS_TIMEOUT_MS));
+  display.activity = status.activity;
 }
 
 function recordLatency(ms) {
@@ -228,12 +283,13 @@ function recordLatency(ms) {
 
 async function poll() {
   try {
-    await update();
-    display.lastError = null;
+    await (display.paused ? updateStatus() : update());
+    display.lastError = display.requestError = null;
   } catch (error) {
     display.lastError = String(error?.message ?? error);
-    showState(error instanceof ConnectionLost ? error.message : `display error: ${display.lastError}`, 'error');
+    if (!(error instanceof NoAnswer) && !display.drawError) display.requestError = display.lastError;
   }
+  showHeader();
 }
 
 const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
@@ -243,9 +299,40 @@ const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 async function waitForNextPoll() {
   for (let waited = 0; waited < POLL_INTERVAL_MS; waited += ZOOM_CHECK_MS) {
     await sleep(ZOOM_CHECK_MS);
-    if (display.drawnVersion && !sameRegions(wantedRegions(), zoomedOnScreen)) return;
+    if (!display.paused && display.drawnVersion && !sameRegions(wantedRegions(), zoomedOnScreen)) return;
   }
 }
+
+function setPaused(paused) {
+  display.paused = paused;
+  pauseButton.textContent = paused ? 'Resume' : 'Pause';
+  pauseButton.setAttribute('aria-pressed', String(paused));
+  document.body.classList.toggle('paused', paused);
+}
+
+// Zooms hit map `stave` to `rectangle` (from the go-to box or a quality row).
+async function goTo({ stave, rectangle }) {
+  const padPainter = mapPadPainters().get(stave);
+  const frame = padPainter?.getFramePainter();
+  if (!frame) return;
+  const name = padPainter.getRootPad().fName;
+  const enlarged = padViews.enlarged();
+  if (enlarged && enlarged !== name) await padViews.toggleEnlarged(name);
+  await zoomTo(frame, rectangle);
+  drawing.scrollIntoView({ block: 'nearest' });
+}
+
+pauseButton.addEventListener('click', () => setPaused(!display.paused));
+document.addEventListener('kivo:goto', (event) => goTo(event.detail));
+new ResizeObserver(() => {
+  if (!fitCanvas() || !display.drawnVersion) return;
+  serially(async () => {
+    await resize(drawing, true);
+    await redrawView(zoomedOnScreen).catch(() => {});
+  });
+}).observe(area);
+fitCanvas();
+setInterval(showHeader, HEADER_TICK_MS);
 
 async function run() {
   for (;;) {

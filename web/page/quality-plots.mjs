@@ -100,7 +100,9 @@ export function referencePlots(reference) {
   });
 }
 
-// The page title while the overall verdict is `overall`.
-export function pageTitle(base, overall) {
-  return overall === 'Bad' ? `Bad: ${base}` : base;
+// The page title while the overall verdict is `overall` with `badRows` rows
+// Bad: a second Bad changes it again.
+export function pageTitle(base, overall, badRows = 1) {
+  if (overall !== 'Bad') return base;
+  return badRows > 1 ? `Bad (${badRows}): ${base}` : `Bad: ${base}`;
 }

@@ -46,7 +46,7 @@ test('the quality panel turns from Good to Bad when a faulty run follows, and th
   await page.waitForFunction(() => window.kivoQuality.overall === 'Good', null, { timeout: 60000 });
   assert.equal(await page.textContent('#quality-badge'), 'Good');
   assert.equal(await page.title(), 'KIVO online monitoring');
-  assert.match(await page.textContent('#quality-rate'), /^event rate: \d+ events\/s$/);
+  assert.match(await page.textContent('#quality-rate'), /^event rate: [\d,]+ events\/s$/);
   const goodRows = await shownRows(page);
   assert.ok(goodRows.some((row) => row.check === 'hit_rate' && row.stave === 2 && row.verdict === 'Good'));
   assert.ok(goodRows.some((row) => row.check === 'occupancy' && row.stave === 2 && row.verdict !== 'Bad'));

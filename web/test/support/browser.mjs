@@ -10,30 +10,40 @@ const CHROMIUM = '/usr/bin/chromium';
 const ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
               '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
-export async function openPage(url) {
+// The page at `url` in a window of `viewport`; `another(viewport)` opens it
+// again beside, in a window of another size, recorded alike.
+export async function openPage(url, viewport = { width: 1700, height: 1000 }) {
   const profile = mkdtempSync(join(tmpdir(), 'kivo-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM, headless: true, args: ARGS,
-    viewport: { width: 1700, height: 1000 },
+    executablePath: CHROMIUM, headless: true, args: ARGS, viewport,
   });
-  const page = context.pages()[0] ?? await context.newPage();
   const origin = new URL(url).origin;
   const foreignRequests = [];
   const pageErrors = [];
-  page.on('request', (request) => {
-    if (!request.url().startsWith(origin) && !request.url().startsWith('data:'))
-      foreignRequests.push(request.url());
-  });
-  page.on('pageerror', (error) => pageErrors.push(String(error)));
   // canvas.json answers 404 until the first publish; any other failure is a missing file.
   const failedResponses = [];
-  page.on('response', (response) => {
-    if (response.status() >= 400 && !response.url().endsWith('/canvas.json'))
-      failedResponses.push(`${response.status()} ${response.url()}`);
-  });
+  const watch = (page) => {
+    page.on('request', (request) => {
+      if (!request.url().startsWith(origin) && !request.url().startsWith('data:'))
+        foreignRequests.push(request.url());
+    });
+    page.on('pageerror', (error) => pageErrors.push(String(error)));
+    page.on('response', (response) => {
+      if (response.status() >= 400 && !response.url().endsWith('/canvas.json'))
+        failedResponses.push(`${response.status()} ${response.url()}`);
+    });
+    return page;
+  };
+  const page = watch(context.pages()[0] ?? await context.newPage());
   await page.goto(url);
   return {
     page, foreignRequests, pageErrors, failedResponses,
+    async another(size) {
+      const other = watch(await context.newPage());
+      await other.setViewportSize(size);
+      await other.goto(url);
+      return other;
+    },
     async close() {
       await context.close();
       rmSync(profile, { recursive: true, force: true });
