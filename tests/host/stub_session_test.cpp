@@ -274,7 +274,8 @@ TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
                               "hnevnt, hchip, hnhit_chip, hdiffcol_chip, hdiffrow_chip, h2d_chip, "
                               "h2d_chip_norm, gmpos_chip, com, "
                               "kivo_norm_overview, kivo_norm_region, kivo_materialise_maps, "
-                              "kivo_chip_hits, kivo_hot_cells\n";
+                              "kivo_chip_hits, kivo_hot_cells, kivo_set_correlation_mask, "
+                              "kivo_lag_differences\n";
   EXPECT_EQ(partial.err, std::string("kivo: monitor library ") + PARTIAL_PLUGIN + " " + lacking);
 
   Finished no_stream = run_program(kivo_args({"-q", directory + "/missing.kevt"}));
