@@ -78,13 +78,21 @@ const std::vector<Field>& fields() {
       list("alignment", "expected_rows", [](Config& c) { return &c.alignment.expected_rows; }),
       number("alignment", "near_columns", 0, 511, [](Config& c) { return &c.alignment.near_columns; }),
       number("alignment", "near_rows", 0, 511, [](Config& c) { return &c.alignment.near_rows; }),
+      number("alignment", "peak_ratio", 1, kUnbounded, [](Config& c) { return &c.alignment.peak_ratio; }),
+      number("alignment", "min_significance", 0, kUnbounded, [](Config& c) { return &c.alignment.min_significance; }),
       number("alignment", "medium_columns", 0, kUnbounded, [](Config& c) { return &c.alignment.medium_columns; }),
       number("alignment", "bad_columns", 0, kUnbounded, [](Config& c) { return &c.alignment.bad_columns; }),
       number("alignment", "medium_rows", 0, kUnbounded, [](Config& c) { return &c.alignment.medium_rows; }),
       number("alignment", "bad_rows", 0, kUnbounded, [](Config& c) { return &c.alignment.bad_rows; }),
-      number("alignment", "medium_share_ratio", 0, 1, [](Config& c) { return &c.alignment.medium_share_ratio; }),
-      number("alignment", "bad_share_ratio", 0, 1, [](Config& c) { return &c.alignment.bad_share_ratio; }),
-      number("alignment", "max_hot_share", 0, 1, [](Config& c) { return &c.alignment.max_hot_share; }),
+      flag("synchronisation", [](Config& c) { return &c.synchronisation.enabled; }),
+      number("synchronisation", "window_events", 1, kUnbounded, [](Config& c) { return &c.synchronisation.window_events; }),
+      number("synchronisation", "min_events", 1, kUnbounded, [](Config& c) { return &c.synchronisation.min_events; }),
+      number("synchronisation", "near_columns", 0, 511, [](Config& c) { return &c.synchronisation.near_columns; }),
+      number("synchronisation", "near_rows", 0, 511, [](Config& c) { return &c.synchronisation.near_rows; }),
+      number("synchronisation", "peak_ratio", 1, kUnbounded, [](Config& c) { return &c.synchronisation.peak_ratio; }),
+      number("synchronisation", "min_significance", 0, kUnbounded, [](Config& c) { return &c.synchronisation.min_significance; }),
+      number("synchronisation", "medium_ratio", 1, kUnbounded, [](Config& c) { return &c.synchronisation.medium_ratio; }),
+      number("synchronisation", "bad_ratio", 1, kUnbounded, [](Config& c) { return &c.synchronisation.bad_ratio; }),
       flag("missing_packet", [](Config& c) { return &c.missing_packet.enabled; }),
       number("missing_packet", "window_events", 1, kUnbounded, [](Config& c) { return &c.missing_packet.window_events; }),
       number("missing_packet", "min_events", 1, kUnbounded, [](Config& c) { return &c.missing_packet.min_events; }),
@@ -121,9 +129,24 @@ const std::vector<LimitPair>& limit_pairs() {
       {"beam_position", "medium_width_ratio", "bad_width_ratio", false},
       {"alignment", "medium_columns", "bad_columns", false},
       {"alignment", "medium_rows", "bad_rows", false},
-      {"alignment", "medium_share_ratio", "bad_share_ratio", true},
+      {"synchronisation", "medium_ratio", "bad_ratio", false},
       {"missing_packet", "medium_share", "bad_share", false},
       {"reference", "medium_p", "bad_p", true},
+  };
+  return pairs;
+}
+
+// A count of events that must not exceed another setting of its table: a
+// check that needs more entries than its window holds would never judge.
+struct CountWithin {
+  const char* table;
+  const char* count;
+  const char* within;
+};
+
+const std::vector<CountWithin>& counts_within() {
+  static const std::vector<CountWithin> pairs = {
+      {"synchronisation", "min_events", "window_events"},
   };
   return pairs;
 }
@@ -203,6 +226,25 @@ class Reader {
       const bool at_most = pair.bad_is_lower != name_medium;
       error = where_.at(key) + ": " + key + ": " + format_number(name_medium ? medium : bad) + " must be " +
               (at_most ? "at most " : "at least ") + other + " (" + format_number(name_medium ? bad : medium) + ")";
+      return false;
+    }
+    return true;
+  }
+
+  // Each count within the setting that bounds it; the error names the key
+  // of the pair that `file` set, the count when it set both.
+  bool check_counts(const std::string& file, std::string& error) const {
+    for (const CountWithin& pair : counts_within()) {
+      const double count = *find_field(pair.table, pair.count)->number(config_);
+      const double within = *find_field(pair.table, pair.within)->number(config_);
+      if (count <= within) continue;
+      const std::string table(pair.table);
+      const std::string count_key = table + "." + pair.count, within_key = table + "." + pair.within;
+      const bool name_within = where_.at(count_key).rfind(file + ":", 0) != 0;
+      const std::string& key = name_within ? within_key : count_key;
+      error = where_.at(key) + ": " + key + ": " + format_number(name_within ? within : count) + " must be " +
+              (name_within ? "at least " + std::string(pair.count) : "at most " + std::string(pair.within)) + " (" +
+              format_number(name_within ? count : within) + ")";
       return false;
     }
     return true;
@@ -314,7 +356,8 @@ std::optional<Config> build(const std::string* text, const std::string& name, st
     if (!parse_text(*text, name, given, error) || !reader.read(given, name, error)) return std::nullopt;
     config.origin = name;
   }
-  if (!reader.check_limits(text ? name : kDefaultFile, error)) return std::nullopt;
+  if (!reader.check_limits(text ? name : kDefaultFile, error) || !reader.check_counts(text ? name : kDefaultFile, error))
+    return std::nullopt;
   config.text = config_text(config);
   return config;
 }
