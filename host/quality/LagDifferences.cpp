@@ -78,7 +78,7 @@ LagPair measure_lags(const Context& context, int stave, int reference, const Lag
   pair.stave = stave;
   pair.reference = reference;
   pair.window_events = now.events - start.events;
-  pair.since_mask = window < settings.window_events;
+  pair.since_mask = since > 0 && now.events - since < settings.window_events;
   pair.masked_since = since;
   const std::size_t index = reference_index(reference);
   for (int axis = 0; axis < 2; ++axis) {

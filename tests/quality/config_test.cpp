@@ -61,7 +61,7 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
   } cases[] = {
       {"[dead_chip]\nenabled = true\n\n[dead_chips]\nwindow_events = 3\n",
        "c.toml:4: [dead_chips]: unknown check (known: dead_chip, hot_pixels, hit_rate, beam_position, alignment, "
-       "missing_packet, reference, alarm)"},
+       "synchronisation, missing_packet, reference, alarm)"},
       {"[dead_chip]\nwindow = 3\n", "c.toml:2: dead_chip.window: unknown key (known: enabled, window_events, "
                                     "min_events, min_expected_hits, medium_fraction, bad_fraction)"},
       {"[hit_rate]\n\nmin_events = \"many\"\n", "c.toml:3: hit_rate.min_events: expected a number"},
@@ -75,7 +75,20 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
        "c.toml:2: alignment.expected_rows: expected [] or one number per stave 0, 1, 2"},
       {"verbose = true\n",
        "c.toml:1: verbose: not a table of settings (tables: dead_chip, hot_pixels, hit_rate, beam_position, "
-       "alignment, missing_packet, reference, alarm)"},
+       "alignment, synchronisation, missing_packet, reference, alarm)"},
+      {"[synchronisation]\nbad_ratio = 1.1\n",
+       "c.toml:2: synchronisation.bad_ratio: 1.1 must be at least medium_ratio (1.2)"},
+      {"[synchronisation]\nmedium_ratio = 0.9\n", "c.toml:2: synchronisation.medium_ratio: 0.9 is out of range (at least 1)"},
+      {"[synchronisation]\nmin_events = 3001\n",
+       "c.toml:2: synchronisation.min_events: 3001 must be at most window_events (3000)"},
+      {"[synchronisation]\nwindow_events = 999\n",
+       "c.toml:2: synchronisation.window_events: 999 must be at least min_events (1000)"},
+      {"[synchronisation]\nwindow_events = 500\nmin_events = 600\n",
+       "c.toml:3: synchronisation.min_events: 600 must be at most window_events (500)"},
+      {"[alignment]\nmax_hot_share = 0.05\n",
+       "c.toml:2: alignment.max_hot_share: unknown key (known: enabled, window_events, min_events, expected_columns, "
+       "expected_rows, near_columns, near_rows, peak_ratio, min_significance, medium_columns, bad_columns, "
+       "medium_rows, bad_rows)"},
   };
   for (const auto& c : cases) {
     std::string error;
