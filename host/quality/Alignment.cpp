@@ -78,9 +78,9 @@ std::string window_text(const LagPair& pair) {
 
 Result judge_stave(const Context& context, int stave) {
   const AlignmentConfig& config = context.config.alignment;
-  const LagPair pair = measure_lags(
-      context, stave, kReferenceStave,
-      {config.window_events, config.near_columns, config.near_rows, config.peak_ratio, config.min_significance, true});
+  const LagSettings settings{config.window_events, config.near_columns, config.near_rows, config.peak_ratio,
+                             config.min_significance, true, true};
+  const LagPair pair = measure_lags(context, stave, kReferenceStave, settings);
   Result result{kCheck, stave, kNone, Verdict::Null, "", 0};
   if (pair.entries < config.min_events) {
     result.reason = format("stave %d: %.0f events with hits on stave %d and stave %d in the window, %.0f needed", stave,
@@ -102,13 +102,13 @@ Result judge_stave(const Context& context, int stave) {
   bool placed = false;
   for (const Axis& axis : axes) {
     const LagAxis& lags = pair.axes[static_cast<std::size_t>(axis.index)];
-    if (!lags.stands_out || lags.best != 0) {
+    if (!lags.stands_out || lags.best != 0 || !lags.same_event) {
       texts.push_back(unplaced(lags, axis.index));
       continue;
     }
     std::optional<Peak>& first = *firsts[axis.index];
-    if (!first) first = lags.peak(0);
-    const AxisJudgement judgement = judge_placed(axis, lags.peak(0), expected_offset(axis, stave, *first));
+    if (!first) first = lags.same_event;
+    const AxisJudgement judgement = judge_placed(axis, *lags.same_event, expected_offset(axis, stave, *first));
     result.verdict = worst(result.verdict, judgement.verdict);
     result.severity = std::max(result.severity, judgement.severity);
     texts.insert(texts.begin() + (placed ? 1 : 0), judgement.text);

@@ -90,7 +90,8 @@ const std::vector<Field>& fields() {
       number("synchronisation", "near_columns", 0, 511, [](Config& c) { return &c.synchronisation.near_columns; }),
       number("synchronisation", "near_rows", 0, 511, [](Config& c) { return &c.synchronisation.near_rows; }),
       number("synchronisation", "peak_ratio", 1, kUnbounded, [](Config& c) { return &c.synchronisation.peak_ratio; }),
-      number("synchronisation", "min_significance", 0, kUnbounded, [](Config& c) { return &c.synchronisation.min_significance; }),
+      number("synchronisation", "min_significance", 0, kUnbounded,
+             [](Config& c) { return &c.synchronisation.min_significance; }),
       number("synchronisation", "medium_ratio", 1, kUnbounded, [](Config& c) { return &c.synchronisation.medium_ratio; }),
       number("synchronisation", "bad_ratio", 1, kUnbounded, [](Config& c) { return &c.synchronisation.bad_ratio; }),
       flag("missing_packet", [](Config& c) { return &c.missing_packet.enabled; }),
@@ -356,8 +357,8 @@ std::optional<Config> build(const std::string* text, const std::string& name, st
     if (!parse_text(*text, name, given, error) || !reader.read(given, name, error)) return std::nullopt;
     config.origin = name;
   }
-  if (!reader.check_limits(text ? name : kDefaultFile, error) || !reader.check_counts(text ? name : kDefaultFile, error))
-    return std::nullopt;
+  const std::string& checked = text ? name : kDefaultFile;
+  if (!reader.check_limits(checked, error) || !reader.check_counts(checked, error)) return std::nullopt;
   config.text = config_text(config);
   return config;
 }

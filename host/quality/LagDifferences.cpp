@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
+#include "WholeSum.h"
 #include "monitor_plugin.h"
 
 namespace kivo::quality {
@@ -69,6 +71,53 @@ bool stands_out(const LagAxis& axis, int lag, double peak_ratio, double min_sign
          significance(share, axis.entries_at(lag), median, axis.entries_at(axis.median)) >= min_significance;
 }
 
+WindowShare window_share(const Bins& now, const Bins& start, double near) {
+  const std::size_t size = now.size();
+  if (size < 3 || (!start.empty() && start.size() != size)) {
+    const Bins bins = difference(now, start);
+    const std::optional<Peak> peak = find_peak(bins, near);
+    return {total(bins), peak ? peak->share : 0};
+  }
+  // Running totals of the window's contents, in whole numbers: the sum over
+  // any window is the difference of two. Exact while the contents are whole
+  // numbers adding up to less than 2^51 in magnitude (counts always are);
+  // anything else is left to find_peak, which adds up in order.
+  thread_local std::vector<std::int64_t> running;
+  running.resize(size);
+  std::int64_t sum = 0;
+  double magnitude = 0;
+  bool whole = true;
+  for (std::size_t b = 0; b < size; ++b) {
+    const double content = now[b] - (start.empty() ? 0 : start[b]);
+    const bool exact = std::abs(content) < 0x1p51 && rootcompat::IsWhole(content);
+    whole &= exact;
+    magnitude += std::abs(content);
+    running[b] = sum += exact ? static_cast<std::int64_t>(content) : 0;
+  }
+  if (!whole || !(magnitude < 0x1p51)) {
+    const Bins bins = difference(now, start);
+    const std::optional<Peak> peak = find_peak(bins, near);
+    return {total(bins), peak ? peak->share : 0};
+  }
+  const double entries = static_cast<double>(sum);
+  if (!(entries > 0)) return {entries, 0};
+  // The window of centre c holds bins max(1, c - half)..min(last, c + half);
+  // the most is kept in four lanes, so that no step waits on the one before.
+  const int last = static_cast<int>(size) - 2, half = std::min(static_cast<int>(near), last);
+  const std::int64_t* total_to = running.data();
+  const auto held = [&](int centre) {
+    return total_to[std::min(last, centre + half)] - total_to[std::max(1, centre - half) - 1];
+  };
+  std::int64_t most[4] = {0, 0, 0, 0};
+  int centre = 1;
+  for (; centre <= half + 1 && centre <= last; ++centre) most[0] = std::max(most[0], held(centre));
+  for (; centre + 3 <= last - half; centre += 4)
+    for (int lane = 0; lane < 4; ++lane)
+      most[lane] = std::max(most[lane], total_to[centre + lane + half] - total_to[centre + lane - half - 1]);
+  for (; centre <= last; ++centre) most[0] = std::max(most[0], held(centre));
+  return {entries, static_cast<double>(std::max(std::max(most[0], most[1]), std::max(most[2], most[3]))) / entries};
+}
+
 LagPair measure_lags(const Context& context, int stave, int reference, const LagSettings& settings) {
   const Reading& now = context.now;
   const double since = settings.masked_only ? masked_since(context.memory.masks, now, stave, reference) : 0;
@@ -85,10 +134,13 @@ LagPair measure_lags(const Context& context, int stave, int reference, const Lag
     LagAxis& lags = pair.axes[static_cast<std::size_t>(axis)];
     const double near = axis == kColumnAxis ? settings.near_columns : settings.near_rows;
     for (int lag = -kMaxLag; lag <= kMaxLag; ++lag) {
-      const Bins bins = difference(bins_of(now, stave, index, axis, lag), bins_of(start, stave, index, axis, lag));
+      const Bins& bins_now = bins_of(now, stave, index, axis, lag);
+      const Bins& bins_start = bins_of(start, stave, index, axis, lag);
+      const WindowShare share = window_share(bins_now, bins_start, near);
       const std::size_t at = static_cast<std::size_t>(lag + kMaxLag);
-      lags.entries[at] = total(bins);
-      if (const std::optional<Peak> peak = find_peak(bins, near)) lags.peaks[at] = *peak;
+      lags.entries[at] = share.entries;
+      lags.shares[at] = share.share;
+      if (lag == 0 && settings.place_same_event) lags.same_event = find_peak(difference(bins_now, bins_start), near);
     }
     find_best_and_median(lags);
     lags.stands_out = stands_out(lags, lags.best, settings.peak_ratio, settings.min_significance);

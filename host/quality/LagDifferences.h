@@ -17,14 +17,14 @@ inline constexpr int kRowAxis = 1;
 
 // One axis (columns or rows) of a stave pair, at every lag.
 struct LagAxis {
-  std::array<Peak, kLags> peaks{};      // share 0 where the window holds no entry
+  std::array<double, kLags> shares{};   // of the entries near the peak, 0 where the window holds none
   std::array<double, kLags> entries{};  // in the window, overflows included
   int best = 0;                         // the lag with the largest share, lag 0 among equals
   int median = 0;                       // the lag with the median share
   bool stands_out = false;              // the best lag's share stands out from the median's
+  std::optional<Peak> same_event;       // lag 0's peak, when asked for and there are entries
 
-  const Peak& peak(int lag) const { return peaks[static_cast<std::size_t>(lag + kMaxLag)]; }
-  double share(int lag) const { return peak(lag).share; }
+  double share(int lag) const { return shares[static_cast<std::size_t>(lag + kMaxLag)]; }
   double entries_at(int lag) const { return entries[static_cast<std::size_t>(lag + kMaxLag)]; }
 };
 
@@ -44,10 +44,18 @@ struct LagSettings {
   // stave's mask, for a check that must not see the pull of a pixel masked
   // since; the lags are pulled alike, so comparing them needs no such start.
   bool masked_only;
+  bool place_same_event;  // whether lag 0's peak is wanted, not only its share
 };
 
 // The window of `window_events` at the reading being judged.
 LagPair measure_lags(const Context& context, int stave, int reference, const LagSettings& settings);
+
+// The entries of `now` minus `start` (bins 0..n+1), and the share of them
+// near the peak as find_peak gives it, without placing the peak.
+struct WindowShare {
+  double entries = 0, share = 0;
+};
+WindowShare window_share(const Bins& now, const Bins& start, double near);
 
 // By how many standard deviations share `a` of `a_entries` entries lies
 // above share `b` of `b_entries` (binomial errors of both).

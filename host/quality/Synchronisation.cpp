@@ -92,7 +92,8 @@ Delays solve(const std::vector<Edge>& edges) {
   Delays delays;
   for (int code = 0; code < assignments; ++code) {
     std::array<int, kStaves> k{};
-    for (int s = 0, rest = code; s < kStaves; ++s, rest /= kChoices) k[static_cast<std::size_t>(s)] = rest % kChoices - kMaxLag;
+    for (int s = 0, rest = code; s < kStaves; ++s, rest /= kChoices)
+      k[static_cast<std::size_t>(s)] = rest % kChoices - kMaxLag;
     int held = 0, in_step = 0, spread = 0;
     for (const Edge& edge : edges)
       held += k[static_cast<std::size_t>(edge.reference)] - k[static_cast<std::size_t>(edge.stave)] == edge.lag;
@@ -112,7 +113,9 @@ Delays solve(const std::vector<Edge>& edges) {
   return delays;
 }
 
-std::string events_text(int count) { return count == 1 ? "one event" : count == 2 ? "two events" : format("%d events", count); }
+std::string events_text(int count) {
+  return count == 1 ? "one event" : count == 2 ? "two events" : format("%d events", count);
+}
 
 std::string staves_text(const std::vector<int>& staves) {
   if (staves.size() == 1) return format("stave %d", staves[0]);
@@ -218,15 +221,17 @@ class Judgement {
       result.verdict = worst(result.verdict, e->statement.verdict);
       result.severity = std::max(result.severity, e->statement.ratio);
     }
-    const std::string how = format("stave %d is ", stave) + events_text(std::abs(events)) + (events > 0 ? " late" : " early");
+    const std::string how =
+        format("stave %d is ", stave) + events_text(std::abs(events)) + (events > 0 ? " late" : " early");
     if (!against_others_in_step) {
       result.reason = how + " (" + evidence(*edge, config_) + ")";
       return;
     }
     const std::vector<int> others = others_of(matching, stave);
     const std::string whose = others.size() == 1 ? format("stave %d's", others[0]) : "those of " + staves_text(others);
-    const std::string when = std::abs(events) == 1 ? (events > 0 ? "the event before" : "the event after")
-                                                   : events_text(std::abs(events)) + (events > 0 ? " before" : " after");
+    const std::string when = std::abs(events) == 1
+                                 ? (events > 0 ? "the event before" : "the event after")
+                                 : events_text(std::abs(events)) + (events > 0 ? " before" : " after");
     result.reason = how + ": its hits match " + whose + " of " + when + " (" + evidence(*edge, config_) + ")";
   }
 
@@ -282,7 +287,7 @@ class Judgement {
 std::vector<Result> judge_synchronisation(const Context& context) {
   const SynchronisationConfig& config = context.config.synchronisation;
   const LagSettings settings{config.window_events, config.near_columns, config.near_rows, config.peak_ratio,
-                             config.min_significance, false};
+                             config.min_significance, false, false};
   std::vector<LagPair> pairs;
   for (const auto& [stave, reference] : kPairs) pairs.push_back(measure_lags(context, stave, reference, settings));
   std::vector<Edge> edges;

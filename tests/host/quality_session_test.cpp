@@ -324,7 +324,8 @@ struct Change {
 // The changes of `check` in `log`, of every check when `check` is empty.
 std::vector<Change> changes_of(const std::string& check, const std::string& log) {
   std::vector<Change> changes;
-  const std::regex fields(R"re("event":(\d+),"check":"(\w+)","stave":(\w+),"chip":\w+,"old":"\w+","new":"(\w+)","reason":"(.*)"\}$)re");
+  const std::regex fields(
+      R"re("event":(\d+),"check":"(\w+)","stave":(\w+),"chip":\w+,"old":"\w+","new":"(\w+)","reason":"(.*)"\}$)re");
   std::istringstream lines(log);
   std::string line;
   std::smatch match;

@@ -129,7 +129,8 @@ TEST_F(Correlation, EveryDistributionIsItsDefinitionAcrossBatchesWithMaskedPixel
       for (int lag = -kMaxCorrelationLag; lag <= kMaxCorrelationLag; lag++) {
         SCOPED_TRACE(testing::Message() << "stave " << stave << " against " << reference << ", axis " << axis
                                         << ", lag " << lag);
-        EXPECT_EQ(lag_differences(stave, reference, axis, lag), by_definition(events, masks, stave, reference, axis, lag));
+        EXPECT_EQ(lag_differences(stave, reference, axis, lag),
+                  by_definition(events, masks, stave, reference, axis, lag));
       }
 }
 
@@ -164,7 +165,8 @@ TEST_F(Correlation, AStaveWithOnlyMaskedHitsEntersNoPair) {
 TEST_F(Correlation, EventsWithoutThePacketAreNoEventsOfTheLagsAndARunStartsAfresh) {
   // Stave 0 at columns 10, 20; stave 3 at 0, 0. Lag -1 pairs stave 0's
   // second event with stave 3's first, across the event without the packet.
-  process_text(text_of({{{{10, 1}}, {}, {}, {{0, 1}}}}) + "event nopacket\n" + text_of({{{{20, 1}}, {}, {}, {{0, 1}}}}));
+  process_text(text_of({{{{10, 1}}, {}, {}, {{0, 1}}}}) + "event nopacket\n" +
+               text_of({{{{20, 1}}, {}, {}, {{0, 1}}}}));
   std::vector<double> expected(kCells, 0);
   expected[hdiffcol_chip[0]->FindBin(20)] = 1;
   EXPECT_EQ(lag_differences(0, 3, 0, -1), expected);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <map>
+#include <random>
 #include <vector>
 
 #include "Checks.h"
@@ -50,7 +51,8 @@ Reading reading_of(double events, const Model& model) {
       for (int lag = -kMaxLag; lag <= kMaxLag; ++lag) {
         const bool sharp = lag == matched;
         const double broad = lag == 0 && model.same_event >= 0 ? model.same_event : model.broad;
-        lags.rows[static_cast<std::size_t>(lag + kMaxLag)] = peaked(entries, sharp ? model.sharp : broad, -8 * (reference - s));
+        lags.rows[static_cast<std::size_t>(lag + kMaxLag)] =
+            peaked(entries, sharp ? model.sharp : broad, -8 * (reference - s));
         lags.columns[static_cast<std::size_t>(lag + kMaxLag)] =
             peaked(entries, sharp ? model.column_sharp : model.column_broad, -40 * (reference - s));
       }
@@ -272,6 +274,27 @@ TEST(Synchronisation, TheWindowIsTheRecentEvents) {
         }
       }
   EXPECT_EQ(judge(judge_synchronisation, late)[1].verdict, V::Bad) << "6000 events in step before do not dilute it";
+}
+
+TEST(LagDifferences, AWindowsShareIsFindPeaksShare) {
+  std::mt19937 random(5);
+  for (int trial = 0; trial < 200; ++trial) {
+    Bins now(kCells, 0.0), start(kCells, 0.0);
+    std::uniform_int_distribution<int> filled(1, 1000), bin(0, static_cast<int>(kCells) - 1), count(0, 50);
+    for (int n = filled(random); n > 0; --n) {
+      const std::size_t b = static_cast<std::size_t>(bin(random));
+      start[b] += count(random);
+      now[b] = start[b] + count(random);
+    }
+    if (trial % 10 == 0) now[static_cast<std::size_t>(bin(random))] += 0.5;  // not whole: added up in order
+    const double near = trial % 3 == 0 ? 0 : trial % 3 == 1 ? 5 : 10;
+    const Bins window = difference(now, start);
+    const std::optional<Peak> peak = find_peak(window, near);
+    const WindowShare share = window_share(now, start, near);
+    EXPECT_EQ(share.share, peak ? peak->share : 0) << "trial " << trial;
+    EXPECT_EQ(share.entries, total(window)) << "trial " << trial;
+  }
+  EXPECT_EQ(window_share(Bins(kCells, 0.0), Bins(kCells, 0.0), 5).share, 0);
 }
 
 Model aligned() {
