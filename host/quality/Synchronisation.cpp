@@ -216,6 +216,7 @@ class Judgement {
     if (!against_others_in_step)
       for (const Edge* edge : touching)
         if (edge->statement.step == Step::Out) matching.push_back(edge);
+    if (matching.empty()) matching = touching;
     const Edge* edge = strongest(matching);
     for (const Edge* e : matching) {
       result.verdict = worst(result.verdict, e->statement.verdict);
@@ -239,8 +240,12 @@ class Judgement {
     std::vector<const Edge*> apart;
     for (const Edge* edge : touching)
       if (edge->statement.step == Step::Out) apart.push_back(edge);
-    const Edge* edge = strongest(apart.empty() ? touching : apart);
-    result.verdict = edge->statement.step == Step::Out ? edge->statement.verdict : Verdict::Null;
+    if (apart.empty()) {
+      result.reason = format("stave %d: whether it is in step cannot be told: as many staves agree with either", stave);
+      return;
+    }
+    const Edge* edge = strongest(apart);
+    result.verdict = edge->statement.verdict;
     result.severity = edge->statement.ratio;
     result.reason = format("stave %d and stave %d are ", stave, edge->other(stave)) +
                     events_text(std::abs(edge->lag)) + " apart (" + evidence(*edge, config_) +

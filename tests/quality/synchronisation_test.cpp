@@ -183,6 +183,32 @@ TEST(Synchronisation, EitherAxisCanTell) {
       << reason(results, 0);
 }
 
+TEST(Synchronisation, AnyOneStaveOutOfStepIsTheOneBlamedAndAnyStateHasAReason) {
+  for (int stave = 0; stave < kStaves; ++stave)
+    for (int delay = -kMaxLag; delay <= kMaxLag; ++delay) {
+      Judge judge;
+      Model model;
+      model.delays[static_cast<std::size_t>(stave)] = delay;
+      const std::vector<Result> results = judge(judge_synchronisation, reading_of(3000, model));
+      for (int s = 0; s < kStaves; ++s)
+        EXPECT_EQ(results[static_cast<std::size_t>(s)].verdict, s == stave && delay != 0 ? V::Bad : V::Good)
+            << "stave " << stave << " " << delay << " events late: " << reason(results, s);
+    }
+  std::mt19937 random(3);
+  std::uniform_int_distribution<int> delay(-kMaxLag, kMaxLag), coin(0, 3);
+  for (int trial = 0; trial < 300; ++trial) {
+    Judge judge;
+    Model model;
+    for (std::size_t s = 0; s < kStaves; ++s) {
+      model.delays[s] = delay(random);
+      model.dead[s] = coin(random) == 0;
+    }
+    const std::vector<Result> results = judge(judge_synchronisation, reading_of(3000, model));
+    ASSERT_EQ(results.size(), 4u);
+    for (const Result& result : results) EXPECT_FALSE(result.reason.empty()) << "trial " << trial;
+  }
+}
+
 TEST(Synchronisation, TwoStavesAloneCannotTellWhichIsOut) {
   Judge judge;
   Model model;
