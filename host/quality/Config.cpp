@@ -147,6 +147,7 @@ struct CountWithin {
 
 const std::vector<CountWithin>& counts_within() {
   static const std::vector<CountWithin> pairs = {
+      {"alignment", "min_events", "window_events"},
       {"synchronisation", "min_events", "window_events"},
   };
   return pairs;

@@ -83,6 +83,8 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
        "c.toml:2: synchronisation.min_events: 3001 must be at most window_events (3000)"},
       {"[synchronisation]\nwindow_events = 999\n",
        "c.toml:2: synchronisation.window_events: 999 must be at least min_events (1000)"},
+      {"[alignment]\nmin_events = 5001\n",
+       "c.toml:2: alignment.min_events: 5001 must be at most window_events (5000)"},
       {"[synchronisation]\nwindow_events = 500\nmin_events = 600\n",
        "c.toml:3: synchronisation.min_events: 600 must be at most window_events (500)"},
       {"[alignment]\nmax_hot_share = 0.05\n",
