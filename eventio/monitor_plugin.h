@@ -125,6 +125,33 @@ int kivo_derive_run(KivoRunCopy* copy, int (*visit)(const TObject* object, void*
 
 // Frees the copy, on any thread.
 void kivo_free_run(KivoRunCopy* copy);
+// Synchronisation of the staves, for the quality checks. For every data event
+// with the detector packet the monitor takes each stave's mean stave-wide
+// column and mean chip row (the row hdiffrow_chip uses) of its hits, leaving
+// out the pixels of the stave's correlation mask; a stave enters an event
+// when such hits remain and it enters hdiffcol_chip's summaries. For each
+// stave s, reference stave r (kCorrelationReferences: 3, and 2 for when
+// stave 3 is dead) other than s and lag d (-kMaxCorrelationLag..+kMaxCorrelationLag)
+// it keeps the distribution of mean_s(event i) - mean_r(event i + d), events
+// counted among those with the packet, binned as hdiffcol_chip and
+// hdiffrow_chip are (1023 bins over -511.5..511.5). They are emptied with
+// the raw histograms; nothing else shows them. Masks stay until replaced.
+inline constexpr int kMaxCorrelationLag = 2;
+inline constexpr int kCorrelationBins = 1023;
+inline constexpr int kCorrelationReferences[] = {3, 2};
+
+// Replaces stave `stave`'s correlation mask by the `count` pixels at
+// xbins[i], ybins[i] (ROOT bin numbers of h2d_chip, as kivo_hot_cells gives
+// them; count 0 empties it). Returns 0, or -1, changing nothing, when the
+// stave is out of range, count is negative or a bin lies outside the map.
+int kivo_set_correlation_mask(int stave, const int* xbins, const int* ybins, int count);
+
+// The distribution of stave `stave` against reference stave `reference` at
+// lag `lag` along `axis` (0 columns, 1 rows) into `out`: kCorrelationBins + 2
+// values, underflow first and overflow last. Returns 0, or -1 when the
+// histograms are not booked or a stave, the pair, the axis or the lag is not
+// one kept.
+int kivo_lag_differences(int stave, int reference, int axis, int lag, double* out);
 
 }
 
@@ -154,6 +181,8 @@ struct MonitorSymbols {
   decltype(&::kivo_copy_run) copy_run = nullptr;
   decltype(&::kivo_derive_run) derive_run = nullptr;
   decltype(&::kivo_free_run) free_run = nullptr;
+  decltype(&::kivo_set_correlation_mask) set_correlation_mask = nullptr;
+  decltype(&::kivo_lag_differences) lag_differences = nullptr;
 };
 
 // Calls visit(name, member) for every member of `symbols`, with the name of
@@ -184,6 +213,8 @@ void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
   visit("kivo_copy_run", symbols.copy_run);
   visit("kivo_derive_run", symbols.derive_run);
   visit("kivo_free_run", symbols.free_run);
+  visit("kivo_set_correlation_mask", symbols.set_correlation_mask);
+  visit("kivo_lag_differences", symbols.lag_differences);
 }
 
 #endif

@@ -8,6 +8,7 @@
 #include "TH1D.h"
 #include "TH1F.h"
 #include "TH2F.h"
+#include "correlation.h"
 #include "hit_maps.h"
 #include "kivo.h"
 #include "monitor_state.h"
@@ -109,6 +110,7 @@ int pinit() {
   haxis_2d = book_frame("haxis_2d", ";row;col", 512, -0.5, 511.5, -0.5, 511.5);
   haxis_diff = book_frame("haxis_diff", ";mean idx diff", 1023, -511.5, 511.5, 0, 1);
   clear_raw_summaries();
+  clear_correlations();
   return 0;
 }
 
@@ -126,4 +128,5 @@ void reset_histos() {
     hdiffcol_chip[i]->Reset("");
   }
   clear_raw_summaries();
+  clear_correlations();
 }

@@ -7,6 +7,7 @@
 #include "TH1F.h"
 #include "TH2F.h"
 #include "Event.h"
+#include "correlation.h"
 #include "hit_maps.h"
 #include "kivo.h"
 #include "monitor_state.h"
@@ -20,11 +21,13 @@ constexpr int kReferenceStave = 3;
 constexpr int kProgressInterval = 100000;
 
 // Per-event sums of each stave: hit count, and sums of the raw chip row and
-// of the stave-wide column of its hits.
+// of the stave-wide column of its hits; the same of the hits its correlation
+// mask leaves out.
 struct StaveSums {
   int npixels[NSTAVE] = {};
   double row_sum[NSTAVE] = {};
   double col_sum[NSTAVE] = {};
+  MaskedHits masked;
 };
 
 // Per-event means of each stave that enters the event's summaries: raw chip
@@ -79,6 +82,7 @@ void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation&
   const int ichip = location.second;
   int irow[PendingFills::kCapacity], icol[PendingFills::kCapacity];
   double row_sum = 0, col_sum = 0;
+  const bool masking = correlation_masks[istave].holds_chip(ichip);
   for (int first = 0; first < nhits; first += PendingFills::kCapacity) {
     const int n = std::min(nhits - first, PendingFills::kCapacity);
     for (int i = 0; i < n; i++) {
@@ -88,6 +92,7 @@ void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation&
       row_sum += irow[i];
       col_sum += ichip * 1024 + icol[i];
     }
+    if (masking) count_masked_hits(istave, ichip, irow, icol, n, sums.masked);
     queue_hits(pending, istave, ichip, irow, icol, n);
   }
   sums.npixels[istave] += nhits;
@@ -145,6 +150,7 @@ void process_packet(Packet* p) {
   StaveSums sums;
   fill_packet_hits(p, sums);
   fill_position_differences(sums, fill_stave_summaries(sums));
+  record_event_means(sums.npixels, sums.row_sum, sums.col_sum, sums.masked);
   hnevnt->Fill(0);
 }
 

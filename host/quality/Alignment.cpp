@@ -1,14 +1,16 @@
-// Stave alignment and synchronisation: the column and row difference
-// distributions of staves 0 to 2 against stave 3, in the window. Their peak
-// must lie at the expected offset, and a large share of the entries must lie
-// near it: when a stave's events no longer belong to the same trigger, its
-// per-event mean positions are unrelated to stave 3's and the share
-// collapses. Hot pixels pull those means too; when they give a large share
-// of a stave's hits the check says so instead of judging.
+// Stave alignment: where the difference peaks of staves 0 to 2 against stave
+// 3 lie, in the same event, with hot pixels left out. An axis is placed only
+// while its peak in the same event stands out from the differences one and
+// two events apart: a stave out of step, a dead stave or heavy noise leave no
+// peak to place (the synchronisation check tells them apart). The peak is
+// compared with the configured offset, or with the first peak placed in this
+// run since the masks last changed. The reference run's distributions are
+// not used: they hold the hits of its own hot pixels, which pull its peaks.
 #include <algorithm>
 #include <cmath>
 
 #include "Checks.h"
+#include "LagDifferences.h"
 
 namespace kivo::quality {
 
@@ -18,54 +20,10 @@ constexpr const char* kCheck = "alignment";
 
 // One axis (columns or rows) of one stave.
 struct Axis {
-  const char* name;
-  double near, medium, bad;
+  int index;
+  double medium, bad;
   const std::vector<double>& configured;  // expected offsets, or empty
 };
-
-struct StaveDifferences {
-  double entries = 0;
-  std::optional<double> unreliable_share;  // hot-pixel share of hits, when too large
-  int unreliable_stave = kNone;
-  std::optional<Peak> column, row;
-};
-
-double hot_share(const Reading& now, int stave) {
-  const double hits = now.map_hits(stave);
-  return hits > 0 ? now.staves[static_cast<std::size_t>(stave)].hot.hits / hits : 0;
-}
-
-bool enough_entries(const AlignmentConfig& config, const StaveDifferences& differences) {
-  return differences.entries >= config.min_events;
-}
-
-// The differences of stave `stave` in the window; their peaks only when the
-// stave can be judged.
-StaveDifferences measure(const Context& context, int stave) {
-  const AlignmentConfig& config = context.config.alignment;
-  const Reading& now = context.now;
-  const Reading& start = context.history.window_start(now, config.window_events, Count::Events);
-  const std::size_t index = static_cast<std::size_t>(stave);
-  const Bins columns = difference(now.column_differences[index], start.column_differences[index]);
-  StaveDifferences differences;
-  differences.entries = total(columns);
-  for (int s : {stave, kReferenceStave}) {
-    const double share = hot_share(now, s);
-    if (share > config.max_hot_share && !differences.unreliable_share) {
-      differences.unreliable_share = share;
-      differences.unreliable_stave = s;
-    }
-  }
-  if (!enough_entries(config, differences) || differences.unreliable_share) return differences;  // no peaks wanted
-  differences.column = find_peak(columns, config.near_columns);
-  differences.row = find_peak(difference(now.row_differences[index], start.row_differences[index]), config.near_rows);
-  return differences;
-}
-
-bool judged(const AlignmentConfig& config, const StaveDifferences& differences) {
-  return enough_entries(config, differences) && !differences.unreliable_share && differences.column &&
-         differences.row;
-}
 
 // Where a peak should lie (a range, as precisely as it is known), and why.
 struct Expected {
@@ -73,12 +31,11 @@ struct Expected {
   std::string what;
 };
 
-Expected expected_offset(const Axis& axis, int stave, const std::optional<Peak>& reference, const Peak& first) {
+Expected expected_offset(const Axis& axis, int stave, const Peak& first) {
   if (!axis.configured.empty()) {
     const double offset = axis.configured[static_cast<std::size_t>(stave)];
     return {offset, offset, offset, "configured"};
   }
-  if (reference) return {reference->position, reference->low, reference->high, "reference run"};
   return {first.position, first.low, first.high, "first judged"};
 }
 
@@ -92,108 +49,80 @@ std::string range_text(double position, double low, double high) {
   return format("%+.0f (%+.0f to %+.0f)", position, low, high);
 }
 
-// The share of entries near the peak that this stave should reach: the best
-// of the other judged staves, the reference run and this run's first.
-std::pair<double, std::string> expected_share(double own_first, const std::optional<Peak>& reference,
-                                              const std::array<std::optional<double>, kDifferenceStaves>& others,
-                                              int stave) {
-  std::pair<double, std::string> best{own_first, "first judged"};
-  if (reference && reference->share > best.first) best = {reference->share, "reference run"};
-  for (int o = 0; o < kDifferenceStaves; ++o) {
-    const std::optional<double>& share = others[static_cast<std::size_t>(o)];
-    if (o != stave && share && *share > best.first) best = {*share, format("stave %d", o)};
-  }
-  return best;
-}
-
 struct AxisJudgement {
-  Verdict verdict;
-  double severity;
+  Verdict verdict = Verdict::Null;
+  double severity = 0;
   std::string text;
-  bool collapsed;
 };
 
-AxisJudgement judge_axis(const AlignmentConfig& config, const Axis& axis, const Peak& peak, const Expected& offset,
-                         const std::pair<double, std::string>& share) {
+AxisJudgement judge_placed(const Axis& axis, const Peak& peak, const Expected& offset) {
   const double distance = gap(peak.low, peak.high, offset.low, offset.high);
-  const double share_ratio = share.first > 0 ? peak.share / share.first : 1;
-  const Verdict by_share = judge_limit(share_ratio, config.medium_share_ratio, config.bad_share_ratio, true);
-  const Verdict by_distance = judge_limit(distance, axis.medium, axis.bad, false);
-  AxisJudgement judgement{worst(by_share, by_distance),
-                          std::max(distance / axis.bad, config.bad_share_ratio / std::max(share_ratio, 1e-9)), "",
-                          by_share == Verdict::Bad};
-  judgement.text = format("%s difference peak ", axis.name) + range_text(peak.position, peak.low, peak.high) + ", " +
-                   offset.what + " " + range_text(offset.position, offset.low, offset.high) +
-                   format(": %.0f apart; %.0f%% of entries within %g of it (%s %.0f%%)", distance, 100 * peak.share,
-                          axis.near, share.second.c_str(), 100 * share.first);
-  return judgement;
+  return {judge_limit(distance, axis.medium, axis.bad, false), distance / axis.bad,
+          format("%s difference peak ", axis_name(axis.index)) + range_text(peak.position, peak.low, peak.high) +
+              ", " + offset.what + " " + range_text(offset.position, offset.low, offset.high) +
+              format(": %.0f apart", distance)};
 }
 
-Result judge_stave(const Context& context, int stave, const StaveDifferences& differences,
-                   const std::array<std::optional<double>, kDifferenceStaves>& column_shares,
-                   const std::array<std::optional<double>, kDifferenceStaves>& row_shares) {
+std::string unplaced(const LagAxis& lags, int axis) {
+  if (lags.stands_out)
+    return format("%s differences not judged: their peak is at lag %+d, not in the same event", axis_name(axis),
+                  lags.best);
+  return format("%s differences not judged: no peak stands out (%.0f%% of entries near the densest place in the "
+                "same event, %.0f%% at the median lag)",
+                axis_name(axis), 100 * lags.share(0), 100 * lags.share(lags.median));
+}
+
+std::string window_text(const LagPair& pair) {
+  return pair.since_mask ? format(" (counted since the hot-pixel mask changed at event %.0f)", pair.masked_since) : "";
+}
+
+Result judge_stave(const Context& context, int stave) {
   const AlignmentConfig& config = context.config.alignment;
-  const std::size_t index = static_cast<std::size_t>(stave);
+  const LagSettings settings{config.window_events, config.near_columns, config.near_rows, config.peak_ratio,
+                             config.min_significance, true, true};
+  const LagPair pair = measure_lags(context, stave, kReferenceStave, settings);
   Result result{kCheck, stave, kNone, Verdict::Null, "", 0};
-  if (!enough_entries(config, differences)) {
+  if (pair.entries < config.min_events) {
     result.reason = format("stave %d: %.0f events with hits on stave %d and stave %d in the window, %.0f needed", stave,
-                           differences.entries, stave, kReferenceStave, config.min_events);
+                           pair.entries, stave, kReferenceStave, config.min_events) +
+                    window_text(pair);
     return result;
   }
-  if (differences.unreliable_share) {
-    result.reason = format("stave %d: not judged: hot pixels give %.0f%% of stave %d's hits (more than %g%%) and pull "
-                           "the per-event mean positions; mask them to judge alignment",
-                           stave, 100 * *differences.unreliable_share, differences.unreliable_stave,
-                           100 * config.max_hot_share);
-    return result;
+  const std::size_t index = static_cast<std::size_t>(stave);
+  RunMemory& memory = context.memory;
+  if (memory.first_peaks_masked_since[index] != pair.masked_since) {
+    memory.first_peaks_masked_since[index] = pair.masked_since;
+    memory.first_column_peak[index].reset();
+    memory.first_row_peak[index].reset();
   }
-  if (!differences.column || !differences.row) {
-    result.reason = format("stave %d: no entries in its %s differences in the window", stave,
-                           differences.column ? "row" : "column");
-    return result;
+  const Axis axes[2] = {{kColumnAxis, config.medium_columns, config.bad_columns, config.expected_columns},
+                        {kRowAxis, config.medium_rows, config.bad_rows, config.expected_rows}};
+  std::optional<Peak>* firsts[2] = {&memory.first_column_peak[index], &memory.first_row_peak[index]};
+  std::vector<std::string> texts;
+  bool placed = false;
+  for (const Axis& axis : axes) {
+    const LagAxis& lags = pair.axes[static_cast<std::size_t>(axis.index)];
+    if (!lags.stands_out || lags.best != 0 || !lags.same_event) {
+      texts.push_back(unplaced(lags, axis.index));
+      continue;
+    }
+    std::optional<Peak>& first = *firsts[axis.index];
+    if (!first) first = lags.same_event;
+    const AxisJudgement judgement = judge_placed(axis, *lags.same_event, expected_offset(axis, stave, *first));
+    result.verdict = worst(result.verdict, judgement.verdict);
+    result.severity = std::max(result.severity, judgement.severity);
+    texts.insert(texts.begin() + (placed ? 1 : 0), judgement.text);
+    placed = true;
   }
-  std::optional<Peak>& first_column = context.memory.first_column_peak[index];
-  std::optional<Peak>& first_row = context.memory.first_row_peak[index];
-  if (!first_column) first_column = differences.column;
-  if (!first_row) first_row = differences.row;
-  const ReferenceRun* reference = context.reference;
-  const std::optional<Peak> reference_column =
-      reference ? find_peak(reference->column_differences[index], config.near_columns) : std::nullopt;
-  const std::optional<Peak> reference_row =
-      reference ? find_peak(reference->row_differences[index], config.near_rows) : std::nullopt;
-  const Axis columns{"column", config.near_columns, config.medium_columns, config.bad_columns, config.expected_columns};
-  const Axis rows{"row", config.near_rows, config.medium_rows, config.bad_rows, config.expected_rows};
-  const AxisJudgement column = judge_axis(config, columns, *differences.column,
-                                          expected_offset(columns, stave, reference_column, *first_column),
-                                          expected_share(first_column->share, reference_column, column_shares, stave));
-  const AxisJudgement row = judge_axis(config, rows, *differences.row,
-                                       expected_offset(rows, stave, reference_row, *first_row),
-                                       expected_share(first_row->share, reference_row, row_shares, stave));
-  result.verdict = worst(column.verdict, row.verdict);
-  result.severity = std::max(column.severity, row.severity);
-  const std::string lost = column.collapsed || row.collapsed
-                               ? format("; its events no longer belong to the same trigger as stave %d's", kReferenceStave)
-                               : "";
-  result.reason = format("stave %d: ", stave) + column.text + "; " + row.text + lost;
+  result.reason = format("stave %d: ", stave) + texts[0] + "; " + texts[1] + window_text(pair);
   return result;
 }
 
 }  // namespace
 
 std::vector<Result> judge_alignment(const Context& context) {
-  const AlignmentConfig& config = context.config.alignment;
-  std::array<StaveDifferences, kDifferenceStaves> differences;
-  std::array<std::optional<double>, kDifferenceStaves> column_shares, row_shares;
-  for (int s = 0; s < kDifferenceStaves; ++s) {
-    const std::size_t index = static_cast<std::size_t>(s);
-    differences[index] = measure(context, s);
-    if (!judged(config, differences[index])) continue;
-    column_shares[index] = differences[index].column->share;
-    row_shares[index] = differences[index].row->share;
-  }
   std::vector<Result> results;
-  for (int s = 0; s < kDifferenceStaves; ++s)
-    results.push_back(judge_stave(context, s, differences[static_cast<std::size_t>(s)], column_shares, row_shares));
+  for (int s = 0; s < kDifferenceStaves; ++s) results.push_back(judge_stave(context, s));
   return results;
 }
 

@@ -211,6 +211,7 @@ std::vector<Result> judge_all(const Context& context) {
   add(config.hit_rate.enabled, judge_hit_rates, context);
   add(config.beam_position.enabled, judge_beam_positions, context);
   add(config.alignment.enabled, judge_alignment, context);
+  add(config.synchronisation.enabled, judge_synchronisation, context);
   add(config.missing_packet.enabled, judge_missing_packets, context);
   add(config.reference.enabled, judge_reference, context);
   return results;

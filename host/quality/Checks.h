@@ -12,6 +12,7 @@
 #include "Baseline.h"
 #include "BeamProfile.h"
 #include "Config.h"
+#include "CorrelationMasks.h"
 #include "History.h"
 #include "Reading.h"
 #include "ReferenceRun.h"
@@ -50,6 +51,9 @@ struct RunMemory {
   std::array<Verdict, kStaves> beam_verdicts{}, rate_verdicts{};
   std::array<std::vector<signed char>, kStaves> suspect_double_columns;
   std::array<std::optional<Peak>, kDifferenceStaves> first_column_peak, first_row_peak;
+  // When the masks behind the first peaks last changed: a change takes them anew.
+  std::array<double, kDifferenceStaves> first_peaks_masked_since{};
+  CorrelationMasks masks;
 };
 
 struct Context {
@@ -65,6 +69,7 @@ std::vector<Result> judge_hot_pixels(const Context& context);
 std::vector<Result> judge_hit_rates(const Context& context);
 std::vector<Result> judge_beam_positions(const Context& context);
 std::vector<Result> judge_alignment(const Context& context);
+std::vector<Result> judge_synchronisation(const Context& context);
 std::vector<Result> judge_missing_packets(const Context& context);
 std::vector<Result> judge_reference(const Context& context);
 

@@ -89,13 +89,22 @@ const std::vector<Field>& fields() {
       list("alignment", "expected_rows", [](Config& c) { return &c.alignment.expected_rows; }),
       number("alignment", "near_columns", 0, 511, [](Config& c) { return &c.alignment.near_columns; }),
       number("alignment", "near_rows", 0, 511, [](Config& c) { return &c.alignment.near_rows; }),
+      number("alignment", "peak_ratio", 1, kUnbounded, [](Config& c) { return &c.alignment.peak_ratio; }),
+      number("alignment", "min_significance", 0, kUnbounded, [](Config& c) { return &c.alignment.min_significance; }),
       number("alignment", "medium_columns", 0, kUnbounded, [](Config& c) { return &c.alignment.medium_columns; }),
       number("alignment", "bad_columns", 0, kUnbounded, [](Config& c) { return &c.alignment.bad_columns; }),
       number("alignment", "medium_rows", 0, kUnbounded, [](Config& c) { return &c.alignment.medium_rows; }),
       number("alignment", "bad_rows", 0, kUnbounded, [](Config& c) { return &c.alignment.bad_rows; }),
-      number("alignment", "medium_share_ratio", 0, 1, [](Config& c) { return &c.alignment.medium_share_ratio; }),
-      number("alignment", "bad_share_ratio", 0, 1, [](Config& c) { return &c.alignment.bad_share_ratio; }),
-      number("alignment", "max_hot_share", 0, 1, [](Config& c) { return &c.alignment.max_hot_share; }),
+      flag("synchronisation", [](Config& c) { return &c.synchronisation.enabled; }),
+      number("synchronisation", "window_events", 1, kUnbounded, [](Config& c) { return &c.synchronisation.window_events; }),
+      number("synchronisation", "min_events", 1, kUnbounded, [](Config& c) { return &c.synchronisation.min_events; }),
+      number("synchronisation", "near_columns", 0, 511, [](Config& c) { return &c.synchronisation.near_columns; }),
+      number("synchronisation", "near_rows", 0, 511, [](Config& c) { return &c.synchronisation.near_rows; }),
+      number("synchronisation", "peak_ratio", 1, kUnbounded, [](Config& c) { return &c.synchronisation.peak_ratio; }),
+      number("synchronisation", "min_significance", 0, kUnbounded,
+             [](Config& c) { return &c.synchronisation.min_significance; }),
+      number("synchronisation", "medium_ratio", 1, kUnbounded, [](Config& c) { return &c.synchronisation.medium_ratio; }),
+      number("synchronisation", "bad_ratio", 1, kUnbounded, [](Config& c) { return &c.synchronisation.bad_ratio; }),
       flag("missing_packet", [](Config& c) { return &c.missing_packet.enabled; }),
       number("missing_packet", "window_events", 1, kUnbounded, [](Config& c) { return &c.missing_packet.window_events; }),
       number("missing_packet", "min_events", 1, kUnbounded, [](Config& c) { return &c.missing_packet.min_events; }),
@@ -136,7 +145,7 @@ const std::vector<LimitPair>& limit_pairs() {
       {"beam_position", "medium_width_ratio", "bad_width_ratio", false},
       {"alignment", "medium_columns", "bad_columns", false},
       {"alignment", "medium_rows", "bad_rows", false},
-      {"alignment", "medium_share_ratio", "bad_share_ratio", true},
+      {"synchronisation", "medium_ratio", "bad_ratio", false},
       {"missing_packet", "medium_share", "bad_share", false},
       {"reference", "medium_distance", "bad_distance", false},
       {"reference", "medium_p", "bad_p", true},
@@ -144,6 +153,8 @@ const std::vector<LimitPair>& limit_pairs() {
   return pairs;
 }
 
+// A count of events that must not exceed another setting of its table: a
+// check that needs more entries than its window holds would never judge.
 std::string dotted(const Field& field) { return std::string(field.table) + "." + field.key; }
 
 const Field* find_field(const std::string& table, const std::string& key) {

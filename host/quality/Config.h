@@ -37,8 +37,14 @@ struct AlignmentConfig {
   bool enabled;
   double window_events, min_events;
   std::vector<double> expected_columns, expected_rows;  // empty, or one per stave 0..2
-  double near_columns, near_rows, medium_columns, bad_columns, medium_rows, bad_rows,
-      medium_share_ratio, bad_share_ratio, max_hot_share;
+  double near_columns, near_rows, peak_ratio, min_significance, medium_columns, bad_columns, medium_rows,
+      bad_rows;
+};
+
+struct SynchronisationConfig {
+  bool enabled;
+  double window_events, min_events, near_columns, near_rows, peak_ratio, min_significance, medium_ratio,
+      bad_ratio;
 };
 
 struct MissingPacketConfig {
@@ -66,6 +72,7 @@ struct Config {
   HitRateConfig hit_rate;
   BeamPositionConfig beam_position;
   AlignmentConfig alignment;
+  SynchronisationConfig synchronisation;
   MissingPacketConfig missing_packet;
   ReferenceConfig reference;
   AlarmConfig alarm;

@@ -58,7 +58,7 @@ std::array<double, kStaves> hits_per_event(const Reading& now, double events_bef
 double longest_window(const Config& config) {
   return std::max({config.occupancy.window_events, config.hot_pixels.window_events, config.hit_rate.window_events,
                    config.beam_position.window_events, config.alignment.window_events,
-                   config.missing_packet.window_events});
+                   config.synchronisation.window_events, config.missing_packet.window_events});
 }
 
 Quality::Quality(Setup setup, std::optional<MonitorInputs> inputs, Report report)
@@ -91,6 +91,7 @@ void Quality::evaluate(std::optional<double> event_rate) {
   const Context context{setup_.config, now, history_, reference(), memory_};
   track(judge_all(context), Since{now.run, static_cast<long>(now.data_events), std::chrono::system_clock::now()},
         fresh);
+  update_correlation_masks(*inputs_, now, memory_.masks);
   extend_trends(now, event_rate);
 }
 

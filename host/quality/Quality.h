@@ -2,7 +2,8 @@
 // request) it reads the monitor, runs every enabled check, keeps each
 // verdict with since when it holds, logs the changes, raises alarms for
 // those that turn Bad and extends the trends. It reads the monitor's
-// objects and never changes them.
+// objects and never changes them; it hands the monitor only the hot pixels
+// to leave out of the stave correlations.
 #ifndef KIVO_HOST_QUALITY_QUALITY_H
 #define KIVO_HOST_QUALITY_QUALITY_H
 

@@ -55,6 +55,8 @@ static_assert(holds<decltype(MonitorInputs::maps), decltype(+::h2d_chip)>);
 static_assert(std::is_same_v<decltype(MonitorInputs::chip_hits), decltype(&::kivo_chip_hits)>);
 static_assert(std::is_same_v<decltype(MonitorInputs::hot_cells), decltype(&::kivo_hot_cells)>);
 static_assert(std::is_same_v<decltype(MonitorInputs::hit_sums), decltype(&::kivo_hit_sums)>);
+static_assert(std::is_same_v<decltype(MonitorInputs::set_correlation_mask), decltype(&::kivo_set_correlation_mask)>);
+static_assert(std::is_same_v<decltype(MonitorInputs::lag_differences), decltype(&::kivo_lag_differences)>);
 
 std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char*)>& lookup,
                                             std::string& missing) {
@@ -72,6 +74,8 @@ std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char
   resolve(lookup, "kivo_chip_hits", inputs.chip_hits, missing);
   resolve(lookup, "kivo_hot_cells", inputs.hot_cells, missing);
   resolve(lookup, "kivo_hit_sums", inputs.hit_sums, missing);
+  resolve(lookup, "kivo_set_correlation_mask", inputs.set_correlation_mask, missing);
+  resolve(lookup, "kivo_lag_differences", inputs.lag_differences, missing);
   if (!missing.empty()) return std::nullopt;
   return inputs;
 }
@@ -133,6 +137,7 @@ Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot) {
     reading.column_differences[static_cast<std::size_t>(s)] = bins_of(inputs.column_differences[s]);
     reading.row_differences[static_cast<std::size_t>(s)] = bins_of(inputs.row_differences[s]);
   }
+  read_lag_bins(inputs, reading);
   return reading;
 }
 

@@ -28,6 +28,13 @@ inline constexpr int kStaveColumns = kChips * kChipColumns;  // stave-wide colum
 inline constexpr int kDoubleColumns = kStaveColumns / 2;
 inline constexpr int kChipDoubleColumns = kChipColumns / 2;
 inline constexpr int kStaveRows = 512;
+// Lags of the stave correlations: a stave's events against the reference
+// staves' from kMaxLag events before to kMaxLag events after.
+inline constexpr int kMaxLag = 2;
+inline constexpr int kLags = 2 * kMaxLag + 1;
+// The reference staves of the correlations: stave 3, and stave 2 for when
+// stave 3 gives none.
+inline constexpr std::array<int, 2> kLagReferences = {3, 2};
 // ROOT colours of the staves, as the monitor draws them.
 inline constexpr int kStaveColours[kStaves] = {600, 632, 418, 618};
 
@@ -47,6 +54,8 @@ struct MonitorInputs {
   double (*chip_hits)(int stave, int chip);
   int (*hot_cells)(int stave, double threshold, double ratio, int* xbins, int* ybins, int capacity, int* above);
   int (*hit_sums)(int stave, double* columns, double* rows);
+  int (*set_correlation_mask)(int stave, const int* xbins, const int* ybins, int count);
+  int (*lag_differences)(int stave, int reference, int axis, int lag, double* out);
 };
 
 // Resolves the inputs through `lookup` (a symbol's address by name, null when
@@ -84,6 +93,13 @@ struct BeamFit {
 // A histogram's bins 0..n+1 (underflow and overflow included).
 using Bins = std::vector<double>;
 
+// The differences of a stave's mean column and row per event, masked pixels
+// left out, against a reference stave's at each lag, -kMaxLag first; empty
+// against the stave itself.
+struct LagBins {
+  std::array<Bins, kLags> columns, rows;
+};
+
 struct StaveReading {
   double hits = 0;                       // hits in events where the stave counted (hchip)
   std::array<double, kChips> chip_hits{};  // hits in the raw map since its reset
@@ -92,6 +108,7 @@ struct StaveReading {
   std::optional<BeamFit> beam;
   HotPixels hot;
   Bins hits_per_event;
+  std::array<LagBins, kLagReferences.size()> lags;  // against each of kLagReferences
 };
 
 struct Reading {
@@ -115,6 +132,9 @@ std::string profile_name(const std::string& axis, int stave);
 
 // Reads the monitor now; hot pixels are found with `hot` (see HotPixels.cpp).
 Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot);
+
+// The lag distributions of every stave (LagDifferences.cpp).
+void read_lag_bins(const MonitorInputs& inputs, Reading& reading);
 
 // Sum of all bins, underflow and overflow included.
 double total(const Bins& bins);

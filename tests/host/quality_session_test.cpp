@@ -94,7 +94,7 @@ TEST_F(QualitySessionTest, ANormalRunIsGoodEverywhere) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(overall(run.err), "Good") << run.err;
   const std::vector<Row> rows = table_rows(run.err);
-  ASSERT_EQ(rows.size(), 4u + 4 + 4 + 4 + 3 + 1 + 4) << run.err;
+  ASSERT_EQ(rows.size(), 4u + 4 + 4 + 4 + 3 + 4 + 1 + 4) << run.err;
   // Columns line up whatever their widths ("event 0" and "event 8001" alike).
   const std::size_t header = run.err.find("check ");
   ASSERT_NE(header, std::string::npos);
@@ -143,8 +143,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Fault{{"--dead-chip", "2:5"}, {"occupancy 2 5"}, "stave 2, chip 5: no hit in the "},
         Fault{{"--noisy-chip", "1:7"}, {"hot_pixels 1 -"}, "stave 1: 35 hot pixels"},
-        Fault{{"--desync-stave", "1"}, {"alignment 1 -"},
-              "its events no longer belong to the same trigger as stave 3's"},
+        Fault{{"--desync-stave", "1"}, {"synchronisation 1 -"},
+              "stave 1 is one event late: its hits match those of staves 2 and 3 of the event before"},
         Fault{{"--beam-drift-col", "3000"},
               {"beam_position 0 -", "beam_position 1 -", "beam_position 2 -", "beam_position 3 -"},
               "earlier in the run at column"},
@@ -169,7 +169,7 @@ TEST_F(QualitySessionTest, TooFewEventsGiveNull) {
   EXPECT_NE(occupancy->reason.find("building the baseline from earlier in the run: 0 of 2000 events"),
             std::string::npos)
       << occupancy->reason;
-  EXPECT_NE(run.err.find(": Null, 20 checks not judging\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(": Null, 24 checks not judging\n"), std::string::npos) << run.err;
 }
 
 TEST_F(QualitySessionTest, AChangeToBadRunsTheAlarmOnceAndIsLogged) {
@@ -295,5 +295,145 @@ TEST_F(QualitySessionTest, SaveWritesTheVerdictsAndTheTrends) {
                            "\"fName\":\"trend_event_rate\"", "\"fName\":\"trend_verdict_2\""})
     EXPECT_NE(json.find(text), std::string::npos) << text;
 }
+
+// Synchronisation faults made by editing the text form, as they come from a
+// detector: the stave's hits recorded one event late.
+
+// `text` (kivo-dump's form) with the hit lines of readout unit `unit` of each
+// data event with the packet moved to the next such event from the
+// `from`th on.
+std::string one_event_late(const std::string& text, int unit, int from) {
+  std::istringstream lines(text);
+  const std::string moved = "hit " + std::to_string(unit) + " ";
+  std::string edited, line;
+  std::vector<std::string> carried, mine;
+  int event = -1;
+  bool in_event = false;  // the lines read belong to a data event with the packet
+  const auto close_event = [&] {
+    if (!in_event) return;
+    for (const std::string& hit : event >= from ? carried : mine) edited += hit + "\n";
+    if (event >= from) carried = mine;
+    mine.clear();
+  };
+  while (std::getline(lines, line)) {
+    if (line.rfind("event", 0) == 0 || line.rfind("run", 0) == 0 || line.rfind("end", 0) == 0 ||
+        line.rfind("type", 0) == 0) {
+      close_event();
+      in_event = line == "event";
+      event += in_event;
+    }
+    if (in_event && line.rfind(moved, 0) == 0)
+      mine.push_back(line);
+    else
+      edited += line + "\n";
+  }
+  close_event();
+  return edited;
+}
+
+// One verdict change of the quality log.
+struct Change {
+  long event;
+  std::string check, stave, verdict, reason;
+};
+
+// The changes of `check` in `log`, of every check when `check` is empty.
+std::vector<Change> changes_of(const std::string& check, const std::string& log) {
+  std::vector<Change> changes;
+  const std::regex fields(
+      R"re("event":(\d+),"check":"(\w+)","stave":(\w+),"chip":\w+,"old":"\w+","new":"(\w+)","reason":"(.*)"\}$)re");
+  std::istringstream lines(log);
+  std::string line;
+  std::smatch match;
+  while (std::getline(lines, line))
+    if (std::regex_search(line, match, fields) && (check.empty() || match[2] == check))
+      changes.push_back({std::stol(match[1]), match[2], match[3], match[4], match[5]});
+  return changes;
+}
+
+class SynchronisationSessionTest : public QualitySessionTest {
+ protected:
+  // kivo-sim's defaults (three hot pixels per stave firing in 90% of the
+  // events) with `options`.
+  std::string simulate_defaults(const std::string& name, int events, std::vector<std::string> options) {
+    std::vector<std::string> argv = {KIVO_SIM, "--events", std::to_string(events)};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"-o", path(name)});
+    const Finished sim = run_program(argv);
+    EXPECT_EQ(sim.status, 0) << sim.err;
+    return path(name);
+  }
+
+  // The changes of `check` over a run refreshed every 1000 events.
+  std::vector<Change> judged(const std::string& stream, const std::string& check) {
+    const Finished run = kivo({"--quality-log", path("quality.log")}, stream);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return changes_of(check, kivo::test::read_file(path("quality.log")));
+  }
+};
+
+TEST_F(SynchronisationSessionTest, AStaveOneEventLateIsNamedWithinFiveRefreshes) {
+  constexpr int kFrom = 6000;
+  const std::string stream = simulate_defaults("run.kevt", 12000, {"--seed", "21"});
+  ASSERT_EQ(run_program({KIVO_DUMP, stream, path("run.txt")}).status, 0);
+  // Stave 1 is readout unit 2.
+  kivo::test::pack(one_event_late(kivo::test::read_file(path("run.txt")), 2, kFrom), path("late.kevt"));
+
+  const std::vector<Change> changes = judged(path("late.kevt"), "");
+  bool good_before = false;
+  const Change* caught = nullptr;
+  for (const Change& change : changes) {
+    const bool alarming = change.verdict == "Medium" || change.verdict == "Bad";
+    if (change.stave != "1" || change.check != "synchronisation") {
+      EXPECT_FALSE(alarming) << change.check << " " << change.stave << " at " << change.event << ": " << change.reason;
+      continue;
+    }
+    good_before |= change.verdict == "Good" && change.event < kFrom;
+    if (alarming && !caught) caught = &change;
+  }
+  EXPECT_TRUE(good_before) << "stave 1 was judged in step before";
+  ASSERT_TRUE(caught) << "never caught";
+  EXPECT_EQ(caught->verdict, "Bad");
+  EXPECT_GE(caught->event, kFrom);
+  EXPECT_LE(caught->event, kFrom + 5 * 1000 + 1);
+  EXPECT_EQ(caught->reason.rfind("stave 1 is one event late: its hits match those of staves 2 and 3 of the event "
+                                 "before (",
+                                 0),
+            0u)
+      << caught->reason;
+}
+
+// A run that the synchronisation and alignment checks must leave Good or
+// Null throughout, and whether all four staves are judged in step in it.
+struct QuietRun {
+  std::string name;
+  std::vector<std::string> options;
+  bool judged_in_step;
+};
+
+class QuietRunTest : public SynchronisationSessionTest, public ::testing::WithParamInterface<QuietRun> {};
+
+TEST_P(QuietRunTest, RaisesNothing) {
+  const std::string stream = simulate_defaults("quiet.kevt", 8000, GetParam().options);
+  std::set<std::string> in_step;
+  for (const std::string check : {"synchronisation", "alignment"})
+    for (const Change& change : judged(stream, check)) {
+      EXPECT_TRUE(change.verdict == "Good" || change.verdict == "Null")
+          << check << " stave " << change.stave << " at event " << change.event << ": " << change.reason;
+      if (check == std::string("synchronisation") && change.verdict == "Good") in_step.insert(change.stave);
+    }
+  if (GetParam().judged_in_step) {
+    EXPECT_EQ(in_step, (std::set<std::string>{"0", "1", "2", "3"}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Healthy, QuietRunTest,
+    ::testing::Values(QuietRun{"defaults", {"--seed", "22"}, true},
+                      QuietRun{"sparse", {"--seed", "23", "--particles", "1", "--cluster", "1"}, false},
+                      QuietRun{"offset_staves", {"--seed", "24", "--stave-shift-col", "400"}, true},
+                      QuietRun{"dead_chip_in_the_beam", {"--seed", "25", "--dead-chip", "1:4", "--faults-from", "4000"},
+                               false}),
+    [](const ::testing::TestParamInfo<QuietRun>& info) { return info.param.name; });
 
 }  // namespace

@@ -21,8 +21,9 @@ void process_text(const std::string& text);
 // Everything written to standard output (stdio and iostreams) while `action` runs.
 std::string capture_stdout(const std::function<void()>& action);
 
-// Books the histograms if needed and empties every raw histogram, the counters
-// and the settings, as at the start of a run with default settings.
+// Books the histograms if needed and empties every raw histogram, the counters,
+// the settings and the correlation masks, as at the start of a run with
+// default settings.
 void reset_monitor();
 
 // Text line of one hit of stave `stave` at stave-wide column `col` and chip row

@@ -297,69 +297,6 @@ TEST(Peaks, SparsePeaksEqualTheirDefinitionToTheLastBit) {
   }
 }
 
-TEST(Alignment, AlignedStavesAreGood) {
-  Judge judge;
-  const std::vector<Result> results = judge(judge_alignment, healthy_reading(5000));
-  ASSERT_EQ(results.size(), 3u) << "stave 3 is the reference of the differences";
-  EXPECT_TRUE(all_are(results, Verdict::Good)) << results[0].reason;
-}
-
-TEST(Alignment, ADistributionWithoutEntriesIsNotJudged) {
-  Judge judge;
-  Reading reading = healthy_reading(5000);
-  Bins& rows = reading.row_differences[2];
-  std::fill(rows.begin(), rows.end(), 0.0);
-  const Result result = find(judge(judge_alignment, reading), 2);
-  EXPECT_EQ(result.verdict, Verdict::Null);
-  EXPECT_EQ(result.reason, "stave 2: no entries in its row differences in the window");
-}
-
-TEST(Alignment, AStaveOutOfSyncIsBadAndSaysWhy) {
-  Judge judge;
-  judge(judge_alignment, healthy_reading(2000));
-  Reading reading = healthy_reading(8000);
-  Bins& columns = reading.column_differences[1];
-  Bins& rows = reading.row_differences[1];
-  const Bins columns_then = columns, rows_then = rows;
-  std::fill(columns.begin(), columns.end(), 0.0);
-  std::fill(rows.begin(), rows.end(), 0.0);
-  add_peak(columns, 0, 300, 6000);  // the last 6000 events: unrelated positions
-  add_peak(rows, 0, 80, 6000);
-  for (std::size_t b = 0; b < kDifferenceCells; ++b) {
-    columns[b] += columns_then[b] / 4;
-    rows[b] += rows_then[b] / 4;
-  }
-  const std::vector<Result> results = judge(judge_alignment, reading);
-  EXPECT_EQ(verdicts(results), (std::vector<Verdict>{Verdict::Good, Verdict::Bad, Verdict::Good}));
-  EXPECT_NE(find(results, 1).reason.find("its events no longer belong to the same trigger as stave 3's"),
-            std::string::npos)
-      << find(results, 1).reason;
-}
-
-TEST(Alignment, APeakAwayFromItsOffsetIsBad) {
-  Judge judge;
-  judge.config.alignment.expected_columns = {-120, -80, -40};
-  Reading reading = healthy_reading(5000);
-  std::fill(reading.column_differences[2].begin(), reading.column_differences[2].end(), 0.0);
-  add_peak(reading.column_differences[2], 10, 3, 5000);
-  const std::vector<Result> results = judge(judge_alignment, reading);
-  EXPECT_EQ(verdicts(results), (std::vector<Verdict>{Verdict::Good, Verdict::Good, Verdict::Bad}));
-  EXPECT_NE(find(results, 2).reason.find("column difference peak +10, configured -40: 50 apart"),
-            std::string::npos)
-      << find(results, 2).reason;
-}
-
-TEST(Alignment, HotPixelsMakeItSayItCannotJudge) {
-  Judge judge;
-  Reading reading = healthy_reading(5000);
-  reading.staves[3].hot.hits = 0.2 * reading.map_hits(3);
-  const std::vector<Result> results = judge(judge_alignment, reading);
-  EXPECT_TRUE(all_are(results, Verdict::Null));
-  EXPECT_EQ(find(results, 0).reason,
-            "stave 0: not judged: hot pixels give 20% of stave 3's hits (more than 5%) and pull the per-event mean "
-            "positions; mask them to judge alignment");
-}
-
 TEST(MissingPacket, TheShareOfRecentDataEventsWithoutThePacket) {
   Judge judge;
   Reading reading = healthy_reading(700);

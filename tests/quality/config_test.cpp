@@ -62,7 +62,7 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
   } cases[] = {
       {"[occupancy]\nenabled = true\n\n[dead_chips]\nwindow_events = 3\n",
        "c.toml:4: [dead_chips]: unknown check (known: verdicts, occupancy, hot_pixels, hit_rate, beam_position, "
-       "alignment, missing_packet, reference, alarm)"},
+       "alignment, synchronisation, missing_packet, reference, alarm)"},
       {"[occupancy]\nwindow = 3\n", "c.toml:2: occupancy.window: unknown key (known: enabled, window_events, "
                                     "min_events, baseline_events, min_expected_hits, medium_low, bad_low, "
                                     "medium_high, bad_high, medium_p, bad_p)"},
@@ -81,7 +81,22 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
        "c.toml:2: alignment.expected_rows: expected [] or one number per stave 0, 1, 2"},
       {"verbose = true\n",
        "c.toml:1: verbose: not a table of settings (tables: verdicts, occupancy, hot_pixels, hit_rate, "
-       "beam_position, alignment, missing_packet, reference, alarm)"},
+       "beam_position, alignment, synchronisation, missing_packet, reference, alarm)"},
+      {"[synchronisation]\nbad_ratio = 1.1\n",
+       "c.toml:2: synchronisation.bad_ratio: 1.1 must be at least medium_ratio (1.2)"},
+      {"[synchronisation]\nmedium_ratio = 0.9\n", "c.toml:2: synchronisation.medium_ratio: 0.9 is out of range (at least 1)"},
+      {"[synchronisation]\nmin_events = 3001\n",
+       "c.toml:2: synchronisation.min_events: 3001 must be at most window_events (3000)"},
+      {"[synchronisation]\nwindow_events = 999\n",
+       "c.toml:2: synchronisation.window_events: 999 must be at least min_events (1000)"},
+      {"[alignment]\nmin_events = 5001\n",
+       "c.toml:2: alignment.min_events: 5001 must be at most window_events (5000)"},
+      {"[synchronisation]\nwindow_events = 500\nmin_events = 600\n",
+       "c.toml:3: synchronisation.min_events: 600 must be at most window_events (500)"},
+      {"[alignment]\nmax_hot_share = 0.05\n",
+       "c.toml:2: alignment.max_hot_share: unknown key (known: enabled, window_events, min_events, expected_columns, "
+       "expected_rows, near_columns, near_rows, peak_ratio, min_significance, medium_columns, bad_columns, "
+       "medium_rows, bad_rows)"},
   };
   for (const auto& c : cases) {
     std::string error;
