@@ -4,7 +4,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "ArchiveListing.h"
 #include "CommandLine.h"
@@ -21,6 +20,7 @@ constexpr const char* kMaskFiles[] = {"masklist_testbench1.txt", "masklist_testb
 constexpr const char* kVerdictsName = "quality_verdicts";
 constexpr const char* kChecksName = "quality_checks";
 constexpr int kStaveRows = 5;  // the whole detector, then staves 0 to 3
+constexpr std::uintmax_t kMaxMaskText = 8u << 20;
 
 std::unique_ptr<TObject> fact(const char* name, const std::string& value) {
   return std::make_unique<TNamed>(name, value.c_str());
@@ -32,11 +32,23 @@ std::string joined_lines(const std::vector<std::string>& lines) {
   return text;
 }
 
-std::string file_text(const std::filesystem::path& path) {
+// The text of a mask file, empty when there is no regular file. A list longer
+// than kMaxMaskText (a detector masked nearly whole) is cut after its last
+// whole line with a note, so that a run's copy and file stay bounded.
+std::string mask_text(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return {};
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) return {};
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string text(static_cast<std::size_t>(std::min(size, kMaxMaskText)), '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (size <= text.size()) return text;
+  const std::size_t last_line = text.rfind('\n');
+  text.resize(last_line == std::string::npos ? 0 : last_line + 1);
+  return text + "# cut here: " + std::to_string(size - text.size()) + " more bytes of " + std::to_string(size) +
+         " are in " + path.string() + "\n";
 }
 
 // The checks in the order of their first result.
@@ -106,7 +118,7 @@ std::vector<std::unique_ptr<TObject>> run_metadata(const RunFacts& facts, const 
   for (const char* mask : kMaskFiles) {
     const std::filesystem::path path = std::filesystem::path(mask_directory) / mask;
     const std::string name = std::filesystem::path(mask).stem().string();
-    objects.push_back(fact(name.c_str(), file_text(path)));
+    objects.push_back(fact(name.c_str(), mask_text(path)));
   }
   if (!quality.results().empty()) objects.push_back(verdict_map(quality.results()));
   return objects;

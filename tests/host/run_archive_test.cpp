@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include <thread>
 
 #include "EventRecord.h"
+#include "RunMetadata.h"
 #include "TH1F.h"
 
 namespace {
@@ -235,6 +237,37 @@ TEST(RunArchiveDirectory, NamesWhatIsWrongWithIt) {
   EXPECT_EQ(RunArchive::directory_problem("/nonexistent/runs"), "No such file or directory");
   EXPECT_EQ(RunArchive::directory_problem("/etc/passwd"), "not a directory");
   EXPECT_EQ(RunArchive::directory_problem(""), "no directory given");
+}
+
+// The mask files go into each run's file as text: whole when they are of a
+// usable size, cut with a note when a detector was masked nearly whole, and
+// nothing for what is not a regular file.
+TEST(RunMetadataTest, MaskFilesAreCopiedWithABoundedSize) {
+  char pattern[] = "/tmp/kivo-masks-XXXXXX";
+  const std::string directory = ::mkdtemp(pattern);
+  std::ofstream(directory + "/masklist_testbench1.txt") << "0 3 200 17\n";
+  {
+    std::ofstream huge(directory + "/masklist_testbench2.txt");
+    for (int chip = 0; chip < 2; ++chip)
+      for (int row = 0; row < 512; ++row)
+        for (int column = 0; column < 1024; ++column) huge << "1 " << chip << ' ' << row << ' ' << column << '\n';
+  }
+  kivo::quality::Quality quality(kivo::quality::Setup{}, std::nullopt, [](const std::string&) {});
+  auto text = [&](const char* name) {
+    for (const auto& object : kivo::host::run_metadata(kivo::host::RunFacts{}, quality, directory))
+      if (std::string(object->GetName()) == name) return std::string(object->GetTitle());
+    return std::string("missing");
+  };
+  EXPECT_EQ(text("masklist_testbench1"), "0 3 200 17\n");
+  const std::string cut = text("masklist_testbench2");
+  EXPECT_LT(cut.size(), 9u << 20);
+  EXPECT_NE(cut.find("\n1 "), std::string::npos);
+  EXPECT_NE(cut.find("\n# cut here: "), std::string::npos) << "whole lines, then the note";
+  EXPECT_NE(cut.find(" are in " + directory + "/masklist_testbench2.txt\n"), std::string::npos);
+  std::filesystem::remove(directory + "/masklist_testbench1.txt");
+  ASSERT_EQ(mkfifo((directory + "/masklist_testbench1.txt").c_str(), 0600), 0);
+  EXPECT_EQ(text("masklist_testbench1"), "") << "a pipe is not read: it would wait for a writer";
+  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

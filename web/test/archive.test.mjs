@@ -115,7 +115,7 @@ test('histograms keep the no-statistics bit; the verdicts are numbers by check a
   assert.equal(verdicts._typename, 'TH2F');
   const label = (axis, bin) => axis.fLabels.arr.find((entry) => entry.fUniqueID === bin)?.fString;
   const checks = Array.from({ length: verdicts.fXaxis.fNbins }, (_, i) => label(verdicts.fXaxis, i + 1));
-  assert.ok(checks.includes('dead_chip') && checks.includes('hot_pixels'), checks.join(', '));
+  assert.ok(checks.includes('occupancy') && checks.includes('hot_pixels'), checks.join(', '));
   assert.equal(label(verdicts.fYaxis, 1), 'detector');
   assert.equal(label(verdicts.fYaxis, 2), 'stave 0');
   const nx = verdicts.fXaxis.fNbins + 2;
