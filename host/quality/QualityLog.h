@@ -18,7 +18,7 @@ struct Change {
   Verdict old;
 };
 
-// {"time":"2024-05-01T12:00:03.250Z","run":1,"event":5000,"check":"dead_chip",
+// {"time":"2024-05-01T12:00:03.250Z","run":1,"event":5000,"check":"occupancy",
 //  "stave":2,"chip":5,"old":"Good","new":"Bad","reason":"..."} and a newline;
 // stave and chip are null where they do not apply.
 std::string log_line(const Change& change);

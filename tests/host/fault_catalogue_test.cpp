@@ -90,6 +90,32 @@ std::string edited(const std::string& text, const Edit& edit) {
   return out.str();
 }
 
+// The text with stave `stave`'s hits one event late from the onset on, as
+// when its readout missed a trigger: each event's hits of the stave move to
+// the event after it.
+std::string one_event_late(const std::string& text, int stave) {
+  std::istringstream lines(text);
+  std::ostringstream out;
+  std::vector<std::string> held;  // the stave's hits of the event before
+  std::string line;
+  int event = -1;
+  while (std::getline(lines, line)) {
+    if (line.rfind("event", 0) == 0) {
+      ++event;
+      out << line << "\n";
+      for (const std::string& late : held) out << late << "\n";
+      held.clear();
+      continue;
+    }
+    const std::optional<Hit> hit = event >= kOnset ? parse_hit(line) : std::nullopt;
+    if (hit && hit->stave == stave)
+      held.push_back(line);
+    else
+      out << line << "\n";
+  }
+  return out.str();
+}
+
 // A verdict change of the quality log.
 struct Change {
   int event;
@@ -299,6 +325,18 @@ TEST_F(FaultCatalogue, ABeamJumpFlippedRowsAndARateDropAreFoundOnTheirStave) {
     return h.stave == 3 && thin() % 10 >= 4 ? std::nullopt : std::optional<Hit>(h);
   }, {}}));
   expect_found(changes, "hit_rate", 3, -1, 3, "times their median");
+}
+
+// A stave whose hits come one event late from the onset on is named by the
+// synchronisation check, whether it is one of the staves the others are
+// compared with (3) or not (1).
+TEST_F(FaultCatalogue, AStaveOneEventLateIsNamed) {
+  const std::string text = text_of(simulate({"--seed", "116"}));
+  for (const int stave : {1, 3}) {
+    SCOPED_TRACE("stave " + std::to_string(stave));
+    kivo::test::pack(one_event_late(text, stave), path("late.kevt"));
+    expect_found(judge(path("late.kevt")), "synchronisation", stave, -1, 5, "one event late");
+  }
 }
 
 // A reference run of the same conditions, other seed and other hot pixels:
