@@ -118,22 +118,29 @@ double overall_change(const Comparison& c, const OccupancyConfig& config, double
   return *middle > 0 ? *middle : 1;
 }
 
-// How much more than Poisson counts the double columns scatter around their
+// How much more than Poisson counts the regions scatter around their
 // expectation: at least as much as the baseline's own fluctuation adds (the
 // baseline's counts are Poisson too, and scaled to the window by `scale`).
+// Taken on double columns, or, where too few of them expect enough hits (a
+// wide or faint beam), on the narrowest groups of them of which enough do:
+// clusters make hits scatter alike in regions of any width, and a floor
+// taken for want of regions would judge clustered hits as Poisson counts.
 double scatter_of(const Comparison& c) {
-  std::vector<double> terms;
-  for (int d = 0; d < kDoubleColumns; ++d) {
-    const double expected = c.scale * c.baseline_totals.between(d, d);
-    if (c.excluded[static_cast<std::size_t>(d)] || expected < kScatterFrom) continue;
-    const double difference = c.recent_totals.between(d, d) - expected;
-    terms.push_back(difference * difference / expected);
-  }
   const double floor = 1 + c.scale;
-  if (terms.size() < kScatterRegions) return floor;
-  const auto middle = terms.begin() + static_cast<long>(terms.size() / 2);
-  std::nth_element(terms.begin(), middle, terms.end());
-  return std::clamp(*middle / kChiSquareMedian, floor, kMaxScatter * floor);
+  for (int width = 1; width <= kChipDoubleColumns; width *= 2) {
+    std::vector<double> terms;
+    for (int first = 0; first + width <= kDoubleColumns; first += width) {
+      const double expected = c.scale * c.baseline_totals.between(first, first + width - 1);
+      if (expected < kScatterFrom) continue;
+      const double difference = c.recent_totals.between(first, first + width - 1) - expected;
+      terms.push_back(difference * difference / expected);
+    }
+    if (terms.size() < kScatterRegions) continue;
+    const auto middle = terms.begin() + static_cast<long>(terms.size() / 2);
+    std::nth_element(terms.begin(), middle, terms.end());
+    return std::clamp(*middle / kChiSquareMedian, floor, kMaxScatter * floor);
+  }
+  return floor;
 }
 
 // Poisson probability of at most (low) or at least (high) `hits` when

@@ -222,6 +222,9 @@ TEST_F(FaultCatalogue, HealthyRunsOfVariedBeamsStayQuiet) {
     SCOPED_TRACE(beam[1]);
     expect_quiet(judge(simulate(beam)));
   }
+  // A beam so wide that no double column expects many hits: clustered hits
+  // still scatter more than Poisson counts.
+  expect_quiet(judge(simulate({"--seed", "42", "--beam-sigma-col", "2000", "--beam-sigma-row", "150"}, "wide.kevt", 20000)));
 }
 
 TEST_F(FaultCatalogue, ABeamArrivingAfterNoiseOnlyEventsIsNoFault) {
