@@ -16,6 +16,14 @@ namespace {
 
 constexpr const char* kCheck = "beam_position";
 constexpr double kRemeasureGrowth = 1.1;
+// A spot wider than this share of its axis fills the stave: its centre and
+// width then depend on the background taken beside it more than on the
+// beam, and that axis is not judged.
+constexpr double kWidestJudged = 1.0 / 6;
+// A window without a significant beam has lost it only when the expected
+// spot, scaled to the window, would have stood out this many times over the
+// limits; a fainter beam cannot be measured in one window.
+constexpr double kClearMargin = 2;
 
 double width_ratio(double now, double then) {
   const double a = std::fabs(now), b = std::fabs(then);
@@ -42,23 +50,44 @@ std::string describe_strength(const std::optional<BeamSpot>& spot) {
   return format("%.0f hits above a background of %.0f", spot->column.signal, spot->column.background);
 }
 
+bool judged_axis(const ProfilePeak& then, double axis_length) { return then.width <= kWidestJudged * axis_length; }
+
 // A move, or a change of width, counts once it exceeds three times its
 // statistical uncertainty.
-double distance(const ProfilePeak& now, const ProfilePeak& then) {
+double distance(const ProfilePeak& now, const ProfilePeak& then, double axis_length) {
+  if (!judged_axis(then, axis_length)) return 0;
   const double moved = std::fabs(now.centre - then.centre);
   return moved > 3 * std::hypot(now.centre_error(), then.centre_error()) ? moved : 0;
 }
 
-double width_change(const ProfilePeak& now, const ProfilePeak& then) {
+double width_change(const ProfilePeak& now, const ProfilePeak& then, double axis_length) {
+  if (!judged_axis(then, axis_length)) return 1;
   const double changed = std::fabs(now.width - then.width);
   return changed > 3 * std::hypot(now.width_error(), then.width_error()) ? width_ratio(now.width, then.width) : 1;
 }
 
+// Whether the spot `expected`, measured over `expected_events`, would stand
+// out clearly in a window of `events`.
+bool clearly_measurable(const BeamPositionConfig& config, const BeamSpot& expected, double expected_events,
+                        double events) {
+  if (expected_events <= 0) return false;
+  const double scale = events / expected_events;
+  for (const auto& [peak, length] : {std::pair(expected.column, kStaveColumns), std::pair(expected.row, kStaveRows)}) {
+    if (!judged_axis(peak, length)) continue;
+    const ProfilePeak scaled{peak.centre, peak.width, peak.signal * scale, peak.background * scale};
+    if (scaled.signal < kClearMargin * config.min_beam_hits ||
+        scaled.significance() < kClearMargin * config.min_significance)
+      return false;
+  }
+  return true;
+}
+
 Result compare(const BeamPositionConfig& config, int stave, const BeamSpot& now, const BeamSpot& then,
                double events, const std::string& against_what, Verdict before) {
-  const double columns = distance(now.column, then.column);
-  const double rows = distance(now.row, then.row);
-  const double widths = std::max(width_change(now.column, then.column), width_change(now.row, then.row));
+  const double columns = distance(now.column, then.column, kStaveColumns);
+  const double rows = distance(now.row, then.row, kStaveRows);
+  const double widths = std::max(width_change(now.column, then.column, kStaveColumns),
+                                 width_change(now.row, then.row, kStaveRows));
   Verdict verdict = judge_limit_held(columns, config.medium_columns, config.bad_columns, false, before);
   verdict = worst(verdict, judge_limit_held(rows, config.medium_rows, config.bad_rows, false, before));
   verdict = worst(verdict, judge_limit_held(widths - 1, config.medium_width_ratio - 1, config.bad_width_ratio - 1,
@@ -118,8 +147,21 @@ Result judge_stave(const Context& context, int stave) {
                          describe_strength(expected).c_str(), baseline.counts().events, config.min_beam_hits,
                          config.min_significance));
   }
+  if (!judged_axis(expected->column, kStaveColumns) && !judged_axis(expected->row, kStaveRows))
+    return null(format("the beam fills the stave (widths %.0f of %d columns and %.0f of %d rows): its position "
+                       "cannot be told from the background",
+                       expected->column.width, kStaveColumns, expected->row.width, kStaveRows));
   const std::optional<BeamSpot> spot = measure_beam(recent, mask);
-  if (!significant(config, spot)) {
+  const bool spot_significant =
+      spot && (!judged_axis(expected->column, kStaveColumns) || significant(config, spot->column)) &&
+      (!judged_axis(expected->row, kStaveRows) || significant(config, spot->row));
+  if (!spot_significant) {
+    const double expected_events = from_reference ? reference->events : baseline.counts().events;
+    if (!clearly_measurable(config, *expected, expected_events, recent.events))
+      return null(format("the beam is too faint to measure in %.0f events (%s; ", recent.events,
+                         describe_strength(spot).c_str()) +
+                  (from_reference ? "the reference run's at " : "earlier in the run at ") + describe(*expected) +
+                  ")");
     baseline.flag(now.events);
     return {kCheck, stave, kNone, Verdict::Medium,
             format("stave %d: no significant beam in the last %.0f events (%s); ", stave, recent.events,
