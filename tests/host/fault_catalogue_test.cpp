@@ -217,6 +217,7 @@ TEST_F(FaultCatalogue, HealthyRunsOfVariedBeamsStayQuiet) {
       {"--seed", "104", "--stave-shift-col", "400", "--stave-shift-row", "30"},
       {"--seed", "105", "--noise", "40", "--beam-sigma-col", "1500", "--beam-sigma-row", "150"},
       {"--seed", "106", "--beam-col", "300", "--noise", "0", "--hot-pixels", "4", "--hot-probability", "0.05"},
+      {"--seed", "301", "--beam-sigma-col", "2500", "--beam-sigma-row", "200", "--particles", "2"},
   };
   for (const auto& beam : beams) {
     SCOPED_TRACE(beam[1]);
