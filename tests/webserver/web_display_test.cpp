@@ -108,6 +108,14 @@ TEST_F(WebDisplayTest, TheQualityViewIsServedByVersionWithThePartsAsked) {
   EXPECT_EQ(get("/other.json").status, 404) << "only views added are served";
 }
 
+// AddressSanitizer holds freed memory back in its quarantine: resident
+// memory then says nothing of what the program keeps.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentMeasures = false;
+#else
+constexpr bool kResidentMeasures = true;
+#endif
+
 // Resident memory of this process, in bytes.
 long resident_bytes() {
   long pages = 0, resident = 0;
@@ -133,7 +141,7 @@ TEST_F(WebDisplayTest, DistinctQueriesDoNotGrowMemory) {
   for (int i = 0; i < 3000; ++i)
     ASSERT_EQ(http_request(port, "HEAD", "/quality.json?parts=trends," + std::to_string(i)).status, 200) << i;
   EXPECT_EQ(view->serialised, 1) << "the view made once for the parts it has";
-  EXPECT_LT(resident_bytes() - before, 16L << 20) << "3000 distinct queries of a 100 kB view";
+  if (kResidentMeasures) EXPECT_LT(resident_bytes() - before, 16L << 20) << "3000 distinct queries of a 100 kB view";
   EXPECT_TRUE(get("/quality.json?parts=reference,trends,trends,x").body.starts_with(R"({"version":1,"view":{"parts":2,)"));
   EXPECT_EQ(view->serialised, 2) << "both parts, in any order, any number of times";
 }
