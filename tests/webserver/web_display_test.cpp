@@ -141,7 +141,9 @@ TEST_F(WebDisplayTest, DistinctQueriesDoNotGrowMemory) {
   for (int i = 0; i < 3000; ++i)
     ASSERT_EQ(http_request(port, "HEAD", "/quality.json?parts=trends," + std::to_string(i)).status, 200) << i;
   EXPECT_EQ(view->serialised, 1) << "the view made once for the parts it has";
-  if (kResidentMeasures) EXPECT_LT(resident_bytes() - before, 16L << 20) << "3000 distinct queries of a 100 kB view";
+  if (kResidentMeasures) {
+    EXPECT_LT(resident_bytes() - before, 16L << 20) << "3000 distinct queries of a 100 kB view";
+  }
   EXPECT_TRUE(get("/quality.json?parts=reference,trends,trends,x").body.starts_with(R"({"version":1,"view":{"parts":2,)"));
   EXPECT_EQ(view->serialised, 2) << "both parts, in any order, any number of times";
 }
