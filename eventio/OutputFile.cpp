@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -144,9 +145,13 @@ void OutputFile::open_standard_output() {
   fd_ = STDOUT_FILENO;
 }
 
+// In pieces: a signal waits for the system call under way, and a second
+// termination signal must end kivo while a large file is written, not once
+// it is whole.
 bool OutputFile::write(std::string_view data, std::string& error) {
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
   while (!data.empty()) {
-    const ssize_t n = ::write(fd_, data.data(), data.size());
+    const ssize_t n = ::write(fd_, data.data(), std::min(data.size(), kPiece));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return fail(error, n == 0 ? EIO : errno);
     data.remove_prefix(static_cast<std::size_t>(n));

@@ -132,11 +132,13 @@ class LeftoversTest : public ::testing::Test {
 // place ends kivo too, and the attempt is repeated.
 TEST_F(LeftoversTest, TerminationDuringALargeSaveLeavesNoTemporary) {
   const std::string saved = directory + "/monitor.json";
+  const std::string dense = directory + "/dense.kevt";  // maps a third full: a save of about 100 MB
+  ASSERT_EQ(run_program({KIVO_SIM, "--events", "600", "--noise", "3000", "-o", dense}).status, 0);
   bool ended_while_writing = false;
   for (int attempt = 0; attempt < 5 && !ended_while_writing; ++attempt) {
     for (const int signal : {SIGTERM, SIGHUP}) {
       TemporaryWatch watch(directory);
-      LiveProcess kivo({KIVO_BIN, "-b", events});
+      LiveProcess kivo({KIVO_BIN, "-b", "-e", "run()", dense});
       kivo.write("save(\"" + saved + "\")\n");
       ASSERT_TRUE(watch.wait_for_temporary(kivo::test::kGenerousMs)) << kivo.err();
       send_twice(kivo, signal);
