@@ -10,7 +10,6 @@
 // hits it gained since the oldest reading in the window that listed it.
 #include <algorithm>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "Checks.h"
 #include "TH2F.h"
@@ -35,7 +34,9 @@ class MapCells {
   explicit MapCells(const TH2F& map) : map_(map), nx_(map.GetNbinsX()), ny_(map.GetNbinsY()) {}
   bool in_range(Cell c) const { return c.x >= 1 && c.x <= nx_ && c.y >= 1 && c.y <= ny_; }
   double content(Cell c) const { return map_.GetBinContent(c.x, c.y); }
+  double content(long index) const { return map_.GetBinContent(static_cast<int>(index)); }
   long index(Cell c) const { return static_cast<long>(c.y) * (nx_ + 2) + c.x; }
+  long size() const { return static_cast<long>(nx_ + 2) * (ny_ + 2); }
 
  private:
   const TH2F& map_;
@@ -51,30 +52,64 @@ void for_each_neighbour(const MapCells& cells, Cell c, Visit&& visit) {
     }
 }
 
+// Marks on the cells of a map, one bit each, in storage kept between uses
+// and cleared of what each use marked (a few thousand cells at most): the
+// flood fill behind the blocks marks cells without allocating. One at a time
+// per thread.
+class CellMarks {
+ public:
+  explicit CellMarks(const MapCells& cells) : bits_(marks_for(cells.size())) {}
+  ~CellMarks() {
+    for (const long i : marked_) bits_[static_cast<std::size_t>(i)] = false;
+  }
+  CellMarks(const CellMarks&) = delete;
+  CellMarks& operator=(const CellMarks&) = delete;
+
+  bool marked(long i) const { return bits_[static_cast<std::size_t>(i)]; }
+  // False when `i` was marked already.
+  bool mark(long i) {
+    if (marked(i)) return false;
+    bits_[static_cast<std::size_t>(i)] = true;
+    marked_.push_back(i);
+    return true;
+  }
+
+ private:
+  static std::vector<bool>& marks_for(long size) {
+    thread_local std::vector<bool> bits;
+    if (bits.size() < static_cast<std::size_t>(size)) bits.assign(static_cast<std::size_t>(size), false);
+    return bits;
+  }
+  std::vector<bool>& bits_;
+  std::vector<long> marked_;
+};
+
 // The cells connected to `seed` (side or corner) with more than `threshold`
-// hits; empty when there are more than kMaxBlockPixels.
-std::vector<Cell> component(const MapCells& cells, Cell seed, double threshold, std::unordered_set<long>& members) {
+// hits, marked in `members`; empty when there are more than kMaxBlockPixels.
+std::vector<Cell> component(const MapCells& cells, Cell seed, double threshold, CellMarks& members) {
   std::vector<Cell> found{seed};
-  members.insert(cells.index(seed));
+  members.mark(cells.index(seed));
   for (std::size_t next = 0; next < found.size() && found.size() <= kMaxBlockPixels; ++next)
     for_each_neighbour(cells, found[next], [&](Cell n) {
-      if (cells.content(n) > threshold && members.insert(cells.index(n)).second) found.push_back(n);
+      if (cells.content(n) > threshold && members.mark(cells.index(n))) found.push_back(n);
     });
   if (found.size() > kMaxBlockPixels) found.clear();
   return found;
 }
 
 // Whether every cell of `block` has more than `ratio` times the lower median
-// of the cells around the block.
-bool stands_out(const MapCells& cells, const std::vector<Cell>& block, const std::unordered_set<long>& members,
-                double ratio) {
-  std::unordered_set<long> seen;
-  std::vector<double> ring;
+// of the cells around the block, whose cells `members` marks.
+bool stands_out(const MapCells& cells, const std::vector<Cell>& block, const CellMarks& members, double ratio) {
+  std::vector<long> around;
   for (const Cell& c : block)
     for_each_neighbour(cells, c, [&](Cell n) {
-      if (!members.count(cells.index(n)) && seen.insert(cells.index(n)).second) ring.push_back(cells.content(n));
+      if (!members.marked(cells.index(n))) around.push_back(cells.index(n));
     });
-  if (ring.empty()) return false;
+  std::sort(around.begin(), around.end());
+  around.erase(std::unique(around.begin(), around.end()), around.end());
+  if (around.empty()) return false;
+  std::vector<double> ring;
+  for (const long i : around) ring.push_back(cells.content(i));
   const auto middle = ring.begin() + static_cast<long>((ring.size() - 1) / 2);
   std::nth_element(ring.begin(), middle, ring.end());
   const double least = cells.content(*std::min_element(block.begin(), block.end(), [&](Cell a, Cell b) {
@@ -91,12 +126,12 @@ std::vector<Cell> with_blocks(const MapCells& cells, const std::vector<Cell>& ho
   in_block.assign(all.size(), false);
   std::unordered_map<long, std::size_t> listed;
   for (std::size_t i = 0; i < hot.size(); ++i) listed.emplace(cells.index(hot[i]), i);
-  std::unordered_set<long> visited;
-  for (const Cell& seed : hot) {
-    if (visited.count(cells.index(seed))) continue;
-    std::unordered_set<long> members;
-    const std::vector<Cell> block = component(cells, seed, threshold, members);
-    visited.insert(members.begin(), members.end());
+  std::vector<bool> reached(hot.size(), false);  // by the component of an earlier seed
+  for (std::size_t i = 0; i < hot.size(); ++i) {
+    if (reached[i]) continue;
+    CellMarks members(cells);
+    const std::vector<Cell> block = component(cells, hot[i], threshold, members);
+    for (std::size_t j = i + 1; j < hot.size(); ++j) reached[j] = reached[j] || members.marked(cells.index(hot[j]));
     if (block.size() < 2 || !stands_out(cells, block, members, ratio)) continue;
     for (const Cell& c : block) {
       const auto [at, added] = listed.emplace(cells.index(c), all.size());
