@@ -9,6 +9,7 @@
 #include "RootJSON.h"
 #include "TCanvas.h"
 #include "TList.h"
+#include "ThreadPriority.h"
 
 namespace kivo::web {
 
@@ -78,7 +79,11 @@ ViewTexts serialise(const LiveFrame& frame) {
   return texts;
 }
 
-ViewPublisher::ViewPublisher(ViewStore& store) : store_(store), thread_([this] { run(); }) {}
+ViewPublisher::ViewPublisher(ViewStore& store)
+    : store_(store), thread_([this] {
+        yield_to_event_processing();
+        run();
+      }) {}
 
 ViewPublisher::~ViewPublisher() {
   {

@@ -22,6 +22,7 @@
 #include "HttpExchange.h"
 #include "LiveCanvas.h"
 #include "MetricsToken.h"
+#include "ThreadPriority.h"
 #include "monitor_plugin.h"
 
 namespace kivo::web {
@@ -213,6 +214,10 @@ bool WebDisplay::start(std::string& error) {
   callbacks.init_connection = &WebDisplay::connection_taken;
   callbacks.begin_request = &WebDisplay::request_head_read;
   callbacks.init_ssl = prepare_tls_context;
+  callbacks.init_thread = [](const mg_context*, int) -> void* {
+    yield_to_event_processing();
+    return nullptr;
+  };
   mg_init_data init{&callbacks, this, options.data()};
   char reason[256] = "";
   unsigned code = 0;
