@@ -12,6 +12,8 @@
 
 #include <cstdlib>
 
+#include "ThreadPriority.h"
+
 namespace kivo::web {
 
 namespace {
@@ -64,7 +66,10 @@ void ConnectionGate::start(const std::string& address, int port) {
     address_ = address;
     port_ = port;
   }
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] {
+    yield_to_event_processing();
+    run();
+  });
 }
 
 // A worker never waits for the gate: while another looks, that look or the
