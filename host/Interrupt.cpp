@@ -1,7 +1,9 @@
 #include "Interrupt.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -14,8 +16,23 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 volatile std::sig_atomic_t terminating = 0;
+int wake_pipe[2] = {-1, -1};
 
-void on_interrupt(int) { interrupted = 1; }
+// A byte for whoever polls interrupt_fd(): the handler may run on any
+// thread, and a signal taken just before poll() would not interrupt it.
+void wake() {
+  if (wake_pipe[1] < 0) return;
+  const int saved = errno;
+  const char byte = 0;
+  const ssize_t written = ::write(wake_pipe[1], &byte, 1);
+  static_cast<void>(written);
+  errno = saved;
+}
+
+void on_interrupt(int) {
+  interrupted = 1;
+  wake();
+}
 
 // Told at once (write() is safe in a handler), so that the operator and
 // whoever sent the signal know it was taken.
@@ -35,6 +52,7 @@ void on_termination(int signal) {
   terminating = signal;
   interrupted = 1;
   tell_taken(signal);
+  wake();
 }
 
 // No SA_RESTART: a blocked poll() returns at once.
@@ -49,6 +67,7 @@ void handle(int signal, void (*handler)(int)) {
 }  // namespace
 
 void install_interrupt_handler() {
+  if (wake_pipe[0] < 0 && ::pipe2(wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) wake_pipe[0] = wake_pipe[1] = -1;
   handle(SIGINT, on_interrupt);
   for (int signal : {SIGTERM, SIGHUP}) {
     struct sigaction current {};
@@ -58,6 +77,14 @@ void install_interrupt_handler() {
 }
 
 bool interrupt_pending() { return interrupted != 0; }
+
+int interrupt_fd() { return wake_pipe[0]; }
+
+void drain_interrupt_fd() {
+  char bytes[64];
+  while (wake_pipe[0] >= 0 && ::read(wake_pipe[0], bytes, sizeof bytes) > 0) {
+  }
+}
 
 bool take_interrupt() {
   bool was = interrupted != 0;

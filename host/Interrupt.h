@@ -13,6 +13,12 @@ namespace kivo::host {
 
 void install_interrupt_handler();
 bool interrupt_pending();
+// Readable after any of these signals, on whichever thread took it: polled
+// beside other descriptors, so that a wait never outlasts a signal taken
+// just before it began; -1 when it could not be made.
+int interrupt_fd();
+// Empties interrupt_fd() once the flags have been looked at.
+void drain_interrupt_fd();
 // Returns whether an interrupt was pending and clears it.
 bool take_interrupt();
 // The signal (SIGTERM or SIGHUP) that asked kivo to end; 0 while none has.

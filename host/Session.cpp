@@ -344,8 +344,8 @@ std::uint64_t Session::process_slice(int budget_ms, const std::function<void()>&
 }
 
 void Session::wait_for_data(int timeout_ms) const {
-  pollfd fds[2] = {{display_fd(), POLLIN, 0}, {sources_.poll_fd(), POLLIN, 0}};
-  poll(fds, 2, timeout_ms);
+  pollfd fds[3] = {{display_fd(), POLLIN, 0}, {sources_.poll_fd(), POLLIN, 0}, {interrupt_fd(), POLLIN, 0}};
+  if (poll(fds, 3, timeout_ms) > 0 && (fds[2].revents & POLLIN)) drain_interrupt_fd();
 }
 
 // The canvas is copied here only for a web display, which serialises the
