@@ -88,6 +88,15 @@ class RunArchiveTest : public testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
+  // The archive counts `runs` written, none failed, and the bytes of every file.
+  void expect_all_written(const RunArchive& archive, long runs) const {
+    const RunArchive::ArchiveCounts counts = archive.counts();
+    EXPECT_EQ(counts.written, runs);
+    EXPECT_EQ(counts.failed, 0);
+    long long bytes = 0;
+    for (const std::string& name : files()) bytes += std::filesystem::file_size(directory_ + "/" + name);
+    EXPECT_EQ(counts.bytes, bytes);
+  }
 
   std::string directory_;
   int monitor_run_ = 0;
@@ -114,12 +123,7 @@ TEST_F(RunArchiveTest, EachRunIsCopiedBeforeTheNextResetAndWrittenOnce) {
   EXPECT_EQ(files(), (std::vector<std::string>{"run4.root", "run5.root", "run6.root"}));
   EXPECT_FALSE(archive.failed());
   EXPECT_NE(archive.describe()[0].find("last run written to " + directory_ + "/run6.root"), std::string::npos);
-  const RunArchive::ArchiveCounts counts = archive.counts();
-  EXPECT_EQ(counts.written, 3);
-  EXPECT_EQ(counts.failed, 0);
-  long long bytes = 0;
-  for (const std::string& name : files()) bytes += std::filesystem::file_size(directory_ + "/" + name);
-  EXPECT_EQ(counts.bytes, bytes);
+  expect_all_written(archive, 3);
 }
 
 TEST_F(RunArchiveTest, DataWithoutABeginRunIsARunToo) {
@@ -208,12 +212,7 @@ TEST_F(RunArchiveTest, AtMostOneEndedRunWaitsWhileAnotherIsWritten) {
   const std::string messages = testing::internal::GetCapturedStderr();
   EXPECT_EQ(files(), (std::vector<std::string>{"run1.root", "run2.root", "run3.root"}));
   EXPECT_NE(messages.find("archive: events wait while the runs before run "), std::string::npos) << messages;
-  const RunArchive::ArchiveCounts counts = archive.counts();
-  EXPECT_EQ(counts.written, 3);
-  EXPECT_EQ(counts.failed, 0);
-  long long bytes = 0;
-  for (const std::string& name : files()) bytes += std::filesystem::file_size(directory_ + "/" + name);
-  EXPECT_EQ(counts.bytes, bytes);
+  expect_all_written(archive, 3);
 }
 
 TEST_F(RunArchiveTest, TemporariesOfAKivoThatEndedGoAtStart) {
