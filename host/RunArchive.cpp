@@ -11,6 +11,7 @@
 
 #include "EventRecord.h"
 #include "Session.h"
+#include "ThreadPriority.h"
 #include "TemporaryFiles.h"
 
 namespace kivo::host {
@@ -27,9 +28,8 @@ std::string plural(long count, const char* one, const char* many) {
 // A thread that never takes the signals that stop kivo: they reach the
 // thread that processes events, which looks at them.
 std::thread thread_without_stop_signals(std::function<void()> work) {
-  sigset_t blocked, previous;
-  sigemptyset(&blocked);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
+  const sigset_t blocked = web::stop_signals();
+  sigset_t previous;
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   std::thread thread(std::move(work));
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);

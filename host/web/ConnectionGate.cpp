@@ -66,10 +66,7 @@ void ConnectionGate::start(const std::string& address, int port) {
     address_ = address;
     port_ = port;
   }
-  thread_ = std::thread([this] {
-    yield_to_event_processing();
-    run();
-  });
+  thread_ = std::thread([this] { run(); });
 }
 
 // A worker never waits for the gate: while another looks, that look or the
@@ -92,11 +89,7 @@ void ConnectionGate::request_read(const std::string& address, int port) {
 }
 
 void ConnectionGate::run() {
-  // The signals that end or interrupt kivo go to the thread that handles them.
-  sigset_t blocked;
-  sigemptyset(&blocked);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
-  pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+  become_serving_thread();
   std::unique_lock lock(mutex_);
   while (!wake_.wait_for(lock, kLookInterval, [this] { return stopping_; })) look();
 }

@@ -1,7 +1,10 @@
 #include "ThreadPriority.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include <initializer_list>
 
 namespace kivo::web {
 
@@ -12,6 +15,19 @@ namespace {
 constexpr int kServingNice = 10;
 
 }  // namespace
+
+sigset_t stop_signals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  return signals;
+}
+
+void become_serving_thread() {
+  const sigset_t blocked = stop_signals();
+  pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+  yield_to_event_processing();
+}
 
 void yield_to_event_processing() {
   const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));

@@ -1,14 +1,23 @@
-// The threads that serve clients yield the processor to the thread that
-// processes events: on a machine of few cores, a crowd of clients then slows
-// the answers, not ingestion.
+// The threads that serve clients leave the signals that stop kivo to the
+// thread that processes events, which handles them, and yield the processor
+// to it: on a machine of few cores, a crowd of clients then slows the
+// answers, not ingestion.
 #ifndef KIVO_HOST_WEB_THREAD_PRIORITY_H
 #define KIVO_HOST_WEB_THREAD_PRIORITY_H
 
+#include <signal.h>
+
 namespace kivo::web {
+
+// SIGINT, SIGTERM and SIGHUP: the signals that end or interrupt kivo.
+sigset_t stop_signals();
 
 // Lowers the calling thread's scheduling priority (raises its nice value);
 // best effort: a system that refuses leaves it as it is.
 void yield_to_event_processing();
+
+// Blocks the stop signals in the calling thread and yields the processor.
+void become_serving_thread();
 
 }  // namespace kivo::web
 

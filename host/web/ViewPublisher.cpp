@@ -79,11 +79,7 @@ ViewTexts serialise(const LiveFrame& frame) {
   return texts;
 }
 
-ViewPublisher::ViewPublisher(ViewStore& store)
-    : store_(store), thread_([this] {
-        yield_to_event_processing();
-        run();
-      }) {}
+ViewPublisher::ViewPublisher(ViewStore& store) : store_(store), thread_([this] { run(); }) {}
 
 ViewPublisher::~ViewPublisher() {
   {
@@ -149,11 +145,7 @@ ViewPublisher::Pending ViewPublisher::take_work() {
 }
 
 void ViewPublisher::run() {
-  // The signals that end or interrupt kivo go to the thread that handles them.
-  sigset_t blocked;
-  sigemptyset(&blocked);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
-  pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+  become_serving_thread();
   std::unique_lock lock(mutex_);
   for (;;) {
     work_.wait(lock, [this] { return stopping_ || work_ready(); });

@@ -101,9 +101,8 @@ std::string without_error_number(const std::string& message) {
 // with the signals that end or interrupt kivo blocked there, those signals
 // always reach the main thread, which handles them.
 mg_context* start_with_signals_blocked(mg_init_data& init, mg_error_data& failure) {
-  sigset_t blocked, previous;
-  sigemptyset(&blocked);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
+  const sigset_t blocked = stop_signals();
+  sigset_t previous;
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   mg_context* context = mg_start2(&init, &failure);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
