@@ -46,7 +46,7 @@ int wait_timeout(Session& session, bool busy) {
   int wait = -1;
   if (session.background() && !session.sources().exhausted() && session.sources().poll_fd() < 0)
     wait = kFollowPollMs;
-  return shorter_wait(wait, session.refresh_wait_ms());
+  return shorter_wait(shorter_wait(wait, session.refresh_wait_ms()), session.display_wait_ms());
 }
 
 }  // namespace

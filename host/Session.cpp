@@ -248,10 +248,15 @@ bool Session::finish() {
   return !archive_->failed();
 }
 
+// Regions are copied as soon as the budget allows; a take that yields none
+// publishes nothing, so that the display is not woken at every event.
 void Session::serve_display() {
   if (!display_ || !display_->zooms().new_regions()) return;
-  display_->publish(live_canvas_.regions(display_->zooms().take_new()));
+  const std::vector<web::MapRegion> regions = display_->zooms().take_new();
+  if (!regions.empty()) display_->publish(live_canvas_.regions(regions));
 }
+
+int Session::display_wait_ms() const { return display_ ? display_->zooms().wait_ms() : -1; }
 
 int Session::display_fd() const { return display_ ? display_->zooms().wake_fd() : -1; }
 
@@ -345,6 +350,8 @@ std::uint64_t Session::process_slice(int budget_ms, const std::function<void()>&
 
 void Session::wait_for_data(int timeout_ms) const {
   pollfd fds[3] = {{display_fd(), POLLIN, 0}, {sources_.poll_fd(), POLLIN, 0}, {interrupt_fd(), POLLIN, 0}};
+  const int display_wait = display_wait_ms();
+  if (display_wait >= 0 && (timeout_ms < 0 || display_wait < timeout_ms)) timeout_ms = display_wait;
   if (poll(fds, 3, timeout_ms) > 0 && (fds[2].revents & POLLIN)) drain_interrupt_fd();
 }
 

@@ -73,6 +73,9 @@ class Session {
   void serve_display();
   // Polled while the loop waits: readable when serve_display() has work; -1 without a display.
   int display_fd() const;
+  // How long a wait may last before serve_display() has work that waits for
+  // nothing to arrive; -1 for no limit.
+  int display_wait_ms() const;
   // Redraws the canvas when the data have stopped with the display on, or
   // the refresh interval in seconds has passed, and events came since the
   // last redraw (CanvasRefresh.h); `before` runs just before a redraw.

@@ -40,7 +40,10 @@ bool ZoomRequests::ask(const MapRegion& region, const std::string& client, Clock
                                   [](const Asked& a, const Asked& b) { return a.at < b.at; }));
   asked_.push_back({region, now});
   new_.store(true, std::memory_order_relaxed);
+  // While earlier regions wait for the budget, the event thread's wait ends
+  // when it allows them: the new one is taken then.
   const std::uint64_t one = 1;
+  if (now.time_since_epoch().count() < affordable_at_.load(std::memory_order_relaxed)) return true;
   if (wake_fd_ >= 0 && write(wake_fd_, &one, sizeof one) < 0) {
     // Already signalled (the counter is full): the event thread wakes anyway.
   }
@@ -69,6 +72,17 @@ bool ZoomRequests::spend_bins(long bins, Clock::time_point now) {
   return true;
 }
 
+bool ZoomRequests::new_regions(Clock::time_point now) const {
+  return new_.load(std::memory_order_relaxed) &&
+         now.time_since_epoch().count() >= affordable_at_.load(std::memory_order_relaxed);
+}
+
+int ZoomRequests::wait_ms(Clock::time_point now) const {
+  if (!new_.load(std::memory_order_relaxed)) return -1;
+  const Clock::duration left = Clock::duration(affordable_at_.load(std::memory_order_relaxed)) - now.time_since_epoch();
+  return int(std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+}
+
 ZoomRequests::Turn ZoomRequests::take_all(Clock::time_point now) { return take(false, now); }
 
 std::vector<MapRegion> ZoomRequests::take_new(Clock::time_point now) { return take(true, now).copy; }
@@ -83,10 +97,15 @@ ZoomRequests::Turn ZoomRequests::take(bool only_new, Clock::time_point now) {
   });
   Turn turn;
   bool uncopied = false, affordable = true;
+  Clock::time_point affordable_at = now;
   for (Asked* asked : order) {
     const bool due = !asked->copied || (!only_new && now - asked->copied_at >= kCopyAgainAfter);
     // Once one cannot be paid for, those behind it wait too: it goes first next time.
-    affordable = affordable && (!due || spend_bins(asked->region.bins(), now));
+    if (affordable && due && !spend_bins(asked->region.bins(), now)) {
+      affordable = false;
+      affordable_at = now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                (double(asked->region.bins()) - bins_left_) / kBinsPerSecond));
+    }
     if (due && affordable) {
       turn.copy.push_back(asked->region);
       asked->copied = true;
@@ -97,9 +116,12 @@ ZoomRequests::Turn ZoomRequests::take(bool only_new, Clock::time_point now) {
       uncopied = true;
     }
   }
+  // Regions left over wait for the budget, not for the descriptor: an idle
+  // loop would find it readable again and again.
+  affordable_at_.store(affordable_at.time_since_epoch().count(), std::memory_order_relaxed);
   new_.store(uncopied, std::memory_order_relaxed);
   std::uint64_t count = 0;
-  if (!uncopied && wake_fd_ >= 0 && read(wake_fd_, &count, sizeof count) < 0) {
+  if (wake_fd_ >= 0 && read(wake_fd_, &count, sizeof count) < 0) {
     // Nothing signalled since the last take.
   }
   return turn;

@@ -57,14 +57,19 @@ class ZoomRequests {
   // False when the region is not taken: `client` has added its share of new
   // regions for now.
   bool ask(const MapRegion& region, const std::string& client, Clock::time_point now = Clock::now());
-  // Event thread: whether a region was asked for that has not been copied.
-  bool new_regions() const { return new_.load(std::memory_order_relaxed); }
+  // Event thread: whether a region was asked for that has not been copied
+  // and the bins budget can pay for it now.
+  bool new_regions(Clock::time_point now = Clock::now()) const;
+  // Event thread: how long an idle wait may last before new_regions() holds;
+  // -1 while no region waits.
+  int wait_ms(Clock::time_point now = Clock::now()) const;
   // Event thread, at a canvas update: the regions asked for in the last
   // kForgetAfter, those never copied first, then those copied longest ago.
   Turn take_all(Clock::time_point now = Clock::now());
   // Event thread, between updates: regions never copied.
   std::vector<MapRegion> take_new(Clock::time_point now = Clock::now());
-  // Readable while new_regions() is true; -1 when no eventfd could be made.
+  // Readable from a new region's ask() to the next take; -1 when no eventfd
+  // could be made.
   int wake_fd() const { return wake_fd_; }
 
  private:
@@ -91,6 +96,8 @@ class ZoomRequests {
   double bins_left_ = kBinsBurst;
   Clock::time_point bins_at_{};
   std::atomic<bool> new_{false};
+  // When the budget pays for the first region waiting, since the clock's epoch.
+  std::atomic<Clock::rep> affordable_at_{0};
 };
 
 }  // namespace kivo::web

@@ -311,7 +311,12 @@ TEST(ZoomRequestsTest, WhatOneClientCanMakeTheEventThreadCopyIsBounded) {
   for (const MapRegion& region : first.copy) bins += region.bins();
   EXPECT_LE(bins, ZoomRequests::kBinsBurst);
   EXPECT_FALSE(first.copy.empty());
-  EXPECT_TRUE(zooms.new_regions()) << "the others wait for their turn";
+  EXPECT_FALSE(zooms.new_regions(t0 + std::chrono::milliseconds(250))) << "the others wait for the budget";
+  const int wait = zooms.wait_ms(t0 + std::chrono::milliseconds(250));
+  EXPECT_GT(wait, 0);
+  EXPECT_TRUE(zooms.new_regions(t0 + std::chrono::milliseconds(250 + wait))) << "and their turn comes";
+  pollfd wake{zooms.wake_fd(), POLLIN, 0};
+  EXPECT_EQ(poll(&wake, 1, 0), 0) << "an idle loop waits for the budget, not for the descriptor";
   const ZoomRequests::Turn next = zooms.take_all(t0 + std::chrono::milliseconds(300));
   EXPECT_EQ(next.keep, first.copy) << "copied a moment ago: the last copy stays";
   long later = 0;
