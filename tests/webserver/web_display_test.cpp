@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -226,6 +227,25 @@ TEST_F(WebDisplayTest, ConnectionsStayOpenAndTheFaviconIsServed) {
   EXPECT_TRUE(contains(first, "Connection: keep-alive")) << first;
   EXPECT_TRUE(answers.substr(second).starts_with("HTTP/1.1 200")) << answers;
   EXPECT_TRUE(contains(answers.substr(second), TestWebTree::kIndex));
+}
+
+// Every thread the display starts yields the processor to event processing
+// (the thread that started it): their nice value is higher.
+TEST_F(WebDisplayTest, ServerThreadsYieldToEventProcessing) {
+  ASSERT_EQ(get("/status.json").status, 200);
+  const int starter = getpriority(PRIO_PROCESS, 0);
+  int server_threads = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    const auto thread = static_cast<id_t>(std::stoi(task.path().filename().string()));
+    std::ifstream name_file(task.path() / "comm");
+    std::string name;
+    std::getline(name_file, name);
+    if (!name.starts_with("civetweb")) continue;
+    EXPECT_GT(getpriority(PRIO_PROCESS, thread), starter) << name << " (thread " << thread << ")";
+    ++server_threads;
+  }
+  EXPECT_GT(server_threads, 1) << "the listening thread and the workers";
+  EXPECT_EQ(getpriority(PRIO_PROCESS, 0), starter) << "the starting thread keeps its priority";
 }
 
 TEST_F(WebDisplayTest, PathEscapesAreRefused) {
