@@ -42,8 +42,8 @@ bool ZoomRequests::ask(const MapRegion& region, const std::string& client, Clock
   new_.store(true, std::memory_order_relaxed);
   // While earlier regions wait for the budget, the event thread's wait ends
   // when it allows them: the new one is taken then.
-  const std::uint64_t one = 1;
   if (now.time_since_epoch().count() < affordable_at_.load(std::memory_order_relaxed)) return true;
+  const std::uint64_t one = 1;
   if (wake_fd_ >= 0 && write(wake_fd_, &one, sizeof one) < 0) {
     // Already signalled (the counter is full): the event thread wakes anyway.
   }
