@@ -38,7 +38,6 @@ constexpr const char* kRequestTimeoutMs = "5000";
 // Longer than the page's poll intervals, so that its polls reuse one
 // connection (one TLS handshake) rather than open one each.
 constexpr const char* kKeepAliveTimeoutMs = "3000";
-constexpr int kRequestsPerClient = 16;
 constexpr const char* kMaxRequestSize = "16384";
 constexpr unsigned kFeatureIpv6 = 8;  // mg_check_feature bit
 constexpr std::chrono::milliseconds kKnockInterval{20};
@@ -284,10 +283,10 @@ std::string WebDisplay::activity_json() const {
 int WebDisplay::handle_request(mg_connection* connection, void* self) {
   auto* display = static_cast<WebDisplay*>(self);
   const std::string client = mg_get_request_info(connection)->remote_addr;
-  if (!display->admit(client))
-    return send_error(connection, 503, "too many requests from this address at once", "Retry-After: 1\r\n");
+  if (!display->turns_.enter(client))
+    return send_error(connection, 503, "too many requests from this address", "Retry-After: 1\r\n");
   const int status = display->respond(connection);
-  display->leave(client);
+  display->turns_.leave(client);
   return status;
 }
 
@@ -301,19 +300,6 @@ int WebDisplay::request_head_read(mg_connection* connection) {
   const mg_request_info* request = mg_get_request_info(connection);
   static_cast<WebDisplay*>(request->user_data)->gate_.request_read(request->remote_addr, request->remote_port);
   return 0;  // civetweb goes on with the request
-}
-
-bool WebDisplay::admit(const std::string& client) {
-  std::lock_guard lock(clients_mutex_);
-  int& answering = clients_[client];
-  if (answering >= kRequestsPerClient) return false;
-  ++answering;
-  return true;
-}
-
-void WebDisplay::leave(const std::string& client) {
-  std::lock_guard lock(clients_mutex_);
-  if (--clients_[client] == 0) clients_.erase(client);
 }
 
 // Every path needs the password: the page, JSROOT and the canvas alike; the

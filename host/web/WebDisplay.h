@@ -12,6 +12,7 @@
 
 #include "Access.h"
 #include "Activity.h"
+#include "ClientTurns.h"
 #include "ConnectionGate.h"
 #include "DigestAuth.h"
 #include "ArchiveListing.h"
@@ -60,7 +61,8 @@ namespace kivo::web {
 // requests with a bounded queue behind them, so a crowd of clients cannot grow the
 // process; one address holds a bounded number of connections, each of which has two
 // seconds to send its request (ConnectionGate.h), so slow clients cannot hold the
-// workers, and one address is answered a bounded number of requests at once.
+// workers, and one address is answered a bounded number of requests at once and
+// a second, the excess waiting its turn (ClientTurns.h).
 // With an Access password file every path needs HTTP digest authentication
 // (DigestAuth.h); a metrics token opens /metrics alone (MetricsToken.h); with a
 // certificate the display is served over HTTPS only.
@@ -110,10 +112,6 @@ class WebDisplay {
   static int connection_taken(const mg_connection* connection, void** data);
   static int request_head_read(mg_connection* connection);
   static int authorize(mg_connection* connection, void* self);
-  // Counts the requests being answered per client address; false when the
-  // address has its share already.
-  bool admit(const std::string& client);
-  void leave(const std::string& client);
   int respond(mg_connection* connection);
   int respond_update(mg_connection* connection, bool head);
   int respond_canvas(mg_connection* connection, bool head);
@@ -145,8 +143,7 @@ class WebDisplay {
   std::shared_ptr<const Activity> activity_;
 
   ConnectionGate gate_;
-  std::mutex clients_mutex_;
-  std::unordered_map<std::string, int> clients_;
+  ClientTurns turns_;
 
   PageViews views_;
   Metrics metrics_;

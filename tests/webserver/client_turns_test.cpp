@@ -1,0 +1,72 @@
+// What one client address can take of the server: answers at once, answers
+// a second, requests held; and that another address is not held up by it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "ClientTurns.h"
+
+namespace {
+
+using kivo::web::ClientTurns;
+using Clock = std::chrono::steady_clock;
+
+// Enters `count` requests of `address` that stay answered.
+void hold(ClientTurns& turns, const std::string& address, int count) {
+  for (int i = 0; i < count; ++i) ASSERT_TRUE(turns.enter(address));
+}
+
+TEST(ClientTurnsTest, AnAddressIsAnsweredABurstThenAtItsRate) {
+  ClientTurns turns;
+  const auto start = Clock::now();
+  for (int i = 0; i < int(ClientTurns::kBurst); ++i) {
+    ASSERT_TRUE(turns.enter("10.0.0.1"));
+    turns.leave("10.0.0.1");
+  }
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << "the burst is not slowed";
+  const auto before = Clock::now();
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_TRUE(turns.enter("10.0.0.1"));
+    turns.leave("10.0.0.1");
+  }
+  EXPECT_GE(Clock::now() - before, std::chrono::duration<double>(9 / ClientTurns::kPerSecond))
+      << "past the burst, requests wait for their turn";
+  const auto other = Clock::now();
+  ASSERT_TRUE(turns.enter("10.0.0.2"));
+  EXPECT_LT(Clock::now() - other, std::chrono::milliseconds(100)) << "another address has its own rate";
+  turns.leave("10.0.0.2");
+}
+
+TEST(ClientTurnsTest, RequestsBeyondThoseAnsweredAtOnceWaitForOneToEnd) {
+  ClientTurns turns;
+  hold(turns, "10.0.0.1", ClientTurns::kAtOnce);
+  auto waiting = std::async(std::launch::async, [&] { return turns.enter("10.0.0.1"); });
+  EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+  turns.leave("10.0.0.1");
+  EXPECT_TRUE(waiting.get()) << "admitted once an answer ended";
+
+  auto refused = std::async(std::launch::async, [&] { return turns.enter("10.0.0.1"); });
+  EXPECT_FALSE(refused.get()) << "no answer ended within the longest wait";
+}
+
+TEST(ClientTurnsTest, AnAddressHoldsABoundedShareAndOthersPassBesideIt) {
+  ClientTurns turns;
+  hold(turns, "10.0.0.1", ClientTurns::kAtOnce);
+  std::vector<std::future<bool>> waiting;
+  for (int i = ClientTurns::kAtOnce; i < ClientTurns::kHeldAtMost; ++i)
+    waiting.push_back(std::async(std::launch::async, [&] { return turns.enter("10.0.0.1"); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto asked = Clock::now();
+  EXPECT_FALSE(turns.enter("10.0.0.1")) << "beyond the share held";
+  EXPECT_LT(Clock::now() - asked, ClientTurns::kLongestWait) << "refused after a pause, not a wait";
+  EXPECT_TRUE(turns.enter("10.0.0.2")) << "another address is answered";
+  turns.leave("10.0.0.2");
+  for (int i = 0; i < ClientTurns::kAtOnce; ++i) turns.leave("10.0.0.1");
+  for (auto& request : waiting)
+    if (request.get()) turns.leave("10.0.0.1");
+}
+
+}  // namespace
