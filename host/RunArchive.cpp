@@ -1,6 +1,5 @@
 #include "RunArchive.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,17 +24,6 @@ std::string plural(long count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// A thread that never takes the signals that stop kivo: they reach the
-// thread that processes events, which looks at them.
-std::thread thread_without_stop_signals(std::function<void()> work) {
-  const sigset_t blocked = web::stop_signals();
-  sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  std::thread thread(std::move(work));
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return thread;
-}
-
 }  // namespace
 
 std::string RunArchive::directory_problem(const std::string& directory) {
@@ -53,7 +41,9 @@ RunArchive::RunArchive(std::string directory, Snapshot snapshot, Written written
   if (const int removed = eventio::remove_stale_temporaries_in(directory_); removed > 0)
     report("archive: removed " + plural(removed, "temporary file", "temporary files") + " left in " + directory_ +
            " by a kivo that ended while writing");
-  writer_ = thread_without_stop_signals([this] { write_jobs(); });
+  // The writer never takes the signals that stop kivo: they reach the thread
+  // that processes events, which looks at them.
+  writer_ = web::with_stop_signals_blocked([this] { return std::thread([this] { write_jobs(); }); });
 }
 
 RunArchive::~RunArchive() {

@@ -66,6 +66,7 @@ class CellMarks {
   CellMarks& operator=(const CellMarks&) = delete;
 
   bool marked(long i) const { return bits_[static_cast<std::size_t>(i)]; }
+  const std::vector<long>& marked_cells() const { return marked_; }
   // False when `i` was marked already.
   bool mark(long i) {
     if (marked(i)) return false;
@@ -131,7 +132,8 @@ std::vector<Cell> with_blocks(const MapCells& cells, const std::vector<Cell>& ho
     if (reached[i]) continue;
     CellMarks members(cells);
     const std::vector<Cell> block = component(cells, hot[i], threshold, members);
-    for (std::size_t j = i + 1; j < hot.size(); ++j) reached[j] = reached[j] || members.marked(cells.index(hot[j]));
+    for (const long cell : members.marked_cells())
+      if (const auto at = listed.find(cell); at != listed.end() && at->second < hot.size()) reached[at->second] = true;
     if (block.size() < 2 || !stands_out(cells, block, members, ratio)) continue;
     for (const Cell& c : block) {
       const auto [at, added] = listed.emplace(cells.index(c), all.size());

@@ -96,18 +96,6 @@ std::string without_error_number(const std::string& message) {
   return std::regex_replace(message, error_number, " $1");
 }
 
-// The server's threads inherit the signal mask of the thread that starts them:
-// with the signals that end or interrupt kivo blocked there, those signals
-// always reach the main thread, which handles them.
-mg_context* start_with_signals_blocked(mg_init_data& init, mg_error_data& failure) {
-  const sigset_t blocked = stop_signals();
-  sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  mg_context* context = mg_start2(&init, &failure);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return context;
-}
-
 }  // namespace
 
 WebDisplay::WebDisplay(std::string bind_address, int port, std::string web_root)
@@ -223,7 +211,8 @@ bool WebDisplay::start(std::string& error) {
 
   mg_init_library(0);
   first_log_message.clear();
-  context_ = start_with_signals_blocked(init, failure);
+  // The server's threads inherit the signal mask of the thread that starts them.
+  context_ = with_stop_signals_blocked([&] { return mg_start2(&init, &failure); });
   if (context_ == nullptr) {
     mg_exit_library();
     error = !first_log_message.empty() ? without_error_number(first_log_message)
