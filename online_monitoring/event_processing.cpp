@@ -7,6 +7,7 @@
 #include "TH1F.h"
 #include "TH2F.h"
 #include "Event.h"
+#include "busy_events.h"
 #include "correlation.h"
 #include "hit_maps.h"
 #include "kivo.h"
@@ -69,10 +70,30 @@ void report_invalid_hits(int ruid, int ruchn, int nhits) {
     std::cout << "invalid: (ruid " << ruid << ", ruchn " << ruchn << ") " << std::endl;
 }
 
+// The hit counts of every channel of the channel table in one packet,
+// asked once each.
+struct ChannelCounts {
+  int hits[ChannelTable::kUnits][ChannelTable::kChannels] = {};
+};
+
+// Reads the hit count of every channel of the packet's units into `counts`
+// and adds those of mapped channels to their staves' counts.
+void count_channel_hits(Packet* p, const ChannelTable& channels, ChannelCounts& counts, StaveSums& sums) {
+  for (int ruid = 0; ruid < ChannelTable::kUnits; ruid++) {
+    if (p->iValue(ruid) == -1) continue;
+    for (int ruchn = 0; ruchn < ChannelTable::kChannels; ruchn++) {
+      const int nhits = p->iValue(ruid, ruchn);
+      counts.hits[ruid][ruchn] = nhits;
+      const int stave = channels.location[ruid][ruchn].first;
+      if (nhits > 0 && stave >= 0) sums.npixels[stave] += nhits;
+    }
+  }
+}
+
 // The channel is looked up once and its `nhits` hits then decoded in runs of
 // up to one queue's worth; every hit word is read, decoded and filled as a
-// per-hit lookup would.
-void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation& location,
+// per-hit lookup would. The hits of a busy stave are counted beside the map.
+void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation& location, bool busy,
                   StaveSums& sums, PendingFills& pending) {
   if (location.first < 0) {
     report_invalid_hits(ruid, ruchn, nhits);
@@ -93,27 +114,30 @@ void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation&
       col_sum += ichip * 1024 + icol[i];
     }
     if (masking) count_masked_hits(istave, ichip, irow, icol, n, sums.masked);
+    if (busy) count_busy_hits(istave, ichip, irow, icol, n);
     queue_hits(pending, istave, ichip, irow, icol, n);
   }
-  sums.npixels[istave] += nhits;
   sums.row_sum[istave] += row_sum;
   sums.col_sum[istave] += col_sum;
 }
 
 void fill_packet_hits(Packet* p, StaveSums& sums) {
   const ChannelTable& channels = channel_table();
+  ChannelCounts counts;
+  count_channel_hits(p, channels, counts, sums);
+  bool busy[NSTAVE];
+  classify_event(sums.npixels, busy);
   FillTarget targets[NSTAVE];
   hit_fill_targets(targets);
   PendingFills pending;
   start_fills(pending, targets);
-  for (int ruid = 0; ruid < ChannelTable::kUnits; ruid++) {
-    if (p->iValue(ruid) == -1) continue;
+  for (int ruid = 0; ruid < ChannelTable::kUnits; ruid++)
     for (int ruchn = 0; ruchn < ChannelTable::kChannels; ruchn++) {
-      const int nhits = p->iValue(ruid, ruchn);
-      if (nhits > 0)
-        fill_channel(p, ruid, ruchn, nhits, channels.location[ruid][ruchn], sums, pending);
+      const int nhits = counts.hits[ruid][ruchn];
+      if (nhits <= 0) continue;
+      const chiplocation& location = channels.location[ruid][ruchn];
+      fill_channel(p, ruid, ruchn, nhits, location, location.first >= 0 && busy[location.first], sums, pending);
     }
-  }
   apply_fills(pending);
 }
 

@@ -227,6 +227,7 @@ std::vector<Result> judge_all(const Context& context) {
   };
   add(config.occupancy.enabled, judge_occupancy, context);
   add(config.hot_pixels.enabled, judge_hot_pixels, context);
+  add(config.busy_events.enabled, judge_busy_events, context);
   add(config.hit_rate.enabled, judge_hit_rates, context);
   add(config.beam_position.enabled, judge_beam_positions, context);
   add(config.alignment.enabled, judge_alignment, context);

@@ -4,6 +4,7 @@
 // windows are 1, 2, ... times `min_events` up to `window_events` long, and
 // the worst judgement counts, so that a stave that has just lost its hits is
 // seen at once while a small change still has a long window to show in.
+// Busy events (noise bursts) are left out, their events and their hits.
 #include <algorithm>
 #include <tuple>
 
@@ -91,7 +92,8 @@ std::vector<Result> judge_hit_rates(const Context& context) {
     std::array<double, kStaves> rates{};
     for (std::size_t s = 0; s < kStaves; ++s) {
       const double hits = now.staves[s].hits - start.staves[s].hits - hot_hits(now.staves[s].hot, start.staves[s].hot);
-      rates[s] = std::max(0.0, hits) / events;
+      const double counted = events - (now.staves[s].busy.events - start.staves[s].busy.events);
+      rates[s] = counted > 0 ? std::max(0.0, hits) / counted : 0;
     }
     for (int s = 0; s < kStaves; ++s) {
       Result judged = judge_stave(config, s, rates, events, context.memory.holds.last(kCheck, s));

@@ -56,7 +56,8 @@ std::array<double, kStaves> hits_per_event(const Reading& now, double events_bef
 }  // namespace
 
 double longest_window(const Config& config) {
-  return std::max({config.occupancy.window_events, config.hot_pixels.window_events, config.hit_rate.window_events,
+  return std::max({config.occupancy.window_events, config.hot_pixels.window_events, config.busy_events.window_events,
+                   config.hit_rate.window_events,
                    config.beam_position.window_events, config.alignment.window_events,
                    config.synchronisation.window_events, config.missing_packet.window_events});
 }
@@ -66,6 +67,8 @@ Quality::Quality(Setup setup, std::optional<MonitorInputs> inputs, Report report
       inputs_(inputs),
       report_(std::move(report)),
       history_(longest_window(setup_.config)) {
+  const BusyEventConfig& busy = setup_.config.busy_events;
+  if (inputs_) inputs_->set_busy_rule(busy.quantile, busy.multiple, busy.least_hits);
   if (!setup_.on_bad.empty() || !setup_.on_good.empty())
     alarms_ = std::make_unique<Alarms>(setup_.on_bad, setup_.on_good, setup_.config.alarm, report_);
 }

@@ -56,6 +56,8 @@ struct MonitorInputs {
   int (*hit_sums)(int stave, double* columns, double* rows);
   int (*set_correlation_mask)(int stave, const int* xbins, const int* ybins, int count);
   int (*lag_differences)(int stave, int reference, int axis, int lag, double* out);
+  int (*set_busy_rule)(double quantile, double multiple, double least);
+  int (*busy_events)(int stave, double* figures, double* columns, double* rows);
 };
 
 // Resolves the inputs through `lookup` (a symbol's address by name, null when
@@ -100,11 +102,23 @@ struct LagBins {
   std::array<Bins, kLags> columns, rows;
 };
 
+// The busy events of a stave since the reset (noise bursts: far more hits
+// than the run's distribution of hits per event), which the checks leave out.
+struct BusyEvents {
+  double events = 0, hits = 0;
+  double threshold = 0;  // the hits an event needs to be busy; 0 while not known
+  double most = 0;       // the most hits of one busy event
+};
+
+// A stave's counts since the reset. Those of the hits leave out the busy
+// events (their hits are kept in `busy`), but for `hits_per_event`, which is
+// the monitor's distribution as it shows it.
 struct StaveReading {
   double hits = 0;                       // hits in events where the stave counted (hchip)
   std::array<double, kChips> chip_hits{};  // hits in the raw map since its reset
   std::vector<double> double_columns;    // hits in the raw map since its reset, per double column
   std::vector<double> rows;              // the same per displayed row
+  BusyEvents busy;
   std::optional<BeamFit> beam;
   HotPixels hot;
   Bins hits_per_event;

@@ -61,7 +61,7 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
     const char* error;
   } cases[] = {
       {"[occupancy]\nenabled = true\n\n[dead_chips]\nwindow_events = 3\n",
-       "c.toml:4: [dead_chips]: unknown check (known: verdicts, occupancy, hot_pixels, hit_rate, beam_position, "
+       "c.toml:4: [dead_chips]: unknown check (known: verdicts, occupancy, hot_pixels, busy_events, hit_rate, beam_position, "
        "alignment, synchronisation, missing_packet, reference, alarm)"},
       {"[occupancy]\nwindow = 3\n", "c.toml:2: occupancy.window: unknown key (known: enabled, window_events, "
                                     "min_events, baseline_events, min_expected_hits, medium_low, bad_low, "
