@@ -80,8 +80,8 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
       {"[alignment]\nexpected_rows = [1, 2]\n",
        "c.toml:2: alignment.expected_rows: expected [] or one number per stave 0, 1, 2"},
       {"verbose = true\n",
-       "c.toml:1: verbose: not a table of settings (tables: verdicts, occupancy, hot_pixels, hit_rate, "
-       "beam_position, alignment, synchronisation, missing_packet, reference, alarm)"},
+       "c.toml:1: verbose: not a table of settings (tables: verdicts, occupancy, hot_pixels, busy_events, "
+       "hit_rate, beam_position, alignment, synchronisation, missing_packet, reference, alarm)"},
       {"[synchronisation]\nbad_ratio = 1.1\n",
        "c.toml:2: synchronisation.bad_ratio: 1.1 must be at least medium_ratio (1.2)"},
       {"[synchronisation]\nmedium_ratio = 0.9\n", "c.toml:2: synchronisation.medium_ratio: 0.9 is out of range (at least 1)"},
