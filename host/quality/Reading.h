@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@ inline constexpr std::array<int, 2> kLagReferences = {3, 2};
 inline constexpr int kStaveColours[kStaves] = {600, 632, 418, 618};
 
 struct HotPixelConfig;
+struct NoiseFloor;
 
 // The monitor's objects and live-view functions, resolved by name.
 struct MonitorInputs {
@@ -123,6 +125,8 @@ struct StaveReading {
   HotPixels hot;
   Bins hits_per_event;
   std::array<LagBins, kLagReferences.size()> lags;  // against each of kLagReferences
+  // The noise floor of the counts, once a check asks for it (BeamDelivery.h).
+  mutable std::shared_ptr<const NoiseFloor> floor;
 };
 
 struct Reading {
