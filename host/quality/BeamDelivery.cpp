@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Checks.h"
+#include "History.h"
 
 namespace kivo::quality {
 
@@ -84,7 +85,7 @@ StaveBeam stave_beam(const Reading& start, const Reading& now, int stave, const 
                  floor);
 }
 
-Delivery delivered(const Reading& start, const Reading& now) {
+Delivery delivered(const Reading& start, const Reading& now, const std::array<bool, kStaves>* silent) {
   Delivery delivery;
   delivery.events = now.events - start.events;
   if (!(delivery.events > 0) || !(now.events > 0)) return delivery;
@@ -100,6 +101,7 @@ Delivery delivered(const Reading& start, const Reading& now) {
     speaking += !delivery.silent[index];
   }
   if (speaking == 0) delivery.silent = {};
+  if (silent) delivery.silent = *silent;
   double window = 0, run = 0, run_hits = 0;
   for (std::size_t s = 0; s < kStaves; ++s) {
     if (delivery.silent[s]) continue;
@@ -110,6 +112,10 @@ Delivery delivered(const Reading& start, const Reading& now) {
   delivery.known = run > 0 && run * now.events > kBeamSignificance * std::sqrt(run_hits);
   if (delivery.known) delivery.share = window / run;
   return delivery;
+}
+
+std::array<bool, kStaves> silent_lately(const History& history, const Reading& now, double events) {
+  return delivered(history.window_start(now, events, Count::Events), now).silent;
 }
 
 std::string Delivery::no_beam() const {

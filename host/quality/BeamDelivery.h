@@ -17,6 +17,8 @@
 
 namespace kivo::quality {
 
+class History;
+
 // A window holds beam when its beam per event is at least this share of the
 // run's since the reset.
 inline constexpr double kLeastBeam = 0.1;
@@ -58,7 +60,12 @@ struct Delivery {
   // "no beam in the last 1000 events (...)"
   std::string no_beam() const;
 };
-Delivery delivered(const Reading& start, const Reading& now);
+// With `silent`, those staves are taken as silent (as the most recent window
+// found them: a window that began before a stave lost its hits still holds
+// some of them).
+Delivery delivered(const Reading& start, const Reading& now, const std::array<bool, kStaves>* silent = nullptr);
+// The staves silent in the last `events` events (at least) before `now`.
+std::array<bool, kStaves> silent_lately(const History& history, const Reading& now, double events);
 
 }  // namespace kivo::quality
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "Checks.h"
+#include "ReadoutUnits.h"
 #include "WholeSum.h"
 
 namespace kivo::quality {
@@ -234,6 +235,7 @@ std::vector<Result> judge_all(const Context& context) {
   add(config.synchronisation.enabled, judge_synchronisation, context);
   add(config.missing_packet.enabled, judge_missing_packets, context);
   add(config.reference.enabled, judge_reference, context);
+  name_lost_units(context, results);
   return results;
 }
 

@@ -92,6 +92,7 @@ std::vector<Result> judge_hit_rates(const Context& context) {
     results.push_back({kCheck, s, kNone, Verdict::Null, "", -1});
   double previous = 0;
   std::optional<Delivery> without_beam;
+  const std::array<bool, kStaves> silent = silent_lately(context.history, now, config.min_events);
   for (double length = config.min_events; previous < config.window_events; length += config.min_events) {
     const Reading& start = context.history.window_start(now, std::min(length, config.window_events), Count::Events);
     const double events = now.events - start.events;
@@ -101,7 +102,7 @@ std::vector<Result> judge_hit_rates(const Context& context) {
     }
     previous = events;
     if (events < config.min_events) break;
-    const Delivery delivery = delivered(start, now);
+    const Delivery delivery = delivered(start, now, &silent);
     if (!delivery.has_beam()) {
       without_beam = delivery;
       continue;

@@ -164,7 +164,9 @@ void record_window(RecentWindows& windows, const Reading& now, double events, co
 }
 
 // The regions flagged for too few hits in at least half of the recent
-// windows and dead (Bad) in one at least, as Bad regions, with their notes.
+// windows, dead (Bad) in one at least and not flagged in one at least (a
+// region flagged in all is judged as it is now), as Bad regions, with their
+// notes.
 std::vector<Region> intermittent(const RecentWindows& windows, int stave, LimitHolds& holds,
                                  std::map<long, std::string>& notes) {
   std::map<long, std::pair<std::size_t, std::size_t>> counts;  // flagged, dead
@@ -180,7 +182,7 @@ std::vector<Region> intermittent(const RecentWindows& windows, int stave, LimitH
   if (windows.size() < kIntermittentFrom) return regions;
   for (const auto& [place, count] : counts) {
     const std::size_t needed = (windows.size() + 1) / 2 - (held[place] ? kIntermittentHold : 0);
-    if (count.first < needed || count.second == 0) continue;
+    if (count.first < needed || count.second == 0 || count.first == windows.size()) continue;
     Region region;
     region.last = static_cast<int>(place / 2 % kDoubleColumns);
     region.first = static_cast<int>(place / 2 / kDoubleColumns);
@@ -192,8 +194,9 @@ std::vector<Region> intermittent(const RecentWindows& windows, int stave, LimitH
                                   ? std::string("the whole chip")
                                   : format("columns %d to %d", 2 * (region.first % kChipDoubleColumns),
                                            2 * (region.last % kChipDoubleColumns) + 1);
-    notes[place] = where + format(" (dead in %zu of the last %zu windows of %.0f events; too few hits in %zu)",
-                                  count.second, windows.size(), region.events, count.first);
+    notes[place] = where + format(" (dead in %zu of the last %zu windows of %.0f events: at most a quarter of its "
+                                  "hits in %zu of them, too few in the others; as expected in the rest)",
+                                  count.first, windows.size(), region.events, count.second);
     regions.push_back(region);
   }
   return regions;
@@ -203,6 +206,10 @@ std::vector<Region> intermittent(const RecentWindows& windows, int stave, LimitH
 // place once at its most severe.
 std::vector<Region> with_intermittent(std::vector<Region> regions, const std::vector<Region>& coming_and_going) {
   for (const Region& region : coming_and_going) {
+    const bool bad_now = std::any_of(regions.begin(), regions.end(), [&](const Region& r) {
+      return r.place() == region.place() && r.verdict == Verdict::Bad;
+    });
+    if (bad_now) continue;
     regions.erase(std::remove_if(regions.begin(), regions.end(),
                                  [&](const Region& r) { return r.place() == region.place(); }),
                   regions.end());
@@ -239,13 +246,14 @@ std::vector<Result> judge_stave(const Context& context, int stave, const Baselin
     Delivery delivery;
   };
   std::vector<Window> windows;
+  const std::array<bool, kStaves> silent = silent_lately(context.history, now, config.min_events);
   double previous_events = 0;
   for (double length = config.min_events; previous_events < longest_events; length += config.min_events) {
     const Reading& start = context.history.window_start(now, length, Count::Events);
     const double events = now.events - start.events;
     if (events <= previous_events) continue;
     previous_events = events;
-    windows.push_back({&start, delivered(start, now)});
+    windows.push_back({&start, delivered(start, now, &silent)});
   }
   const auto longest_with_beam = std::find_if(windows.rbegin(), windows.rend(),
                                               [](const Window& w) { return w.delivery.has_beam(); });
@@ -259,7 +267,11 @@ std::vector<Result> judge_stave(const Context& context, int stave, const Baselin
   const ColumnTotals longest_totals(columns_now, columns_at(*longest_with_beam->start), excluded);
   const Comparison reference{longest_with_beam->delivery.events, expected.events, longest_totals, baseline_totals,
                              valid, beam_shares(stave, longest_with_beam->delivery, baselines)};
-  const double clusters = scatter_of(reference) / (1 + reference.events_scale() * reference.stave_beam_ratio());
+  // A silent stave has no counts to measure it on: none of its regions could
+  // have lost every hit by a fluctuation of clusters, so only the baseline's
+  // own fluctuation counts.
+  const double clusters =
+      silent[index] ? 1 : scatter_of(reference) / (1 + reference.events_scale() * reference.stave_beam_ratio());
   const double most_per_double_column = *std::max_element(expected.double_columns.begin(), expected.double_columns.end());
   LimitHolds& holds = context.memory.holds;
   const auto before = [&holds, stave](long place) { return holds.last(kCheck, stave, kNone, place); };

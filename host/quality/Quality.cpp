@@ -8,6 +8,7 @@
 #include "TH1D.h"
 #include "TList.h"
 #include "TNamed.h"
+#include "ReadoutUnits.h"
 
 namespace kivo::quality {
 
@@ -66,7 +67,8 @@ Quality::Quality(Setup setup, std::optional<MonitorInputs> inputs, Report report
     : setup_(std::move(setup)),
       inputs_(inputs),
       report_(std::move(report)),
-      history_(longest_window(setup_.config)) {
+      history_(longest_window(setup_.config)),
+      alarmed_(kStaves + 1 + readout_units().size(), false) {
   const BusyEventConfig& busy = setup_.config.busy_events;
   if (inputs_) inputs_->set_busy_rule(busy.quantile, busy.multiple, busy.least_hits);
   if (!setup_.on_bad.empty() || !setup_.on_good.empty())
@@ -104,12 +106,37 @@ namespace {
 // confirmation; the rest (Null to Good and back) shows at once.
 bool needs_confirmation(Verdict shown, Verdict now) { return now >= Verdict::Medium || shown >= Verdict::Medium; }
 
+// Alarms are raised per group: each stave, the whole detector, and each
+// readout unit, for the results its loss explains.
+constexpr std::size_t kDetectorGroup = kStaves;
+constexpr std::size_t kFirstUnitGroup = kStaves + 1;
+
 std::size_t group_of(const Result& result) {
-  return result.stave == kNone ? static_cast<std::size_t>(kStaves) : static_cast<std::size_t>(result.stave);
+  if (result.unit != kNone && unit_index(result.unit) >= 0)
+    return kFirstUnitGroup + static_cast<std::size_t>(unit_index(result.unit));
+  return result.stave == kNone ? kDetectorGroup : static_cast<std::size_t>(result.stave);
+}
+
+const ReadoutUnit* unit_of_group(std::size_t group) {
+  return group >= kFirstUnitGroup ? &readout_units()[group - kFirstUnitGroup] : nullptr;
 }
 
 std::string group_name(std::size_t group) {
-  return group == static_cast<std::size_t>(kStaves) ? "the detector" : "stave " + std::to_string(group);
+  if (const ReadoutUnit* unit = unit_of_group(group))
+    return format("readout unit %d (", unit->number) + staves_text(unit->staves) + ")";
+  return group == kDetectorGroup ? "the detector" : "stave " + std::to_string(group);
+}
+
+// The alarm of `group`, with what names it.
+Alarm group_alarm(std::size_t group) {
+  Alarm alarm;
+  if (const ReadoutUnit* unit = unit_of_group(group)) {
+    alarm.unit = unit->number;
+    alarm.staves = unit->staves;
+  } else if (group != kDetectorGroup) {
+    alarm.stave = static_cast<int>(group);
+  }
+  return alarm;
 }
 
 // One line for every result of one stave (or of the whole detector) that
@@ -134,13 +161,24 @@ std::string digest(const std::vector<const TrackedResult*>& changed, const std::
     });
     text += text.empty() ? "" : " | ";
     if (same.size() > 1) {
+      const std::size_t group = group_of(tracked->result);
+      const ReadoutUnit* unit = unit_of_group(group);
       const long of = std::count_if(all.begin(), all.end(), [&](const TrackedResult& t) {
-        return t.result.check == check && group_of(t.result) == group_of(tracked->result);
+        const bool served = unit && std::find(unit->staves.begin(), unit->staves.end(), t.result.stave) !=
+                                        unit->staves.end();
+        return t.result.check == check && (served || group_of(t.result) == group);
       });
-      std::string chips;
-      for (const Result* result : same) chips += (chips.empty() ? "" : ", ") + std::to_string(result->chip);
-      text += format("%s: %zu of %ld chips %s (chips %s): ", check.c_str(), same.size(), of,
-                     verdict_name(worst_one->verdict), chips.c_str());
+      const bool staves = std::any_of(same.begin(), same.end(), [&](const Result* r) { return r->stave != same[0]->stave; });
+      const bool chips = same[0]->chip != kNone;
+      std::string places;
+      for (const Result* result : same) {
+        if (!places.empty()) places += ", ";
+        if (staves && chips) places += std::to_string(result->stave) + ":";
+        places += std::to_string(chips ? result->chip : result->stave);
+      }
+      const char* what = chips ? "chips" : "staves";
+      text += format("%s: %zu of %ld %s %s (%s %s): ", check.c_str(), same.size(), of, what,
+                     verdict_name(worst_one->verdict), what, places.c_str());
     } else {
       text += check + ": ";
     }
@@ -224,8 +262,7 @@ void Quality::raise_alarms(const std::vector<const TrackedResult*>& turned_bad, 
       if (group_of(tracked->result) == group) changed.push_back(tracked);
     if (!changed.empty() && !alarmed_[group]) {
       alarmed_[group] = true;
-      Alarm alarm;
-      alarm.stave = group == static_cast<std::size_t>(kStaves) ? kNone : static_cast<int>(group);
+      Alarm alarm = group_alarm(group);
       alarm.reason = digest(changed, results_, alarm.check, alarm.chip);
       alarm.run = since.run;
       if (alarms_) alarms_->raise(alarm);
@@ -236,8 +273,7 @@ void Quality::raise_alarms(const std::vector<const TrackedResult*>& turned_bad, 
     });
     if (!alarmed_[group] || still_bad) continue;
     alarmed_[group] = false;
-    Alarm recovery;
-    recovery.stave = group == static_cast<std::size_t>(kStaves) ? kNone : static_cast<int>(group);
+    Alarm recovery = group_alarm(group);
     recovery.verdict = Verdict::Good;
     recovery.reason = group_name(group) + ": no verdict is Bad any more";
     recovery.run = since.run;

@@ -98,9 +98,10 @@ class Quality {
   RunMemory memory_;
   Trends trends_;
   std::vector<TrackedResult> results_;
-  // Staves (kStaves for the whole detector) whose alarm is raised and whose
-  // verdicts have not all left Bad since.
-  std::array<bool, kStaves + 1> alarmed_{};
+  // The groups whose alarm is raised and whose verdicts have not all left
+  // Bad since.
+  // Staves, the detector (kStaves) and the readout units after it.
+  std::vector<bool> alarmed_;
   double judged_events_ = -1;  // the events of the last judgement
   // The counts of the reading of the last trend point, which the next one's
   // rates are taken against.
