@@ -79,20 +79,40 @@ Quality::~Quality() = default;
 
 void Quality::set_reference(ReferenceRun reference) { setup_.reference = std::move(reference); }
 
-void Quality::evaluate(std::optional<double> event_rate) {
+void Quality::keep_up() {
   if (!inputs_) return;
+  const Reading* newest = history_.newest();
+  const double data_events = *inputs_->data_events;
+  if (newest && *inputs_->run == newest->run && data_events >= newest->data_events &&
+      data_events - newest->data_events < setup_.config.occupancy.min_events)
+    return;
+  add_reading();
+}
+
+bool Quality::add_reading() {
   Reading reading = read_monitor(*inputs_, setup_.config.hot_pixels);
   const bool new_run = !history_.newest() || reading.run != history_.newest()->run;
   history_.add(std::move(reading));
-  if (history_.restarted()) {
-    memory_ = RunMemory{};
-    last_trend_.reset();
-    if (new_run) trends_.clear();
-  }
-  Reading& now = history_.newest_to_complete();
+  if (!history_.restarted()) return false;
+  memory_ = RunMemory{};
+  last_trend_.reset();
+  if (new_run) trends_.clear();
+  return true;
+}
+
+void Quality::evaluate(std::optional<double> event_rate) {
+  if (!inputs_) return;
+  const bool restarted = add_reading();
+  const double judged = restarted || history_.newest()->run != judged_run_ ? -1 : judged_events_;
+  std::vector<Reading*> unjudged = history_.readings_after(judged);
+  if (unjudged.empty()) unjudged.push_back(&history_.newest_to_complete());
+  for (Reading* now : unjudged) judge(*now, event_rate, restarted || now->data_events != judged_events_);
+}
+
+void Quality::judge(Reading& now, std::optional<double> event_rate, bool fresh) {
   mark_firing(now, history_, setup_.config.hot_pixels);
-  const bool fresh = history_.restarted() || now.data_events != judged_events_;
   judged_events_ = now.data_events;
+  judged_run_ = now.run;
   const Context context{setup_.config, now, history_, reference(), memory_};
   track(judge_all(context), Since{now.run, static_cast<long>(now.data_events), std::chrono::system_clock::now()},
         fresh);
@@ -288,7 +308,21 @@ int Quality::not_judging() const {
   return count;
 }
 
+std::string Quality::not_judged_reason() const {
+  const Reading* last = reading();
+  if (!last) return "nothing judged yet";
+  const Config& c = setup_.config;
+  const double least = std::min({c.occupancy.min_events, c.hot_pixels.min_events, c.busy_events.min_events,
+                                 c.hit_rate.min_events, c.beam_position.min_events, c.missing_packet.min_events});
+  if (last->data_events < least)
+    return format("%.0f data events, the checks need %.0f", last->data_events, least);
+  for (const Row& row : rows_of(results_))
+    if (row.shown.result.check != "reference") return row.shown.result.check + ": " + row.shown.result.reason;
+  return "no check is enabled";
+}
+
 std::string Quality::overall_text() const {
+  if (overall() == Verdict::Null) return "Null: not judged (" + not_judged_reason() + ")";
   const int blind = not_judging();
   std::string text = verdict_name(overall());
   if (blind > 0) text += format(", %d check%s not judging", blind, blind == 1 ? "" : "s");
@@ -397,6 +431,7 @@ std::shared_ptr<const QualityView> Quality::view(std::optional<double> event_rat
     view->run = last->run;
     view->event = last->data_events;
     view->overall = overall();
+    view->overall_text = overall_text();
     view->not_judging = not_judging();
     for (int s = 0; s < kStaves; ++s) view->staves[static_cast<std::size_t>(s)] = combined(results_, s);
     view->rows = rows_of(results_);
@@ -411,7 +446,8 @@ std::shared_ptr<const QualityView> Quality::view(std::optional<double> event_rat
 
 void Quality::add_saved_objects(TList& list) const {
   saved_.clear();
-  saved_.push_back(std::make_unique<TNamed>("quality_overall", verdict_name(overall())));
+  const std::string overall_title = overall() == Verdict::Null ? overall_text() : verdict_name(overall());
+  saved_.push_back(std::make_unique<TNamed>("quality_overall", overall_title.c_str()));
   for (const TrackedResult& tracked : results_) {
     const std::string title = std::string(verdict_name(tracked.result.verdict)) + ": " + tracked.result.reason;
     saved_.push_back(std::make_unique<TNamed>(saved_name(tracked.result).c_str(), title.c_str()));

@@ -105,7 +105,8 @@ export class VerdictBanner {
     const overall = view.judged ? String(view.overall) : null;
     this.signal(rows);
     const badge = document.getElementById('quality-badge');
-    badge.textContent = overall ?? 'no verdict yet';
+    badge.textContent = overall === 'Null' ? 'Null: not judged' : overall ?? 'no verdict yet';
+    badge.title = view.judged && view.overall_text ? String(view.overall_text) : 'overall verdict';
     badge.className = `verdict ${['Good', 'Medium', 'Bad'].includes(overall) ? overall : 'Null'}`;
     banner.dataset.verdict = overall ?? 'Null';
     this.showAlarm();
