@@ -79,7 +79,7 @@ std::string window_text(const LagPair& pair) {
 Result judge_stave(const Context& context, int stave) {
   const AlignmentConfig& config = context.config.alignment;
   const LagSettings settings{config.window_events, config.near_columns, config.near_rows, config.peak_ratio,
-                             config.min_significance, true, true};
+                             config.min_significance, true, true, config.min_events};
   const LagPair pair = measure_lags(context, stave, kReferenceStave, settings);
   Result result{kCheck, stave, kNone, Verdict::Null, "", 0};
   if (pair.entries < config.min_events) {

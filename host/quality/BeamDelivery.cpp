@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 #include "Checks.h"
 #include "History.h"
@@ -68,9 +69,50 @@ StaveBeam beam_of(const std::vector<double>& later, const std::vector<double>* e
 
 }  // namespace
 
+// What the checks of one judgement asked of a reading as `now`: the noise
+// floors, the beam since the reset, and that of each window by its start.
+struct BeamCache {
+  std::array<std::optional<NoiseFloor>, kStaves> floors;
+  std::optional<std::array<StaveBeam, kStaves>> run;
+  std::vector<std::pair<const Reading*, std::array<StaveBeam, kStaves>>> windows;
+};
+
+namespace {
+
+BeamCache& cache_of(const Reading& reading) {
+  std::shared_ptr<BeamCache>& beams = reading.cache.beams;
+  if (!beams) beams = std::make_shared<BeamCache>();
+  return *beams;
+}
+
+// The beam of every stave from `start` to `now`, measured once.
+const std::array<StaveBeam, kStaves>& window_beams(const Reading& start, const Reading& now) {
+  BeamCache& cache = cache_of(now);
+  for (const auto& [from, beams] : cache.windows)
+    if (from == &start) return beams;
+  std::array<StaveBeam, kStaves> beams;
+  for (int s = 0; s < kStaves; ++s) beams[static_cast<std::size_t>(s)] = stave_beam(start, now, s, noise_floor(now, s));
+  cache.windows.emplace_back(&start, beams);
+  return cache.windows.back().second;
+}
+
+const std::array<StaveBeam, kStaves>& run_beams(const Reading& now) {
+  BeamCache& cache = cache_of(now);
+  if (!cache.run) {
+    cache.run.emplace();
+    for (int s = 0; s < kStaves; ++s) {
+      const std::size_t index = static_cast<std::size_t>(s);
+      (*cache.run)[index] = stave_beam(now.staves[index].double_columns, now.events, noise_floor(now, s));
+    }
+  }
+  return *cache.run;
+}
+
+}  // namespace
+
 const NoiseFloor& noise_floor(const Reading& reading, int stave) {
-  std::shared_ptr<const NoiseFloor>& kept = reading.staves[static_cast<std::size_t>(stave)].floor;
-  if (!kept) kept = std::make_shared<const NoiseFloor>(floor_of(reading.staves[static_cast<std::size_t>(stave)]));
+  std::optional<NoiseFloor>& kept = cache_of(reading).floors[static_cast<std::size_t>(stave)];
+  if (!kept) kept = floor_of(reading.staves[static_cast<std::size_t>(stave)]);
   return *kept;
 }
 
@@ -91,11 +133,9 @@ Delivery delivered(const Reading& start, const Reading& now, const std::array<bo
   if (!(delivery.events > 0) || !(now.events > 0)) return delivery;
   const double scale = delivery.events / now.events;
   int speaking = 0;
-  for (int s = 0; s < kStaves; ++s) {
-    const std::size_t index = static_cast<std::size_t>(s);
-    const NoiseFloor& floor = noise_floor(now, s);
-    delivery.window[index] = stave_beam(start, now, s, floor);
-    delivery.run[index] = stave_beam(now.staves[index].double_columns, now.events, floor);
+  delivery.window = window_beams(start, now);
+  delivery.run = run_beams(now);
+  for (std::size_t index = 0; index < kStaves; ++index) {
     const double expected = delivery.run[index].hits * scale;
     delivery.silent[index] = expected >= kSilentFrom && delivery.window[index].hits < kSilentShare * expected;
     speaking += !delivery.silent[index];

@@ -40,7 +40,7 @@ inline constexpr std::array<int, 2> kLagReferences = {3, 2};
 inline constexpr int kStaveColours[kStaves] = {600, 632, 418, 618};
 
 struct HotPixelConfig;
-struct NoiseFloor;
+struct BeamCache;
 
 // The monitor's objects and live-view functions, resolved by name.
 struct MonitorInputs {
@@ -125,8 +125,6 @@ struct StaveReading {
   HotPixels hot;
   Bins hits_per_event;
   std::array<LagBins, kLagReferences.size()> lags;  // against each of kLagReferences
-  // The noise floor of the counts, once a check asks for it (BeamDelivery.h).
-  mutable std::shared_ptr<const NoiseFloor> floor;
 };
 
 struct Reading {
@@ -135,6 +133,21 @@ struct Reading {
   double events = 0;       // with the detector packet, since the last reset
   std::array<StaveReading, kStaves> staves{};
   std::array<Bins, kDifferenceStaves> column_differences, row_differences;
+  // What the beam delivered up to this reading, measured once a check asks
+  // (BeamDelivery.h); a copy of the reading starts without it.
+  class Cache {
+   public:
+    Cache() = default;
+    Cache(const Cache&) {}
+    Cache& operator=(const Cache&) {
+      beams.reset();
+      return *this;
+    }
+    Cache(Cache&&) = default;
+    Cache& operator=(Cache&&) = default;
+    std::shared_ptr<BeamCache> beams;  // shared_ptr: BeamCache is complete only where it is made
+  };
+  mutable Cache cache;
 
   double map_hits(int stave) const;
 };

@@ -54,6 +54,9 @@ std::string staves_text(const std::vector<int>& staves) {
 }
 
 void name_lost_units(const Context& context, std::vector<Result>& results) {
+  const bool flagged = std::any_of(results.begin(), results.end(),
+                                   [](const Result& r) { return r.stave != kNone && r.verdict >= Verdict::Medium; });
+  if (!flagged) return;
   const std::array<bool, kStaves> silent = silent_lately(context.history, context.now, context.config.occupancy.min_events);
   for (const ReadoutUnit& unit : readout_units()) {
     const std::string why = lost(context, unit, silent);
