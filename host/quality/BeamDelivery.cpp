@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <numeric>
 #include <optional>
 
 #include "Checks.h"
@@ -21,32 +22,18 @@ constexpr double kSilentFrom = 100;
 // many standard deviations before a window is said to lack it.
 constexpr double kBeamSignificance = 5;
 
+// The noise floor is the middle of the mean hits per double column of groups
+// of this many double columns: a beam covering fewer than half of them, a
+// noisy chip or a dead one cannot move it, and means of noise are as often
+// above the noise as below it.
+constexpr std::size_t kFloorGroup = 128;
+constexpr std::size_t kFloorGroups = kDoubleColumns / kFloorGroup;
+
 NoiseFloor floor_of(const StaveReading& stave) {
   NoiseFloor floor;
   floor.excluded.assign(kDoubleColumns, 0);
   for (const HotPixel& pixel : stave.hot.pixels) floor.excluded[static_cast<std::size_t>(pixel.column / 2)] = 1;
-  floor.quiet.assign(kDoubleColumns, 0);
-  if (stave.double_columns.size() != kDoubleColumns) return floor;
-  std::vector<double> counts;
-  counts.reserve(kDoubleColumns);
-  for (std::size_t d = 0; d < kDoubleColumns; ++d)
-    if (!floor.excluded[d]) counts.push_back(stave.double_columns[d]);
-  floor.valid = static_cast<double>(counts.size());
-  if (counts.empty()) return floor;
-  const auto middle = counts.begin() + static_cast<long>((counts.size() - 1) / 2);
-  std::nth_element(counts.begin(), middle, counts.end());
-  const double median = *middle;
-  // The lower half: below the median, and as many at it as make up half.
-  long at_median = static_cast<long>(counts.size() / 2) -
-                   std::count_if(counts.begin(), counts.end(), [median](double c) { return c < median; });
-  for (std::size_t d = 0; d < kDoubleColumns; ++d) {
-    if (floor.excluded[d]) continue;
-    const double c = stave.double_columns[d];
-    if (c < median || (c == median && at_median-- > 0)) {
-      floor.quiet[d] = 1;
-      floor.quiet_count += 1;
-    }
-  }
+  floor.valid = static_cast<double>(std::count(floor.excluded.begin(), floor.excluded.end(), 0));
   return floor;
 }
 
@@ -55,14 +42,22 @@ StaveBeam beam_of(const std::vector<double>& later, const std::vector<double>* e
   StaveBeam beam;
   beam.events = events;
   if (later.size() != kDoubleColumns || floor.valid <= 0) return beam;
-  double quiet = 0;
-  for (std::size_t d = 0; d < kDoubleColumns; ++d) {
-    if (floor.excluded[d]) continue;
-    const double hits = later[d] - (earlier ? (*earlier)[d] : 0.0);
+  std::array<double, kFloorGroups> means{};
+  std::size_t groups = 0;
+  for (std::size_t g = 0; g < kFloorGroups; ++g) {
+    double hits = 0, valid = 0;
+    for (std::size_t d = g * kFloorGroup; d < (g + 1) * kFloorGroup; ++d) {
+      if (floor.excluded[d]) continue;
+      hits += later[d] - (earlier ? (*earlier)[d] : 0.0);
+      valid += 1;
+    }
     beam.hits += hits;
-    if (floor.quiet[d]) quiet += hits;
+    if (valid > 0) means[groups++] = hits / valid;
   }
-  beam.noise_per_column = floor.quiet_count > 0 ? quiet / floor.quiet_count : 0;
+  if (groups == 0) return beam;
+  const auto middle = means.begin() + static_cast<long>((groups - 1) / 2);
+  std::nth_element(means.begin(), middle, means.begin() + static_cast<long>(groups));
+  beam.noise_per_column = *middle;
   beam.signal = std::max(0.0, beam.hits - floor.valid * beam.noise_per_column);
   return beam;
 }
@@ -112,8 +107,13 @@ const std::array<StaveBeam, kStaves>& run_beams(const Reading& now) {
 
 const NoiseFloor& noise_floor(const Reading& reading, int stave) {
   std::optional<NoiseFloor>& kept = cache_of(reading).floors[static_cast<std::size_t>(stave)];
-  if (!kept) kept = floor_of(reading.staves[static_cast<std::size_t>(stave)]);
+  const StaveReading& counts = reading.staves[static_cast<std::size_t>(stave)];
+  if (!kept) kept = floor_of(counts);
   return *kept;
+}
+
+bool holds_beam(const StaveBeam& beam) {
+  return beam.signal > 0 && beam.signal > kBeamSignificance * std::sqrt(beam.hits);
 }
 
 StaveBeam stave_beam(const std::vector<double>& double_columns, double events, const NoiseFloor& floor) {
@@ -142,15 +142,15 @@ Delivery delivered(const Reading& start, const Reading& now, const std::array<bo
   }
   if (speaking == 0) delivery.silent = {};
   if (silent) delivery.silent = *silent;
-  double window = 0, run = 0, run_hits = 0;
-  for (std::size_t s = 0; s < kStaves; ++s) {
-    if (delivery.silent[s]) continue;
-    window += delivery.window[s].intensity();
-    run += delivery.run[s].intensity();
-    run_hits += delivery.run[s].hits;
-  }
-  delivery.known = run > 0 && run * now.events > kBeamSignificance * std::sqrt(run_hits);
-  if (delivery.known) delivery.share = window / run;
+  std::vector<double> shares;
+  for (std::size_t s = 0; s < kStaves; ++s)
+    if (!delivery.silent[s] && holds_beam(delivery.run[s]))
+      shares.push_back(delivery.window[s].intensity() / delivery.run[s].intensity());
+  delivery.known = !shares.empty();
+  if (!delivery.known) return delivery;
+  const auto middle = shares.begin() + static_cast<long>((shares.size() - 1) / 2);
+  std::nth_element(shares.begin(), middle, shares.end());
+  delivery.share = *middle;
   return delivery;
 }
 

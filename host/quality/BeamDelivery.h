@@ -1,8 +1,7 @@
 // What the beam delivered over stretches of a run, measured where a fault
 // of one chip or stave cannot hide it: the hits of every stave above its
-// noise floor (the mean of the double columns that hold the fewest hits
-// since the reset, where the beam is not), busy events and hot pixels left
-// out. The checks scale what they expect of a window by it, so that spills
+// noise floor (the middle of the mean hits per double column of groups of
+// them, where the beam is not), busy events and hot pixels left out. The checks scale what they expect of a window by it, so that spills
 // and changes of intensity are no fault, and do not judge a window without
 // beam: between spills, every stave's beam is gone at once.
 #ifndef KIVO_HOST_QUALITY_BEAM_DELIVERY_H
@@ -23,12 +22,11 @@ class History;
 // run's since the reset.
 inline constexpr double kLeastBeam = 0.1;
 
-// The double columns of a stave left out of every count (those of its hot
-// pixels, listed in `reading`) and, of the others, the lower half by their
-// hits since the reset: the stave's noise floor is read there.
+// The double columns of a stave left out of every count: those of its hot
+// pixels, listed in `reading`.
 struct NoiseFloor {
-  Flags excluded, quiet;
-  double valid = 0, quiet_count = 0;
+  Flags excluded;
+  double valid = 0;  // double columns not left out
 };
 const NoiseFloor& noise_floor(const Reading& reading, int stave);
 
@@ -40,6 +38,8 @@ struct StaveBeam {
   double intensity() const { return events > 0 ? signal / events : 0; }
 };
 StaveBeam stave_beam(const std::vector<double>& double_columns, double events, const NoiseFloor& floor);
+// Whether the beam of `beam` stands out from the fluctuation of its hits.
+bool holds_beam(const StaveBeam& beam);
 // The same for the stretch from `start` to `now` (both readings of the run).
 StaveBeam stave_beam(const Reading& start, const Reading& now, int stave, const NoiseFloor& floor);
 
@@ -47,9 +47,9 @@ StaveBeam stave_beam(const Reading& start, const Reading& now, int stave, const 
 // run since the reset.
 struct Delivery {
   double events = 0;
-  // The window's beam per event over the run's, of the staves that are not
-  // silent; 1 while the run holds no beam that stands out from its noise
-  // (then nothing tells a window without beam).
+  // The window's beam per event over the run's: the middle (the lower
+  // middle) of the staves that are not silent and hold a beam; 1 while none
+  // does (then nothing tells a window without beam).
   double share = 1;
   bool known = false;
   // Staves that lost (almost) every hit, noise included, while another

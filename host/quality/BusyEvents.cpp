@@ -39,7 +39,8 @@ Result judge_stave(const Context& context, int stave) {
   holds.keep(kCheck, stave, kNone, 0, result.verdict);
   result.severity = share;
   if (bursts > 0)
-    result.reason = format("stave %d: noise bursts: %.0f events of the last %.0f with ", stave, bursts, events) +
+    result.reason = format("stave %d: noise bursts: %.0f event%s of the last %.0f with ", stave, bursts,
+                           bursts == 1 ? "" : "s", events) +
                     threshold_text(busy) + format(" on stave %d (%.1f%%; at most %.0f hits in one), left out of "
                                                   "the other checks",
                                                   stave, 100 * share, busy.most);

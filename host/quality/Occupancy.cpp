@@ -144,9 +144,8 @@ BeamShares beam_shares(int stave, const Delivery& delivery, const Baselines& bas
     shares.own_before = baselines.beam[index].signal;
   }
   for (std::size_t o = 0; o < kStaves; ++o) {
-    if (o == index || !baselines.ready[o] || delivery.silent[o]) continue;
-    shares.others_now += delivery.window[o].intensity();
-    shares.others_before += baselines.beam[o].intensity();
+    if (o == index || !baselines.ready[o] || delivery.silent[o] || !holds_beam(baselines.beam[o])) continue;
+    shares.others.push_back(delivery.window[o].intensity() / baselines.beam[o].intensity());
   }
   return shares;
 }

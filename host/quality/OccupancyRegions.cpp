@@ -31,6 +31,9 @@ constexpr double kScreenDeviations = 4;
 // A narrower flagged region explains a wider one that lacks (or has too
 // many) hits mostly where it lies.
 constexpr double kExplainedShare = 0.8;
+// A stave's own beam counts for the ratio with at least this many beam hits
+// in the baseline.
+constexpr double kRatioFrom = 100;
 // A level of regions is passed over when even this many times the stave's
 // beam ratio would not make its fullest region expect enough hits.
 constexpr double kRatioBound = 4;
@@ -82,23 +85,30 @@ ColumnTotals::ColumnTotals(const std::vector<double>& later, const std::vector<d
     at_[x + 1] = at_[x] + (excluded[x] ? 0.0 : later[x] - (earlier ? (*earlier)[x] : 0.0));
 }
 
-double Comparison::beam_ratio(int first, int last) const {
-  double now = beam.others_now, before = beam.others_before;
-  if (beam.own_counts) {
-    const double columns = valid.between(first, last);
-    const double region_now = recent_totals.between(first, last) - columns * beam.noise_now;
-    const double region_before = baseline_totals.between(first, last) - columns * beam.noise_before;
-    now += std::max(0.0, beam.own_now - region_now) / events;
-    before += std::max(0.0, beam.own_before - region_before) / baseline_events;
-  }
-  return before > 0 ? now / before : 1;
+namespace {
+
+// The ratio of the beam per event in the window to that of the baseline,
+// the middle (the lower middle) of the other staves' and of `own_now` and
+// `own_before` (beam hits), when those hold beam; 1 when nothing does.
+double middle_ratio(const Comparison& c, double own_now, double own_before) {
+  std::vector<double> ratios = c.beam.others;
+  if (c.beam.own_counts && own_before > kRatioFrom) ratios.push_back((own_now / c.events) / (own_before / c.baseline_events));
+  if (ratios.empty()) return 1;
+  const auto middle = ratios.begin() + static_cast<long>((ratios.size() - 1) / 2);
+  std::nth_element(ratios.begin(), middle, ratios.end());
+  return *middle;
 }
 
-double Comparison::stave_beam_ratio() const {
-  const double now = beam.others_now + beam.own_now / events;
-  const double before = beam.others_before + beam.own_before / baseline_events;
-  return before > 0 ? now / before : 1;
+}  // namespace
+
+double Comparison::beam_ratio(int first, int last) const {
+  const double columns = valid.between(first, last);
+  const double region_now = recent_totals.between(first, last) - columns * beam.noise_now;
+  const double region_before = baseline_totals.between(first, last) - columns * beam.noise_before;
+  return middle_ratio(*this, std::max(0.0, beam.own_now - region_now), std::max(0.0, beam.own_before - region_before));
 }
+
+double Comparison::stave_beam_ratio() const { return middle_ratio(*this, beam.own_now, beam.own_before); }
 
 double Comparison::expected_low(int first, int last) const {
   return baseline_totals.between(first, last) * events_scale() * std::min(1.0, beam_ratio(first, last));

@@ -41,14 +41,17 @@ class ColumnTotals {
   std::vector<double> at_;
 };
 
-// What the beam delivered to a stave: its hits above the noise floor, per
-// event, in the window and in the baseline, and the same of the other staves
-// that speak (not silent).
+// What the beam delivered to a stave: its hits above the noise floor in the
+// window and in the baseline, and the ratio of the beam per event in the
+// window to that in the baseline of each other stave that speaks (not
+// silent, with a beam in its baseline). The ratio the stave's regions
+// expect is the middle of those and the stave's own (without the region):
+// one faulty stave or region cannot move it.
 struct BeamShares {
-  double noise_now = 0, noise_before = 0;   // hits per valid double column at the floor
-  double own_now = 0, own_before = 0;       // the stave's beam hits, 0 when it is silent
-  double others_now = 0, others_before = 0;  // the other staves' beam per event
-  bool own_counts = true;
+  double noise_now = 0, noise_before = 0;  // hits per valid double column at the floor
+  double own_now = 0, own_before = 0;      // the stave's beam hits
+  bool own_counts = true;                  // false when the stave is silent
+  std::vector<double> others;
 };
 
 // A recent window of a stave against its baseline. A region expects its

@@ -128,17 +128,21 @@ Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot) {
   for (int s = 0; s < kStaves; ++s) {
     StaveReading& stave = reading.staves[static_cast<std::size_t>(s)];
     double busy[4] = {};
-    inputs.busy_events(s, busy, busy_columns.data(), busy_rows.data());
+    inputs.busy_events(s, busy, nullptr, nullptr);
     stave.busy = {busy[0], busy[1], busy[2], busy[3]};
     stave.hits = std::max(0.0, (*inputs.stave_hits)->GetBinContent(s + 1) - stave.busy.hits);
     stave.rows.assign(kStaveRows, 0.0);
     inputs.hit_sums(s, columns.data(), stave.rows.data());
-    for (std::size_t y = 0; y < kStaveRows; ++y) stave.rows[y] = std::max(0.0, stave.rows[y] - busy_rows[y]);
-    for (std::size_t x = 0; x < kStaveColumns; ++x) columns[x] = std::max(0.0, columns[x] - busy_columns[x]);
-    for (int c = 0; c < kChips; ++c) {
-      const auto first = busy_columns.begin() + c * kChipColumns;
-      stave.chip_hits[static_cast<std::size_t>(c)] =
-          std::max(0.0, inputs.chip_hits(s, c) - std::accumulate(first, first + kChipColumns, 0.0));
+    for (int c = 0; c < kChips; ++c) stave.chip_hits[static_cast<std::size_t>(c)] = inputs.chip_hits(s, c);
+    if (stave.busy.events > 0) {
+      inputs.busy_events(s, busy, busy_columns.data(), busy_rows.data());
+      for (std::size_t y = 0; y < kStaveRows; ++y) stave.rows[y] = std::max(0.0, stave.rows[y] - busy_rows[y]);
+      for (std::size_t x = 0; x < kStaveColumns; ++x) columns[x] = std::max(0.0, columns[x] - busy_columns[x]);
+      for (int c = 0; c < kChips; ++c) {
+        const auto first = busy_columns.begin() + c * kChipColumns;
+        double& hits = stave.chip_hits[static_cast<std::size_t>(c)];
+        hits = std::max(0.0, hits - std::accumulate(first, first + kChipColumns, 0.0));
+      }
     }
     stave.double_columns.resize(kDoubleColumns);
     for (std::size_t d = 0; d < kDoubleColumns; ++d) stave.double_columns[d] = columns[2 * d] + columns[2 * d + 1];
