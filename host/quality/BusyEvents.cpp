@@ -41,8 +41,8 @@ Result judge_stave(const Context& context, int stave) {
   if (bursts > 0)
     result.reason = format("stave %d: noise bursts: %.0f event%s of the last %.0f with ", stave, bursts,
                            bursts == 1 ? "" : "s", events) +
-                    threshold_text(busy) + format(" on stave %d (%.1f%%; at most %.0f hits in one), left out of "
-                                                  "the other checks",
+                    threshold_text(busy) + format(" on stave %d (%.1f%%; the largest of the run %.0f hits), left "
+                                                  "out of the other checks",
                                                   stave, 100 * share, busy.most);
   else
     result.reason = format("stave %d: no busy events in the last %.0f events (busy: ", stave, events) +

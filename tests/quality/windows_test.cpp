@@ -506,7 +506,7 @@ TEST(BusyEvents, BurstsAreCountedOnTheirStave) {
     seen.push_back(find(results, 3).verdict);
     if (seen.size() == 2) {
       EXPECT_EQ(find(results, 3).reason, "stave 3: noise bursts: 4 events of the last 3000 with more than 180 hits on "
-                                         "stave 3 (0.1%; at most 1800 hits in one), left out of the other checks");
+                                         "stave 3 (0.1%; the largest of the run 1800 hits), left out of the other checks");
     }
   }
   EXPECT_EQ(seen, (std::vector<Verdict>{Verdict::Medium, Verdict::Medium, Verdict::Medium, Verdict::Good,
