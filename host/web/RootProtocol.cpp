@@ -122,7 +122,7 @@ std::string hierarchy_json(const std::vector<ShelfEntry>& entries, const std::ve
                            int monitoring_ms) {
   Json root = {{"_name", ""},
                {"_kind", "ROOT.Session"},
-               {"_title", "KIVO online monitoring"},
+               {"_title", "KIVO objects"},
                {"_monitoring", std::to_string(monitoring_ms)},
                {"_childs", Json::array()}};
   for (const ShelfEntry& entry : entries) {
