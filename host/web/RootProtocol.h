@@ -7,7 +7,7 @@
 //   /ITEM/root.json          the object in ROOT JSON
 //   /ITEM/root.json.gz       the same, gzip-compressed (Content-Encoding: gzip)
 //   /Runs/FILE/h.json        the keys of an archived run file
-//   /Runs/FILE/KEY/root.json an object of that file
+//   /Runs/FILE/KEY/root.json an object of that file, read from it
 //
 // ?compact=N (JSROOT asks h.json?compact=3 and root.json.gz?compact=23) is
 // accepted for N of TBufferJSON's levels; the arrays are always in the

@@ -22,6 +22,9 @@
 #include "HttpExchange.h"
 #include "LiveCanvas.h"
 #include "MetricsToken.h"
+#include "RootJSON.h"
+#include "RootObjectReader.h"
+#include "TObject.h"
 #include "ThreadPriority.h"
 #include "monitor_plugin.h"
 
@@ -449,7 +452,13 @@ int WebDisplay::respond_archived(mg_connection* connection, const ProtocolReques
     if (!rootcompat::ReadFileKeys(path, keys, error)) return send_error(connection, 500, file + ": " + error);
     return send_json(connection, file_hierarchy_json(file, keys), "Cache-Control: no-store\r\n", head);
   }
-  return send_error(connection, 404, "objects of archived runs are read by JSROOT from /archive/" + file);
+  // One archived object read at a time: a hit map is tens of megabytes to inflate and write.
+  std::lock_guard one_at_a_time(archived_reads_);
+  std::string error;
+  const std::unique_ptr<TObject> read = rootcompat::ReadFileObject(path, object, error);
+  if (!read) return send_error(connection, error.starts_with("holds no object") ? 404 : 500, file + ": " + error);
+  const std::string json = rootcompat::ToJSON(*read);
+  return send_object(connection, json, request.gzip ? gzip(json) : std::string(), request, head);
 }
 
 int WebDisplay::respond_file(mg_connection* connection, const char* url_path, bool head) {

@@ -161,6 +161,7 @@ class WebDisplay {
 
   std::string archive_directory_;
   std::unique_ptr<ArchiveListing> archive_listing_;
+  std::mutex archived_reads_;
 };
 
 }  // namespace kivo::web

@@ -68,7 +68,7 @@ test('JSROOT reads hit maps, histograms, graphs and verdicts equal to those save
   assert.equal(canvas._typename, 'TCanvas');
 });
 
-test('the keys of an archived run are its folder', async () => {
+test('an archived run is a folder of its keys, its objects read from the file', async () => {
   const response = await fetch(`${url}Runs/run7.root/h.json?compact=3`);
   assert.equal(response.status, 200);
   const folder = await response.json();
@@ -76,6 +76,13 @@ test('the keys of an archived run are its folder', async () => {
   const names = childNames(folder);
   assert.ok(names.includes('h2d_chip_0') && names.includes('quality_overall'), names.join(' '));
   assert.ok(!names.includes('StreamerInfo'));
+  const painter = new HierarchyPainter('kivo', null);
+  await painter.openOnline(url);
+  await painter.expandItem('Runs/run7.root');
+  const { obj: map } = await painter.getObject('Runs/run7.root/h2d_chip_1');
+  assertSameObject(map, saved.get('h2d_chip_1'), 'archived h2d_chip_1');
+  const { obj: verdict } = await painter.getObject('Runs/run7.root/quality_overall');
+  assert.equal(verdict.fTitle, saved.get('quality_overall').fTitle);
 });
 
 test('only the read-only requests are answered', async () => {
