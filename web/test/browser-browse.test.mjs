@@ -8,14 +8,14 @@ import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { assertCleanPage, openPage } from './support/browser.mjs';
-import { quitKivo, simulate, startKivo } from './support/kivo.mjs';
+import { allSourcesRead, quitKivo, simulate, startKivo } from './support/kivo.mjs';
 
 const workDir = mkdtempSync(join(tmpdir(), 'kivo-browse-'));
 let kivo, url;
 
 before(async () => {
   ({ kivo, url } = await startKivo(workDir, [simulate(workDir, 'run.kivo', ['-n', '600', '--seed', '5'])]));
-  await kivo.nextLine(/all sources read/);
+  await allSourcesRead(kivo);
 });
 
 after(async () => {

@@ -7,7 +7,7 @@ import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:f
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { HierarchyPainter, parse } from 'jsroot';
-import { quitKivo, simulate, startKivo } from './support/kivo.mjs';
+import { allSourcesRead, quitKivo, simulate, startKivo } from './support/kivo.mjs';
 import { assertSameObject } from './support/rootfile.mjs';
 
 const workDir = mkdtempSync(join(tmpdir(), 'kivo-protocol-'));
@@ -20,7 +20,7 @@ const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 before(async () => {
   const stream = simulate(workDir, 'run.kivo', ['-n', '1500', '--run', '7', '--end-run', '--seed', '3']);
   ({ kivo, url } = await startKivo(workDir, ['--archive', archive, stream]));
-  await kivo.nextLine(/all sources read/);
+  await allSourcesRead(kivo);
   for (let i = 0; i < 100 && !(await (await fetch(`${url}runs.json`)).json()).runs.length; ++i) await sleep(100);
   const file = join(workDir, 'saved.json');
   kivo.send(`save("${file}")`);
