@@ -40,20 +40,13 @@ bool is_verdict_name(const std::string& name) {
          name != "quality_checks";
 }
 
-// Medium and Bad, the verdicts whose reason an operator looks for.
-int severity(const std::string& verdict) {
-  if (verdict == "Bad") return 2;
-  if (verdict == "Medium") return 1;
-  return 0;
-}
-
-// The reason of the first Medium or Bad verdict as severe as the overall
-// one: the file keeps the overall verdict alone, its reason is that check's.
+// The file keeps the overall verdict alone: its reason is that of the first
+// check with the same verdict (for Good, that none is worse).
 std::string reason_of_overall(const ArchivedRun& run) {
   if (run.overall == "Good") return "every check Good or not judged";
   for (const auto& [name, title] : run.verdicts) {
     const auto [verdict, reason] = verdict_parts(title);
-    if (verdict == run.overall && severity(verdict) > 0) return name.substr(std::strlen(kVerdictPrefix)) + ": " + reason;
+    if (verdict == run.overall) return name.substr(std::strlen(kVerdictPrefix)) + ": " + reason;
   }
   return "";
 }

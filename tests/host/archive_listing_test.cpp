@@ -1,5 +1,5 @@
 // kivo --list-archive: each run with the facts its file keeps and the
-// verdicts that were Medium or Bad, a file that cannot be read named as such; and
+// verdicts that were Medium or Bad, a run cut short marked, a file that cannot be read named as such; and
 // every program's --version, the version the files record.
 #include <gtest/gtest.h>
 
@@ -37,6 +37,9 @@ TEST(ArchiveListing, ListsEachRunWithItsFactsAndVerdicts) {
                                                        kivo::eventio::kivo_version() + "\n")))
       << listed.out;
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n     5  run5\\.root  " + date + "  " + date + " +1  ")));
+  // Run 5 ended with kivo, without its end-of-run event.
+  EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n     5  run5\\.root  [^\n]*  cut short: no end-of-run event\n")))
+      << listed.out;
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n        quality_missing_packet: Bad: ")))
       << "one event of run 4 lacked its packet: " << listed.out;
   EXPECT_EQ(listed.out.find(": Null: "), std::string::npos) << "what could not be judged is not listed";

@@ -73,6 +73,7 @@ const display = {
 window.kivoDisplay = display;
 
 const padViews = new PadViews(drawing, document.getElementById('pad-overlays'), () => drawOnScreen());
+display.padViews = padViews;  // the view in the address reads and sets it (view-address.mjs)
 
 // Drawing is one thing at a time: an update, a change of scale, a resize.
 let drawingQueue = Promise.resolve();

@@ -78,16 +78,24 @@ function act(action) {
   if (runs.shown) show(runs.shown.file, action);
 }
 
-function localTime(iso) {
-  return iso ? new Date(iso).toLocaleString() : '?';
+// "2026-12-09 13:58:08" in local time, 24-hour as the header's clock.
+export function localTime(iso) {
+  const time = iso ? new Date(iso) : null;
+  if (!time || Number.isNaN(time.getTime())) return '?';
+  const two = (n) => String(n).padStart(2, '0');
+  return `${time.getFullYear()}-${two(time.getMonth() + 1)}-${two(time.getDate())} ` +
+         `${two(time.getHours())}:${two(time.getMinutes())}:${two(time.getSeconds())}`;
 }
 
 function runRow(entry) {
   const open = element('button', { type: 'button', 'data-file': entry.file, 'data-mode': 'canvas' }, 'Open');
   const overlay = element('button', { type: 'button', 'data-file': entry.file, 'data-mode': 'overlay' }, 'Overlay');
   const verdict = entry.overall ?? (entry.problem ? 'unreadable' : '?');
+  // A run archived without its end-of-run event (kivo ended, or the run was cut off).
+  const cutShort = entry.cut_short
+    ? [' ', element('span', { class: 'cut-short', title: 'no end-of-run event: the run was cut short' }, 'cut short')] : [];
   const cells = [
-    element('td', {}, String(entry.run ?? '?')),
+    element('td', {}, String(entry.run ?? '?'), ...cutShort),
     element('td', {}, entry.file),
     element('td', {}, localTime(entry.first_event)),
     element('td', {}, localTime(entry.last_event)),
@@ -95,7 +103,7 @@ function runRow(entry) {
     element('td', { class: `verdict ${entry.overall ?? 'Null'}`, title: entry.overall_reason ?? entry.problem ?? '' }, verdict),
     element('td', {}, ...(entry.problem ? [] : [open, overlay])),
   ];
-  return element('tr', { 'data-run': String(entry.run ?? '') }, ...cells);
+  return element('tr', { 'data-run': String(entry.run ?? ''), class: entry.cut_short ? 'cut-short-run' : '' }, ...cells);
 }
 
 function showList() {
@@ -378,5 +386,6 @@ async function show(file, mode = 'canvas') {
   }
 }
 
+runs.show = show;  // the view in the address opens a run (view-address.mjs)
 buildView();
 pollList();
