@@ -90,6 +90,8 @@ export function localTime(iso) {
 function runRow(entry) {
   const open = element('button', { type: 'button', 'data-file': entry.file, 'data-mode': 'canvas' }, 'Open');
   const overlay = element('button', { type: 'button', 'data-file': entry.file, 'data-mode': 'overlay' }, 'Overlay');
+  const reference = element('button', { type: 'button', 'data-reference': entry.file,
+                                         title: 'how to make this run the reference of the checks' }, 'Use as reference');
   const verdict = entry.overall ?? (entry.problem ? 'unreadable' : '?');
   // A run archived without its end-of-run event (kivo ended, or the run was cut off).
   const cutShort = entry.cut_short
@@ -101,7 +103,7 @@ function runRow(entry) {
     element('td', {}, localTime(entry.last_event)),
     element('td', { class: 'number' }, entry.data_events === null ? '?' : String(entry.data_events)),
     element('td', { class: `verdict ${entry.overall ?? 'Null'}`, title: entry.overall_reason ?? entry.problem ?? '' }, verdict),
-    element('td', {}, ...(entry.problem ? [] : [open, overlay])),
+    element('td', {}, ...(entry.problem ? [] : [open, overlay, reference])),
   ];
   return element('tr', { 'data-run': String(entry.run ?? ''), class: entry.cut_short ? 'cut-short-run' : '' }, ...cells);
 }
@@ -117,10 +119,28 @@ function showList() {
   const table = element('table', { id: 'runs-table' }, element('thead', {}, head),
                         element('tbody', {}, ...[...runs.list].reverse().map(runRow)));
   table.addEventListener('click', (event) => {
-    const { file, mode } = event.target?.dataset ?? {};
+    const { file, mode, reference } = event.target?.dataset ?? {};
     if (file) show(file, mode);
+    if (reference) explainReference(reference);
   });
-  pane.replaceChildren(table);
+  pane.replaceChildren(element('p', { id: 'runs-reference-note', hidden: '' }), table);
+}
+
+// The display is read-only: the run becomes the reference at kivo's prompt
+// or command line. The command is shown, and copied where the browser allows.
+export function referenceCommand(file) {
+  return `reference("ARCHIVE/${file}")`;
+}
+
+function explainReference(file) {
+  const command = referenceCommand(file);
+  const note = document.getElementById('runs-reference-note');
+  note.hidden = false;
+  note.replaceChildren(`To compare with ${file}, type `, element('code', {}, command),
+                       ` at kivo's prompt (ARCHIVE: kivo's --archive directory), or start kivo with `,
+                       element('code', {}, `--reference ARCHIVE/${file}`), '. The page itself changes nothing in kivo.');
+  navigator.clipboard?.writeText(command).catch(() => {});
+  runs.referenceShown = file;
 }
 
 async function fetchList() {

@@ -146,6 +146,8 @@ test('the runs list marks the run cut short, gives each verdict\'s reason and a 
     assert.ok(three.reason);
     assert.doesNotMatch(three.text, /\b(AM|PM)\b/);
     assert.match(three.text, /\d{4}-\d\d-\d\d \d\d:\d\d:\d\d/);
+    await page.click('#runs-table tr[data-run="3"] button[data-reference]');
+    assert.match(await page.$eval('#runs-reference-note', (note) => note.textContent), /reference\("ARCHIVE\/run3\.root"\)/);
   } finally {
     await browser.close();
   }
