@@ -8,6 +8,7 @@
 import { cleanup, constants, draw, getElementCanvPainter, parse, redraw, resize, settings } from 'jsroot';
 import { Connection, NoAnswer } from './connection.mjs';
 import { describeHeader } from './header.mjs';
+import { markChips } from './chip-boundaries.mjs';
 import { decorateHitMap, zoomTo } from './hit-map-tools.mjs';
 import { LiveView, regionForZoom } from './live-view.mjs';
 import { PadViews } from './pad-views.mjs';
@@ -206,8 +207,10 @@ async function drawCanvas(canvas) {
     display.drawnShape = shape;
     await padViews.restore();
   }
-  for (const [stave, padPainter] of mapPadPainters())
+  for (const [stave, padPainter] of mapPadPainters()) {
     decorateHitMap(padPainter.getMainPainter(), stave, () => display.events ?? 0);
+    markChips(padPainter.getMainPainter());
+  }
   padViews.layout(width, height);
 }
 
