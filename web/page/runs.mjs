@@ -9,6 +9,7 @@
 // window.kivoRuns for tests.
 import { cleanup, draw, openFile } from 'jsroot';
 import { referencePlots } from './quality-plots.mjs';
+import { raiseTextSizes } from './readable-text.mjs';
 import { mergeToScreenResolution } from './screen-resolution.mjs';
 
 const LIST_INTERVAL_MS = 10000;
@@ -282,6 +283,9 @@ async function drawCanvas(run) {
   const canvas = archivedCanvas(live, objects);
   mergeToScreenResolution(canvas, CANVAS_WIDTH, CANVAS_HEIGHT);
   const pane = document.getElementById('runs-canvas');
+  // Its text as readable as the live canvas's, for the size it is drawn at.
+  const width = pane.clientWidth || CANVAS_WIDTH;
+  raiseTextSizes(canvas, width, Math.min(pane.clientHeight || width / 2, width / 2));
   cleanup(pane);
   await draw(pane, canvas, '');
 }
