@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "DetachedHistograms.h"
 #include "TCanvas.h"
 #include "TGraph.h"
 #include "TH1.h"
@@ -51,19 +52,6 @@ long cells_of(const TObject& object) {
   return 1;
 }
 
-// Histograms made while one lives join no directory: copies must not take
-// the place of the monitor's own objects there.
-class DetachedHistograms {
- public:
-  DetachedHistograms() : was_(TH1::AddDirectoryStatus()) { TH1::AddDirectory(kFALSE); }
-  ~DetachedHistograms() { TH1::AddDirectory(was_); }
-  DetachedHistograms(const DetachedHistograms&) = delete;
-  DetachedHistograms& operator=(const DetachedHistograms&) = delete;
-
- private:
-  Bool_t was_;
-};
-
 }  // namespace
 
 std::vector<web::ShelfEntry> shelf_entries(const MonitorObjects& objects) {
@@ -84,7 +72,7 @@ void serve_objects(web::ObjectShelf& shelf, const MonitorObjects& objects, const
     return nullptr;
   };
   bool maps_whole = false;
-  DetachedHistograms detached;
+  web::DetachedHistograms detached;
   std::vector<std::pair<std::string, std::unique_ptr<TObject>>> copies;
   for (const std::string& path : paths) {
     TObject* object = find(path);

@@ -1,14 +1,14 @@
 // The page's theme: dark or light as the system prefers (prefers-color-scheme),
 // unless the switch in the header chooses one; the choice is kept in the
-// address (theme=dark or theme=light), so that a link opens in it.
+// address's fragment (#theme=dark or #theme=light), so that a link opens in it.
 const THEMES = ['auto', 'dark', 'light'];
 const LABELS = { auto: 'Theme: auto', dark: 'Theme: dark', light: 'Theme: light' };
 
 const systemDark = window.matchMedia('(prefers-color-scheme: dark)');
 
 // The theme the address asks for: 'dark', 'light' or 'auto'.
-export function chosenTheme(search = window.location.search) {
-  const asked = new URLSearchParams(search).get('theme');
+export function chosenTheme(hash = window.location.hash) {
+  const asked = new URLSearchParams(hash.slice(1)).get('theme');
   return THEMES.includes(asked) ? asked : 'auto';
 }
 
@@ -26,8 +26,10 @@ function apply() {
 
 function choose(choice) {
   const url = new URL(window.location.href);
-  if (choice === 'auto') url.searchParams.delete('theme');
-  else url.searchParams.set('theme', choice);
+  const params = new URLSearchParams(url.hash.slice(1));
+  if (choice === 'auto') params.delete('theme');
+  else params.set('theme', choice);
+  url.hash = params.toString();
   window.history.replaceState(window.history.state, '', url);
   apply();
 }
@@ -38,4 +40,5 @@ button.addEventListener('click', () => choose(THEMES[(THEMES.indexOf(chosenTheme
 document.getElementById('top')?.append(button);
 systemDark.addEventListener('change', apply);
 window.addEventListener('popstate', apply);
+window.addEventListener('hashchange', apply);
 apply();

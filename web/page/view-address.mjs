@@ -1,5 +1,6 @@
-// The page's view in its address, so that a link or a reload opens the same
-// view: the tab beside the canvas (view=trends), the pad enlarged
+// The page's view in its address's fragment (#pad=p2d_2&zoom=...: no request
+// to kivo when it changes, and the page's file stays cached as it is), so
+// that a link or a reload opens the same view: the tab beside the canvas (view=trends), the pad enlarged
 // (pad=NAME), the zoom of each pad (zoom=PAD:X1:X2:Y1:Y2,... in axis values,
 // an axis not zoomed left empty), the last go-to place (goto=STAVE:PLACE)
 // and the archived run opened (run=FILE, runview=quality or overlay). Each
@@ -78,10 +79,17 @@ function currentView() {
   return view;
 }
 
+// The parameters of the address's fragment.
+export function fragmentParams(url = window.location.href) {
+  return new URLSearchParams(new URL(url).hash.slice(1));
+}
+
 function addressOf(view) {
   const url = new URL(window.location.href);
-  for (const key of KEYS) url.searchParams.delete(key);
-  for (const key of KEYS) if (view[key]) url.searchParams.set(key, view[key]);
+  const params = fragmentParams(url.href);
+  for (const key of KEYS) params.delete(key);
+  for (const key of KEYS) if (view[key]) params.set(key, view[key]);
+  url.hash = params.toString();
   return url;
 }
 
@@ -143,7 +151,7 @@ const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 async function start() {
   // The view is restored once the canvas and the quality panel are there.
   while (!(window.kivoDisplay?.drawnVersion > 0) || !window.kivoQuality) await sleep(100);
-  await restore(readView(new URLSearchParams(window.location.search)));
+  await restore(readView(fragmentParams()));
   window.history.replaceState({ kivoView: true }, '', window.location.href);
   address.restored = true;
   setInterval(watch, WATCH_MS);
@@ -152,7 +160,9 @@ async function start() {
 document.getElementById('goto')?.addEventListener('submit', () => {
   lastGoto = `${document.getElementById('goto-stave').value}:${document.getElementById('goto-place').value.trim()}`;
 });
-window.addEventListener('popstate', () => {
-  if (address.restored) restore(readView(new URLSearchParams(window.location.search)));
-});
+// Back and forward, and a view pasted into the address of this tab.
+for (const event of ['popstate', 'hashchange'])
+  window.addEventListener(event, () => {
+    if (address.restored && !restoring) restore(readView(fragmentParams()));
+  });
 start();

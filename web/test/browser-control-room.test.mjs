@@ -70,19 +70,21 @@ for (const scheme of ['light', 'dark']) {
 }
 
 test('the switch chooses a theme against the system and keeps it in the address', async () => {
-  const browser = await openPage(`${url}?theme=dark`, { width: 1366, height: 768 });
+  const browser = await openPage(`${url}#theme=dark`, { width: 1366, height: 768 });
   try {
     const { page } = browser;
     await page.emulateMedia({ colorScheme: 'light' });
     assert.equal(await page.evaluate(() => document.documentElement.dataset.theme), 'dark');
     await page.click('#theme-switch');
     assert.equal(await page.evaluate(() => document.documentElement.dataset.theme), 'light');
-    assert.equal(new URL(page.url()).searchParams.get('theme'), 'light');
+    const theme = () => new URLSearchParams(new URL(page.url()).hash.slice(1)).get('theme');
+    assert.equal(theme(), 'light');
     await page.click('#theme-switch');
-    assert.equal(new URL(page.url()).searchParams.get('theme'), null);
+    assert.equal(theme(), null);
     const background = () => page.evaluate(() => getComputedStyle(document.body).backgroundColor);
     const light = await background();
     await page.emulateMedia({ colorScheme: 'dark' });
+    await page.waitForFunction(() => document.documentElement.dataset.theme === 'dark', null, { timeout: 5000 });
     assert.notEqual(await background(), light, 'auto follows the system');
   } finally {
     await browser.close();
