@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { HierarchyPainter, parse } from 'jsroot';
+import { HierarchyPainter, makeSVG, parse } from 'jsroot';
 import { allSourcesRead, quitKivo, simulate, startKivo } from './support/kivo.mjs';
 import { assertSameObject } from './support/rootfile.mjs';
 
@@ -66,6 +66,10 @@ test('JSROOT reads hit maps, histograms, graphs and verdicts equal to those save
   assert.equal(overall.fTitle, saved.get('quality_overall').fTitle);
   const { obj: canvas } = await painter.getObject('Canvases/com');
   assert.equal(canvas._typename, 'TCanvas');
+  // What the painter read, JSROOT draws.
+  const { obj: hits } = await painter.getObject('hnhit_chip_1');
+  const svg = await makeSVG({ object: hits, option: 'hist', width: 600, height: 400 });
+  assert.match(svg, /^<svg[\s\S]*<path/);
 });
 
 test('an archived run is a folder of its keys, its objects read from the file', async () => {
