@@ -35,8 +35,8 @@ constexpr const char* kIntermittent = "occupancy intermittent";
 // every other stave has this many times the least expected hits.
 constexpr double kDeadFromStartHits = 5;
 // A region flagged for too few hits in at least half of the last this many
-// windows (and dead in one of them at least) is Bad; judged once this many
-// windows were recorded ...
+// windows from its first flagged on (and dead in one of them at least) is
+// Bad; judged once it spans this many windows ...
 constexpr std::size_t kIntermittentWindows = 8;
 constexpr std::size_t kIntermittentFrom = 4;
 // ... and held until it is flagged in this many fewer than half.
@@ -163,31 +163,40 @@ void record_window(RecentWindows& windows, const Reading& now, double events, co
 }
 
 // The regions flagged for too few hits in at least half of the recent
-// windows, dead (Bad) in one at least and not flagged in one at least (a
-// region flagged in all is judged as it is now), as Bad regions, with their
-// notes.
+// windows from their first flagged on, dead (Bad) in one at least and not
+// flagged in one at least (a region flagged in all is judged as it is now),
+// as Bad regions, with their notes.
 std::vector<Region> intermittent(const RecentWindows& windows, int stave, LimitHolds& holds,
                                  std::map<long, std::string>& notes) {
-  std::map<long, std::pair<std::size_t, std::size_t>> counts;  // flagged, dead
-  for (const WindowRecord& record : windows)
-    for (const auto& [place, verdict] : record.flagged) {
-      counts[place].first += 1;
-      counts[place].second += verdict == Verdict::Bad;
+  struct Count {
+    std::size_t flagged = 0, dead = 0, since = 0;  // since: the windows from the first flagged on
+  };
+  std::map<long, Count> counts;
+  for (std::size_t w = 0; w < windows.size(); ++w)
+    for (const auto& [place, verdict] : windows[w].flagged) {
+      Count& count = counts[place];
+      if (count.flagged == 0) count.since = windows.size() - w;
+      count.flagged += 1;
+      count.dead += verdict == Verdict::Bad;
     }
   std::map<long, bool> held;
   for (const auto& entry : counts) held[entry.first] = holds.last(kIntermittent, stave, kNone, entry.first) == Verdict::Bad;
   std::vector<Region> regions;
   holds.forget(kIntermittent, stave);
-  if (windows.size() < kIntermittentFrom) return regions;
   for (const auto& [place, count] : counts) {
-    const std::size_t needed = (windows.size() + 1) / 2 - (held[place] ? kIntermittentHold : 0);
-    if (count.first < needed || count.second == 0 || count.first == windows.size()) continue;
+    // Held, it is judged over all the recent windows; else over those from
+    // its first flagged on, so that a chip failing from the middle of them
+    // is not diluted by the windows before.
+    const std::size_t over = held[place] ? windows.size() : count.since;
+    if (over < kIntermittentFrom) continue;
+    const std::size_t needed = (over + 1) / 2 - (held[place] ? kIntermittentHold : 0);
+    if (count.flagged < needed || count.dead == 0 || count.flagged == over) continue;
     Region region;
     region.last = static_cast<int>(place / 2 % kDoubleColumns);
     region.first = static_cast<int>(place / 2 / kDoubleColumns);
     region.events = windows.back().events;
     region.verdict = Verdict::Bad;
-    region.severity = 100 + static_cast<double>(count.first);
+    region.severity = 100 + static_cast<double>(count.flagged);
     holds.keep(kIntermittent, stave, kNone, place, Verdict::Bad);
     const std::string where = region.last - region.first + 1 == kChipDoubleColumns
                                   ? std::string("the whole chip")
@@ -195,7 +204,7 @@ std::vector<Region> intermittent(const RecentWindows& windows, int stave, LimitH
                                            2 * (region.last % kChipDoubleColumns) + 1);
     notes[place] = where + format(" (dead in %zu of the last %zu windows of %.0f events: at most a quarter of its "
                                   "hits in %zu of them, too few in the others; as expected in the rest)",
-                                  count.first, windows.size(), region.events, count.second);
+                                  count.flagged, over, region.events, count.dead);
     regions.push_back(region);
   }
   return regions;
