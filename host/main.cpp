@@ -19,6 +19,7 @@
 #include "Registry.h"
 #include "Session.h"
 #include "Snapshot.h"
+#include "StandardStreams.h"
 #include "TemporaryFiles.h"
 #include "WebDisplay.h"
 
@@ -165,9 +166,19 @@ int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlu
   return status == 0 && !archived ? kExitFailure : status;
 }
 
+// A reader that left early (`kivo ... | head`) has cut the output: said at
+// the end, and the exit status is not 0.
+int with_output_checked(int status) {
+  const std::string cut = kivo::host::cut_standard_streams();
+  if (cut.empty()) return status;
+  std::fputs(kivo::host::cut_output_message(cut).c_str(), stderr);
+  return status == 0 ? kExitFailure : status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  kivo::host::ignore_broken_pipes();
   kivo::host::Options options;
   std::string error;
   if (!kivo::host::parse_options(argc, argv, options, error)) {
@@ -182,7 +193,7 @@ int main(int argc, char** argv) {
     std::fputs(kivo::eventio::version_text("kivo").c_str(), stdout);
     return 0;
   }
-  if (!options.list_archive.empty()) return kivo::host::print_archive(options.list_archive);
+  if (!options.list_archive.empty()) return with_output_checked(kivo::host::print_archive(options.list_archive));
   // Told now rather than after a run that may last hours.
   if (!options.snapshot.empty()) {
     if (const std::string problem = kivo::web::snapshot_problem(options.snapshot); !problem.empty()) {
@@ -217,5 +228,5 @@ int main(int argc, char** argv) {
     report(error);
     return kExitFailure;
   }
-  return run_session(options, *plugin, std::move(quality));
+  return with_output_checked(run_session(options, *plugin, std::move(quality)));
 }

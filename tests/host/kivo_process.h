@@ -40,6 +40,8 @@ class LiveProcess {
   void send(int signal);
   pid_t pid() const { return pid_; }
   void close_input();
+  // Closes the reading end of its standard output, as `| head -1` does.
+  void close_output();
   // Reads output until standard output (error) contains `text` (true) or
   // the child ends or `timeout_ms` pass (false).
   bool wait_for_out(const std::string& text, int timeout_ms = kGenerousMs);

@@ -1,0 +1,82 @@
+// kivo as a Unix tool among others: a reader that leaves early, Ctrl-C on
+// a pipe, a display that cannot start, a file that is not a stream, and the
+// words of its messages.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "kivo_process.h"
+
+namespace {
+
+using kivo::test::Finished;
+using kivo::test::LiveProcess;
+using kivo::test::run_program;
+
+namespace fs = std::filesystem;
+
+long occurrences(const std::string& text, const std::string& word) {
+  long count = 0;
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++count;
+  return count;
+}
+
+class UnixToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override { directory = kivo::test::temporary_directory(); }
+  void TearDown() override { fs::remove_all(directory); }
+
+  std::string path(const std::string& name) const { return directory + "/" + name; }
+
+  // One stream file holding `runs` short runs, each ended by an end-run event.
+  std::string runs_stream(int runs) {
+    const std::string stream = path("runs.kevt");
+    std::ofstream out(stream, std::ios::binary);
+    for (int run = 1; run <= runs; ++run) {
+      const std::string part = path("part.kevt");
+      const Finished made = run_program({KIVO_SIM, "-n", "20", "--run", std::to_string(run), "--seed",
+                                         std::to_string(run), "--end-run", "-o", part});
+      EXPECT_EQ(made.status, 0) << made.err;
+      out << kivo::test::read_file(part);
+    }
+    return stream;
+  }
+
+  std::string directory;
+};
+
+// The monitor prints a line at each run's first event; the reader takes
+// the first and goes, as `| head -1` does, long before the last run ends.
+TEST_F(UnixToolTest, AReaderThatLeavesCutsThePrintingNotTheProcessing) {
+#if defined(__SANITIZE_ADDRESS__)
+  const int runs = 6;
+#else
+  const int runs = 25;
+#endif
+  const std::string stream = runs_stream(runs);
+  const std::string archive = path("archive");
+  fs::create_directory(archive);
+  LiveProcess kivo({KIVO_BIN, "-b", "-q", "--archive", archive, stream});
+  ASSERT_TRUE(kivo.wait_for_out("\n"));
+  kivo.close_output();
+  EXPECT_EQ(kivo.wait(), 1) << kivo.err();
+  EXPECT_NE(kivo.err().find("kivo: standard output closed or failed before the end"), std::string::npos)
+      << kivo.err();
+  const Finished listed = run_program({KIVO_BIN, "--list-archive", archive});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  for (int run = 1; run <= runs; ++run)
+    EXPECT_NE(listed.out.find(" run" + std::to_string(run) + ".root "), std::string::npos) << listed.out;
+  EXPECT_EQ(occurrences(listed.out, "           20  "), runs) << "every run whole, its 20 data events" << listed.out;
+  EXPECT_EQ(listed.out.find("cannot be read"), std::string::npos) << listed.out;
+  EXPECT_EQ(std::distance(fs::directory_iterator(archive), fs::directory_iterator()), runs);
+}
+
+}  // namespace
