@@ -104,6 +104,15 @@ bool write_snapshot(kivo::host::Session& session, const std::string& path) {
   return false;
 }
 
+// A file of which nothing was a record was no stream: a batch run that read
+// it has failed, however damaged streams are read through.
+bool all_were_streams(kivo::host::Session& session) {
+  const std::vector<std::string> others = session.sources().not_streams();
+  for (const std::string& path : others)
+    report((path == "-" ? "standard input" : path) + ": not a KIVO stream (no stream file header)");
+  return others.empty();
+}
+
 // Everything after loading: sources, start-up commands, then the events to the
 // end (-q) or the prompt.
 int process(kivo::host::Session& session, const kivo::host::Options& options,
@@ -111,19 +120,21 @@ int process(kivo::host::Session& session, const kivo::host::Options& options,
   if (!open_streams(session, options) || !run_startup(session, options)) return kExitFailure;
   // Ctrl-C during a start-up command skips the rest; a batch run ends there.
   if (session.interrupted() && options.quit) return kExitInterrupted;
+  bool streams = true;
   if (!session.quit_requested()) {
     // Standard input cannot carry both events and commands.
     if (options.quit || session.sources().reads_standard_input()) {
       if (kivo::host::interrupt_pending()) return kExitInterrupted;
       session.run(0);
       if (session.interrupted()) return kExitInterrupted;
+      streams = all_were_streams(session);
     } else {
       kivo::host::run_prompt(session, registry);
     }
   }
   std::fflush(stdout);
   if (!options.snapshot.empty() && !write_snapshot(session, options.snapshot)) return kExitFailure;
-  return 0;
+  return streams ? 0 : kExitFailure;
 }
 
 // The data-quality configuration, log and reference run that the options

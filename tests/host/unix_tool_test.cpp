@@ -80,3 +80,34 @@ TEST_F(UnixToolTest, AReaderThatLeavesCutsThePrintingNotTheProcessing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UnixToolTest, AFileOfWhichNothingIsARecordFailsABatchRunDamageDoesNot) {
+  const std::string notes = path("notes.txt");
+  std::ofstream(notes) << "beam tuned at 14:02\nshift: A. N. Other\n";
+  const Finished text = run_program({KIVO_BIN, "-b", "-q", notes});
+  EXPECT_EQ(text.status, 1) << text.err;
+  EXPECT_NE(text.err.find("kivo: " + notes + ": not a KIVO stream (no stream file header)"), std::string::npos)
+      << text.err;
+  EXPECT_NE(text.err.find("kivo: " + notes + ": offset 0: no stream file header"), std::string::npos)
+      << "the reader's own line, with the program's name first: " << text.err;
+  const Finished piped = run_program({KIVO_BIN, "-b", "-q", "-"}, "not events\n");
+  EXPECT_EQ(piped.status, 1) << piped.err;
+  EXPECT_NE(piped.err.find("kivo: standard input: not a KIVO stream"), std::string::npos) << piped.err;
+
+  // A stream cut in its last record is read up to the cut, as before.
+  const std::string whole = kivo::test::read_file(runs_stream(2));
+  const std::string cut = path("cut.kevt");
+  std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() - 100);
+  const Finished damaged = run_program({KIVO_BIN, "-b", "-q", cut});
+  EXPECT_EQ(damaged.status, 0) << damaged.err;
+  EXPECT_NE(damaged.err.find("truncated record at end of data"), std::string::npos) << damaged.err;
+  EXPECT_EQ(damaged.err.find("not a KIVO stream"), std::string::npos) << damaged.err;
+  // An empty file is a stream with no events yet.
+  const std::string empty = path("empty.kevt");
+  std::ofstream{empty};
+  EXPECT_EQ(run_program({KIVO_BIN, "-b", "-q", empty}).status, 0);
+}
+
+}  // namespace
