@@ -38,14 +38,20 @@ std::string joined(const std::vector<std::string>& words) {
   return text;
 }
 
-std::unique_ptr<kivo::web::WebDisplay> start_display(const kivo::host::Options& options) {
+// The display asked for, started; null when it cannot start, with `failed`
+// set unless --display-optional lets kivo run on without it.
+std::unique_ptr<kivo::web::WebDisplay> start_display(const kivo::host::Options& options, bool& failed) {
   auto display = std::make_unique<kivo::web::WebDisplay>(options.bind, options.port, KIVO_WEB_DIR);
   display->set_access(options.access);
   display->metrics().set_stand(options.stand);
   display->set_archive(options.archive);
   std::string error;
   if (!display->start(error)) {
-    report("web display not started: " + error);
+    failed = !options.display_optional;
+    report(failed ? "the web display cannot start: " + error +
+                        " (give another --port or --bind, -b for no display, or --display-optional to run on "
+                        "without it)"
+                  : "web display not started, running on without it (--display-optional): " + error);
     return nullptr;
   }
   report("display at " + joined(display->addresses()));
@@ -161,7 +167,9 @@ std::string quality_setup(const kivo::host::Options& options, kivo::quality::Set
 
 int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin,
                 kivo::quality::Setup quality) {
-  std::unique_ptr<kivo::web::WebDisplay> display = options.batch ? nullptr : start_display(options);
+  bool display_failed = false;
+  std::unique_ptr<kivo::web::WebDisplay> display = options.batch ? nullptr : start_display(options, display_failed);
+  if (display_failed) return kExitUsage;  // before pinit and any event
   kivo::interp::Registry& registry = kivo::interp::Registry::global();
   kivo::host::Session session(plugin, registry, display.get(), options.archive, std::move(quality));
   session.set_refresh_seconds(options.refresh_seconds);  // checked by parse_options

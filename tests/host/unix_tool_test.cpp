@@ -111,3 +111,48 @@ TEST_F(UnixToolTest, AFileOfWhichNothingIsARecordFailsABatchRunDamageDoesNot) {
 }
 
 }  // namespace
+
+namespace {
+
+// A listening socket on a loopback port of its own, held for the test.
+class TakenPort {
+ public:
+  TakenPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size);
+    ::listen(fd_, 1);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+  }
+  ~TakenPort() { ::close(fd_); }
+  std::string port() const { return std::to_string(port_); }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+TEST_F(UnixToolTest, ADisplayThatCannotStartEndsKivoBeforeAnyEventUnlessOptional) {
+  const std::string stream = runs_stream(1);
+  const std::string archive = path("archive");
+  fs::create_directory(archive);
+  const TakenPort taken;
+  const Finished refused = run_program({KIVO_BIN, "-q", "--port", taken.port(), "--archive", archive, stream});
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_NE(refused.err.find("kivo: the web display cannot start: "), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("Address already in use"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.out, "") << "no event processed";
+  EXPECT_TRUE(fs::is_empty(archive)) << "no run archived";
+
+  const Finished optional =
+      run_program({KIVO_BIN, "-q", "--display-optional", "--port", taken.port(), "--archive", archive, stream});
+  EXPECT_EQ(optional.status, 0) << optional.err;
+  EXPECT_NE(optional.err.find("web display not started, running on without it"), std::string::npos) << optional.err;
+  EXPECT_TRUE(fs::exists(archive + "/run1.root"));
+}
+
+}  // namespace
