@@ -135,7 +135,7 @@ int process(kivo::host::Session& session, const kivo::host::Options& options,
       if (session.interrupted()) return kExitInterrupted;
       streams = all_were_streams(session);
     } else {
-      kivo::host::run_prompt(session, registry);
+      if (!kivo::host::run_prompt(session, registry)) return kExitInterrupted;
     }
   }
   std::fflush(stdout);

@@ -156,3 +156,37 @@ TEST_F(UnixToolTest, ADisplayThatCannotStartEndsKivoBeforeAnyEventUnlessOptional
 }
 
 }  // namespace
+
+namespace {
+
+// Commands from a pipe have no line being typed for Ctrl-C to drop: it ends
+// kivo with 130, as it ends a batch run, the run in progress archived.
+TEST_F(UnixToolTest, CtrlCEndsAPromptThatReadsAPipe) {
+  const std::string stream = runs_stream(1);
+  const std::string archive = path("archive");
+  fs::create_directory(archive);
+  {
+    LiveProcess idle({KIVO_BIN, "-b", "--archive", archive, stream});
+    ASSERT_TRUE(idle.wait_for_err("all sources read"));
+    idle.interrupt();
+    ASSERT_TRUE(idle.wait_for_err("kivo: interrupted: the commands come from no terminal")) << idle.err();
+    EXPECT_EQ(idle.wait(), 130) << idle.err();
+    EXPECT_TRUE(fs::exists(archive + "/run1.root"));
+  }
+  const std::string growing = path("growing.kevt");
+  std::ofstream{growing};
+  LiveProcess busy({KIVO_BIN, "-b"});
+  busy.write("follow(\"" + growing + "\")\nsources()\nrun()\nprint_status();\n");
+  ASSERT_TRUE(busy.wait_for_err("(following)")) << busy.err();
+  // A Ctrl-C just before run() starts is not for it: sent until one stops it.
+  bool stopped = false;
+  for (int attempt = 0; attempt < 100 && !stopped; ++attempt) {
+    busy.interrupt();
+    stopped = busy.wait_for_err("interrupted", 200);
+  }
+  ASSERT_TRUE(stopped) << busy.err();
+  EXPECT_EQ(busy.wait(), 130) << busy.err();
+  EXPECT_EQ(busy.out().find("Number of events"), std::string::npos) << "the line after run() never ran";
+}
+
+}  // namespace
