@@ -1,8 +1,10 @@
 // The archive over HTTP: byte ranges as RFC 9110 has them (one, several, the
 // last N, none satisfiable, malformed ones ignored), only run files directly
-// inside the archive directory (no path, link, temporary or other file out
-// of it), the list of runs, and the password covering all of it.
+// inside the archive directory, by their names as written (no path, link,
+// temporary, pipe or other file, no name cut at a decoded NUL), the list of
+// runs, and the password covering all of it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -73,6 +75,8 @@ class ArchiveServed : public ::testing::Test {
     std::ofstream(tree.root() / "run9.root") << TestWebTree::kSecret;
     fs::create_symlink(tree.root() / "run9.root", archive / "run6.root");
     fs::create_directory(archive / "run7.root");
+    fs::create_symlink("run5.root", archive / "run4.root");  // inside the archive, but a link
+    ::mkfifo((archive / "run8.root").c_str(), 0600);  // no writer: opening it would wait for one
   }
 
   int start(const kivo::web::Access& access = {}) {
@@ -127,11 +131,18 @@ TEST_F(ArchiveServed, NothingOutsideTheRunFilesOfTheArchive) {
   const int port = start();
   for (const char* path : {"/archive/../run9.root", "/archive/%2e%2e/run9.root", "/archive/run6.root",
                            "/archive/notes.txt", "/archive/run5.root.partial-1-AbCdEf", "/archive/run7.root",
-                           "/archive/", "/archive//run5.root", "/archive/run5.root/x", "/runs/run5.root"}) {
+                           "/archive/", "/archive//run5.root", "/archive/run5.root/x", "/runs/run5.root",
+                           "/archive/run5.root%00.txt", "/archive/run5.root%00", "/archive/run5.root%0a",
+                           "/archive/run5.root%2f", "/archive/run5.root%20", "/archive/run5.root;x",
+                           "/archive/run5.root/", "/archive/run4.root", "/archive/run8.root",
+                           "/archive/%2e%2e%2frun9.root"}) {
     const HttpResponse refused = http_request(port, "GET", path);
     EXPECT_EQ(refused.status, 404) << path;
     EXPECT_EQ(refused.body.find(TestWebTree::kSecret), std::string::npos) << path;
   }
+  // Percent-encoded letters decode to the name as RFC 3986 has it.
+  for (const char* path : {"/archive/run5.roo%74", "/archive/run5%2Eroot"})
+    EXPECT_EQ(http_request(port, "GET", path).body, content) << path;
   const HttpResponse runs = http_request(port, "GET", "/runs.json");
   EXPECT_EQ(runs.status, 200);
   EXPECT_NE(runs.body.find("\"archive\":true"), std::string::npos) << runs.body;
