@@ -157,7 +157,7 @@ void add_options(eventio::CommandLine& line, Options& options) {
             eventio::store_text(options.on_good)});
   line.add({"reference", 0, "FILE", "compare with a known-good run written by save()",
             eventio::store_text(options.reference)});
-  line.add({"name", 0, "STAND", "the stand label of every series of /metrics (default: the host name)",
+  line.add({"name", 0, "STAND", "the stand's name, served at /metrics as kivo_stand_info (default: the host name)",
             [&options](const std::string& text) { return parse_stand(text, options.stand); }});
   line.add({"metrics-token", 0, "FILE", "/metrics also opens to the bearer token in FILE (private to its owner)",
             [&options](const std::string& path) { return parse_metrics_token(path, options.access); }});
