@@ -212,7 +212,16 @@ int main(int argc, char** argv) {
     std::fputs(kivo::eventio::version_text("kivo").c_str(), stdout);
     return 0;
   }
-  if (!options.list_archive.empty()) return with_output_checked(kivo::host::print_archive(options.list_archive));
+  if (!options.list_archive.empty()) {
+    if (!options.streams.empty()) {
+      std::fprintf(stderr, "%s\n",
+                   kivo::eventio::usage_message("kivo", "--list-archive",
+                                                "takes no STREAM ('" + options.streams.front() + "' given)")
+                       .c_str());
+      return kExitUsage;
+    }
+    return with_output_checked(kivo::host::print_archive(options.list_archive));
+  }
   // Told now rather than after a run that may last hours.
   if (!options.snapshot.empty()) {
     if (const std::string problem = kivo::web::snapshot_problem(options.snapshot); !problem.empty()) {

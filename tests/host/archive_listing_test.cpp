@@ -43,10 +43,14 @@ TEST(ArchiveListing, ListsEachRunWithItsFactsAndVerdicts) {
   EXPECT_NE(listed.out.find("     9  run9.root  cannot be read: not a ROOT file\n"), std::string::npos) << listed.out;
 
   const auto missing = run_program({KIVO_BIN, "--list-archive", directory + "/none"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("kivo: --list-archive: " + directory + "/none: No such file or directory"),
+  EXPECT_EQ(missing.status, 2) << "a bad option, as for --archive";
+  EXPECT_NE(missing.err.find("kivo: --list-archive: " + directory + "/none: No such file or directory (see kivo --help)"),
             std::string::npos)
       << missing.err;
+  const auto with_stream = run_program({KIVO_BIN, "--list-archive", archive, "day1.kevt"});
+  EXPECT_EQ(with_stream.status, 2);
+  EXPECT_EQ(with_stream.err, "kivo: --list-archive: takes no STREAM ('day1.kevt' given) (see kivo --help)\n");
+  EXPECT_EQ(with_stream.out, "");
   fs::remove_all(directory);
 }
 

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -187,6 +188,37 @@ TEST_F(UnixToolTest, CtrlCEndsAPromptThatReadsAPipe) {
   ASSERT_TRUE(stopped) << busy.err();
   EXPECT_EQ(busy.wait(), 130) << busy.err();
   EXPECT_EQ(busy.out().find("Number of events"), std::string::npos) << "the line after run() never ran";
+}
+
+}  // namespace
+
+namespace {
+
+// Each KIVO program tells its exit statuses in its help, and a usage error
+// is one line naming the program first and its help last.
+TEST(OneVoice, EveryProgramSaysItsExitStatusesAndWordsUsageErrorsAlike) {
+  const std::string scratch = kivo::test::temporary_directory();
+  const std::string file = scratch + "/a";
+  std::ofstream(file) << "event\n";
+  const std::vector<std::vector<std::string>> wrong = {
+      {KIVO_BIN, "--port", "-1"},    {KIVO_BIN, "--list-archive", scratch, "x.kevt"},
+      {KIVO_SIM, "--seed", "-1"},    {KIVO_PACK, file, file},
+      {KIVO_DUMP, file, file},       {KIVO_BENCH, "--no-such-option"},
+      {KIVO_DICTGEN, "one"}};
+  for (const std::vector<std::string>& words : wrong) {
+    const std::string name = fs::path(words[0]).filename().string();
+    const Finished help = run_program({words[0], "--help"});
+    EXPECT_EQ(help.status, 0) << name;
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos) << name << ": " << help.out;
+    const Finished refused = run_program(words);
+    EXPECT_EQ(refused.status, 2) << name << ": " << refused.err;
+    EXPECT_TRUE(refused.err.starts_with(name + ": ")) << refused.err;
+    EXPECT_TRUE(refused.err.ends_with(" (see " + name + " --help)\n")) << refused.err;
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+  }
+  EXPECT_EQ(run_program({KIVO_SIM, "--seed", "-1"}).err,
+            "kivo-sim: --seed: '-1' must not be negative (see kivo-sim --help)\n");
+  fs::remove_all(scratch);
 }
 
 }  // namespace
