@@ -122,9 +122,9 @@ bool LiveProcess::wait_for_err(const std::string& text, int timeout_ms) {
   return wait_for(text, err_, timeout_ms);
 }
 
-int LiveProcess::wait() {
+int LiveProcess::wait(int timeout_ms) {
   close_input();
-  auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGenerousMs);
+  auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (pump(100) && std::chrono::steady_clock::now() < give_up) {
   }
   int status = 0;

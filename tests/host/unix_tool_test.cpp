@@ -68,7 +68,9 @@ TEST_F(UnixToolTest, AReaderThatLeavesCutsThePrintingNotTheProcessing) {
   LiveProcess kivo({KIVO_BIN, "-b", "-q", "--archive", archive, stream});
   ASSERT_TRUE(kivo.wait_for_out("\n"));
   kivo.close_output();
-  EXPECT_EQ(kivo.wait(), 1) << kivo.err();
+  // Each run's file takes a good part of a second to write: 25 of them on a
+  // loaded machine take longer than most of what these tests wait for.
+  EXPECT_EQ(kivo.wait(8 * kivo::test::kGenerousMs), 1) << kivo.err();
   EXPECT_NE(kivo.err().find("kivo: standard output closed or failed before the end"), std::string::npos)
       << kivo.err();
   const Finished listed = run_program({KIVO_BIN, "--list-archive", archive});
