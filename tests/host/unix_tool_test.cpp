@@ -86,6 +86,19 @@ TEST_F(UnixToolTest, AReaderThatLeavesCutsThePrintingNotTheProcessing) {
 
 namespace {
 
+// The same at the prompt: what the commands print is lost, the commands run.
+TEST_F(UnixToolTest, APromptWhoseOutputIsClosedRunsItsCommandsAndSaysSo) {
+  LiveProcess kivo({KIVO_BIN, "-b", "--plugin", STUB_PLUGIN});
+  ASSERT_TRUE(kivo.wait_for_out("pinit\n"));
+  kivo.close_output();
+  const std::string saved = path("saved.json");
+  kivo.write("process_histos()\nprint_status()\nsave(\"" + saved + "\")\n.q\n");
+  EXPECT_EQ(kivo.wait(), 1) << kivo.err();
+  EXPECT_NE(kivo.err().find("kivo: standard output closed or failed before the end"), std::string::npos)
+      << kivo.err();
+  EXPECT_TRUE(fs::exists(saved)) << "the command after the lost output ran: " << kivo.err();
+}
+
 TEST_F(UnixToolTest, AFileOfWhichNothingIsARecordFailsABatchRunDamageDoesNot) {
   const std::string notes = path("notes.txt");
   std::ofstream(notes) << "beam tuned at 14:02\nshift: A. N. Other\n";
