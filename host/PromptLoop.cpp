@@ -58,15 +58,16 @@ bool run_prompt(Session& session, const interp::Registry& registry) {
   // puts the terminal back as it was.
   eventio::restore_terminal_on_signals(0);
   bool interrupted = false;  // by Ctrl-C, in a line or between lines
+  const bool terminal = isatty(STDIN_FILENO) != 0;
   interp::Prompt prompt("kivo> ", interp::default_history_path(), registry,
-                        [&session, &interrupted](std::optional<std::string> line) {
+                        [&session, &interrupted, terminal](std::optional<std::string> line) {
                           if (line) {
                             session.execute(*line, "input");
                             interrupted = session.interrupted();
                           } else {
                             session.request_quit();
                           }
-                          return !session.quit_requested() && !(interrupted && !isatty(STDIN_FILENO));
+                          return !session.quit_requested() && !(interrupted && !terminal);
                         });
   bool announced_end = true;
   while (!session.quit_requested() && !termination_requested()) {
@@ -74,7 +75,7 @@ bool run_prompt(Session& session, const interp::Registry& registry) {
       interrupted = true;
       prompt.discard_line();
     }
-    if (interrupted && !prompt.interactive()) {
+    if (interrupted && !terminal) {
       report("interrupted: the commands come from no terminal, kivo ends");
       return false;
     }
