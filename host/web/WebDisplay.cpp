@@ -22,6 +22,7 @@
 #include "HttpExchange.h"
 #include "LiveCanvas.h"
 #include "MetricsToken.h"
+#include "RequestHead.h"
 #include "RootJSON.h"
 #include "RootObjectReader.h"
 #include "TObject.h"
@@ -292,9 +293,21 @@ int WebDisplay::connection_taken(const mg_connection* connection, void** data) {
   return 0;
 }
 
+// Before any handler and before authentication, for every path: a head
+// whose framing could be read two ways ends its connection, and a path that
+// decodes to a NUL or another control character names nothing served.
 int WebDisplay::request_head_read(mg_connection* connection) {
   const mg_request_info* request = mg_get_request_info(connection);
   static_cast<WebDisplay*>(request->user_data)->gate_.request_read(request->remote_addr, request->remote_port);
+  if (const std::string problem = framing_problem(*request); !problem.empty()) {
+    // civetweb's own error answer closes the connection after it.
+    mg_send_http_error(connection, 400, "request refused: %s", problem.c_str());
+    return 400;
+  }
+  if (request->local_uri_raw == nullptr) return 0;  // not a path of this server: civetweb answers
+  const std::optional<std::string> path = decoded_path(*request);
+  if (!path) return send_error(connection, 400, "bad request path");
+  if (has_control_character(*path)) return send_error(connection, 404, "not found");
   return 0;  // civetweb goes on with the request
 }
 
