@@ -39,9 +39,6 @@ constexpr const char* kServerThreads = "100";
 constexpr const char* kListenBacklog = "128";
 constexpr const char* kConnectionQueue = "64";
 constexpr const char* kRequestTimeoutMs = "5000";
-// Longer than the page's poll intervals, so that its polls reuse one
-// connection (one TLS handshake) rather than open one each.
-constexpr const char* kKeepAliveTimeoutMs = "3000";
 constexpr const char* kMaxRequestSize = "16384";
 constexpr unsigned kFeatureIpv6 = 8;  // mg_check_feature bit
 constexpr std::chrono::milliseconds kKnockInterval{20};
@@ -186,6 +183,7 @@ bool WebDisplay::start(std::string& error) {
     }
   }
   const std::string ports = where + (tls ? "s" : "");
+  const std::string keep_alive_ms = std::to_string(kKeepAliveSeconds * 1000);
   std::vector<const char*> options = {"listening_ports",    ports.c_str(),
                                       "num_threads",        kServerThreads,
                                       "listen_backlog",     kListenBacklog,
@@ -193,7 +191,7 @@ bool WebDisplay::start(std::string& error) {
                                       "request_timeout_ms", kRequestTimeoutMs,
                                       "max_request_size",   kMaxRequestSize,
                                       "enable_keep_alive",  "yes",
-                                      "keep_alive_timeout_ms", kKeepAliveTimeoutMs,
+                                      "keep_alive_timeout_ms", keep_alive_ms.c_str(),
                                       // No leave for other sites' pages to read the display, and
                                       // no preflight answered before authentication.
                                       "access_control_allow_origin",  "",
