@@ -75,7 +75,7 @@ test('the runs list shows the archive, a run opens in the canvas, its verdicts a
   await page.click('#runs-button');
   const rows = await page.$$eval('#runs-table tbody tr', (trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent)));
   assert.deepEqual(rows.map((cells) => [cells[0], cells[1], cells[4]]), [['4', 'run4.root', '300'], ['3', 'run3.root', '300']]);
-  assert.ok(rows.every((cells) => ['Good', 'Medium', 'Bad', 'Null'].includes(cells[5])), JSON.stringify(rows));
+  assert.ok(rows.every((cells) => ['Good', 'Medium', 'Bad', 'Null: not judged'].includes(cells[5])), JSON.stringify(rows));
   await screenshots(page, 'runs-list');
 
   await page.click('#runs-table button[data-file="run3.root"][data-mode="canvas"]');
