@@ -1,5 +1,6 @@
 #include "Config.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -22,11 +23,12 @@ constexpr const char* kDefaultFile = "default_checks.toml";
 struct Field {
   const char* table;
   const char* key;
-  enum Kind { Flag, Number, List } kind;
+  enum Kind { Flag, Number, List, Positions } kind;
   double min = 0, max = kUnbounded;  // of the number, or of every element of the list
   bool* (*flag)(Config&) = nullptr;
   double* (*number)(Config&) = nullptr;
   std::vector<double>* (*list)(Config&) = nullptr;
+  std::array<double, tracking::kStaves>* (*positions)(Config&) = nullptr;
 };
 
 Field flag(const char* table, bool* (*at)(Config&)) {
@@ -37,6 +39,10 @@ Field number(const char* table, const char* key, double min, double max, double*
 }
 Field list(const char* table, const char* key, std::vector<double>* (*at)(Config&)) {
   return {table, key, Field::List, -kUnbounded, kUnbounded, nullptr, nullptr, at};
+}
+// One number per stave 0..3, no two the same.
+Field positions(const char* table, const char* key, std::array<double, tracking::kStaves>* (*at)(Config&)) {
+  return {table, key, Field::Positions, -kUnbounded, kUnbounded, nullptr, nullptr, nullptr, at};
 }
 
 const std::vector<Field>& fields() {
@@ -119,6 +125,12 @@ const std::vector<Field>& fields() {
       number("alarm", "time_limit_seconds", 0.001, 86400, [](Config& c) { return &c.alarm.time_limit_seconds; }),
       number("alarm", "max_alarms", 1, 1e6, [](Config& c) { return &c.alarm.max_alarms; }),
       number("alarm", "period_seconds", 0.001, 86400, [](Config& c) { return &c.alarm.period_seconds; }),
+      flag("tracking", [](Config& c) { return &c.tracking.enabled; }),
+      positions("tracking", "plane_positions", [](Config& c) { return &c.tracking.plane_positions; }),
+      number("tracking", "road_pixels", 0.5, 100, [](Config& c) { return &c.tracking.road_pixels; }),
+      number("tracking", "road_widths", 1, 100, [](Config& c) { return &c.tracking.road_widths; }),
+      number("tracking", "matching_radius", 0.5, 100, [](Config& c) { return &c.tracking.matching_radius; }),
+      number("tracking", "max_chi2", 0.1, kUnbounded, [](Config& c) { return &c.tracking.max_chi2; }),
   };
   return table;
 }
@@ -276,7 +288,29 @@ class Reader {
         return set_number(field, value, *field.number(config_), file, error);
       case Field::List:
         return set_list(field, value, file, error);
+      case Field::Positions:
+        return set_positions(field, value, file, error);
     }
+    return true;
+  }
+
+  // Four numbers, all different: a track through three planes, two of them
+  // at one place, would have no direction.
+  bool set_positions(const Field& field, const toml::node& value, const std::string& file, std::string& error) {
+    const toml::array* array = value.as_array();
+    if (!array || array->size() != tracking::kStaves)
+      return fail(file, value, dotted(field), "expected one number per stave 0, 1, 2, 3", error);
+    std::array<double, tracking::kStaves> numbers{};
+    for (std::size_t i = 0; i < array->size(); ++i) {
+      if (!set_number(field, (*array)[i], numbers[i], file, error)) return false;
+      for (std::size_t j = 0; j < i; ++j)
+        if (numbers[j] == numbers[i])
+          return fail(file, (*array)[i], dotted(field),
+                      "staves " + std::to_string(j) + " and " + std::to_string(i) + " are both at " +
+                          format_number(numbers[i]) + "; each stave needs a place of its own",
+                      error);
+    }
+    *field.positions(config_) = numbers;
     return true;
   }
 
@@ -329,6 +363,11 @@ std::string config_text(Config& config) {
       case Field::Flag: text += *field.flag(config) ? "true" : "false"; break;
       case Field::Number: text += format_number(*field.number(config)); break;
       case Field::List: text += list_text(*field.list(config)); break;
+      case Field::Positions: {
+        const auto& values = *field.positions(config);
+        text += list_text(std::vector<double>(values.begin(), values.end()));
+        break;
+      }
     }
     text += "\n";
   }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "TrackingSettings.h"
+
 namespace kivo::quality {
 
 struct OccupancyConfig {
@@ -76,6 +78,7 @@ struct Config {
   MissingPacketConfig missing_packet;
   ReferenceConfig reference;
   AlarmConfig alarm;
+  tracking::Settings tracking;  // the track reconstruction's [tracking] table
   std::string origin;  // the file given, or "built-in defaults"
   std::string text;    // the configuration in force, as TOML
 };
