@@ -16,6 +16,7 @@
 #include "History.h"
 #include "Reading.h"
 #include "ReferenceRun.h"
+#include "TrackBaseline.h"
 #include "Verdict.h"
 
 namespace kivo::quality {
@@ -54,6 +55,11 @@ struct RunMemory {
   // When the masks behind the first peaks last changed: a change takes them anew.
   std::array<double, kDifferenceStaves> first_peaks_masked_since{};
   CorrelationMasks masks;
+  // The checks on tracks: the efficiency's expectation per stave, and the
+  // last verdicts, whose limits hold until the measure is back by a margin.
+  std::array<TrackBaseline, kStaves> efficiency;
+  std::array<std::array<Verdict, kChips>, kStaves> efficiency_verdicts{}, moved_verdicts{};
+  std::array<Verdict, kStaves> residual_verdicts{}, track_synchronisation_verdicts{};
 };
 
 struct Context {
@@ -72,6 +78,10 @@ std::vector<Result> judge_alignment(const Context& context);
 std::vector<Result> judge_synchronisation(const Context& context);
 std::vector<Result> judge_missing_packets(const Context& context);
 std::vector<Result> judge_reference(const Context& context);
+// The checks on tracks; no results when tracking is off.
+std::vector<Result> judge_efficiency(const Context& context);
+std::vector<Result> judge_residuals(const Context& context);
+std::vector<Result> judge_track_synchronisation(const Context& context);
 
 // Every enabled check, in the documented order.
 std::vector<Result> judge_all(const Context& context);

@@ -58,7 +58,9 @@ std::array<double, kStaves> hits_per_event(const Reading& now, double events_bef
 double longest_window(const Config& config) {
   return std::max({config.occupancy.window_events, config.hot_pixels.window_events, config.hit_rate.window_events,
                    config.beam_position.window_events, config.alignment.window_events,
-                   config.synchronisation.window_events, config.missing_packet.window_events});
+                   config.synchronisation.window_events, config.missing_packet.window_events,
+                   config.efficiency.window_events, config.residuals.window_events,
+                   config.track_synchronisation.window_events});
 }
 
 Quality::Quality(Setup setup, std::optional<MonitorInputs> inputs, Report report)
@@ -77,6 +79,7 @@ void Quality::set_reference(ReferenceRun reference) { setup_.reference = std::mo
 void Quality::evaluate(std::optional<double> event_rate) {
   if (!inputs_) return;
   Reading reading = read_monitor(*inputs_, setup_.config.hot_pixels);
+  if (tracking_) reading.tracks = read_tracks(*tracking_);
   const bool new_run = !history_.newest() || reading.run != history_.newest()->run;
   history_.add(std::move(reading));
   if (history_.restarted()) {

@@ -62,7 +62,7 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
   } cases[] = {
       {"[occupancy]\nenabled = true\n\n[dead_chips]\nwindow_events = 3\n",
        "c.toml:4: [dead_chips]: unknown check (known: verdicts, occupancy, hot_pixels, hit_rate, beam_position, "
-       "alignment, synchronisation, missing_packet, reference, alarm)"},
+       "alignment, synchronisation, missing_packet, reference, efficiency, residuals, track_synchronisation, alarm, tracking)"},
       {"[occupancy]\nwindow = 3\n", "c.toml:2: occupancy.window: unknown key (known: enabled, window_events, "
                                     "min_events, baseline_events, min_expected_hits, medium_low, bad_low, "
                                     "medium_high, bad_high, medium_p, bad_p)"},
@@ -81,7 +81,7 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
        "c.toml:2: alignment.expected_rows: expected [] or one number per stave 0, 1, 2"},
       {"verbose = true\n",
        "c.toml:1: verbose: not a table of settings (tables: verdicts, occupancy, hot_pixels, hit_rate, "
-       "beam_position, alignment, synchronisation, missing_packet, reference, alarm)"},
+       "beam_position, alignment, synchronisation, missing_packet, reference, efficiency, residuals, track_synchronisation, alarm, tracking)"},
       {"[synchronisation]\nbad_ratio = 1.1\n",
        "c.toml:2: synchronisation.bad_ratio: 1.1 must be at least medium_ratio (1.2)"},
       {"[synchronisation]\nmedium_ratio = 0.9\n", "c.toml:2: synchronisation.medium_ratio: 0.9 is out of range (at least 1)"},

@@ -1,0 +1,295 @@
+// Residuals: where a stave's clusters lie around the tracks of the other
+// three, and where its hits went when the tracks found none.
+//
+// Per stave: its position (the offset in use plus the mean residual) against
+// the run's earlier stretches, so that a stave that moved is named even when
+// the move is small; a jump beyond the road, which the alignment does not
+// follow, directly; and the width of the residuals against their earlier
+// width. Per chip: "hits found elsewhere", tracks with no cluster where they
+// point while the same events have clusters of the stave at the same place
+// of another chip (swapped cables), at the mirrored column (columns read in
+// reverse) or a power of two of columns away (a column address bit stuck).
+// Such pairs happen by chance too; a move is named when the pairs at its
+// place stand out from those around it.
+#include <gsl/gsl_sf_gamma.h>
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
+#include "Checks.h"
+#include "TrackWindows.h"
+
+namespace kivo::quality {
+
+namespace {
+
+constexpr const char* kCheck = "residuals";
+
+// The cells of one block of hmoved_cells (the predicted cells of one chip
+// against the cluster cells of one chip) at the places of each move.
+struct BlockCells {
+  double same_place = 0, other_place = 0;  // two different chips
+  double mirrored = 0, not_mirrored = 0;   // within one chip, away from the prediction
+};
+
+BlockCells block_cells() {
+  BlockCells cells;
+  for (int at = 0; at < kChipCellsX; ++at)
+    for (int to = 0; to < kChipCellsX; ++to) {
+      const bool same_place = std::abs(to - at) <= 1;
+      (same_place ? cells.same_place : cells.other_place) += 1;
+      if (!same_place) (std::abs(to - (kChipCellsX - 1 - at)) <= 1 ? cells.mirrored : cells.not_mirrored) += 1;
+    }
+  return cells;
+}
+
+// Poisson probability of at least `count` where `expected` are expected.
+double above(double count, double expected) {
+  if (count <= 0) return 1;
+  return gsl_sf_gamma_inc_P(count, std::max(expected, 1e-9));
+}
+
+// One kind of move of a chip's hits in a window: the pairs at its place and
+// what chance would put there.
+struct Move {
+  std::string where;    // "at the same place on chip 5"
+  std::string because;  // "cables of chips 3 and 5 swapped?"
+  double pairs = 0, chance = 0;
+  double signal() const { return pairs - chance; }
+};
+
+std::vector<Move> moves_of(const MovedPairs& now, const MovedPairs* before, int chip, double matching_radius) {
+  static const BlockCells cells = block_cells();
+  const auto diff = [](double later, double earlier) { return later - earlier; };
+  std::vector<Move> moves;
+  for (int to = 0; to < kChips; ++to) {
+    if (to == chip) continue;
+    const std::size_t t = static_cast<std::size_t>(to);
+    const double same = diff(now.same_place[t], before ? before->same_place[t] : 0);
+    const double other = diff(now.other_place[t], before ? before->other_place[t] : 0);
+    moves.push_back({format("at the same place on chip %d", to),
+                     format("cables of chips %d and %d swapped?", std::min(chip, to), std::max(chip, to)), same,
+                     other * cells.same_place / cells.other_place});
+  }
+  const double mirrored = diff(now.mirrored, before ? before->mirrored : 0);
+  const double not_mirrored = diff(now.not_mirrored, before ? before->not_mirrored : 0);
+  moves.push_back({"at the mirrored column of the chip (1023 minus theirs)", "its columns read in reverse?", mirrored,
+                   not_mirrored * cells.mirrored / cells.not_mirrored});
+  const double side_share = (2.0 * kMoveTolerance + 1) / (4.0 * kBitSideWidth);
+  for (int k = 0; k < kColumnBits; ++k) {
+    if ((1 << k) <= matching_radius + kMoveTolerance) continue;  // such clusters still match
+    for (const bool higher : {false, true}) {
+      const std::size_t index = static_cast<std::size_t>(higher ? kColumnBits + k : k);
+      const double pairs = diff(now.bit_moved[index], before ? before->bit_moved[index] : 0);
+      const double side = diff(now.bit_side[index], before ? before->bit_side[index] : 0);
+      moves.push_back({format("%d columns %s", 1 << k, higher ? "higher" : "lower"),
+                       format("column address bit %d stuck at %d?", k, higher ? 1 : 0), pairs, side * side_share});
+    }
+  }
+  return moves;
+}
+
+// The chip's hits found elsewhere in one window.
+Result judge_moved(const Context& context, const TrackWindow& window, int stave, int chip, Verdict before) {
+  const ResidualsConfig& config = context.config.residuals;
+  Result result{kCheck, stave, chip, Verdict::Null, "", -1};
+  const StaveTracks& now = stave_tracks(context.now, stave);
+  const StaveTracks* earlier = earlier_tracks(*window.start, stave);
+  const CellRegion whole{chip * kChipCellsX, (chip + 1) * kChipCellsX - 1, 0, kTrackCellsY - 1};
+  const TrackCounts counts = counts_in(now, earlier, whole);
+  if (counts.total < config.min_matches) {
+    result.reason = format("stave %d, chip %d: %s tracks in %s, %s needed to look for its hits elsewhere", stave,
+                           chip, grouped(counts.total).c_str(), last_events(window.events).c_str(),
+                           grouped(config.min_matches).c_str());
+    return result;
+  }
+  const std::size_t c = static_cast<std::size_t>(chip);
+  const std::vector<Move> moves =
+      moves_of(now.moved[c], earlier ? &earlier->moved[c] : nullptr, chip, context.config.tracking.matching_radius);
+  const Move* best = nullptr;
+  for (const Move& move : moves)
+    if (move.pairs >= config.min_pairs && above(move.pairs, move.chance) < config.moved_p &&
+        (!best || move.signal() > best->signal()))
+      best = &move;
+  const double unmatched = counts.total - counts.matched;
+  result.verdict = Verdict::Good;
+  result.severity = 0;
+  if (!best) {
+    result.reason = format("stave %d, chip %d: no hits found elsewhere (%s of %s tracks in %s found no cluster where "
+                           "they point)",
+                           stave, chip, grouped(unmatched).c_str(), grouped(counts.total).c_str(),
+                           last_events(window.events).c_str());
+    return result;
+  }
+  const double share = best->signal() / counts.total;
+  const double margin = 1 - kLimitMargin;
+  const double medium = config.medium_moved_share * (before >= Verdict::Medium ? margin : 1);
+  const double bad = config.bad_moved_share * (before >= Verdict::Bad ? margin : 1);
+  result.verdict = share >= bad ? Verdict::Bad : share >= medium ? Verdict::Medium : Verdict::Good;
+  result.severity = share;
+  result.reason = format("stave %d, chip %d: %s of %s tracks (%.1f%%) in %s found no cluster where they point but one "
+                         "%s (%s)",
+                         stave, chip, grouped(best->signal()).c_str(), grouped(counts.total).c_str(), 100 * share,
+                         last_events(window.events).c_str(), best->where.c_str(), best->because.c_str());
+  return result;
+}
+
+// The position of a stave: its offset in use plus the mean residual.
+struct Position {
+  double columns = 0, rows = 0;
+  double columns_error = 0, rows_error = 0;
+  double columns_width = 0, rows_width = 0;
+  double matches = 0;
+};
+
+ResidualSums between(const ResidualSums& later, const ResidualSums* earlier) {
+  if (!earlier) return later;
+  return {later.entries - earlier->entries, later.sum - earlier->sum, later.sum2 - earlier->sum2};
+}
+
+Position position_of(const tracking::StaveAlignment& alignment, const ResidualSums& columns, const ResidualSums& rows) {
+  Position p;
+  p.matches = columns.entries;
+  p.columns = alignment.columns + columns.mean();
+  p.rows = alignment.rows + rows.mean();
+  p.columns_width = columns.rms();
+  p.rows_width = rows.rms();
+  p.columns_error = columns.entries > 0 ? p.columns_width / std::sqrt(columns.entries) : 0;
+  p.rows_error = rows.entries > 0 ? p.rows_width / std::sqrt(rows.entries) : 0;
+  return p;
+}
+
+// Past `limit` or, when the verdict was already past it, past it less the margin.
+bool beyond(double value, double limit, bool held) { return value > (held ? limit * (1 - kLimitMargin) : limit); }
+
+Result judge_displaced(const ResidualsConfig& config, const tracking::StaveAlignment& a, int stave, Verdict before) {
+  const double columns = a.peak_columns - a.columns, rows = a.peak_rows - a.rows;
+  const double move = std::max(std::fabs(columns), std::fabs(rows));
+  Result result{kCheck, stave, kNone, Verdict::Good, "", move};
+  result.verdict = beyond(move, config.bad_shift, before >= Verdict::Bad)         ? Verdict::Bad
+                   : beyond(move, config.medium_shift, before >= Verdict::Medium) ? Verdict::Medium
+                                                                                  : Verdict::Good;
+  result.reason = format("stave %d moved: its hits match those of the other staves %+.1f columns and %+.1f rows from "
+                         "where they did (offset to stave 3 %.1f, %.1f; now %.1f, %.1f) since event %s; tracks for "
+                         "it find no cluster where they point",
+                         stave, columns, rows, a.columns, a.rows, a.peak_columns, a.peak_rows,
+                         grouped(a.displaced_since_event).c_str());
+  return result;
+}
+
+// The stave's position and width in one window against the stretch before it.
+Result judge_position(const Context& context, const TrackWindow& window, int stave, Verdict before) {
+  const ResidualsConfig& config = context.config.residuals;
+  Result result{kCheck, stave, kNone, Verdict::Null, "", -1};
+  const StaveTracks& now = stave_tracks(context.now, stave);
+  const StaveTracks* earlier = earlier_tracks(*window.start, stave);
+  const Position recent =
+      position_of(now.alignment, between(now.columns, earlier ? &earlier->columns : nullptr),
+                  between(now.rows, earlier ? &earlier->rows : nullptr));
+  if (recent.matches < config.min_matches) {
+    result.reason = format("stave %d: %s matches in %s, %s needed", stave, grouped(recent.matches).c_str(),
+                           last_events(window.events).c_str(), grouped(config.min_matches).c_str());
+    return result;
+  }
+  if (!earlier || earlier->columns.entries < config.min_matches) {
+    result.verdict = Verdict::Good;
+    result.severity = 0;
+    result.reason = format("stave %d: residuals %.2f columns, %.2f rows wide in %s; nothing earlier to compare with",
+                           stave, recent.columns_width, recent.rows_width, last_events(window.events).c_str());
+    return result;
+  }
+  const Position past = position_of(earlier->alignment, earlier->columns, earlier->rows);
+  const double columns = recent.columns - past.columns, rows = recent.rows - past.rows;
+  const auto significant = [&](double shift, double a, double b) {
+    return std::fabs(shift) >= config.min_shift_significance * std::hypot(a, b);
+  };
+  const double move = std::max(significant(columns, recent.columns_error, past.columns_error) ? std::fabs(columns) : 0,
+                               significant(rows, recent.rows_error, past.rows_error) ? std::fabs(rows) : 0);
+  const auto ratio = [](double a, double b) { return b > 0 ? a / b : 1; };
+  const double widening =
+      std::max(ratio(recent.columns_width, past.columns_width), ratio(recent.rows_width, past.rows_width));
+  const Verdict moved = beyond(move, config.bad_shift, before >= Verdict::Bad)         ? Verdict::Bad
+                        : beyond(move, config.medium_shift, before >= Verdict::Medium) ? Verdict::Medium
+                                                                                       : Verdict::Good;
+  const Verdict wider = beyond(widening, config.bad_width_ratio, before >= Verdict::Bad) ? Verdict::Bad
+                        : beyond(widening, config.medium_width_ratio, before >= Verdict::Medium)
+                            ? Verdict::Medium
+                            : Verdict::Good;
+  result.verdict = worst(moved, wider);
+  result.severity = std::max(move / config.medium_shift, widening / config.medium_width_ratio);
+  const std::string numbers = format("the stave at %+.2f columns, %+.2f rows from stave 3, residuals %.2f columns, "
+                                     "%.2f rows wide in %s; earlier %+.2f, %+.2f and %.2f, %.2f",
+                                     recent.columns, recent.rows, recent.columns_width, recent.rows_width,
+                                     last_events(window.events).c_str(), past.columns, past.rows, past.columns_width,
+                                     past.rows_width);
+  if (moved >= Verdict::Medium)
+    result.reason = format("stave %d moved by %+.1f columns, %+.1f rows: ", stave, columns, rows) + numbers;
+  else if (wider >= Verdict::Medium)
+    result.reason = format("stave %d: residuals %.1f times as wide as earlier: ", stave, widening) + numbers;
+  else
+    result.reason = format("stave %d in place: ", stave) + numbers;
+  return result;
+}
+
+Result judge_stave(const Context& context, const TrackWindow& window, int stave, Verdict before) {
+  const tracking::StaveAlignment& alignment = stave_tracks(context.now, stave).alignment;
+  switch (alignment.state) {
+    case tracking::AlignmentState::searching:
+      return {kCheck, stave, kNone, Verdict::Null, format("stave %d: not aligned to the other staves yet", stave), -1};
+    case tracking::AlignmentState::silent:
+      return {kCheck, stave, kNone, Verdict::Null,
+              format("stave %d: its hits no longer go with the other staves' (dead, late or broken: the occupancy, "
+                     "synchronisation and track_synchronisation checks judge it)",
+                     stave),
+              -1};
+    case tracking::AlignmentState::displaced:
+      return judge_displaced(context.config.residuals, alignment, stave, before);
+    case tracking::AlignmentState::aligned:
+      break;
+  }
+  const std::string& not_judged = window.not_judged[static_cast<std::size_t>(stave)];
+  if (!not_judged.empty()) return {kCheck, stave, kNone, Verdict::Null, not_judged, -1};
+  return judge_position(context, window, stave, before);
+}
+
+void keep_worse(Result& kept, Result judged) {
+  if (std::tie(judged.verdict, judged.severity) > std::tie(kept.verdict, kept.severity)) kept = std::move(judged);
+}
+
+}  // namespace
+
+std::vector<Result> judge_residuals(const Context& context) {
+  const Reading& now = context.now;
+  if (!now.tracks.present) return {};
+  const ResidualsConfig& config = context.config.residuals;
+  RunMemory& memory = context.memory;
+  std::vector<Result> results;
+  for (int s = 0; s < kStaves; ++s) {
+    const std::string waiting = too_few_events(context, config.min_events);
+    results.push_back({kCheck, s, kNone, Verdict::Null, format("stave %d: ", s) + waiting, -2});
+    for (int chip = 0; chip < kChips; ++chip)
+      results.push_back({kCheck, s, chip, Verdict::Null, format("stave %d, chip %d: ", s, chip) + waiting, -2});
+  }
+  for (const TrackWindow& window : track_windows(context, config.min_events, config.window_events))
+    for (Result& kept : results) {
+      const std::size_t s = static_cast<std::size_t>(kept.stave);
+      if (kept.chip == kNone) {
+        keep_worse(kept, judge_stave(context, window, kept.stave, memory.residual_verdicts[s]));
+      } else if (!window.not_judged[s].empty()) {
+        keep_worse(kept, {kCheck, kept.stave, kept.chip, Verdict::Null, window.not_judged[s], -1});
+      } else {
+        const std::size_t c = static_cast<std::size_t>(kept.chip);
+        keep_worse(kept, judge_moved(context, window, kept.stave, kept.chip, memory.moved_verdicts[s][c]));
+      }
+    }
+  for (Result& result : results) {
+    const std::size_t s = static_cast<std::size_t>(result.stave);
+    (result.chip == kNone ? memory.residual_verdicts[s] : memory.moved_verdicts[s][static_cast<std::size_t>(result.chip)]) =
+        result.verdict;
+    result.severity = std::max(0.0, result.severity);
+  }
+  return results;
+}
+
+}  // namespace kivo::quality
