@@ -26,6 +26,9 @@ constexpr const char* kCheck = "efficiency";
 // A narrower flagged region explains a wider one that misses most of its
 // matches there.
 constexpr double kExplainedShare = 0.8;
+// The median chip is the expectation only when it is higher than the
+// chip's own level by more than rounding.
+constexpr double kSameLevel = 1e-9;
 
 // A chip's regions, widest first: the chip, its halves by columns, its
 // blocks of 4 x 4 cells (256 columns by 256 rows).
@@ -63,11 +66,12 @@ struct Judged {
 
 // Past a ratio limit of the expectation, and significantly: the binomial
 // probability of at most these matches, at the limit, is below `p`. A limit
-// the chip was past at the last judgement holds until the efficiency is
-// back by kLimitMargin of the loss the limit allows.
+// the chip was past at the last judgement holds, significant or not, until
+// the efficiency is back by kLimitMargin of the loss the limit allows.
 bool past(const TrackCounts& counts, double expected, double ratio, double p, bool held) {
   const double limit = (held ? 1 - (1 - ratio) * (1 - kLimitMargin) : ratio) * expected;
   if (counts.matched >= limit * counts.total || limit <= 0) return false;
+  if (held) return true;
   const auto matched = static_cast<unsigned>(std::llround(counts.matched));
   const auto total = static_cast<unsigned>(std::llround(counts.total));
   return gsl_cdf_binomial_P(matched, std::min(limit, 1.0), total) < p;
@@ -153,7 +157,7 @@ Result judge_chip(const Context& context, const TrackWindow& window, double medi
     }
     const TrackCounts before_counts = counts_in(baseline, nullptr, region);
     if (before_counts.total >= config.min_tracks) one.expected = efficiency_of(before_counts);
-    if (whole_chip && median > one.expected) {
+    if (whole_chip && median > one.expected * (1 + kSameLevel)) {
       one.expected = median;
       one.from_median = true;
     }
@@ -198,7 +202,7 @@ std::vector<Result> judge_efficiency(const Context& context) {
       Result judged{kCheck, kept.stave, kept.chip, Verdict::Null, window.not_judged[s], -1};
       if (window.not_judged[s].empty())
         judged = judge_chip(context, window, median, kept.stave, kept.chip, context.memory.efficiency_verdicts[s][chip]);
-      if (std::tie(judged.verdict, judged.severity) > std::tie(kept.verdict, kept.severity)) kept = std::move(judged);
+      keep_worse(kept, std::move(judged));
     }
   }
   std::array<bool, kStaves> flagged{};

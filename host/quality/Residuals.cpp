@@ -253,10 +253,6 @@ Result judge_stave(const Context& context, const TrackWindow& window, int stave,
   return judge_position(context, window, stave, before);
 }
 
-void keep_worse(Result& kept, Result judged) {
-  if (std::tie(judged.verdict, judged.severity) > std::tie(kept.verdict, kept.severity)) kept = std::move(judged);
-}
-
 }  // namespace
 
 std::vector<Result> judge_residuals(const Context& context) {

@@ -84,8 +84,7 @@ std::vector<Result> judge_track_synchronisation(const Context& context) {
   for (const TrackWindow& window : track_windows(context, config.min_events, config.window_events))
     for (Result& kept : results) {
       const std::size_t s = static_cast<std::size_t>(kept.stave);
-      Result judged = judge_window(config, now, window, kept.stave, context.memory.track_synchronisation_verdicts[s]);
-      if (std::tie(judged.verdict, judged.severity) > std::tie(kept.verdict, kept.severity)) kept = std::move(judged);
+      keep_worse(kept, judge_window(config, now, window, kept.stave, context.memory.track_synchronisation_verdicts[s]));
     }
   for (Result& result : results) {
     context.memory.track_synchronisation_verdicts[static_cast<std::size_t>(result.stave)] = result.verdict;

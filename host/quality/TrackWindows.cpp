@@ -57,6 +57,13 @@ const StaveTracks* earlier_tracks(const Reading& start, int stave) {
   return tracks.total.empty() ? nullptr : &tracks;
 }
 
+void keep_worse(Result& kept, Result judged) {
+  const bool worse = judged.verdict > kept.verdict ||
+                     (judged.verdict == kept.verdict &&
+                      (judged.verdict <= Verdict::Good || judged.severity > kept.severity));
+  if (worse) kept = std::move(judged);
+}
+
 std::string last_events(double events) { return "the last " + grouped(events) + " events"; }
 
 std::string too_few_events(const Context& context, double min_events) {

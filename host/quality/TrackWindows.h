@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Reading.h"
+#include "Verdict.h"
 
 namespace kivo::quality {
 
@@ -40,6 +41,11 @@ const StaveTracks* earlier_tracks(const Reading& start, int stave);
 
 // "the last 3,000 events"
 std::string last_events(double events);
+
+// Keeps the worse of two judgements of one place in different windows, the
+// longer window (the later one) between two Good or two Null: its numbers
+// hold more tracks.
+void keep_worse(Result& kept, Result judged);
 
 // Why a check on tracks gives no verdict before its first window.
 std::string too_few_events(const Context& context, double min_events);
