@@ -1,6 +1,7 @@
 #include "Clusters.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace kivo::tracking {
 
@@ -59,14 +60,100 @@ void join_neighbours(const std::vector<unsigned>& keys, std::vector<int>& parent
   }
 }
 
-}  // namespace
+// Few pixels, as in nearly every event: each pixel is entered in a small
+// hash table, then looks up the four neighbours on one side of it (the
+// other four find it in turn), joining the clusters of those present. No
+// sort is needed.
+constexpr std::size_t kFewPixels = 64;
+constexpr unsigned kSlotBits = 8;  // 256 slots for at most 64 pixels
+constexpr unsigned kEmpty = ~0u;
 
-void build_clusters(std::vector<unsigned>& keys, std::vector<Cluster>& out, ClusterScratch& scratch) {
-  out.clear();
+struct PixelTable {
+  unsigned keys[1u << kSlotBits];
+  int index[1u << kSlotBits];
+
+  static unsigned slot(unsigned key) { return (key * 2654435761u) >> (32 - kSlotBits); }
+  // The index of the pixel first entered with `key`; -1 if none.
+  int find(unsigned key) const {
+    for (unsigned s = slot(key);; s = (s + 1) & ((1u << kSlotBits) - 1)) {
+      if (keys[s] == key) return index[s];
+      if (keys[s] == kEmpty) return -1;
+    }
+  }
+  // False when `key` was entered before.
+  bool enter(unsigned key, int i) {
+    for (unsigned s = slot(key);; s = (s + 1) & ((1u << kSlotBits) - 1)) {
+      if (keys[s] == key) return false;
+      if (keys[s] == kEmpty) {
+        keys[s] = key;
+        index[s] = i;
+        return true;
+      }
+    }
+  }
+};
+
+void cluster_few(const std::vector<unsigned>& keys, std::vector<Cluster>& out, ClusterScratch& scratch) {
+  const int n = static_cast<int>(keys.size());
+  PixelTable table;
+  std::fill(std::begin(table.keys), std::end(table.keys), kEmpty);
+  int parent[kFewPixels];
+  bool counted[kFewPixels];
+  for (int i = 0; i < n; ++i) {
+    parent[i] = i;
+    counted[i] = table.enter(keys[static_cast<std::size_t>(i)], i);
+  }
+  auto root = [&parent](int i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  };
+  for (int i = 0; i < n; ++i) {
+    if (!counted[i]) continue;
+    const unsigned key = keys[static_cast<std::size_t>(i)];
+    const unsigned column = key / kRowsPerColumn, row = key % kRowsPerColumn;
+    unsigned neighbours[4];
+    int m = 0;
+    if (row > 0) neighbours[m++] = key - 1;
+    if (column % kChipColumns != 0) {
+      neighbours[m++] = key - kRowsPerColumn;
+      if (row > 0) neighbours[m++] = key - kRowsPerColumn - 1;
+      if (row + 1 < kRowsPerColumn) neighbours[m++] = key - kRowsPerColumn + 1;
+    }
+    for (int k = 0; k < m; ++k) {
+      const int j = table.find(neighbours[k]);
+      if (j < 0) continue;
+      const int a = root(i), b = root(j);
+      if (a != b) parent[std::max(a, b)] = std::min(a, b);
+    }
+  }
+  scratch.first.assign(static_cast<std::size_t>(n), -1);
+  scratch.column_sum.clear();
+  scratch.row_sum.clear();
+  scratch.size.clear();
+  for (int i = 0; i < n; ++i) {
+    if (!counted[i]) continue;
+    int& slot = scratch.first[static_cast<std::size_t>(root(i))];
+    if (slot < 0) {
+      slot = static_cast<int>(scratch.size.size());
+      scratch.column_sum.push_back(0);
+      scratch.row_sum.push_back(0);
+      scratch.size.push_back(0);
+    }
+    const std::size_t c = static_cast<std::size_t>(slot);
+    const unsigned key = keys[static_cast<std::size_t>(i)];
+    scratch.column_sum[c] += key / kRowsPerColumn;
+    scratch.row_sum[c] += key % kRowsPerColumn;
+    scratch.size[c] += 1;
+  }
+  for (std::size_t c = 0; c < scratch.size.size(); ++c)
+    out.push_back({scratch.column_sum[c] / scratch.size[c], scratch.row_sum[c] / scratch.size[c], scratch.size[c]});
+}
+
+// Many pixels: sorted, joined with their neighbours through a union-find.
+void cluster_many(std::vector<unsigned>& keys, std::vector<Cluster>& out, ClusterScratch& scratch) {
   sort_keys(keys);
   keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
   const std::size_t n = keys.size();
-  if (n == 0) return;
   scratch.parent.resize(n);
   join_neighbours(keys, scratch.parent);
   scratch.first.assign(n, -1);
@@ -91,7 +178,18 @@ void build_clusters(std::vector<unsigned>& keys, std::vector<Cluster>& out, Clus
     const double size = scratch.size[c];
     out.push_back({scratch.column_sum[c] / size, scratch.row_sum[c] / size, scratch.size[c]});
   }
-  // Slots are in the order of each cluster's first key, nearly by column.
+}
+
+}  // namespace
+
+void build_clusters(std::vector<unsigned>& keys, std::vector<Cluster>& out, ClusterScratch& scratch) {
+  out.clear();
+  if (keys.empty()) return;
+  if (keys.size() <= kFewPixels)
+    cluster_few(keys, out, scratch);
+  else
+    cluster_many(keys, out, scratch);
+  // By centre column; nearly in that order already.
   for (std::size_t i = 1; i < out.size(); ++i) {
     const Cluster cluster = out[i];
     std::size_t j = i;

@@ -3,7 +3,10 @@
 #ifndef KIVO_TRACKING_CLUSTERS_H
 #define KIVO_TRACKING_CLUSTERS_H
 
+#include <array>
 #include <vector>
+
+#include "TrackingSettings.h"
 
 namespace kivo::tracking {
 
@@ -11,6 +14,12 @@ struct Cluster {
   double column;  // centre: mean stave-wide column of its pixels
   double row;     // mean chip row
   int size;       // pixels
+};
+
+// The clusters of one event and of the event taken before it, per stave;
+// null where a stave was left out (or there is no event before).
+struct EventClusters {
+  std::array<const std::vector<Cluster>*, kStaves> now{}, before{};
 };
 
 // Reused between events, so that clustering allocates nothing once warm.
@@ -23,7 +32,7 @@ struct ClusterScratch {
 
 // Groups `keys` (pixel keys, column * 512 + chip row, of one stave) into
 // clusters and replaces `out` with them, ordered by centre column. `keys`
-// is sorted in place and a pixel listed twice counts once.
+// may be reordered; a pixel listed twice counts once.
 void build_clusters(std::vector<unsigned>& keys, std::vector<Cluster>& out, ClusterScratch& scratch);
 
 }  // namespace kivo::tracking

@@ -29,14 +29,14 @@ FastFill2D::FastFill2D(TH2F* histogram)
       stride_(histogram->GetNbinsX() + 2) {}
 
 void FastFill2D::sync() {
-  histogram_->PutStats(stats_);
+  double zero[TH1::kNstat] = {};
+  histogram_->PutStats(zero);
   histogram_->SetEntries(entries_);
 }
 
 void FastFill2D::reset() {
   histogram_->Reset("");
   entries_ = 0;
-  std::fill(std::begin(stats_), std::end(stats_), 0.0);
 }
 
 }  // namespace kivo::tracking

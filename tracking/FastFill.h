@@ -1,8 +1,11 @@
 // Filling a float histogram of uniform bins without TH1::Fill: the bin is
 // found as TAxis::FindBin finds it and its content raised in place, while
-// the entries and ROOT's statistics sums are kept beside it and handed to
-// the histogram by sync(). After sync() the histogram holds exactly what one
-// Fill per entry would have left (the sums added up in the same order).
+// the entries (and, in one dimension, ROOT's statistics sums) are kept
+// beside it and handed to the histogram by sync(). After sync() a TH1F holds
+// exactly what one Fill per entry would have left (the sums added up in the
+// same order); a TH2F holds the same bins and entries with its sums at zero,
+// from which ROOT's GetStats computes them from the bins, as it does for a
+// histogram whose contents were set.
 #ifndef KIVO_TRACKING_FAST_FILL_H
 #define KIVO_TRACKING_FAST_FILL_H
 
@@ -62,14 +65,6 @@ class FastFill2D {
     const int bx = x_.bin(x), by = y_.bin(y);
     cells_[bx + stride_ * by] += 1;
     entries_ += 1;
-    if (!x_.inside(bx) || !y_.inside(by)) return;
-    stats_[0] += 1;
-    stats_[1] += 1;
-    stats_[2] += x;
-    stats_[3] += x * x;
-    stats_[4] += y;
-    stats_[5] += y * y;
-    stats_[6] += x * y;
   }
   void sync();
   void reset();
@@ -81,7 +76,6 @@ class FastFill2D {
   UniformAxis x_, y_;
   int stride_ = 0;
   double entries_ = 0;
-  double stats_[TH1::kNstat] = {};
 };
 
 }  // namespace kivo::tracking

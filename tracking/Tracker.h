@@ -5,6 +5,10 @@
 // three give: where a track points on the stave, and whether the stave saw
 // the particle there, in the same event or one event before or after.
 //
+// The reconstruction costs more per event than the monitor's own
+// processing, so it takes the events its share of the time allows (all of
+// them in a sparse beam or a slow stream), in runs of consecutive events.
+//
 // Coordinates are pixels: stave-wide column 0..9215 and chip row 0..511 (the
 // decoded row; the hit maps show 511 - row). Everything kept is a ROOT
 // histogram or graph, emptied by reset() as the monitor empties its raw
@@ -136,6 +140,10 @@ struct Objects {
   // and was left out of the event, 1 = the tracks for the stave reached
   // kMaxCandidates and the rest were not tried): events.
   TH2F* skipped = nullptr;
+  // htrack_events (TH1D, 2 bins over -0.5..1.5): bin 1 the events with the
+  // detector packet since the reset, bin 2 those the reconstruction took
+  // (see Settings::cost_share); every other object counts taken events only.
+  TH1D* events = nullptr;
   // tracking_alignment (TNamed): the title says the alignment in words.
   TNamed* alignment_text = nullptr;
 };
@@ -199,8 +207,9 @@ class Tracker {
   // brought up to date; the pointers stay valid for the tracker's life.
   const Objects& objects();
   const Alignment& alignment() const;
-  // Events taken since the reset (with the detector packet).
+  // Events with the detector packet since the reset, and those taken.
   double events() const;
+  double taken_events() const;
   const Settings& settings() const;
   // Adds every object of Objects to `list` (brought up to date first), in
   // the order of Objects.

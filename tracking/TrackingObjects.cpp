@@ -71,6 +71,7 @@ TrackingObjects::TrackingObjects() {
   }
   o.skipped = keep(new TH2F("htrack_skipped", ";stave;reason (0 hits, 1 candidates);events", kStaves, -0.5,
                             kStaves - 0.5, 2, -0.5, 1.5));
+  o.events = keep(new TH1D("htrack_events", ";0 events, 1 taken;events", 2, -0.5, 1.5));
   o.alignment_text = keep(new TNamed("tracking_alignment", "not aligned yet"));
 
   for (int s = 0; s < kStaves; ++s) {
@@ -122,6 +123,7 @@ void TrackingObjects::reset() {
   handles_.offset_col->Reset("");
   handles_.offset_row->Reset("");
   handles_.alignment_state->Reset("");
+  handles_.events->Reset("");
   for (int s = 0; s < kStaves; ++s) {
     handles_.offset_history_col[s]->Set(0);
     handles_.offset_history_row[s]->Set(0);

@@ -29,6 +29,12 @@ struct Settings {
   // clusters (two degrees of freedom, one per axis), with the point
   // resolution measured from the tracks themselves.
   double max_chi2 = 30;
+  // The most time the reconstruction may take on the event thread, as a
+  // share of the monitor's own time for the same events (both estimated
+  // from their hits). It takes as many events as that allows, in runs of
+  // consecutive ones so that the lags can be matched, and counts the others.
+  // A large value (100) takes every event.
+  double cost_share = 0.25;
 };
 
 }  // namespace kivo::tracking

@@ -168,6 +168,7 @@ const std::vector<Field>& fields() {
       number("tracking", "road_widths", 1, 100, [](Config& c) { return &c.tracking.road_widths; }),
       number("tracking", "matching_radius", 0.5, 100, [](Config& c) { return &c.tracking.matching_radius; }),
       number("tracking", "max_chi2", 0.1, kUnbounded, [](Config& c) { return &c.tracking.max_chi2; }),
+      number("tracking", "cost_share", 0.01, 1000, [](Config& c) { return &c.tracking.cost_share; }),
   };
   return table;
 }
