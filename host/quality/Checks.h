@@ -82,11 +82,8 @@ struct RunMemory {
   // When the masks behind the first peaks last changed: a change takes them anew.
   std::array<double, kDifferenceStaves> first_peaks_masked_since{};
   CorrelationMasks masks;
-  // The checks on tracks: the efficiency's expectation per stave, and the
-  // last verdicts, whose limits hold until the measure is back by a margin.
+  // The efficiency check's expectation per stave.
   std::array<TrackBaseline, kStaves> efficiency;
-  std::array<std::array<Verdict, kChips>, kStaves> efficiency_verdicts{}, moved_verdicts{};
-  std::array<Verdict, kStaves> residual_verdicts{}, track_synchronisation_verdicts{};
 };
 
 struct Context {

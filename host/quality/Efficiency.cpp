@@ -198,17 +198,18 @@ std::vector<Result> judge_efficiency(const Context& context) {
   for (const TrackWindow& window : track_windows(context, config.min_events, config.window_events)) {
     const double median = median_chip(context, window);
     for (Result& kept : results) {
-      const std::size_t s = static_cast<std::size_t>(kept.stave), chip = static_cast<std::size_t>(kept.chip);
+      const std::size_t s = static_cast<std::size_t>(kept.stave);
       Result judged{kCheck, kept.stave, kept.chip, Verdict::Null, window.not_judged[s], -1};
       if (window.not_judged[s].empty())
-        judged = judge_chip(context, window, median, kept.stave, kept.chip, context.memory.efficiency_verdicts[s][chip]);
+        judged = judge_chip(context, window, median, kept.stave, kept.chip,
+                            context.memory.holds.last(kCheck, kept.stave, kept.chip));
       keep_worse(kept, std::move(judged));
     }
   }
   std::array<bool, kStaves> flagged{};
   for (Result& result : results) {
     const std::size_t s = static_cast<std::size_t>(result.stave);
-    context.memory.efficiency_verdicts[s][static_cast<std::size_t>(result.chip)] = result.verdict;
+    context.memory.holds.keep(kCheck, result.stave, result.chip, 0, result.verdict);
     flagged[s] = flagged[s] || result.verdict >= Verdict::Medium;
     result.severity = std::max(0.0, result.severity);
   }

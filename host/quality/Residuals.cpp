@@ -271,18 +271,15 @@ std::vector<Result> judge_residuals(const Context& context) {
     for (Result& kept : results) {
       const std::size_t s = static_cast<std::size_t>(kept.stave);
       if (kept.chip == kNone) {
-        keep_worse(kept, judge_stave(context, window, kept.stave, memory.residual_verdicts[s]));
+        keep_worse(kept, judge_stave(context, window, kept.stave, memory.holds.last(kCheck, kept.stave)));
       } else if (!window.not_judged[s].empty()) {
         keep_worse(kept, {kCheck, kept.stave, kept.chip, Verdict::Null, window.not_judged[s], -1});
       } else {
-        const std::size_t c = static_cast<std::size_t>(kept.chip);
-        keep_worse(kept, judge_moved(context, window, kept.stave, kept.chip, memory.moved_verdicts[s][c]));
+        keep_worse(kept, judge_moved(context, window, kept.stave, kept.chip, memory.holds.last(kCheck, kept.stave, kept.chip)));
       }
     }
   for (Result& result : results) {
-    const std::size_t s = static_cast<std::size_t>(result.stave);
-    (result.chip == kNone ? memory.residual_verdicts[s] : memory.moved_verdicts[s][static_cast<std::size_t>(result.chip)]) =
-        result.verdict;
+    memory.holds.keep(kCheck, result.stave, result.chip, 0, result.verdict);
     result.severity = std::max(0.0, result.severity);
   }
   return results;

@@ -83,11 +83,10 @@ std::vector<Result> judge_track_synchronisation(const Context& context) {
                                                              too_few_events(context, config.min_events), -2});
   for (const TrackWindow& window : track_windows(context, config.min_events, config.window_events))
     for (Result& kept : results) {
-      const std::size_t s = static_cast<std::size_t>(kept.stave);
-      keep_worse(kept, judge_window(config, now, window, kept.stave, context.memory.track_synchronisation_verdicts[s]));
+      keep_worse(kept, judge_window(config, now, window, kept.stave, context.memory.holds.last(kCheck, kept.stave)));
     }
   for (Result& result : results) {
-    context.memory.track_synchronisation_verdicts[static_cast<std::size_t>(result.stave)] = result.verdict;
+    context.memory.holds.keep(kCheck, result.stave, kNone, 0, result.verdict);
     result.severity = std::max(0.0, result.severity);
   }
   return results;
