@@ -25,6 +25,9 @@ namespace kivo::quality {
 namespace {
 
 constexpr const char* kCheck = "residuals";
+// A displaced stave whose tracks still find this share of the clusters they
+// found before is in place.
+constexpr double kStillMatching = 0.5;
 
 // The cells of one block of hmoved_cells (the predicted cells of one chip
 // against the cluster cells of one chip) at the places of each move.
@@ -122,7 +125,9 @@ Result judge_moved(const Context& context, const TrackWindow& window, int stave,
                            last_events(window.events).c_str());
     return result;
   }
-  const double share = best->signal() / counts.total;
+  // A track may pair with more than one cluster: no more tracks are explained than went unmatched.
+  const double explained = std::min(best->signal(), unmatched);
+  const double share = explained / counts.total;
   const double margin = 1 - kLimitMargin;
   const double medium = config.medium_moved_share * (before >= Verdict::Medium ? margin : 1);
   const double bad = config.bad_moved_share * (before >= Verdict::Bad ? margin : 1);
@@ -130,7 +135,7 @@ Result judge_moved(const Context& context, const TrackWindow& window, int stave,
   result.severity = share;
   result.reason = format("stave %d, chip %d: %s of %s tracks (%.1f%%) in %s found no cluster where they point but one "
                          "%s (%s)",
-                         stave, chip, grouped(best->signal()).c_str(), grouped(counts.total).c_str(), 100 * share,
+                         stave, chip, grouped(explained).c_str(), grouped(counts.total).c_str(), 100 * share,
                          last_events(window.events).c_str(), best->where.c_str(), best->because.c_str());
   return result;
 }
@@ -163,18 +168,40 @@ Position position_of(const tracking::StaveAlignment& alignment, const ResidualSu
 // Past `limit` or, when the verdict was already past it, past it less the margin.
 bool beyond(double value, double limit, bool held) { return value > (held ? limit * (1 - kLimitMargin) : limit); }
 
-Result judge_displaced(const ResidualsConfig& config, const tracking::StaveAlignment& a, int stave, Verdict before) {
+// A stave the alignment calls displaced: the recent correlation with stave 3
+// peaks away from the offset in use, which does not follow a jump. A move
+// beyond the road leaves the tracks for the stave unmatched (or, when the
+// staves its tracks need moved, leaves no tracks); tracks that still find its
+// clusters say the stave is in place and the correlation misled.
+Result judge_displaced(const Context& context, const TrackWindow& window, int stave, Verdict before) {
+  const ResidualsConfig& config = context.config.residuals;
+  const StaveTracks& now = stave_tracks(context.now, stave);
+  const tracking::StaveAlignment& a = now.alignment;
   const double columns = a.peak_columns - a.columns, rows = a.peak_rows - a.rows;
   const double move = std::max(std::fabs(columns), std::fabs(rows));
   Result result{kCheck, stave, kNone, Verdict::Good, "", move};
+  const CellRegion all{0, kTrackCellsX - 1, 0, kTrackCellsY - 1};
+  const StaveTracks* earlier = earlier_tracks(*window.start, stave);
+  const TrackCounts recent = counts_in(now, earlier, all);
+  const TrackCounts before_window = earlier ? counts_in(*earlier, nullptr, all) : TrackCounts{};
+  const double level = before_window.total >= config.min_matches ? before_window.matched / before_window.total : 1;
+  if (recent.total >= config.min_pairs && recent.matched >= kStillMatching * level * recent.total) {
+    result.severity = 0;
+    result.reason = format("stave %d in place: its correlation with stave 3 peaks %+.1f columns and %+.1f rows away "
+                           "lately, but %s of %s tracks in %s find its clusters where they point",
+                           stave, columns, rows, grouped(recent.matched).c_str(), grouped(recent.total).c_str(),
+                           last_events(window.events).c_str());
+    return result;
+  }
   result.verdict = beyond(move, config.bad_shift, before >= Verdict::Bad)         ? Verdict::Bad
                    : beyond(move, config.medium_shift, before >= Verdict::Medium) ? Verdict::Medium
                                                                                   : Verdict::Good;
   result.reason = format("stave %d moved: its hits match those of the other staves %+.1f columns and %+.1f rows from "
-                         "where they did (offset to stave 3 %.1f, %.1f; now %.1f, %.1f) since event %s; tracks for "
-                         "it find no cluster where they point",
+                         "where they did (offset to stave 3 %.1f, %.1f; now %.1f, %.1f) since event %s; %s of %s "
+                         "tracks for it in %s find a cluster where they point",
                          stave, columns, rows, a.columns, a.rows, a.peak_columns, a.peak_rows,
-                         grouped(a.displaced_since_event).c_str());
+                         grouped(a.displaced_since_event).c_str(), grouped(recent.matched).c_str(),
+                         grouped(recent.total).c_str(), last_events(window.events).c_str());
   return result;
 }
 
@@ -244,7 +271,7 @@ Result judge_stave(const Context& context, const TrackWindow& window, int stave,
                      stave),
               -1};
     case tracking::AlignmentState::displaced:
-      return judge_displaced(context.config.residuals, alignment, stave, before);
+      return judge_displaced(context, window, stave, before);
     case tracking::AlignmentState::aligned:
       break;
   }

@@ -39,11 +39,11 @@ std::string judged_in(const Reading& now, const TrackWindow& window, int stave) 
     return format("stave %d: no tracks in %s (no beam, or the staves not aligned yet)", stave,
                   last_events(window.events).c_str());
   const int best = static_cast<int>(most - window.tracks.begin());
-  return format("stave %d: not judged: %.2f tracks per event in %s against %.2f for stave %d; its tracks need %s in "
-                "step with each other, and one of them is dead, late or moved (the occupancy, synchronisation and "
-                "residuals checks say which)",
-                stave, window.tracks[static_cast<std::size_t>(stave)] / window.events,
-                last_events(window.events).c_str(), *most / window.events, best, needed_staves(now, stave).c_str());
+  return format("stave %d: not judged: %s tracks in %s against %s for stave %d; its tracks need %s in step with each "
+                "other, and one of them is dead, late or moved (the occupancy, synchronisation and residuals checks "
+                "say which)",
+                stave, grouped(window.tracks[static_cast<std::size_t>(stave)]).c_str(),
+                last_events(window.events).c_str(), grouped(*most).c_str(), best, needed_staves(now, stave).c_str());
 }
 
 }  // namespace

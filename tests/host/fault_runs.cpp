@@ -143,21 +143,43 @@ std::vector<double> array_of(const nlohmann::ordered_json& node) {
 
 }  // namespace
 
-SavedMap saved_map(const std::string& json_path, const std::string& name) {
-  const nlohmann::ordered_json file = nlohmann::ordered_json::parse(read_file(json_path));
-  for (const auto& object : file.at("arr"))
-    if (object.value("fName", "") == name) {
-      SavedMap map;
-      map.nx = object["fXaxis"]["fNbins"];
-      map.xmin = object["fXaxis"]["fXmin"];
-      map.xmax = object["fXaxis"]["fXmax"];
-      map.ny = object["fYaxis"]["fNbins"];
-      map.ymin = object["fYaxis"]["fXmin"];
-      map.ymax = object["fYaxis"]["fXmax"];
-      map.bins = array_of(object["fArray"]);
-      return map;
+// The JSON object that holds `at`: from its opening brace to the matching
+// closing one, strings skipped.
+std::string enclosing_object(const std::string& text, std::size_t at) {
+  std::size_t start = text.rfind("{\"_typename\"", at);
+  if (start == std::string::npos) return {};
+  int depth = 0;
+  bool in_string = false;
+  for (std::size_t i = start; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') ++i;
+      else if (c == '"') in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '{') {
+      ++depth;
+    } else if (c == '}' && --depth == 0) {
+      return text.substr(start, i - start + 1);
     }
+  }
   return {};
+}
+
+SavedMap saved_map(const std::string& json_text, const std::string& name) {
+  const std::size_t at = json_text.find("\"fName\":\"" + name + "\"");
+  if (at == std::string::npos) return {};
+  // Only this object is parsed: keys keep their order, which the compressed arrays need.
+  const nlohmann::ordered_json object = nlohmann::ordered_json::parse(enclosing_object(json_text, at));
+  SavedMap map;
+  map.nx = object["fXaxis"]["fNbins"];
+  map.xmin = object["fXaxis"]["fXmin"];
+  map.xmax = object["fXaxis"]["fXmax"];
+  map.ny = object["fYaxis"]["fNbins"];
+  map.ymin = object["fYaxis"]["fXmin"];
+  map.ymax = object["fYaxis"]["fXmax"];
+  map.bins = array_of(object["fArray"]);
+  return map;
 }
 
 void FaultRuns::SetUp() { directory = temporary_directory(); }

@@ -72,8 +72,8 @@ struct SavedMap {
   double at(int x, int y) const { return bins[static_cast<std::size_t>(x + (nx + 2) * y)]; }
 };
 
-// The object `name` of the saved file; nx == 0 when it is not there.
-SavedMap saved_map(const std::string& json_path, const std::string& name);
+// The object `name` of a saved file's text; nx == 0 when it is not there.
+SavedMap saved_map(const std::string& json_text, const std::string& name);
 
 class FaultRuns : public ::testing::Test {
  protected:

@@ -325,7 +325,7 @@ TEST(Efficiency, StavesWithoutTheirTracksAreNotJudged) {
   for (int s : {0, 2, 3}) {
     const Result& chip = find(results, s, kBeamChip);
     EXPECT_EQ(worst_of(results, s), Verdict::Null) << chip.reason;
-    EXPECT_NE(chip.reason.find("not judged: 0.20 tracks per event in the last 3,000 events against 4.00 for stave 1"),
+    EXPECT_NE(chip.reason.find("not judged: 600 tracks in the last 3,000 events against 12,000 for stave 1"),
               std::string::npos)
         << chip.reason;
   }
@@ -428,7 +428,13 @@ TEST(Residuals, AJumpTheAlignmentRefusedIsBad) {
   alignment.peak_columns = -80;
   alignment.peak_rows = -16;
   alignment.displaced_since_event = 4100;
-  const std::vector<Result> results = run_steps(judge, run, judge_residuals, Step{}, 1);
+  std::vector<Result> results = run_steps(judge, run, judge_residuals, Step{}, 1);
+  EXPECT_EQ(find(results, 1).verdict, Verdict::Good) << "its tracks still match: " << find(results, 1).reason;
+  EXPECT_EQ(find(results, 1).reason.rfind("stave 1 in place: its correlation with stave 3 peaks -40.0 columns", 0), 0u)
+      << find(results, 1).reason;
+  Step unmatched;
+  unmatched.efficiency[1].fill(0.01);
+  results = run_steps(judge, run, judge_residuals, unmatched, 1);
   EXPECT_EQ(find(results, 1).verdict, Verdict::Bad);
   EXPECT_EQ(find(results, 1).reason.rfind("stave 1 moved: its hits match those of the other staves -40.0 columns and "
                                           "-8.0 rows from where they did",
@@ -440,7 +446,8 @@ TEST(Residuals, AJumpTheAlignmentRefusedIsBad) {
 }
 
 // Pairs of unmatched tracks and clusters: at the place a move puts them, far
-// above what chance puts around it.
+// above what chance puts around it. No more tracks are explained than went
+// unmatched.
 TEST(Residuals, HitsFoundElsewhereNameWhereTheyWent) {
   struct Case {
     std::function<void(MovedPairs&)> pairs;
@@ -462,12 +469,14 @@ TEST(Residuals, HitsFoundElsewhereNameWhereTheyWent) {
        },
        Verdict::Good, "no hits found elsewhere"},
       {[](MovedPairs& p) { p.same_place[5] = 10; }, Verdict::Good, "30 of 1,440 tracks (2.1%)"},
+      {[](MovedPairs& p) { p.same_place[5] = 3000; }, Verdict::Bad, "1,008 of 1,440 tracks (70.0%)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.named);
     Judge judge;
     TrackRun run;
     Step moved;
+    moved.efficiency[1][3] = 0.3;  // pairs come from tracks that found no cluster
     moved.edit = [&c](int stave, StaveTracks& tracks) {
       if (stave == 1) c.pairs(tracks.moved[3]);
     };
