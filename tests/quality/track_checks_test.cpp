@@ -469,7 +469,7 @@ TEST(Residuals, HitsFoundElsewhereNameWhereTheyWent) {
        },
        Verdict::Good, "no hits found elsewhere"},
       {[](MovedPairs& p) { p.same_place[5] = 10; }, Verdict::Good, "30 of 1,440 tracks (2.1%)"},
-      {[](MovedPairs& p) { p.same_place[5] = 3000; }, Verdict::Bad, "1,008 of 1,440 tracks (70.0%)"},
+      {[](MovedPairs& p) { p.same_place[5] = 3000; }, Verdict::Bad, "336 of 480 tracks (70.0%)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.named);
