@@ -18,6 +18,12 @@ void read_cells(const TH2F& map, std::vector<double>& cells) {
     for (int x = 0; x < kTrackCellsX; ++x) cells[static_cast<std::size_t>(x + kTrackCellsX * y)] = map.GetBinContent(x + 1, y + 1);
 }
 
+std::vector<double> bins_of(const TH1F& histogram) {
+  std::vector<double> bins(static_cast<std::size_t>(histogram.GetNbinsX() + 2));
+  for (std::size_t bin = 0; bin < bins.size(); ++bin) bins[bin] = histogram.GetBinContent(static_cast<int>(bin));
+  return bins;
+}
+
 ResidualSums residual_sums(const TH1F& histogram) {
   double stats[4] = {0, 0, 0, 0};
   histogram.GetStats(stats);
@@ -88,6 +94,9 @@ TrackReading read_tracks(tracking::Tracker& tracker) {
       stave.lags[static_cast<std::size_t>(lag)] = objects.track_lag[s]->GetBinContent(lag + 1);
     stave.columns = residual_sums(*objects.residual_col[s]);
     stave.rows = residual_sums(*objects.residual_row[s]);
+    stave.residual_columns = bins_of(*objects.residual_col[s]);
+    stave.residual_rows = bins_of(*objects.residual_row[s]);
+    stave.cluster_sizes = bins_of(*objects.cluster_size[s]);
     read_moved_cells(*objects.moved_cells[s], stave.moved);
     read_moved_columns(*objects.moved_col[s], stave.moved);
     stave.alignment = tracker.alignment().staves[s];

@@ -55,6 +55,8 @@ struct StaveTracks {
   std::array<double, kTrackLags> lags{};  // matched at lag -1, 0, +1
   ResidualSums columns, rows;             // of the matches in the same event
   std::array<MovedPairs, tracking::kChips> moved{};  // by the chip of the prediction
+  // Bins 0..n+1 of hresidual_col_S, hresidual_row_S and hcluster_size_S, for the page.
+  std::vector<double> residual_columns, residual_rows, cluster_sizes;
   // The alignment now (not counts).
   tracking::StaveAlignment alignment;
 
