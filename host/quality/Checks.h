@@ -82,8 +82,8 @@ struct RunMemory {
   // When the masks behind the first peaks last changed: a change takes them anew.
   std::array<double, kDifferenceStaves> first_peaks_masked_since{};
   CorrelationMasks masks;
-  // The efficiency check's expectation per stave.
-  std::array<TrackBaseline, kStaves> efficiency;
+  // The expectations of the efficiency and residuals checks per stave.
+  std::array<TrackBaseline, kStaves> efficiency, residuals;
 };
 
 struct Context {

@@ -140,6 +140,7 @@ const std::vector<Field>& fields() {
              [](Config& c) { return &c.residuals.min_shift_significance; }),
       number("residuals", "medium_width_ratio", 1, kUnbounded, [](Config& c) { return &c.residuals.medium_width_ratio; }),
       number("residuals", "bad_width_ratio", 1, kUnbounded, [](Config& c) { return &c.residuals.bad_width_ratio; }),
+      number("residuals", "min_tracks", 1, kUnbounded, [](Config& c) { return &c.residuals.min_tracks; }),
       number("residuals", "min_pairs", 1, kUnbounded, [](Config& c) { return &c.residuals.min_pairs; }),
       number("residuals", "moved_p", 0, 1, [](Config& c) { return &c.residuals.moved_p; }),
       number("residuals", "medium_moved_share", 0, 1, [](Config& c) { return &c.residuals.medium_moved_share; }),

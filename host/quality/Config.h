@@ -68,7 +68,7 @@ struct EfficiencyConfig {
 struct ResidualsConfig {
   bool enabled;
   double window_events, min_events, min_matches, medium_shift, bad_shift, min_shift_significance,
-      medium_width_ratio, bad_width_ratio, min_pairs, moved_p, medium_moved_share, bad_moved_share;
+      medium_width_ratio, bad_width_ratio, min_tracks, min_pairs, moved_p, medium_moved_share, bad_moved_share;
 };
 
 struct TrackSynchronisationConfig {

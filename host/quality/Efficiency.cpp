@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "Checks.h"
+#include "TrackLeverage.h"
 #include "TrackWindows.h"
 
 namespace kivo::quality {
@@ -197,12 +198,20 @@ std::vector<Result> judge_efficiency(const Context& context) {
                                                              too_few_events(context, config.min_events), -2});
   for (const TrackWindow& window : track_windows(context, config.min_events, config.window_events)) {
     const double median = median_chip(context, window);
+    const std::optional<Widening> culprit = widening_culprit(context, window);
     for (Result& kept : results) {
       const std::size_t s = static_cast<std::size_t>(kept.stave);
       Result judged{kCheck, kept.stave, kept.chip, Verdict::Null, window.not_judged[s], -1};
       if (window.not_judged[s].empty())
         judged = judge_chip(context, window, median, kept.stave, kept.chip,
                             context.memory.holds.last(kCheck, kept.stave, kept.chip));
+      if (culprit && culprit->stave != kept.stave && judged.verdict >= Verdict::Medium)
+        judged = {kCheck, kept.stave, kept.chip, Verdict::Null,
+                  format("stave %d, chip %d: not judged: stave %d's clusters lie off the tracks in %s (its residuals "
+                         "%.1f times as wide as earlier), which the tracks it makes for stave %d carry (%s)",
+                         kept.stave, kept.chip, culprit->stave, last_events(window.events).c_str(),
+                         culprit->ratio[static_cast<std::size_t>(culprit->stave)], kept.stave, judged.reason.c_str()),
+                  -1};
       keep_worse(kept, std::move(judged));
     }
   }

@@ -18,6 +18,7 @@
 #include <tuple>
 
 #include "Checks.h"
+#include "TrackLeverage.h"
 #include "TrackWindows.h"
 
 namespace kivo::quality {
@@ -101,10 +102,10 @@ Result judge_moved(const Context& context, const TrackWindow& window, int stave,
   const StaveTracks* earlier = earlier_tracks(*window.start, stave);
   const CellRegion whole{chip * kChipCellsX, (chip + 1) * kChipCellsX - 1, 0, kTrackCellsY - 1};
   const TrackCounts counts = counts_in(now, earlier, whole);
-  if (counts.total < config.min_matches) {
+  if (counts.total < config.min_tracks) {
     result.reason = format("stave %d, chip %d: %s tracks in %s, %s needed to look for its hits elsewhere", stave,
                            chip, grouped(counts.total).c_str(), last_events(window.events).c_str(),
-                           grouped(config.min_matches).c_str());
+                           grouped(config.min_tracks).c_str());
     return result;
   }
   const std::size_t c = static_cast<std::size_t>(chip);
@@ -205,8 +206,22 @@ Result judge_displaced(const Context& context, const TrackWindow& window, int st
   return result;
 }
 
-// The stave's position and width in one window against the stretch before it.
-Result judge_position(const Context& context, const TrackWindow& window, int stave, Verdict before) {
+// The staves other than `culprit`'s whose residuals widened with it: "staves 0 and 3".
+std::string widened_with(const Widening& culprit, double limit) {
+  std::vector<int> staves;
+  for (int s = 0; s < kStaves; ++s)
+    if (s != culprit.stave && culprit.ratio[static_cast<std::size_t>(s)] > limit) staves.push_back(s);
+  if (staves.empty()) return "";
+  std::string names = staves.size() == 1 ? "stave " : "staves ";
+  for (std::size_t i = 0; i < staves.size(); ++i)
+    names += (i == 0 ? "" : i + 1 == staves.size() ? " and " : ", ") + std::to_string(staves[i]);
+  return names;
+}
+
+// The stave's position and width in one window against the stretch before
+// it; a widening that `culprit`'s clusters explain is not this stave's.
+Result judge_position(const Context& context, const TrackWindow& window, int stave, Verdict before,
+                      const std::optional<Widening>& culprit) {
   const ResidualsConfig& config = context.config.residuals;
   Result result{kCheck, stave, kNone, Verdict::Null, "", -1};
   const StaveTracks& now = stave_tracks(context.now, stave);
@@ -233,13 +248,20 @@ Result judge_position(const Context& context, const TrackWindow& window, int sta
   };
   const double move = std::max(significant(columns, recent.columns_error, past.columns_error) ? std::fabs(columns) : 0,
                                significant(rows, recent.rows_error, past.rows_error) ? std::fabs(rows) : 0);
+  // Widths against the stretches of the run the check takes as its
+  // expectation, which a widening that lasts never enters.
+  const StaveTracks& expected = context.memory.residuals[static_cast<std::size_t>(stave)].counts();
+  const bool expectation = expected.columns.entries >= config.min_matches;
+  const double columns_width = expectation ? expected.columns.rms() : recent.columns_width;
+  const double rows_width = expectation ? expected.rows.rms() : recent.rows_width;
   const auto ratio = [](double a, double b) { return b > 0 ? a / b : 1; };
-  const double widening =
-      std::max(ratio(recent.columns_width, past.columns_width), ratio(recent.rows_width, past.rows_width));
+  const double widening = std::max(ratio(recent.columns_width, columns_width), ratio(recent.rows_width, rows_width));
   const Verdict moved = beyond(move, config.bad_shift, before >= Verdict::Bad)         ? Verdict::Bad
                         : beyond(move, config.medium_shift, before >= Verdict::Medium) ? Verdict::Medium
                                                                                        : Verdict::Good;
-  const Verdict wider = beyond(widening, config.bad_width_ratio, before >= Verdict::Bad) ? Verdict::Bad
+  const bool explained_elsewhere = culprit && culprit->stave != stave;
+  const Verdict wider = explained_elsewhere                                                ? Verdict::Good
+                        : beyond(widening, config.bad_width_ratio, before >= Verdict::Bad) ? Verdict::Bad
                         : beyond(widening, config.medium_width_ratio, before >= Verdict::Medium)
                             ? Verdict::Medium
                             : Verdict::Good;
@@ -248,18 +270,31 @@ Result judge_position(const Context& context, const TrackWindow& window, int sta
   const std::string numbers = format("the stave at %+.2f columns, %+.2f rows from stave 3, residuals %.2f columns, "
                                      "%.2f rows wide in %s; earlier %+.2f, %+.2f and %.2f, %.2f",
                                      recent.columns, recent.rows, recent.columns_width, recent.rows_width,
-                                     last_events(window.events).c_str(), past.columns, past.rows, past.columns_width,
-                                     past.rows_width);
-  if (moved >= Verdict::Medium)
+                                     last_events(window.events).c_str(), past.columns, past.rows, columns_width,
+                                     rows_width);
+  if (moved >= Verdict::Medium) {
     result.reason = format("stave %d moved by %+.1f columns, %+.1f rows: ", stave, columns, rows) + numbers;
-  else if (wider >= Verdict::Medium)
+  } else if (wider >= Verdict::Medium) {
     result.reason = format("stave %d: residuals %.1f times as wide as earlier: ", stave, widening) + numbers;
-  else
+    const std::string others = culprit ? widened_with(*culprit, config.medium_width_ratio) : "";
+    if (!others.empty())
+      result.reason += format("; its clusters lie off the tracks, and the residuals of %s, whose tracks it helps "
+                              "make, widen with it",
+                              others.c_str());
+  } else if (explained_elsewhere && widening > config.medium_width_ratio) {
+    result.severity = 0;
+    result.reason = format("stave %d: residuals %.1f times as wide as earlier, as stave %d's clusters lying off the "
+                           "tracks make them (stave %d is judged): ",
+                           stave, widening, culprit->stave, culprit->stave) +
+                    numbers;
+  } else {
     result.reason = format("stave %d in place: ", stave) + numbers;
+  }
   return result;
 }
 
-Result judge_stave(const Context& context, const TrackWindow& window, int stave, Verdict before) {
+Result judge_stave(const Context& context, const TrackWindow& window, int stave, Verdict before,
+                   const std::optional<Widening>& culprit) {
   const tracking::StaveAlignment& alignment = stave_tracks(context.now, stave).alignment;
   switch (alignment.state) {
     case tracking::AlignmentState::searching:
@@ -277,7 +312,7 @@ Result judge_stave(const Context& context, const TrackWindow& window, int stave,
   }
   const std::string& not_judged = window.not_judged[static_cast<std::size_t>(stave)];
   if (!not_judged.empty()) return {kCheck, stave, kNone, Verdict::Null, not_judged, -1};
-  return judge_position(context, window, stave, before);
+  return judge_position(context, window, stave, before, culprit);
 }
 
 }  // namespace
@@ -287,6 +322,8 @@ std::vector<Result> judge_residuals(const Context& context) {
   if (!now.tracks.present) return {};
   const ResidualsConfig& config = context.config.residuals;
   RunMemory& memory = context.memory;
+  for (int s = 0; s < kStaves; ++s)
+    memory.residuals[static_cast<std::size_t>(s)].advance(context.history, now, s, config.window_events);
   std::vector<Result> results;
   for (int s = 0; s < kStaves; ++s) {
     const std::string waiting = too_few_events(context, config.min_events);
@@ -294,21 +331,35 @@ std::vector<Result> judge_residuals(const Context& context) {
     for (int chip = 0; chip < kChips; ++chip)
       results.push_back({kCheck, s, chip, Verdict::Null, format("stave %d, chip %d: ", s, chip) + waiting, -2});
   }
-  for (const TrackWindow& window : track_windows(context, config.min_events, config.window_events))
+  for (const TrackWindow& window : track_windows(context, config.min_events, config.window_events)) {
+    const std::optional<Widening> culprit = widening_culprit(context, window);
     for (Result& kept : results) {
       const std::size_t s = static_cast<std::size_t>(kept.stave);
       if (kept.chip == kNone) {
-        keep_worse(kept, judge_stave(context, window, kept.stave, memory.holds.last(kCheck, kept.stave)));
+        keep_worse(kept, judge_stave(context, window, kept.stave, memory.holds.last(kCheck, kept.stave), culprit));
       } else if (!window.not_judged[s].empty()) {
         keep_worse(kept, {kCheck, kept.stave, kept.chip, Verdict::Null, window.not_judged[s], -1});
       } else {
-        keep_worse(kept, judge_moved(context, window, kept.stave, kept.chip, memory.holds.last(kCheck, kept.stave, kept.chip)));
+        Result moved = judge_moved(context, window, kept.stave, kept.chip, memory.holds.last(kCheck, kept.stave, kept.chip));
+        if (culprit && culprit->stave != kept.stave && moved.verdict >= Verdict::Medium) {
+          moved.verdict = Verdict::Good;
+          moved.reason += format(", as stave %d's clusters lying off the tracks make them (stave %d is judged)",
+                                 culprit->stave, culprit->stave);
+        }
+        keep_worse(kept, std::move(moved));
       }
     }
+  }
+  // A stave whose clusters lie off the tracks widens the residuals of the
+  // others too: while any is flagged, no stave's expectation takes in more.
+  bool flagged = false;
   for (Result& result : results) {
     memory.holds.keep(kCheck, result.stave, result.chip, 0, result.verdict);
     result.severity = std::max(0.0, result.severity);
+    flagged = flagged || (result.chip == kNone && result.verdict >= Verdict::Medium);
   }
+  if (flagged)
+    for (TrackBaseline& expected : memory.residuals) expected.flag(now.events);
   return results;
 }
 

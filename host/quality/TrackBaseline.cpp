@@ -13,6 +13,12 @@ void add_to(std::vector<double>& sum, const std::vector<double>& later, const st
   for (std::size_t i = 0; i < later.size(); ++i) sum[i] += later[i] - (i < earlier.size() ? earlier[i] : 0.0);
 }
 
+void add_to(ResidualSums& sum, const ResidualSums& later, const ResidualSums& earlier) {
+  sum.entries += later.entries - earlier.entries;
+  sum.sum += later.sum - earlier.sum;
+  sum.sum2 += later.sum2 - earlier.sum2;
+}
+
 }  // namespace
 
 void TrackBaseline::advance(const History& history, const Reading& now, int stave, double window) {
@@ -35,10 +41,14 @@ void TrackBaseline::advance(const History& history, const Reading& now, int stav
   if (!flagged) {
     add_to(sum_.total, cells(until).total, through_.total);
     add_to(sum_.matched, cells(until).matched, through_.matched);
+    add_to(sum_.columns, cells(until).columns, through_.columns);
+    add_to(sum_.rows, cells(until).rows, through_.rows);
     events_ += until.events - through_events_;
   }
   through_.total = cells(until).total;
   through_.matched = cells(until).matched;
+  through_.columns = cells(until).columns;
+  through_.rows = cells(until).rows;
   through_events_ = until.events;
   while (!flags_.empty() && flags_.front() <= through_events_) flags_.pop_front();
 }

@@ -1,8 +1,8 @@
-// The tracks of a stave over the stretches of the run the efficiency check
-// takes as its expectation: a stretch enters once it is older than the
-// check's window, and never when the check flagged the stave at a judgement
-// whose window held it, so that a loss that lasts never becomes the
-// expectation.
+// The tracks of a stave over the stretches of the run a check on tracks
+// takes as its expectation (per cell, and the residuals of their matches): a
+// stretch enters once it is older than the check's window, and never when
+// the check flagged the stave at a judgement whose window held it, so that a
+// fault that lasts never becomes the expectation.
 #ifndef KIVO_HOST_QUALITY_TRACK_BASELINE_H
 #define KIVO_HOST_QUALITY_TRACK_BASELINE_H
 
@@ -22,7 +22,8 @@ class TrackBaseline {
   void advance(const History& history, const Reading& now, int stave, double window);
   // The check flagged the stave at a judgement with `events` events.
   void flag(double events) { flags_.push_back(events); }
-  // Per cell, the tracks and matches of the stretches taken in.
+  // Per cell, the tracks and matches of the stretches taken in, and the
+  // residuals of the matches.
   const StaveTracks& counts() const { return sum_; }
   double events() const { return events_; }
 

@@ -200,8 +200,9 @@ TEST_F(TrackFaults, ASlowLossIsMediumBeforeItReachesAFifth) {
   EXPECT_LE(loss(found->event), 0.3) << found->reason;
 }
 
-// Faults that move hits: each is found on its stave, naming its chip, within
-// five refreshes, while the occupancy of the chips may look healthy.
+// Faults that move hits: each is found on its stave, naming its chip (or,
+// for hits moved within the matching radius, the stave), within five
+// refreshes, while the occupancy of the chips may look healthy.
 TEST_F(TrackFaults, SwappedCablesAreNamed) {
   const std::string stream = simulate({"--seed", "541", "--divergence", "1", "--beam-sigma-col", "600"});
   // Chips 3 and 5 of stave 1 swapped.
@@ -209,6 +210,11 @@ TEST_F(TrackFaults, SwappedCablesAreNamed) {
     return h.stave == 1 && (h.chip == 3 || h.chip == 5) ? Hit{1, 8 - h.chip, h.row, h.column} : h;
   }, {}}));
   expect_named(changes, {1}, {3, 5}, 5);
+  // The same on the default beam, where chips 3 and 5 see its tails only.
+  expect_named(judge(with_fault(simulate({"--seed", "542", "--divergence", "1"}, "narrow.kevt"), {[](const Hit& h) {
+                 return h.stave == 1 && (h.chip == 3 || h.chip == 5) ? Hit{1, 8 - h.chip, h.row, h.column} : h;
+               }, {}})),
+               {1}, {3, 5}, 5);
   // Staves 1 and 2 swapped.
   changes = judge(with_fault(stream, {[](const Hit& h) {
     return h.stave == 1 || h.stave == 2 ? Hit{3 - h.stave, h.chip, h.row, h.column} : h;
@@ -227,6 +233,17 @@ TEST_F(TrackFaults, AStuckColumnBitOrMirroredColumnsOnTheBeamChipAreNamed) {
                    return Hit{h.stave, h.chip, h.row, stuck ? h.column | mask : h.column & ~mask};
                  }, {}})),
                  {stave}, {4}, 5);
+  }
+  // Low bits move the hits by 1 to 4 columns, within the matching radius:
+  // the stave's residuals widen, and so do those of the staves whose tracks
+  // it helps make, which are not blamed.
+  for (const auto& [stave, bit] : std::vector<std::pair<int, int>>{{1, 0}, {2, 2}}) {
+    SCOPED_TRACE("stave " + std::to_string(stave) + ", bit " + std::to_string(bit) + " stuck at 0");
+    const int mask = 1 << bit;
+    expect_named(judge(with_fault(stream, {[=](const Hit& h) {
+                   return h.stave == stave && h.chip == 4 ? Hit{h.stave, h.chip, h.row, h.column & ~mask} : h;
+                 }, {}})),
+                 {stave}, {}, 5);
   }
   // The beam is centred on the chip, so that the mirrored spot lies where
   // the true one did.

@@ -3,9 +3,12 @@
 // say when the tracks cannot judge a stave.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <tuple>
 
 #include "Checks.h"
+#include "TrackLeverage.h"
 #include "Quality.h"
 
 namespace kivo::quality {
@@ -123,6 +126,13 @@ struct Judge {
     const Context context{config, reading, history, nullptr, memory};
     return check(context);
   }
+  // The efficiency and residuals checks on one reading, in the order kivo runs them.
+  std::pair<std::vector<Result>, std::vector<Result>> both(const Reading& reading) {
+    history.add(reading);
+    const Context context{config, reading, history, nullptr, memory};
+    std::vector<Result> efficiency = judge_efficiency(context);
+    return {std::move(efficiency), judge_residuals(context)};
+  }
 };
 
 const Result& find(const std::vector<Result>& results, int stave, int chip = kNone) {
@@ -166,7 +176,7 @@ TEST(Efficiency, AHealthyRunIsGoodAndSaysItsNumbers) {
   }
   EXPECT_EQ(find(results, 2, 4).reason,
             "stave 2, chip 4: efficiency 99.9% (8,392 of 8,400 tracks) in the last 3,000 events, 99.9% earlier");
-  EXPECT_EQ(find(results, 2, 0).reason, "stave 2, chip 0: 0 tracks in the last 3,000 events, 100 needed");
+  EXPECT_EQ(find(results, 2, 0).reason, "stave 2, chip 0: 0 tracks in the last 3,000 events, 30 needed");
 }
 
 // A chip's efficiency against 97% and 90% of its earlier level, from both
@@ -210,7 +220,7 @@ TEST(Efficiency, FewTracksAreNotEnough) {
   sparse.efficiency[1][3] = 0.5;
   std::vector<Result> results = run_steps(judge, run, judge_efficiency, sparse, 2);
   EXPECT_EQ(find(results, 1, 3).verdict, Verdict::Null) << find(results, 1, 3).reason;
-  EXPECT_NE(find(results, 1, 3).reason.find("tracks in the last 3,000 events, 100 needed"), std::string::npos)
+  EXPECT_NE(find(results, 1, 3).reason.find("tracks in the last 3,000 events, 30 needed"), std::string::npos)
       << find(results, 1, 3).reason;
   // 168 tracks in the window at 92%: 13 missing where 5 would be at the limit.
   Judge again;
@@ -443,6 +453,42 @@ TEST(Residuals, AJumpTheAlignmentRefusedIsBad) {
       << find(results, 1).reason;
   run.stave(1).alignment.state = tracking::AlignmentState::silent;
   EXPECT_EQ(find(run_steps(judge, run, judge_residuals, Step{}, 1), 1).verdict, Verdict::Null);
+}
+
+// The weight of a stave in the straight-line fit of the others' tracks: the
+// staves beyond it along the beam carry its displacements furthest.
+TEST(Residuals, LeverageOfEachStaveInTheOthersTracks) {
+  const std::array<double, kStaves> planes = {0, 1, 2, 3};
+  EXPECT_DOUBLE_EQ(leverage(planes, 1, 1), 1);
+  EXPECT_NEAR(leverage(planes, 0, 1), 4.0 / 3, 1e-12) << "stave 0 is predicted from 1, 2, 3";
+  EXPECT_NEAR(leverage(planes, 0, 3), 2.0 / 3, 1e-12);
+  EXPECT_NEAR(leverage(planes, 3, 2), 4.0 / 3, 1e-12);
+  EXPECT_NEAR(leverage(planes, 1, 0), 4.0 / 7, 1e-12);
+  EXPECT_NEAR(leverage(planes, 2, 0), 1.0 / 7, 1e-12);
+}
+
+// A stave whose clusters lie a little off widens the residuals of the staves
+// it helps fit, most the outer one: it alone is blamed, and the efficiency
+// those tracks lose elsewhere is not judged.
+TEST(Residuals, TheStaveWhoseClustersLieOffIsBlamedNotThoseItsTracksReach) {
+  Judge judge;
+  TrackRun run;
+  for (int i = 0; i < 6; ++i) judge.both(run.add(Step{}));
+  Step off;
+  off.residual_width = {0.6 * std::sqrt(1 + 1.78 * 3), 0.6 * 2, 0.6, 0.6};  // stave 1 displaced: 0 sees 4/3 of it
+  off.efficiency[0][kBeamChip] = 0.85;
+  std::vector<Result> residuals, efficiency;
+  for (int i = 0; i < 3; ++i) std::tie(efficiency, residuals) = judge.both(run.add(off));
+  EXPECT_GE(find(residuals, 1).verdict, Verdict::Medium) << find(residuals, 1).reason;
+  EXPECT_NE(find(residuals, 1).reason.find("the residuals of stave 0, whose tracks it helps make, widen with it"),
+            std::string::npos)
+      << find(residuals, 1).reason;
+  EXPECT_EQ(find(residuals, 0).verdict, Verdict::Good) << find(residuals, 0).reason;
+  EXPECT_NE(find(residuals, 0).reason.find("as stave 1's clusters lying off the tracks make them"), std::string::npos)
+      << find(residuals, 0).reason;
+  EXPECT_EQ(find(efficiency, 0, kBeamChip).verdict, Verdict::Null) << find(efficiency, 0, kBeamChip).reason;
+  EXPECT_NE(find(efficiency, 0, kBeamChip).reason.find("not judged: stave 1's clusters lie off the tracks"),
+            std::string::npos);
 }
 
 // Pairs of unmatched tracks and clusters: at the place a move puts them, far
