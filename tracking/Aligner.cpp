@@ -43,6 +43,9 @@ constexpr double kDriftStep = 1;
 constexpr double kHistoryStep = 0.5;
 constexpr double kLogStep = 1;
 constexpr double kTokenCap = 4096;
+// Standard errors by which the tracks' mean slope must differ from zero
+// before the offsets are straightened.
+constexpr double kSlopeSignificance = 3;
 
 std::string number(double value, int decimals = 1) {
   char text[32];
@@ -102,6 +105,7 @@ void Aligner::reset() {
     search.fine_since = 0;
     search.elsewhere_epochs = search.silent_epochs = 0;
     search.confirmed_excess = 0;
+    search.fine_on_candidate = false;
   }
   residuals_ = {};
   marks_ = {};
@@ -228,6 +232,7 @@ void Aligner::found(int stave, const Peak& peak, double events) {
   for (CoarseCorrelation& coarse : search.coarse) coarse.clear();
   search.elsewhere_epochs = search.silent_epochs = 0;
   search.confirmed_excess = 0;
+  search.fine_on_candidate = false;
   log("stave " + std::to_string(stave) + " aligned to stave 3: " + offset_text(a.columns, a.rows) +
       (search.lag == 0 ? std::string() : " (its events " + std::string(search.lag < 0 ? "one late" : "one early") + ")") +
       ", at event " + events_text(events));
@@ -244,8 +249,14 @@ void Aligner::judge_epoch(double events) {
     const StaveAlignment& a = alignment_.staves[s];
     const Peak fine = search.fine.peak();
     const bool fine_ok = fine.excess >= kRecentFineExcess && fine.significance >= kRecentFineSignificance;
-    const bool fine_at_offset =
-        fine_ok && std::hypot(fine.columns - a.columns, fine.rows - a.rows) <= settings_.matching_radius;
+    if (search.fine_on_candidate && fine_ok) {
+      // Centred on where the coarse peak lay last epoch: measured precisely.
+      seen[s] = Seen::elsewhere, where[s] = fine;
+      any = true;
+      continue;
+    }
+    const bool fine_at_offset = !search.fine_on_candidate && fine_ok &&
+                                std::hypot(fine.columns - a.columns, fine.rows - a.rows) <= settings_.matching_radius;
     // The whole coarse distribution is searched only when the offset in use
     // is not confirmed as firmly as in the epoch before: a peak elsewhere
     // may then outweigh it.
@@ -257,11 +268,11 @@ void Aligner::judge_epoch(double events) {
     const bool coarse_ok = coarse.excess >= kRecentExcess && coarse.significance >= kRecentSignificance;
     const bool coarse_apart =
         std::abs(coarse.columns - a.columns) > kCoarseApart || std::abs(coarse.rows - a.rows) > kCoarseApart;
-    if (coarse_ok && coarse_apart && coarse.excess > (fine_ok ? fine.excess : 0)) {
+    const bool fine_counts = fine_ok && !search.fine_on_candidate;
+    if (coarse_ok && coarse_apart && coarse.excess > (fine_counts ? fine.excess : 0)) {
       seen[s] = Seen::elsewhere, where[s] = coarse;
-    } else if (fine_ok) {
-      const bool apart = std::hypot(fine.columns - a.columns, fine.rows - a.rows) > settings_.matching_radius;
-      seen[s] = apart ? Seen::elsewhere : Seen::at_offset, where[s] = fine;
+    } else if (fine_counts) {
+      seen[s] = fine_at_offset ? Seen::at_offset : Seen::elsewhere, where[s] = fine;
     } else if (coarse_ok) {
       seen[s] = Seen::at_offset;
     }
@@ -304,7 +315,12 @@ void Aligner::judge_epoch(double events) {
     }
     search.coarse[search.lag + kMaxLag].clear();
     search.fine.clear();
-    search.fine.centre(a.columns, a.rows);
+    // A peak elsewhere is measured finely in the next epoch.
+    search.fine_on_candidate = seen[s] == Seen::elsewhere;
+    if (search.fine_on_candidate)
+      search.fine.centre(where[s].columns, where[s].rows);
+    else
+      search.fine.centre(a.columns, a.rows);
   }
 }
 
@@ -326,15 +342,48 @@ void Aligner::complete_block(int stave, double events) {
   r.width = std::sqrt((var_columns + var_rows) / 2);
   r.n = r.columns = r.rows = r.columns2 = r.rows2 = 0;
   update_resolution();
+  if (alignment_.staves[stave].state != AlignmentState::aligned) return;
+  // The stave's move, less what moves all staves alike or in proportion to
+  // their positions (no residual can tell those), taken relative to stave 3.
+  const std::array<double, kStaves> move = observable_part(stave);
   const double step_columns = std::clamp(kDriftGain * mean_columns, -kDriftStep, kDriftStep);
   const double step_rows = std::clamp(kDriftGain * mean_rows, -kDriftStep, kDriftStep);
-  if (stave != kReferenceStave) {
-    if (alignment_.staves[stave].state == AlignmentState::aligned) shift(stave, step_columns, step_rows, events);
-    return;
-  }
-  // Stave 3 is the reference: the others move the other way.
   for (int s = 0; s < kStaves - 1; ++s)
-    if (alignment_.staves[s].state == AlignmentState::aligned) shift(s, -step_columns, -step_rows, events);
+    if (alignment_.staves[s].state == AlignmentState::aligned) {
+      const double share = move[s] - move[kReferenceStave];
+      shift(s, share * step_columns, share * step_rows, events);
+    }
+}
+
+// The unit move of stave `stave` with its parts along a constant and along
+// the plane positions taken out (a least-squares fit over the four planes).
+std::array<double, kStaves> Aligner::observable_part(int stave) const {
+  const auto& z = settings_.plane_positions;
+  double mean = 0;
+  for (double position : z) mean += position / kStaves;
+  double spread = 0;
+  for (double position : z) spread += (position - mean) * (position - mean);
+  std::array<double, kStaves> move{};
+  for (int s = 0; s < kStaves; ++s)
+    move[s] = (s == stave ? 1.0 : 0.0) - 1.0 / kStaves - (z[stave] - mean) * (z[s] - mean) / spread;
+  return move;
+}
+
+void Aligner::follow_mean_slope(double columns, double rows, double error_columns, double error_rows,
+                                double events) {
+  // Offsets that lean with the plane positions make every track lean so:
+  // they are straightened until the tracks' mean slope is zero, as the
+  // correlation found them.
+  const auto& z = settings_.plane_positions;
+  const bool lean_columns = std::abs(columns) > kSlopeSignificance * error_columns;
+  const bool lean_rows = std::abs(rows) > kSlopeSignificance * error_rows;
+  if (!lean_columns && !lean_rows) return;
+  for (int s = 0; s < kStaves - 1; ++s) {
+    if (alignment_.staves[s].state != AlignmentState::aligned) continue;
+    const double lever = z[s] - z[kReferenceStave];
+    shift(s, lean_columns ? std::clamp(kDriftGain * columns * lever, -kDriftStep, kDriftStep) : 0,
+          lean_rows ? std::clamp(kDriftGain * rows * lever, -kDriftStep, kDriftStep) : 0, events);
+  }
 }
 
 void Aligner::shift(int stave, double columns, double rows, double events) {

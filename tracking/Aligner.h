@@ -29,6 +29,9 @@ class Aligner {
   void observe(const EventClusters& event, double events);
   // A match at lag 0 on stave `stave`: cluster minus prediction.
   void add_residual(int stave, double columns, double rows, double events);
+  // The mean slope of a block of tracks (pixels per unit of plane
+  // position) and its standard error.
+  void follow_mean_slope(double columns, double rows, double error_columns, double error_rows, double events);
 
   bool aligned(int stave) const { return alignment_.staves[stave].state != AlignmentState::searching; }
   double columns(int stave) const { return alignment_.staves[stave].columns; }
@@ -61,6 +64,7 @@ class Aligner {
     double fine_since = 0;  // event the fine measurement began
     int elsewhere_epochs = 0, silent_epochs = 0;
     double confirmed_excess = 0;  // the fine peak at the offset in use, last epoch
+    bool fine_on_candidate = false;  // the fine distribution is centred on a peak elsewhere
   };
   // Sums of one stave's residuals since the offset last moved.
   struct Residuals {
@@ -79,6 +83,7 @@ class Aligner {
   void found(int stave, const Peak& peak, double events);
   void shift(int stave, double columns, double rows, double events);
   void complete_block(int stave, double events);
+  std::array<double, kStaves> observable_part(int stave) const;
   void update_resolution();
   void log(const std::string& line) const;
 

@@ -232,12 +232,15 @@ void Tracker::State::track(const KivoEventHits& hits) {
     all = all && now[s].taken && aligner.aligned(s);
     if (now[s].taken && aligner.aligned(s)) aligned[s].set(now[s].clusters, aligner.columns(s), aligner.rows(s));
   }
+  const long slope_blocks = finder.mean_slope().blocks;
   for (int dut = 0; dut < kStaves; ++dut) {
     forget_tracks(dut);
     if (all) judge_stave(dut);
     match_lags(dut);
     fill_moved(dut);
   }
+  if (const TrackFinder::MeanSlope& slope = finder.mean_slope(); slope.blocks != slope_blocks)
+    aligner.follow_mean_slope(slope.columns, slope.rows, slope.error_columns, slope.error_rows, events);
 }
 
 Tracker::Tracker(const Settings& settings, Report report)
