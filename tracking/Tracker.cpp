@@ -31,6 +31,8 @@ constexpr double kRunEvents = 16, kSavedEvents = 64;
 // While a stave is still searching for its offset, every event is taken, up
 // to this many since the reset: the search needs the events, and it ends.
 constexpr double kSearchEvents = 20000;
+// The weight of the newest event in the average cost that wants_event() expects.
+constexpr double kCostAveraging = 0.05;
 
 // The event's clusters and tracks of one stave, kept for the next event's
 // matches at lags -1 and +1.
@@ -100,6 +102,11 @@ struct Tracker::State {
   double credit = 0;     // of the budget, in the cost model's units
   bool running = false;  // within a run of taken events
 
+  // What wants_event() answered for the coming event.
+  enum class Decision { none, take, leave } decision = Decision::none;
+  double expected_cost = kTrackingEventCost;  // of the events lately, averaged
+
+  bool decide(double cost);
   bool take_event(const KivoEventHits& hits);
   void track(const KivoEventHits& hits);
 };
@@ -201,20 +208,28 @@ void Tracker::State::fill_moved(int dut) {
   }
 }
 
-// Whether the budget lets the reconstruction take this event.
+// Whether the budget lets the reconstruction take an event costing `cost`.
+bool Tracker::State::decide(double cost) {
+  bool searching = false;
+  for (int s = 0; s < kStaves; ++s) searching = searching || !aligner.aligned(s);
+  if (searching && events < kSearchEvents) return true;
+  if (!running && credit >= kRunEvents * cost) running = true;
+  if (running && credit < cost) running = false;
+  return running;
+}
+
+// The budget after an event of `pixels` hits, and whether it is taken.
 bool Tracker::State::take_event(const KivoEventHits& hits) {
   double pixels = 0;
   for (int s = 0; s < kStaves; ++s) pixels += hits.count[s];
   const double cost = kTrackingEventCost + kTrackingHitCost * pixels;
+  expected_cost += kCostAveraging * (cost - expected_cost);
   credit = std::min(credit + settings.cost_share * (kMonitorEventCost + kMonitorHitCost * pixels), kSavedEvents * cost);
-  bool searching = false;
-  for (int s = 0; s < kStaves; ++s) searching = searching || !aligner.aligned(s);
-  if (searching && events <= kSearchEvents) return true;
-  if (!running && credit >= kRunEvents * cost) running = true;
-  if (running && credit < cost) running = false;
-  if (!running) return false;
-  credit -= cost;
-  return true;
+  const Decision asked = decision;
+  decision = Decision::none;
+  const bool take = hits.pixels[0] != nullptr && (asked == Decision::take || decide(cost));
+  if (take) credit -= cost;
+  return take;
 }
 
 void Tracker::State::track(const KivoEventHits& hits) {
@@ -248,6 +263,12 @@ Tracker::Tracker(const Settings& settings, Report report)
 
 Tracker::~Tracker() = default;
 
+bool Tracker::wants_event() {
+  State& st = *state_;
+  st.decision = st.decide(st.expected_cost) ? State::Decision::take : State::Decision::leave;
+  return st.decision == State::Decision::take;
+}
+
 // An event not taken leaves no clusters behind: the next one has no
 // neighbour to match lags with.
 void Tracker::process(const KivoEventHits& hits) {
@@ -276,6 +297,8 @@ void Tracker::reset() {
   for (StaveEvent& e : st.before) e = StaveEvent{};
   st.events = st.taken = st.credit = 0;
   st.running = false;
+  st.decision = State::Decision::none;
+  st.expected_cost = kTrackingEventCost;
 }
 
 const Objects& Tracker::objects() {
