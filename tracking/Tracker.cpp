@@ -28,9 +28,11 @@ constexpr double kTrackingEventCost = 200, kTrackingHitCost = 115;
 // A run of taken events starts when the budget holds this many events like
 // the current one, and it may save up at most so many.
 constexpr double kRunEvents = 16, kSavedEvents = 64;
-// While a stave is still searching for its offset, every event is taken, up
-// to this many since the reset: the search needs the events, and it ends.
+// While a stave is still searching for its offset, in the first so many
+// events since the reset, the budget grows so many times faster: the search
+// needs events, and it ends.
 constexpr double kSearchEvents = 20000;
+constexpr double kSearchShare = 4;
 // The weight of the newest event in the average cost that wants_event() expects.
 constexpr double kCostAveraging = 0.05;
 
@@ -210,9 +212,6 @@ void Tracker::State::fill_moved(int dut) {
 
 // Whether the budget lets the reconstruction take an event costing `cost`.
 bool Tracker::State::decide(double cost) {
-  bool searching = false;
-  for (int s = 0; s < kStaves; ++s) searching = searching || !aligner.aligned(s);
-  if (searching && events < kSearchEvents) return true;
   if (!running && credit >= kRunEvents * cost) running = true;
   if (running && credit < cost) running = false;
   return running;
@@ -224,7 +223,10 @@ bool Tracker::State::take_event(const KivoEventHits& hits) {
   for (int s = 0; s < kStaves; ++s) pixels += hits.count[s];
   const double cost = kTrackingEventCost + kTrackingHitCost * pixels;
   expected_cost += kCostAveraging * (cost - expected_cost);
-  credit = std::min(credit + settings.cost_share * (kMonitorEventCost + kMonitorHitCost * pixels), kSavedEvents * cost);
+  bool searching = false;
+  for (int s = 0; s < kStaves; ++s) searching = searching || !aligner.aligned(s);
+  const double share = settings.cost_share * (searching && events <= kSearchEvents ? kSearchShare : 1);
+  credit = std::min(credit + share * (kMonitorEventCost + kMonitorHitCost * pixels), kSavedEvents * cost);
   const Decision asked = decision;
   decision = Decision::none;
   const bool take = hits.pixels[0] != nullptr && (asked == Decision::take || decide(cost));
