@@ -28,9 +28,9 @@ constexpr double kTrackingEventCost = 200, kTrackingHitCost = 115;
 // A run of taken events starts when the budget holds this many events like
 // the current one, and it may save up at most so many.
 constexpr double kRunEvents = 16, kSavedEvents = 64;
-// While a stave is still searching for its offset, in the first so many
-// events since the reset, the budget grows so many times faster: the search
-// needs events, and it ends.
+// Until every offset is found and refined by its first residuals, in the
+// first so many events since the reset, the budget grows so many times
+// faster: the search needs events, and it ends.
 constexpr double kSearchEvents = 20000;
 constexpr double kSearchShare = 4;
 // The weight of the newest event in the average cost that wants_event() expects.
@@ -158,6 +158,7 @@ void Tracker::State::judge_stave(int dut) {
     const Prediction& p = e.predictions[i];
     f.track_total[dut].fill(p.column, p.row);
     const int match = nearest(e.clusters, p, settings.matching_radius);
+    aligner.count_track(dut, match >= 0);
     if (match < 0) continue;
     const Cluster& c = e.clusters[static_cast<std::size_t>(match)];
     e.hit[i] = 1;
@@ -223,8 +224,7 @@ bool Tracker::State::take_event(const KivoEventHits& hits) {
   for (int s = 0; s < kStaves; ++s) pixels += hits.count[s];
   const double cost = kTrackingEventCost + kTrackingHitCost * pixels;
   expected_cost += kCostAveraging * (cost - expected_cost);
-  bool searching = false;
-  for (int s = 0; s < kStaves; ++s) searching = searching || !aligner.aligned(s);
+  const bool searching = !aligner.settled();
   const double share = settings.cost_share * (searching && events <= kSearchEvents ? kSearchShare : 1);
   credit = std::min(credit + share * (kMonitorEventCost + kMonitorHitCost * pixels), kSavedEvents * cost);
   const Decision asked = decision;

@@ -69,6 +69,42 @@ TEST(Tracker, FindsTheAlignmentFromTheDataAlone) {
   }
 }
 
+TEST(Tracker, RealisticHealthyBeamsKeepTheirAlignmentAndEfficiency) {
+  // Divergent tracks, spills, staves that miss a few particles, wide sparse
+  // beams and offsets of 600 columns, with the events the budget takes.
+  const struct {
+    const char* what;
+    double divergence, efficiency, particles, sigma_col, shift_col;
+    long long spill_on, spill_off;
+  } runs[] = {
+      {"divergent", 2, 1, 5, 300, 40, 0, 0},
+      {"very divergent, 600 apart", 6, 1, 5, 300, 600, 0, 0},
+      {"in spills", 2, 1, 5, 300, 40, 300, 2000},
+      {"sparse, wide, divergent, -600 apart", 3, 0.97, 0.3, 3000, -600, 0, 0},
+  };
+  for (const auto& r : runs) {
+    sim::SimConfig config;
+    config.divergence = r.divergence;
+    config.efficiency = r.efficiency;
+    config.particles = r.particles;
+    config.beam_sigma_col = r.sigma_col;
+    config.stave_shift_col = r.shift_col;
+    config.spill_on = r.spill_on;
+    config.spill_off = r.spill_off;
+    testing::TrackedRun run = track_run(config, 30000, {}, Settings{});
+    const Objects& o = run.tracker->objects();
+    for (int s = 0; s < kStaves; ++s) {
+      const StaveAlignment& a = run.tracker->alignment().staves[static_cast<std::size_t>(s)];
+      EXPECT_EQ(a.state, AlignmentState::aligned) << r.what << ", stave " << s;
+      EXPECT_NEAR(a.columns, true_offset(s, r.shift_col), 1) << r.what << ", stave " << s;
+      EXPECT_NEAR(a.rows, true_offset(s, 8), 1) << r.what << ", stave " << s;
+      EXPECT_GT(efficiency(o, s), r.efficiency - 0.015) << r.what << ", stave " << s;
+    }
+    for (const std::string& line : run.log)
+      EXPECT_EQ(line.find("correlation with stave 3"), std::string::npos) << r.what << ": " << line;
+  }
+}
+
 TEST(Tracker, HealthyStavesAreEfficientWithCentredNarrowResiduals) {
   testing::TrackedRun run = track_run(sim::SimConfig{}, 6000);
   const Objects& o = run.tracker->objects();
