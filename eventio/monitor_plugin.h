@@ -158,27 +158,31 @@ int kivo_lag_differences(int stave, int reference, int axis, int lag, double* ou
 // a pixel key, stave-wide column * kPixelKeyRows + chip row (the row as
 // decoded, not the displayed row 511 - row), for the hits that fill an
 // in-range bin of h2d_chip (chip column 0..1023, chip row 0..511), in the
-// order they are decoded; a pixel read twice is listed twice. Valid only
-// during the call that receives it.
+// order they are decoded; a pixel read twice is listed twice. For an event
+// the consumer did not want, pixels are null and count holds each stave's
+// hits as decoded (in range or not). Valid only during the call that
+// receives it.
 inline constexpr int kPixelKeyRows = 512;
 struct KivoEventHits {
   const unsigned* pixels[kMonitorStaves];
   int count[kMonitorStaves];
 };
 
-// Where the monitor hands the hits: `event` once per data event with the
-// detector packet, after the monitor has filled its histograms from it and
-// before a periodic refresh it may cause; `reset` whenever the monitor
-// empties its raw histograms (a begin-run event, reset_histos()). Both run
-// on the thread that processes events.
+// Where the monitor hands the hits: `wants` (unless null) before each data
+// event with the detector packet is decoded, non-zero when the consumer
+// wants its hits; `event` once the monitor has filled its histograms from
+// the event, before a periodic refresh it may cause; `reset` whenever the
+// monitor empties its raw histograms (a begin-run event, reset_histos()).
+// All run on the thread that processes events.
 struct KivoHitSink {
+  int (*wants)(void* context);
   void (*event)(const KivoEventHits* hits, void* context);
   void (*reset)(void* context);
   void* context;
 };
 
 // Installs `sink` (copied; null removes it). Without one the monitor
-// gathers no hits for it. Returns 0.
+// gathers no hits. Returns 0.
 int kivo_set_hit_sink(const KivoHitSink* sink);
 
 }

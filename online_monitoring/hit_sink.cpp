@@ -18,15 +18,24 @@ int kivo_set_hit_sink(const KivoHitSink* sink) {
   return 0;
 }
 
-void hand_sink_hits() {
+void start_sink_event() {
+  hit_sink_buffer.gathering =
+      hit_sink_buffer.active && (!installed_sink.wants || installed_sink.wants(installed_sink.context) != 0);
+}
+
+void hand_sink_hits(const int (&npixels)[NSTAVE]) {
   if (!hit_sink_buffer.active) return;
+  static const unsigned none[1] = {0};  // where a stave without hits points
   KivoEventHits hits{};
   for (int s = 0; s < NSTAVE; s++) {
-    hits.pixels[s] = hit_sink_buffer.pixels[s].data();
-    hits.count[s] = static_cast<int>(hit_sink_buffer.pixels[s].size());
+    const bool gathered = hit_sink_buffer.gathering;
+    const std::vector<unsigned>& pixels = hit_sink_buffer.pixels[s];
+    hits.pixels[s] = gathered ? (pixels.empty() ? none : pixels.data()) : nullptr;
+    hits.count[s] = gathered ? static_cast<int>(hit_sink_buffer.pixels[s].size()) : npixels[s];
   }
   installed_sink.event(&hits, installed_sink.context);
   for (std::vector<unsigned>& pixels : hit_sink_buffer.pixels) pixels.clear();
+  hit_sink_buffer.gathering = false;
 }
 
 void tell_sink_reset() {

@@ -10,7 +10,8 @@
 #include "monitor_state.h"
 
 struct HitSinkBuffer {
-  bool active = false;  // a consumer is installed
+  bool active = false;     // a consumer is installed
+  bool gathering = false;  // ... and wants the hits of the event being decoded
   std::vector<unsigned> pixels[NSTAVE];
 };
 
@@ -28,8 +29,12 @@ inline void gather_sink_hits(int stave, int chip, const int* irow, const int* ic
   }
 }
 
-// Hands the gathered hits to the consumer and empties the buffers.
-void hand_sink_hits();
+// Asks the consumer whether it wants the hits of the event about to be decoded.
+void start_sink_event();
+// Hands the gathered hits (or, when the consumer did not want them, the
+// count of each stave's decoded hits, `npixels`) to the consumer and
+// empties the buffers.
+void hand_sink_hits(const int (&npixels)[NSTAVE]);
 // Tells the consumer that the raw histograms were emptied.
 void tell_sink_reset();
 

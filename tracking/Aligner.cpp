@@ -21,7 +21,11 @@ constexpr double kSearchDominance = 2;
 // A fine peak that gives the offset.
 constexpr double kFineExcess = 20;
 constexpr double kFineSignificance = 6;
-// Events the fine measurement may take before the search starts again.
+// The uncertainty (pixels) a fine peak must reach before it is taken, and the
+// events after which a clear one is taken as it is; the events after which
+// the search starts again.
+constexpr double kFineError = 1;
+constexpr double kFinePatience = 4096;
 constexpr double kFineGiveUp = 8192;
 // A peak of the recent correlation.
 constexpr double kRecentExcess = 20;
@@ -33,16 +37,26 @@ constexpr double kCoarseApart = 2 * CoarseCorrelation::kBinPixels;
 // The share of the last epoch's fine peak that confirms the offset in use
 // without a search of the coarse distribution.
 constexpr double kConfirmedShare = 0.5;
-// Epochs in a row that make a stave displaced or silent.
+// The tracks for a stave in an epoch, and the share of them it must match,
+// that show its offset in use still right.
+constexpr double kEpochTracks = 20;
+constexpr double kMatchingShare = 0.5;
+// Uncertainties of the fine peak beyond which it lies elsewhere.
+constexpr double kApartErrors = 5;
+// Epochs in a row that make a stave displaced, and silent.
 constexpr int kConfirmEpochs = 2;
+constexpr int kSilentEpochs = 3;
 // The share of a block's mean residual that moves the offset, and the most
 // one block may move it (pixels): slow drifts are followed, jumps are not.
 constexpr double kDriftGain = 0.4;
 constexpr double kDriftStep = 1;
 // Changes of the offset in use that enter the history, and that are logged.
 constexpr double kHistoryStep = 0.5;
-constexpr double kLogStep = 1;
+constexpr double kLogStep = 2;
 constexpr double kTokenCap = 4096;
+// Standard errors by which the tracks' mean slope must differ from zero
+// before the offsets are straightened.
+constexpr double kSlopeSignificance = 3;
 
 std::string number(double value, int decimals = 1) {
   char text[32];
@@ -102,8 +116,10 @@ void Aligner::reset() {
     search.fine_since = 0;
     search.elsewhere_epochs = search.silent_epochs = 0;
     search.confirmed_excess = 0;
+    search.fine_on_candidate = false;
   }
   residuals_ = {};
+  matches_ = {};
   marks_ = {};
   alignment_ = {};
   alignment_.staves[kReferenceStave].state = AlignmentState::aligned;
@@ -200,7 +216,10 @@ void Aligner::search_coarse(int stave) {
 void Aligner::measure_fine(int stave, double events) {
   Search& search = searches_[stave];
   const Peak peak = search.fine.peak();
-  if (peak.excess >= kFineExcess && peak.significance >= kFineSignificance) {
+  const bool clear = peak.excess >= kFineExcess && peak.significance >= kFineSignificance;
+  // Measured to a pixel, or as well as the events allow in a while.
+  const bool precise = std::max(peak.columns_error, peak.rows_error) <= kFineError;
+  if (clear && (precise || events - search.fine_since > kFinePatience)) {
     found(stave, peak, events);
     return;
   }
@@ -221,6 +240,7 @@ void Aligner::found(int stave, const Peak& peak, double events) {
   a.found_lag = search.lag;
   a.found_at_event = events;
   marks_[stave] = {a.columns, a.rows, a.columns, a.rows};
+  residuals_[stave] = {};
   alignment_.history.push_back({events, stave, a.columns, a.rows, true});
   search.phase = Phase::follow;
   search.fine.clear();
@@ -228,6 +248,7 @@ void Aligner::found(int stave, const Peak& peak, double events) {
   for (CoarseCorrelation& coarse : search.coarse) coarse.clear();
   search.elsewhere_epochs = search.silent_epochs = 0;
   search.confirmed_excess = 0;
+  search.fine_on_candidate = false;
   log("stave " + std::to_string(stave) + " aligned to stave 3: " + offset_text(a.columns, a.rows) +
       (search.lag == 0 ? std::string() : " (its events " + std::string(search.lag < 0 ? "one late" : "one early") + ")") +
       ", at event " + events_text(events));
@@ -244,8 +265,18 @@ void Aligner::judge_epoch(double events) {
     const StaveAlignment& a = alignment_.staves[s];
     const Peak fine = search.fine.peak();
     const bool fine_ok = fine.excess >= kRecentFineExcess && fine.significance >= kRecentFineSignificance;
-    const bool fine_at_offset =
-        fine_ok && std::hypot(fine.columns - a.columns, fine.rows - a.rows) <= settings_.matching_radius;
+    if (search.fine_on_candidate && fine_ok) {
+      // Centred on where the coarse peak lay last epoch: measured precisely.
+      seen[s] = Seen::elsewhere, where[s] = fine;
+      any = true;
+      continue;
+    }
+    // A wide peak (divergent tracks) measured from few entries wanders: it
+    // lies elsewhere only when further than its uncertainty allows.
+    const double allowed = std::max(settings_.matching_radius,
+                                    kApartErrors * std::hypot(fine.columns_error, fine.rows_error));
+    const bool fine_at_offset = !search.fine_on_candidate && fine_ok &&
+                                std::hypot(fine.columns - a.columns, fine.rows - a.rows) <= allowed;
     // The whole coarse distribution is searched only when the offset in use
     // is not confirmed as firmly as in the epoch before: a peak elsewhere
     // may then outweigh it.
@@ -257,16 +288,23 @@ void Aligner::judge_epoch(double events) {
     const bool coarse_ok = coarse.excess >= kRecentExcess && coarse.significance >= kRecentSignificance;
     const bool coarse_apart =
         std::abs(coarse.columns - a.columns) > kCoarseApart || std::abs(coarse.rows - a.rows) > kCoarseApart;
-    if (coarse_ok && coarse_apart && coarse.excess > (fine_ok ? fine.excess : 0)) {
+    const bool fine_counts = fine_ok && !search.fine_on_candidate;
+    if (coarse_ok && coarse_apart && coarse.excess > (fine_counts ? fine.excess : 0)) {
       seen[s] = Seen::elsewhere, where[s] = coarse;
-    } else if (fine_ok) {
-      const bool apart = std::hypot(fine.columns - a.columns, fine.rows - a.rows) > settings_.matching_radius;
-      seen[s] = apart ? Seen::elsewhere : Seen::at_offset, where[s] = fine;
+    } else if (fine_counts) {
+      seen[s] = fine_at_offset ? Seen::at_offset : Seen::elsewhere, where[s] = fine;
     } else if (coarse_ok) {
       seen[s] = Seen::at_offset;
     }
+    // Tracks that still find the stave where the offset in use puts it
+    // outweigh a correlation too broad to measure (divergent tracks far
+    // from stave 3): the stave is neither silent nor elsewhere.
+    const Matches& m = matches_[s];
+    if (m.tracks >= kEpochTracks && m.matched >= kMatchingShare * m.tracks && !search.fine_on_candidate)
+      seen[s] = Seen::at_offset;
     any = any || seen[s] != Seen::nothing;
   }
+  matches_ = {};
   for (int s = 0; s < kStaves - 1; ++s) {
     Search& search = searches_[s];
     if (search.phase != Phase::follow) continue;
@@ -296,16 +334,26 @@ void Aligner::judge_epoch(double events) {
       a.displaced_since_event = -1;
     } else if (any) {
       search.elsewhere_epochs = 0;
-      if (++search.silent_epochs >= kConfirmEpochs && a.state == AlignmentState::aligned) {
+      if (++search.silent_epochs >= kSilentEpochs && a.state == AlignmentState::aligned) {
         a.state = AlignmentState::silent;
-        log(name + ": no correlation with stave 3 in the last " + events_text(kConfirmEpochs * kEpochEvents) +
+        log(name + ": no correlation with stave 3 in the last " + events_text(kSilentEpochs * kEpochEvents) +
             " events while the other staves have one (dead, out of step or lost), at event " + events_text(events));
       }
     }
     search.coarse[search.lag + kMaxLag].clear();
     search.fine.clear();
-    search.fine.centre(a.columns, a.rows);
+    // A peak elsewhere is measured finely in the next epoch.
+    search.fine_on_candidate = seen[s] == Seen::elsewhere;
+    if (search.fine_on_candidate)
+      search.fine.centre(where[s].columns, where[s].rows);
+    else
+      search.fine.centre(a.columns, a.rows);
   }
+}
+
+void Aligner::count_track(int stave, bool matched) {
+  matches_[stave].tracks += 1;
+  if (matched) matches_[stave].matched += 1;
 }
 
 void Aligner::add_residual(int stave, double columns, double rows, double events) {
@@ -315,7 +363,7 @@ void Aligner::add_residual(int stave, double columns, double rows, double events
   r.rows += rows;
   r.columns2 += columns * columns;
   r.rows2 += rows * rows;
-  if (r.n >= kResidualBlock) complete_block(stave, events);
+  if (r.n >= (r.blocks < kFirstBlocks ? kFirstBlock : kResidualBlock)) complete_block(stave, events);
 }
 
 void Aligner::complete_block(int stave, double events) {
@@ -325,16 +373,56 @@ void Aligner::complete_block(int stave, double events) {
   const double var_rows = std::max(0.0, r.rows2 / r.n - mean_rows * mean_rows);
   r.width = std::sqrt((var_columns + var_rows) / 2);
   r.n = r.columns = r.rows = r.columns2 = r.rows2 = 0;
+  r.blocks += 1;
   update_resolution();
+  if (alignment_.staves[stave].state != AlignmentState::aligned) return;
+  // The stave's move, less what moves all staves alike or in proportion to
+  // their positions (no residual can tell those), taken relative to stave 3.
+  const std::array<double, kStaves> move = observable_part(stave);
   const double step_columns = std::clamp(kDriftGain * mean_columns, -kDriftStep, kDriftStep);
   const double step_rows = std::clamp(kDriftGain * mean_rows, -kDriftStep, kDriftStep);
-  if (stave != kReferenceStave) {
-    if (alignment_.staves[stave].state == AlignmentState::aligned) shift(stave, step_columns, step_rows, events);
-    return;
-  }
-  // Stave 3 is the reference: the others move the other way.
   for (int s = 0; s < kStaves - 1; ++s)
-    if (alignment_.staves[s].state == AlignmentState::aligned) shift(s, -step_columns, -step_rows, events);
+    if (alignment_.staves[s].state == AlignmentState::aligned) {
+      const double share = move[s] - move[kReferenceStave];
+      shift(s, share * step_columns, share * step_rows, events);
+    }
+}
+
+// The unit move of stave `stave` with its parts along a constant and along
+// the plane positions taken out (a least-squares fit over the four planes).
+std::array<double, kStaves> Aligner::observable_part(int stave) const {
+  const auto& z = settings_.plane_positions;
+  double mean = 0;
+  for (double position : z) mean += position / kStaves;
+  double spread = 0;
+  for (double position : z) spread += (position - mean) * (position - mean);
+  std::array<double, kStaves> move{};
+  for (int s = 0; s < kStaves; ++s)
+    move[s] = (s == stave ? 1.0 : 0.0) - 1.0 / kStaves - (z[stave] - mean) * (z[s] - mean) / spread;
+  return move;
+}
+
+void Aligner::follow_mean_slope(double columns, double rows, double error_columns, double error_rows,
+                                double events) {
+  // Offsets that lean with the plane positions make every track lean so:
+  // they are straightened until the tracks' mean slope is zero, as the
+  // correlation found them.
+  const auto& z = settings_.plane_positions;
+  const bool lean_columns = std::abs(columns) > kSlopeSignificance * error_columns;
+  const bool lean_rows = std::abs(rows) > kSlopeSignificance * error_rows;
+  if (!lean_columns && !lean_rows) return;
+  // One lean for all staves, the farthest moving at most one step, so that
+  // the move stays a pure lean that no residual sees.
+  double farthest = 0;
+  for (int s = 0; s < kStaves - 1; ++s) farthest = std::max(farthest, std::abs(z[s] - z[kReferenceStave]));
+  const double most = kDriftStep / farthest;
+  const double lean_c = lean_columns ? std::clamp(kDriftGain * columns, -most, most) : 0;
+  const double lean_r = lean_rows ? std::clamp(kDriftGain * rows, -most, most) : 0;
+  for (int s = 0; s < kStaves - 1; ++s) {
+    if (alignment_.staves[s].state == AlignmentState::searching) continue;
+    const double lever = z[s] - z[kReferenceStave];
+    shift(s, lean_c * lever, lean_r * lever, events);
+  }
 }
 
 void Aligner::shift(int stave, double columns, double rows, double events) {
@@ -365,6 +453,12 @@ void Aligner::update_resolution() {
     n += 1;
   }
   if (n > 0) resolution_ = std::max(0.2, sum / n);
+}
+
+bool Aligner::settled() const {
+  for (int s = 0; s < kStaves; ++s)
+    if (!aligned(s) || residuals_[s].blocks < kFirstBlocks) return false;
+  return true;
 }
 
 std::string Aligner::describe() const {

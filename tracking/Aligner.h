@@ -27,10 +27,17 @@ class Aligner {
   void reset();
   // One event taken (the `events`-th since the reset).
   void observe(const EventClusters& event, double events);
+  // A track for stave `stave`, and whether the stave matched it at lag 0.
+  void count_track(int stave, bool matched);
   // A match at lag 0 on stave `stave`: cluster minus prediction.
   void add_residual(int stave, double columns, double rows, double events);
+  // The mean slope of a block of tracks (pixels per unit of plane
+  // position) and its standard error.
+  void follow_mean_slope(double columns, double rows, double error_columns, double error_rows, double events);
 
   bool aligned(int stave) const { return alignment_.staves[stave].state != AlignmentState::searching; }
+  // Every stave aligned and its offset refined by its first residual blocks.
+  bool settled() const;
   double columns(int stave) const { return alignment_.staves[stave].columns; }
   double rows(int stave) const { return alignment_.staves[stave].rows; }
   // The resolution of one cluster position, measured from the residuals
@@ -47,6 +54,8 @@ class Aligner {
   static constexpr int kFineEvery = 16;         // events between two measurements of the fine peak
   static constexpr int kEpochEvents = 1024;     // events of one epoch of the recent correlation
   static constexpr int kResidualBlock = 200;    // matches whose mean residual moves the offset once
+  static constexpr int kFirstBlock = 25;        // ... in each of the first kFirstBlocks after it is found
+  static constexpr int kFirstBlocks = 6;
   static constexpr int kMaxClusters = 64;       // a stave with more in an event does not enter the correlation
   static constexpr double kPairsPerEvent = 12;  // pairs the recent correlation may take per event, on average
 
@@ -61,11 +70,17 @@ class Aligner {
     double fine_since = 0;  // event the fine measurement began
     int elsewhere_epochs = 0, silent_epochs = 0;
     double confirmed_excess = 0;  // the fine peak at the offset in use, last epoch
+    bool fine_on_candidate = false;  // the fine distribution is centred on a peak elsewhere
   };
   // Sums of one stave's residuals since the offset last moved.
   struct Residuals {
     double n = 0, columns = 0, rows = 0, columns2 = 0, rows2 = 0;
     double width = 0;  // RMS of the last block, combined over both axes
+    int blocks = 0;    // since the stave was found
+  };
+  // The tracks for a stave in the current epoch.
+  struct Matches {
+    double tracks = 0, matched = 0;
   };
   // Where an offset was last written into the history and last logged.
   struct Marks {
@@ -79,6 +94,7 @@ class Aligner {
   void found(int stave, const Peak& peak, double events);
   void shift(int stave, double columns, double rows, double events);
   void complete_block(int stave, double events);
+  std::array<double, kStaves> observable_part(int stave) const;
   void update_resolution();
   void log(const std::string& line) const;
 
@@ -87,6 +103,7 @@ class Aligner {
   std::array<double, kStaves> leverage_{};  // 1 + h of each stave's leave-one-out prediction
   std::array<Search, kStaves - 1> searches_;
   std::array<Residuals, kStaves> residuals_{};
+  std::array<Matches, kStaves> matches_{};
   std::array<Marks, kStaves> marks_{};
   Alignment alignment_;
   double resolution_ = 0.5;

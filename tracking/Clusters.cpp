@@ -60,6 +60,35 @@ void join_neighbours(const std::vector<unsigned>& keys, std::vector<int>& parent
   }
 }
 
+// The sums of each cluster, by the root pixel of its pixels.
+void start_sums(ClusterScratch& scratch, std::size_t pixels) {
+  scratch.first.assign(pixels, -1);
+  scratch.column_sum.clear();
+  scratch.row_sum.clear();
+  scratch.size.clear();
+}
+
+void add_pixel(ClusterScratch& scratch, std::size_t root, unsigned key) {
+  int& slot = scratch.first[root];
+  if (slot < 0) {
+    slot = static_cast<int>(scratch.size.size());
+    scratch.column_sum.push_back(0);
+    scratch.row_sum.push_back(0);
+    scratch.size.push_back(0);
+  }
+  const std::size_t c = static_cast<std::size_t>(slot);
+  scratch.column_sum[c] += key / kRowsPerColumn;
+  scratch.row_sum[c] += key % kRowsPerColumn;
+  scratch.size[c] += 1;
+}
+
+void emit_clusters(const ClusterScratch& scratch, std::vector<Cluster>& out) {
+  for (std::size_t c = 0; c < scratch.size.size(); ++c) {
+    const double size = scratch.size[c];
+    out.push_back({scratch.column_sum[c] / size, scratch.row_sum[c] / size, scratch.size[c]});
+  }
+}
+
 // Few pixels, as in nearly every event: each pixel is entered in a small
 // hash table, then looks up the four neighbours on one side of it (the
 // other four find it in turn), joining the clusters of those present. No
@@ -126,27 +155,10 @@ void cluster_few(const std::vector<unsigned>& keys, std::vector<Cluster>& out, C
       if (a != b) parent[std::max(a, b)] = std::min(a, b);
     }
   }
-  scratch.first.assign(static_cast<std::size_t>(n), -1);
-  scratch.column_sum.clear();
-  scratch.row_sum.clear();
-  scratch.size.clear();
-  for (int i = 0; i < n; ++i) {
-    if (!counted[i]) continue;
-    int& slot = scratch.first[static_cast<std::size_t>(root(i))];
-    if (slot < 0) {
-      slot = static_cast<int>(scratch.size.size());
-      scratch.column_sum.push_back(0);
-      scratch.row_sum.push_back(0);
-      scratch.size.push_back(0);
-    }
-    const std::size_t c = static_cast<std::size_t>(slot);
-    const unsigned key = keys[static_cast<std::size_t>(i)];
-    scratch.column_sum[c] += key / kRowsPerColumn;
-    scratch.row_sum[c] += key % kRowsPerColumn;
-    scratch.size[c] += 1;
-  }
-  for (std::size_t c = 0; c < scratch.size.size(); ++c)
-    out.push_back({scratch.column_sum[c] / scratch.size[c], scratch.row_sum[c] / scratch.size[c], scratch.size[c]});
+  start_sums(scratch, static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i)
+    if (counted[i]) add_pixel(scratch, static_cast<std::size_t>(root(i)), keys[static_cast<std::size_t>(i)]);
+  emit_clusters(scratch, out);
 }
 
 // Many pixels: sorted, joined with their neighbours through a union-find.
@@ -156,28 +168,10 @@ void cluster_many(std::vector<unsigned>& keys, std::vector<Cluster>& out, Cluste
   const std::size_t n = keys.size();
   scratch.parent.resize(n);
   join_neighbours(keys, scratch.parent);
-  scratch.first.assign(n, -1);
-  scratch.column_sum.clear();
-  scratch.row_sum.clear();
-  scratch.size.clear();
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::size_t root = static_cast<std::size_t>(root_of(scratch.parent, static_cast<int>(i)));
-    int& slot = scratch.first[root];
-    if (slot < 0) {
-      slot = static_cast<int>(scratch.size.size());
-      scratch.column_sum.push_back(0);
-      scratch.row_sum.push_back(0);
-      scratch.size.push_back(0);
-    }
-    const std::size_t c = static_cast<std::size_t>(slot);
-    scratch.column_sum[c] += keys[i] / kRowsPerColumn;
-    scratch.row_sum[c] += keys[i] % kRowsPerColumn;
-    scratch.size[c] += 1;
-  }
-  for (std::size_t c = 0; c < scratch.size.size(); ++c) {
-    const double size = scratch.size[c];
-    out.push_back({scratch.column_sum[c] / size, scratch.row_sum[c] / size, scratch.size[c]});
-  }
+  start_sums(scratch, n);
+  for (std::size_t i = 0; i < n; ++i)
+    add_pixel(scratch, static_cast<std::size_t>(root_of(scratch.parent, static_cast<int>(i))), keys[i]);
+  emit_clusters(scratch, out);
 }
 
 }  // namespace

@@ -120,7 +120,8 @@ void FineCorrelation::add(const std::vector<Cluster>& stave, const std::vector<C
 
 Peak FineCorrelation::peak() const {
   constexpr int kBox = 2;      // bins each side of the densest place's centre
-  constexpr int kWindow = 8;   // bins each side that the centroid takes in
+  constexpr int kWindow = 14;  // bins each side that the centroid takes in
+  constexpr int kCentroidPasses = 4;
   constexpr int kSide = 2 * kBox + 1;
   // Box sums by sliding sums along the rows, then down the columns.
   area_.assign(kBins * kBins, 0.0);
@@ -152,23 +153,44 @@ Peak FineCorrelation::peak() const {
   const double window_bins = static_cast<double>((x1 - x0) * (y1 - y0));
   const double outside_bins = kBins * kBins - window_bins;
   const double background = outside_bins > 0 ? (total - inside) / outside_bins : 0;
-  double weight = 0, sx = 0, sy = 0, sxx = 0, syy = 0;
-  for (int j = y0; j < y1; ++j)
-    for (int i = x0; i < x1; ++i) {
-      const double w = counts_[static_cast<std::size_t>(j * kBins + i)] - background;
-      const double px = (i + 0.5) * 2 * kHalfWidth / kBins, py = (j + 0.5) * 2 * kHalfWidth / kBins;
-      weight += w, sx += w * px, sy += w * py, sxx += w * px * px, syy += w * py * py;
-    }
+  // The centroid of the entries above the background within the window,
+  // the window moved onto it until it stays: a wide peak (divergent tracks)
+  // is measured whole, not where its densest box happened to lie.
+  double weight = 0, mx = 0, my = 0, sxx = 0, syy = 0;
+  double cx = best_x + 0.5, cy = best_y + 0.5;  // in bins
+  for (int pass = 0; pass < kCentroidPasses; ++pass) {
+    const int wx0 = std::max(0, static_cast<int>(cx) - kWindow), wx1 = std::min(kBins, static_cast<int>(cx) + kWindow + 1);
+    const int wy0 = std::max(0, static_cast<int>(cy) - kWindow), wy1 = std::min(kBins, static_cast<int>(cy) + kWindow + 1);
+    double w_sum = 0, sx = 0, sy = 0;
+    sxx = syy = 0;
+    for (int j = wy0; j < wy1; ++j)
+      for (int i = wx0; i < wx1; ++i) {
+        const double w = counts_[static_cast<std::size_t>(j * kBins + i)] - background;
+        w_sum += w, sx += w * (i + 0.5), sy += w * (j + 0.5), sxx += w * (i + 0.5) * (i + 0.5), syy += w * (j + 0.5) * (j + 0.5);
+      }
+    if (w_sum <= 0) break;
+    weight = w_sum;
+    mx = sx / w_sum, my = sy / w_sum;
+    sxx = sxx / w_sum - mx * mx, syy = syy / w_sum - my * my;
+    if (std::abs(mx - cx) < 0.5 && std::abs(my - cy) < 0.5) break;
+    cx = mx, cy = my;
+  }
+  constexpr double kBinPixels = 2 * kHalfWidth / kBins;
   Peak peak;
   const double box_bins = kSide * kSide;
   peak.excess = best - box_bins * background;
   peak.significance = peak.excess / std::sqrt(box_bins * background + 1);
   if (weight <= 0) return peak;
-  const double mx = sx / weight, my = sy / weight;
-  peak.columns = centre_columns_ - kHalfWidth + mx;
-  peak.rows = centre_rows_ - kHalfWidth + my;
-  peak.columns_error = std::sqrt(std::max(0.0, sxx / weight - mx * mx) / std::max(1.0, peak.excess));
-  peak.rows_error = std::sqrt(std::max(0.0, syy / weight - my * my) / std::max(1.0, peak.excess));
+  // A wide peak stands out as a whole rather than in its densest box.
+  const double window = (2 * kWindow + 1) * (2 * kWindow + 1);
+  if (const double whole = weight / std::sqrt(window * background + 1); whole > peak.significance) {
+    peak.excess = weight;
+    peak.significance = whole;
+  }
+  peak.columns = centre_columns_ - kHalfWidth + mx * kBinPixels;
+  peak.rows = centre_rows_ - kHalfWidth + my * kBinPixels;
+  peak.columns_error = kBinPixels * std::sqrt(std::max(0.0, sxx) / std::max(1.0, peak.excess));
+  peak.rows_error = kBinPixels * std::sqrt(std::max(0.0, syy) / std::max(1.0, peak.excess));
   return peak;
 }
 

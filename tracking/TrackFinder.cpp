@@ -50,6 +50,7 @@ TrackFinder::TrackFinder(const Settings& settings) : settings_(settings) {
 
 void TrackFinder::reset() {
   slopes_ = {};
+  mean_slope_ = {};
   slopes_.width_columns = slopes_.width_rows = kFirstSlopeWidth / spacing_;
 }
 
@@ -66,6 +67,8 @@ void TrackFinder::add_slope(double columns, double rows) {
   const double least = kLeastSlopeWidth / spacing_;
   s.width_columns = std::max(least, std::sqrt(std::max(0.0, s.columns2 / s.n - s.mean_columns * s.mean_columns)));
   s.width_rows = std::max(least, std::sqrt(std::max(0.0, s.rows2 / s.n - s.mean_rows * s.mean_rows)));
+  mean_slope_ = {s.mean_columns, s.mean_rows, s.width_columns / std::sqrt(s.n), s.width_rows / std::sqrt(s.n),
+                 mean_slope_.blocks + 1};
   s.n = s.columns = s.rows = s.columns2 = s.rows2 = 0;
 }
 

@@ -42,6 +42,13 @@ class TrackFinder {
   // measured (or first guessed).
   double slope_width_columns() const { return slopes_.width_columns; }
   double slope_width_rows() const { return slopes_.width_rows; }
+  // The mean slope of the last block of tracks and its standard error;
+  // `blocks` counts the blocks measured since the reset.
+  struct MeanSlope {
+    double columns = 0, rows = 0, error_columns = 0, error_rows = 0;
+    long blocks = 0;
+  };
+  const MeanSlope& mean_slope() const { return mean_slope_; }
 
  private:
   struct Candidate {
@@ -67,6 +74,7 @@ class TrackFinder {
   std::array<Planes, kStaves> planes_{};
   double spacing_ = 1;  // mean distance of neighbouring planes
   Slopes slopes_;
+  MeanSlope mean_slope_;
   std::vector<Candidate> candidates_;
   std::vector<char> used_[3];
 };

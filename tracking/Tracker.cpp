@@ -28,9 +28,13 @@ constexpr double kTrackingEventCost = 200, kTrackingHitCost = 115;
 // A run of taken events starts when the budget holds this many events like
 // the current one, and it may save up at most so many.
 constexpr double kRunEvents = 16, kSavedEvents = 64;
-// While a stave is still searching for its offset, every event is taken, up
-// to this many since the reset: the search needs the events, and it ends.
+// Until every offset is found and refined by its first residuals, in the
+// first so many events since the reset, the budget grows so many times
+// faster: the search needs events, and it ends.
 constexpr double kSearchEvents = 20000;
+constexpr double kSearchShare = 4;
+// The weight of the newest event in the average cost that wants_event() expects.
+constexpr double kCostAveraging = 0.05;
 
 // The event's clusters and tracks of one stave, kept for the next event's
 // matches at lags -1 and +1.
@@ -100,6 +104,11 @@ struct Tracker::State {
   double credit = 0;     // of the budget, in the cost model's units
   bool running = false;  // within a run of taken events
 
+  // What wants_event() answered for the coming event.
+  enum class Decision { none, take, leave } decision = Decision::none;
+  double expected_cost = kTrackingEventCost;  // of the events lately, averaged
+
+  bool decide(double cost);
   bool take_event(const KivoEventHits& hits);
   void track(const KivoEventHits& hits);
 };
@@ -149,6 +158,7 @@ void Tracker::State::judge_stave(int dut) {
     const Prediction& p = e.predictions[i];
     f.track_total[dut].fill(p.column, p.row);
     const int match = nearest(e.clusters, p, settings.matching_radius);
+    aligner.count_track(dut, match >= 0);
     if (match < 0) continue;
     const Cluster& c = e.clusters[static_cast<std::size_t>(match)];
     e.hit[i] = 1;
@@ -201,20 +211,27 @@ void Tracker::State::fill_moved(int dut) {
   }
 }
 
-// Whether the budget lets the reconstruction take this event.
+// Whether the budget lets the reconstruction take an event costing `cost`.
+bool Tracker::State::decide(double cost) {
+  if (!running && credit >= kRunEvents * cost) running = true;
+  if (running && credit < cost) running = false;
+  return running;
+}
+
+// The budget after an event of `pixels` hits, and whether it is taken.
 bool Tracker::State::take_event(const KivoEventHits& hits) {
   double pixels = 0;
   for (int s = 0; s < kStaves; ++s) pixels += hits.count[s];
   const double cost = kTrackingEventCost + kTrackingHitCost * pixels;
-  credit = std::min(credit + settings.cost_share * (kMonitorEventCost + kMonitorHitCost * pixels), kSavedEvents * cost);
-  bool searching = false;
-  for (int s = 0; s < kStaves; ++s) searching = searching || !aligner.aligned(s);
-  if (searching && events <= kSearchEvents) return true;
-  if (!running && credit >= kRunEvents * cost) running = true;
-  if (running && credit < cost) running = false;
-  if (!running) return false;
-  credit -= cost;
-  return true;
+  expected_cost += kCostAveraging * (cost - expected_cost);
+  const bool searching = !aligner.settled();
+  const double share = settings.cost_share * (searching && events <= kSearchEvents ? kSearchShare : 1);
+  credit = std::min(credit + share * (kMonitorEventCost + kMonitorHitCost * pixels), kSavedEvents * cost);
+  const Decision asked = decision;
+  decision = Decision::none;
+  const bool take = hits.pixels[0] != nullptr && (asked == Decision::take || decide(cost));
+  if (take) credit -= cost;
+  return take;
 }
 
 void Tracker::State::track(const KivoEventHits& hits) {
@@ -232,18 +249,27 @@ void Tracker::State::track(const KivoEventHits& hits) {
     all = all && now[s].taken && aligner.aligned(s);
     if (now[s].taken && aligner.aligned(s)) aligned[s].set(now[s].clusters, aligner.columns(s), aligner.rows(s));
   }
+  const long slope_blocks = finder.mean_slope().blocks;
   for (int dut = 0; dut < kStaves; ++dut) {
     forget_tracks(dut);
     if (all) judge_stave(dut);
     match_lags(dut);
     fill_moved(dut);
   }
+  if (const TrackFinder::MeanSlope& slope = finder.mean_slope(); slope.blocks != slope_blocks)
+    aligner.follow_mean_slope(slope.columns, slope.rows, slope.error_columns, slope.error_rows, events);
 }
 
 Tracker::Tracker(const Settings& settings, Report report)
     : state_(std::make_unique<State>(settings, std::move(report))) {}
 
 Tracker::~Tracker() = default;
+
+bool Tracker::wants_event() {
+  State& st = *state_;
+  st.decision = st.decide(st.expected_cost) ? State::Decision::take : State::Decision::leave;
+  return st.decision == State::Decision::take;
+}
 
 // An event not taken leaves no clusters behind: the next one has no
 // neighbour to match lags with.
@@ -273,6 +299,8 @@ void Tracker::reset() {
   for (StaveEvent& e : st.before) e = StaveEvent{};
   st.events = st.taken = st.credit = 0;
   st.running = false;
+  st.decision = State::Decision::none;
+  st.expected_cost = kTrackingEventCost;
 }
 
 const Objects& Tracker::objects() {

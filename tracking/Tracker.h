@@ -198,7 +198,12 @@ class Tracker {
   Tracker(const Tracker&) = delete;
   Tracker& operator=(const Tracker&) = delete;
 
-  // One data event with the detector packet.
+  // Whether the budget lets the reconstruction take the next event (asked
+  // before it is decoded, so that the hits of the others are not gathered).
+  bool wants_event();
+  // One data event with the detector packet; pixels null for one not wanted.
+  // Without wants_event() asked first, the event is taken if the budget
+  // allows.
   void process(const KivoEventHits& hits);
   // Empties every object and starts the alignment afresh.
   void reset();
