@@ -40,6 +40,17 @@ bool is_verdict_name(const std::string& name) {
          name != "quality_checks";
 }
 
+// The file keeps the overall verdict alone: its reason is that of the first
+// check with the same verdict (for Good, that none is worse).
+std::string reason_of_overall(const ArchivedRun& run) {
+  if (run.overall == "Good") return "every check Good or not judged";
+  for (const auto& [name, title] : run.verdicts) {
+    const auto [verdict, reason] = verdict_parts(title);
+    if (verdict == run.overall) return name.substr(std::strlen(kVerdictPrefix)) + ": " + reason;
+  }
+  return "";
+}
+
 void take_fact(ArchivedRun& run, const rootcompat::KeyRecord& key) {
   if (key.className != "TNamed") return;
   const std::string& title = key.title;
@@ -48,6 +59,7 @@ void take_fact(ArchivedRun& run, const rootcompat::KeyRecord& key) {
   if (key.name == kRunLastEventName) run.last_event = title;
   if (key.name == kRunDataEventsName) run.data_events = number_or(title, -1L);
   if (key.name == kKivoVersionName) run.version = title;
+  if (key.name == kRunEndSeenName) run.cut_short = title == "no";
   if (key.name == kOverallVerdictName) std::tie(run.overall, run.overall_reason) = verdict_parts(title);
   if (is_verdict_name(key.name)) run.verdicts.emplace_back(key.name, title);
 }
@@ -87,6 +99,7 @@ ArchivedRun read_archived_run(const std::string& directory, const std::string& n
     return run;
   }
   for (const rootcompat::KeyRecord& key : contents.keys) take_fact(run, key);
+  if (run.overall_reason.empty()) run.overall_reason = reason_of_overall(run);
   if (run.run < 0) run.run = run_of_name(name);
   return run;
 }
@@ -123,6 +136,7 @@ std::string runs_json(const std::vector<ArchivedRun>& runs) {
                     {"data_events", known(run.data_events, run.data_events >= 0)},
                     {"overall", known(run.overall, !run.overall.empty())},
                     {"overall_reason", known(run.overall_reason, !run.overall.empty())},
+                    {"cut_short", run.cut_short},
                     {"version", known(run.version, !run.version.empty())},
                     {"problem", known(run.problem, !run.problem.empty())}});
   }
@@ -138,8 +152,15 @@ std::string ArchiveListing::json() {
   std::string error;
   list_archive(directory_, runs, error);
   json_ = runs_json(runs);
+  runs_ = std::move(runs);
   read_at_ = known ? info.st_mtim : timespec{-1, 0};
   return json_;
+}
+
+std::vector<ArchivedRun> ArchiveListing::runs() {
+  json();
+  const std::lock_guard lock(mutex_);
+  return runs_;
 }
 
 }  // namespace kivo::web

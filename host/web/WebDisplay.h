@@ -17,7 +17,9 @@
 #include "ArchiveListing.h"
 #include "LiveFrame.h"
 #include "Metrics.h"
+#include "ObjectShelf.h"
 #include "PageViews.h"
+#include "RootProtocol.h"
 #include "StaticCache.h"
 #include "StaticFiles.h"
 #include "ViewPublisher.h"
@@ -53,6 +55,9 @@ namespace kivo::web {
 //   /metrics       Prometheus's text format (Metrics.h).
 //   /runs.json     with an archive directory, the runs archived there
 //                  (ArchiveListing.h); /archive/NAME their files (ArchiveFiles.h).
+//   /h.json, /ITEM/root.json[.gz]  ROOT's web protocol, read-only (RootProtocol.h),
+//                  the objects copied on request (ObjectShelf.h); /browse/ is
+//                  JSROOT's own browser over it.
 //
 // JSON responses are gzip-compressed for clients that accept it. Connections are
 // kept open between requests (HTTP keep-alive). Only GET and HEAD are
@@ -98,6 +103,8 @@ class WebDisplay {
   PageViews& views() { return views_; }
   // What /metrics serves: the event thread attaches and publishes its figures.
   Metrics& metrics() { return metrics_; }
+  // The objects ROOT's web protocol serves: the event thread lists and copies them.
+  ObjectShelf& objects() { return objects_; }
   // "http://ADDR:PORT/" (https with a certificate) with the port actually bound
   // (useful when port 0 was asked for); for a wildcard bind address, the first of
   // addresses().
@@ -119,6 +126,10 @@ class WebDisplay {
   bool status_may_demand();
   int respond_file(mg_connection* connection, const char* url_path, bool head);
   int respond_runs(mg_connection* connection, bool head);
+  int respond_protocol(mg_connection* connection, const ProtocolRequest& request, bool head);
+  int respond_archived(mg_connection* connection, const ProtocolRequest& request, bool head);
+  int send_object(mg_connection* connection, const std::string& json, const std::string& gzipped,
+                  const ProtocolRequest& request, bool head);
   int send_json(mg_connection* connection, const std::string& body, const std::string& headers, bool head);
   std::string activity_json() const;
   bool collect_static_trees(std::string& error);
@@ -146,9 +157,11 @@ class WebDisplay {
 
   PageViews views_;
   Metrics metrics_;
+  ObjectShelf objects_;
 
   std::string archive_directory_;
   std::unique_ptr<ArchiveListing> archive_listing_;
+  std::mutex archived_reads_;
 };
 
 }  // namespace kivo::web
