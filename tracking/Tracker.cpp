@@ -26,7 +26,9 @@ constexpr int kHotSampleEvery = 4;
 constexpr double kMonitorEventCost = 1500, kMonitorHitCost = 17;
 constexpr double kTrackingEventCost = 200, kTrackingHitCost = 115;
 // A run of taken events starts when the budget holds this many events like
-// the current one, and it may save up at most so many.
+// the recent ones, and it may save up at most so many (counted at the
+// recent events' cost: capped at a nearly empty event's cost, the budget of
+// a clean sparse beam never reached the start of a run).
 constexpr double kRunEvents = 16, kSavedEvents = 64;
 // Until every offset is found and refined by its first residuals, in the
 // first so many events since the reset, the budget grows so many times
@@ -226,7 +228,7 @@ bool Tracker::State::take_event(const KivoEventHits& hits) {
   expected_cost += kCostAveraging * (cost - expected_cost);
   const bool searching = !aligner.settled();
   const double share = settings.cost_share * (searching && events <= kSearchEvents ? kSearchShare : 1);
-  credit = std::min(credit + share * (kMonitorEventCost + kMonitorHitCost * pixels), kSavedEvents * cost);
+  credit = std::min(credit + share * (kMonitorEventCost + kMonitorHitCost * pixels), kSavedEvents * std::max(cost, expected_cost));
   const Decision asked = decision;
   decision = Decision::none;
   const bool take = hits.pixels[0] != nullptr && (asked == Decision::take || decide(cost));

@@ -72,7 +72,9 @@ TEST_F(FaultCatalogue, DeadAndPartlyDeadRegionsAreNamed) {
     return h.stave == 0 && h.chip == 4 && h.row >= 256 ? std::nullopt : std::optional<Hit>(h);
   }, {}}));
   expect_found(changes, "occupancy", 0, 4, 3, "the whole chip (too few: ");
-  EXPECT_TRUE(alarms.empty()) << "a Medium verdict raises no alarm: " << alarms.front();
+  // Occupancy's Medium raises no alarm; the tracks find the rows that miss
+  // every particle, which is Bad.
+  for (const std::string& alarm : alarms) EXPECT_TRUE(alarm.starts_with("efficiency|0|")) << alarm;
   // A double column in the beam.
   changes = judge(with_fault(stream, {[](const Hit& h) {
     return h.stave == 3 && h.chip == 4 && (h.column == 600 || h.column == 601) ? std::nullopt : std::optional<Hit>(h);

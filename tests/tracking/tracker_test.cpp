@@ -207,6 +207,16 @@ TEST(Tracker, TakesTheEventsItsShareOfTimeAllowsInRuns) {
   // Lags are matched within runs of taken events.
   EXPECT_GT(o.track_lag[1]->GetBinContent(1), 0.8 * tracks(o, 1));
 
+  // A clean sparse beam, where many events hold next to no hits: the budget
+  // goes on taking events once the offsets are found.
+  sim::SimConfig clean;
+  clean.particles = 2;
+  clean.noise = 0.1;
+  clean.hot_probability = 0.05;
+  const double early = track_run(clean, 4000, {}, Settings{}, true).tracker->taken_events();
+  const double later = track_run(clean, 8000, {}, Settings{}, true).tracker->taken_events() - early;
+  EXPECT_GT(later, 0.05 * 4000) << early << " events taken of the first 4000";
+
   Settings all = testing::every_event();
   testing::TrackedRun every = track_run(sim::SimConfig{}, 2000, {}, all);
   EXPECT_EQ(every.tracker->taken_events(), 2000);

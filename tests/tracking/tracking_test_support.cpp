@@ -58,7 +58,8 @@ Settings every_event() {
   return settings;
 }
 
-TrackedRun track_run(const sim::SimConfig& config, long long events, const Fault& fault, Settings settings) {
+TrackedRun track_run(const sim::SimConfig& config, long long events, const Fault& fault, Settings settings,
+                     bool asked) {
   TrackedRun run;
   auto log = std::make_shared<std::vector<std::string>>();
   run.tracker = std::make_unique<Tracker>(settings, [log](const std::string& line) { log->push_back(line); });
@@ -68,7 +69,9 @@ TrackedRun track_run(const sim::SimConfig& config, long long events, const Fault
   for (long long i = 0; i < events; ++i) {
     EventPixels event = pixels_of(simulator.data_event(static_cast<std::uint32_t>(i + 1)));
     if (fault) fault(i, event);
-    const KivoEventHits hits = event.view();
+    KivoEventHits hits = event.view();
+    if (asked && !run.tracker->wants_event())
+      for (const unsigned*& pixels : hits.pixels) pixels = nullptr;
     run.tracker->process(hits);
   }
   run.log = *log;

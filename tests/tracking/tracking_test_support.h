@@ -46,13 +46,15 @@ struct TrackedRun {
   std::vector<std::string> log;  // the lines reported
 };
 
-// A simulated run of `events` with `config`, `fault` applied, through a
-// tracker with `settings` (by default one that takes every event).
 // Settings that take every event, whatever it costs.
 Settings every_event();
 
+// A simulated run of `events` with `config`, `fault` applied, through a
+// tracker with `settings` (by default one that takes every event); when
+// `asked`, the tracker is asked before each event whether it wants its
+// hits, as the monitor asks it, and is handed only the counts otherwise.
 TrackedRun track_run(const sim::SimConfig& config, long long events, const Fault& fault = {},
-                     Settings settings = every_event());
+                     Settings settings = every_event(), bool asked = false);
 
 // Efficiency of stave `stave` over chip `chip` (-1: the whole stave): matched / total.
 double efficiency(const Objects& objects, int stave, int chip = -1);
