@@ -14,7 +14,9 @@
 #include <gsl/gsl_sf_gamma.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <optional>
 #include <tuple>
 
 #include "Checks.h"
@@ -169,41 +171,141 @@ Position position_of(const tracking::StaveAlignment& alignment, const ResidualSu
 // Past `limit` or, when the verdict was already past it, past it less the margin.
 bool beyond(double value, double limit, bool held) { return value > (held ? limit * (1 - kLimitMargin) : limit); }
 
-// A stave the alignment calls displaced: the recent correlation with stave 3
-// peaks away from the offset in use, which does not follow a jump. A move
-// beyond the road leaves the tracks for the stave unmatched (or, when the
-// staves its tracks need moved, leaves no tracks); tracks that still find its
-// clusters say the stave is in place and the correlation misled.
-Result judge_displaced(const Context& context, const TrackWindow& window, int stave, Verdict before) {
+// Whether the tracks for a stave the alignment calls displaced still find
+// its clusters: then it is in place and the correlation misled. Its reason
+// when so.
+std::optional<std::string> still_in_place(const Context& context, const TrackWindow& window, int stave) {
   const ResidualsConfig& config = context.config.residuals;
   const StaveTracks& now = stave_tracks(context.now, stave);
   const tracking::StaveAlignment& a = now.alignment;
-  const double columns = a.peak_columns - a.columns, rows = a.peak_rows - a.rows;
-  const double move = std::max(std::fabs(columns), std::fabs(rows));
-  Result result{kCheck, stave, kNone, Verdict::Good, "", move};
   const CellRegion all{0, kTrackCellsX - 1, 0, kTrackCellsY - 1};
   const StaveTracks* earlier = earlier_tracks(*window.start, stave);
   const TrackCounts recent = counts_in(now, earlier, all);
   const TrackCounts before_window = earlier ? counts_in(*earlier, nullptr, all) : TrackCounts{};
   const double level = before_window.total >= config.min_matches ? before_window.matched / before_window.total : 1;
-  if (recent.total >= config.min_pairs && recent.matched >= kStillMatching * level * recent.total) {
-    result.severity = 0;
-    result.reason = format("stave %d in place: its correlation with stave 3 peaks %+.1f columns and %+.1f rows away "
-                           "lately, but %s of %s tracks in %s find its clusters where they point",
-                           stave, columns, rows, grouped(recent.matched).c_str(), grouped(recent.total).c_str(),
-                           last_events(window.events).c_str());
-    return result;
+  if (recent.total < config.min_pairs || recent.matched < kStillMatching * level * recent.total) return std::nullopt;
+  return format("stave %d in place: its correlation with stave 3 peaks %+.1f columns and %+.1f rows away lately, but "
+                "%s of %s tracks in %s find its clusters where they point",
+                stave, a.peak_columns - a.columns, a.peak_rows - a.rows, grouped(recent.matched).c_str(),
+                grouped(recent.total).c_str(), last_events(window.events).c_str());
+}
+
+Verdict shift_verdict(const ResidualsConfig& config, double move, Verdict before) {
+  return beyond(move, config.bad_shift, before >= Verdict::Bad)         ? Verdict::Bad
+         : beyond(move, config.medium_shift, before >= Verdict::Medium) ? Verdict::Medium
+                                                                        : Verdict::Good;
+}
+
+// A stave the alignment calls displaced: the recent correlation with stave 3
+// peaks away from the offset in use, which does not follow a jump. A move
+// beyond the road leaves the tracks for the stave unmatched (or, when the
+// staves its tracks need moved, leaves no tracks).
+Result judge_displaced(const Context& context, const TrackWindow& window, int stave, Verdict before) {
+  const tracking::StaveAlignment& a = stave_tracks(context.now, stave).alignment;
+  const double columns = a.peak_columns - a.columns, rows = a.peak_rows - a.rows;
+  const double move = std::max(std::fabs(columns), std::fabs(rows));
+  if (std::optional<std::string> in_place = still_in_place(context, window, stave))
+    return {kCheck, stave, kNone, Verdict::Good, std::move(*in_place), 0};
+  const CellRegion all{0, kTrackCellsX - 1, 0, kTrackCellsY - 1};
+  const TrackCounts recent =
+      counts_in(stave_tracks(context.now, stave), earlier_tracks(*window.start, stave), all);
+  return {kCheck, stave, kNone, shift_verdict(context.config.residuals, move, before),
+          format("stave %d moved: its hits match those of the other staves %+.1f columns and %+.1f rows from where "
+                 "they did (offset to stave 3 %.1f, %.1f; now %.1f, %.1f) since event %s; %s of %s tracks for it in "
+                 "%s find a cluster where they point",
+                 stave, columns, rows, a.columns, a.rows, a.peak_columns, a.peak_rows,
+                 grouped(a.displaced_since_event).c_str(), grouped(recent.matched).c_str(),
+                 grouped(recent.total).c_str(), last_events(window.events).c_str()),
+          move};
+}
+
+// Stave 3, the one the offsets are measured to, moved (or the cables of its
+// chips in the beam were swapped) when the three others are all displaced,
+// their tracks finding none of their clusters, and two or three of them by
+// the same amount: stave 3's hits moved by the opposite of it. A third
+// displaced by another amount moved too (by the difference): two staves
+// swapped with stave 3 show so.
+struct ReferenceMove {
+  double columns = 0, rows = 0;  // of stave 3's hits
+  double since_event = 0;
+  int other = -1;                // a stave that moved besides, by
+  double other_columns = 0, other_rows = 0;
+};
+
+std::optional<ReferenceMove> reference_moved(const Context& context, const TrackWindow& window) {
+  std::array<std::pair<double, double>, kStaves> shifts{};  // peak - offset, columns and rows
+  double since = 0;
+  for (int s = 0; s < kStaves; ++s) {
+    if (s == kReferenceStave) continue;
+    const tracking::StaveAlignment& a = stave_tracks(context.now, s).alignment;
+    if (a.state != tracking::AlignmentState::displaced || still_in_place(context, window, s)) return std::nullopt;
+    shifts[static_cast<std::size_t>(s)] = {a.peak_columns - a.columns, a.peak_rows - a.rows};
+    since = s == 0 ? a.displaced_since_event : std::min(since, a.displaced_since_event);
   }
-  result.verdict = beyond(move, config.bad_shift, before >= Verdict::Bad)         ? Verdict::Bad
-                   : beyond(move, config.medium_shift, before >= Verdict::Medium) ? Verdict::Medium
-                                                                                  : Verdict::Good;
-  result.reason = format("stave %d moved: its hits match those of the other staves %+.1f columns and %+.1f rows from "
-                         "where they did (offset to stave 3 %.1f, %.1f; now %.1f, %.1f) since event %s; %s of %s "
-                         "tracks for it in %s find a cluster where they point",
-                         stave, columns, rows, a.columns, a.rows, a.peak_columns, a.peak_rows,
-                         grouped(a.displaced_since_event).c_str(), grouped(recent.matched).c_str(),
-                         grouped(recent.total).c_str(), last_events(window.events).c_str());
-  return result;
+  const auto agree = [&](int i, int j) {
+    const auto& [ci, ri] = shifts[static_cast<std::size_t>(i)];
+    const auto& [cj, rj] = shifts[static_cast<std::size_t>(j)];
+    const double slack = 2 * context.config.residuals.medium_shift + 0.02 * std::max(std::fabs(ci), std::fabs(ri));
+    return std::fabs(ci - cj) <= slack && std::fabs(ri - rj) <= slack;
+  };
+  for (int odd = kStaves - 1; odd >= 0; --odd) {  // odd == 3: all three agree
+    std::vector<int> same;
+    for (int s = 0; s < kStaves; ++s)
+      if (s != kReferenceStave && s != odd) same.push_back(s);
+    bool agreeing = true;
+    for (std::size_t i = 1; i < same.size(); ++i) agreeing = agreeing && agree(same.front(), same[i]);
+    if (!agreeing) continue;
+    ReferenceMove move;
+    for (int s : same) {
+      move.columns -= shifts[static_cast<std::size_t>(s)].first / static_cast<double>(same.size());
+      move.rows -= shifts[static_cast<std::size_t>(s)].second / static_cast<double>(same.size());
+    }
+    move.since_event = since;
+    if (odd != kReferenceStave) {
+      move.other = odd;
+      move.other_columns = shifts[static_cast<std::size_t>(odd)].first + move.columns;
+      move.other_rows = shifts[static_cast<std::size_t>(odd)].second + move.rows;
+    }
+    return move;
+  }
+  return std::nullopt;
+}
+
+Result judge_reference_move(const Context& context, const ReferenceMove& move, int stave, Verdict before) {
+  const ResidualsConfig& config = context.config.residuals;
+  const double size = std::max(std::fabs(move.columns), std::fabs(move.rows));
+  if (stave == kReferenceStave)
+    return {kCheck, stave, kNone, shift_verdict(config, size, before),
+            format("stave 3 moved: its hits lie %+.1f columns and %+.1f rows from where they did against those of "
+                   "the other staves since about event %s (the stave moved, or the cables of its chips in the beam "
+                   "were swapped: the efficiency check names the chips)",
+                   move.columns, move.rows, grouped(move.since_event).c_str()),
+            size};
+  if (stave == move.other) {
+    const double own = std::max(std::fabs(move.other_columns), std::fabs(move.other_rows));
+    if (std::fabs(move.other_columns + move.columns) <= 2 * config.medium_shift &&
+        std::fabs(move.other_rows + move.rows) <= 2 * config.medium_shift)
+      return {kCheck, stave, kNone, shift_verdict(config, own, before),
+              format("stave %d moved: its hits lie %+.1f columns and %+.1f rows from where they did, as far as stave "
+                     "3's the other way, since about event %s (staves %d and 3 swapped?)",
+                     stave, move.other_columns, move.other_rows, grouped(move.since_event).c_str(), stave),
+              own};
+    // Two moves at once that are not a swap: more likely a correlation of
+    // stave 3 with two peaks (its beam split over two chips whose cables
+    // were swapped) than a second stave moving too.
+    return {kCheck, stave, kNone, Verdict::Null,
+            format("stave %d: not judged: its hits lie %+.1f columns and %+.1f rows from where they did against stave "
+                   "3's since about event %s, those of the other two %+.1f and %+.1f: stave 3 moved (stave 3 is "
+                   "judged)",
+                   stave, move.other_columns - move.columns, move.other_rows - move.rows,
+                   grouped(move.since_event).c_str(), -move.columns, -move.rows),
+            -1};
+  }
+  return {kCheck, stave, kNone, Verdict::Null,
+          format("stave %d: not judged: its hits lie %+.1f columns and %+.1f rows from where they did against stave "
+                 "3's since about event %s, as do those of the other staves: stave 3 moved (stave 3 is judged)",
+                 stave, -move.columns, -move.rows, grouped(move.since_event).c_str()),
+          -1};
 }
 
 // The staves other than `culprit`'s whose residuals widened with it: "staves 0 and 3".
@@ -333,10 +435,13 @@ std::vector<Result> judge_residuals(const Context& context) {
   }
   for (const TrackWindow& window : track_windows(context, config.min_events, config.window_events)) {
     const std::optional<Widening> culprit = widening_culprit(context, window);
+    const std::optional<ReferenceMove> reference = reference_moved(context, window);
     for (Result& kept : results) {
       const std::size_t s = static_cast<std::size_t>(kept.stave);
       if (kept.chip == kNone) {
-        keep_worse(kept, judge_stave(context, window, kept.stave, memory.holds.last(kCheck, kept.stave), culprit));
+        const Verdict before = memory.holds.last(kCheck, kept.stave);
+        keep_worse(kept, reference ? judge_reference_move(context, *reference, kept.stave, before)
+                                   : judge_stave(context, window, kept.stave, before, culprit));
       } else if (!window.not_judged[s].empty()) {
         keep_worse(kept, {kCheck, kept.stave, kept.chip, Verdict::Null, window.not_judged[s], -1});
       } else {

@@ -455,6 +455,55 @@ TEST(Residuals, AJumpTheAlignmentRefusedIsBad) {
   EXPECT_EQ(find(run_steps(judge, run, judge_residuals, Step{}, 1), 1).verdict, Verdict::Null);
 }
 
+// Stave 3 is the stave the offsets are measured to: when the three others
+// all seem displaced by the same amount, it is stave 3 that moved; when one
+// of them seems displaced twice as far, it swapped places with stave 3.
+TEST(Residuals, StaveThreeMovedWhenTheOthersAllSeemDisplacedAlike) {
+  Judge judge;
+  TrackRun run;
+  run_steps(judge, run, judge_residuals, Step{}, 4);
+  const auto displace = [&run](int stave, double offset, double columns, double rows) {
+    tracking::StaveAlignment& alignment = run.stave(stave).alignment;
+    alignment.state = tracking::AlignmentState::displaced;
+    alignment.columns = offset;
+    alignment.rows = offset / 5;
+    alignment.peak_columns = offset + columns;
+    alignment.peak_rows = offset / 5 + rows;
+    alignment.displaced_since_event = 4100;
+  };
+  for (int s = 0; s < 3; ++s) displace(s, -40.0 * (3 - s), 1024 + 0.5 * s, 0.2);
+  Step lost;
+  for (auto& stave : lost.efficiency) stave.fill(0.01);
+  std::vector<Result> results = run_steps(judge, run, judge_residuals, lost, 2);
+  EXPECT_EQ(find(results, 3).verdict, Verdict::Bad) << find(results, 3).reason;
+  EXPECT_EQ(find(results, 3).reason.rfind("stave 3 moved: its hits lie -1024.5 columns and -0.2 rows", 0), 0u)
+      << find(results, 3).reason;
+  for (int s = 0; s < 3; ++s) {
+    EXPECT_EQ(find(results, s).verdict, Verdict::Null) << find(results, s).reason;
+    EXPECT_NE(find(results, s).reason.find("stave 3 moved (stave 3 is judged)"), std::string::npos);
+  }
+
+  // Staves 1 and 3 swapped: staves 0 and 2 seem displaced by stave 3's move, stave 1 by twice it.
+  displace(0, -120, 80, 16);
+  displace(1, -80, 160, 32);
+  displace(2, -40, 80, 16);
+  results = run_steps(judge, run, judge_residuals, lost, 2);
+  EXPECT_EQ(find(results, 3).verdict, Verdict::Bad) << find(results, 3).reason;
+  EXPECT_EQ(find(results, 1).verdict, Verdict::Bad) << find(results, 1).reason;
+  EXPECT_NE(find(results, 1).reason.find("(staves 1 and 3 swapped?)"), std::string::npos) << find(results, 1).reason;
+  EXPECT_EQ(find(results, 0).verdict, Verdict::Null);
+  EXPECT_EQ(find(results, 2).verdict, Verdict::Null);
+
+  // Staves 0 and 1 swapped: no two agree, each is judged on its own.
+  displace(0, -120, 40, 8);
+  displace(1, -80, -40, -8);
+  run.stave(2).alignment.state = tracking::AlignmentState::aligned;
+  results = run_steps(judge, run, judge_residuals, lost, 2);
+  EXPECT_EQ(find(results, 0).verdict, Verdict::Bad) << find(results, 0).reason;
+  EXPECT_EQ(find(results, 1).verdict, Verdict::Bad) << find(results, 1).reason;
+  EXPECT_NE(find(results, 3).verdict, Verdict::Bad) << find(results, 3).reason;
+}
+
 // The weight of a stave in the straight-line fit of the others' tracks: the
 // staves beyond it along the beam carry its displacements furthest.
 TEST(Residuals, LeverageOfEachStaveInTheOthersTracks) {
