@@ -388,6 +388,9 @@ TEST_F(SynchronisationSessionTest, AStaveOneEventLateIsNamedWithinFiveRefreshes)
   const Change* caught = nullptr;
   for (const Change& change : changes) {
     const bool alarming = change.verdict == "Medium" || change.verdict == "Bad";
+    // The tracks of the other staves find stave 1's clusters in the event after.
+    const bool by_tracks = change.check == "efficiency" || change.check == "track_synchronisation";
+    if (change.stave == "1" && by_tracks && change.event >= kFrom) continue;
     if (change.stave != "1" || change.check != "synchronisation") {
       EXPECT_FALSE(alarming) << change.check << " " << change.stave << " at " << change.event << ": " << change.reason;
       continue;
