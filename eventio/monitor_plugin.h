@@ -153,6 +153,38 @@ int kivo_set_correlation_mask(int stave, const int* xbins, const int* ybins, int
 // one kept.
 int kivo_lag_differences(int stave, int reference, int axis, int lag, double* out);
 
+// The decoded hits of one data event with the detector packet, for a
+// consumer beside the monitor (the host's track reconstruction). Each hit is
+// a pixel key, stave-wide column * kPixelKeyRows + chip row (the row as
+// decoded, not the displayed row 511 - row), for the hits that fill an
+// in-range bin of h2d_chip (chip column 0..1023, chip row 0..511), in the
+// order they are decoded; a pixel read twice is listed twice. For an event
+// the consumer did not want, pixels are null and count holds each stave's
+// hits as decoded (in range or not). Valid only during the call that
+// receives it.
+inline constexpr int kPixelKeyRows = 512;
+struct KivoEventHits {
+  const unsigned* pixels[kMonitorStaves];
+  int count[kMonitorStaves];
+};
+
+// Where the monitor hands the hits: `wants` (unless null) before each data
+// event with the detector packet is decoded, non-zero when the consumer
+// wants its hits; `event` once the monitor has filled its histograms from
+// the event, before a periodic refresh it may cause; `reset` whenever the
+// monitor empties its raw histograms (a begin-run event, reset_histos()).
+// All run on the thread that processes events.
+struct KivoHitSink {
+  int (*wants)(void* context);
+  void (*event)(const KivoEventHits* hits, void* context);
+  void (*reset)(void* context);
+  void* context;
+};
+
+// Installs `sink` (copied; null removes it). Without one the monitor
+// gathers no hits. Returns 0.
+int kivo_set_hit_sink(const KivoHitSink* sink);
+
 }
 
 // The symbols above as a loaded library holds them, each typed as declared:
@@ -183,6 +215,7 @@ struct MonitorSymbols {
   decltype(&::kivo_free_run) free_run = nullptr;
   decltype(&::kivo_set_correlation_mask) set_correlation_mask = nullptr;
   decltype(&::kivo_lag_differences) lag_differences = nullptr;
+  decltype(&::kivo_set_hit_sink) set_hit_sink = nullptr;
 };
 
 // Calls visit(name, member) for every member of `symbols`, with the name of
@@ -215,6 +248,7 @@ void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
   visit("kivo_free_run", symbols.free_run);
   visit("kivo_set_correlation_mask", symbols.set_correlation_mask);
   visit("kivo_lag_differences", symbols.lag_differences);
+  visit("kivo_set_hit_sink", symbols.set_hit_sink);
 }
 
 #endif

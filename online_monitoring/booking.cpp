@@ -10,6 +10,7 @@
 #include "TH2F.h"
 #include "correlation.h"
 #include "hit_maps.h"
+#include "hit_sink.h"
 #include "kivo.h"
 #include "monitor_state.h"
 
@@ -129,4 +130,5 @@ void reset_histos() {
   }
   clear_raw_summaries();
   clear_correlations();
+  tell_sink_reset();
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "TrackReading.h"
+
 class TH1D;
 class TH1F;
 class TH2F;
@@ -117,6 +119,7 @@ struct Reading {
   double events = 0;       // with the detector packet, since the last reset
   std::array<StaveReading, kStaves> staves{};
   std::array<Bins, kDifferenceStaves> column_differences, row_differences;
+  TrackReading tracks;  // of the track reconstruction, when it runs
 
   double map_hits(int stave) const;
 };
