@@ -173,6 +173,37 @@ int kivo_set_busy_rule(double quantile, double multiple, double least);
 // into `columns` (9216 values) and per displayed row into `rows` (512).
 // Returns 0, or -1 for a stave out of range or a null `figures`.
 int kivo_busy_events(int stave, double* figures, double* columns, double* rows);
+// The decoded hits of one data event with the detector packet, for a
+// consumer beside the monitor (the host's track reconstruction). Each hit is
+// a pixel key, stave-wide column * kPixelKeyRows + chip row (the row as
+// decoded, not the displayed row 511 - row), for the hits that fill an
+// in-range bin of h2d_chip (chip column 0..1023, chip row 0..511), in the
+// order they are decoded; a pixel read twice is listed twice. For an event
+// the consumer did not want, pixels are null and count holds each stave's
+// hits as decoded (in range or not). Valid only during the call that
+// receives it.
+inline constexpr int kPixelKeyRows = 512;
+struct KivoEventHits {
+  const unsigned* pixels[kMonitorStaves];
+  int count[kMonitorStaves];
+};
+
+// Where the monitor hands the hits: `wants` (unless null) before each data
+// event with the detector packet is decoded, non-zero when the consumer
+// wants its hits; `event` once the monitor has filled its histograms from
+// the event, before a periodic refresh it may cause; `reset` whenever the
+// monitor empties its raw histograms (a begin-run event, reset_histos()).
+// All run on the thread that processes events.
+struct KivoHitSink {
+  int (*wants)(void* context);
+  void (*event)(const KivoEventHits* hits, void* context);
+  void (*reset)(void* context);
+  void* context;
+};
+
+// Installs `sink` (copied; null removes it). Without one the monitor
+// gathers no hits. Returns 0.
+int kivo_set_hit_sink(const KivoHitSink* sink);
 
 }
 
@@ -206,6 +237,7 @@ struct MonitorSymbols {
   decltype(&::kivo_lag_differences) lag_differences = nullptr;
   decltype(&::kivo_set_busy_rule) set_busy_rule = nullptr;
   decltype(&::kivo_busy_events) busy_events = nullptr;
+  decltype(&::kivo_set_hit_sink) set_hit_sink = nullptr;
 };
 
 // Calls visit(name, member) for every member of `symbols`, with the name of
@@ -240,6 +272,7 @@ void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
   visit("kivo_lag_differences", symbols.lag_differences);
   visit("kivo_set_busy_rule", symbols.set_busy_rule);
   visit("kivo_busy_events", symbols.busy_events);
+  visit("kivo_set_hit_sink", symbols.set_hit_sink);
 }
 
 #endif

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "RootStreamer.h"
+#include "TDirectory.h"
 #include "TList.h"
 
 namespace kivo::host {
@@ -49,10 +50,24 @@ int add_visited(const TObject* object, void* context) {
   return (*visit.add)(std::move(streamed), visit.error) ? 0 : 1;
 }
 
+using Copies = std::vector<std::unique_ptr<TObject>>;
+
+// Copies of the tracking objects as they stand, in no directory.
+std::shared_ptr<Copies> copy_tracking(tracking::Tracker* tracker) {
+  auto copies = std::make_shared<Copies>();
+  if (!tracker) return copies;
+  TList objects;
+  tracker->add_saved_objects(objects);
+  const TDirectory::TContext unregistered(nullptr);
+  TIter next(&objects);
+  while (TObject* object = next()) copies->emplace_back(object->Clone());
+  return copies;
+}
+
 }  // namespace
 
-bool copy_monitor_run(const MonitorPlugin& plugin, const quality::Quality& quality, const RunFacts& facts,
-                      RunArchive::RunCopy& copy, std::string& error) {
+bool copy_monitor_run(const MonitorPlugin& plugin, const quality::Quality& quality, tracking::Tracker* tracker,
+                      const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error) {
   const MonitorSymbols& symbols = plugin.symbols();
   KivoRunCopy* taken = symbols.copy_run();
   if (!taken) {
@@ -62,8 +77,9 @@ bool copy_monitor_run(const MonitorPlugin& plugin, const quality::Quality& quali
   std::shared_ptr<KivoRunCopy> monitor(taken, symbols.free_run);
   auto small = std::make_shared<Streamed>();
   if (!stream_small_objects(quality, facts, *small, error)) return false;
+  std::shared_ptr<Copies> tracks = copy_tracking(tracker);
   copy.title = run_file_title(facts);
-  copy.objects = [monitor, small, derive = symbols.derive_run](const AddObject& add, std::string& failure) {
+  copy.objects = [monitor, small, tracks, derive = symbols.derive_run](const AddObject& add, std::string& failure) {
     Visit visit{&add, {}};
     if (derive(monitor.get(), add_visited, &visit) != 0) {
       failure = visit.error;
@@ -71,6 +87,12 @@ bool copy_monitor_run(const MonitorPlugin& plugin, const quality::Quality& quali
     }
     for (rootcompat::StreamedObject& object : *small)
       if (!add(std::move(object), failure)) return false;
+    for (const std::unique_ptr<TObject>& object : *tracks) {
+      rootcompat::StreamedObject streamed;
+      if (!rootcompat::StreamObject(*object, nullptr, streamed, failure, kNoStats) ||
+          !add(std::move(streamed), failure))
+        return false;
+    }
     return true;
   };
   return true;

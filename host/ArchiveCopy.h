@@ -10,12 +10,15 @@
 #include "MonitorPlugin.h"
 #include "Quality.h"
 #include "RunArchive.h"
+#include "Tracker.h"
 
 namespace kivo::host {
 
 // False with `error` when the monitor has nothing to copy (not booked).
-bool copy_monitor_run(const MonitorPlugin& plugin, const quality::Quality& quality, const RunFacts& facts,
-                      RunArchive::RunCopy& copy, std::string& error);
+// The tracking objects (none when `tracker` is null) are copied now and
+// written after the verdicts, as save() lists them.
+bool copy_monitor_run(const MonitorPlugin& plugin, const quality::Quality& quality, tracking::Tracker* tracker,
+                      const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error);
 
 }  // namespace kivo::host
 

@@ -1,5 +1,7 @@
 #include "MetricsFeed.h"
 
+#include <algorithm>
+
 namespace kivo::host {
 
 namespace {
@@ -23,6 +25,15 @@ std::optional<web::QualityFigures::Beam> beam_of(const quality::StaveReading& st
                                    stave.beam->row_width};
 }
 
+// Each stave's tracks and matches since the reset.
+std::array<quality::TrackCounts, quality::kStaves> stave_tracks(const quality::Reading& reading) {
+  std::array<quality::TrackCounts, quality::kStaves> tracks{};
+  const quality::CellRegion stave{0, quality::kTrackCellsX - 1, 0, quality::kTrackCellsY - 1};
+  for (std::size_t s = 0; s < quality::kStaves; ++s)
+    tracks[s] = quality::counts_in(reading.tracks.staves[s], nullptr, stave);
+  return tracks;
+}
+
 }  // namespace
 
 // A window starts at the last reading of the same run, or at the reset when
@@ -41,7 +52,23 @@ void MetricsFeed::follow(const quality::Reading& reading) {
   } else if (restarted) {
     hits_per_event_.reset();
   }
-  base_ = Base{reading.run, reading.events, hits};
+  follow_tracks(reading, start);
+  base_ = Base{reading.run, reading.events, hits, stave_tracks(reading)};
+}
+
+void MetricsFeed::follow_tracks(const quality::Reading& reading, const Base& start) {
+  if (!reading.tracks.present) return;
+  const std::array<quality::TrackCounts, quality::kStaves> tracks = stave_tracks(reading);
+  double added = 0;
+  for (std::size_t s = 0; s < quality::kStaves; ++s) {
+    const double total = tracks[s].total - start.tracks[s].total;
+    added += std::max(0.0, total);
+    if (total > 0)
+      efficiency_[s] = (tracks[s].matched - start.tracks[s].matched) / total;
+    else if (reading.events > start.events || reading.events == 0)
+      efficiency_[s].reset();
+  }
+  tracks_total_ = tracks_total_.value_or(0) + added;
 }
 
 std::shared_ptr<const web::QualityFigures> MetricsFeed::figures(const quality::Quality& quality) {
@@ -56,6 +83,8 @@ std::shared_ptr<const web::QualityFigures> MetricsFeed::figures(const quality::Q
     for (std::size_t s = 0; s < quality::kStaves; ++s) figures->beams[s] = beam_of(reading->staves[s]);
   }
   figures->hits_per_event = hits_per_event_;
+  figures->stave_efficiency = efficiency_;
+  figures->tracks_total = tracks_total_;
   return figures;
 }
 

@@ -1,9 +1,11 @@
 // What the event thread hands /metrics after each judgement of the data
 // quality: the verdicts as numbers, the beam fits, and the hits per event of
-// each chip over the window since the judgement before (web/Metrics.h).
+// each chip and each stave's efficiency by tracks over the window since the
+// judgement before, and the tracks built since kivo started (web/Metrics.h).
 #ifndef KIVO_HOST_METRICS_FEED_H
 #define KIVO_HOST_METRICS_FEED_H
 
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -24,11 +26,15 @@ class MetricsFeed {
     int run = 0;
     double events = 0;
     web::QualityFigures::ChipValues hits{};
+    std::array<quality::TrackCounts, quality::kStaves> tracks{};
   };
   void follow(const quality::Reading& reading);
+  void follow_tracks(const quality::Reading& reading, const Base& start);
 
   std::optional<Base> base_;
   std::optional<web::QualityFigures::ChipValues> hits_per_event_;
+  std::array<std::optional<double>, quality::kStaves> efficiency_;
+  std::optional<double> tracks_total_;
 };
 
 }  // namespace kivo::host

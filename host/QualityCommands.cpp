@@ -21,14 +21,14 @@ void print_text(const std::string& text) {
   std::fputs(text.c_str(), stderr);
 }
 
-// The page's /quality.json: the panel always, the trends and the reference
-// distributions when the page shows them.
+// The page's /quality.json: the panel always, the trends, the reference
+// distributions and the tracks when the page shows them.
 class QualityPage : public web::PageView {
  public:
   explicit QualityPage(std::shared_ptr<const quality::QualityView> view) : view_(std::move(view)) {}
   std::string json(const std::vector<std::string>& parts) const override {
     const auto asked = [&parts](const char* part) { return std::find(parts.begin(), parts.end(), part) != parts.end(); };
-    return view_->json(asked("trends"), asked("reference"));
+    return view_->json(asked("trends"), asked("reference"), asked("tracks"));
   }
 
  private:

@@ -72,16 +72,21 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
       live_canvas_(objects_.hit_maps()) {
   if (display_) display_->attach(activity_);
   remove_stale_mask_temporaries();
+  start_tracking(quality.config.tracking);
   std::optional<quality::MonitorInputs> inputs = quality::resolve_inputs(
       [&plugin](const char* name) { return plugin.symbol(name); }, quality_inputs_missing_);
   quality_ = std::make_unique<quality::Quality>(std::move(quality), inputs, report);
+  quality_->attach_tracking(tracker_.get());
   if (!archive_directory.empty()) {
     archive_ = std::make_unique<RunArchive>(
         archive_directory, [this](const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error) {
           return copy_run(facts, copy, error);
         });
   }
-  objects_.keep_also([this](TList& list) { quality_->add_saved_objects(list); });
+  objects_.keep_also([this](TList& list) {
+    quality_->add_saved_objects(list);
+    if (tracker_) tracker_->add_saved_objects(list);
+  });
   register_commands();
   register_quality_commands();
   feed_metrics();
@@ -90,9 +95,20 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
 }
 
 Session::~Session() {
+  if (tracker_) plugin_.symbols().set_hit_sink(nullptr);
   if (display_) display_->metrics().set_live_counts(nullptr);
   rootcompat::SetCanvasPublisher(nullptr);
   registry_.remove_owner(kHostOwner);
+}
+
+void Session::start_tracking(const tracking::Settings& settings) {
+  if (!settings.enabled) return;
+  tracker_ = std::make_unique<tracking::Tracker>(settings, [](const std::string& line) { report(line); });
+  const KivoHitSink sink{
+      [](void* tracker) { return static_cast<tracking::Tracker*>(tracker)->wants_event() ? 1 : 0; },
+      [](const KivoEventHits* hits, void* tracker) { static_cast<tracking::Tracker*>(tracker)->process(*hits); },
+      [](void* tracker) { static_cast<tracking::Tracker*>(tracker)->reset(); }, tracker_.get()};
+  plugin_.symbols().set_hit_sink(&sink);
 }
 
 // An event handed to the monitor's process_event at the prompt, as in
@@ -300,7 +316,7 @@ void Session::judge_now() {
 // events came since the checks last ran (with the refresh off, not at all).
 bool Session::copy_run(const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error) {
   if (quality_->available() && judged_at_event_ != events_processed()) judge_now();
-  return copy_monitor_run(plugin_, *quality_, facts, copy, error);
+  return copy_monitor_run(plugin_, *quality_, tracker_.get(), facts, copy, error);
 }
 
 // Not measured before the first event.

@@ -25,6 +25,7 @@
 #include "Quality.h"
 #include "Registry.h"
 #include "RunArchive.h"
+#include "Tracker.h"
 
 class TCanvas;
 class TList;
@@ -127,6 +128,9 @@ class Session {
   bool copy_run(const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error);
   std::optional<double> event_rate() const;
   void register_quality_commands();
+  // Creates the track reconstruction when `settings` enable it and has the
+  // monitor hand it every event's hits.
+  void start_tracking(const tracking::Settings& settings);
   // Hands the page the data quality as it stands now.
   void publish_quality();
   void print_help() const;
@@ -142,6 +146,7 @@ class Session {
   std::unique_ptr<RunArchive> archive_;  // null without --archive
   EventSources sources_;
   std::vector<std::unique_ptr<Event>> held_events_;  // from next_event(), freed after the line
+  std::unique_ptr<tracking::Tracker> tracker_;  // null with tracking off
   std::unique_ptr<quality::Quality> quality_;
   std::string quality_inputs_missing_;  // what the monitor library lacks for the checks
   bool refreshed_ = false;  // a canvas refresh not judged yet

@@ -11,6 +11,7 @@
 #include "busy_events.h"
 #include "correlation.h"
 #include "hit_maps.h"
+#include "hit_sink.h"
 #include "kivo.h"
 #include "monitor_state.h"
 
@@ -132,4 +133,5 @@ void reset_histos() {
   clear_raw_summaries();
   clear_correlations();
   clear_busy_events();
+  tell_sink_reset();
 }

@@ -10,6 +10,7 @@
 #include "busy_events.h"
 #include "correlation.h"
 #include "hit_maps.h"
+#include "hit_sink.h"
 #include "kivo.h"
 #include "monitor_state.h"
 
@@ -126,6 +127,7 @@ void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation&
   int irow[PendingFills::kCapacity], icol[PendingFills::kCapacity];
   double row_sum = 0, col_sum = 0;
   const bool masking = correlation_masks[istave].holds_chip(ichip);
+  const bool sinking = hit_sink_buffer.gathering;
   for (int first = 0; first < nhits; first += PendingFills::kCapacity) {
     const int n = std::min(nhits - first, PendingFills::kCapacity);
     for (int i = 0; i < n; i++) {
@@ -137,6 +139,7 @@ void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation&
     }
     if (masking) count_masked_hits(istave, ichip, irow, icol, n, sums.masked);
     if (busy) count_busy_hits(istave, ichip, irow, icol, n);
+    if (sinking) gather_sink_hits(istave, ichip, irow, icol, n);
     queue_hits(pending, istave, ichip, irow, icol, n);
   }
   sums.row_sum[istave] += row_sum;
@@ -192,11 +195,13 @@ void fill_position_differences(const StaveSums& sums, const StaveMeans& means) {
 }
 
 void process_packet(Packet* p) {
+  start_sink_event();
   StaveSums sums;
   fill_packet_hits(p, sums);
   fill_position_differences(sums, fill_stave_summaries(sums));
   record_event_means(sums.npixels, sums.row_sum, sums.col_sum, sums.masked);
   hnevnt->Fill(0);
+  hand_sink_hits(sums.npixels);
 }
 
 void begin_run(Event* e) {

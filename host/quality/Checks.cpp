@@ -235,6 +235,9 @@ std::vector<Result> judge_all(const Context& context) {
   add(config.synchronisation.enabled, judge_synchronisation, context);
   add(config.missing_packet.enabled, judge_missing_packets, context);
   add(config.reference.enabled, judge_reference, context);
+  add(config.efficiency.enabled, judge_efficiency, context);
+  add(config.residuals.enabled, judge_residuals, context);
+  add(config.track_synchronisation.enabled, judge_track_synchronisation, context);
   name_lost_units(context, results);
   return results;
 }

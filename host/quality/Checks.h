@@ -19,6 +19,7 @@
 #include "History.h"
 #include "Reading.h"
 #include "ReferenceRun.h"
+#include "TrackBaseline.h"
 #include "Verdict.h"
 
 namespace kivo::quality {
@@ -81,6 +82,8 @@ struct RunMemory {
   // When the masks behind the first peaks last changed: a change takes them anew.
   std::array<double, kDifferenceStaves> first_peaks_masked_since{};
   CorrelationMasks masks;
+  // The expectations of the efficiency and residuals checks per stave.
+  std::array<TrackBaseline, kStaves> efficiency, residuals;
 };
 
 struct Context {
@@ -100,6 +103,10 @@ std::vector<Result> judge_alignment(const Context& context);
 std::vector<Result> judge_synchronisation(const Context& context);
 std::vector<Result> judge_missing_packets(const Context& context);
 std::vector<Result> judge_reference(const Context& context);
+// The checks on tracks; no results when tracking is off.
+std::vector<Result> judge_efficiency(const Context& context);
+std::vector<Result> judge_residuals(const Context& context);
+std::vector<Result> judge_track_synchronisation(const Context& context);
 
 // Every enabled check, in the documented order.
 std::vector<Result> judge_all(const Context& context);

@@ -1,5 +1,6 @@
 #include "Config.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -22,11 +23,12 @@ constexpr const char* kDefaultFile = "default_checks.toml";
 struct Field {
   const char* table;
   const char* key;
-  enum Kind { Flag, Number, List } kind;
+  enum Kind { Flag, Number, List, Positions } kind;
   double min = 0, max = kUnbounded;  // of the number, or of every element of the list
   bool* (*flag)(Config&) = nullptr;
   double* (*number)(Config&) = nullptr;
   std::vector<double>* (*list)(Config&) = nullptr;
+  std::array<double, tracking::kStaves>* (*positions)(Config&) = nullptr;
 };
 
 Field flag(const char* table, bool* (*at)(Config&)) {
@@ -37,6 +39,10 @@ Field number(const char* table, const char* key, double min, double max, double*
 }
 Field list(const char* table, const char* key, std::vector<double>* (*at)(Config&)) {
   return {table, key, Field::List, -kUnbounded, kUnbounded, nullptr, nullptr, at};
+}
+// One number per stave 0..3, no two the same.
+Field positions(const char* table, const char* key, std::array<double, tracking::kStaves>* (*at)(Config&)) {
+  return {table, key, Field::Positions, -kUnbounded, kUnbounded, nullptr, nullptr, nullptr, at};
 }
 
 const std::vector<Field>& fields() {
@@ -124,9 +130,54 @@ const std::vector<Field>& fields() {
       number("reference", "bad_distance", 0, 1, [](Config& c) { return &c.reference.bad_distance; }),
       number("reference", "medium_p", 0, 1, [](Config& c) { return &c.reference.medium_p; }),
       number("reference", "bad_p", 0, 1, [](Config& c) { return &c.reference.bad_p; }),
+      flag("efficiency", [](Config& c) { return &c.efficiency.enabled; }),
+      number("efficiency", "window_events", 1, kUnbounded, [](Config& c) { return &c.efficiency.window_events; }),
+      number("efficiency", "min_events", 1, kUnbounded, [](Config& c) { return &c.efficiency.min_events; }),
+      number("efficiency", "min_tracks", 1, kUnbounded, [](Config& c) { return &c.efficiency.min_tracks; }),
+      number("efficiency", "medium_ratio", 0, 1, [](Config& c) { return &c.efficiency.medium_ratio; }),
+      number("efficiency", "bad_ratio", 0, 1, [](Config& c) { return &c.efficiency.bad_ratio; }),
+      number("efficiency", "medium_p", 0, 1, [](Config& c) { return &c.efficiency.medium_p; }),
+      number("efficiency", "bad_p", 0, 1, [](Config& c) { return &c.efficiency.bad_p; }),
+      flag("residuals", [](Config& c) { return &c.residuals.enabled; }),
+      number("residuals", "window_events", 1, kUnbounded, [](Config& c) { return &c.residuals.window_events; }),
+      number("residuals", "min_events", 1, kUnbounded, [](Config& c) { return &c.residuals.min_events; }),
+      number("residuals", "min_matches", 1, kUnbounded, [](Config& c) { return &c.residuals.min_matches; }),
+      number("residuals", "medium_shift", 0, kUnbounded, [](Config& c) { return &c.residuals.medium_shift; }),
+      number("residuals", "bad_shift", 0, kUnbounded, [](Config& c) { return &c.residuals.bad_shift; }),
+      number("residuals", "min_shift_significance", 0, kUnbounded,
+             [](Config& c) { return &c.residuals.min_shift_significance; }),
+      number("residuals", "medium_width_ratio", 1, kUnbounded, [](Config& c) { return &c.residuals.medium_width_ratio; }),
+      number("residuals", "bad_width_ratio", 1, kUnbounded, [](Config& c) { return &c.residuals.bad_width_ratio; }),
+      number("residuals", "min_tracks", 1, kUnbounded, [](Config& c) { return &c.residuals.min_tracks; }),
+      number("residuals", "min_pairs", 1, kUnbounded, [](Config& c) { return &c.residuals.min_pairs; }),
+      number("residuals", "moved_p", 0, 1, [](Config& c) { return &c.residuals.moved_p; }),
+      number("residuals", "medium_moved_share", 0, 1, [](Config& c) { return &c.residuals.medium_moved_share; }),
+      number("residuals", "bad_moved_share", 0, 1, [](Config& c) { return &c.residuals.bad_moved_share; }),
+      flag("track_synchronisation", [](Config& c) { return &c.track_synchronisation.enabled; }),
+      number("track_synchronisation", "window_events", 1, kUnbounded,
+             [](Config& c) { return &c.track_synchronisation.window_events; }),
+      number("track_synchronisation", "min_events", 1, kUnbounded,
+             [](Config& c) { return &c.track_synchronisation.min_events; }),
+      number("track_synchronisation", "min_tracks", 1, kUnbounded,
+             [](Config& c) { return &c.track_synchronisation.min_tracks; }),
+      number("track_synchronisation", "min_matches", 1, kUnbounded,
+             [](Config& c) { return &c.track_synchronisation.min_matches; }),
+      number("track_synchronisation", "min_significance", 0, kUnbounded,
+             [](Config& c) { return &c.track_synchronisation.min_significance; }),
+      number("track_synchronisation", "medium_ratio", 1, kUnbounded,
+             [](Config& c) { return &c.track_synchronisation.medium_ratio; }),
+      number("track_synchronisation", "bad_ratio", 1, kUnbounded,
+             [](Config& c) { return &c.track_synchronisation.bad_ratio; }),
       number("alarm", "time_limit_seconds", 0.001, 86400, [](Config& c) { return &c.alarm.time_limit_seconds; }),
       number("alarm", "max_alarms", 1, 1e6, [](Config& c) { return &c.alarm.max_alarms; }),
       number("alarm", "period_seconds", 0.001, 86400, [](Config& c) { return &c.alarm.period_seconds; }),
+      flag("tracking", [](Config& c) { return &c.tracking.enabled; }),
+      positions("tracking", "plane_positions", [](Config& c) { return &c.tracking.plane_positions; }),
+      number("tracking", "road_pixels", 0.5, 100, [](Config& c) { return &c.tracking.road_pixels; }),
+      number("tracking", "road_widths", 1, 100, [](Config& c) { return &c.tracking.road_widths; }),
+      number("tracking", "matching_radius", 0.5, 100, [](Config& c) { return &c.tracking.matching_radius; }),
+      number("tracking", "max_chi2", 0.1, kUnbounded, [](Config& c) { return &c.tracking.max_chi2; }),
+      number("tracking", "cost_share", 0.01, 1000, [](Config& c) { return &c.tracking.cost_share; }),
   };
   return table;
 }
@@ -158,6 +209,12 @@ const std::vector<LimitPair>& limit_pairs() {
       {"missing_packet", "medium_share", "bad_share", false},
       {"reference", "medium_distance", "bad_distance", false},
       {"reference", "medium_p", "bad_p", true},
+      {"efficiency", "medium_ratio", "bad_ratio", true},
+      {"efficiency", "medium_p", "bad_p", true},
+      {"residuals", "medium_shift", "bad_shift", false},
+      {"residuals", "medium_width_ratio", "bad_width_ratio", false},
+      {"residuals", "medium_moved_share", "bad_moved_share", false},
+      {"track_synchronisation", "medium_ratio", "bad_ratio", false},
   };
   return pairs;
 }
@@ -285,7 +342,29 @@ class Reader {
         return set_number(field, value, *field.number(config_), file, error);
       case Field::List:
         return set_list(field, value, file, error);
+      case Field::Positions:
+        return set_positions(field, value, file, error);
     }
+    return true;
+  }
+
+  // Four numbers, all different: a track through three planes, two of them
+  // at one place, would have no direction.
+  bool set_positions(const Field& field, const toml::node& value, const std::string& file, std::string& error) {
+    const toml::array* array = value.as_array();
+    if (!array || array->size() != tracking::kStaves)
+      return fail(file, value, dotted(field), "expected one number per stave 0, 1, 2, 3", error);
+    std::array<double, tracking::kStaves> numbers{};
+    for (std::size_t i = 0; i < array->size(); ++i) {
+      if (!set_number(field, (*array)[i], numbers[i], file, error)) return false;
+      for (std::size_t j = 0; j < i; ++j)
+        if (numbers[j] == numbers[i])
+          return fail(file, (*array)[i], dotted(field),
+                      "staves " + std::to_string(j) + " and " + std::to_string(i) + " are both at " +
+                          format_number(numbers[i]) + "; each stave needs a place of its own",
+                      error);
+    }
+    *field.positions(config_) = numbers;
     return true;
   }
 
@@ -338,6 +417,11 @@ std::string config_text(Config& config) {
       case Field::Flag: text += *field.flag(config) ? "true" : "false"; break;
       case Field::Number: text += format_number(*field.number(config)); break;
       case Field::List: text += list_text(*field.list(config)); break;
+      case Field::Positions: {
+        const auto& values = *field.positions(config);
+        text += list_text(std::vector<double>(values.begin(), values.end()));
+        break;
+      }
     }
     text += "\n";
   }

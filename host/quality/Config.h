@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "TrackingSettings.h"
+
 namespace kivo::quality {
 
 struct OccupancyConfig {
@@ -62,6 +64,23 @@ struct ReferenceConfig {
   double min_entries, medium_distance, bad_distance, medium_p, bad_p;
 };
 
+// The checks on tracks (the [tracking] table configures the tracks themselves).
+struct EfficiencyConfig {
+  bool enabled;
+  double window_events, min_events, min_tracks, medium_ratio, bad_ratio, medium_p, bad_p;
+};
+
+struct ResidualsConfig {
+  bool enabled;
+  double window_events, min_events, min_matches, medium_shift, bad_shift, min_shift_significance,
+      medium_width_ratio, bad_width_ratio, min_tracks, min_pairs, moved_p, medium_moved_share, bad_moved_share;
+};
+
+struct TrackSynchronisationConfig {
+  bool enabled;
+  double window_events, min_events, min_tracks, min_matches, min_significance, medium_ratio, bad_ratio;
+};
+
 struct VerdictConfig {
   double confirm_judgements;
 };
@@ -81,7 +100,11 @@ struct Config {
   SynchronisationConfig synchronisation;
   MissingPacketConfig missing_packet;
   ReferenceConfig reference;
+  EfficiencyConfig efficiency;
+  ResidualsConfig residuals;
+  TrackSynchronisationConfig track_synchronisation;
   AlarmConfig alarm;
+  tracking::Settings tracking;  // the track reconstruction's [tracking] table
   std::string origin;  // the file given, or "built-in defaults"
   std::string text;    // the configuration in force, as TOML
 };

@@ -60,7 +60,9 @@ double longest_window(const Config& config) {
   return std::max({config.occupancy.window_events, config.hot_pixels.window_events, config.busy_events.window_events,
                    config.hit_rate.window_events,
                    config.beam_position.window_events, config.alignment.window_events,
-                   config.synchronisation.window_events, config.missing_packet.window_events});
+                   config.synchronisation.window_events, config.missing_packet.window_events,
+                   config.efficiency.window_events, config.residuals.window_events,
+                   config.track_synchronisation.window_events});
 }
 
 Quality::Quality(Setup setup, std::optional<MonitorInputs> inputs, Report report)
@@ -91,6 +93,7 @@ void Quality::keep_up() {
 
 bool Quality::add_reading() {
   Reading reading = read_monitor(*inputs_, setup_.config.hot_pixels);
+  if (tracking_) reading.tracks = read_tracks(*tracking_);
   const bool new_run = !history_.newest() || reading.run != history_.newest()->run;
   history_.add(std::move(reading));
   if (!history_.restarted()) return false;
@@ -420,6 +423,43 @@ std::vector<QualityView::Distribution> distributions(const Reading* now, const R
   return all;
 }
 
+const char* alignment_name(tracking::AlignmentState state) {
+  switch (state) {
+    case tracking::AlignmentState::searching: return "searching";
+    case tracking::AlignmentState::aligned: return "aligned";
+    case tracking::AlignmentState::displaced: return "displaced";
+    case tracking::AlignmentState::silent: return "silent";
+  }
+  return "";
+}
+
+// The tracks of the whole run and of the efficiency check's window.
+QualityView::TracksView tracks_view(const Reading& now, const Reading& start) {
+  QualityView::TracksView view;
+  view.present = now.tracks.present;
+  view.recent_events = now.events - start.events;
+  for (std::size_t s = 0; s < kStaves; ++s) {
+    const StaveTracks& tracks = now.tracks.staves[s];
+    const StaveTracks& before = start.tracks.staves[s];
+    QualityView::StaveTracksView& stave = view.staves[s];
+    stave.total = tracks.total;
+    stave.matched = tracks.matched;
+    stave.recent_total = tracks.total;
+    stave.recent_matched = tracks.matched;
+    for (std::size_t cell = 0; cell < before.total.size() && cell < tracks.total.size(); ++cell) {
+      stave.recent_total[cell] -= before.total[cell];
+      stave.recent_matched[cell] -= before.matched[cell];
+    }
+    stave.residual_columns = tracks.residual_columns;
+    stave.residual_rows = tracks.residual_rows;
+    stave.cluster_sizes = tracks.cluster_sizes;
+    stave.alignment = alignment_name(tracks.alignment.state);
+    stave.offset_columns = tracks.alignment.columns;
+    stave.offset_rows = tracks.alignment.rows;
+  }
+  return view;
+}
+
 }  // namespace
 
 std::shared_ptr<const QualityView> Quality::view(std::optional<double> event_rate) const {
@@ -435,6 +475,9 @@ std::shared_ptr<const QualityView> Quality::view(std::optional<double> event_rat
     view->not_judging = not_judging();
     for (int s = 0; s < kStaves; ++s) view->staves[static_cast<std::size_t>(s)] = combined(results_, s);
     view->rows = rows_of(results_);
+    if (last->tracks.present)
+      view->tracks =
+          tracks_view(*last, history_.window_start(*last, setup_.config.efficiency.window_events, Count::Events));
   }
   for (const TrendSeries* series : trends_.series()) view->trends.push_back(series_view(*series));
   if (const ReferenceRun* loaded = reference()) {

@@ -28,6 +28,10 @@ class TH1D;
 class TList;
 class TNamed;
 
+namespace kivo::tracking {
+class Tracker;
+}  // namespace kivo::tracking
+
 namespace kivo::quality {
 
 // What the command line chose.
@@ -81,6 +85,10 @@ class Quality {
   AlarmCounts alarm_counts() const { return alarms_ ? alarms_->counts() : AlarmCounts{}; }
   // Replaces the reference run; the verdicts follow at the next evaluation.
   void set_reference(ReferenceRun reference);
+  // The track reconstruction whose objects the checks on tracks read (null:
+  // tracking is off). It belongs to the caller and outlives this.
+  void attach_tracking(tracking::Tracker* tracker) { tracking_ = tracker; }
+  tracking::Tracker* tracking() const { return tracking_; }
 
   // What the live page shows now, copied for another thread to serialise.
   std::shared_ptr<const QualityView> view(std::optional<double> event_rate) const;
@@ -105,6 +113,7 @@ class Quality {
 
   Setup setup_;
   std::optional<MonitorInputs> inputs_;
+  tracking::Tracker* tracking_ = nullptr;
   Report report_;
   std::unique_ptr<Alarms> alarms_;
   History history_;

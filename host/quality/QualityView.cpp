@@ -36,9 +36,27 @@ Json distribution_json(const QualityView::Distribution& distribution) {
           {"reference", distribution.reference}};
 }
 
+Json tracks_json(const QualityView::TracksView& tracks) {
+  if (!tracks.present) return nullptr;
+  Json staves = Json::array();
+  for (const QualityView::StaveTracksView& stave : tracks.staves)
+    staves.push_back({{"total", stave.total},
+                      {"matched", stave.matched},
+                      {"recent_total", stave.recent_total},
+                      {"recent_matched", stave.recent_matched},
+                      {"residual_columns", stave.residual_columns},
+                      {"residual_rows", stave.residual_rows},
+                      {"cluster_sizes", stave.cluster_sizes},
+                      {"alignment", stave.alignment},
+                      {"offset_columns", stave.offset_columns},
+                      {"offset_rows", stave.offset_rows}});
+  return {{"recent_events", tracks.recent_events}, {"cells_x", kTrackCellsX}, {"cells_y", kTrackCellsY},
+          {"staves", staves}};
+}
+
 }  // namespace
 
-std::string QualityView::json(bool with_trends, bool with_reference) const {
+std::string QualityView::json(bool with_trends, bool with_reference, bool with_tracks) const {
   Json view;
   view["judged"] = judged;
   view["run"] = run;
@@ -65,6 +83,7 @@ std::string QualityView::json(bool with_trends, bool with_reference) const {
       view["reference"] = {{"path", reference_path}, {"distributions", list}};
     }
   }
+  if (with_tracks) view["tracks"] = tracks_json(tracks);
   return view.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

@@ -30,6 +30,21 @@ struct QualityView {
     Bins current, reference;
   };
 
+  // What the tracks view shows of each stave: tracks and matches per cell
+  // over the whole run and over the recent window, the residuals and the
+  // cluster sizes (bins 0..n+1), and the alignment in use.
+  struct StaveTracksView {
+    std::vector<double> total, matched, recent_total, recent_matched;
+    std::vector<double> residual_columns, residual_rows, cluster_sizes;
+    std::string alignment;
+    double offset_columns = 0, offset_rows = 0;
+  };
+  struct TracksView {
+    bool present = false;  // false: tracking is off
+    double recent_events = 0;
+    std::array<StaveTracksView, kStaves> staves;
+  };
+
   bool judged = false;  // false before the first evaluation
   int run = 0;
   double event = 0;
@@ -43,13 +58,17 @@ struct QualityView {
   std::vector<Series> trends;
   std::string reference_path;  // empty: none loaded
   std::vector<Distribution> distributions;
+  TracksView tracks;
 
   // {"judged":..,"run":..,"event":..,"time":"..Z","overall":..,"overall_text":..,"staves":[..],
   //  "not_judging":..,"rate":..|null,"rows":[{"check","stave","chip","verdict","reason","since","more"}],
   //  "trends":[{"name","title","colour","marker","x","y","exl","exh","eyl","eyh"}] (with_trends),
   //  "reference":{"path","distributions":[{"name","title","xmin","xmax","colour","current","reference"}]}|null
-  //  (with_reference)}
-  std::string json(bool with_trends, bool with_reference) const;
+  //  (with_reference),
+  //  "tracks":{"recent_events","cells_x","cells_y","staves":[{"total","matched","recent_total","recent_matched",
+  //  "residual_columns","residual_rows","cluster_sizes","alignment","offset_columns","offset_rows"}]}|null
+  //  (with_tracks)}
+  std::string json(bool with_trends, bool with_reference, bool with_tracks = false) const;
 };
 
 }  // namespace kivo::quality

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "TrackReading.h"
+
 class TH1D;
 class TH1F;
 class TH2F;
@@ -148,6 +150,7 @@ struct Reading {
     std::shared_ptr<BeamCache> beams;  // shared_ptr: BeamCache is complete only where it is made
   };
   mutable Cache cache;
+  TrackReading tracks;  // of the track reconstruction, when it runs
 
   double map_hits(int stave) const;
 };

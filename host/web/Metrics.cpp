@@ -138,6 +138,17 @@ void write_detector(Exposition& out, const QualityFigures& quality) {
   }
 }
 
+void write_tracks(Exposition& out, const QualityFigures& quality) {
+  out.family("kivo_stave_efficiency", "gauge",
+             "Share of the tracks of the other three staves that found a cluster of the stave where they point, "
+             "between the last two canvas refreshes.");
+  for (int s = 0; s < kMetricStaves; ++s)
+    if (const auto& efficiency = quality.stave_efficiency[static_cast<std::size_t>(s)])
+      out.sample(*efficiency, index_label("stave", s));
+  out.family("kivo_tracks_total", "counter", "Tracks built for all staves since kivo started.");
+  if (quality.tracks_total) out.sample(*quality.tracks_total);
+}
+
 void write_live(Exposition& out, const LiveCounts& counts) {
   out.family("kivo_alarms_raised_total", "counter", "Alarms raised for verdicts turning Bad (--on-bad).");
   out.sample(static_cast<double>(counts.alarms_raised));
@@ -237,6 +248,7 @@ std::string Metrics::text() const {
   if (quality) {
     write_verdicts(out, *quality);
     write_detector(out, *quality);
+    write_tracks(out, *quality);
   }
   {
     std::lock_guard lock(live_mutex_);

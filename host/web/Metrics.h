@@ -65,6 +65,11 @@ struct QualityFigures {
   int overall = 0;
   std::optional<ChipValues> hits_per_event;  // over the last refresh window
   std::array<std::optional<Beam>, kMetricStaves> beams;
+  // With tracking: each stave's share of the tracks of the other three that
+  // found its cluster, over the last refresh window (none without tracks
+  // there), and the tracks built for all staves since kivo started.
+  std::array<std::optional<double>, kMetricStaves> stave_efficiency;
+  std::optional<double> tracks_total;
 };
 
 // Counts that other threads keep, read at each scrape.

@@ -110,7 +110,7 @@ WebDisplay::WebDisplay(std::string bind_address, int port, std::string web_root)
       instance_tag_(std::to_string(std::chrono::system_clock::now().time_since_epoch().count())),
       store_(instance_tag_) {
   // The page asks for it from the start; it reads version 0 until the host publishes one.
-  views_.add(kQualityView, {"trends", "reference"});
+  views_.add(kQualityView, {"trends", "reference", "tracks"});
 }
 
 WebDisplay::~WebDisplay() {

@@ -73,7 +73,7 @@ namespace kivo::web {
 class WebDisplay {
  public:
   // The view of the data quality beside the canvas (/quality.json, web/page/quality.mjs),
-  // served from the start, with its optional parts ("trends", "reference").
+  // served from the start, with its optional parts ("trends", "reference", "tracks").
   static constexpr const char* kQualityView = "quality";
 
   WebDisplay(std::string bind_address, int port, std::string web_root);

@@ -8,11 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
 #include <set>
@@ -20,102 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "fault_runs.h"
 #include "kivo_process.h"
 
 namespace {
 
-using kivo::test::Finished;
-using kivo::test::run_program;
-
-constexpr int kEvents = 16000;
-constexpr int kOnset = 8000;    // the data event (from 0) where each fault starts
-constexpr int kRefresh = 1000;
-
-// (readout unit, channel) of chip c of stave s, as the readout is wired.
-constexpr int kChannels[4][9][2] = {
-    {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {1, 6}, {1, 7}, {1, 8}, {1, 27}},
-    {{2, 3}, {2, 2}, {2, 1}, {2, 4}, {2, 5}, {2, 6}, {2, 7}, {2, 8}, {2, 9}},
-    {{1, 26}, {1, 25}, {1, 24}, {1, 23}, {1, 22}, {1, 21}, {1, 20}, {1, 19}, {1, 18}},
-    {{1, 17}, {1, 16}, {1, 15}, {1, 14}, {1, 13}, {1, 12}, {1, 11}, {1, 10}, {1, 9}},
-};
-
-// One hit of the text form, by stave, chip, chip row and chip column.
-struct Hit {
-  int stave, chip, row, column;
-  int stave_column() const { return chip * 1024 + column; }
-};
-
-std::optional<Hit> parse_hit(const std::string& line) {
-  int unit, channel, row, column;
-  if (std::sscanf(line.c_str(), "hit %d %d %d %d", &unit, &channel, &row, &column) != 4) return std::nullopt;
-  for (int s = 0; s < 4; ++s)
-    for (int c = 0; c < 9; ++c)
-      if (kChannels[s][c][0] == unit && kChannels[s][c][1] == channel) return Hit{s, c, row, column};
-  return std::nullopt;
-}
-
-std::string hit_line(const Hit& hit) {
-  return "hit " + std::to_string(kChannels[hit.stave][hit.chip][0]) + " " +
-         std::to_string(kChannels[hit.stave][hit.chip][1]) + " " + std::to_string(hit.row) + " " +
-         std::to_string(hit.column);
-}
-
-// An edit of the text form from the onset on: each hit line is kept,
-// changed or dropped (`hit`), and lines may be added after each "event" line.
-struct Edit {
-  std::function<std::optional<Hit>(const Hit&)> hit;
-  std::function<std::vector<Hit>(std::mt19937&)> added;
-};
-
-std::string edited(const std::string& text, const Edit& edit) {
-  std::istringstream lines(text);
-  std::ostringstream out;
-  std::mt19937 rng(5);
-  std::string line;
-  int event = -1;
-  while (std::getline(lines, line)) {
-    if (line.rfind("event", 0) == 0) {
-      ++event;
-      out << line << "\n";
-      if (event >= kOnset && edit.added)
-        for (const Hit& hit : edit.added(rng)) out << hit_line(hit) << "\n";
-      continue;
-    }
-    const std::optional<Hit> hit = event >= kOnset && edit.hit ? parse_hit(line) : std::nullopt;
-    if (!hit) {
-      out << line << "\n";
-      continue;
-    }
-    if (const std::optional<Hit> kept = edit.hit(*hit)) out << hit_line(*kept) << "\n";
-  }
-  return out.str();
-}
-
-// The text with stave `stave`'s hits one event late from the onset on, as
-// when its readout missed a trigger: each event's hits of the stave move to
-// the event after it.
-std::string one_event_late(const std::string& text, int stave) {
-  std::istringstream lines(text);
-  std::ostringstream out;
-  std::vector<std::string> held;  // the stave's hits of the event before
-  std::string line;
-  int event = -1;
-  while (std::getline(lines, line)) {
-    if (line.rfind("event", 0) == 0) {
-      ++event;
-      out << line << "\n";
-      for (const std::string& late : held) out << late << "\n";
-      held.clear();
-      continue;
-    }
-    const std::optional<Hit> hit = event >= kOnset ? parse_hit(line) : std::nullopt;
-    if (hit && hit->stave == stave)
-      held.push_back(line);
-    else
-      out << line << "\n";
-  }
-  return out.str();
-}
+using namespace kivo::test;
 
 // The text form split into what comes before the first data event and the
 // data events, each with its lines.
@@ -165,99 +70,7 @@ std::vector<std::string> table_rows(const std::string& err) {
   return rows;
 }
 
-// A verdict change of the quality log.
-struct Change {
-  int event;
-  std::string check;
-  int stave, chip;
-  std::string from, to, reason;
-};
-
-bool alarming(const std::string& verdict) { return verdict == "Medium" || verdict == "Bad"; }
-
-class FaultCatalogue : public ::testing::Test {
- protected:
-  void SetUp() override { directory = kivo::test::temporary_directory(); }
-  void TearDown() override { std::filesystem::remove_all(directory); }
-  std::string path(const std::string& name) const { return directory + "/" + name; }
-
-  std::string simulate(const std::vector<std::string>& options, const std::string& name = "run.kevt",
-                       int events = kEvents) {
-    std::vector<std::string> argv = {KIVO_SIM, "--events", std::to_string(events), "-o", path(name)};
-    argv.insert(argv.end(), options.begin(), options.end());
-    const Finished sim = run_program(argv);
-    EXPECT_EQ(sim.status, 0) << sim.err;
-    return path(name);
-  }
-  std::string text_of(const std::string& stream) {
-    const Finished dump = run_program({KIVO_DUMP, stream});
-    EXPECT_EQ(dump.status, 0) << dump.err;
-    return dump.out;
-  }
-  // The stream with `edit` applied to its text form.
-  std::string with_fault(const std::string& stream, const Edit& edit) {
-    kivo::test::pack(edited(text_of(stream), edit), path("edited.kevt"));
-    return path("edited.kevt");
-  }
-  // Runs kivo on `stream`; the verdict changes it logged and the alarms it raised.
-  std::vector<Change> judge(const std::string& stream) { return judge_with(stream, {}); }
-  std::vector<Change> judge_with(const std::string& stream, const std::vector<std::string>& options) {
-    const std::string log = path("quality.log"), alarm_file = path("alarms.txt");
-    std::filesystem::remove(log);
-    std::filesystem::remove(alarm_file);
-    std::vector<std::string> argv = {KIVO_BIN, "-b", "-q", "-e", "set_refresh(" + std::to_string(kRefresh) + ")",
-                                     "--quality-log", log, "--on-bad",
-                                     "printf '%s|%s|%s\\n' \"$KIVO_CHECK\" \"$KIVO_STAVE\" \"$KIVO_REASON\" >> " +
-                                         alarm_file};
-    argv.insert(argv.end(), options.begin(), options.end());
-    argv.push_back(stream);
-    const Finished run = run_program(argv);
-    EXPECT_EQ(run.status, 0) << run.err;
-    messages = run.err;
-    std::vector<Change> changes;
-    std::istringstream lines(kivo::test::read_file(log));
-    std::string line;
-    while (std::getline(lines, line)) {
-      const nlohmann::json j = nlohmann::json::parse(line);
-      changes.push_back({j["event"].get<int>(), j["check"], j["stave"].is_null() ? -1 : j["stave"].get<int>(),
-                         j["chip"].is_null() ? -1 : j["chip"].get<int>(), j["old"], j["new"], j["reason"]});
-    }
-    std::istringstream fired(kivo::test::read_file(alarm_file));
-    alarms.clear();
-    while (std::getline(fired, line)) alarms.push_back(line);
-    return changes;
-  }
-
-  void expect_quiet(const std::vector<Change>& changes) {
-    for (const Change& change : changes)
-      EXPECT_FALSE(alarming(change.to)) << "event " << change.event << " " << change.check << " stave "
-                                        << change.stave << ": " << change.reason;
-    EXPECT_TRUE(alarms.empty()) << alarms.front();
-  }
-
-  // The fault is found by `check` on `stave` (and `chip`, unless -1) within
-  // `refreshes` of the onset, with `reason_part` in its reason; no other
-  // stave turns Medium or Bad.
-  void expect_found(const std::vector<Change>& changes, const std::string& check, int stave, int chip,
-                    int refreshes, const std::string& reason_part) {
-    const auto found = std::find_if(changes.begin(), changes.end(), [&](const Change& c) {
-      return c.check == check && c.stave == stave && (chip < 0 || c.chip == chip) && alarming(c.to);
-    });
-    ASSERT_NE(found, changes.end()) << check << " never flagged stave " << stave;
-    EXPECT_LE(found->event, kOnset + refreshes * kRefresh + 1) << found->reason;
-    EXPECT_GE(found->event, kOnset) << "flagged before the fault: " << found->reason;
-    EXPECT_NE(found->reason.find(reason_part), std::string::npos) << found->reason;
-    for (const Change& change : changes)
-      if (change.stave != stave) {
-        EXPECT_FALSE(alarming(change.to)) << "another stave flagged: " << change.check << " stave " << change.stave
-                                          << ": " << change.reason;
-      }
-  }
-
-  std::string directory;
-  std::vector<std::string> alarms;
-  std::string messages;  // kivo's standard error of the last judge()
-};
+class FaultCatalogue : public kivo::test::FaultRuns {};
 
 // Healthy runs of beams none of the checks was tuned to.
 TEST_F(FaultCatalogue, HealthyRunsOfVariedBeamsStayQuiet) {
@@ -305,7 +118,9 @@ TEST_F(FaultCatalogue, DeadAndPartlyDeadRegionsAreNamed) {
     return h.stave == 0 && h.chip == 4 && h.row >= 256 ? std::nullopt : std::optional<Hit>(h);
   }, {}}));
   expect_found(changes, "occupancy", 0, 4, 3, "the whole chip (too few: ");
-  EXPECT_TRUE(alarms.empty()) << "a Medium verdict raises no alarm: " << alarms.front();
+  // Occupancy's Medium raises no alarm; the tracks find the rows that miss
+  // every particle, which is Bad.
+  for (const std::string& alarm : alarms) EXPECT_TRUE(alarm.starts_with("efficiency|0|")) << alarm;
   // A double column in the beam.
   changes = judge(with_fault(stream, {[](const Hit& h) {
     return h.stave == 3 && h.chip == 4 && (h.column == 600 || h.column == 601) ? std::nullopt : std::optional<Hit>(h);
@@ -389,7 +204,7 @@ TEST_F(FaultCatalogue, AStaveOneEventLateIsNamed) {
   const std::string text = text_of(simulate({"--seed", "116"}));
   for (const int stave : {1, 3}) {
     SCOPED_TRACE("stave " + std::to_string(stave));
-    kivo::test::pack(one_event_late(text, stave), path("late.kevt"));
+    kivo::test::pack(one_event_late(text, stave, onset), path("late.kevt"));
     expect_found(judge(path("late.kevt")), "synchronisation", stave, -1, 5, "one event late");
   }
 }

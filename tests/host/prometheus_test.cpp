@@ -137,6 +137,12 @@ TEST_F(PrometheusTest, MetricsOfARunWithFaultsPassPromtool) {
   EXPECT_EQ(sample_value(metrics.body, "kivo_events_processed_total"), "4000") << "one event lost";
   EXPECT_EQ(sample_value(metrics.body, "kivo_sources_open"), "0");
   EXPECT_FALSE(sample_value(metrics.body, R"(kivo_beam_centre_pixels{stave="0",axis="column"})").empty());
+  // The tracks of the other staves find stave 0's clusters, but not those of stave 2's dead chip.
+  EXPECT_GT(std::stod(sample_value(metrics.body, "kivo_tracks_total")), 100);
+  const double healthy = std::stod(sample_value(metrics.body, R"(kivo_stave_efficiency{stave="0"})"));
+  EXPECT_GE(healthy, 0.98);
+  EXPECT_LE(healthy, 1);
+  EXPECT_LT(std::stod(sample_value(metrics.body, R"(kivo_stave_efficiency{stave="2"})")), healthy);
   kivo.write(".q\n");
   EXPECT_EQ(kivo.wait(), 0) << kivo.err();
 }

@@ -94,7 +94,7 @@ TEST_F(QualitySessionTest, ANormalRunIsGoodEverywhere) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(overall(run.err), "Good") << run.err;
   const std::vector<Row> rows = table_rows(run.err);
-  ASSERT_EQ(rows.size(), 4u + 4 + 4 + 4 + 4 + 3 + 4 + 1 + 4) << run.err;
+  ASSERT_EQ(rows.size(), 4u + 4 + 4 + 4 + 4 + 3 + 4 + 1 + 4 + 4 + 4 + 4) << run.err;
   // Columns line up whatever their widths ("event 0" and "event 8001" alike).
   const std::size_t header = run.err.find("check ");
   ASSERT_NE(header, std::string::npos);
@@ -141,10 +141,10 @@ TEST_P(FaultTest, TurnsExactlyItsCheckBad) {
 INSTANTIATE_TEST_SUITE_P(
     EachFault, FaultTest,
     ::testing::Values(
-        Fault{{"--dead-chip", "2:5"}, {"occupancy 2 5"}, "stave 2, chip 5: no hit in the "},
+        Fault{{"--dead-chip", "2:5"}, {"occupancy 2 5", "efficiency 2 5"}, "stave 2, chip 5: "},
         Fault{{"--noisy-chip", "1:7"}, {"hot_pixels 1 -"}, "stave 1: 35 hot pixels"},
-        Fault{{"--desync-stave", "1"}, {"synchronisation 1 -"},
-              "stave 1 is one event late: its hits match those of staves 2 and 3 of the event before"},
+        Fault{{"--desync-stave", "1"}, {"synchronisation 1 -", "track_synchronisation 1 -"},
+              "stave 1 is one event late: "},
         Fault{{"--beam-drift-col", "3000"},
               {"beam_position 0 -", "beam_position 1 -", "beam_position 2 -", "beam_position 3 -"},
               "earlier in the run at column"},
@@ -180,7 +180,10 @@ TEST_F(QualitySessionTest, AChangeToBadRunsTheAlarmOnceAndIsLogged) {
   const Finished run = kivo({"--on-bad", command, "--quality-log", log}, simulate("dead.kevt", {"--dead-chip", "2:5"}));
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string fired = kivo::test::read_file(alarms);
-  EXPECT_EQ(fired.rfind("occupancy|2|5|Bad|1|occupancy: stave 2, chip 5: no hit in the ", 0), 0u) << fired;
+  // The hit counts and the tracks of the other staves each find the chip
+  // dead: one alarm for the stave tells both.
+  EXPECT_EQ(fired.rfind("occupancy,efficiency|2||Bad|1|occupancy: stave 2, chip 5: no hit in the ", 0), 0u) << fired;
+  EXPECT_NE(fired.find(" | efficiency: stave 2, chip 5: efficiency 0.0% "), std::string::npos) << fired;
   EXPECT_EQ(std::count(fired.begin(), fired.end(), '\n'), 1) << fired;
 
   // One line per change: each changes the verdict its key held before.
@@ -200,8 +203,9 @@ TEST_F(QualitySessionTest, AChangeToBadRunsTheAlarmOnceAndIsLogged) {
     verdicts[key] = match[5];
     to_bad += match[5] == "Bad";
   }
-  EXPECT_EQ(to_bad, 1);
+  EXPECT_EQ(to_bad, 2);
   EXPECT_EQ(verdicts["occupancy 2 5"], "Bad");
+  EXPECT_EQ(verdicts["efficiency 2 5"], "Bad");
   EXPECT_EQ(verdicts["occupancy 1 5"], "Good");
 }
 
@@ -385,6 +389,9 @@ TEST_F(SynchronisationSessionTest, AStaveOneEventLateIsNamedWithinFiveRefreshes)
   const Change* caught = nullptr;
   for (const Change& change : changes) {
     const bool alarming = change.verdict == "Medium" || change.verdict == "Bad";
+    // The tracks of the other staves find stave 1's clusters in the event after.
+    const bool by_tracks = change.check == "efficiency" || change.check == "track_synchronisation";
+    if (change.stave == "1" && by_tracks && change.event >= kFrom) continue;
     if (change.stave != "1" || change.check != "synchronisation") {
       EXPECT_FALSE(alarming) << change.check << " " << change.stave << " at " << change.event << ": " << change.reason;
       continue;

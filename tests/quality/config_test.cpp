@@ -62,7 +62,7 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
   } cases[] = {
       {"[occupancy]\nenabled = true\n\n[dead_chips]\nwindow_events = 3\n",
        "c.toml:4: [dead_chips]: unknown check (known: verdicts, occupancy, hot_pixels, busy_events, hit_rate, beam_position, "
-       "alignment, synchronisation, missing_packet, reference, alarm)"},
+       "alignment, synchronisation, missing_packet, reference, efficiency, residuals, track_synchronisation, alarm, tracking)"},
       {"[occupancy]\nwindow = 3\n", "c.toml:2: occupancy.window: unknown key (known: enabled, window_events, "
                                     "min_events, baseline_events, min_expected_hits, medium_low, bad_low, "
                                     "medium_high, bad_high, medium_p, bad_p)"},
@@ -80,8 +80,8 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
       {"[alignment]\nexpected_rows = [1, 2]\n",
        "c.toml:2: alignment.expected_rows: expected [] or one number per stave 0, 1, 2"},
       {"verbose = true\n",
-       "c.toml:1: verbose: not a table of settings (tables: verdicts, occupancy, hot_pixels, busy_events, "
-       "hit_rate, beam_position, alignment, synchronisation, missing_packet, reference, alarm)"},
+       "c.toml:1: verbose: not a table of settings (tables: verdicts, occupancy, hot_pixels, busy_events, hit_rate, "
+       "beam_position, alignment, synchronisation, missing_packet, reference, efficiency, residuals, track_synchronisation, alarm, tracking)"},
       {"[synchronisation]\nbad_ratio = 1.1\n",
        "c.toml:2: synchronisation.bad_ratio: 1.1 must be at least medium_ratio (1.2)"},
       {"[synchronisation]\nmedium_ratio = 0.9\n", "c.toml:2: synchronisation.medium_ratio: 0.9 is out of range (at least 1)"},
@@ -101,6 +101,37 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
   for (const auto& c : cases) {
     std::string error;
     EXPECT_FALSE(parse_config(c.text, "c.toml", error)) << c.text;
+    EXPECT_EQ(error, c.error) << c.text;
+  }
+}
+
+TEST(Config, TrackingSettingsAreReadAndBadOnesRefused) {
+  std::string error;
+  const std::optional<Config> config = parse_config(
+      "[tracking]\nplane_positions = [0, 25.5, 51, 76.5]\nmatching_radius = 3\nenabled = false\n", "t.toml", error);
+  ASSERT_TRUE(config) << error;
+  EXPECT_FALSE(config->tracking.enabled);
+  EXPECT_EQ(config->tracking.plane_positions[1], 25.5);
+  EXPECT_EQ(config->tracking.matching_radius, 3);
+  EXPECT_EQ(config->tracking.max_chi2, default_config().tracking.max_chi2);
+  EXPECT_NE(config->text.find("plane_positions = [0, 25.5, 51, 76.5]"), std::string::npos) << config->text;
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"[tracking]\nmatching_radius = -2\n", "t.toml:2: tracking.matching_radius: -2 is out of range (0.5 to 100)"},
+      {"[tracking]\nplane_positions = [0, 1, \"two\", 3]\n", "t.toml:2: tracking.plane_positions: expected a number"},
+      {"[tracking]\nplane_positions = [0, 1, 2]\n",
+       "t.toml:2: tracking.plane_positions: expected one number per stave 0, 1, 2, 3"},
+      {"[tracking]\n\nplane_positions = [0, 1, 1, 3]\n",
+       "t.toml:3: tracking.plane_positions: staves 1 and 2 are both at 1; each stave needs a place of its own"},
+      {"[tracking]\nmax_chi2 = 0\n", "t.toml:2: tracking.max_chi2: 0 is out of range (at least 0.1)"},
+      {"[tracking]\nroad = 3\n",
+       "t.toml:2: tracking.road: unknown key (known: enabled, plane_positions, road_pixels, road_widths, "
+       "matching_radius, max_chi2, cost_share)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(parse_config(c.text, "t.toml", error)) << c.text;
     EXPECT_EQ(error, c.error) << c.text;
   }
 }

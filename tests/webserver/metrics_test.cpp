@@ -50,6 +50,8 @@ std::shared_ptr<QualityFigures> judged_quality() {
   rates[2][4] = 12.5;
   quality->hits_per_event = rates;
   quality->beams[0] = QualityFigures::Beam{4608.25, 255.5, 301, 59.75};
+  quality->stave_efficiency[1] = 0.9875;
+  quality->tracks_total = 123456;
   return quality;
 }
 
@@ -76,6 +78,9 @@ TEST(MetricsText, TheStandAndTheVersionAreInfoSeriesAndPromtoolFindsNothingToSay
   EXPECT_TRUE(has_line(text, R"(kivo_beam_centre_pixels{stave="0",axis="column"} 4608.25)"));
   EXPECT_TRUE(has_line(text, R"(kivo_beam_width_pixels{stave="0",axis="row"} 59.75)"));
   EXPECT_EQ(text.find(R"(stave="1",axis=)"), std::string::npos) << "no beam fitted on stave 1 yet";
+  EXPECT_TRUE(has_line(text, R"(kivo_stave_efficiency{stave="1"} 0.9875)"));
+  EXPECT_EQ(text.find(R"(kivo_stave_efficiency{stave="0")"), std::string::npos) << "no tracks there";
+  EXPECT_TRUE(has_line(text, "kivo_tracks_total 123456"));
   EXPECT_TRUE(has_line(text, "kivo_events_processed_total 1"));
   EXPECT_TRUE(has_line(text, "kivo_events_per_second 0"));
   EXPECT_TRUE(has_line(text, "kivo_archive_written_bytes_total 123456789012"));
@@ -87,7 +92,8 @@ TEST(MetricsText, WhatIsNotKnownLeavesNoLines) {
   metrics.set_stand("s");
   const std::string bare = metrics.text();
   EXPECT_EQ(promtool_check(bare), "") << bare;
-  for (const char* absent : {"kivo_quality", "kivo_events_processed_total", "kivo_alarms", "kivo_chip_hits_per_event"})
+  for (const char* absent : {"kivo_quality", "kivo_events_processed_total", "kivo_alarms", "kivo_chip_hits_per_event",
+                             "kivo_stave_efficiency", "kivo_tracks_total"})
     EXPECT_EQ(bare.find(absent), std::string::npos) << absent;
   EXPECT_TRUE(has_line(bare, "kivo_page_clients 0"));
 

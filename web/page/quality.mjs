@@ -1,19 +1,21 @@
 // The data-quality side of the live page, kept up to date from kivo's
 // /quality.json: the verdict banner (verdict-banner.mjs), the panel beside the
-// canvas (quality-panel.mjs), and two views that take the canvas's place when
-// chosen: the trends and the reference run against this one. The canvas
+// canvas (quality-panel.mjs), and the views that take the canvas's place when
+// chosen: the trends, the reference run against this one, and the tracks
+// (tracks.mjs). The canvas
 // itself is left as it is (it goes on being drawn underneath). Progress is
 // exposed on window.kivoQuality for tests.
 import { cleanup, draw } from 'jsroot';
 import { Connection } from './connection.mjs';
 import { buildPanel, element, showPanel, showTabs } from './quality-panel.mjs';
 import { referencePlots, trendPlots } from './quality-plots.mjs';
+import { showTracks } from './tracks.mjs';
 import { VerdictBanner } from './verdict-banner.mjs';
 
 const POLL_INTERVAL_MS = 1000;
 // The trends of a long run take a while to serialise and send.
 const REQUEST_TIMEOUT_MS = 10000;
-const VIEWS = ['canvas', 'trends', 'reference'];
+const VIEWS = ['canvas', 'trends', 'reference', 'tracks'];
 
 const quality = {
   version: 0,  // of the view shown
@@ -22,6 +24,7 @@ const quality = {
   view: 'canvas',
   trendsDrawn: 0,  // plots drawn in the trends view at its last drawing
   referenceDrawn: 0,
+  tracksDrawn: 0,
   alarm: false,  // a row turned Bad and the operator has not acknowledged it yet
   badSignals: 0,  // how many times rows turned Bad
   newBad: [],  // the rows of the last signal
@@ -37,6 +40,7 @@ function choose(name) {
   quality.view = name;
   document.getElementById('quality-trends').hidden = name !== 'trends';
   document.getElementById('quality-reference').hidden = name !== 'reference';
+  document.getElementById('quality-tracks').hidden = name !== 'tracks';
   showTabs(name);
   quality.version = 0;  // the view needs parts not fetched so far
   poll();
@@ -79,6 +83,12 @@ async function showReference(view) {
   quality.referenceDrawn = await drawPlots(container, plots, '');
 }
 
+// Back to the canvas, its hit map zoomed to `place` ({ stave, rectangle }).
+function zoomCanvas(place) {
+  choose('canvas');
+  document.dispatchEvent(new CustomEvent('kivo:goto', { detail: place }));
+}
+
 function show(view) {
   quality.overall = view.judged ? view.overall : null;
   quality.rows = Array.isArray(view.rows) ? view.rows : [];
@@ -95,6 +105,7 @@ async function fetchView() {
   show(answer.view);
   if (shown === 'trends') await showTrends(answer.view);
   if (shown === 'reference') await showReference(answer.view);
+  if (shown === 'tracks') quality.tracksDrawn = await showTracks(document.getElementById('quality-tracks'), answer.view, zoomCanvas);
   if (shown === quality.view) quality.version = answer.version;
 }
 
