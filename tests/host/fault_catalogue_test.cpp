@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 #include <regex>
 #include <set>
@@ -250,7 +251,7 @@ TEST_F(FaultCatalogue, SpillsIntensityChangesAndMissingPacketsAreNoFault) {
   // third of them in steps.
   Events stepped(beam);
   const Events tripled(run_of("15", "tripled.kevt"));
-  for (std::size_t i = kOnset; i < stepped.events.size(); ++i) stepped.events[i] = tripled.events[i];
+  for (std::size_t i = onset; i < stepped.events.size(); ++i) stepped.events[i] = tripled.events[i];
   kivo::test::pack(stepped.text(), path("stepped.kevt"));
   expect_quiet(judge(path("stepped.kevt")));
   Events falling(beam);
@@ -296,7 +297,7 @@ TEST_F(FaultCatalogue, NoiseBurstsAreNamedOnTheirStaveAndLeftOutOfTheOthers) {
 // A chip dead in 1500 of every 3000 events reaches Bad, and is still Bad,
 // named with the windows it was dead in, while it is alive.
 TEST_F(FaultCatalogue, AChipFailingNowAndThenReachesBad) {
-  int event = kOnset;
+  int event = onset;
   int last = -1;
   const std::vector<Change> changes = judge_with(with_fault(simulate({"--seed", "133"}), {[&](const Hit& h) {
     return h.stave == 2 && h.chip == 4 && (event / 1500) % 2 == 1 ? std::nullopt : std::optional<Hit>(h);
@@ -309,7 +310,7 @@ TEST_F(FaultCatalogue, AChipFailingNowAndThenReachesBad) {
     return c.check == "occupancy" && c.stave == 2 && c.chip == 4 && c.to == "Bad";
   });
   ASSERT_NE(bad, changes.end());
-  EXPECT_LE(bad->event, kOnset + 6 * kRefresh + 1) << bad->reason;
+  EXPECT_LE(bad->event, onset + 6 * refresh + 1) << bad->reason;
   for (const Change& change : changes)
     EXPECT_FALSE(alarming(change.to) && change.stave != 2) << change.check << ": " << change.reason;
   // Dead from the onset (data event 8000) to 8999, 10500 to 11999 and 13500
