@@ -99,6 +99,11 @@ void PendingQueue::remove(const Entry& entry) {
   fs::remove(fs::path(directory_) / entry.name, error);
 }
 
+void PendingQueue::tidy() {
+  std::error_code error;
+  if (fs::is_directory(directory_, error) && fs::is_empty(directory_, error)) fs::remove(directory_, error);
+}
+
 std::string PendingQueue::set_aside(const Entry& entry) {
   const fs::path refused = fs::path(directory_) / "refused";
   std::error_code error;

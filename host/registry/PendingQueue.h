@@ -37,6 +37,8 @@ class PendingQueue {
   void remove(const Entry& entry);
   // The database refuses the row for good: moved to refused/; where to.
   std::string set_aside(const Entry& entry);
+  // Removes the directory when nothing is left in it.
+  void tidy();
 
  private:
   std::string directory_;

@@ -1,5 +1,6 @@
 #include "RegistryTools.h"
 
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
@@ -39,10 +40,11 @@ std::string csv_optional(const std::optional<Value>& value) {
 
 std::string csv_flag(const std::optional<bool>& value) { return value ? (*value ? "yes" : "no") : ""; }
 
+// The shortest text that reads back as the same number.
 std::string csv_number(double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
+  const auto [end, status] = std::to_chars(text, text + sizeof text, value);
+  return status == std::errc() ? std::string(text, end) : std::string();
 }
 
 void put_csv_line(const std::vector<std::string>& fields) {
@@ -115,18 +117,16 @@ void write_json(const std::vector<RegisteredRun>& runs) {
 
 bool is_export_format(const std::string& format) { return format == "csv" || format == "json"; }
 
-std::string check_registry(const RegistryUrl& url, const Report& report) {
+std::string registry_problem(const RegistryUrl& url, bool& fatal) {
+  fatal = false;
   try {
     prepared(url);
     return {};
   } catch (const DatabaseError& problem) {
-    const std::string message = masked(url, problem.what());
     // An SQLite file that cannot be opened is a wrong path, not a server away.
-    const bool fatal = problem.failure() == Failure::refused ||
-                       (url.engine == Engine::sqlite && problem.failure() == Failure::unavailable);
-    if (fatal) return message;
-    report("registry: " + message + "; the runs wait beside the archive until it can be written");
-    return {};
+    fatal = problem.failure() == Failure::refused ||
+            (url.engine == Engine::sqlite && problem.failure() == Failure::unavailable);
+    return masked(url, problem.what());
   }
 }
 

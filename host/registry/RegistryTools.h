@@ -12,11 +12,11 @@ namespace kivo::registry {
 
 using Report = std::function<void(const std::string&)>;
 
-// Empty when kivo may record runs in `url`, else why not (a file that is not
-// a registry or cannot be opened, a schema of a newer kivo): a start-up
-// error. A registry locked, unreachable or full now is only told through
-// `report`: its runs wait until it is back.
-std::string check_registry(const RegistryUrl& url, const Report& report);
+// Empty when the registry `url` can be written now (its tables created or
+// brought up to date), else why not; `fatal` tells a registry that will not
+// do (a file that is not a registry or cannot be opened, a schema of a newer
+// kivo) from one locked, unreachable or full for now.
+std::string registry_problem(const RegistryUrl& url, bool& fatal);
 
 // Records every run file of `directory` in `url` (again: a run recorded
 // before keeps its row and its certifications); runs whose file names no

@@ -151,6 +151,7 @@ bool RegistryWriter::write_queue() {
     const std::vector<PendingQueue::Entry> entries = queue_.list();
     count_pending();
     if (entries.empty()) {
+      queue_.tidy();
       const std::lock_guard lock(mutex_);
       if (waited_ > 0)
         report_("registry: " + url_.shown + " is back: " + plural(waited_, "row", "rows") + " that waited written");
