@@ -54,6 +54,7 @@ bool PendingQueue::push(const std::string& kind, const std::string& body, std::s
     error = std::to_string(kMaxRows) + " rows wait already in " + directory_;
     return false;
   }
+  const std::lock_guard lock(directory_mutex_);
   std::error_code made;
   fs::create_directories(directory_, made);
   if (made) {
@@ -100,6 +101,7 @@ void PendingQueue::remove(const Entry& entry) {
 }
 
 void PendingQueue::tidy() {
+  const std::lock_guard lock(directory_mutex_);
   std::error_code error;
   if (fs::is_directory(directory_, error) && fs::is_empty(directory_, error)) fs::remove(directory_, error);
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,7 @@ class PendingQueue {
  private:
   std::string directory_;
   std::atomic<unsigned> counter_{0};
+  std::mutex directory_mutex_;  // a row written while the empty directory is removed
 };
 
 }  // namespace kivo::registry

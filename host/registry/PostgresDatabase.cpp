@@ -18,11 +18,23 @@ constexpr const char* kDefaults[][2] = {
     {"tcp_user_timeout", "15000"},
 };
 
-std::string one_line(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at))
-    text.replace(at, 1, "; ");
-  return text;
+// libpq's messages take several lines, the later ones indented.
+std::string one_line(const std::string& text) {
+  std::string line;
+  bool broken = false;
+  for (char c : text) {
+    if (c == '\n') {
+      broken = true;
+    } else if (broken && (c == ' ' || c == '\t')) {
+      continue;
+    } else {
+      if (broken && !line.empty()) line += "; ";
+      broken = false;
+      line += c;
+    }
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
 }
 
 // The failure an SQLSTATE stands for: connection, resources, shutdown and
