@@ -44,14 +44,15 @@ std::string kind_of(const std::string& name) {
 
 }  // namespace
 
-PendingQueue::PendingQueue(std::string directory) : directory_(std::move(directory)) {
+PendingQueue::PendingQueue(std::string directory, std::size_t max_rows)
+    : directory_(std::move(directory)), max_rows_(max_rows) {
   std::error_code error;
   if (fs::is_directory(directory_, error)) eventio::remove_stale_temporaries_in(directory_);
 }
 
 bool PendingQueue::push(const std::string& kind, const std::string& body, std::string& error) {
-  if (list().size() >= kMaxRows) {
-    error = std::to_string(kMaxRows) + " rows wait already in " + directory_;
+  if (list().size() >= max_rows_) {
+    error = std::to_string(max_rows_) + " rows wait already in " + directory_;
     return false;
   }
   const std::lock_guard lock(directory_mutex_);

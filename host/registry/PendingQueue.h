@@ -25,7 +25,7 @@ class PendingQueue {
   };
 
   // Removes the temporaries a kivo that ended while writing left there.
-  explicit PendingQueue(std::string directory);
+  explicit PendingQueue(std::string directory, std::size_t max_rows = kMaxRows);
 
   const std::string& directory() const { return directory_; }
   // Writes one row; false with `error` when kMaxRows wait or it cannot be written.
@@ -43,6 +43,7 @@ class PendingQueue {
 
  private:
   std::string directory_;
+  std::size_t max_rows_;
   std::atomic<unsigned> counter_{0};
   std::mutex directory_mutex_;  // a row written while the empty directory is removed
 };

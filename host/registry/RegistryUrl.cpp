@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <cctype>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -41,6 +42,28 @@ std::vector<std::string> written_passwords(const std::string& text) {
   return found;
 }
 
+// "s3cr%40t" -> "s3cr@t".
+std::string percent_decoded(const std::string& text) {
+  std::string decoded;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '%' && at + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[at + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[at + 2]))) {
+      decoded += char(std::stoi(text.substr(at + 1, 2), nullptr, 16));
+      at += 2;
+    } else {
+      decoded += text[at];
+    }
+  }
+  return decoded;
+}
+
+// A port, or a list of them for several hosts: digits and commas.
+bool is_port_list(const char* text) {
+  for (const char* c = text; *c != '\0'; ++c)
+    if (!std::isdigit(static_cast<unsigned char>(*c)) && *c != ',') return false;
+  return true;
+}
+
 std::string without_trailing_newlines(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
@@ -50,7 +73,10 @@ std::string parse_postgresql(const std::string& text, RegistryUrl& url) {
   url.engine = Engine::postgresql;
   url.location = text;
   url.shown = masked_url(text);
-  url.secrets = written_passwords(text);
+  for (const std::string& written : written_passwords(text)) {
+    url.secrets.push_back(written);
+    url.secrets.push_back(percent_decoded(written));
+  }
   char* problem = nullptr;
   std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(PQconninfoParse(text.c_str(), &problem),
                                                                           PQconninfoFree);
@@ -59,9 +85,13 @@ std::string parse_postgresql(const std::string& text, RegistryUrl& url) {
     PQfreemem(problem);
     return masked(url, "cannot read the PostgreSQL URL " + url.shown + ": " + reason);
   }
-  for (const PQconninfoOption* option = options.get(); option->keyword != nullptr; ++option)
-    if (std::string(option->keyword) == "password" && option->val != nullptr && option->val[0] != '\0')
-      url.secrets.emplace_back(option->val);
+  for (const PQconninfoOption* option = options.get(); option->keyword != nullptr; ++option) {
+    if (option->val == nullptr || option->val[0] == '\0') continue;
+    const std::string keyword = option->keyword;
+    if (keyword == "password") url.secrets.emplace_back(option->val);
+    if (keyword == "port" && !is_port_list(option->val))
+      return masked(url, "cannot read the PostgreSQL URL " + url.shown + ": port '" + option->val + "' is not a number");
+  }
   return {};
 }
 

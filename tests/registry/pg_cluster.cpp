@@ -43,7 +43,7 @@ bool as_root() { return ::geteuid() == 0; }
 
 // `argv` run as the server's user: as root through runuser.
 Finished run_as_server(std::vector<std::string> argv) {
-  if (as_root()) argv.insert(argv.begin(), {"runuser", "-u", kServerUser, "--"});
+  if (as_root()) argv.insert(argv.begin(), {"/usr/sbin/runuser", "-u", kServerUser, "--"});
   return run_program(argv);
 }
 
@@ -87,7 +87,7 @@ std::string PgCluster::make_template(std::string& directory) {
   if (std::string problem = hand_to_server_user(directory); !problem.empty()) return problem;
   const Finished made = run_as_server({bin + "/initdb", "-D", directory + "/template", "-A", "trust", "-U",
                                        kDatabaseUser, "-E", "UTF8", "--locale=C", "--no-sync"});
-  if (made.status != 0) return "initdb failed: " + made.err;
+  if (made.status != 0) return "initdb failed: " + made.out + made.err;
   return {};
 }
 
@@ -99,7 +99,7 @@ PgCluster PgCluster::copy_of(const std::string& base, std::string& error) {
   }
   error = hand_to_server_user(cluster.directory_);
   if (!error.empty()) return cluster;
-  const Finished copied = run_as_server({"cp", "-a", base + "/template", cluster.data_directory()});
+  const Finished copied = run_as_server({"/bin/cp", "-a", base + "/template", cluster.data_directory()});
   if (copied.status != 0) error = "cannot copy the template: " + copied.err;
   return cluster;
 }
@@ -159,7 +159,7 @@ std::string PgCluster::create_database(const std::string& name, std::string& err
     error = PQerrorMessage(connection.get());
     return {};
   }
-  for (const std::string sql : {"DROP DATABASE IF EXISTS " + quoted_identifier(name) + " WITH (FORCE)",
+  for (const std::string& sql : {"DROP DATABASE IF EXISTS " + quoted_identifier(name) + " WITH (FORCE)",
                                 "CREATE DATABASE " + quoted_identifier(name)}) {
     std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(connection.get(), sql.c_str()), PQclear);
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
