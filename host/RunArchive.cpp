@@ -36,7 +36,7 @@ std::string RunArchive::directory_problem(const std::string& directory) {
   return {};
 }
 
-RunArchive::RunArchive(std::string directory, std::string stand, Snapshot snapshot, Recorded recorded)
+RunArchive::RunArchive(std::string directory, Snapshot snapshot, Recorded recorded, std::string stand)
     : directory_(std::move(directory)),
       stand_(std::move(stand)),
       snapshot_(std::move(snapshot)),

@@ -68,7 +68,7 @@ class RunArchive {
 
   // Removes the temporaries a kivo that ended while writing left in
   // `directory`; `stand` names the runs' stand in their files.
-  RunArchive(std::string directory, std::string stand, Snapshot snapshot, Recorded recorded = {});
+  RunArchive(std::string directory, Snapshot snapshot, Recorded recorded = {}, std::string stand = {});
   ~RunArchive();
   RunArchive(const RunArchive&) = delete;
   RunArchive& operator=(const RunArchive&) = delete;

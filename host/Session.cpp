@@ -83,11 +83,11 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
     RunArchive::Recorded recorded;
     if (run_registry_) recorded = [this](const RunArchive::RecordedRun& run) { record_in_registry(run); };
     archive_ = std::make_unique<RunArchive>(
-        recording.archive_directory, stand_,
+        recording.archive_directory,
         [this](const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error) {
           return copy_run(facts, copy, error);
         },
-        std::move(recorded));
+        std::move(recorded), stand_);
   }
   objects_.keep_also([this](TList& list) { quality_->add_saved_objects(list); });
   register_commands();
