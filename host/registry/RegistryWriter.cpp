@@ -271,6 +271,7 @@ void RegistryWriter::finish(std::chrono::milliseconds patience) {
   }
   changed_.notify_all();
   if (thread_.joinable()) thread_.join();
+  database_.reset();
   persist_inbox();
   count_pending();
   if (const std::size_t left = pending(); left > 0)
