@@ -159,6 +159,7 @@ std::string PgCluster::create_database(const std::string& name, std::string& err
     error = PQerrorMessage(connection.get());
     return {};
   }
+  PQsetNoticeProcessor(connection.get(), [](void*, const char*) {}, nullptr);
   for (const std::string& sql : {"DROP DATABASE IF EXISTS " + quoted_identifier(name) + " WITH (FORCE)",
                                 "CREATE DATABASE " + quoted_identifier(name)}) {
     std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(connection.get(), sql.c_str()), PQclear);
