@@ -49,6 +49,7 @@ ConfigProblem check_beam(const SimConfig& config) {
       {"--stave-shift-row", config.stave_shift_row, -kMaxBeamValue},
       {"--beam-drift-col", config.beam_drift_col, -kMaxBeamValue},
       {"--beam-drift-row", config.beam_drift_row, -kMaxBeamValue},
+      {"--divergence", config.divergence, 0},
   };
   for (const auto& setting : settings)
     if (!within(setting.value, setting.min, kMaxBeamValue))
@@ -94,6 +95,9 @@ ConfigProblem check_config(const SimConfig& config) {
     return {"--hot-pixels", "must be 0.." + std::to_string(kStaveColumns * kChipRows)};
   if (!within(config.hot_probability, 0, 1)) return {"--hot-probability", "must be 0..1"};
   if (!within(config.missing_packet, 0, 1)) return {"--missing-packet", "must be 0..1"};
+  if (!within(config.efficiency, 0, 1)) return {"--efficiency", "must be 0..1"};
+  if (config.spill_on < 0 || config.spill_off < 0 || (config.spill_on == 0 && config.spill_off > 0))
+    return {"--spills", "must be ON:OFF with ON at least 1 and OFF at least 0 data events"};
   return {};
 }
 
@@ -159,14 +163,29 @@ double Simulator::drift() const {
   return span > 0 ? static_cast<double>(index_ - config_.faults_from) / span : 1;
 }
 
+// Whether the current data event lies within a spill.
+bool Simulator::beam_on() const {
+  const long long period = config_.spill_on + config_.spill_off;
+  return period == 0 || index_ % period < config_.spill_on;
+}
+
+// Whether a stave records the particle crossing it; draws only below full efficiency,
+// so that runs at full efficiency stay as they were for a seed.
+bool Simulator::recorded() {
+  return config_.efficiency >= 1 || std::bernoulli_distribution(config_.efficiency)(rng_);
+}
+
 void Simulator::add_particle(Slots& words, std::vector<Pixel>& delayed) {
   const double x = gaussian(config_.beam_col + drift() * config_.beam_drift_col, config_.beam_sigma_col);
   const double y = gaussian(config_.beam_row + drift() * config_.beam_drift_row, config_.beam_sigma_row);
+  const double slope_col = gaussian(0, config_.divergence);
+  const double slope_row = gaussian(0, config_.divergence);
   std::uniform_int_distribution<int> cluster_size(1, config_.max_cluster);
   for (int stave = 0; stave < kStaves; ++stave) {
-    const int centre_col = static_cast<int>(std::lround(x + stave * config_.stave_shift_col));
-    const int centre_row = static_cast<int>(std::lround(y + stave * config_.stave_shift_row));
+    const int centre_col = static_cast<int>(std::lround(x + stave * (config_.stave_shift_col + slope_col)));
+    const int centre_row = static_cast<int>(std::lround(y + stave * (config_.stave_shift_row + slope_row)));
     const int size = cluster_size(rng_);
+    if (!recorded()) continue;
     const bool late = faulty() && stave == config_.desync_stave;
     for (int p = 0; p < size; ++p) {
       const Pixel pixel{centre_col + kClusterShape[p][1], centre_row + kClusterShape[p][0]};
@@ -189,7 +208,7 @@ eventio::EventRecord Simulator::data_event(std::uint32_t sequence) {
 void Simulator::fill_packet(eventio::EventRecord& record) {
   Slots words;
   std::vector<Pixel> delayed;
-  for (int n = poisson(config_.particles); n > 0; --n) add_particle(words, delayed);
+  for (int n = beam_on() ? poisson(config_.particles) : 0; n > 0; --n) add_particle(words, delayed);
   if (config_.desync_stave >= 0) {
     for (const Pixel& pixel : delayed_) add_hit(words, config_.desync_stave, pixel);
     delayed_ = std::move(delayed);

@@ -1,7 +1,10 @@
 // Synthetic test-beam events: particles around a Gaussian beam spot crossing the
-// four staves (each stave with its own offset), small clusters of adjacent pixels
-// per particle, random noise, a few hot pixels that fire in most events, optional
-// data events without packet 2000 and optional hits on an unmapped channel.
+// four staves (each stave with its own offset) on straight tracks whose slopes
+// spread with the beam's divergence, small clusters of adjacent pixels per
+// particle that each stave records with a given efficiency, random noise, a few
+// hot pixels that fire in most events, an optional spill structure (no particles
+// between spills), optional data events without packet 2000 and optional hits on
+// an unmapped channel.
 // Hits are placed on the readout unit and channel wired to their stave and chip.
 // Faults for the data-quality checks, from a given data event on: a dead chip,
 // a noisy chip (many pixels that fire often), a stave out of synchronisation
@@ -49,6 +52,10 @@ struct SimConfig {
   double stave_shift_row = 8.0;
   double particles = 5.0;          // mean particles per event
   int max_cluster = 4;             // pixels per particle: 1..max_cluster
+  double divergence = 0.0;         // spread of a track's shift from one stave to the next, pixels
+  double efficiency = 1.0;         // chance that a stave records a particle crossing it
+  long long spill_on = 0;          // data events with beam, then spill_off without, repeating;
+  long long spill_off = 0;         //   0 and 0: the beam is always on
   double noise = 2.0;              // mean noise hits per stave and event
   int hot_pixels = 3;              // per stave
   double hot_probability = 0.9;    // chance that a hot pixel fires in an event
@@ -109,6 +116,8 @@ class Simulator {
   void add_hit(Slots& words, int stave,
                Pixel pixel);
   bool faulty() const { return index_ >= config_.faults_from; }
+  bool beam_on() const;
+  bool recorded();
   double drift() const;
   Pixel random_pixel();
   double gaussian(double mean, double sigma);

@@ -33,6 +33,17 @@ std::function<std::string(const std::string&)> set_chip(kivo::sim::ChipAddress& 
   };
 }
 
+// CommandOption::take for "ON:OFF", two counts of data events.
+std::function<std::string(const std::string&)> set_spills(SimConfig& config) {
+  return [&config](const std::string& text) {
+    const std::size_t colon = text.find(':');
+    const bool read = colon != std::string::npos &&
+                      kivo::eventio::read_count(text.substr(0, colon), config.spill_on).empty() &&
+                      kivo::eventio::read_count(text.substr(colon + 1), config.spill_off).empty();
+    return read ? std::string() : "'" + text + "' is not ON:OFF, two counts of data events";
+  };
+}
+
 void add_options(CommandLine& line, SimConfig& config, std::string& output) {
   const std::vector<CommandOption> options = {
       {"output", 'o', "OUTPUT", "where to write (default -)", kivo::eventio::store_text(output)},
@@ -52,6 +63,11 @@ void add_options(CommandLine& line, SimConfig& config, std::string& output) {
       {"particles", 0, "M", "mean particles per event (default 5)", set(config, &SimConfig::particles)},
       {"cluster", 0, "N", "pixels per particle cluster: 1..N, N at most 8 (default 4)",
        set(config, &SimConfig::max_cluster)},
+      {"divergence", 0, "D", "sigma of a track's slope, pixels per stave (default 0)",
+       set(config, &SimConfig::divergence)},
+      {"efficiency", 0, "E", "chance a stave records a particle, 0..1 (default 1)",
+       set(config, &SimConfig::efficiency)},
+      {"spills", 0, "ON:OFF", "beam on for ON data events, then off for OFF, repeating", set_spills(config)},
       {"noise", 0, "M", "mean noise hits per stave and event (default 2)", set(config, &SimConfig::noise)},
       {"hot-pixels", 0, "N", "hot pixels per stave (default 3)", set(config, &SimConfig::hot_pixels)},
       {"hot-probability", 0, "P", "chance a hot pixel fires in an event (default 0.9)",
@@ -83,10 +99,17 @@ constexpr const char* kAbout =
     "terminal).\n";
 
 constexpr const char* kNotes =
-    "Beam centres C, R, shifts and drifts D may be -1e6..1e6, widths W 0..1e6. A\n"
-    "stave has columns 0..9215 and rows 0..511; a beam centred beyond them lies off\n"
-    "the stave. Staves S are 0..3, chips C 0..8. The faults let every data-quality\n"
-    "check of kivo be seen failing on a realistic run; --missing-packet is one too.\n\n"
+    "Beam centres C, R, shifts and drifts D may be -1e6..1e6, widths W and the\n"
+    "divergence 0..1e6. A particle crosses stave s at its place on stave 0 plus s\n"
+    "times (the stave shift plus its own slope, drawn with --divergence for columns\n"
+    "and rows alike). Each stave records a particle with --efficiency, independently\n"
+    "of the others. Between spills (--spills ON:OFF, in data events; none by\n"
+    "default) no particle crosses the staves, while noise and hot pixels go on.\n"
+    "A stave has columns 0..9215 and rows 0..511; a beam centred beyond them lies\n"
+    "off the stave. Staves S are 0..3, chips C 0..8. --divergence, --efficiency and\n"
+    "--spills make a healthy run look like a real beam; the faults let every\n"
+    "data-quality check of kivo be seen failing on a realistic run; --missing-packet\n"
+    "is one too.\n\n"
     "Exit status: 0 when the run was written, 1 when it could not be, 2 on a usage\n"
     "error.\n";
 

@@ -169,10 +169,10 @@ Result judge_stave(const Context& context, int stave) {
                 (from_reference ? "the reference run's at " : "earlier in the run at ") + describe(*expected),
             1};
   }
-  Verdict& before = context.memory.beam_verdicts[index];
   Result result = compare(config, stave, *spot, *expected, recent.events,
-                          from_reference ? "the reference run's at" : "earlier in the run at", before);
-  before = result.verdict;
+                          from_reference ? "the reference run's at" : "earlier in the run at",
+                          context.memory.holds.last(kCheck, stave));
+  context.memory.holds.keep(kCheck, stave, kNone, 0, result.verdict);
   if (result.verdict >= Verdict::Medium) baseline.flag(now.events);
   return result;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <limits>
 
 #include "Checks.h"
 #include "WholeSum.h"
@@ -190,6 +191,24 @@ Verdict judge_limit_held(double value, double medium, double bad, bool lower_is_
   if (before >= Verdict::Bad) bad *= back;
   if (before >= Verdict::Medium) medium *= back;
   return judge_limit(value, medium, bad, lower_is_worse);
+}
+
+Verdict LimitHolds::last(const std::string& check, int stave, int chip, long place) const {
+  const auto found = verdicts_.find({check, stave, chip, place});
+  return found == verdicts_.end() ? Verdict::Good : found->second;
+}
+
+void LimitHolds::keep(const std::string& check, int stave, int chip, long place, Verdict verdict) {
+  if (verdict <= Verdict::Good)
+    verdicts_.erase({check, stave, chip, place});
+  else
+    verdicts_[{check, stave, chip, place}] = verdict;
+}
+
+void LimitHolds::forget(const std::string& check, int stave) {
+  const auto first = verdicts_.lower_bound({check, stave, std::numeric_limits<int>::min(), 0});
+  const auto last = verdicts_.lower_bound({check, stave + 1, std::numeric_limits<int>::min(), 0});
+  verdicts_.erase(first, last);
 }
 
 Bins difference(const Bins& a, const Bins& b) {

@@ -5,8 +5,11 @@
 #define KIVO_HOST_QUALITY_CHECKS_H
 
 #include <array>
+#include <deque>
+#include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Baseline.h"
@@ -43,12 +46,36 @@ struct MeasuredSpot {
   ProfileMask mask;
 };
 
+// The verdict each measure judged against limits had at the last
+// judgement, by check, stave, chip and place (a region, an axis; 0 for the
+// measure of the whole result), so that a limit it reached holds until the
+// measure is back by kLimitMargin of it and a measure that sits at a limit
+// does not flip the verdict at every judgement. Good for a measure not kept.
+class LimitHolds {
+ public:
+  Verdict last(const std::string& check, int stave, int chip = kNone, long place = 0) const;
+  void keep(const std::string& check, int stave, int chip, long place, Verdict verdict);
+  // Forgets every measure of `check` on `stave`: those judged again are kept anew.
+  void forget(const std::string& check, int stave);
+
+ private:
+  std::map<std::tuple<std::string, int, int, long>, Verdict> verdicts_;
+};
+
+// The places (regions, chips) one check flagged in one recent window of
+// `events` events, ended at `end` (events of the run): for faults that come
+// and go, judged over the last windows ("dead in 5 of the last 8 windows").
+struct WindowRecord {
+  double end = 0, events = 0;
+  std::vector<std::pair<long, Verdict>> flagged;  // place, verdict
+};
+using RecentWindows = std::deque<WindowRecord>;
+
 struct RunMemory {
   std::array<Baseline, kStaves> occupancy, beam;
   std::array<MeasuredSpot, kStaves> beam_spots;  // of the beam baselines
-  // The last verdicts of the checks that judge a measure against limits, so
-  // that a measure near a limit does not flip the verdict at every judgement.
-  std::array<Verdict, kStaves> beam_verdicts{}, rate_verdicts{};
+  LimitHolds holds;
+  std::array<RecentWindows, kStaves> occupancy_windows;
   std::array<std::vector<signed char>, kStaves> suspect_double_columns;
   std::array<std::optional<Peak>, kDifferenceStaves> first_column_peak, first_row_peak;
   // When the masks behind the first peaks last changed: a change takes them anew.

@@ -94,14 +94,14 @@ std::vector<Result> judge_hit_rates(const Context& context) {
       rates[s] = std::max(0.0, hits) / events;
     }
     for (int s = 0; s < kStaves; ++s) {
-      Result judged = judge_stave(config, s, rates, events, context.memory.rate_verdicts[static_cast<std::size_t>(s)]);
+      Result judged = judge_stave(config, s, rates, events, context.memory.holds.last(kCheck, s));
       Result& kept = results[static_cast<std::size_t>(s)];
       if (std::tie(judged.verdict, judged.severity) > std::tie(kept.verdict, kept.severity)) kept = std::move(judged);
     }
   }
   const double events = now.events - context.history.window_start(now, config.min_events, Count::Events).events;
   for (Result& result : results) {
-    context.memory.rate_verdicts[static_cast<std::size_t>(result.stave)] = result.verdict;
+    context.memory.holds.keep(kCheck, result.stave, kNone, 0, result.verdict);
     if (result.severity >= 0) continue;
     result.severity = 0;
     result.reason = format("stave %d: %.0f events so far, %.0f needed", result.stave, events, config.min_events);

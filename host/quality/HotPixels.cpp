@@ -265,7 +265,9 @@ std::vector<Result> judge_hot_pixels(const Context& context) {
       result.reason = format("stave %d: %.0f events so far, %.0f needed", s, events, config.min_events);
     } else {
       const double count = static_cast<double>(hot.firing());
-      result.verdict = judge_limit(count, config.medium_count - 1, config.bad_count - 1, false);
+      result.verdict = judge_limit_held(count, config.medium_count - 1, config.bad_count - 1, false,
+                                        context.memory.holds.last(kCheck, s));
+      context.memory.holds.keep(kCheck, s, kNone, 0, result.verdict);
       result.severity = count;
       result.reason = format("stave %d: %.0f hot pixels (firing in more than %g%% of the recent events and over %g "
                              "times as often as the pixels around them)",

@@ -21,6 +21,8 @@ inline constexpr int kNone = -1;
 // One check's verdict for one stave (and chip), with one line of reason that
 // holds the numbers. `severity` orders results of the same verdict: the row
 // shown for a stave is the most suspect of its chips.
+// `unit`, when not kNone, is the readout unit whose loss explains the
+// result: it is raised as one alarm with the unit's other results.
 struct Result {
   std::string check;
   int stave = kNone;
@@ -28,6 +30,7 @@ struct Result {
   Verdict verdict = Verdict::Null;
   std::string reason;
   double severity = 0;
+  int unit = kNone;
 };
 
 // When a verdict took its current value.

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -449,6 +450,125 @@ TEST(Simulator, BeamDriftsFromTheFaultToTheLastEvent) {
   }
   EXPECT_NEAR(first, 4608, 30);
   EXPECT_NEAR(last, 4608 + 3000, 30);
+}
+
+// Each stave's pixels of events with one particle: stave-wide column and row.
+std::vector<std::array<std::pair<int, int>, 4>> single_particle_tracks(sim::Simulator& simulator, int events) {
+  std::vector<std::array<std::pair<int, int>, 4>> tracks;
+  for (std::uint32_t n = 0; n < static_cast<std::uint32_t>(events); ++n) {
+    const EventRecord record = simulator.data_event(n);
+    std::array<std::pair<int, int>, 4> track;
+    bool single = true;
+    for (int stave = 0; stave < 4 && single; ++stave) {
+      const auto pixels = stave_pixels(record, stave);
+      single = pixels.size() == 1;
+      if (single) track[stave] = *pixels.begin();
+    }
+    if (single) tracks.push_back(track);
+  }
+  return tracks;
+}
+
+// With divergence each particle crosses the staves on a straight line of its own
+// slope: the shift between neighbouring staves spreads by the divergence, and is
+// the same from stave to stave along one track (up to rounding to pixels).
+TEST(Simulator, DivergentTracksAreStraightWithSpreadSlopes) {
+  sim::SimConfig config = aligned_beam();
+  config.particles = 1;
+  config.divergence = 6;
+  sim::Simulator simulator(config);
+  const auto tracks = single_particle_tracks(simulator, 3000);
+  ASSERT_GT(tracks.size(), 800u);
+  double sum_col = 0, sum_col2 = 0, sum_row2 = 0;
+  for (const auto& track : tracks) {
+    const int step_col = track[1].first - track[0].first, step_row = track[1].second - track[0].second;
+    for (int stave = 2; stave < 4; ++stave) {
+      EXPECT_NEAR(track[stave].first - track[stave - 1].first, step_col, 1);
+      EXPECT_NEAR(track[stave].second - track[stave - 1].second, step_row, 1);
+    }
+    sum_col += step_col;
+    sum_col2 += step_col * step_col;
+    sum_row2 += step_row * step_row;
+  }
+  const double n = static_cast<double>(tracks.size());
+  EXPECT_NEAR(sum_col / n, 0, 0.6);
+  EXPECT_NEAR(std::sqrt(sum_col2 / n), 6, 0.6);
+  EXPECT_NEAR(std::sqrt(sum_row2 / n), 6, 0.6);
+
+  config.divergence = 0;
+  sim::Simulator parallel(config);
+  for (const auto& track : single_particle_tracks(parallel, 300))
+    for (int stave = 1; stave < 4; ++stave) EXPECT_EQ(track[stave], track[0]);
+}
+
+// Each stave records a particle with the efficiency, independently of the others.
+TEST(Simulator, EachStaveRecordsAParticleWithTheEfficiency) {
+  sim::SimConfig config = aligned_beam();
+  config.beam_sigma_col = 2000;
+  config.efficiency = 0.8;
+  sim::Simulator simulator(config);
+  std::array<int, 4> recorded{};
+  int both_0_and_1 = 0;
+  const int events = 3000;
+  long long particles = 0;
+  for (std::uint32_t n = 0; n < events; ++n) {
+    const EventRecord record = simulator.data_event(n);
+    std::array<std::set<std::pair<int, int>>, 4> pixels;
+    for (int stave = 0; stave < 4; ++stave) pixels[stave] = stave_pixels(record, stave);
+    for (int stave = 0; stave < 4; ++stave) recorded[stave] += static_cast<int>(pixels[stave].size());
+    for (const auto& pixel : pixels[0]) both_0_and_1 += pixels[1].count(pixel) > 0;
+    particles += 4;  // the mean of aligned_beam's Poisson draw
+  }
+  for (int stave = 0; stave < 4; ++stave)
+    EXPECT_NEAR(static_cast<double>(recorded[stave]) / static_cast<double>(particles), 0.8, 0.03) << stave;
+  EXPECT_NEAR(static_cast<double>(both_0_and_1) / static_cast<double>(particles), 0.64, 0.03)
+      << "staves miss particles independently";
+}
+
+// Between spills no particle crosses the staves; noise and hot pixels go on.
+TEST(Simulator, SpillsLeaveOnlyNoiseAndHotPixelsBetweenThem) {
+  sim::SimConfig config = aligned_beam();
+  config.beam_sigma_col = 1;
+  config.beam_row = 300;
+  config.beam_sigma_row = 1;
+  config.noise = 0.5;
+  config.hot_pixels = 1;
+  config.spill_on = 3;
+  config.spill_off = 2;
+  sim::Simulator simulator(config);
+  int beam_hits_on = 0, beam_hits_off = 0, other_hits_off = 0;
+  for (std::uint32_t n = 0; n < 500; ++n) {
+    const EventRecord record = simulator.data_event(n);
+    for (int stave = 0; stave < 4; ++stave)
+      for (const auto& [column, row] : stave_pixels(record, stave)) {
+        const bool beam = std::abs(column - 4608) <= 5 && std::abs(row - 300) <= 5;
+        const bool on = n % 5 < 3;
+        if (beam) (on ? beam_hits_on : beam_hits_off)++;
+        if (!beam && !on) ++other_hits_off;
+      }
+  }
+  EXPECT_GT(beam_hits_on, 300 * 4 * 3);
+  EXPECT_EQ(beam_hits_off, 0);
+  EXPECT_GT(other_hits_off, 200 * 4 / 2) << "noise and the hot pixel fire between spills";
+}
+
+TEST(Simulator, BeamRealismBeyondItsRangeIsRefused) {
+  sim::SimConfig config;
+  config.efficiency = 1.01;
+  EXPECT_EQ(sim::check_config(config).option, "--efficiency");
+  config = {};
+  config.divergence = -1;
+  EXPECT_EQ(sim::check_config(config).option, "--divergence");
+  config = {};
+  config.spill_off = 5;
+  EXPECT_EQ(sim::check_config(config).option, "--spills") << "a beam that is never on";
+  const std::string sim = std::string(KIVO_SIM) + " --events 1 -o /dev/null";
+  EXPECT_EQ(run(sim + " --spills 100:50 --efficiency 0.99 --divergence 2"), 0);
+  EXPECT_EQ(run(sim + " --spills 100:0"), 0) << "no pause: the beam is always on";
+  EXPECT_NE(run(sim + " --spills 100 2>/dev/null"), 0);
+  EXPECT_NE(run(sim + " --spills 0:100 2>/dev/null"), 0);
+  EXPECT_NE(run(sim + " --spills -1:3 2>/dev/null"), 0);
+  EXPECT_NE(run(sim + " --efficiency 2 2>/dev/null"), 0);
 }
 
 TEST(Simulator, FaultsNamingNoChipOrStaveAreRefused) {

@@ -183,17 +183,42 @@ TEST(HitRate, AnEmptyStaveIsBadWithTheAbsoluteLimitsAtZero) {
   EXPECT_EQ(find(results, 0).verdict, Verdict::Good);
 }
 
-TEST(MissingPacket, TheShareLimitsAreExclusive) {
-  const auto verdict_at = [](double missing) {
+// The share of missing packets as judged: its least value, three binomial
+// standard deviations below it. `missing` of `events` data events give
+// exactly `share` as that least value.
+double missing_for(double share, double events) {
+  // share = m - 3 sqrt(m (1 - m) / n), solved for m.
+  const double k = 9 / events;
+  const double a = 1 + k, b = -(2 * share + k), c = share * share;
+  return events * (-b + std::sqrt(b * b - 4 * a * c)) / (2 * a);
+}
+
+Verdict missing_packet_verdict(Judge& judge, double missing, double events) {
+  Reading reading = healthy_reading(events - missing);
+  reading.data_events = events;
+  judge.history = History(longest_window(judge.config));
+  return judge(judge_missing_packets, reading)[0].verdict;
+}
+
+// Each limit on both sides: a share whose least value is at it keeps the
+// verdict below, one just past it reaches it; and once reached, the limit
+// holds until the least share is back by a tenth of it.
+TEST(MissingPacket, TheShareLimitsOnBothSidesAndTheirHold) {
+  const double events = 10000;
+  for (const auto& [limit, verdict] : {std::pair(0.05, Verdict::Medium), std::pair(0.2, Verdict::Bad)}) {
+    SCOPED_TRACE(limit);
     Judge judge;
-    Reading reading = healthy_reading(10000 - missing);
-    reading.data_events = 10000;
-    return judge(judge_missing_packets, reading)[0].verdict;
-  };
-  EXPECT_EQ(verdict_at(500), Verdict::Good);
-  EXPECT_EQ(verdict_at(501), Verdict::Medium);
-  EXPECT_EQ(verdict_at(2000), Verdict::Medium);
-  EXPECT_EQ(verdict_at(2001), Verdict::Bad);
+    const Verdict below = verdict == Verdict::Bad ? Verdict::Medium : Verdict::Good;
+    EXPECT_EQ(missing_packet_verdict(judge, missing_for(limit, events) * (1 - 1e-9), events), below);
+    EXPECT_EQ(missing_packet_verdict(judge, missing_for(limit, events) * (1 + 1e-9), events), verdict);
+    EXPECT_EQ(missing_packet_verdict(judge, missing_for(0.95 * limit, events), events), verdict) << "held";
+    EXPECT_EQ(missing_packet_verdict(judge, missing_for(0.9 * limit, events) * (1 - 1e-9), events), below);
+    EXPECT_EQ(missing_packet_verdict(judge, missing_for(0.95 * limit, events), events), below) << "not held any more";
+  }
+  // A share that sits at the Medium limit is not past it by chance.
+  Judge judge;
+  EXPECT_EQ(missing_packet_verdict(judge, 0.05 * events, events), Verdict::Good);
+  EXPECT_EQ(missing_packet_verdict(judge, 0.3 * events, events), Verdict::Bad);
 }
 
 TEST(Peaks, ASharpPeakIsPlacedPreciselyABroadOneLoosely) {
