@@ -60,8 +60,10 @@ int run_registry_tool(const Options& options) {
   return registry::export_registry(url, options.export_format, options.since, report);
 }
 
-std::string registry_setup(const Options& options, std::optional<registry::RegistryUrl>& url) {
+std::string registry_setup(const Options& options, std::optional<registry::RegistryUrl>& url,
+                           std::string& unavailable) {
   url.reset();
+  unavailable.clear();
   if (!options.since.empty()) return eventio::usage_message("kivo", "--since", "only with --export");
   if (options.archive.empty()) {
     if (options.registry.empty()) return {};
@@ -74,17 +76,17 @@ std::string registry_setup(const Options& options, std::optional<registry::Regis
   bool fatal = false;
   if (const std::string problem = registry::registry_problem(resolved, fatal); !problem.empty()) {
     if (fatal) return eventio::usage_message("kivo", "--registry", problem);
-    report("registry: " + problem + "; the runs wait in " +
-           (std::filesystem::path(options.archive) / kQueueFolder).string() + " until it can be written");
+    unavailable = problem;
   }
   url = std::move(resolved);
   return {};
 }
 
 std::unique_ptr<registry::RegistryWriter> start_registry_writer(const registry::RegistryUrl& url,
-                                                                const std::string& archive_directory) {
+                                                                const std::string& archive_directory,
+                                                                const std::string& unavailable) {
   return std::make_unique<registry::RegistryWriter>(
-      url, (std::filesystem::path(archive_directory) / kQueueFolder).string(), report);
+      url, (std::filesystem::path(archive_directory) / kQueueFolder).string(), report, unavailable);
 }
 
 }  // namespace kivo::host

@@ -21,13 +21,16 @@ int run_registry_tool(const Options& options);
 
 // The registry a kivo with these options records its runs in: none without
 // --archive. Checked now, before any event is read: empty, or the usage
-// error naming the URL or file. A registry locked or away now is told and
-// taken: its runs wait beside the archive.
-std::string registry_setup(const Options& options, std::optional<registry::RegistryUrl>& url);
+// error naming the URL or file. A registry locked or away now is taken, and
+// `unavailable` says why it cannot be written: its runs wait beside the archive.
+std::string registry_setup(const Options& options, std::optional<registry::RegistryUrl>& url,
+                           std::string& unavailable);
 
-// The writer of the registry, its queue in the archive directory.
+// The writer of the registry, its queue in the archive directory; it tells
+// `unavailable`, if any.
 std::unique_ptr<registry::RegistryWriter> start_registry_writer(const registry::RegistryUrl& url,
-                                                                const std::string& archive_directory);
+                                                                const std::string& archive_directory,
+                                                                const std::string& unavailable);
 
 }  // namespace kivo::host
 

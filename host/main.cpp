@@ -152,11 +152,13 @@ std::string quality_setup(const kivo::host::Options& options, kivo::quality::Set
 }
 
 int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin,
-                kivo::quality::Setup quality, const std::optional<kivo::registry::RegistryUrl>& run_registry) {
+                kivo::quality::Setup quality, const std::optional<kivo::registry::RegistryUrl>& run_registry,
+                const std::string& registry_unavailable) {
   std::unique_ptr<kivo::web::WebDisplay> display = options.batch ? nullptr : start_display(options, run_registry);
   kivo::interp::Registry& registry = kivo::interp::Registry::global();
   kivo::host::RunRecording recording{options.archive, options.stand,
-                                     run_registry ? kivo::host::start_registry_writer(*run_registry, options.archive)
+                                     run_registry ? kivo::host::start_registry_writer(*run_registry, options.archive,
+                                                                                      registry_unavailable)
                                                   : nullptr};
   kivo::host::Session session(plugin, registry, display.get(), std::move(recording), std::move(quality));
   session.set_refresh_seconds(options.refresh_seconds);  // checked by parse_options
@@ -206,7 +208,9 @@ int main(int argc, char** argv) {
     }
   }
   std::optional<kivo::registry::RegistryUrl> run_registry;
-  if (const std::string problem = kivo::host::registry_setup(options, run_registry); !problem.empty()) {
+  std::string registry_unavailable;
+  if (const std::string problem = kivo::host::registry_setup(options, run_registry, registry_unavailable);
+      !problem.empty()) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     return kExitUsage;
   }
@@ -230,5 +234,5 @@ int main(int argc, char** argv) {
     report(error);
     return kExitFailure;
   }
-  return run_session(options, *plugin, std::move(quality), run_registry);
+  return run_session(options, *plugin, std::move(quality), run_registry, registry_unavailable);
 }

@@ -58,11 +58,13 @@ std::string new_token() {
   return token;
 }
 
-RegistryWriter::RegistryWriter(RegistryUrl url, std::string queue_directory, Report report)
+RegistryWriter::RegistryWriter(RegistryUrl url, std::string queue_directory, Report report,
+                               const std::string& unavailable)
     : url_(std::move(url)), queue_(std::move(queue_directory)), report_(std::move(report)) {
   if (const std::size_t left = queue_.list().size(); left > 0)
     report_("registry: " + plural(left, "row", "rows") + " that an earlier kivo left waiting in " +
             queue_.directory() + " are written to " + url_.shown);
+  if (!unavailable.empty()) note_down(masked(url_, unavailable));
   count_pending();
   wake_ = true;
   thread_ = web::with_stop_signals_blocked([this] { return std::thread([this] { run_thread(); }); });

@@ -40,8 +40,9 @@ class RegistryWriter {
   static constexpr int kBusyMs = 2000;
 
   // Starts the writer thread, which first writes what an earlier kivo left
-  // waiting in `queue_directory`.
-  RegistryWriter(RegistryUrl url, std::string queue_directory, Report report);
+  // waiting in `queue_directory`. `unavailable`: why the registry could not
+  // be written when kivo started, told now as any later failure would be.
+  RegistryWriter(RegistryUrl url, std::string queue_directory, Report report, const std::string& unavailable = {});
   ~RegistryWriter();
   RegistryWriter(const RegistryWriter&) = delete;
   RegistryWriter& operator=(const RegistryWriter&) = delete;

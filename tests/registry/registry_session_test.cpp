@@ -276,7 +276,7 @@ TEST(RegistrySession, APostgresqlServerStoppedForTwoRunsLosesNothing) {
   const int port = std::stoi(port_match[1]);
   auto archived = [&](int run) { return fs::exists(archive + "/run" + std::to_string(run) + ".root"); };
   kivo.write(streams[0]);
-  ASSERT_TRUE(eventually([&] { return archived(1); })) << kivo.err();
+  ASSERT_TRUE(eventually([&] { return archived(1) && runs_in(server.url()).size() == 1; })) << kivo.err();
   ASSERT_TRUE(server.stop(error)) << error;
   kivo.write(streams[1]);
   kivo.write(streams[2]);

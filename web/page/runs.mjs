@@ -108,13 +108,13 @@ function runRow(entry) {
   const openable = !entry.problem && (!registry || entry.openable);
   const cells = [
     element('td', {}, String(entry.run ?? '?')),
-    ...(registry ? [element('td', {}, entry.stand)] : []),
     element('td', { title: entry.path ?? entry.file }, entry.file),
     element('td', { class: 'time' }, (registry ? shortTime : localTime)(entry.first_event)),
     element('td', { class: 'time' }, (registry ? shortTime : localTime)(entry.last_event)),
     element('td', { class: 'number' }, entry.data_events === null ? '?' : String(entry.data_events)),
     element('td', { class: `verdict ${entry.overall ?? 'Null'}`, title: entry.overall_reason ?? entry.problem ?? '' }, verdict),
-    ...(registry ? [certificationCell(entry, refreshList), ...figureCells(entry, runs.figureGroups)] : []),
+    ...(registry ? [element('td', {}, entry.stand), certificationCell(entry, refreshList),
+                    ...figureCells(entry, runs.figureGroups)] : []),
     element('td', {}, ...(openable ? [open, overlay] : [])),
   ];
   return element('tr', { 'data-run': String(entry.run ?? '') }, ...cells);
@@ -128,9 +128,8 @@ function showList() {
     return;
   }
   const registry = runs.registry?.ok;
-  const titles = registry
-    ? ['Run', 'Stand', 'File', 'First event', 'Last event', 'Data events', 'Verdict', 'Certification']
-    : ['Run', 'File', 'First event', 'Last event', 'Data events', 'Verdict'];
+  const titles = ['Run', 'File', 'First event', 'Last event', 'Data events', 'Verdict',
+                  ...(registry ? ['Stand', 'Certification'] : [])];
   const head = element('tr', {}, ...titles.map((title) => element('th', {}, title)),
                        ...(registry ? figureHeads(runs.figureGroups) : []), element('th', {}, ''));
   const table = element('table', { id: 'runs-table' }, element('thead', {}, head),
