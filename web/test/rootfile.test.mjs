@@ -152,5 +152,6 @@ test('an archive write that fails leaves no partial file and events are processe
   assert.match(run.stderr, /archive: run 4 not written: cannot write .*run4\.root.*(No space left on device|File too large)/);
   assert.match(run.stderr, /archive: run 5 not written/);
   assert.match(run.stderr, /8 events processed/, 'every event after the failure too');
-  assert.deepEqual(run.left, [], 'no partial file');
+  // The run registry beside the files records the runs without them.
+  assert.deepEqual(run.left.filter((name) => !name.startsWith('registry')), [], 'no partial file');
 });
