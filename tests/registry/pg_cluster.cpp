@@ -127,6 +127,17 @@ PgCluster PgCluster::shared(std::string& error) {
   return PgCluster(directory, port);
 }
 
+PgCluster PgCluster::started_private(std::string& skip) {
+  shared(skip);
+  if (!skip.empty()) return {};
+  std::ifstream state(std::getenv("KIVO_TEST_PG"));
+  std::string base;
+  state >> base;
+  PgCluster server = copy_of(base, skip);
+  if (skip.empty()) server.start(skip);
+  return server;
+}
+
 bool PgCluster::start(std::string& error) {
   if (port_ == 0) port_ = free_port();
   const std::string options = "-p " + std::to_string(port_) + " -k " + directory_ +

@@ -22,6 +22,9 @@ class PgCluster {
   // The suite's shared server, as the fixture wrote it in the file that
   // KIVO_TEST_PG names; empty error, or why there is none (the test is skipped).
   static PgCluster shared(std::string& error);
+  // A server of one test's own, made from the suite's template and started,
+  // for a test that stops it; empty `skip`, or why there is none.
+  static PgCluster started_private(std::string& skip);
 
   PgCluster() = default;
   PgCluster(std::string directory, int port) : directory_(std::move(directory)), port_(port) {}

@@ -66,14 +66,6 @@ std::vector<std::vector<std::string>> listed(const std::string& archive) {
   return rows;
 }
 
-bool eventually(const std::function<bool()>& done, int timeout_ms = kGenerousMs) {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
-}
 
 class Scratch {
  public:
@@ -253,15 +245,9 @@ std::set<std::pair<std::string, int>> runs_in(const std::string& url) {
 // registry, and /metrics counted the rows that waited.
 TEST(RegistrySession, APostgresqlServerStoppedForTwoRunsLosesNothing) {
   std::string skip;
-  PgCluster::shared(skip);
+  PgCluster server = PgCluster::started_private(skip);
   if (!skip.empty()) GTEST_SKIP() << skip;
-  std::ifstream state(std::getenv("KIVO_TEST_PG"));
-  std::string base;
-  state >> base;
-  PgCluster server = PgCluster::copy_of(base, skip);
-  ASSERT_EQ(skip, "");
   std::string error;
-  ASSERT_TRUE(server.start(error)) << error;
   const Scratch scratch;
   const std::string archive = scratch.archive();
   std::vector<std::string> streams;

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 
 #include "Schema.h"
@@ -35,6 +37,15 @@ std::string shared_database(const std::string& name, std::string& skip) {
   std::string created = cluster.create_database(name, skip);
   if (!skip.empty()) skip = "cannot create a database on the tests' PostgreSQL server: " + skip;
   return created;
+}
+
+bool eventually(const std::function<bool()>& done, int timeout_ms) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
 }
 
 void EngineTest::SetUp() {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -13,6 +14,7 @@
 #include "Database.h"
 #include "RegistryUrl.h"
 #include "RunRecord.h"
+#include "kivo_process.h"
 
 namespace kivo::registry {
 // The engine by name in test names.
@@ -37,6 +39,9 @@ std::string engine_name(const ::testing::TestParamInfo<registry::Engine>& info);
 
 // A run as a run file describes it, with every field filled.
 registry::RunRecord sample_record(const std::string& stand, int run, const std::string& first_event);
+
+// Waits until `done`, polling; false when `timeout_ms` passed first.
+bool eventually(const std::function<bool()>& done, int timeout_ms = kGenerousMs);
 
 // A database of its own on the shared server; empty with `skip` when there is none.
 std::string shared_database(const std::string& name, std::string& skip);

@@ -52,14 +52,6 @@ class Told {
   std::vector<std::string> lines_;
 };
 
-bool eventually(const std::function<bool()>& done, int timeout_ms = kGenerousMs) {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
 
 std::size_t rows_in(const registry::RegistryUrl& url) {
   auto database = registry::connect(url, 10000);
@@ -119,15 +111,9 @@ TEST(RegistryWriterSqlite, RowsWaitWhileTheFileIsLockedAndAreWrittenOnceItIsFree
 // that they wait and once that they are written.
 TEST(RegistryWriterPostgresql, RowsWaitWhileTheServerIsDownAndAreWrittenWhenItIsBack) {
   std::string skip;
-  const PgCluster shared = PgCluster::shared(skip);
+  PgCluster server = PgCluster::started_private(skip);
   if (!skip.empty()) GTEST_SKIP() << skip;
-  std::ifstream state(std::getenv("KIVO_TEST_PG"));
-  std::string base;
-  state >> base;
-  PgCluster server = PgCluster::copy_of(base, skip);
-  ASSERT_EQ(skip, "");
   std::string error;
-  ASSERT_TRUE(server.start(error)) << error;
   registry::RegistryUrl url;
   ASSERT_EQ(registry::parse_registry_url(server.url(), url), "");
   const std::string directory = temporary_directory();

@@ -157,17 +157,19 @@ async function fetchList() {
   document.getElementById('runs-button').hidden = !runs.archive;
   document.getElementById('runs-button').textContent = `Runs (${runs.list.length})`;
   if (changed) showList();
+  return changed;
 }
 
-// Reads the list again at once, as after a filter changed or a judgement was stored.
+// Reads the list again, at once after a filter changed or a judgement was
+// stored; the trend, when shown, follows a list that changed.
 async function refreshList() {
   try {
-    await fetchList();
+    const changed = await fetchList();
     runs.lastError = null;
+    if (changed && !document.getElementById('runs-trend').hidden) showTrend();
   } catch (error) {
     runs.lastError = String(error?.message ?? error);
   }
-  if (!document.getElementById('runs-trend').hidden) showTrend();
 }
 
 async function showTrend() {
@@ -179,12 +181,7 @@ async function showTrend() {
 }
 
 async function pollList() {
-  try {
-    await fetchList();
-    runs.lastError = null;
-  } catch (error) {
-    runs.lastError = String(error?.message ?? error);
-  }
+  await refreshList();
   setTimeout(pollList, LIST_INTERVAL_MS);
 }
 

@@ -3,8 +3,8 @@
 // stands, the other stand's files not openable), its filters, a shift's
 // judgement stored under the digest user's name and shown after a reload, a
 // second one kept beside the first, and the plot of hits per event across the
-// twenty runs of a stand, coloured by verdict. KIVO_SCREENSHOT_DIR, when set,
-// receives screenshots at three sizes.
+// twenty runs of a stand, coloured by verdict. Screenshots at three sizes are
+// kept in the build tree.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { createHash } from 'node:crypto';
@@ -14,6 +14,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { openPage } from './support/browser.mjs';
 import { LineProcess, buildProgram } from './support/processes.mjs';
+import { keepScreenshotsAtSizes } from './support/screenshots.mjs';
 
 const workDir = mkdtempSync(join(tmpdir(), 'kivo-browser-registry-'));
 after(() => rmSync(workDir, { recursive: true, force: true }));
@@ -33,17 +34,6 @@ function archive(directory, stand, streams, ...options) {
                                                            '--name', stand, '--archive', directory, ...options,
                                                            ...streams], { encoding: 'utf8' });
   assert.equal(archived.status, 0, archived.stderr);
-}
-
-async function screenshots(page, name) {
-  const directory = process.env.KIVO_SCREENSHOT_DIR;
-  if (!directory) return;
-  mkdirSync(directory, { recursive: true });
-  for (const [width, height] of [[1366, 768], [1920, 1080], [2560, 1440]]) {
-    await page.setViewportSize({ width, height });
-    await page.screenshot({ path: join(directory, `${name}-${width}x${height}.png`) });
-  }
-  await page.setViewportSize({ width: 1700, height: 1000 });
 }
 
 function rows(page) {
@@ -111,7 +101,7 @@ test('the runs list reads the registry: filters, a certification by the digest u
     assert.ok(heads.includes(title), `${title} in ${heads}`);
   assert.ok(listed.some((row) => row.verdict === 'Bad') && listed.some((row) => row.verdict === 'Good'),
             JSON.stringify(listed.map((row) => row.verdict)));
-  await screenshots(page, 'registry-list');
+  await keepScreenshotsAtSizes(page, 'registry-list');
 
   await page.selectOption('#runs-filters select[name="stand"]', 'south');
   await page.waitForFunction(() => window.kivoRuns.list.length === 3);
@@ -124,14 +114,14 @@ test('the runs list reads the registry: filters, a certification by the digest u
 
   const run5 = await page.evaluate(() => window.kivoRuns.list.find((run) => run.stand === 'north' && run.run === 5).id);
   await certify(page, run5, 'Bad', 'beam mistuned', 1);
-  await screenshots(page, 'registry-certified');
+  await keepScreenshotsAtSizes(page, 'registry-certified');
   await page.reload();
   await openList(page, RUNS + 3);
   const row5 = (await rows(page)).find((row) => row.stand === 'north' && row.run === '5');
   assert.match(row5.certification, /^Bad shifter/, 'shown after a reload with the user');
   await certify(page, run5, 'not for analysis', 'beam mistuned, rerun at 3 GeV', 1);  // the page's first since the reload
   await page.click(`#runs-table button.certify[data-id="${run5}"]`);
-  await screenshots(page, 'registry-history');
+  await keepScreenshotsAtSizes(page, 'registry-history');
   const history = await page.evaluate(async (id) => {
     const answer = await (await fetch('runs.json?stand=north')).json();
     return answer.runs.find((run) => run.id === id).certifications;
@@ -151,13 +141,13 @@ test('the runs list reads the registry: filters, a certification by the digest u
   const markers = await page.$$eval('#trend-plot svg path', (paths) => paths.length);
   assert.ok(markers > 0, 'JSROOT drew the graphs');
   assert.match(await page.textContent('#trend-plot'), /Hits\/event, stave 0, per run/);
-  await screenshots(page, 'registry-trend-run');
+  await keepScreenshotsAtSizes(page, 'registry-trend-run');
   await page.selectOption('#trend-controls select[name="axis"]', 'time');
   await page.waitForFunction(() => window.kivoRuns.trend.drawn && window.kivoRuns.trend.axis === 'time');
   await page.selectOption('#trend-controls select[name="figure"]', 'beam_column_2');
   await page.waitForFunction(() => window.kivoRuns.trend.drawn && window.kivoRuns.trend.figure === 'beam_column_2');
   assert.equal(await page.evaluate(() => window.kivoRuns.trend.points), RUNS);
-  await screenshots(page, 'registry-trend-time');
+  await keepScreenshotsAtSizes(page, 'registry-trend-time');
 
   assert.deepEqual(browser.foreignRequests, []);
   assert.deepEqual(browser.pageErrors, []);
