@@ -34,7 +34,8 @@ std::string archive_table(const std::vector<web::ArchivedRun>& runs) {
     }
     text += padded(or_unknown(run.first_event), 20) + "  " + padded(or_unknown(run.last_event), 20) + "  " +
             padded(run.data_events >= 0 ? std::to_string(run.data_events) : "?", 11, true) + "  " +
-            padded(or_unknown(run.overall), 7) + "  " + or_unknown(run.version) + "\n";
+            padded(or_unknown(run.overall), 7) + "  " + or_unknown(run.version) +
+            (run.cut_short ? "  cut short: no end-of-run event" : "") + "\n";
     for (const auto& [name, title] : run.verdicts)
       if (worth_telling(title)) text += "        " + name + ": " + title + "\n";
   }

@@ -51,10 +51,18 @@ web::HitMapSource MonitorObjects::hit_maps() const {
 
 void MonitorObjects::collect(TList& objects) const {
   plugin_.symbols().materialise_maps();  // the maps are written whole
+  list_monitor(objects);
+  list_kept(objects);
+}
+
+void MonitorObjects::list_monitor(TList& objects) const {
   add_all(objects, gDirectory->GetList());
   for (TGraphAsymmErrors* graph : *plugin_.symbols().gmpos_chip) {
     if (graph) objects.Add(graph);
   }
+}
+
+void MonitorObjects::list_kept(TList& objects) const {
   if (keep_also_) keep_also_(objects);
 }
 

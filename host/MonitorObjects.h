@@ -32,6 +32,10 @@ class MonitorObjects {
   // histogram of the current directory and the gmpos_chip graphs, the maps
   // made whole first (kivo_materialise_maps), then what keep_also adds.
   void collect(TList& objects) const;
+  // What collect() gives, in two parts and without making the maps whole:
+  // the monitor's own objects, and those keep_also adds.
+  void list_monitor(TList& objects) const;
+  void list_kept(TList& objects) const;
   // Further objects to keep with each run (the data-quality verdicts and
   // trends): `add` adds them to the list that collect() fills.
   void keep_also(std::function<void(TList&)> add) { keep_also_ = std::move(add); }

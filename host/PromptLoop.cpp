@@ -75,11 +75,12 @@ void run_prompt(Session& session, const interp::Registry& registry) {
     session.refresh_if_due([&prompt] { prompt.hide(); });
     prompt.show();
     // A descriptor of -1 is left out by poll().
-    pollfd fds[4] = {{prompt.fd(), POLLIN, 0},
+    pollfd fds[5] = {{prompt.fd(), POLLIN, 0},
                      {session.display_fd(), POLLIN, 0},
                      {session.background() ? session.sources().poll_fd() : -1, POLLIN, 0},
-                     {interrupt_fd(), POLLIN, 0}};
-    if (poll(fds, 4, wait_timeout(session, busy)) > 0) {
+                     {interrupt_fd(), POLLIN, 0},
+                     {session.objects_fd(), POLLIN, 0}};
+    if (poll(fds, 5, wait_timeout(session, busy)) > 0) {
       if (fds[3].revents & POLLIN) drain_interrupt_fd();
       if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) prompt.read_available();
     }

@@ -70,6 +70,8 @@ void Session::publish_quality() {
   if (!display_) return;
   display_->views().publish(web::WebDisplay::kQualityView, std::make_shared<QualityPage>(quality_->view(event_rate())));
   display_->metrics().publish(metrics_feed_.figures(*quality_));
+  // The verdicts are objects of the hierarchy too: listed after each judgement.
+  list_objects();
 }
 
 }  // namespace kivo::host

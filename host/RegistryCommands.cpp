@@ -31,6 +31,7 @@ void Session::record_in_registry(const RunArchive::RecordedRun& run) {
   archived.file = run.file;
   archived.bytes = run.bytes;
   for (const auto& [name, title] : run.facts) web::take_named_fact(archived, name, title);
+  web::complete_facts(archived);
   if (archived.run < 0) archived.run = run.run;
   run_registry_->record(
       registry::record_of(archived, stand_, run.path.empty() ? std::string() : registry::record_path(run.path)));

@@ -14,6 +14,7 @@
 #include "CommandFile.h"
 #include "EventRecord.h"
 #include "Interrupt.h"
+#include "ObjectServing.h"
 #include "RootJSON.h"
 #include "Snapshot.h"
 #include "TCanvas.h"
@@ -112,6 +113,7 @@ void Session::count_processed_event(const interp::Command& command) {
 
 // Stores only: a scrape reads these without waiting for this thread.
 void Session::count_event() {
+  ++objects_version_;
   web::HostFigures::add_one(figures_->events_processed);
   figures_->run.store(*plugin_.symbols().kivo_run, std::memory_order_relaxed);
   figures_->data_events.store(*plugin_.symbols().kivo_evnts, std::memory_order_relaxed);
@@ -153,6 +155,7 @@ bool Session::execute(std::string_view line, const std::string& where) {
   interrupted_ = false;
   std::string_view text = trim(line);
   if (comment(text)) return true;
+  ++objects_version_;
   if (text[0] == '.') return dot_command(text, where);
   interp::Evaluation evaluation = evaluator_.evaluate(text);
   held_events_.clear();
@@ -268,12 +271,24 @@ bool Session::finish() {
 // Regions are copied as soon as the budget allows; a take that yields none
 // publishes nothing, so that the display is not woken at every event.
 void Session::serve_display() {
-  if (!display_ || !display_->zooms().new_regions()) return;
+  if (!display_) return;
+  serve_objects(display_->objects(), objects_, plugin_, objects_version_);
+  if (!display_->zooms().new_regions()) return;
   const std::vector<web::MapRegion> regions = display_->zooms().take_new();
   if (!regions.empty()) display_->publish(live_canvas_.regions(regions));
 }
 
-int Session::display_wait_ms() const { return display_ ? display_->zooms().wait_ms() : -1; }
+int Session::display_wait_ms() const {
+  if (!display_) return -1;
+  const int zooms = display_->zooms().wait_ms(), objects = display_->objects().wait_ms();
+  return zooms < 0 ? objects : objects < 0 ? zooms : std::min(zooms, objects);
+}
+
+int Session::objects_fd() const { return display_ ? display_->objects().wake_fd() : -1; }
+
+void Session::list_objects() {
+  if (display_) display_->objects().list(shelf_entries(objects_));
+}
 
 int Session::display_fd() const { return display_ ? display_->zooms().wake_fd() : -1; }
 
@@ -366,10 +381,11 @@ std::uint64_t Session::process_slice(int budget_ms, const std::function<void()>&
 }
 
 void Session::wait_for_data(int timeout_ms) const {
-  pollfd fds[3] = {{display_fd(), POLLIN, 0}, {sources_.poll_fd(), POLLIN, 0}, {interrupt_fd(), POLLIN, 0}};
+  pollfd fds[4] = {{display_fd(), POLLIN, 0}, {sources_.poll_fd(), POLLIN, 0}, {interrupt_fd(), POLLIN, 0},
+                   {objects_fd(), POLLIN, 0}};
   const int display_wait = display_wait_ms();
   if (display_wait >= 0 && (timeout_ms < 0 || display_wait < timeout_ms)) timeout_ms = display_wait;
-  if (poll(fds, 3, timeout_ms) > 0 && (fds[2].revents & POLLIN)) drain_interrupt_fd();
+  if (poll(fds, 4, timeout_ms) > 0 && (fds[2].revents & POLLIN)) drain_interrupt_fd();
 }
 
 // The canvas is copied here only for a web display, which serialises the

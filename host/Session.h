@@ -82,6 +82,8 @@ class Session {
   void serve_display();
   // Polled while the loop waits: readable when serve_display() has work; -1 without a display.
   int display_fd() const;
+  // Polled beside it: readable when a client asks for an object (ROOT's web protocol).
+  int objects_fd() const;
   // How long a wait may last before serve_display() has work that waits for
   // nothing to arrive; -1 for no limit.
   int display_wait_ms() const;
@@ -122,6 +124,8 @@ class Session {
   void add(interp::Command command);
   bool dot_command(std::string_view line, const std::string& where);
   void publish(const TCanvas& canvas);
+  // Tells the display which objects there are now, for ROOT's web protocol.
+  void list_objects();
   // Asks the monitor to redraw (its OM command), as the operator would.
   void redraw_canvas();
   // Runs the data-quality checks when the monitor has refreshed its canvas
@@ -166,6 +170,7 @@ class Session {
   std::shared_ptr<web::HostFigures> figures_ = std::make_shared<web::HostFigures>();
   MetricsFeed metrics_feed_;
   std::uint64_t judged_at_event_ = 0;  // events processed when the checks last ran
+  long objects_version_ = 0;  // changes with every event and command: the objects may have changed
   bool background_ = true;
   bool quit_ = false;
   bool interrupted_ = false;

@@ -1,5 +1,7 @@
 #include "RootFileKeys.h"
 
+#include "RootCursor.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <zlib.h>
 
 namespace rootcompat {
 
@@ -17,51 +20,9 @@ constexpr Version_t kBigVersion = 1000;
 // Generous bounds on what a table of contents may take.
 constexpr Long64_t kMaxKeysListBytes = Long64_t{256} << 20;
 constexpr Int_t kMaxNameBytes = 1 << 20;
-
-// Big-endian fields of a block of bytes, read front to back; every read
-// past the end fails and leaves the cursor failed.
-class Cursor {
- public:
-  explicit Cursor(std::string_view bytes) : fBytes(bytes) {}
-
-  bool Failed() const { return fFailed; }
-  std::size_t Position() const { return fPosition; }
-  void Skip(std::size_t n) { Take(n); }
-
-  std::uint64_t Number(std::size_t width) {
-    const char* bytes = Take(width);
-    std::uint64_t value = 0;
-    if (bytes)
-      for (std::size_t i = 0; i < width; ++i) value = value << 8 | static_cast<unsigned char>(bytes[i]);
-    return value;
-  }
-  Short_t Short() { return Short_t(std::uint16_t(Number(2))); }
-  Int_t Int() { return Int_t(std::uint32_t(Number(4))); }
-  Long64_t Long(bool wide) { return wide ? Long64_t(Number(8)) : Long64_t(std::uint32_t(Number(4))); }
-
-  // ROOT's string: one length byte, or 255 and a four-byte length.
-  std::string String() {
-    std::size_t length = std::uint8_t(Number(1));
-    if (length == 255) length = std::uint32_t(Number(4));
-    const char* bytes = Take(length);
-    return bytes ? std::string(bytes, length) : std::string();
-  }
-
- private:
-  const char* Take(std::size_t n) {
-    if (fFailed || n > fBytes.size() - fPosition) {
-      fFailed = true;
-      return nullptr;
-    }
-    const char* bytes = fBytes.data() + fPosition;
-    fPosition += n;
-    return bytes;
-  }
-
-  std::string_view fBytes;
-  std::size_t fPosition = 0;
-  bool fFailed = false;
-};
+// The largest object a key may hold once inflated.
+constexpr Int_t kMaxObjectBytes = Int_t{1} << 30;
+constexpr std::size_t kBlockHeader = 9;
 
 class File {
  public:
@@ -189,7 +150,67 @@ bool ReadKeysList(const File& file, Long64_t seekKeys, std::vector<KeyRecord>& k
   return true;
 }
 
+// A little-endian size of three bytes, as block headers hold them.
+std::size_t ThreeBytes(Cursor& c) {
+  const std::size_t low = c.Number(1);
+  const std::size_t middle = c.Number(1);
+  return low | middle << 8 | c.Number(1) << 16;
+}
+
+// One block of ROOT's compression ("ZL", method, compressed and inflated sizes) into `out`.
+bool InflateBlock(Cursor& c, std::string_view bytes, std::string& out, std::string& error) {
+  const std::size_t at = c.Position();
+  std::string tag(1, c.Char());
+  tag.push_back(c.Char());
+  c.Skip(1);
+  const std::size_t packed = ThreeBytes(c);
+  const std::size_t unpacked = ThreeBytes(c);
+  if (c.Failed() || tag != "ZL" || packed > bytes.size() - at - kBlockHeader) {
+    error = "damaged compressed object (not a zlib block)";
+    return false;
+  }
+  const std::size_t from = out.size();
+  out.resize(from + unpacked);
+  uLongf length = unpacked;
+  const int status = uncompress(reinterpret_cast<Bytef*>(out.data() + from), &length,
+                                reinterpret_cast<const Bytef*>(bytes.data() + at + kBlockHeader), packed);
+  if (status != Z_OK || length != unpacked) {
+    error = "damaged compressed object (zlib: " + std::to_string(status) + ")";
+    return false;
+  }
+  c.Skip(packed);
+  return true;
+}
+
 }  // namespace
+
+bool ReadKeyPayload(const std::string& path, const KeyRecord& key, std::string& payload, std::string& error) {
+  payload.clear();
+  const File file(path);
+  if (!file.Opened()) {
+    error = std::strerror(errno);
+    return false;
+  }
+  if (key.keylen <= 0 || key.nbytes < key.keylen || key.objlen < 0 || key.objlen > kMaxObjectBytes ||
+      key.seekKey < 0 || key.seekKey > file.Size() - key.nbytes) {
+    error = "damaged key of " + key.name;
+    return false;
+  }
+  const std::string bytes = file.Read(key.seekKey + key.keylen, key.nbytes - key.keylen);
+  if (Int_t(bytes.size()) == key.objlen) {
+    payload = bytes;
+    return true;
+  }
+  Cursor c(bytes);
+  payload.reserve(std::size_t(key.objlen));
+  while (c.Position() < bytes.size() && Int_t(payload.size()) < key.objlen)
+    if (!InflateBlock(c, bytes, payload, error)) return false;
+  if (Int_t(payload.size()) != key.objlen) {
+    error = "damaged compressed object " + key.name + " (its size)";
+    return false;
+  }
+  return true;
+}
 
 bool ReadFileKeys(const std::string& path, FileKeys& contents, std::string& error) {
   contents = FileKeys();

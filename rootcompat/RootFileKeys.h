@@ -22,6 +22,10 @@ struct FileKeys {
 // given: nothing is read outside the file, no length is trusted.
 bool ReadFileKeys(const std::string& path, FileKeys& contents, std::string& error);
 
+// The object bytes of `key` (one of the file's keys), inflated when stored
+// compressed; false with `error` when they cannot be read.
+bool ReadKeyPayload(const std::string& path, const KeyRecord& key, std::string& payload, std::string& error);
+
 }  // namespace rootcompat
 
 #endif

@@ -14,6 +14,7 @@ class TList;
 namespace rootcompat {
 class JSONWriter;
 class RootStreamer;
+class RootReader;
 }
 
 class TGraph : public TNamed, public TAttLine, public TAttFill, public TAttMarker {
@@ -54,6 +55,7 @@ class TGraph : public TNamed, public TAttLine, public TAttFill, public TAttMarke
  private:
   friend class rootcompat::JSONWriter;
   friend class rootcompat::RootStreamer;
+  friend class rootcompat::RootReader;
 };
 
 #endif

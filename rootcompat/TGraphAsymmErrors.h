@@ -35,6 +35,7 @@ class TGraphAsymmErrors : public TGraph {
  private:
   friend class rootcompat::JSONWriter;
   friend class rootcompat::RootStreamer;
+  friend class rootcompat::RootReader;
 };
 
 #endif

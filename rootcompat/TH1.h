@@ -22,6 +22,7 @@ class TList;
 namespace rootcompat {
 class JSONWriter;
 class RootStreamer;
+class RootReader;
 }
 
 class TH1 : public TNamed, public TAttLine, public TAttFill, public TAttMarker {
@@ -161,6 +162,7 @@ class TH1 : public TNamed, public TAttLine, public TAttFill, public TAttMarker {
  private:
   friend class rootcompat::JSONWriter;
   friend class rootcompat::RootStreamer;
+  friend class rootcompat::RootReader;
 };
 
 class TH1F : public TH1, public TArrayF {

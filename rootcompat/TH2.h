@@ -67,6 +67,7 @@ class TH2 : public TH1 {
 
   friend class rootcompat::JSONWriter;
   friend class rootcompat::RootStreamer;
+  friend class rootcompat::RootReader;
 };
 
 class TH2F : public TH2, public TArrayF {

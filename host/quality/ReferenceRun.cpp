@@ -2,9 +2,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "RootObjectReader.h"
+#include "TGraphAsymmErrors.h"
+#include "TH1.h"
 #include "TextFile.h"
 
 namespace kivo::quality {
@@ -306,16 +310,70 @@ ReferenceRun assemble(const std::string& path, std::map<std::string, Json>& foun
   return run;
 }
 
+std::vector<Wanted> wanted_with_profiles() {
+  std::vector<Wanted> wanted = wanted_objects();
+  for (int s = 0; s < kStaves; ++s) {
+    wanted.push_back({profile_name("double_column", s), kDoubleColumns + 2});
+    wanted.push_back({profile_name("row", s), kStaveRows + 2});
+  }
+  return wanted;
+}
+
+// A histogram or graph of a ROOT file in the members the JSON save gives it.
+Json as_saved(const TObject& object) {
+  if (auto* histogram = dynamic_cast<const TH1*>(&object)) {
+    Json cells = Json::array();
+    for (Int_t cell = 0; cell < histogram->GetNcells(); ++cell) cells.push_back(histogram->GetBinContent(cell));
+    return {{"fArray", std::move(cells)}};
+  }
+  if (auto* graph = dynamic_cast<const TGraphAsymmErrors*>(&object)) {
+    const auto values = [&](const Double_t* v) { return Json(std::vector<double>(v, v + graph->GetN())); };
+    return {{"fNpoints", graph->GetN()}, {"fX", values(graph->GetX())}, {"fY", values(graph->GetY())},
+            {"fEXhigh", values(graph->GetEXhigh())}, {"fEYhigh", values(graph->GetEYhigh())}};
+  }
+  throw ArrayError(std::string("is a ") + object.ClassName() + ", not a histogram or graph");
+}
+
+// The wanted objects of a ROOT file (a run file of the archive, a save("x.root")).
+std::map<std::string, Json> wanted_in_root_file(const std::string& path, const std::vector<Wanted>& wanted) {
+  std::map<std::string, Json> found;
+  for (const Wanted& w : wanted) {
+    std::string error;
+    std::unique_ptr<TObject> object = rootcompat::ReadFileObject(path, w.name, error);
+    if (object) found.emplace(w.name, as_saved(*object));
+    else if (error.rfind("holds no object", 0) != 0) throw ArrayError(error);
+  }
+  if (!found.contains("hnevent")) throw ArrayError("a ROOT file without the monitor's objects (it holds no hnevent)");
+  return found;
+}
+
+// "root" (a ROOT file), "json" (text starting with an object) or "other", by the first bytes.
+std::string kind_of_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  char start[4] = {};
+  file.read(start, sizeof start);
+  if (file.gcount() == 4 && std::string(start, 4) == "root") return "root";
+  std::ifstream text(path);
+  char c = 0;
+  while (text.get(c) && std::isspace(static_cast<unsigned char>(c))) {
+  }
+  return text && c == '{' ? "json" : "other";
+}
+
 }  // namespace
 
 std::optional<ReferenceRun> load_reference(const std::string& path, std::string& error) {
   std::string text;
-  if (!read_text_file(path, text, error)) return std::nullopt;
+  const std::vector<Wanted> wanted = wanted_with_profiles();
   try {
-    std::vector<Wanted> wanted = wanted_objects();
-    for (int s = 0; s < kStaves; ++s) {
-      wanted.push_back({profile_name("double_column", s), kDoubleColumns + 2});
-      wanted.push_back({profile_name("row", s), kStaveRows + 2});
+    if (kind_of_file(path) == "root") {
+      std::map<std::string, Json> found = wanted_in_root_file(path, wanted);
+      return assemble(path, found);
+    }
+    if (!read_text_file(path, text, error)) return std::nullopt;
+    if (kind_of_file(path) != "json") {
+      error = path + ": not a ROOT or JSON save; a reference is a run file of the archive, a save(\"x.root\") or a save(\"x.json\")";
+      return std::nullopt;
     }
     std::map<std::string, Json> found = wanted_in(text, wanted);
     return assemble(path, found);

@@ -1,4 +1,4 @@
-// A known-good run, read from a file written by save(): the distributions
+// A known-good run, read from a file written by save() or the run archive: the distributions
 // the reference checks compare with and the page overlays on the current
 // run's, and the fitted beam positions.
 #ifndef KIVO_HOST_QUALITY_REFERENCE_RUN_H
@@ -26,8 +26,9 @@ struct ReferenceRun {
   std::array<std::optional<BeamSpot>, kStaves> beam_spot;
 };
 
-// Reads the ROOT JSON that save() writes; nullopt with `error` naming the
-// file and what is wrong (unreadable, not such a file, an object missing).
+// Reads a file that save() writes, ROOT JSON (.json) or a ROOT file (.root,
+// as the run archive's files are); nullopt with `error` naming the file and
+// what is wrong (unreadable, neither kind, an object missing).
 std::optional<ReferenceRun> load_reference(const std::string& path, std::string& error);
 
 }  // namespace kivo::quality

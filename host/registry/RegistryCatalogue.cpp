@@ -49,6 +49,7 @@ json run_json(const RegisteredRun& run, const std::string& archive_directory) {
           {"data_events", or_null(record.data_events)},
           {"begin_seen", or_null(record.begin_seen)},
           {"end_seen", or_null(record.end_seen)},
+          {"cut_short", record.end_seen.has_value() && !*record.end_seen},
           {"overall", text_or_null(record.overall)},
           {"overall_reason", record.overall.empty() ? json(nullptr) : json(record.overall_reason)},
           {"version", text_or_null(record.version)},

@@ -110,7 +110,10 @@ void RegistryWriter::count_pending() {
   pending_ = waiting;
 }
 
+// Below event processing, as the display's threads: on a machine of few
+// cores a burst of rows after an outage slows the registry, not ingestion.
 void RegistryWriter::run_thread() {
+  web::yield_to_event_processing();
   bool failing = false;
   for (;;) {
     bool flush_pass = false;

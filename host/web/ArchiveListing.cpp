@@ -41,6 +41,17 @@ bool is_verdict_name(const std::string& name) {
          name != "quality_checks";
 }
 
+// The file keeps the overall verdict alone: its reason is that of the first
+// check with the same verdict (for Good, that none is worse).
+std::string reason_of_overall(const ArchivedRun& run) {
+  if (run.overall == "Good") return "every check Good or not judged";
+  for (const auto& [name, title] : run.verdicts) {
+    const auto [verdict, reason] = verdict_parts(title);
+    if (verdict == run.overall) return name.substr(std::strlen(kVerdictPrefix)) + ": " + reason;
+  }
+  return "";
+}
+
 int yes_or_no(const std::string& title) { return title == "yes" ? 1 : title == "no" ? 0 : -1; }
 
 void take_fact(ArchivedRun& run, const rootcompat::KeyRecord& key) {
@@ -67,6 +78,7 @@ void take_named_fact(ArchivedRun& run, const std::string& name, const std::strin
   if (name == kRunDataEventsName) run.data_events = number_or(title, -1L);
   if (name == kRunBeginSeenName) run.begin_seen = yes_or_no(title);
   if (name == kRunEndSeenName) run.end_seen = yes_or_no(title);
+  if (name == kRunEndSeenName) run.cut_short = title == "no";
   if (name == kKivoVersionName) run.version = title;
   if (name == kRunStandName) run.stand = title;
   if (name == kOverallVerdictName) std::tie(run.overall, run.overall_reason) = verdict_parts(title);
@@ -97,8 +109,13 @@ ArchivedRun read_archived_run(const std::string& directory, const std::string& n
     return run;
   }
   for (const rootcompat::KeyRecord& key : contents.keys) take_fact(run, key);
-  if (run.run < 0) run.run = run_of_name(name);
+  complete_facts(run);
   return run;
+}
+
+void complete_facts(ArchivedRun& run) {
+  if (run.overall_reason.empty()) run.overall_reason = reason_of_overall(run);
+  if (run.run < 0 && is_run_file_name(run.file)) run.run = run_of_name(run.file);
 }
 
 bool list_archive(const std::string& directory, std::vector<ArchivedRun>& runs, std::string& error) {
@@ -133,6 +150,7 @@ std::string runs_json(const std::vector<ArchivedRun>& runs) {
                     {"data_events", known(run.data_events, run.data_events >= 0)},
                     {"overall", known(run.overall, !run.overall.empty())},
                     {"overall_reason", known(run.overall_reason, !run.overall.empty())},
+                    {"cut_short", run.cut_short},
                     {"version", known(run.version, !run.version.empty())},
                     {"problem", known(run.problem, !run.problem.empty())}});
   }
@@ -148,8 +166,15 @@ std::string ArchiveListing::json() {
   std::string error;
   list_archive(directory_, runs, error);
   json_ = runs_json(runs);
+  runs_ = std::move(runs);
   read_at_ = known ? info.st_mtim : timespec{-1, 0};
   return json_;
+}
+
+std::vector<ArchivedRun> ArchiveListing::runs() {
+  json();
+  const std::lock_guard lock(mutex_);
+  return runs_;
 }
 
 }  // namespace kivo::web

@@ -38,7 +38,8 @@ struct ArchivedRun {
   std::string first_event, last_event;
   long data_events = -1;
   std::string overall;  // "Good", ..., empty when unknown
-  std::string overall_reason;
+  std::string overall_reason;  // "<check>: <reason>" of the worst verdict, which made the overall one
+  bool cut_short = false;  // the run ended without its end-of-run event (run_end_seen "no")
   std::string version;
   std::string stand;  // empty when the file does not say
   int begin_seen = -1, end_seen = -1;  // 1 yes, 0 no, -1 the file does not say
@@ -49,6 +50,9 @@ struct ArchivedRun {
 
 // Takes the fact a TNamed `name` with `title` of a run file holds, if any.
 void take_named_fact(ArchivedRun& run, const std::string& name, const std::string& title);
+// Once every fact is taken: what the file says only through the others
+// (the reason of the overall verdict, the run number its name gives).
+void complete_facts(ArchivedRun& run);
 
 // Whether `name` (no directory) is a run file: run<N>.root or run<N>_<K>.root.
 bool is_run_file_name(const std::string& name);
@@ -61,7 +65,7 @@ ArchivedRun read_archived_run(const std::string& directory, const std::string& n
 bool list_archive(const std::string& directory, std::vector<ArchivedRun>& runs, std::string& error);
 
 // {"archive":true,"runs":[{"file","bytes","run","first_event","last_event","data_events",
-// "overall","overall_reason","version","problem"}, ...]}; unknown facts null.
+// "overall","overall_reason","cut_short","version","problem"}, ...]}; unknown facts null.
 std::string runs_json(const std::vector<ArchivedRun>& runs);
 
 // The list for the page, read again only when the directory has changed.
@@ -70,12 +74,15 @@ class ArchiveListing {
  public:
   explicit ArchiveListing(std::string directory) : directory_(std::move(directory)) {}
   std::string json();
+  // The runs as last read for json(), read again as it is.
+  std::vector<ArchivedRun> runs();
 
  private:
   std::string directory_;
   std::mutex mutex_;
   timespec read_at_{-1, 0};  // the directory's modification time when last read
   std::string json_;
+  std::vector<ArchivedRun> runs_;
 };
 
 }  // namespace kivo::web

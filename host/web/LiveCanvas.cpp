@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "DetachedHistograms.h"
 #include "TCanvas.h"
 #include "TH2F.h"
 #include "TPad.h"
@@ -19,19 +20,6 @@ constexpr int kMapBinsY = kOverviewBinsY * kOverviewBlockY;
 // Used for a map whose pad was never copied.
 constexpr int kDefaultPixelsX = 560;
 constexpr int kDefaultPixelsY = 123;
-
-// Histograms made while one lives join no directory: copies must not take
-// the place of the monitor's own objects there, nor show up in save().
-class DetachedHistograms {
- public:
-  DetachedHistograms() : was_(TH1::AddDirectoryStatus()) { TH1::AddDirectory(kFALSE); }
-  ~DetachedHistograms() { TH1::AddDirectory(was_); }
-  DetachedHistograms(const DetachedHistograms&) = delete;
-  DetachedHistograms& operator=(const DetachedHistograms&) = delete;
-
- private:
-  Bool_t was_;
-};
 
 // An axis like `from` with `nbins` bins over [low, up]; a range set on
 // `from` keeps covering the same bins.

@@ -24,6 +24,9 @@
 #include "HttpExchange.h"
 #include "LiveCanvas.h"
 #include "MetricsToken.h"
+#include "RootJSON.h"
+#include "RootObjectReader.h"
+#include "TObject.h"
 #include "ThreadPriority.h"
 #include "monitor_plugin.h"
 
@@ -52,6 +55,10 @@ constexpr std::chrono::milliseconds kRegionWait{1000};
 // /status.json asks for the newest view at most this often, so that a crowd
 // polling it cannot make the display serialise every canvas update.
 constexpr std::chrono::milliseconds kStatusFreshness{1000};
+// How long a root.json request waits for the event thread to copy its object.
+constexpr std::chrono::milliseconds kObjectWait{1500};
+// The refresh JSROOT's monitoring starts with in the browser view.
+constexpr int kMonitoringMs = 1000;
 
 // Subdirectories of the JSROOT package the page needs; each is served under /jsroot/<name>/.
 constexpr const char* kJsrootParts[] = {"modules", "fonts", "img", "scripts"};
@@ -319,6 +326,16 @@ int WebDisplay::respond(mg_connection* connection) {
   if (std::strcmp(path, "/status.json") == 0) return respond_status(connection, head);
   if (std::strcmp(path, kMetricsPath) == 0) return metrics_.respond(connection, head);
   if (std::strcmp(path, "/runs.json") == 0) return respond_runs(connection, head);
+  std::optional<ProtocolRequest> protocol;
+  std::string problem;
+  if (parse_protocol_path(path, protocol, problem)) {
+    if (!protocol) return send_error(connection, 404, problem);
+    if (!valid_compact(query_text(connection, "compact")))
+      return send_error(connection, 400, "compact: not one of TBufferJSON's levels (0-3, +10, +20, +30, +100)");
+    return respond_protocol(connection, *protocol, head);
+  }
+  if (std::strcmp(path, "/browse") == 0 || std::strcmp(path, "/browse/") == 0)
+    return respond_file(connection, "/browse/index.html", head);
   if (std::string_view(path).starts_with(kArchivePrefix) && archive_listing_)
     return send_archive_file(connection, archive_directory_, std::string_view(path).substr(kArchivePrefix.size()), head);
   if (auto view = views_.respond(path, query_number(connection, "since"), query_text(connection, "parts")))
@@ -410,6 +427,62 @@ std::string WebDisplay::archive_runs_json(const std::string& registry_problem) {
   listed["archive"] = archive_listing_ != nullptr;
   listed["registry"] = {{"ok", false}, {"problem", registry_problem}};
   return listed.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+int WebDisplay::respond_protocol(mg_connection* connection, const ProtocolRequest& request, bool head) {
+  const std::string runs_prefix = std::string(kRunsFolder) + "/";
+  if (request.item.starts_with(runs_prefix)) return respond_archived(connection, request, head);
+  if (request.kind == ProtocolRequest::Kind::hierarchy) {
+    if (!request.item.empty()) return send_error(connection, 404, "no such folder: " + request.item);
+    const std::vector<ArchivedRun> runs = archive_listing_ ? archive_listing_->runs() : std::vector<ArchivedRun>{};
+    return send_json(connection, hierarchy_json(*objects_.listing(), runs, kMonitoringMs), "Cache-Control: no-store\r\n",
+                     head);
+  }
+  const auto listing = objects_.listing();
+  const auto entry = std::find_if(listing->begin(), listing->end(),
+                                  [&](const ShelfEntry& e) { return e.path == request.item; });
+  if (entry == listing->end()) return send_error(connection, 404, "no such item: " + request.item);
+  if (entry->class_name == "TCanvas") {
+    publisher_.demand(kFreshViewWait);
+    const auto canvas = store_.canvas().text;
+    if (!canvas) return send_error(connection, 404, "waiting for first canvas", "Cache-Control: no-store\r\n");
+    return send_object(connection, *canvas, request.gzip ? gzip(*canvas) : std::string(), request, head);
+  }
+  const auto text = objects_.json(request.item, kObjectWait);
+  if (!text) return send_error(connection, 503, "kivo has not copied " + request.item + " yet; try again", "Retry-After: 1\r\n");
+  return send_object(connection, text->json, request.gzip ? text->gzipped() : std::string(), request, head);
+}
+
+// root.json.gz goes compressed whatever the client says, as THttpServer sends it.
+int WebDisplay::send_object(mg_connection* connection, const std::string& json, const std::string& gzipped,
+                            const ProtocolRequest& request, bool head) {
+  if (request.gzip && !gzipped.empty())
+    return send_text(connection, 200, "application/json", gzipped, "Cache-Control: no-store\r\nContent-Encoding: gzip\r\n",
+                     head);
+  return send_json(connection, json, "Cache-Control: no-store\r\n", head);
+}
+
+int WebDisplay::respond_archived(mg_connection* connection, const ProtocolRequest& request, bool head) {
+  if (!archive_listing_) return send_error(connection, 404, "kivo has no run archive (--archive DIR)");
+  const std::string rest = request.item.substr(kRunsFolder.size() + 1);
+  const std::string file = rest.substr(0, rest.find('/'));
+  const std::string object = rest.size() > file.size() ? rest.substr(file.size() + 1) : std::string();
+  const std::string path = archive_file_path(archive_directory_, file);
+  if (path.empty()) return send_error(connection, 404, "no such archived run: " + file);
+  if (request.kind == ProtocolRequest::Kind::hierarchy) {
+    if (!object.empty()) return send_error(connection, 404, "no such folder: " + request.item);
+    rootcompat::FileKeys keys;
+    std::string error;
+    if (!rootcompat::ReadFileKeys(path, keys, error)) return send_error(connection, 500, file + ": " + error);
+    return send_json(connection, file_hierarchy_json(file, keys), "Cache-Control: no-store\r\n", head);
+  }
+  // One archived object read at a time: a hit map is tens of megabytes to inflate and write.
+  std::lock_guard one_at_a_time(archived_reads_);
+  std::string error;
+  const std::unique_ptr<TObject> read = rootcompat::ReadFileObject(path, object, error);
+  if (!read) return send_error(connection, error.starts_with("holds no object") ? 404 : 500, file + ": " + error);
+  const std::string json = rootcompat::ToJSON(*read);
+  return send_object(connection, json, request.gzip ? gzip(json) : std::string(), request, head);
 }
 
 int WebDisplay::respond_file(mg_connection* connection, const char* url_path, bool head) {

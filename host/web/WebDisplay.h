@@ -17,8 +17,10 @@
 #include "ArchiveListing.h"
 #include "LiveFrame.h"
 #include "Metrics.h"
+#include "ObjectShelf.h"
 #include "PageViews.h"
 #include "RunCatalogue.h"
+#include "RootProtocol.h"
 #include "StaticCache.h"
 #include "StaticFiles.h"
 #include "ViewPublisher.h"
@@ -57,6 +59,9 @@ namespace kivo::web {
 //                  With a run registry, its runs, filtered by the query
 //                  (RunCatalogue.h), or the archive's when it cannot be read.
 //   /certify       POST only: a shift's judgement of a run (Certification.h).
+//   /h.json, /ITEM/root.json[.gz]  ROOT's web protocol, read-only (RootProtocol.h),
+//                  the objects copied on request (ObjectShelf.h); /browse/ is
+//                  JSROOT's own browser over it.
 //
 // JSON responses are gzip-compressed for clients that accept it. Connections are
 // kept open between requests (HTTP keep-alive). Only GET and HEAD are
@@ -104,6 +109,8 @@ class WebDisplay {
   PageViews& views() { return views_; }
   // What /metrics serves: the event thread attaches and publishes its figures.
   Metrics& metrics() { return metrics_; }
+  // The objects ROOT's web protocol serves: the event thread lists and copies them.
+  ObjectShelf& objects() { return objects_; }
   // "http://ADDR:PORT/" (https with a certificate) with the port actually bound
   // (useful when port 0 was asked for); for a wildcard bind address, the first of
   // addresses().
@@ -127,6 +134,10 @@ class WebDisplay {
   int respond_runs(mg_connection* connection, bool head);
   // The archive's runs, saying why the registry's are not given.
   std::string archive_runs_json(const std::string& registry_problem);
+  int respond_protocol(mg_connection* connection, const ProtocolRequest& request, bool head);
+  int respond_archived(mg_connection* connection, const ProtocolRequest& request, bool head);
+  int send_object(mg_connection* connection, const std::string& json, const std::string& gzipped,
+                  const ProtocolRequest& request, bool head);
   int send_json(mg_connection* connection, const std::string& body, const std::string& headers, bool head);
   std::string activity_json() const;
   bool collect_static_trees(std::string& error);
@@ -154,10 +165,12 @@ class WebDisplay {
 
   PageViews views_;
   Metrics metrics_;
+  ObjectShelf objects_;
 
   std::string archive_directory_;
   std::unique_ptr<ArchiveListing> archive_listing_;
   std::shared_ptr<RunCatalogue> catalogue_;
+  std::mutex archived_reads_;
 };
 
 }  // namespace kivo::web

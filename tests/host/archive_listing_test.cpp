@@ -1,5 +1,5 @@
 // kivo --list-archive: each run with the facts its file keeps and the
-// verdicts that were Medium or Bad, a file that cannot be read named as such; and
+// verdicts that were Medium or Bad, a run cut short marked, a file that cannot be read named as such; and
 // every program's --version, the version the files record.
 #include <gtest/gtest.h>
 
@@ -21,8 +21,9 @@ TEST(ArchiveListing, ListsEachRunWithItsFactsAndVerdicts) {
   const std::string archive = directory + "/runs";
   fs::create_directory(archive);
   const std::string stream = directory + "/runs.kevt";
-  kivo::test::pack("run 4\nevent\nhit 1 4 200 17\nevent\nevent nopacket\nend 4\nrun 5\nevent\n", stream);
-  // Judged from the first events, one of three without its packet is Bad.
+  kivo::test::pack("run 4\nevent\nhit 1 4 200 17\nevent\nevent nopacket\nevent nopacket\nevent nopacket\nevent nopacket\n"
+                   "event nopacket\nevent nopacket\nend 4\nrun 5\nevent\n", stream);
+  // Judged from the first events, six of eight without their packet is Bad.
   const std::string checks = directory + "/checks.toml";
   std::ofstream(checks) << "[verdicts]\nconfirm_judgements = 1\n[missing_packet]\nmin_events = 1\n";
   ASSERT_EQ(run_program({KIVO_BIN, "-b", "-q", "--checks", checks, "--archive", archive, stream}).status, 0);
@@ -33,12 +34,15 @@ TEST(ArchiveListing, ListsEachRunWithItsFactsAndVerdicts) {
   const std::string date = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)";
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("^   run  file       first event \\(UTC\\) ")));
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n     4  run4\\.root  " + date + "  " + date +
-                                                       " +3  Bad +" +
+                                                       " +8  Bad +" +
                                                        kivo::eventio::kivo_version() + "\n")))
       << listed.out;
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n     5  run5\\.root  " + date + "  " + date + " +1  ")));
+  // Run 5 ended with kivo, without its end-of-run event.
+  EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n     5  run5\\.root  [^\n]*  cut short: no end-of-run event\n")))
+      << listed.out;
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n        quality_missing_packet: Bad: ")))
-      << "one event of run 4 lacked its packet: " << listed.out;
+      << "six events of run 4 lacked their packet: " << listed.out;
   EXPECT_EQ(listed.out.find(": Null: "), std::string::npos) << "what could not be judged is not listed";
   EXPECT_NE(listed.out.find("     9  run9.root  cannot be read: not a ROOT file\n"), std::string::npos) << listed.out;
 

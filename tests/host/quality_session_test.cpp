@@ -274,7 +274,7 @@ TEST_F(QualitySessionTest, AnUnusableReferenceIsRefusedAndTheCurrentOneStays) {
                            ": cannot be read: No such file or directory (see kivo --help)\n");
   const Finished prompt = kivo({}, normal, {"reference(\"" + normal + "\")"});
   EXPECT_EQ(prompt.status, 1);
-  EXPECT_NE(prompt.err.find(normal + ": not a JSON file written by save()"), std::string::npos) << prompt.err;
+  EXPECT_NE(prompt.err.find(normal + ": not a ROOT or JSON save"), std::string::npos) << prompt.err;
   EXPECT_NE(prompt.err.find("; the reference stays none"), std::string::npos) << prompt.err;
 }
 

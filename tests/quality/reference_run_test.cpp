@@ -1,5 +1,6 @@
 // Reading a reference run from the ROOT JSON that save() writes, in every
-// array form the writer uses, and refusing files that are not such a run.
+// array form the writer uses, and from a ROOT file (save("x.root"), the run
+// archive's files) alike; refusing files that are not such a run.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +8,9 @@
 #include <memory>
 
 #include "ReferenceRun.h"
+#include "RootFileWriter.h"
 #include "RootJSON.h"
+#include "RootStreamer.h"
 #include "TGraphAsymmErrors.h"
 #include "TH1D.h"
 #include "TH1F.h"
@@ -59,6 +62,20 @@ class ReferenceFile : public ::testing::Test {
     std::ofstream(path) << text;
     return path;
   }
+  // The list as a ROOT file, as save("x.root") writes it.
+  std::string write_root(const TList& objects, const std::string& name = "ref.root") {
+    std::vector<rootcompat::StreamedObject> streamed;
+    std::string error, image;
+    TIter next(&objects);
+    while (TObject* object = next()) {
+      streamed.emplace_back();
+      EXPECT_TRUE(rootcompat::StreamObject(*object, nullptr, streamed.back(), error)) << error;
+    }
+    EXPECT_TRUE(rootcompat::FileImage(std::move(streamed), name, image, error)) << error;
+    const std::string path = (directory / name).string();
+    std::ofstream(path, std::ios::binary) << image;
+    return path;
+  }
   const TH1& histogram(const std::string& name) const {
     for (const auto& h : histograms)
       if (name == h->GetName()) return *h;
@@ -105,7 +122,11 @@ TEST_F(ReferenceFile, RefusesWithTheReason) {
 
   const std::string not_json = write("run 1\nevent\n", "stream.txt");
   EXPECT_FALSE(load_reference(not_json, error));
-  EXPECT_EQ(error.rfind(not_json + ": not a JSON file written by save()", 0), 0u) << error;
+  EXPECT_EQ(error.rfind(not_json + ": not a ROOT or JSON save; a reference is a run file of the archive", 0), 0u) << error;
+
+  const std::string broken = write("{\"_typename\":\"TList\",\"arr\":[", "broken.json");
+  EXPECT_FALSE(load_reference(broken, error));
+  EXPECT_EQ(error.rfind(broken + ": not a JSON file written by save()", 0), 0u) << error;
 
   const std::string not_list = write("{\"_typename\":\"TH1F\",\"fName\":\"x\"}", "h.json");
   EXPECT_FALSE(load_reference(not_list, error));
@@ -115,6 +136,53 @@ TEST_F(ReferenceFile, RefusesWithTheReason) {
   const std::string lacking = write(rootcompat::ToJSON(list), "lacking.json");
   EXPECT_FALSE(load_reference(lacking, error));
   EXPECT_EQ(error, lacking + ": lacks the object hdiffrow_chip_2");
+}
+
+TEST_F(ReferenceFile, AROOTFileReadsAsTheJSONSaveOfTheSameObjects) {
+  std::string error;
+  const std::optional<ReferenceRun> from_json = load_reference(write(rootcompat::ToJSON(list)), error);
+  ASSERT_TRUE(from_json) << error;
+  const std::string path = write_root(list);
+  const std::optional<ReferenceRun> from_root = load_reference(path, error);
+  ASSERT_TRUE(from_root) << error;
+  EXPECT_EQ(from_root->path, path);
+  EXPECT_EQ(from_root->events, from_json->events);
+  // The same floats: the JSON writes each in its shortest decimal form.
+  const auto same = [](const auto& a, const auto& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t s = 0; s < a.size(); ++s) {
+      ASSERT_EQ(a[s].size(), b[s].size());
+      for (std::size_t i = 0; i < a[s].size(); ++i) EXPECT_EQ(float(a[s][i]), float(b[s][i])) << s << " " << i;
+    }
+  };
+  same(from_root->hits_per_event, from_json->hits_per_event);
+  same(from_root->column_differences, from_json->column_differences);
+  same(from_root->row_differences, from_json->row_differences);
+  for (std::size_t s = 0; s < kStaves; ++s) {
+    ASSERT_EQ(from_root->beam[s].has_value(), from_json->beam[s].has_value()) << s;
+    if (from_root->beam[s]) {
+      EXPECT_EQ(from_root->beam[s]->column, from_json->beam[s]->column) << s;
+    }
+  }
+}
+
+TEST_F(ReferenceFile, RefusesAROOTFileWithoutTheMonitorsObjects) {
+  TNamed only("run_number", "9");
+  TList foreign;
+  foreign.Add(&only);
+  std::string error;
+  const std::string path = write_root(foreign, "run9.root");
+  EXPECT_FALSE(load_reference(path, error));
+  EXPECT_EQ(error, path + ": a ROOT file without the monitor's objects (it holds no hnevent)");
+
+  list.Remove(const_cast<TH1*>(&histogram("hdiffcol_chip_1")));
+  const std::string lacking = write_root(list, "lacking.root");
+  EXPECT_FALSE(load_reference(lacking, error));
+  EXPECT_EQ(error, lacking + ": lacks the object hdiffcol_chip_1");
+
+  std::filesystem::resize_file(lacking, 600);
+  EXPECT_FALSE(load_reference(lacking, error));
+  EXPECT_EQ(error.rfind(lacking + ": ", 0), 0u) << error;
 }
 
 TEST_F(ReferenceFile, RefusesAHistogramOfAnotherBinning) {

@@ -281,7 +281,7 @@ TEST_F(DisplayAccess, PasswordFileLocksEveryPath) {
   EXPECT_EQ(access.realm, "kivo");
   access.password_file = passwords;
   const int port = start(access);
-  for (const std::string path : {"/", "/status.json", "/jsroot/modules/main.mjs"}) {
+  for (const std::string path : {"/", "/status.json", "/jsroot/modules/main.mjs", "/h.json"}) {
     const HttpResponse refused = http_request(port, "GET", path);
     EXPECT_EQ(refused.status, 401) << path;
     EXPECT_TRUE(refused.header("www-authenticate").starts_with("Digest ")) << path;

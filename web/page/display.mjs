@@ -8,6 +8,7 @@
 import { cleanup, constants, draw, getElementCanvPainter, parse, redraw, resize, settings } from 'jsroot';
 import { Connection, NoAnswer } from './connection.mjs';
 import { describeHeader } from './header.mjs';
+import { markChips } from './chip-boundaries.mjs';
 import { decorateHitMap, zoomTo } from './hit-map-tools.mjs';
 import { LiveView, regionForZoom } from './live-view.mjs';
 import { PadViews } from './pad-views.mjs';
@@ -24,6 +25,8 @@ const STATUS_TIMEOUT_MS = 3000;
 const KEPT_LATENCIES = 1000;
 // Narrower than this, the page is one column and the canvas takes the whole width.
 const ONE_COLUMN_PX = 900;
+// A narrower canvas (a phone) would draw its text a few pixels high.
+const ONE_COLUMN_CANVAS_PX = 780;
 
 // A drag on a frame zooms; it never moves or resizes it. Log labels carry
 // their exponent in the label's own size (10⁻⁵), not a smaller one. Frames
@@ -73,6 +76,7 @@ const display = {
 window.kivoDisplay = display;
 
 const padViews = new PadViews(drawing, document.getElementById('pad-overlays'), () => drawOnScreen());
+display.padViews = padViews;  // the view in the address reads and sets it (view-address.mjs)
 
 // Drawing is one thing at a time: an update, a change of scale, a resize.
 let drawingQueue = Promise.resolve();
@@ -97,10 +101,11 @@ function showHeader() {
   document.dispatchEvent(new CustomEvent('kivo:header', { detail: parts }));
 }
 
-// The largest 2:1 box the canvas area holds (the whole width in one column).
+// The largest 2:1 box the canvas area holds (the whole width in one column,
+// at least ONE_COLUMN_CANVAS_PX wide: the area then scrolls sideways).
 function canvasSize() {
   const oneColumn = window.innerWidth < ONE_COLUMN_PX;
-  const width = oneColumn ? area.clientWidth : Math.min(area.clientWidth, 2 * area.clientHeight);
+  const width = oneColumn ? Math.max(area.clientWidth, ONE_COLUMN_CANVAS_PX) : Math.min(area.clientWidth, 2 * area.clientHeight);
   const height = Math.max(Math.floor(width / 2), 50);
   return { width: 2 * height, height };
 }
@@ -205,8 +210,10 @@ async function drawCanvas(canvas) {
     display.drawnShape = shape;
     await padViews.restore();
   }
-  for (const [stave, padPainter] of mapPadPainters())
+  for (const [stave, padPainter] of mapPadPainters()) {
     decorateHitMap(padPainter.getMainPainter(), stave, () => display.events ?? 0);
+    markChips(padPainter.getMainPainter());
+  }
   padViews.layout(width, height);
 }
 

@@ -3,6 +3,8 @@
 // not for analysis with a comment, that lists the judgements given before.
 // It posts to /certify, the display's one write; the list is read again
 // once it is stored. State is exposed on window.kivoRuns.certify for tests.
+import { localTime } from './runs.mjs';
+
 const JUDGEMENTS = ['Good', 'Bad', 'not for analysis'];
 const MAX_COMMENT = 500;
 
@@ -14,10 +16,6 @@ function element(tag, attributes = {}, ...children) {
 }
 
 const state = { open: null, stored: 0, error: null };
-
-function localTime(iso) {
-  return iso ? new Date(iso).toLocaleString() : '?';
-}
 
 function judgementClass(verdict) {
   return `certification cert-${verdict.replaceAll(' ', '-')}`;

@@ -94,15 +94,6 @@ export function figureGroups(names = []) {
   return [...groups.values()].sort((a, b) => rank(a.key) - rank(b.key) || a.key.localeCompare(b.key));
 }
 
-// "2024-05-01 05:12" in local time: the list's columns stay narrow.
-export function shortTime(iso) {
-  if (!iso) return '?';
-  const time = new Date(iso);
-  const two = (n) => String(n).padStart(2, '0');
-  return `${time.getFullYear()}-${two(time.getMonth() + 1)}-${two(time.getDate())} ${two(time.getHours())}:` +
-    `${two(time.getMinutes())}`;
-}
-
 // "Hits/event, stave 2" for "hits_per_event_2".
 export function figureLabel(name) {
   const match = /^(.*?)_(\d+)$/.exec(name);

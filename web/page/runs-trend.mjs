@@ -9,7 +9,7 @@ import { figureLabel } from './runs-registry.mjs';
 
 // ROOT's colours for the verdicts (kGreen+2, kOrange+1, kRed, kGray+1), as the page's badges have them.
 const VERDICT_COLOURS = { Good: 418, Medium: 801, Bad: 632, Null: 921 };
-const VERDICT_CSS = { Good: '#2e8b3a', Medium: '#e68a00', Bad: '#c62828', Null: '#9e9e9e' };
+const VERDICT_CSS = { Good: '#237a2f', Medium: '#e68a00', Bad: '#c62828', Null: '#9e9e9e' };
 const DEFAULT_FIGURE = 'hits_per_event_0';
 
 function element(tag, attributes = {}, ...children) {

@@ -11,10 +11,10 @@
 // (runs-registry.mjs, runs-certify.mjs, runs-trend.mjs).
 import { cleanup, draw, openFile } from 'jsroot';
 import { certificationCell, certifyState } from './runs-certify.mjs';
-import { figureCells, figureGroups, figureHeads, filterBar, filterQuery, shortTime, showRegistry }
-  from './runs-registry.mjs';
+import { figureCells, figureGroups, figureHeads, filterBar, filterQuery, showRegistry } from './runs-registry.mjs';
 import { drawTrend, offerFigures, trendPane, trendState } from './runs-trend.mjs';
 import { referencePlots } from './quality-plots.mjs';
+import { raiseTextSizes } from './readable-text.mjs';
 import { mergeToScreenResolution } from './screen-resolution.mjs';
 
 const LIST_INTERVAL_MS = 10000;
@@ -95,29 +95,39 @@ function act(action) {
   if (runs.shown) show(runs.shown.file, action);
 }
 
-function localTime(iso) {
-  return iso ? new Date(iso).toLocaleString() : '?';
+// "2026-12-09 13:58:08" in local time, 24-hour as the header's clock.
+export function localTime(iso) {
+  const time = iso ? new Date(iso) : null;
+  if (!time || Number.isNaN(time.getTime())) return '?';
+  const two = (n) => String(n).padStart(2, '0');
+  return `${time.getFullYear()}-${two(time.getMonth() + 1)}-${two(time.getDate())} ` +
+         `${two(time.getHours())}:${two(time.getMinutes())}:${two(time.getSeconds())}`;
 }
 
 function runRow(entry) {
   const open = element('button', { type: 'button', 'data-file': entry.file, 'data-mode': 'canvas' }, 'Open');
   const overlay = element('button', { type: 'button', 'data-file': entry.file, 'data-mode': 'overlay' }, 'Overlay');
+  const reference = element('button', { type: 'button', 'data-reference': entry.file,
+                                         title: 'how to make this run the reference of the checks' }, 'Use as reference');
   const verdict = entry.overall ?? (entry.problem ? 'unreadable' : '?');
   const registry = runs.registry?.ok;
   // A registry's run of another stand or archive has its file elsewhere.
   const openable = !entry.problem && (!registry || entry.openable);
+  // A run archived without its end-of-run event (kivo ended, or the run was cut off).
+  const cutShort = entry.cut_short
+    ? [' ', element('span', { class: 'cut-short', title: 'no end-of-run event: the run was cut short' }, 'cut short')] : [];
   const cells = [
-    element('td', {}, String(entry.run ?? '?')),
+    element('td', {}, String(entry.run ?? '?'), ...cutShort),
     element('td', { title: entry.path ?? entry.file }, entry.file),
-    element('td', { class: 'time' }, (registry ? shortTime : localTime)(entry.first_event)),
-    element('td', { class: 'time' }, (registry ? shortTime : localTime)(entry.last_event)),
+    element('td', { class: 'time' }, localTime(entry.first_event)),
+    element('td', { class: 'time' }, localTime(entry.last_event)),
     element('td', { class: 'number' }, entry.data_events === null ? '?' : String(entry.data_events)),
     element('td', { class: `verdict ${entry.overall ?? 'Null'}`, title: entry.overall_reason ?? entry.problem ?? '' }, verdict),
     ...(registry ? [element('td', {}, entry.stand), certificationCell(entry, refreshList),
                     ...figureCells(entry, runs.figureGroups)] : []),
-    element('td', {}, ...(openable ? [open, overlay] : [])),
+    element('td', {}, ...(openable ? [open, overlay, reference] : [])),
   ];
-  return element('tr', { 'data-run': String(entry.run ?? '') }, ...cells);
+  return element('tr', { 'data-run': String(entry.run ?? ''), class: entry.cut_short ? 'cut-short-run' : '' }, ...cells);
 }
 
 function showList() {
@@ -135,10 +145,28 @@ function showList() {
   const table = element('table', { id: 'runs-table' }, element('thead', {}, head),
                         element('tbody', {}, ...[...runs.list].reverse().map(runRow)));
   table.addEventListener('click', (event) => {
-    const { file, mode } = event.target?.dataset ?? {};
+    const { file, mode, reference } = event.target?.dataset ?? {};
     if (file) show(file, mode);
+    if (reference) explainReference(reference);
   });
-  pane.replaceChildren(table);
+  pane.replaceChildren(element('p', { id: 'runs-reference-note', hidden: '' }), table);
+}
+
+// The display is read-only: the run becomes the reference at kivo's prompt
+// or command line. The command is shown, and copied where the browser allows.
+export function referenceCommand(file) {
+  return `reference("ARCHIVE/${file}")`;
+}
+
+function explainReference(file) {
+  const command = referenceCommand(file);
+  const note = document.getElementById('runs-reference-note');
+  note.hidden = false;
+  note.replaceChildren(`To compare with ${file}, type `, element('code', {}, command),
+                       ` at kivo's prompt (ARCHIVE: kivo's --archive directory), or start kivo with `,
+                       element('code', {}, `--reference ARCHIVE/${file}`), '. The page itself changes nothing in kivo.');
+  navigator.clipboard?.writeText(command).catch(() => {});
+  runs.referenceShown = file;
 }
 
 async function fetchList() {
@@ -302,6 +330,9 @@ async function drawCanvas(run) {
   const canvas = archivedCanvas(live, objects);
   mergeToScreenResolution(canvas, CANVAS_WIDTH, CANVAS_HEIGHT);
   const pane = document.getElementById('runs-canvas');
+  // Its text as readable as the live canvas's, for the size it is drawn at.
+  const width = pane.clientWidth || CANVAS_WIDTH;
+  raiseTextSizes(canvas, width, Math.min(pane.clientHeight || width / 2, width / 2));
   cleanup(pane);
   await draw(pane, canvas, '');
 }
@@ -426,5 +457,6 @@ async function show(file, mode = 'canvas') {
   }
 }
 
+runs.show = show;  // the view in the address opens a run (view-address.mjs)
 buildView();
 pollList();

@@ -182,11 +182,13 @@ test('from laptop to wide screen, the verdict, the worst check and every Bad row
   assert.deepEqual(small, [], 'texts under 10 px');
   assert.ok(sizes.length > 100, `${sizes.length} texts`);
 
-  // A phone: the state and the verdict first, the canvas across the width.
+  // A phone: the state and the verdict first, the canvas across the width,
+  // no narrower than its text stays legible at, in a box that scrolls sideways.
   await page.setViewportSize({ width: 390, height: 844 });
   await waitForFit(page);
   assert.ok(await inSight(page, '#state') && await inSight(page, '#quality-badge'));
-  assert.equal(await page.evaluate(() => window.kivoDisplay.size.width), 390);
+  assert.equal(await page.evaluate(() => window.kivoDisplay.size.width), 780);
+  assert.equal(await page.$eval('#canvas-area', (area) => getComputedStyle(area).overflowX), 'auto');
   await keepScreenshot(page, 'layout');
   assertCleanPage(browser, assert);
 });

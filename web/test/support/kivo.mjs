@@ -24,3 +24,9 @@ export async function quitKivo(kivo) {
   kivo.send('.q');
   return (await kivo.exited).code;
 }
+
+// Resolves once kivo has said it read all its sources, also when it said so
+// before the call.
+export function allSourcesRead(kivo) {
+  return kivo.output.includes('all sources read') ? Promise.resolve() : kivo.nextLine(/all sources read/);
+}
