@@ -209,7 +209,7 @@ std::string FilterFiles::take_operands(const CommandLine& line) {
   if (!operands.empty()) input = operands[0];
   if (operands.size() > 1) output = operands[1];
   const std::string clash = output_overwrites_input(input, output);
-  return clash.empty() ? clash : line.program() + ": " + clash;
+  return clash.empty() ? clash : line.program() + ": " + clash + " (see " + line.program() + " --help)";
 }
 
 std::string usage_message(const std::string& program, const std::string& subject,
@@ -233,7 +233,8 @@ std::function<std::string(const std::string&)> set_flag(bool& value) {
 
 std::string read_count(const std::string& text, long long& value) {
   long long parsed = 0;
-  if (!read_number(text, parsed).empty() || parsed < 0) return "'" + text + "' is not a count (0 or more)";
+  if (read_number(text, parsed).empty() && parsed < 0) return "'" + text + "' must not be negative";
+  if (!read_number(text, parsed).empty()) return "'" + text + "' is not a count (0 or more)";
   value = parsed;
   return {};
 }

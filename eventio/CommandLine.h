@@ -109,6 +109,12 @@ std::string read_number(const std::string& text, T& value) {
   if (status == std::errc::result_out_of_range) return "'" + text + "' is out of range";
   if constexpr (std::is_floating_point_v<T>) {
     if (!whole || !std::isfinite(parsed)) return "'" + text + "' is not a finite number";
+  } else if constexpr (std::is_unsigned_v<T>) {
+    long long signed_value = 0;
+    const auto [signed_stop, signed_status] = std::from_chars(text.data(), end, signed_value);
+    if (!whole && signed_status == std::errc() && signed_stop == end && signed_value < 0)
+      return "'" + text + "' must not be negative";
+    if (!whole) return "'" + text + "' is not a whole number";
   } else {
     if (!whole) return "'" + text + "' is not a whole number";
   }

@@ -1,13 +1,16 @@
 #include "Diagnostics.h"
 
+#include <errno.h>
+
 #include <cstdio>
 #include <utility>
 
 namespace kivo::eventio {
 namespace {
 
+// "PROGRAM: line", as every message of the KIVO programs begins.
 void write_to_stderr(const std::string& line) {
-  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, line.c_str());
 }
 
 DiagnosticSink& current_sink() {

@@ -1,5 +1,5 @@
 // Where the event-access library reports bad input: one line per problem,
-// by default on standard error. Tests install their own sink to capture them.
+// by default on standard error after the program's name. Tests install their own sink to capture them.
 #ifndef KIVO_EVENTIO_DIAGNOSTICS_H
 #define KIVO_EVENTIO_DIAGNOSTICS_H
 

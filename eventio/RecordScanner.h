@@ -52,6 +52,10 @@ class RecordScanner {
   void restart();
 
   const ReaderCounters& counters() const { return counters_; }
+  // Whether bytes came and none of them was a stream file header or a record.
+  bool nothing_was_a_stream() const {
+    return !header_seen_ && counters_.records_read == 0 && counters_.records_rejected > 0;
+  }
   // Stream offset of the first byte not yet taken by an event or skipped.
   std::uint64_t offset() const { return consumed_ + begin_; }
   // Up to the last 64 bytes taken or skipped, those just before offset().

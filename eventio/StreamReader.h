@@ -50,6 +50,7 @@ class StreamReader {
   // A followed file: finish at the current end.
   void stop_following() { follow_ = false; }
   const ReaderCounters& counters() const { return scanner_.counters(); }
+  bool nothing_was_a_stream() const { return scanner_.nothing_was_a_stream(); }
   const std::string& path() const { return path_; }
   // fd to poll() for readability (pipes/stdin), -1 for regular files and
   // for a named pipe without a writer yet, which poll() does not tell of.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "CommandLine.h"
+
 namespace kivo::host {
 
 namespace {
@@ -47,8 +49,8 @@ int print_archive(const std::string& directory) {
   std::vector<web::ArchivedRun> runs;
   std::string error;
   if (!web::list_archive(directory, runs, error)) {
-    std::fprintf(stderr, "kivo: --list-archive: %s\n", error.c_str());
-    return 1;
+    std::fprintf(stderr, "%s\n", eventio::usage_message("kivo", "--list-archive", error).c_str());
+    return 2;  // a directory that cannot be listed is a bad option, as for --archive
   }
   std::fputs(archive_table(runs).c_str(), stdout);
   return 0;

@@ -15,8 +15,8 @@ namespace kivo::host {
 std::string archive_table(const std::vector<web::ArchivedRun>& runs);
 
 // Prints the listing of `directory` on standard output; returns the exit
-// status: 0, or 1 (with the reason on standard error) when the directory
-// cannot be read.
+// status: 0, or 2, that of a bad option, with the reason on standard error
+// when the directory cannot be read.
 int print_archive(const std::string& directory);
 
 }  // namespace kivo::host

@@ -67,6 +67,13 @@ std::uint64_t EventSources::records_rejected() const {
   return rejected;
 }
 
+std::vector<std::string> EventSources::not_streams() const {
+  std::vector<std::string> paths;
+  for (const Source& source : sources_)
+    if (source.reader->finished() && source.reader->nothing_was_a_stream()) paths.push_back(source.reader->path());
+  return paths;
+}
+
 int EventSources::unfinished() const {
   int count = 0;
   for (std::size_t i = current_; i < sources_.size(); ++i)

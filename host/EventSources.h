@@ -38,6 +38,9 @@ class EventSources {
   std::uint64_t events_read() const { return events_read_; }
   // Records rejected by every source so far.
   std::uint64_t records_rejected() const;
+  // The finished sources whose bytes held neither a stream file header nor
+  // a record: files that are not streams at all, a text file given by mistake.
+  std::vector<std::string> not_streams() const;
   // Sources that may still yield events.
   int unfinished() const;
   // The path of the source the last event came from ("-": standard input).

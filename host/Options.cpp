@@ -22,7 +22,8 @@ constexpr const char* kAbout =
     "            [--auth FILE] [--tls CERT] [--plugin PATH] [--snapshot FILE]\n"
     "            [--refresh-seconds S] [--archive DIR] [--checks FILE]\n"
     "            [--quality-log FILE] [--on-bad CMD] [--on-good CMD] [--reference FILE]\n"
-    "            [--name STAND] [--metrics-token FILE] [--registry URL] [STREAM]...\n"
+    "            [--name STAND] [--metrics-token FILE] [--registry URL] [--display-optional]\n"
+    "            [STREAM]...\n"
     "       kivo --list-archive DIR\n"
     "       kivo [--registry URL] [--name STAND] --rebuild DIR\n"
     "       kivo --registry URL --export csv|json [--since DATE]\n"
@@ -35,6 +36,16 @@ constexpr const char* kAbout =
 constexpr const char* kNotes =
     "Host messages go to standard error; standard output carries only what the\n"
     "commands print. Type help() at the prompt for the commands.\n"
+    "\n"
+    "Exit status: 0 when all went well; 1 when the monitor library cannot be\n"
+    "loaded, a stream cannot be opened, a batch run's stream is not a KIVO stream,\n"
+    "a -e or -x command fails, the --snapshot file cannot be written, a run could\n"
+    "not be archived, or standard output or error was closed before the end (the\n"
+    "events are processed all the same); 2 for a bad command line, among them a\n"
+    "display that cannot start and a --registry that is not a registry of this\n"
+    "kivo, told before any event is read; 130 when Ctrl-C stopped a batch run or\n"
+    "a prompt reading from a pipe. SIGTERM and SIGHUP end kivo as killed by that\n"
+    "signal, once the run in progress is archived.\n"
     "\n"
     "With --archive DIR every run is also recorded in the run registry DIR/registry.sqlite,\n"
     "or where --registry URL says: a file path (SQLite) or postgresql://USER@HOST:PORT/DB.\n"
@@ -138,6 +149,8 @@ void add_options(eventio::CommandLine& line, Options& options) {
   line.add({"", 'q', "", "quit once every event is processed", eventio::set_flag(options.quit)});
   line.add(startup_item('e', "CMD", "run the command CMD, e.g. -e 'set_refresh(1000)'", options.startup));
   line.add(startup_item('x', "FILE", "run the commands in FILE, one per line", options.startup));
+  line.add({"display-optional", 0, "", "run on without the web display when it cannot start (else exit 2)",
+            eventio::set_flag(options.display_optional)});
   line.add({"port", 0, "N", "web display port (default 8080)",
             [&options](const std::string& text) { return parse_port(text, options.port); }});
   line.add({"bind", 0, "ADDR", "web display address, numeric (default 127.0.0.1)",
@@ -177,7 +190,7 @@ void add_options(eventio::CommandLine& line, Options& options) {
             eventio::store_text(options.on_good)});
   line.add({"reference", 0, "FILE", "compare with a known-good run written by save()",
             eventio::store_text(options.reference)});
-  line.add({"name", 0, "STAND", "the stand label of every series of /metrics (default: the host name)",
+  line.add({"name", 0, "STAND", "the stand's name, served at /metrics as kivo_stand_info (default: the host name)",
             [&options](const std::string& text) { return parse_stand(text, options.stand); }});
   line.add({"metrics-token", 0, "FILE", "/metrics also opens to the bearer token in FILE (private to its owner)",
             [&options](const std::string& path) { return parse_metrics_token(path, options.access); }});

@@ -17,6 +17,7 @@ struct StartupItem {
 
 struct Options {
   bool batch = false;  // -b: no web display
+  bool display_optional = false;  // --display-optional: run on when the display cannot start
   bool quit = false;   // -q: process to the end, then exit
   bool help = false;
   bool version = false;

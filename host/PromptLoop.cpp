@@ -1,6 +1,7 @@
 #include "PromptLoop.h"
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -51,23 +52,34 @@ int wait_timeout(Session& session, bool busy) {
 
 }  // namespace
 
-void run_prompt(Session& session, const interp::Registry& registry) {
+bool run_prompt(Session& session, const interp::Registry& registry) {
   session.reserve_standard_input();
   // The line editor turns echo off while it reads; a signal that ends kivo
   // puts the terminal back as it was.
   eventio::restore_terminal_on_signals(0);
+  bool interrupted = false;  // by Ctrl-C, in a line or between lines
+  const bool terminal = isatty(STDIN_FILENO) != 0;
   interp::Prompt prompt("kivo> ", interp::default_history_path(), registry,
-                        [&session](std::optional<std::string> line) {
+                        [&session, &interrupted, terminal](std::optional<std::string> line) {
                           if (line) {
                             session.execute(*line, "input");
+                            interrupted = session.interrupted();
                           } else {
                             session.request_quit();
                           }
-                          return !session.quit_requested();
+                          return !session.quit_requested() && !(interrupted && !terminal);
                         });
   bool announced_end = true;
   while (!session.quit_requested() && !termination_requested()) {
-    if (take_interrupt()) prompt.discard_line();
+    if (take_interrupt()) {
+      interrupted = true;
+      prompt.discard_line();
+    }
+    if (interrupted && !terminal) {
+      report("interrupted: the commands come from no terminal, kivo ends");
+      return false;
+    }
+    interrupted = false;
     bool busy = background_slice(session, prompt, announced_end);
     session.serve_display();
     // The prompt line leaves the screen while the checks that follow a
@@ -85,6 +97,7 @@ void run_prompt(Session& session, const interp::Registry& registry) {
       if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) prompt.read_available();
     }
   }
+  return true;
 }
 
 }  // namespace kivo::host

@@ -9,8 +9,11 @@
 
 namespace kivo::host {
 
-// Returns when the operator quits (.q or Ctrl-D).
-void run_prompt(Session& session, const interp::Registry& registry);
+// Returns when the operator quits (.q or Ctrl-D): true then. Ctrl-C drops
+// the line being typed at a terminal; when the commands come from a pipe or
+// a file, where no line is being typed, it ends the prompt as it ends a
+// batch run: false then.
+bool run_prompt(Session& session, const interp::Registry& registry);
 
 }  // namespace kivo::host
 

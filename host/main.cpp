@@ -21,6 +21,7 @@
 #include "RegistrySetup.h"
 #include "Session.h"
 #include "Snapshot.h"
+#include "StandardStreams.h"
 #include "TemporaryFiles.h"
 #include "WebDisplay.h"
 
@@ -39,8 +40,11 @@ std::string joined(const std::vector<std::string>& words) {
   return text;
 }
 
+// The display asked for, started; null when it cannot start, with `failed`
+// set unless --display-optional lets kivo run on without it.
 std::unique_ptr<kivo::web::WebDisplay> start_display(const kivo::host::Options& options,
-                                                     const std::optional<kivo::registry::RegistryUrl>& registry) {
+                                                     const std::optional<kivo::registry::RegistryUrl>& registry,
+                                                     bool& failed) {
   auto display = std::make_unique<kivo::web::WebDisplay>(options.bind, options.port, KIVO_WEB_DIR);
   display->set_access(options.access);
   display->metrics().set_stand(options.stand);
@@ -48,7 +52,11 @@ std::unique_ptr<kivo::web::WebDisplay> start_display(const kivo::host::Options& 
   if (registry) display->set_catalogue(std::make_shared<kivo::registry::RegistryCatalogue>(*registry, options.archive));
   std::string error;
   if (!display->start(error)) {
-    report("web display not started: " + error);
+    failed = !options.display_optional;
+    report(failed ? "the web display cannot start: " + error +
+                        " (give another --port or --bind, -b for no display, or --display-optional to run on "
+                        "without it)"
+                  : "web display not started, running on without it (--display-optional): " + error);
     return nullptr;
   }
   report("display at " + joined(display->addresses()));
@@ -107,6 +115,15 @@ bool write_snapshot(kivo::host::Session& session, const std::string& path) {
   return false;
 }
 
+// A file of which nothing was a record was no stream: a batch run that read
+// it has failed, however damaged streams are read through.
+bool all_were_streams(kivo::host::Session& session) {
+  const std::vector<std::string> others = session.sources().not_streams();
+  for (const std::string& path : others)
+    report((path == "-" ? "standard input" : path) + ": not a KIVO stream (no stream file header)");
+  return others.empty();
+}
+
 // Everything after loading: sources, start-up commands, then the events to the
 // end (-q) or the prompt.
 int process(kivo::host::Session& session, const kivo::host::Options& options,
@@ -114,19 +131,21 @@ int process(kivo::host::Session& session, const kivo::host::Options& options,
   if (!open_streams(session, options) || !run_startup(session, options)) return kExitFailure;
   // Ctrl-C during a start-up command skips the rest; a batch run ends there.
   if (session.interrupted() && options.quit) return kExitInterrupted;
+  bool streams = true;
   if (!session.quit_requested()) {
     // Standard input cannot carry both events and commands.
     if (options.quit || session.sources().reads_standard_input()) {
       if (kivo::host::interrupt_pending()) return kExitInterrupted;
       session.run(0);
       if (session.interrupted()) return kExitInterrupted;
+      streams = all_were_streams(session);
     } else {
-      kivo::host::run_prompt(session, registry);
+      if (!kivo::host::run_prompt(session, registry)) return kExitInterrupted;
     }
   }
   std::fflush(stdout);
   if (!options.snapshot.empty() && !write_snapshot(session, options.snapshot)) return kExitFailure;
-  return 0;
+  return streams ? 0 : kExitFailure;
 }
 
 // The data-quality configuration, log and reference run that the options
@@ -154,7 +173,10 @@ std::string quality_setup(const kivo::host::Options& options, kivo::quality::Set
 int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin,
                 kivo::quality::Setup quality, const std::optional<kivo::registry::RegistryUrl>& run_registry,
                 const std::string& registry_unavailable) {
-  std::unique_ptr<kivo::web::WebDisplay> display = options.batch ? nullptr : start_display(options, run_registry);
+  bool display_failed = false;
+  std::unique_ptr<kivo::web::WebDisplay> display =
+      options.batch ? nullptr : start_display(options, run_registry, display_failed);
+  if (display_failed) return kExitUsage;  // before pinit and any event
   kivo::interp::Registry& registry = kivo::interp::Registry::global();
   kivo::host::RunRecording recording{options.archive, options.stand,
                                      run_registry ? kivo::host::start_registry_writer(*run_registry, options.archive,
@@ -174,9 +196,19 @@ int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlu
   return status == 0 && !archived ? kExitFailure : status;
 }
 
+// A reader that left early (`kivo ... | head`) has cut the output: said at
+// the end, and the exit status is not 0.
+int with_output_checked(int status) {
+  const std::string cut = kivo::host::cut_standard_streams();
+  if (cut.empty()) return status;
+  std::fputs(kivo::host::cut_output_message(cut).c_str(), stderr);
+  return status == 0 ? kExitFailure : status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  kivo::host::ignore_broken_pipes();
   kivo::host::Options options;
   std::string error;
   if (!kivo::host::parse_options(argc, argv, options, error)) {
@@ -191,8 +223,17 @@ int main(int argc, char** argv) {
     std::fputs(kivo::eventio::version_text("kivo").c_str(), stdout);
     return 0;
   }
-  if (!options.list_archive.empty()) return kivo::host::print_archive(options.list_archive);
-  if (kivo::host::is_registry_tool(options)) return kivo::host::run_registry_tool(options);
+  if (!options.list_archive.empty()) {
+    if (!options.streams.empty()) {
+      std::fprintf(stderr, "%s\n",
+                   kivo::eventio::usage_message("kivo", "--list-archive",
+                                                "takes no STREAM ('" + options.streams.front() + "' given)")
+                       .c_str());
+      return kExitUsage;
+    }
+    return with_output_checked(kivo::host::print_archive(options.list_archive));
+  }
+  if (kivo::host::is_registry_tool(options)) return with_output_checked(kivo::host::run_registry_tool(options));
   // Told now rather than after a run that may last hours.
   if (!options.snapshot.empty()) {
     if (const std::string problem = kivo::web::snapshot_problem(options.snapshot); !problem.empty()) {
@@ -234,5 +275,5 @@ int main(int argc, char** argv) {
     report(error);
     return kExitFailure;
   }
-  return run_session(options, *plugin, std::move(quality), run_registry, registry_unavailable);
+  return with_output_checked(run_session(options, *plugin, std::move(quality), run_registry, registry_unavailable));
 }

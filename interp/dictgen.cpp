@@ -154,8 +154,18 @@ int main(int argc, char** argv) {
     std::cout << kivo::eventio::version_text("kivo-dictgen");
     return 0;
   }
+  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    std::cout << "usage: kivo-dictgen HEADER DICTNAME OUTPUT\n"
+                 "Writes to OUTPUT the C++ source that registers the functions HEADER declares\n"
+                 "as the prompt commands of the dictionary DICTNAME (run by the build).\n"
+                 "\n"
+                 "Exit status: 0 when OUTPUT is written, 1 when HEADER cannot be read or parsed\n"
+                 "or OUTPUT cannot be written, 2 for a bad command line.\n";
+    return 0;
+  }
   if (argc != 4) {
-    std::cerr << "usage: kivo-dictgen HEADER DICTNAME OUTPUT\n";
+    std::cerr << "kivo-dictgen: HEADER DICTNAME OUTPUT expected, " << argc - 1
+              << " operands given (see kivo-dictgen --help)\n";
     return 2;
   }
   std::string header_path = std::filesystem::absolute(argv[1]).string();

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -17,8 +18,7 @@ namespace {
 
 constexpr Int_t kBigFileVersion = 1000000;
 constexpr Version_t kBigVersion = 1000;
-// Generous bounds on what a table of contents may take.
-constexpr Long64_t kMaxKeysListBytes = Long64_t{256} << 20;
+// A generous bound on what a top directory's record may take.
 constexpr Int_t kMaxNameBytes = 1 << 20;
 // The largest object a key may hold once inflated.
 constexpr Int_t kMaxObjectBytes = Int_t{1} << 30;
@@ -26,9 +26,11 @@ constexpr std::size_t kBlockHeader = 9;
 
 class File {
  public:
-  explicit File(const std::string& path) : fDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+  explicit File(const std::string& path)
+      : fDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) {
     struct stat info {};
     if (fDescriptor >= 0 && ::fstat(fDescriptor, &info) == 0) fSize = info.st_size;
+    fRegular = fDescriptor >= 0 && S_ISREG(info.st_mode);
   }
   ~File() {
     if (fDescriptor >= 0) ::close(fDescriptor);
@@ -37,6 +39,7 @@ class File {
   File& operator=(const File&) = delete;
 
   bool Opened() const { return fDescriptor >= 0; }
+  bool Regular() const { return fRegular; }
   Long64_t Size() const { return fSize; }
 
   // The bytes from `offset` on, at most `length` of them (fewer at the end of the file).
@@ -57,6 +60,7 @@ class File {
  private:
   int fDescriptor;
   Long64_t fSize = 0;
+  bool fRegular = false;
 };
 
 KeyRecord ReadKeyHeader(Cursor& c) {
@@ -122,11 +126,16 @@ bool ReadTopDirectory(const File& file, const Header& header, std::string& title
   return true;
 }
 
-bool ReadKeysList(const File& file, Long64_t seekKeys, std::vector<KeyRecord>& keys, std::string& error) {
+bool ReadKeysList(const File& file, Long64_t seekKeys, Long64_t maxBytes, std::vector<KeyRecord>& keys,
+                  std::string& error) {
   const std::string first = file.Read(seekKeys, 4);
   Cursor head(first);
   const Int_t nbytes = head.Int();
-  if (head.Failed() || nbytes <= 0 || nbytes > kMaxKeysListBytes || seekKeys > file.Size() - nbytes) {
+  if (!head.Failed() && nbytes > maxBytes) {
+    error = "damaged ROOT file (its list of keys claims " + std::to_string(nbytes) + " bytes)";
+    return false;
+  }
+  if (head.Failed() || nbytes <= 0 || seekKeys > file.Size() - nbytes) {
     error = "truncated or damaged ROOT file (its list of keys lies outside it)";
     return false;
   }
@@ -191,6 +200,10 @@ bool ReadKeyPayload(const std::string& path, const KeyRecord& key, std::string& 
     error = std::strerror(errno);
     return false;
   }
+  if (!file.Regular()) {
+    error = "not a regular file";
+    return false;
+  }
   if (key.keylen <= 0 || key.nbytes < key.keylen || key.objlen < 0 || key.objlen > kMaxObjectBytes ||
       key.seekKey < 0 || key.seekKey > file.Size() - key.nbytes) {
     error = "damaged key of " + key.name;
@@ -212,17 +225,21 @@ bool ReadKeyPayload(const std::string& path, const KeyRecord& key, std::string& 
   return true;
 }
 
-bool ReadFileKeys(const std::string& path, FileKeys& contents, std::string& error) {
+bool ReadFileKeys(const std::string& path, FileKeys& contents, std::string& error, Long64_t maxKeysListBytes) {
   contents = FileKeys();
   const File file(path);
   if (!file.Opened()) {
     error = std::strerror(errno);
     return false;
   }
+  if (!file.Regular()) {
+    error = "not a regular file";
+    return false;
+  }
   Header header;
   Long64_t seekKeys = 0;
   return ReadHeader(file, header, error) && ReadTopDirectory(file, header, contents.title, seekKeys, error) &&
-         ReadKeysList(file, seekKeys, contents.keys, error);
+         ReadKeysList(file, seekKeys, std::min(maxKeysListBytes, kMaxKeysListBytes), contents.keys, error);
 }
 
 }  // namespace rootcompat

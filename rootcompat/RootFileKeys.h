@@ -17,10 +17,16 @@ struct FileKeys {
   std::vector<KeyRecord> keys;  // in the order of the keys list
 };
 
+// The longest keys list read unless the caller bounds it further.
+inline constexpr Long64_t kMaxKeysListBytes = Long64_t{256} << 20;
+
 // Reads the keys of the ROOT file `path`; false with `error` saying why
 // ("not a ROOT file", "truncated", ...) when it cannot. Any bytes may be
-// given: nothing is read outside the file, no length is trusted.
-bool ReadFileKeys(const std::string& path, FileKeys& contents, std::string& error);
+// given: nothing is read outside the file, no length is trusted, a keys
+// list longer than `maxKeysListBytes` is refused unread, and only a regular
+// file is read (a named pipe is refused without waiting for a writer).
+bool ReadFileKeys(const std::string& path, FileKeys& contents, std::string& error,
+                  Long64_t maxKeysListBytes = kMaxKeysListBytes);
 
 // The object bytes of `key` (one of the file's keys), inflated when stored
 // compressed; false with `error` when they cannot be read.

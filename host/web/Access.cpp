@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "RegularFiles.h"
 
 namespace kivo::web {
 
@@ -41,8 +44,10 @@ std::string host_text(const sockaddr* address) {
 }  // namespace
 
 std::string read_password_realm(const std::string& path, std::string& realm) {
-  std::ifstream in(path);
-  if (!in) return path + ": cannot be read";
+  std::string problem;
+  const std::optional<std::string> text = read_regular_file(path, kMaxPasswordFileBytes, problem);
+  if (!text) return path + ": cannot be read: " + problem;
+  std::istringstream in(*text);
   std::string line;
   realm.clear();
   for (int number = 1; std::getline(in, line); ++number) {

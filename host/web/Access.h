@@ -16,6 +16,9 @@ struct Access {
   std::string metrics_token;  // bearer token that opens /metrics alone (MetricsToken.h); empty: none
 };
 
+// The longest password file read: many thousands of users.
+inline constexpr std::size_t kMaxPasswordFileBytes = std::size_t{1} << 20;
+
 // Reads an htdigest password file ("user:realm:HA1" lines, HA1 the MD5 of
 // "user:realm:password" in hex, as `htdigest` writes them); empty with
 // `realm` set when it holds at least one entry and all of one realm,

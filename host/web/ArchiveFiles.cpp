@@ -9,12 +9,13 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <optional>
 #include <random>
 
 #include "ArchiveListing.h"
 #include "HttpExchange.h"
-#include "StaticFiles.h"
+#include "RegularFiles.h"
 
 namespace kivo::web {
 
@@ -174,18 +175,29 @@ RangeAnswer parse_ranges(const char* header, std::uint64_t size, std::vector<Byt
   return ranges.empty() ? RangeAnswer::unsatisfiable : RangeAnswer::partial;
 }
 
+// Named as a run file, the name opened as written in the directory: a link
+// is refused, whether it leads out of the archive or not, as the listing
+// leaves links out.
+int open_archive_file(const std::string& directory, std::string_view name) {
+  if (!is_run_file_name(std::string(name))) return -1;
+  std::string problem;
+  const int fd = open_regular_file_in(directory, std::string(name), problem);
+  if (fd < 0 && problem != std::strerror(ENOENT))
+    log_once("archive: " + directory + "/" + std::string(name) + " " + problem + ": not served");
+  return fd;
+}
+
 std::string archive_file_path(const std::string& directory, std::string_view name) {
-  if (!is_run_file_name(std::string(name))) return {};
-  const std::optional<StaticTree> tree = make_static_tree(std::string(kArchivePrefix), directory);
-  if (!tree) return {};
-  return resolve_static_file({*tree}, std::string(kArchivePrefix) + std::string(name)).value_or("");
+  const int fd = open_archive_file(directory, name);
+  if (fd < 0) return {};
+  ::close(fd);
+  return directory + "/" + std::string(name);
 }
 
 int send_archive_file(mg_connection* connection, const std::string& directory, std::string_view name, bool head) {
-  const std::string path = archive_file_path(directory, name);
-  const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open_archive_file(directory, name);
   struct stat info {};
-  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
     if (fd >= 0) ::close(fd);
     return send_error(connection, 404, "not found");
   }

@@ -2,8 +2,9 @@
 // files: by byte ranges (RFC 9110), several at once as multipart/byteranges.
 //
 //   /archive/NAME   a run file (run<N>.root, run<N>_<K>.root) directly inside the
-//                   archive directory, a regular file whose real path lies
-//                   there; anything else is 404.
+//                   archive directory, a regular file and not a link; NAME is
+//                   the whole decoded path after the prefix (RequestHead.h);
+//                   anything else is 404.
 #ifndef KIVO_HOST_WEB_ARCHIVE_FILES_H
 #define KIVO_HOST_WEB_ARCHIVE_FILES_H
 
@@ -32,7 +33,15 @@ enum class RangeAnswer { whole, partial, unsatisfiable };
 // or none of it.
 RangeAnswer parse_ranges(const char* header, std::uint64_t size, std::vector<ByteRange>& ranges);
 
-// The path of run file `name` in `directory`, or empty when none is served by that name.
+// The run file `name` of `directory` opened for reading, or -1 when none is
+// served by that name: not a run file's name, or not a regular file directly
+// inside `directory` (a link, a named pipe or a device is refused at once,
+// and logged once).
+int open_archive_file(const std::string& directory, std::string_view name);
+
+// The path of run file `name` in `directory` when open_archive_file would
+// serve it, for readers that open it by path (the ROOT protocol's folders
+// of archived runs); empty otherwise.
 std::string archive_file_path(const std::string& directory, std::string_view name);
 
 // Answers GET or HEAD of /archive/NAME; returns the status sent.

@@ -6,11 +6,13 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 
+#include "Access.h"
 #include "HttpExchange.h"
+#include "RegularFiles.h"
 
 namespace kivo::web {
 
@@ -181,7 +183,13 @@ void DigestAuth::forget_expired(Clock::time_point now) {
 }
 
 std::string DigestAuth::ha1_of(const std::string& user) const {
-  std::ifstream in(password_file_);
+  std::string problem;
+  const std::optional<std::string> text = read_regular_file(password_file_, kMaxPasswordFileBytes, problem);
+  if (!text) {
+    log_once("--auth " + password_file_ + ": " + problem + ": every request is refused until it can be read");
+    return {};
+  }
+  std::istringstream in(*text);
   const std::string prefix = user + ":" + realm_ + ":";
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -67,6 +67,8 @@ void send_head(mg_connection* connection, int status, std::string_view content_t
   mg_response_header_add(connection, "Content-Type", content_type.data(), static_cast<int>(content_type.size()));
   mg_response_header_add(connection, "Content-Length", std::to_string(content_length).c_str(), -1);
   mg_response_header_add(connection, "X-Content-Type-Options", "nosniff", -1);
+  static const std::string keep_alive = "timeout=" + std::to_string(kKeepAliveSeconds);
+  mg_response_header_add(connection, "Keep-Alive", keep_alive.c_str(), -1);
   if (!extra_headers.empty()) mg_response_header_add_lines(connection, std::string(extra_headers).c_str());
   mg_response_header_send(connection);
 }

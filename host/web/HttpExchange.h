@@ -16,6 +16,13 @@ struct mg_connection;
 
 namespace kivo::web {
 
+// How long the server keeps an idle connection for the client's next request.
+// Every response says so (Keep-Alive: timeout=N), so that clients stop reusing
+// a connection before the server drops it rather than lose a request sent
+// just as it does. Longer than the page's poll intervals, so that its polls
+// reuse one connection (one TLS handshake) rather than open one each.
+constexpr int kKeepAliveSeconds = 3;
+
 // The status line and headers; `extra_headers` are whole lines, each ending in CRLF.
 void send_head(mg_connection* connection, int status, std::string_view content_type,
                std::size_t content_length, std::string_view extra_headers);

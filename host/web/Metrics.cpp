@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "CommandLine.h"
 #include "HttpExchange.h"
 #include "ProcessFigures.h"
 
@@ -36,18 +37,15 @@ std::string both(std::string first, const std::string& second) { return first.ap
 // first sample, so that a family without samples leaves no lines.
 class Exposition {
  public:
-  explicit Exposition(const std::string& stand) : stand_(label("stand", stand)) {}
-
   void family(const char* name, const char* type, const char* help) {
     name_ = name;
     header_ = std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
   }
-  // A sample of the family last begun; `labels` are those besides the stand's,
-  // "name=\"value\"" joined by commas.
+  // A sample of the family last begun; `labels` "name=\"value\"" joined by commas.
   void sample(double value, const std::string& labels = {}) {
     text_ += header_;
     header_.clear();
-    text_ += name_ + "{" + stand_ + (labels.empty() ? "" : ",") + labels + "} " + number_text(value) + "\n";
+    text_ += name_ + (labels.empty() ? "" : "{" + labels + "}") + " " + number_text(value) + "\n";
   }
   void sample(const std::optional<double>& value) {
     if (value) sample(*value);
@@ -55,9 +53,18 @@ class Exposition {
   std::string take() { return std::move(text_); }
 
  private:
-  const std::string stand_;
   std::string name_, header_, text_;
 };
+
+// Facts rather than figures, as info series of value 1: which KIVO serves,
+// and the stand's name as kivo knows it. Prometheus labels the series with
+// the stand of its target; the name here is for checking them against it.
+void write_identity(Exposition& out, const std::string& stand) {
+  out.family("kivo_build_info", "gauge", "The version of KIVO serving these figures, as a label; always 1.");
+  out.sample(1, label("version", eventio::kivo_version()));
+  out.family("kivo_stand_info", "gauge", "The stand's name given to kivo with --name (the host name by default); always 1.");
+  out.sample(1, label("name", stand));
+}
 
 void write_activity(Exposition& out, const Activity::Reading& activity) {
   out.family("kivo_events_per_second", "gauge", "Events processed per second over the last 5 seconds.");
@@ -222,7 +229,8 @@ std::string Metrics::text() const {
     host = host_;
     quality = quality_;
   }
-  Exposition out(stand_);
+  Exposition out;
+  write_identity(out, stand_);
   if (host) write_host(out, *host);
   if (activity) write_activity(out, activity->read());
   if (quality) {

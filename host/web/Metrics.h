@@ -3,8 +3,9 @@
 // as kivo goes: counters the event thread stores as it processes, the data
 // quality the event thread copies after each judgement, counts the alarm and
 // archive threads keep, and the kernel's figures of the process. It never
-// waits for the event thread and never passes over a hit map. Every series
-// carries the label stand="STAND" (--name). docs/metrics.md lists them all.
+// waits for the event thread and never passes over a hit map. The stand is
+// the label Prometheus gives its target; kivo_stand_info{name="STAND"} says
+// the name kivo was given (--name). docs/metrics.md lists them all.
 #ifndef KIVO_HOST_WEB_METRICS_H
 #define KIVO_HOST_WEB_METRICS_H
 
@@ -98,7 +99,7 @@ class Metrics {
 
   Metrics();
 
-  // The stand label's value; set before the server starts.
+  // The stand's name that kivo_stand_info carries; set before the server starts.
   void set_stand(std::string stand) { stand_ = std::move(stand); }
   const std::string& stand() const { return stand_; }
   // Where the event counts, rate and host counters come from.

@@ -126,6 +126,7 @@ struct ChildResult {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
+  signal(SIGPIPE, SIG_DFL);  // kivo ignores it; Node.js sets its own
   if (dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(messages, STDERR_FILENO) < 0)
     _exit(126);
   execvp(argv[0], argv);

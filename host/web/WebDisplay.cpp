@@ -24,6 +24,7 @@
 #include "HttpExchange.h"
 #include "LiveCanvas.h"
 #include "MetricsToken.h"
+#include "RequestHead.h"
 #include "RootJSON.h"
 #include "RootObjectReader.h"
 #include "TObject.h"
@@ -40,9 +41,6 @@ constexpr const char* kServerThreads = "100";
 constexpr const char* kListenBacklog = "128";
 constexpr const char* kConnectionQueue = "64";
 constexpr const char* kRequestTimeoutMs = "5000";
-// Longer than the page's poll intervals, so that its polls reuse one
-// connection (one TLS handshake) rather than open one each.
-constexpr const char* kKeepAliveTimeoutMs = "3000";
 constexpr const char* kMaxRequestSize = "16384";
 constexpr unsigned kFeatureIpv6 = 8;  // mg_check_feature bit
 constexpr std::chrono::milliseconds kKnockInterval{20};
@@ -187,6 +185,7 @@ bool WebDisplay::start(std::string& error) {
     }
   }
   const std::string ports = where + (tls ? "s" : "");
+  const std::string keep_alive_ms = std::to_string(kKeepAliveSeconds * 1000);
   std::vector<const char*> options = {"listening_ports",    ports.c_str(),
                                       "num_threads",        kServerThreads,
                                       "listen_backlog",     kListenBacklog,
@@ -194,7 +193,7 @@ bool WebDisplay::start(std::string& error) {
                                       "request_timeout_ms", kRequestTimeoutMs,
                                       "max_request_size",   kMaxRequestSize,
                                       "enable_keep_alive",  "yes",
-                                      "keep_alive_timeout_ms", kKeepAliveTimeoutMs,
+                                      "keep_alive_timeout_ms", keep_alive_ms.c_str(),
                                       // No leave for other sites' pages to read the display, and
                                       // no preflight answered before authentication.
                                       "access_control_allow_origin",  "",
@@ -294,9 +293,21 @@ int WebDisplay::connection_taken(const mg_connection* connection, void** data) {
   return 0;
 }
 
+// Before any handler and before authentication, for every path: a head
+// whose framing could be read two ways ends its connection, and a path that
+// decodes to a NUL or another control character names nothing served.
 int WebDisplay::request_head_read(mg_connection* connection) {
   const mg_request_info* request = mg_get_request_info(connection);
   static_cast<WebDisplay*>(request->user_data)->gate_.request_read(request->remote_addr, request->remote_port);
+  if (const std::string problem = framing_problem(*request); !problem.empty()) {
+    // civetweb's own error answer closes the connection after it.
+    mg_send_http_error(connection, 400, "request refused: %s", problem.c_str());
+    return 400;
+  }
+  if (request->local_uri_raw == nullptr) return 0;  // not a path of this server: civetweb answers
+  const std::optional<std::string> path = decoded_path(*request);
+  if (!path) return send_error(connection, 400, "bad request path");
+  if (has_control_character(*path)) return send_error(connection, 404, "not found");
   return 0;  // civetweb goes on with the request
 }
 

@@ -73,7 +73,7 @@ TEST(CommandLine, EveryUsageErrorNamesTheOptionAndPointsToTheHelp) {
   EXPECT_EQ(error_of({"--end-run=1"}), "prog: --end-run: takes no value (see prog --help)");
   EXPECT_EQ(error_of({"--e", "1"}), "prog: --e: ambiguous: --events, --end-run (see prog --help)");
   EXPECT_EQ(error_of({"-n", "x"}), "prog: -n: 'x' is not a count (0 or more) (see prog --help)");
-  EXPECT_EQ(error_of({"--events=-1"}), "prog: --events: '-1' is not a count (0 or more) (see prog --help)");
+  EXPECT_EQ(error_of({"--events=-1"}), "prog: --events: '-1' must not be negative (see prog --help)");
   EXPECT_EQ(error_of({"--ev", "2x"}), "prog: --events: '2x' is not a count (0 or more) (see prog --help)")
       << "an abbreviation is named in full";
   EXPECT_EQ(error_of({"--end-run", "-n", "1", "--end-run", "-zn1"}), "prog: -z: unknown option (see prog --help)")
@@ -111,6 +111,10 @@ TEST(CommandLine, NumbersAreReadWhole) {
   EXPECT_EQ(read_number("2.5e3", real), "");
   EXPECT_EQ(real, 2500);
   EXPECT_EQ(read_number("inf", real), "'inf' is not a finite number");
+  unsigned seed = 7;
+  EXPECT_EQ(read_number("-1", seed), "'-1' must not be negative");
+  EXPECT_EQ(read_number("1x", seed), "'1x' is not a whole number");
+  EXPECT_EQ(seed, 7u);
   EXPECT_EQ(read_number("nan", real), "'nan' is not a finite number");
 }
 
@@ -131,7 +135,8 @@ TEST(FilterFiles, OutputComesAsAnOperandOrWithO) {
       {{"--output=b"}, "-", "b", ""},
       {{"a", "b", "c"}, "", "", "prog: c: too many operands: INPUT and OUTPUT at most (see prog --help)"},
       {{"-o", "b", "a", "c"}, "", "", "prog: c: OUTPUT given both with -o and as an operand (see prog --help)"},
-      {{"-o", in.c_str(), in.c_str()}, "", "", "prog: output '" + in + "' is the same file as input '" + in + "'"},
+      {{"-o", in.c_str(), in.c_str()}, "", "", "prog: output '" + in + "' is the same file as input '" + in + "'" +
+                                                   "; refusing to overwrite the input (see prog --help)"},
   };
   for (const FilterCase& test : cases) {
     CommandLine line("prog");

@@ -134,10 +134,12 @@ TEST(Tools, OutputThatIsTheInputIsRefused) {
   for (const std::string& out : {in, dir.file("sym"), dir.file("hard")}) {
     EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(in) + " " + quoted(out) + err), 2);
     EXPECT_EQ(testing::read_file(dir.file("err")), "kivo-dump: output '" + out + "' is the same file as input '" + in +
-                                                       "'; refusing to overwrite the input\n");
+                                                       "'; refusing to overwrite the input (see kivo-dump --help)\n");
   }
   EXPECT_EQ(run(std::string(KIVO_DUMP) + " " + quoted(in) + " >> " + quoted(in) + err), 2) << "standard output";
   EXPECT_EQ(run(std::string(KIVO_PACK) + " " + quoted(text) + " " + quoted(text) + err), 2);
+  EXPECT_EQ(testing::read_file(dir.file("err")), "kivo-pack: output '" + text + "' is the same file as input '" +
+                                                     text + "'; refusing to overwrite the input (see kivo-pack --help)\n");
   EXPECT_EQ(testing::read_file(in), stream);
   EXPECT_EQ(testing::read_file(text), "event\n");
 }
@@ -237,7 +239,8 @@ TEST(Tools, UsageErrorsReadAlikeAndOutputComesWithO) {
     EXPECT_EQ(error_of(program, "-o"), name + std::string(": -o: needs a value") + see);
   }
   EXPECT_EQ(error_of(KIVO_SIM, "--events x"), "kivo-sim: --events: 'x' is not a count (0 or more) (see kivo-sim --help)\n");
-  EXPECT_EQ(error_of(KIVO_DUMP, "-n -2"), "kivo-dump: -n: '-2' is not a count (0 or more) (see kivo-dump --help)\n");
+  EXPECT_EQ(error_of(KIVO_DUMP, "-n -2"), "kivo-dump: -n: '-2' must not be negative (see kivo-dump --help)\n");
+  EXPECT_EQ(error_of(KIVO_SIM, "--seed -1"), "kivo-sim: --seed: '-1' must not be negative (see kivo-sim --help)\n");
   EXPECT_EQ(error_of(KIVO_SIM, "--noise 1e9"), "kivo-sim: --noise: must be 0..10000 (see kivo-sim --help)\n");
   EXPECT_EQ(error_of(KIVO_PACK, "a b c"), "kivo-pack: c: too many operands: INPUT and OUTPUT at most (see kivo-pack --help)\n");
 

@@ -21,9 +21,11 @@ TEST(ArchiveListing, ListsEachRunWithItsFactsAndVerdicts) {
   const std::string archive = directory + "/runs";
   fs::create_directory(archive);
   const std::string stream = directory + "/runs.kevt";
-  kivo::test::pack("run 4\nevent\nhit 1 4 200 17\nevent\nevent nopacket\nevent nopacket\nevent nopacket\nevent nopacket\n"
-                   "event nopacket\nevent nopacket\nend 4\nrun 5\nevent\n", stream);
-  // Judged from the first events, six of eight without their packet is Bad.
+  std::string events = "run 4\nevent\nhit 1 4 200 17\nevent\n";
+  for (int i = 0; i < 18; ++i) events += "event nopacket\n";
+  kivo::test::pack(events + "end 4\nrun 5\nevent\n", stream);
+  // Judged from the first events, 18 of 20 without their packet are Bad
+  // however few the events.
   const std::string checks = directory + "/checks.toml";
   std::ofstream(checks) << "[verdicts]\nconfirm_judgements = 1\n[missing_packet]\nmin_events = 1\n";
   ASSERT_EQ(run_program({KIVO_BIN, "-b", "-q", "--checks", checks, "--archive", archive, stream}).status, 0);
@@ -34,7 +36,7 @@ TEST(ArchiveListing, ListsEachRunWithItsFactsAndVerdicts) {
   const std::string date = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)";
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("^   run  file       first event \\(UTC\\) ")));
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n     4  run4\\.root  " + date + "  " + date +
-                                                       " +8  Bad +" +
+                                                       " +20  Bad +" +
                                                        kivo::eventio::kivo_version() + "\n")))
       << listed.out;
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n     5  run5\\.root  " + date + "  " + date + " +1  ")));
@@ -42,15 +44,19 @@ TEST(ArchiveListing, ListsEachRunWithItsFactsAndVerdicts) {
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n     5  run5\\.root  [^\n]*  cut short: no end-of-run event\n")))
       << listed.out;
   EXPECT_TRUE(std::regex_search(listed.out, std::regex("\n        quality_missing_packet: Bad: ")))
-      << "six events of run 4 lacked their packet: " << listed.out;
+      << "most events of run 4 lacked their packet: " << listed.out;
   EXPECT_EQ(listed.out.find(": Null: "), std::string::npos) << "what could not be judged is not listed";
   EXPECT_NE(listed.out.find("     9  run9.root  cannot be read: not a ROOT file\n"), std::string::npos) << listed.out;
 
   const auto missing = run_program({KIVO_BIN, "--list-archive", directory + "/none"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("kivo: --list-archive: " + directory + "/none: No such file or directory"),
+  EXPECT_EQ(missing.status, 2) << "a bad option, as for --archive";
+  EXPECT_NE(missing.err.find("kivo: --list-archive: " + directory + "/none: No such file or directory (see kivo --help)"),
             std::string::npos)
       << missing.err;
+  const auto with_stream = run_program({KIVO_BIN, "--list-archive", archive, "day1.kevt"});
+  EXPECT_EQ(with_stream.status, 2);
+  EXPECT_EQ(with_stream.err, "kivo: --list-archive: takes no STREAM ('day1.kevt' given) (see kivo --help)\n");
+  EXPECT_EQ(with_stream.out, "");
   fs::remove_all(directory);
 }
 

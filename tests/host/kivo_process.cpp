@@ -35,6 +35,7 @@ LiveProcess::LiveProcess(const std::vector<std::string>& argv) {
   make_pipe(err);
   pid_ = fork();
   if (pid_ == 0) {
+    signal(SIGPIPE, SIG_DFL);  // as a shell starts it, not as this test ignores it
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
@@ -74,6 +75,11 @@ void LiveProcess::write(const std::string& text) {
 void LiveProcess::interrupt() { send(SIGINT); }
 
 void LiveProcess::send(int signal) { kill(pid_, signal); }
+
+void LiveProcess::close_output() {
+  if (out_fd_ >= 0) close(out_fd_);
+  out_fd_ = -1;
+}
 
 void LiveProcess::close_input() {
   if (in_ >= 0) close(in_);
@@ -116,9 +122,9 @@ bool LiveProcess::wait_for_err(const std::string& text, int timeout_ms) {
   return wait_for(text, err_, timeout_ms);
 }
 
-int LiveProcess::wait() {
+int LiveProcess::wait(int timeout_ms) {
   close_input();
-  auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGenerousMs);
+  auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (pump(100) && std::chrono::steady_clock::now() < give_up) {
   }
   int status = 0;

@@ -40,12 +40,14 @@ class LiveProcess {
   void send(int signal);
   pid_t pid() const { return pid_; }
   void close_input();
+  // Closes the reading end of its standard output, as `| head -1` does.
+  void close_output();
   // Reads output until standard output (error) contains `text` (true) or
   // the child ends or `timeout_ms` pass (false).
   bool wait_for_out(const std::string& text, int timeout_ms = kGenerousMs);
   bool wait_for_err(const std::string& text, int timeout_ms = kGenerousMs);
-  // Waits for the child to end and returns its status.
-  int wait();
+  // Waits for the child to end (killing it after `timeout_ms`) and returns its status.
+  int wait(int timeout_ms = kGenerousMs);
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
 

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "CommandLine.h"
 #include "http_client.h"
 #include "kivo_process.h"
 
@@ -122,24 +123,20 @@ TEST_F(PrometheusTest, MetricsOfARunWithFaultsPassPromtool) {
   EXPECT_EQ(check.status, 0) << check.out << check.err;
   EXPECT_EQ(check.out + check.err, "") << "promtool's linter finds nothing to say";
 
-  const std::string stand = R"(stand="hall \"B\" \\ 2")";
-  std::istringstream lines(metrics.body);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.starts_with("#")) {
-      EXPECT_NE(line.find("{" + stand), std::string::npos) << line;
-    }
-  }
-  EXPECT_EQ(sample_value(metrics.body, "kivo_quality_verdict{" + stand + R"(,check="occupancy",stave="2",chip="5"})"), "3");
-  EXPECT_EQ(sample_value(metrics.body, "kivo_quality_verdict{" + stand + R"(,check="occupancy",stave="2",chip="4"})"), "1");
-  EXPECT_EQ(sample_value(metrics.body, "kivo_quality_verdict{" + stand + R"(,check="missing_packet"})"), "1")
+  EXPECT_EQ(sample_value(metrics.body, R"(kivo_stand_info{name="hall \"B\" \\ 2"})"), "1") << metrics.body;
+  EXPECT_EQ(sample_value(metrics.body, std::string("kivo_build_info{version=\"") + kivo::eventio::kivo_version() + "\"}"), "1");
+  EXPECT_EQ(metrics.body.find("stand="), std::string::npos) << "the stand label is Prometheus's, from its target";
+  EXPECT_EQ(sample_value(metrics.body, R"(kivo_quality_verdict{check="occupancy",stave="2",chip="5"})"), "3");
+  EXPECT_EQ(sample_value(metrics.body, R"(kivo_quality_verdict{check="occupancy",stave="2",chip="4"})"), "1");
+  EXPECT_EQ(sample_value(metrics.body, R"(kivo_quality_verdict{check="missing_packet"})"), "1")
       << "a check of the whole detector has neither stave nor chip";
-  EXPECT_EQ(sample_value(metrics.body, "kivo_quality_overall_verdict{" + stand + "}"), "3");
-  EXPECT_EQ(sample_value(metrics.body, "kivo_chip_hits_per_event{" + stand + R"(,stave="2",chip="5"})"), "0");
-  EXPECT_NE(sample_value(metrics.body, "kivo_chip_hits_per_event{" + stand + R"(,stave="2",chip="4"})"), "0");
-  EXPECT_EQ(sample_value(metrics.body, "kivo_records_rejected_total{" + stand + "}"), "1") << kivo.err();
-  EXPECT_EQ(sample_value(metrics.body, "kivo_events_processed_total{" + stand + "}"), "4000") << "one event lost";
-  EXPECT_EQ(sample_value(metrics.body, "kivo_sources_open{" + stand + "}"), "0");
-  EXPECT_FALSE(sample_value(metrics.body, "kivo_beam_centre_pixels{" + stand + R"(,stave="0",axis="column"})").empty());
+  EXPECT_EQ(sample_value(metrics.body, "kivo_quality_overall_verdict"), "3");
+  EXPECT_EQ(sample_value(metrics.body, R"(kivo_chip_hits_per_event{stave="2",chip="5"})"), "0");
+  EXPECT_NE(sample_value(metrics.body, R"(kivo_chip_hits_per_event{stave="2",chip="4"})"), "0");
+  EXPECT_EQ(sample_value(metrics.body, "kivo_records_rejected_total"), "1") << kivo.err();
+  EXPECT_EQ(sample_value(metrics.body, "kivo_events_processed_total"), "4000") << "one event lost";
+  EXPECT_EQ(sample_value(metrics.body, "kivo_sources_open"), "0");
+  EXPECT_FALSE(sample_value(metrics.body, R"(kivo_beam_centre_pixels{stave="0",axis="column"})").empty());
   kivo.write(".q\n");
   EXPECT_EQ(kivo.wait(), 0) << kivo.err();
 }
@@ -152,7 +149,7 @@ TEST_F(PrometheusTest, ShippedConfigurationAndAlertRulesAreValid) {
   EXPECT_EQ(config.status, 0) << config.out << config.err;
   const Finished rules = run_program({PROMTOOL, "check", "rules", path("kivo-alerts.yml")});
   EXPECT_EQ(rules.status, 0) << rules.out << rules.err;
-  EXPECT_NE(rules.out.find("SUCCESS: 5 rules found"), std::string::npos) << rules.out;
+  EXPECT_NE(rules.out.find("SUCCESS: 6 rules found"), std::string::npos) << rules.out;
   // Unit tests of the alerts on synthetic series (tests/host/data/kivo_alerts_test.yml).
   const Finished alerts = run_program({PROMTOOL, "test", "rules", KIVO_ALERT_TESTS});
   EXPECT_EQ(alerts.status, 0) << alerts.out << alerts.err;
@@ -166,9 +163,10 @@ class PrometheusServer {
       : port_(free_port()) {
     const std::string config = directory + "/prometheus.yml";
     std::ofstream(config) << "global:\n  scrape_interval: 1s\n  scrape_timeout: 900ms\n"
-                          << "scrape_configs:\n  - job_name: kivo\n    honor_labels: true\n"
+                          << "scrape_configs:\n  - job_name: kivo\n"
                           << "    authorization:\n      credentials_file: " << token_file << "\n"
-                          << "    static_configs:\n      - targets: ['127.0.0.1:" << kivo_port << "']\n";
+                          << "    static_configs:\n      - targets: ['127.0.0.1:" << kivo_port << "']\n"
+                          << "        labels:\n          stand: stand-7\n";
     server_ = std::make_unique<LiveProcess>(std::vector<std::string>{
         PROMETHEUS, "--config.file=" + config, "--storage.tsdb.path=" + directory + "/tsdb",
         "--web.listen-address=127.0.0.1:" + std::to_string(port_), "--log.level=error"});
@@ -222,7 +220,9 @@ TEST_F(PrometheusTest, AServerScrapingKivoSeesEventsGrowAndADeadChipTurnBad) {
   ASSERT_TRUE(eventually([&] { return prometheus.value(verdict) == "1"; }, 30)) << prometheus.query(verdict).dump();
   EXPECT_EQ(prometheus.value(R"(up{job="kivo"})"), "1");
   EXPECT_EQ(prometheus.value("kivo_events_processed_total"), "2001");
-  EXPECT_EQ(prometheus.query(verdict)[0]["metric"]["stand"], "stand-7");
+  EXPECT_EQ(prometheus.query(verdict)[0]["metric"]["stand"], "stand-7") << "the target's label";
+  EXPECT_EQ(prometheus.value(R"(kivo_stand_info{stand="stand-7",name="stand-7"})"), "1");
+  EXPECT_EQ(prometheus.query(R"(kivo_build_info{version!=""})").size(), 1u);
 
   kivo.write("run()\n");
   ASSERT_TRUE(kivo.wait_for_out("(int) 2000\n")) << kivo.err();

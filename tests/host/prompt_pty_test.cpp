@@ -43,8 +43,9 @@ class PromptPtyTest : public ::testing::Test {
   }
 
   // Reads the terminal until `text` has appeared since the last call.
-  bool expect(const std::string& text) {
-    auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kivo::test::kGenerousMs);
+  bool expect(const std::string& text) { return expect_within(text, kivo::test::kGenerousMs); }
+  bool expect_within(const std::string& text, int timeout_ms) {
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (screen.find(text, seen) == std::string::npos) {
       if (std::chrono::steady_clock::now() > give_up) return false;
       pollfd input{terminal, POLLIN, 0};
@@ -92,6 +93,29 @@ TEST_F(PromptPtyTest, CompletesDropsLinesOnCtrlCAndKeepsHistory) {
   EXPECT_EQ(exit_status(), 0);
   EXPECT_EQ(screen.find("reset_histos\r\n"), std::string::npos) << "the interrupted line ran";
   EXPECT_EQ(kivo::test::read_file(home + "/.kivo_history"), "set_verbose(3);\nprocess_histos()\nOM();\n");
+}
+
+// At a terminal Ctrl-C stops run() and ends its line, and the prompt stays.
+TEST_F(PromptPtyTest, CtrlCStopsRunAndReturnsToThePrompt) {
+  const std::string growing = home + "/growing.kevt";
+  kivo::test::pack("run 1\nevent\n", growing);
+  ASSERT_TRUE(expect("kivo> ")) << screen;
+  type("stop(); set_verbose(3); follow(\"" + growing + "\")\r");
+  ASSERT_TRUE(expect("kivo> ")) << screen;
+  type("run(); mask_pixels()\r");
+  ASSERT_TRUE(expect("event type 1 run 1")) << screen;  // run() waits for more now
+  bool stopped = false;
+  for (int attempt = 0; attempt < 100 && !stopped; ++attempt) {
+    kill(pid, SIGINT);
+    stopped = expect_within("interrupted after 2 events", 200);
+  }
+  ASSERT_TRUE(stopped) << screen;
+  ASSERT_TRUE(expect("kivo> ")) << screen;
+  type("OM();\r");
+  ASSERT_TRUE(expect("OM")) << screen;
+  type("\x04");
+  EXPECT_EQ(exit_status(), 0);
+  EXPECT_EQ(screen.find("mask_pixels 5"), std::string::npos) << "the rest of the stopped line ran";
 }
 
 // Ended by a signal while the line editor reads, kivo leaves the terminal

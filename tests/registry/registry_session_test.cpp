@@ -51,17 +51,19 @@ json facts_of(json runs) {
   return runs;
 }
 
-// --list-archive's line of each run: run, file, first and last event, data events, verdict, version.
+// --list-archive's line of each run: run, file, first and last event, data events, verdict, version,
+// and "cut short" when the run had no end-of-run event.
 std::vector<std::vector<std::string>> listed(const std::string& archive) {
   const Finished answer = run_program({KIVO_BIN, "--list-archive", archive});
   EXPECT_EQ(answer.status, 0) << answer.err;
-  static const std::regex line(R"(^ +(\d+)  (\S+)  (\S+)  (\S+) +(\d+)  (\S+) +(\S+)$)");
+  static const std::regex line(R"(^ +(\d+)  (\S+)  (\S+)  (\S+) +(\d+)  (\S+) +(\S+)(  cut short: no end-of-run event)?$)");
   std::vector<std::vector<std::string>> rows;
   std::istringstream text(answer.out);
   for (std::string row; std::getline(text, row);) {
     std::smatch match;
     if (std::regex_match(row, match, line))
-      rows.push_back({match[1], match[2], match[3], match[4], match[5], match[6], match[7]});
+      rows.push_back({match[1], match[2], match[3], match[4], match[5], match[6], match[7],
+                      match[8].matched ? "cut short" : ""});
   }
   return rows;
 }
@@ -109,6 +111,7 @@ TEST(RegistrySession, EachRunIsRecordedWithTheFactsItsFileKeepsAndARebuildGivesT
     EXPECT_EQ(row["bytes"].get<long long>(), static_cast<long long>(fs::file_size(archive + "/" + files[i][1])));
     EXPECT_EQ(row["begin_seen"], true);
     EXPECT_EQ(row["end_seen"], i < 3) << "run 4 was cut short";
+    EXPECT_EQ(row["end_seen"], files[i][7].empty()) << "cut short as the listing tells";
     EXPECT_GE(row["verdicts"].size(), 20u) << "every check per stave: " << row["verdicts"].dump();
     const json& figures = row["figures"];
     for (int s = 0; s < 4; ++s) {

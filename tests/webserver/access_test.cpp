@@ -297,6 +297,34 @@ TEST_F(DisplayAccess, PasswordFileLocksEveryPath) {
   EXPECT_EQ(page.body, TestWebTree::kIndex);
 }
 
+// The password file is read at each request: put a named pipe in its place
+// and each request is refused at once (opening it would wait for a writer),
+// until a file is back.
+TEST_F(DisplayAccess, APasswordFileReplacedByAPipeRefusesAtOnce) {
+  Scratch scratch;
+  const std::string entry = "operator:kivo:" + md5("operator:kivo:secret") + "\n";
+  const std::string passwords = scratch.file("users.htdigest", entry);
+  kivo::web::Access access;
+  ASSERT_EQ(kivo::web::read_password_realm(passwords, access.realm), "");
+  access.password_file = passwords;
+  const int port = start(access);
+  const auto answered = [port] {
+    const std::string challenge = http_request(port, "GET", "/status.json").header("www-authenticate");
+    return http_request(port, "GET", "/status.json", digest_answer(challenge, "operator", "secret", "/status.json"))
+        .status;
+  };
+  ASSERT_EQ(answered(), 200);
+  fs::remove(passwords);
+  ASSERT_EQ(::mkfifo(passwords.c_str(), 0600), 0);
+  EXPECT_EQ(answered(), 401);
+  EXPECT_EQ(answered(), 401);
+  std::string realm;
+  EXPECT_EQ(kivo::web::read_password_realm(passwords, realm), passwords + ": cannot be read: is a named pipe");
+  fs::remove(passwords);
+  std::ofstream(passwords) << entry;
+  EXPECT_EQ(answered(), 200);
+}
+
 // Prometheus cannot answer a digest challenge: the metrics token opens
 // /metrics, and nothing else, beside the password.
 TEST_F(DisplayAccess, MetricsTokenOpensMetricsAloneBesideThePassword) {
@@ -420,7 +448,7 @@ TEST(DigestAuthTest, NoncesExpireAndAreForgottenOldestFirst) {
 TEST_F(DisplayAccess, PasswordFilesThatCannotServeAreNamed) {
   Scratch scratch;
   std::string realm;
-  EXPECT_EQ(kivo::web::read_password_realm(scratch.path("none"), realm), scratch.path("none") + ": cannot be read");
+  EXPECT_EQ(kivo::web::read_password_realm(scratch.path("none"), realm), scratch.path("none") + ": cannot be read: No such file or directory");
   const std::string plain = scratch.file("plain", "operator:secret\n");
   EXPECT_EQ(kivo::web::read_password_realm(plain, realm),
             plain + ": line 1 is not 'user:realm:HA1' as htdigest writes it");

@@ -1,8 +1,10 @@
 // The archive over HTTP: byte ranges as RFC 9110 has them (one, several, the
 // last N, none satisfiable, malformed ones ignored), only run files directly
-// inside the archive directory (no path, link, temporary or other file out
-// of it), the list of runs, and the password covering all of it.
+// inside the archive directory, by their names as written (no path, link,
+// temporary, pipe or other file, no name cut at a decoded NUL), the list of
+// runs, and the password covering all of it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "ArchiveFiles.h"
+#include "ArchiveListing.h"
 #include "WebDisplay.h"
 #include "http_client.h"
 #include "web_tree.h"
@@ -73,6 +76,8 @@ class ArchiveServed : public ::testing::Test {
     std::ofstream(tree.root() / "run9.root") << TestWebTree::kSecret;
     fs::create_symlink(tree.root() / "run9.root", archive / "run6.root");
     fs::create_directory(archive / "run7.root");
+    fs::create_symlink("run5.root", archive / "run4.root");  // inside the archive, but a link
+    ::mkfifo((archive / "run8.root").c_str(), 0600);  // no writer: opening it would wait for one
   }
 
   int start(const kivo::web::Access& access = {}) {
@@ -127,11 +132,25 @@ TEST_F(ArchiveServed, NothingOutsideTheRunFilesOfTheArchive) {
   const int port = start();
   for (const char* path : {"/archive/../run9.root", "/archive/%2e%2e/run9.root", "/archive/run6.root",
                            "/archive/notes.txt", "/archive/run5.root.partial-1-AbCdEf", "/archive/run7.root",
-                           "/archive/", "/archive//run5.root", "/archive/run5.root/x", "/runs/run5.root"}) {
+                           "/archive/", "/archive//run5.root", "/archive/run5.root/x", "/runs/run5.root",
+                           "/archive/run5.root%00.txt", "/archive/run5.root%00", "/archive/run5.root%0a",
+                           "/archive/run5.root%2f", "/archive/run5.root%20", "/archive/run5.root;x",
+                           "/archive/run5.root/", "/archive/run4.root", "/archive/run8.root",
+                           "/archive/%2e%2e%2frun9.root"}) {
     const HttpResponse refused = http_request(port, "GET", path);
     EXPECT_EQ(refused.status, 404) << path;
     EXPECT_EQ(refused.body.find(TestWebTree::kSecret), std::string::npos) << path;
   }
+  // The ROOT protocol's folders of archived runs open the same files only.
+  for (const char* path : {"/Runs/run6.root/h.json", "/Runs/run4.root/h.json", "/Runs/run8.root/h.json",
+                           "/Runs/run6.root/hnevnt/root.json", "/Runs/run7.root/h.json"}) {
+    const HttpResponse refused = http_request(port, "GET", path);
+    EXPECT_EQ(refused.status, 404) << path;
+    EXPECT_EQ(refused.body.find(TestWebTree::kSecret), std::string::npos) << path;
+  }
+  // Percent-encoded letters decode to the name as RFC 3986 has it.
+  for (const char* path : {"/archive/run5.roo%74", "/archive/run5%2Eroot"})
+    EXPECT_EQ(http_request(port, "GET", path).body, content) << path;
   const HttpResponse runs = http_request(port, "GET", "/runs.json");
   EXPECT_EQ(runs.status, 200);
   EXPECT_NE(runs.body.find("\"archive\":true"), std::string::npos) << runs.body;
@@ -162,6 +181,64 @@ TEST_F(ArchiveServed, ThePasswordCoversTheArchive) {
     EXPECT_EQ(refused.status, 401) << path;
     EXPECT_EQ(refused.body.find("root"), std::string::npos) << path;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Bytes this process has read so far (read(2), pread(2) and the like).
+long long bytes_read_so_far() {
+  std::ifstream io("/proc/self/io");
+  std::string field;
+  long long value = 0;
+  while (io >> field >> value)
+    if (field == "rchar:") return value;
+  return -1;
+}
+
+// Big-endian fields, as a ROOT file holds them.
+void put(std::ofstream& out, std::uint64_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.put(static_cast<char>(value >> (8 * i)));
+}
+
+// Files of 2 GB that take no disk (sparse), named like runs: zeros, and a
+// ROOT header whose keys list claims 256 MB at the end of the file. The
+// listing reads of them what it reads of a run file, and a named pipe
+// without a writer is left out without waiting for one.
+TEST(ArchiveListingCost, AHugeOrSparseFileCostsNoMoreThanARunFile) {
+  TestWebTree tree;
+  const fs::path archive = tree.root() / "runs";
+  fs::create_directory(archive);
+  constexpr std::uint64_t kSize = std::uint64_t{2} << 30;
+  std::ofstream(archive / "run1.root");
+  fs::resize_file(archive / "run1.root", kSize);
+  {
+    std::ofstream crafted(archive / "run2.root", std::ios::binary);
+    crafted << "root";
+    put(crafted, 62400, 4);  // version: small fields
+    put(crafted, 100, 4);    // fBEGIN
+    crafted << std::string(16, '\0');
+    put(crafted, 1 << 20, 4);  // fNbytesName: the top directory's record reaches 1 MB further
+    crafted.seekp(100 + (1 << 20));
+    put(crafted, 5, 2);  // the directory: small fields, its keys list near the end
+    crafted << std::string(24, '\0');
+    const std::uint64_t keys = kSize - (std::uint64_t{256} << 20) - 16;
+    put(crafted, keys, 4);
+    crafted.seekp(static_cast<std::streamoff>(keys));
+    put(crafted, std::uint64_t{256} << 20, 4);
+  }
+  fs::resize_file(archive / "run2.root", kSize);
+  ASSERT_EQ(::mkfifo((archive / "run3.root").c_str(), 0600), 0);
+  const long long before = bytes_read_so_far();
+  std::vector<kivo::web::ArchivedRun> runs;
+  std::string error;
+  ASSERT_TRUE(kivo::web::list_archive(archive.string(), runs, error)) << error;
+  const long long read = bytes_read_so_far() - before;
+  ASSERT_EQ(runs.size(), 2u) << "the pipe is no run file";
+  EXPECT_EQ(runs[0].problem, "not a ROOT file");
+  EXPECT_NE(runs[1].problem.find("its list of keys claims 268435456 bytes"), std::string::npos) << runs[1].problem;
+  EXPECT_LT(read, 4 << 20) << "bytes read for two files of 2 GB";
 }
 
 }  // namespace

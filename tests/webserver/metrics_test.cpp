@@ -1,5 +1,6 @@
 // The text /metrics serves: Prometheus's exposition format as promtool reads
-// it, every series labelled with the stand, the verdicts labelled by check,
+// it, kivo's version and the stand's name as info series (the stand label is
+// Prometheus's, from its target), the verdicts labelled by check,
 // stave and chip as far as they apply, and nothing for what is not known.
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "CommandLine.h"
 #include "Metrics.h"
 
 namespace {
@@ -51,7 +53,7 @@ std::shared_ptr<QualityFigures> judged_quality() {
   return quality;
 }
 
-TEST(MetricsText, EverySeriesCarriesTheStandAndPromtoolFindsNothingToSay) {
+TEST(MetricsText, TheStandAndTheVersionAreInfoSeriesAndPromtoolFindsNothingToSay) {
   Metrics metrics;
   metrics.set_stand("hall \"B\"\\2\nnorth");
   auto host = std::make_shared<HostFigures>();
@@ -62,19 +64,21 @@ TEST(MetricsText, EverySeriesCarriesTheStandAndPromtoolFindsNothingToSay) {
   const std::string text = metrics.text();
 
   EXPECT_EQ(promtool_check(text), "") << text;
-  const std::string stand = R"(stand="hall \"B\"\\2\nnorth")";
-  EXPECT_TRUE(has_line(text, "kivo_quality_verdict{" + stand + R"(,check="dead_chip",stave="2",chip="5"} 3)")) << text;
-  EXPECT_TRUE(has_line(text, "kivo_quality_verdict{" + stand + R"(,check="hot_pixels",stave="1"} 2)"));
-  EXPECT_TRUE(has_line(text, "kivo_quality_verdict{" + stand + R"(,check="missing_packet"} 0)"));
-  EXPECT_TRUE(has_line(text, "kivo_quality_overall_verdict{" + stand + "} 3"));
-  EXPECT_TRUE(has_line(text, "kivo_chip_hits_per_event{" + stand + R"(,stave="2",chip="4"} 12.5)"));
-  EXPECT_TRUE(has_line(text, "kivo_beam_centre_pixels{" + stand + R"(,stave="0",axis="column"} 4608.25)"));
-  EXPECT_TRUE(has_line(text, "kivo_beam_width_pixels{" + stand + R"(,stave="0",axis="row"} 59.75)"));
+  EXPECT_TRUE(has_line(text, R"(kivo_stand_info{name="hall \"B\"\\2\nnorth"} 1)")) << text;
+  EXPECT_TRUE(has_line(text, std::string("kivo_build_info{version=\"") + kivo::eventio::kivo_version() + "\"} 1"));
+  EXPECT_EQ(text.find("stand="), std::string::npos) << "the stand label is the target's";
+  EXPECT_TRUE(has_line(text, R"(kivo_quality_verdict{check="dead_chip",stave="2",chip="5"} 3)")) << text;
+  EXPECT_TRUE(has_line(text, R"(kivo_quality_verdict{check="hot_pixels",stave="1"} 2)"));
+  EXPECT_TRUE(has_line(text, R"(kivo_quality_verdict{check="missing_packet"} 0)"));
+  EXPECT_TRUE(has_line(text, "kivo_quality_overall_verdict 3"));
+  EXPECT_TRUE(has_line(text, R"(kivo_chip_hits_per_event{stave="2",chip="4"} 12.5)"));
+  EXPECT_TRUE(has_line(text, R"(kivo_beam_centre_pixels{stave="0",axis="column"} 4608.25)"));
+  EXPECT_TRUE(has_line(text, R"(kivo_beam_width_pixels{stave="0",axis="row"} 59.75)"));
   EXPECT_EQ(text.find(R"(stave="1",axis=)"), std::string::npos) << "no beam fitted on stave 1 yet";
-  EXPECT_TRUE(has_line(text, "kivo_events_processed_total{" + stand + "} 1"));
-  EXPECT_TRUE(has_line(text, "kivo_events_per_second{" + stand + "} 0"));
-  EXPECT_TRUE(has_line(text, "kivo_archive_written_bytes_total{" + stand + "} 123456789012"));
-  EXPECT_NE(text.find("\nprocess_start_time_seconds{" + stand + "} 1"), std::string::npos);
+  EXPECT_TRUE(has_line(text, "kivo_events_processed_total 1"));
+  EXPECT_TRUE(has_line(text, "kivo_events_per_second 0"));
+  EXPECT_TRUE(has_line(text, "kivo_archive_written_bytes_total 123456789012"));
+  EXPECT_NE(text.find("\nprocess_start_time_seconds 1"), std::string::npos);
 }
 
 TEST(MetricsText, WhatIsNotKnownLeavesNoLines) {
@@ -84,7 +88,7 @@ TEST(MetricsText, WhatIsNotKnownLeavesNoLines) {
   EXPECT_EQ(promtool_check(bare), "") << bare;
   for (const char* absent : {"kivo_quality", "kivo_events_processed_total", "kivo_alarms", "kivo_chip_hits_per_event"})
     EXPECT_EQ(bare.find(absent), std::string::npos) << absent;
-  EXPECT_TRUE(has_line(bare, R"(kivo_page_clients{stand="s"} 0)"));
+  EXPECT_TRUE(has_line(bare, "kivo_page_clients 0"));
 
   auto quality = judged_quality();
   quality->hits_per_event.reset();
@@ -103,7 +107,7 @@ TEST(MetricsText, PageClientsCountEachAddressOnce) {
   metrics.set_stand("s");
   for (const char* address : {"127.0.0.1", "192.0.2.7", "127.0.0.1", "::1"}) metrics.page_clients().polled(address);
   EXPECT_EQ(metrics.page_clients().open(), 3);
-  EXPECT_TRUE(has_line(metrics.text(), R"(kivo_page_clients{stand="s"} 3)"));
+  EXPECT_TRUE(has_line(metrics.text(), "kivo_page_clients 3"));
 }
 
 }  // namespace
