@@ -16,7 +16,7 @@ JOBS=$(nproc)
 DEB_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libgsl-dev libopenblas-serial-dev
               libtomlplusplus-dev nlohmann-json3-dev
               libcivetweb-dev libssl-dev openssl libreadline-dev zlib1g-dev clang libclang-rt-14-dev chromium
-              fonts-liberation prometheus)
+              fonts-liberation prometheus libsqlite3-dev libpq-dev postgresql)
 
 say() { printf 'run.sh: %s\n' "$*" >&2; }
 

@@ -115,6 +115,9 @@ void Session::print_sources() const {
   if (archive_) {
     for (const std::string& line : archive_->describe()) print_line(line);
   }
+  if (run_registry_) {
+    for (const std::string& line : run_registry_->describe()) print_line(line);
+  }
 }
 
 void Session::print_help() const {

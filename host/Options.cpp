@@ -7,6 +7,8 @@
 
 #include "CommandLine.h"
 #include "MetricsToken.h"
+#include "RegistryTools.h"
+#include "RunCatalogue.h"
 #include "WebDisplay.h"
 
 namespace kivo::host {
@@ -20,8 +22,11 @@ constexpr const char* kAbout =
     "            [--auth FILE] [--tls CERT] [--plugin PATH] [--snapshot FILE]\n"
     "            [--refresh-seconds S] [--archive DIR] [--checks FILE]\n"
     "            [--quality-log FILE] [--on-bad CMD] [--on-good CMD] [--reference FILE]\n"
-    "            [--name STAND] [--metrics-token FILE] [--display-optional] [STREAM]...\n"
+    "            [--name STAND] [--metrics-token FILE] [--registry URL] [--display-optional]\n"
+    "            [STREAM]...\n"
     "       kivo --list-archive DIR\n"
+    "       kivo [--registry URL] [--name STAND] --rebuild DIR\n"
+    "       kivo --registry URL --export csv|json [--since DATE]\n"
     "\n"
     "Loads the monitor library, opens the STREAMs (\"-\" is standard input) as the\n"
     "event source, runs the -e commands and -x command files in the order given,\n"
@@ -37,9 +42,15 @@ constexpr const char* kNotes =
     "a -e or -x command fails, the --snapshot file cannot be written, a run could\n"
     "not be archived, or standard output or error was closed before the end (the\n"
     "events are processed all the same); 2 for a bad command line, among them a\n"
-    "display that cannot start, told before any event is read; 130 when Ctrl-C\n"
-    "stopped a batch run or a prompt reading from a pipe. SIGTERM and SIGHUP end\n"
-    "kivo as killed by that signal, once the run in progress is archived.\n";
+    "display that cannot start and a --registry that is not a registry of this\n"
+    "kivo, told before any event is read; 130 when Ctrl-C stopped a batch run or\n"
+    "a prompt reading from a pipe. SIGTERM and SIGHUP end kivo as killed by that\n"
+    "signal, once the run in progress is archived.\n"
+    "\n"
+    "With --archive DIR every run is also recorded in the run registry DIR/registry.sqlite,\n"
+    "or where --registry URL says: a file path (SQLite) or postgresql://USER@HOST:PORT/DB.\n"
+    "Keep the password out of the URL, where other users see it in the process list:\n"
+    "put it in ~/.pgpass or in the file PGPASSFILE names (see docs/registry.md).\n";
 
 std::string parse_port(const std::string& text, int& port) {
   int value = 0;
@@ -114,6 +125,18 @@ std::function<std::string(const std::string&)> store_directory(std::string& dire
   };
 }
 
+std::string parse_export_format(const std::string& text, std::string& format) {
+  if (!registry::is_export_format(text)) return "'" + text + "' is not an export format: csv or json";
+  format = text;
+  return {};
+}
+
+std::string parse_since(const std::string& text, std::string& since) {
+  if (!web::is_run_date(text)) return "'" + text + "' is not a date (2024-05-01) or a time in UTC (2024-05-01T03:12:45Z)";
+  since = text;
+  return {};
+}
+
 CommandOption startup_item(char name, const char* value_name, const char* help, std::vector<StartupItem>& items) {
   return {"", name, value_name, help, [&items, name](const std::string& text) {
             items.push_back({name == 'x', text});
@@ -147,6 +170,16 @@ void add_options(eventio::CommandLine& line, Options& options) {
             store_directory(options.archive)});
   line.add({"list-archive", 0, "DIR", "print the runs archived in DIR, their times, events and verdicts, and exit",
             store_directory(options.list_archive)});
+  line.add({"registry", 0, "URL",
+            "record the runs in the registry URL: a file path (SQLite) or postgresql://USER@HOST/DB "
+            "(password in ~/.pgpass or PGPASSFILE)",
+            eventio::store_text(options.registry)});
+  line.add({"rebuild", 0, "DIR", "record the run files of DIR in the registry (again), and exit",
+            store_directory(options.rebuild)});
+  line.add({"export", 0, "FORMAT", "write the registry's runs to standard output as csv or json, and exit",
+            [&options](const std::string& text) { return parse_export_format(text, options.export_format); }});
+  line.add({"since", 0, "DATE", "--export: only the runs whose first event is on or after DATE (2024-05-01)",
+            [&options](const std::string& text) { return parse_since(text, options.since); }});
   line.add({"checks", 0, "FILE", "data-quality checks configured by the TOML FILE (checks() prints them)",
             eventio::store_text(options.checks)});
   line.add({"quality-log", 0, "FILE", "append one JSON line per verdict change to FILE",

@@ -29,6 +29,10 @@ struct Options {
   double refresh_seconds = 0;  // --refresh-seconds S: also redraw every S seconds while events arrive
   std::string archive;   // --archive DIR: each run written there as a ROOT file
   std::string list_archive;  // --list-archive DIR: print the runs archived there and exit
+  std::string registry;      // --registry URL: where the runs are recorded (default DIR/registry.sqlite)
+  std::string rebuild;       // --rebuild DIR: record the run files of DIR in the registry and exit
+  std::string export_format; // --export csv|json: write the registry's runs and exit
+  std::string since;         // --since DATE: the runs --export writes
   std::string checks;       // --checks FILE: data-quality configuration
   std::string quality_log;  // --quality-log FILE: verdict changes appended
   std::string on_bad;       // --on-bad CMD: run when a stave's verdicts turn Bad

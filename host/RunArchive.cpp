@@ -36,8 +36,11 @@ std::string RunArchive::directory_problem(const std::string& directory) {
   return {};
 }
 
-RunArchive::RunArchive(std::string directory, Snapshot snapshot, Written written)
-    : directory_(std::move(directory)), snapshot_(std::move(snapshot)), written_(std::move(written)) {
+RunArchive::RunArchive(std::string directory, Snapshot snapshot, Recorded recorded, std::string stand)
+    : directory_(std::move(directory)),
+      stand_(std::move(stand)),
+      snapshot_(std::move(snapshot)),
+      recorded_(std::move(recorded)) {
   if (const int removed = eventio::remove_stale_temporaries_in(directory_); removed > 0)
     report("archive: removed " + plural(removed, "temporary file", "temporary files") + " left in " + directory_ +
            " by a kivo that ended while writing");
@@ -85,6 +88,7 @@ void RunArchive::after_event(int type, int run, const std::string& stream) {
 
 void RunArchive::open_run(int run, bool begin_seen) {
   open_run_ = RunFacts();
+  open_run_->stand = stand_;
   open_run_->run = run;
   open_run_->begin_seen = begin_seen;
   open_run_->first_event = std::chrono::system_clock::now();
@@ -166,9 +170,10 @@ void RunArchive::write(Job job) {
   long long bytes = 0;
   const std::string path =
       write_new_run_file([this, &job] { return free_path(job.run); }, job.copy.title, job.copy.objects, bytes, error);
-  job.copy = {};  // the run's copy goes before the next is taken
+  job.copy.objects = {};  // the run's copy goes before the next is taken
   if (path.empty()) {
     record_failure(job.run, error);
+    tell_recorded(job, "", std::filesystem::path(usual).filename().string(), 0);
     return;
   }
   if (path != usual) report("archive: " + usual + " exists; run " + std::to_string(job.run) + " written to " + path);
@@ -178,7 +183,12 @@ void RunArchive::write(Job job) {
     ++counts_.written;
     counts_.bytes += bytes;
   }
-  if (written_) written_(path);
+  tell_recorded(job, path, std::filesystem::path(path).filename().string(), bytes);
+}
+
+void RunArchive::tell_recorded(const Job& job, const std::string& path, const std::string& file, long long bytes) {
+  if (!recorded_) return;
+  recorded_({job.run, path, file, bytes, *job.copy.facts});
 }
 
 void RunArchive::record_failure(int run, const std::string& error) {

@@ -18,10 +18,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "RunFile.h"
@@ -31,17 +33,29 @@ namespace kivo::host {
 
 class RunArchive {
  public:
+  // A fact of the run file: a TNamed's name and title.
+  using NamedFact = std::pair<std::string, std::string>;
   // A run that has ended, copied: its objects, handed to the file on the
-  // writer thread, and the file's title.
+  // writer thread, the file's title, and the facts (TNamed) among the
+  // objects, completed while they are written.
   struct RunCopy {
     ObjectSource objects;
     std::string title;
+    std::shared_ptr<std::vector<NamedFact>> facts = std::make_shared<std::vector<NamedFact>>();
   };
   // Takes the copy of the run that has just ended, on the event thread;
   // false with `error` when there is none to take.
   using Snapshot = std::function<bool(const RunFacts& facts, RunCopy& copy, std::string& error)>;
-  // Told of every file written, on the writer thread.
-  using Written = std::function<void(const std::string& path)>;
+  // A run as its file keeps it, once the file is written or could not be.
+  struct RecordedRun {
+    int run = 0;
+    std::string path;  // empty when the file could not be written
+    std::string file;  // its name in the directory (the one tried, when it could not be written)
+    long long bytes = 0;
+    std::vector<NamedFact> facts;
+  };
+  // Told of every run, on the writer thread.
+  using Recorded = std::function<void(const RecordedRun& run)>;
 
   struct ArchiveCounts {
     long written = 0;
@@ -52,8 +66,9 @@ class RunArchive {
   // Empty when archive files can be written into `directory`, else why not.
   static std::string directory_problem(const std::string& directory);
 
-  // Removes the temporaries a kivo that ended while writing left in `directory`.
-  RunArchive(std::string directory, Snapshot snapshot, Written written = {});
+  // Removes the temporaries a kivo that ended while writing left in
+  // `directory`; `stand` names the runs' stand in their files.
+  RunArchive(std::string directory, Snapshot snapshot, Recorded recorded = {}, std::string stand = {});
   ~RunArchive();
   RunArchive(const RunArchive&) = delete;
   RunArchive& operator=(const RunArchive&) = delete;
@@ -91,10 +106,13 @@ class RunArchive {
   void write(Job job);
   // DIR/run<N>.root, or with a suffix when that exists.
   std::string free_path(int run) const;
+  // Hands the run to the recorder, if any.
+  void tell_recorded(const Job& job, const std::string& path, const std::string& file, long long bytes);
 
   const std::string directory_;
+  const std::string stand_;
   const Snapshot snapshot_;
-  const Written written_;
+  const Recorded recorded_;
   std::optional<RunFacts> open_run_;  // the run whose events the monitor holds, not yet archived
   std::optional<int> ended_run_;      // the run that ended last, while no begin-run followed
   long strays_ = 0;                   // data events since it ended

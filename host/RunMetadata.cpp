@@ -113,6 +113,7 @@ std::vector<std::unique_ptr<TObject>> run_metadata(const RunFacts& facts, const 
   objects.push_back(fact(web::kRunEndSeenName, facts.end_seen ? "yes" : "no"));
   objects.push_back(fact(web::kRunStreamsName, joined_lines(facts.streams)));
   objects.push_back(fact(web::kKivoVersionName, eventio::kivo_version()));
+  if (!facts.stand.empty()) objects.push_back(fact(web::kRunStandName, facts.stand));
   objects.push_back(fact(kChecksName, "# data-quality checks in force, from " + quality.config().origin + "\n" +
                                           quality.config().text));
   for (const char* mask : kMaskFiles) {

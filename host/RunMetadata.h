@@ -3,7 +3,7 @@
 // in ArchiveListing.h): the run number, the wall-clock times of its first
 // and last events, its data events, whether its begin- and end-run events
 // were seen, the streams it came from, the version of kivo, the checks
-// configuration in force (quality_checks), the mask files in force
+// configuration in force (quality_checks), the stand (run_stand), the mask files in force
 // (masklist_testbench1, masklist_testbench2: their text), and the final verdicts
 // as numbers (quality_verdicts: check by stave, 0 Null or none, 1 Good,
 // 2 Medium, 3 Bad, which hadd adds up across runs).
@@ -23,6 +23,7 @@ namespace kivo::host {
 
 // What the archive saw of a run's events.
 struct RunFacts {
+  std::string stand;  // --name
   int run = 0;
   std::chrono::system_clock::time_point first_event{}, last_event{};
   long data_events = 0;

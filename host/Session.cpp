@@ -28,6 +28,9 @@ namespace {
 constexpr const char* kHostOwner = "host";
 constexpr int kMaxFileDepth = 16;
 constexpr int kFollowPollMs = 50;
+// How long kivo waits at exit for the registry to take the rows that wait;
+// what it has not taken stays on disk for the next kivo.
+constexpr std::chrono::seconds kRegistryPatience{10};
 // Editors on some systems start a UTF-8 text file with it.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
@@ -58,7 +61,7 @@ void report(const std::string& message) {
 }
 
 Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::WebDisplay* display,
-                 const std::string& archive_directory, quality::Setup quality)
+                 RunRecording recording, quality::Setup quality)
     : plugin_(plugin),
       registry_(registry),
       evaluator_(registry,
@@ -68,6 +71,8 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
                  }),
       display_(display),
       objects_(plugin),
+      run_registry_(std::move(recording.registry)),
+      stand_(recording.stand),
       refresh_(display != nullptr, CanvasRefresh::Clock::now()),
       live_canvas_(objects_.hit_maps()) {
   if (display_) display_->attach(activity_);
@@ -77,11 +82,15 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
       [&plugin](const char* name) { return plugin.symbol(name); }, quality_inputs_missing_);
   quality_ = std::make_unique<quality::Quality>(std::move(quality), inputs, report);
   quality_->attach_tracking(tracker_.get());
-  if (!archive_directory.empty()) {
+  if (!recording.archive_directory.empty()) {
+    RunArchive::Recorded recorded;
+    if (run_registry_) recorded = [this](const RunArchive::RecordedRun& run) { record_in_registry(run); };
     archive_ = std::make_unique<RunArchive>(
-        archive_directory, [this](const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error) {
+        recording.archive_directory,
+        [this](const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error) {
           return copy_run(facts, copy, error);
-        });
+        },
+        std::move(recorded), stand_);
   }
   objects_.keep_also([this](TList& list) {
     quality_->add_saved_objects(list);
@@ -89,6 +98,7 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
   });
   register_commands();
   register_quality_commands();
+  register_registry_commands();
   feed_metrics();
   publish_quality();
   rootcompat::SetCanvasPublisher([this](const TCanvas& canvas) { publish(canvas); });
@@ -132,8 +142,14 @@ void Session::feed_metrics() {
   display_->metrics().set_live_counts([this] {
     const quality::AlarmCounts alarms = quality_->alarm_counts();
     const RunArchive::ArchiveCounts archived = archive_ ? archive_->counts() : RunArchive::ArchiveCounts{};
-    return web::LiveCounts{alarms.raised, alarms.held_back, archived.written, archived.failed,
+    web::LiveCounts counts{alarms.raised, alarms.held_back, archived.written, archived.failed,
                            static_cast<std::uint64_t>(archived.bytes)};
+    if (run_registry_) {
+      counts.registry = true;
+      counts.registry_pending = long(run_registry_->pending());
+      counts.registry_written = long(run_registry_->written());
+    }
+    return counts;
   });
 }
 
@@ -265,6 +281,7 @@ void Session::redraw_canvas() {
 bool Session::finish() {
   if (!archive_) return true;
   archive_->finish();
+  if (run_registry_) run_registry_->finish(kRegistryPatience);
   return !archive_->failed();
 }
 

@@ -24,6 +24,7 @@
 #include "MonitorPlugin.h"
 #include "Quality.h"
 #include "Registry.h"
+#include "RegistryWriter.h"
 #include "RunArchive.h"
 #include "Tracker.h"
 
@@ -35,13 +36,21 @@ class WebDisplay;
 
 namespace kivo::host {
 
+// Where each run goes when it ends: with an archive directory, its file
+// there (see RunArchive), named for the stand, and with a registry, its row
+// (see registry::RegistryWriter).
+struct RunRecording {
+  std::string archive_directory;
+  std::string stand;
+  std::unique_ptr<registry::RegistryWriter> registry;
+};
+
 class Session {
  public:
-  // Registers the host commands; `display` may be null (-b). With
-  // `archive_directory`, each run is written there (see RunArchive). The
+  // Registers the host commands; `display` may be null (-b). The
   // data-quality checks run after every canvas refresh, as `quality` sets them up.
   Session(const MonitorPlugin& plugin, interp::Registry& registry, web::WebDisplay* display,
-          const std::string& archive_directory = "", quality::Setup quality = {});
+          RunRecording recording = {}, quality::Setup quality = {});
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -97,8 +106,9 @@ class Session {
   // Renders the latest canvas to `path` (.png or .svg), hit maps at the
   // resolution the live page shows.
   bool snapshot(const std::string& path, std::string& error);
-  // At exit: archives the run in progress and waits for the archive's
-  // writes. False when some run could not be archived.
+  // At exit: archives the run in progress, waits for the archive's writes
+  // and gives the registry a last chance to take its rows. False when some
+  // run could not be archived.
   bool finish();
 
  private:
@@ -131,6 +141,9 @@ class Session {
   // Creates the track reconstruction when `settings` enable it and has the
   // monitor hand it every event's hits.
   void start_tracking(const tracking::Settings& settings);
+  void register_registry_commands();
+  // The archive's run, as the registry records it.
+  void record_in_registry(const RunArchive::RecordedRun& run);
   // Hands the page the data quality as it stands now.
   void publish_quality();
   void print_help() const;
@@ -143,6 +156,10 @@ class Session {
   interp::Evaluator evaluator_;
   web::WebDisplay* display_;
   MonitorObjects objects_;
+  // Declared before the archive, whose writer thread hands it the runs: it
+  // goes after the archive.
+  std::unique_ptr<registry::RegistryWriter> run_registry_;  // null without a registry
+  std::string stand_;
   std::unique_ptr<RunArchive> archive_;  // null without --archive
   EventSources sources_;
   std::vector<std::unique_ptr<Event>> held_events_;  // from next_event(), freed after the line

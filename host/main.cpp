@@ -17,6 +17,8 @@
 #include "PromptLoop.h"
 #include "Quality.h"
 #include "Registry.h"
+#include "RegistryCatalogue.h"
+#include "RegistrySetup.h"
 #include "Session.h"
 #include "Snapshot.h"
 #include "StandardStreams.h"
@@ -40,11 +42,14 @@ std::string joined(const std::vector<std::string>& words) {
 
 // The display asked for, started; null when it cannot start, with `failed`
 // set unless --display-optional lets kivo run on without it.
-std::unique_ptr<kivo::web::WebDisplay> start_display(const kivo::host::Options& options, bool& failed) {
+std::unique_ptr<kivo::web::WebDisplay> start_display(const kivo::host::Options& options,
+                                                     const std::optional<kivo::registry::RegistryUrl>& registry,
+                                                     bool& failed) {
   auto display = std::make_unique<kivo::web::WebDisplay>(options.bind, options.port, KIVO_WEB_DIR);
   display->set_access(options.access);
   display->metrics().set_stand(options.stand);
   display->set_archive(options.archive);
+  if (registry) display->set_catalogue(std::make_shared<kivo::registry::RegistryCatalogue>(*registry, options.archive));
   std::string error;
   if (!display->start(error)) {
     failed = !options.display_optional;
@@ -166,12 +171,18 @@ std::string quality_setup(const kivo::host::Options& options, kivo::quality::Set
 }
 
 int run_session(const kivo::host::Options& options, const kivo::host::MonitorPlugin& plugin,
-                kivo::quality::Setup quality) {
+                kivo::quality::Setup quality, const std::optional<kivo::registry::RegistryUrl>& run_registry,
+                const std::string& registry_unavailable) {
   bool display_failed = false;
-  std::unique_ptr<kivo::web::WebDisplay> display = options.batch ? nullptr : start_display(options, display_failed);
+  std::unique_ptr<kivo::web::WebDisplay> display =
+      options.batch ? nullptr : start_display(options, run_registry, display_failed);
   if (display_failed) return kExitUsage;  // before pinit and any event
   kivo::interp::Registry& registry = kivo::interp::Registry::global();
-  kivo::host::Session session(plugin, registry, display.get(), options.archive, std::move(quality));
+  kivo::host::RunRecording recording{options.archive, options.stand,
+                                     run_registry ? kivo::host::start_registry_writer(*run_registry, options.archive,
+                                                                                      registry_unavailable)
+                                                  : nullptr};
+  kivo::host::Session session(plugin, registry, display.get(), std::move(recording), std::move(quality));
   session.set_refresh_seconds(options.refresh_seconds);  // checked by parse_options
   plugin.pinit();
   const int status = process(session, options, registry);
@@ -222,6 +233,7 @@ int main(int argc, char** argv) {
     }
     return with_output_checked(kivo::host::print_archive(options.list_archive));
   }
+  if (kivo::host::is_registry_tool(options)) return with_output_checked(kivo::host::run_registry_tool(options));
   // Told now rather than after a run that may last hours.
   if (!options.snapshot.empty()) {
     if (const std::string problem = kivo::web::snapshot_problem(options.snapshot); !problem.empty()) {
@@ -235,6 +247,13 @@ int main(int argc, char** argv) {
                    kivo::eventio::usage_message("kivo", "--archive", options.archive + ": " + problem).c_str());
       return kExitUsage;
     }
+  }
+  std::optional<kivo::registry::RegistryUrl> run_registry;
+  std::string registry_unavailable;
+  if (const std::string problem = kivo::host::registry_setup(options, run_registry, registry_unavailable);
+      !problem.empty()) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
+    return kExitUsage;
   }
   fill_closed_standard_descriptors();
   // Told before the plug-in loads, so that no event is read with a bad configuration.
@@ -256,5 +275,5 @@ int main(int argc, char** argv) {
     report(error);
     return kExitFailure;
   }
-  return with_output_checked(run_session(options, *plugin, std::move(quality)));
+  return with_output_checked(run_session(options, *plugin, std::move(quality), run_registry, registry_unavailable));
 }

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <nlohmann/json.hpp>
 
 #include "RootFileKeys.h"
@@ -56,17 +57,10 @@ std::string reason_of_overall(const ArchivedRun& run) {
   return "";
 }
 
+int yes_or_no(const std::string& title) { return title == "yes" ? 1 : title == "no" ? 0 : -1; }
+
 void take_fact(ArchivedRun& run, const rootcompat::KeyRecord& key) {
-  if (key.className != "TNamed") return;
-  const std::string& title = key.title;
-  if (key.name == kRunNumberName) run.run = number_or(title, -1);
-  if (key.name == kRunFirstEventName) run.first_event = title;
-  if (key.name == kRunLastEventName) run.last_event = title;
-  if (key.name == kRunDataEventsName) run.data_events = number_or(title, -1L);
-  if (key.name == kKivoVersionName) run.version = title;
-  if (key.name == kRunEndSeenName) run.cut_short = title == "no";
-  if (key.name == kOverallVerdictName) std::tie(run.overall, run.overall_reason) = verdict_parts(title);
-  if (is_verdict_name(key.name)) run.verdicts.emplace_back(key.name, title);
+  if (key.className == "TNamed") take_named_fact(run, key.name, key.title);
 }
 
 // The run number a file's name gives: run<N>[_<K>].root.
@@ -81,6 +75,22 @@ nlohmann::json known(const Value& value, bool is_known) {
 }
 
 }  // namespace
+
+void take_named_fact(ArchivedRun& run, const std::string& name, const std::string& title) {
+  if (name == kRunNumberName) run.run = number_or(title, -1);
+  if (name == kRunFirstEventName) run.first_event = title;
+  if (name == kRunLastEventName) run.last_event = title;
+  if (name == kRunDataEventsName) run.data_events = number_or(title, -1L);
+  if (name == kRunBeginSeenName) run.begin_seen = yes_or_no(title);
+  if (name == kRunEndSeenName) run.end_seen = yes_or_no(title);
+  if (name == kRunEndSeenName) run.cut_short = title == "no";
+  if (name == kKivoVersionName) run.version = title;
+  if (name == kRunStandName) run.stand = title;
+  if (name == kOverallVerdictName) std::tie(run.overall, run.overall_reason) = verdict_parts(title);
+  if (is_verdict_name(name)) run.verdicts.emplace_back(name, title);
+  if (name.starts_with(kSummaryPrefix))
+    run.figures.emplace_back(name.substr(std::string_view(kSummaryPrefix).size()), title);
+}
 
 bool is_run_file_name(const std::string& name) {
   if (!name.starts_with("run") || !name.ends_with(".root") || name.size() <= 8) return false;
@@ -104,9 +114,13 @@ ArchivedRun read_archived_run(const std::string& directory, const std::string& n
     return run;
   }
   for (const rootcompat::KeyRecord& key : contents.keys) take_fact(run, key);
-  if (run.overall_reason.empty()) run.overall_reason = reason_of_overall(run);
-  if (run.run < 0) run.run = run_of_name(name);
+  complete_facts(run);
   return run;
+}
+
+void complete_facts(ArchivedRun& run) {
+  if (run.overall_reason.empty()) run.overall_reason = reason_of_overall(run);
+  if (run.run < 0 && is_run_file_name(run.file)) run.run = run_of_name(run.file);
 }
 
 bool list_archive(const std::string& directory, std::vector<ArchivedRun>& runs, std::string& error) {

@@ -23,6 +23,9 @@ inline constexpr const char* kRunBeginSeenName = "run_begin_seen";  // "yes" or 
 inline constexpr const char* kRunEndSeenName = "run_end_seen";
 inline constexpr const char* kRunStreamsName = "run_streams";  // one stream per line
 inline constexpr const char* kKivoVersionName = "kivo_version";
+inline constexpr const char* kRunStandName = "run_stand";  // --name of the kivo that wrote it
+// The run's summary figures, one number each: "summary_hits_per_event_0" = "12.5".
+inline constexpr const char* kSummaryPrefix = "summary_";
 inline constexpr const char* kOverallVerdictName = "quality_overall";  // "<verdict>: <reason>"
 // The other verdicts are named "quality_<check>..." (not quality_overall,
 // quality_verdicts or quality_checks).
@@ -38,9 +41,18 @@ struct ArchivedRun {
   std::string overall_reason;  // "<check>: <reason>" of the worst verdict, which made the overall one
   bool cut_short = false;  // the run ended without its end-of-run event (run_end_seen "no")
   std::string version;
+  std::string stand;  // empty when the file does not say
+  int begin_seen = -1, end_seen = -1;  // 1 yes, 0 no, -1 the file does not say
   std::vector<std::pair<std::string, std::string>> verdicts;  // name, "<verdict>: <reason>"
+  std::vector<std::pair<std::string, std::string>> figures;  // name without the prefix, the number's text
   std::string problem;  // why the file could not be read, empty when it could
 };
+
+// Takes the fact a TNamed `name` with `title` of a run file holds, if any.
+void take_named_fact(ArchivedRun& run, const std::string& name, const std::string& title);
+// Once every fact is taken: what the file says only through the others
+// (the reason of the overall verdict, the run number its name gives).
+void complete_facts(ArchivedRun& run);
 
 // Whether `name` (no directory) is a run file: run<N>.root or run<N>_<K>.root.
 bool is_run_file_name(const std::string& name);

@@ -137,6 +137,11 @@ DigestAuth::Verdict DigestAuth::check(const char* authorization, std::string_vie
   return take_count(nonce, *count, now) ? Verdict::granted : Verdict::stale;
 }
 
+std::string DigestAuth::user_of(const char* authorization) {
+  const std::optional<Fields> fields = digest_fields(authorization);
+  return fields ? field(*fields, "username") : std::string();
+}
+
 std::string DigestAuth::challenge(bool stale, Clock::time_point now) {
   std::lock_guard lock(mutex_);
   forget_expired(now);

@@ -46,6 +46,9 @@ class DigestAuth {
   // when none).
   Verdict check(const char* authorization, std::string_view method, std::string_view path, const char* query,
                 Clock::time_point now = Clock::now());
+  // The user an Authorization header names, empty when none: the user of a
+  // request admit() let in.
+  static std::string user_of(const char* authorization);
   // The WWW-Authenticate value of a challenge with a new nonce.
   std::string challenge(bool stale, Clock::time_point now = Clock::now());
 

@@ -161,6 +161,12 @@ void write_live(Exposition& out, const LiveCounts& counts) {
   out.sample(static_cast<double>(counts.runs_failed));
   out.family("kivo_archive_written_bytes_total", "counter", "Bytes of the archive files written.");
   out.sample(static_cast<double>(counts.bytes_written));
+  if (!counts.registry) return;
+  out.family("kivo_registry_pending_rows", "gauge",
+             "Rows (runs and certifications) waiting on disk for the run registry's database.");
+  out.sample(static_cast<double>(counts.registry_pending));
+  out.family("kivo_registry_rows_written_total", "counter", "Rows written to the run registry's database.");
+  out.sample(static_cast<double>(counts.registry_written));
 }
 
 void write_process(Exposition& out, const std::optional<double>& start_time) {

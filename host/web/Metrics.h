@@ -77,6 +77,8 @@ struct LiveCounts {
   long alarms_raised = 0, alarms_held_back = 0;
   long runs_written = 0, runs_failed = 0;
   std::uint64_t bytes_written = 0;
+  bool registry = false;  // a run registry is kept
+  long registry_pending = 0, registry_written = 0;
 };
 
 // The addresses that polled the page's updates recently: pages open now.

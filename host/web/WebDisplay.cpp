@@ -12,12 +12,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <string_view>
 #include <thread>
 #include <utility>
 
 #include "ArchiveFiles.h"
+#include "Certification.h"
 #include "Gzip.h"
 #include "HttpExchange.h"
 #include "LiveCanvas.h"
@@ -320,12 +322,15 @@ int WebDisplay::authorize(mg_connection* connection, void* self) {
 int WebDisplay::respond(mg_connection* connection) {
   const mg_request_info* request = mg_get_request_info(connection);
   const std::string_view method(request->request_method);
+  const char* path = request->local_uri_raw;
+  if (path != nullptr && std::strcmp(path, kCertifyPath) == 0)
+    return respond_certify(connection, catalogue_.get(),
+                           {digest_ != nullptr, kivo::web::is_loopback(bind_address_)});
   if (method != "GET" && method != "HEAD") {
     return send_error(connection, 405, "read-only display: only GET and HEAD are allowed",
                       "Allow: GET, HEAD\r\n");
   }
   const bool head = method == "HEAD";
-  const char* path = request->local_uri_raw;
   if (path == nullptr || path[0] != '/') return send_error(connection, 400, "bad request path");
   if (std::strcmp(path, "/update.json") == 0) return respond_update(connection, head);
   if (std::strcmp(path, "/canvas.json") == 0) return respond_canvas(connection, head);
@@ -412,8 +417,27 @@ int WebDisplay::respond_status(mg_connection* connection, bool head) {
 
 // Without an archive the list is empty: the page then says so.
 int WebDisplay::respond_runs(mg_connection* connection, bool head) {
-  const std::string body = archive_listing_ ? archive_listing_->json() : std::string("{\"runs\":[],\"archive\":false}");
-  return send_json(connection, body, "Cache-Control: no-store\r\n", head);
+  if (!catalogue_) {
+    const std::string body =
+        archive_listing_ ? archive_listing_->json() : std::string("{\"runs\":[],\"archive\":false}");
+    return send_json(connection, body, "Cache-Control: no-store\r\n", head);
+  }
+  RunsQuery query;
+  if (const std::string problem = parse_runs_query(mg_get_request_info(connection)->query_string, query);
+      !problem.empty())
+    return send_error(connection, 400, "runs.json: " + problem);
+  std::string error;
+  const std::optional<std::string> listed = catalogue_->runs_json(query, error);
+  return send_json(connection, listed ? *listed : archive_runs_json(error), "Cache-Control: no-store\r\n", head);
+}
+
+// The archive's files do not say what the filters ask of the registry: they
+// are listed whole.
+std::string WebDisplay::archive_runs_json(const std::string& registry_problem) {
+  nlohmann::json listed = nlohmann::json::parse(archive_listing_ ? archive_listing_->json() : "{\"runs\":[]}");
+  listed["archive"] = archive_listing_ != nullptr;
+  listed["registry"] = {{"ok", false}, {"problem", registry_problem}};
+  return listed.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 int WebDisplay::respond_protocol(mg_connection* connection, const ProtocolRequest& request, bool head) {

@@ -19,6 +19,7 @@
 #include "Metrics.h"
 #include "ObjectShelf.h"
 #include "PageViews.h"
+#include "RunCatalogue.h"
 #include "RootProtocol.h"
 #include "StaticCache.h"
 #include "StaticFiles.h"
@@ -55,13 +56,16 @@ namespace kivo::web {
 //   /metrics       Prometheus's text format (Metrics.h).
 //   /runs.json     with an archive directory, the runs archived there
 //                  (ArchiveListing.h); /archive/NAME their files (ArchiveFiles.h).
+//                  With a run registry, its runs, filtered by the query
+//                  (RunCatalogue.h), or the archive's when it cannot be read.
+//   /certify       POST only: a shift's judgement of a run (Certification.h).
 //   /h.json, /ITEM/root.json[.gz]  ROOT's web protocol, read-only (RootProtocol.h),
 //                  the objects copied on request (ObjectShelf.h); /browse/ is
 //                  JSROOT's own browser over it.
 //
 // JSON responses are gzip-compressed for clients that accept it. Connections are
 // kept open between requests (HTTP keep-alive). Only GET and HEAD are
-// answered (405 otherwise). A fixed pool of worker threads serves
+// answered (405 otherwise), and POST at /certify alone. A fixed pool of worker threads serves
 // requests with a bounded queue behind them, so a crowd of clients cannot grow the
 // process; one address holds a bounded number of connections, each of which has two
 // seconds to send its request (ConnectionGate.h), so slow clients cannot hold the
@@ -90,6 +94,8 @@ class WebDisplay {
   void set_access(kivo::web::Access access) { access_ = std::move(access); }
   // The run archive the page lists and opens; none by default.
   void set_archive(const std::string& directory);
+  // The run registry /runs.json reads and /certify writes; none by default.
+  void set_catalogue(std::shared_ptr<RunCatalogue> catalogue) { catalogue_ = std::move(catalogue); }
   // Starts listening; on failure error names the address and the reason.
   bool start(std::string& error);
   // Event thread: a frame copied at a canvas update, or one of regions only.
@@ -126,6 +132,8 @@ class WebDisplay {
   bool status_may_demand();
   int respond_file(mg_connection* connection, const char* url_path, bool head);
   int respond_runs(mg_connection* connection, bool head);
+  // The archive's runs, saying why the registry's are not given.
+  std::string archive_runs_json(const std::string& registry_problem);
   int respond_protocol(mg_connection* connection, const ProtocolRequest& request, bool head);
   int respond_archived(mg_connection* connection, const ProtocolRequest& request, bool head);
   int send_object(mg_connection* connection, const std::string& json, const std::string& gzipped,
@@ -161,6 +169,7 @@ class WebDisplay {
 
   std::string archive_directory_;
   std::unique_ptr<ArchiveListing> archive_listing_;
+  std::shared_ptr<RunCatalogue> catalogue_;
   std::mutex archived_reads_;
 };
 

@@ -87,7 +87,8 @@ TEST_F(TrackingSessionTest, TheRunArchiveKeepsThemAndResetEmptiesThem) {
   const Finished run = kivo({"--archive", archive}, {"run()", "reset_histos()", "save(\"" + json + "\")"}, stream);
   ASSERT_EQ(run.status, 0) << run.err;
   std::string file;
-  for (const auto& entry : std::filesystem::directory_iterator(archive)) file = kivo::test::read_file(entry.path());
+  for (const auto& entry : std::filesystem::directory_iterator(archive))
+    if (entry.path().extension() == ".root") file = kivo::test::read_file(entry.path());
   ASSERT_FALSE(file.empty());
   for (const char* name : {"htrack_total_3", "hmoved_col_0", "galign_row_2", "tracking_alignment"})
     EXPECT_NE(file.find(name), std::string::npos) << name;

@@ -24,6 +24,7 @@
 
 #include "MetricsToken.h"
 #include "WebDisplay.h"
+#include "digest_client.h"
 #include "http_client.h"
 #include "http_crowd.h"
 #include "web_tree.h"
@@ -245,37 +246,6 @@ TEST_F(DisplayAccess, OneAddressIsAnsweredABoundedNumberOfRequestsAtOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_TRUE(answered_again) << "answered again once those requests are done";
-}
-
-std::string md5(const std::string& text) {
-  char hex[33];
-  mg_md5(hex, text.c_str(), nullptr);
-  return hex;
-}
-
-// The value of `name`="..." (or unquoted) in a WWW-Authenticate header.
-std::string parameter(const std::string& header, const std::string& name) {
-  const auto at = header.find(name + "=");
-  if (at == std::string::npos) return {};
-  std::size_t start = at + name.size() + 1;
-  const bool quoted = header[start] == '"';
-  if (quoted) ++start;
-  const auto end = header.find(quoted ? "\"" : ",", start);
-  return header.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-// The Authorization header answering a digest challenge, as a browser sends it.
-std::string digest_answer(const std::string& challenge, const std::string& user, const std::string& password,
-                          const std::string& uri, const std::string& nc = "00000001") {
-  const std::string realm = parameter(challenge, "realm"), nonce = parameter(challenge, "nonce");
-  const std::string ha1 = md5(user + ":" + realm + ":" + password), ha2 = md5("GET:" + uri);
-  const std::string cnonce = "0a4f113b";
-  const std::string response = md5(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2);
-  std::string header = "Authorization: Digest username=\"" + user + "\", realm=\"" + realm + "\", nonce=\"" + nonce +
-                       "\", uri=\"" + uri + "\", qop=auth, nc=" + nc + ", cnonce=\"" + cnonce + "\", response=\"" +
-                       response + "\"";
-  if (const std::string opaque = parameter(challenge, "opaque"); !opaque.empty()) header += ", opaque=\"" + opaque + "\"";
-  return header + "\r\n";
 }
 
 std::string read_text(const std::string& path) {

@@ -6,8 +6,13 @@
 // quality view of its final verdicts; or is overlaid on the current run as
 // the reference run is. The live canvas goes on being drawn underneath; the
 // view covers it until "Live" is chosen. Progress is exposed on
-// window.kivoRuns for tests.
+// window.kivoRuns for tests. With a run registry the list has filters,
+// summary figures, the shift's certification and a trend across runs
+// (runs-registry.mjs, runs-certify.mjs, runs-trend.mjs).
 import { cleanup, draw, openFile } from 'jsroot';
+import { certificationCell, certifyState } from './runs-certify.mjs';
+import { figureCells, figureGroups, figureHeads, filterBar, filterQuery, showRegistry } from './runs-registry.mjs';
+import { drawTrend, offerFigures, trendPane, trendState } from './runs-trend.mjs';
 import { referencePlots } from './quality-plots.mjs';
 import { raiseTextSizes } from './readable-text.mjs';
 import { mergeToScreenResolution } from './screen-resolution.mjs';
@@ -20,10 +25,13 @@ const VERDICT_FACTS = new Set(['quality_overall', 'quality_verdicts', 'quality_c
 const runs = {
   archive: null,  // whether kivo has an archive; null until the first answer
   list: [],  // as /runs.json gives them
+  registry: null,  // what /runs.json says of the registry, null without one
+  figureGroups: [],  // the columns of its summary figures
   shown: null,  // { file, run, mode: 'canvas' | 'quality' | 'overlay', drawn, items, error }
   lastError: null,  // of the list
 };
 window.kivoRuns = runs;
+Object.defineProperties(runs, { certify: { get: certifyState }, trend: { get: trendState } });
 
 function element(tag, attributes = {}, ...children) {
   const node = document.createElement(tag);
@@ -46,8 +54,11 @@ function buildView() {
                                element('button', { type: 'button', 'data-action': 'canvas', disabled: '' }, 'Canvas'),
                                element('button', { type: 'button', 'data-action': 'quality', disabled: '' }, 'Quality'),
                                element('button', { type: 'button', 'data-action': 'overlay', disabled: '' }, 'Overlay'),
+                               element('button', { type: 'button', 'data-action': 'trend', hidden: '' }, 'Trend'),
                                element('span', { id: 'runs-title' }, 'Archived runs')),
-                       element('div', { id: 'runs-list', class: 'runs-pane' }),
+                       element('div', { id: 'runs-list', class: 'runs-pane' },
+                               filterBar(() => refreshList()), element('div', { id: 'runs-table-box' })),
+                       element('div', { id: 'runs-trend', class: 'runs-pane', hidden: '' }, ...trendPane(() => showTrend())),
                        element('div', { id: 'runs-canvas', class: 'runs-pane', hidden: '' }),
                        element('div', { id: 'runs-quality', class: 'runs-pane', hidden: '' }),
                        element('div', { id: 'runs-overlay', class: 'runs-pane', hidden: '' }));
@@ -60,7 +71,7 @@ function buildView() {
 
 function showPane(name) {
   document.getElementById('runs-view').hidden = name === null;
-  for (const pane of ['list', 'canvas', 'quality', 'overlay'])
+  for (const pane of ['list', 'canvas', 'quality', 'overlay', 'trend'])
     document.getElementById(`runs-${pane}`).hidden = pane !== name;
   for (const button of document.querySelectorAll('#runs-bar button'))
     button.classList.toggle('selected', button.dataset.action === name);
@@ -74,6 +85,11 @@ function act(action) {
   }
   if (action === 'list') {
     showPane('list');
+    return;
+  }
+  if (action === 'trend') {
+    showPane('trend');
+    showTrend();
     return;
   }
   if (runs.shown) show(runs.shown.file, action);
@@ -96,29 +112,38 @@ function runRow(entry) {
   // A run whose every check was Null was not judged: said so, with why in its title.
   const verdict = entry.overall === 'Null' && entry.overall_reason ? 'Null: not judged'
     : entry.overall ?? (entry.problem ? 'unreadable' : '?');
+  const registry = runs.registry?.ok;
+  // A registry's run of another stand or archive has its file elsewhere.
+  const openable = !entry.problem && (!registry || entry.openable);
   // A run archived without its end-of-run event (kivo ended, or the run was cut off).
   const cutShort = entry.cut_short
     ? [' ', element('span', { class: 'cut-short', title: 'no end-of-run event: the run was cut short' }, 'cut short')] : [];
   const cells = [
     element('td', {}, String(entry.run ?? '?'), ...cutShort),
-    element('td', {}, entry.file),
-    element('td', {}, localTime(entry.first_event)),
-    element('td', {}, localTime(entry.last_event)),
+    element('td', { title: entry.path ?? entry.file }, entry.file),
+    element('td', { class: 'time' }, localTime(entry.first_event)),
+    element('td', { class: 'time' }, localTime(entry.last_event)),
     element('td', { class: 'number' }, entry.data_events === null ? '?' : String(entry.data_events)),
     element('td', { class: `verdict ${entry.overall ?? 'Null'}`, title: entry.overall_reason ?? entry.problem ?? '' }, verdict),
-    element('td', {}, ...(entry.problem ? [] : [open, overlay, reference])),
+    ...(registry ? [element('td', {}, entry.stand), certificationCell(entry, refreshList),
+                    ...figureCells(entry, runs.figureGroups)] : []),
+    element('td', {}, ...(openable ? [open, overlay, reference] : [])),
   ];
   return element('tr', { 'data-run': String(entry.run ?? ''), class: entry.cut_short ? 'cut-short-run' : '' }, ...cells);
 }
 
 function showList() {
-  const pane = document.getElementById('runs-list');
+  const pane = document.getElementById('runs-table-box');
   if (!runs.list.length) {
-    pane.replaceChildren(element('p', { class: 'runs-empty' }, 'No run archived yet.'));
+    pane.replaceChildren(element('p', { class: 'runs-empty' },
+                                 filterQuery() ? 'No run matches the filters.' : 'No run archived yet.'));
     return;
   }
-  const head = element('tr', {}, ...['Run', 'File', 'First event', 'Last event', 'Data events', 'Verdict', '']
-    .map((title) => element('th', {}, title)));
+  const registry = runs.registry?.ok;
+  const titles = ['Run', 'File', 'First event', 'Last event', 'Data events', 'Verdict',
+                  ...(registry ? ['Stand', 'Certification'] : [])];
+  const head = element('tr', {}, ...titles.map((title) => element('th', {}, title)),
+                       ...(registry ? figureHeads(runs.figureGroups) : []), element('th', {}, ''));
   const table = element('table', { id: 'runs-table' }, element('thead', {}, head),
                         element('tbody', {}, ...[...runs.list].reverse().map(runRow)));
   table.addEventListener('click', (event) => {
@@ -147,24 +172,46 @@ function explainReference(file) {
 }
 
 async function fetchList() {
-  const response = await fetch('runs.json', { cache: 'no-store' });
+  const response = await fetch(`runs.json${filterQuery()}`, { cache: 'no-store' });
   if (!response.ok) throw new Error(`runs.json: HTTP ${response.status}`);
   const answer = await response.json();
   runs.archive = Boolean(answer.archive);
-  const changed = JSON.stringify(answer.runs) !== JSON.stringify(runs.list);
+  const changed = JSON.stringify(answer.runs) !== JSON.stringify(runs.list) ||
+    JSON.stringify(answer.registry ?? null) !== JSON.stringify(runs.registry);
   runs.list = answer.runs ?? [];
+  runs.registry = answer.registry ?? null;
+  runs.figureGroups = figureGroups(runs.registry?.figures);
+  showRegistry(runs.registry);
+  offerFigures(runs.registry?.figures);
+  document.querySelector('#runs-bar button[data-action="trend"]').hidden = !runs.registry?.ok;
   document.getElementById('runs-button').hidden = !runs.archive;
   document.getElementById('runs-button').textContent = `Runs (${runs.list.length})`;
   if (changed) showList();
+  return changed;
 }
 
-async function pollList() {
+// Reads the list again, at once after a filter changed or a judgement was
+// stored; the trend, when shown, follows a list that changed.
+async function refreshList() {
   try {
-    await fetchList();
+    const changed = await fetchList();
     runs.lastError = null;
+    if (changed && !document.getElementById('runs-trend').hidden) showTrend();
   } catch (error) {
     runs.lastError = String(error?.message ?? error);
   }
+}
+
+async function showTrend() {
+  try {
+    await drawTrend(runs.list);
+  } catch (error) {
+    trendState().error = String(error?.message ?? error);
+  }
+}
+
+async function pollList() {
+  await refreshList();
   setTimeout(pollList, LIST_INTERVAL_MS);
 }
 

@@ -84,7 +84,8 @@ test('--archive writes each run once, when it ends, with its own contents', asyn
   const run = kivo(['--archive', archive, '-e', 'run(5)', '-e', 'OM()', '-e', `save("${run4}")`, '-e', 'run()',
     '-e', 'OM()', '-e', `save("${run5}")`, stream]);
   assert.equal(run.status, 0, run.stderr);
-  assert.deepEqual(readdirSync(archive).sort(), ['run4.root', 'run5.root'], 'the end-run and begin-run write run 4 once');
+  assert.deepEqual(readdirSync(archive).filter((name) => name.endsWith('.root')).sort(), ['run4.root', 'run5.root'],
+                   'the end-run and begin-run write run 4 once');
 
   // Run 4 hits stave 0 four times; run 5 starts from empty maps and hits stave 3.
   for (const [file, json, events, stave0Hits] of [['run4.root', run4, 3, 4], ['run5.root', run5, 2, 0]]) {
@@ -151,5 +152,6 @@ test('an archive write that fails leaves no partial file and events are processe
   assert.match(run.stderr, /archive: run 4 not written: cannot write .*run4\.root.*(No space left on device|File too large)/);
   assert.match(run.stderr, /archive: run 5 not written/);
   assert.match(run.stderr, /8 events processed/, 'every event after the failure too');
-  assert.deepEqual(run.left, [], 'no partial file');
+  // The run registry beside the files records the runs without them.
+  assert.deepEqual(run.left.filter((name) => !name.startsWith('registry')), [], 'no partial file');
 });

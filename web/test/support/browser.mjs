@@ -11,11 +11,12 @@ const ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '
               '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
 // The page at `url` in a window of `viewport`; `another(viewport)` opens it
-// again beside, in a window of another size, recorded alike.
-export async function openPage(url, viewport = { width: 1700, height: 1000 }) {
+// again beside, in a window of another size, recorded alike. `options` go to
+// the browser's context (httpCredentials: the user that answers --auth).
+export async function openPage(url, viewport = { width: 1700, height: 1000 }, options = {}) {
   const profile = mkdtempSync(join(tmpdir(), 'kivo-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM, headless: true, args: ARGS, viewport,
+    executablePath: CHROMIUM, headless: true, args: ARGS, viewport, ...options,
   });
   const origin = new URL(url).origin;
   const foreignRequests = [];

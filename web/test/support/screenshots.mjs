@@ -13,3 +13,14 @@ export async function keepScreenshot(page, name) {
   await page.screenshot({ path });
   return path;
 }
+
+// The page at the sizes screens have (1366 x 768, 1920 x 1080, 2560 x 1440),
+// kept as above; the window gets its size back afterwards.
+export async function keepScreenshotsAtSizes(page, name) {
+  const before = page.viewportSize();
+  for (const [width, height] of [[1366, 768], [1920, 1080], [2560, 1440]]) {
+    await page.setViewportSize({ width, height });
+    await keepScreenshot(page, name);
+  }
+  await page.setViewportSize(before);
+}
