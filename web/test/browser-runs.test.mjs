@@ -90,7 +90,8 @@ test('the runs list shows the archive, a run opens in the canvas, its verdicts a
   await page.click('#runs-bar button[data-action="quality"]');
   await page.waitForFunction(() => window.kivoRuns.shown?.mode === 'quality' && window.kivoRuns.shown.drawn);
   assert.ok((await page.evaluate(() => window.kivoRuns.shown.items)) >= 20, 'a row per check and stave');
-  assert.match(await page.textContent('#runs-badge'), /^Run 3: (Good|Medium|Bad|Null)$/);
+  // 300 events are too few for the checks: the run was not judged, and says why.
+  assert.match(await page.textContent('#runs-badge'), /^Run 3: Null: not judged \(300 data events, the checks need \d+\)$/);
   await screenshots(page, 'runs-quality');
 
   await page.click('#runs-bar button[data-action="overlay"]');
