@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "StreamFormat.h"
@@ -24,6 +25,16 @@ struct ChannelSlot {
 
 // Packet 2000 as stored, with its channels and units sorted for lookup. The
 // three arrays live in the same allocation as this header (see index_packet).
+// The bits set in `x`, counted in registers: std::popcount is a library
+// call on processors the build cannot assume an instruction for, and this
+// count is taken for every channel asked.
+inline std::uint32_t bits_set(std::uint32_t x) {
+  x = x - ((x >> 1) & 0x55555555u);
+  x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+  x = (x + (x >> 4)) & 0x0F0F0F0Fu;
+  return (x * 0x01010101u) >> 24;
+}
+
 struct PacketIndex {
   // Units below kSmallUnits with channels below kSmallChannels, the ones a
   // detector uses, are found through a bit mask per unit instead of a search.
@@ -61,7 +72,7 @@ struct PacketIndex {
     if (ruid < kSmallUnits && ruchn < kSmallChannels) {
       const std::uint32_t present = small_present[ruid];
       if (!(present >> ruchn & 1u)) return nullptr;
-      return &channels[small_first[ruid] + static_cast<std::uint32_t>(std::popcount(present & ((1u << ruchn) - 1)))];
+      return &channels[small_first[ruid] + bits_set(present & ((1u << ruchn) - 1))];
     }
     const auto it = std::lower_bound(channels.begin(), channels.end(), key,
                                      [](const ChannelSlot& c, std::uint32_t k) { return c.key < k; });
@@ -274,6 +285,16 @@ class StreamPacket final : public Packet {
  public:
   explicit StreamPacket(std::shared_ptr<const PacketIndex> index) : index_(std::move(index)) {}
 
+  // A packet is made and deleted for every event: the memory of the last one
+  // deleted on a thread is kept for the next.
+  static void* operator new(std::size_t size) {
+    if (void* kept = spare().take()) return kept;
+    return ::operator new(size);
+  }
+  static void operator delete(void* memory) {
+    if (!spare().keep(memory)) ::operator delete(memory);
+  }
+
   int iValue(int ruid) override {
     if (static_cast<unsigned>(ruid) > kMaxUnitOrChannel) return -1;
     const auto units = index_->units;
@@ -298,6 +319,24 @@ class StreamPacket final : public Packet {
   }
 
  private:
+  class Spare {
+   public:
+    ~Spare() { ::operator delete(memory_); }
+    void* take() { return std::exchange(memory_, nullptr); }
+    bool keep(void* memory) {
+      if (memory_) return false;
+      memory_ = memory;
+      return true;
+    }
+
+   private:
+    void* memory_ = nullptr;
+  };
+  static Spare& spare() {
+    thread_local Spare kept;
+    return kept;
+  }
+
   void select(std::uint32_t key) {
     if (key == selected_key_) return;
     selected_key_ = key;

@@ -153,6 +153,26 @@ int kivo_set_correlation_mask(int stave, const int* xbins, const int* ybins, int
 // one kept.
 int kivo_lag_differences(int stave, int reference, int axis, int lag, double* out);
 
+
+// Busy events (noise bursts), for the quality checks. An event is busy on a
+// stave when its hits there (all of them, as hchip counts them) are more
+// than `least`, more than `multiple` times the middle (the lower middle) of
+// the other three staves' hits in the same event, and, once the stave has
+// 200 events with hits that are not busy, more than `multiple` times the
+// `quantile` of their hits per event. The monitor tells them apart while it
+// fills the hits; the maps and histograms keep every hit.
+// kivo_set_busy_rule sets the rule (default 0.99, 5, 100); it returns 0, or
+// -1, changing nothing, for a quantile outside (0, 1], a multiple below 1 or
+// a negative `least`.
+int kivo_set_busy_rule(double quantile, double multiple, double least);
+
+// Stave `stave`'s busy events since the last reset: into figures[0] their
+// count, [1] their hits, [2] the hits an event needs now to be busy (0 while
+// the threshold is not known yet), [3] the most hits of one of them; unless
+// null, their in-range hits (as h2d_chip takes them) per stave-wide column
+// into `columns` (9216 values) and per displayed row into `rows` (512).
+// Returns 0, or -1 for a stave out of range or a null `figures`.
+int kivo_busy_events(int stave, double* figures, double* columns, double* rows);
 // The decoded hits of one data event with the detector packet, for a
 // consumer beside the monitor (the host's track reconstruction). Each hit is
 // a pixel key, stave-wide column * kPixelKeyRows + chip row (the row as
@@ -215,6 +235,8 @@ struct MonitorSymbols {
   decltype(&::kivo_free_run) free_run = nullptr;
   decltype(&::kivo_set_correlation_mask) set_correlation_mask = nullptr;
   decltype(&::kivo_lag_differences) lag_differences = nullptr;
+  decltype(&::kivo_set_busy_rule) set_busy_rule = nullptr;
+  decltype(&::kivo_busy_events) busy_events = nullptr;
   decltype(&::kivo_set_hit_sink) set_hit_sink = nullptr;
 };
 
@@ -248,6 +270,8 @@ void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
   visit("kivo_free_run", symbols.free_run);
   visit("kivo_set_correlation_mask", symbols.set_correlation_mask);
   visit("kivo_lag_differences", symbols.lag_differences);
+  visit("kivo_set_busy_rule", symbols.set_busy_rule);
+  visit("kivo_busy_events", symbols.busy_events);
   visit("kivo_set_hit_sink", symbols.set_hit_sink);
 }
 

@@ -38,6 +38,8 @@ std::string archive_table(const std::vector<web::ArchivedRun>& runs) {
             padded(run.data_events >= 0 ? std::to_string(run.data_events) : "?", 11, true) + "  " +
             padded(or_unknown(run.overall), 7) + "  " + or_unknown(run.version) +
             (run.cut_short ? "  cut short: no end-of-run event" : "") + "\n";
+    if (run.overall == "Null" && !run.overall_reason.empty())
+      text += "        quality_overall: Null: " + run.overall_reason + "\n";
     for (const auto& [name, title] : run.verdicts)
       if (worth_telling(title)) text += "        " + name + ": " + title + "\n";
   }

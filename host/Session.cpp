@@ -255,6 +255,7 @@ void Session::process(Event& event) {
   if (refresh_.due_after_event(type == eventio::kEndRunEventType, now)) redraw_canvas();
   serve_display();
   judge_after_refresh();
+  quality_->keep_up();
 }
 
 void Session::refresh_if_due(const std::function<void()>& before) {

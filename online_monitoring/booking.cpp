@@ -8,6 +8,7 @@
 #include "TH1D.h"
 #include "TH1F.h"
 #include "TH2F.h"
+#include "busy_events.h"
 #include "correlation.h"
 #include "hit_maps.h"
 #include "hit_sink.h"
@@ -112,6 +113,7 @@ int pinit() {
   haxis_diff = book_frame("haxis_diff", ";mean idx diff", 1023, -511.5, 511.5, 0, 1);
   clear_raw_summaries();
   clear_correlations();
+  clear_busy_events();
   return 0;
 }
 
@@ -130,5 +132,6 @@ void reset_histos() {
   }
   clear_raw_summaries();
   clear_correlations();
+  clear_busy_events();
   tell_sink_reset();
 }

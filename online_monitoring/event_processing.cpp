@@ -7,6 +7,7 @@
 #include "TH1F.h"
 #include "TH2F.h"
 #include "Event.h"
+#include "busy_events.h"
 #include "correlation.h"
 #include "hit_maps.h"
 #include "hit_sink.h"
@@ -39,12 +40,15 @@ struct StaveMeans {
 };
 
 // The channel map over the readout units and channels that packets are read
-// for, as a table: (stave, chip) of each mapped channel, (-1, -1) elsewhere.
-// Built from chipmap on first use, so every channel is looked up once.
+// for, as a table: (stave, chip) of each mapped channel, (-1, -1) elsewhere,
+// and the mapped channels of each unit. Built from chipmap on first use, so
+// every channel is looked up once.
 struct ChannelTable {
   static constexpr int kUnits = 5;
   static constexpr int kChannels = 29;
   chiplocation location[kUnits][kChannels];
+  int mapped[kUnits][kChannels];
+  int mapped_count[kUnits] = {};
 };
 
 const ChannelTable& channel_table() {
@@ -54,6 +58,7 @@ const ChannelTable& channel_table() {
       for (int ruchn = 0; ruchn < ChannelTable::kChannels; ruchn++) {
         auto entry = chipmap.find(chipkey(ruid, ruchn));
         t.location[ruid][ruchn] = entry == chipmap.end() ? chiplocation(-1, -1) : entry->second;
+        if (entry != chipmap.end()) t.mapped[ruid][t.mapped_count[ruid]++] = ruchn;
       }
     return t;
   }();
@@ -70,10 +75,48 @@ void report_invalid_hits(int ruid, int ruchn, int nhits) {
     std::cout << "invalid: (ruid " << ruid << ", ruchn " << ruchn << ") " << std::endl;
 }
 
+// The channels of the channel table that hold hits in one packet, in the
+// order of their units and channels, with their hit counts.
+struct ChannelCounts {
+  struct Channel {
+    int ruid, ruchn, hits;
+  };
+  Channel channels[ChannelTable::kUnits * ChannelTable::kChannels];
+  int count = 0;
+};
+
+// Lists the channels of the packet's units that hold hits into `counts` and
+// adds those of mapped channels to their staves' counts. A unit is asked for
+// its mapped channels first; only when it holds more channels than those
+// with hits (an unmapped one, or one without hits) is it asked for all.
+void count_channel_hits(Packet* p, const ChannelTable& channels, ChannelCounts& counts, StaveSums& sums) {
+  for (int ruid = 0; ruid < ChannelTable::kUnits; ruid++) {
+    const int present = p->iValue(ruid);
+    if (present == -1) continue;
+    const int first = counts.count;
+    for (int m = 0; m < channels.mapped_count[ruid]; m++) {
+      const int ruchn = channels.mapped[ruid][m];
+      const int nhits = p->iValue(ruid, ruchn);
+      if (nhits > 0) counts.channels[counts.count++] = {ruid, ruchn, nhits};
+    }
+    if (counts.count - first != present) {
+      counts.count = first;
+      for (int ruchn = 0; ruchn < ChannelTable::kChannels; ruchn++) {
+        const int nhits = p->iValue(ruid, ruchn);
+        if (nhits > 0) counts.channels[counts.count++] = {ruid, ruchn, nhits};
+      }
+    }
+    for (int c = first; c < counts.count; c++) {
+      const int stave = channels.location[ruid][counts.channels[c].ruchn].first;
+      if (stave >= 0) sums.npixels[stave] += counts.channels[c].hits;
+    }
+  }
+}
+
 // The channel is looked up once and its `nhits` hits then decoded in runs of
 // up to one queue's worth; every hit word is read, decoded and filled as a
-// per-hit lookup would.
-void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation& location,
+// per-hit lookup would. The hits of a busy stave are counted beside the map.
+void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation& location, bool busy,
                   StaveSums& sums, PendingFills& pending) {
   if (location.first < 0) {
     report_invalid_hits(ruid, ruchn, nhits);
@@ -95,27 +138,29 @@ void fill_channel(Packet* p, int ruid, int ruchn, int nhits, const chiplocation&
       col_sum += ichip * 1024 + icol[i];
     }
     if (masking) count_masked_hits(istave, ichip, irow, icol, n, sums.masked);
+    if (busy) count_busy_hits(istave, ichip, irow, icol, n);
     if (sinking) gather_sink_hits(istave, ichip, irow, icol, n);
     queue_hits(pending, istave, ichip, irow, icol, n);
   }
-  sums.npixels[istave] += nhits;
   sums.row_sum[istave] += row_sum;
   sums.col_sum[istave] += col_sum;
 }
 
 void fill_packet_hits(Packet* p, StaveSums& sums) {
   const ChannelTable& channels = channel_table();
+  ChannelCounts counts;
+  count_channel_hits(p, channels, counts, sums);
+  bool busy[NSTAVE];
+  classify_event(sums.npixels, busy);
   FillTarget targets[NSTAVE];
   hit_fill_targets(targets);
   PendingFills pending;
   start_fills(pending, targets);
-  for (int ruid = 0; ruid < ChannelTable::kUnits; ruid++) {
-    if (p->iValue(ruid) == -1) continue;
-    for (int ruchn = 0; ruchn < ChannelTable::kChannels; ruchn++) {
-      const int nhits = p->iValue(ruid, ruchn);
-      if (nhits > 0)
-        fill_channel(p, ruid, ruchn, nhits, channels.location[ruid][ruchn], sums, pending);
-    }
+  for (int c = 0; c < counts.count; c++) {
+    const ChannelCounts::Channel& channel = counts.channels[c];
+    const chiplocation& location = channels.location[channel.ruid][channel.ruchn];
+    fill_channel(p, channel.ruid, channel.ruchn, channel.hits, location, location.first >= 0 && busy[location.first],
+                 sums, pending);
   }
   apply_fills(pending);
 }

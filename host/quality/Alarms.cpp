@@ -21,8 +21,8 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kMaxQueued = 1000;
 // Alarms a summary of those held back names one by one; the rest are counted.
 constexpr std::size_t kMaxHeld = 100;
-constexpr const char* kVariables[] = {"KIVO_CHECK=",  "KIVO_STAVE=", "KIVO_CHIP=",     "KIVO_VERDICT=",
-                                      "KIVO_REASON=", "KIVO_RUN=",   "KIVO_HELD_BACK="};
+constexpr const char* kVariables[] = {"KIVO_CHECK=",  "KIVO_STAVE=", "KIVO_CHIP=",      "KIVO_UNIT=",
+                                      "KIVO_VERDICT=", "KIVO_REASON=", "KIVO_RUN=", "KIVO_HELD_BACK="};
 
 std::string index_text(int value) { return value == kNone ? "" : std::to_string(value); }
 
@@ -83,10 +83,23 @@ void Alarms::raise(const Alarm& alarm) {
   request.recovery = recovery;
   request.run = alarm.run;
   request.reason = alarm.reason;
-  request.environment = {"KIVO_CHECK=" + alarm.check,        "KIVO_STAVE=" + index_text(alarm.stave),
-                         "KIVO_CHIP=" + index_text(alarm.chip), std::string("KIVO_VERDICT=") + verdict_name(alarm.verdict),
-                         "KIVO_REASON=" + alarm.reason,      "KIVO_RUN=" + std::to_string(alarm.run)};
-  request.what = alarm.check + (alarm.stave == kNone ? "" : " stave " + std::to_string(alarm.stave)) +
+  std::string staves = index_text(alarm.stave);
+  if (alarm.unit != kNone) {
+    staves.clear();
+    for (int stave : alarm.staves) {
+      if (!staves.empty()) staves.push_back(',');
+      staves.append(std::to_string(stave));
+    }
+  }
+  request.environment = {"KIVO_CHECK=" + alarm.check,
+                         "KIVO_STAVE=" + staves,
+                         "KIVO_CHIP=" + index_text(alarm.chip),
+                         "KIVO_UNIT=" + index_text(alarm.unit),
+                         std::string("KIVO_VERDICT=") + verdict_name(alarm.verdict),
+                         "KIVO_REASON=" + alarm.reason,
+                         "KIVO_RUN=" + std::to_string(alarm.run)};
+  request.what = alarm.check + (alarm.unit != kNone ? " readout unit " + std::to_string(alarm.unit) : "") +
+                 (alarm.stave == kNone ? "" : " stave " + std::to_string(alarm.stave)) +
                  (alarm.chip == kNone ? "" : " chip " + std::to_string(alarm.chip));
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -168,7 +181,7 @@ void Alarms::deliver_held_back(std::chrono::steady_clock::time_point now, bool e
                                       listed + more == 1 ? "" : "s", max_alarms_, period_.count()) +
                                (list.empty() ? "" : ": " + list) +
                                (more > 0 ? format("; and %ld more not listed", more) : "");
-    summary.environment = {"KIVO_CHECK=held_back", "KIVO_STAVE=", "KIVO_CHIP=",
+    summary.environment = {"KIVO_CHECK=held_back", "KIVO_STAVE=", "KIVO_CHIP=", "KIVO_UNIT=",
                            std::string("KIVO_VERDICT=") + (recovery ? "Good" : "Bad"), "KIVO_REASON=" + reason,
                            "KIVO_RUN=" + std::to_string(run), "KIVO_HELD_BACK=" + std::to_string(listed + more)};
     start(summary, now);

@@ -2,8 +2,8 @@
 // alarm: a stave (or the whole detector) whose verdicts turn Bad, with every
 // result that turned Bad at that judgement in one digest, and, with
 // --on-good, once the last Bad verdict of that stave has cleared. Its
-// environment holds KIVO_CHECK, KIVO_STAVE, KIVO_CHIP, KIVO_VERDICT,
-// KIVO_REASON and KIVO_RUN. The commands run on a thread of their own:
+// environment holds KIVO_CHECK, KIVO_STAVE, KIVO_CHIP, KIVO_UNIT,
+// KIVO_VERDICT, KIVO_REASON and KIVO_RUN. The commands run on a thread of their own:
 // raising an alarm only queues it, so event processing never waits for one.
 // Each command runs in its own process group, with standard input from
 // /dev/null and its output on kivo's standard error; one still running at
@@ -35,6 +35,9 @@ struct Alarm {
   Verdict verdict = Verdict::Bad;
   std::string reason;
   int run = 0;
+  // A readout unit whose loss the alarm is about, and the staves it serves.
+  int unit = kNone;
+  std::vector<int> staves = {};
 };
 
 struct AlarmCounts {

@@ -55,9 +55,10 @@ struct AxisJudgement {
   std::string text;
 };
 
-AxisJudgement judge_placed(const Axis& axis, const Peak& peak, const Expected& offset) {
+// `before`: the axis's verdict at the last judgement, whose limit holds.
+AxisJudgement judge_placed(const Axis& axis, const Peak& peak, const Expected& offset, Verdict before) {
   const double distance = gap(peak.low, peak.high, offset.low, offset.high);
-  return {judge_limit(distance, axis.medium, axis.bad, false), distance / axis.bad,
+  return {judge_limit_held(distance, axis.medium, axis.bad, false, before), distance / axis.bad,
           format("%s difference peak ", axis_name(axis.index)) + range_text(peak.position, peak.low, peak.high) +
               ", " + offset.what + " " + range_text(offset.position, offset.low, offset.high) +
               format(": %.0f apart", distance)};
@@ -79,7 +80,7 @@ std::string window_text(const LagPair& pair) {
 Result judge_stave(const Context& context, int stave) {
   const AlignmentConfig& config = context.config.alignment;
   const LagSettings settings{config.window_events, config.near_columns, config.near_rows, config.peak_ratio,
-                             config.min_significance, true, true};
+                             config.min_significance, true, true, config.min_events};
   const LagPair pair = measure_lags(context, stave, kReferenceStave, settings);
   Result result{kCheck, stave, kNone, Verdict::Null, "", 0};
   if (pair.entries < config.min_events) {
@@ -100,15 +101,19 @@ Result judge_stave(const Context& context, int stave) {
   std::optional<Peak>* firsts[2] = {&memory.first_column_peak[index], &memory.first_row_peak[index]};
   std::vector<std::string> texts;
   bool placed = false;
+  LimitHolds& holds = memory.holds;
   for (const Axis& axis : axes) {
     const LagAxis& lags = pair.axes[static_cast<std::size_t>(axis.index)];
     if (!lags.stands_out || lags.best != 0 || !lags.same_event) {
+      holds.keep(kCheck, stave, kNone, axis.index, Verdict::Good);
       texts.push_back(unplaced(lags, axis.index));
       continue;
     }
     std::optional<Peak>& first = *firsts[axis.index];
     if (!first) first = lags.same_event;
-    const AxisJudgement judgement = judge_placed(axis, *lags.same_event, expected_offset(axis, stave, *first));
+    const AxisJudgement judgement = judge_placed(axis, *lags.same_event, expected_offset(axis, stave, *first),
+                                                 holds.last(kCheck, stave, kNone, axis.index));
+    holds.keep(kCheck, stave, kNone, axis.index, judgement.verdict);
     result.verdict = worst(result.verdict, judgement.verdict);
     result.severity = std::max(result.severity, judgement.severity);
     texts.insert(texts.begin() + (placed ? 1 : 0), judgement.text);

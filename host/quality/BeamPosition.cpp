@@ -3,10 +3,12 @@
 // spot is measured without the hot pixels, without the regions the
 // occupancy check flags in this judgement, and with a noisy chip's flat
 // step taken as background, so that neither captures it; the earlier
-// stretches enter the baseline only while the spot there agreed.
+// stretches enter the baseline only while the spot there agreed. A window
+// without beam (between spills) is not judged.
 #include <algorithm>
 #include <cmath>
 
+#include "BeamDelivery.h"
 #include "BeamProfile.h"
 #include "Checks.h"
 
@@ -125,13 +127,15 @@ Result judge_stave(const Context& context, int stave) {
   const std::size_t index = static_cast<std::size_t>(stave);
   Baseline& baseline = context.memory.beam[index];
   baseline.advance(context.history, now, stave, config.window_events);
-  const StaveCounts recent =
-      counts_between(context.history.window_start(now, config.window_events, Count::Events), now, stave);
+  const Reading& start = context.history.window_start(now, config.window_events, Count::Events);
+  const StaveCounts recent = counts_between(start, now, stave);
   const auto null = [stave](const std::string& why) {
     return Result{kCheck, stave, kNone, Verdict::Null, format("stave %d: ", stave) + why, 0};
   };
   if (recent.events < config.min_events)
     return null(format("%.0f events in the window, %.0f needed", recent.events, config.min_events));
+  const Delivery delivery = delivered(start, now);
+  if (!delivery.has_beam()) return null(delivery.no_beam());
   const ProfileMask mask = mask_of(context, stave);
   const ReferenceRun* reference = context.reference;
   const bool from_reference = reference && significant(config, reference->beam_spot[index]);

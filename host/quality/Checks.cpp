@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "Checks.h"
+#include "ReadoutUnits.h"
 #include "WholeSum.h"
 
 namespace kivo::quality {
@@ -227,6 +228,7 @@ std::vector<Result> judge_all(const Context& context) {
   };
   add(config.occupancy.enabled, judge_occupancy, context);
   add(config.hot_pixels.enabled, judge_hot_pixels, context);
+  add(config.busy_events.enabled, judge_busy_events, context);
   add(config.hit_rate.enabled, judge_hit_rates, context);
   add(config.beam_position.enabled, judge_beam_positions, context);
   add(config.alignment.enabled, judge_alignment, context);
@@ -236,6 +238,7 @@ std::vector<Result> judge_all(const Context& context) {
   add(config.efficiency.enabled, judge_efficiency, context);
   add(config.residuals.enabled, judge_residuals, context);
   add(config.track_synchronisation.enabled, judge_track_synchronisation, context);
+  name_lost_units(context, results);
   return results;
 }
 

@@ -96,6 +96,7 @@ struct Context {
 
 std::vector<Result> judge_occupancy(const Context& context);
 std::vector<Result> judge_hot_pixels(const Context& context);
+std::vector<Result> judge_busy_events(const Context& context);
 std::vector<Result> judge_hit_rates(const Context& context);
 std::vector<Result> judge_beam_positions(const Context& context);
 std::vector<Result> judge_alignment(const Context& context);

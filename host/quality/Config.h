@@ -23,6 +23,11 @@ struct HotPixelConfig {
   double window_events, min_events, event_share, min_hits, neighbour_ratio, medium_count, bad_count;
 };
 
+struct BusyEventConfig {
+  bool enabled;
+  double window_events, min_events, quantile, multiple, least_hits, medium_share, bad_share;
+};
+
 struct HitRateConfig {
   bool enabled;
   double window_events, min_events, medium_below, bad_below, medium_above, bad_above, medium_ratio,
@@ -88,6 +93,7 @@ struct Config {
   VerdictConfig verdicts;
   OccupancyConfig occupancy;
   HotPixelConfig hot_pixels;
+  BusyEventConfig busy_events;
   HitRateConfig hit_rate;
   BeamPositionConfig beam_position;
   AlignmentConfig alignment;

@@ -61,6 +61,13 @@ std::vector<const Reading*> History::readings_from(const Reading& start) const {
   return from;
 }
 
+std::vector<Reading*> History::readings_after(double data_events) {
+  std::vector<Reading*> after;
+  for (std::size_t i = 1; i < readings_.size(); ++i)
+    if (readings_[i]->data_events > data_events) after.push_back(readings_[i].get());
+  return after;
+}
+
 void History::trim() {
   // Readings before the newest that already spans the longest window serve no window.
   const Reading& now = *readings_.back();

@@ -26,6 +26,9 @@ class History {
   const Reading* newest() const { return readings_.empty() ? nullptr : readings_.back().get(); }
   // The same, for what is judged of it against the readings before it.
   Reading& newest_to_complete() { return *readings_.back(); }
+  // The readings after the reset point with more than `data_events` data
+  // events, oldest first, for what is judged of them.
+  std::vector<Reading*> readings_after(double data_events);
   // The reading that stands for the last reset: no hits anywhere.
   const Reading* reset_point() const { return readings_.empty() ? nullptr : readings_.front().get(); }
   // `start` (one of the readings) and every reading after it, oldest first.

@@ -4,9 +4,14 @@
 // windows are 1, 2, ... times `min_events` up to `window_events` long, and
 // the worst judgement counts, so that a stave that has just lost its hits is
 // seen at once while a small change still has a long window to show in.
+// Busy events (noise bursts) are left out, their events and their hits; a
+// window without beam (between spills) is not judged, and staves that lost
+// every hit are no measure of what the others should have.
 #include <algorithm>
+#include <optional>
 #include <tuple>
 
+#include "BeamDelivery.h"
 #include "Checks.h"
 
 namespace kivo::quality {
@@ -46,19 +51,26 @@ Verdict ratio_verdict(const HitRateConfig& config, double rate, double median, V
   return Verdict::Good;
 }
 
+// The rate against those of the other staves, but those that are silent
+// (a lost readout unit): what they no longer give is no other stave's fault.
 Result judge_stave(const HitRateConfig& config, int s, const std::array<double, kStaves>& rates, double events,
-                   Verdict before) {
+                   const std::array<bool, kStaves>& silent, Verdict before) {
   Result result{kCheck, s, kNone, Verdict::Null, "", 0};
   std::vector<double> others;
   for (int o = 0; o < kStaves; ++o)
-    if (o != s) others.push_back(rates[static_cast<std::size_t>(o)]);
+    if (o != s && !silent[static_cast<std::size_t>(o)]) others.push_back(rates[static_cast<std::size_t>(o)]);
   std::sort(others.begin(), others.end());
   const double rate = rates[static_cast<std::size_t>(s)];
-  const double median = others[others.size() / 2];
   result.verdict = absolute_verdict(config, rate, before);
-  result.reason = format("stave %d: %.2f hits per event in the last %.0f events (hot pixels left out); the other "
-                         "staves %.2f to %.2f",
-                         s, rate, events, others.front(), others.back());
+  result.reason = format("stave %d: %.2f hits per event in the last %.0f events (hot pixels left out)", s, rate,
+                         events);
+  if (others.empty()) {
+    result.reason += "; no other stave has hits to compare with";
+    return result;
+  }
+  const double median = others[others.size() / 2];
+  result.reason += format("; the other staves %.2f to %.2f", others.front(), others.back());
+  if (others.size() + 1 < kStaves) result.reason += format(" (%zu silent left out)", kStaves - 1 - others.size());
   if (median > 0 && rate > 0) {
     result.verdict = worst(result.verdict, ratio_verdict(config, rate, median, before));
     result.severity = std::max(rate / median, median / rate);
@@ -79,6 +91,8 @@ std::vector<Result> judge_hit_rates(const Context& context) {
   for (int s = 0; s < kStaves; ++s)
     results.push_back({kCheck, s, kNone, Verdict::Null, "", -1});
   double previous = 0;
+  std::optional<Delivery> without_beam;
+  const std::array<bool, kStaves> silent = silent_lately(context.history, now, config.min_events);
   for (double length = config.min_events; previous < config.window_events; length += config.min_events) {
     const Reading& start = context.history.window_start(now, std::min(length, config.window_events), Count::Events);
     const double events = now.events - start.events;
@@ -88,13 +102,19 @@ std::vector<Result> judge_hit_rates(const Context& context) {
     }
     previous = events;
     if (events < config.min_events) break;
+    const Delivery delivery = delivered(start, now, &silent);
+    if (!delivery.has_beam()) {
+      without_beam = delivery;
+      continue;
+    }
     std::array<double, kStaves> rates{};
     for (std::size_t s = 0; s < kStaves; ++s) {
       const double hits = now.staves[s].hits - start.staves[s].hits - hot_hits(now.staves[s].hot, start.staves[s].hot);
-      rates[s] = std::max(0.0, hits) / events;
+      const double counted = events - (now.staves[s].busy.events - start.staves[s].busy.events);
+      rates[s] = counted > 0 ? std::max(0.0, hits) / counted : 0;
     }
     for (int s = 0; s < kStaves; ++s) {
-      Result judged = judge_stave(config, s, rates, events, context.memory.holds.last(kCheck, s));
+      Result judged = judge_stave(config, s, rates, events, delivery.silent, context.memory.holds.last(kCheck, s));
       Result& kept = results[static_cast<std::size_t>(s)];
       if (std::tie(judged.verdict, judged.severity) > std::tie(kept.verdict, kept.severity)) kept = std::move(judged);
     }
@@ -104,7 +124,9 @@ std::vector<Result> judge_hit_rates(const Context& context) {
     context.memory.holds.keep(kCheck, result.stave, kNone, 0, result.verdict);
     if (result.severity >= 0) continue;
     result.severity = 0;
-    result.reason = format("stave %d: %.0f events so far, %.0f needed", result.stave, events, config.min_events);
+    result.reason = without_beam ? format("stave %d: ", result.stave) + without_beam->no_beam()
+                                 : format("stave %d: %.0f events so far, %.0f needed", result.stave, events,
+                                          config.min_events);
   }
   return results;
 }

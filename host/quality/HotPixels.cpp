@@ -169,21 +169,23 @@ std::vector<Cell> kernel_hot_cells(const MonitorInputs& inputs, int stave, doubl
 // else the reading before `now`, where it had at most that reading's
 // threshold.
 struct Base {
-  double hits, events;
+  double hits, events, busy;  // busy: the stave's busy events
 };
 
 std::optional<Base> base_of(const History& history, const Reading& start, const Reading& now, int stave,
                             const HotPixel& pixel) {
   const Reading* previous = nullptr;
+  const std::size_t index = static_cast<std::size_t>(stave);
   for (const Reading* reading : history.readings_from(start)) {
     if (reading == &now) break;
-    if (reading == history.reset_point()) return Base{0, reading->events};
-    if (const HotPixel* then = reading->staves[static_cast<std::size_t>(stave)].hot.find(pixel.column, pixel.row))
-      return Base{then->hits, reading->events};
+    const double busy = reading->staves[index].busy.events;
+    if (reading == history.reset_point()) return Base{0, reading->events, busy};
+    if (const HotPixel* then = reading->staves[index].hot.find(pixel.column, pixel.row))
+      return Base{then->hits, reading->events, busy};
     previous = reading;
   }
   if (!previous) return std::nullopt;
-  return Base{previous->staves[static_cast<std::size_t>(stave)].hot.threshold, previous->events};
+  return Base{previous->staves[index].hot.threshold, previous->events, previous->staves[index].busy.events};
 }
 
 std::string hottest(const HotPixels& hot, double events_share_base) {
@@ -240,6 +242,7 @@ HotPixels find_hot_pixels(const MonitorInputs& inputs, int stave, double events,
 // A pixel fires when it gained more than the share of the events since its
 // base, and still fires: it gained hits since the reading `min_events` back
 // (a pixel that stopped is no longer counted once that much has passed).
+// Busy events are left out: each may have given the pixel one hit.
 void mark_firing(Reading& now, const History& history, const HotPixelConfig& config) {
   const Reading& start = history.window_start(now, config.window_events, Count::Events);
   const Reading& lately = history.window_start(now, config.min_events, Count::Events);
@@ -247,10 +250,12 @@ void mark_firing(Reading& now, const History& history, const HotPixelConfig& con
     for (HotPixel& pixel : now.staves[static_cast<std::size_t>(s)].hot.pixels) {
       const std::optional<Base> base = base_of(history, start, now, s, pixel);
       if (!base || !(now.events > base->events)) continue;
-      const double hits = pixel.hits - base->hits;
+      const double busy = now.staves[static_cast<std::size_t>(s)].busy.events - base->busy;
+      const double hits = pixel.hits - base->hits - busy;
       const HotPixel* before = lately.staves[static_cast<std::size_t>(s)].hot.find(pixel.column, pixel.row);
       const bool still = !before || pixel.hits > before->hits;
-      pixel.firing = still && hits >= config.min_hits && hits > config.event_share * (now.events - base->events);
+      pixel.firing =
+          still && hits >= config.min_hits && hits > config.event_share * (now.events - base->events - busy);
     }
 }
 

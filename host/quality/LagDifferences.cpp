@@ -130,6 +130,13 @@ LagPair measure_lags(const Context& context, int stave, int reference, const Lag
   pair.since_mask = since > 0 && now.events - since < settings.window_events;
   pair.masked_since = since;
   const std::size_t index = reference_index(reference);
+  const WindowShare same_event =
+      window_share(bins_of(now, stave, index, kColumnAxis, 0), bins_of(start, stave, index, kColumnAxis, 0),
+                   settings.near_columns);
+  if (same_event.entries < settings.min_entries) {
+    pair.axes[kColumnAxis].entries[kMaxLag] = pair.entries = same_event.entries;
+    return pair;
+  }
   for (int axis = 0; axis < 2; ++axis) {
     LagAxis& lags = pair.axes[static_cast<std::size_t>(axis)];
     const double near = axis == kColumnAxis ? settings.near_columns : settings.near_rows;

@@ -45,6 +45,9 @@ struct LagSettings {
   // since; the lags are pulled alike, so comparing them needs no such start.
   bool masked_only;
   bool place_same_event;  // whether lag 0's peak is wanted, not only its share
+  // A pair with fewer entries than this in the same event is not judged:
+  // only those entries are counted.
+  double min_entries = 0;
 };
 
 // The window of `window_events` at the reading being judged.

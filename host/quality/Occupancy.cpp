@@ -1,260 +1,49 @@
 // Occupancy: chips and regions of chips with too few hits (dead, partly dead)
-// or too many (noisy), found where they happen and named. The expectation of
-// each region is its share of the stave's hits earlier in the run (the
-// baseline), scaled to the recent window by the events and by the stave's
-// overall change, so that beams that differ between staves, a chip at the
-// edge of the beam and a changing beam intensity all keep their own
-// expectation. Counts are scaled down by how much more than Poisson counts
-// the regions scatter (hits come in clusters) before a Poisson test, and a
-// region must also be past a ratio limit, so that long runs do not turn
-// small, harmless differences into alarms. The columns of hot pixels are left
-// out. When the hits moved between regions as a beam that moves or appears
-// moves them, it is not a fault of the detector: the check does not judge
-// then and starts its baseline again.
-#include <gsl/gsl_sf_gamma.h>
-
+// or too many (noisy), found where they happen and named. Each region
+// expects its share of the stave's hits earlier in the run (the baseline),
+// scaled to the recent window by the events and by what the beam delivered
+// there, measured where the fault is not: the other staves' hits above
+// their noise floor in the same events and the stave's own without the
+// region. So beams that differ between staves, a chip at the edge of the
+// beam, spills and changes of intensity all keep their own expectation, and
+// a window without beam is not judged. Counts are scaled down by how much
+// more than Poisson counts the regions scatter (hits come in clusters)
+// before a Poisson test, and a region must also be past a ratio limit, so
+// that long runs do not turn small, harmless differences into alarms. The
+// columns of hot pixels are left out. When the hits moved between regions
+// as a beam that moves or appears moves them, it is not a fault of the
+// detector: the check does not judge then and starts its baseline again. A
+// region that lacks its hits in some windows and not in others (a chip
+// failing now and then) is judged over the recent windows.
 #include <algorithm>
 #include <cmath>
-#include <tuple>
+#include <map>
 
+#include "BeamDelivery.h"
 #include "BeamProfile.h"
 #include "Checks.h"
+#include "OccupancyRegions.h"
 
 namespace kivo::quality {
 
 namespace {
 
 constexpr const char* kCheck = "occupancy";
-// The median of a chi-square variable of one degree of freedom: the median
-// of (hits - expected)^2 / expected over regions of Poisson counts.
-constexpr double kChiSquareMedian = 0.454936;
-// Regions that estimate the scatter need this many expected hits, and there
-// must be this many of them.
-constexpr double kScatterFrom = 20;
-constexpr std::size_t kScatterRegions = 20;
-// The stave has lost its hits when it keeps less than this share of them.
-constexpr double kLostShare = 0.01;
-// Hits scatter more than Poisson counts by the size of their clusters, a few
-// pixels: a scatter estimated beyond this many times the least is taken as
-// the sign of a fault, not of clusters.
-constexpr double kMaxScatter = 10;
+// The held verdicts of the regions that come and go, apart from the others.
+constexpr const char* kIntermittent = "occupancy intermittent";
 // A chip without a single hit since the start is dead when the same chip of
 // every other stave has this many times the least expected hits.
 constexpr double kDeadFromStartHits = 5;
-// Regions within this many standard deviations of their expectation are
-// passed over without a Poisson probability: none of them could be below the
-// p limits (a region expecting 10 to 18 hits, the least judged, needs 4.3 to
-// reach 1e-8 even at 0 hits). In a long run many regions are past a ratio
-// limit by chance, few by this much.
-constexpr double kScreenDeviations = 4;
-// A narrower flagged region explains a wider one that lacks (or has too
-// many) hits mostly where it lies.
-constexpr double kExplainedShare = 0.8;
+// A region flagged for too few hits in at least half of the last this many
+// windows from its first flagged on (and dead in one of them at least) is
+// Bad; judged once it spans this many windows ...
+constexpr std::size_t kIntermittentWindows = 8;
+constexpr std::size_t kIntermittentFrom = 4;
+// ... and held until it is flagged in this many fewer than half.
+constexpr std::size_t kIntermittentHold = 1;
 
-// Regions by their width in double columns, coarsest first: a chip, its
-// halves, groups of 64 columns and double columns.
-constexpr int kLevels[] = {kChipDoubleColumns, kChipDoubleColumns / 2, 32, 1};
-
-// One region of a chip judged in one window.
-struct Region {
-  int first = 0, last = 0;  // double columns
-  double hits = 0, expected = 0;
-  double events = 0;
-  Verdict verdict = Verdict::Good;
-  bool high = false;
-  double severity = 0;
-};
-
-// Running totals over the double columns of a stave, the excluded ones
-// counted as empty, so that any region's total is one subtraction.
-class ColumnTotals {
- public:
-  // The hits of `later` less those of `earlier` (counts since the reset at
-  // two readings), or of `later` alone when `earlier` is null.
-  ColumnTotals(const std::vector<double>& later, const std::vector<double>* earlier, const Flags& excluded)
-      : at_(later.size() + 1, 0.0) {
-    for (std::size_t x = 0; x < later.size(); ++x)
-      at_[x + 1] = at_[x] + (excluded[x] ? 0.0 : later[x] - (earlier ? (*earlier)[x] : 0.0));
-  }
-  // Double columns first..last.
-  double between(int first, int last) const {
-    return at_[static_cast<std::size_t>(last) + 1] - at_[static_cast<std::size_t>(first)];
-  }
-
- private:
-  std::vector<double> at_;
-};
-
-// A recent window of a stave against its baseline.
-struct Comparison {
-  double events;                      // of the window
-  const Flags& excluded;  // double columns
-  const ColumnTotals& recent_totals;
-  const ColumnTotals& baseline_totals;
-  const ColumnTotals& valid;          // how many double columns are not excluded
-  double scale = 1;                   // expected = baseline hits * scale
-  double scatter = 1;                 // counts are divided by this for the Poisson test
-};
-
-// The stave's overall change: the median over chips, among those expecting
-// enough hits, of their hits against the events-scaled baseline. It follows
-// a change of beam intensity, which is the hit rate check's to judge, while
-// one faulty chip cannot move it. Without enough such chips (or when the
-// stave has lost its hits) the events alone scale the baseline.
-double overall_change(const Comparison& c, const OccupancyConfig& config, double events_scale) {
-  std::vector<double> ratios;
-  double hits = 0, expected = 0;
-  for (int chip = 0; chip < kChips; ++chip) {
-    const int first = chip * kChipDoubleColumns, last = first + kChipDoubleColumns - 1;
-    const double chip_expected = events_scale * c.baseline_totals.between(first, last);
-    const double chip_hits = c.recent_totals.between(first, last);
-    hits += chip_hits;
-    expected += chip_expected;
-    if (chip_expected >= config.min_expected_hits * 10) ratios.push_back(chip_hits / chip_expected);
-  }
-  if (ratios.size() < 5 || hits < kLostShare * expected) return 1;
-  const auto middle = ratios.begin() + static_cast<long>(ratios.size() / 2);
-  std::nth_element(ratios.begin(), middle, ratios.end());
-  return *middle > 0 ? *middle : 1;
-}
-
-// How much more than Poisson counts the regions scatter around their
-// expectation: at least as much as the baseline's own fluctuation adds (the
-// baseline's counts are Poisson too, and scaled to the window by `scale`).
-// Taken on double columns, or, where too few of them expect enough hits (a
-// wide or faint beam), on the narrowest groups of them of which enough do:
-// clusters make hits scatter alike in regions of any width, and a floor
-// taken for want of regions would judge clustered hits as Poisson counts.
-double scatter_of(const Comparison& c) {
-  const double floor = 1 + c.scale;
-  for (int width = 1; width <= kChipDoubleColumns; width *= 2) {
-    std::vector<double> terms;
-    for (int first = 0; first + width <= kDoubleColumns; first += width) {
-      const double expected = c.scale * c.baseline_totals.between(first, first + width - 1);
-      if (expected < kScatterFrom) continue;
-      const double difference = c.recent_totals.between(first, first + width - 1) - expected;
-      terms.push_back(difference * difference / expected);
-    }
-    if (terms.size() < kScatterRegions) continue;
-    const auto middle = terms.begin() + static_cast<long>(terms.size() / 2);
-    std::nth_element(terms.begin(), middle, terms.end());
-    return std::clamp(*middle / kChiSquareMedian, floor, kMaxScatter * floor);
-  }
-  return floor;
-}
-
-// Poisson probability of at most (low) or at least (high) `hits` when
-// `expected` are expected, for counts that may be fractional.
-double tail(double hits, double expected, bool high) {
-  if (high) return hits <= 0 ? 1 : gsl_sf_gamma_inc_P(hits, expected);
-  return gsl_sf_gamma_inc_Q(hits + 1, expected);
-}
-
-// The judgement of the region first..last (double columns) of hits `hits`
-// where `expected` are expected and past a ratio limit.
-Region judge_region(const Comparison& c, const OccupancyConfig& config, int first, int last, double hits,
-                    double expected) {
-  Region region{first, last, hits, expected, c.events, Verdict::Good, hits > expected, 0};
-  if (2 * c.valid.between(first, last) < last - first + 1) return region;
-  const double ratio = hits / expected;
-  const double p = tail(hits / c.scatter, expected / c.scatter, region.high);
-  const bool past_bad = region.high ? ratio > config.bad_high : ratio < config.bad_low;
-  region.verdict = past_bad && p < config.bad_p ? Verdict::Bad : p < config.medium_p ? Verdict::Medium : Verdict::Good;
-  region.severity = -std::log10(std::max(p, 1e-300));
-  return region;
-}
-
-// Every flagged region of the stave in one window, coarsest level first. A
-// region is judged when it expects enough hits and is past a Medium ratio
-// limit; only those few need a Poisson probability.
-std::vector<Region> flagged_regions(const Comparison& c, const OccupancyConfig& config, double most_per_double_column) {
-  std::vector<Region> flagged;
-  // Too few hits can show only where many are expected; too many show even
-  // where a few are.
-  const double least_expected = config.min_expected_hits * c.scatter;
-  const double least_for_excess = c.scatter;
-  for (const int width : kLevels) {
-    if (c.scale * width * most_per_double_column < least_for_excess) continue;  // no region of the level is judged
-    for (int first = 0; first < kDoubleColumns; first += width) {
-      const int last = first + width - 1;
-      const double expected = c.scale * c.baseline_totals.between(first, last);
-      if (expected < least_for_excess) continue;
-      const double hits = c.recent_totals.between(first, last);
-      if (expected < least_expected && hits <= expected) continue;
-      if (hits <= config.medium_high * expected && hits >= config.medium_low * expected) continue;
-      if (std::fabs(hits - expected) < kScreenDeviations * std::sqrt(c.scatter * expected)) continue;
-      Region region = judge_region(c, config, first, last, hits, expected);
-      if (region.verdict >= Verdict::Medium) flagged.push_back(region);
-    }
-  }
-  return flagged;
-}
-
-bool inside(const Region& a, const Region& b) { return a.first >= b.first && a.last <= b.last; }
-
-// The hits a region lacks (or has too many).
-double excess(const Region& region) { return std::fabs(region.hits - region.expected); }
-
-// Whether `inner`, flagged in the same direction inside `outer`, accounts
-// for most of what `outer` lacks or has too much: then the narrower region
-// is the one to name.
-bool explains(const Region& inner, const Region& outer) {
-  return inner.high == outer.high && inside(inner, outer) && inner.last - inner.first < outer.last - outer.first &&
-         excess(inner) >= kExplainedShare * excess(outer);
-}
-
-// Drops from `regions` each that lies inside a wider one of the same direction.
-std::vector<Region> widest(const std::vector<Region>& regions) {
-  std::vector<Region> kept;
-  for (const Region& region : regions) {
-    const bool within_wider = std::any_of(regions.begin(), regions.end(), [&](const Region& wider) {
-      return wider.high == region.high && inside(region, wider) && wider.last - wider.first > region.last - region.first;
-    });
-    if (!within_wider) kept.push_back(region);
-  }
-  return kept;
-}
-
-// The regions to name of those flagged in one window: a region is dropped
-// when a narrower one inside it explains it, or when it lies inside a wider
-// one that is kept.
-std::vector<Region> named(const std::vector<Region>& flagged) {
-  std::vector<Region> unexplained;
-  for (const Region& region : flagged)
-    if (std::none_of(flagged.begin(), flagged.end(), [&](const Region& inner) { return explains(inner, region); }))
-      unexplained.push_back(region);
-  return widest(unexplained);
-}
-
-// The regions named in several windows: each place once, in its most severe
-// judgement, and none inside a wider one.
-std::vector<Region> merged(const std::vector<Region>& all) {
-  std::vector<Region> places;
-  for (const Region& region : all) {
-    auto same = std::find_if(places.begin(), places.end(), [&](const Region& p) {
-      return p.first == region.first && p.last == region.last && p.high == region.high;
-    });
-    if (same == places.end())
-      places.push_back(region);
-    else if (std::tie(region.verdict, region.severity) > std::tie(same->verdict, same->severity))
-      *same = region;
-  }
-  std::vector<Region> kept = widest(places);
-  std::sort(kept.begin(), kept.end(), [](const Region& a, const Region& b) { return a.first < b.first; });
-  return kept;
-}
-
-std::string describe_region(const Region& region) {
-  const int chip_first = 2 * (region.first % kChipDoubleColumns), chip_last = 2 * (region.last % kChipDoubleColumns) + 1;
-  std::string place = region.last - region.first + 1 == kChipDoubleColumns
-                          ? std::string("the whole chip")
-                          : format("columns %d to %d", chip_first, chip_last);
-  const double share = region.expected > 0 ? 100 * region.hits / region.expected : 0;
-  return place + format(" (%s: %.0f hits in the last %.0f events, %.0f expected, %.0f%%)",
-                        region.high ? "too many" : "too few", region.hits, region.events, region.expected, share);
-}
-
-Result chip_result(int stave, int chip, const std::vector<Region>& regions, const std::string& judged) {
+Result chip_result(int stave, int chip, const std::vector<Region>& regions, const std::string& judged,
+                   const std::map<long, std::string>& notes) {
   Result result{kCheck, stave, chip, Verdict::Good, "", 0};
   std::string list;
   for (const Region& region : regions) {
@@ -263,7 +52,8 @@ Result chip_result(int stave, int chip, const std::vector<Region>& regions, cons
       result.verdict = region.verdict;
       result.severity = region.severity;
     }
-    list += (list.empty() ? "" : "; ") + describe_region(region);
+    const auto note = notes.find(region.place());
+    list += (list.empty() ? "" : "; ") + (note != notes.end() ? note->second : describe_region(region));
   }
   result.reason = format("stave %d, chip %d: ", stave, chip) +
                   (list.empty() ? "hits as expected " + judged : list + " " + judged);
@@ -335,12 +125,115 @@ bool both_directions(const std::vector<Region>& regions) {
   return (low && high) || high_chips >= 3;
 }
 
-std::vector<Result> judge_stave(const Context& context, int stave) {
+// The baselines of every stave, advanced, and the beam each holds (its hits
+// above the noise floor).
+struct Baselines {
+  std::array<StaveBeam, kStaves> beam{};
+  std::array<bool, kStaves> ready{};
+};
+
+// What the beam delivered to `stave` in a window, against the baselines.
+BeamShares beam_shares(int stave, const Delivery& delivery, const Baselines& baselines) {
+  const std::size_t index = static_cast<std::size_t>(stave);
+  BeamShares shares;
+  shares.noise_now = delivery.window[index].noise_per_column;
+  shares.noise_before = baselines.beam[index].noise_per_column;
+  shares.own_counts = !delivery.silent[index];
+  if (shares.own_counts) {
+    shares.own_now = delivery.window[index].signal;
+    shares.own_before = baselines.beam[index].signal;
+  }
+  for (std::size_t o = 0; o < kStaves; ++o) {
+    if (o == index || !baselines.ready[o] || delivery.silent[o] || !holds_beam(baselines.beam[o])) continue;
+    shares.others.push_back(delivery.window[o].intensity() / baselines.beam[o].intensity());
+  }
+  return shares;
+}
+
+// The regions flagged for too few hits in the shortest window, kept for the
+// regions that come and go; a window is recorded once it holds no event of
+// the one recorded before.
+void record_window(RecentWindows& windows, const Reading& now, double events, const std::vector<Region>& named) {
+  if (!windows.empty() && now.events - windows.back().end < events) return;
+  WindowRecord record{now.events, events, {}};
+  for (const Region& region : named)
+    if (!region.high) record.flagged.push_back({region.place(), region.verdict});
+  windows.push_back(std::move(record));
+  while (windows.size() > kIntermittentWindows) windows.pop_front();
+}
+
+// The regions flagged for too few hits in at least half of the recent
+// windows from their first flagged on, dead (Bad) in one at least and not
+// flagged in one at least (a region flagged in all is judged as it is now),
+// as Bad regions, with their notes.
+std::vector<Region> intermittent(const RecentWindows& windows, int stave, LimitHolds& holds,
+                                 std::map<long, std::string>& notes) {
+  struct Count {
+    std::size_t flagged = 0, dead = 0, since = 0;  // since: the windows from the first flagged on
+  };
+  std::map<long, Count> counts;
+  for (std::size_t w = 0; w < windows.size(); ++w)
+    for (const auto& [place, verdict] : windows[w].flagged) {
+      Count& count = counts[place];
+      if (count.flagged == 0) count.since = windows.size() - w;
+      count.flagged += 1;
+      count.dead += verdict == Verdict::Bad;
+    }
+  std::map<long, bool> held;
+  for (const auto& entry : counts) held[entry.first] = holds.last(kIntermittent, stave, kNone, entry.first) == Verdict::Bad;
+  std::vector<Region> regions;
+  holds.forget(kIntermittent, stave);
+  for (const auto& [place, count] : counts) {
+    // Held, it is judged over all the recent windows; else over those from
+    // its first flagged on, so that a chip failing from the middle of them
+    // is not diluted by the windows before.
+    const std::size_t over = held[place] ? windows.size() : count.since;
+    if (over < kIntermittentFrom) continue;
+    const std::size_t needed = (over + 1) / 2 - (held[place] ? kIntermittentHold : 0);
+    if (count.flagged < needed || count.dead == 0 || count.flagged == over) continue;
+    Region region;
+    region.last = static_cast<int>(place / 2 % kDoubleColumns);
+    region.first = static_cast<int>(place / 2 / kDoubleColumns);
+    region.events = windows.back().events;
+    region.verdict = Verdict::Bad;
+    region.severity = 100 + static_cast<double>(count.flagged);
+    holds.keep(kIntermittent, stave, kNone, place, Verdict::Bad);
+    const std::string where = region.last - region.first + 1 == kChipDoubleColumns
+                                  ? std::string("the whole chip")
+                                  : format("columns %d to %d", 2 * (region.first % kChipDoubleColumns),
+                                           2 * (region.last % kChipDoubleColumns) + 1);
+    notes[place] = where + format(" (dead in %zu of the last %zu windows of %.0f events: at most a quarter of its "
+                                  "hits in %zu of them, too few in the others; as expected in the rest)",
+                                  count.flagged, over, region.events, count.dead);
+    regions.push_back(region);
+  }
+  return regions;
+}
+
+// The flagged regions of every window and the intermittent ones, each
+// place once at its most severe.
+std::vector<Region> with_intermittent(std::vector<Region> regions, const std::vector<Region>& coming_and_going) {
+  for (const Region& region : coming_and_going) {
+    const bool bad_now = std::any_of(regions.begin(), regions.end(), [&](const Region& r) {
+      return r.place() == region.place() && r.verdict == Verdict::Bad;
+    });
+    if (bad_now) continue;
+    regions.erase(std::remove_if(regions.begin(), regions.end(),
+                                 [&](const Region& r) { return r.place() == region.place(); }),
+                  regions.end());
+    regions.push_back(region);
+  }
+  std::vector<Region> kept = widest(regions);
+  std::sort(kept.begin(), kept.end(), [](const Region& a, const Region& b) { return a.first < b.first; });
+  return kept;
+}
+
+std::vector<Result> judge_stave(const Context& context, int stave, const Baselines& baselines) {
   const OccupancyConfig& config = context.config.occupancy;
   const Reading& now = context.now;
-  const StaveReading& counts = now.staves[static_cast<std::size_t>(stave)];
-  Baseline& baseline = context.memory.occupancy[static_cast<std::size_t>(stave)];
-  baseline.advance(context.history, now, stave, config.window_events);
+  const std::size_t index = static_cast<std::size_t>(stave);
+  const StaveReading& counts = now.staves[index];
+  Baseline& baseline = context.memory.occupancy[index];
   const StaveCounts& expected = baseline.counts();
   if (expected.events < config.baseline_events)
     return stave_results(stave, Verdict::Null,
@@ -353,36 +246,59 @@ std::vector<Result> judge_stave(const Context& context, int stave) {
     return stave_results(stave, Verdict::Null,
                          format("%.0f events in the window, %.0f needed", longest_events, config.min_events));
   const std::vector<double>& columns_now = counts.double_columns;
-  const auto columns_at = [stave](const Reading& reading) {
-    return &reading.staves[static_cast<std::size_t>(stave)].double_columns;
-  };
   const ColumnTotals baseline_totals(expected.double_columns, nullptr, excluded);
-  const ColumnTotals longest_totals(columns_now, columns_at(longest_start), excluded);
   const ColumnTotals valid(std::vector<double>(kDoubleColumns, 1.0), nullptr, excluded);
-  Comparison reference{longest_events, excluded, longest_totals, baseline_totals, valid};
-  const double events_scale = longest_events / expected.events;
-  reference.scale = events_scale * overall_change(reference, config, events_scale);
-  // The scatter of the longest window, taken apart: the clusters' share holds
-  // in every window, the baseline's own fluctuation grows with the window.
-  const double clusters = scatter_of(reference) / (1 + reference.scale);
-  const double most_per_double_column = *std::max_element(expected.double_columns.begin(), expected.double_columns.end());
-  std::vector<Region> all;
+  // The windows of 1, 2, ... times min_events, those with beam judged.
+  struct Window {
+    const Reading* start;
+    Delivery delivery;
+  };
+  std::vector<Window> windows;
+  const std::array<bool, kStaves> silent = silent_lately(context.history, now, config.min_events);
   double previous_events = 0;
   for (double length = config.min_events; previous_events < longest_events; length += config.min_events) {
     const Reading& start = context.history.window_start(now, length, Count::Events);
     const double events = now.events - start.events;
     if (events <= previous_events) continue;
     previous_events = events;
-    const ColumnTotals recent_totals(columns_now, columns_at(start), excluded);
-    Comparison window{events, excluded, recent_totals, baseline_totals, valid};
-    const double scale = events / expected.events;
-    window.scale = scale * overall_change(window, config, scale);
-    window.scatter = clusters * (1 + window.scale);
-    const std::vector<Region> flagged = named(flagged_regions(window, config, most_per_double_column));
+    windows.push_back({&start, delivered(start, now, &silent)});
+  }
+  const auto longest_with_beam = std::find_if(windows.rbegin(), windows.rend(),
+                                              [](const Window& w) { return w.delivery.has_beam(); });
+  if (longest_with_beam == windows.rend()) return stave_results(stave, Verdict::Null, windows.back().delivery.no_beam());
+  const auto columns_at = [stave](const Reading& reading) {
+    return &reading.staves[static_cast<std::size_t>(stave)].double_columns;
+  };
+  // The scatter of the longest window with beam, taken apart: the clusters'
+  // share holds in every window, the baseline's own fluctuation grows with
+  // the window.
+  const ColumnTotals longest_totals(columns_now, columns_at(*longest_with_beam->start), excluded);
+  const Comparison reference{longest_with_beam->delivery.events, expected.events, longest_totals, baseline_totals,
+                             valid, beam_shares(stave, longest_with_beam->delivery, baselines)};
+  // A silent stave has no counts to measure it on: none of its regions could
+  // have lost every hit by a fluctuation of clusters, so only the baseline's
+  // own fluctuation counts.
+  const double clusters =
+      silent[index] ? 1 : scatter_of(reference) / (1 + reference.events_scale() * reference.stave_beam_ratio());
+  const double most_per_double_column = *std::max_element(expected.double_columns.begin(), expected.double_columns.end());
+  LimitHolds& holds = context.memory.holds;
+  const auto before = [&holds, stave](long place) { return holds.last(kCheck, stave, kNone, place); };
+  std::vector<Region> all;
+  for (const Window& window : windows) {
+    if (!window.delivery.has_beam()) continue;
+    const ColumnTotals recent_totals(columns_now, columns_at(*window.start), excluded);
+    Comparison comparison{window.delivery.events, expected.events, recent_totals, baseline_totals, valid,
+                          beam_shares(stave, window.delivery, baselines)};
+    comparison.scatter = clusters * (1 + comparison.events_scale() * comparison.stave_beam_ratio());
+    const std::vector<Region> flagged = named(flagged_regions(comparison, config, most_per_double_column, before));
+    if (&window == &windows.front())
+      record_window(context.memory.occupancy_windows[index], now, window.delivery.events, flagged);
     all.insert(all.end(), flagged.begin(), flagged.end());
   }
-  const std::vector<Region> regions = merged(all);
-  std::vector<signed char>& suspect = context.memory.suspect_double_columns[static_cast<std::size_t>(stave)];
+  std::vector<Region> regions = merged(all);
+  holds.forget(kCheck, stave);
+  for (const Region& region : regions) holds.keep(kCheck, stave, kNone, region.place(), region.verdict);
+  std::vector<signed char>& suspect = context.memory.suspect_double_columns[index];
   suspect.assign(kDoubleColumns, 0);
   for (const Region& region : regions)
     std::fill(suspect.begin() + region.first, suspect.begin() + region.last + 1, region.high ? 1 : -1);
@@ -394,13 +310,16 @@ std::vector<Result> judge_stave(const Context& context, int stave) {
     if (!change.empty()) {
       baseline.restart(now, stave);
       suspect.assign(kDoubleColumns, 0);
+      context.memory.occupancy_windows[index].clear();
       return stave_results(stave, Verdict::Null, "not judged: " + change + "; the baseline starts again from here");
     }
   }
+  std::map<long, std::string> notes;
+  regions = with_intermittent(regions, intermittent(context.memory.occupancy_windows[index], stave, holds, notes));
   if (!regions.empty()) baseline.flag(now.events);
   const std::string judged = format("(against %.0f events earlier in the run, hot pixels left out)", expected.events);
   std::vector<Result> results;
-  for (int chip = 0; chip < kChips; ++chip) results.push_back(chip_result(stave, chip, regions, judged));
+  for (int chip = 0; chip < kChips; ++chip) results.push_back(chip_result(stave, chip, regions, judged, notes));
   return results;
 }
 
@@ -438,9 +357,20 @@ void judge_dead_from_start(const Context& context, Result& result) {
 }  // namespace
 
 std::vector<Result> judge_occupancy(const Context& context) {
+  const OccupancyConfig& config = context.config.occupancy;
+  Baselines baselines;
+  for (int s = 0; s < kStaves; ++s) {
+    const std::size_t index = static_cast<std::size_t>(s);
+    Baseline& baseline = context.memory.occupancy[index];
+    baseline.advance(context.history, context.now, s, config.window_events);
+    baselines.ready[index] = baseline.counts().events >= config.baseline_events;
+    if (baselines.ready[index])
+      baselines.beam[index] =
+          stave_beam(baseline.counts().double_columns, baseline.counts().events, noise_floor(context.now, s));
+  }
   std::vector<Result> results;
   for (int stave = 0; stave < kStaves; ++stave) {
-    std::vector<Result> more = judge_stave(context, stave);
+    std::vector<Result> more = judge_stave(context, stave, baselines);
     results.insert(results.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
   }
   for (Result& result : results) judge_dead_from_start(context, result);

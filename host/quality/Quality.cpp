@@ -8,6 +8,7 @@
 #include "TH1D.h"
 #include "TList.h"
 #include "TNamed.h"
+#include "ReadoutUnits.h"
 
 namespace kivo::quality {
 
@@ -56,7 +57,8 @@ std::array<double, kStaves> hits_per_event(const Reading& now, double events_bef
 }  // namespace
 
 double longest_window(const Config& config) {
-  return std::max({config.occupancy.window_events, config.hot_pixels.window_events, config.hit_rate.window_events,
+  return std::max({config.occupancy.window_events, config.hot_pixels.window_events, config.busy_events.window_events,
+                   config.hit_rate.window_events,
                    config.beam_position.window_events, config.alignment.window_events,
                    config.synchronisation.window_events, config.missing_packet.window_events,
                    config.efficiency.window_events, config.residuals.window_events,
@@ -67,7 +69,10 @@ Quality::Quality(Setup setup, std::optional<MonitorInputs> inputs, Report report
     : setup_(std::move(setup)),
       inputs_(inputs),
       report_(std::move(report)),
-      history_(longest_window(setup_.config)) {
+      history_(longest_window(setup_.config)),
+      alarmed_(kStaves + 1 + readout_units().size(), false) {
+  const BusyEventConfig& busy = setup_.config.busy_events;
+  if (inputs_) inputs_->set_busy_rule(busy.quantile, busy.multiple, busy.least_hits);
   if (!setup_.on_bad.empty() || !setup_.on_good.empty())
     alarms_ = std::make_unique<Alarms>(setup_.on_bad, setup_.on_good, setup_.config.alarm, report_);
 }
@@ -76,21 +81,41 @@ Quality::~Quality() = default;
 
 void Quality::set_reference(ReferenceRun reference) { setup_.reference = std::move(reference); }
 
-void Quality::evaluate(std::optional<double> event_rate) {
+void Quality::keep_up() {
   if (!inputs_) return;
+  const Reading* newest = history_.newest();
+  const double data_events = *inputs_->data_events;
+  if (newest && *inputs_->run == newest->run && data_events >= newest->data_events &&
+      data_events - newest->data_events < setup_.config.occupancy.min_events)
+    return;
+  add_reading();
+}
+
+bool Quality::add_reading() {
   Reading reading = read_monitor(*inputs_, setup_.config.hot_pixels);
   if (tracking_) reading.tracks = read_tracks(*tracking_);
   const bool new_run = !history_.newest() || reading.run != history_.newest()->run;
   history_.add(std::move(reading));
-  if (history_.restarted()) {
-    memory_ = RunMemory{};
-    last_trend_.reset();
-    if (new_run) trends_.clear();
-  }
-  Reading& now = history_.newest_to_complete();
+  if (!history_.restarted()) return false;
+  memory_ = RunMemory{};
+  last_trend_.reset();
+  if (new_run) trends_.clear();
+  return true;
+}
+
+void Quality::evaluate(std::optional<double> event_rate) {
+  if (!inputs_) return;
+  const bool restarted = add_reading();
+  const double judged = restarted || history_.newest()->run != judged_run_ ? -1 : judged_events_;
+  std::vector<Reading*> unjudged = history_.readings_after(judged);
+  if (unjudged.empty()) unjudged.push_back(&history_.newest_to_complete());
+  for (Reading* now : unjudged) judge(*now, event_rate, restarted || now->data_events != judged_events_);
+}
+
+void Quality::judge(Reading& now, std::optional<double> event_rate, bool fresh) {
   mark_firing(now, history_, setup_.config.hot_pixels);
-  const bool fresh = history_.restarted() || now.data_events != judged_events_;
   judged_events_ = now.data_events;
+  judged_run_ = now.run;
   const Context context{setup_.config, now, history_, reference(), memory_};
   track(judge_all(context), Since{now.run, static_cast<long>(now.data_events), std::chrono::system_clock::now()},
         fresh);
@@ -104,12 +129,37 @@ namespace {
 // confirmation; the rest (Null to Good and back) shows at once.
 bool needs_confirmation(Verdict shown, Verdict now) { return now >= Verdict::Medium || shown >= Verdict::Medium; }
 
+// Alarms are raised per group: each stave, the whole detector, and each
+// readout unit, for the results its loss explains.
+constexpr std::size_t kDetectorGroup = kStaves;
+constexpr std::size_t kFirstUnitGroup = kStaves + 1;
+
 std::size_t group_of(const Result& result) {
-  return result.stave == kNone ? static_cast<std::size_t>(kStaves) : static_cast<std::size_t>(result.stave);
+  if (result.unit != kNone && unit_index(result.unit) >= 0)
+    return kFirstUnitGroup + static_cast<std::size_t>(unit_index(result.unit));
+  return result.stave == kNone ? kDetectorGroup : static_cast<std::size_t>(result.stave);
+}
+
+const ReadoutUnit* unit_of_group(std::size_t group) {
+  return group >= kFirstUnitGroup ? &readout_units()[group - kFirstUnitGroup] : nullptr;
 }
 
 std::string group_name(std::size_t group) {
-  return group == static_cast<std::size_t>(kStaves) ? "the detector" : "stave " + std::to_string(group);
+  if (const ReadoutUnit* unit = unit_of_group(group))
+    return format("readout unit %d (", unit->number) + staves_text(unit->staves) + ")";
+  return group == kDetectorGroup ? "the detector" : "stave " + std::to_string(group);
+}
+
+// The alarm of `group`, with what names it.
+Alarm group_alarm(std::size_t group) {
+  Alarm alarm;
+  if (const ReadoutUnit* unit = unit_of_group(group)) {
+    alarm.unit = unit->number;
+    alarm.staves = unit->staves;
+  } else if (group != kDetectorGroup) {
+    alarm.stave = static_cast<int>(group);
+  }
+  return alarm;
 }
 
 // One line for every result of one stave (or of the whole detector) that
@@ -134,13 +184,24 @@ std::string digest(const std::vector<const TrackedResult*>& changed, const std::
     });
     text += text.empty() ? "" : " | ";
     if (same.size() > 1) {
+      const std::size_t group = group_of(tracked->result);
+      const ReadoutUnit* unit = unit_of_group(group);
       const long of = std::count_if(all.begin(), all.end(), [&](const TrackedResult& t) {
-        return t.result.check == check && group_of(t.result) == group_of(tracked->result);
+        const bool served = unit && std::find(unit->staves.begin(), unit->staves.end(), t.result.stave) !=
+                                        unit->staves.end();
+        return t.result.check == check && (served || group_of(t.result) == group);
       });
-      std::string chips;
-      for (const Result* result : same) chips += (chips.empty() ? "" : ", ") + std::to_string(result->chip);
-      text += format("%s: %zu of %ld chips %s (chips %s): ", check.c_str(), same.size(), of,
-                     verdict_name(worst_one->verdict), chips.c_str());
+      const bool staves = std::any_of(same.begin(), same.end(), [&](const Result* r) { return r->stave != same[0]->stave; });
+      const bool chips = same[0]->chip != kNone;
+      std::string places;
+      for (const Result* result : same) {
+        if (!places.empty()) places += ", ";
+        if (staves && chips) places += std::to_string(result->stave) + ":";
+        places += std::to_string(chips ? result->chip : result->stave);
+      }
+      const char* what = chips ? "chips" : "staves";
+      text += format("%s: %zu of %ld %s %s (%s %s): ", check.c_str(), same.size(), of, what,
+                     verdict_name(worst_one->verdict), what, places.c_str());
     } else {
       text += check + ": ";
     }
@@ -224,8 +285,7 @@ void Quality::raise_alarms(const std::vector<const TrackedResult*>& turned_bad, 
       if (group_of(tracked->result) == group) changed.push_back(tracked);
     if (!changed.empty() && !alarmed_[group]) {
       alarmed_[group] = true;
-      Alarm alarm;
-      alarm.stave = group == static_cast<std::size_t>(kStaves) ? kNone : static_cast<int>(group);
+      Alarm alarm = group_alarm(group);
       alarm.reason = digest(changed, results_, alarm.check, alarm.chip);
       alarm.run = since.run;
       if (alarms_) alarms_->raise(alarm);
@@ -236,8 +296,7 @@ void Quality::raise_alarms(const std::vector<const TrackedResult*>& turned_bad, 
     });
     if (!alarmed_[group] || still_bad) continue;
     alarmed_[group] = false;
-    Alarm recovery;
-    recovery.stave = group == static_cast<std::size_t>(kStaves) ? kNone : static_cast<int>(group);
+    Alarm recovery = group_alarm(group);
     recovery.verdict = Verdict::Good;
     recovery.reason = group_name(group) + ": no verdict is Bad any more";
     recovery.run = since.run;
@@ -252,7 +311,21 @@ int Quality::not_judging() const {
   return count;
 }
 
+std::string Quality::not_judged_reason() const {
+  const Reading* last = reading();
+  if (!last) return "nothing judged yet";
+  const Config& c = setup_.config;
+  const double least = std::min({c.occupancy.min_events, c.hot_pixels.min_events, c.busy_events.min_events,
+                                 c.hit_rate.min_events, c.beam_position.min_events, c.missing_packet.min_events});
+  if (last->data_events < least)
+    return format("%.0f data events, the checks need %.0f", last->data_events, least);
+  for (const Row& row : rows_of(results_))
+    if (row.shown.result.check != "reference") return row.shown.result.check + ": " + row.shown.result.reason;
+  return "no check is enabled";
+}
+
 std::string Quality::overall_text() const {
+  if (overall() == Verdict::Null) return "Null: not judged (" + not_judged_reason() + ")";
   const int blind = not_judging();
   std::string text = verdict_name(overall());
   if (blind > 0) text += format(", %d check%s not judging", blind, blind == 1 ? "" : "s");
@@ -398,6 +471,7 @@ std::shared_ptr<const QualityView> Quality::view(std::optional<double> event_rat
     view->run = last->run;
     view->event = last->data_events;
     view->overall = overall();
+    view->overall_text = overall_text();
     view->not_judging = not_judging();
     for (int s = 0; s < kStaves; ++s) view->staves[static_cast<std::size_t>(s)] = combined(results_, s);
     view->rows = rows_of(results_);
@@ -415,7 +489,8 @@ std::shared_ptr<const QualityView> Quality::view(std::optional<double> event_rat
 
 void Quality::add_saved_objects(TList& list) const {
   saved_.clear();
-  saved_.push_back(std::make_unique<TNamed>("quality_overall", verdict_name(overall())));
+  const std::string overall_title = overall() == Verdict::Null ? overall_text() : verdict_name(overall());
+  saved_.push_back(std::make_unique<TNamed>("quality_overall", overall_title.c_str()));
   for (const TrackedResult& tracked : results_) {
     const std::string title = std::string(verdict_name(tracked.result.verdict)) + ": " + tracked.result.reason;
     saved_.push_back(std::make_unique<TNamed>(saved_name(tracked.result).c_str(), title.c_str()));

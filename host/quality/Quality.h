@@ -55,16 +55,26 @@ class Quality {
 
   bool available() const { return inputs_.has_value(); }
   // Reads the monitor and judges it; `event_rate` (events per second) goes
-  // into the trends when known.
+  // into the trends when known. The readings keep_up took since the last
+  // judgement are judged first, one by one, oldest first: a judgement of
+  // many windows' worth of new events (the end of a file without a refresh
+  // interval) judges the recent windows the history holds as refreshes
+  // would have, so that a lasting fault is confirmed.
   void evaluate(std::optional<double> event_rate);
+  // Between two events: takes a reading, not judged yet, when the shortest
+  // window of events (occupancy's min_events) came since the last one.
+  void keep_up();
 
   const std::vector<TrackedResult>& results() const { return results_; }
   Verdict overall() const { return combined(results_); }
   // How many rows (check and stave) cannot judge now (Null), a check
   // without what it compares with (no reference run loaded) left out.
   int not_judging() const;
-  // "Good", "Bad, 2 checks not judging"
+  // "Good", "Bad, 2 checks not judging"; for a verdict made only of Null
+  // results "Null: not judged (why)", never Good.
   std::string overall_text() const;
+  // Why nothing is judged: too few events, or the first check's reason.
+  std::string not_judged_reason() const;
   const Config& config() const { return setup_.config; }
   const Trends& trends() const { return trends_; }
   const ReferenceRun* reference() const { return setup_.reference ? &*setup_.reference : nullptr; }
@@ -93,6 +103,9 @@ class Quality {
   void add_saved_objects(TList& list) const;
 
  private:
+  // Adds a reading of the monitor now; true when it starts the history anew.
+  bool add_reading();
+  void judge(Reading& now, std::optional<double> event_rate, bool fresh);
   void track(std::vector<Result> results, const Since& since, bool fresh);
   void log_change(const TrackedResult& tracked, Verdict old);
   void raise_alarms(const std::vector<const TrackedResult*>& turned_bad, const Since& since);
@@ -107,10 +120,12 @@ class Quality {
   RunMemory memory_;
   Trends trends_;
   std::vector<TrackedResult> results_;
-  // Staves (kStaves for the whole detector) whose alarm is raised and whose
-  // verdicts have not all left Bad since.
-  std::array<bool, kStaves + 1> alarmed_{};
-  double judged_events_ = -1;  // the events of the last judgement
+  // The groups whose alarm is raised and whose verdicts have not all left
+  // Bad since.
+  // Staves, the detector (kStaves) and the readout units after it.
+  std::vector<bool> alarmed_;
+  double judged_events_ = -1;  // the data events of the last judgement
+  int judged_run_ = -1;
   // The counts of the reading of the last trend point, which the next one's
   // rates are taken against.
   struct TrendBase {

@@ -63,6 +63,7 @@ std::string QualityView::json(bool with_trends, bool with_reference, bool with_t
   view["event"] = event;
   view["time"] = utc_timestamp(time);
   view["overall"] = verdict_name(overall);
+  view["overall_text"] = overall_text;
   view["not_judging"] = not_judging;
   view["staves"] = Json::array();
   for (Verdict verdict : staves) view["staves"].push_back(verdict_name(verdict));

@@ -50,6 +50,7 @@ struct QualityView {
   double event = 0;
   std::chrono::system_clock::time_point time;
   Verdict overall = Verdict::Null;
+  std::string overall_text;  // "Bad, 2 checks not judging", "Null: not judged (why)"
   int not_judging = 0;  // rows that cannot judge now
   std::array<Verdict, kStaves> staves{};
   std::optional<double> event_rate;
@@ -59,7 +60,7 @@ struct QualityView {
   std::vector<Distribution> distributions;
   TracksView tracks;
 
-  // {"judged":..,"run":..,"event":..,"time":"..Z","overall":..,"staves":[..],
+  // {"judged":..,"run":..,"event":..,"time":"..Z","overall":..,"overall_text":..,"staves":[..],
   //  "not_judging":..,"rate":..|null,"rows":[{"check","stave","chip","verdict","reason","since","more"}],
   //  "trends":[{"name","title","colour","marker","x","y","exl","exh","eyl","eyh"}] (with_trends),
   //  "reference":{"path","distributions":[{"name","title","xmin","xmax","colour","current","reference"}]}|null

@@ -57,6 +57,8 @@ static_assert(std::is_same_v<decltype(MonitorInputs::hot_cells), decltype(&::kiv
 static_assert(std::is_same_v<decltype(MonitorInputs::hit_sums), decltype(&::kivo_hit_sums)>);
 static_assert(std::is_same_v<decltype(MonitorInputs::set_correlation_mask), decltype(&::kivo_set_correlation_mask)>);
 static_assert(std::is_same_v<decltype(MonitorInputs::lag_differences), decltype(&::kivo_lag_differences)>);
+static_assert(std::is_same_v<decltype(MonitorInputs::set_busy_rule), decltype(&::kivo_set_busy_rule)>);
+static_assert(std::is_same_v<decltype(MonitorInputs::busy_events), decltype(&::kivo_busy_events)>);
 
 std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char*)>& lookup,
                                             std::string& missing) {
@@ -76,6 +78,8 @@ std::optional<MonitorInputs> resolve_inputs(const std::function<void*(const char
   resolve(lookup, "kivo_hit_sums", inputs.hit_sums, missing);
   resolve(lookup, "kivo_set_correlation_mask", inputs.set_correlation_mask, missing);
   resolve(lookup, "kivo_lag_differences", inputs.lag_differences, missing);
+  resolve(lookup, "kivo_set_busy_rule", inputs.set_busy_rule, missing);
+  resolve(lookup, "kivo_busy_events", inputs.busy_events, missing);
   if (!missing.empty()) return std::nullopt;
   return inputs;
 }
@@ -120,13 +124,26 @@ Reading read_monitor(const MonitorInputs& inputs, const HotPixelConfig& hot) {
   reading.data_events = *inputs.data_events;
   if (!*inputs.events) return reading;  // not booked yet
   reading.events = (*inputs.events)->GetBinContent(1);
-  std::vector<double> columns(kStaveColumns, 0.0);
+  std::vector<double> columns(kStaveColumns, 0.0), busy_columns(kStaveColumns, 0.0), busy_rows(kStaveRows, 0.0);
   for (int s = 0; s < kStaves; ++s) {
     StaveReading& stave = reading.staves[static_cast<std::size_t>(s)];
-    stave.hits = (*inputs.stave_hits)->GetBinContent(s + 1);
-    for (int c = 0; c < kChips; ++c) stave.chip_hits[static_cast<std::size_t>(c)] = inputs.chip_hits(s, c);
+    double busy[4] = {};
+    inputs.busy_events(s, busy, nullptr, nullptr);
+    stave.busy = {busy[0], busy[1], busy[2], busy[3]};
+    stave.hits = std::max(0.0, (*inputs.stave_hits)->GetBinContent(s + 1) - stave.busy.hits);
     stave.rows.assign(kStaveRows, 0.0);
     inputs.hit_sums(s, columns.data(), stave.rows.data());
+    for (int c = 0; c < kChips; ++c) stave.chip_hits[static_cast<std::size_t>(c)] = inputs.chip_hits(s, c);
+    if (stave.busy.events > 0) {
+      inputs.busy_events(s, busy, busy_columns.data(), busy_rows.data());
+      for (std::size_t y = 0; y < kStaveRows; ++y) stave.rows[y] = std::max(0.0, stave.rows[y] - busy_rows[y]);
+      for (std::size_t x = 0; x < kStaveColumns; ++x) columns[x] = std::max(0.0, columns[x] - busy_columns[x]);
+      for (int c = 0; c < kChips; ++c) {
+        const auto first = busy_columns.begin() + c * kChipColumns;
+        double& hits = stave.chip_hits[static_cast<std::size_t>(c)];
+        hits = std::max(0.0, hits - std::accumulate(first, first + kChipColumns, 0.0));
+      }
+    }
     stave.double_columns.resize(kDoubleColumns);
     for (std::size_t d = 0; d < kDoubleColumns; ++d) stave.double_columns[d] = columns[2 * d] + columns[2 * d + 1];
     stave.beam = beam_of(inputs.beam[s]);

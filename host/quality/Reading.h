@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ inline constexpr std::array<int, 2> kLagReferences = {3, 2};
 inline constexpr int kStaveColours[kStaves] = {600, 632, 418, 618};
 
 struct HotPixelConfig;
+struct BeamCache;
 
 // The monitor's objects and live-view functions, resolved by name.
 struct MonitorInputs {
@@ -58,6 +60,8 @@ struct MonitorInputs {
   int (*hit_sums)(int stave, double* columns, double* rows);
   int (*set_correlation_mask)(int stave, const int* xbins, const int* ybins, int count);
   int (*lag_differences)(int stave, int reference, int axis, int lag, double* out);
+  int (*set_busy_rule)(double quantile, double multiple, double least);
+  int (*busy_events)(int stave, double* figures, double* columns, double* rows);
 };
 
 // Resolves the inputs through `lookup` (a symbol's address by name, null when
@@ -102,11 +106,23 @@ struct LagBins {
   std::array<Bins, kLags> columns, rows;
 };
 
+// The busy events of a stave since the reset (noise bursts: far more hits
+// than the run's distribution of hits per event), which the checks leave out.
+struct BusyEvents {
+  double events = 0, hits = 0;
+  double threshold = 0;  // the hits an event needs to be busy; 0 while not known
+  double most = 0;       // the most hits of one busy event
+};
+
+// A stave's counts since the reset. Those of the hits leave out the busy
+// events (their hits are kept in `busy`), but for `hits_per_event`, which is
+// the monitor's distribution as it shows it.
 struct StaveReading {
   double hits = 0;                       // hits in events where the stave counted (hchip)
   std::array<double, kChips> chip_hits{};  // hits in the raw map since its reset
   std::vector<double> double_columns;    // hits in the raw map since its reset, per double column
   std::vector<double> rows;              // the same per displayed row
+  BusyEvents busy;
   std::optional<BeamFit> beam;
   HotPixels hot;
   Bins hits_per_event;
@@ -119,6 +135,21 @@ struct Reading {
   double events = 0;       // with the detector packet, since the last reset
   std::array<StaveReading, kStaves> staves{};
   std::array<Bins, kDifferenceStaves> column_differences, row_differences;
+  // What the beam delivered up to this reading, measured once a check asks
+  // (BeamDelivery.h); a copy of the reading starts without it.
+  class Cache {
+   public:
+    Cache() = default;
+    Cache(const Cache&) {}
+    Cache& operator=(const Cache&) {
+      beams.reset();
+      return *this;
+    }
+    Cache(Cache&&) = default;
+    Cache& operator=(Cache&&) = default;
+    std::shared_ptr<BeamCache> beams;  // shared_ptr: BeamCache is complete only where it is made
+  };
+  mutable Cache cache;
   TrackReading tracks;  // of the track reconstruction, when it runs
 
   double map_hits(int stave) const;

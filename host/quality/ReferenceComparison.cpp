@@ -64,13 +64,18 @@ std::optional<Comparison> compare_shapes(const Bins& a, const Bins& b, double mi
   return result;
 }
 
-Verdict judge_comparison(const ReferenceConfig& config, const Comparison& c) {
-  if (c.distance > config.bad_distance && c.p < config.bad_p) return Verdict::Bad;
-  if (c.distance > config.medium_distance && c.p < config.medium_p) return Verdict::Medium;
+// A distance limit reached at the last judgement (`before`) holds until the
+// distance is back by kLimitMargin of it.
+Verdict judge_comparison(const ReferenceConfig& config, const Comparison& c, Verdict before) {
+  const double bad = config.bad_distance * (before >= Verdict::Bad ? 1 - kLimitMargin : 1);
+  const double medium = config.medium_distance * (before >= Verdict::Medium ? 1 - kLimitMargin : 1);
+  if (c.distance > bad && c.p < config.bad_p) return Verdict::Bad;
+  if (c.distance > medium && c.p < config.medium_p) return Verdict::Medium;
   return Verdict::Good;
 }
 
-Result judge_stave(const ReferenceConfig& config, const Reading& now, const ReferenceRun& reference, int stave) {
+Result judge_stave(const ReferenceConfig& config, const Reading& now, const ReferenceRun& reference, int stave,
+                   LimitHolds& holds) {
   const std::size_t index = static_cast<std::size_t>(stave);
   const HitProfiles current = profiles_without_hot_pixels(now.staves[index]);
   const HitProfiles& then = reference.profiles[index];
@@ -87,12 +92,18 @@ Result judge_stave(const ReferenceConfig& config, const Reading& now, const Refe
   }
   Result result{kCheck, stave, kNone, Verdict::Null, "", 0};
   std::string values;
-  for (const Test& test : tests) {
+  for (std::size_t t = 0; t < tests.size(); ++t) {
+    const Test& test = tests[t];
+    const long place = static_cast<long>(t);
     const std::optional<Comparison> c = compare_shapes(test.now, test.reference, config.min_entries);
     values += (values.empty() ? "" : ", ") + std::string(test.name) +
               (c ? format(" differ by %.1f%% (p = %.2g)", 100 * c->distance, c->p) : " not judged");
-    if (!c) continue;
-    const Verdict verdict = judge_comparison(config, *c);
+    if (!c) {
+      holds.keep(kCheck, stave, kNone, place, Verdict::Good);
+      continue;
+    }
+    const Verdict verdict = judge_comparison(config, *c, holds.last(kCheck, stave, kNone, place));
+    holds.keep(kCheck, stave, kNone, place, verdict);
     result.verdict = worst(result.verdict, verdict);
     result.severity = std::max(result.severity, c->distance);
   }
@@ -110,7 +121,7 @@ std::vector<Result> judge_reference(const Context& context) {
   std::vector<Result> results;
   for (int s = 0; s < kStaves; ++s) {
     if (context.reference) {
-      results.push_back(judge_stave(context.config.reference, context.now, *context.reference, s));
+      results.push_back(judge_stave(context.config.reference, context.now, *context.reference, s, context.memory.holds));
     } else {
       results.push_back({kCheck, s, kNone, Verdict::Null,
                          format("stave %d: no reference run loaded (--reference FILE or reference(\"FILE\"))", s), 0});

@@ -292,7 +292,7 @@ class Judgement {
 std::vector<Result> judge_synchronisation(const Context& context) {
   const SynchronisationConfig& config = context.config.synchronisation;
   const LagSettings settings{config.window_events, config.near_columns, config.near_rows, config.peak_ratio,
-                             config.min_significance, false, false};
+                             config.min_significance, false, false, config.min_events};
   std::vector<LagPair> pairs;
   for (const auto& [stave, reference] : kPairs) pairs.push_back(measure_lags(context, stave, reference, settings));
   std::vector<Edge> edges;

@@ -1,5 +1,7 @@
 #include "Metrics.h"
 
+#include <algorithm>
+
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -104,6 +106,11 @@ void write_verdicts(Exposition& out, const QualityFigures& quality) {
   out.family("kivo_quality_overall_verdict", "gauge",
              "The most severe verdict of all checks: 0 Null, 1 Good, 2 Medium, 3 Bad.");
   out.sample(quality.overall);
+  out.family("kivo_quality_overall_info", "gauge",
+             "1, labelled with the overall verdict; a verdict made only of Null results is \"Null: not judged\", "
+             "never Good (quality() and the run files say why).");
+  static constexpr const char* kOverall[] = {"Null: not judged", "Good", "Medium", "Bad"};
+  out.sample(1, label("verdict", kOverall[std::clamp(quality.overall, 0, 3)]));
 }
 
 void write_detector(Exposition& out, const QualityFigures& quality) {

@@ -217,6 +217,7 @@ std::vector<Change> FaultRuns::judge_with(const std::string& stream, const std::
   argv.push_back(stream);
   const Finished run = run_program(argv);
   EXPECT_EQ(run.status, 0) << run.err;
+  messages = run.err;
   std::vector<Change> changes;
   std::istringstream lines(read_file(log));
   std::string line;

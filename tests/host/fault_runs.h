@@ -105,6 +105,7 @@ class FaultRuns : public ::testing::Test {
   int refresh = 1000;
   std::string directory;
   std::vector<std::string> alarms;
+  std::string messages;  // kivo's standard error of the last judge()
 };
 
 }  // namespace kivo::test

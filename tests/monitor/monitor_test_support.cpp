@@ -64,6 +64,7 @@ void reset_monitor() {
   kivo_refresh = -1;
   max_npixels = 524288;
   for (int s = 0; s < NSTAVE; s++) kivo_set_correlation_mask(s, nullptr, nullptr, 0);
+  kivo_set_busy_rule(0.99, 5, 100);
 }
 
 std::string hit_line(int stave, int col, int row) {

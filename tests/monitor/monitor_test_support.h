@@ -22,7 +22,7 @@ void process_text(const std::string& text);
 std::string capture_stdout(const std::function<void()>& action);
 
 // Books the histograms if needed and empties every raw histogram, the counters,
-// the settings and the correlation masks, as at the start of a run with
+// the settings, the correlation masks and the busy-event rule, as at the start of a run with
 // default settings.
 void reset_monitor();
 

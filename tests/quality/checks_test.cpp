@@ -372,6 +372,41 @@ TEST(Reference, ShapesThatDifferLittleAreGoodHoweverLongTheRun) {
       << find(results, 0).reason;
 }
 
+// A distance limit, once reached, holds until the distance is back by a
+// tenth of it: pinned with the limit set about the distance the shapes have.
+TEST(Reference, AReachedDistanceLimitHoldsUntilBackByItsMargin) {
+  Reading reading = healthy_reading(1e6);
+  ReferenceRun reference;
+  reference.path = "ref.json";
+  for (std::size_t s = 0; s < kStaves; ++s) {
+    Bins& now = reading.staves[s].hits_per_event;
+    Bins& then = reference.hits_per_event[s];
+    now.assign(203, 0.0);
+    then.assign(203, 0.0);
+    for (std::size_t b = 1; b < 40; ++b) {
+      now[b] = 1e5 * std::exp(-0.5 * (b - 14.0) * (b - 14.0) / 9);
+      then[b] = 1e5 * std::exp(-0.5 * (b - 12.0) * (b - 12.0) / 9);
+    }
+  }
+  Judge probe;
+  probe.reference = reference;
+  const std::string reason = probe(judge_reference, reading)[0].reason;
+  const double distance = std::stod(reason.substr(reason.find("differ by ") + 10)) / 100;
+  ASSERT_GT(distance, 0.1) << reason;
+  Judge judge;
+  judge.reference = reference;
+  judge.config.reference.bad_distance = 2;  // out of reach: Medium only
+  const auto judged = [&](double limit) {
+    judge.config.reference.medium_distance = limit;
+    return judge(judge_reference, reading)[0].verdict;
+  };
+  EXPECT_EQ(judged(distance * 1.01), Verdict::Good) << "not past the limit";
+  EXPECT_EQ(judged(distance * 0.99), Verdict::Medium);
+  EXPECT_EQ(judged(distance * 1.09), Verdict::Medium) << "held: back by less than a tenth";
+  EXPECT_EQ(judged(distance * 1.13), Verdict::Good) << "back by more";
+  EXPECT_EQ(judged(distance * 1.01), Verdict::Good) << "not held any more";
+}
+
 TEST(History, WindowsStartAtTheNewestReadingOldEnough) {
   History history(5000);
   for (double events : {1000, 3000, 6000, 9000}) history.add(healthy_reading(events));

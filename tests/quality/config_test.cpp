@@ -61,7 +61,7 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
     const char* error;
   } cases[] = {
       {"[occupancy]\nenabled = true\n\n[dead_chips]\nwindow_events = 3\n",
-       "c.toml:4: [dead_chips]: unknown check (known: verdicts, occupancy, hot_pixels, hit_rate, beam_position, "
+       "c.toml:4: [dead_chips]: unknown check (known: verdicts, occupancy, hot_pixels, busy_events, hit_rate, beam_position, "
        "alignment, synchronisation, missing_packet, reference, efficiency, residuals, track_synchronisation, alarm, tracking)"},
       {"[occupancy]\nwindow = 3\n", "c.toml:2: occupancy.window: unknown key (known: enabled, window_events, "
                                     "min_events, baseline_events, min_expected_hits, medium_low, bad_low, "
@@ -80,7 +80,7 @@ TEST(Config, ErrorsNameTheFileTheLineAndTheKey) {
       {"[alignment]\nexpected_rows = [1, 2]\n",
        "c.toml:2: alignment.expected_rows: expected [] or one number per stave 0, 1, 2"},
       {"verbose = true\n",
-       "c.toml:1: verbose: not a table of settings (tables: verdicts, occupancy, hot_pixels, hit_rate, "
+       "c.toml:1: verbose: not a table of settings (tables: verdicts, occupancy, hot_pixels, busy_events, hit_rate, "
        "beam_position, alignment, synchronisation, missing_packet, reference, efficiency, residuals, track_synchronisation, alarm, tracking)"},
       {"[synchronisation]\nbad_ratio = 1.1\n",
        "c.toml:2: synchronisation.bad_ratio: 1.1 must be at least medium_ratio (1.2)"},

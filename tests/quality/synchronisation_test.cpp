@@ -352,6 +352,21 @@ TEST(Alignment, APeakAwayFromItsConfiguredOffsetIsMediumThenBad) {
       << judged(31).reason;
 }
 
+// Once reached, a limit holds until the peak is back within a tenth of it.
+TEST(Alignment, AReachedLimitHoldsUntilThePeakIsBackByItsMargin) {
+  Judge judge;
+  const auto judged = [&judge](double column) {
+    judge.config.alignment.expected_columns = {-120, -80, -40 - column};
+    return judge(judge_alignment, reading_of(5000, aligned()))[2].verdict;
+  };
+  EXPECT_EQ(judged(31), V::Bad);
+  EXPECT_EQ(judged(28), V::Bad) << "held: 28 columns are not back by 3";
+  EXPECT_EQ(judged(27), V::Medium) << "27 columns are";
+  EXPECT_EQ(judged(10), V::Medium) << "held";
+  EXPECT_EQ(judged(9), V::Good);
+  EXPECT_EQ(judged(10), V::Good) << "not held any more: exactly 10 columns";
+}
+
 TEST(Alignment, OnlyAPeakThatStandsOutInTheSameEventIsPlaced) {
   Judge judge;
   std::vector<Result> results = judge(judge_alignment, reading_of(5000, {}));

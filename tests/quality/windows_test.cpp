@@ -9,6 +9,7 @@
 #include <functional>
 #include <numeric>
 #include <random>
+#include <string>
 
 #include "BeamProfile.h"
 #include "Checks.h"
@@ -62,7 +63,10 @@ class BeamRun {
       reading_.row_differences[s].assign(1025, 0.0);
     }
     reading_.run = 1;
-    for (std::size_t s = 0; s < kStaves; ++s) rates[s] = rates_of(Beam{4608 + 40.0 * s, 256, 300, 60, 12, 2});
+    for (std::size_t s = 0; s < kStaves; ++s) {
+      rates[s] = rates_of(Beam{4608 + 40.0 * s, 256, 300, 60, 12, 2});
+      noise[s] = rates_of(Beam{4608 + 40.0 * s, 256, 300, 60, 0, 2});
+    }
   }
 
   // Adds one step of events and judges it with `check`.
@@ -71,9 +75,13 @@ class BeamRun {
     reading_.data_events += kStep;
     for (std::size_t s = 0; s < kStaves; ++s) {
       StaveReading& stave = reading_.staves[s];
+      // The beam's part of the rates scaled by the intensity, the noise's not.
+      const auto mean = [&](const std::vector<double>& all, const std::vector<double>& floor, std::size_t i) {
+        return kStep * (std::min(all[i], floor[i]) + std::max(0.0, all[i] - floor[i]) * intensity);
+      };
       for (std::size_t x = 0; x < rates[s].columns.size(); ++x)
-        stave.double_columns[x / 2] += draw(kStep * rates[s].columns[x]);
-      for (std::size_t y = 0; y < stave.rows.size(); ++y) stave.rows[y] += draw(kStep * rates[s].rows[y]);
+        stave.double_columns[x / 2] += draw(mean(rates[s].columns, noise[s].columns, x));
+      for (std::size_t y = 0; y < stave.rows.size(); ++y) stave.rows[y] += draw(mean(rates[s].rows, noise[s].rows, y));
       const auto& columns = stave.double_columns;
       stave.hits = std::accumulate(columns.begin(), columns.end(), 0.0);
       for (std::size_t c = 0; c < kChips; ++c)
@@ -91,18 +99,41 @@ class BeamRun {
     return last;
   }
 
+  // `events` busy events on stave `stave` in the next step, with more than
+  // `threshold` hits.
+  void busy(int stave, double events, double threshold) {
+    BusyEvents& busy = reading_.staves[static_cast<std::size_t>(stave)].busy;
+    busy.events += events;
+    busy.threshold = threshold;
+    busy.most = std::max(busy.most, 10 * threshold);
+  }
+
   // Lists a pixel of stave `stave` as hot from the next step on.
   void list_hot(int stave, int column, int row) {
     reading_.staves[static_cast<std::size_t>(stave)].hot.pixels.push_back({column, row, 1000, true, true});
+  }
+
+  // No hit at all in columns first..last of stave `stave`, noise included.
+  void kill(int stave, int first, int last) {
+    for (Rates* r : {&rates[static_cast<std::size_t>(stave)], &noise[static_cast<std::size_t>(stave)]})
+      std::fill(r->columns.begin() + first, r->columns.begin() + last + 1, 0.0);
   }
 
   Config config = default_config();
   History history{longest_window(config)};
   RunMemory memory;
   std::array<Rates, kStaves> rates;
+  // The part of `rates` that is noise, which the beam's intensity leaves alone.
+  std::array<Rates, kStaves> noise;
+  double intensity = 1;
+  // Counts that are their expectation exactly, rounded to whole hits.
+  bool exact = false;
 
  private:
-  double draw(double mean) { return mean > 0 ? std::poisson_distribution<long>(mean)(rng_) : 0; }
+  double draw(double mean) {
+    if (exact) return std::round(mean);
+    return mean > 0 ? std::poisson_distribution<long>(mean)(rng_) : 0;
+  }
 
   Reading reading_;
   std::mt19937 rng_{7};
@@ -323,6 +354,166 @@ TEST(HitRate, AStaveThatLosesItsHitsIsSeenInTheShortestWindow) {
   EXPECT_NE(find(results, 2).reason.find("0.00 hits per event in the last 1000 events"), std::string::npos)
       << find(results, 2).reason;
   expect_others(results, 2, kNone, Verdict::Good);
+}
+
+
+// Every result of `results` below Medium.
+void expect_quiet(const std::vector<Result>& results, const std::string& when) {
+  for (const Result& result : results) EXPECT_LT(result.verdict, Verdict::Medium) << when << ": " << result.reason;
+}
+
+// Beam in spills of `on` steps with `off` steps without (noise only), and
+// intensities that change in steps and gradually: no check finds a fault,
+// and a window without beam says so.
+TEST(BeamConditions, SpillsAndChangesOfIntensityAreNoFault) {
+  // A pause longer than the longest window is said to be one.
+  const auto spills = [](int on, int off, int steps) {
+    SCOPED_TRACE(testing::Message() << on << " steps on, " << off << " off");
+    BeamRun run;
+    bool said_no_beam = false;
+    for (int i = 0; i < steps; ++i) {
+      run.intensity = i % (on + off) < on ? 1 : 0;
+      const std::vector<Result> results = run.step(judge_all);
+      expect_quiet(results, "step " + std::to_string(i));
+      for (const Result& result : results)
+        said_no_beam |= result.verdict == Verdict::Null && result.reason.find("no beam in the last") != std::string::npos;
+    }
+    EXPECT_EQ(said_no_beam, off >= 3);
+  };
+  spills(2, 1, 24);
+  spills(3, 3, 24);
+  spills(1, 4, 25);
+  for (const std::vector<double>& intensities :
+       {std::vector<double>(12, 1.0), {3, 3, 3, 3, 3, 3, 3, 3}, {0.3, 0.3, 0.3, 0.3, 0.3, 0.3, 0.3, 0.3},
+        {1.3, 1.6, 2, 2.3, 2.6, 3, 2.5, 2, 1.5, 1, 0.7, 0.5, 0.3, 0.3, 0.5, 1}}) {
+    BeamRun run;
+    run.steps(8, judge_all);
+    for (std::size_t i = 0; i < intensities.size(); ++i) {
+      run.intensity = intensities[i];
+      expect_quiet(run.step(judge_all), "intensity " + std::to_string(intensities[i]));
+    }
+  }
+}
+
+// A chip that dies while the beam is off is found once the beam is back.
+TEST(BeamConditions, AChipThatDiesBetweenSpillsIsFoundAtTheNextSpill) {
+  BeamRun run;
+  run.steps(8, judge_occupancy);
+  run.intensity = 0;
+  run.kill(1, 4 * 1024, 5 * 1024 - 1);
+  for (const Result& result : run.steps(2, judge_occupancy)) EXPECT_LT(result.verdict, Verdict::Medium) << result.reason;
+  run.intensity = 1;
+  const std::vector<Result> results = run.step(judge_occupancy);
+  EXPECT_EQ(find(results, 1, 4).verdict, Verdict::Bad) << find(results, 1, 4).reason;
+  expect_others(results, 1, 4, Verdict::Good);
+}
+
+// A chip dead in one window of two is Bad over the recent windows, and
+// says in how many it was dead.
+TEST(BeamConditions, AChipFailingNowAndThenIsBadOverTheRecentWindows) {
+  BeamRun run;
+  run.steps(8, judge_occupancy);
+  const Rates alive = run.rates[2];
+  Verdict worst_seen = Verdict::Null;
+  std::string reason;
+  for (int i = 0; i < 10; ++i) {
+    run.rates[2] = alive;
+    if (i % 2 == 0) scale_columns(run.rates[2], 4 * 1024, 5 * 1024 - 1, 0);
+    const std::vector<Result> results = run.step(judge_occupancy);
+    const Result& chip = find(results, 2, 4);
+    if (i % 2 == 1 && chip.verdict == Verdict::Bad) reason = chip.reason;
+    worst_seen = std::max(worst_seen, chip.verdict);
+    expect_others(results, 2, 4, Verdict::Good);
+  }
+  EXPECT_EQ(worst_seen, Verdict::Bad);
+  EXPECT_NE(reason.find("the whole chip (dead in "), std::string::npos)
+      << "Bad also in the windows where it lives: " << reason;
+  EXPECT_NE(reason.find(" of the last 8 windows of 1000 events"), std::string::npos) << reason;
+}
+
+// A readout unit that loses every hit: its staves' results name it, the
+// stave it does not serve is blamed for nothing.
+TEST(BeamConditions, ALostReadoutUnitIsNamedAndNoOtherStaveBlamed) {
+  BeamRun run;
+  run.steps(8, judge_all);
+  for (const int stave : {0, 2, 3}) run.kill(stave, 0, kStaveColumns - 1);
+  for (int i = 0; i < 6; ++i) {
+    const std::vector<Result> results = run.step(judge_all);
+    for (const Result& result : results) {
+      if (result.stave == 1) {
+        EXPECT_LT(result.verdict, Verdict::Medium) << "step " << i << ": " << result.reason;
+      } else if (result.verdict >= Verdict::Medium && result.stave != kNone) {
+        EXPECT_EQ(result.unit, 1) << result.reason;
+        EXPECT_EQ(result.reason.rfind("readout unit 1 lost: staves 0, 2 and 3 without hits", 0), 0u) << result.reason;
+      }
+    }
+    EXPECT_EQ(find(results, 0, 4).verdict, Verdict::Bad);
+  }
+}
+
+// The limits of the occupancy check exactly: a region at a limit is not
+// past it, one just beyond is; a region past a limit holds it until it is
+// back by a tenth of it. Counts are whole and exact (1000 hits per column of
+// chip 4 in every window, nothing elsewhere), a window of 1000 events is
+// judged against 8000 before it, so that every share is exact.
+TEST(Occupancy, TheLimitsOnBothSidesAndTheirHold) {
+  const auto chip_at = [](std::vector<double> shares) {
+    BeamRun run;
+    run.exact = true;
+    run.config.occupancy.window_events = 1000;
+    for (std::size_t s = 0; s < kStaves; ++s) {
+      run.rates[s] = run.noise[s] = Rates{};
+      scale_columns(run.rates[s], 0, kStaveColumns - 1, 0);
+      for (int x = 4 * 1024; x < 5 * 1024; ++x) run.rates[s].columns[static_cast<std::size_t>(x)] = 1;
+    }
+    run.steps(8, judge_occupancy);
+    const Rates alive = run.rates[2];
+    std::vector<Verdict> verdicts;
+    for (const double share : shares) {
+      run.rates[2] = alive;
+      scale_columns(run.rates[2], 4 * 1024, 5 * 1024 - 1, share);
+      const std::vector<Result> results = run.step(judge_occupancy);
+      verdicts.push_back(find(results, 2, 4).verdict);
+      expect_others(results, 2, 4, Verdict::Good);
+    }
+    return verdicts;
+  };
+  EXPECT_EQ(chip_at({0.25}), std::vector<Verdict>{Verdict::Medium}) << "a share of 0.25 is not below 0.25";
+  EXPECT_EQ(chip_at({0.249}), std::vector<Verdict>{Verdict::Bad});
+  EXPECT_EQ(chip_at({0.6}), std::vector<Verdict>{Verdict::Good});
+  EXPECT_EQ(chip_at({0.599}), std::vector<Verdict>{Verdict::Medium});
+  EXPECT_EQ(chip_at({0.2, 0.27, 0.28}), (std::vector<Verdict>{Verdict::Bad, Verdict::Bad, Verdict::Medium}));
+  EXPECT_EQ(chip_at({0.5, 0.65, 0.67}), (std::vector<Verdict>{Verdict::Medium, Verdict::Medium, Verdict::Good}));
+  EXPECT_EQ(chip_at({4.0}), std::vector<Verdict>{Verdict::Medium}) << "4 times is not above 4";
+  EXPECT_EQ(chip_at({4.01}), std::vector<Verdict>{Verdict::Bad});
+  EXPECT_EQ(chip_at({1.8}), std::vector<Verdict>{Verdict::Good});
+  EXPECT_EQ(chip_at({1.81}), std::vector<Verdict>{Verdict::Medium});
+  EXPECT_EQ(chip_at({5, 3.8, 3.6}), (std::vector<Verdict>{Verdict::Bad, Verdict::Bad, Verdict::Medium}));
+}
+
+// Busy events counted in the window, per stave, from the monitor's counts.
+TEST(BusyEvents, BurstsAreCountedOnTheirStave) {
+  BeamRun run;
+  std::vector<Result> results = run.steps(2, judge_busy_events);
+  expect_others(results, kNone, kNone, Verdict::Good);
+  EXPECT_EQ(find(results, 3).reason, "stave 3: no busy events in the last 2000 events (busy: more hits than the run's "
+                                     "distribution allows)");
+  std::vector<Verdict> seen;
+  for (const double bursts : {3.0, 1.0, 1.0, 0.0, 0.0}) {
+    run.busy(3, bursts, 180);
+    results = run.step(judge_busy_events);
+    expect_others(results, 3, kNone, Verdict::Good);
+    seen.push_back(find(results, 3).verdict);
+    if (seen.size() == 2) {
+      EXPECT_EQ(find(results, 3).reason, "stave 3: noise bursts: 4 events of the last 3000 with more than 180 hits on "
+                                         "stave 3 (0.1%; the largest of the run 1800 hits), left out of the other checks");
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<Verdict>{Verdict::Medium, Verdict::Medium, Verdict::Medium, Verdict::Good,
+                                        Verdict::Good}))
+      << "three or more in the last 3000 events, fewer are no bursts to speak of";
+  EXPECT_EQ(find(results, 3).reason.rfind("stave 3: noise bursts: 1 event of the last 3000 with", 0), 0u)
+      << find(results, 3).reason;
 }
 
 }  // namespace

@@ -73,6 +73,7 @@ TEST(MetricsText, TheStandAndTheVersionAreInfoSeriesAndPromtoolFindsNothingToSay
   EXPECT_TRUE(has_line(text, R"(kivo_quality_verdict{check="hot_pixels",stave="1"} 2)"));
   EXPECT_TRUE(has_line(text, R"(kivo_quality_verdict{check="missing_packet"} 0)"));
   EXPECT_TRUE(has_line(text, "kivo_quality_overall_verdict 3"));
+  EXPECT_TRUE(has_line(text, R"(kivo_quality_overall_info{verdict="Bad"} 1)"));
   EXPECT_TRUE(has_line(text, R"(kivo_chip_hits_per_event{stave="2",chip="4"} 12.5)"));
   EXPECT_TRUE(has_line(text, R"(kivo_beam_centre_pixels{stave="0",axis="column"} 4608.25)"));
   EXPECT_TRUE(has_line(text, R"(kivo_beam_width_pixels{stave="0",axis="row"} 59.75)"));
@@ -106,6 +107,11 @@ TEST(MetricsText, WhatIsNotKnownLeavesNoLines) {
   EXPECT_EQ(detached.find("kivo_alarms_raised_total"), std::string::npos) << "not read once detached";
   EXPECT_EQ(detached.find("kivo_chip_hits_per_event"), std::string::npos) << "no window judged yet";
   EXPECT_NE(detached.find("kivo_quality_overall_verdict"), std::string::npos);
+  quality = judged_quality();
+  quality->overall = 0;
+  metrics.publish(quality);
+  EXPECT_TRUE(has_line(metrics.text(), R"(kivo_quality_overall_info{verdict="Null: not judged"} 1)"))
+      << "a verdict made only of Null results is not Good";
 }
 
 TEST(MetricsText, PageClientsCountEachAddressOnce) {

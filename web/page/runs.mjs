@@ -109,7 +109,9 @@ function runRow(entry) {
   const overlay = element('button', { type: 'button', 'data-file': entry.file, 'data-mode': 'overlay' }, 'Overlay');
   const reference = element('button', { type: 'button', 'data-reference': entry.file,
                                          title: 'how to make this run the reference of the checks' }, 'Use as reference');
-  const verdict = entry.overall ?? (entry.problem ? 'unreadable' : '?');
+  // A run whose every check was Null was not judged: said so, with why in its title.
+  const verdict = entry.overall === 'Null' && entry.overall_reason ? 'Null: not judged'
+    : entry.overall ?? (entry.problem ? 'unreadable' : '?');
   const registry = runs.registry?.ok;
   // A registry's run of another stand or archive has its file elsewhere.
   const openable = !entry.problem && (!registry || entry.openable);
@@ -382,7 +384,8 @@ async function showQuality(run, entry) {
     element('td', { class: 'reason' }, shown.reason + (more ? ` (and ${more} more ${shown.verdict})` : '')))));
   const verdict = overall.split(':')[0];
   document.getElementById('runs-quality').replaceChildren(
-    element('div', { id: 'runs-badge', class: `verdict ${verdict}` }, `Run ${entry.run}: ${verdict}`),
+    element('div', { id: 'runs-badge', class: `verdict ${verdict}` },
+            `Run ${entry.run}: ${verdict === 'Null' ? overall : verdict}`),
     element('p', {}, `Final verdicts, ${entry.data_events ?? '?'} data events, ${localTime(entry.first_event)} to ` +
                      `${localTime(entry.last_event)}; kivo ${entry.version ?? '?'}`),
     element('table', { id: 'runs-verdicts' }, body));

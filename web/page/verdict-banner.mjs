@@ -105,13 +105,17 @@ export class VerdictBanner {
     const overall = view.judged ? String(view.overall) : null;
     this.signal(rows);
     const badge = document.getElementById('quality-badge');
-    badge.textContent = overall ?? 'no verdict yet';
+    badge.textContent = overall === 'Null' ? 'Null: not judged' : overall ?? 'no verdict yet';
+    badge.title = view.judged && view.overall_text ? String(view.overall_text) : 'overall verdict';
     badge.className = `verdict ${['Good', 'Medium', 'Bad'].includes(overall) ? overall : 'Null'}`;
     banner.dataset.verdict = overall ?? 'Null';
     this.showAlarm();
     const worst = worstRow(rows);
+    // Every result Null: the badge says "Null: not judged", the banner why.
+    const notJudged = overall === 'Null' && view.overall_text
+      ? String(view.overall_text).replace(/^Null: not judged \((.*)\)$/, '$1') : null;
     document.getElementById('banner-worst').textContent = worst ? `${checkLabel(worst.check)}, ${whereOf(worst)}`
-      : view.judged ? 'every check Good or not judged' : 'no check has judged yet';
+      : notJudged ?? (view.judged ? 'every check Good or not judged' : 'no check has judged yet');
     document.getElementById('banner-reason').textContent = worst ? String(worst.reason ?? '') : '';
     const count = (verdict) => rows.filter((row) => row.verdict === verdict).length;
     const [bad, medium] = [count('Bad'), count('Medium')];

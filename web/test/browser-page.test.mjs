@@ -411,3 +411,13 @@ test('the header says when the data stopped, how far the canvas is behind, and t
   assert.equal(answers.find(({ url }) => url.includes('update.json'))?.headers.connection ?? 'keep-alive', 'keep-alive');
   assertCleanPage(browser, assert);
 });
+
+test('a verdict made only of Null results says it was not judged, and why', async (t) => {
+  const rows = [0, 1, 2, 3].map((stave) => row('hit_rate', stave, 'Null', `stave ${stave}: 600 events so far, 1000 needed`));
+  const view = { judged: true, run: 3, event: 600, time: '2026-01-01T12:00:00Z', overall: 'Null',
+                 overall_text: 'Null: not judged (600 data events, the checks need 1000)',
+                 staves: ['Null', 'Null', 'Null', 'Null'], rate: 0, rows, not_judging: 4 };
+  const { pages: [page] } = await openPages(t.after.bind(t), [LAPTOP], view);
+  await page.waitForFunction(() => document.getElementById('quality-badge').textContent === 'Null: not judged');
+  assert.equal(await page.textContent('#banner-worst'), '600 data events, the checks need 1000');
+});
