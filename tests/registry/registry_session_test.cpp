@@ -147,6 +147,32 @@ TEST(RegistrySession, EachRunIsRecordedWithTheFactsItsFileKeepsAndARebuildGivesT
   EXPECT_EQ(std::count(none.out.begin(), none.out.end(), '\n'), 1) << "the header alone: " << none.out;
 }
 
+// Enough events for tracks through the beam's chips (3 to 5); chip 4 of
+// stave 1 dead: its tracks find nothing, its neighbours everything.
+TEST(RegistrySession, TheTracksGiveEachChipOfTheBeamItsEfficiency) {
+  const Scratch scratch;
+  const std::string archive = scratch.archive();
+  const std::string stream = scratch.path + "/run1.kevt";
+  ASSERT_EQ(run_program({KIVO_SIM, "--events", "3000", "--run", "1", "--seed", "1", "--end-run", "--dead-chip", "1:4",
+                         "-o", stream}).status, 0);
+  const Finished archived = run_program({KIVO_BIN, "-b", "-q", "--archive", archive, stream});
+  ASSERT_EQ(archived.status, 0) << archived.err;
+  const json rows = exported(archive + "/registry.sqlite");
+  ASSERT_EQ(rows.size(), 1u);
+  const json& figures = rows[0]["figures"];
+  ASSERT_TRUE(figures.contains("efficiency_1_4")) << figures.dump();
+  EXPECT_LT(figures["efficiency_1_4"].get<double>(), 0.05);
+  for (const char* name : {"efficiency_1_3", "efficiency_1_5", "efficiency_0_4", "efficiency_2_4", "efficiency_3_4"})
+    EXPECT_GT(figures.value(name, 0.0), 0.9) << name << ": " << figures.dump();
+  EXPECT_FALSE(figures.contains("efficiency_1_0")) << "no track crossed chip 0: no figure";
+
+  const std::string fresh = scratch.path + "/fresh.sqlite";
+  ASSERT_EQ(run_program({KIVO_BIN, "--registry", fresh, "--rebuild", archive}).status, 0);
+  EXPECT_EQ(exported(fresh)[0]["figures"], figures) << "read back from the run file";
+  const Finished csv = run_program({KIVO_BIN, "--archive", archive, "--export", "csv"});
+  EXPECT_NE(csv.out.find(",efficiency_1_4,"), std::string::npos) << csv.out;
+}
+
 TEST(RegistrySession, JudgementsAtThePromptAreKeptWithTheirUserAndTime) {
   const Scratch scratch;
   const std::string archive = scratch.archive();
