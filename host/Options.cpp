@@ -182,6 +182,8 @@ void add_options(eventio::CommandLine& line, Options& options) {
             "record the runs in the registry URL: a file path (SQLite) or postgresql://USER@HOST/DB "
             "(password in ~/.pgpass or PGPASSFILE)",
             [&options](const std::string& text) { return parse_registry(text, options.registry); }});
+  line.add({"no-registry", 0, "", "archive the runs without recording them in a registry",
+            eventio::set_flag(options.no_registry)});
   line.add({"rebuild", 0, "DIR", "record the run files of DIR in the registry (again), and exit",
             store_directory(options.rebuild)});
   line.add({"export", 0, "FORMAT", "write the registry's runs to standard output as csv or json, and exit",
