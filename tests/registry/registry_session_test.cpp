@@ -261,6 +261,12 @@ TEST(RegistrySession, BadRegistriesAreRefusedAtStartNamingThemWithoutTheirPasswo
   EXPECT_EQ(run_program({KIVO_BIN, "--registry", newer, "--export", "csv"}).status, 2);
 
   EXPECT_FALSE(std::filesystem::exists(archive + "/run1.root")) << "an event was processed before the refusal";
+  EXPECT_EQ(run_program({KIVO_BIN, "-b", "-q", "--archive", archive, "--no-registry", "--registry", notes}).status, 2);
+  const std::string alone = scratch.path + "/alone";
+  fs::create_directories(alone);
+  ASSERT_EQ(run_program({KIVO_BIN, "-b", "-q", "--archive", alone, "--no-registry", stream}).status, 0);
+  EXPECT_TRUE(fs::exists(alone + "/run1.root"));
+  EXPECT_FALSE(fs::exists(alone + "/registry.sqlite")) << "--no-registry: the archive alone";
 
   const Finished no_archive = run_program({KIVO_BIN, "-b", "-q", "--registry", newer});
   EXPECT_EQ(no_archive.status, 2);
