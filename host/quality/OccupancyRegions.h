@@ -73,8 +73,12 @@ struct Comparison {
   // region first..last left out (where the fault may be).
   double beam_ratio(int first, int last) const;
   double stave_beam_ratio() const;
-  double expected_low(int first, int last) const;
-  double expected_high(int first, int last) const;
+  // The expected hits scaled by the events and by the beam delivered: the
+  // lower and the higher of the two.
+  struct Range {
+    double low, high;
+  };
+  Range expected_range(int first, int last) const;
   // The likeliest expectation: noise by the events, beam by the beam.
   double expected_point(int first, int last) const;
 };
