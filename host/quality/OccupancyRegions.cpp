@@ -3,7 +3,6 @@
 #include <gsl/gsl_sf_gamma.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <functional>
 #include <tuple>
@@ -91,16 +90,17 @@ namespace {
 // The ratio of the beam per event in the window to that of the baseline,
 // the middle (the lower middle) of the other staves' and of `own_now` and
 // `own_before` (beam hits), when those hold beam; 1 when nothing does.
-// Taken for every region of every window: kept off the heap.
+// Taken for every region of every window: the others are in order, so the
+// middle is found by where the stave's own ratio falls among them.
 double middle_ratio(const Comparison& c, double own_now, double own_before) {
-  std::array<double, kStaves> ratios{};
-  std::size_t n = std::min(c.beam.others.size(), ratios.size() - 1);
-  std::copy_n(c.beam.others.begin(), n, ratios.begin());
-  if (c.beam.own_counts && own_before > kRatioFrom) ratios[n++] = (own_now / c.events) / (own_before / c.baseline_events);
-  if (n == 0) return 1;
-  const auto middle = ratios.begin() + static_cast<long>((n - 1) / 2);
-  std::nth_element(ratios.begin(), middle, ratios.begin() + static_cast<long>(n));
-  return *middle;
+  const std::vector<double>& others = c.beam.others;
+  if (!c.beam.own_counts || !(own_before > kRatioFrom)) return others.empty() ? 1 : others[(others.size() - 1) / 2];
+  const double own = (own_now / c.events) / (own_before / c.baseline_events);
+  // The (lower) middle of the others and `own`: the k-th smallest of them.
+  const std::size_t k = others.size() / 2;
+  if (k > 0 && own <= others[k - 1]) return others[k - 1];
+  if (k < others.size() && own >= others[k]) return others[k];
+  return own;
 }
 
 }  // namespace

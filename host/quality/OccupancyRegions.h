@@ -51,7 +51,7 @@ struct BeamShares {
   double noise_now = 0, noise_before = 0;  // hits per valid double column at the floor
   double own_now = 0, own_before = 0;      // the stave's beam hits
   bool own_counts = true;                  // false when the stave is silent
-  std::vector<double> others;
+  std::vector<double> others;              // in ascending order
 };
 
 // A recent window of a stave against its baseline. A region expects its
