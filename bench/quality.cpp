@@ -10,6 +10,7 @@
 
 #include "EventRecord.h"
 #include "Quality.h"
+#include "Tracker.h"
 #include "Simulator.h"
 #include "bench.h"
 #include "kivo.h"
@@ -69,14 +70,38 @@ kivo::bench::Result refresh_with_checks() {
   return kivo::bench::time_result(path_seconds, "the same refresh without them", limit_seconds, 1.1);
 }
 
+// The track reconstruction fed by the monitor's hits, as kivo runs it, for
+// as long as it is alive.
+class AttachedTracker {
+ public:
+  explicit AttachedTracker(kivo::quality::Quality& quality)
+      : tracker_(kivo::tracking::Settings{}, [](const std::string&) {}) {
+    const KivoHitSink sink{
+        [](void* tracker) { return static_cast<kivo::tracking::Tracker*>(tracker)->wants_event() ? 1 : 0; },
+        [](const KivoEventHits* hits, void* tracker) { static_cast<kivo::tracking::Tracker*>(tracker)->process(*hits); },
+        [](void* tracker) { static_cast<kivo::tracking::Tracker*>(tracker)->reset(); }, &tracker_};
+    kivo_set_hit_sink(&sink);
+    quality.attach_tracking(&tracker_);
+  }
+  ~AttachedTracker() { kivo_set_hit_sink(nullptr); }
+  AttachedTracker(const AttachedTracker&) = delete;
+  AttachedTracker& operator=(const AttachedTracker&) = delete;
+
+ private:
+  kivo::tracking::Tracker tracker_;
+};
+
 // A long dense run (50 noise hits per stave and event, simulated as it goes)
 // refreshed every 1000 events, as users meet it: before each timed refresh
 // 1000 new events are processed, untimed, so that each refresh brings its analysis up to date
 // and the checks judge with the windows and baselines a live run gives
 // them. Sides alternate, each refresh timed alone; the medians are taken,
-// steadier than the best under a shared machine's load.
-kivo::bench::Result checks_on_a_dense_run() {
+// steadier than the best under a shared machine's load. With `tracks`, the
+// reconstruction takes the events as kivo lets it and the checks on tracks
+// judge too.
+kivo::bench::Result checks_on_a_dense_run(bool tracks) {
   std::unique_ptr<kivo::quality::Quality> quality = checks_on_the_monitor();
+  std::unique_ptr<AttachedTracker> tracker = tracks ? std::make_unique<AttachedTracker>(*quality) : nullptr;
   kivo::sim::SimConfig config;
   config.noise = kDenseNoise;
   config.events = 2 * kDenseRefreshes * kRefreshInterval;
@@ -140,7 +165,10 @@ kivo::bench::Result judged_run_memory() {
 
 KIVO_BENCH("quality full maps", "OM() then the data-quality checks and trends, full maps", checks_on_full_maps);
 KIVO_BENCH("quality dense run", "a refresh every 1000 events of a long dense run, with the checks and trends",
-           checks_on_a_dense_run);
+           [] { return checks_on_a_dense_run(false); });
+KIVO_BENCH("quality dense run, tracks",
+           "the same with the track reconstruction fed and the checks on tracks judging, against OM() alone",
+           [] { return checks_on_a_dense_run(true); });
 KIVO_BENCH("quality sparse maps", "OM() then the data-quality checks and trends after a simulated run",
            checks_on_sparse_maps);
 KIVO_BENCH("quality memory", "resident memory after a run refreshed and judged every 100 events", judged_run_memory);

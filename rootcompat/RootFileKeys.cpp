@@ -27,7 +27,8 @@ constexpr std::size_t kBlockHeader = 9;
 class File {
  public:
   explicit File(const std::string& path)
-      : fDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) {
+      : fDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)),
+        fOpenError(fDescriptor < 0 ? errno : 0) {
     struct stat info {};
     if (fDescriptor >= 0 && ::fstat(fDescriptor, &info) == 0) fSize = info.st_size;
     fRegular = fDescriptor >= 0 && S_ISREG(info.st_mode);
@@ -38,8 +39,18 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  bool Opened() const { return fDescriptor >= 0; }
-  bool Regular() const { return fRegular; }
+  // Whether the file opened and is a regular file, with why not in `error`.
+  bool Readable(std::string& error) const {
+    if (fDescriptor < 0) {
+      error = std::strerror(fOpenError);
+      return false;
+    }
+    if (!fRegular) {
+      error = "not a regular file";
+      return false;
+    }
+    return true;
+  }
   Long64_t Size() const { return fSize; }
 
   // The bytes from `offset` on, at most `length` of them (fewer at the end of the file).
@@ -59,6 +70,7 @@ class File {
 
  private:
   int fDescriptor;
+  int fOpenError;
   Long64_t fSize = 0;
   bool fRegular = false;
 };
@@ -196,14 +208,7 @@ bool InflateBlock(Cursor& c, std::string_view bytes, std::string& out, std::stri
 bool ReadKeyPayload(const std::string& path, const KeyRecord& key, std::string& payload, std::string& error) {
   payload.clear();
   const File file(path);
-  if (!file.Opened()) {
-    error = std::strerror(errno);
-    return false;
-  }
-  if (!file.Regular()) {
-    error = "not a regular file";
-    return false;
-  }
+  if (!file.Readable(error)) return false;
   if (key.keylen <= 0 || key.nbytes < key.keylen || key.objlen < 0 || key.objlen > kMaxObjectBytes ||
       key.seekKey < 0 || key.seekKey > file.Size() - key.nbytes) {
     error = "damaged key of " + key.name;
@@ -228,14 +233,7 @@ bool ReadKeyPayload(const std::string& path, const KeyRecord& key, std::string& 
 bool ReadFileKeys(const std::string& path, FileKeys& contents, std::string& error, Long64_t maxKeysListBytes) {
   contents = FileKeys();
   const File file(path);
-  if (!file.Opened()) {
-    error = std::strerror(errno);
-    return false;
-  }
-  if (!file.Regular()) {
-    error = "not a regular file";
-    return false;
-  }
+  if (!file.Readable(error)) return false;
   Header header;
   Long64_t seekKeys = 0;
   return ReadHeader(file, header, error) && ReadTopDirectory(file, header, contents.title, seekKeys, error) &&

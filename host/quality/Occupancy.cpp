@@ -147,6 +147,7 @@ BeamShares beam_shares(int stave, const Delivery& delivery, const Baselines& bas
     if (o == index || !baselines.ready[o] || delivery.silent[o] || !holds_beam(baselines.beam[o])) continue;
     shares.others.push_back(delivery.window[o].intensity() / baselines.beam[o].intensity());
   }
+  std::sort(shares.others.begin(), shares.others.end());
   return shares;
 }
 

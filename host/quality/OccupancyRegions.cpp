@@ -90,13 +90,17 @@ namespace {
 // The ratio of the beam per event in the window to that of the baseline,
 // the middle (the lower middle) of the other staves' and of `own_now` and
 // `own_before` (beam hits), when those hold beam; 1 when nothing does.
+// Taken for every region of every window: the others are in order, so the
+// middle is found by where the stave's own ratio falls among them.
 double middle_ratio(const Comparison& c, double own_now, double own_before) {
-  std::vector<double> ratios = c.beam.others;
-  if (c.beam.own_counts && own_before > kRatioFrom) ratios.push_back((own_now / c.events) / (own_before / c.baseline_events));
-  if (ratios.empty()) return 1;
-  const auto middle = ratios.begin() + static_cast<long>((ratios.size() - 1) / 2);
-  std::nth_element(ratios.begin(), middle, ratios.end());
-  return *middle;
+  const std::vector<double>& others = c.beam.others;
+  if (!c.beam.own_counts || !(own_before > kRatioFrom)) return others.empty() ? 1 : others[(others.size() - 1) / 2];
+  const double own = (own_now / c.events) / (own_before / c.baseline_events);
+  // The (lower) middle of the others and `own`: the k-th smallest of them.
+  const std::size_t k = others.size() / 2;
+  if (k > 0 && own <= others[k - 1]) return others[k - 1];
+  if (k < others.size() && own >= others[k]) return others[k];
+  return own;
 }
 
 }  // namespace
@@ -110,12 +114,9 @@ double Comparison::beam_ratio(int first, int last) const {
 
 double Comparison::stave_beam_ratio() const { return middle_ratio(*this, beam.own_now, beam.own_before); }
 
-double Comparison::expected_low(int first, int last) const {
-  return baseline_totals.between(first, last) * events_scale() * std::min(1.0, beam_ratio(first, last));
-}
-
-double Comparison::expected_high(int first, int last) const {
-  return baseline_totals.between(first, last) * events_scale() * std::max(1.0, beam_ratio(first, last));
+Comparison::Range Comparison::expected_range(int first, int last) const {
+  const double scaled = baseline_totals.between(first, last) * events_scale(), ratio = beam_ratio(first, last);
+  return {scaled * std::min(1.0, ratio), scaled * std::max(1.0, ratio)};
 }
 
 double Comparison::expected_point(int first, int last) const {
@@ -173,7 +174,7 @@ std::vector<Region> flagged_regions(const Comparison& c, const OccupancyConfig& 
       const int last = first + width - 1;
       if (c.baseline_totals.between(first, last) * most_scale < least_for_excess) continue;
       const double hits = c.recent_totals.between(first, last);
-      const double low = c.expected_low(first, last), high = c.expected_high(first, last);
+      const auto [low, high] = c.expected_range(first, last);
       const bool too_many = hits > high;
       if (!too_many && !(hits < low)) continue;
       const double expected = too_many ? high : low;

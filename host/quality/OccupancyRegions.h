@@ -51,7 +51,7 @@ struct BeamShares {
   double noise_now = 0, noise_before = 0;  // hits per valid double column at the floor
   double own_now = 0, own_before = 0;      // the stave's beam hits
   bool own_counts = true;                  // false when the stave is silent
-  std::vector<double> others;
+  std::vector<double> others;              // in ascending order
 };
 
 // A recent window of a stave against its baseline. A region expects its
@@ -73,8 +73,12 @@ struct Comparison {
   // region first..last left out (where the fault may be).
   double beam_ratio(int first, int last) const;
   double stave_beam_ratio() const;
-  double expected_low(int first, int last) const;
-  double expected_high(int first, int last) const;
+  // The expected hits scaled by the events and by the beam delivered: the
+  // lower and the higher of the two.
+  struct Range {
+    double low, high;
+  };
+  Range expected_range(int first, int last) const;
   // The likeliest expectation: noise by the events, beam by the beam.
   double expected_point(int first, int last) const;
 };
