@@ -102,6 +102,7 @@ bool copy_monitor_run(const MonitorPlugin& plugin, const quality::Quality& quali
     for (rootcompat::StreamedObject& object : *small)
       if (!add(std::move(object), failure)) return false;
     for (const std::unique_ptr<TObject>& object : *tracks) {
+      summary->look_at(*object);
       rootcompat::StreamedObject streamed;
       if (!rootcompat::StreamObject(*object, nullptr, streamed, failure, kNoStats) ||
           !add(std::move(streamed), failure))

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "CommandNames.h"
 #include "Interrupt.h"
 #include "Session.h"
 #include "WebDisplay.h"
@@ -11,11 +12,7 @@ namespace kivo::host {
 
 namespace {
 
-using interp::Command;
-using interp::CommandError;
-using interp::Parameter;
-using interp::Type;
-using interp::Value;
+using namespace command_names;
 
 Parameter required(Type type, const char* name) { return Parameter{type, name, std::nullopt}; }
 

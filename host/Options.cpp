@@ -125,6 +125,14 @@ std::function<std::string(const std::string&)> store_directory(std::string& dire
   };
 }
 
+// A --registry given empty (an unset variable in a script) names no
+// registry: refused rather than taken for the archive's own.
+std::string parse_registry(const std::string& text, std::string& registry) {
+  if (text.empty()) return "no registry given (a file path or a postgresql:// URL)";
+  registry = text;
+  return {};
+}
+
 std::string parse_export_format(const std::string& text, std::string& format) {
   if (!registry::is_export_format(text)) return "'" + text + "' is not an export format: csv or json";
   format = text;
@@ -173,7 +181,9 @@ void add_options(eventio::CommandLine& line, Options& options) {
   line.add({"registry", 0, "URL",
             "record the runs in the registry URL: a file path (SQLite) or postgresql://USER@HOST/DB "
             "(password in ~/.pgpass or PGPASSFILE)",
-            eventio::store_text(options.registry)});
+            [&options](const std::string& text) { return parse_registry(text, options.registry); }});
+  line.add({"no-registry", 0, "", "archive the runs without recording them in a registry",
+            eventio::set_flag(options.no_registry)});
   line.add({"rebuild", 0, "DIR", "record the run files of DIR in the registry (again), and exit",
             store_directory(options.rebuild)});
   line.add({"export", 0, "FORMAT", "write the registry's runs to standard output as csv or json, and exit",

@@ -30,6 +30,7 @@ struct Options {
   std::string archive;   // --archive DIR: each run written there as a ROOT file
   std::string list_archive;  // --list-archive DIR: print the runs archived there and exit
   std::string registry;      // --registry URL: where the runs are recorded (default DIR/registry.sqlite)
+  bool no_registry = false;  // --no-registry: the archive without a registry
   std::string rebuild;       // --rebuild DIR: record the run files of DIR in the registry and exit
   std::string export_format; // --export csv|json: write the registry's runs and exit
   std::string since;         // --since DATE: the runs --export writes

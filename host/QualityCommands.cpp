@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "CommandNames.h"
 #include "Session.h"
 #include "TList.h"
 #include "WebDisplay.h"
@@ -11,10 +12,7 @@ namespace kivo::host {
 
 namespace {
 
-using interp::CommandError;
-using interp::Parameter;
-using interp::Type;
-using interp::Value;
+using namespace command_names;
 
 void print_text(const std::string& text) {
   std::fflush(stdout);

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "CommandNames.h"
 #include "RunCatalogue.h"
 #include "RunRecord.h"
 #include "Session.h"
@@ -11,10 +12,7 @@ namespace kivo::host {
 
 namespace {
 
-using interp::CommandError;
-using interp::Parameter;
-using interp::Type;
-using interp::Value;
+using namespace command_names;
 
 // The prompt's user: whoever runs kivo, as the system names them.
 std::string login_name() {

@@ -35,6 +35,7 @@ int run_registry_tool(const Options& options) {
     return usage_error("--rebuild", "--rebuild and --export are two separate runs of kivo");
   if (!options.streams.empty()) return usage_error(options.streams.front(), "--rebuild and --export read no stream");
   if (!options.since.empty() && options.export_format.empty()) return usage_error("--since", "only with --export");
+  if (options.no_registry) return usage_error("--no-registry", "--rebuild and --export need a registry");
   const bool rebuild = !options.rebuild.empty();
   const char* subject = rebuild ? "--rebuild" : "--export";
   if (rebuild) {
@@ -65,6 +66,10 @@ std::string registry_setup(const Options& options, std::optional<registry::Regis
   url.reset();
   unavailable.clear();
   if (!options.since.empty()) return eventio::usage_message("kivo", "--since", "only with --export");
+  if (options.no_registry) {
+    if (options.registry.empty()) return {};
+    return eventio::usage_message("kivo", "--no-registry", "and --registry: choose one");
+  }
   if (options.archive.empty()) {
     if (options.registry.empty()) return {};
     return eventio::usage_message("kivo", "--registry",

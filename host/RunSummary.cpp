@@ -9,6 +9,7 @@
 #include "TDirectory.h"
 #include "TGraphAsymmErrors.h"
 #include "TH1.h"
+#include "TH2.h"
 #include "TNamed.h"
 
 namespace kivo::host {
@@ -19,6 +20,8 @@ namespace {
 constexpr const char* kPacketEvents = "hnevent";
 constexpr const char* kHitRates = "hhitrate_chip";
 constexpr const char* kBeamPrefix = "gmpos_chip_";
+constexpr const char* kTracksPrefix = "htrack_total_";
+constexpr const char* kMatchedPrefix = "htrack_matched_";
 
 std::unique_ptr<TObject> figure(const std::string& name, double value) {
   char text[32];
@@ -33,6 +36,15 @@ int stave_of(const char* name, const char* prefix) {
     return -1;
   const int stave = name[length] - '0';
   return stave < RunSummary::kStaves ? stave : -1;
+}
+
+// A track map's cells summed per chip: the chips share its columns evenly.
+std::array<double, RunSummary::kChips> per_chip(const TH2& map) {
+  std::array<double, RunSummary::kChips> sums{};
+  const int cells = map.GetNbinsX() / RunSummary::kChips;
+  for (int chip = 0; chip < RunSummary::kChips && cells > 0; ++chip)
+    sums[std::size_t(chip)] = map.Integral(chip * cells + 1, (chip + 1) * cells, 1, map.GetNbinsY());
+  return sums;
 }
 
 }  // namespace
@@ -60,6 +72,11 @@ void RunSummary::look_at(const TObject& object) {
     double column = 0, row = 0;
     graph.GetPoint(0, column, row);
     beams_[std::size_t(stave)] = Beam{column, row, graph.GetErrorXhigh(0), graph.GetErrorYhigh(0)};
+  } else if (std::strncmp(object.ClassName(), "TH2", 3) == 0) {
+    if (const int stave = stave_of(name, kTracksPrefix); stave >= 0)
+      tracks_[std::size_t(stave)] = per_chip(static_cast<const TH2&>(object));
+    else if (const int matched = stave_of(name, kMatchedPrefix); matched >= 0)
+      matched_[std::size_t(matched)] = per_chip(static_cast<const TH2&>(object));
   }
 }
 
@@ -77,6 +94,12 @@ std::vector<std::unique_ptr<TObject>> RunSummary::objects(long data_events) cons
       figures.push_back(figure("beam_width_row_" + stave, beam->row_width));
     }
     if (const auto& hot = hot_pixels_[std::size_t(s)]) figures.push_back(figure("hot_pixels_" + stave, *hot));
+    const auto& tracks = tracks_[std::size_t(s)];
+    const auto& matched = matched_[std::size_t(s)];
+    for (int c = 0; tracks && matched && c < kChips; ++c)
+      if ((*tracks)[std::size_t(c)] > 0)
+        figures.push_back(figure("efficiency_" + stave + "_" + std::to_string(c),
+                                 (*matched)[std::size_t(c)] / (*tracks)[std::size_t(c)]));
   }
   if (packet_events_ && data_events > 0)
     figures.push_back(figure("missing_packet_fraction", std::max(0.0, 1.0 - *packet_events_ / double(data_events))));

@@ -1,8 +1,9 @@
 // A run's summary figures, the numbers the run registry compares across
 // runs: each stave's hits per event, fitted beam position and width (column
 // and row, from the run's derived beam fits), hot pixels (firing at the
-// run's last judgement), and the share of data events without the detector
-// packet. A run file keeps each as a TNamed "summary_<figure>" whose title
+// run's last judgement), the share of data events without the detector
+// packet, and each chip's efficiency from the tracks (matched over tracks
+// predicted on it, for the chips that had tracks). A run file keeps each as a TNamed "summary_<figure>" whose title
 // is the number, so that a registry rebuilt from the files reads the same
 // figures as the one written live.
 #ifndef KIVO_HOST_RUN_SUMMARY_H
@@ -22,11 +23,12 @@ namespace kivo::host {
 class RunSummary {
  public:
   static constexpr int kStaves = quality::kStaves;
+  static constexpr int kChips = 9;
 
   // The hot pixels of `quality`'s last judgement, when it judged run `run`.
   void take_hot_pixels(const quality::Quality& quality, int run);
   // Looks at an object of the run as it is written: the packet count, the
-  // hit rates per stave and the beam fits.
+  // hit rates per stave, the beam fits and the tracks' maps.
   void look_at(const TObject& object);
   // The figures as TNamed objects, joining no directory; `data_events`: of
   // the run, with or without the packet.
@@ -40,6 +42,10 @@ class RunSummary {
   std::array<std::optional<double>, kStaves> hits_per_event_{};
   std::array<std::optional<Beam>, kStaves> beams_{};
   std::array<std::optional<double>, kStaves> hot_pixels_{};
+  // Per stave and chip: tracks predicted there, and those matched.
+  using ChipCounts = std::array<double, kChips>;
+  std::array<std::optional<ChipCounts>, kStaves> tracks_{};
+  std::array<std::optional<ChipCounts>, kStaves> matched_{};
 };
 
 }  // namespace kivo::host

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "RegistryStore.h"
 #include "Schema.h"
@@ -43,20 +44,15 @@ std::vector<RegisteredRun> all_runs(registry::Database& database) {
   return registry::select_runs(database, query, true);
 }
 
+// A run's own facts, compared at once (gtest prints both sides whole).
+auto facts_of(const RunRecord& record) {
+  return std::tie(record.stand, record.run, record.file, record.path, record.bytes, record.first_event,
+                  record.last_event, record.data_events, record.begin_seen, record.end_seen, record.version,
+                  record.overall, record.overall_reason);
+}
+
 void expect_same_record(const RunRecord& stored, const RunRecord& given) {
-  EXPECT_EQ(stored.stand, given.stand);
-  EXPECT_EQ(stored.run, given.run);
-  EXPECT_EQ(stored.file, given.file);
-  EXPECT_EQ(stored.path, given.path);
-  EXPECT_EQ(stored.bytes, given.bytes);
-  EXPECT_EQ(stored.first_event, given.first_event);
-  EXPECT_EQ(stored.last_event, given.last_event);
-  EXPECT_EQ(stored.data_events, given.data_events);
-  EXPECT_EQ(stored.begin_seen, given.begin_seen);
-  EXPECT_EQ(stored.end_seen, given.end_seen);
-  EXPECT_EQ(stored.version, given.version);
-  EXPECT_EQ(stored.overall, given.overall);
-  EXPECT_EQ(stored.overall_reason, given.overall_reason);
+  EXPECT_EQ(facts_of(stored), facts_of(given));
   ASSERT_EQ(stored.verdicts.size(), given.verdicts.size());
   for (const registry::RunVerdict& verdict : given.verdicts) {
     const auto found = std::find_if(stored.verdicts.begin(), stored.verdicts.end(),

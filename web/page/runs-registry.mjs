@@ -3,6 +3,8 @@
 // runs) that /runs.json applies, and a column per group of summary figures
 // (hits per event, beam position and width, hot pixels per stave, missing
 // packets).
+import { columnMenu } from './runs-columns.mjs';
+
 const VERDICTS = ['Good', 'Medium', 'Bad', 'Null'];
 const CERTIFICATIONS = ['Good', 'Bad', 'not for analysis', 'none'];
 export const DEFAULT_LAST = 200;
@@ -16,6 +18,7 @@ const GROUP_TITLES = {
   beam_width_row: 'Width row',
   hot_pixels: 'Hot pixels',
   missing_packet_fraction: 'Missing packets',
+  efficiency: 'Efficiency',
 };
 
 function element(tag, attributes = {}, ...children) {
@@ -31,8 +34,9 @@ function choice(name, label, values) {
   return element('label', {}, `${label} `, select);
 }
 
-// The filter bar; `changed` runs whenever a filter changes.
-export function filterBar(changed) {
+// The filter bar and the columns' menu; `changed` runs whenever a filter
+// changes, `refitted` runs when the columns chosen change.
+export function filterBar(changed, refitted) {
   const form = element('form', { id: 'runs-filters', hidden: '' },
                        choice('stand', 'Stand', []),
                        choice('verdict', 'Verdict', VERDICTS),
@@ -42,6 +46,7 @@ export function filterBar(changed) {
                        element('label', {}, 'Last ', element('input', { name: 'last', type: 'number', min: '1',
                                                                          max: '10000', value: String(DEFAULT_LAST) }),
                                ' runs'),
+                       columnMenu(refitted),
                        element('span', { id: 'runs-registry-note' }));
   form.addEventListener('change', changed);
   form.addEventListener('submit', (event) => {
@@ -77,49 +82,77 @@ export function showRegistry(registry) {
   select.value = registry.stands.includes(chosen) ? chosen : '';
 }
 
-// The groups of figures the registry holds: "beam_column_2" is stave 2 of "beam_column".
+// Where a figure is: "beam_column_2" is stave 2 of "beam_column",
+// "efficiency_2_5" chip 5 of stave 2 of "efficiency".
+function placeOf(name) {
+  const chip = /^(.*?)_(\d+)_(\d+)$/.exec(name);
+  if (chip) return { key: chip[1], stave: Number(chip[2]), chip: Number(chip[3]) };
+  const stave = /^(.*?)_(\d+)$/.exec(name);
+  if (stave) return { key: stave[1], stave: Number(stave[2]), chip: null };
+  return { key: name, stave: null, chip: null };
+}
+
+// The groups of figures the registry holds, each with a line per stave
+// (one name, or its chips' names).
 export function figureGroups(names = []) {
   const groups = new Map();
   for (const name of names) {
-    const match = /^(.*?)_(\d+)$/.exec(name);
-    const key = match ? match[1] : name;
-    if (!groups.has(key)) groups.set(key, { key, title: GROUP_TITLES[key] ?? key.replaceAll('_', ' '), names: [] });
-    groups.get(key).names.push(name);
+    const { key, stave } = placeOf(name);
+    if (!groups.has(key)) groups.set(key, { key, title: GROUP_TITLES[key] ?? key.replaceAll('_', ' '), lines: new Map() });
+    const lines = groups.get(key).lines;
+    if (!lines.has(stave)) lines.set(stave, []);
+    lines.get(stave).push(name);
   }
-  for (const group of groups.values())
-    group.names.sort((a, b) => Number(/\d+$/.exec(a)?.[0] ?? 0) - Number(/\d+$/.exec(b)?.[0] ?? 0));
+  for (const group of groups.values()) {
+    group.lines = [...group.lines.entries()].sort(([a], [b]) => (a ?? 0) - (b ?? 0))
+      .map(([stave, lineNames]) => ({ stave, names: lineNames.sort((a, b) => (placeOf(a).chip ?? 0) - (placeOf(b).chip ?? 0)) }));
+  }
   // The known groups in the order of GROUP_TITLES, then the others by name.
   const order = Object.keys(GROUP_TITLES);
   const rank = (key) => (order.includes(key) ? order.indexOf(key) : order.length);
   return [...groups.values()].sort((a, b) => rank(a.key) - rank(b.key) || a.key.localeCompare(b.key));
 }
 
-// "Hits/event, stave 2" for "hits_per_event_2".
+// "Hits/event, stave 2" for "hits_per_event_2", "Efficiency, stave 2, chip 5" for "efficiency_2_5".
 export function figureLabel(name) {
-  const match = /^(.*?)_(\d+)$/.exec(name);
-  const key = match ? match[1] : name;
+  const { key, stave, chip } = placeOf(name);
   const title = GROUP_TITLES[key] ?? key.replaceAll('_', ' ');
-  return match ? `${title}, stave ${match[2]}` : title;
+  return title + (stave === null ? '' : `, stave ${stave}`) + (chip === null ? '' : `, chip ${chip}`);
 }
 
 export function formatFigure(name, value) {
   if (value === undefined || value === null) return '–';
   if (name === 'missing_packet_fraction') return `${(100 * value).toFixed(value < 0.001 && value > 0 ? 3 : 1)}%`;
+  if (name.startsWith('efficiency_')) return `${(100 * value).toFixed(1)}%`;
   if (name.startsWith('hot_pixels')) return String(Math.round(value));
   if (Math.abs(value) >= 100) return value.toFixed(0);
   return value.toPrecision(3);
 }
 
 export function figureHeads(groups) {
-  return groups.map((group) => element('th', { class: 'figure', title: group.names.length > 1
-    ? `${group.title} of staves ${group.names.map((name) => /\d+$/.exec(name)?.[0]).join(', ')}` : group.title },
-  group.title));
+  return groups.map((group) => {
+    const staves = group.lines.map(({ stave }) => stave).filter((stave) => stave !== null);
+    const perChip = group.lines.some(({ names }) => names.length > 1);
+    const title = (perChip ? `${group.title}: the lowest chip of each stave (hover for every chip)` : group.title) +
+      (staves.length > 1 ? `, staves ${staves.join(', ')}` : '');
+    return element('th', { class: 'figure', 'data-group': group.key, title }, group.title);
+  });
+}
+
+// A stave's line of a cell: its value, or its chips' lowest with the chip named.
+function figureLine(entry, names) {
+  if (names.length === 1)
+    return element('span', { 'data-figure': names[0], title: names[0] }, formatFigure(names[0], entry.figures?.[names[0]]));
+  const measured = names.filter((name) => Number.isFinite(entry.figures?.[name]));
+  if (!measured.length) return element('span', {}, '–');
+  const lowest = measured.reduce((a, b) => (entry.figures[b] < entry.figures[a] ? b : a));
+  const every = measured.map((name) => `chip ${placeOf(name).chip} ${formatFigure(name, entry.figures[name])}`);
+  return element('span', { 'data-figure': lowest, title: every.join(', ') },
+                 `${formatFigure(lowest, entry.figures[lowest])} `, element('small', {}, `c${placeOf(lowest).chip}`));
 }
 
 // One cell per group: the staves' values one above the other.
 export function figureCells(entry, groups) {
-  return groups.map((group) => element('td', { class: 'figure' },
-                                        ...group.names.map((name) => element('span', { 'data-figure': name,
-                                                                                      title: name },
-                                                                             formatFigure(name, entry.figures?.[name])))));
+  return groups.map((group) => element('td', { class: 'figure', 'data-group': group.key },
+                                        ...group.lines.map(({ names }) => figureLine(entry, names))));
 }

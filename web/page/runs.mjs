@@ -12,6 +12,7 @@
 import { cleanup, draw, openFile } from 'jsroot';
 import { certificationCell, certifyState } from './runs-certify.mjs';
 import { figureCells, figureGroups, figureHeads, filterBar, filterQuery, showRegistry } from './runs-registry.mjs';
+import { columnState, fitColumns } from './runs-columns.mjs';
 import { drawTrend, offerFigures, trendPane, trendState } from './runs-trend.mjs';
 import { referencePlots } from './quality-plots.mjs';
 import { raiseTextSizes } from './readable-text.mjs';
@@ -31,7 +32,8 @@ const runs = {
   lastError: null,  // of the list
 };
 window.kivoRuns = runs;
-Object.defineProperties(runs, { certify: { get: certifyState }, trend: { get: trendState } });
+Object.defineProperties(runs, { certify: { get: certifyState }, trend: { get: trendState },
+                                columns: { get: columnState } });
 
 function element(tag, attributes = {}, ...children) {
   const node = document.createElement(tag);
@@ -57,7 +59,7 @@ function buildView() {
                                element('button', { type: 'button', 'data-action': 'trend', hidden: '' }, 'Trend'),
                                element('span', { id: 'runs-title' }, 'Archived runs')),
                        element('div', { id: 'runs-list', class: 'runs-pane' },
-                               filterBar(() => refreshList()), element('div', { id: 'runs-table-box' })),
+                               filterBar(() => refreshList(), () => refitList()), element('div', { id: 'runs-table-box' })),
                        element('div', { id: 'runs-trend', class: 'runs-pane', hidden: '' }, ...trendPane(() => showTrend())),
                        element('div', { id: 'runs-canvas', class: 'runs-pane', hidden: '' }),
                        element('div', { id: 'runs-quality', class: 'runs-pane', hidden: '' }),
@@ -85,6 +87,7 @@ function act(action) {
   }
   if (action === 'list') {
     showPane('list');
+    refitList();
     return;
   }
   if (action === 'trend') {
@@ -102,6 +105,13 @@ export function localTime(iso) {
   const two = (n) => String(n).padStart(2, '0');
   return `${time.getFullYear()}-${two(time.getMonth() + 1)}-${two(time.getDate())} ` +
          `${two(time.getHours())}:${two(time.getMinutes())}:${two(time.getSeconds())}`;
+}
+
+// The last event's time alone when it is on the first event's day.
+function lastEventCell(entry) {
+  const first = localTime(entry.first_event), last = localTime(entry.last_event);
+  const sameDay = first !== '?' && last !== '?' && first.slice(0, 10) === last.slice(0, 10);
+  return element('td', { class: 'time', title: last }, sameDay ? last.slice(11) : last);
 }
 
 function runRow(entry) {
@@ -122,7 +132,7 @@ function runRow(entry) {
     element('td', {}, String(entry.run ?? '?'), ...cutShort),
     element('td', { title: entry.path ?? entry.file }, entry.file),
     element('td', { class: 'time' }, localTime(entry.first_event)),
-    element('td', { class: 'time' }, localTime(entry.last_event)),
+    lastEventCell(entry),
     element('td', { class: 'number' }, entry.data_events === null ? '?' : String(entry.data_events)),
     element('td', { class: `verdict ${entry.overall ?? 'Null'}`, title: entry.overall_reason ?? entry.problem ?? '' }, verdict),
     ...(registry ? [element('td', {}, entry.stand), certificationCell(entry, refreshList),
@@ -152,7 +162,20 @@ function showList() {
     if (reference) explainReference(reference);
   });
   pane.replaceChildren(element('p', { id: 'runs-reference-note', hidden: '' }), table);
+  refitList();
 }
+
+// The figure columns as chosen, fitted to the list's box as it is now.
+function refitList() {
+  const table = document.getElementById('runs-table');
+  if (table && runs.registry?.ok) fitColumns(table, document.getElementById('runs-table-box'), runs.figureGroups);
+}
+
+let refitTimer = null;
+window.addEventListener('resize', () => {
+  clearTimeout(refitTimer);
+  refitTimer = setTimeout(refitList, 150);
+});
 
 // The display is read-only: the run becomes the reference at kivo's prompt
 // or command line. The command is shown, and copied where the browser allows.

@@ -101,6 +101,23 @@ test('the runs list reads the registry: filters, a certification by the digest u
     assert.ok(heads.includes(title), `${title} in ${heads}`);
   assert.ok(listed.some((row) => row.verdict === 'Bad') && listed.some((row) => row.verdict === 'Good'),
             JSON.stringify(listed.map((row) => row.verdict)));
+  // On a 1366 x 768 screen the list fits beside the side panel: the least
+  // needed figure columns step aside, and come back when asked for.
+  await page.setViewportSize({ width: 1366, height: 768 });
+  const fits = () => page.evaluate(() => {
+    const box = document.getElementById('runs-table-box');
+    return box.scrollWidth <= box.clientWidth;
+  });
+  await page.waitForFunction(() => window.kivoRuns.columns.fitted.length > 0);
+  assert.ok(await fits(), 'no column cut off at 1366 x 768');
+  const fitted = await page.evaluate(() => window.kivoRuns.columns.fitted);
+  assert.ok(!fitted.includes('hits_per_event') && !fitted.includes('missing_packet_fraction'), String(fitted));
+  await page.click('#runs-columns summary');
+  await page.check(`#runs-columns input[data-group="${fitted[0]}"]`);
+  await page.waitForFunction((key) => !document.querySelector(`#runs-table th[data-group="${key}"]`).hidden, fitted[0]);
+  await page.click('#runs-columns button.runs-columns-reset');
+  await page.click('#runs-columns summary');
+  await page.setViewportSize({ width: 1700, height: 1000 });
   await keepScreenshotsAtSizes(page, 'registry-list');
 
   await page.selectOption('#runs-filters select[name="stand"]', 'south');
