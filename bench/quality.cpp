@@ -76,10 +76,7 @@ class AttachedTracker {
  public:
   explicit AttachedTracker(kivo::quality::Quality& quality)
       : tracker_(kivo::tracking::Settings{}, [](const std::string&) {}) {
-    const KivoHitSink sink{
-        [](void* tracker) { return static_cast<kivo::tracking::Tracker*>(tracker)->wants_event() ? 1 : 0; },
-        [](const KivoEventHits* hits, void* tracker) { static_cast<kivo::tracking::Tracker*>(tracker)->process(*hits); },
-        [](void* tracker) { static_cast<kivo::tracking::Tracker*>(tracker)->reset(); }, &tracker_};
+    const KivoHitSink sink = kivo::tracking::hit_sink_of(tracker_);
     kivo_set_hit_sink(&sink);
     quality.attach_tracking(&tracker_);
   }

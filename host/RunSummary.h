@@ -3,9 +3,9 @@
 // and row, from the run's derived beam fits), hot pixels (firing at the
 // run's last judgement), the share of data events without the detector
 // packet, and each chip's efficiency from the tracks (matched over tracks
-// predicted on it, for the chips that had tracks). A run file keeps each as a TNamed "summary_<figure>" whose title
-// is the number, so that a registry rebuilt from the files reads the same
-// figures as the one written live.
+// predicted on it, for the chips that had tracks). A run file keeps each as
+// a TNamed "summary_<figure>" whose title is the number, so that a registry
+// rebuilt from the files reads the same figures as the one written live.
 #ifndef KIVO_HOST_RUN_SUMMARY_H
 #define KIVO_HOST_RUN_SUMMARY_H
 
@@ -23,7 +23,7 @@ namespace kivo::host {
 class RunSummary {
  public:
   static constexpr int kStaves = quality::kStaves;
-  static constexpr int kChips = 9;
+  static constexpr int kChips = quality::kChips;
 
   // The hot pixels of `quality`'s last judgement, when it judged run `run`.
   void take_hot_pixels(const quality::Quality& quality, int run);

@@ -114,10 +114,7 @@ Session::~Session() {
 void Session::start_tracking(const tracking::Settings& settings) {
   if (!settings.enabled) return;
   tracker_ = std::make_unique<tracking::Tracker>(settings, [](const std::string& line) { report(line); });
-  const KivoHitSink sink{
-      [](void* tracker) { return static_cast<tracking::Tracker*>(tracker)->wants_event() ? 1 : 0; },
-      [](const KivoEventHits* hits, void* tracker) { static_cast<tracking::Tracker*>(tracker)->process(*hits); },
-      [](void* tracker) { static_cast<tracking::Tracker*>(tracker)->reset(); }, tracker_.get()};
+  const KivoHitSink sink = tracking::hit_sink_of(*tracker_);
   plugin_.symbols().set_hit_sink(&sink);
 }
 

@@ -325,4 +325,10 @@ void Tracker::add_saved_objects(TList& list) {
   for (TObject* object : state_->objects.all()) list.Add(object);
 }
 
+KivoHitSink hit_sink_of(Tracker& tracker) {
+  return KivoHitSink{[](void* context) { return static_cast<Tracker*>(context)->wants_event() ? 1 : 0; },
+                     [](const KivoEventHits* hits, void* context) { static_cast<Tracker*>(context)->process(*hits); },
+                     [](void* context) { static_cast<Tracker*>(context)->reset(); }, &tracker};
+}
+
 }  // namespace kivo::tracking

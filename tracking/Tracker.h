@@ -225,6 +225,11 @@ class Tracker {
   std::unique_ptr<State> state_;
 };
 
+// The monitor's hit sink that feeds `tracker` (asks wants_event, hands each
+// event to process, resets with the monitor's histograms), for
+// kivo_set_hit_sink.
+KivoHitSink hit_sink_of(Tracker& tracker);
+
 }  // namespace kivo::tracking
 
 #endif

@@ -6,13 +6,7 @@
 // there on a click.
 import { placeOfRow } from './pixels.mjs';
 import { checkLabel, orderedRows, verdictGrid, whereOf } from './quality-rows.mjs';
-
-export function element(tag, attributes = {}, ...children) {
-  const node = document.createElement(tag);
-  for (const [name, value] of Object.entries(attributes)) node.setAttribute(name, value);
-  node.append(...children);
-  return node;
-}
+import { element } from './element.mjs';
 
 const verdictClass = (verdict) => (['Good', 'Medium', 'Bad', 'Null'].includes(verdict) ? verdict : 'Other');
 

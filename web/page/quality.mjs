@@ -7,7 +7,8 @@
 // exposed on window.kivoQuality for tests.
 import { cleanup, draw } from 'jsroot';
 import { Connection } from './connection.mjs';
-import { buildPanel, element, showPanel, showTabs } from './quality-panel.mjs';
+import { element } from './element.mjs';
+import { buildPanel, showPanel, showTabs } from './quality-panel.mjs';
 import { referencePlots, trendPlots } from './quality-plots.mjs';
 import { showTracks } from './tracks.mjs';
 import { VerdictBanner } from './verdict-banner.mjs';

@@ -4,16 +4,10 @@
 // It posts to /certify, the display's one write; the list is read again
 // once it is stored. State is exposed on window.kivoRuns.certify for tests.
 import { localTime } from './runs.mjs';
+import { element } from './element.mjs';
 
 const JUDGEMENTS = ['Good', 'Bad', 'not for analysis'];
 const MAX_COMMENT = 500;
-
-function element(tag, attributes = {}, ...children) {
-  const node = document.createElement(tag);
-  for (const [name, value] of Object.entries(attributes)) node.setAttribute(name, value);
-  node.append(...children);
-  return node;
-}
 
 const state = { open: null, stored: 0, error: null };
 

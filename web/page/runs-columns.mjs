@@ -4,16 +4,11 @@
 // hidden first when it does not, so that the run, its verdict and its
 // buttons stay in sight on a small screen. A table wider than its box
 // anyway scrolls in its own box, the run number and the heads kept in place.
+import { element } from './element.mjs';
+
 const STORAGE_KEY = 'kivo.runs.columns';
 // Hidden first when the table does not fit, in this order; others only by choice.
 const FIT_ORDER = ['beam_width_row', 'beam_width_column', 'beam_row', 'hot_pixels'];
-
-function element(tag, attributes = {}, ...children) {
-  const node = document.createElement(tag);
-  for (const [name, value] of Object.entries(attributes)) node.setAttribute(name, value);
-  node.append(...children);
-  return node;
-}
 
 const state = { chosen: readChoices(), fitted: [] };  // chosen: key -> true (shown) | false (hidden)
 

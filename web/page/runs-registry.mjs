@@ -4,6 +4,7 @@
 // (hits per event, beam position and width, hot pixels per stave, missing
 // packets).
 import { columnMenu } from './runs-columns.mjs';
+import { element } from './element.mjs';
 
 const VERDICTS = ['Good', 'Medium', 'Bad', 'Null'];
 const CERTIFICATIONS = ['Good', 'Bad', 'not for analysis', 'none'];
@@ -20,13 +21,6 @@ const GROUP_TITLES = {
   missing_packet_fraction: 'Missing packets',
   efficiency: 'Efficiency',
 };
-
-function element(tag, attributes = {}, ...children) {
-  const node = document.createElement(tag);
-  for (const [name, value] of Object.entries(attributes)) node.setAttribute(name, value);
-  node.append(...children);
-  return node;
-}
 
 function choice(name, label, values) {
   const select = element('select', { name }, element('option', { value: '' }, 'all'),

@@ -6,18 +6,12 @@
 // exposed on window.kivoRuns.trend for tests.
 import { cleanup, create, createHistogram, createTGraph, draw } from 'jsroot';
 import { figureLabel } from './runs-registry.mjs';
+import { element } from './element.mjs';
 
 // ROOT's colours for the verdicts (kGreen+2, kOrange+1, kRed, kGray+1), as the page's badges have them.
 const VERDICT_COLOURS = { Good: 418, Medium: 801, Bad: 632, Null: 921 };
 const VERDICT_CSS = { Good: '#237a2f', Medium: '#e68a00', Bad: '#c62828', Null: '#9e9e9e' };
 const DEFAULT_FIGURE = 'hits_per_event_0';
-
-function element(tag, attributes = {}, ...children) {
-  const node = document.createElement(tag);
-  for (const [name, value] of Object.entries(attributes)) node.setAttribute(name, value);
-  node.append(...children);
-  return node;
-}
 
 const state = { figure: null, axis: 'run', points: 0, byVerdict: {}, drawn: false, error: null };
 

@@ -17,6 +17,7 @@ import { drawTrend, offerFigures, trendPane, trendState } from './runs-trend.mjs
 import { referencePlots } from './quality-plots.mjs';
 import { raiseTextSizes } from './readable-text.mjs';
 import { mergeToScreenResolution } from './screen-resolution.mjs';
+import { element } from './element.mjs';
 
 const LIST_INTERVAL_MS = 10000;
 const CANVAS_WIDTH = 1600;
@@ -34,13 +35,6 @@ const runs = {
 window.kivoRuns = runs;
 Object.defineProperties(runs, { certify: { get: certifyState }, trend: { get: trendState },
                                 columns: { get: columnState } });
-
-function element(tag, attributes = {}, ...children) {
-  const node = document.createElement(tag);
-  for (const [name, value] of Object.entries(attributes)) node.setAttribute(name, value);
-  node.append(...children);
-  return node;
-}
 
 // The view lies over the canvas, in the box that holds it.
 function buildView() {

@@ -8,16 +8,10 @@ import { cleanup, draw } from 'jsroot';
 import { binOf, CHIPS } from './pixels.mjs';
 import { cellRectangle, chipEfficiencies, chipRectangle, efficiencyClass, efficiencyMap, percent, STAVES,
          trackPlots } from './tracks-plots.mjs';
+import { element } from './element.mjs';
 
 const state = { span: 'recent', drawn: 0 };
 const STAVE_NAMES = Array.from({ length: STAVES }, (_, s) => `stave ${s}`);
-
-function element(tag, attributes = {}, ...children) {
-  const node = document.createElement(tag);
-  for (const [name, value] of Object.entries(attributes)) node.setAttribute(name, value);
-  node.append(...children);
-  return node;
-}
 
 function grouped(count) {
   return Math.round(count).toLocaleString('en-US');

@@ -5,7 +5,7 @@
 // operator acknowledges it, the page title and the tab's icon change, and,
 // when the operator has turned it on, a sound plays.
 import { pageTitle } from './quality-plots.mjs';
-import { element } from './quality-panel.mjs';
+import { element } from './element.mjs';
 import { checkLabel, newlyBad, rowKey, whereOf, worstRow } from './quality-rows.mjs';
 
 const TITLE = document.title;
