@@ -150,8 +150,11 @@ const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 
 async function start() {
   // The view is restored once the canvas and the quality panel are there.
+  // A load without a view in its address has nothing to restore: a tab the
+  // operator chose while the canvas was still coming stays chosen.
   while (!(window.kivoDisplay?.drawnVersion > 0) || !window.kivoQuality) await sleep(100);
-  await restore(readView(fragmentParams()));
+  const view = readView(fragmentParams());
+  if (Object.keys(view).length) await restore(view);
   window.history.replaceState({ kivoView: true }, '', window.location.href);
   address.restored = true;
   setInterval(watch, WATCH_MS);

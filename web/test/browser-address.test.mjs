@@ -13,6 +13,7 @@ import { join } from 'node:path';
 import { openPage } from './support/browser.mjs';
 import { buildProgram } from './support/processes.mjs';
 import { allSourcesRead, quitKivo, simulate, startKivo } from './support/kivo.mjs';
+import { publish, publishQuality, startFixture } from './support/fixture.mjs';
 
 const workDir = mkdtempSync(join(tmpdir(), 'kivo-address-'));
 const archive = join(workDir, 'runs');
@@ -151,5 +152,25 @@ test('the runs list marks the run cut short, gives each verdict\'s reason and a 
     assert.match(await page.$eval('#runs-reference-note', (note) => note.textContent), /reference\("ARCHIVE\/run3\.root"\)/);
   } finally {
     await browser.close();
+  }
+});
+
+test('a tab chosen before the first canvas is drawn stays chosen when the page starts following its address', async () => {
+  const { fixture, url: fixtureUrl } = await startFixture();
+  const browser = await openPage(fixtureUrl, { width: 1366, height: 768 });
+  try {
+    const { page } = browser;
+    await publishQuality(fixture, workDir, { judged: true, run: 5, event: 400, time: '2026-01-01T12:00:00Z',
+                                             overall: 'Good', staves: ['Good', 'Good', 'Good', 'Good'], rows: [] });
+    await page.waitForFunction(() => window.kivoQuality.overall === 'Good');
+    await page.click('#quality-tabs button[data-view="trends"]');
+    await publish(fixture, workDir, 5, 400);
+    await restored(page);
+    await page.waitForTimeout(900);
+    assert.equal(await page.evaluate(() => window.kivoQuality.view), 'trends');
+    assert.equal(fragment(page.url()).get('view'), 'trends');
+  } finally {
+    await browser.close();
+    await fixture.stop();
   }
 });
