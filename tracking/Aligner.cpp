@@ -27,8 +27,10 @@ constexpr double kFineSignificance = 6;
 constexpr double kFineError = 1;
 constexpr double kFinePatience = 4096;
 constexpr double kFineGiveUp = 8192;
-// A peak of the recent correlation.
-constexpr double kRecentExcess = 20;
+// A peak of the recent correlation: in a sparse beam an epoch holds a dozen
+// pairs of the same particles over next to no background, which the
+// significance weighs.
+constexpr double kRecentExcess = 12;
 constexpr double kRecentSignificance = 6;
 constexpr double kRecentFineExcess = 15;
 constexpr double kRecentFineSignificance = 5;

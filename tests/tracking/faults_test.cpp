@@ -72,6 +72,27 @@ TEST(Faults, TwoStavesWithSwappedCablesAreBothDisplacedToEachOthersOffset) {
   }
 }
 
+// In a sparse beam the correlation of one epoch holds few pairs: a peak of
+// a dozen pairs over next to no background already tells that every stave
+// moved against stave 3 when stave 3's cables were swapped with stave 1's.
+TEST(Faults, ASwapWithTheReferenceStaveInASparseBeamIsSeenWithinThreeEpochs) {
+  const auto swapped = [](long long i, testing::EventPixels& e) {
+    if (i >= kFrom) std::swap(e.pixels[1], e.pixels[3]);
+  };
+  for (const std::uint64_t seed : {2, 8, 12}) {
+    sim::SimConfig sparse;
+    sparse.particles = 3;
+    sparse.seed = seed;
+    testing::TrackedRun run = track_run(sparse, kEvents, swapped, Settings{}, true);
+    const Alignment& a = run.tracker->alignment();
+    for (std::size_t s = 0; s < kStaves - 1; ++s) {
+      EXPECT_EQ(a.staves[s].state, AlignmentState::displaced) << "seed " << seed << ", stave " << s;
+      EXPECT_LT(a.staves[s].displaced_since_event, kFrom + 1100) << "seed " << seed << ", stave " << s;
+    }
+    EXPECT_NEAR(a.staves[1].peak_columns, 80, 2) << "seed " << seed;
+  }
+}
+
 TEST(Faults, SwappedChipCablesPutTheLostHitsOnTheOtherChip) {
   // Chips 3 and 5 of stave 2 (beside the beam chip 4) exchange their hits.
   sim::SimConfig wide;
