@@ -4,15 +4,18 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace kivo::web {
 
 namespace {
 
-// Enough for the event thread to keep most of a processor that a busy server
-// thread shares with it; any user may raise a thread's nice value.
-constexpr int kServingNice = 10;
+// Above the main thread's (event processing's), enough for it to keep most
+// of a processor that a busy server thread shares with it; any user may
+// raise a thread's nice value. A kivo started under `nice` keeps the step.
+constexpr int kServingNiceStep = 10;
+constexpr int kHighestNice = 19;
 
 }  // namespace
 
@@ -30,8 +33,12 @@ void become_serving_thread() {
 }
 
 void yield_to_event_processing() {
+  // The main thread's id is the process's: its nice value, not the calling
+  // thread's (a server thread may start another), is the one to stay above.
+  const int main_thread = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+  const int serving = std::min(main_thread + kServingNiceStep, kHighestNice);
   const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
-  if (current < kServingNice) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kServingNice);
+  if (current < serving) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), serving);
 }
 
 }  // namespace kivo::web
