@@ -12,10 +12,17 @@ namespace {
 
 constexpr int kMovedColumnBins = 2047;  // cluster column minus predicted column, -1023..1023
 
+// The contents of bins (1, y + 1) .. (nx, y + 1) of `map`, straight from its storage.
+const float* row_of(const TH2F& map, int y) {
+  return map.GetArray() + static_cast<std::ptrdiff_t>(map.GetNbinsX() + 2) * (y + 1) + 1;
+}
+
 void read_cells(const TH2F& map, std::vector<double>& cells) {
   cells.assign(kTrackCells, 0.0);
-  for (int y = 0; y < kTrackCellsY; ++y)
-    for (int x = 0; x < kTrackCellsX; ++x) cells[static_cast<std::size_t>(x + kTrackCellsX * y)] = map.GetBinContent(x + 1, y + 1);
+  for (int y = 0; y < kTrackCellsY; ++y) {
+    const float* row = row_of(map, y);
+    for (int x = 0; x < kTrackCellsX; ++x) cells[static_cast<std::size_t>(x + kTrackCellsX * y)] = row[x];
+  }
 }
 
 std::vector<double> bins_of(const TH1F& histogram) {
@@ -31,13 +38,15 @@ ResidualSums residual_sums(const TH1F& histogram) {
 }
 
 // The pairs of hmoved_cells by the chips and places of prediction and cluster.
+// Row by row of the map's storage: nearly every bin is empty.
 void read_moved_cells(const TH2F& map, std::array<MovedPairs, tracking::kChips>& moved) {
-  for (int i = 0; i < kTrackCellsX; ++i) {
-    const int chip = i / kChipCellsX, at = i % kChipCellsX;
-    MovedPairs& pairs = moved[static_cast<std::size_t>(chip)];
-    for (int j = 0; j < kTrackCellsX; ++j) {
-      const double count = map.GetBinContent(i + 1, j + 1);
+  for (int j = 0; j < kTrackCellsX; ++j) {
+    const float* row = row_of(map, j);
+    for (int i = 0; i < kTrackCellsX; ++i) {
+      const double count = row[i];
       if (count == 0) continue;
+      const int chip = i / kChipCellsX, at = i % kChipCellsX;
+      MovedPairs& pairs = moved[static_cast<std::size_t>(chip)];
       const int to_chip = j / kChipCellsX, to = j % kChipCellsX;
       const bool same_place = std::abs(to - at) <= 1;
       if (to_chip != chip) {
