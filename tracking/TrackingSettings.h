@@ -34,7 +34,7 @@ struct Settings {
   // from their hits). It takes as many events as that allows, in runs of
   // consecutive ones so that the lags can be matched, and counts the others.
   // A large value (100) takes every event.
-  double cost_share = 0.2;
+  double cost_share = 0.25;
 };
 
 }  // namespace kivo::tracking

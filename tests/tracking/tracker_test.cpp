@@ -198,8 +198,10 @@ TEST(Tracker, TakesTheEventsItsShareOfTimeAllowsInRuns) {
   testing::TrackedRun run = track_run(late, 20000, {}, Settings{});
   const Tracker& t = *run.tracker;
   const double share = t.taken_events() / t.events();
+  // The share of events follows the share of time (higher while a late
+  // stave keeps the search going, which gets more of it).
   EXPECT_GT(share, 0.03);
-  EXPECT_LT(share, 0.3);
+  EXPECT_LT(share, 1.6 * Settings{}.cost_share);
   Tracker& writable = *run.tracker;
   const Objects& o = writable.objects();
   EXPECT_EQ(o.events->GetBinContent(1), 20000);
