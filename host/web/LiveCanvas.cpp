@@ -121,7 +121,8 @@ std::unique_ptr<TH2F> LiveCanvas::overview(int stave, const TH2F& map) {
 }
 
 // The maps of the window the monitor last ended, each like the overview of
-// its stave in this frame; those of the last frame while the window and
+// its stave in this frame but holding each block's hits in the window (whole
+// numbers: short to write; the page divides them); those of the last frame while the window and
 // the maps on the canvas are the same.
 std::shared_ptr<const RecentMaps> LiveCanvas::recent_maps(const std::vector<LiveFrame::HitMap>& hit_maps) {
   if (!source_.recent_window || !source_.recent_blocks) return nullptr;
@@ -136,7 +137,6 @@ std::shared_ptr<const RecentMaps> LiveCanvas::recent_maps(const std::vector<Live
   recent->last_event = window.last_event;
   recent->events = window.events;
   values_.resize(std::size_t(kOverviewBinsX) * kOverviewBinsY);
-  const double per_block = double(kOverviewBlockX) * kOverviewBlockY * window.events;
   for (const LiveFrame::HitMap& hit_map : hit_maps) {
     if (!window.serial || source_.recent_blocks(hit_map.stave, values_.data()) != 0) continue;
     const auto& overview = static_cast<const TH2F&>(*hit_map.overview);
@@ -149,7 +149,7 @@ std::shared_ptr<const RecentMaps> LiveCanvas::recent_maps(const std::vector<Live
     for (int by = 1; by <= kOverviewBinsY; ++by)
       for (int bx = 1; bx <= kOverviewBinsX; ++bx) {
         const float block = values_[std::size_t(by - 1) * kOverviewBinsX + (bx - 1)];
-        cells[cell(kOverviewBinsX, bx, by)] = static_cast<float>(block / per_block);
+        cells[cell(kOverviewBinsX, bx, by)] = block;
         hits += block;
       }
     map->SetEntries(hits);

@@ -37,8 +37,7 @@ struct LiveRegion {
 };
 
 // The hit maps over the last complete recent window, at the overview's
-// resolution: each block holds the mean hits per pixel and event of its
-// pixels in the window. Made on the event thread when a window has ended,
+// resolution: each block holds the hits of its pixels in the window. Made on the event thread when a window has ended,
 // then shared, read-only, by every frame and the view store until the next
 // (detached histograms, which any thread may free).
 struct RecentMaps {

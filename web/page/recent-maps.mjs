@@ -2,9 +2,20 @@
 // run, and what the page holds of those recent maps. kivo keeps, per stave,
 // the hits of the last complete window of the occupancy check's shortest
 // length (update.json's recent_window) and sends a stave's recent map only
-// when the page asks for it (recent=STAVE:HELD), once per window. Each map
-// block holds the mean hits per pixel and event of its pixels in the window.
+// when the page asks for it (recent=STAVE:HELD), once per window, each block
+// holding the hits of its pixels in the window; the page draws the mean hits
+// per pixel and event of each block.
 const count = (n) => Number(n).toLocaleString('en-US');
+
+// `map` (hits of each block in a window of `events` events) as the mean hits
+// per pixel and event of each block, in place.
+function perPixelAndEvent(map, events) {
+  const pixels = ((map.fXaxis.fXmax - map.fXaxis.fXmin) / map.fXaxis.fNbins) *
+                 ((map.fYaxis.fXmax - map.fYaxis.fXmin) / map.fYaxis.fNbins);
+  const divisor = pixels * (events || 1);
+  for (let cell = 0; cell < map.fArray.length; ++cell) map.fArray[cell] /= divisor;
+  return map;
+}
 
 export class RecentMaps {
   constructor() {
@@ -42,7 +53,8 @@ export class RecentMaps {
     if (reset) this.maps.clear();
     const before = JSON.stringify(this.window);
     this.window = update.recent_window ?? null;
-    for (const entry of update.recent ?? []) this.maps.set(entry.stave, { version: entry.version, map: entry.map });
+    for (const entry of update.recent ?? [])
+      this.maps.set(entry.stave, { version: entry.version, map: perPixelAndEvent(entry.map, this.window?.events) });
     return (update.recent?.length ?? 0) > 0 || before !== JSON.stringify(this.window);
   }
 
