@@ -218,8 +218,9 @@ void apply_fill_statistics(PendingFills& pending) {
   const float* block = pending.block_maxima[i];
   if (block == &pending.outside_blocks) return before;
   const PendingFills::TargetView& view = pending.views[pending.hit_targets[i]];
-  raise_block(view.block_maxima, view.raised_blocks, view.raised_maxima, static_cast<int>(block - view.block_maxima),
-              after);
+  const int index = static_cast<int>(block - view.block_maxima);
+  view.block_sums[index] += 1;
+  raise_block(view.block_maxima, view.raised_blocks, view.raised_maxima, index, after);
   if (after - before != 1) correct_sums(pending, i, before, after);
   return before;
 }

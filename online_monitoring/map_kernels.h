@@ -103,9 +103,9 @@ struct FillTarget {
 // inside them when no summary is kept); and per map the entries the queued hits add and the map's
 // statistics sums carried forward hit by hit (taken from the map at its
 // first in-range hit), so that every sum is rounded exactly as one Fill per
-// hit would round it. The column, row and block sums of kept summaries count each
-// hit when it is queued; its block, and its block's maximum when that rises,
-// are marked raised when it is applied.
+// hit would round it. The column and row sums of kept summaries count each
+// hit when it is queued; its block sum counts it, and its block, and its
+// block's maximum when that rises, are marked raised, when it is applied.
 struct PendingFills {
   static constexpr int kCapacity = 1024;
   // Where each target's cells and summary lie, looked up once per batch.
@@ -198,9 +198,9 @@ inline void queue_hits(PendingFills& pending, int target, int chip, const int* i
         view.column_sums[binx] += 1;
         view.row_sums[biny] += 1;
         const int block_index = y / kOverviewBlockY * kOverviewBinsX + x / kOverviewBlockX;
-        view.block_sums[block_index] += 1;
         block = view.block_maxima + block_index;
         __builtin_prefetch(block, 1);
+        __builtin_prefetch(view.block_sums + block_index, 1);
       }
     }
     if (tracking) {
