@@ -256,10 +256,10 @@ struct MonitorSymbols {
   decltype(&::kivo_materialise_maps) materialise_maps = nullptr;
   decltype(&::kivo_chip_hits) chip_hits = nullptr;
   decltype(&::kivo_hot_cells) hot_cells = nullptr;
+  decltype(&::kivo_hit_sums) hit_sums = nullptr;
   decltype(&::kivo_set_recent_window) set_recent_window = nullptr;
   decltype(&::kivo_recent_window) recent_window = nullptr;
   decltype(&::kivo_recent_blocks) recent_blocks = nullptr;
-  decltype(&::kivo_hit_sums) hit_sums = nullptr;
   decltype(&::kivo_copy_run) copy_run = nullptr;
   decltype(&::kivo_derive_run) derive_run = nullptr;
   decltype(&::kivo_free_run) free_run = nullptr;
@@ -294,10 +294,10 @@ void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
   visit("kivo_materialise_maps", symbols.materialise_maps);
   visit("kivo_chip_hits", symbols.chip_hits);
   visit("kivo_hot_cells", symbols.hot_cells);
+  visit("kivo_hit_sums", symbols.hit_sums);
   visit("kivo_set_recent_window", symbols.set_recent_window);
   visit("kivo_recent_window", symbols.recent_window);
   visit("kivo_recent_blocks", symbols.recent_blocks);
-  visit("kivo_hit_sums", symbols.hit_sums);
   visit("kivo_copy_run", symbols.copy_run);
   visit("kivo_derive_run", symbols.derive_run);
   visit("kivo_free_run", symbols.free_run);
