@@ -67,9 +67,14 @@ const kivo::bench::SampleRun& noisy_run() {
   return run;
 }
 
-// Books the monitor and processes the noisy run event by event.
+// The recent window kivo keeps with the display on (the occupancy check's shortest).
+constexpr int kRecentWindow = 1000;
+
+// Books the monitor and processes the noisy run event by event, keeping the
+// recent window as kivo does with the display on.
 void process_noisy_run() {
   pinit();
+  kivo_set_recent_window(kRecentWindow);
   kivo::bench::start_run();
   silently([] {
     process_event(kivo::eventio::make_event(noisy_run().begin).get());
@@ -77,7 +82,9 @@ void process_noisy_run() {
   });
 }
 
-HitMapSource monitor_maps() { return {h2d_chip_norm, kivo_norm_overview, kivo_norm_region}; }
+HitMapSource monitor_maps() {
+  return {h2d_chip_norm, kivo_norm_overview, kivo_norm_region, kivo_recent_window, kivo_recent_blocks};
+}
 
 // The display in this process: each canvas update copied and handed to the
 // display thread, as kivo does with the display on.
@@ -120,6 +127,29 @@ kivo::bench::Result live_serialise() {
   return map_pass_result([&] {
     display.store.publish(serialise(*frame));
     kivo::bench::keep(display.full_update());
+  });
+}
+
+// The same with a page showing the four recent maps, whose window changes
+// at each publish: two frames a window apart, published in turns, so that
+// every update serialises the four recent maps anew.
+kivo::bench::Result live_serialise_recent() {
+  process_noisy_run();
+  Display display;
+  silently([] { OM(); });
+  const auto first = display.live.frame(*com, {}, kivo_run, 0);
+  silently([] {
+    for (int e = 0; e < kRecentWindow; e++) process_event(kivo::eventio::make_event(noisy_run().data[e]).get());
+  });
+  const auto second = display.live.frame(*com, {}, kivo_run, 0);
+  if (first->recent == second->recent) return {};
+  kivo::web::ViewRequest watching{"bench", 0, {}, {}};
+  for (int stave = 0; stave < NSTAVE; stave++) watching.recent.emplace_back(stave, 0);
+  bool turn = false;
+  return map_pass_result([&] {
+    turn = !turn;
+    display.store.publish(serialise(turn ? *first : *second));
+    kivo::bench::keep(gzip(display.store.update(watching, "null")));
   });
 }
 
@@ -332,6 +362,8 @@ KIVO_BENCH("OM with display", "one OM() with the display on, maps of a long nois
 KIVO_BENCH("live copy", "the event thread's share of a publish: the canvas copied with overview maps", live_copy);
 KIVO_BENCH("live serialise", "the display thread's share: a copy serialised and a full update compressed",
            live_serialise);
+KIVO_BENCH("live serialise, recent watched",
+           "the same with a page showing the four recent maps, a new window at each publish", live_serialise_recent);
 KIVO_BENCH("bytes per update", "the largest full update a page receives, any occupancy", bytes_per_update);
 KIVO_BENCH("ingestion with page", "kivo at set_refresh(1000), display on, a page fetching every update",
            ingestion_with_page);

@@ -103,6 +103,33 @@ int kivo_hit_sums(int stave, double* columns, double* rows);
 int kivo_hot_cells(int stave, double threshold, double ratio, int* xbins, int* ybins, int capacity,
                    int* above);
 
+// The recent view of the hit maps: the hits of each stave's raw map
+// (h2d_chip) in the last complete window of `events` data events with the
+// detector packet, windows ending at multiples of `events` counted from the
+// last reset. The monitor takes each window's block sums (the overview's
+// blocks of kOverviewBlockX x kOverviewBlockY bins) at its end, from what it
+// keeps while hits are filled; nothing is kept while no window is set.
+struct KivoRecentWindow {
+  long serial;       // counts the windows taken since the library was loaded; 0: none yet
+  long first_event;  // the window's events, counted from 1 since the last reset
+  long last_event;
+  int events;        // the window's length, as set
+};
+
+// Sets the window (0 turns the recent view off); the windows start anew.
+// Returns 0, or -1, changing nothing, for a negative length.
+int kivo_set_recent_window(int events);
+
+// The last complete window into `window`. Returns 0, or -1 when there is
+// none yet (fewer events since the reset or since the window was set, or no
+// window set); `window->events` is the length set either way.
+int kivo_recent_window(KivoRecentWindow* window);
+
+// The hits of stave `stave` in that window added up per block, into `out`
+// (kOverviewBinsX * kOverviewBinsY values, laid out as kivo_norm_overview
+// lays them out). Returns 0, or -1 for a stave out of range or no window.
+int kivo_recent_blocks(int stave, float* out);
+
 // The run archive's copy of the run the monitor holds, taken when the run
 // ends (on the thread that processes events, between two events), then
 // turned into the objects of its file on another thread.
@@ -230,6 +257,9 @@ struct MonitorSymbols {
   decltype(&::kivo_chip_hits) chip_hits = nullptr;
   decltype(&::kivo_hot_cells) hot_cells = nullptr;
   decltype(&::kivo_hit_sums) hit_sums = nullptr;
+  decltype(&::kivo_set_recent_window) set_recent_window = nullptr;
+  decltype(&::kivo_recent_window) recent_window = nullptr;
+  decltype(&::kivo_recent_blocks) recent_blocks = nullptr;
   decltype(&::kivo_copy_run) copy_run = nullptr;
   decltype(&::kivo_derive_run) derive_run = nullptr;
   decltype(&::kivo_free_run) free_run = nullptr;
@@ -265,6 +295,9 @@ void for_each_monitor_symbol(MonitorSymbols& symbols, Visit&& visit) {
   visit("kivo_chip_hits", symbols.chip_hits);
   visit("kivo_hot_cells", symbols.hot_cells);
   visit("kivo_hit_sums", symbols.hit_sums);
+  visit("kivo_set_recent_window", symbols.set_recent_window);
+  visit("kivo_recent_window", symbols.recent_window);
+  visit("kivo_recent_blocks", symbols.recent_blocks);
   visit("kivo_copy_run", symbols.copy_run);
   visit("kivo_derive_run", symbols.derive_run);
   visit("kivo_free_run", symbols.free_run);

@@ -46,7 +46,8 @@ long MonitorObjects::events() const {
 
 web::HitMapSource MonitorObjects::hit_maps() const {
   const MonitorSymbols& symbols = plugin_.symbols();
-  return {*symbols.h2d_chip_norm, symbols.norm_overview, symbols.norm_region};
+  return {*symbols.h2d_chip_norm, symbols.norm_overview, symbols.norm_region, symbols.recent_window,
+          symbols.recent_blocks};
 }
 
 void MonitorObjects::collect(TList& objects) const {

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -82,6 +83,7 @@ Session::Session(const MonitorPlugin& plugin, interp::Registry& registry, web::W
       [&plugin](const char* name) { return plugin.symbol(name); }, quality_inputs_missing_);
   quality_ = std::make_unique<quality::Quality>(std::move(quality), inputs, report);
   quality_->attach_tracking(tracker_.get());
+  if (display_) keep_recent_maps();
   if (!recording.archive_directory.empty()) {
     RunArchive::Recorded recorded;
     if (run_registry_) recorded = [this](const RunArchive::RecordedRun& run) { record_in_registry(run); };
@@ -109,6 +111,14 @@ Session::~Session() {
   if (display_) display_->metrics().set_live_counts(nullptr);
   rootcompat::SetCanvasPublisher(nullptr);
   registry_.remove_owner(kHostOwner);
+}
+
+// The page's recent hit maps cover the occupancy check's shortest window,
+// so that they show what that check judges.
+void Session::keep_recent_maps() {
+  const double window = quality_->config().occupancy.min_events;
+  const int events = window >= 1 && window <= std::numeric_limits<int>::max() ? static_cast<int>(window) : 0;
+  plugin_.symbols().set_recent_window(events);
 }
 
 void Session::start_tracking(const tracking::Settings& settings) {

@@ -138,6 +138,7 @@ class Session {
   bool copy_run(const RunFacts& facts, RunArchive::RunCopy& copy, std::string& error);
   std::optional<double> event_rate() const;
   void register_quality_commands();
+  void keep_recent_maps();
   // Creates the track reconstruction when `settings` enable it and has the
   // monitor hand it every event's hits.
   void start_tracking(const tracking::Settings& settings);

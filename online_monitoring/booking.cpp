@@ -14,6 +14,7 @@
 #include "hit_sink.h"
 #include "kivo.h"
 #include "monitor_state.h"
+#include "recent_maps.h"
 
 int init_done = 0;
 int kivo_evnts = 0;
@@ -114,6 +115,7 @@ int pinit() {
   clear_raw_summaries();
   clear_correlations();
   clear_busy_events();
+  restart_recent_windows();
   return 0;
 }
 
@@ -133,5 +135,6 @@ void reset_histos() {
   clear_raw_summaries();
   clear_correlations();
   clear_busy_events();
+  restart_recent_windows();
   tell_sink_reset();
 }

@@ -13,6 +13,7 @@
 #include "hit_sink.h"
 #include "kivo.h"
 #include "monitor_state.h"
+#include "recent_maps.h"
 
 namespace {
 
@@ -201,6 +202,7 @@ void process_packet(Packet* p) {
   fill_position_differences(sums, fill_stave_summaries(sums));
   record_event_means(sums.npixels, sums.row_sum, sums.col_sum, sums.masked);
   hnevnt->Fill(0);
+  count_recent_event();
   hand_sink_hits(sums.npixels);
 }
 

@@ -29,10 +29,6 @@ bool fast() { return chosen_path == KernelPath::fast; }
 
 int stride_of(const TH2F& map) { return map.GetNbinsX() + 2; }
 
-int block_of(int xbin, int ybin) {
-  return (ybin - 1) / kOverviewBlockY * kOverviewBinsX + (xbin - 1) / kOverviewBlockX;
-}
-
 // A content divided by the event count as analysis divides a bin: the float
 // content in double, the quotient stored as a float.
 float per_event(float content, double nevents) {
@@ -49,6 +45,7 @@ void set_kernel_path(KernelPath path) { chosen_path = path; }
 
 void clear_summary(const TH2F& map, MapSummary& summary) {
   summary.block_maxima.assign(kOverviewBlocks, 0.0f);
+  summary.block_sums.assign(kOverviewBlocks, 0.0);
   summary.column_sums.assign(map.GetNbinsX() + 2, 0.0);
   summary.row_sums.assign(map.GetNbinsY() + 2, 0.0);
   summary.raised_blocks.assign(kOverviewBlocks / 64, 0);
@@ -64,7 +61,9 @@ namespace {
 void summarise_bin(MapSummary& summary, int x, int y, float content, double& row_sum) {
   summary.column_sums[x] += content;
   row_sum += content;
-  float& block = summary.block_maxima[block_of(x, y)];
+  const int index = block_of_bin(x, y);
+  summary.block_sums[index] += content;
+  float& block = summary.block_maxima[index];
   block = std::max(block, content);
 }
 
@@ -128,6 +127,7 @@ void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, st
   double* column_sums = summary.column_sums.data();
   double* row_sums = summary.row_sums.data();
   float* block_maxima = summary.block_maxima.data();
+  double* block_sums = summary.block_sums.data();
   std::uint64_t* raised_blocks = summary.raised_blocks.data();
   std::uint64_t* raised_maxima = summary.raised_maxima.data();
   for (std::size_t i = first; i < changes.size(); i++) {
@@ -138,7 +138,9 @@ void replay_changes(const TH2F& map, const std::vector<ChangedCell>& changes, st
     const double grown = double(after) - double(change.before);
     column_sums[x] += grown;
     row_sums[y] += grown;
-    raise_block(block_maxima, raised_blocks, raised_maxima, block_of(x, y), after);
+    const int block = block_of_bin(x, y);
+    block_sums[block] += grown;
+    raise_block(block_maxima, raised_blocks, raised_maxima, block, after);
   }
   summary.entries = map.GetEntries();
 }
@@ -158,6 +160,7 @@ void start_fills(PendingFills& pending, const FillTarget (&targets)[kMonitorStav
                         summary ? summary->column_sums.data() : nullptr,
                         summary ? summary->row_sums.data() : nullptr,
                         summary ? summary->block_maxima.data() : nullptr,
+                        summary ? summary->block_sums.data() : nullptr,
                         summary ? summary->raised_blocks.data() : nullptr,
                         summary ? summary->raised_maxima.data() : nullptr};
   }
@@ -201,6 +204,7 @@ void apply_fill_statistics(PendingFills& pending) {
   const double correction = double(after) - double(before) - 1;
   summary->column_sums[index % stride] += correction;
   summary->row_sums[index / stride] += correction;
+  summary->block_sums[block_of_bin(index % stride, index / stride)] += correction;
 }
 
 // One queued hit applied: its cell grows by one and, when in range, its
@@ -214,8 +218,9 @@ void apply_fill_statistics(PendingFills& pending) {
   const float* block = pending.block_maxima[i];
   if (block == &pending.outside_blocks) return before;
   const PendingFills::TargetView& view = pending.views[pending.hit_targets[i]];
-  raise_block(view.block_maxima, view.raised_blocks, view.raised_maxima, static_cast<int>(block - view.block_maxima),
-              after);
+  const int index = static_cast<int>(block - view.block_maxima);
+  view.block_sums[index] += 1;
+  raise_block(view.block_maxima, view.raised_blocks, view.raised_maxima, index, after);
   if (after - before != 1) correct_sums(pending, i, before, after);
   return before;
 }
@@ -463,7 +468,7 @@ std::vector<float> block_maxima_of(const TH2F& map) {
   std::vector<float> maxima(kOverviewBlocks, kNoContent);
   for (int y = 1; y <= map.GetNbinsY(); y++)
     for (int x = 1; x <= map.GetNbinsX(); x++) {
-      float& block = maxima[block_of(x, y)];
+      float& block = maxima[block_of_bin(x, y)];
       block = std::max(block, static_cast<float>(map.GetBinContent(x, y)));
     }
   return maxima;

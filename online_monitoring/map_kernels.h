@@ -27,6 +27,10 @@ void set_kernel_path(KernelPath path);
 // The blocks of kOverviewBlockX x kOverviewBlockY bins a summary keeps, and
 // the content below every content, where a maximum starts.
 inline constexpr int kOverviewBlocks = kOverviewBinsX * kOverviewBinsY;
+// The block of in-range bin (x, y), from 0, as a summary lays its blocks out.
+inline int block_of_bin(int xbin, int ybin) {
+  return (ybin - 1) / kOverviewBlockY * kOverviewBinsX + (xbin - 1) / kOverviewBlockX;
+}
 inline constexpr float kNoContent = -std::numeric_limits<float>::infinity();
 
 // What is kept beside a raw hit map, over its in-range bins only.
@@ -34,6 +38,9 @@ struct MapSummary {
   // The largest content of each block of kOverviewBlockX x kOverviewBlockY
   // bins, laid out as kivo_norm_overview lays out its blocks.
   std::vector<float> block_maxima;
+  // The contents of each of those blocks added up (in y, then x order), laid
+  // out as block_maxima: what the recent view of the maps subtracts.
+  std::vector<double> block_sums;
   std::vector<double> column_sums;  // by x bin, each added up in y order
   std::vector<double> row_sums;     // by y bin, each added up in x order
   // One bit per block, as block_maxima lays them out (block b is bit b % 64
@@ -97,8 +104,8 @@ struct FillTarget {
 // statistics sums carried forward hit by hit (taken from the map at its
 // first in-range hit), so that every sum is rounded exactly as one Fill per
 // hit would round it. The column and row sums of kept summaries count each
-// hit when it is queued; its block, and its block's maximum when that rises,
-// are marked raised when it is applied.
+// hit when it is queued; its block sum counts it, and its block, and its
+// block's maximum when that rises, are marked raised, when it is applied.
 struct PendingFills {
   static constexpr int kCapacity = 1024;
   // Where each target's cells and summary lie, looked up once per batch.
@@ -108,6 +115,7 @@ struct PendingFills {
     double* column_sums;
     double* row_sums;
     float* block_maxima;
+    double* block_sums;
     std::uint64_t* raised_blocks;
     std::uint64_t* raised_maxima;
   };
@@ -189,8 +197,10 @@ inline void queue_hits(PendingFills& pending, int target, int chip, const int* i
       if (keeping) {
         view.column_sums[binx] += 1;
         view.row_sums[biny] += 1;
-        block = view.block_maxima + y / kOverviewBlockY * kOverviewBinsX + x / kOverviewBlockX;
+        const int block_index = y / kOverviewBlockY * kOverviewBinsX + x / kOverviewBlockX;
+        block = view.block_maxima + block_index;
         __builtin_prefetch(block, 1);
+        __builtin_prefetch(view.block_sums + block_index, 1);
       }
     }
     if (tracking) {

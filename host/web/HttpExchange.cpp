@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Gzip.h"
 #include "LiveCanvas.h"
@@ -55,6 +56,34 @@ bool parse_zoom(const std::string& text, std::pair<MapRegion, long>& zoom) {
   zoom.first = {int(fields[0]), int(fields[1]), int(fields[2]), int(fields[3]), int(fields[4])};
   zoom.second = fields[5];
   return zoom.first.valid(HitMapSource::kStaves, kMapBinsX, kMapBinsY);
+}
+
+// "S:HELD", a stave whose recent map the page shows and the window it holds.
+bool parse_recent(const std::string& text, std::pair<int, long>& recent) {
+  const std::size_t colon = text.find(':');
+  long stave = -1;
+  if (colon == std::string::npos || !parse_long(text.substr(0, colon), stave) ||
+      !parse_long(text.substr(colon + 1), recent.second) || recent.second < 0)
+    return false;
+  recent.first = static_cast<int>(stave);
+  return stave >= 0 && stave < HitMapSource::kStaves;
+}
+
+// Each item of a comma-separated list read by `parse` into `items`; empty,
+// or the first item it refuses.
+template <class Item, class Parse>
+std::string parse_list(const std::string& list, Parse&& parse, std::vector<Item>& items) {
+  std::size_t from = 0;
+  while (from < list.size()) {
+    std::size_t comma = list.find(',', from);
+    if (comma == std::string::npos) comma = list.size();
+    Item item;
+    const std::string text = list.substr(from, comma - from);
+    if (!parse(text, item)) return text;
+    items.push_back(item);
+    from = comma + 1;
+  }
+  return {};
 }
 
 }  // namespace
@@ -121,25 +150,22 @@ bool etag_matches(const char* if_none_match, std::string_view etag) {
   return false;
 }
 
-// Reads ?instance=&since=&zoom= into `request`; empty, or what is wrong.
+// Reads ?instance=&since=&zoom=&recent= into `request`; empty, or what is wrong.
 // Regions too large to be copied are left out: the page shows the overview there.
 std::string parse_view_request(const char* query, ViewRequest& request) {
-  std::string since, zooms;
+  std::string since, zooms, recent;
   if (!query_value(query, "instance", request.instance) || !query_value(query, "since", since) ||
-      !query_value(query, "zoom", zooms))
+      !query_value(query, "zoom", zooms) || !query_value(query, "recent", recent))
     return "query too long";
   if (!since.empty() && !parse_long(since, request.since)) return "since is not a version number: " + since;
-  std::size_t from = 0;
-  while (from < zooms.size()) {
-    std::size_t comma = zooms.find(',', from);
-    if (comma == std::string::npos) comma = zooms.size();
-    std::pair<MapRegion, long> zoom;
-    const std::string item = zooms.substr(from, comma - from);
-    if (!parse_zoom(item, zoom)) return "not a hit-map region STAVE:X1:X2:Y1:Y2:HELD: " + item;
+  std::vector<std::pair<MapRegion, long>> asked;
+  if (const std::string bad = parse_list(zooms, parse_zoom, asked); !bad.empty())
+    return "not a hit-map region STAVE:X1:X2:Y1:Y2:HELD: " + bad;
+  for (const auto& zoom : asked)
     if (zoom.first.bins() <= LiveCanvas::kMaxRegionBins && request.regions.size() < ZoomRequests::kMaxRegions)
       request.regions.push_back(zoom);
-    from = comma + 1;
-  }
+  if (const std::string bad = parse_list(recent, parse_recent, request.recent); !bad.empty())
+    return "not a recent map STAVE:HELD (stave 0 to " + std::to_string(HitMapSource::kStaves - 1) + "): " + bad;
   return {};
 }
 

@@ -43,7 +43,7 @@ int send_static_file(mg_connection* connection, const CachedFile& file, bool hea
 // Whether an If-None-Match header names `etag` (or "*").
 bool etag_matches(const char* if_none_match, std::string_view etag);
 
-// Reads ?instance=&since=&zoom= into `request`; empty, or what is wrong.
+// Reads ?instance=&since=&zoom=&recent= into `request`; empty, or what is wrong.
 // Regions too large to be copied are left out: the page shows the overview there.
 std::string parse_view_request(const char* query, ViewRequest& request);
 

@@ -76,6 +76,7 @@ std::shared_ptr<LiveFrame> LiveCanvas::frame(const TCanvas& canvas, const std::v
   frame->canvas = std::make_unique<rootcompat::CanvasCopy>(
       canvas, [&](const TObject& primitive, const TPad& pad) { return copy(primitive, pad, canvas); });
   frame->hit_maps.swap(copied_maps_);
+  frame->recent = recent_maps(frame->hit_maps);
   add_regions(*frame, regions);
   return frame;
 }
@@ -117,6 +118,45 @@ std::unique_ptr<TH2F> LiveCanvas::overview(int stave, const TH2F& map) {
   for (int by = 1; by <= kOverviewBinsY; ++by)
     std::copy_n(&values_[std::size_t(by - 1) * kOverviewBinsX], kOverviewBinsX, cells + cell(kOverviewBinsX, 1, by));
   return copy;
+}
+
+// The maps of the window the monitor last ended, each like the overview of
+// its stave in this frame but holding each block's hits in the window (whole
+// numbers: short to write; the page divides them); those of the last frame while the window and
+// the maps on the canvas are the same.
+std::shared_ptr<const RecentMaps> LiveCanvas::recent_maps(const std::vector<LiveFrame::HitMap>& hit_maps) {
+  if (!source_.recent_window || !source_.recent_blocks) return nullptr;
+  KivoRecentWindow window{};
+  if (source_.recent_window(&window) != 0) window.serial = 0;
+  if (recent_ && recent_->serial == window.serial && recent_->events == window.events &&
+      recent_->maps.size() == (window.serial ? hit_maps.size() : 0))
+    return recent_;
+  auto recent = std::make_shared<RecentMaps>();
+  recent->serial = window.serial;
+  recent->first_event = window.first_event;
+  recent->last_event = window.last_event;
+  recent->events = window.events;
+  values_.resize(std::size_t(kOverviewBinsX) * kOverviewBinsY);
+  for (const LiveFrame::HitMap& hit_map : hit_maps) {
+    if (!window.serial || source_.recent_blocks(hit_map.stave, values_.data()) != 0) continue;
+    const auto& overview = static_cast<const TH2F&>(*hit_map.overview);
+    const TAxis& x = *overview.GetXaxis();
+    const TAxis& y = *overview.GetYaxis();
+    std::shared_ptr<TH2F> map =
+        histogram_like(overview, kOverviewBinsX, x.GetXmin(), x.GetXmax(), kOverviewBinsY, y.GetXmin(), y.GetXmax());
+    float* cells = map->GetArray();
+    double hits = 0;
+    for (int by = 1; by <= kOverviewBinsY; ++by)
+      for (int bx = 1; bx <= kOverviewBinsX; ++bx) {
+        const float block = values_[std::size_t(by - 1) * kOverviewBinsX + (bx - 1)];
+        cells[cell(kOverviewBinsX, bx, by)] = block;
+        hits += block;
+      }
+    map->SetEntries(hits);
+    recent->maps.emplace_back(hit_map.stave, std::move(map));
+  }
+  recent_ = std::move(recent);
+  return recent_;
 }
 
 void LiveCanvas::add_regions(LiveFrame& frame, const std::vector<MapRegion>& regions) {

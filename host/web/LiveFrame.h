@@ -36,6 +36,18 @@ struct LiveRegion {
   std::unique_ptr<TH2F> map;
 };
 
+// The hit maps over the last complete recent window, at the overview's
+// resolution: each block holds the hits of its pixels in the window. Made on the event thread when a window has ended,
+// then shared, read-only, by every frame and the view store until the next
+// (detached histograms, which any thread may free).
+struct RecentMaps {
+  long serial = 0;  // of the window; 0: none ended yet
+  long first_event = 0;
+  long last_event = 0;
+  int events = 0;  // the window's length
+  std::vector<std::pair<int, std::shared_ptr<const TH2F>>> maps;  // stave, map
+};
+
 // What the page shows, copied on the event-processing thread at one canvas
 // update, then serialised on the display's own thread: the canvas with each
 // hit map at screen resolution, the zoomed regions, and further small objects
@@ -57,6 +69,7 @@ struct LiveFrame {
   std::vector<HitMap> hit_maps;
   std::vector<LiveRegion> regions;
   std::vector<MapRegion> kept_regions;  // still asked for, their last copy shown
+  std::shared_ptr<const RecentMaps> recent;  // null: the monitor keeps no recent window
   std::vector<std::pair<std::string, std::unique_ptr<TObject>>> objects;
 };
 

@@ -76,6 +76,7 @@ ViewTexts serialise(const LiveFrame& frame) {
   for (const LiveRegion& region : frame.regions)
     texts.regions.emplace_back(region.region, rootcompat::ToJSON(*region.map));
   texts.kept_regions = frame.kept_regions;
+  texts.recent = frame.recent;
   return texts;
 }
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "RootJSON.h"
+
 namespace kivo::web {
 
 namespace {
@@ -82,6 +84,42 @@ void ViewStore::publish(ViewTexts texts) {
   }
   objects_.swap(objects);
   publish_regions(texts.regions, true, texts.kept_regions);
+  publish_recent(std::move(texts.recent));
+}
+
+// The frames share one RecentMaps while the window stays: its texts stay too.
+void ViewStore::publish_recent(std::shared_ptr<const RecentMaps> recent) {
+  if (recent == recent_) return;
+  recent_ = std::move(recent);
+  recent_pieces_.clear();
+  if (!recent_) return;
+  for (const auto& [stave, map] : recent_->maps) recent_pieces_[stave].map = map;
+}
+
+std::string ViewStore::recent_json(const ViewRequest& request, bool reset) const {
+  std::unique_lock lock(mutex_);
+  const std::shared_ptr<const RecentMaps> recent = recent_;
+  std::vector<std::pair<int, RecentPiece>> wanted;
+  if (recent && recent->serial > 0)
+    for (const auto& [stave, held] : request.recent) {
+      const auto found = recent_pieces_.find(stave);
+      if (found != recent_pieces_.end() && (reset || held != recent->serial)) wanted.emplace_back(stave, found->second);
+    }
+  lock.unlock();
+  if (!recent) return {};
+  const std::string serial = std::to_string(recent->serial);
+  std::string out = R"(,"recent_window":{"events":)" + std::to_string(recent->events) + R"(,"version":)" + serial;
+  if (recent->serial > 0)
+    out += R"(,"first":)" + std::to_string(recent->first_event) + R"(,"last":)" + std::to_string(recent->last_event);
+  out += R"(},"recent":[)";
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    const RecentPiece& piece = wanted[i].second;
+    std::call_once(*piece.written, [&piece] { *piece.text = rootcompat::ToJSON(*piece.map); });
+    if (i) out += ',';
+    out += R"({"stave":)" + std::to_string(wanted[i].first) + R"(,"version":)" + serial + R"(,"map":)" + *piece.text +
+           '}';
+  }
+  return out + ']';
 }
 
 // Regions keep their version while their text stays the same. A canvas
@@ -146,7 +184,7 @@ std::string ViewStore::update(const ViewRequest& request, const std::string& act
     if (i) out += ',';
     append_region(out, regions[i].first.first, regions[i].first.second, *regions[i].second);
   }
-  out += "]}";
+  out += ']' + recent_json(request, reset) + '}';
   return out;
 }
 

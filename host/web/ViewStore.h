@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,7 @@ struct ViewTexts {
   std::vector<std::pair<std::string, std::string>> objects;
   std::vector<std::pair<MapRegion, std::string>> regions;
   std::vector<MapRegion> kept_regions;  // not copied this time, their last text stays
+  std::shared_ptr<const RecentMaps> recent;  // serialised only when a page asks for them
 };
 
 // What a page asks for: the changes since the version it holds (of this
@@ -36,6 +38,7 @@ struct ViewRequest {
   std::string instance;
   long since = 0;
   std::vector<std::pair<MapRegion, long>> regions;
+  std::vector<std::pair<int, long>> recent = {};  // stave, and the serial of the window held (0: none)
 };
 
 // The page's view as last published, in pieces that each carry the version
@@ -62,7 +65,11 @@ class ViewStore {
   // {"instance":..,"version":..,"run":..,"events":..,"published":MS,"activity":ACTIVITY,
   //  "hit_maps":[{"id":..,"stave":..,"bins":[..]}],
   //  "reset":true (when everything is sent anew), "layout":.. (when changed),
-  //  "objects":{ID:..}, "regions":[{"stave":..,"x":[..],"y":[..],"version":..,"map":..}]}
+  //  "objects":{ID:..}, "regions":[{"stave":..,"x":[..],"y":[..],"version":..,"map":..}],
+  //  "recent_window":{"events":..,"version":SERIAL,"first":..,"last":..} (first and last once a
+  //  window ended), "recent":[{"stave":..,"version":SERIAL,"map":..}] (the maps asked for
+  //  whose window is not the one held)}. A recent map is serialised once per window, by
+  //  the first request that asks for it.
   std::string update(const ViewRequest& request, const std::string& activity_json) const;
   // The whole canvas with every object in its place (null before the first
   // one), and the status it belongs to.
@@ -78,7 +85,15 @@ class ViewStore {
     long version = 0;
   };
   using Pieces = std::map<std::string, Piece>;
+  // A recent map and its text, written by the first reader that needs it.
+  struct RecentPiece {
+    std::shared_ptr<const TH2F> map;
+    std::shared_ptr<std::once_flag> written = std::make_shared<std::once_flag>();
+    std::shared_ptr<std::string> text = std::make_shared<std::string>();
+  };
   static Piece keep_or_replace(const Piece* old, std::string text, long version);
+  void publish_recent(std::shared_ptr<const RecentMaps> recent);
+  std::string recent_json(const ViewRequest& request, bool reset) const;
   void publish_regions(std::vector<std::pair<MapRegion, std::string>>& regions, bool replace_all,
                        const std::vector<MapRegion>& kept);
 
@@ -90,6 +105,8 @@ class ViewStore {
   Pieces objects_;
   std::map<MapRegion, Piece> regions_;
   long region_versions_ = 0;
+  std::shared_ptr<const RecentMaps> recent_;
+  std::map<int, RecentPiece> recent_pieces_;  // by stave, of recent_
   mutable std::shared_ptr<const std::string> canvas_;  // assembled on demand, for status_.version
   mutable long canvas_version_ = 0;
 };

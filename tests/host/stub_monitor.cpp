@@ -30,6 +30,9 @@ void kivo_materialise_maps() {}
 double kivo_chip_hits(int, int) { return -1; }
 int kivo_hot_cells(int, double, double, int*, int*, int, int*) { return -1; }
 int kivo_hit_sums(int, double*, double*) { return -1; }
+int kivo_set_recent_window(int) { return 0; }
+int kivo_recent_window(KivoRecentWindow*) { return -1; }
+int kivo_recent_blocks(int, float*) { return -1; }
 KivoRunCopy* kivo_copy_run() { return nullptr; }
 int kivo_derive_run(KivoRunCopy*, int (*)(const TObject*, void*), void*) { return -1; }
 void kivo_free_run(KivoRunCopy*) {}

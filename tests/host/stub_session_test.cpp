@@ -339,7 +339,7 @@ TEST_F(StubSessionTest, LoadAndOpenFailuresGiveNonZeroStatus) {
                               "hnevnt, hchip, hnhit_chip, hdiffcol_chip, hdiffrow_chip, h2d_chip, "
                               "h2d_chip_norm, gmpos_chip, com, "
                               "kivo_norm_overview, kivo_norm_region, kivo_materialise_maps, "
-                              "kivo_chip_hits, kivo_hot_cells, kivo_hit_sums, kivo_copy_run, kivo_derive_run, "
+                              "kivo_chip_hits, kivo_hot_cells, kivo_hit_sums, kivo_set_recent_window, kivo_recent_window, kivo_recent_blocks, kivo_copy_run, kivo_derive_run, "
                               "kivo_free_run, kivo_set_correlation_mask, kivo_lag_differences, "
                               "kivo_set_busy_rule, kivo_busy_events, kivo_set_hit_sink\n";
   EXPECT_EQ(partial.err, std::string("kivo: monitor library ") + PARTIAL_PLUGIN + " " + lacking);

@@ -97,6 +97,14 @@ std::vector<float> block_maxima_by_bins(const TH2F& map) {
   return maxima;
 }
 
+std::vector<double> block_sums_by_bins(const TH2F& map) {
+  std::vector<double> sums(kOverviewBinsX * kOverviewBinsY, 0.0);
+  for (int y = 1; y <= map.GetNbinsY(); y++)
+    for (int x = 1; x <= map.GetNbinsX(); x++)
+      sums[(y - 1) / kOverviewBlockY * kOverviewBinsX + (x - 1) / kOverviewBlockX] += map.GetBinContent(x, y);
+  return sums;
+}
+
 void expect_summary_of(const TH2F& map, const MapSummary& summary) {
   SCOPED_TRACE(map.GetName());
   const int nx = map.GetNbinsX(), ny = map.GetNbinsY();
@@ -110,6 +118,7 @@ void expect_summary_of(const TH2F& map, const MapSummary& summary) {
     EXPECT_DOUBLE_EQ(chip_total(summary, chip), integral) << "chip " << chip;
   }
   EXPECT_EQ(summary.block_maxima, block_maxima_by_bins(map));
+  EXPECT_EQ(summary.block_sums, block_sums_by_bins(map));
 }
 
 void expect_same_map(const TH2F& map, const TH2F& expected) {

@@ -36,10 +36,12 @@ std::string read_file(const std::string& path);
 // The largest content of each overview block of `map` (a hit map), read bin
 // by bin, laid out as kivo_norm_overview lays out its blocks.
 std::vector<float> block_maxima_by_bins(const TH2F& map);
+// The contents of each overview block added up, read bin by bin.
+std::vector<double> block_sums_by_bins(const TH2F& map);
 
 // Expects `summary` to hold the in-range column and row sums of `map` as
 // ProjectionX and ProjectionY add them up, its chip totals as Integral, and
-// its block maxima.
+// its block maxima and block sums.
 void expect_summary_of(const TH2F& map, const MapSummary& summary);
 
 // Expects every cell, the entries and the statistics sums of `map` to equal

@@ -12,7 +12,9 @@
 #include <thread>
 
 #include "Activity.h"
+#include "DetachedHistograms.h"
 #include "Gzip.h"
+#include "TH2F.h"
 #include "TCanvas.h"
 #include "TLatex.h"
 #include "TNamed.h"
@@ -99,6 +101,57 @@ TEST(ViewStoreTest, RegionsAreSentWhenNewerThanTheOneHeld) {
 
   store.publish(texts("L", {}));  // a canvas publish names every region still asked for
   EXPECT_FALSE(store.has_region(region));
+}
+
+// A window's maps, each a 2 x 1 histogram holding `content`.
+std::shared_ptr<const kivo::web::RecentMaps> recent_maps(long serial, float content) {
+  kivo::web::DetachedHistograms detached;
+  auto recent = std::make_shared<kivo::web::RecentMaps>();
+  recent->serial = serial;
+  recent->first_event = 1000 * serial - 999;
+  recent->last_event = 1000 * serial;
+  recent->events = 1000;
+  for (int stave : {0, 2}) {
+    auto map = std::make_shared<TH2F>("h2d_chip_norm", "", 2, 0, 2, 1, 0, 1);
+    map->SetBinContent(1, 1, content);
+    recent->maps.emplace_back(stave, std::move(map));
+  }
+  return recent;
+}
+
+ViewTexts with_recent(std::shared_ptr<const kivo::web::RecentMaps> recent) {
+  ViewTexts t = texts("L", {{"a", "A"}});
+  t.recent = std::move(recent);
+  return t;
+}
+
+// Recent maps travel only to a page that asks for them, once per window it
+// does not hold; the window itself is told to every page.
+TEST(ViewStoreTest, RecentMapsAreSentWhenAskedAndNotHeld) {
+  ViewStore store("tag");
+  store.publish(with_recent(recent_maps(0, 0)));
+  const std::string none = store.update({"tag", 0, {}, {{0, 0}}}, "{}");
+  EXPECT_TRUE(contains(none, R"("recent_window":{"events":1000,"version":0},"recent":[]})")) << none;
+
+  const auto window = recent_maps(3, 0.25f);
+  store.publish(with_recent(window));
+  const std::string unasked = store.update({"tag", 1, {}}, "{}");
+  EXPECT_TRUE(contains(unasked, R"("recent_window":{"events":1000,"version":3,"first":2001,"last":3000},"recent":[]})"))
+      << unasked;
+  const std::string asked = store.update({"tag", 1, {}, {{2, 0}, {1, 0}}}, "{}");
+  EXPECT_TRUE(contains(asked, R"("recent":[{"stave":2,"version":3,"map":{"_typename":"TH2F")")) << asked.substr(0, 400);
+  EXPECT_TRUE(contains(asked, "0.25")) << "the map's content";
+  EXPECT_FALSE(contains(asked, R"("stave":1,)")) << "stave 1 has no map";
+  EXPECT_TRUE(contains(store.update({"tag", 1, {}, {{2, 3}}}, "{}"), R"("recent":[]})")) << "window held";
+  EXPECT_TRUE(contains(store.update({"other", 1, {}, {{2, 3}}}, "{}"), R"("recent":[{"stave":2,)"))
+      << "another instance's window";
+
+  store.publish(with_recent(window));  // the same window at the next publish
+  EXPECT_TRUE(contains(store.update({"tag", 2, {}, {{2, 3}}}, "{}"), R"("recent":[]})"));
+  store.publish(with_recent(recent_maps(4, 0.5f)));
+  const std::string next = store.update({"tag", 3, {}, {{2, 3}, {0, 3}}}, "{}");
+  EXPECT_TRUE(contains(next, R"("recent":[{"stave":2,"version":4,)") && contains(next, R"({"stave":0,"version":4,)"))
+      << next.substr(0, 400);
 }
 
 TEST(ViewStoreTest, TheWholeCanvasHasEveryObjectInItsPlace) {
@@ -398,6 +451,12 @@ TEST_F(UpdateTest, BadQueriesAreRefusedWithTheReason) {
     EXPECT_EQ(bad.status, 400) << zoom;
     EXPECT_TRUE(contains(bad.body, zoom)) << bad.body;
   }
+  for (const char* recent : {"4:0", "-1:0", "1", "1:x", "1:-2", "a:1"}) {
+    const auto bad = get(std::string("/update.json?recent=") + recent);
+    EXPECT_EQ(bad.status, 400) << recent;
+    EXPECT_TRUE(contains(bad.body, "not a recent map STAVE:HELD")) << bad.body;
+  }
+  EXPECT_EQ(get("/update.json?recent=0:0,3:12").status, 200);
 }
 
 // Five hundred clients of one address polling the status as fast as they are

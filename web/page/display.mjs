@@ -2,7 +2,8 @@
 // version on screen, and redraws the canvas in place with JSROOT, scaled to
 // the space the window leaves it. Hit maps come at screen resolution; a
 // zoomed hit map asks for its region at full resolution and shows it until
-// unzoomed. Every request has a time limit, and the header says so when kivo
+// unzoomed. A hit map may show the hits of the recent window instead of the
+// whole run (recent-maps.mjs), asked for only while shown. Every request has a time limit, and the header says so when kivo
 // does not answer. Pause holds the canvas still while kivo goes on. Progress
 // is exposed on window.kivoDisplay for tests and for the curious.
 import { cleanup, constants, draw, getElementCanvPainter, parse, redraw, resize, settings } from 'jsroot';
@@ -12,6 +13,7 @@ import { markChips } from './chip-boundaries.mjs';
 import { decorateHitMap, zoomTo } from './hit-map-tools.mjs';
 import { LiveView, regionForZoom } from './live-view.mjs';
 import { PadViews } from './pad-views.mjs';
+import { RecentMaps } from './recent-maps.mjs';
 import { raiseTextSizes } from './readable-text.mjs';
 import { mergeToScreenResolution } from './screen-resolution.mjs';
 import './goto-box.mjs';
@@ -77,6 +79,24 @@ window.kivoDisplay = display;
 
 const padViews = new PadViews(drawing, document.getElementById('pad-overlays'), () => drawOnScreen());
 display.padViews = padViews;  // the view in the address reads and sets it (view-address.mjs)
+const recent = new RecentMaps();
+display.recent = recent;  // so does it this
+// The pad of each hit map's stave, and back, from the ids of the maps ("com/p2d_1/0").
+const padOfStave = (stave) => {
+  const id = view.hitMaps.find((m) => m.stave === stave)?.id;
+  return id ? id.split('/').slice(-2, -1)[0] : undefined;
+};
+const staveOfPad = (pad) => view.hitMaps.find((m) => padOfStave(m.stave) === pad)?.stave;
+const recentShown = (stave) => recent.shows(padOfStave(stave));
+padViews.recentControl = {
+  label: (pad) => recent.label(pad, staveOfPad(pad)),
+  toggle: (pad) => showRecent(recent.pads.has(pad) ? [...recent.pads].filter((p) => p !== pad) : [...recent.pads, pad]),
+};
+// Shows the recent maps of `pads`, the whole run on the others.
+function showRecent(pads) {
+  if (recent.show(pads)) drawOnScreen();
+}
+display.showRecent = showRecent;
 
 // Drawing is one thing at a time: an update, a change of scale, a resize.
 let drawingQueue = Promise.resolve();
@@ -163,7 +183,7 @@ function wantedRegions() {
     const frame = padPainter.getFramePainter();
     const histogram = padPainter.getMainPainter()?.getHisto();
     const map = view.hitMaps.find((m) => m.stave === stave);
-    if (!frame || !histogram || !map) continue;
+    if (!frame || !histogram || !map || recentShown(stave)) continue;
     const zoom = { x1: frame.zoom_xmin ?? 0, x2: frame.zoom_xmax ?? 0, y1: frame.zoom_ymin ?? 0, y2: frame.zoom_ymax ?? 0 };
     const region = regionForZoom(stave, map.bins, histogram.fXaxis, histogram.fYaxis, zoom);
     if (region) wanted.set(stave, region);
@@ -211,7 +231,8 @@ async function drawCanvas(canvas) {
     await padViews.restore();
   }
   for (const [stave, padPainter] of mapPadPainters()) {
-    decorateHitMap(padPainter.getMainPainter(), stave, () => display.events ?? 0);
+    decorateHitMap(padPainter.getMainPainter(), stave, () => display.events ?? 0,
+                   () => (recentShown(stave) && recent.current(stave) ? recent.window : null));
     markChips(padPainter.getMainPainter());
   }
   padViews.layout(width, height);
@@ -219,7 +240,7 @@ async function drawCanvas(canvas) {
 
 async function redrawView(zoomed) {
   const started = performance.now();
-  const canvas = view.canvas(zoomed);
+  const canvas = view.canvas(zoomed, (stave) => (recentShown(stave) ? recent.current(stave) : null));
   if (!canvas) return;
   try {
     await drawCanvas(canvas);
@@ -253,6 +274,7 @@ function isComposed(canvas, stave) {
 }
 
 let zoomedOnScreen = new Map();
+let recentAsked = '';  // the recent= part of the last request
 
 function sameRegions(a, b) {
   return a.size === b.size && [...a].every(([stave, r]) => JSON.stringify(b.get(stave)) === JSON.stringify(r));
@@ -260,10 +282,17 @@ function sameRegions(a, b) {
 
 async function update() {
   const zoomed = wantedRegions();
-  const text = await connection.text(`update.json?${view.query([...zoomed.values()])}`, UPDATE_TIMEOUT_MS);
+  const asked = recent.query(staveOfPad);
+  const query = [view.query([...zoomed.values()]), asked].filter(Boolean).join('&');
+  const text = await connection.text(`update.json?${query}`, UPDATE_TIMEOUT_MS);
   display.updateBytes = text.length;
   const before = `${view.instance}-${view.version}`;
-  const changed = view.apply(parse(text));
+  const received = parse(text);
+  const reset = Boolean(received.reset) || received.instance !== view.instance;
+  const viewChanged = view.apply(received);
+  const recentChanged = recent.apply(received, reset);
+  const changed = viewChanged || recentChanged || asked !== recentAsked;
+  recentAsked = asked;
   const { run, events, published, activity } = view.status;
   display.activity = activity;
   if (view.version === 0) return;
@@ -306,7 +335,8 @@ const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 async function waitForNextPoll() {
   for (let waited = 0; waited < POLL_INTERVAL_MS; waited += ZOOM_CHECK_MS) {
     await sleep(ZOOM_CHECK_MS);
-    if (!display.paused && display.drawnVersion && !sameRegions(wantedRegions(), zoomedOnScreen)) return;
+    if (!display.paused && display.drawnVersion &&
+        (!sameRegions(wantedRegions(), zoomedOnScreen) || recent.query(staveOfPad) !== recentAsked)) return;
   }
 }
 

@@ -11,13 +11,14 @@ import { binOf, binTooltip } from './pixels.mjs';
 const CLICK_PX = 2;
 
 // Makes `painter` (the hit map's TH2 painter in its pad) answer tooltips for
-// stave `stave`; `events()` gives the events the drawn canvas counts.
-export function decorateHitMap(painter, stave, events) {
+// stave `stave`; `events()` gives the events the drawn canvas counts,
+// `recentWindow()` the recent window the map shows (null: the whole run).
+export function decorateHitMap(painter, stave, events, recentWindow = () => null) {
   if (!painter || painter.$kivoDecorated) return;
   painter.$kivoDecorated = true;
   const lines = (i, j) => {
     const histogram = painter.getHisto();
-    return binTooltip(stave, histogram, i, j, histogram.getBinContent(i + 1, j + 1), events());
+    return binTooltip(stave, histogram, i, j, histogram.getBinContent(i + 1, j + 1), events(), recentWindow());
   };
   painter.getBinTooltips = lines;
   const frame = painter.getFramePainter();

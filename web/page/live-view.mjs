@@ -52,9 +52,10 @@ export class LiveView {
   }
 
   // The canvas to draw, or null before the first one: the layout with every
-  // object in its place, and each hit map zoomed into a region the page holds
-  // composed with that region (`zoomed`: stave -> region wanted).
-  canvas(zoomed = new Map()) {
+  // object in its place, each hit map zoomed into a region the page holds
+  // composed with that region (`zoomed`: stave -> region wanted), and the
+  // maps `recent(stave)` gives (a recent map, or null) in place of the overview.
+  canvas(zoomed = new Map(), recent = () => null) {
     if (!this.layout) return null;
     // Hit maps go to JSROOT as fresh objects: it keeps the first it draws
     // and changes it with later ones, and the overview must stay as received.
@@ -63,7 +64,9 @@ export class LiveView {
       const wanted = zoomed.get(stave);
       const held = wanted && this.regions.get(regionKey(wanted));
       const overview = this.objects.get(id);
-      if (overview) composed.set(id, held ? composeZoomed(overview, held.map) : axesCopy(overview));
+      const recentMap = recent(stave);
+      if (recentMap) composed.set(id, axesCopy(recentMap));
+      else if (overview) composed.set(id, held ? composeZoomed(overview, held.map) : axesCopy(overview));
     }
     return placeObjects(this.layout, (id) => composed.get(id) ?? this.objects.get(id));
   }

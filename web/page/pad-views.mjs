@@ -133,6 +133,8 @@ export class PadViews {
     this.pads = [];  // the pads of the canvas on screen: { name, kind, pad }
     this.notes = new Map();  // pad name -> overflow note
     this.wantEnlarged = null;  // the pad to enlarge again after a canvas is drawn anew
+    // The control of a hit map's recent view: label(pad) -> { text, title, recent } or null, toggle(pad).
+    this.recentControl = null;
     overlays.addEventListener('click', (event) => this.clicked(event));
     const stack = drawing.parentElement;
     stack.addEventListener('mousemove', (event) => this.hover(event, stack));
@@ -240,6 +242,10 @@ export class PadViews {
       this.toggleEnlarged(name);
       return;
     }
+    if (action === 'recent') {
+      this.recentControl?.toggle(name);
+      return;
+    }
     if (action === 'log') {
       this.readBack();
       const key = padKind(pad) === 'hit-map' ? 'fLogz' : 'fLogy';
@@ -291,6 +297,13 @@ export class PadViews {
     if (kind === 'hit-map') tools.append(zRangeButton(choice.zRange ?? 'auto'), button('z…', 'type a z range', 'z-set'));
     tools.append(button(whole ? '⤡' : '⤢', whole ? 'restore the canvas (Esc)' : 'enlarge this pad', 'enlarge'));
     node.append(tools);
+    const recent = kind === 'hit-map' && this.recentControl?.label(name);
+    if (recent) {
+      const control = button(recent.text, recent.title, 'recent');
+      control.className = `recent-toggle${recent.recent ? ' recent' : ''}`;
+      control.setAttribute('aria-pressed', String(recent.recent));
+      node.append(control);
+    }
     const note = this.notes.get(name);
     if (note) {
       const text = document.createElement('div');

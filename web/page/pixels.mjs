@@ -63,8 +63,9 @@ function formatShare(value) {
 // The tooltip of a hit-map bin of stave `stave` holding `content` hits per
 // event, the canvas counting `events` events: the chip and its column and
 // row, the raw hits and the hits per event; for a block of pixels, their
-// ranges and the largest of them.
-export function binTooltip(stave, histogram, i, j, content, events) {
+// ranges and the largest of them, or, on a recent map (`recent`: its window
+// { events, first, last }), their hits in the window and the mean per pixel.
+export function binTooltip(stave, histogram, i, j, content, events, recent = null) {
   const p = binPixels(histogram, i, j);
   const first = chipPixel(p.firstColumn, p.lastRow);
   const last = chipPixel(p.lastColumn, p.firstRow);
@@ -76,7 +77,12 @@ export function binTooltip(stave, histogram, i, j, content, events) {
                  `chip column ${columns}, chip row ${range(first.row, last.row)}`];
   const hits = events > 0 ? `${Math.round(content * events)} hits` : 'hits not counted yet';
   const perEvent = `${formatShare(content)} per event`;
-  if (single) {
+  if (recent) {
+    const count = (p.lastColumn - p.firstColumn + 1) * (p.lastRow - p.firstRow + 1);
+    const inWindow = Math.round(content * count * recent.events);
+    lines.push(`events ${recent.first}–${recent.last}: ${inWindow} hits in these ${count} pixels`,
+               `${formatShare(content)} per pixel and event`);
+  } else if (single) {
     lines.push(`${hits}, ${perEvent}`);
   } else {
     const count = (p.lastColumn - p.firstColumn + 1) * (p.lastRow - p.firstRow + 1);

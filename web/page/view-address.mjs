@@ -3,11 +3,12 @@
 // that a link or a reload opens the same view: the tab beside the canvas (view=trends), the pad enlarged
 // (pad=NAME), the zoom of each pad (zoom=PAD:X1:X2:Y1:Y2,... in axis values,
 // an axis not zoomed left empty), the last go-to place (goto=STAVE:PLACE)
-// and the archived run opened (run=FILE, runview=quality or overlay). Each
+// the archived run opened (run=FILE, runview=quality or overlay) and the hit
+// maps showing their recent window (recent=p2d_1,p2d_3). Each
 // change of view becomes an entry of the browser's history, so back and
 // forward walk through them; theme= is theme.mjs's. Progress is exposed on
 // window.kivoAddress for tests.
-const KEYS = ['view', 'pad', 'zoom', 'goto', 'run', 'runview'];
+const KEYS = ['view', 'pad', 'zoom', 'goto', 'run', 'runview', 'recent'];
 const WATCH_MS = 400;
 
 const address = { restored: false, applied: 0, written: 0 };
@@ -71,6 +72,8 @@ function currentView() {
   }
   if (zooms.size) view.zoom = formatZooms(zooms);
   if (lastGoto) view.goto = lastGoto;
+  const recent = [...(window.kivoDisplay?.recent?.pads ?? [])].sort();
+  if (recent.length) view.recent = recent.join(',');
   const shown = window.kivoRuns?.shown;
   if (shown && document.getElementById('runs-view')?.hidden === false) {
     view.run = shown.file;
@@ -133,6 +136,7 @@ async function applyView(view) {
     document.getElementById('goto-place').value = place;
     lastGoto = view.goto;
   }
+  window.kivoDisplay?.showRecent?.(String(view.recent ?? '').split(',').filter((name) => /^p2d_\d+$/.test(name)));
   await applyZooms(parseZooms(view.zoom));
   address.applied += 1;
 }
