@@ -121,9 +121,9 @@ std::unique_ptr<TH2F> LiveCanvas::overview(int stave, const TH2F& map) {
 }
 
 // The maps of the window the monitor last ended, each like the overview of
-// its stave in this frame but holding each block's hits in the window (whole
-// numbers: short to write; the page divides them); those of the last frame while the window and
-// the maps on the canvas are the same.
+// its stave in this frame but holding each block's hits in the window (the
+// page divides them per pixel and event); those of the last frame while the
+// window and the maps on the canvas are the same.
 std::shared_ptr<const RecentMaps> LiveCanvas::recent_maps(const std::vector<LiveFrame::HitMap>& hit_maps) {
   if (!source_.recent_window || !source_.recent_blocks) return nullptr;
   KivoRecentWindow window{};

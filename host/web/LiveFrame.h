@@ -37,9 +37,10 @@ struct LiveRegion {
 };
 
 // The hit maps over the last complete recent window, at the overview's
-// resolution: each block holds the hits of its pixels in the window. Made on the event thread when a window has ended,
-// then shared, read-only, by every frame and the view store until the next
-// (detached histograms, which any thread may free).
+// resolution: each block holds the hits of its pixels in the window. Made on
+// the event thread when a window has ended, then shared, read-only, by every
+// frame and the view store until the next (detached histograms, which any
+// thread may free).
 struct RecentMaps {
   long serial = 0;  // of the window; 0: none ended yet
   long first_event = 0;

@@ -3,9 +3,10 @@
 // the space the window leaves it. Hit maps come at screen resolution; a
 // zoomed hit map asks for its region at full resolution and shows it until
 // unzoomed. A hit map may show the hits of the recent window instead of the
-// whole run (recent-maps.mjs), asked for only while shown. Every request has a time limit, and the header says so when kivo
-// does not answer. Pause holds the canvas still while kivo goes on. Progress
-// is exposed on window.kivoDisplay for tests and for the curious.
+// whole run (recent-maps.mjs), asked for only while shown. Every request has
+// a time limit, and the header says so when kivo does not answer. Pause
+// holds the canvas still while kivo goes on. Progress is exposed on
+// window.kivoDisplay for tests and for the curious.
 import { cleanup, constants, draw, getElementCanvPainter, parse, redraw, resize, settings } from 'jsroot';
 import { Connection, NoAnswer } from './connection.mjs';
 import { describeHeader } from './header.mjs';
