@@ -175,32 +175,11 @@ void TH1::SetTitle(const char* title) {
 }
 
 Int_t TH1::Fill(Double_t x) {
-  fEntries++;
-  const Int_t bin = fXaxis.FindBin(x);
-  if (bin < 0) return -1;
-  AddBinContent(bin);
-  if (fSumw2.fN) ++fSumw2.fArray[bin];
-  if ((bin == 0 || bin > fXaxis.GetNbins()) && !fgStatOverflows) return -1;
-  ++fTsumw;
-  ++fTsumw2;
-  fTsumwx += x;
-  fTsumwx2 += x * x;
-  return bin;
+  return FillWith(x, [this](Int_t bin) { AddBinContent(bin); });
 }
 
 Int_t TH1::Fill(Double_t x, Double_t w) {
-  fEntries++;
-  const Int_t bin = fXaxis.FindBin(x);
-  if (bin < 0) return -1;
-  if (!fSumw2.fN && w != 1.0) Sumw2();
-  if (fSumw2.fN) fSumw2.fArray[bin] += w * w;
-  AddBinContent(bin, w);
-  if ((bin == 0 || bin > fXaxis.GetNbins()) && !fgStatOverflows) return -1;
-  fTsumw += w;
-  fTsumw2 += w * w;
-  fTsumwx += w * x;
-  fTsumwx2 += w * x * x;
-  return bin;
+  return FillWith(x, w, [this](Int_t bin, Double_t weight) { AddBinContent(bin, weight); });
 }
 
 Int_t TH1::FindBin(Double_t x, Double_t, Double_t) { return fXaxis.FindBin(x); }
