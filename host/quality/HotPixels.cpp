@@ -29,17 +29,19 @@ struct Cell {
   int x, y;  // ROOT bins
 };
 
+// The contents of a map read from its array, as GetBinContent returns them:
+// the flood fills below read eight neighbours of every cell they reach.
 class MapCells {
  public:
-  explicit MapCells(const TH2F& map) : map_(map), nx_(map.GetNbinsX()), ny_(map.GetNbinsY()) {}
+  explicit MapCells(const TH2F& map) : contents_(map.GetArray()), nx_(map.GetNbinsX()), ny_(map.GetNbinsY()) {}
   bool in_range(Cell c) const { return c.x >= 1 && c.x <= nx_ && c.y >= 1 && c.y <= ny_; }
-  double content(Cell c) const { return map_.GetBinContent(c.x, c.y); }
-  double content(long index) const { return map_.GetBinContent(static_cast<int>(index)); }
+  double content(Cell c) const { return content(index(c)); }
+  double content(long index) const { return contents_[index]; }
   long index(Cell c) const { return static_cast<long>(c.y) * (nx_ + 2) + c.x; }
   long size() const { return static_cast<long>(nx_ + 2) * (ny_ + 2); }
 
  private:
-  const TH2F& map_;
+  const float* contents_;
   int nx_, ny_;
 };
 
