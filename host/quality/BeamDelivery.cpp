@@ -5,6 +5,7 @@
 #include <memory>
 #include <numeric>
 #include <optional>
+#include <utility>
 
 #include "Checks.h"
 #include "History.h"
@@ -37,20 +38,36 @@ NoiseFloor floor_of(const StaveReading& stave) {
   return floor;
 }
 
+// The hits of double columns first..last - 1 that `floor` keeps, later less
+// earlier, and how many it keeps. The hits are whole numbers, so that their
+// sum is the same in any order: four sums run side by side and a left-out
+// column adds zero, rather than one sum waiting on the last and a branch per
+// column (the checks measure a window of every stave several times a
+// judgement).
+std::pair<double, double> kept_hits(const double* later, const double* earlier, const unsigned char* excluded,
+                                    std::size_t first, std::size_t last) {
+  constexpr std::size_t kLanes = 4;
+  double hits[kLanes] = {}, valid[kLanes] = {};
+  for (std::size_t d = first; d < last; d += kLanes)
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      const double keep = excluded[d + lane] ? 0.0 : 1.0;
+      hits[lane] += keep * (later[d + lane] - (earlier ? earlier[d + lane] : 0.0));
+      valid[lane] += keep;
+    }
+  return {(hits[0] + hits[1]) + (hits[2] + hits[3]), (valid[0] + valid[1]) + (valid[2] + valid[3])};
+}
+
 StaveBeam beam_of(const std::vector<double>& later, const std::vector<double>* earlier, double events,
                   const NoiseFloor& floor) {
   StaveBeam beam;
   beam.events = events;
   if (later.size() != kDoubleColumns || floor.valid <= 0) return beam;
+  static_assert(kFloorGroup % 4 == 0);
   std::array<double, kFloorGroups> means{};
   std::size_t groups = 0;
   for (std::size_t g = 0; g < kFloorGroups; ++g) {
-    double hits = 0, valid = 0;
-    for (std::size_t d = g * kFloorGroup; d < (g + 1) * kFloorGroup; ++d) {
-      if (floor.excluded[d]) continue;
-      hits += later[d] - (earlier ? (*earlier)[d] : 0.0);
-      valid += 1;
-    }
+    const auto [hits, valid] = kept_hits(later.data(), earlier ? earlier->data() : nullptr, floor.excluded.data(),
+                                         g * kFloorGroup, (g + 1) * kFloorGroup);
     beam.hits += hits;
     if (valid > 0) means[groups++] = hits / valid;
   }
