@@ -51,35 +51,47 @@ Verdict ratio_verdict(const HitRateConfig& config, double rate, double median, V
   return Verdict::Good;
 }
 
-// The rate against those of the other staves, but those that are silent
-// (a lost readout unit): what they no longer give is no other stave's fault.
-Result judge_stave(const HitRateConfig& config, int s, const std::array<double, kStaves>& rates, double events,
-                   const std::array<bool, kStaves>& silent, Verdict before) {
-  Result result{kCheck, s, kNone, Verdict::Null, "", 0};
-  std::vector<double> others;
+// One window's judgement of a stave's rate against those of the other
+// staves, but those that are silent (a lost readout unit): what they no
+// longer give is no other stave's fault. The reason is written only for the
+// window whose judgement is kept (the worst of several per stave).
+struct StaveRate {
+  Verdict verdict = Verdict::Null;
+  double severity = 0;
+  double rate = 0, events = 0;
+  std::vector<double> others;  // the rates of the other staves that speak, lowest first
+};
+
+StaveRate judge_stave(const HitRateConfig& config, int s, const std::array<double, kStaves>& rates, double events,
+                      const std::array<bool, kStaves>& silent, Verdict before) {
+  StaveRate judged;
   for (int o = 0; o < kStaves; ++o)
-    if (o != s && !silent[static_cast<std::size_t>(o)]) others.push_back(rates[static_cast<std::size_t>(o)]);
-  std::sort(others.begin(), others.end());
-  const double rate = rates[static_cast<std::size_t>(s)];
-  result.verdict = absolute_verdict(config, rate, before);
-  result.reason = format("stave %d: %.2f hits per event in the last %.0f events (hot pixels left out)", s, rate,
-                         events);
-  if (others.empty()) {
-    result.reason += "; no other stave has hits to compare with";
-    return result;
-  }
-  const double median = others[others.size() / 2];
-  result.reason += format("; the other staves %.2f to %.2f", others.front(), others.back());
-  if (others.size() + 1 < kStaves) result.reason += format(" (%zu silent left out)", kStaves - 1 - others.size());
-  if (median > 0 && rate > 0) {
-    result.verdict = worst(result.verdict, ratio_verdict(config, rate, median, before));
-    result.severity = std::max(rate / median, median / rate);
-    result.reason += format(" (%.2f times their median)", rate / median);
+    if (o != s && !silent[static_cast<std::size_t>(o)]) judged.others.push_back(rates[static_cast<std::size_t>(o)]);
+  std::sort(judged.others.begin(), judged.others.end());
+  judged.rate = rates[static_cast<std::size_t>(s)];
+  judged.events = events;
+  judged.verdict = absolute_verdict(config, judged.rate, before);
+  if (judged.others.empty()) return judged;
+  const double median = judged.others[judged.others.size() / 2];
+  if (median > 0 && judged.rate > 0) {
+    judged.verdict = worst(judged.verdict, ratio_verdict(config, judged.rate, median, before));
+    judged.severity = std::max(judged.rate / median, median / judged.rate);
   } else if (median > 0) {
-    result.verdict = Verdict::Bad;
-    result.severity = 1e9;
+    judged.verdict = Verdict::Bad;
+    judged.severity = 1e9;
   }
-  return result;
+  return judged;
+}
+
+std::string reason_of(const StaveRate& judged, int s) {
+  std::string reason = format("stave %d: %.2f hits per event in the last %.0f events (hot pixels left out)", s,
+                              judged.rate, judged.events);
+  if (judged.others.empty()) return reason + "; no other stave has hits to compare with";
+  const double median = judged.others[judged.others.size() / 2];
+  reason += format("; the other staves %.2f to %.2f", judged.others.front(), judged.others.back());
+  if (judged.others.size() + 1 < kStaves) reason += format(" (%zu silent left out)", kStaves - 1 - judged.others.size());
+  if (median > 0 && judged.rate > 0) reason += format(" (%.2f times their median)", judged.rate / median);
+  return reason;
 }
 
 }  // namespace
@@ -87,9 +99,7 @@ Result judge_stave(const HitRateConfig& config, int s, const std::array<double, 
 std::vector<Result> judge_hit_rates(const Context& context) {
   const HitRateConfig& config = context.config.hit_rate;
   const Reading& now = context.now;
-  std::vector<Result> results;
-  for (int s = 0; s < kStaves; ++s)
-    results.push_back({kCheck, s, kNone, Verdict::Null, "", -1});
+  std::array<std::optional<StaveRate>, kStaves> kept;
   double previous = 0;
   std::optional<Delivery> without_beam;
   const std::array<bool, kStaves> silent = silent_lately(context.history, now, config.min_events);
@@ -114,19 +124,27 @@ std::vector<Result> judge_hit_rates(const Context& context) {
       rates[s] = counted > 0 ? std::max(0.0, hits) / counted : 0;
     }
     for (int s = 0; s < kStaves; ++s) {
-      Result judged = judge_stave(config, s, rates, events, delivery.silent, context.memory.holds.last(kCheck, s));
-      Result& kept = results[static_cast<std::size_t>(s)];
-      if (std::tie(judged.verdict, judged.severity) > std::tie(kept.verdict, kept.severity)) kept = std::move(judged);
+      StaveRate judged = judge_stave(config, s, rates, events, delivery.silent, context.memory.holds.last(kCheck, s));
+      std::optional<StaveRate>& worst_yet = kept[static_cast<std::size_t>(s)];
+      if (!worst_yet || std::tie(judged.verdict, judged.severity) > std::tie(worst_yet->verdict, worst_yet->severity))
+        worst_yet = std::move(judged);
     }
   }
   const double events = now.events - context.history.window_start(now, config.min_events, Count::Events).events;
-  for (Result& result : results) {
-    context.memory.holds.keep(kCheck, result.stave, kNone, 0, result.verdict);
-    if (result.severity >= 0) continue;
-    result.severity = 0;
-    result.reason = without_beam ? format("stave %d: ", result.stave) + without_beam->no_beam()
-                                 : format("stave %d: %.0f events so far, %.0f needed", result.stave, events,
-                                          config.min_events);
+  std::vector<Result> results;
+  for (int s = 0; s < kStaves; ++s) {
+    const std::optional<StaveRate>& judged = kept[static_cast<std::size_t>(s)];
+    Result result{kCheck, s, kNone, Verdict::Null, "", 0};
+    if (judged) {
+      result.verdict = judged->verdict;
+      result.severity = judged->severity;
+      result.reason = reason_of(*judged, s);
+    } else {
+      result.reason = without_beam ? format("stave %d: ", s) + without_beam->no_beam()
+                                   : format("stave %d: %.0f events so far, %.0f needed", s, events, config.min_events);
+    }
+    context.memory.holds.keep(kCheck, s, kNone, 0, result.verdict);
+    results.push_back(std::move(result));
   }
   return results;
 }
