@@ -114,7 +114,7 @@ std::string ViewStore::recent_json(const ViewRequest& request, bool reset) const
   out += R"(},"recent":[)";
   for (std::size_t i = 0; i < wanted.size(); ++i) {
     const RecentPiece& piece = wanted[i].second;
-    std::call_once(*piece.written, [&piece] { *piece.text = rootcompat::ToJSON(*piece.map); });
+    std::call_once(*piece.written, [&piece] { *piece.text = rootcompat::CountsToJSON(*piece.map); });
     if (i) out += ',';
     out += R"({"stave":)" + std::to_string(wanted[i].first) + R"(,"version":)" + serial + R"(,"map":)" + *piece.text +
            '}';

@@ -68,8 +68,9 @@ class ViewStore {
   //  "objects":{ID:..}, "regions":[{"stave":..,"x":[..],"y":[..],"version":..,"map":..}],
   //  "recent_window":{"events":..,"version":SERIAL,"first":..,"last":..} (first and last once a
   //  window ended), "recent":[{"stave":..,"version":SERIAL,"map":..}] (the maps asked for
-  //  whose window is not the one held)}. A recent map is serialised once per window, by
-  //  the first request that asks for it.
+  //  whose window is not the one held, each block's hits as the narrowest unsigned integer
+  //  array that holds them)}. A recent map is serialised once per window, by the first
+  //  request that asks for it.
   std::string update(const ViewRequest& request, const std::string& activity_json) const;
   // The whole canvas with every object in its place (null before the first
   // one), and the status it belongs to.
