@@ -20,8 +20,8 @@ namespace rootcompat {
 
 class JSONWriter {
  public:
-  explicit JSONWriter(std::string& out, const PrimitiveText* instead = nullptr)
-      : fJSON(out), fInstead(instead) {}
+  explicit JSONWriter(std::string& out, const PrimitiveText* instead = nullptr, bool countCells = false)
+      : fJSON(out), fInstead(instead), fCountCells(countCells) {}
 
   void Object(const TObject& obj) {
     if (auto* c = dynamic_cast<const TCanvas*>(&obj)) return Canvas(*c);
@@ -227,14 +227,22 @@ class JSONWriter {
     }
     if (auto* floats = dynamic_cast<const TArrayF*>(&h)) {
       fJSON.Key("fArray");
-      fJSON.CompressedArray(floats->fArray, std::size_t(floats->fN));
+      Cells(floats->fArray, std::size_t(floats->fN));
     } else if (auto* doubles = dynamic_cast<const TArrayD*>(&h)) {
       fJSON.Key("fArray");
-      fJSON.CompressedArray(doubles->fArray, std::size_t(doubles->fN));
+      Cells(doubles->fArray, std::size_t(doubles->fN));
     } else {
       fJSON.EmptyArray("fArray");
     }
     fJSON.End();
+  }
+
+  template <class T>
+  void Cells(const T* a, std::size_t n) {
+    if (fCountCells)
+      fJSON.CountArray(a, n);
+    else
+      fJSON.CompressedArray(a, n);
   }
 
   void Graph(const TGraph& g) {
@@ -400,6 +408,7 @@ class JSONWriter {
 
   JSONEncoder fJSON;
   const PrimitiveText* fInstead;
+  const bool fCountCells;  // fArray as whole counts (CountsToJSON)
 };
 
 void AppendJSON(std::string& out, const TObject& obj) {
@@ -415,6 +424,13 @@ void AppendJSON(std::string& out, const TPad& pad, const PrimitiveText& instead)
 std::string ToJSON(const TObject& obj) {
   std::string out;
   AppendJSON(out, obj);
+  return out;
+}
+
+std::string CountsToJSON(const TH1& h) {
+  std::string out;
+  JSONWriter writer(out, nullptr, true);
+  writer.Object(h);
   return out;
 }
 

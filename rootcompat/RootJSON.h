@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+class TH1;
 class TObject;
 class TPad;
 
@@ -26,6 +27,14 @@ using PrimitiveText = std::function<std::string(const TPad& pad, int index, cons
 void AppendJSON(std::string& out, const TPad& pad, const PrimitiveText& instead);
 
 std::string ToJSON(const TObject& obj);
+
+// As ToJSON, for a histogram whose cells hold whole, non-negative counts:
+// fArray is the narrowest unsigned integer "$arr" ("Uint8", "Uint16",
+// "Uint32") that holds its largest count, or Float32/Float64 as ToJSON writes
+// it when a cell is not such a count. ROOT reads a TH2F's fArray as floats:
+// this is for readers that convert it (the page's recent maps), never for
+// files or ROOT's protocol.
+std::string CountsToJSON(const TH1& h);
 
 }  // namespace rootcompat
 

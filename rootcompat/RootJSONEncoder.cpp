@@ -4,9 +4,11 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <concepts>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -81,7 +83,7 @@ class NonZeroScanner {
 
   static std::uint64_t FullMask(const T* p) {
 #if defined(__SSE2__)
-    if constexpr (sizeof(T) == 4) {
+    if constexpr (std::is_same_v<T, float>) {
       const __m128i signless = _mm_set1_epi32(0x7fffffff);
       const __m128i zero = _mm_setzero_si128();
       std::uint64_t mask = 0;
@@ -243,11 +245,40 @@ class JSONEncoder::Output {
     CompressedArray(sizeof(T) == 4 ? "Float32" : "Float64", a, n);
   }
 
+  // The elements as the narrowest unsigned type that holds the largest, or
+  // as stored when one is not a whole number from 0 to 2^32 - 1.
+  template <class T>
+  void CountArray(const T* a, size_t n) {
+    if (n < size_t(kMinCompressed)) return PlainArray(a, n);
+    std::uint32_t largest = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (!(a[i] >= 0 && a[i] < T(4294967296.0))) return CompressedArray(a, n);
+      const auto count = std::uint32_t(a[i]);
+      if (T(count) != a[i]) return CompressedArray(a, n);
+      largest = std::max(largest, count);
+    }
+    if (largest <= 0xff) return Counts<std::uint8_t>("Uint8", a, n);
+    if (largest <= 0xffff) return Counts<std::uint16_t>("Uint16", a, n);
+    Counts<std::uint32_t>("Uint32", a, n);
+  }
+
   Sink fSink;
 
  private:
   char* ArrayValue(char* p, float v) { return fFloats.Write(p, v); }
   char* ArrayValue(char* p, double v) { return WriteNumber(p, v); }
+  template <std::unsigned_integral U>
+  char* ArrayValue(char* p, U v) {
+    return WriteInt(p, (long long)v);
+  }
+
+  // Whole counts in `a`, each converted to U, as a "$arr" of `type`.
+  template <class U, class T>
+  void Counts(const char* type, const T* a, size_t n) {
+    std::vector<U> counts(n);
+    for (size_t i = 0; i < n; ++i) counts[i] = U(a[i]);
+    CompressedArray(type, counts.data(), n);
+  }
 
   // Segment keys: "p","v","n" for the first segment, then the same letters
   // with a base-62 segment number ("p1", ..., "pZ", "p10", ...); the reader
@@ -349,7 +380,6 @@ class JSONEncoder::Output {
     return next;
   }
 
-
   FloatCache fFloats;
 };
 
@@ -435,6 +465,10 @@ void JSONEncoder::PlainArray(const double* a, std::size_t n) { fOutput->PlainArr
 void JSONEncoder::CompressedArray(const float* a, std::size_t n) { fOutput->CompressedArray(a, n); }
 
 void JSONEncoder::CompressedArray(const double* a, std::size_t n) { fOutput->CompressedArray(a, n); }
+
+void JSONEncoder::CountArray(const float* a, std::size_t n) { fOutput->CountArray(a, n); }
+
+void JSONEncoder::CountArray(const double* a, std::size_t n) { fOutput->CountArray(a, n); }
 
 void JSONEncoder::Put(std::string_view text) { fOutput->fSink.Put(text); }
 

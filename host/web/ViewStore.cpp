@@ -96,30 +96,41 @@ void ViewStore::publish_recent(std::shared_ptr<const RecentMaps> recent) {
   for (const auto& [stave, map] : recent_->maps) recent_pieces_[stave].map = map;
 }
 
-std::string ViewStore::recent_json(const ViewRequest& request, bool reset) const {
-  std::unique_lock lock(mutex_);
-  const std::shared_ptr<const RecentMaps> recent = recent_;
-  std::vector<std::pair<int, RecentPiece>> wanted;
-  if (recent && recent->serial > 0)
+ViewStore::RecentWanted ViewStore::recent_wanted(const ViewRequest& request, bool reset) const {
+  RecentWanted wanted{recent_, {}};
+  if (recent_ && recent_->serial > 0)
     for (const auto& [stave, held] : request.recent) {
       const auto found = recent_pieces_.find(stave);
-      if (found != recent_pieces_.end() && (reset || held != recent->serial)) wanted.emplace_back(stave, found->second);
+      if (found != recent_pieces_.end() && (reset || held != recent_->serial))
+        wanted.maps.emplace_back(stave, found->second);
     }
-  lock.unlock();
-  if (!recent) return {};
-  const std::string serial = std::to_string(recent->serial);
-  std::string out = R"(,"recent_window":{"events":)" + std::to_string(recent->events) + R"(,"version":)" + serial;
-  if (recent->serial > 0)
-    out += R"(,"first":)" + std::to_string(recent->first_event) + R"(,"last":)" + std::to_string(recent->last_event);
-  out += R"(},"recent":[)";
-  for (std::size_t i = 0; i < wanted.size(); ++i) {
-    const RecentPiece& piece = wanted[i].second;
-    std::call_once(*piece.written, [&piece] { *piece.text = rootcompat::ToJSON(*piece.map); });
-    if (i) out += ',';
-    out += R"({"stave":)" + std::to_string(wanted[i].first) + R"(,"version":)" + serial + R"(,"map":)" + *piece.text +
-           '}';
+  return wanted;
+}
+
+std::size_t ViewStore::write_recent(const RecentWanted& wanted) {
+  std::size_t size = 0;
+  for (const auto& [stave, piece] : wanted.maps) {
+    std::call_once(*piece.written, [&piece] { *piece.text = rootcompat::CountsToJSON(*piece.map); });
+    size += piece.text->size();
   }
-  return out + ']';
+  return size;
+}
+
+void ViewStore::append_recent(std::string& out, const RecentWanted& wanted) {
+  if (!wanted.recent) return;
+  const RecentMaps& recent = *wanted.recent;
+  const std::string serial = std::to_string(recent.serial);
+  out += R"(,"recent_window":{"events":)" + std::to_string(recent.events) + R"(,"version":)" + serial;
+  if (recent.serial > 0)
+    out += R"(,"first":)" + std::to_string(recent.first_event) + R"(,"last":)" + std::to_string(recent.last_event);
+  out += R"(},"recent":[)";
+  for (std::size_t i = 0; i < wanted.maps.size(); ++i) {
+    if (i) out += ',';
+    out += R"({"stave":)" + std::to_string(wanted.maps[i].first) + R"(,"version":)" + serial + R"(,"map":)";
+    out += *wanted.maps[i].second.text;
+    out += '}';
+  }
+  out += ']';
 }
 
 // Regions keep their version while their text stays the same. A canvas
@@ -165,26 +176,42 @@ std::string ViewStore::update(const ViewRequest& request, const std::string& act
     if (found != regions_.end() && found->second.version > (reset ? 0 : held))
       regions.push_back({{region, found->second.version}, found->second.text});
   }
+  const RecentWanted recent = recent_wanted(request, reset);
   lock.unlock();
 
-  std::string out = R"({"instance":")" + json_string_contents(instance_) + R"(","version":)" +
-                    std::to_string(status.version) + R"(,"run":)" + std::to_string(status.run) +
-                    R"(,"events":)" + std::to_string(status.events) + R"(,"published":)" +
-                    std::to_string(status.published_ms) + R"(,"activity":)" + activity_json +
-                    R"(,"hit_maps":)" + hit_maps;
+  // Sized once: the maps make an update of megabytes, which growing would
+  // copy into fresh memory again and again.
+  std::size_t size = 1024 + activity_json.size() + hit_maps.size() + write_recent(recent);
+  if (layout.text) size += layout.text->size();
+  for (const auto& [id, text] : objects) size += id.size() + text->size() + 4;
+  for (const auto& region : regions) size += region.second->size() + 160;
+  std::string out;
+  out.reserve(size);
+  out += R"({"instance":")" + json_string_contents(instance_) + R"(","version":)" + std::to_string(status.version) +
+         R"(,"run":)" + std::to_string(status.run) + R"(,"events":)" + std::to_string(status.events) +
+         R"(,"published":)" + std::to_string(status.published_ms) + R"(,"activity":)";
+  out += activity_json;
+  out += R"(,"hit_maps":)";
+  out += hit_maps;
   if (reset) out += R"(,"reset":true)";
-  if (layout.text && layout.version > since) out += R"(,"layout":)" + *layout.text;
+  if (layout.text && layout.version > since) {
+    out += R"(,"layout":)";
+    out += *layout.text;
+  }
   out += R"(,"objects":{)";
   for (std::size_t i = 0; i < objects.size(); ++i) {
     if (i) out += ',';
-    out += '"' + objects[i].first + "\":" + *objects[i].second;
+    out += '"' + objects[i].first + "\":";
+    out += *objects[i].second;
   }
   out += R"(},"regions":[)";
   for (std::size_t i = 0; i < regions.size(); ++i) {
     if (i) out += ',';
     append_region(out, regions[i].first.first, regions[i].first.second, *regions[i].second);
   }
-  out += ']' + recent_json(request, reset) + '}';
+  out += ']';
+  append_recent(out, recent);
+  out += '}';
   return out;
 }
 

@@ -68,8 +68,9 @@ class ViewStore {
   //  "objects":{ID:..}, "regions":[{"stave":..,"x":[..],"y":[..],"version":..,"map":..}],
   //  "recent_window":{"events":..,"version":SERIAL,"first":..,"last":..} (first and last once a
   //  window ended), "recent":[{"stave":..,"version":SERIAL,"map":..}] (the maps asked for
-  //  whose window is not the one held)}. A recent map is serialised once per window, by
-  //  the first request that asks for it.
+  //  whose window is not the one held, each block's hits as the narrowest unsigned integer
+  //  array that holds them)}. A recent map is serialised once per window, by the first
+  //  request that asks for it.
   std::string update(const ViewRequest& request, const std::string& activity_json) const;
   // The whole canvas with every object in its place (null before the first
   // one), and the status it belongs to.
@@ -91,9 +92,17 @@ class ViewStore {
     std::shared_ptr<std::once_flag> written = std::make_shared<std::once_flag>();
     std::shared_ptr<std::string> text = std::make_shared<std::string>();
   };
+  // The recent window and the recent maps a request asks for.
+  struct RecentWanted {
+    std::shared_ptr<const RecentMaps> recent;
+    std::vector<std::pair<int, RecentPiece>> maps;  // stave, map
+  };
   static Piece keep_or_replace(const Piece* old, std::string text, long version);
   void publish_recent(std::shared_ptr<const RecentMaps> recent);
-  std::string recent_json(const ViewRequest& request, bool reset) const;
+  RecentWanted recent_wanted(const ViewRequest& request, bool reset) const;  // mutex_ held
+  // Writes the texts of the maps not yet written; their size.
+  static std::size_t write_recent(const RecentWanted& wanted);
+  static void append_recent(std::string& out, const RecentWanted& wanted);
   void publish_regions(std::vector<std::pair<MapRegion, std::string>>& regions, bool replace_all,
                        const std::vector<MapRegion>& kept);
 

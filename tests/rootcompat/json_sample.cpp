@@ -19,13 +19,17 @@
 
 namespace {
 
-bool Write(const std::string& dir, const char* name, const TObject& obj) {
+bool WriteText(const std::string& dir, const char* name, const std::string& json) {
   const std::string path = dir + "/" + name + ".json";
   std::ofstream out(path, std::ios::binary);
-  out << rootcompat::ToJSON(obj);
+  out << json;
   if (out) return true;
   std::fprintf(stderr, "rootcompat-json-sample: cannot write %s\n", path.c_str());
   return false;
+}
+
+bool Write(const std::string& dir, const char* name, const TObject& obj) {
+  return WriteText(dir, name, rootcompat::ToJSON(obj));
 }
 
 void FillSamples(TH1F& rate, TH2F& map, TGraphAsymmErrors& graph) {
@@ -68,11 +72,16 @@ int main(int argc, char** argv) {
   TH2F dense("h2d_dense_sample", ";col;row;hits", 100, -0.5, 99.5, 50, -0.5, 49.5);
   for (int x = 1; x <= 100; ++x)
     for (int y = 1; y <= 50; ++y) dense.SetBinContent(x, y, (x * 7 + y * 13) % 50 / 1000.0 + 0.001);
+  // Hits of 18 x 4 pixel blocks in a window, as the page's recent maps travel.
+  TH2F counts("h2d_counts_sample", ";col;row", 64, -0.5, 1151.5, 32, -0.5, 127.5);
+  for (int x = 1; x <= 64; ++x)
+    for (int y = 1; y <= 32; ++y) counts.SetBinContent(x, y, (x * 7 + y * 13) % 300 + 1);
   TLatex label(0.5, 0.95, "Run 42, Number of Events: 1000");
   label.SetNDC();
   label.SetTextAlign(22);
 
-  bool ok = Write(dir, "TH1F", rate) && Write(dir, "TH2F", map) && Write(dir, "TH2F_dense", dense) && Write(dir, "TH1D", projection) &&
+  bool ok = Write(dir, "TH1F", rate) && Write(dir, "TH2F", map) && Write(dir, "TH2F_dense", dense) &&
+            WriteText(dir, "TH2F_counts", rootcompat::CountsToJSON(counts)) && Write(dir, "TH1D", projection) &&
             Write(dir, "TGraphAsymmErrors", graph) && Write(dir, "TF1", gaus) && Write(dir, "TLatex", label);
 
   TCanvas canvas("com_sample", "KIVO online monitoring", 1600, 800);

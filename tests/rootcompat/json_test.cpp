@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -257,6 +258,71 @@ TEST(JsonArrays, DenseArraysAreBase64OfTheirBytes) {
     ASSERT_EQ(bytes.size(), (nbins + 2) * sizeof(float)) << nbins;
     EXPECT_EQ(std::memcmp(bytes.data(), h.GetArray(), bytes.size()), 0) << nbins;
   }
+}
+
+// The cells of a whole-count "$arr" of `width` bytes per element: base64 of
+// little-endian integers, or value segments.
+std::vector<double> DecodeCounts(const std::string& json, size_t at, int width) {
+  const size_t b = json.find("\"b\":\"", at);
+  if (b == std::string::npos || b > json.find('}', at)) return DecodeArr(json, at);
+  const size_t start = b + 5;
+  const std::string bytes = FromBase64(json.substr(start, json.find('"', start) - start));
+  std::vector<double> cells(bytes.size() / size_t(width));
+  for (size_t i = 0; i < cells.size(); ++i) {
+    std::uint64_t v = 0;
+    for (int k = width - 1; k >= 0; --k) v = v << 8 | static_cast<unsigned char>(bytes[i * width + k]);
+    cells[i] = double(v);
+  }
+  return cells;
+}
+
+// Whole counts travel as the narrowest unsigned type holding the largest, at
+// each type's limit and one past it, dense (base64) and sparse (segments).
+TEST(JsonCounts, NarrowestUnsignedTypeHoldsEveryCell) {
+  struct Case {
+    double largest;
+    const char* type;
+    int width;
+  };
+  const Case cases[] = {{255, "Uint8", 1},       {256, "Uint16", 2},        {65535, "Uint16", 2},
+                        {65536, "Uint32", 4},    {2147483648.0, "Uint32", 4}, {4294967040.0, "Uint32", 4}};
+  for (const Case& c : cases)
+    for (const bool dense : {true, false}) {
+      TH2F h("jcounts", "", 100, 0, 100, 50, 0, 50);
+      float* cells = h.GetArray();
+      for (int i = 0; i < h.GetNcells(); ++i)
+        if (dense || i % 97 == 0) cells[i] = float((i * 37) % 250 + (dense ? 0 : 1));
+      for (int i = 2000; i < 2010; ++i) cells[i] = 3;  // a run of equal values
+      cells[h.GetBin(50, 25)] = float(c.largest);
+      const std::string json = rootcompat::CountsToJSON(h);
+      const std::string what = std::string(c.type) + (dense ? " dense" : " sparse");
+      const std::string key = std::string("\"fArray\":{\"$arr\":\"") + c.type + "\",\"len\":5304,";
+      const size_t at = json.find(key);
+      ASSERT_NE(at, std::string::npos) << what;
+      EXPECT_EQ(json.compare(at + key.size(), 5, "\"b\":\"") == 0, dense) << what;
+      EXPECT_EQ(json.substr(0, at), rootcompat::ToJSON(h).substr(0, at)) << "the members before the cells, " << what;
+      const std::vector<double> decoded = DecodeCounts(json, at + key.find('{'), c.width);
+      ASSERT_EQ(decoded.size(), 5304u) << what;
+      for (int i = 0; i < 5304; ++i) ASSERT_EQ(decoded[i], double(cells[i])) << what << ", cell " << i;
+    }
+}
+
+// A cell that is no whole count from 0 to 2^32 - 1 keeps the floats ToJSON
+// writes; -0 counts as 0.
+TEST(JsonCounts, CellsThatAreNoCountsStayFloats) {
+  for (const float odd : {0.5f, -1.0f, std::nanf(""), 4294967296.0f, HUGE_VALF}) {
+    TH1F h("jodd", "", 100, 0, 100);
+    for (int bin = 1; bin <= 100; ++bin) h.SetBinContent(bin, bin);
+    h.SetBinContent(40, odd);
+    EXPECT_EQ(rootcompat::CountsToJSON(h), rootcompat::ToJSON(h)) << odd;
+  }
+  TH1F zero("jzero", "", 100, 0, 100);
+  for (int bin = 1; bin <= 100; ++bin) zero.SetBinContent(bin, bin % 2 ? -0.0f : 2.0f);
+  const std::string json = rootcompat::CountsToJSON(zero);
+  const size_t at = json.find("\"fArray\":{\"$arr\":\"Uint8\"");
+  ASSERT_NE(at, std::string::npos) << json;
+  const std::vector<double> decoded = DecodeCounts(json, json.find('{', at), 1);
+  for (int bin = 0; bin < 102; ++bin) EXPECT_EQ(decoded.at(bin), bin >= 1 && bin <= 100 && bin % 2 == 0 ? 2 : 0);
 }
 
 TEST(JsonClasses, FunctionAndGraphMembers) {

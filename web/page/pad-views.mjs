@@ -302,6 +302,11 @@ export class PadViews {
       const control = button(recent.text, recent.title, 'recent');
       control.className = `recent-toggle${recent.recent ? ' recent' : ''}`;
       control.setAttribute('aria-pressed', String(recent.recent));
+      // In the top margin from the frame's left edge: left of it the y axis's
+      // title and top label reach up to the pad's top. No taller than the margin.
+      const room = Math.floor(pad.fTopMargin * box.h) - 4;
+      Object.assign(control.style, { left: `${pad.fLeftMargin * box.w + 3}px`,
+                                     lineHeight: `${Math.max(11, Math.min(15, room))}px` });
       node.append(control);
     }
     const note = this.notes.get(name);

@@ -3,17 +3,20 @@
 // the hits of the last complete window of the occupancy check's shortest
 // length (update.json's recent_window) and sends a stave's recent map only
 // when the page asks for it (recent=STAVE:HELD), once per window, each block
-// holding the hits of its pixels in the window; the page draws the mean hits
-// per pixel and event of each block.
+// holding the hits of its pixels in the window (whole numbers, in an integer
+// array); the page draws the mean hits per pixel and event of each block.
 const count = (n) => Number(n).toLocaleString('en-US');
 
 // `map` (hits of each block in a window of `events` events) as the mean hits
-// per pixel and event of each block, in place.
+// per pixel and event of each block, in place. The hits come as the narrowest
+// unsigned integer array that holds them: the means go into floats.
 function perPixelAndEvent(map, events) {
   const pixels = ((map.fXaxis.fXmax - map.fXaxis.fXmin) / map.fXaxis.fNbins) *
                  ((map.fYaxis.fXmax - map.fYaxis.fXmin) / map.fYaxis.fNbins);
   const divisor = pixels * (events || 1);
-  for (let cell = 0; cell < map.fArray.length; ++cell) map.fArray[cell] /= divisor;
+  const means = Float32Array.from(map.fArray);
+  for (let cell = 0; cell < means.length; ++cell) means[cell] /= divisor;
+  map.fArray = means;
   return map;
 }
 

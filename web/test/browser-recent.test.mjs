@@ -35,7 +35,9 @@ function runWithDeadChip() {
 }
 
 // Contents of the drawn map of pad p2d_1 over the blocks of chips 3 and 4
-// (the overview's blocks of 18 columns lying wholly inside each chip), and
+// (the overview's blocks of 18 columns lying wholly inside each chip), the
+// hits all its blocks make (each block's mean per pixel and event times its 72
+// pixels and the window's 1,000 events) beside the hits kivo counted, and
 // what its control says.
 function shownChips(page) {
   return page.evaluate(() => {
@@ -49,7 +51,27 @@ function shownChips(page) {
         for (let j = 1; j <= ny; ++j) total += histogram.fArray[j * (nx + 2) + i];
       return total;
     };
-    return { label, nx, chip3: sum(3), chip4: sum(4) };
+    let means = 0;
+    for (const mean of histogram.fArray) means += mean;
+    return { label, nx, chip3: sum(3), chip4: sum(4), hits: means * 72 * 1000, entries: histogram.fEntries };
+  });
+}
+
+// The texts of each hit-map pad (axis titles, labels) that its recent control
+// touches, as "pad: text".
+function textsUnderControls(page) {
+  return page.evaluate(() => {
+    const touched = [];
+    for (const control of document.querySelectorAll('.recent-toggle')) {
+      const pad = control.closest('.pad-overlay').dataset.pad;
+      const c = control.getBoundingClientRect();
+      for (const text of document.querySelectorAll(`#drawing svg[pad="${pad}"] text`)) {
+        const t = text.getBoundingClientRect();
+        if (t.width && t.left <= c.right && t.right >= c.left && t.top <= c.bottom && t.bottom >= c.top)
+          touched.push(`${pad}: ${text.textContent}`);
+      }
+    }
+    return touched;
   });
 }
 
@@ -79,13 +101,18 @@ test('a chip dead for the last 2,000 events is empty on the recent map and full 
   const recent = await waitForShown(page, 'last 1,000 events', true);
   assert.equal(recent.nx, 512, 'the recent map comes at the overview resolution');
   assert.ok(recent.chip3 > 0, 'the chip beside it took hits in the window');
+  assert.ok(recent.entries > 0);
+  assert.ok(Math.abs(recent.hits - recent.entries) < 1e-4 * recent.entries,
+            `the blocks' means make the window's ${recent.entries} hits, not ${recent.hits}`);
   const title = await page.getAttribute('.pad-overlay[data-pad="p2d_1"] .recent-toggle', 'title');
   assert.match(title, /events 21,001–22,000/);
   assert.equal(await page.textContent('.pad-overlay[data-pad="p2d_0"] .recent-toggle'), 'whole run');
   await keepScreenshot(page, 'recent-maps');
+  assert.deepEqual(await textsUnderControls(page), [], 'at 1366 x 768');
   await page.setViewportSize({ width: 1920, height: 1080 });
   await waitForShown(page, 'last 1,000 events', true);
   await keepScreenshot(page, 'recent-maps');
+  assert.deepEqual(await textsUnderControls(page), [], 'at 1920 x 1080');
 
   await page.click('.pad-overlay[data-pad="p2d_1"] .recent-toggle');
   const whole = await waitForShown(page, 'whole run', false);

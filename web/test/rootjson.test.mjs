@@ -7,6 +7,7 @@ import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { parse, makeSVG } from 'jsroot';
+import { RecentMaps } from '../page/recent-maps.mjs';
 
 const buildDir = resolve(process.env.KIVO_BUILD_DIR ?? '../build');
 const sampleProgram = join(buildDir, 'bin', 'rootcompat-json-sample');
@@ -15,7 +16,7 @@ function writeSamples() {
   const dir = mkdtempSync(join(tmpdir(), 'kivo-rootjson-'));
   try {
     execFileSync(sampleProgram, [dir], { stdio: ['ignore', 'ignore', 'inherit'] });
-    const names = ['TH1F', 'TH1D', 'TH2F', 'TH2F_dense', 'TGraphAsymmErrors', 'TF1', 'TLatex', 'TCanvas', 'TList'];
+    const names = ['TH1F', 'TH1D', 'TH2F', 'TH2F_dense', 'TH2F_counts', 'TGraphAsymmErrors', 'TF1', 'TLatex', 'TCanvas', 'TList'];
     return Object.fromEntries(names.map((n) => [n, readFileSync(join(dir, `${n}.json`), 'utf8')]));
   } finally {
     rmSync(dir, { recursive: true, force: true });
@@ -34,7 +35,7 @@ const render = (obj, width = 800, height = 600) => makeSVG({ object: obj, option
 
 test('every sample parses to its class', () => {
   for (const [name, text] of Object.entries(samples)) {
-    assert.equal(parse(text)._typename, name.replace('_dense', ''), name);
+    assert.equal(parse(text)._typename, name.replace(/_\w+$/, ''), name);
   }
 });
 
@@ -64,6 +65,24 @@ test('dense contents travel as base64 and decode to the same cells', () => {
   }
   assert.equal(h2.fArray[0], 0);
   assert.equal(h2.fArray[101 + 102 * 51], 0);
+});
+
+test('whole counts travel as the narrowest integer array, and a recent map divides them in floats', () => {
+  assert.match(samples.TH2F_counts, /"fArray":\{"\$arr":"Uint16","len":2244,"b":"/);
+  const counts = parse(samples.TH2F_counts);
+  assert.ok(counts.fArray instanceof Uint16Array);
+  const count = (x, y) => ((x * 7 + y * 13) % 300) + 1;
+  for (let x = 1; x <= 64; ++x)
+    for (let y = 1; y <= 32; ++y) assert.equal(counts.fArray[x + 66 * y], count(x, y), `cell ${x},${y}`);
+  assert.equal(counts.fArray[0], 0);
+
+  const recent = new RecentMaps();
+  recent.apply({ recent_window: { events: 1000, version: 2, first: 1001, last: 2000 },
+                 recent: [{ stave: 1, version: 2, map: counts }] }, false);
+  const map = recent.current(1);
+  assert.ok(map.fArray instanceof Float32Array, 'means are not truncated to integers');
+  for (const [x, y] of [[1, 1], [20, 7], [64, 32]])
+    assert.equal(map.fArray[x + 66 * y], Math.fround(count(x, y) / (18 * 4 * 1000)), `mean of ${x},${y}`);
 });
 
 test('histograms render with their axis titles and no stats box', async () => {
