@@ -119,10 +119,10 @@ Comparison::Range Comparison::expected_range(int first, int last) const {
   return {scaled * std::min(1.0, ratio), scaled * std::max(1.0, ratio)};
 }
 
-double Comparison::expected_point(int first, int last) const {
+double Comparison::expected_point(int first, int last, double scale, double stave_ratio) const {
   const double before = baseline_totals.between(first, last);
   const double noise = std::min(before, valid.between(first, last) * beam.noise_before);
-  return events_scale() * (noise + (before - noise) * stave_beam_ratio());
+  return scale * (noise + (before - noise) * stave_ratio);
 }
 
 // Taken on double columns, or, where too few of them expect enough hits (a
@@ -130,11 +130,13 @@ double Comparison::expected_point(int first, int last) const {
 // clusters make hits scatter alike in regions of any width, and a floor
 // taken for want of regions would judge clustered hits as Poisson counts.
 double scatter_of(const Comparison& c) {
-  const double floor = 1 + c.events_scale() * c.stave_beam_ratio();
+  const double scale = c.events_scale(), stave_ratio = c.stave_beam_ratio();
+  const double floor = 1 + scale * stave_ratio;
+  std::vector<double> terms;
   for (int width = 1; width <= kChipDoubleColumns; width *= 2) {
-    std::vector<double> terms;
+    terms.clear();
     for (int first = 0; first + width <= kDoubleColumns; first += width) {
-      const double expected = c.expected_point(first, first + width - 1);
+      const double expected = c.expected_point(first, first + width - 1, scale, stave_ratio);
       if (expected < kScatterFrom) continue;
       const double difference = c.recent_totals.between(first, first + width - 1) - expected;
       terms.push_back(difference * difference / expected);

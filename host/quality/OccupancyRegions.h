@@ -79,8 +79,10 @@ struct Comparison {
     double low, high;
   };
   Range expected_range(int first, int last) const;
-  // The likeliest expectation: noise by the events, beam by the beam.
-  double expected_point(int first, int last) const;
+  // The likeliest expectation: noise by the events (`scale`, the
+  // events_scale()), beam by the beam (`stave_ratio`, the stave_beam_ratio(),
+  // both given by a caller that asks it of every region).
+  double expected_point(int first, int last, double scale, double stave_ratio) const;
 };
 
 // How much more than Poisson counts the regions scatter around their
