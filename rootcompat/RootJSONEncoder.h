@@ -6,7 +6,8 @@
 // JSROOT's "$arr" form: zero runs are skipped, runs of more than five equal
 // values become a value and a count, and a dense array is base64 of its bytes.
 // An array of whole counts may travel as the narrowest unsigned integer type
-// that holds them, a quarter or half of a Float32's bytes when dense.
+// that holds them: when dense, base64 of those, a quarter or half of a
+// Float32's bytes, or their digits where those are shorter.
 #ifndef ROOTCOMPAT_ROOTJSONENCODER_H
 #define ROOTCOMPAT_ROOTJSONENCODER_H
 
@@ -47,9 +48,10 @@ class JSONEncoder {
   void CompressedArray(const float* a, std::size_t n);
   void CompressedArray(const double* a, std::size_t n);
   // A "$arr" object of the narrowest of "Uint8", "Uint16" and "Uint32" that
-  // holds every element, when each is a whole number from 0 to 2^32 - 1;
-  // otherwise (a fraction, a negative number, NaN) as CompressedArray writes
-  // it. Under six elements, a plain array either way.
+  // holds every element, when each is a whole number from 0 to 2^32 - 1
+  // (dense, in base64 or digits, whichever is shorter); otherwise (a
+  // fraction, a negative number, NaN) as CompressedArray writes it. Under six
+  // elements, a plain array either way.
   void CountArray(const float* a, std::size_t n);
   void CountArray(const double* a, std::size_t n);
 
