@@ -7,6 +7,8 @@
 #ifndef KIVO_EVENTIO_MONITOR_PLUGIN_H
 #define KIVO_EVENTIO_MONITOR_PLUGIN_H
 
+#include <cstdint>
+
 class Event;
 class TCanvas;
 class TGraphAsymmErrors;
@@ -175,10 +177,13 @@ int kivo_set_correlation_mask(int stave, const int* xbins, const int* ybins, int
 
 // The distribution of stave `stave` against reference stave `reference` at
 // lag `lag` along `axis` (0 columns, 1 rows) into `out`: kCorrelationBins + 2
-// values, underflow first and overflow last. Returns 0, or -1 when the
-// histograms are not booked or a stave, the pair, the axis or the lag is not
-// one kept.
-int kivo_lag_differences(int stave, int reference, int axis, int lag, double* out);
+// counts, underflow first and overflow last, modulo 2^32. The checks take
+// the difference of two readings, exact while fewer than 2^32 entries fall
+// into one bin between them; half the size of wider counts, the sixty
+// distributions read at every refresh cost half the memory traffic.
+// Returns 0, or -1 when the histograms are not booked or a stave, the pair,
+// the axis or the lag is not one kept.
+int kivo_lag_differences(int stave, int reference, int axis, int lag, std::uint32_t* out);
 
 
 // Busy events (noise bursts), for the quality checks. An event is busy on a

@@ -10,7 +10,6 @@
 #endif
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "monitor_plugin.h"
@@ -45,9 +44,9 @@ struct EventMeans {
 };
 
 EventMeans means;
-// Whole counts, which never stop growing; a last cell beyond the bins takes
-// the events a pair does not count.
-std::uint64_t counts[kPairCount][kLags][kAxes][kCells + 1];
+// Whole counts modulo 2^32 (see kivo_lag_differences); a last cell beyond
+// the bins takes the events a pair does not count.
+std::uint32_t counts[kPairCount][kLags][kAxes][kCells + 1];
 
 // The bin of a difference, as the axis of hdiffcol_chip finds it.
 inline int axis_bin(double x) {
@@ -63,7 +62,7 @@ inline int axis_bin(double x) {
 // finds unless t lies within a few ulps below the next whole number; those
 // few are binned by the axis's own division.
 void count_differences(const double* a, const double* b, const unsigned char* a_entered,
-                       const unsigned char* b_entered, int n, std::uint64_t* distribution) {
+                       const unsigned char* b_entered, int n, std::uint32_t* distribution) {
   int i = 0;
 #if defined(__SSE2__)
   const __m128d low = _mm_set1_pd(kLowEdge), zero = _mm_setzero_pd(), below = _mm_set1_pd(-1);
@@ -93,7 +92,7 @@ void fill_pair_at_lag(int pair, int lag) {
   const int first_reference = kMaxCorrelationLag - std::max(-lag, 0);
   const unsigned char* stave_entered = means.entered[stave] + first_stave;
   const unsigned char* reference_entered = means.entered[reference] + first_reference;
-  std::uint64_t(&distributions)[kAxes][kCells + 1] = counts[pair][lag + kMaxCorrelationLag];
+  std::uint32_t(&distributions)[kAxes][kCells + 1] = counts[pair][lag + kMaxCorrelationLag];
   count_differences(means.col[stave] + first_stave, means.col[reference] + first_reference, stave_entered,
                     reference_entered, means.pending, distributions[0]);
   count_differences(means.row[stave] + first_stave, means.row[reference] + first_reference, stave_entered,
@@ -113,22 +112,6 @@ void fill_pending() {
     std::memmove(means.entered[s], means.entered[s] + last, kMaxCorrelationLag);
   }
   means.pending = 0;
-}
-
-// Whole counts as doubles. Below 2^52 a count's bits with those of 2^52's
-// exponent set read as the double 2^52 + count: an or and a subtraction,
-// which the compiler does two counts at a time, where a conversion of an
-// unsigned 64-bit number takes a test and a branch per count. The checks
-// read all sixty distributions at every refresh.
-void counts_as_doubles(const std::uint64_t* counts, int n, double* out) {
-  constexpr std::uint64_t kTwoTo52Bits = 0x4330000000000000;
-  std::uint64_t all = 0;
-  for (int i = 0; i < n; i++) all |= counts[i];
-  if (all >> 52) {
-    for (int i = 0; i < n; i++) out[i] = static_cast<double>(counts[i]);
-    return;
-  }
-  for (int i = 0; i < n; i++) out[i] = std::bit_cast<double>(counts[i] | kTwoTo52Bits) - 0x1p52;
 }
 
 int pair_of(int stave, int reference) {
@@ -191,12 +174,12 @@ int kivo_set_correlation_mask(int stave, const int* xbins, const int* ybins, int
   return 0;
 }
 
-int kivo_lag_differences(int stave, int reference, int axis, int lag, double* out) {
+int kivo_lag_differences(int stave, int reference, int axis, int lag, std::uint32_t* out) {
   const int pair = pair_of(stave, reference);
   if (!init_done || pair < 0 || axis < 0 || axis >= kAxes || lag < -kMaxCorrelationLag ||
       lag > kMaxCorrelationLag || !out)
     return -1;
   fill_pending();
-  counts_as_doubles(counts[pair][lag + kMaxCorrelationLag][axis], kCells, out);
+  std::memcpy(out, counts[pair][lag + kMaxCorrelationLag][axis], kCells * sizeof(std::uint32_t));
   return 0;
 }

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <limits>
 
-#include "WholeSum.h"
 #include "monitor_plugin.h"
 
 namespace kivo::quality {
@@ -17,13 +16,13 @@ namespace {
 
 constexpr int kCells = kCorrelationBins + 2;
 
-Bins lag_bins(const MonitorInputs& inputs, int stave, int reference, int axis, int lag) {
-  Bins bins(kCells);
-  if (inputs.lag_differences(stave, reference, axis, lag, bins.data()) != 0) bins.clear();
-  return bins;
+LagCounts lag_counts(const MonitorInputs& inputs, int stave, int reference, int axis, int lag) {
+  LagCounts counts(kCells);
+  if (inputs.lag_differences(stave, reference, axis, lag, counts.data()) != 0) counts.clear();
+  return counts;
 }
 
-const Bins& bins_of(const Reading& reading, int stave, std::size_t reference_index, int axis, int lag) {
+const LagCounts& counts_of(const Reading& reading, int stave, std::size_t reference_index, int axis, int lag) {
   const LagBins& lags = reading.staves[static_cast<std::size_t>(stave)].lags[reference_index];
   return (axis == kColumnAxis ? lags.columns : lags.rows)[static_cast<std::size_t>(lag + kMaxLag)];
 }
@@ -43,6 +42,11 @@ void find_best_and_median(LagAxis& axis) {
   axis.median = order[kLags / 2];
 }
 
+// A `start` of another size than `now` (none was read) counts nothing.
+const std::uint32_t* earlier_counts(const LagCounts& now, const LagCounts& start) {
+  return start.size() == now.size() ? start.data() : nullptr;
+}
+
 }  // namespace
 
 void read_lag_bins(const MonitorInputs& inputs, Reading& reading) {
@@ -52,8 +56,8 @@ void read_lag_bins(const MonitorInputs& inputs, Reading& reading) {
       LagBins& lags = reading.staves[static_cast<std::size_t>(s)].lags[r];
       for (int lag = -kMaxLag; lag <= kMaxLag; ++lag) {
         const std::size_t at = static_cast<std::size_t>(lag + kMaxLag);
-        lags.columns[at] = lag_bins(inputs, s, kLagReferences[r], kColumnAxis, lag);
-        lags.rows[at] = lag_bins(inputs, s, kLagReferences[r], kRowAxis, lag);
+        lags.columns[at] = lag_counts(inputs, s, kLagReferences[r], kColumnAxis, lag);
+        lags.rows[at] = lag_counts(inputs, s, kLagReferences[r], kRowAxis, lag);
       }
     }
 }
@@ -71,34 +75,29 @@ bool stands_out(const LagAxis& axis, int lag, double peak_ratio, double min_sign
          significance(share, axis.entries_at(lag), median, axis.entries_at(axis.median)) >= min_significance;
 }
 
-WindowShare window_share(const Bins& now, const Bins& start, double near) {
+Bins window_bins(const LagCounts& now, const LagCounts& start) {
+  const std::uint32_t* earlier = earlier_counts(now, start);
+  Bins bins(now.size());
+  for (std::size_t b = 0; b < now.size(); ++b)
+    bins[b] = static_cast<std::uint32_t>(now[b] - (earlier ? earlier[b] : 0u));  // modulo 2^32: exact
+  return bins;
+}
+
+WindowShare window_share(const LagCounts& now, const LagCounts& start, double near) {
   const std::size_t size = now.size();
-  if (size < 3 || (!start.empty() && start.size() != size)) {
-    const Bins bins = difference(now, start);
+  if (size < 3) {
+    const Bins bins = window_bins(now, start);
     const std::optional<Peak> peak = find_peak(bins, near);
     return {total(bins), peak ? peak->share : 0};
   }
-  // Running totals of the window's contents, in whole numbers: the sum over
-  // any window is the difference of two. Exact while the contents are whole
-  // numbers adding up to less than 2^51 in magnitude (counts always are);
-  // anything else is left to find_peak, which adds up in order.
+  // Running totals of the window's counts: the sum over any window of bins
+  // is the difference of two.
+  const std::uint32_t* earlier = earlier_counts(now, start);
   thread_local std::vector<std::int64_t> running;
   running.resize(size);
   std::int64_t sum = 0;
-  double magnitude = 0;
-  bool whole = true;
-  for (std::size_t b = 0; b < size; ++b) {
-    const double content = now[b] - (start.empty() ? 0 : start[b]);
-    const bool exact = std::abs(content) < 0x1p51 && rootcompat::IsWhole(content);
-    whole &= exact;
-    magnitude += std::abs(content);
-    running[b] = sum += exact ? static_cast<std::int64_t>(content) : 0;
-  }
-  if (!whole || !(magnitude < 0x1p51)) {
-    const Bins bins = difference(now, start);
-    const std::optional<Peak> peak = find_peak(bins, near);
-    return {total(bins), peak ? peak->share : 0};
-  }
+  for (std::size_t b = 0; b < size; ++b)
+    running[b] = sum += static_cast<std::uint32_t>(now[b] - (earlier ? earlier[b] : 0u));
   const double entries = static_cast<double>(sum);
   if (!(entries > 0)) return {entries, 0};
   // The window of centre c holds bins max(1, c - half)..min(last, c + half);
@@ -131,7 +130,7 @@ LagPair measure_lags(const Context& context, int stave, int reference, const Lag
   pair.masked_since = since;
   const std::size_t index = reference_index(reference);
   const WindowShare same_event =
-      window_share(bins_of(now, stave, index, kColumnAxis, 0), bins_of(start, stave, index, kColumnAxis, 0),
+      window_share(counts_of(now, stave, index, kColumnAxis, 0), counts_of(start, stave, index, kColumnAxis, 0),
                    settings.near_columns);
   if (same_event.entries < settings.min_entries) {
     pair.axes[kColumnAxis].entries[kMaxLag] = pair.entries = same_event.entries;
@@ -141,13 +140,13 @@ LagPair measure_lags(const Context& context, int stave, int reference, const Lag
     LagAxis& lags = pair.axes[static_cast<std::size_t>(axis)];
     const double near = axis == kColumnAxis ? settings.near_columns : settings.near_rows;
     for (int lag = -kMaxLag; lag <= kMaxLag; ++lag) {
-      const Bins& bins_now = bins_of(now, stave, index, axis, lag);
-      const Bins& bins_start = bins_of(start, stave, index, axis, lag);
-      const WindowShare share = window_share(bins_now, bins_start, near);
+      const LagCounts& counts_now = counts_of(now, stave, index, axis, lag);
+      const LagCounts& counts_start = counts_of(start, stave, index, axis, lag);
+      const WindowShare share = window_share(counts_now, counts_start, near);
       const std::size_t at = static_cast<std::size_t>(lag + kMaxLag);
       lags.entries[at] = share.entries;
       lags.shares[at] = share.share;
-      if (lag == 0 && settings.place_same_event) lags.same_event = find_peak(difference(bins_now, bins_start), near);
+      if (lag == 0 && settings.place_same_event) lags.same_event = find_peak(window_bins(counts_now, counts_start), near);
     }
     find_best_and_median(lags);
     lags.stands_out = stands_out(lags, lags.best, settings.peak_ratio, settings.min_significance);

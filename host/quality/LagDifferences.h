@@ -53,12 +53,15 @@ struct LagSettings {
 // The window of `window_events` at the reading being judged.
 LagPair measure_lags(const Context& context, int stave, int reference, const LagSettings& settings);
 
-// The entries of `now` minus `start` (bins 0..n+1), and the share of them
-// near the peak as find_peak gives it, without placing the peak.
+// The counts of `now` minus `start` (an empty `start`: none), as bins.
+Bins window_bins(const LagCounts& now, const LagCounts& start);
+
+// The entries of `now` minus `start`, and the share of them near the peak
+// as find_peak gives it for window_bins, without placing the peak.
 struct WindowShare {
   double entries = 0, share = 0;
 };
-WindowShare window_share(const Bins& now, const Bins& start, double near);
+WindowShare window_share(const LagCounts& now, const LagCounts& start, double near);
 
 // By how many standard deviations share `a` of `a_entries` entries lies
 // above share `b` of `b_entries` (binomial errors of both).

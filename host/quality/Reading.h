@@ -6,6 +6,7 @@
 #define KIVO_HOST_QUALITY_READING_H
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -59,7 +60,7 @@ struct MonitorInputs {
   int (*hot_cells)(int stave, double threshold, double ratio, int* xbins, int* ybins, int capacity, int* above);
   int (*hit_sums)(int stave, double* columns, double* rows);
   int (*set_correlation_mask)(int stave, const int* xbins, const int* ybins, int count);
-  int (*lag_differences)(int stave, int reference, int axis, int lag, double* out);
+  int (*lag_differences)(int stave, int reference, int axis, int lag, std::uint32_t* out);
   int (*set_busy_rule)(double quantile, double multiple, double least);
   int (*busy_events)(int stave, double* figures, double* columns, double* rows);
 };
@@ -99,11 +100,16 @@ struct BeamFit {
 // A histogram's bins 0..n+1 (underflow and overflow included).
 using Bins = std::vector<double>;
 
+// A distribution's whole counts in bins 0..n+1, modulo 2^32: what matters is
+// the difference of two readings, which is exact while fewer than 2^32
+// entries fell into one bin between them.
+using LagCounts = std::vector<std::uint32_t>;
+
 // The differences of a stave's mean column and row per event, masked pixels
 // left out, against a reference stave's at each lag, -kMaxLag first; empty
 // against the stave itself.
 struct LagBins {
-  std::array<Bins, kLags> columns, rows;
+  std::array<LagCounts, kLags> columns, rows;
 };
 
 // The busy events of a stave since the reset (noise bursts: far more hits

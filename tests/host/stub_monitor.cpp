@@ -37,7 +37,7 @@ KivoRunCopy* kivo_copy_run() { return nullptr; }
 int kivo_derive_run(KivoRunCopy*, int (*)(const TObject*, void*), void*) { return -1; }
 void kivo_free_run(KivoRunCopy*) {}
 int kivo_set_correlation_mask(int, const int*, const int*, int) { return -1; }
-int kivo_lag_differences(int, int, int, int, double*) { return -1; }
+int kivo_lag_differences(int, int, int, int, std::uint32_t*) { return -1; }
 int kivo_set_busy_rule(double, double, double) { return -1; }
 int kivo_busy_events(int, double*, double*, double*) { return -1; }
 int kivo_set_hit_sink(const KivoHitSink*) { return 0; }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <random>
 #include <set>
@@ -33,9 +34,9 @@ using Event = std::array<std::vector<Hit>, NSTAVE>;
 using Masks = std::array<std::set<std::pair<int, int>>, NSTAVE>;
 
 std::vector<double> lag_differences(int stave, int reference, int axis, int lag) {
-  std::vector<double> bins(kCells, -1);
-  EXPECT_EQ(kivo_lag_differences(stave, reference, axis, lag, bins.data()), 0);
-  return bins;
+  std::vector<std::uint32_t> counts(kCells, 7);
+  EXPECT_EQ(kivo_lag_differences(stave, reference, axis, lag, counts.data()), 0);
+  return std::vector<double>(counts.begin(), counts.end());
 }
 
 std::vector<double> contents(const TH1F& histogram) {
@@ -180,7 +181,7 @@ TEST_F(Correlation, EventsWithoutThePacketAreNoEventsOfTheLagsAndARunStartsAfres
 }
 
 TEST_F(Correlation, BadArgumentsAreRefusedAndChangeNothing) {
-  double out[kCells];
+  std::uint32_t out[kCells];
   EXPECT_EQ(kivo_lag_differences(3, 3, 0, 0, out), -1);
   EXPECT_EQ(kivo_lag_differences(2, 2, 0, 0, out), -1);
   EXPECT_EQ(kivo_lag_differences(0, 1, 0, 0, out), -1);

@@ -16,13 +16,15 @@ namespace {
 
 constexpr std::size_t kCells = 1025;
 
-// `entries` entries, `share` of them in the bin centred on `position` and
-// the rest in the underflow: the share of entries near the peak is `share`.
-Bins peaked(double entries, double share, int position) {
-  Bins bins(kCells, 0.0);
-  bins[static_cast<std::size_t>(position + 512)] = entries * share;
-  bins[0] = entries - entries * share;
-  return bins;
+// `entries` entries, `share` of them (rounded) in the bin centred on
+// `position` and the rest in the underflow: the share of entries near the
+// peak is `share`.
+LagCounts peaked(double entries, double share, int position) {
+  LagCounts counts(kCells, 0);
+  const auto peak = static_cast<std::uint32_t>(std::lround(entries * share));
+  counts[static_cast<std::size_t>(position + 512)] = peak;
+  counts[0] = static_cast<std::uint32_t>(std::lround(entries)) - peak;
+  return counts;
 }
 
 // The staves' correlations: each stave `delays` events late (early when
@@ -302,25 +304,31 @@ TEST(Synchronisation, TheWindowIsTheRecentEvents) {
   EXPECT_EQ(judge(judge_synchronisation, late)[1].verdict, V::Bad) << "6000 events in step before do not dilute it";
 }
 
-TEST(LagDifferences, AWindowsShareIsFindPeaksShare) {
+TEST(LagDifferences, AWindowsShareIsFindPeaksShareEvenWhereCountsWrapped) {
   std::mt19937 random(5);
   for (int trial = 0; trial < 200; ++trial) {
-    Bins now(kCells, 0.0), start(kCells, 0.0);
+    Bins gained(kCells, 0.0);
+    LagCounts start(kCells, 0), now(kCells, 0);
     std::uniform_int_distribution<int> filled(1, 1000), bin(0, static_cast<int>(kCells) - 1), count(0, 50);
+    // Every tenth trial starts just below 2^32, so that most counts wrap.
+    const std::uint32_t offset = trial % 10 == 0 ? 0xffffffe0u : 0;
+    for (std::size_t b = 0; b < kCells; ++b) start[b] = now[b] = offset;
     for (int n = filled(random); n > 0; --n) {
       const std::size_t b = static_cast<std::size_t>(bin(random));
-      start[b] += count(random);
-      now[b] = start[b] + count(random);
+      start[b] += static_cast<std::uint32_t>(count(random));
+      const int more = count(random);
+      now[b] = start[b] + static_cast<std::uint32_t>(more);
+      gained[b] = more;
     }
-    if (trial % 10 == 0) now[static_cast<std::size_t>(bin(random))] += 0.5;  // not whole: added up in order
     const double near = trial % 3 == 0 ? 0 : trial % 3 == 1 ? 5 : 10;
-    const Bins window = difference(now, start);
-    const std::optional<Peak> peak = find_peak(window, near);
+    const std::optional<Peak> peak = find_peak(gained, near);
     const WindowShare share = window_share(now, start, near);
     EXPECT_EQ(share.share, peak ? peak->share : 0) << "trial " << trial;
-    EXPECT_EQ(share.entries, total(window)) << "trial " << trial;
+    EXPECT_EQ(share.entries, total(gained)) << "trial " << trial;
+    EXPECT_EQ(window_bins(now, start), gained) << "trial " << trial;
   }
-  EXPECT_EQ(window_share(Bins(kCells, 0.0), Bins(kCells, 0.0), 5).share, 0);
+  EXPECT_EQ(window_share(LagCounts(kCells, 0), LagCounts(kCells, 0), 5).share, 0);
+  EXPECT_EQ(window_share(LagCounts(kCells, 3), LagCounts{}, 5).entries, 3.0 * kCells) << "counted from nothing";
 }
 
 Model aligned() {
@@ -392,9 +400,9 @@ TEST(Alignment, OnlyAPeakThatStandsOutInTheSameEventIsPlaced) {
 TEST(Alignment, AMaskThatChangedTakesTheFirstPeakAnew) {
   // Stave 0's rows peak at -24 in the first 3000 events, at -40 in the next 4000.
   Reading later = reading_of(7000, {});
-  Bins& rows = later.staves[0].lags[0].rows[kMaxLag];
+  LagCounts& rows = later.staves[0].lags[0].rows[kMaxLag];
   rows = peaked(3000, 0.2, -24);
-  const Bins more = peaked(4000, 0.5, -40);
+  const LagCounts more = peaked(4000, 0.5, -40);
   for (std::size_t b = 0; b < rows.size(); ++b) rows[b] += more[b];
 
   Judge unchanged;
