@@ -97,17 +97,6 @@ BeamCache& cache_of(const Reading& reading) {
   return *beams;
 }
 
-// The beam of every stave from `start` to `now`, measured once.
-const std::array<StaveBeam, kStaves>& window_beams(const Reading& start, const Reading& now) {
-  BeamCache& cache = cache_of(now);
-  for (const auto& [from, beams] : cache.windows)
-    if (from == &start) return beams;
-  std::array<StaveBeam, kStaves> beams;
-  for (int s = 0; s < kStaves; ++s) beams[static_cast<std::size_t>(s)] = stave_beam(start, now, s, noise_floor(now, s));
-  cache.windows.emplace_back(&start, beams);
-  return cache.windows.back().second;
-}
-
 const std::array<StaveBeam, kStaves>& run_beams(const Reading& now) {
   BeamCache& cache = cache_of(now);
   if (!cache.run) {
@@ -118,6 +107,20 @@ const std::array<StaveBeam, kStaves>& run_beams(const Reading& now) {
     }
   }
   return *cache.run;
+}
+
+// The beam of every stave from `start` to `now`, measured once. A window
+// from the reset point is the run since the reset: the same counts over the
+// same events, so the same sums.
+const std::array<StaveBeam, kStaves>& window_beams(const Reading& start, const Reading& now) {
+  if (start.at_reset) return run_beams(now);
+  BeamCache& cache = cache_of(now);
+  for (const auto& [from, beams] : cache.windows)
+    if (from == &start) return beams;
+  std::array<StaveBeam, kStaves> beams;
+  for (int s = 0; s < kStaves; ++s) beams[static_cast<std::size_t>(s)] = stave_beam(start, now, s, noise_floor(now, s));
+  cache.windows.emplace_back(&start, beams);
+  return cache.windows.back().second;
 }
 
 }  // namespace

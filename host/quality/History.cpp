@@ -15,6 +15,7 @@ double counted(const Reading& reading, Count count) {
 // taken as all but those with the packet since then.
 Reading reading_at_reset(const Reading& now, bool same_run) {
   Reading start;
+  start.at_reset = true;
   start.run = now.run;
   start.data_events = same_run && now.data_events > now.events ? now.data_events - now.events : 0;
   for (StaveReading& stave : start.staves) {

@@ -136,6 +136,9 @@ struct StaveReading {
 };
 
 struct Reading {
+  // What the histograms held at their reset (History.cpp): no events with
+  // the packet, every count zero.
+  bool at_reset = false;
   int run = 0;
   double data_events = 0;  // with or without the packet, since the run began
   double events = 0;       // with the detector packet, since the last reset
