@@ -18,16 +18,21 @@ void add_to(std::vector<double>& sum, const std::vector<double>& later, const st
   for (std::size_t i = 0; i < later.size(); ++i) sum[i] += later[i] - (i < earlier.size() ? earlier[i] : 0.0);
 }
 
+// `later` less `earlier`, which counts nothing where it is shorter.
+std::vector<double> difference_of(const std::vector<double>& later, const std::vector<double>& earlier) {
+  std::vector<double> difference(later);
+  const std::size_t common = std::min(later.size(), earlier.size());
+  for (std::size_t i = 0; i < common; ++i) difference[i] -= earlier[i];
+  return difference;
+}
+
 }  // namespace
 
 StaveCounts counts_between(const Reading& from, const Reading& to, int stave) {
-  StaveCounts counts;
   const StaveReading& earlier = from.staves[static_cast<std::size_t>(stave)];
   const StaveReading& later = to.staves[static_cast<std::size_t>(stave)];
-  counts.events = to.events - from.events;
-  add_to(counts.double_columns, later.double_columns, earlier.double_columns);
-  add_to(counts.rows, later.rows, earlier.rows);
-  return counts;
+  return {to.events - from.events, difference_of(later.double_columns, earlier.double_columns),
+          difference_of(later.rows, earlier.rows)};
 }
 
 bool Baseline::flagged_between(double from, double to) const {

@@ -54,30 +54,43 @@ void for_each_neighbour(const MapCells& cells, Cell c, Visit&& visit) {
     }
 }
 
-// Marks on the cells of a map, one bit each, in storage kept between uses
-// and cleared of what each use marked (a few thousand cells at most): the
-// flood fill behind the blocks marks cells without allocating. One at a time
-// per thread.
+// Marks on the cells of a map. The few cells of a small component are
+// looked up in the list of those marked; past kListed, every mark is a bit
+// too, in storage kept between uses and cleared of what each use marked (a
+// few thousand cells at most), so the flood fill of a block marks cells
+// without allocating. Most components are one noisy pixel: a bit each would
+// cost a read of a cold line of the 600 kB of bits per neighbour. One at a
+// time per thread.
 class CellMarks {
  public:
   explicit CellMarks(const MapCells& cells) : bits_(marks_for(cells.size())) {}
   ~CellMarks() {
+    if (!in_bits()) return;
     for (const long i : marked_) bits_[static_cast<std::size_t>(i)] = false;
   }
   CellMarks(const CellMarks&) = delete;
   CellMarks& operator=(const CellMarks&) = delete;
 
-  bool marked(long i) const { return bits_[static_cast<std::size_t>(i)]; }
+  bool marked(long i) const {
+    if (in_bits()) return bits_[static_cast<std::size_t>(i)];
+    return std::find(marked_.begin(), marked_.end(), i) != marked_.end();
+  }
   const std::vector<long>& marked_cells() const { return marked_; }
   // False when `i` was marked already.
   bool mark(long i) {
     if (marked(i)) return false;
-    bits_[static_cast<std::size_t>(i)] = true;
     marked_.push_back(i);
+    if (marked_.size() == kListed + 1)
+      for (const long m : marked_) bits_[static_cast<std::size_t>(m)] = true;
+    else if (in_bits())
+      bits_[static_cast<std::size_t>(i)] = true;
     return true;
   }
 
  private:
+  static constexpr std::size_t kListed = 32;
+  bool in_bits() const { return marked_.size() > kListed; }
+
   static std::vector<bool>& marks_for(long size) {
     thread_local std::vector<bool> bits;
     if (bits.size() < static_cast<std::size_t>(size)) bits.assign(static_cast<std::size_t>(size), false);

@@ -93,6 +93,23 @@ TEST_F(HotPixels, ABlockOfHotPixelsIsListedWhole) {
   EXPECT_NE(hot.find(2150, 103), nullptr);
 }
 
+TEST_F(HotPixels, LargeBlocksAreListedWholeAtEveryReading) {
+  // Blocks of 70 and 40 pixels: more than a flood fill keeps in a list, so
+  // its marks are bits too, which must be cleared for the next block and
+  // the next reading.
+  for (int column = 2148; column < 2158; ++column)
+    for (int row = 100; row < 107; ++row) set(column, row, 900 + column + row);
+  for (int column = 6000; column < 6008; ++column)
+    for (int row = 300; row < 305; ++row) set(column, row, 700 + column - row);
+  for (int reading = 0; reading < 2; ++reading) {
+    const kivo::quality::HotPixels hot = find(10000);
+    ASSERT_EQ(hot.pixels.size(), 110u) << "reading " << reading;
+    EXPECT_TRUE(std::all_of(hot.pixels.begin(), hot.pixels.end(), [](const HotPixel& p) { return p.in_block; }));
+    EXPECT_NE(hot.find(2153, 103), nullptr) << "reading " << reading;
+    EXPECT_NE(hot.find(6004, 302), nullptr) << "reading " << reading;
+  }
+}
+
 TEST_F(HotPixels, TwoAdjacentHotPixelsBothCount) {
   set(500, 20, 3000);
   set(501, 20, 2800);
