@@ -14,6 +14,9 @@ namespace {
 using kivo::web::ClientTurns;
 using Clock = std::chrono::steady_clock;
 
+// How long a burst's worth of requests would take at the rate alone.
+constexpr double kBurstSeconds = ClientTurns::kBurst / ClientTurns::kPerSecond;
+
 // Enters `count` requests of `address` that stay answered.
 void hold(ClientTurns& turns, const std::string& address, int count) {
   for (int i = 0; i < count; ++i) ASSERT_TRUE(turns.enter(address));
@@ -26,7 +29,9 @@ TEST(ClientTurnsTest, AnAddressIsAnsweredABurstThenAtItsRate) {
     ASSERT_TRUE(turns.enter("10.0.0.1"));
     turns.leave("10.0.0.1");
   }
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << "the burst is not slowed";
+  // At the rate alone the burst would take two seconds; half that leaves
+  // room for a machine busy with other tests.
+  EXPECT_LT(Clock::now() - start, std::chrono::duration<double>(kBurstSeconds / 2)) << "the burst is not slowed";
   const auto before = Clock::now();
   for (int i = 0; i < 10; ++i) {
     ASSERT_TRUE(turns.enter("10.0.0.1"));
@@ -35,9 +40,12 @@ TEST(ClientTurnsTest, AnAddressIsAnsweredABurstThenAtItsRate) {
   EXPECT_GE(Clock::now() - before, std::chrono::duration<double>(9 / ClientTurns::kPerSecond))
       << "past the burst, requests wait for their turn";
   const auto other = Clock::now();
-  ASSERT_TRUE(turns.enter("10.0.0.2"));
-  EXPECT_LT(Clock::now() - other, std::chrono::milliseconds(100)) << "another address has its own rate";
-  turns.leave("10.0.0.2");
+  for (int i = 0; i < int(ClientTurns::kBurst); ++i) {
+    ASSERT_TRUE(turns.enter("10.0.0.2"));
+    turns.leave("10.0.0.2");
+  }
+  EXPECT_LT(Clock::now() - other, std::chrono::duration<double>(kBurstSeconds / 2))
+      << "another address has a burst and a rate of its own";
 }
 
 TEST(ClientTurnsTest, RequestsBeyondThoseAnsweredAtOnceWaitForOneToEnd) {

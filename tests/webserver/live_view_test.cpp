@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Activity.h"
 #include "DetachedHistograms.h"
@@ -463,18 +464,21 @@ TEST_F(UpdateTest, BadQueriesAreRefusedWithTheReason) {
 // answered while the canvas is updated a hundred times a second: they do not
 // make the display serialise every update (the status asks for the newest
 // view once a second), those beyond the address's share are refused, and
-// another address is answered without waiting for them.
+// another address is answered, every time, without waiting for them. The
+// probes' waits are judged by their median and loosely: a crowd that held
+// the address up would slow every probe, while one probe slowed by a busy
+// machine (the tests beside this one) says nothing.
 TEST_F(UpdateTest, ACrowdPollingTheStatusCostsLittleAndHoldsNobodyUp) {
   HttpCrowd crowd(port, 500, "/status.json", "127.0.0.2");
   int published = 0;
-  std::chrono::duration<double> slowest{0};
+  std::vector<double> waits;
   auto next_probe = std::chrono::steady_clock::now();
   for (const auto end = next_probe + std::chrono::seconds(3); std::chrono::steady_clock::now() < end;) {
     display.publish(canvas.frame(std::to_string(++published)));
     if (std::chrono::steady_clock::now() >= next_probe) {
       const auto asked = std::chrono::steady_clock::now();
       EXPECT_EQ(get("/status.json").status, 200);
-      slowest = std::max<std::chrono::duration<double>>(slowest, std::chrono::steady_clock::now() - asked);
+      waits.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
       next_probe = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -485,7 +489,9 @@ TEST_F(UpdateTest, ACrowdPollingTheStatusCostsLittleAndHoldsNobodyUp) {
   EXPECT_LE(serialised, 8) << published << " updates published while the crowd polled";
   EXPECT_GT(tally.answered, 0);
   EXPECT_GT(tally.refused, 0) << "the address's share is bounded";
-  EXPECT_LT(slowest.count(), 3.0) << "another address waits for nobody";
+  ASSERT_FALSE(waits.empty());
+  std::nth_element(waits.begin(), waits.begin() + waits.size() / 2, waits.end());
+  EXPECT_LT(waits[waits.size() / 2], 2.0) << "another address waits for nobody";
 }
 
 TEST_F(UpdateTest, AZoomIsRegisteredForTheEventThread) {
