@@ -163,10 +163,13 @@ RegionLimits held_limits(const OccupancyConfig& config, Verdict before) {
 }
 
 // A region is judged when it expects enough hits and is past a Medium ratio
-// limit; only those few need a Poisson probability.
+// limit; only those few need a Poisson probability. The verdict a region had
+// (a lookup) is asked only of those past the loosest Medium limits, those
+// held by the margin, and far enough from their expectation to be judged.
 std::vector<Region> flagged_regions(const Comparison& c, const OccupancyConfig& config,
                                     double most_per_double_column, const std::function<Verdict(long)>& before) {
   std::vector<Region> flagged;
+  const RegionLimits loosest = held_limits(config, Verdict::Medium);
   const double least_expected = config.min_expected_hits * c.scatter;
   const double least_for_excess = c.scatter;
   const double most_scale = c.events_scale() * std::max(1.0, kRatioBound * c.stave_beam_ratio());
@@ -181,10 +184,11 @@ std::vector<Region> flagged_regions(const Comparison& c, const OccupancyConfig& 
       if (!too_many && !(hits < low)) continue;
       const double expected = too_many ? high : low;
       if (expected < (too_many ? least_for_excess : least_expected)) continue;
+      if (too_many ? hits <= loosest.medium_high * expected : hits >= loosest.medium_low * expected) continue;
+      if (std::fabs(hits - expected) < kScreenDeviations * std::sqrt(c.scatter * expected)) continue;
       Region candidate{first, last, 0, 0, 0, Verdict::Good, too_many, 0};
       const RegionLimits limits = held_limits(config, before(candidate.place()));
       if (too_many ? hits <= limits.medium_high * expected : hits >= limits.medium_low * expected) continue;
-      if (std::fabs(hits - expected) < kScreenDeviations * std::sqrt(c.scatter * expected)) continue;
       Region region = judge_region(c, limits, first, last, hits, expected, too_many);
       if (region.verdict >= Verdict::Medium) flagged.push_back(region);
     }
