@@ -39,8 +39,8 @@ Clock::duration answer(ClientTurns& turns, const std::string& address, int count
 TEST(ClientTurnsTest, AnAddressIsAnsweredABurstThenAtItsRate) {
   ClientTurns turns;
   const auto burst = answer(turns, "10.0.0.1", int(ClientTurns::kBurst));
-  // At the rate alone the burst would take two seconds; half that leaves
-  // room for a machine busy with other tests.
+  // At the rate alone the burst would take kBurstSeconds; half of that
+  // leaves room for a machine busy with other tests.
   EXPECT_LT(burst, std::chrono::duration<double>(kBurstSeconds / 2)) << "the burst is not slowed";
   EXPECT_GE(answer(turns, "10.0.0.1", 10), std::chrono::duration<double>(9 / ClientTurns::kPerSecond))
       << "past the burst, requests wait for their turn";
